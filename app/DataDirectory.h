@@ -1,0 +1,9 @@
+// Where the panel keeps config.ini, the window layout and its font file.
+#pragma once
+
+#include <string>
+
+// $SKYVANE_HOME when set; else the executable's directory when it is writable; else $XDG_CONFIG_HOME/skyvane
+// (~/.config/skyvane), created on demand. Never fails: a directory that cannot be made is still returned, and
+// reading from or writing to it then fails softly where it is used.
+std::string dataDirectory();

@@ -1,0 +1,138 @@
+// Parsing of profile files.
+#include "IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!s.empty() && isBlank(s.front())) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && isBlank(s.back())) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+void appendLower(std::string& out, std::string_view s) {
+  for (char c : s) {
+    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+}
+
+}  // namespace
+
+std::string IniFile::lowerKey(std::string_view section, std::string_view key) {
+  std::string k;
+  k.reserve(section.size() + key.size() + 1);
+  appendLower(k, section);
+  k += '\n';
+  appendLower(k, key);
+  return k;
+}
+
+IniFile IniFile::parse(std::string_view text) {
+  IniFile ini;
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    text.remove_prefix(3);
+  }
+  std::string_view section;
+  bool inSection = false;
+  // The profile functions look a key up in the first section of a name only: a repeated section is dead.
+  std::unordered_set<std::string> seenSections;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    std::string_view line = trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
+    if (line.empty() || line.front() == ';') {
+      continue;
+    }
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      section = trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      inSection = seenSections.insert(lowerKey(section, {})).second;
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (!inSection || equals == std::string_view::npos) {
+      continue;
+    }
+    const std::string_view key = trim(line.substr(0, equals));
+    std::string_view value = trim(line.substr(equals + 1));
+    if (key.empty()) {
+      continue;
+    }
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    // emplace keeps the first: the first of duplicated sections or keys wins.
+    ini.m_values.emplace(lowerKey(section, key), std::string(value.substr(0, kMaxValueLength)));
+  }
+  return ini;
+}
+
+IniFile IniFile::load(const std::string& path, std::string* problem) {
+  const auto failed = [&](std::string why) {
+    if (problem != nullptr) {
+      *problem = std::move(why);
+    }
+    return IniFile{};
+  };
+  // Non-blocking, so that a FIFO in the file's place cannot stall start-up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return failed(errno == ENOENT ? std::string() : std::string(std::strerror(errno)));
+  }
+  struct stat st {};
+  std::string text;
+  std::string why;
+  if (::fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+  } else if (static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
+    why = "larger than " + std::to_string(kMaxFileSize) + " bytes";
+  } else {
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t have = 0;
+    while (have < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        if (n < 0) {
+          why = std::strerror(errno);
+        }
+        break;
+      }
+      have += static_cast<std::size_t>(n);
+    }
+    text.resize(have);
+    if (why.empty() && text.find('\0') != std::string::npos) {
+      why = "not a text file";
+    }
+  }
+  ::close(fd);
+  if (!why.empty()) {
+    return failed(std::move(why));
+  }
+  return parse(text);
+}
+
+std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {
+  const auto found = m_values.find(lowerKey(section, key));
+  if (found == m_values.end()) {
+    return std::nullopt;
+  }
+  return std::string_view(found->second);
+}

@@ -1,0 +1,31 @@
+// A read-only view of a Windows profile ("ini") file, read the way the Windows profile functions read one:
+// names match without regard to case, the first of duplicated sections or keys wins, blanks around names and
+// values are trimmed, a pair of matching quotes around a value is removed, lines starting with ';' are
+// comments, there are no inline comments, CRLF and a UTF-8 byte order mark are accepted.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+class IniFile {
+public:
+  // Longest value handed out; longer ones are cut, as a 2048-byte buffer with its terminator would.
+  static constexpr std::size_t kMaxValueLength = 2047;
+  // Files above this size are not configuration files; they read as empty.
+  static constexpr std::size_t kMaxFileSize = 1 << 20;
+
+  // An empty file when the path cannot be read as a text file; `problem` then says why.
+  static IniFile load(const std::string& path, std::string* problem = nullptr);
+  static IniFile parse(std::string_view text);
+
+  // The value of `key` in `section`, or nullopt when either is absent.
+  std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
+
+private:
+  static std::string lowerKey(std::string_view section, std::string_view key);
+
+  std::unordered_map<std::string, std::string> m_values;  // "section\nkey", lower case -> value
+};

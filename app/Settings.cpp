@@ -1,0 +1,363 @@
+// The settings table: every section and key of config.ini in reading order, with the reader, the printer and
+// the workability check all walking the same table.
+#include "Settings.h"
+
+#include "IniFile.h"
+
+#include <charconv>
+#include <cstdint>
+#include <type_traits>
+
+namespace {
+
+constexpr ScaleSettings withAngles(ScaleSettings s, int angleStart, int angleEnd) {
+  s.angleStart = angleStart;
+  s.angleEnd = angleEnd;
+  return s;
+}
+
+}  // namespace
+
+const ScaleSettings kAmpDefaults{.firstValue = 0, .lastValue = 200, .incrementation = 25,
+                                 .digitEveryXincrementation = 2, .smallLineIfnoDigit = true, .divideBy = 1,
+                                 .redLine1 = 50, .redLine2 = 200, .redArcValueStart = 0, .redArcValueEnd = 0,
+                                 .yellowArcValueStart = 50, .yellowArcValueEnd = 75, .greenArcValueStart = 75,
+                                 .greenArcValueEnd = 130, .lineWidth = 3};
+const ScaleSettings kVoltDefaults{.firstValue = -20, .lastValue = 140, .incrementation = 10,
+                                  .digitEveryXincrementation = 2, .smallLineIfnoDigit = true, .divideBy = 1,
+                                  .redLine1 = -10, .redLine2 = 110, .redArcValueStart = 110, .redArcValueEnd = 140,
+                                  .yellowArcValueStart = 90, .yellowArcValueEnd = 110, .greenArcValueStart = 0,
+                                  .greenArcValueEnd = 90, .lineWidth = 3};
+const ScaleSettings kTempDefaults = withAngles(kVoltDefaults, 220, 140);
+const ScaleSettings kFuelQtyDefaults{.percentage = false, .unitIsMass = false, .unitIsMetric = false,
+                                     .angleStart = 220, .angleEnd = 140, .lastValue = 1400, .incrementation = 100,
+                                     .digitEveryXincrementation = 2, .smallLineIfnoDigit = true, .divideBy = 1,
+                                     .redLine = kNoLine, .redArcValueStart = 2100, .redArcValueEnd = 2300,
+                                     .yellowArcValueStart = 0, .yellowArcValueEnd = 0, .greenArcValueStart = 2300,
+                                     .greenArcValueEnd = 2900, .lineWidth = 3};
+const ScaleSettings kTorqueDefaults{.percentage = false, .nbEngines = 1, .angleStart = 220, .angleEnd = 140,
+                                    .firstValue = 10, .lastValue = 50, .incrementation = 1,
+                                    .digitEveryXincrementation = 5, .smallLineIfnoDigit = true, .divideBy = 1,
+                                    .crzLine = kNoLine, .redLine = kNoLine, .redArcValueStart = 40,
+                                    .redArcValueEnd = 41, .yellowArcValueStart = 0, .yellowArcValueEnd = 0,
+                                    .greenArcValueStart = 10, .greenArcValueEnd = 40, .lineWidth = 3};
+const ScaleSettings kFfDefaults{.nbEngines = 1, .angleStart = 220, .angleEnd = 140, .firstValue = 0,
+                                .lastValue = 800, .incrementation = 100, .digitEveryXincrementation = 5,
+                                .smallLineIfnoDigit = true, .divideBy = 100, .crzLine = kNoLine, .redLine = 800,
+                                .redArcValueStart = 0, .redArcValueEnd = 0, .yellowArcValueStart = 0,
+                                .yellowArcValueEnd = 0, .greenArcValueStart = 0, .greenArcValueEnd = 800,
+                                .lineWidth = 3};
+const ScaleSettings kPropRpmDefaults{.percentage = false, .maxPropRpm = 1700, .nbEngines = 1, .angleStart = 40,
+                                     .angleEnd = 320, .lastValue = 2000, .incrementation = 100,
+                                     .digitEveryXincrementation = 2, .smallLineIfnoDigit = true, .divideBy = 100,
+                                     .crzLine = kNoLine, .redLine = kNoLine, .redArcValueStart = 1700,
+                                     .redArcValueEnd = 1800, .yellowArcValueStart = 0, .yellowArcValueEnd = 0,
+                                     .greenArcValueStart = 1450, .greenArcValueEnd = 1700, .lineWidth = 3};
+const ScaleSettings kRpmDefaults{.n1 = false, .nbEngines = 1, .angleStart = 220, .angleEnd = 140,
+                                 .lastValue = 3100, .incrementation = 100, .digitEveryXincrementation = 2,
+                                 .smallLineIfnoDigit = true, .divideBy = 100, .crzLine = kNoLine,
+                                 .redLine = kNoLine, .redArcValueStart = 2100, .redArcValueEnd = 2300,
+                                 .yellowArcValueStart = 0, .yellowArcValueEnd = 0, .greenArcValueStart = 2300,
+                                 .greenArcValueEnd = 2900, .lineWidth = 3};
+const ScaleSettings kIasDefaults{.clockwise = true, .angleStart = 0, .angleEnd = 330, .lastValue = 310,
+                                 .incrementation = 5, .digitEveryXincrementation = 2, .smallLineIfnoDigit = true,
+                                 .redArcValueStart = 308, .redArcValueEnd = 310, .yellowArcValueStart = 260,
+                                 .yellowArcValueEnd = 308, .greenArcValueStart = 99, .greenArcValueEnd = 260,
+                                 .whiteArcValueStart = 87, .whiteArcValueEnd = 170, .lineWidth = 3};
+
+namespace {
+
+// The walks below call v(section, key, field) for every key, in the order the file is read. S is Settings or
+// const Settings, so one table serves the reader and the printer.
+
+template <class V, class Scale>
+void visitSteps(V& v, std::string_view s, Scale& d, bool withDivideBy = true) {
+  v(s, "Incrementation", d.incrementation);
+  v(s, "DigitEveryXincrementation", d.digitEveryXincrementation);
+  v(s, "SmallLineIfnoDigit", d.smallLineIfnoDigit);
+  if (withDivideBy) {
+    v(s, "DivideBy", d.divideBy);
+  }
+}
+
+template <class V, class Scale>
+void visitArcs(V& v, std::string_view s, Scale& d, bool withWhite = false) {
+  v(s, "REDARCvalueStart", d.redArcValueStart);
+  v(s, "REDARCvalueEnd", d.redArcValueEnd);
+  v(s, "YELLOWARCvalueStart", d.yellowArcValueStart);
+  v(s, "YELLOWARCvalueEnd", d.yellowArcValueEnd);
+  v(s, "GREENARCvalueStart", d.greenArcValueStart);
+  v(s, "GREENARCvalueEnd", d.greenArcValueEnd);
+  if (withWhite) {
+    v(s, "WHITEARCvalueStart", d.whiteArcValueStart);
+    v(s, "WHITEARCvalueEnd", d.whiteArcValueEnd);
+  }
+  v(s, "LineWidth", d.lineWidth);
+}
+
+// [AMP], [VOLT], [CHT], [EGT], [OILPSI], [OILtemp]; with angles: [FuelPSI]; with Celsius too: [CarbTemp], [OAT].
+template <class V, class Scale>
+void visitRangeScale(V& v, std::string_view s, Scale& d, bool withAngles, bool withCelsius) {
+  v(s, "FirstValue", d.firstValue);
+  v(s, "LastValue", d.lastValue);
+  if (withCelsius) {
+    v(s, "Celsius", d.celsius);
+  }
+  if (withAngles) {
+    v(s, "AngleStart", d.angleStart);
+    v(s, "AngleEnd", d.angleEnd);
+  }
+  visitSteps(v, s, d);
+  v(s, "REDLine1", d.redLine1);
+  v(s, "REDLine2", d.redLine2);
+  visitArcs(v, s, d);
+}
+
+template <class V, class Scale>
+void visitFuelQty(V& v, std::string_view s, Scale& d) {
+  v(s, "Percentage", d.percentage);
+  v(s, "UnitIsMass", d.unitIsMass);
+  v(s, "UnitIsMetric", d.unitIsMetric);
+  v(s, "AngleStart", d.angleStart);
+  v(s, "AngleEnd", d.angleEnd);
+  v(s, "LastValue", d.lastValue);
+  visitSteps(v, s, d);
+  v(s, "REDLine", d.redLine);
+  visitArcs(v, s, d);
+}
+
+// [Torque] (with Percentage), [FF], [ITT], [MANPRES].
+template <class V, class Scale>
+void visitEngineScale(V& v, std::string_view s, Scale& d, bool withPercentage) {
+  if (withPercentage) {
+    v(s, "Percentage", d.percentage);
+  }
+  v(s, "NbEngines", d.nbEngines);
+  v(s, "AngleStart", d.angleStart);
+  v(s, "AngleEnd", d.angleEnd);
+  v(s, "FirstValue", d.firstValue);
+  v(s, "LastValue", d.lastValue);
+  visitSteps(v, s, d);
+  v(s, "CRZline", d.crzLine);
+  v(s, "REDLine", d.redLine);
+  visitArcs(v, s, d);
+}
+
+// [propRPM] and [RPM]: their own leading keys, no FirstValue.
+template <class V, class Scale>
+void visitSpeedScale(V& v, std::string_view s, Scale& d) {
+  v(s, "NbEngines", d.nbEngines);
+  v(s, "AngleStart", d.angleStart);
+  v(s, "AngleEnd", d.angleEnd);
+  v(s, "LastValue", d.lastValue);
+  visitSteps(v, s, d);
+  v(s, "CRZline", d.crzLine);
+  v(s, "REDLine", d.redLine);
+  visitArcs(v, s, d);
+}
+
+template <class V, class S>
+void visitSettings(V&& v, S& st) {
+  v("IAS", "unit", st.iasUnit);
+
+  auto& g = st.general;
+  const std::string_view gen = "General";
+  v(gen, "NbOfEngines", g.nbOfEngines);
+  v(gen, "Anemometer", g.anemometer);
+  v(gen, "Altimeter", g.altimeter);
+  v(gen, "Horizon", g.horizon);
+  v(gen, "GyroCompass", g.gyroCompass);
+  v(gen, "VS", g.vs);
+  v(gen, "Turn", g.turn);
+  v(gen, "RPM", g.rpm);
+  v(gen, "GyroSuct", g.gyroSuct);
+  v(gen, "ADF", g.adf);
+  v(gen, "VOR1", g.vor1);
+  v(gen, "VOR2", g.vor2);
+  v(gen, "ManPres", g.manPres);
+  v(gen, "Oil", g.oil);
+  v(gen, "PropRPM", g.propRpm);
+  v(gen, "ITT", g.itt);
+  v(gen, "Torque", g.torque);
+  v(gen, "FF", g.ff);
+  v(gen, "EGT", g.egt);
+  v(gen, "FuelLR", g.fuelLR);
+  v(gen, "FuelC", g.fuelC);
+  v(gen, "OAT", g.oat);
+  v(gen, "FuelPres", g.fuelPres);
+  v(gen, "CarbTemp", g.carbTemp);
+  v(gen, "Battery", g.battery);
+  v(gen, "FuelStat", g.fuelStat);
+
+  v("FuelStat", "UnitIsMass", st.fuelStat.unitIsMass);
+  v("FuelStat", "UnitIsMetric", st.fuelStat.unitIsMetric);
+
+  visitRangeScale(v, "AMP", st.amp, false, false);
+  visitRangeScale(v, "VOLT", st.volt, false, false);
+  visitRangeScale(v, "CarbTemp", st.carbTemp, true, true);
+  visitRangeScale(v, "FuelPSI", st.fuelPsi, true, false);
+  visitRangeScale(v, "OAT", st.oat, true, true);
+  visitFuelQty(v, "FuelQtyLeftRight", st.fuelQtyLeftRight);
+  visitFuelQty(v, "FuelQtyCenter", st.fuelQtyCenter);
+  visitRangeScale(v, "CHT", st.cht, false, false);
+  visitRangeScale(v, "EGT", st.egt, false, false);
+  visitRangeScale(v, "OILPSI", st.oilPsi, false, false);
+  visitRangeScale(v, "OILtemp", st.oilTemp, false, false);
+  visitEngineScale(v, "Torque", st.torque, true);
+  visitEngineScale(v, "FF", st.ff, false);
+  visitEngineScale(v, "ITT", st.itt, false);
+  visitEngineScale(v, "MANPRES", st.manPres, false);
+
+  v("propRPM", "Percentage", st.propRpm.percentage);
+  v("propRPM", "MaxPropRPM", st.propRpm.maxPropRpm);
+  visitSpeedScale(v, "propRPM", st.propRpm);
+  v("RPM", "N1", st.rpm.n1);
+  visitSpeedScale(v, "RPM", st.rpm);
+
+  auto& ias = st.ias;
+  v("IAS", "Clockwise", ias.clockwise);
+  v("IAS", "AngleStart", ias.angleStart);
+  v("IAS", "AngleEnd", ias.angleEnd);
+  v("IAS", "LastValue", ias.lastValue);
+  visitSteps(v, "IAS", ias, false);
+  visitArcs(v, "IAS", ias, true);
+
+  v("VOR1", "Glide", st.vor1Glide);
+  v("VOR2", "Glide", st.vor2Glide);
+  v("ALTI", "hPa", st.altiHpa);
+}
+
+// Decimal, or hexadecimal after "0x"/"0X", optionally signed; the whole text must be the number and fit
+// 32 bits (hexadecimal up to 0xFFFFFFFF, taken as the two's-complement bit pattern).
+std::optional<int> parseInt(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.front() == '-' || text.front() == '+') {
+    return std::nullopt;
+  }
+  std::uint64_t magnitude = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  if (base == 16) {
+    if (magnitude > 0xFFFFFFFFu) {
+      return std::nullopt;
+    }
+    const auto bits = static_cast<std::uint32_t>(negative ? 0u - magnitude : magnitude);
+    return static_cast<int>(static_cast<std::int32_t>(bits));
+  }
+  if (magnitude > (negative ? 2147483648u : 2147483647u)) {
+    return std::nullopt;
+  }
+  return static_cast<int>(negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude));
+}
+
+SettingsLoad parseSettingsFrom(const IniFile& ini) {
+  SettingsLoad load;
+  visitSettings(
+      [&](std::string_view section, std::string_view key, auto& field) {
+        const std::optional<std::string_view> text = ini.value(section, key);
+        if (!text) {
+          return;
+        }
+        using T = std::remove_reference_t<decltype(field)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          field = *text;
+        } else {
+          const std::optional<int> number = parseInt(*text);
+          if (!number) {
+            load.warnings.push_back("[" + std::string(section) + "] " + std::string(key) + " = \"" +
+                                    std::string(text->substr(0, 40)) + "\" is not an integer; the default is used");
+            return;
+          }
+          field = static_cast<T>(*number);  // a bool is true for any non-zero number
+        }
+      },
+      load.settings);
+  return load;
+}
+
+}  // namespace
+
+SettingsLoad loadSettings(const std::string& path) {
+  std::string problem;
+  const IniFile ini = IniFile::load(path, &problem);
+  SettingsLoad load = parseSettingsFrom(ini);
+  if (!problem.empty()) {
+    load.warnings.insert(load.warnings.begin(), path + " was not read (" + problem + "); defaults are used");
+  }
+  return load;
+}
+
+SettingsLoad parseSettings(std::string_view iniText) { return parseSettingsFrom(IniFile::parse(iniText)); }
+
+std::vector<std::string> describeSettings(const Settings& settings) {
+  std::vector<std::string> lines;
+  visitSettings(
+      [&](std::string_view section, std::string_view key, const auto& field) {
+        std::string line = "[" + std::string(section) + "] " + std::string(key) + " = ";
+        using T = std::remove_cvref_t<decltype(field)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          line += field;
+        } else {
+          line += std::to_string(static_cast<int>(field));
+        }
+        lines.push_back(std::move(line));
+      },
+      settings);
+  return lines;
+}
+
+std::vector<std::string> unworkableScales(const Settings& st) {
+  struct Scale {
+    std::string_view section;
+    const ScaleSettings& scale;
+    bool hasDivideBy;
+  };
+  const Scale scales[] = {
+      {"AMP", st.amp, true},         {"VOLT", st.volt, true},
+      {"CarbTemp", st.carbTemp, true}, {"FuelPSI", st.fuelPsi, true},
+      {"OAT", st.oat, true},         {"FuelQtyLeftRight", st.fuelQtyLeftRight, true},
+      {"FuelQtyCenter", st.fuelQtyCenter, true}, {"CHT", st.cht, true},
+      {"EGT", st.egt, true},         {"OILPSI", st.oilPsi, true},
+      {"OILtemp", st.oilTemp, true}, {"Torque", st.torque, true},
+      {"FF", st.ff, true},           {"ITT", st.itt, true},
+      {"MANPRES", st.manPres, true}, {"propRPM", st.propRpm, true},
+      {"RPM", st.rpm, true},         {"IAS", st.ias, false},
+  };
+  std::vector<std::string> problems;
+  for (const Scale& s : scales) {
+    const ScaleSettings& d = s.scale;
+    const std::string where = "[" + std::string(s.section) + "] ";
+    if (d.incrementation < 1) {
+      problems.push_back(where + "Incrementation = " + std::to_string(d.incrementation) + " is below 1");
+    }
+    if (d.digitEveryXincrementation < 1) {
+      problems.push_back(where + "DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) +
+                         " is below 1");
+    }
+    if (s.hasDivideBy && d.divideBy < 1) {
+      problems.push_back(where + "DivideBy = " + std::to_string(d.divideBy) + " is below 1");
+    }
+    if (d.lastValue == d.firstValue) {
+      problems.push_back(where + "LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
+    } else if (d.incrementation >= 1) {
+      const long long span = static_cast<long long>(d.lastValue) - d.firstValue;
+      const long long ticks = (span < 0 ? -span : span) / d.incrementation + 1;
+      if (ticks > kMaxScaleTicks) {
+        problems.push_back(where + "would have " + std::to_string(ticks) + " ticks, more than " +
+                           std::to_string(kMaxScaleTicks));
+      }
+    }
+  }
+  return problems;
+}

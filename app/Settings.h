@@ -1,0 +1,136 @@
+// The gauge settings read once at start from config.ini: one plain record with every value, defaults for
+// whatever is missing or not understood. No Qt.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The value of a limit-line key that draws no line.
+inline constexpr int kNoLine = -999;
+
+struct GeneralSettings {
+  int nbOfEngines = 1;
+  // Gauge switches: true binds the gauge's window(s) to its camera(s) at start.
+  bool anemometer = true;
+  bool altimeter = true;
+  bool horizon = true;
+  bool gyroCompass = true;
+  bool vs = true;
+  bool turn = true;
+  bool rpm = true;
+  bool gyroSuct = true;
+  bool adf = true;
+  bool vor1 = true;
+  bool vor2 = true;
+  bool manPres = true;
+  bool oil = true;
+  bool propRpm = true;
+  bool itt = true;
+  bool torque = true;
+  bool ff = true;
+  bool egt = true;
+  bool fuelLR = true;
+  bool fuelC = true;
+  bool oat = true;
+  bool fuelPres = true;
+  bool carbTemp = true;
+  bool battery = true;
+  bool fuelStat = true;
+};
+
+struct FuelStatSettings {
+  bool unitIsMass = false;
+  bool unitIsMetric = false;
+};
+
+// One configurable dial scale. A section reads only some of these keys; the others keep these values (a
+// scale without a FirstValue key starts at 0, one without a limit-line key draws no such line).
+struct ScaleSettings {
+  bool percentage = false;
+  bool unitIsMass = false;
+  bool unitIsMetric = false;
+  bool n1 = false;
+  bool clockwise = true;
+  bool celsius = true;
+  int maxPropRpm = 1700;
+  int nbEngines = 1;
+  int angleStart = 0;
+  int angleEnd = 0;
+  int firstValue = 0;
+  int lastValue = 0;
+  int incrementation = 1;
+  int digitEveryXincrementation = 1;
+  bool smallLineIfnoDigit = true;
+  int divideBy = 1;
+  int crzLine = kNoLine;
+  int redLine = kNoLine;
+  int redLine1 = kNoLine;
+  int redLine2 = kNoLine;
+  int redArcValueStart = 0;
+  int redArcValueEnd = 0;
+  int yellowArcValueStart = 0;
+  int yellowArcValueEnd = 0;
+  int greenArcValueStart = 0;
+  int greenArcValueEnd = 0;
+  int whiteArcValueStart = 0;
+  int whiteArcValueEnd = 0;
+  int lineWidth = 3;
+};
+
+// Defaults of the scale sections; sections not named here share one of these.
+extern const ScaleSettings kAmpDefaults;      // [AMP], [CHT], [OILPSI]
+extern const ScaleSettings kVoltDefaults;     // [VOLT], [EGT], [OILtemp]
+extern const ScaleSettings kTempDefaults;     // [CarbTemp], [FuelPSI], [OAT]
+extern const ScaleSettings kFuelQtyDefaults;  // [FuelQtyLeftRight], [FuelQtyCenter]
+extern const ScaleSettings kTorqueDefaults;   // [Torque], [ITT], [MANPRES]
+extern const ScaleSettings kFfDefaults;
+extern const ScaleSettings kPropRpmDefaults;
+extern const ScaleSettings kRpmDefaults;
+extern const ScaleSettings kIasDefaults;
+
+// A default-constructed record holds exactly the defaults of every key.
+struct Settings {
+  std::string iasUnit = "MPH";  // [IAS] unit
+  GeneralSettings general;
+  FuelStatSettings fuelStat;
+  ScaleSettings amp = kAmpDefaults;
+  ScaleSettings volt = kVoltDefaults;
+  ScaleSettings carbTemp = kTempDefaults;
+  ScaleSettings fuelPsi = kTempDefaults;
+  ScaleSettings oat = kTempDefaults;
+  ScaleSettings fuelQtyLeftRight = kFuelQtyDefaults;
+  ScaleSettings fuelQtyCenter = kFuelQtyDefaults;
+  ScaleSettings cht = kAmpDefaults;
+  ScaleSettings egt = kVoltDefaults;
+  ScaleSettings oilPsi = kAmpDefaults;
+  ScaleSettings oilTemp = kVoltDefaults;
+  ScaleSettings torque = kTorqueDefaults;
+  ScaleSettings ff = kFfDefaults;
+  ScaleSettings itt = kTorqueDefaults;
+  ScaleSettings manPres = kTorqueDefaults;
+  ScaleSettings propRpm = kPropRpmDefaults;
+  ScaleSettings rpm = kRpmDefaults;
+  ScaleSettings ias = kIasDefaults;  // the rest of [IAS]
+  bool vor1Glide = false;
+  bool vor2Glide = false;
+  bool altiHpa = true;
+};
+
+struct SettingsLoad {
+  Settings settings;
+  std::vector<std::string> warnings;  // one line per value not understood, or why the file was not read
+};
+
+// Reads the file at `path`; a missing file gives the defaults without a warning.
+SettingsLoad loadSettings(const std::string& path);
+// The same from text already in memory.
+SettingsLoad parseSettings(std::string_view iniText);
+
+// Every setting in reading order, one line each: "[Section] Key = value" (booleans as 0/1, text as read).
+std::vector<std::string> describeSettings(const Settings& settings);
+
+// A scale the dial builders cannot draw as configured: a step, digit interval or divisor below 1, a last
+// value equal to the first, or more ticks than kMaxScaleTicks. One "[Section] ..." line for each.
+inline constexpr long long kMaxScaleTicks = 1000;
+std::vector<std::string> unworkableScales(const Settings& settings);

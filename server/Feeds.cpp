@@ -1,0 +1,58 @@
+// The demo cruise: every catalogue variable at a value a light twin shows in level cruise.
+#include "Feeds.h"
+
+#include <utility>
+
+std::optional<Feed> parseFeed(std::string_view name) {
+  if (name == "none") {
+    return Feed::None;
+  }
+  if (name == "demo") {
+    return Feed::Demo;
+  }
+  return std::nullopt;
+}
+
+void applyFeed(Feed feed, OffsetSpace& space) {
+  if (feed != Feed::Demo) {
+    return;
+  }
+  using catalogue::index;
+  using catalogue::kRows;
+  // Physical values in the row's own unit (see the catalogue).
+  static constexpr std::pair<std::size_t, long double> kCruise[] = {
+      {index("airspeed"), 142},         {index("verticalSpeed"), 0},       {index("altimeterSetting"), 1013.25},
+      {index("ball"), 0},               {index("turnRate"), 0},            {index("headingBug"), 90},
+      {index("vor1Deviation"), 12},     {index("vor1GlideDeviation"), 0},  {index("vor1ToFrom"), 1},
+      {index("vor1GlideValid"), 0},     {index("vor1Course"), 95},         {index("vor2Deviation"), -30},
+      {index("vor2ToFrom"), 2},         {index("vor2Course"), 270},        {index("adfBearing"), 25},
+      {index("adfCard"), 0},            {index("vor2GlideDeviation"), 0},  {index("vor2GlideValid"), 0},
+      {index("outsideAirTemp"), 4.5},   {index("powerSwitch"), 1},         {index("ammeter"), 12.5},
+      {index("busVoltage"), 28.2},      {index("gyroHeading"), 92.5},      {index("pitch"), 1.5},
+      {index("bank"), 0},               {index("altitude"), 6500},         {index("gyroSuction"), 4.9},
+      {index("fuelWeight"), 6},
+  };
+  for (const auto& [row, value] : kCruise) {
+    space.setPhysical(kRows[row], value);
+  }
+  // Both engines at cruise power; Rankine temperatures are °F + 459.67.
+  static constexpr std::pair<std::string_view, long double> kEngine[] = {
+      {"running", 1},          {"rpmFraction", 0.2},  {"rpmScaler", 12000},     {"oilTemp", 85},
+      {"oilPressure", 62},     {"manifoldPressure", 24}, {"cht", 380},         {"fuelPressure", 28},
+      {"fuelFlow", 78},        {"torque", 0},         {"n1", 0},               {"torquePercent", 0},
+      {"itt", 459.67 + 50},    {"propSpeed", 0.8},    {"egt", 459.67 + 1350},  {"carbTemp", 459.67 + 40},
+  };
+  for (std::uint8_t engine = 1; engine <= 2; ++engine) {
+    for (const auto& [name, value] : kEngine) {
+      space.setPhysical(kRows[index(name, engine)], value);
+    }
+  }
+  // Level fractions and capacities in US gallons: mains 3/4 full, centre half.
+  static constexpr std::pair<std::string_view, long double> kTanks[] = {
+      {"tankLeft1Level", 0.75},   {"tankLeft1Capacity", 40},   {"tankRight1Level", 0.75},
+      {"tankRight1Capacity", 40}, {"tankCentre1Level", 0.5},   {"tankCentre1Capacity", 20},
+  };
+  for (const auto& [name, value] : kTanks) {
+    space.setPhysical(kRows[index(name)], value);
+  }
+}

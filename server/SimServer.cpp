@@ -1,0 +1,215 @@
+// Connections, frames and shared blocks of the substitute server.
+#include "SimServer.h"
+
+#include "LinkWire.h"
+#include "SimLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMaxClients = 256;
+
+bool validBlockName(std::string_view name) {
+  if (name.empty()) {
+    return false;
+  }
+  for (char c : name) {
+    if (c <= ' ' || c > '~' || c == '/') {
+      return false;
+    }
+  }
+  return true;
+}
+
+sockaddr_un socketAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+}  // namespace
+
+struct SimServer::Client {
+  int fd = -1;
+  std::array<std::uint8_t, wire::kMaxRequestSize> input{};
+  std::size_t have = 0;
+  bool dropped = false;
+
+  ~Client() { ::close(fd); }
+};
+
+SimServer::SimServer(OffsetSpace& space)
+    : m_space(space), m_messageId(wire::registeredMessageId(kLinkMessageName)) {}
+
+SimServer::~SimServer() {
+  m_clients.clear();
+  if (m_listenFd >= 0) {
+    ::close(m_listenFd);
+    ::unlink(m_socketPath.c_str());
+  }
+}
+
+std::string SimServer::listen(const std::string& runtimeDir, const std::string& className) {
+  if (auto problem = prepareRuntimeDirectory(runtimeDir)) {
+    return *problem;
+  }
+  const SocketPath path = serverSocketPath(runtimeDir, className);
+  if (!path.error.empty()) {
+    return path.error;
+  }
+  const sockaddr_un address = socketAddress(path.path);
+
+  struct stat st {};
+  if (::lstat(path.path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      return path.path + " exists and is not a socket";
+    }
+    // A socket nobody answers on is left from a server that died; one that answers belongs to a live one.
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool alive = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    if (alive) {
+      return "another server is already listening at " + path.path;
+    }
+    ::unlink(path.path.c_str());
+  }
+
+  m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (m_listenFd < 0) {
+    return std::string("socket: ") + std::strerror(errno);
+  }
+  // The socket is created private: the mode is set before anyone can connect.
+  const mode_t oldMask = ::umask(0177);
+  const int bound = ::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ::umask(oldMask);
+  if (bound != 0 || ::listen(m_listenFd, 64) != 0) {
+    const std::string error = "cannot listen at " + path.path + ": " + std::strerror(errno);
+    ::close(m_listenFd);
+    m_listenFd = -1;
+    return error;
+  }
+  m_socketPath = path.path;
+  return {};
+}
+
+std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName) {
+  if (message != m_messageId || !validBlockName(blockName)) {
+    return 0;
+  }
+  char name[wire::kMaxNameLength + 2] = "/";
+  std::memcpy(name + 1, blockName.data(), blockName.size());
+  name[blockName.size() + 1] = '\0';
+  const int fd = ::shm_open(name, O_RDWR | O_CLOEXEC, 0);
+  if (fd < 0) {
+    return 0;
+  }
+  // The block is read and written through the descriptor, never mapped: a client that shrinks or swaps its
+  // block under the server then only gets short reads, never a fault in the server.
+  static std::array<std::uint8_t, kSimLinkBlockSize> block;
+  std::int32_t result = 0;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == kSimLinkBlockSize &&
+      st.st_uid == ::geteuid() && ::pread(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size())) {
+    std::size_t dirtyEnd = 0;
+    result = m_space.serveBlock(block, dirtyEnd);
+    if (result == 1 && dirtyEnd != 0 &&
+        ::pwrite(fd, block.data(), dirtyEnd, 0) != static_cast<ssize_t>(dirtyEnd)) {
+      result = 0;
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
+void SimServer::acceptClients() {
+  for (;;) {
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      return;
+    }
+    if (m_clients.size() >= kMaxClients) {
+      ::close(fd);
+      continue;
+    }
+    auto client = std::make_unique<Client>();
+    client->fd = fd;
+    m_clients.push_back(std::move(client));
+  }
+}
+
+bool SimServer::serveClient(Client& c) {
+  const ssize_t n = ::recv(c.fd, c.input.data() + c.have, c.input.size() - c.have, 0);
+  if (n < 0) {
+    return errno == EAGAIN || errno == EINTR;
+  }
+  if (n == 0) {
+    return false;
+  }
+  c.have += static_cast<std::size_t>(n);
+  for (;;) {
+    wire::Request request;
+    std::size_t used = 0;
+    switch (wire::decodeRequest(std::span(c.input.data(), c.have), request, used)) {
+      case wire::Decode::Incomplete:
+        return true;
+      case wire::Decode::Malformed:
+        return false;
+      case wire::Decode::Complete:
+        break;
+    }
+    std::array<std::uint8_t, wire::kReplySize> reply{};
+    wire::encodeReply({request.sequence, answer(request.message, request.name)}, reply);
+    // A client that does not read its answers is dropped rather than waited for.
+    if (::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(reply.size())) {
+      return false;
+    }
+    std::memmove(c.input.data(), c.input.data() + used, c.have - used);
+    c.have -= used;
+  }
+}
+
+void SimServer::run(int stopFd) {
+  std::vector<pollfd> fds;
+  for (;;) {
+    fds.clear();
+    fds.push_back({stopFd, POLLIN, 0});
+    fds.push_back({m_listenFd, POLLIN, 0});
+    for (const auto& c : m_clients) {
+      fds.push_back({c->fd, POLLIN, 0});
+    }
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    if (fds[0].revents != 0) {
+      break;
+    }
+    // Serve the clients polled this round before accepting new ones, so indices still match.
+    for (std::size_t i = 0; i < m_clients.size(); ++i) {
+      const short events = fds[i + 2].revents;
+      m_clients[i]->dropped = events != 0 && ((events & (POLLERR | POLLNVAL)) != 0 || !serveClient(*m_clients[i]));
+    }
+    std::erase_if(m_clients, [](const auto& c) { return c->dropped; });
+    if (fds[1].revents != 0) {
+      acceptClients();
+    }
+  }
+  m_clients.clear();
+  ::close(m_listenFd);
+  ::unlink(m_socketPath.c_str());
+  m_listenFd = -1;
+}

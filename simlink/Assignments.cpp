@@ -1,0 +1,113 @@
+// Parsing of --set and --poke arguments.
+#include "Assignments.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace {
+
+// A whole number, decimal or 0x hexadecimal, with an optional minus sign.
+std::optional<long double> parseInteger(std::string_view text) {
+  const bool negative = text.starts_with('-');
+  if (negative) {
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  std::uint64_t magnitude = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  const long double value = static_cast<long double>(magnitude);
+  return negative ? -value : value;
+}
+
+std::optional<long double> parseReal(std::string_view text) {
+  if (auto integer = parseInteger(text)) {
+    return integer;
+  }
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+template <class T>
+bool fits(long double value) {
+  return value >= static_cast<long double>(std::numeric_limits<T>::lowest()) &&
+         value <= static_cast<long double>(std::numeric_limits<T>::max());
+}
+
+bool fitsType(catalogue::RawType type, long double value) {
+  using catalogue::RawType;
+  switch (type) {
+    case RawType::I8:
+      return fits<std::int8_t>(value);
+    case RawType::U8:
+      return fits<std::uint8_t>(value);
+    case RawType::I16:
+      return fits<std::int16_t>(value);
+    case RawType::U16:
+      return fits<std::uint16_t>(value);
+    case RawType::I32:
+      return fits<std::int32_t>(value);
+    case RawType::U32:
+      return fits<std::uint32_t>(value);
+    case RawType::F32:
+      return fits<float>(value);
+    case RawType::F64:
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::variant<SetAssignment, std::string> parseSet(std::string_view argument) {
+  const std::size_t equals = argument.find('=');
+  if (equals == std::string_view::npos) {
+    return "expected NAME=VALUE, got \"" + std::string(argument) + "\"";
+  }
+  const std::string_view name = argument.substr(0, equals);
+  const std::optional<std::size_t> row = catalogue::findByFullName(name);
+  if (!row) {
+    return "no simulator variable is called \"" + std::string(name) + "\"";
+  }
+  const std::optional<long double> value = parseReal(argument.substr(equals + 1));
+  if (!value) {
+    return "\"" + std::string(argument.substr(equals + 1)) + "\" is not a number";
+  }
+  return SetAssignment{*row, *value};
+}
+
+std::variant<PokeAssignment, std::string> parsePoke(std::string_view argument) {
+  const std::size_t colon = argument.find(':');
+  const std::size_t equals = argument.find('=');
+  if (colon == std::string_view::npos || equals == std::string_view::npos || equals < colon) {
+    return "expected OFFSET:TYPE=VALUE, got \"" + std::string(argument) + "\"";
+  }
+  const std::optional<long double> offset = parseInteger(argument.substr(0, colon));
+  if (!offset || *offset < 0 || *offset > 0xFFFFFFFF) {
+    return "\"" + std::string(argument.substr(0, colon)) + "\" is not an offset";
+  }
+  const std::string_view typeName = argument.substr(colon + 1, equals - colon - 1);
+  const std::optional<catalogue::RawType> type = catalogue::parseRawType(typeName);
+  if (!type) {
+    return "\"" + std::string(typeName) + "\" is not a type (i8 u8 i16 u16 i32 u32 f32 f64)";
+  }
+  const std::string_view valueText = argument.substr(equals + 1);
+  const bool integral = *type != catalogue::RawType::F32 && *type != catalogue::RawType::F64;
+  const std::optional<long double> value = integral ? parseInteger(valueText) : parseReal(valueText);
+  if (!value || !fitsType(*type, *value)) {
+    return "\"" + std::string(valueText) + "\" is not a " + std::string(typeName) + " value";
+  }
+  return PokeAssignment{static_cast<std::uint32_t>(*offset), *type, *value};
+}

@@ -1,0 +1,26 @@
+// The "--set NAME=VALUE" and "--poke OFFSET:TYPE=VALUE" arguments of the programs that put values into an
+// offset space: parsed and checked here once.
+#pragma once
+
+#include "Catalogue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+struct SetAssignment {
+  std::size_t row;     // catalogue index
+  long double value;   // in the row's physical unit
+};
+
+struct PokeAssignment {
+  std::uint32_t offset;
+  catalogue::RawType type;
+  long double value;  // within the type's range
+};
+
+// An error text when the argument is not understood.
+std::variant<SetAssignment, std::string> parseSet(std::string_view argument);
+std::variant<PokeAssignment, std::string> parsePoke(std::string_view argument);

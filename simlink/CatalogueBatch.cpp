@@ -1,0 +1,16 @@
+// Queueing and sending the catalogue batch.
+#include "CatalogueBatch.h"
+
+bool CatalogueBatch::fetch(SimLinkResult& result) {
+  for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
+    const catalogue::Row& row = catalogue::kRows[i];
+    if (!SimLinkRead(row.offset, row.size(), m_incoming.data() + kSlots[i], result)) {
+      return false;
+    }
+  }
+  if (!SimLinkProcess(result)) {
+    return false;
+  }
+  m_raw = m_incoming;
+  return true;
+}

@@ -1,0 +1,35 @@
+// One tick's reads of the whole catalogue: a destination of each row's size, queued in catalogue order and
+// sent with one exchange. Holds no heap memory; a batch may be reused tick after tick.
+#pragma once
+
+#include "Catalogue.h"
+#include "SimLink.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+class CatalogueBatch {
+public:
+  // Queues every row and sends the batch. True only when every value is fresh; on false the values are the
+  // previous successful batch's (or zeros) and the result says why.
+  bool fetch(SimLinkResult& result);
+
+  long double value(std::size_t row) const {
+    return catalogue::toPhysical(catalogue::kRows[row], m_raw.data() + kSlots[row]);
+  }
+  const std::uint8_t* raw(std::size_t row) const { return m_raw.data() + kSlots[row]; }
+
+private:
+  static constexpr auto kSlots = [] {
+    std::array<std::uint32_t, catalogue::kRows.size() + 1> slots{};
+    for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
+      slots[i + 1] = slots[i] + catalogue::kRows[i].size();
+    }
+    return slots;
+  }();
+
+  // Reads land in `m_incoming`, so a failed exchange leaves the last good values in place.
+  std::array<std::uint8_t, kSlots.back()> m_raw{};
+  std::array<std::uint8_t, kSlots.back()> m_incoming{};
+};

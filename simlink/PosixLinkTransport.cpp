@@ -1,0 +1,292 @@
+// Linux stand-ins for the window lookup, message, atom and shared-memory services of the link.
+#include "PosixLinkTransport.h"
+
+#include "LinkWire.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t kFirstAtom = 0xC001;
+constexpr std::size_t kMaxAtoms = 0x3FFF;
+
+std::int64_t nowMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+struct PosixLinkTransport::Connection {
+  int fd = -1;
+  std::uint32_t sequence = 0;
+  std::array<std::uint8_t, wire::kReplySize> reply{};
+  std::size_t replyBytes = 0;  // a reply may arrive in pieces, and a late one may sit here from a timeout
+
+  ~Connection() {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+};
+
+struct PosixLinkTransport::Mapping {
+  int fd = -1;
+  std::string name;
+  std::uint32_t size = 0;
+  void* view = nullptr;
+};
+
+PosixLinkTransport::PosixLinkTransport() = default;
+
+PosixLinkTransport::~PosixLinkTransport() {
+  for (const auto& m : m_mappings) {
+    if (m && m->view != nullptr) {
+      ::munmap(m->view, m->size);
+    }
+    if (m) {
+      closeMapping(reinterpret_cast<Handle>(m.get()));
+    }
+  }
+}
+
+LinkTransport::Handle PosixLinkTransport::findWindow(const char* className) {
+  const SocketPath path = serverSocketPath(runtimeDirectory(), className);
+  if (!path.error.empty()) {
+    return 0;
+  }
+  auto connection = std::make_unique<Connection>();
+  connection->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connection->fd < 0) {
+    return 0;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.path.c_str(), path.path.size() + 1);
+  if (::connect(connection->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return 0;
+  }
+  const Handle handle = reinterpret_cast<Handle>(connection.get());
+  m_connections.push_back(std::move(connection));
+  return handle;
+}
+
+void PosixLinkTransport::releaseWindow(Handle window) {
+  std::erase_if(m_connections, [window](const auto& c) { return reinterpret_cast<Handle>(c.get()) == window; });
+}
+
+std::uint32_t PosixLinkTransport::registerWindowMessage(const char* name) {
+  return wire::registeredMessageId(name);
+}
+
+const PosixLinkTransport::Atom* PosixLinkTransport::atom(std::uint16_t id) const {
+  if (id < kFirstAtom || static_cast<std::size_t>(id - kFirstAtom) >= m_atoms.size()) {
+    return nullptr;
+  }
+  const Atom& a = m_atoms[id - kFirstAtom];
+  return a.references > 0 ? &a : nullptr;
+}
+
+std::uint16_t PosixLinkTransport::addAtom(const char* name) {
+  std::string_view text(name);
+  if (text.empty() || text.size() > wire::kMaxNameLength) {
+    return 0;
+  }
+  std::size_t freeSlot = m_atoms.size();
+  for (std::size_t i = 0; i < m_atoms.size(); ++i) {
+    if (m_atoms[i].references > 0 && m_atoms[i].name == text) {
+      ++m_atoms[i].references;
+      return static_cast<std::uint16_t>(kFirstAtom + i);
+    }
+    if (m_atoms[i].references == 0 && freeSlot == m_atoms.size()) {
+      freeSlot = i;
+    }
+  }
+  if (freeSlot == m_atoms.size()) {
+    if (m_atoms.size() >= kMaxAtoms) {
+      return 0;
+    }
+    m_atoms.emplace_back();
+  }
+  m_atoms[freeSlot] = {std::string(text), 1};
+  return static_cast<std::uint16_t>(kFirstAtom + freeSlot);
+}
+
+void PosixLinkTransport::deleteAtom(std::uint16_t id) {
+  if (atom(id) != nullptr) {
+    --m_atoms[id - kFirstAtom].references;
+  }
+}
+
+LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::uint32_t size,
+                                                        std::uint32_t& lastError) {
+  const std::string shmName = std::string("/") + name;
+  int fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    // Unlike a Windows mapping, a POSIX block outlives a crashed process. One of this user's that carries this
+    // process's id can only be left from a crashed predecessor with the same (reused) id.
+    struct stat st {};
+    const int old = ::shm_open(shmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    const bool ours = old >= 0 && ::fstat(old, &st) == 0 && st.st_uid == ::geteuid();
+    if (old >= 0) {
+      ::close(old);
+    }
+    if (!ours) {
+      lastError = kErrorAlreadyExists;
+      return 0;
+    }
+    ::shm_unlink(shmName.c_str());
+    fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  }
+  if (fd < 0) {
+    lastError = errno == EEXIST ? kErrorAlreadyExists : static_cast<std::uint32_t>(errno);
+    return 0;
+  }
+  if (::ftruncate(fd, size) != 0) {
+    lastError = static_cast<std::uint32_t>(errno);
+    ::close(fd);
+    ::shm_unlink(shmName.c_str());
+    return 0;
+  }
+  lastError = 0;
+  auto mapping = std::make_unique<Mapping>();
+  mapping->fd = fd;
+  mapping->name = shmName;
+  mapping->size = size;
+  const Handle handle = reinterpret_cast<Handle>(mapping.get());
+  m_mappings.push_back(std::move(mapping));
+  return handle;
+}
+
+void* PosixLinkTransport::mapView(Handle handle) {
+  for (const auto& m : m_mappings) {
+    if (reinterpret_cast<Handle>(m.get()) == handle) {
+      void* view = ::mmap(nullptr, m->size, PROT_READ | PROT_WRITE, MAP_SHARED, m->fd, 0);
+      if (view == MAP_FAILED) {
+        return nullptr;
+      }
+      m->view = view;
+      return view;
+    }
+  }
+  return nullptr;
+}
+
+void PosixLinkTransport::unmapView(void* view) {
+  for (const auto& m : m_mappings) {
+    if (m->view == view && view != nullptr) {
+      ::munmap(view, m->size);
+      m->view = nullptr;
+    }
+  }
+}
+
+void PosixLinkTransport::closeMapping(Handle handle) {
+  std::erase_if(m_mappings, [handle](const std::unique_ptr<Mapping>& m) {
+    if (reinterpret_cast<Handle>(m.get()) != handle) {
+      return false;
+    }
+    ::close(m->fd);
+    ::shm_unlink(m->name.c_str());
+    return true;
+  });
+}
+
+bool PosixLinkTransport::sendMessageTimeout(Handle window, std::uint32_t message, std::uintptr_t wParam,
+                                            std::intptr_t lParam, std::uint32_t timeoutMs,
+                                            std::intptr_t& messageResult, std::uint32_t& lastError) {
+  Connection* c = nullptr;
+  for (const auto& candidate : m_connections) {
+    if (reinterpret_cast<Handle>(candidate.get()) == window) {
+      c = candidate.get();
+    }
+  }
+  const Atom* blockName = atom(static_cast<std::uint16_t>(wParam));
+  if (c == nullptr || c->fd < 0 || blockName == nullptr) {
+    lastError = EBADF;
+    return false;
+  }
+
+  std::array<std::uint8_t, wire::kMaxRequestSize> frame{};
+  const wire::Request request{++c->sequence, message, static_cast<std::uint32_t>(wParam),
+                              static_cast<std::uint32_t>(lParam), blockName->name};
+  const std::size_t length = wire::encodeRequest(request, frame);
+  for (std::size_t sent = 0; sent < length;) {
+    const ssize_t n = ::send(c->fd, frame.data() + sent, length - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      lastError = n < 0 ? static_cast<std::uint32_t>(errno) : EPIPE;
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+
+  const std::int64_t deadline = nowMs() + timeoutMs;
+  for (;;) {
+    const std::int64_t left = deadline - nowMs();
+    if (left <= 0) {
+      lastError = 0;
+      return false;
+    }
+    pollfd p{c->fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready < 0) {
+      lastError = static_cast<std::uint32_t>(errno);
+      return false;
+    }
+    if (ready == 0) {
+      continue;
+    }
+    const ssize_t n = ::recv(c->fd, c->reply.data() + c->replyBytes, c->reply.size() - c->replyBytes,
+                             MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (n <= 0) {
+      lastError = n < 0 ? static_cast<std::uint32_t>(errno) : ECONNRESET;
+      return false;
+    }
+    c->replyBytes += static_cast<std::size_t>(n);
+    if (c->replyBytes < c->reply.size()) {
+      continue;
+    }
+    c->replyBytes = 0;
+    const std::optional<wire::Reply> reply = wire::decodeReply(c->reply);
+    if (!reply) {
+      lastError = EPROTO;
+      return false;
+    }
+    if (reply->sequence == c->sequence) {
+      messageResult = reply->result;
+      lastError = 0;
+      return true;
+    }
+    // A late answer to an earlier request that timed out: drop it and keep waiting for ours.
+  }
+}
+
+void PosixLinkTransport::sleepMs(std::uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::uint32_t PosixLinkTransport::processId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -1,0 +1,288 @@
+// The simulator link client: block layout, queueing, the handshake and the batch exchange.
+#include "SimLink.h"
+
+#include "LinkTransport.h"
+#include "LinkWire.h"
+#include "PosixLinkTransport.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Every queued read takes at least its 16-byte header, so this many destinations cover a full block.
+constexpr std::uint32_t kMaxReads = kSimLinkCapacity / kSimLinkReadHeader;
+
+struct Destination {
+  void* bytes = nullptr;
+  std::uint32_t size = 0;
+};
+
+struct Link {
+  LinkTransport* transport = nullptr;
+  LinkTransport::Handle window = 0;
+  std::uint32_t messageId = 0;
+  std::uint16_t atom = 0;
+  LinkTransport::Handle mapping = 0;
+  std::uint8_t* view = nullptr;
+  std::uint32_t cursor = 0;  // bytes queued in the block
+  std::uint32_t serverVersion = 0;
+  std::uint32_t simulatorVersion = 0;
+  std::uint16_t clientVersion = kClientVersion;
+  std::array<char, 64> blockName{};
+  // The block carries 32-bit references: 1 + the index of the read's destination here; 0 is "none".
+  std::array<Destination, kMaxReads> destinations{};
+  std::uint32_t destinationCount = 0;
+
+  ~Link() { close(); }
+
+  void close() {
+    if (window != 0) {
+      transport->releaseWindow(window);
+    }
+    window = 0;
+    messageId = 0;
+    cursor = 0;
+    destinationCount = 0;
+    if (atom != 0) {
+      transport->deleteAtom(atom);
+      atom = 0;
+    }
+    if (view != nullptr) {
+      transport->unmapView(view);
+      view = nullptr;
+    }
+    if (mapping != 0) {
+      transport->closeMapping(mapping);
+      mapping = 0;
+    }
+    blockName[0] = '\0';
+  }
+
+  bool fits(std::uint64_t recordBytes) const {
+    return std::uint64_t{cursor} + recordBytes + 4 <= kSimLinkCapacity;
+  }
+
+  void startBatch() {
+    cursor = 0;
+    destinationCount = 0;
+  }
+};
+
+Link& link() {
+  // The default transport is made first so that it outlives the link, which closes itself at exit.
+  static Link instance{&SimLinkDefaultTransport()};
+  return instance;
+}
+
+using wire::getU32;
+using wire::putU32;
+
+bool fail(SimLinkResult& result, SimLinkResult code) {
+  result = code;
+  return false;
+}
+
+bool failAndClose(SimLinkResult& result, SimLinkResult code) {
+  SimLinkClose();
+  return fail(result, code);
+}
+
+}  // namespace
+
+std::string_view SimLinkResultName(std::uint32_t code) {
+  static constexpr std::array<std::string_view, 16> kNames = {
+      "SimLinkOk",          "SimLinkAlreadyOpen",   "SimLinkNoServer",      "SimLinkRegisterFailed",
+      "SimLinkAtomFailed",  "SimLinkMappingFailed", "SimLinkViewFailed",    "SimLinkVersionMismatch",
+      "SimLinkWrongSimulator", "SimLinkNotOpen",    "SimLinkNothingQueued", "SimLinkTimeout",
+      "SimLinkSendFailed",  "SimLinkBadData",       "SimLinkServerNotRunning", "SimLinkBufferFull"};
+  return code < kNames.size() ? kNames[code] : std::string_view("SimLinkUnknown");
+}
+
+bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
+  Link& l = link();
+  if (l.view != nullptr) {
+    return fail(result, SimLinkAlreadyOpen);
+  }
+  l.serverVersion = 0;
+  l.simulatorVersion = 0;
+
+  bool fallbackClass = false;
+  l.window = l.transport->findWindow(kPrimaryServerClass);
+  if (l.window == 0) {
+    l.window = l.transport->findWindow(kFallbackServerClass);
+    fallbackClass = true;
+  }
+  if (l.window == 0) {
+    return fail(result, SimLinkNoServer);
+  }
+
+  l.messageId = l.transport->registerWindowMessage(kLinkMessageName);
+  if (l.messageId == 0) {
+    // The found window holds a connection here; let it go instead of keeping it until the next open.
+    return failAndClose(result, SimLinkRegisterFailed);
+  }
+
+  std::snprintf(l.blockName.data(), l.blockName.size(), "%s:%X:%X", kLinkMessageName,
+                static_cast<unsigned>(l.transport->processId()), 1u);
+  l.atom = l.transport->addAtom(l.blockName.data());
+  if (l.atom == 0) {
+    return failAndClose(result, SimLinkAtomFailed);
+  }
+
+  std::uint32_t lastError = 0;
+  l.mapping = l.transport->createMapping(l.blockName.data(), kSimLinkBlockSize, lastError);
+  if (l.mapping == 0 || lastError == kErrorAlreadyExists) {
+    return failAndClose(result, SimLinkMappingFailed);
+  }
+  l.view = static_cast<std::uint8_t*>(l.transport->mapView(l.mapping));
+  if (l.view == nullptr) {
+    return failAndClose(result, SimLinkViewFailed);
+  }
+  l.startBatch();
+
+  for (int tries = 0; tries < kHandshakeTries && (l.serverVersion == 0 || l.simulatorVersion == 0);) {
+    ++tries;
+    if (!SimLinkRead(kServerVersionOffset, 4, &l.serverVersion, result) ||
+        !SimLinkRead(kSimulatorVersionOffset, 4, &l.simulatorVersion, result) ||
+        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, &l.clientVersion, result)) ||
+        !SimLinkProcess(result)) {
+      SimLinkClose();
+      return false;
+    }
+    l.transport->sleepMs(kHandshakeSleepMs);
+  }
+
+  if (l.serverVersion < kMinServerVersion || (l.simulatorVersion >> 16) != kSimulatorVersionMark) {
+    return failAndClose(result, fallbackClass ? SimLinkServerNotRunning : SimLinkVersionMismatch);
+  }
+  l.simulatorVersion &= 0xFFFF;
+  if (requestedVersion != 0 && l.simulatorVersion != requestedVersion) {
+    return failAndClose(result, SimLinkWrongSimulator);
+  }
+  result = SimLinkOk;
+  return true;
+}
+
+void SimLinkClose() { link().close(); }
+
+bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
+  Link& l = link();
+  if (l.view == nullptr) {
+    return fail(result, SimLinkNotOpen);
+  }
+  if (!l.fits(std::uint64_t{kSimLinkReadHeader} + size)) {
+    return fail(result, SimLinkBufferFull);
+  }
+  std::uint32_t reference = 0;
+  if (destination != nullptr) {
+    l.destinations[l.destinationCount] = {destination, size};
+    reference = ++l.destinationCount;
+  }
+  std::uint8_t* record = l.view + l.cursor;
+  putU32(record, kSimLinkReadId);
+  putU32(record + 4, offset);
+  putU32(record + 8, size);
+  putU32(record + 12, reference);
+  std::memset(record + kSimLinkReadHeader, 0, size);
+  l.cursor += kSimLinkReadHeader + size;
+  result = SimLinkOk;
+  return true;
+}
+
+bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimLinkResult& result) {
+  Link& l = link();
+  if (l.view == nullptr) {
+    return fail(result, SimLinkNotOpen);
+  }
+  if (!l.fits(std::uint64_t{kSimLinkWriteHeader} + size)) {
+    return fail(result, SimLinkBufferFull);
+  }
+  std::uint8_t* record = l.view + l.cursor;
+  putU32(record, kSimLinkWriteId);
+  putU32(record + 4, offset);
+  putU32(record + 8, size);
+  if (size != 0) {
+    std::memcpy(record + kSimLinkWriteHeader, source, size);
+  }
+  l.cursor += kSimLinkWriteHeader + size;
+  result = SimLinkOk;
+  return true;
+}
+
+bool SimLinkProcess(SimLinkResult& result) {
+  Link& l = link();
+  if (l.view == nullptr) {
+    return fail(result, SimLinkNotOpen);
+  }
+  if (l.cursor == 0) {
+    return fail(result, SimLinkNothingQueued);
+  }
+  putU32(l.view + l.cursor, 0);
+  // From here the batch counts as sent: a failure below drops it, it is never re-sent.
+  const std::uint32_t destinationCount = l.destinationCount;
+  l.startBatch();
+
+  std::intptr_t messageResult = 0;
+  std::uint32_t lastError = 0;
+  bool answered = false;
+  for (int attempt = 0; attempt < kSendAttempts && !answered; ++attempt) {
+    answered = l.transport->sendMessageTimeout(l.window, l.messageId, l.atom, 0, kSendTimeoutMs, messageResult,
+                                               lastError);
+    if (!answered) {
+      l.transport->sleepMs(kSendRetrySleepMs);
+    }
+  }
+  if (!answered) {
+    return fail(result, lastError == 0 ? SimLinkTimeout : SimLinkSendFailed);
+  }
+  if (messageResult != 1) {
+    return fail(result, SimLinkBadData);
+  }
+
+  // The block is shared with the server, so every field read back is checked against what was queued: a
+  // broken server can lose answers but never make this walk write outside a destination or read outside
+  // the block.
+  std::uint32_t at = 0;
+  while (at + 4 <= kSimLinkBlockSize && (getU32(l.view + at) & 0xFF) != 0) {
+    const std::uint32_t id = getU32(l.view + at);
+    if (id == kSimLinkReadId && at + kSimLinkReadHeader <= kSimLinkBlockSize) {
+      const std::uint32_t size = getU32(l.view + at + 8);
+      const std::uint32_t reference = getU32(l.view + at + 12);
+      if (std::uint64_t{at} + kSimLinkReadHeader + size > kSimLinkBlockSize) {
+        return fail(result, SimLinkBadData);
+      }
+      if (reference != 0 && reference <= destinationCount && size != 0) {
+        const Destination& d = l.destinations[reference - 1];
+        if (d.size == size) {
+          std::memcpy(d.bytes, l.view + at + kSimLinkReadHeader, size);
+        }
+      }
+      at += kSimLinkReadHeader + size;
+    } else if (id == kSimLinkWriteId && at + kSimLinkWriteHeader <= kSimLinkBlockSize) {
+      const std::uint32_t size = getU32(l.view + at + 8);
+      if (std::uint64_t{at} + kSimLinkWriteHeader + size > kSimLinkBlockSize) {
+        return fail(result, SimLinkBadData);
+      }
+      at += kSimLinkWriteHeader + size;
+    } else {
+      // An id this client never queues: the answers behind it are lost, so the batch is not good.
+      return fail(result, SimLinkBadData);
+    }
+  }
+  result = SimLinkOk;
+  return true;
+}
+
+bool SimLinkIsOpen() { return link().view != nullptr; }
+std::uint32_t SimLinkServerVersion() { return link().serverVersion; }
+std::uint32_t SimLinkSimulatorVersion() { return link().simulatorVersion; }
+std::string_view SimLinkBlockName() { return link().blockName.data(); }
+
+void SimLinkSetTransport(LinkTransport& transport) { link().transport = &transport; }
+
+LinkTransport& SimLinkDefaultTransport() {
+  static PosixLinkTransport transport;
+  return transport;
+}

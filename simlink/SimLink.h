@@ -1,0 +1,79 @@
+// The simulator link client: one module-level link to the simulator's inter-process server.
+//
+// Use: SimLinkOpen once; per instrument tick any number of SimLinkRead/SimLinkWrite, then one SimLinkProcess,
+// after which every read's destination holds fresh bytes (only if that call returned true); SimLinkClose at
+// shutdown. Every call reports a SimLinkResult through its out-parameter beside the true/false return.
+// Single-threaded: all calls come from one thread; the state is not locked.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+class LinkTransport;
+
+enum SimLinkResult : std::uint32_t {
+  SimLinkOk = 0,
+  SimLinkAlreadyOpen = 1,
+  SimLinkNoServer = 2,
+  SimLinkRegisterFailed = 3,
+  SimLinkAtomFailed = 4,
+  SimLinkMappingFailed = 5,
+  SimLinkViewFailed = 6,
+  SimLinkVersionMismatch = 7,
+  SimLinkWrongSimulator = 8,
+  SimLinkNotOpen = 9,
+  SimLinkNothingQueued = 10,
+  SimLinkTimeout = 11,
+  SimLinkSendFailed = 12,
+  SimLinkBadData = 13,
+  SimLinkServerNotRunning = 14,
+  SimLinkBufferFull = 15,
+};
+
+// The result code's own name ("SimLinkTimeout"), or "SimLinkUnknown" for a value outside 0..15.
+std::string_view SimLinkResultName(std::uint32_t code);
+
+// Shared block geometry and the server's handshake offsets.
+inline constexpr std::uint32_t kSimLinkBlockSize = 0x8000;
+inline constexpr std::uint32_t kSimLinkCapacity = 0x7F00;  // queued records + 4-byte end mark, at most
+inline constexpr std::uint32_t kSimLinkReadHeader = 16;
+inline constexpr std::uint32_t kSimLinkWriteHeader = 12;
+inline constexpr std::uint32_t kSimLinkReadId = 1;
+inline constexpr std::uint32_t kSimLinkWriteId = 2;
+inline constexpr std::uint32_t kServerVersionOffset = 0x3304;
+inline constexpr std::uint32_t kSimulatorVersionOffset = 0x3308;
+inline constexpr std::uint32_t kClientVersionOffset = 0x330A;
+inline constexpr std::uint32_t kMinServerVersion = 0x19980005;
+inline constexpr std::uint16_t kSimulatorVersionMark = 0xFADE;  // high word of the simulator version
+inline constexpr std::uint16_t kClientVersion = 2005;
+inline constexpr const char* kPrimaryServerClass = "UIPCMAIN";
+inline constexpr const char* kFallbackServerClass = "FS98MAIN";
+inline constexpr const char* kLinkMessageName = "FsasmLib:IPC";
+
+// Handshake and send timing, in milliseconds and attempts.
+inline constexpr int kHandshakeTries = 5;
+inline constexpr std::uint32_t kHandshakeSleepMs = 100;
+inline constexpr int kSendAttempts = 10;
+inline constexpr std::uint32_t kSendTimeoutMs = 2000;
+inline constexpr std::uint32_t kSendRetrySleepMs = 100;
+
+// requestedVersion: 0 accepts any simulator; otherwise the low word the server must report.
+bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result);
+void SimLinkClose();
+// destination: `size` writable bytes that stay valid until the answering SimLinkProcess returns; may be null.
+bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result);
+// The source bytes are copied at once.
+bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimLinkResult& result);
+bool SimLinkProcess(SimLinkResult& result);
+
+bool SimLinkIsOpen();
+// What the last handshake read; after a passed one the simulator version keeps only its low word.
+std::uint32_t SimLinkServerVersion();
+std::uint32_t SimLinkSimulatorVersion();
+// The name of the shared block while the link is open, else empty.
+std::string_view SimLinkBlockName();
+
+// The platform calls the link goes through; the POSIX one unless replaced. Replace only while the link is
+// closed; the transport must outlive every later call.
+void SimLinkSetTransport(LinkTransport& transport);
+LinkTransport& SimLinkDefaultTransport();
