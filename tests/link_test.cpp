@@ -1,0 +1,336 @@
+// The link client against a real skyvane-sim and against fakes: handshake, result codes, capacity, the walk
+// back, and what a failed batch leaves behind.
+#include "LinkWire.h"
+#include "SimLink.h"
+#include "support/TestServers.h"
+#include "support/TestTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+class LinkTest : public ::testing::Test {
+protected:
+  void SetUp() override { SimLinkSetTransport(transport); }
+  void TearDown() override {
+    SimLinkClose();
+    SimLinkSetTransport(SimLinkDefaultTransport());
+  }
+
+  // Opens against whatever listens now; returns the result code.
+  SimLinkResult open(std::uint16_t requested = 0) {
+    SimLinkResult result = SimLinkOk;
+    opened = SimLinkOpen(requested, result);
+    return result;
+  }
+
+  std::uint32_t readU32(std::uint32_t offset) {
+    std::uint32_t value = 0;
+    SimLinkResult r{};
+    EXPECT_TRUE(SimLinkRead(offset, 4, &value, r));
+    EXPECT_TRUE(SimLinkProcess(r)) << SimLinkResultName(r);
+    return value;
+  }
+
+  void expectNothingHeld() {
+    EXPECT_EQ(transport.windowsHeld, 0);
+    EXPECT_EQ(transport.atomsHeld, 0);
+    EXPECT_EQ(transport.mappingsHeld, 0);
+    EXPECT_EQ(transport.viewsHeld, 0);
+  }
+
+  TempRuntimeDir runtime;
+  TestTransport transport;
+  bool opened = false;
+};
+
+TEST_F(LinkTest, OpensAgainstTheSubstituteServerAndReadsWhatWasPoked) {
+  SimProcess sim({"--feed", "none", "--poke", "0x1000:u32=0xDEADBEEF"});
+  ASSERT_TRUE(sim.running());
+  EXPECT_EQ(open(), SimLinkOk);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(SimLinkSimulatorVersion(), 9u);  // the low word of 0xFADE0009
+  EXPECT_GE(SimLinkServerVersion(), kMinServerVersion);
+  // A block named after the process id in upper-case hex and open counter 1.
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
+  EXPECT_EQ(SimLinkBlockName(), expected);
+  // One handshake try was enough: one 100 ms sleep, the client version written once.
+  EXPECT_EQ(transport.sleepsMs, std::vector<std::uint32_t>{kHandshakeSleepMs});
+  EXPECT_EQ(readU32(0x1000), 0xDEADBEEFu);
+}
+
+TEST_F(LinkTest, OpenOnAnOpenLinkIsRefusedAndTheLinkKeepsWorking) {
+  SimProcess sim({"--feed", "none", "--poke", "0x2000:u32=77"});
+  ASSERT_EQ(open(), SimLinkOk);
+  EXPECT_EQ(open(), SimLinkAlreadyOpen);
+  EXPECT_FALSE(opened);
+  EXPECT_TRUE(SimLinkIsOpen());
+  EXPECT_EQ(readU32(0x2000), 77u);
+}
+
+TEST_F(LinkTest, NoServerAndCallsOnAClosedLink) {
+  EXPECT_EQ(open(), SimLinkNoServer);
+  std::uint32_t value = 0;
+  SimLinkResult r{};
+  EXPECT_FALSE(SimLinkRead(0x2BC, 4, &value, r));
+  EXPECT_EQ(r, SimLinkNotOpen);
+  EXPECT_FALSE(SimLinkWrite(0x2BC, 4, &value, r));
+  EXPECT_EQ(r, SimLinkNotOpen);
+  EXPECT_FALSE(SimLinkProcess(r));
+  EXPECT_EQ(r, SimLinkNotOpen);
+  SimLinkClose();  // safe in any state
+  SimLinkClose();
+  expectNothingHeld();
+}
+
+TEST_F(LinkTest, ProcessWithNothingQueuedSendsNothing) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_EQ(open(), SimLinkOk);
+  const std::size_t sendsBefore = transport.timeoutsMs.size();
+  SimLinkResult r{};
+  EXPECT_FALSE(SimLinkProcess(r));
+  EXPECT_EQ(r, SimLinkNothingQueued);
+  EXPECT_EQ(transport.timeoutsMs.size(), sendsBefore);
+}
+
+struct VersionCase {
+  const char* className;
+  const char* serverVersion;
+  const char* simulatorVersion;
+  std::uint16_t requested;
+  SimLinkResult expected;
+};
+
+class HandshakeTest : public LinkTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(HandshakeTest, AcceptsOrRefusesTheServer) {
+  const VersionCase& c = GetParam();
+  SimProcess sim({"--feed", "none", "--class", c.className, "--poke", std::string("0x3304:u32=") + c.serverVersion,
+                  "--poke", std::string("0x3308:u32=") + c.simulatorVersion});
+  ASSERT_TRUE(sim.running());
+  EXPECT_EQ(open(c.requested), c.expected) << SimLinkResultName(open(c.requested));
+  if (c.expected != SimLinkOk) {
+    EXPECT_FALSE(SimLinkIsOpen());
+    expectNothingHeld();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, HandshakeTest,
+    ::testing::Values(VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 0, SimLinkOk},
+                      VersionCase{"UIPCMAIN", "0x19980004", "0xFADE0009", 0, SimLinkVersionMismatch},
+                      VersionCase{"UIPCMAIN", "0xFFFFFFFF", "0xFADE0009", 0, SimLinkOk},
+                      VersionCase{"UIPCMAIN", "0x19980005", "0xFADF0009", 0, SimLinkVersionMismatch},
+                      VersionCase{"FS98MAIN", "0x19980005", "0xFADE0009", 0, SimLinkOk},
+                      VersionCase{"FS98MAIN", "0x19980004", "0xFADE0009", 0, SimLinkServerNotRunning},
+                      VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 9, SimLinkOk},
+                      VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 10, SimLinkWrongSimulator}));
+
+TEST_F(LinkTest, ServerThatNeverFillsTheVersionsGetsFiveTries) {
+  for (const char* className : {"UIPCMAIN", "FS98MAIN"}) {
+    transport.sleepsMs.clear();
+    transport.timeoutsMs.clear();
+    SimProcess sim({"--feed", "none", "--class", className, "--poke", "0x3304:u32=0", "--poke", "0x3308:u32=0"});
+    EXPECT_EQ(open(), std::string(className) == "UIPCMAIN" ? SimLinkVersionMismatch : SimLinkServerNotRunning);
+    EXPECT_EQ(transport.sleepsMs, std::vector<std::uint32_t>(5, kHandshakeSleepMs));
+    EXPECT_EQ(transport.timeoutsMs, std::vector<std::uint32_t>(5, kSendTimeoutMs));
+    expectNothingHeld();
+  }
+}
+
+TEST_F(LinkTest, PlatformFailuresDuringOpenLeaveNothingBehind) {
+  SimProcess sim({"--feed", "none"});
+  struct Case {
+    bool TestTransport::*fault;
+    SimLinkResult expected;
+  };
+  for (const Case& c : {Case{&TestTransport::failRegister, SimLinkRegisterFailed},
+                        Case{&TestTransport::failAtom, SimLinkAtomFailed},
+                        Case{&TestTransport::failMapping, SimLinkMappingFailed},
+                        Case{&TestTransport::failView, SimLinkViewFailed}}) {
+    transport.*c.fault = true;
+    EXPECT_EQ(open(), c.expected);
+    expectNothingHeld();
+    transport.*c.fault = false;
+  }
+  EXPECT_EQ(open(), SimLinkOk);
+}
+
+TEST_F(LinkTest, ABlockOfAnotherUserUnderOurNameIsRefused) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to give a block to another user";
+  }
+  SimProcess sim({"--feed", "none"});
+  char name[64];
+  std::snprintf(name, sizeof name, "/FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
+  const int fd = ::shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+  EXPECT_EQ(open(), SimLinkMappingFailed);
+  ::close(fd);
+  ::shm_unlink(name);
+  expectNothingHeld();
+}
+
+TEST_F(LinkTest, ALeftoverBlockOfThisUserAndProcessIdIsTakenOver) {
+  SimProcess sim({"--feed", "none"});
+  char name[64];
+  std::snprintf(name, sizeof name, "/FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
+  const int fd = ::shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(open(), SimLinkOk);
+}
+
+TEST_F(LinkTest, CapacityBoundaryOfTheBlock) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_EQ(open(), SimLinkOk);
+  static std::uint8_t big[kSimLinkBlockSize];
+  SimLinkResult r{};
+  // 16 + 32,492 + 4 = 32,512: exactly full.
+  EXPECT_FALSE(SimLinkRead(0, 32493, big, r));
+  EXPECT_EQ(r, SimLinkBufferFull);
+  ASSERT_TRUE(SimLinkRead(0, 32492, big, r));
+  EXPECT_FALSE(SimLinkRead(0, 0, nullptr, r));
+  EXPECT_EQ(r, SimLinkBufferFull);
+  std::uint8_t one = 0;
+  EXPECT_FALSE(SimLinkWrite(0, 0, &one, r));
+  EXPECT_EQ(r, SimLinkBufferFull);
+  // The refused requests did not disturb the queued one.
+  EXPECT_TRUE(SimLinkProcess(r)) << SimLinkResultName(r);
+
+  // A write's record is 12 + size: 12 + 32,496 + 4 = 32,512.
+  EXPECT_FALSE(SimLinkWrite(0x8000, 32497, big, r));
+  EXPECT_EQ(r, SimLinkBufferFull);
+  EXPECT_TRUE(SimLinkWrite(0x8000, 32496, big, r));
+  EXPECT_TRUE(SimLinkProcess(r));
+}
+
+TEST_F(LinkTest, ReadsWithoutDestinationOrSizeAreSkippedAndLaterReadsWin) {
+  SimProcess sim({"--feed", "none", "--poke", "0x100:u32=0x11223344", "--poke", "0x104:u32=0x55667788"});
+  ASSERT_EQ(open(), SimLinkOk);
+  std::uint32_t value = 0;
+  std::uint32_t untouched = 0xCAFEF00D;
+  std::uint64_t overlap = 0;
+  SimLinkResult r{};
+  ASSERT_TRUE(SimLinkRead(0x100, 4, nullptr, r));
+  ASSERT_TRUE(SimLinkRead(0x100, 0, &untouched, r));
+  ASSERT_TRUE(SimLinkRead(0x100, 8, &overlap, r));
+  ASSERT_TRUE(SimLinkRead(0x104, 4, &overlap, r));  // overlaps the low half of the previous destination
+  ASSERT_TRUE(SimLinkRead(0x104, 4, &value, r));
+  ASSERT_TRUE(SimLinkProcess(r));
+  EXPECT_EQ(value, 0x55667788u);
+  EXPECT_EQ(untouched, 0xCAFEF00Du);
+  EXPECT_EQ(overlap, 0x5566778855667788u);
+}
+
+TEST_F(LinkTest, WritesReachTheServerInQueueOrder) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_EQ(open(), SimLinkOk);
+  const std::uint16_t first = 0x1111;
+  const std::uint16_t second = 0x2222;
+  std::uint16_t back = 0;
+  SimLinkResult r{};
+  ASSERT_TRUE(SimLinkWrite(0x78EA, 2, &first, r));
+  ASSERT_TRUE(SimLinkWrite(0x78EA, 2, &second, r));
+  ASSERT_TRUE(SimLinkRead(0x78EA, 2, &back, r));
+  ASSERT_TRUE(SimLinkProcess(r));
+  EXPECT_EQ(back, 0x2222);
+}
+
+struct MisbehaviourCase {
+  FakeServer::After after;
+  int answer;
+  SimLinkResult expected;
+  std::size_t attempts;
+};
+
+class MisbehavingServerTest : public LinkTest, public ::testing::WithParamInterface<MisbehaviourCase> {};
+
+TEST_P(MisbehavingServerTest, FailedBatchReportsAndTheNextStartsClean) {
+  const MisbehaviourCase& c = GetParam();
+  FakeServer server("UIPCMAIN", 1, c.after, c.answer);  // the handshake is answered honestly
+  ASSERT_EQ(open(), SimLinkOk);
+  transport.timeoutsMs.clear();
+  transport.sleepsMs.clear();
+
+  std::uint32_t value = 0xABCDABCD;
+  SimLinkResult r{};
+  ASSERT_TRUE(SimLinkRead(0x3304, 4, &value, r));
+  EXPECT_FALSE(SimLinkProcess(r));
+  EXPECT_EQ(r, c.expected) << SimLinkResultName(r);
+  EXPECT_EQ(value, 0xABCDABCDu) << "a failed batch must leave destinations alone";
+  EXPECT_EQ(transport.timeoutsMs, std::vector<std::uint32_t>(c.attempts, kSendTimeoutMs));
+  EXPECT_EQ(transport.sleepsMs.size(), c.attempts == 1 ? 0u : c.attempts);
+
+  // The failed batch was dropped: the next read is the first record of the block.
+  ASSERT_TRUE(SimLinkRead(0x0330, 2, &value, r));
+  const std::string name = "/" + std::string(SimLinkBlockName());
+  const int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0);
+  std::uint8_t header[16];
+  ASSERT_EQ(::pread(fd, header, sizeof header, 0), 16);
+  ::close(fd);
+  EXPECT_EQ(wire::getU32(header), kSimLinkReadId);
+  EXPECT_EQ(wire::getU32(header + 4), 0x0330u);
+  EXPECT_EQ(wire::getU32(header + 8), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, MisbehavingServerTest,
+    ::testing::Values(MisbehaviourCase{FakeServer::After::Stall, 0, SimLinkTimeout, kSendAttempts},
+                      MisbehaviourCase{FakeServer::After::Close, 0, SimLinkSendFailed, kSendAttempts},
+                      MisbehaviourCase{FakeServer::After::Answer, 0, SimLinkBadData, 1},
+                      MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}));
+
+TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_EQ(open(), SimLinkOk);
+  const std::string name = "/" + std::string(SimLinkBlockName());
+  const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  auto* block = static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  ASSERT_NE(block, MAP_FAILED);
+
+  // A read is queued into a 2-byte guarded destination, then its record is tampered with as a broken server
+  // might: a bigger size, a reference past the destination table, an unknown id.
+  struct Guarded {
+    std::uint8_t before[8];
+    std::uint16_t value;
+    std::uint8_t after[8];
+  };
+  const auto tamper = [&](auto&& edit, SimLinkResult expected) {
+    Guarded g{};
+    std::memset(&g, 0x5A, sizeof g);
+    SimLinkResult r{};
+    ASSERT_TRUE(SimLinkRead(0x0330, 2, &g.value, r));
+    ASSERT_TRUE(SimLinkRead(0x0332, 2, nullptr, r));
+    // Edited before sending: the server serves what it finds and leaves the headers alone, so the client
+    // walks back over the edited records.
+    edit();
+    const bool ok = SimLinkProcess(r);
+    EXPECT_EQ(ok ? SimLinkOk : r, expected);
+    for (std::uint8_t b : g.before) {
+      EXPECT_EQ(b, 0x5A);
+    }
+    for (std::uint8_t b : g.after) {
+      EXPECT_EQ(b, 0x5A);
+    }
+  };
+  tamper([&] { wire::putU32(block + 8, 64); wire::putU32(block + 16 + 64, 0); }, SimLinkOk);  // size grown
+  tamper([&] { wire::putU32(block + 12, 5000); }, SimLinkOk);                   // reference past the table
+  tamper([&] { wire::putU32(block + 18, 7); }, SimLinkBadData);               // unknown id behind the first record
+  ::munmap(block, kSimLinkBlockSize);
+  ::close(fd);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// config.ini as the Windows profile functions read it: defaults, value syntax, hand-edited files, unreadable
+// files, and the scales the dials cannot draw.
+#include "IniFile.h"
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The line describeSettings gives for one key, or "" when absent.
+std::string lineFor(const Settings& s, const std::string& sectionAndKey) {
+  for (const std::string& line : describeSettings(s)) {
+    if (line.starts_with(sectionAndKey + " = ")) {
+      return line.substr(sectionAndKey.size() + 3);
+    }
+  }
+  return "";
+}
+
+TEST(SettingsDefaults, EmptyOrAbsentFileGivesEveryDefaultInReadingOrder) {
+  // The expected lines were transcribed from the settings table by hand, independently of the code.
+  const std::vector<std::string> expected = readLines(SKYVANE_TEST_DATA "/default-settings.txt");
+  ASSERT_EQ(expected.size(), 337u);
+  EXPECT_EQ(describeSettings(Settings{}), expected);
+  EXPECT_EQ(describeSettings(parseSettings("").settings), expected);
+  const SettingsLoad absent = loadSettings("/nonexistent/config.ini");
+  EXPECT_EQ(describeSettings(absent.settings), expected);
+  EXPECT_TRUE(absent.warnings.empty());
+
+  std::set<std::string> sections;
+  for (const std::string& line : expected) {
+    sections.insert(line.substr(0, line.find(']')));
+  }
+  EXPECT_EQ(sections.size(), 23u);
+  const Settings s;
+  EXPECT_EQ(s.general.nbOfEngines, 1);
+  EXPECT_TRUE(s.general.anemometer && s.general.fuelStat);
+  EXPECT_EQ(s.iasUnit, "MPH");
+  EXPECT_FALSE(s.vor1Glide || s.vor2Glide);
+  EXPECT_TRUE(s.altiHpa);
+  EXPECT_TRUE(unworkableScales(s).empty());
+}
+
+struct ValueCase {
+  const char* ini;
+  const char* key;  // "[Section] Key"
+  const char* expected;
+  bool warns;
+};
+
+class SettingsValues : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(SettingsValues, ReadsAsTheProfileFunctionsDo) {
+  const ValueCase& c = GetParam();
+  const SettingsLoad load = parseSettings(c.ini);
+  EXPECT_EQ(lineFor(load.settings, c.key), c.expected) << c.ini;
+  EXPECT_EQ(!load.warnings.empty(), c.warns) << (load.warnings.empty() ? "" : load.warnings.front());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Syntax, SettingsValues,
+    ::testing::Values(
+        ValueCase{"[General]\nAnemometer=0\n", "[General] Anemometer", "0", false},
+        ValueCase{"[General]\nAnemometer=7\n", "[General] Anemometer", "1", false},
+        ValueCase{"[General]\nNbOfEngines=0x2\n", "[General] NbOfEngines", "2", false},
+        ValueCase{"[General]\nNbOfEngines=0X1f\n", "[General] NbOfEngines", "31", false},
+        ValueCase{"[AMP]\nFirstValue=-40\n", "[AMP] FirstValue", "-40", false},
+        ValueCase{"[AMP]\nFirstValue=+40\n", "[AMP] FirstValue", "40", false},
+        ValueCase{"[AMP]\nFirstValue=0xFFFFFFFF\n", "[AMP] FirstValue", "-1", false},
+        ValueCase{"[AMP]\nFirstValue=-2147483648\n", "[AMP] FirstValue", "-2147483648", false},
+        ValueCase{"[AMP]\nFirstValue=2147483648\n", "[AMP] FirstValue", "0", true},
+        ValueCase{"[VOR1]\nGlide=true\n", "[VOR1] Glide", "0", true},
+        ValueCase{"[General]\nNbOfEngines=2.5\n", "[General] NbOfEngines", "1", true},
+        ValueCase{"[General]\nNbOfEngines=\n", "[General] NbOfEngines", "1", true},
+        ValueCase{"[General]\nNbOfEngines=0x\n", "[General] NbOfEngines", "1", true},
+        ValueCase{"[General]\nNbOfEngines=--2\n", "[General] NbOfEngines", "1", true},
+        ValueCase{"[AMP]\nLineWidth=4 ; thick\n", "[AMP] LineWidth", "3", true},  // no inline comments
+        ValueCase{"[general]\nNBOFENGINES=2\n", "[General] NbOfEngines", "2", false},
+        ValueCase{"  [ General ]  \n\t NbOfEngines \t=  2  \n", "[General] NbOfEngines", "2", false},
+        ValueCase{"[IAS]\nunit=\"KPH\"\n", "[IAS] unit", "KPH", false},
+        ValueCase{"[IAS]\nunit='KPH'\n", "[IAS] unit", "KPH", false},
+        ValueCase{"[IAS]\nunit=\"KPH'\n", "[IAS] unit", "\"KPH'", false},
+        ValueCase{"[IAS]\nunit= kph \n", "[IAS] unit", "kph", false},
+        ValueCase{"[IAS]\nunit=\n", "[IAS] unit", "", false},
+        ValueCase{"[General]\n; NbOfEngines=2\n", "[General] NbOfEngines", "1", false},
+        ValueCase{"NbOfEngines=2\n[General]\n", "[General] NbOfEngines", "1", false},  // before any section
+        ValueCase{"\xEF\xBB\xBF[General]\r\nNbOfEngines=2\r\n", "[General] NbOfEngines", "2", false},
+        ValueCase{"[General]\rNbOfEngines=2\r", "[General] NbOfEngines", "2", false},
+        ValueCase{"[General]\nNbOfEngines=2\nNbOfEngines=3\n", "[General] NbOfEngines", "2", false},
+        ValueCase{"[General]\nNbOfEngines=2\n[General]\nNbOfEngines=3\n", "[General] NbOfEngines", "2", false},
+        ValueCase{"[General]\nVS=0\n[General]\nNbOfEngines=3\n", "[General] NbOfEngines", "1", false},
+        ValueCase{"[IAS]\nunit=KPH\nLastValue=200\n", "[IAS] LastValue", "200", false},
+        ValueCase{"[ALTI]\nhPa=0\n", "[ALTI] hPa", "0", false}));
+
+TEST(SettingsValues, TextIsCutAt2047Characters) {
+  const std::string ini = "[IAS]\nunit=" + std::string(3000, 'x') + "\n";
+  EXPECT_EQ(parseSettings(ini).settings.iasUnit, std::string(2047, 'x'));
+}
+
+class SettingsFiles : public ::testing::Test {
+protected:
+  SettingsFiles() {
+    char pattern[] = "/tmp/skyvane-settings-XXXXXX";
+    m_dir = ::mkdtemp(pattern);
+  }
+  ~SettingsFiles() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+  std::string path() const { return m_dir + "/config.ini"; }
+  void write(const std::string& text) { std::ofstream(path(), std::ios::binary) << text; }
+
+  void expectDefaultsWithWarning() {
+    const SettingsLoad load = loadSettings(path());
+    EXPECT_EQ(describeSettings(load.settings), describeSettings(Settings{}));
+    ASSERT_FALSE(load.warnings.empty());
+    EXPECT_NE(load.warnings.front().find("was not read"), std::string::npos) << load.warnings.front();
+  }
+
+  std::string m_dir;
+};
+
+TEST_F(SettingsFiles, HandEditedFileIsRead) {
+  write("; panel of a light twin\r\n[General]\r\nNbOfEngines = 2\r\nVOR2=0\r\n\r\n[IAS]\r\nunit=KPH\r\n");
+  const SettingsLoad load = loadSettings(path());
+  EXPECT_EQ(load.settings.general.nbOfEngines, 2);
+  EXPECT_FALSE(load.settings.general.vor2);
+  EXPECT_EQ(load.settings.iasUnit, "KPH");
+  EXPECT_TRUE(load.warnings.empty());
+}
+
+TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {
+  std::filesystem::create_directory(path());  // a directory in the file's place
+  expectDefaultsWithWarning();
+  std::filesystem::remove(path());
+
+  write(std::string("[General]\nNbOfEngines=2\n\0\x01\xFF junk", 32));  // binary junk
+  expectDefaultsWithWarning();
+
+  {
+    // 50 MB, sparse, so that making it costs nothing.
+    const int fd = ::open(path().c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_EQ(::ftruncate(fd, 50 << 20), 0);
+    ::close(fd);
+  }
+  expectDefaultsWithWarning();
+  std::filesystem::remove(path());
+
+  ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0);  // would block a plain open
+  expectDefaultsWithWarning();
+  std::filesystem::remove(path());
+
+  if (::geteuid() != 0) {
+    write("[General]\nNbOfEngines=2\n");
+    ::chmod(path().c_str(), 0);
+    expectDefaultsWithWarning();
+  }
+}
+
+TEST(UnworkableScales, EachKindIsReportedOnce) {
+  const SettingsLoad load = parseSettings(
+      "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=-1\n[FF]\nDivideBy=0\n"
+      "[CHT]\nFirstValue=100\nLastValue=100\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
+      "LastValue=1000000\n[IAS]\nIncrementation=0\n");
+  const std::vector<std::string> problems = unworkableScales(load.settings);
+  ASSERT_EQ(problems.size(), 7u);
+  EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
+  EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = -1 is below 1");
+  EXPECT_EQ(problems[2], "[CHT] LastValue equals the first value (100)");
+  EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 1000");
+  EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");
+  EXPECT_EQ(problems[5], "[RPM] LastValue equals the first value (0)");  // no FirstValue: the scale starts at 0
+  EXPECT_EQ(problems[6], "[IAS] Incrementation = 0 is below 1");
+}
+
+}  // namespace

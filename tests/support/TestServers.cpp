@@ -1,0 +1,215 @@
+// Test servers and process helpers.
+#include "TestServers.h"
+
+#include "LinkWire.h"
+#include "SimLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+TempRuntimeDir::TempRuntimeDir() {
+  char pattern[] = "/tmp/skyvane-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  m_path = pattern;
+  ::setenv("SKYVANE_RUNTIME_DIR", m_path.c_str(), 1);
+}
+
+TempRuntimeDir::~TempRuntimeDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+  ::unsetenv("SKYVANE_RUNTIME_DIR");
+}
+
+namespace {
+
+std::vector<char*> argvOf(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) {
+    argv.push_back(const_cast<char*>(a.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return text;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+SimProcess::SimProcess(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args{SKYVANE_SIM_PATH};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  m_pid = ::fork();
+  if (m_pid == 0) {
+    ::dup2(out[1], 1);
+    auto argv = argvOf(args);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  // The first line says where it listens; it comes only once the socket is bound.
+  std::string line;
+  char c = 0;
+  while (::read(out[0], &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  ::close(out[0]);
+  if (line.find("listening on") == std::string::npos) {
+    stop();
+    m_pid = -1;
+  }
+}
+
+SimProcess::~SimProcess() { stop(); }
+
+int SimProcess::stop() {
+  if (m_pid <= 0) {
+    return -1;
+  }
+  ::kill(m_pid, SIGTERM);
+  int status = 0;
+  ::waitpid(m_pid, &status, 0);
+  m_pid = -1;
+  return status;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& args) {
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    auto argv = argvOf(args);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  ProgramRun run;
+  // Stderr is drained in a thread so that neither pipe can fill up and stall the child.
+  std::thread errReader([&] { run.err = readAll(err[0]); });
+  run.out = readAll(out[0]);
+  errReader.join();
+  ::close(out[0]);
+  ::close(err[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+FakeServer::FakeServer(const char* className, int honestRequests, After after, int answer)
+    : m_honestRequests(honestRequests), m_after(after), m_answer(answer) {
+  m_path = serverSocketPath(runtimeDirectory(), className).path;
+  m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, m_path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(m_listenFd, 8) != 0 || ::pipe2(m_stopPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("fake server cannot listen at " + m_path);
+  }
+  m_thread = std::thread([this] { loop(); });
+}
+
+FakeServer::~FakeServer() {
+  const char stop = 1;
+  [[maybe_unused]] const auto written = ::write(m_stopPipe[1], &stop, 1);
+  m_thread.join();
+  ::close(m_listenFd);
+  ::close(m_stopPipe[0]);
+  ::close(m_stopPipe[1]);
+  ::unlink(m_path.c_str());
+}
+
+void FakeServer::loop() {
+  std::vector<int> clients;
+  std::array<std::uint8_t, wire::kMaxRequestSize> input{};
+  std::size_t have = 0;
+  for (;;) {
+    std::vector<pollfd> fds{{m_stopPipe[0], POLLIN, 0}, {m_listenFd, POLLIN, 0}};
+    for (int fd : clients) {
+      fds.push_back({fd, POLLIN, 0});
+    }
+    ::poll(fds.data(), fds.size(), -1);
+    if (fds[0].revents != 0) {
+      break;
+    }
+    if (fds[1].revents != 0) {
+      clients.push_back(::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    }
+    for (std::size_t i = 2; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) {
+        continue;
+      }
+      const int fd = fds[i].fd;
+      const ssize_t n = ::recv(fd, input.data() + have, input.size() - have, 0);
+      if (n <= 0) {
+        ::close(fd);
+        std::erase(clients, fd);
+        have = 0;
+        continue;
+      }
+      have += static_cast<std::size_t>(n);
+      wire::Request request;
+      std::size_t used = 0;
+      if (wire::decodeRequest(std::span(input.data(), have), request, used) != wire::Decode::Complete) {
+        continue;
+      }
+      const int number = ++m_requests;
+      std::array<std::uint8_t, wire::kReplySize> reply{};
+      if (number <= m_honestRequests) {
+        wire::encodeReply({request.sequence, m_honest.answer(request.message, request.name)}, reply);
+      } else if (m_after == After::Answer) {
+        wire::encodeReply({request.sequence, m_answer}, reply);
+      } else if (m_after == After::Close) {
+        ::close(fd);
+        std::erase(clients, fd);
+        have = 0;
+        continue;
+      } else {
+        have = 0;  // stall: never answer
+        continue;
+      }
+      [[maybe_unused]] const auto sent = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+      std::memmove(input.data(), input.data() + used, have - used);
+      have -= used;
+    }
+  }
+  for (int fd : clients) {
+    ::close(fd);
+  }
+}

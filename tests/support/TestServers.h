@@ -1,0 +1,71 @@
+// Servers for link tests: a real skyvane-sim started in a private runtime directory, and an in-process fake
+// that answers honestly for a while and then misbehaves in a chosen way.
+#pragma once
+
+#include "OffsetSpace.h"
+#include "SimServer.h"
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A fresh private runtime directory, exported as SKYVANE_RUNTIME_DIR for the life of the object, removed
+// with everything in it afterwards.
+class TempRuntimeDir {
+public:
+  TempRuntimeDir();
+  ~TempRuntimeDir();
+  const std::string& path() const { return m_path; }
+
+private:
+  std::string m_path;
+};
+
+// skyvane-sim as a child process; ready (listening) when the constructor returns.
+class SimProcess {
+public:
+  explicit SimProcess(const std::vector<std::string>& arguments);
+  ~SimProcess();
+  bool running() const { return m_pid > 0; }
+  // Sends SIGTERM and waits; returns the exit status.
+  int stop();
+
+private:
+  pid_t m_pid = -1;
+};
+
+// Runs a program to completion and returns its exit status and what it printed.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+ProgramRun runProgram(const std::vector<std::string>& argv);
+
+class FakeServer {
+public:
+  enum class After { Stall, Close, Answer };
+  // Listens as `className` in the current runtime directory; answers the first `honestRequests` requests from
+  // `space` like skyvane-sim, then stalls, closes the connection, or answers `answer`.
+  FakeServer(const char* className, int honestRequests, After after, int answer = 0);
+  ~FakeServer();
+  OffsetSpace& space() { return m_space; }
+  int requests() const { return m_requests.load(); }
+
+private:
+  void loop();
+
+  OffsetSpace m_space;
+  SimServer m_honest{m_space};
+  int m_honestRequests;
+  After m_after;
+  int m_answer;
+  int m_listenFd = -1;
+  int m_stopPipe[2] = {-1, -1};
+  std::atomic<int> m_requests{0};
+  std::string m_path;
+  std::thread m_thread;
+};
