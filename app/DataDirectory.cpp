@@ -27,19 +27,30 @@ std::string env(const char* name) {
 
 }  // namespace
 
+std::string chooseDataDirectory(const DataDirectoryInputs& in) {
+  if (!in.skyvaneHome.empty()) {
+    return in.skyvaneHome;
+  }
+  if (!in.executableDir.empty() && in.executableDirWritable) {
+    return in.executableDir;
+  }
+  const std::string config =
+      !in.xdgConfigHome.empty() ? in.xdgConfigHome : (in.home.empty() ? std::string("/tmp") : in.home) + "/.config";
+  return config + "/skyvane";
+}
+
 std::string dataDirectory() {
-  if (std::string home = env("SKYVANE_HOME"); !home.empty()) {
-    return home;
+  DataDirectoryInputs in;
+  in.skyvaneHome = env("SKYVANE_HOME");
+  in.executableDir = executableDirectory();
+  in.executableDirWritable = !in.executableDir.empty() && ::access(in.executableDir.c_str(), W_OK) == 0;
+  in.xdgConfigHome = env("XDG_CONFIG_HOME");
+  in.home = env("HOME");
+  const std::string dir = chooseDataDirectory(in);
+  if (dir != in.skyvaneHome && dir != in.executableDir) {
+    // The fallback is made on demand, with its parent (~/.config may not exist yet).
+    ::mkdir(dir.substr(0, dir.find_last_of('/')).c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
   }
-  if (std::string exeDir = executableDirectory(); !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0) {
-    return exeDir;
-  }
-  std::string config = env("XDG_CONFIG_HOME");
-  if (config.empty()) {
-    config = env("HOME").empty() ? std::string("/tmp") : env("HOME") + "/.config";
-  }
-  std::string dir = config + "/skyvane";
-  ::mkdir(config.c_str(), 0700);
-  ::mkdir(dir.c_str(), 0700);
   return dir;
 }

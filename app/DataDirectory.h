@@ -7,3 +7,13 @@
 // (~/.config/skyvane), created on demand. Never fails: a directory that cannot be made is still returned, and
 // reading from or writing to it then fails softly where it is used.
 std::string dataDirectory();
+
+// The rule itself, from what the environment says (empty strings for unset variables).
+struct DataDirectoryInputs {
+  std::string skyvaneHome;
+  std::string executableDir;
+  bool executableDirWritable = false;
+  std::string xdgConfigHome;
+  std::string home;
+};
+std::string chooseDataDirectory(const DataDirectoryInputs& in);

@@ -80,7 +80,9 @@ private:
 // A shared block made by hand, with records written into it directly.
 class Block {
 public:
-  explicit Block(std::string name, std::uint32_t size = kSimLinkBlockSize) : name(std::move(name)) {
+  // The name gets this process's id, so that tests running side by side never share a block.
+  explicit Block(const std::string& base, std::uint32_t size = kSimLinkBlockSize)
+      : name(base + "-" + std::to_string(::getpid())) {
     const std::string shm = "/" + this->name;
     ::shm_unlink(shm.c_str());
     m_fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);

@@ -1,5 +1,6 @@
 // config.ini as the Windows profile functions read it: defaults, value syntax, hand-edited files, unreadable
 // files, and the scales the dials cannot draw.
+#include "DataDirectory.h"
 #include "IniFile.h"
 #include "Settings.h"
 
@@ -190,6 +191,21 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
   EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");
   EXPECT_EQ(problems[5], "[RPM] LastValue equals the first value (0)");  // no FirstValue: the scale starts at 0
   EXPECT_EQ(problems[6], "[IAS] Incrementation = 0 is below 1");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DataDirectory, HomeThenWritableProgramFolderThenXdgConfig) {
+  DataDirectoryInputs in{"/srv/panel", "/opt/skyvane/bin", true, "/home/pilot/.cfg", "/home/pilot"};
+  EXPECT_EQ(chooseDataDirectory(in), "/srv/panel");
+  in.skyvaneHome.clear();
+  EXPECT_EQ(chooseDataDirectory(in), "/opt/skyvane/bin");
+  in.executableDirWritable = false;
+  EXPECT_EQ(chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
+  in.xdgConfigHome.clear();
+  EXPECT_EQ(chooseDataDirectory(in), "/home/pilot/.config/skyvane");
 }
 
 }  // namespace
