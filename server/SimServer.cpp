@@ -51,7 +51,7 @@ struct SimServer::Client {
 };
 
 SimServer::SimServer(OffsetSpace& space)
-    : m_space(space), m_messageId(wire::registeredMessageId(kLinkMessageName)) {}
+    : m_space(space), m_messageId(wire::registeredMessageId(kLinkMessageName)), m_block(kSimLinkBlockSize) {}
 
 SimServer::~SimServer() {
   m_clients.clear();
@@ -117,15 +117,14 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
   }
   // The block is read and written through the descriptor, never mapped: a client that shrinks or swaps its
   // block under the server then only gets short reads, never a fault in the server.
-  static std::array<std::uint8_t, kSimLinkBlockSize> block;
   std::int32_t result = 0;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == kSimLinkBlockSize &&
-      st.st_uid == ::geteuid() && ::pread(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size())) {
+      st.st_uid == ::geteuid() && ::pread(fd, m_block.data(), m_block.size(), 0) == static_cast<ssize_t>(m_block.size())) {
     std::size_t dirtyEnd = 0;
-    result = m_space.serveBlock(block, dirtyEnd);
+    result = m_space.serveBlock(m_block, dirtyEnd);
     if (result == 1 && dirtyEnd != 0 &&
-        ::pwrite(fd, block.data(), dirtyEnd, 0) != static_cast<ssize_t>(dirtyEnd)) {
+        ::pwrite(fd, m_block.data(), dirtyEnd, 0) != static_cast<ssize_t>(dirtyEnd)) {
       result = 0;
     }
   }

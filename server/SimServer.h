@@ -37,4 +37,5 @@ private:
   int m_listenFd = -1;
   std::string m_socketPath;
   std::vector<std::unique_ptr<Client>> m_clients;
+  std::vector<std::uint8_t> m_block;  // a request block's bytes while it is served
 };

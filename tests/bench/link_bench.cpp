@@ -2,6 +2,7 @@
 // Unix-socket ping-pong between two processes measured in the same run, plus the heap allocations the
 // client makes per batch. Run on demand; prints numbers, asserts nothing.
 #include "CatalogueBatch.h"
+#include "support/AllocationCounter.h"
 #include "support/TestServers.h"
 
 #include <sys/socket.h>
@@ -10,25 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -119,7 +105,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 200; ++i) {  // warm-up
     batch.fetch(r);
   }
-  const long allocationsBefore = g_allocations.load();
+  const long allocationsBefore = allocationCount();
   for (int i = 0; i < rounds; ++i) {
     const double start = nowUs();
     if (!batch.fetch(r)) {
@@ -128,7 +114,7 @@ int main(int argc, char** argv) {
     }
     samples.push_back(nowUs() - start);
   }
-  const long allocations = g_allocations.load() - allocationsBefore;
+  const long allocations = allocationCount() - allocationsBefore;
   SimLinkClose();
   const Stats link = stats(samples);
   const Stats bare = barePingPong(rounds);
