@@ -5,13 +5,13 @@
 #include "Settings.h"
 #include "SimLink.h"
 
-int checkConfig(const std::string& path, std::FILE* out) {
+int checkConfig(const std::string& path, std::FILE* out, std::FILE* err) {
   const SettingsLoad load = loadSettings(path);
   for (const std::string& line : describeSettings(load.settings)) {
     std::fprintf(out, "%s\n", line.c_str());
   }
   for (const std::string& warning : load.warnings) {
-    std::fprintf(out, "warning: %s\n", warning.c_str());
+    std::fprintf(err, "skyvane-gauges: config.ini: %s\n", warning.c_str());
   }
   for (const std::string& problem : unworkableScales(load.settings)) {
     std::fprintf(out, "warning: %s\n", problem.c_str());

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-// Prints every effective setting of the config.ini at `path`, then one "warning:" line per unworkable scale
-// (and per value not understood). Returns the exit status, 0.
-int checkConfig(const std::string& path, std::FILE* out);
+// Prints every effective setting of the config.ini at `path`, then one "warning:" line per unworkable scale;
+// values not understood are reported on `err`. Returns the exit status, 0.
+int checkConfig(const std::string& path, std::FILE* out, std::FILE* err);
 
 // Opens the link once, fetches one catalogue batch and prints each row as "0xNNNN name value [unit]".
 // Returns 0, or 1 after naming the failing result code on `err`.

@@ -227,18 +227,17 @@ void visitSettings(V&& v, S& st) {
   v("ALTI", "hPa", st.altiHpa);
 }
 
-// Decimal, or hexadecimal after "0x"/"0X", optionally signed; the whole text must be the number and fit
-// 32 bits (hexadecimal up to 0xFFFFFFFF, taken as the two's-complement bit pattern).
+// Hexadecimal when the text begins with "0x"/"0X" (up to 0xFFFFFFFF, taken as the two's-complement bit
+// pattern), else decimal with an optional sign; the whole text must be the number and fit 32 bits.
 std::optional<int> parseInt(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
   int base = 10;
+  bool negative = false;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     base = 16;
     text.remove_prefix(2);
+  } else if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
   }
   if (text.empty() || text.front() == '-' || text.front() == '+') {
     return std::nullopt;
@@ -252,8 +251,7 @@ std::optional<int> parseInt(std::string_view text) {
     if (magnitude > 0xFFFFFFFFu) {
       return std::nullopt;
     }
-    const auto bits = static_cast<std::uint32_t>(negative ? 0u - magnitude : magnitude);
-    return static_cast<int>(static_cast<std::int32_t>(bits));
+    return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude)));
   }
   if (magnitude > (negative ? 2147483648u : 2147483647u)) {
     return std::nullopt;
@@ -334,30 +332,37 @@ std::vector<std::string> unworkableScales(const Settings& st) {
       {"MANPRES", st.manPres, true}, {"propRPM", st.propRpm, true},
       {"RPM", st.rpm, true},         {"IAS", st.ias, false},
   };
-  std::vector<std::string> problems;
+  std::vector<std::string> lines;
   for (const Scale& s : scales) {
     const ScaleSettings& d = s.scale;
-    const std::string where = "[" + std::string(s.section) + "] ";
+    std::vector<std::string> problems;
     if (d.incrementation < 1) {
-      problems.push_back(where + "Incrementation = " + std::to_string(d.incrementation) + " is below 1");
+      problems.push_back("Incrementation = " + std::to_string(d.incrementation) + " is below 1");
     }
     if (d.digitEveryXincrementation < 1) {
-      problems.push_back(where + "DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) +
+      problems.push_back("DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) +
                          " is below 1");
     }
     if (s.hasDivideBy && d.divideBy < 1) {
-      problems.push_back(where + "DivideBy = " + std::to_string(d.divideBy) + " is below 1");
+      problems.push_back("DivideBy = " + std::to_string(d.divideBy) + " is below 1");
     }
     if (d.lastValue == d.firstValue) {
-      problems.push_back(where + "LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
+      problems.push_back("LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
     } else if (d.incrementation >= 1) {
       const long long span = static_cast<long long>(d.lastValue) - d.firstValue;
       const long long ticks = (span < 0 ? -span : span) / d.incrementation + 1;
       if (ticks > kMaxScaleTicks) {
-        problems.push_back(where + "would have " + std::to_string(ticks) + " ticks, more than " +
+        problems.push_back("would have " + std::to_string(ticks) + " ticks, more than " +
                            std::to_string(kMaxScaleTicks));
       }
     }
+    if (!problems.empty()) {
+      std::string line = "[" + std::string(s.section) + "]";
+      for (std::size_t i = 0; i < problems.size(); ++i) {
+        line += (i == 0 ? " " : "; ") + problems[i];
+      }
+      lines.push_back(std::move(line));
+    }
   }
-  return problems;
+  return lines;
 }

@@ -130,7 +130,7 @@ SettingsLoad parseSettings(std::string_view iniText);
 // Every setting in reading order, one line each: "[Section] Key = value" (booleans as 0/1, text as read).
 std::vector<std::string> describeSettings(const Settings& settings);
 
-// A scale the dial builders cannot draw as configured: a step, digit interval or divisor below 1, a last
-// value equal to the first, or more ticks than kMaxScaleTicks. One "[Section] ..." line for each.
+// The scales the dial builders cannot draw as configured: a step, digit interval or divisor below 1, a last
+// value equal to the first, or more ticks than kMaxScaleTicks. One "[Section] problem; problem" line per scale.
 inline constexpr long long kMaxScaleTicks = 1000;
 std::vector<std::string> unworkableScales(const Settings& settings);

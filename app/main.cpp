@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(option, "--check-config") == 0) {
-    return checkConfig(dataDirectory() + "/config.ini", stdout);
+    return checkConfig(dataDirectory() + "/config.ini", stdout, stderr);
   }
   if (std::strcmp(option, "--check-link") == 0) {
     return checkLink(stdout, stderr);

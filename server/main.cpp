@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (stopFd < 0) {
+    std::perror("skyvane-sim: signalfd");
+    return 1;
+  }
 
   SimServer server(space);
   if (const std::string error = server.listen(runtimeDirectory(), className); !error.empty()) {

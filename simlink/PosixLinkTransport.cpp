@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -53,13 +54,13 @@ struct PosixLinkTransport::Mapping {
 PosixLinkTransport::PosixLinkTransport() = default;
 
 PosixLinkTransport::~PosixLinkTransport() {
-  for (const auto& m : m_mappings) {
-    if (m && m->view != nullptr) {
+  // Blocks still open at exit are removed, so that none outlives the process.
+  for (const auto& m : std::exchange(m_mappings, {})) {
+    if (m->view != nullptr) {
       ::munmap(m->view, m->size);
     }
-    if (m) {
-      closeMapping(reinterpret_cast<Handle>(m.get()));
-    }
+    ::close(m->fd);
+    ::shm_unlink(m->name.c_str());
   }
 }
 

@@ -17,6 +17,7 @@ constexpr std::uint32_t kMaxReads = kSimLinkCapacity / kSimLinkReadHeader;
 struct Destination {
   void* bytes = nullptr;
   std::uint32_t size = 0;
+  bool filled = false;
 };
 
 struct Link {
@@ -177,7 +178,7 @@ bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, Si
   }
   std::uint32_t reference = 0;
   if (destination != nullptr) {
-    l.destinations[l.destinationCount] = {destination, size};
+    l.destinations[l.destinationCount] = {destination, size, false};
     reference = ++l.destinationCount;
   }
   std::uint8_t* record = l.view + l.cursor;
@@ -242,32 +243,35 @@ bool SimLinkProcess(SimLinkResult& result) {
   }
 
   // The block is shared with the server, so every field read back is checked against what was queued: a
-  // broken server can lose answers but never make this walk write outside a destination or read outside
-  // the block.
+  // broken server can spoil a batch but never make this walk write outside a destination or read outside
+  // the block. A batch counts as answered only when every destination got its bytes.
   std::uint32_t at = 0;
   while (at + 4 <= kSimLinkBlockSize && (getU32(l.view + at) & 0xFF) != 0) {
     const std::uint32_t id = getU32(l.view + at);
-    if (id == kSimLinkReadId && at + kSimLinkReadHeader <= kSimLinkBlockSize) {
-      const std::uint32_t size = getU32(l.view + at + 8);
+    const std::uint64_t header = id == kSimLinkReadId ? kSimLinkReadHeader : id == kSimLinkWriteId ? kSimLinkWriteHeader : 0;
+    if (header == 0 || at + header > kSimLinkBlockSize) {
+      // An id this client never queues, or a header cut off by the block's end: the answers behind it are lost.
+      return fail(result, SimLinkBadData);
+    }
+    const std::uint32_t size = getU32(l.view + at + 8);
+    const std::uint64_t next = at + header + size;
+    if (next > kSimLinkBlockSize) {
+      return fail(result, SimLinkBadData);
+    }
+    if (id == kSimLinkReadId) {
       const std::uint32_t reference = getU32(l.view + at + 12);
-      if (std::uint64_t{at} + kSimLinkReadHeader + size > kSimLinkBlockSize) {
-        return fail(result, SimLinkBadData);
-      }
       if (reference != 0 && reference <= destinationCount && size != 0) {
-        const Destination& d = l.destinations[reference - 1];
+        Destination& d = l.destinations[reference - 1];
         if (d.size == size) {
           std::memcpy(d.bytes, l.view + at + kSimLinkReadHeader, size);
+          d.filled = true;
         }
       }
-      at += kSimLinkReadHeader + size;
-    } else if (id == kSimLinkWriteId && at + kSimLinkWriteHeader <= kSimLinkBlockSize) {
-      const std::uint32_t size = getU32(l.view + at + 8);
-      if (std::uint64_t{at} + kSimLinkWriteHeader + size > kSimLinkBlockSize) {
-        return fail(result, SimLinkBadData);
-      }
-      at += kSimLinkWriteHeader + size;
-    } else {
-      // An id this client never queues: the answers behind it are lost, so the batch is not good.
+    }
+    at = static_cast<std::uint32_t>(next);
+  }
+  for (std::uint32_t i = 0; i < destinationCount; ++i) {
+    if (l.destinations[i].size != 0 && !l.destinations[i].filled) {
       return fail(result, SimLinkBadData);
     }
   }

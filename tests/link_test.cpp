@@ -117,7 +117,8 @@ TEST_P(HandshakeTest, AcceptsOrRefusesTheServer) {
   SimProcess sim({"--feed", "none", "--class", c.className, "--poke", std::string("0x3304:u32=") + c.serverVersion,
                   "--poke", std::string("0x3308:u32=") + c.simulatorVersion});
   ASSERT_TRUE(sim.running());
-  EXPECT_EQ(open(c.requested), c.expected) << SimLinkResultName(open(c.requested));
+  const SimLinkResult got = open(c.requested);
+  EXPECT_EQ(got, c.expected) << SimLinkResultName(got);
   if (c.expected != SimLinkOk) {
     EXPECT_FALSE(SimLinkIsOpen());
     expectNothingHeld();
@@ -293,42 +294,62 @@ INSTANTIATE_TEST_SUITE_P(
                       MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}));
 
 TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds) {
-  SimProcess sim({"--feed", "none"});
+  // This server answers 1 to every batch without serving it, so the client walks back exactly the records
+  // the test leaves in the block.
+  FakeServer server("UIPCMAIN", 1, FakeServer::After::Answer, 1);
   ASSERT_EQ(open(), SimLinkOk);
+  EXPECT_EQ(server.space().clientVersion(), kClientVersion);
   const std::string name = "/" + std::string(SimLinkBlockName());
   const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
   ASSERT_GE(fd, 0);
   auto* block = static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
   ASSERT_NE(block, MAP_FAILED);
 
-  // A read is queued into a 2-byte guarded destination, then its record is tampered with as a broken server
-  // might: a bigger size, a reference past the destination table, an unknown id.
   struct Guarded {
     std::uint8_t before[8];
     std::uint16_t value;
     std::uint8_t after[8];
+    bool intact() const {
+      for (int i = 0; i < 8; ++i) {
+        if (before[i] != 0x5A || after[i] != 0x5A) {
+          return false;
+        }
+      }
+      return true;
+    }
   };
-  const auto tamper = [&](auto&& edit, SimLinkResult expected) {
-    Guarded g{};
+  // The previous batch's destinations: a stale reference must not reach them.
+  Guarded previous[3];
+  SimLinkResult r{};
+  for (Guarded& g : previous) {
+    ASSERT_TRUE(SimLinkRead(0x0330, 2, &g.value, r));
+  }
+  ASSERT_TRUE(SimLinkProcess(r)) << SimLinkResultName(r);  // untouched records: every destination filled
+  std::memset(previous, 0x5A, sizeof previous);
+
+  // firstAnswered: the tampering lies behind the first read, whose answer may then arrive.
+  const auto tampered = [&](const char* what, auto&& edit, bool firstAnswered = false) {
+    Guarded g;
     std::memset(&g, 0x5A, sizeof g);
-    SimLinkResult r{};
     ASSERT_TRUE(SimLinkRead(0x0330, 2, &g.value, r));
     ASSERT_TRUE(SimLinkRead(0x0332, 2, nullptr, r));
-    // Edited before sending: the server serves what it finds and leaves the headers alone, so the client
-    // walks back over the edited records.
     edit();
-    const bool ok = SimLinkProcess(r);
-    EXPECT_EQ(ok ? SimLinkOk : r, expected);
-    for (std::uint8_t b : g.before) {
-      EXPECT_EQ(b, 0x5A);
+    EXPECT_FALSE(SimLinkProcess(r)) << what;
+    EXPECT_EQ(r, SimLinkBadData) << what;
+    EXPECT_TRUE(g.intact()) << what;
+    if (!firstAnswered) {
+      EXPECT_EQ(g.value, 0x5A5A) << what << ": an unanswered destination keeps its bytes";
     }
-    for (std::uint8_t b : g.after) {
-      EXPECT_EQ(b, 0x5A);
+    for (const Guarded& p : previous) {
+      EXPECT_TRUE(p.intact() && p.value == 0x5A5A) << what;
     }
   };
-  tamper([&] { wire::putU32(block + 8, 64); wire::putU32(block + 16 + 64, 0); }, SimLinkOk);  // size grown
-  tamper([&] { wire::putU32(block + 12, 5000); }, SimLinkOk);                   // reference past the table
-  tamper([&] { wire::putU32(block + 18, 7); }, SimLinkBadData);               // unknown id behind the first record
+  tampered("size grown", [&] { wire::putU32(block + 8, 64); wire::putU32(block + 16 + 64, 0); });
+  tampered("reference past the table", [&] { wire::putU32(block + 12, 5000); });
+  tampered("reference into the previous batch", [&] { wire::putU32(block + 12, 3); });
+  tampered("size near 4 GiB", [&] { wire::putU32(block + 8, 0xFFFFFFF0u); });
+  tampered("unknown id", [&] { wire::putU32(block + 18, 7); }, true);
+  tampered("end mark moved before the read", [&] { wire::putU32(block, 0); });
   ::munmap(block, kSimLinkBlockSize);
   ::close(fd);
 }

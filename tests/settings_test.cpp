@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"[General]\nNbOfEngines=0X1f\n", "[General] NbOfEngines", "31", false},
         ValueCase{"[AMP]\nFirstValue=-40\n", "[AMP] FirstValue", "-40", false},
         ValueCase{"[AMP]\nFirstValue=+40\n", "[AMP] FirstValue", "40", false},
+        ValueCase{"[AMP]\nFirstValue=-0x10\n", "[AMP] FirstValue", "0", true},  // hex only at the very start
         ValueCase{"[AMP]\nFirstValue=0xFFFFFFFF\n", "[AMP] FirstValue", "-1", false},
         ValueCase{"[AMP]\nFirstValue=-2147483648\n", "[AMP] FirstValue", "-2147483648", false},
         ValueCase{"[AMP]\nFirstValue=2147483648\n", "[AMP] FirstValue", "0", true},
@@ -181,16 +182,17 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
   const SettingsLoad load = parseSettings(
       "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=-1\n[FF]\nDivideBy=0\n"
       "[CHT]\nFirstValue=100\nLastValue=100\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
-      "LastValue=1000000\n[IAS]\nIncrementation=0\n");
+      "LastValue=1000000\n[IAS]\nIncrementation=0\n[ITT]\nDivideBy=0\nFirstValue=50\n");
   const std::vector<std::string> problems = unworkableScales(load.settings);
-  ASSERT_EQ(problems.size(), 7u);
+  ASSERT_EQ(problems.size(), 8u);
   EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
   EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = -1 is below 1");
   EXPECT_EQ(problems[2], "[CHT] LastValue equals the first value (100)");
   EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 1000");
   EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");
-  EXPECT_EQ(problems[5], "[RPM] LastValue equals the first value (0)");  // no FirstValue: the scale starts at 0
-  EXPECT_EQ(problems[6], "[IAS] Incrementation = 0 is below 1");
+  EXPECT_EQ(problems[5], "[ITT] DivideBy = 0 is below 1; LastValue equals the first value (50)");
+  EXPECT_EQ(problems[6], "[RPM] LastValue equals the first value (0)");  // no FirstValue: the scale starts at 0
+  EXPECT_EQ(problems[7], "[IAS] Incrementation = 0 is below 1");
 }
 
 }  // namespace

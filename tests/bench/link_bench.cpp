@@ -34,54 +34,53 @@ Stats stats(std::vector<double>& samples) {
   return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
 }
 
-// 30 bytes there and back between this process and an echoing child, over a connected Unix stream socket.
-Stats barePingPong(int rounds) {
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
-    std::perror("socketpair");
-    std::exit(1);
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(fds[0]);
-    char buffer[30];
-    for (;;) {
-      std::size_t have = 0;
-      while (have < sizeof buffer) {
-        const ssize_t n = ::read(fds[1], buffer + have, sizeof buffer - have);
-        if (n <= 0) {
-          ::_exit(0);
-        }
-        have += static_cast<std::size_t>(n);
-      }
-      if (::write(fds[1], buffer, sizeof buffer) != static_cast<ssize_t>(sizeof buffer)) {
-        ::_exit(1);
-      }
-    }
-  }
-  ::close(fds[1]);
-  std::vector<double> samples;
-  samples.reserve(static_cast<std::size_t>(rounds));
-  char buffer[30] = "ping";
-  for (int i = 0; i < rounds; ++i) {
-    const double start = nowUs();
-    if (::write(fds[0], buffer, sizeof buffer) != static_cast<ssize_t>(sizeof buffer)) {
+// An echoing child process at the other end of a connected Unix stream socket: 30 bytes there and back.
+class PingPong {
+public:
+  PingPong() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+      std::perror("socketpair");
       std::exit(1);
     }
+    m_child = ::fork();
+    if (m_child == 0) {
+      ::close(fds[0]);
+      char buffer[30];
+      while (readFull(fds[1], buffer) && ::write(fds[1], buffer, sizeof buffer) == static_cast<ssize_t>(sizeof buffer)) {
+      }
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    m_fd = fds[0];
+  }
+  ~PingPong() {
+    ::close(m_fd);
+    ::waitpid(m_child, nullptr, 0);
+  }
+  void roundTrip() {
+    char buffer[30] = "ping";
+    if (::write(m_fd, buffer, sizeof buffer) != static_cast<ssize_t>(sizeof buffer) || !readFull(m_fd, buffer)) {
+      std::exit(1);
+    }
+  }
+
+private:
+  static bool readFull(int fd, char (&buffer)[30]) {
     std::size_t have = 0;
     while (have < sizeof buffer) {
-      const ssize_t n = ::read(fds[0], buffer + have, sizeof buffer - have);
+      const ssize_t n = ::read(fd, buffer + have, sizeof buffer - have);
       if (n <= 0) {
-        std::exit(1);
+        return false;
       }
       have += static_cast<std::size_t>(n);
     }
-    samples.push_back(nowUs() - start);
+    return true;
   }
-  ::close(fds[0]);
-  ::waitpid(child, nullptr, 0);
-  return stats(samples);
-}
+
+  int m_fd = -1;
+  pid_t m_child = -1;
+};
 
 }  // namespace
 
@@ -100,29 +99,38 @@ int main(int argc, char** argv) {
     return 1;
   }
   static CatalogueBatch batch;
-  std::vector<double> samples;
-  samples.reserve(static_cast<std::size_t>(rounds));
+  PingPong bare;
+  std::vector<double> batchSamples;
+  std::vector<double> bareSamples;
+  batchSamples.reserve(static_cast<std::size_t>(rounds));
+  bareSamples.reserve(static_cast<std::size_t>(rounds));
   for (int i = 0; i < 200; ++i) {  // warm-up
     batch.fetch(r);
+    bare.roundTrip();
   }
+  // The two are measured in alternation, so that both see the same machine load.
   const long allocationsBefore = allocationCount();
+  long allocations = 0;
   for (int i = 0; i < rounds; ++i) {
-    const double start = nowUs();
+    double start = nowUs();
     if (!batch.fetch(r)) {
       std::fprintf(stderr, "batch failed: %s\n", SimLinkResultName(r).data());
       return 1;
     }
-    samples.push_back(nowUs() - start);
+    batchSamples.push_back(nowUs() - start);
+    allocations = allocationCount() - allocationsBefore;
+    start = nowUs();
+    bare.roundTrip();
+    bareSamples.push_back(nowUs() - start);
   }
-  const long allocations = allocationCount() - allocationsBefore;
   SimLinkClose();
-  const Stats link = stats(samples);
-  const Stats bare = barePingPong(rounds);
+  const Stats link = stats(batchSamples);
+  const Stats bareStats = stats(bareSamples);
 
   std::printf("rounds: %d, catalogue rows per batch: %zu\n", rounds, catalogue::kRows.size());
-  std::printf("bare 30-byte ping-pong: median %.1f us, p99 %.1f us\n", bare.median, bare.p99);
+  std::printf("bare 30-byte ping-pong: median %.1f us, p99 %.1f us\n", bareStats.median, bareStats.p99);
   std::printf("full catalogue batch:   median %.1f us, p99 %.1f us\n", link.median, link.p99);
-  std::printf("median ratio batch / bare: %.2f\n", link.median / bare.median);
+  std::printf("median ratio batch / bare: %.2f\n", link.median / bareStats.median);
   std::printf("heap allocations in the client during the batches: %ld\n", allocations);
   return 0;
 }
