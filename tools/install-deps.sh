@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6opengl6-dev
   libglu1-mesa-dev libegl-dev libgl1-mesa-dri
-  libfreetype-dev libfontconfig-dev fonts-liberation
+  libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth
 )

@@ -1,0 +1,54 @@
+// A rendering context without any window or display server: an EGL surfaceless OpenGL context (compatibility
+// profile) drawing into its own framebuffer object, multisampled for the anti-aliasing levels and resolved
+// before pixels are read back. Used by tests and by the offscreen renderer.
+#pragma once
+
+#include "TGLContext.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class OffscreenContext final : public TGLContext {
+public:
+  OffscreenContext(int width, int height);
+  ~OffscreenContext() override;
+
+  int width() const { return m_width; }
+  int height() const { return m_height; }
+  // New framebuffer storage of that size (made at the next activation when not current now).
+  void resize(int width, int height);
+
+  void swapBuffers() override;
+  int samples() const override { return m_samples; }
+
+  // The picture drawn so far, resolved: RGBA bytes, top row first.
+  std::vector<std::uint8_t> readPixels();
+
+  // False when this machine cannot make such contexts at all (no EGL surfaceless platform).
+  static bool available();
+
+protected:
+  void platformCreate(TGLContext* shareWith) override;
+  void platformDestroy() override;
+  void platformActivate() override;
+  void platformDeactivate() override;
+  bool platformShares(const TGLContext& other) const override;
+
+private:
+  struct Gl;
+  void makeFramebuffer();
+  void freeFramebuffer();
+
+  int m_width;
+  int m_height;
+  int m_samples = 0;
+  void* m_context = nullptr;             // EGLContext
+  std::shared_ptr<int> m_shareToken;     // one per platform share group
+  unsigned m_fbo = 0;
+  unsigned m_color = 0;
+  unsigned m_depth = 0;
+  unsigned m_resolveFbo = 0;
+  unsigned m_resolveColor = 0;
+  bool m_storageStale = true;
+};

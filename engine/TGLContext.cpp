@@ -1,0 +1,172 @@
+// Counted activation, share groups and list hand-over.
+#include "TGLContext.h"
+
+#include <algorithm>
+
+namespace {
+
+// The one context manager: which context is current through this interface.
+TGLContext* g_current = nullptr;
+
+}  // namespace
+
+int requestedSamples(TGLAntiAliasing level) {
+  switch (level) {
+    case TGLAntiAliasing::aa2x:
+    case TGLAntiAliasing::aa2xHQ:
+      return 2;
+    case TGLAntiAliasing::aa4x:
+    case TGLAntiAliasing::aa4xHQ:
+      return 4;
+    case TGLAntiAliasing::aaDefault:
+    case TGLAntiAliasing::aaNone:
+      break;
+  }
+  return 0;
+}
+
+bool wantsFilterHint(TGLAntiAliasing level) {
+  return level == TGLAntiAliasing::aa2xHQ || level == TGLAntiAliasing::aa4xHQ;
+}
+
+TGLContext* TGLContext::current() { return g_current; }
+
+GLuint TGLListHandle::allocate(GLsizei count) {
+  release();
+  TGLContext* context = TGLContext::current();
+  if (context == nullptr || count < 1) {
+    return 0;
+  }
+  m_name = glGenLists(count);
+  if (m_name == 0) {
+    return 0;
+  }
+  m_count = count;
+  m_group = context->shareGroup();
+  m_group->m_handles.push_back(this);
+  return m_name;
+}
+
+void TGLListHandle::release() {
+  if (m_name == 0) {
+    return;
+  }
+  TGLContext* current = TGLContext::current();
+  const auto& contexts = m_group->contexts();
+  if (current != nullptr && std::find(contexts.begin(), contexts.end(), current) != contexts.end()) {
+    glDeleteLists(m_name, m_count);
+  } else if (current == nullptr && !contexts.empty()) {
+    ContextGuard guard(contexts.front());
+    glDeleteLists(m_name, m_count);
+  }
+  // With a context of another group current the names cannot be reached; they go with their group.
+  forget();
+}
+
+void TGLListHandle::forget() {
+  if (m_group) {
+    std::erase(m_group->m_handles, this);
+  }
+  m_group.reset();
+  m_name = 0;
+  m_count = 0;
+}
+
+TGLContext::~TGLContext() = default;
+
+void TGLContext::setFormat(const Format& format) {
+  if (m_created) {
+    throw EngineError("Cannot alter an active context");
+  }
+  m_format = format;
+}
+
+void TGLContext::create(TGLContext* shareWith) {
+  if (m_created) {
+    throw EngineError("Context already created");
+  }
+  platformCreate(shareWith);
+  m_created = true;
+  if (shareWith != nullptr && shareWith->m_created) {
+    m_group = shareWith->m_group;
+  } else {
+    m_group = std::make_shared<ShareGroup>();
+  }
+  m_group->m_contexts.push_back(this);
+}
+
+void TGLContext::destroy() {
+  if (!m_created) {
+    return;
+  }
+  std::erase(m_group->m_contexts, this);
+  if (m_group->m_contexts.empty()) {
+    // The last context of the group: its lists die with it. Delete them while this context can still be made
+    // current, and let their owners know, so that they make new ones on their next draw.
+    const std::vector<TGLListHandle*> handles = m_group->m_handles;
+    if (!handles.empty() && (g_current == this || g_current == nullptr)) {
+      ContextGuard guard(this);
+      for (TGLListHandle* handle : handles) {
+        glDeleteLists(handle->m_name, handle->m_count);
+      }
+    }
+    for (TGLListHandle* handle : handles) {
+      handle->forget();
+    }
+  }
+  // Otherwise the lists stay valid in the other contexts of the group, which now own them.
+  while (m_activations > 0) {
+    releaseCurrent();
+  }
+  platformDestroy();
+  m_group.reset();
+  m_created = false;
+}
+
+void TGLContext::makeCurrent() {
+  if (!m_created) {
+    throw EngineError("Context not created");
+  }
+  if (m_activations == 0) {
+    if (g_current != nullptr && g_current != this) {
+      throw EngineError("Context activation failed: another context is current");
+    }
+    platformActivate();
+    g_current = this;
+  }
+  ++m_activations;
+}
+
+void TGLContext::releaseCurrent() {
+  if (m_activations <= 0) {
+    throw EngineError("Unbalanced context activations");
+  }
+  if (--m_activations == 0) {
+    platformDeactivate();
+    if (g_current == this) {
+      g_current = nullptr;
+    }
+  }
+}
+
+void TGLContext::shareListsWith(TGLContext& other) {
+  if (!m_created || !other.m_created) {
+    throw EngineError("Context not created");
+  }
+  if (m_group == other.m_group) {
+    return;
+  }
+  if (!platformShares(other)) {
+    throw EngineError("Incompatible contexts");
+  }
+  // Merge the other group into this one; `old` keeps it alive while its members move.
+  const std::shared_ptr<ShareGroup> old = other.m_group;
+  for (TGLContext* c : old->m_contexts) {
+    c->m_group = m_group;
+    m_group->m_contexts.push_back(c);
+  }
+  for (TGLListHandle* h : old->m_handles) {
+    h->m_group = m_group;
+    m_group->m_handles.push_back(h);
+  }
+}

@@ -1,0 +1,40 @@
+// The grouping node.
+#include "TGLDummyCube.h"
+
+#include <cmath>
+
+void TGLDummyCube::setCubeSize(float size) { setGeometryProperty(m_cubeSize, size); }
+void TGLDummyCube::setEdgeColor(const vm::Vec4& color) { setGeometryProperty(m_edgeColor, color); }
+void TGLDummyCube::setVisibleAtRunTime(bool visible) { setGeometryProperty(m_visibleAtRunTime, visible); }
+
+vm::Vec4 TGLDummyCube::halfExtents() const {
+  const float h = std::fabs(m_cubeSize) / 2;
+  return {h, h, h, 0};
+}
+
+void TGLDummyCube::emitGeometry(FrameState&) {
+  if (!m_visibleAtRunTime) {
+    return;
+  }
+  const float h = m_cubeSize / 2;
+  glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT);
+  glDisable(GL_LIGHTING);
+  glColor4fv(&m_edgeColor.x);
+  glBegin(GL_LINES);
+  for (int axis = 0; axis < 3; ++axis) {
+    for (int a = -1; a <= 1; a += 2) {
+      for (int b = -1; b <= 1; b += 2) {
+        float from[3];
+        float to[3];
+        from[axis] = -h;
+        to[axis] = h;
+        from[(axis + 1) % 3] = to[(axis + 1) % 3] = a * h;
+        from[(axis + 2) % 3] = to[(axis + 2) % 3] = b * h;
+        glVertex3fv(from);
+        glVertex3fv(to);
+      }
+    }
+  }
+  glEnd();
+  glPopAttrib();
+}

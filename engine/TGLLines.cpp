@@ -1,0 +1,88 @@
+// Line style and geometry.
+#include "TGLLines.h"
+
+#include <algorithm>
+#include <cmath>
+
+void TGLLineBase::beginLineStyle() const {
+  glPushAttrib(GL_CURRENT_BIT | GL_LINE_BIT | GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT);
+  glDisable(GL_LIGHTING);
+  if (m_linePattern != 0xFFFF) {
+    glEnable(GL_LINE_STIPPLE);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glLineStipple(1, m_linePattern);
+  }
+  if (m_antiAliased) {
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  } else {
+    glDisable(GL_LINE_SMOOTH);
+  }
+  glLineWidth(m_lineWidth);
+  if (m_lineColor.w != 1) {
+    if (!m_antiAliased) {
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    }
+    glColor4fv(&m_lineColor.x);
+  } else {
+    glColor3fv(&m_lineColor.x);
+  }
+}
+
+void TGLNodedLines::setNodeColor(const vm::Vec4& color) {
+  m_nodes.setNewNodeColor(color);
+  setGeometryProperty(m_nodeColor, color);
+}
+
+vm::Vec4 TGLNodedLines::halfExtents() const {
+  vm::Vec4 extents{0, 0, 0, 0};
+  for (const TGLNode& n : m_nodes.nodes()) {
+    extents.x = std::max(extents.x, std::fabs(n.x));
+    extents.y = std::max(extents.y, std::fabs(n.y));
+    extents.z = std::max(extents.z, std::fabs(n.z));
+  }
+  return extents;
+}
+
+void TGLNodedLines::drawNodeMarkers() const {
+  if (m_nodesAspect == TLineNodesAspect::lnaInvisible) {
+    return;
+  }
+  // Three short axes through each node, whatever the aspect asked for.
+  const float h = m_nodeSize / 2;
+  glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT);
+  glDisable(GL_LIGHTING);
+  glColor4fv(&m_nodeColor.x);
+  glBegin(GL_LINES);
+  for (const TGLNode& n : m_nodes.nodes()) {
+    glVertex3f(n.x - h, n.y, n.z);
+    glVertex3f(n.x + h, n.y, n.z);
+    glVertex3f(n.x, n.y - h, n.z);
+    glVertex3f(n.x, n.y + h, n.z);
+    glVertex3f(n.x, n.y, n.z - h);
+    glVertex3f(n.x, n.y, n.z + h);
+  }
+  glEnd();
+  glPopAttrib();
+}
+
+void TGLLines::emitGeometry(FrameState&) {
+  const auto& nodes = this->nodes().nodes();
+  if (nodes.size() < 2) {
+    return;
+  }
+  beginLineStyle();
+  glBegin(m_splineMode == TLineSplineMode::lsmSegments ? GL_LINES : GL_LINE_STRIP);
+  for (const TGLNode& n : nodes) {
+    if (m_useNodeColor) {
+      glColor4fv(&n.color.x);
+    }
+    glVertex3f(n.x, n.y, n.z);
+  }
+  glEnd();
+  glPopAttrib();
+  drawNodeMarkers();
+}

@@ -1,0 +1,96 @@
+// The scene: roots, change signalling, buffer registration and drawing.
+#include "TGLScene.h"
+
+#include "TGLSceneBuffer.h"
+
+#include <algorithm>
+
+TGLScene::TGLScene()
+    : m_objectRoot(std::make_unique<TGLSceneRootObject>()), m_cameraRoot(std::make_unique<TGLSceneRootObject>()) {
+  m_objectRoot->setName("ObjectRoot");
+  m_cameraRoot->setName("CameraRoot");
+  m_objectRoot->setScene(this);
+  m_cameraRoot->setScene(this);
+}
+
+TGLScene::~TGLScene() {
+  m_destroying = true;
+  for (TGLSceneBuffer* buffer : std::vector<TGLSceneBuffer*>(m_buffers)) {
+    buffer->setCamera(nullptr);
+  }
+  m_cameraRoot.reset();
+  m_objectRoot.reset();
+}
+
+void TGLScene::setObjectsSorting(TGLObjectsSorting sorting) {
+  m_sorting = sorting == TGLObjectsSorting::osInherited ? TGLObjectsSorting::osRenderBlendedLast : sorting;
+}
+
+void TGLScene::setVisibilityCulling(TGLVisibilityCulling culling) {
+  m_culling = culling == TGLVisibilityCulling::vcInherited ? TGLVisibilityCulling::vcNone : culling;
+}
+
+void TGLScene::endUpdate() {
+  if (m_updateCount <= 0) {
+    throw EngineError("Unbalanced BeginUpdate/EndUpdate");
+  }
+  if (--m_updateCount == 0) {
+    signalChange();
+  }
+}
+
+void TGLScene::endLoading() {
+  m_loading = false;
+  m_objectRoot->finishLoading();
+  m_cameraRoot->finishLoading();
+  signalChange();
+}
+
+void TGLScene::signalChange() {
+  if (m_updateCount > 0 || m_loading || m_destroying) {
+    return;
+  }
+  ++m_changes;
+  if (m_hook) {
+    m_hook();
+  }
+  for (TGLSceneBuffer* buffer : m_buffers) {
+    buffer->sceneChanged();
+  }
+}
+
+void TGLScene::registerBuffer(TGLSceneBuffer& buffer) {
+  if (std::find(m_buffers.begin(), m_buffers.end(), &buffer) != m_buffers.end()) {
+    return;
+  }
+  // The first buffer's context is the base; every later one shares its lists with it before it has compiled
+  // anything, as registration happens at the start of its first frame.
+  if (!m_buffers.empty() && m_buffers.front()->context() != nullptr && buffer.context() != nullptr) {
+    m_buffers.front()->context()->shareListsWith(*buffer.context());
+  }
+  m_buffers.push_back(&buffer);
+}
+
+void TGLScene::unregisterBuffer(TGLSceneBuffer& buffer) {
+  std::erase(m_buffers, &buffer);
+  if (m_currentBuffer == &buffer) {
+    m_currentBuffer = nullptr;
+  }
+}
+
+void TGLScene::renderScene(TGLSceneBuffer& buffer, FrameState& frame) {
+  m_currentBuffer = &buffer;
+  frame.scene = this;
+  frame.sorting = m_sorting;
+  frame.culling = m_culling;
+  TGLStateCache& cache = *frame.stateCache;
+  cache.reset();
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  m_objectRoot->renderNode(frame);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  cache.disable(TGLState::Blend);
+  cache.disable(TGLState::Texture2D);
+  cache.disable(TGLState::TextureRectangle);
+  cache.enable(TGLState::AlphaTest);
+  glAlphaFunc(GL_GREATER, 0);
+}

@@ -1,0 +1,79 @@
+// The scene: two roots (objects and cameras), the buffers that have drawn it, the update counter, and the
+// change signal that makes every registered buffer ask its viewer for a repaint.
+#pragma once
+
+#include "FrameState.h"
+#include "TGLBaseSceneObject.h"
+
+#include <functional>
+#include <vector>
+
+class TGLSceneBuffer;
+
+class TGLSceneRootObject final : public TGLBaseSceneObject {
+public:
+  bool directDraw() const override { return true; }
+  bool isSceneRoot() const override { return true; }
+  void renderSelfAndChildren(FrameState& frame, bool, bool drawChildren) override {
+    if (drawChildren) {
+      this->drawChildren(frame);
+    }
+  }
+};
+
+class TGLScene {
+public:
+  TGLScene();
+  ~TGLScene();
+  TGLScene(const TGLScene&) = delete;
+  TGLScene& operator=(const TGLScene&) = delete;
+
+  TGLSceneRootObject& objectRoot() { return *m_objectRoot; }
+  TGLSceneRootObject& cameraRoot() { return *m_cameraRoot; }
+
+  TGLObjectsSorting objectsSorting() const { return m_sorting; }
+  void setObjectsSorting(TGLObjectsSorting sorting);  // osInherited stores osRenderBlendedLast
+  TGLVisibilityCulling visibilityCulling() const { return m_culling; }
+  void setVisibilityCulling(TGLVisibilityCulling culling);  // vcInherited stores vcNone
+
+  // While above zero, changes are not signalled; the end of the outermost batch signals once.
+  void beginUpdate() { ++m_updateCount; }
+  void endUpdate();
+  int updateCount() const { return m_updateCount; }
+
+  // Loading stored values: raw writes, no rotation applied, nothing signalled. endLoading forces every
+  // Position W to 1 and signals once.
+  void beginLoading() { m_loading = true; }
+  void endLoading();
+  bool isLoading() const { return m_loading; }
+
+  // Tells every registered buffer (and the hook) that something changed, unless updating, loading or
+  // being destroyed.
+  void signalChange();
+  // How many changes were signalled through (a test's sentinel).
+  long changesSignalled() const { return m_changes; }
+  // Called after every signalled change, before the buffers are told.
+  void setChangeHook(std::function<void()> hook) { m_hook = std::move(hook); }
+
+  // Buffers register at their first frame; the first one's context is the base the others share with.
+  void registerBuffer(TGLSceneBuffer& buffer);
+  void unregisterBuffer(TGLSceneBuffer& buffer);
+  const std::vector<TGLSceneBuffer*>& buffers() const { return m_buffers; }
+  TGLSceneBuffer* currentBuffer() const { return m_currentBuffer; }
+
+  // Draws ObjectRoot for the buffer whose context is current.
+  void renderScene(TGLSceneBuffer& buffer, FrameState& frame);
+
+private:
+  std::unique_ptr<TGLSceneRootObject> m_objectRoot;
+  std::unique_ptr<TGLSceneRootObject> m_cameraRoot;
+  TGLObjectsSorting m_sorting = TGLObjectsSorting::osRenderBlendedLast;
+  TGLVisibilityCulling m_culling = TGLVisibilityCulling::vcNone;
+  int m_updateCount = 0;
+  bool m_loading = false;
+  bool m_destroying = false;
+  long m_changes = 0;
+  std::function<void()> m_hook;
+  std::vector<TGLSceneBuffer*> m_buffers;
+  TGLSceneBuffer* m_currentBuffer = nullptr;
+};

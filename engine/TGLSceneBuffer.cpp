@@ -1,0 +1,207 @@
+// The frame sequence of a buffer.
+#include "TGLSceneBuffer.h"
+
+#include "TGLCamera.h"
+#include "TGLScene.h"
+
+#include <GL/glu.h>
+
+#include <chrono>
+
+TGLSceneBuffer::TGLSceneBuffer(ContextFactory factory)
+    : m_factory(std::move(factory)), m_stateCache(std::make_unique<TGLStateCache>()) {}
+
+TGLSceneBuffer::~TGLSceneBuffer() { destroyRenderingContext(); }
+
+void TGLSceneBuffer::setCamera(TGLCamera* camera) {
+  if (camera == m_camera) {
+    return;
+  }
+  if (m_scene != nullptr) {
+    m_scene->unregisterBuffer(*this);
+    m_scene = nullptr;
+  }
+  m_camera = camera;
+  if (m_camera != nullptr) {
+    m_camera->invalidateTransform();
+  }
+  repaint();
+}
+
+void TGLSceneBuffer::setBackgroundColor(const vm::Vec4& rgba) {
+  if (!(rgba == m_background)) {
+    m_background = rgba;
+    repaint();
+  }
+}
+
+void TGLSceneBuffer::setAntiAliasing(TGLAntiAliasing level) {
+  if (level == m_antiAliasing) {
+    return;
+  }
+  m_antiAliasing = level;
+  if (m_recreateRequest) {
+    m_recreateRequest();
+  }
+}
+
+void TGLSceneBuffer::resize(int width, int height) {
+  m_width = width < 1 ? 1 : width;
+  m_height = height < 1 ? 1 : height;
+  if (m_context) {
+    ContextGuard guard(m_context.get());
+    glViewport(0, 0, m_width, m_height);
+  }
+}
+
+void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
+  destroyRenderingContext();
+  m_rendering = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{m_rendering};
+
+  std::unique_ptr<TGLContext> context = m_factory ? m_factory() : nullptr;
+  if (!context) {
+    throw EngineError("Failed to create RenderingContext.");
+  }
+  TGLContext::Format format;
+  format.antiAliasing = m_antiAliasing;
+  context->setFormat(format);
+  context->create(shareWith);
+  m_context = std::move(context);
+
+  ContextGuard guard(m_context.get());
+  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  int major = 0;
+  int minor = 0;
+  if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2 || major * 10 + minor < 11) {
+    throw EngineError("Need at least OpenGL version 1.1");
+  }
+  glViewport(0, 0, m_width, m_height);
+  prepareGLState();
+  glClearColor(m_background.x, m_background.y, m_background.z, 1);
+}
+
+void TGLSceneBuffer::destroyRenderingContext() {
+  if (m_scene != nullptr) {
+    m_scene->unregisterBuffer(*this);
+    m_scene = nullptr;
+  }
+  if (m_context) {
+    m_context->destroy();
+    m_context.reset();
+  }
+  // A new context starts from unknown state.
+  m_stateCache = std::make_unique<TGLStateCache>();
+}
+
+void TGLSceneBuffer::prepareGLState() {
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, &m_ambient.x);
+  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 0);
+  TGLStateCache& cache = *m_stateCache;
+  cache.forceEnabled(TGLState::Normalize, true);
+  cache.forceEnabled(TGLState::DepthTest, m_depthTest);
+  cache.forceEnabled(TGLState::CullFace, m_faceCulling);
+  cache.forceEnabled(TGLState::Lighting, m_lighting);
+  cache.forceEnabled(TGLState::Fog, m_fog);
+  GLint redBits = 8;
+  glGetIntegerv(GL_RED_BITS, &redBits);
+  cache.forceEnabled(TGLState::Dither, redBits < 8);
+  glDepthFunc(GL_LEQUAL);
+  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+  glShadeModel(GL_SMOOTH);
+}
+
+void TGLSceneBuffer::checkGLError() {
+  const GLenum first = glGetError();
+  if (first == GL_NO_ERROR) {
+    return;
+  }
+  for (int i = 0; i < 7 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+  const GLubyte* text = gluErrorString(first);
+  throw EngineError(text != nullptr ? reinterpret_cast<const char*>(text) : "unknown OpenGL error");
+}
+
+void TGLSceneBuffer::renderFrame() {
+  if (m_rendering || !m_context) {
+    return;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  if (m_camera != nullptr && m_camera->scene() != nullptr) {
+    m_camera->worldMatrix();
+    if (m_scene != m_camera->scene()) {
+      if (m_scene != nullptr) {
+        m_scene->unregisterBuffer(*this);
+      }
+      m_scene = m_camera->scene();
+      m_scene->registerBuffer(*this);
+    }
+  }
+
+  m_rendering = true;
+  struct Done {
+    TGLSceneBuffer& buffer;
+    ~Done() {
+      buffer.m_rendering = false;
+    }
+  } done{*this};
+  ContextGuard guard(m_context.get());
+
+  for (int i = 0; i < 7 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+  prepareGLState();
+  glClearColor(m_background.x, m_background.y, m_background.z, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  checkGLError();
+
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  if (m_camera != nullptr) {
+    m_camera->applyProjection(0, 0, m_width, m_height, m_width, m_height, 96);
+  }
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  if (m_camera != nullptr) {
+    m_camera->applyView();
+  }
+
+  GLint maxLights = 8;
+  glGetIntegerv(GL_MAX_LIGHTS, &maxLights);
+  for (GLint i = 0; i < maxLights; ++i) {
+    glDisable(GL_LIGHT0 + static_cast<GLenum>(i));
+  }
+  glDisable(GL_FOG);
+  m_stateCache->forceEnabled(TGLState::Fog, false);
+
+  if (m_scene != nullptr && m_camera != nullptr) {
+    FrameState frame;
+    frame.buffer = this;
+    frame.bufferFaceCulling = m_faceCulling;
+    frame.cameraPosition = m_camera->worldPosition();
+    frame.cameraDirection = vm::normalized3(m_camera->targetObject() != nullptr ? m_camera->lastDirection()
+                                                                                : m_camera->direction().value());
+    frame.cameraUp = m_camera->up().value();
+    frame.stateCache = m_stateCache.get();
+    m_scene->renderScene(*this, frame);
+  }
+  checkGLError();
+  m_context->swapBuffers();
+
+  ++m_frames;
+  m_lastFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void TGLSceneBuffer::sceneChanged() {
+  if (!m_rendering) {
+    repaint();
+  }
+}
+
+void TGLSceneBuffer::repaint() {
+  if (m_repaintRequest) {
+    m_repaintRequest();
+  }
+}

@@ -1,0 +1,96 @@
+// A viewer's buffer: its rendering context, camera, background and the fixed-function set-up, and the
+// sequence of one frame. The viewer (a window, or an offscreen target) supplies contexts through a factory
+// and is asked for repaints and for re-creation through two callbacks.
+#pragma once
+
+#include "FrameState.h"
+#include "GLMath.h"
+#include "TGLContext.h"
+#include "TGLStateCache.h"
+
+#include <functional>
+#include <memory>
+
+class TGLCamera;
+class TGLScene;
+
+class TGLSceneBuffer {
+public:
+  using ContextFactory = std::function<std::unique_ptr<TGLContext>()>;
+
+  explicit TGLSceneBuffer(ContextFactory factory);
+  ~TGLSceneBuffer();
+  TGLSceneBuffer(const TGLSceneBuffer&) = delete;
+  TGLSceneBuffer& operator=(const TGLSceneBuffer&) = delete;
+
+  TGLCamera* camera() const { return m_camera; }
+  // Leaves the old camera's scene, takes the new one, invalidates its transform and asks for a repaint.
+  void setCamera(TGLCamera* camera);
+
+  // Defaults: the usual button-face grey (240, 240, 240), ambient (0.2, 0.2, 0.2, 1).
+  vm::Vec4 backgroundColor() const { return m_background; }
+  void setBackgroundColor(const vm::Vec4& rgba);
+  vm::Vec4 ambientColor() const { return m_ambient; }
+  void setAmbientColor(const vm::Vec4& rgba) { m_ambient = rgba; }
+  bool depthTest() const { return m_depthTest; }
+  bool faceCulling() const { return m_faceCulling; }
+  bool lighting() const { return m_lighting; }
+  bool fogEnable() const { return m_fog; }
+  void setDepthTest(bool on) { m_depthTest = on; }
+  void setFaceCulling(bool on) { m_faceCulling = on; }
+  void setLighting(bool on) { m_lighting = on; }
+
+  TGLAntiAliasing antiAliasing() const { return m_antiAliasing; }
+  // When different: stored, and the viewer is asked to re-create its surface and context.
+  void setAntiAliasing(TGLAntiAliasing level);
+
+  int width() const { return m_width; }
+  int height() const { return m_height; }
+  // At least 1 × 1; updates the context's viewport when there is one.
+  void resize(int width, int height);
+
+  // Makes the context (24-bit colour, 24-bit depth, double buffer, the anti-aliasing's samples) and prepares
+  // it: "Failed to create RenderingContext." when the factory gives none.
+  void createRenderingContext(TGLContext* shareWith = nullptr);
+  void destroyRenderingContext();
+  TGLContext* context() const { return m_context.get(); }
+
+  // One frame (nothing while a frame is being drawn or without a context); errors after clearing or drawing
+  // are raised with the GLU error text.
+  void renderFrame();
+  bool isRendering() const { return m_rendering; }
+
+  // Told by the scene: asks the viewer for a repaint unless a frame is being drawn.
+  void sceneChanged();
+  void setRepaintRequest(std::function<void()> request) { m_repaintRequest = std::move(request); }
+  void setRecreateRequest(std::function<void()> request) { m_recreateRequest = std::move(request); }
+
+  TGLStateCache& stateCache() { return *m_stateCache; }
+  long frameCount() const { return m_frames; }
+  double lastFrameMs() const { return m_lastFrameMs; }
+
+private:
+  void prepareGLState();
+  void checkGLError();
+  void repaint();
+
+  ContextFactory m_factory;
+  std::unique_ptr<TGLContext> m_context;
+  std::unique_ptr<TGLStateCache> m_stateCache;
+  TGLCamera* m_camera = nullptr;
+  TGLScene* m_scene = nullptr;  // the scene this buffer is registered with
+  vm::Vec4 m_background{240 / 255.0f, 240 / 255.0f, 240 / 255.0f, 1};
+  vm::Vec4 m_ambient{0.2f, 0.2f, 0.2f, 1};
+  bool m_depthTest = true;
+  bool m_faceCulling = true;
+  bool m_lighting = true;
+  bool m_fog = false;
+  TGLAntiAliasing m_antiAliasing = TGLAntiAliasing::aaDefault;
+  int m_width = 1;
+  int m_height = 1;
+  bool m_rendering = false;
+  long m_frames = 0;
+  double m_lastFrameMs = 0;
+  std::function<void()> m_repaintRequest;
+  std::function<void()> m_recreateRequest;
+};

@@ -1,0 +1,69 @@
+// The GLU tessellator behind a plain function: callbacks record errors instead of throwing through C code.
+#include "Tessellator.h"
+
+#include <GL/glu.h>
+
+#include <deque>
+
+namespace {
+
+struct TessState {
+  std::size_t combineCapacity = 0;
+  std::deque<Point3> combined;  // stable addresses while the tessellator holds them
+  GLenum error = 0;
+};
+
+void GLAPIENTRY onBegin(GLenum type) { glBegin(type); }
+void GLAPIENTRY onEnd() { glEnd(); }
+void GLAPIENTRY onVertex(void* vertex) { glVertex3dv(static_cast<const GLdouble*>(vertex)); }
+
+void GLAPIENTRY onError(GLenum error, void* data) {
+  auto* state = static_cast<TessState*>(data);
+  if (state->error == 0) {
+    state->error = error;
+  }
+}
+
+void GLAPIENTRY onCombine(GLdouble coords[3], void*[4], GLfloat[4], void** out, void* data) {
+  auto* state = static_cast<TessState*>(data);
+  if (state->combined.size() >= state->combineCapacity) {
+    *out = nullptr;  // refused: GLU reports an error
+    return;
+  }
+  state->combined.push_back({coords[0], coords[1], coords[2]});
+  *out = state->combined.back().data();
+}
+
+}  // namespace
+
+GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options) {
+  GLUtesselator* tess = gluNewTess();
+  if (tess == nullptr) {
+    return GLU_OUT_OF_MEMORY;
+  }
+  TessState state;
+  state.combineCapacity = options.combineCapacity;
+  using Callback = void(GLAPIENTRY*)();
+  gluTessCallback(tess, GLU_TESS_BEGIN, reinterpret_cast<Callback>(&onBegin));
+  gluTessCallback(tess, GLU_TESS_END, reinterpret_cast<Callback>(&onEnd));
+  gluTessCallback(tess, GLU_TESS_VERTEX, reinterpret_cast<Callback>(&onVertex));
+  gluTessCallback(tess, GLU_TESS_ERROR_DATA, reinterpret_cast<Callback>(&onError));
+  gluTessCallback(tess, GLU_TESS_COMBINE_DATA, reinterpret_cast<Callback>(&onCombine));
+  gluTessProperty(tess, GLU_TESS_WINDING_RULE, options.windingRule);
+  if (options.normal != nullptr) {
+    gluTessNormal(tess, options.normal[0], options.normal[1], options.normal[2]);
+  }
+  // GLU keeps pointers to the coordinates until the polygon ends, and may not modify them.
+  std::vector<Contour> copy = contours;
+  gluTessBeginPolygon(tess, &state);
+  for (Contour& contour : copy) {
+    gluTessBeginContour(tess);
+    for (Point3& p : contour) {
+      gluTessVertex(tess, p.data(), p.data());
+    }
+    gluTessEndContour(tess);
+  }
+  gluTessEndPolygon(tess);
+  gluDeleteTess(tess);
+  return state.error;
+}

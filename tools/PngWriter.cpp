@@ -1,0 +1,38 @@
+// PNG output through libpng.
+#include "PngWriter.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+std::string writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
+  if (width < 1 || height < 1 || rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
+    return "picture size does not match its pixels";
+  }
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return path + ": " + std::strerror(errno);
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return path + ": PNG encoding failed";
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < height; ++y) {
+    png_write_row(png, rgba.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4);
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  if (std::fclose(file) != 0) {
+    return path + ": " + std::strerror(errno);
+  }
+  return {};
+}
