@@ -131,6 +131,8 @@ protected:
   }
 
   void coordinatesEdited(TGLCoordinates& edited) override;
+  // Marks the display list stale without signalling (while drawing, when what the list calls has moved).
+  void markGeometryStale() { m_flags |= GeometryDirty; }
   // Draws this node's own shape: its list, or its geometry when drawn directly.
   void drawSelf(FrameState& frame);
   void drawChildren(FrameState& frame);

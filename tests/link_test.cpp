@@ -134,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"FS98MAIN", "0x19980005", "0xFADE0009", 0, SimLinkOk},
                       VersionCase{"FS98MAIN", "0x19980004", "0xFADE0009", 0, SimLinkServerNotRunning},
                       VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 9, SimLinkOk},
-                      VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 10, SimLinkWrongSimulator}));
+                      VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 10, SimLinkWrongSimulator}),
+    [](const auto& info) { return std::to_string(info.index) + "_" + std::string(SimLinkResultName(info.param.expected)); });
 
 TEST_F(LinkTest, ServerThatNeverFillsTheVersionsGetsFiveTries) {
   for (const char* className : {"UIPCMAIN", "FS98MAIN"}) {
@@ -291,7 +292,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MisbehaviourCase{FakeServer::After::Stall, 0, SimLinkTimeout, kSendAttempts},
                       MisbehaviourCase{FakeServer::After::Close, 0, SimLinkSendFailed, kSendAttempts},
                       MisbehaviourCase{FakeServer::After::Answer, 0, SimLinkBadData, 1},
-                      MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}));
+                      MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}),
+    [](const auto& info) { return std::to_string(info.index) + "_" + std::string(SimLinkResultName(info.param.expected)); });
 
 TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds) {
   // This server answers 1 to every batch without serving it, so the client walks back exactly the records

@@ -111,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"[General]\nNbOfEngines=2\n[General]\nNbOfEngines=3\n", "[General] NbOfEngines", "2", false},
         ValueCase{"[General]\nVS=0\n[General]\nNbOfEngines=3\n", "[General] NbOfEngines", "1", false},
         ValueCase{"[IAS]\nunit=KPH\nLastValue=200\n", "[IAS] LastValue", "200", false},
-        ValueCase{"[ALTI]\nhPa=0\n", "[ALTI] hPa", "0", false}));
+        ValueCase{"[ALTI]\nhPa=0\n", "[ALTI] hPa", "0", false}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(SettingsValues, TextIsCutAt2047Characters) {
   const std::string ini = "[IAS]\nunit=" + std::string(3000, 'x') + "\n";

@@ -4,6 +4,7 @@
 #include "PngWriter.h"
 
 #include <cmath>
+#include <stdexcept>
 
 OffscreenView::OffscreenView(int size, TGLAntiAliasing antiAliasing, TGLScene* sharedScene, OffscreenView* shareWith)
     : m_size(size),
@@ -16,6 +17,8 @@ OffscreenView::OffscreenView(int size, TGLAntiAliasing antiAliasing, TGLScene* s
   m_camera->setFocalLength(50);
   m_camera->setDepthOfView(100);
   m_camera->setTargetObject(m_target);
+  // As the gauge windows do: the same framing at any size.
+  m_camera->setSceneScale(static_cast<float>(size) / 400);
   m_buffer.resize(size, size);
   m_buffer.setAntiAliasing(antiAliasing);
   m_buffer.createRenderingContext(shareWith != nullptr ? shareWith->m_buffer.context() : nullptr);
@@ -33,13 +36,16 @@ void OffscreenView::render() {
 }
 
 Rgb OffscreenView::pixel(int x, int y) const {
+  if (x < 0 || y < 0 || x >= m_size || y >= m_size) {
+    throw std::out_of_range("pixel outside the view");
+  }
   const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(m_size) + static_cast<std::size_t>(x)) * 4;
   return {m_pixels[i], m_pixels[i + 1], m_pixels[i + 2]};
 }
 
 double OffscreenView::unitsPerPixel() const {
-  // Visible half-width at distance D: D × 25.4 × w / (4 × SceneScale × FocalLength × 96).
-  const double halfWidth = 10 * 25.4 * m_size / (4 * 1.0 * 50 * 96);
+  // Visible half-width at distance D: D × 25.4 × w / (4 × SceneScale × FocalLength × 96), SceneScale = w / 400.
+  const double halfWidth = 10 * 25.4 * 400 / (4 * 50 * 96.0);
   return 2 * halfWidth / m_size;
 }
 

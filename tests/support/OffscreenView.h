@@ -1,6 +1,6 @@
 // A scene seen through one camera into an offscreen buffer, for pixel tests: the camera sits at (0, 0, 10)
-// looking at the origin with the panel's settings (FocalLength 50, DepthOfView 100), so that at the default
-// 400 × 400 one scene unit at z = 0 is 400 / (2 × 5.29) pixels.
+// looking at the origin with the panel's settings (FocalLength 50, DepthOfView 100, SceneScale size / 400),
+// so that the view shows ±5.29 scene units at z = 0 whatever its size.
 #pragma once
 
 #include "OffscreenContext.h"
@@ -38,7 +38,7 @@ public:
   // Writes the last frame to a PNG (for looking at a failure).
   void save(const std::string& path) const;
 
-  // Scene units per pixel at z = 0: 2 × 5.29 / size for the panel's camera at distance 10.
+  // Scene units per pixel at z = 0: 2 × 5.29 / size.
   double unitsPerPixel() const;
 
 private:

@@ -1,0 +1,41 @@
+// Glyph outlines as display lists: the characters of a font face, found by family name through fontconfig and
+// read with FreeType, flattened and tessellated into filled polygons in em units (baseline at y = 0, faces in
+// z = 0 facing +Z, extruded towards -Z when asked), each list ending with the character's advance.
+#pragma once
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <string>
+
+// The six metrics of one character, in em units.
+struct GlyphMetrics {
+  float blackBoxX = 0;
+  float blackBoxY = 0;
+  float originX = 0;  // left edge of the black box
+  float originY = 0;  // top edge of the black box, above the baseline
+  float cellIncX = 0;
+  float cellIncY = 0;
+};
+
+struct FontStyle {
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;  // no effect on glyphs
+  bool strikeOut = false;  // no effect on glyphs
+  friend bool operator==(const FontStyle&, const FontStyle&) = default;
+};
+
+// The Unicode character a Windows-1252 byte stands for (0xB0 is the degree sign); 0 for the five bytes that
+// stand for none.
+std::uint32_t cp1252ToUnicode(std::uint8_t byte);
+
+// The font file fontconfig picks for the family and style (installed or privately registered), or empty.
+std::string findFontFile(const std::string& family, const FontStyle& style);
+
+// Compiles `count` lists from `base` for the characters first .. first + count - 1 and fills `metrics` (count
+// records). deviation: the largest chordal error of flattened curves, in em (0 picks a fine default);
+// extrusion: depth along -Z in em (0: flat glyphs). False when the face cannot be loaded. Needs a current
+// context.
+bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
+                     float deviation, float extrusion, GlyphMetrics* metrics);

@@ -1,0 +1,88 @@
+// Font entries and their glyph lists.
+#include "TFontManager.h"
+
+#include "EngineError.h"
+#include "TGLSpaceText.h"
+
+#include <algorithm>
+#include <strings.h>
+#include <utility>
+
+TFontManager& TFontManager::instance() {
+  static TFontManager manager;
+  return manager;
+}
+
+TFontManager::~TFontManager() {
+  for (auto& entry : m_entries) {
+    entry->m_lists.release();
+    for (TGLSpaceText* user : entry->m_users) {
+      user->fontEntryGone();
+    }
+  }
+}
+
+FontEntry* TFontManager::acquire(const std::string& name, const FontStyle& style, TGLSpaceText* text, int last,
+                                 int first, float deviation, float extrusion) {
+  FontEntry* entry = nullptr;
+  for (auto& e : m_entries) {
+    if (strcasecmp(e->m_name.c_str(), name.c_str()) == 0 && e->m_style == style && e->m_extrusion == extrusion &&
+        e->m_deviation == deviation && e->m_first == first && e->m_last == last) {
+      entry = e.get();
+      break;
+    }
+  }
+  if (entry != nullptr) {
+    ++entry->m_references;
+    if (text != nullptr && std::find(entry->m_users.begin(), entry->m_users.end(), text) == entry->m_users.end()) {
+      entry->m_users.push_back(text);
+    }
+    if (entry->listBase() != 0) {
+      return entry;
+    }
+  } else {
+    auto created = std::make_unique<FontEntry>();
+    created->m_name = name;
+    created->m_style = style;
+    created->m_extrusion = extrusion;
+    created->m_deviation = deviation;
+    created->m_first = first;
+    created->m_last = last;
+    created->m_references = 1;
+    if (text != nullptr) {
+      created->m_users.push_back(text);
+    }
+    entry = created.get();
+    m_entries.push_back(std::move(created));
+  }
+
+  const int count = last - first + 1;
+  if (entry->m_lists.allocate(count) == 0) {
+    throw EngineError("FontManager: no more display lists available");
+  }
+  if (!buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion,
+                       entry->m_metrics.data())) {
+    entry->m_lists.release();
+    throw EngineError("FontManager: font creation failed");
+  }
+  return entry;
+}
+
+void TFontManager::release(FontEntry* entry, TGLSpaceText* text) {
+  if (entry == nullptr) {
+    return;
+  }
+  --entry->m_references;
+  if (text != nullptr) {
+    std::erase(entry->m_users, text);
+    text->fontEntryGone();
+  }
+  if (entry->m_references > 0) {
+    return;
+  }
+  entry->m_lists.release();
+  for (TGLSpaceText* user : std::exchange(entry->m_users, {})) {
+    user->fontEntryGone();
+  }
+  std::erase_if(m_entries, [entry](const auto& e) { return e.get() == entry; });
+}

@@ -1,0 +1,62 @@
+// The one font manager: glyph display lists shared by every text with the same face, style, extrusion,
+// deviation and character range, reference counted, re-made when their lists went with their contexts.
+#pragma once
+
+#include "GlyphOutlines.h"
+#include "TGLContext.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TGLSpaceText;
+
+class FontEntry {
+public:
+  const std::string& name() const { return m_name; }
+  const FontStyle& style() const { return m_style; }
+  float extrusion() const { return m_extrusion; }
+  float deviation() const { return m_deviation; }
+  int first() const { return m_first; }
+  int last() const { return m_last; }
+  int references() const { return m_references; }
+  // The first list (character `first`), or 0 when the lists are gone.
+  GLuint listBase() const { return m_lists.name(); }
+  // The metrics of a character code in first .. last.
+  const GlyphMetrics& metrics(int code) const { return m_metrics[static_cast<std::size_t>(code - m_first)]; }
+
+private:
+  friend class TFontManager;
+  std::string m_name;
+  FontStyle m_style;
+  float m_extrusion = 0;
+  float m_deviation = 0;
+  int m_first = 0;
+  int m_last = 255;
+  TGLListHandle m_lists;
+  int m_references = 0;
+  std::array<GlyphMetrics, 256> m_metrics{};
+  std::vector<TGLSpaceText*> m_users;
+};
+
+class TFontManager {
+public:
+  static TFontManager& instance();
+  ~TFontManager();
+
+  // Finds or makes the entry and makes its lists when they do not exist (a context must be current).
+  // Errors: "FontManager: no more display lists available", "FontManager: font creation failed" (the entry
+  // then stays without lists and the next acquisition tries again).
+  FontEntry* acquire(const std::string& name, const FontStyle& style, TGLSpaceText* text, int last, int first,
+                     float deviation, float extrusion);
+  // One reference less; the text (when given) is told its entry is gone. The last release deletes the lists
+  // and tells the remaining users.
+  void release(FontEntry* entry, TGLSpaceText* text);
+
+  std::size_t entryCount() const { return m_entries.size(); }
+
+private:
+  TFontManager() = default;
+  std::vector<std::unique_ptr<FontEntry>> m_entries;
+};

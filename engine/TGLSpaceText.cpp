@@ -1,0 +1,169 @@
+// Text nodes: font entries, metrics and alignment.
+#include "TGLSpaceText.h"
+
+#include "EngineError.h"
+#include "TFontManager.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct Range {
+  int first;
+  int last;
+};
+
+Range rangeOf(TSpaceTextCharRange range) {
+  switch (range) {
+    case TSpaceTextCharRange::stcrAlphaNum:
+      return {32, 127};
+    case TSpaceTextCharRange::stcrNumbers:
+      return {48, 57};
+    case TSpaceTextCharRange::stcrAll:
+      break;
+  }
+  return {0, 255};
+}
+
+}  // namespace
+
+TGLSpaceText::~TGLSpaceText() {
+  if (m_entry != nullptr) {
+    TFontManager::instance().release(m_entry, this);
+  }
+}
+
+void TGLSpaceText::setText(const std::string& text) { setGeometryProperty(m_text, text); }
+
+void TGLSpaceText::fontChanged() {
+  m_fontChanged = true;
+  invalidateGeometry();
+}
+
+void TGLSpaceText::setFont(const TextFont& font) {
+  m_font = font;
+  fontChanged();
+}
+
+void TGLSpaceText::setExtrusion(float value) {
+  if (value < 0) {
+    throw EngineError("Extrusion must be >=0");
+  }
+  m_extrusion = value;
+  fontChanged();
+}
+
+void TGLSpaceText::setAllowedDeviation(float value) {
+  m_allowedDeviation = value < 0 ? 0 : value;
+  fontChanged();
+}
+
+void TGLSpaceText::setCharacterRange(TSpaceTextCharRange range) {
+  m_range = range;
+  fontChanged();
+}
+
+void TGLSpaceText::setAdjust(const TGLTextAdjust& adjust) {
+  m_adjust = adjust;
+  fontChanged();
+}
+
+void TGLSpaceText::fontEntryGone() {
+  m_entry = nullptr;
+  m_fontChanged = true;
+}
+
+std::string TGLSpaceText::drawableText() const {
+  const Range r = rangeOf(m_range);
+  std::string drawable;
+  for (char c : m_text) {
+    const int code = static_cast<std::uint8_t>(c);
+    if (code >= r.first && code <= r.last) {
+      drawable += c;
+    }
+  }
+  return drawable;
+}
+
+TGLSpaceText::Metrics TGLSpaceText::textMetrics() const {
+  Metrics m;
+  if (m_entry == nullptr) {
+    return m;
+  }
+  for (char c : drawableText()) {
+    const GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
+    m.width += g.cellIncX;
+    m.highest = std::max(m.highest, g.originY);
+    m.lowest = std::min(m.lowest, g.originY - g.blackBoxY);
+  }
+  return m;
+}
+
+void TGLSpaceText::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
+  if (!m_text.empty() && (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0)) {
+    TFontManager& manager = TFontManager::instance();
+    if (m_entry != nullptr) {
+      manager.release(m_entry, this);
+    }
+    const Range r = rangeOf(m_range);
+    m_entry = manager.acquire(m_font.name, m_font.style, this, r.last, r.first, m_allowedDeviation, m_extrusion);
+    m_fontChanged = false;
+    // This text's list calls the glyph lists by number: made again when they moved.
+    if (m_entry->listBase() != m_compiledBase) {
+      markGeometryStale();
+    }
+  }
+  TGLCustomSceneObject::renderSelfAndChildren(frame, self, children);
+}
+
+void TGLSpaceText::emitGeometry(FrameState&) {
+  const std::string drawable = drawableText();
+  if (drawable.empty() || m_entry == nullptr || m_entry->listBase() == 0) {
+    return;
+  }
+  glPushMatrix();
+  if (m_aspectRatio != 0) {
+    glScalef(m_aspectRatio, 1, 1);
+  }
+  if (m_oblique != 0) {
+    glRotatef(m_oblique, 0, 0, 1);
+  }
+  if (m_adjust.horz != TGLTextHorzAdjust::haLeft || m_adjust.vert != TGLTextVertAdjust::vaBaseLine ||
+      m_textHeight != 0) {
+    const Metrics m = textMetrics();
+    if (m_textHeight != 0 && m.highest != 0) {
+      const float f = m_textHeight / m.highest;
+      glScalef(f, f, 1);
+    }
+    switch (m_adjust.horz) {
+      case TGLTextHorzAdjust::haCenter:
+        glTranslatef(-m.width / 2, 0, 0);
+        break;
+      case TGLTextHorzAdjust::haRight:
+        glTranslatef(-m.width, 0, 0);
+        break;
+      default:
+        break;
+    }
+    switch (m_adjust.vert) {
+      case TGLTextVertAdjust::vaTop:
+        glTranslatef(0, -m.highest, 0);
+        break;
+      case TGLTextVertAdjust::vaCenter:
+        glTranslatef(0, std::fabs(m.lowest) / 2 - m.highest / 2, 0);
+        break;
+      case TGLTextVertAdjust::vaBottom:
+        glTranslatef(0, std::fabs(m.lowest), 0);
+        break;
+      case TGLTextVertAdjust::vaBaseLine:
+        break;
+    }
+  }
+  glPushAttrib(GL_POLYGON_BIT);
+  m_compiledBase = m_entry->listBase();
+  glListBase(m_entry->listBase() - static_cast<GLuint>(m_entry->first()));
+  glCallLists(static_cast<GLsizei>(drawable.size()), GL_UNSIGNED_BYTE, drawable.data());
+  glPopAttrib();
+  glPopMatrix();
+}

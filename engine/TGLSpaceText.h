@@ -1,0 +1,83 @@
+// A text drawn as polygon glyphs in its own XY plane (em units, baseline at y = 0), optionally extruded
+// towards -Z. Text is a byte string in the Windows-1252 code page (0xB0 is the degree sign).
+#pragma once
+
+#include "GlyphOutlines.h"
+#include "TGLCustomSceneObject.h"
+
+#include <string>
+
+class FontEntry;
+
+enum class TGLTextHorzAdjust { haLeft, haCenter, haRight, haAligned, haCentrically, haFitIn };
+enum class TGLTextVertAdjust { vaTop, vaCenter, vaBottom, vaBaseLine };
+enum class TSpaceTextCharRange { stcrAlphaNum, stcrNumbers, stcrAll };
+
+struct TGLTextAdjust {
+  TGLTextHorzAdjust horz = TGLTextHorzAdjust::haLeft;
+  TGLTextVertAdjust vert = TGLTextVertAdjust::vaBaseLine;
+  friend bool operator==(const TGLTextAdjust&, const TGLTextAdjust&) = default;
+};
+
+struct TextFont {
+  std::string name = "Arial";
+  FontStyle style;
+  friend bool operator==(const TextFont&, const TextFont&) = default;
+};
+
+class TGLSpaceText : public TGLCustomSceneObject {
+public:
+  ~TGLSpaceText() override;
+
+  const std::string& text() const { return m_text; }
+  void setText(const std::string& text);
+  const TextFont& font() const { return m_font; }
+  void setFont(const TextFont& font);
+  float extrusion() const { return m_extrusion; }
+  void setExtrusion(float value);  // "Extrusion must be >=0" for a negative value
+  float allowedDeviation() const { return m_allowedDeviation; }
+  void setAllowedDeviation(float value);  // negative stores 0
+  TSpaceTextCharRange characterRange() const { return m_range; }
+  void setCharacterRange(TSpaceTextCharRange range);
+  float aspectRatio() const { return m_aspectRatio; }
+  void setAspectRatio(float value) { setGeometryProperty(m_aspectRatio, value); }
+  float oblique() const { return m_oblique; }
+  void setOblique(float degrees) { setGeometryProperty(m_oblique, degrees); }
+  float textHeight() const { return m_textHeight; }
+  void setTextHeight(float value) { setGeometryProperty(m_textHeight, value); }
+  const TGLTextAdjust& adjust() const { return m_adjust; }
+  void setAdjust(const TGLTextAdjust& adjust);
+
+  // The entry's metrics of the text: pen advance, lowest and highest glyph point, in em.
+  struct Metrics {
+    float width = 0;
+    float lowest = 0;
+    float highest = 0;
+  };
+  Metrics textMetrics() const;
+
+  FontEntry* fontEntry() const { return m_entry; }
+  // The manager's notice that the entry went: re-acquire at the next draw.
+  void fontEntryGone();
+
+  void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren) override;
+  void emitGeometry(FrameState& frame) override;
+
+private:
+  void fontChanged();
+  // The bytes of the text that the character range covers.
+  std::string drawableText() const;
+
+  std::string m_text;
+  TextFont m_font;
+  float m_extrusion = 0;
+  float m_allowedDeviation = 0;
+  TSpaceTextCharRange m_range = TSpaceTextCharRange::stcrAll;
+  float m_aspectRatio = 0;
+  float m_oblique = 0;
+  float m_textHeight = 0;
+  TGLTextAdjust m_adjust;
+  FontEntry* m_entry = nullptr;
+  GLuint m_compiledBase = 0;  // the glyph lists this text's own list calls
+  bool m_fontChanged = true;
+};

@@ -1,0 +1,169 @@
+// Cameras, buffers and contexts: the projection numbers, the frame without a camera, anti-aliasing requests,
+// counted activation with its fixed errors, and display lists shared and handed over between contexts.
+#include "TGLDisk.h"
+#include "TGLPlane.h"
+#include "support/OffscreenView.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string errorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const EngineError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(Camera, ProjectionOfThePanelsCameras) {
+  TGLCamera camera;  // FocalLength 50, DepthOfView 100, SceneScale 1
+  // Near plane: 50 × 2 × 96 / (25.4 × 400) = 0.944882; the frustum is ±0.5 at it.
+  const TGLCamera::Frustum square = camera.frustum(0, 0, 400, 400, 400, 400, 96);
+  EXPECT_NEAR(square.nearPlane, 0.944882, 1e-6);
+  EXPECT_NEAR(square.farPlane, 100.944882, 1e-6);
+  EXPECT_NEAR(square.left, -0.5, 1e-12);
+  EXPECT_NEAR(square.right, 0.5, 1e-12);
+  EXPECT_NEAR(square.bottom, -0.5, 1e-12);
+  EXPECT_NEAR(square.top, 0.5, 1e-12);
+  // 600 × 300: m = 600, right 0.5, top 0.25, near 9600 / (25.4 × 600) = 0.629921.
+  const TGLCamera::Frustum wide = camera.frustum(0, 0, 600, 300, 600, 300, 96);
+  EXPECT_NEAR(wide.right, 0.5, 1e-12);
+  EXPECT_NEAR(wide.top, 0.25, 1e-12);
+  EXPECT_NEAR(wide.nearPlane, 0.629921, 1e-6);
+  camera.setSceneScale(2);
+  EXPECT_NEAR(camera.frustum(0, 0, 400, 400, 400, 400, 96).right, 0.25, 1e-12);
+  camera.setSceneScale(0);
+  EXPECT_EQ(camera.sceneScale(), 1);
+  camera.setFocalLength(-3);
+  EXPECT_EQ(camera.focalLength(), 1);
+}
+
+TEST(Camera, RollOfTheCameraTurnsThePicture) {
+  OffscreenView view;
+  auto& marker = view.scene().objectRoot().addChild<TGLDisk>();
+  marker.setOuterRadius(0.5f);
+  marker.setPosition(0, 3, 0);
+  marker.material().frontProperties().emission().assign({1, 1, 1, 1});
+  view.render();
+  EXPECT_EQ(view.at(0, 3).r, 255);
+  view.camera().setRollAngle(-90);  // "turn clockwise": what was at 12 o'clock is now at 3 o'clock
+  view.render();
+  EXPECT_EQ(view.at(3, 0).r, 255);
+  EXPECT_NE(view.at(0, 3).r, 255);
+}
+
+TEST(Buffer, WithoutCameraOnlyTheBackgroundIsDrawn) {
+  OffscreenView view;
+  view.scene().objectRoot().addChild<TGLPlane>().setWidth(100);
+  view.buffer().setCamera(nullptr);
+  view.buffer().setBackgroundColor({0.2f, 0.4f, 0.6f, 1});
+  view.render();
+  for (const auto& [x, y] : {std::pair{0, 0}, {200, 200}, {399, 399}}) {
+    const Rgb p = view.pixel(x, y);
+    EXPECT_NEAR(p.r, 51, 1);
+    EXPECT_NEAR(p.g, 102, 1);
+    EXPECT_NEAR(p.b, 153, 1);
+  }
+}
+
+TEST(Buffer, AntiAliasingRequestsAndRecreation) {
+  OffscreenView view(64, TGLAntiAliasing::aaNone);
+  EXPECT_EQ(view.context().samples(), 0);
+  int recreations = 0;
+  view.buffer().setRecreateRequest([&] { ++recreations; });
+  view.buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
+  EXPECT_EQ(recreations, 0);
+  view.buffer().setAntiAliasing(TGLAntiAliasing::aa4xHQ);
+  EXPECT_EQ(recreations, 1);
+  // What the viewer does when asked: a new context with the new format. The driver decides the samples
+  // (it may have none); it still gives a context and no error.
+  view.buffer().createRenderingContext();
+  view.render();
+  EXPECT_EQ(view.context().format().antiAliasing, TGLAntiAliasing::aa4xHQ);
+  EXPECT_GE(view.context().samples(), 0);
+  EXPECT_EQ(requestedSamples(TGLAntiAliasing::aa2xHQ), 2);
+  EXPECT_EQ(requestedSamples(TGLAntiAliasing::aaDefault), 0);
+}
+
+TEST(Buffer, MultisampledPicturesAreResolvedBeforeReading) {
+  OffscreenView view(100, TGLAntiAliasing::aa4x);
+  auto& disk = view.scene().objectRoot().addChild<TGLDisk>();
+  disk.setOuterRadius(2);
+  disk.material().frontProperties().emission().assign({1, 1, 1, 1});
+  view.render();
+  EXPECT_EQ(view.at(0, 0).r, 255);
+  EXPECT_NEAR(view.at(4, 4).r, 240, 1);  // the default background
+}
+
+TEST(Contexts, FixedErrorTexts) {
+  OffscreenContext context(8, 8);
+  EXPECT_EQ(errorOf([&] { context.makeCurrent(); }), "Context not created");
+  context.create();
+  EXPECT_EQ(errorOf([&] { context.releaseCurrent(); }), "Unbalanced context activations");
+  EXPECT_EQ(errorOf([&] { context.setFormat({}); }), "Cannot alter an active context");
+  EXPECT_EQ(errorOf([&] { context.create(); }), "Context already created");
+  context.makeCurrent();
+  context.makeCurrent();  // nested: counted
+  EXPECT_EQ(context.activations(), 2);
+  EXPECT_EQ(TGLContext::current(), &context);
+  context.releaseCurrent();
+  context.releaseCurrent();
+  EXPECT_EQ(TGLContext::current(), nullptr);
+  OffscreenContext other(8, 8);
+  other.create();  // its own lists: not sharable after the fact
+  EXPECT_EQ(errorOf([&] { context.shareListsWith(other); }), "Incompatible contexts");
+
+  TGLSceneBuffer noFactory(nullptr);
+  EXPECT_EQ(errorOf([&] { noFactory.createRenderingContext(); }), "Failed to create RenderingContext.");
+}
+
+TEST(Contexts, AnOpenGLErrorDuringAFrameIsRaisedWithItsText) {
+  struct Broken : TGLDummyCube {
+    bool directDraw() const override { return true; }
+    void emitGeometry(FrameState&) override { glEnable(0x1234); }
+  };
+  OffscreenView view(16);
+  view.scene().objectRoot().attachChild(std::make_unique<Broken>());
+  EXPECT_EQ(errorOf([&] { view.render(); }), "invalid enumerant");
+  EXPECT_FALSE(view.buffer().isRendering());
+  EXPECT_EQ(TGLContext::current(), nullptr);
+}
+
+TEST(Contexts, ListsAreSharedAndHandedOverBetweenViewers) {
+  TGLScene scene;
+  auto first = std::make_unique<OffscreenView>(100, TGLAntiAliasing::aaNone, &scene);
+  OffscreenView second(100, TGLAntiAliasing::aaNone, &scene, first.get());
+  auto& disk = scene.objectRoot().addChild<TGLDisk>();
+  disk.material().frontProperties().emission().assign({1, 1, 1, 1});
+  const long before = TGLBaseSceneObject::compilations();
+  first->render();
+  second.render();
+  EXPECT_EQ(TGLBaseSceneObject::compilations(), before + 1) << "one list for both viewers";
+  EXPECT_EQ(scene.buffers().size(), 2u);
+  EXPECT_EQ(second.at(0, 0).r, 255);
+
+  first.reset();  // its context goes: the list stays with the other one
+  second.render();
+  EXPECT_EQ(TGLBaseSceneObject::compilations(), before + 1);
+  EXPECT_EQ(second.at(0, 0).r, 255);
+
+  second.buffer().createRenderingContext();  // the last context goes: the list with it
+  second.render();
+  EXPECT_EQ(TGLBaseSceneObject::compilations(), before + 2);
+  EXPECT_EQ(second.at(0, 0).r, 255);
+}
+
+TEST(Buffer, EveryChangeAsksRegisteredViewersForARepaint) {
+  OffscreenView view(16);
+  int repaints = 0;
+  view.buffer().setRepaintRequest([&] { ++repaints; });
+  auto& disk = view.scene().objectRoot().addChild<TGLDisk>();
+  view.render();  // registers with the scene
+  const int before = repaints;
+  disk.setRollAngle(30);
+  EXPECT_EQ(repaints, before + 1);
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// Extruded text: font entries shared and released, alignment from the face's own metrics, the code page,
+// re-acquisition after the contexts went, and the fixed error texts.
+#include "GlyphOutlines.h"
+#include "PrivateFont.h"
+#include "TFontManager.h"
+#include "TGLPlane.h"
+#include "TGLSpaceText.h"
+#include "support/OffscreenView.h"
+
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <cmath>
+#include <filesystem>
+
+namespace {
+
+// The box of pixels brighter than the backdrop, in scene units.
+struct Ink {
+  double left = 1e9, right = -1e9, bottom = 1e9, top = -1e9;
+};
+
+Ink inkOf(const OffscreenView& view) {
+  Ink ink;
+  const double perPixel = view.unitsPerPixel();
+  for (int y = 0; y < view.size(); ++y) {
+    for (int x = 0; x < view.size(); ++x) {
+      if (view.pixel(x, y).r > 128) {
+        const double sx = (x + 0.5 - view.size() / 2.0) * perPixel;
+        const double sy = (view.size() / 2.0 - y - 0.5) * perPixel;
+        ink.left = std::min(ink.left, sx);
+        ink.right = std::max(ink.right, sx);
+        ink.bottom = std::min(ink.bottom, sy);
+        ink.top = std::max(ink.top, sy);
+      }
+    }
+  }
+  return ink;
+}
+
+class Text : public ::testing::Test {
+protected:
+  Text() { view.buffer().setBackgroundColor({0, 0, 0, 1}); }
+
+  TGLSpaceText& addText(const std::string& s, TGLTextAdjust adjust = {}) {
+    auto& t = view.scene().objectRoot().addChild<TGLSpaceText>();
+    t.setText(s);
+    t.setAdjust(adjust);
+    t.material().frontProperties().emission().assign({1, 1, 1, 1});
+    return t;
+  }
+
+  OffscreenView view;
+};
+
+TEST_F(Text, EmptyTextAcquiresNothingAndCaseBlindNamesShareAnEntry) {
+  const std::size_t before = TFontManager::instance().entryCount();
+  auto& empty = addText("");
+  view.render();
+  EXPECT_EQ(empty.fontEntry(), nullptr);
+  EXPECT_EQ(TFontManager::instance().entryCount(), before);
+
+  auto& a = addText("A");
+  auto& b = addText("B");
+  b.setFont({"ARIAL", {}});
+  view.render();
+  ASSERT_NE(a.fontEntry(), nullptr);
+  EXPECT_EQ(a.fontEntry(), b.fontEntry());
+  EXPECT_EQ(a.fontEntry()->references(), 2);
+  EXPECT_EQ(TFontManager::instance().entryCount(), before + 1);
+}
+
+TEST_F(Text, CentredTextIsCentredOnItsOriginByTheFacesMetrics) {
+  auto& ias = addText("IAS", {TGLTextHorzAdjust::haCenter, TGLTextVertAdjust::vaCenter});
+  ias.setScale(0.6f, 0.6f, 1);
+  ias.setPosition(0, 1.3f, 0);
+  view.render();
+  // Where the ink must be, from the metrics: the advance is centred, so the ink is off by the side bearings.
+  const FontEntry& e = *ias.fontEntry();
+  const auto& i = e.metrics('I');
+  const auto& a = e.metrics('A');
+  const auto& s = e.metrics('S');
+  const double width = i.cellIncX + a.cellIncX + s.cellIncX;
+  const double inkLeftEm = i.originX;
+  const double inkRightEm = i.cellIncX + a.cellIncX + s.originX + s.blackBoxX;
+  const double centreX = 0.6 * ((inkLeftEm + inkRightEm) / 2 - width / 2);
+  const Ink ink = inkOf(view);
+  const double pixel = view.unitsPerPixel();
+  EXPECT_NEAR((ink.left + ink.right) / 2, centreX, 1.5 * pixel);
+  EXPECT_NEAR((ink.bottom + ink.top) / 2, 1.3, 1.5 * pixel);
+  EXPECT_NEAR(ink.right - ink.left, 0.6 * (inkRightEm - inkLeftEm), 2 * pixel);
+}
+
+TEST_F(Text, RightAlignedTextEndsAtItsOrigin) {
+  auto& t = addText("KT", {TGLTextHorzAdjust::haRight, TGLTextVertAdjust::vaCenter});
+  view.render();
+  const auto& k = t.fontEntry()->metrics('K');
+  const auto& last = t.fontEntry()->metrics('T');
+  // The pen ends at x = 0: the ink of "T" ends its right side bearing before it.
+  const double inkRight = -(last.cellIncX - last.originX - last.blackBoxX);
+  const double inkLeft = -(k.cellIncX + last.cellIncX) + k.originX;
+  const Ink ink = inkOf(view);
+  EXPECT_NEAR(ink.right, inkRight, 1.5 * view.unitsPerPixel());
+  EXPECT_NEAR(ink.left, inkLeft, 1.5 * view.unitsPerPixel());
+}
+
+TEST_F(Text, WindowsCodePageBytes) {
+  EXPECT_EQ(cp1252ToUnicode(0xB0), 0xB0u);  // degree sign
+  EXPECT_EQ(cp1252ToUnicode(0x80), 0x20ACu);
+  EXPECT_EQ(cp1252ToUnicode(0x96), 0x2013u);
+  EXPECT_EQ(cp1252ToUnicode(0x81), 0u);
+  EXPECT_EQ(cp1252ToUnicode('A'), static_cast<std::uint32_t>('A'));
+  auto& degree = addText("\xB0");
+  view.render();
+  const GlyphMetrics& m = degree.fontEntry()->metrics(0xB0);
+  EXPECT_GT(m.cellIncX, 0);
+  EXPECT_GT(m.blackBoxY, 0);
+  EXPECT_GT(m.originY, 0.4);  // a raised sign, not a missing-glyph box on the baseline
+}
+
+TEST_F(Text, LastReleaseDeletesTheListsAndTheNextTextMakesNewOnes) {
+  auto& first = addText("X");
+  first.setFont({"Liberation Serif", {}});
+  view.render();
+  const std::size_t entries = TFontManager::instance().entryCount();
+  GLuint oldBase = first.fontEntry()->listBase();
+  auto gone = view.scene().objectRoot().detachChild(first, false);
+  gone.reset();  // destroyed: the last reference goes
+  EXPECT_EQ(TFontManager::instance().entryCount(), entries - 1);
+  view.context().makeCurrent();
+  EXPECT_FALSE(glIsList(oldBase));
+  view.context().releaseCurrent();
+
+  auto& again = addText("X");
+  again.setFont({"liberation serif", {}});
+  view.render();
+  ASSERT_NE(again.fontEntry(), nullptr);
+  EXPECT_NE(again.fontEntry()->listBase(), 0u);
+  EXPECT_EQ(TFontManager::instance().entryCount(), entries);
+}
+
+TEST_F(Text, TextsReacquireTheirGlyphsAfterTheContextsWereRecreated) {
+  auto& t = addText("W", {TGLTextHorzAdjust::haCenter, TGLTextVertAdjust::vaCenter});
+  t.setScale(4, 4, 1);
+  view.render();
+  const Ink before = inkOf(view);
+  view.buffer().createRenderingContext();  // the only context goes, with every list
+  ASSERT_NE(t.fontEntry(), nullptr);
+  EXPECT_EQ(t.fontEntry()->listBase(), 0u);
+  view.render();
+  ASSERT_NE(t.fontEntry(), nullptr);
+  const Ink after = inkOf(view);
+  EXPECT_NEAR(after.left, before.left, 1e-9);
+  EXPECT_NEAR(after.top, before.top, 1e-9);
+}
+
+TEST_F(Text, ExtrudedTextShowsItsSideWalls) {
+  auto& flat = addText("H", {TGLTextHorzAdjust::haCenter, TGLTextVertAdjust::vaCenter});
+  flat.setScale(4, 4, 4);
+  flat.setTurnAngle(60);  // seen at an angle: flat glyphs get thin
+  view.render();
+  const Ink thin = inkOf(view);
+  flat.setExtrusion(0.5f);
+  view.render();
+  const Ink deep = inkOf(view);
+  EXPECT_GT(deep.right - deep.left, thin.right - thin.left + 0.5);
+  EXPECT_THROW(flat.setExtrusion(-1), EngineError);
+  try {
+    flat.setExtrusion(-1);
+  } catch (const EngineError& e) {
+    EXPECT_STREQ(e.what(), "Extrusion must be >=0");
+  }
+}
+
+TEST_F(Text, AcquiringWithoutListsGivesTheFixedError) {
+  // No context is current here: no display list can be made.
+  try {
+    TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
+    FAIL() << "no error";
+  } catch (const EngineError& e) {
+    EXPECT_STREQ(e.what(), "FontManager: no more display lists available");
+  }
+}
+
+TEST(PrivateFonts, ARegisteredFileIsKnownToThisProcessOnly) {
+  const std::string source = findFontFile("Liberation Sans", {});
+  ASSERT_FALSE(source.empty());
+  const std::string copy = std::filesystem::temp_directory_path() / "skyvane-private-test.ttf";
+  std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
+  EXPECT_FALSE(isPrivateFontRegistered(copy));
+  EXPECT_TRUE(registerPrivateFont(copy));
+  EXPECT_TRUE(isPrivateFontRegistered(copy));
+  EXPECT_FALSE(registerPrivateFont("/nonexistent/font.ttf"));
+  unregisterPrivateFonts();
+  EXPECT_FALSE(isPrivateFontRegistered(copy));
+  std::filesystem::remove(copy);
+}
+
+}  // namespace
