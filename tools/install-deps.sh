@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6opengl6-dev
-  libglu1-mesa-dev libegl-dev libgl1-mesa-dri
+  libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth
