@@ -9,6 +9,8 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <strings.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -186,11 +188,29 @@ std::string findFontFile(const std::string& family, const FontStyle& style) {
   FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
   FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
+  // The face asked for, or one the configuration binds strongly to its name (a metric-compatible stand-in
+  // such as Liberation Sans for Arial). fontconfig's last-resort default for any unknown name is no match: a
+  // missing face must fail, not draw in whatever the system has.
+  std::vector<std::string> accepted;
+  FcValue value;
+  FcValueBinding binding;
+  for (int i = 0; FcPatternGetWithBinding(pattern, FC_FAMILY, i, &value, &binding) == FcResultMatch; ++i) {
+    if (binding == FcValueBindingStrong && value.type == FcTypeString) {
+      accepted.emplace_back(reinterpret_cast<const char*>(value.u.s));
+    }
+  }
   FcResult result = FcResultNoMatch;
   FcPattern* match = FcFontMatch(nullptr, pattern, &result);
   std::string path;
   FcChar8* file = nullptr;
-  if (match != nullptr && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+  FcChar8* matchedFamily = nullptr;
+  bool familyAccepted = false;
+  for (int i = 0; match != nullptr && FcPatternGetString(match, FC_FAMILY, i, &matchedFamily) == FcResultMatch; ++i) {
+    for (const std::string& a : accepted) {
+      familyAccepted = familyAccepted || strcasecmp(a.c_str(), reinterpret_cast<const char*>(matchedFamily)) == 0;
+    }
+  }
+  if (familyAccepted && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
     path = reinterpret_cast<const char*>(file);
   }
   if (match != nullptr) {

@@ -30,7 +30,8 @@ struct FontStyle {
 // stand for none.
 std::uint32_t cp1252ToUnicode(std::uint8_t byte);
 
-// The font file fontconfig picks for the family and style (installed or privately registered), or empty.
+// The font file of the family and style (installed or privately registered, or a stand-in the font
+// configuration binds to that name), or empty when there is none.
 std::string findFontFile(const std::string& family, const FontStyle& style);
 
 // Compiles `count` lists from `base` for the characters first .. first + count - 1 and fills `metrics` (count

@@ -56,14 +56,21 @@ FontEntry* TFontManager::acquire(const std::string& name, const FontStyle& style
     m_entries.push_back(std::move(created));
   }
 
+  // A failed acquisition takes nothing: the caller holds no entry, so the reference and the user go back; the
+  // entry stays (without lists) and the next acquisition tries again.
+  const auto fail = [&](const char* message) {
+    --entry->m_references;
+    std::erase(entry->m_users, text);
+    throw EngineError(message);
+  };
   const int count = last - first + 1;
   if (entry->m_lists.allocate(count) == 0) {
-    throw EngineError("FontManager: no more display lists available");
+    fail("FontManager: no more display lists available");
   }
   if (!buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion,
                        entry->m_metrics.data())) {
     entry->m_lists.release();
-    throw EngineError("FontManager: font creation failed");
+    fail("FontManager: font creation failed");
   }
   return entry;
 }

@@ -27,8 +27,8 @@ vm::Vec4 rightOf(const vm::Vec4& a, const vm::Vec4& b) {
 TGLBaseSceneObject::TGLBaseSceneObject(std::string name) : m_name(std::move(name)) {}
 
 TGLBaseSceneObject::~TGLBaseSceneObject() {
-  for (TGLBaseSceneObject* d : std::vector<TGLBaseSceneObject*>(m_dependents)) {
-    d->dependencyDestroyed(*this);
+  for (NodeObserver* o : std::vector<NodeObserver*>(m_observers)) {
+    o->nodeDestroyed(*this);
   }
 }
 
@@ -68,6 +68,8 @@ std::unique_ptr<TGLBaseSceneObject> TGLBaseSceneObject::detachChild(TGLBaseScene
     for (auto& grandChild : detached->m_children) {
       grandChild->m_parent = this;
       m_children.push_back(std::move(grandChild));
+      m_children.back()->invalidateTransform();
+      m_children.back()->markWorldDirty();
     }
     detached->m_children.clear();
   }
@@ -180,6 +182,11 @@ void TGLBaseSceneObject::setVisible(bool visible) {
 
 void TGLBaseSceneObject::coordinatesEdited(TGLCoordinates& edited) {
   if (m_editing) {
+    return;
+  }
+  if (isLoading()) {
+    // Stored values are taken as they are: a stored Up and Direction already agree.
+    invalidateTransform();
     return;
   }
   m_editing = true;

@@ -14,6 +14,16 @@
 #include <vector>
 
 class TGLScene;
+class TGLBaseSceneObject;
+
+// Told when a node it watches is destroyed (a camera's target, a buffer's camera).
+class NodeObserver {
+public:
+  virtual void nodeDestroyed(TGLBaseSceneObject& node) = 0;
+
+protected:
+  ~NodeObserver() = default;
+};
 
 class TGLBaseSceneObject : public CoordinatesOwner {
 public:
@@ -115,10 +125,9 @@ public:
   // The scene sets and clears this while stored values are loaded (raw writes, no rotation, no signals).
   bool isLoading() const;
 
-  // `dependent` is told (dependencyDestroyed) when this node is destroyed, unless it stops depending first.
-  void addDependent(TGLBaseSceneObject& dependent) { m_dependents.push_back(&dependent); }
-  void removeDependent(TGLBaseSceneObject& dependent) { std::erase(m_dependents, &dependent); }
-  virtual void dependencyDestroyed(TGLBaseSceneObject& /*node*/) {}
+  // The observer is told when this node is destroyed, unless it stops watching first.
+  void addObserver(NodeObserver& observer) { m_observers.push_back(&observer); }
+  void removeObserver(NodeObserver& observer) { std::erase(m_observers, &observer); }
 
 protected:
   // The one shape of a geometry property's setter: store when different, then invalidate the geometry.
@@ -164,5 +173,5 @@ private:
   TGLObjectsSorting m_sorting = TGLObjectsSorting::osInherited;
   TGLVisibilityCulling m_culling = TGLVisibilityCulling::vcInherited;
   TGLListHandle m_list;
-  std::vector<TGLBaseSceneObject*> m_dependents;
+  std::vector<NodeObserver*> m_observers;
 };

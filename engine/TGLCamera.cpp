@@ -12,24 +12,24 @@ TGLCamera::TGLCamera() {
 
 TGLCamera::~TGLCamera() {
   if (m_target != nullptr) {
-    m_target->removeDependent(*this);
+    m_target->removeObserver(*this);
   }
 }
 
 void TGLCamera::setTargetObject(TGLBaseSceneObject* target) {
   if (target != m_target) {
     if (m_target != nullptr) {
-      m_target->removeDependent(*this);
+      m_target->removeObserver(*this);
     }
     m_target = target;
     if (m_target != nullptr) {
-      m_target->addDependent(*this);
+      m_target->addObserver(*this);
     }
     invalidateTransform();
   }
 }
 
-void TGLCamera::dependencyDestroyed(TGLBaseSceneObject& node) {
+void TGLCamera::nodeDestroyed(TGLBaseSceneObject& node) {
   if (&node == m_target) {
     m_target = nullptr;
     invalidateTransform();

@@ -6,7 +6,7 @@
 
 enum class TGLCameraStyle { csPerspective, csOrthogonal, csOrtho2D, csCustom, csInfinitePerspective };
 
-class TGLCamera : public TGLBaseSceneObject {
+class TGLCamera : public TGLBaseSceneObject, private NodeObserver {
 public:
   TGLCamera();
   ~TGLCamera() override;
@@ -14,7 +14,6 @@ public:
   TGLBaseSceneObject* targetObject() const { return m_target; }
   // Cleared when the target is destroyed.
   void setTargetObject(TGLBaseSceneObject* target);
-  void dependencyDestroyed(TGLBaseSceneObject& node) override;
 
   float focalLength() const { return m_focalLength; }
   void setFocalLength(float value);  // <= 0 stores 1
@@ -43,6 +42,8 @@ public:
   const vm::Vec4& lastDirection() const { return m_lastDirection; }
 
 private:
+  void nodeDestroyed(TGLBaseSceneObject& node) override;
+
   TGLBaseSceneObject* m_target = nullptr;
   float m_focalLength = 50;
   float m_depthOfView = 100;

@@ -89,6 +89,8 @@ public:
   bool isCreated() const { return m_created; }
 
   // Counted: the first level activates; "Context not created" and "Unbalanced context activations" otherwise.
+  // One context is active at a time: activating another while one is active is refused (a frame always
+  // releases its context before it returns, so this never happens in the program).
   void makeCurrent();
   void releaseCurrent();
   int activations() const { return m_activations; }

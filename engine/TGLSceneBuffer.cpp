@@ -11,7 +11,22 @@
 TGLSceneBuffer::TGLSceneBuffer(ContextFactory factory)
     : m_factory(std::move(factory)), m_stateCache(std::make_unique<TGLStateCache>()) {}
 
-TGLSceneBuffer::~TGLSceneBuffer() { destroyRenderingContext(); }
+TGLSceneBuffer::~TGLSceneBuffer() {
+  if (m_camera != nullptr) {
+    m_camera->removeObserver(*this);
+  }
+  destroyRenderingContext();
+}
+
+void TGLSceneBuffer::nodeDestroyed(TGLBaseSceneObject& node) {
+  if (&node == m_camera) {
+    m_camera = nullptr;
+    if (m_scene != nullptr) {
+      m_scene->unregisterBuffer(*this);
+      m_scene = nullptr;
+    }
+  }
+}
 
 void TGLSceneBuffer::setCamera(TGLCamera* camera) {
   if (camera == m_camera) {
@@ -21,8 +36,12 @@ void TGLSceneBuffer::setCamera(TGLCamera* camera) {
     m_scene->unregisterBuffer(*this);
     m_scene = nullptr;
   }
+  if (m_camera != nullptr) {
+    m_camera->removeObserver(*this);
+  }
   m_camera = camera;
   if (m_camera != nullptr) {
+    m_camera->addObserver(*this);
     m_camera->invalidateTransform();
   }
   repaint();
@@ -136,8 +155,9 @@ void TGLSceneBuffer::renderFrame() {
       if (m_scene != nullptr) {
         m_scene->unregisterBuffer(*this);
       }
+      // Registered only once registration (sharing lists with the base context) has worked.
+      m_camera->scene()->registerBuffer(*this);
       m_scene = m_camera->scene();
-      m_scene->registerBuffer(*this);
     }
   }
 

@@ -6,6 +6,7 @@
 #include "FrameState.h"
 #include "GLMath.h"
 #include "TGLContext.h"
+#include "TGLBaseSceneObject.h"
 #include "TGLStateCache.h"
 
 #include <functional>
@@ -14,7 +15,7 @@
 class TGLCamera;
 class TGLScene;
 
-class TGLSceneBuffer {
+class TGLSceneBuffer : private NodeObserver {
 public:
   using ContextFactory = std::function<std::unique_ptr<TGLContext>()>;
 
@@ -24,7 +25,8 @@ public:
   TGLSceneBuffer& operator=(const TGLSceneBuffer&) = delete;
 
   TGLCamera* camera() const { return m_camera; }
-  // Leaves the old camera's scene, takes the new one, invalidates its transform and asks for a repaint.
+  // Leaves the old camera's scene, takes the new one, invalidates its transform and asks for a repaint. A
+  // camera that is destroyed leaves the buffer without camera.
   void setCamera(TGLCamera* camera);
 
   // Defaults: the usual button-face grey (240, 240, 240), ambient (0.2, 0.2, 0.2, 1).
@@ -70,6 +72,7 @@ public:
   double lastFrameMs() const { return m_lastFrameMs; }
 
 private:
+  void nodeDestroyed(TGLBaseSceneObject& node) override;
   void prepareGLState();
   void checkGLError();
   void repaint();

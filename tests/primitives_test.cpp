@@ -4,6 +4,7 @@
 #include "TGLLines.h"
 #include "TGLPlane.h"
 #include "TGLPolygon.h"
+#include "TGLSphere.h"
 #include "support/OffscreenView.h"
 
 #include <gtest/gtest.h>
@@ -88,15 +89,81 @@ TEST_F(Primitives, BackFacesOfPlanesAndDisksAreCulledPolygonsShowBothSides) {
   polygon.nodes().add(1, 1, 0);
   polygon.material().frontProperties().emission().assign({0, 0, 1, 1});
   view.render();
+  auto& disk = root().addChild<TGLDisk>();
+  disk.setPosition(0, 3, 0);
+  disk.setOuterRadius(0.8f);
+  disk.material().frontProperties().emission().assign({0, 1, 0, 1});
+  view.render();
+  expectRgb(view.at(0, 3), 10, 255, 10, "disk, front");
   expectRgb(view.at(-2, 0), 255, 10, 10, "plane, front");
   expectRgb(view.at(2, -0.5), 10, 10, 255, "polygon, front");
   expectRgb(view.at(2, 0.5), kBackdrop, kBackdrop, kBackdrop, "polygon's notch");
   plane.setTurnAngle(180);
+  disk.setTurnAngle(180);
   polygon.setTurnAngle(180);  // now mirrored about x = 0 of its own frame: covers x -3 .. -1
   polygon.setPosition(4, 0, 0);
   view.render();
   expectRgb(view.at(-2, 0), kBackdrop, kBackdrop, kBackdrop, "plane, back: culled");
+  expectRgb(view.at(0, 3), kBackdrop, kBackdrop, kBackdrop, "disk, back: culled");
   expectRgb(view.at(2, -0.5), 10, 10, 255, "polygon, back: still drawn");
+}
+
+TEST_F(Primitives, SpheresAndTiledPlanesCoverWhatTheyShould) {
+  auto& sphere = root().addChild<TGLSphere>();
+  sphere.setRadius(1);
+  sphere.setPosition(-2, 0, 0);
+  sphere.material().frontProperties().emission().assign({1, 0, 0, 1});
+  auto& tiled = root().addChild<TGLPlane>();
+  tiled.setStyle(false, true);
+  tiled.setXTiles(3);
+  tiled.setYTiles(2);
+  tiled.setWidth(2);
+  tiled.setHeight(2);
+  tiled.setPosition(2, 0, 0);
+  tiled.material().frontProperties().emission().assign({0, 0, 1, 1});
+  view.render();
+  expectRgb(view.at(-2, 0), 255, 10, 10, "sphere centre");
+  expectRgb(view.at(-2, 0.9), 255, 10, 10, "sphere, near its outline");
+  expectRgb(view.at(-2, 1.1), kBackdrop, kBackdrop, kBackdrop, "outside the sphere");
+  for (const auto& [x, y] : {std::pair{1.1, -0.9}, {2.9, 0.9}, {2.0, 0.0}, {1.5, 0.4}}) {
+    expectRgb(view.at(x, y), 10, 10, 255, "tiled plane");
+  }
+  expectRgb(view.at(3.1, 0), kBackdrop, kBackdrop, kBackdrop, "beside the tiled plane");
+}
+
+TEST_F(Primitives, PlaneWithoutDepthWritesLetsLaterDrawingsThrough) {
+  auto& front = root().addChild<TGLPlane>();
+  front.setWidth(3);
+  front.setHeight(3);
+  front.setPosition(0, 0, 1);
+  front.material().frontProperties().emission().assign({1, 0, 0, 1});
+  auto& behind = root().addChild<TGLDisk>();  // drawn after the plane, though farther away
+  behind.material().frontProperties().emission().assign({0, 0, 1, 1});
+  view.render();
+  expectRgb(view.at(0, 0), 255, 10, 10, "depth test keeps the nearer plane");
+  front.setNoZWrite(true);
+  view.render();
+  expectRgb(view.at(0, 0), 10, 10, 255, "no depth written: the later disk covers it");
+}
+
+TEST_F(Primitives, MaterialCopiesAreWholeAndSignalOnce) {
+  auto& source = root().addChild<TGLDisk>();
+  source.material().frontProperties().emission().assign({0.5f, 0.25f, 1, 1});
+  source.material().backProperties().diffuse().assign({0.1f, 0.2f, 0.3f, 1});
+  source.material().setBlendingMode(TBlendingMode::bmTransparency);
+  auto& copy = root().addChild<TGLDisk>();
+  copy.localMatrix();
+  const long before = view.scene().changesSignalled();
+  copy.setMaterial(source.material());
+  EXPECT_EQ(view.scene().changesSignalled(), before + 1);
+  EXPECT_EQ(copy.material().frontProperties().emission().value(), (vm::Vec4{0.5f, 0.25f, 1, 1}));
+  ASSERT_TRUE(copy.material().hasBackProperties());
+  EXPECT_EQ(copy.material().backProperties().diffuse().value(), (vm::Vec4{0.1f, 0.2f, 0.3f, 1}));
+  EXPECT_TRUE(copy.isBlended());
+  TGLDisk plain;
+  copy.setMaterial(plain.material());  // a source without back properties takes them away
+  EXPECT_FALSE(copy.material().hasBackProperties());
+  EXPECT_FALSE(copy.isBlended());
 }
 
 TEST_F(Primitives, HiddenParentHidesItsSubtree) {

@@ -135,6 +135,28 @@ TEST(SceneGraph, LoadingStoresRawValuesAndAppliesNoAngle) {
   expectVec(needle.up().value(), 0, 1, 0);
 }
 
+TEST(SceneGraph, LoadingTakesComponentWritesRaw) {
+  TGLScene scene;
+  scene.beginLoading();
+  auto& node = scene.objectRoot().addChild<TGLDummyCube>();
+  node.up().setComponent(0, 0.173648f);  // one component at a time, as stored values arrive
+  node.up().setComponent(1, 0.984808f);
+  scene.endLoading();
+  expectVec(node.up().value(), 0.173648f, 0.984808f, 0);
+}
+
+TEST(SceneGraph, DetachingKeepsGrandchildrenWhereTheirNewParentIs) {
+  TGLScene scene;
+  auto& root = scene.objectRoot().addChild<TGLDummyCube>();
+  auto& middle = root.addChild<TGLDummyCube>();
+  middle.setPosition(5, 0, 0);
+  auto& leaf = middle.addChild<TGLDummyCube>();
+  expectVec(leaf.worldPosition(), 5, 0, 0);
+  auto detached = root.detachChild(middle, true);
+  EXPECT_EQ(leaf.parent(), &root);
+  expectVec(leaf.worldPosition(), 0, 0, 0);
+}
+
 TEST(SceneGraph, DestroyedTargetClearsTheCamera) {
   TGLScene scene;
   auto& camera = scene.cameraRoot().addChild<TGLCamera>();

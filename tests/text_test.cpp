@@ -173,14 +173,35 @@ TEST_F(Text, ExtrudedTextShowsItsSideWalls) {
   }
 }
 
-TEST_F(Text, AcquiringWithoutListsGivesTheFixedError) {
+TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   // No context is current here: no display list can be made.
+  FontEntry* entry = nullptr;
   try {
     TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
     FAIL() << "no error";
   } catch (const EngineError& e) {
     EXPECT_STREQ(e.what(), "FontManager: no more display lists available");
   }
+  view.context().makeCurrent();
+  entry = TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
+  view.context().releaseCurrent();
+  EXPECT_EQ(entry->references(), 1) << "the failed attempt took no reference";
+  TFontManager::instance().release(entry, nullptr);
+
+  // A face nobody has: an error, not a silent stand-in.
+  auto& missing = addText("X");
+  missing.setFont({"NoSuchFaceAnywhere", {}});
+  try {
+    view.render();
+    FAIL() << "no error";
+  } catch (const EngineError& e) {
+    EXPECT_STREQ(e.what(), "FontManager: font creation failed");
+  }
+  EXPECT_EQ(missing.fontEntry(), nullptr);
+  auto gone = view.scene().objectRoot().detachChild(missing, false);
+  gone.reset();  // nothing of it stays behind in the manager
+  EXPECT_TRUE(findFontFile("NoSuchFaceAnywhere", {}).empty());
+  EXPECT_FALSE(findFontFile("Arial", {}).empty());  // a stand-in the configuration binds to the name
 }
 
 TEST(PrivateFonts, ARegisteredFileIsKnownToThisProcessOnly) {
