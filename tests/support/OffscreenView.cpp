@@ -1,7 +1,7 @@
 // Offscreen views for pixel tests.
 #include "OffscreenView.h"
 
-#include "PngWriter.h"
+#include "PngFile.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -1,5 +1,5 @@
-// PNG output through libpng.
-#include "PngWriter.h"
+// PNG files through libpng.
+#include "PngFile.h"
 
 #include <png.h>
 
@@ -35,4 +35,22 @@ std::string writePng(const std::string& path, int width, int height, const std::
     return path + ": " + std::strerror(errno);
   }
   return {};
+}
+
+std::optional<PngImage> readPng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+    return std::nullopt;
+  }
+  image.format = PNG_FORMAT_RGBA;
+  PngImage result;
+  result.width = static_cast<int>(image.width);
+  result.height = static_cast<int>(image.height);
+  result.rgba.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, result.rgba.data(), 0, nullptr) == 0) {
+    png_image_free(&image);
+    return std::nullopt;
+  }
+  return result;
 }

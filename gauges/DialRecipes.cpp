@@ -1,0 +1,76 @@
+// Mark lines, card labels, numerals and ticks.
+#include "DialRecipes.h"
+
+#include "PanelScene.h"
+
+#include <cmath>
+
+namespace {
+
+void copyDirection(TGLBaseSceneObject& to, const TGLBaseSceneObject& from) {
+  const vm::Vec4& d = from.direction().value();
+  to.setDirection(d.x, d.y, d.z);
+}
+
+}  // namespace
+
+TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
+                      float rollAngle, float lineWidth, vm::Vec4 position) {
+  auto& line = parent.addChild<TGLLines>();
+  line.nodes().add(node0.x, node0.y, node0.z);
+  line.nodes().add(node1.x, node1.y, node1.z);
+  line.setAntiAliased(true);
+  copyDirection(line, *nodes.GLLines1);
+  line.setVisible(true);
+  line.setPosition(position.x, position.y, position.z);
+  line.setRollAngle(rollAngle);
+  line.setLineColor(nodes.GLLines1->lineColor());
+  line.setNodesAspect(nodes.GLLines1->nodesAspect());
+  line.setLineWidth(lineWidth);
+  return line;
+}
+
+TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+                           vm::Vec4 position, float scale, vm::Vec4 emission) {
+  auto& label = parent.addChild<TGLSpaceText>();
+  copyDirection(label, *nodes.GLLines1);
+  label.setVisible(true);
+  label.setPosition(position.x, position.y, position.z);
+  label.material().frontProperties().emission().assign(emission);
+  label.setText(text);
+  label.setAdjust({TGLTextHorzAdjust::haCenter, TGLTextVertAdjust::vaCenter});
+  label.setScale(scale, scale, 1);
+  return label;
+}
+
+TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+                         vm::Vec4 position, float extraScale) {
+  const TGLSpaceText& templateText = *nodes.GLSpaceText1;
+  auto& numeral = parent.addChild<TGLSpaceText>();
+  numeral.setAdjust(templateText.adjust());
+  numeral.setText(text);
+  numeral.setPosition(position.x, position.y, position.z);
+  numeral.setScale(templateText.scale().x() + extraScale, templateText.scale().y() + extraScale, 1);
+  numeral.setMaterial(templateText.material());
+  return numeral;
+}
+
+TGLLines& addScaleTick(const PanelNodes& nodes, TGLBaseSceneObject& parent, float innerY, float rollAngle,
+                       float lineWidth) {
+  auto& tick = parent.addChild<TGLLines>();
+  tick.nodes().add(0, 4.3f, 0);
+  tick.nodes().add(0, innerY, 0);
+  tick.setAntiAliased(true);
+  copyDirection(tick, *nodes.GLSpaceText1);
+  tick.setRollAngle(rollAngle);
+  tick.setVisible(true);
+  tick.setPosition(0, 0, 0);
+  tick.setLineColor(nodes.GLSpaceText1->material().frontProperties().emission().value());
+  tick.setNodesAspect(nodes.GLLines1->nodesAspect());
+  tick.setLineWidth(lineWidth);
+  return tick;
+}
+
+std::string roundedDecimal(long double value) {
+  return std::to_string(static_cast<long long>(std::nearbyint(value)));
+}

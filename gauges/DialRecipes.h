@@ -1,0 +1,33 @@
+// The two shapes every dial builder makes again and again: a mark line and a card label, with the look the
+// panel's hidden templates give them.
+#pragma once
+
+#include "GLMath.h"
+
+#include <string>
+
+class TGLBaseSceneObject;
+class TGLLines;
+class TGLSpaceText;
+struct PanelNodes;
+
+// A two-node line under `parent`: anti-aliased, Direction of GLLines1, LineColor and NodesAspect of GLLines1,
+// visible, at `position`, turned by `rollAngle` degrees.
+TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
+                      float rollAngle, float lineWidth, vm::Vec4 position = {0, 0, 0, 1});
+
+// A centred text under `parent` with Direction of GLLines1, white unless told, scaled (scale, scale, 1).
+TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+                           vm::Vec4 position, float scale, vm::Vec4 emission = {1, 1, 1, 1});
+
+// A scale numeral under `parent`: Adjust, Scale (plus `extraScale`) and Material of GLSpaceText1.
+TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+                         vm::Vec4 position, float extraScale);
+
+// A tick from (0, 4.3) to (0, innerY) the 4.2/4.4 way: Direction of GLSpaceText1, LineColor its emission,
+// NodesAspect of GLLines1.
+TGLLines& addScaleTick(const PanelNodes& nodes, TGLBaseSceneObject& parent, float innerY, float rollAngle,
+                       float lineWidth);
+
+// The decimal form of the integer nearest to `value`, halves to the even neighbour.
+std::string roundedDecimal(long double value);

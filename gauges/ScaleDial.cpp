@@ -1,0 +1,300 @@
+// The configurable scale builder and its member table.
+#include "ScaleDial.h"
+
+#include "DialRecipes.h"
+#include "PanelScene.h"
+#include "Settings.h"
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+enum class Form { Single, Dual, FuelQuantity };
+enum class Half { Clockwise, CounterClockwise };
+// Which limit lines a scale has: REDLine (red) and CRZline (white), or REDLine1 and REDLine2 (both red), or
+// REDLine alone.
+enum class LimitLines { RedAndCruise, RedPair, RedOnly };
+
+struct Member {
+  std::string_view window;
+  TGLDummyCube* PanelNodes::*parent;
+  Form form;
+  bool GeneralSettings::*enable;
+  ScaleSettings Settings::*section;
+  ScaleState ScaleStates::*state;
+  ScaleSettings Settings::*rightSection;  // dual form only
+  ScaleState ScaleStates::*rightState;
+  LimitLines lines;
+  bool largeNumerals;
+  bool hasFirstValue;
+  // The unit labels the member rewrites (before its ticks), null when none.
+  void (*labels)(PanelNodes&, const Settings&);
+};
+
+constexpr const char* kDegreeC = "\xB0" "C";
+constexpr const char* kDegreeF = "\xB0" "F";
+
+void rpmLabels(TGLSpaceText* title, TGLSpaceText* unit, const Settings& s) {
+  if (s.rpm.n1) {
+    title->setText("N1");
+    unit->setText("%");
+  }
+}
+
+const Member kMembers[] = {
+    {"TForm11", &PanelNodes::RPM1dummy, Form::Single, &GeneralSettings::rpm, &Settings::rpm, &ScaleStates::rpm,
+     nullptr, nullptr, LimitLines::RedAndCruise, true, false,
+     [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText14, n.GLSpaceText15, s); }},
+    {"TForm12", &PanelNodes::RPM2dummy, Form::Single, &GeneralSettings::rpm, &Settings::rpm, &ScaleStates::rpm,
+     nullptr, nullptr, LimitLines::RedAndCruise, true, false,
+     [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText16, n.GLSpaceText17, s); }},
+    {"TForm13", &PanelNodes::PAdummy1, Form::Single, &GeneralSettings::manPres, &Settings::manPres,
+     &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm14", &PanelNodes::PAdummy2, Form::Single, &GeneralSettings::manPres, &Settings::manPres,
+     &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm15", &PanelNodes::Oil1dummy, Form::Dual, &GeneralSettings::oil, &Settings::oilTemp, &ScaleStates::oilTemp,
+     &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
+    {"TForm16", &PanelNodes::Oil2dummy, Form::Dual, &GeneralSettings::oil, &Settings::oilTemp, &ScaleStates::oilTemp,
+     &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
+    {"TForm17", &PanelNodes::propRPM1dummy, Form::Single, &GeneralSettings::propRpm, &Settings::propRpm,
+     &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
+     [](PanelNodes& n, const Settings& s) {
+       if (s.propRpm.percentage) {
+         n.GLSpaceText33->setText("%");
+       }
+     }},
+    {"TForm18", &PanelNodes::propRPM2dummy, Form::Single, &GeneralSettings::propRpm, &Settings::propRpm,
+     &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
+     [](PanelNodes& n, const Settings& s) {
+       if (s.propRpm.percentage) {
+         n.GLSpaceText35->setText("%");
+       }
+     }},
+    {"TForm20", &PanelNodes::ITTdummy1, Form::Single, &GeneralSettings::itt, &Settings::itt, &ScaleStates::itt,
+     nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm21", &PanelNodes::ITTdummy2, Form::Single, &GeneralSettings::itt, &Settings::itt, &ScaleStates::itt,
+     nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm22", &PanelNodes::Torquedummy1, Form::Single, &GeneralSettings::torque, &Settings::torque,
+     &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
+     [](PanelNodes& n, const Settings& s) {
+       if (!s.torque.percentage) {
+         n.GLSpaceText45->setText("FT LBS");
+       }
+     }},
+    {"TForm23", &PanelNodes::Torquedummy2, Form::Single, &GeneralSettings::torque, &Settings::torque,
+     &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
+     [](PanelNodes& n, const Settings& s) {
+       if (!s.torque.percentage) {
+         n.GLSpaceText47->setText("FT LB");
+       }
+     }},
+    {"TForm24", &PanelNodes::FFdummy1, Form::Single, &GeneralSettings::ff, &Settings::ff, &ScaleStates::ff, nullptr,
+     nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm25", &PanelNodes::FFdummy2, Form::Single, &GeneralSettings::ff, &Settings::ff, &ScaleStates::ff, nullptr,
+     nullptr, LimitLines::RedAndCruise, true, true, nullptr},
+    {"TForm26", &PanelNodes::EGTCHTdummy1, Form::Dual, &GeneralSettings::egt, &Settings::egt, &ScaleStates::egt,
+     &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
+    {"TForm27", &PanelNodes::EGTCHTdummy2, Form::Dual, &GeneralSettings::egt, &Settings::egt, &ScaleStates::egt,
+     &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
+    {"TForm28", &PanelNodes::FuelLeftQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelLR,
+     &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+     false, nullptr},
+    {"TForm29", &PanelNodes::FuelRightQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelLR,
+     &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+     false, nullptr},
+    {"TForm30", &PanelNodes::FuelCenterQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelC,
+     &Settings::fuelQtyCenter, &ScaleStates::fuelQtyCenter, nullptr, nullptr, LimitLines::RedOnly, true, false,
+     nullptr},
+    {"TForm31", &PanelNodes::OATdummy, Form::Single, &GeneralSettings::oat, &Settings::oat, &ScaleStates::oat,
+     nullptr, nullptr, LimitLines::RedPair, false, true,
+     [](PanelNodes& n, const Settings& s) { n.OATdegresText->setText(s.oat.celsius ? kDegreeC : kDegreeF); }},
+    {"TForm32", &PanelNodes::FuelPSIdummy1, Form::Single, &GeneralSettings::fuelPres, &Settings::fuelPsi,
+     &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
+    {"TForm33", &PanelNodes::FuelPSIdummy2, Form::Single, &GeneralSettings::fuelPres, &Settings::fuelPsi,
+     &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
+    {"TForm34", &PanelNodes::CarbTempdummy1, Form::Single, &GeneralSettings::carbTemp, &Settings::carbTemp,
+     &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
+     [](PanelNodes& n, const Settings& s) { n.GLSpaceText67->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
+    {"TForm35", &PanelNodes::CarbTempDummy2, Form::Single, &GeneralSettings::carbTemp, &Settings::carbTemp,
+     &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
+     [](PanelNodes& n, const Settings& s) { n.GLSpaceText69->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
+    {"TForm36", &PanelNodes::BatteryDummy, Form::Dual, &GeneralSettings::battery, &Settings::volt,
+     &ScaleStates::volt, &Settings::amp, &ScaleStates::amp, LimitLines::RedPair, false, true, nullptr},
+};
+
+const Member* findMember(std::string_view window) {
+  for (const Member& m : kMembers) {
+    if (m.window == window) {
+      return &m;
+    }
+  }
+  return nullptr;
+}
+
+constexpr vm::Vec4 kRed{1, 0, 0, 1};
+constexpr vm::Vec4 kWhite{1, 1, 1, 1};
+constexpr vm::Vec4 kYellow{0.85f, 0.85f, 0.1f, 1};
+constexpr vm::Vec4 kGreen{0.137255f, 0.556863f, 0.137255f, 1};
+
+// One scale (a whole single dial, or one half of a dual one) under `parent`.
+ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
+                        ScaleState& state, Half half, LimitLines lines, bool largeNumerals, bool hasFirstValue) {
+  ScaleObjects made;
+  const long double a = s.angleStart;
+  const long double e = s.angleEnd;
+  const long double f = hasFirstValue ? s.firstValue : 0;
+  const long double l = s.lastValue;
+  const long double step = s.incrementation;
+  state.startAngle = a;
+  state.firstValue = f;
+
+  // Sweep and k: clockwise from A to E (through 12 o'clock when E < A); the right half of a dual dial runs
+  // the other way round. A = E, or a last value equal to the first, leaves k as it was.
+  const long double d = std::fabs(a - e);
+  if (e != a && l != f) {
+    const bool wraps = half == Half::Clockwise ? e < a : e > a;
+    state.degreesPerUnit = (wraps ? 360 - d : d) / (l - f);
+  }
+  const long double k = state.degreesPerUnit;
+  const auto rollAt = [&](long double value) {
+    return static_cast<float>(half == Half::Clockwise ? -a - (value - f) * k : (value - f) * k - a);
+  };
+
+  long long count = 0;
+  if (step >= 1) {
+    count = 1 + static_cast<long long>(std::nearbyint((l - f) / step));
+    if (count < 0 || count > kMaxScaleTicks) {
+      count = 0;  // nothing sensible to draw; the needle still has its k
+    }
+  }
+  const int divideBy = s.divideBy < 1 ? 1 : s.divideBy;
+  const float extraScale = largeNumerals ? 0.2f : 0;
+  made.ticks.reserve(static_cast<std::size_t>(count));
+  for (long long i = 0; i < count; ++i) {
+    const long double value = f + static_cast<long double>(i) * step;
+    const float r = rollAt(value);
+    const bool numbered = s.digitEveryXincrementation >= 1 && i % s.digitEveryXincrementation == 0;
+    made.ticks.push_back(&addScaleTick(nodes, parent, numbered ? 3.3f : 3.8f, r, static_cast<float>(s.lineWidth)));
+    if (numbered) {
+      const double radians = vm::radians(r);
+      made.numerals.push_back(&addNumeral(nodes, parent, roundedDecimal(value / divideBy),
+                                          {static_cast<float>(-2.8 * std::sin(radians)),
+                                           static_cast<float>(2.8 * std::cos(radians)), 0, 1},
+                                          extraScale));
+    }
+  }
+
+  const auto limitLine = [&](int value, const vm::Vec4& color) {
+    if (value == kNoLine) {
+      return;
+    }
+    auto& line = parent.addChild<TGLLines>();
+    line.nodes().add(0, 4.2f, 0);
+    line.nodes().add(0, 3.25f, 0);
+    line.setAntiAliased(true);
+    const vm::Vec4& dir = nodes.GLSpaceText1->direction().value();
+    line.setDirection(dir.x, dir.y, dir.z);
+    line.setRollAngle(rollAt(value));
+    line.setVisible(true);
+    line.setPosition(0, 0, 0.00001f);
+    line.setLineColor(color);
+    line.setNodesAspect(nodes.GLLines1->nodesAspect());
+    line.setLineWidth(static_cast<float>(s.lineWidth + 1));
+    made.limitLines.push_back(&line);
+  };
+  switch (lines) {
+    case LimitLines::RedAndCruise:
+      limitLine(s.redLine, kRed);
+      limitLine(s.crzLine, kWhite);
+      break;
+    case LimitLines::RedPair:
+      limitLine(s.redLine1, kRed);
+      limitLine(s.redLine2, kRed);
+      break;
+    case LimitLines::RedOnly:
+      limitLine(s.redLine, kRed);
+      break;
+  }
+
+  const auto arc = [&](int from, int to, const vm::Vec4& color) {
+    auto& disk = parent.addChild<TGLDisk>();
+    disk.setInnerRadius(4);
+    disk.setOuterRadius(4.3f);
+    disk.setSlices(64);
+    const long double sweep = std::fabs(static_cast<long double>(from - to)) * k;
+    if (half == Half::Clockwise) {
+      disk.setStartAngle(static_cast<float>(a + 360 + (from - f) * k));
+      disk.setSweepAngle(static_cast<float>(sweep));
+    } else {
+      disk.setStartAngle(static_cast<float>(a - (from - f) * k));
+      disk.setSweepAngle(static_cast<float>(-sweep));
+    }
+    disk.setPosition(0, 0, -0.001f);
+    disk.material().frontProperties().emission().assign(color);
+    made.arcs.push_back(&disk);
+  };
+  arc(s.redArcValueStart, s.redArcValueEnd, kRed);
+  arc(s.yellowArcValueStart, s.yellowArcValueEnd, kYellow);
+  arc(s.greenArcValueStart, s.greenArcValueEnd, kGreen);
+  return made;
+}
+
+// The fuel-quantity form's first steps: the percentage scale replaces the configured one, or the unit label
+// names the configured unit and step.
+void prepareFuelQuantity(PanelNodes& nodes, const Member& m, ScaleSettings& s) {
+  TGLSpaceText* label = m.parent == &PanelNodes::FuelLeftQtyDummy1    ? nodes.fuellefttext
+                        : m.parent == &PanelNodes::FuelRightQtyDummy1 ? nodes.fuelrighttext
+                                                                     : nodes.fuelcentertext;
+  if (s.percentage) {
+    label->setText("");
+    s.angleStart = 310;
+    s.angleEnd = 50;
+    s.lastValue = 100;
+    s.incrementation = 25;
+    s.divideBy = 25;
+    s.digitEveryXincrementation = 1;
+    TGLDummyCube& group = *(nodes.*m.parent);
+    group.setPosition(group.position().x(), -1.5f, group.position().z());
+    return;
+  }
+  const char* prefix = s.unitIsMass ? (s.unitIsMetric ? "KGS X" : "LBS X") : (s.unitIsMetric ? "L. X" : "GAL. X");
+  label->setText(prefix + std::to_string(s.incrementation));
+}
+
+}  // namespace
+
+bool hasScaleDial(std::string_view windowClass) { return findMember(windowClass) != nullptr; }
+
+DialObjects buildScaleDial(std::string_view windowClass, DialContext& context) {
+  DialObjects made;
+  const Member* m = findMember(windowClass);
+  if (m == nullptr || !(context.settings.general.*(m->enable))) {
+    return made;
+  }
+  PanelNodes& nodes = context.nodes;
+  TGLDummyCube& parent = *(nodes.*(m->parent));
+  ScaleSettings& section = context.settings.*(m->section);
+  if (m->form == Form::FuelQuantity) {
+    prepareFuelQuantity(nodes, *m, section);
+  }
+  if (m->labels != nullptr) {
+    m->labels(nodes, context.settings);
+  }
+  if (m->form == Form::Dual) {
+    // The halves have fixed angles, written into their sections for the needles.
+    section.angleStart = 200;
+    section.angleEnd = 340;
+    made.scales.push_back(buildScale(nodes, parent, section, context.states.*(m->state), Half::Clockwise, m->lines,
+                                     m->largeNumerals, m->hasFirstValue));
+    ScaleSettings& right = context.settings.*(m->rightSection);
+    right.angleStart = 160;
+    right.angleEnd = 20;
+    made.scales.push_back(buildScale(nodes, parent, right, context.states.*(m->rightState), Half::CounterClockwise,
+                                     m->lines, m->largeNumerals, m->hasFirstValue));
+  } else {
+    made.scales.push_back(buildScale(nodes, parent, section, context.states.*(m->state), Half::Clockwise, m->lines,
+                                     m->largeNumerals, m->hasFirstValue));
+  }
+  return made;
+}

@@ -1,0 +1,43 @@
+// Loading the panel and fixing the typed references.
+#include "PanelScene.h"
+
+#include "PanelLoader.h"
+
+namespace {
+
+TGLBaseSceneObject* findIn(TGLBaseSceneObject& root, std::string_view name) {
+  for (std::size_t i = 0; i < root.childCount(); ++i) {
+    TGLBaseSceneObject& c = root.child(i);
+    if (c.name() == name) {
+      return &c;
+    }
+    if (TGLBaseSceneObject* found = findIn(c, name)) {
+      return found;
+    }
+  }
+  return nullptr;
+}
+
+template <class Kind>
+void bind(PanelScene& panel, const char* name, Kind*& slot) {
+  slot = dynamic_cast<Kind*>(panel.find(name));
+  if (slot == nullptr) {
+    throw PanelFormatError(0, std::string("the panel has no ") + name + " of the expected kind");
+  }
+}
+
+}  // namespace
+
+PanelScene::PanelScene(std::string_view description) {
+  loadPanel(m_scene, description.empty() ? builtInPanelDescription() : description);
+#define SKYVANE_PANEL_BIND(Kind, Name) bind(*this, #Name, m_nodes.Name);
+  SKYVANE_PANEL_NODES(SKYVANE_PANEL_BIND)
+#undef SKYVANE_PANEL_BIND
+}
+
+TGLBaseSceneObject* PanelScene::find(std::string_view name) {
+  if (TGLBaseSceneObject* found = findIn(m_scene.objectRoot(), name)) {
+    return found;
+  }
+  return findIn(m_scene.cameraRoot(), name);
+}

@@ -1,0 +1,305 @@
+// The dial builders against hand-worked numbers: scale arithmetic, numerals, limit lines, arcs, the dual and
+// fuel-quantity forms, the fixed dials' objects, and what unworkable settings leave behind.
+#include "AirspeedDial.h"
+#include "FixedDials.h"
+#include "PanelBuild.h"
+#include "PanelScene.h"
+#include "ScaleDial.h"
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+class Builders : public ::testing::Test {
+protected:
+  DialObjects scale(const char* window) {
+    DialContext context{panel.nodes(), settings, states};
+    return buildScaleDial(window, context);
+  }
+  DialObjects fixed(const char* window) {
+    DialContext context{panel.nodes(), settings, states};
+    return buildFixedDial(window, context);
+  }
+
+  static void expectAt(const TGLBaseSceneObject& node, double x, double y, const char* what, double within = 1e-4) {
+    EXPECT_NEAR(node.position().x(), x, within) << what;
+    EXPECT_NEAR(node.position().y(), y, within) << what;
+  }
+
+  PanelScene panel;
+  Settings settings;
+  ScaleStates states;
+};
+
+TEST_F(Builders, DefaultFuelFlowScale) {
+  const DialObjects d = scale("TForm24");
+  ASSERT_EQ(d.scales.size(), 1u);
+  const ScaleObjects& s = d.scales[0];
+  // F 0, L 800, I 100: nine ticks; 220 to 140 clockwise through 12 o'clock is 280 degrees: k = 280 / 800.
+  ASSERT_EQ(s.ticks.size(), 9u);
+  EXPECT_NEAR(static_cast<double>(states.ff.degreesPerUnit), 0.35, 1e-15);
+  EXPECT_EQ(states.ff.startAngle, 220);
+  EXPECT_EQ(states.ff.firstValue, 0);
+  // Every 5th tick is long and numbered: ticks 0 and 5 show 0 and 5 (500 / 100).
+  ASSERT_EQ(s.numerals.size(), 2u);
+  EXPECT_EQ(s.numerals[0]->text(), "0");
+  EXPECT_EQ(s.numerals[1]->text(), "5");
+  EXPECT_FLOAT_EQ(s.ticks[0]->nodes()[1].y, 3.3f);
+  EXPECT_FLOAT_EQ(s.ticks[1]->nodes()[1].y, 3.8f);
+  EXPECT_FLOAT_EQ(s.ticks[5]->nodes()[1].y, 3.3f);
+  // Tick 5 at -220 - 5 × 0.35 × 100 = -395 degrees, stored as -35; its numeral on the same ray at 2.8.
+  EXPECT_NEAR(s.ticks[5]->rollAngle(), -35, 1e-4);
+  const double r = -395 * kPi / 180;
+  expectAt(*s.numerals[1], -2.8 * std::sin(r), 2.8 * std::cos(r), "numeral 5");
+  EXPECT_FLOAT_EQ(s.numerals[1]->scale().x(), 0.8f);  // large numerals: the template's 0.6 + 0.2
+  // One red line at 800 (CRZline is -999); the yellow arc 0..0 has no sweep.
+  ASSERT_EQ(s.limitLines.size(), 1u);
+  EXPECT_NEAR(s.limitLines[0]->rollAngle(), TGLBaseSceneObject::normalizeAngle(-220 - 800 * 0.35f), 1e-3);
+  EXPECT_EQ(s.limitLines[0]->lineColor(), (vm::Vec4{1, 0, 0, 1}));
+  EXPECT_FLOAT_EQ(s.limitLines[0]->lineWidth(), 4);
+  ASSERT_EQ(s.arcs.size(), 3u);
+  EXPECT_FLOAT_EQ(s.arcs[1]->sweepAngle(), 0);
+  EXPECT_NEAR(s.arcs[2]->startAngle(), 220 + 360, 1e-4);  // green 0 .. 800
+  EXPECT_NEAR(s.arcs[2]->sweepAngle(), 280, 1e-4);
+  // The second fuel-flow window shares the section's state and builds its own objects.
+  const DialObjects second = scale("TForm25");
+  EXPECT_EQ(second.scales[0].ticks.size(), 9u);
+  EXPECT_EQ(second.scales[0].ticks[0]->parent(), panel.nodes().FFdummy2);
+}
+
+TEST_F(Builders, PropellerScaleSweepsThroughSixOClock) {
+  scale("TForm17");
+  // 40 to 320 with E > A: 280 degrees clockwise; k = 280 / 2000; 1000 lands at 40 + 140 = 180 (6 o'clock).
+  EXPECT_NEAR(static_cast<double>(states.propRpm.degreesPerUnit), 0.14, 1e-15);
+}
+
+TEST_F(Builders, EqualAnglesLeaveKAndLimitLinesFollowTheirValues) {
+  settings.manPres.angleEnd = settings.manPres.angleStart;
+  settings.manPres.crzLine = 75;  // outside F .. L: still drawn
+  const DialObjects d = scale("TForm13");
+  EXPECT_EQ(states.manPres.degreesPerUnit, 0);
+  for (const TGLLines* tick : d.scales[0].ticks) {
+    EXPECT_NEAR(tick->rollAngle(), TGLBaseSceneObject::normalizeAngle(-220), 1e-4);
+  }
+  ASSERT_EQ(d.scales[0].limitLines.size(), 1u);  // REDLine -999: none; CRZline 75: white
+  EXPECT_EQ(d.scales[0].limitLines[0]->lineColor(), (vm::Vec4{1, 1, 1, 1}));
+}
+
+TEST_F(Builders, NumeralsRoundHalvesToEven) {
+  settings.ff.firstValue = 5;
+  settings.ff.lastValue = 7;
+  settings.ff.incrementation = 1;
+  settings.ff.digitEveryXincrementation = 1;
+  settings.ff.divideBy = 2;
+  const DialObjects d = scale("TForm24");
+  ASSERT_EQ(d.scales[0].numerals.size(), 3u);
+  EXPECT_EQ(d.scales[0].numerals[0]->text(), "2");  // 2.5
+  EXPECT_EQ(d.scales[0].numerals[1]->text(), "3");
+  EXPECT_EQ(d.scales[0].numerals[2]->text(), "4");  // 3.5
+}
+
+TEST_F(Builders, SwitchedOffGaugesGetNothing) {
+  settings.general.ff = false;
+  settings.general.carbTemp = false;
+  settings.general.altimeter = false;
+  const std::size_t before = panel.nodes().FFdummy1->childCount();
+  EXPECT_TRUE(scale("TForm24").scales.empty());
+  EXPECT_EQ(panel.nodes().FFdummy1->childCount(), before);
+  scale("TForm34");
+  EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "PSI");  // the authored unit label stays
+  EXPECT_TRUE(fixed("TForm3").groups.empty());
+  settings.general.carbTemp = true;
+  settings.carbTemp.celsius = false;
+  scale("TForm34");
+  EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "\xB0" "F");
+}
+
+TEST_F(Builders, DualScalesHaveFixedHalves) {
+  const DialObjects d = scale("TForm15");
+  ASSERT_EQ(d.scales.size(), 2u);
+  // Left [OILtemp] -20 .. 140 over 200 -> 340 clockwise; right [OILPSI] 0 .. 200 over 160 -> 20 anticlockwise.
+  EXPECT_EQ(settings.oilTemp.angleStart, 200);
+  EXPECT_EQ(settings.oilTemp.angleEnd, 340);
+  EXPECT_EQ(settings.oilPsi.angleStart, 160);
+  EXPECT_EQ(settings.oilPsi.angleEnd, 20);
+  EXPECT_NEAR(static_cast<double>(states.oilTemp.degreesPerUnit), 140.0 / 160, 1e-15);
+  EXPECT_NEAR(static_cast<double>(states.oilPsi.degreesPerUnit), 140.0 / 200, 1e-15);
+  const ScaleObjects& right = d.scales[1];
+  // The right half's last tick (200 psi) at -160 + 200 × 0.7 = -20; its arcs run anticlockwise.
+  EXPECT_NEAR(right.ticks.back()->rollAngle(), -20, 1e-4);
+  EXPECT_NEAR(right.arcs[1]->startAngle(), 160 - 50 * 0.7, 1e-4);  // yellow from 50
+  EXPECT_NEAR(right.arcs[1]->sweepAngle(), -25 * 0.7, 1e-4);
+  EXPECT_EQ(d.scales[0].limitLines.size(), 2u);  // REDLine1 -10 and REDLine2 110, both red
+  EXPECT_FLOAT_EQ(d.scales[0].numerals[0]->scale().x(), 0.6f);  // dual numerals keep the template's size
+}
+
+TEST_F(Builders, FuelQuantityForms) {
+  settings.fuelQtyLeftRight.unitIsMass = true;
+  scale("TForm28");
+  EXPECT_EQ(panel.nodes().fuellefttext->text(), "LBS X100");
+  settings.fuelQtyCenter.percentage = true;
+  const DialObjects d = scale("TForm30");
+  EXPECT_EQ(panel.nodes().fuelcentertext->text(), "");
+  EXPECT_FLOAT_EQ(panel.nodes().FuelCenterQtyDummy1->position().y(), -1.5f);
+  ASSERT_EQ(d.scales[0].ticks.size(), 5u);
+  ASSERT_EQ(d.scales[0].numerals.size(), 5u);
+  EXPECT_EQ(d.scales[0].numerals[4]->text(), "4");  // 100 / 25
+  EXPECT_EQ(settings.fuelQtyCenter.angleStart, 310);  // kept for the needle
+  EXPECT_NEAR(static_cast<double>(states.fuelQtyCenter.degreesPerUnit), 100.0 / 100, 1e-15);
+}
+
+TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
+  settings.rpm.incrementation = 0;
+  settings.itt.lastValue = settings.itt.firstValue;
+  settings.torque.divideBy = 0;
+  settings.torque.digitEveryXincrementation = 0;
+  settings.ff.incrementation = 1;
+  settings.ff.lastValue = 1000000;
+  settings.ias.lastValue = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const DialObjects rpm = scale("TForm11");
+  const DialObjects itt = scale("TForm20");
+  const DialObjects torque = scale("TForm22");
+  const DialObjects ff = scale("TForm24");
+  DialContext context{panel.nodes(), settings, states};
+  const DialObjects ias = buildAirspeedDial(context);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_TRUE(rpm.scales[0].ticks.empty());
+  EXPECT_EQ(rpm.scales[0].arcs.size(), 3u);  // the arcs and the needle's k are still there
+  EXPECT_GT(states.rpm.degreesPerUnit, 0);
+  EXPECT_EQ(states.itt.degreesPerUnit, 0);
+  EXPECT_EQ(itt.scales[0].ticks.size(), 1u);
+  EXPECT_TRUE(torque.scales[0].numerals.empty());
+  EXPECT_EQ(torque.scales[0].ticks.size(), 41u);
+  EXPECT_TRUE(ff.scales[0].ticks.empty());
+  EXPECT_EQ(states.airspeedK, 0);
+}
+
+TEST_F(Builders, AirspeedDefaults) {
+  DialContext context{panel.nodes(), settings, states};
+  const DialObjects d = buildAirspeedDial(context);
+  const ScaleObjects& s = d.scales[0];
+  // 0 .. 310 kt by 5: 63 ticks over 330 degrees; a digit every 10 kt, the first "0" at (0, 3).
+  EXPECT_EQ(s.ticks.size(), 63u);
+  EXPECT_EQ(s.numerals.size(), 32u);
+  EXPECT_NEAR(static_cast<double>(states.airspeedK), 330.0 / 310, 1e-15);
+  EXPECT_EQ(s.numerals[0]->text(), "0");
+  expectAt(*s.numerals[0], 0, 3, "digit 0");
+  EXPECT_FLOAT_EQ(s.ticks[0]->nodes()[1].y, 3.6f);
+  ASSERT_EQ(s.arcs.size(), 4u);
+  EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 0 * 330.0f / 310 + 2 * 330.0f / 310);  // red 308 .. 310
+  EXPECT_FLOAT_EQ(s.arcs[3]->innerRadius(), 4.15f);  // white, over the others
+  EXPECT_FLOAT_EQ(s.arcs[3]->position().z(), 0.001f);
+}
+
+TEST_F(Builders, AltimeterDialAndCards) {
+  DialObjects d = fixed("TForm3");
+  EXPECT_EQ(d.groups["digits"].size(), 10u);
+  EXPECT_EQ(d.groups["majorTicks"].size(), 10u);
+  EXPECT_EQ(d.groups["minorTicks"].size(), 45u);
+  EXPECT_EQ(d.groups["cardTicks"].size(), 121u);
+  EXPECT_EQ(d.groups["cardLabels"].size(), 25u);
+  expectAt(*d.groups["digits"][0], 0, 2.9, "digit 0");
+  expectAt(*d.groups["digits"][3], 2.615, -0.896, "digit 3", 1e-3);  // b = 18 degrees, to three places
+  for (TGLBaseSceneObject* tick : d.groups["minorTicks"]) {
+    const double position = std::fmod(-tick->rollAngle() + 360, 360) / 7.2;  // 0 .. 50
+    const long i = std::lround(position);
+    EXPECT_FALSE(i >= 11 && i <= 15) << i;
+    EXPECT_NE(i, 25);
+  }
+  EXPECT_EQ(static_cast<TGLSpaceText*>(d.groups["cardLabels"][0])->text(), "1070");
+}
+
+// A German locale (decimal comma) made for this test in a private folder.
+bool useCommaLocale() {
+  static const bool made = [] {
+    const std::string dir = std::filesystem::temp_directory_path() / "skyvane-test-locales";
+    std::filesystem::create_directories(dir);
+    const std::string command = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+      return false;
+    }
+    ::setenv("LOCPATH", dir.c_str(), 1);
+    return true;
+  }();
+  return made && std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr && *std::localeconv()->decimal_point == ',';
+}
+
+TEST_F(Builders, InchesOfMercuryLabelsUseAPointWhateverTheLocale) {
+  if (!useCommaLocale()) {
+    GTEST_SKIP() << "no locale with a decimal comma can be made here (localedef and the de_DE sources)";
+  }
+  settings.altiHpa = false;
+  DialObjects d = fixed("TForm3");
+  const std::string localeAfter = std::setlocale(LC_NUMERIC, nullptr);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(localeAfter, "de_DE.UTF-8") << "the builder must leave the locale alone";
+  ASSERT_EQ(d.groups["cardLabels"].size(), 37u);
+  EXPECT_EQ(d.groups["cardTicks"].size(), 181u);
+  const auto text = [&](int j) { return static_cast<TGLSpaceText*>(d.groups["cardLabels"][j])->text(); };
+  EXPECT_EQ(text(0), "31.6");
+  EXPECT_EQ(text(6), "31");
+  EXPECT_EQ(text(7), "30.9");
+  EXPECT_EQ(text(36), "28");
+}
+
+TEST_F(Builders, CompassCardsAndTheirLetters) {
+  for (const char* window : {"TForm5", "TForm8", "TForm9", "TForm10"}) {
+    DialObjects d = fixed(window);
+    EXPECT_EQ(d.groups["longTicks"].size(), 36u) << window;
+    EXPECT_EQ(d.groups["shortTicks"].size(), 36u) << window;
+    EXPECT_EQ(d.groups["holders"].size(), 12u) << window;
+    ASSERT_EQ(d.groups["labels"].size(), 12u) << window;
+    const auto text = [&](int i) { return static_cast<TGLSpaceText*>(d.groups["labels"][i])->text(); };
+    const bool adf = std::strcmp(window, "TForm10") == 0;
+    EXPECT_EQ(text(0), adf ? "0" : "N") << window;
+    EXPECT_EQ(text(3), adf ? "9" : "E") << window;
+    EXPECT_EQ(text(6), adf ? "18" : "S") << window;
+    EXPECT_EQ(text(9), adf ? "27" : "W") << window;
+    EXPECT_EQ(text(1), "3") << window;
+  }
+}
+
+TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
+  DialObjects horizon = fixed("TForm4");
+  EXPECT_EQ(horizon.groups["labels"].size(), 8u);
+  EXPECT_EQ(horizon.groups["lines"].size(), 10u);
+  DialObjects vs = fixed("TForm6");
+  ASSERT_EQ(vs.groups["numerals"].size(), 8u);
+  EXPECT_EQ(vs.groups["majorTicks"].size(), 9u);
+  EXPECT_EQ(vs.groups["minorTicks"].size(), 32u);
+  for (TGLBaseSceneObject* node : vs.groups["numerals"]) {
+    const auto* n = static_cast<TGLSpaceText*>(node);
+    const bool small = n->text() == "5" || n->text() == "15";
+    EXPECT_FLOAT_EQ(n->scale().x(), small ? 0.6f : 0.8f) << n->text();
+  }
+  expectAt(*vs.groups["numerals"][0], -3.2, 0, "0 at 9 o'clock");
+  expectAt(*vs.groups["numerals"][4], 3.2, 0, "20 at 3 o'clock");
+  DialObjects suction = fixed("TForm19");
+  EXPECT_EQ(states.suctionK, 30);
+  EXPECT_EQ(suction.groups["ticks"].size(), 5u);
+  EXPECT_EQ(suction.groups["numerals"].size(), 5u);
+  ASSERT_EQ(suction.groups["arcs"].size(), 1u);
+  const auto* arc = static_cast<TGLDisk*>(suction.groups["arcs"][0]);
+  EXPECT_FLOAT_EQ(arc->startAngle(), 105);
+  EXPECT_FLOAT_EQ(arc->sweepAngle(), -30);
+}
+
+TEST_F(Builders, TheWholePanelBuildsFromTheDefaults) {
+  const auto made = buildPanel(panel, settings, states);
+  EXPECT_EQ(made.size(), 1 + 25 + 8u);  // airspeed, configurable scales, fixed dials
+  EXPECT_EQ(panel.nodes().GLSpaceText2->text(), "Knots");
+  EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "\xB0" "C");
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Gauges as the panel shows them at rest, drawn by skyvane-render (and once in-process), checked at places
+// where the geometry says what must be seen.
+#include "GaugeTable.h"
+#include "OffscreenContext.h"
+#include "PanelBuild.h"
+#include "PanelScene.h"
+#include "PngFile.h"
+#include "QuartzFont.h"
+#include "TGLSceneBuffer.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Picture {
+  PngImage image;
+  // The pixel where the gauge point (x, y) lands: ±5.29 units across the picture.
+  std::array<int, 3> at(double x, double y) const {
+    const double perPixel = 2 * 10 * 25.4 * 400 / (4 * 50 * 96.0) / image.width;
+    const int px = static_cast<int>(std::floor(image.width / 2.0 + x / perPixel));
+    const int py = static_cast<int>(std::floor(image.height / 2.0 - y / perPixel));
+    const std::size_t i = (static_cast<std::size_t>(py) * static_cast<std::size_t>(image.width) + px) * 4;
+    return {image.rgba[i], image.rgba[i + 1], image.rgba[i + 2]};
+  }
+};
+
+// Lit emission e shows as e + 0.04, in bytes.
+int shown(double emission) { return static_cast<int>(std::lround(std::min(1.0, emission + 0.04) * 255)); }
+
+void expectColor(const std::array<int, 3>& got, int r, int g, int b, const std::string& where) {
+  EXPECT_NEAR(got[0], r, 1) << where;
+  EXPECT_NEAR(got[1], g, 1) << where;
+  EXPECT_NEAR(got[2], b, 1) << where;
+}
+
+class GaugePictures : public ::testing::Test {
+protected:
+  GaugePictures() {
+    char pattern[] = "/tmp/skyvane-pictures-XXXXXX";
+    m_dir = ::mkdtemp(pattern);
+    ::setenv("SKYVANE_HOME", m_dir.c_str(), 1);  // no config.ini there: the defaults
+  }
+  ~GaugePictures() override {
+    ::unsetenv("SKYVANE_HOME");
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+
+  Picture render(const std::string& gauge, std::vector<std::string> extra = {}) {
+    const std::string file = m_dir + "/" + gauge + std::to_string(m_count++) + ".png";
+    std::vector<std::string> argv{SKYVANE_RENDER_PATH, "--gauge", gauge, "-o", file, "--aa", "none"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    const ProgramRun run = runProgram(argv);
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto image = readPng(file);
+    if (!image) {
+      ADD_FAILURE() << "no picture from " << gauge;
+      return {};
+    }
+    return {*image};
+  }
+
+  std::string m_dir;
+  int m_count = 0;
+};
+
+TEST_F(GaugePictures, BezelRingIsItsGrey) {
+  const Picture p = render("PAdummy1");
+  ASSERT_EQ(p.image.width, 400);
+  // The gap of the manifold scale (140 .. 220 degrees) holds neither ticks nor arcs: the bezel alone.
+  for (double degrees : {165.0, 180.0, 195.0}) {
+    const double a = degrees * kPi / 180;
+    const int grey = shown(0.658824);
+    expectColor(p.at(4.25 * std::sin(a), 4.25 * std::cos(a)), grey, grey, grey, "bezel at " + std::to_string(degrees));
+  }
+}
+
+TEST_F(GaugePictures, AirspeedGreenArcWhereTheSpeedsAre) {
+  const Picture p = render("TForm2");
+  // 330 degrees for 310 kt; between the ticks of 150 and 155 kt, inside the green arc (99 .. 260 kt) and
+  // below the white one (which starts at radius 4.15).
+  const double a = 152.5 * 330 / 310 * kPi / 180;
+  expectColor(p.at(4.05 * std::sin(a), 4.05 * std::cos(a)), shown(0.137255), shown(0.556863), shown(0.137255),
+              "green arc");
+  const double yellow = 280 * 330.0 / 310 * kPi / 180 + 0.02;  // 260 .. 308 kt
+  expectColor(p.at(4.05 * std::sin(yellow), 4.05 * std::cos(yellow)), shown(0.85), shown(0.85), shown(0.1),
+              "yellow arc");
+}
+
+TEST_F(GaugePictures, HorizonSkyAboveGroundBelow) {
+  const Picture p = render("Horizon");
+  expectColor(p.at(-2.5, 2), shown(0.196078), shown(0.6), shown(0.8), "sky");
+  expectColor(p.at(-2.5, -2), shown(0.72), shown(0.45), shown(0.2), "ground");
+  expectColor(p.at(4.7, 0), shown(0), shown(0), shown(0), "mask ring");
+}
+
+TEST_F(GaugePictures, TurnedPictureIsTheUnturnedRotatedClockwise) {
+  const Picture flat = render("TForm2");
+  const Picture turned = render("TForm2", {"--turn", "1"});
+  const int w = flat.image.width;
+  int different = 0;
+  for (int y = 0; y < w; ++y) {
+    for (int x = 0; x < w; ++x) {
+      // A quarter turn clockwise takes (x, y) to (w - 1 - y, x).
+      const std::size_t from = (static_cast<std::size_t>(y) * w + x) * 4;
+      const std::size_t to = (static_cast<std::size_t>(x) * w + (w - 1 - y)) * 4;
+      for (int c = 0; c < 3; ++c) {
+        if (std::abs(flat.image.rgba[from + c] - turned.image.rgba[to + c]) > 48) {
+          ++different;
+          break;
+        }
+      }
+    }
+  }
+  // Only rasterisation along edges may differ.
+  EXPECT_LT(different, w * w / 100);
+}
+
+TEST_F(GaugePictures, ArgumentsTheRendererRefuses) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--gauge", "TForm99", "-o", "x.png"}, {"--gauge", "TForm2"},
+        {"--gauge", "TForm2", "-o", "x.png", "--aa", "8x"}, {"--gauge", "TForm2", "-o", "x.png", "--size", "0"},
+        {"--gauge", "TForm2", "-o", "x.png", "--set", "airspeed=120"}}) {
+    std::vector<std::string> argv{SKYVANE_RENDER_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProgramRun run = runProgram(argv);
+    EXPECT_EQ(run.status, 2) << args.back();
+    EXPECT_FALSE(run.err.empty());
+  }
+}
+
+TEST(BarometricCard, ShowsOnlyThroughTheAltimetersWindow) {
+  // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
+  ASSERT_FALSE(installQuartzFont(std::filesystem::temp_directory_path()).empty());
+  PanelScene panel;
+  Settings settings;
+  ScaleStates states;
+  buildPanel(panel, settings, states);
+  static constexpr int kSize = 400;
+  TGLSceneBuffer buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); });
+  buffer.resize(kSize, kSize);
+  buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
+  buffer.createRenderingContext();
+  panel.nodes().GLCamAltiFt->setTargetObject(panel.nodes().Altimeter);
+  buffer.setCamera(panel.nodes().GLCamAltiFt);
+  const auto frame = [&] {
+    buffer.renderFrame();
+    return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
+  };
+  const auto withCard = frame();
+  panel.nodes().QNHDummy->setVisible(false);
+  const auto withoutCard = frame();
+  int shownThrough = 0;
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      const std::size_t i = (static_cast<std::size_t>(y) * kSize + x) * 4;
+      if (withCard[i] == withoutCard[i] && withCard[i + 1] == withoutCard[i + 1]) {
+        continue;
+      }
+      // Where the card shows: its angle clockwise from 12 o'clock must lie in the window, 80 .. 100 degrees.
+      const double dx = x + 0.5 - kSize / 2.0;
+      const double dy = kSize / 2.0 - y - 0.5;
+      const double degrees = std::atan2(dx, dy) * 180 / kPi;
+      EXPECT_GT(degrees, 79) << x << "," << y;
+      EXPECT_LT(degrees, 101) << x << "," << y;
+      ++shownThrough;
+    }
+  }
+  EXPECT_GT(shownThrough, 100) << "the card's ticks and the 1070 label show in the window";
+  buffer.setCamera(nullptr);
+}
+
+}  // namespace
