@@ -1,7 +1,7 @@
 // skyvane-scene-bench: a synthetic gauge-like scene (about 500 primitives: rings, arcs, polygons, 100 tick
 // lines, 40 texts) drawn offscreen at 400 × 400, frame by frame with a needle moving, next to an empty frame
 // (clear and read-back only) measured in alternation in the same run; and the display lists compiled after
-// the first frame. Run on demand; prints numbers, asserts nothing.
+// the first frame. Run on demand; prints numbers, asserts nothing. BENCH_SIZE=PX draws at another size.
 #include "TGLDisk.h"
 #include "TGLLines.h"
 #include "TGLPlane.h"
@@ -96,9 +96,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: skyvane-scene-bench [FRAMES >= 10]\n");
     return 2;
   }
-  OffscreenView scene(400);
+  const int size = std::getenv("BENCH_SIZE") ? std::atoi(std::getenv("BENCH_SIZE")) : 400;
+  OffscreenView scene(size);
   auto [needle, primitives] = buildScene(scene.scene().objectRoot());
-  OffscreenView empty(400);
+  OffscreenView empty(size);
   empty.buffer().setCamera(nullptr);
 
   scene.render();  // compiles everything
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
     empty.render();
     emptyMs.push_back(nowMs() - start);
   }
-  std::printf("primitives: %d, frames: %d, 400 x 400, renderer: offscreen EGL\n", primitives, frames);
+  std::printf("primitives: %d, frames: %d, %d x %d, renderer: offscreen EGL\n", primitives, frames, size, size);
   std::printf("empty frame (clear + read-back): median %.3f ms\n", median(emptyMs));
   std::printf("scene frame (draw + read-back):  median %.3f ms\n", median(sceneMs));
   std::printf("ratio scene / empty: %.2f\n", median(sceneMs) / median(emptyMs));
