@@ -5,6 +5,7 @@
 #include "IniFile.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -315,6 +316,14 @@ std::vector<std::string> describeSettings(const Settings& settings) {
   return lines;
 }
 
+long long scaleTickCount(long double first, long double last, long double step) {
+  if (step < 1) {
+    return 0;
+  }
+  const long double count = 1 + std::nearbyint((last - first) / step);
+  return count < 1 || count > kMaxScaleTicks ? 0 : static_cast<long long>(count);
+}
+
 std::vector<std::string> unworkableScales(const Settings& st) {
   struct Scale {
     std::string_view section;
@@ -348,13 +357,13 @@ std::vector<std::string> unworkableScales(const Settings& st) {
     }
     if (d.lastValue == d.firstValue) {
       problems.push_back("LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
-    } else if (d.incrementation >= 1) {
-      const long long span = static_cast<long long>(d.lastValue) - d.firstValue;
-      const long long ticks = (span < 0 ? -span : span) / d.incrementation + 1;
-      if (ticks > kMaxScaleTicks) {
-        problems.push_back("would have " + std::to_string(ticks) + " ticks, more than " +
-                           std::to_string(kMaxScaleTicks));
-      }
+    } else if (d.incrementation >= 1 && scaleTickCount(d.firstValue, d.lastValue, d.incrementation) == 0) {
+      const long double span = static_cast<long double>(d.lastValue) - d.firstValue;
+      problems.push_back(span < 0 ? "LastValue is below the first value (" + std::to_string(d.firstValue) + ")"
+                                  : "would have " +
+                                        std::to_string(static_cast<long long>(std::nearbyint(span / d.incrementation)) +
+                                                       1) +
+                                        " ticks, more than " + std::to_string(kMaxScaleTicks));
     }
     if (!problems.empty()) {
       std::string line = "[" + std::string(s.section) + "]";

@@ -130,7 +130,12 @@ SettingsLoad parseSettings(std::string_view iniText);
 // Every setting in reading order, one line each: "[Section] Key = value" (booleans as 0/1, text as read).
 std::vector<std::string> describeSettings(const Settings& settings);
 
+// Ticks of a scale from `first` to `last` by `step`: 1 + the integer nearest to (last - first) / step, halves
+// to even; 0 when the step is below 1 or the count is not a drawable one (none, or more than kMaxScaleTicks,
+// far beyond any real dial). The dial builders draw exactly this many ticks.
+inline constexpr long long kMaxScaleTicks = 20000;
+long long scaleTickCount(long double first, long double last, long double step);
+
 // The scales the dial builders cannot draw as configured: a step, digit interval or divisor below 1, a last
-// value equal to the first, or more ticks than kMaxScaleTicks. One "[Section] problem; problem" line per scale.
-inline constexpr long long kMaxScaleTicks = 1000;
+// value equal to the first, or no drawable tick count. One "[Section] problem; problem" line per scale.
 std::vector<std::string> unworkableScales(const Settings& settings);

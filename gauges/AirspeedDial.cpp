@@ -30,13 +30,7 @@ DialObjects buildAirspeedDial(DialContext& context) {
   }
 
   ScaleObjects scale;
-  long long count = 0;
-  if (step >= 1) {
-    count = static_cast<long long>(std::nearbyint(last / step)) + 1;
-    if (count < 0 || count > kMaxScaleTicks) {
-      count = 0;
-    }
-  }
+  const long long count = scaleTickCount(0, last, step);
   for (long long t = 0; t < count; ++t) {
     const long double offset = static_cast<long double>(t) * k * step;
     const float r = static_cast<float>(clockwise ? -start - offset : start + offset);

@@ -4,7 +4,7 @@
 
 #include "DialState.h"
 
-// Run once at start-up; nothing when the airspeed gauge is switched off. An increment below 1 or more ticks
-// than kMaxScaleTicks leaves the dial without ticks and digits, a digit interval below 1 without digits, and
-// a last value of 0 leaves k as it was.
+// Run once at start-up. Like every other builder it makes nothing for a switched-off gauge (whose window stays
+// blank anyway; k then stays 0). A tick count that cannot be drawn (scaleTickCount) leaves the dial without
+// ticks and digits, a digit interval below 1 without digits, and a last value of 0 leaves k as it was.
 DialObjects buildAirspeedDial(DialContext& context);

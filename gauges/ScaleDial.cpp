@@ -161,13 +161,9 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
     return static_cast<float>(half == Half::Clockwise ? -a - (value - f) * k : (value - f) * k - a);
   };
 
-  long long count = 0;
-  if (step >= 1) {
-    count = 1 + static_cast<long long>(std::nearbyint((l - f) / step));
-    if (count < 0 || count > kMaxScaleTicks) {
-      count = 0;  // nothing sensible to draw; the needle still has its k
-    }
-  }
+  // No drawable count (a step below 1, a scale running backwards, an absurd number of ticks) leaves the dial
+  // without ticks and numerals; the needle still has its k.
+  const long long count = scaleTickCount(f, l, step);
   const int divideBy = s.divideBy < 1 ? 1 : s.divideBy;
   const float extraScale = largeNumerals ? 0.2f : 0;
   made.ticks.reserve(static_cast<std::size_t>(count));

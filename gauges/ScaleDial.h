@@ -7,8 +7,8 @@
 #include <string_view>
 
 // Builds the scale of one window (TForm11 .. TForm36, not TForm19); nothing for a switched-off gauge.
-// Unworkable settings never stop it: a step or tick count that cannot be drawn leaves the scale without ticks
-// and numerals, a digit interval below 1 leaves it without numerals, a divisor below 1 shows the values
+// Unworkable settings never stop it: a tick count that cannot be drawn (scaleTickCount) leaves the scale
+// without ticks and numerals, a digit interval below 1 leaves it without numerals, a divisor below 1 shows the values
 // undivided, and a last value equal to the first leaves k as it was.
 DialObjects buildScaleDial(std::string_view windowClass, DialContext& context);
 

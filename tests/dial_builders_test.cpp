@@ -185,6 +185,41 @@ TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
   EXPECT_EQ(states.airspeedK, 0);
 }
 
+TEST_F(Builders, DivisorsAndStepsBelowOne) {
+  settings.itt.divideBy = 0;  // numerals show their values undivided
+  const DialObjects itt = scale("TForm20");
+  ASSERT_EQ(itt.scales[0].numerals.size(), 9u);  // 10 .. 50, every 5th
+  EXPECT_EQ(itt.scales[0].numerals[0]->text(), "10");
+  EXPECT_EQ(itt.scales[0].numerals[1]->text(), "15");
+  settings.manPres.incrementation = -5;
+  EXPECT_TRUE(scale("TForm13").scales[0].ticks.empty());
+  settings.rpm.digitEveryXincrementation = -2;
+  const DialObjects rpm = scale("TForm11");
+  EXPECT_EQ(rpm.scales[0].ticks.size(), 32u);
+  EXPECT_TRUE(rpm.scales[0].numerals.empty());
+  settings.oat.firstValue = 100;  // a scale running backwards: nothing to draw, and the check says so
+  settings.oat.lastValue = 0;
+  EXPECT_TRUE(scale("TForm31").scales[0].ticks.empty());
+  EXPECT_EQ(unworkableScales(settings).size(), 4u);
+}
+
+TEST_F(Builders, AnticlockwiseAirspeedDial) {
+  settings.ias.clockwise = false;
+  settings.ias.angleStart = 30;
+  settings.ias.angleEnd = 300;
+  DialContext context{panel.nodes(), settings, states};
+  const DialObjects d = buildAirspeedDial(context);
+  const ScaleObjects& s = d.scales[0];
+  // Anticlockwise with E > S: k = (360 - 270) / 310; tick t at S + t·k·5; arcs from 360 - S - B·k.
+  const double k = 90.0 / 310;
+  EXPECT_NEAR(static_cast<double>(states.airspeedK), k, 1e-15);
+  EXPECT_NEAR(s.ticks[4]->rollAngle(), 30 + 4 * k * 5, 1e-4);
+  EXPECT_NEAR(s.arcs[2]->startAngle(), 360 - 30 - 260 * k, 1e-3);  // green 99 .. 260
+  EXPECT_NEAR(s.arcs[2]->sweepAngle(), 161 * k, 1e-3);
+  const double r = (30 + 2 * k * 5) * kPi / 180;  // digit "10" on tick 2
+  expectAt(*s.numerals[1], -3 * std::sin(r), 3 * std::cos(r), "digit 10");
+}
+
 TEST_F(Builders, AirspeedDefaults) {
   DialContext context{panel.nodes(), settings, states};
   const DialObjects d = buildAirspeedDial(context);
@@ -198,6 +233,7 @@ TEST_F(Builders, AirspeedDefaults) {
   EXPECT_FLOAT_EQ(s.ticks[0]->nodes()[1].y, 3.6f);
   ASSERT_EQ(s.arcs.size(), 4u);
   EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 0 * 330.0f / 310 + 2 * 330.0f / 310);  // red 308 .. 310
+  EXPECT_NEAR(s.arcs[2]->startAngle(), 360 + 99 * 330.0 / 310, 1e-3);  // green from 99 kt, clockwise
   EXPECT_FLOAT_EQ(s.arcs[3]->innerRadius(), 4.15f);  // white, over the others
   EXPECT_FLOAT_EQ(s.arcs[3]->position().z(), 0.001f);
 }
@@ -267,6 +303,13 @@ TEST_F(Builders, CompassCardsAndTheirLetters) {
     EXPECT_EQ(text(6), adf ? "18" : "S") << window;
     EXPECT_EQ(text(9), adf ? "27" : "W") << window;
     EXPECT_EQ(text(1), "3") << window;
+    // VOR cards lie on the mask ring (Z 0.002), outside the face; the others on their own card.
+    const bool vor = std::strcmp(window, "TForm8") == 0 || std::strcmp(window, "TForm9") == 0;
+    EXPECT_FLOAT_EQ(d.groups["longTicks"][0]->position().z(), vor ? 0.0021f : 0.0001f) << window;
+    EXPECT_FLOAT_EQ(d.groups["labels"][0]->position().y(), vor ? 4.8f : 3.5f) << window;
+    EXPECT_FLOAT_EQ(static_cast<TGLLines*>(d.groups["shortTicks"][0])->nodes()[1].y, vor ? 4.2f : 4.25f) << window;
+    EXPECT_NEAR(d.groups["shortTicks"][1]->rollAngle(), -15, 1e-4) << window;
+    EXPECT_NEAR(d.groups["holders"][1]->rollAngle(), -30, 1e-4) << window;
   }
 }
 
@@ -274,9 +317,19 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   DialObjects horizon = fixed("TForm4");
   EXPECT_EQ(horizon.groups["labels"].size(), 8u);
   EXPECT_EQ(horizon.groups["lines"].size(), 10u);
+  const auto* tenUp = static_cast<TGLLines*>(horizon.groups["lines"][0]);
+  EXPECT_FLOAT_EQ(tenUp->nodes()[0].y, 1.3f);
+  EXPECT_FLOAT_EQ(tenUp->nodes()[0].x, -1);
+  EXPECT_FLOAT_EQ(static_cast<TGLLines*>(horizon.groups["lines"][9])->nodes()[0].y, -1.3f * 3 - 0.65f);  // 35 down
+  // Groups right-up, left-up, right-down, left-down, each "10" then "20".
+  expectAt(*horizon.groups["labels"][2], -1.5, 1.3, "10 up, left");
+  expectAt(*horizon.groups["labels"][5], 1.5, -2.6, "20 down, right");
   DialObjects vs = fixed("TForm6");
   ASSERT_EQ(vs.groups["numerals"].size(), 8u);
   EXPECT_EQ(vs.groups["majorTicks"].size(), 9u);
+  EXPECT_NEAR(vs.groups["majorTicks"][1]->rollAngle(), 134, 1e-4);   // 90 + 44
+  EXPECT_NEAR(vs.groups["majorTicks"][5]->rollAngle(), 46, 1e-4);    // 90 - 44
+  EXPECT_NEAR(vs.groups["minorTicks"][0]->rollAngle(), 98.8, 1e-4);  // 90 + 8.8
   EXPECT_EQ(vs.groups["minorTicks"].size(), 32u);
   for (TGLBaseSceneObject* node : vs.groups["numerals"]) {
     const auto* n = static_cast<TGLSpaceText*>(node);
@@ -289,6 +342,9 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   EXPECT_EQ(states.suctionK, 30);
   EXPECT_EQ(suction.groups["ticks"].size(), 5u);
   EXPECT_EQ(suction.groups["numerals"].size(), 5u);
+  EXPECT_NEAR(suction.groups["ticks"][0]->rollAngle(), -150, 1e-4);
+  expectAt(*suction.groups["numerals"][0], 1.75, -3.0311, "numeral 3", 1e-3);
+  EXPECT_EQ(static_cast<TGLSpaceText*>(suction.groups["numerals"][4])->text(), "7");
   ASSERT_EQ(suction.groups["arcs"].size(), 1u);
   const auto* arc = static_cast<TGLDisk*>(suction.groups["arcs"][0]);
   EXPECT_FLOAT_EQ(arc->startAngle(), 105);

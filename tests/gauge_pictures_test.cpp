@@ -136,27 +136,48 @@ TEST_F(GaugePictures, ArgumentsTheRendererRefuses) {
   }
 }
 
-TEST(BarometricCard, ShowsOnlyThroughTheAltimetersWindow) {
-  // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
-  ASSERT_FALSE(installQuartzFont(std::filesystem::temp_directory_path()).empty());
+// The built panel seen through one gauge's camera, in-process.
+class PanelView : public ::testing::Test {
+protected:
+  static constexpr int kSize = 400;
+
+  PanelView() : buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); }) {
+    // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
+    EXPECT_FALSE(installQuartzFont(std::filesystem::temp_directory_path()).empty());
+    buildPanel(panel, settings, states);
+    buffer.resize(kSize, kSize);
+    buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
+    buffer.createRenderingContext();
+  }
+  ~PanelView() override { buffer.setCamera(nullptr); }
+
+  std::vector<std::uint8_t> frame(const char* window) {
+    const GaugeRow& row = *findGauge(window);
+    TGLCamera* camera = panel.nodes().*(row.camera);
+    camera->setTargetObject(panel.nodes().*(row.root));
+    buffer.setCamera(camera);
+    buffer.renderFrame();
+    return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
+  }
+
   PanelScene panel;
   Settings settings;
   ScaleStates states;
-  buildPanel(panel, settings, states);
-  static constexpr int kSize = 400;
-  TGLSceneBuffer buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); });
-  buffer.resize(kSize, kSize);
-  buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
-  buffer.createRenderingContext();
-  panel.nodes().GLCamAltiFt->setTargetObject(panel.nodes().Altimeter);
-  buffer.setCamera(panel.nodes().GLCamAltiFt);
-  const auto frame = [&] {
-    buffer.renderFrame();
-    return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
-  };
-  const auto withCard = frame();
+  TGLSceneBuffer buffer;
+};
+
+TEST_F(PanelView, EngineOneAndTwoMoveApart) {
+  const auto rpm1 = frame("TForm11");
+  const auto rpm2 = frame("TForm12");
+  panel.nodes().RPMneedle1->setRollAngle(-90);
+  EXPECT_NE(frame("TForm11"), rpm1);
+  EXPECT_EQ(frame("TForm12"), rpm2);
+}
+
+TEST_F(PanelView, BarometricCardShowsOnlyThroughTheAltimetersWindow) {
+  const auto withCard = frame("TForm3");
   panel.nodes().QNHDummy->setVisible(false);
-  const auto withoutCard = frame();
+  const auto withoutCard = frame("TForm3");
   int shownThrough = 0;
   for (int y = 0; y < kSize; ++y) {
     for (int x = 0; x < kSize; ++x) {
@@ -174,7 +195,6 @@ TEST(BarometricCard, ShowsOnlyThroughTheAltimetersWindow) {
     }
   }
   EXPECT_GT(shownThrough, 100) << "the card's ticks and the 1070 label show in the window";
-  buffer.setCamera(nullptr);
 }
 
 }  // namespace

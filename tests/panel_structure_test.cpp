@@ -211,12 +211,57 @@ TEST_F(PanelStructure, FacesWindowsAndMasksHaveTheirGeometry) {
   EXPECT_TRUE(mask);
 }
 
-TEST_F(PanelStructure, EngineOneAndTwoAreDifferentSubtrees) {
+// The first child disk of `parent` that `match` accepts, or null.
+template <class Match>
+TGLDisk* diskUnder(TGLBaseSceneObject* parent, Match&& match) {
+  for (std::size_t i = 0; i < parent->childCount(); ++i) {
+    if (auto* d = dynamic_cast<TGLDisk*>(&parent->child(i)); d != nullptr && match(*d)) {
+      return d;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(PanelStructure, AuthoredArtworkOtherPartsRelyOn) {
+  const auto bezel = [&](const char* root) {
+    return diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 4.2f; });
+  };
+  const auto emission = [](const TGLCustomSceneObject& o) { return o.material().frontProperties().emission().value(); };
+  // Standard bezels reach 4.3; the two-needle gauges and OAT, fuel pressure and carburettor gauges 4.31.
+  for (const char* root : {"IASindicator", "Altimeter", "RPM1dummy", "FFdummy2", "FuelQtyCenterDummy"}) {
+    ASSERT_NE(bezel(root), nullptr) << root;
+    EXPECT_FLOAT_EQ(bezel(root)->outerRadius(), 4.3f) << root;
+    EXPECT_EQ(emission(*bezel(root)), (vm::Vec4{0.658824f, 0.658824f, 0.658824f, 1})) << root;
+  }
+  for (const char* root : {"Oil2dummy", "EGTCHTdummy1", "BatteryDummy", "OATdummy", "FuelPSIdummy1", "CarbTempDummy2"}) {
+    ASSERT_NE(bezel(root), nullptr) << root;
+    EXPECT_FLOAT_EQ(bezel(root)->outerRadius(), 4.31f) << root;
+  }
+  EXPECT_EQ(bezel("Horizon"), nullptr);
+  EXPECT_EQ(bezel("Gyro"), nullptr);
+  // The VOR faces: a dark disk of radius 4, then the mask ring 4 .. 10 at Z 0.002 that carries the card.
+  for (const char* root : {"VOR1dummy", "VOR2dummy"}) {
+    TGLDisk* face = diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 0 && d.outerRadius() == 4; });
+    TGLDisk* mask = diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 4; });
+    ASSERT_TRUE(face != nullptr && mask != nullptr) << root;
+    EXPECT_EQ(emission(*face), (vm::Vec4{0.1f, 0.1f, 0.1f, 1}));
+    EXPECT_FLOAT_EQ(mask->outerRadius(), 10);
+    EXPECT_FLOAT_EQ(mask->position().z(), 0.002f);
+  }
   const PanelNodes& n = panel.nodes();
-  EXPECT_NE(n.RPMneedle1->parent(), n.RPMneedle2->parent());
-  n.RPMneedle1->setRollAngle(-90);
-  EXPECT_FLOAT_EQ(n.RPMneedle2->rollAngle(), 0);
-  EXPECT_NE(n.RPMneedle1->worldPosition(), n.RPMneedle2->worldPosition());
+  EXPECT_EQ(emission(*n.TurnIndicatorFlag), (vm::Vec4{0.78f, 0.129f, 0.129f, 1}));
+  EXPECT_FLOAT_EQ(n.TurnIndicatorFlag->width(), 1);
+  EXPECT_EQ(emission(*n.LOCoff1), (vm::Vec4{0.804f, 0.212f, 0.212f, 1}));
+  EXPECT_FLOAT_EQ(n.GPoff2->position().x(), -2.5f);
+  EXPECT_FLOAT_EQ(n.bille->position().y(), -3);
+  EXPECT_EQ(n.HDGbug->nodes().count(), 10u);
+  EXPECT_FLOAT_EQ(n.SphereTime->position().x(), 1.5f);
+  EXPECT_FLOAT_EQ(n.SphereTime->radius(), 0.3f);
+  auto* frame = dynamic_cast<TGLPlane*>(&n.GLDummyCube2->child(0));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_FLOAT_EQ(frame->width(), 9);
+  EXPECT_FLOAT_EQ(frame->height(), 3);
+  EXPECT_FLOAT_EQ(n.GLDummyCube2->position().y(), 1.5f);
 }
 
 TEST(PanelDescription, ErrorsNameTheirLine) {

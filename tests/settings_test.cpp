@@ -189,7 +189,7 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
   EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
   EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = -1 is below 1");
   EXPECT_EQ(problems[2], "[CHT] LastValue equals the first value (100)");
-  EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 1000");
+  EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 20000");
   EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");
   EXPECT_EQ(problems[5], "[ITT] DivideBy = 0 is below 1; LastValue equals the first value (50)");
   EXPECT_EQ(problems[6], "[RPM] LastValue equals the first value (0)");  // no FirstValue: the scale starts at 0

@@ -2,7 +2,8 @@
 """Writes resources/Quartz.ttf: the private "Quartz" face of the fuel statistics read-out.
 
 Seven-segment digits, the decimal point, space, "/" and the capitals of the read-out units (LBS/H, KG/H, GPH,
-LPH, LBS, KG, GAL, L, HR, MIN, NM), drawn from bars in the same segment style. Needs Debian's
+LPH, LBS, KG, GAL, L, HR, MIN, NM), drawn from bars in the same segment style; B and S get forms of their own
+so that "LBS" does not read as "L85". Needs Debian's
 python3-fonttools; run it only to change the face, and commit the result:
 
     /usr/bin/python3 tools/make-quartz-font.py resources/Quartz.ttf
@@ -48,8 +49,8 @@ SEGMENTS = {
 DIGITS = {"0": "abcdef", "1": "bc", "2": "abged", "3": "abgcd", "4": "fgbc", "5": "afgcd", "6": "afgedc",
           "7": "abc", "8": "abcdefg", "9": "abcdfg"}
 LETTERS = {
-    "A": "abcefg", "B": "abcdefg", "G": "afedc", "H": "fbgec", "I": "", "K": "fe", "L": "fed", "M": "fbec",
-    "N": "fbec", "P": "abfge", "R": "abfge", "S": "afgcd",
+    "A": "abcefg", "B": "cdefg", "G": "afedc", "H": "fbgec", "I": "", "K": "fe", "L": "fed", "M": "fbec",
+    "N": "fbec", "P": "abfge", "R": "abfge", "S": "afcd",
 }
 EXTRA = {  # strokes beyond the segments
     "G": [horizontal(MIDDLE, (LEFT + RIGHT) / 2, RIGHT)],
@@ -59,6 +60,8 @@ EXTRA = {  # strokes beyond the segments
     "M": [bar(LEFT, TOP + HALF, (LEFT + RIGHT) / 2, MIDDLE), bar((LEFT + RIGHT) / 2, MIDDLE, RIGHT, TOP + HALF)],
     "N": [bar(LEFT, TOP + HALF, RIGHT, BOTTOM - HALF)],
     "R": [bar((LEFT + RIGHT) / 2, MIDDLE, RIGHT, BOTTOM - HALF)],
+    # A slanted middle stroke, so that S does not read as 5.
+    "S": [bar(LEFT + HALF, MIDDLE + 2 * HALF, RIGHT - HALF, MIDDLE - 2 * HALF)],
 }
 
 
