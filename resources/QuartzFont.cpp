@@ -14,13 +14,20 @@ std::span<const unsigned char> quartzFontData() { return {kQuartzFont, kQuartzFo
 
 namespace {
 
+// Written beside the target and renamed over it, so that a program reading the font while another one starts
+// never sees half a file.
 bool writeFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
   if (f == nullptr) {
     return false;
   }
   const bool written = std::fwrite(kQuartzFont, 1, kQuartzFontSize, f) == kQuartzFontSize;
-  return std::fclose(f) == 0 && written;
+  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
