@@ -262,6 +262,7 @@ TEST_P(MisbehavingServerTest, FailedBatchReportsAndTheNextStartsClean) {
   const MisbehaviourCase& c = GetParam();
   FakeServer server("UIPCMAIN", 1, c.after, c.answer);  // the handshake is answered honestly
   ASSERT_EQ(open(), SimLinkOk);
+  transport.timeoutSpeedUp = 20;  // ten 2000 ms attempts in about a second
   transport.timeoutsMs.clear();
   transport.sleepsMs.clear();
 
