@@ -35,13 +35,11 @@ DialObjects buildAirspeedDial(DialContext& context) {
     const long double offset = static_cast<long double>(t) * k * step;
     const float r = static_cast<float>(clockwise ? -start - offset : start + offset);
     const bool numbered = s.digitEveryXincrementation >= 1 && t % s.digitEveryXincrementation == 0;
-    scale.ticks.push_back(&addScaleTick(nodes, parent, numbered ? 3.6f : 3.8f, r, static_cast<float>(s.lineWidth)));
+    scale.ticks.push_back(
+        &addScaleLine(nodes, parent, 4.3f, numbered ? 3.6f : 3.8f, r, static_cast<float>(s.lineWidth)));
     if (numbered) {
-      const double radians = vm::radians(r);
-      scale.numerals.push_back(&addNumeral(nodes, parent, roundedDecimal(static_cast<long double>(t) * step),
-                                           {static_cast<float>(-3 * std::sin(radians)),
-                                            static_cast<float>(3 * std::cos(radians)), 0, 1},
-                                           0));
+      scale.numerals.push_back(
+          &addNumeral(nodes, parent, roundedDecimal(static_cast<long double>(t) * step), pointOnRay(3, r), 0));
     }
   }
 

@@ -55,20 +55,25 @@ TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, co
   return numeral;
 }
 
-TGLLines& addScaleTick(const PanelNodes& nodes, TGLBaseSceneObject& parent, float innerY, float rollAngle,
-                       float lineWidth) {
-  auto& tick = parent.addChild<TGLLines>();
-  tick.nodes().add(0, 4.3f, 0);
-  tick.nodes().add(0, innerY, 0);
-  tick.setAntiAliased(true);
-  copyDirection(tick, *nodes.GLSpaceText1);
-  tick.setRollAngle(rollAngle);
-  tick.setVisible(true);
-  tick.setPosition(0, 0, 0);
-  tick.setLineColor(nodes.GLSpaceText1->material().frontProperties().emission().value());
-  tick.setNodesAspect(nodes.GLLines1->nodesAspect());
-  tick.setLineWidth(lineWidth);
-  return tick;
+TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
+                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color, float z) {
+  auto& line = parent.addChild<TGLLines>();
+  line.nodes().add(0, outerY, 0);
+  line.nodes().add(0, innerY, 0);
+  line.setAntiAliased(true);
+  copyDirection(line, *nodes.GLSpaceText1);
+  line.setRollAngle(rollAngle);
+  line.setVisible(true);
+  line.setPosition(0, 0, z);
+  line.setLineColor(color.value_or(nodes.GLSpaceText1->material().frontProperties().emission().value()));
+  line.setNodesAspect(nodes.GLLines1->nodesAspect());
+  line.setLineWidth(lineWidth);
+  return line;
+}
+
+vm::Vec4 pointOnRay(double radius, float rollDegrees) {
+  const double r = vm::radians(rollDegrees);
+  return {static_cast<float>(-radius * std::sin(r)), static_cast<float>(radius * std::cos(r)), 0, 1};
 }
 
 std::string roundedDecimal(long double value) {

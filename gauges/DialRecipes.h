@@ -4,6 +4,7 @@
 
 #include "GLMath.h"
 
+#include <optional>
 #include <string>
 
 class TGLBaseSceneObject;
@@ -24,10 +25,15 @@ TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, 
 TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
                          vm::Vec4 position, float extraScale);
 
-// A tick from (0, 4.3) to (0, innerY) the 4.2/4.4 way: Direction of GLSpaceText1, LineColor its emission,
-// NodesAspect of GLLines1.
-TGLLines& addScaleTick(const PanelNodes& nodes, TGLBaseSceneObject& parent, float innerY, float rollAngle,
-                       float lineWidth);
+// A scale line from (0, outerY) to (0, innerY), the way the scale builders make ticks and limit lines:
+// anti-aliased, Direction of GLSpaceText1, visible, at (0, 0, z), turned by `rollAngle`, NodesAspect of
+// GLLines1, in `color` (GLSpaceText1's emission unless given).
+TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
+                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color = std::nullopt, float z = 0);
+
+// The point at `radius` on the ray of a line turned by `rollDegrees` (0: 12 o'clock, positive anticlockwise):
+// where a numeral stands upright on its tick's ray.
+vm::Vec4 pointOnRay(double radius, float rollDegrees);
 
 // The decimal form of the integer nearest to `value`, halves to the even neighbour.
 std::string roundedDecimal(long double value);

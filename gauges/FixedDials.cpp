@@ -180,24 +180,11 @@ void buildSuction(DialContext& c, Groups& g) {
   const double k = kStart > kEnd ? std::fabs(kStart - kEnd) / (kLast - kFirst)
                                  : (360 - std::fabs(kStart - kEnd)) / (kLast - kFirst);
   c.states.suctionK = k;
-  const TGLSpaceText& templateText = *n.GLSpaceText1;
   for (int i = 0; i <= 4; ++i) {
     const float r = static_cast<float>(30 * i - 150);
-    auto& tick = dial.addChild<TGLLines>();
-    tick.nodes().add(0, 5, 0);
-    tick.nodes().add(0, 4.5f, 0);
-    tick.setAntiAliased(true);
-    const vm::Vec4& d = templateText.direction().value();
-    tick.setDirection(d.x, d.y, d.z);
-    tick.setRollAngle(r);
-    tick.setLineColor(templateText.material().frontProperties().emission().value());
-    tick.setNodesAspect(n.GLLines1->nodesAspect());
-    tick.setLineWidth(3);
-    g["ticks"].push_back(&tick);
-    const double radians = r * M_PI / 180;
+    g["ticks"].push_back(&addScaleLine(n, dial, 5, 4.5f, r, 3));
     // The template's 0.6 plus 0.6: numerals of scale 1.2.
-    g["numerals"].push_back(&addNumeral(n, dial, std::to_string(i + 3),
-                                        point(-3.5 * std::sin(radians), 3.5 * std::cos(radians)), 0.6f));
+    g["numerals"].push_back(&addNumeral(n, dial, std::to_string(i + 3), pointOnRay(3.5, r), 0.6f));
   }
   auto& arc = dial.addChild<TGLDisk>();
   arc.setInnerRadius(4.5f);

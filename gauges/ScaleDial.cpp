@@ -171,13 +171,11 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
     const long double value = f + static_cast<long double>(i) * step;
     const float r = rollAt(value);
     const bool numbered = s.digitEveryXincrementation >= 1 && i % s.digitEveryXincrementation == 0;
-    made.ticks.push_back(&addScaleTick(nodes, parent, numbered ? 3.3f : 3.8f, r, static_cast<float>(s.lineWidth)));
+    made.ticks.push_back(
+        &addScaleLine(nodes, parent, 4.3f, numbered ? 3.3f : 3.8f, r, static_cast<float>(s.lineWidth)));
     if (numbered) {
-      const double radians = vm::radians(r);
-      made.numerals.push_back(&addNumeral(nodes, parent, roundedDecimal(value / divideBy),
-                                          {static_cast<float>(-2.8 * std::sin(radians)),
-                                           static_cast<float>(2.8 * std::cos(radians)), 0, 1},
-                                          extraScale));
+      made.numerals.push_back(
+          &addNumeral(nodes, parent, roundedDecimal(value / divideBy), pointOnRay(2.8, r), extraScale));
     }
   }
 
@@ -185,19 +183,8 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
     if (value == kNoLine) {
       return;
     }
-    auto& line = parent.addChild<TGLLines>();
-    line.nodes().add(0, 4.2f, 0);
-    line.nodes().add(0, 3.25f, 0);
-    line.setAntiAliased(true);
-    const vm::Vec4& dir = nodes.GLSpaceText1->direction().value();
-    line.setDirection(dir.x, dir.y, dir.z);
-    line.setRollAngle(rollAt(value));
-    line.setVisible(true);
-    line.setPosition(0, 0, 0.00001f);
-    line.setLineColor(color);
-    line.setNodesAspect(nodes.GLLines1->nodesAspect());
-    line.setLineWidth(static_cast<float>(s.lineWidth + 1));
-    made.limitLines.push_back(&line);
+    made.limitLines.push_back(&addScaleLine(nodes, parent, 4.2f, 3.25f, rollAt(value),
+                                            static_cast<float>(s.lineWidth + 1), color, 0.00001f));
   };
   switch (lines) {
     case LimitLines::RedAndCruise:
