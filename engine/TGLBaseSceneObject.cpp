@@ -78,7 +78,7 @@ std::unique_ptr<TGLBaseSceneObject> TGLBaseSceneObject::detachChild(TGLBaseScene
   return detached;
 }
 
-TGLBaseSceneObject* TGLBaseSceneObject::findChild(const std::string& name) {
+TGLBaseSceneObject* TGLBaseSceneObject::findChild(std::string_view name) {
   for (auto& c : m_children) {
     if (c->m_name == name) {
       return c.get();
@@ -98,27 +98,16 @@ void TGLBaseSceneObject::setPosition(float x, float y, float z) {
   m_position.setPoint(x, y, z);
 }
 
-void TGLBaseSceneObject::setDirection(float x, float y, float z) {
+void TGLBaseSceneObject::setAxis(TGLCoordinates& axis, float x, float y, float z) {
   if (isLoading()) {
-    m_direction.assign({x, y, z, 0});
-    return;
+    axis.assign({x, y, z, 0});
+  } else if (x != 0 || y != 0 || z != 0) {
+    axis.setVector(x, y, z);  // re-orthonormalised through coordinatesEdited
   }
-  if (x == 0 && y == 0 && z == 0) {
-    return;
-  }
-  m_direction.setVector(x, y, z);
 }
 
-void TGLBaseSceneObject::setUp(float x, float y, float z) {
-  if (isLoading()) {
-    m_up.assign({x, y, z, 0});
-    return;
-  }
-  if (x == 0 && y == 0 && z == 0) {
-    return;
-  }
-  m_up.setVector(x, y, z);
-}
+void TGLBaseSceneObject::setDirection(float x, float y, float z) { setAxis(m_direction, x, y, z); }
+void TGLBaseSceneObject::setUp(float x, float y, float z) { setAxis(m_up, x, y, z); }
 
 void TGLBaseSceneObject::setScale(float x, float y, float z) {
   m_scale.assign({x, y, z, 0});

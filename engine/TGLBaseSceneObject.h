@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TGLScene;
@@ -56,7 +57,7 @@ public:
   TGLBaseSceneObject& child(std::size_t i) const { return *m_children[i]; }
   TGLScene* scene() const { return m_scene; }
   // Depth-first search of this subtree by name (not for use during a tick).
-  TGLBaseSceneObject* findChild(const std::string& name);
+  TGLBaseSceneObject* findChild(std::string_view name);
 
   // Placement. The coordinates objects may be edited component by component (that goes through
   // coordinatesEdited); the setters below take x, y, z.
@@ -151,6 +152,7 @@ private:
   void setScene(TGLScene* scene);
   void updateLocalMatrix();
   void rotateAbout(const vm::Vec4& axis, float fromDegrees, float toDegrees);
+  void setAxis(TGLCoordinates& axis, float x, float y, float z);
   void setAngle(int component, float degrees);
   void markWorldDirty();  // this node and every descendant that is not already marked
   void finishLoading();   // after stored values were loaded: Position W := 1, throughout the subtree

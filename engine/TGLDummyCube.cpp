@@ -1,6 +1,8 @@
 // The grouping node.
 #include "TGLDummyCube.h"
 
+#include "UnlitLines.h"
+
 #include <cmath>
 
 void TGLDummyCube::setCubeSize(float size) { setGeometryProperty(m_cubeSize, size); }
@@ -17,10 +19,7 @@ void TGLDummyCube::emitGeometry(FrameState&) {
     return;
   }
   const float h = m_cubeSize / 2;
-  glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT);
-  glDisable(GL_LIGHTING);
-  glColor4fv(&m_edgeColor.x);
-  glBegin(GL_LINES);
+  const UnlitLines lines(m_edgeColor);
   for (int axis = 0; axis < 3; ++axis) {
     for (int a = -1; a <= 1; a += 2) {
       for (int b = -1; b <= 1; b += 2) {
@@ -28,13 +27,10 @@ void TGLDummyCube::emitGeometry(FrameState&) {
         float to[3];
         from[axis] = -h;
         to[axis] = h;
-        from[(axis + 1) % 3] = to[(axis + 1) % 3] = a * h;
-        from[(axis + 2) % 3] = to[(axis + 2) % 3] = b * h;
-        glVertex3fv(from);
-        glVertex3fv(to);
+        from[(axis + 1) % 3] = to[(axis + 1) % 3] = static_cast<float>(a) * h;
+        from[(axis + 2) % 3] = to[(axis + 2) % 3] = static_cast<float>(b) * h;
+        lines.segment(from[0], from[1], from[2], to[0], to[1], to[2]);
       }
     }
   }
-  glEnd();
-  glPopAttrib();
 }

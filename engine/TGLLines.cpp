@@ -1,6 +1,8 @@
 // Line style and geometry.
 #include "TGLLines.h"
 
+#include "UnlitLines.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -53,20 +55,12 @@ void TGLNodedLines::drawNodeMarkers() const {
   }
   // Three short axes through each node, whatever the aspect asked for.
   const float h = m_nodeSize / 2;
-  glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT);
-  glDisable(GL_LIGHTING);
-  glColor4fv(&m_nodeColor.x);
-  glBegin(GL_LINES);
+  const UnlitLines lines(m_nodeColor);
   for (const TGLNode& n : m_nodes.nodes()) {
-    glVertex3f(n.x - h, n.y, n.z);
-    glVertex3f(n.x + h, n.y, n.z);
-    glVertex3f(n.x, n.y - h, n.z);
-    glVertex3f(n.x, n.y + h, n.z);
-    glVertex3f(n.x, n.y, n.z - h);
-    glVertex3f(n.x, n.y, n.z + h);
+    lines.segment(n.x - h, n.y, n.z, n.x + h, n.y, n.z);
+    lines.segment(n.x, n.y - h, n.z, n.x, n.y + h, n.z);
+    lines.segment(n.x, n.y, n.z - h, n.x, n.y, n.z + h);
   }
-  glEnd();
-  glPopAttrib();
 }
 
 void TGLLines::emitGeometry(FrameState&) {

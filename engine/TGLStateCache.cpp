@@ -33,7 +33,6 @@ void TGLStateCache::disable(TGLState state) {
 void TGLStateCache::forceEnabled(TGLState state, bool on) {
   on ? glEnable(glCapability(state)) : glDisable(glCapability(state));
   m_enabled[static_cast<int>(state)] = on;
-  ++m_calls;
 }
 
 void TGLStateCache::setMaterialColors(Face face, const vm::Vec4& emission, const vm::Vec4& ambient,
@@ -44,13 +43,11 @@ void TGLStateCache::setMaterialColors(Face face, const vm::Vec4& emission, const
     if (!f.known || !(cached == value)) {
       glMaterialfv(side, what, &value.x);
       cached = value;
-      ++m_calls;
     }
   };
   if (!f.known || f.shininess != shininess) {
     glMateriali(side, GL_SHININESS, shininess);
     f.shininess = shininess;
-    ++m_calls;
   }
   send(GL_EMISSION, f.emission, emission);
   send(GL_AMBIENT, f.ambient, ambient);
@@ -64,7 +61,6 @@ void TGLStateCache::setPolygonMode(Face face, GLenum mode) {
   if (f.polygonMode != mode) {
     glPolygonMode(face == Front ? GL_FRONT : GL_BACK, mode);
     f.polygonMode = mode;
-    ++m_calls;
   }
 }
 
@@ -79,5 +75,4 @@ void TGLStateCache::reset() {
   glMateriali(GL_FRONT_AND_BACK, GL_SHININESS, 0);
   m_faces = {};
   glFrontFace(GL_CCW);
-  m_calls += 6;
 }

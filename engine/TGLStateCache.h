@@ -40,9 +40,6 @@ public:
   // counter-clockwise front faces.
   void reset();
 
-  // How many OpenGL calls went through since construction (enables, disables, material and mode sends).
-  long callsMade() const { return m_calls; }
-
 private:
   struct FaceState {
     bool known = false;
@@ -53,5 +50,4 @@ private:
 
   std::array<bool, kStateCount> m_enabled{};
   std::array<FaceState, 2> m_faces{};
-  long m_calls = 0;
 };

@@ -159,26 +159,28 @@ std::unique_ptr<TGLBaseSceneObject> makeNode(const std::string& kind, int line) 
 }
 
 
+// The value a name in the description stands for; `what` names the kind of value in the error.
+template <class T>
+T named(const std::map<std::string, T, std::less<>>& names, const std::string& s, const char* what, int line) {
+  const auto f = names.find(s);
+  if (f == names.end()) {
+    throw PanelFormatError(line, std::string("unknown ") + what + " " + s);
+  }
+  return f->second;
+}
+
 TGLTextHorzAdjust horzAdjust(const std::string& s, int line) {
   static const std::map<std::string, TGLTextHorzAdjust, std::less<>> kNames = {
       {"haLeft", TGLTextHorzAdjust::haLeft}, {"haCenter", TGLTextHorzAdjust::haCenter},
       {"haRight", TGLTextHorzAdjust::haRight}};
-  const auto f = kNames.find(s);
-  if (f == kNames.end()) {
-    throw PanelFormatError(line, "unknown horizontal adjust " + s);
-  }
-  return f->second;
+  return named(kNames, s, "horizontal adjust", line);
 }
 
 TGLTextVertAdjust vertAdjust(const std::string& s, int line) {
   static const std::map<std::string, TGLTextVertAdjust, std::less<>> kNames = {
       {"vaTop", TGLTextVertAdjust::vaTop}, {"vaCenter", TGLTextVertAdjust::vaCenter},
       {"vaBottom", TGLTextVertAdjust::vaBottom}, {"vaBaseLine", TGLTextVertAdjust::vaBaseLine}};
-  const auto f = kNames.find(s);
-  if (f == kNames.end()) {
-    throw PanelFormatError(line, "unknown vertical adjust " + s);
-  }
-  return f->second;
+  return named(kNames, s, "vertical adjust", line);
 }
 
 // What a node line says about orientation; applied once all its properties were read.
@@ -259,11 +261,7 @@ void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::
     static const std::map<std::string, TLineNodesAspect, std::less<>> kAspects = {
         {"lnaInvisible", TLineNodesAspect::lnaInvisible}, {"lnaAxes", TLineNodesAspect::lnaAxes},
         {"lnaCube", TLineNodesAspect::lnaCube}, {"lnaDodecahedron", TLineNodesAspect::lnaDodecahedron}};
-    const auto f = kAspects.find(value);
-    if (f == kAspects.end()) {
-      throw PanelFormatError(line, "unknown nodes aspect " + value);
-    }
-    as<TGLNodedLines>(node, key, line).setNodesAspect(f->second);
+    as<TGLNodedLines>(node, key, line).setNodesAspect(named(kAspects, value, "nodes aspect", line));
   } else if (key == "Font") {
     auto& text = as<TGLSpaceText>(node, key, line);
     TextFont font = text.font();

@@ -5,19 +5,6 @@
 
 namespace {
 
-TGLBaseSceneObject* findIn(TGLBaseSceneObject& root, std::string_view name) {
-  for (std::size_t i = 0; i < root.childCount(); ++i) {
-    TGLBaseSceneObject& c = root.child(i);
-    if (c.name() == name) {
-      return &c;
-    }
-    if (TGLBaseSceneObject* found = findIn(c, name)) {
-      return found;
-    }
-  }
-  return nullptr;
-}
-
 template <class Kind>
 void bind(PanelScene& panel, const char* name, Kind*& slot) {
   slot = dynamic_cast<Kind*>(panel.find(name));
@@ -36,8 +23,8 @@ PanelScene::PanelScene(std::string_view description) {
 }
 
 TGLBaseSceneObject* PanelScene::find(std::string_view name) {
-  if (TGLBaseSceneObject* found = findIn(m_scene.objectRoot(), name)) {
+  if (TGLBaseSceneObject* found = m_scene.objectRoot().findChild(name)) {
     return found;
   }
-  return findIn(m_scene.cameraRoot(), name);
+  return m_scene.cameraRoot().findChild(name);
 }

@@ -232,7 +232,7 @@ TEST_F(Builders, AirspeedDefaults) {
   expectAt(*s.numerals[0], 0, 3, "digit 0");
   EXPECT_FLOAT_EQ(s.ticks[0]->nodes()[1].y, 3.6f);
   ASSERT_EQ(s.arcs.size(), 4u);
-  EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 0 * 330.0f / 310 + 2 * 330.0f / 310);  // red 308 .. 310
+  EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 2 * 330.0f / 310);  // red 308 .. 310
   EXPECT_NEAR(s.arcs[2]->startAngle(), 360 + 99 * 330.0 / 310, 1e-3);  // green from 99 kt, clockwise
   EXPECT_FLOAT_EQ(s.arcs[3]->innerRadius(), 4.15f);  // white, over the others
   EXPECT_FLOAT_EQ(s.arcs[3]->position().z(), 0.001f);

@@ -204,6 +204,24 @@ TEST_F(Primitives, LinesAreUnlitInTheirColourAndWidth) {
   expectRgb(view.at(-4, 2), kBackdrop, kBackdrop, kBackdrop, "a one-node line draws nothing");
 }
 
+TEST_F(Primitives, NodeMarkersAndCubeEdgesWhenAskedFor) {
+  auto& line = root().addChild<TGLLines>();  // default aspect: axes at every node, in NodeColor
+  line.nodes().add(-3, 0, 0);
+  line.nodes().add(-1, 0, 0);
+  line.setNodeSize(1);
+  auto& cube = root().addChild<TGLDummyCube>();
+  cube.setPosition(2, 0, 0);
+  cube.setCubeSize(2);
+  cube.setEdgeColor({1, 0, 0, 1});
+  view.render();
+  expectRgb(view.at(2, 0.95), kBackdrop, kBackdrop, kBackdrop, "cube edges hidden at run time");
+  cube.setVisibleAtRunTime(true);
+  view.render();
+  expectRgb(view.at(-3, 0.3), 0, 0, 255, "marker's Y axis at node 0");
+  // The edge at y 1, z 1 is nearer the camera at z 10: it shows at 1 × 10 / 9 in the z = 0 plane.
+  expectRgb(view.at(2.5, 10.0 / 9), 255, 0, 0, "the cube's near top edge");
+}
+
 TEST_F(Primitives, OnlyGeometryChangesRecompile) {
   auto& tick = root().addChild<TGLLines>();
   tick.nodes().add(0, 1, 0);
