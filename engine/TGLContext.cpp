@@ -128,11 +128,13 @@ void TGLContext::makeCurrent() {
     throw EngineError("Context not created");
   }
   if (m_activations == 0) {
-    if (g_current != nullptr && g_current != this) {
-      throw EngineError("Context activation failed: another context is current");
-    }
+    // Switching from another window's context is the normal case: that one stays counted but stops being
+    // current.
     platformActivate();
     g_current = this;
+  } else if (g_current != this) {
+    // Active, yet another context was made current since: its work would go to the wrong context.
+    throw EngineError("Context activation failed: the context is active but not current");
   }
   ++m_activations;
 }

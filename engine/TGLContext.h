@@ -88,9 +88,10 @@ public:
   void destroy();
   bool isCreated() const { return m_created; }
 
-  // Counted: the first level activates; "Context not created" and "Unbalanced context activations" otherwise.
-  // One context is active at a time: activating another while one is active is refused (a frame always
-  // releases its context before it returns, so this never happens in the program).
+  // Counted: the first level activates and makes this the current context, even when another one is active
+  // (that one stays counted but is no longer current); nested calls on the current context only count. A
+  // nested call on a context that is active but no longer current is refused, as are "Context not created"
+  // and "Unbalanced context activations".
   void makeCurrent();
   void releaseCurrent();
   int activations() const { return m_activations; }

@@ -118,6 +118,25 @@ TEST(Contexts, FixedErrorTexts) {
   EXPECT_EQ(errorOf([&] { noFactory.createRenderingContext(); }), "Failed to create RenderingContext.");
 }
 
+TEST(Contexts, SwitchingToAnotherContextIsAllowedButANestedCallOnASupersededOneIsNot) {
+  OffscreenContext first(8, 8);
+  OffscreenContext second(8, 8);
+  first.create();
+  second.create();
+  first.makeCurrent();
+  second.makeCurrent();  // another window's frame while the first is still counted
+  EXPECT_EQ(TGLContext::current(), &second);
+  EXPECT_EQ(errorOf([&] { first.makeCurrent(); }), "Context activation failed: the context is active but not current");
+  EXPECT_EQ(first.activations(), 1);
+  second.releaseCurrent();
+  EXPECT_EQ(TGLContext::current(), nullptr);
+  first.releaseCurrent();
+  EXPECT_EQ(first.activations(), 0);
+  first.makeCurrent();  // once released it may be activated again
+  EXPECT_EQ(TGLContext::current(), &first);
+  first.releaseCurrent();
+}
+
 TEST(Contexts, AnOpenGLErrorDuringAFrameIsRaisedWithItsText) {
   struct Broken : TGLDummyCube {
     bool directDraw() const override { return true; }

@@ -1,0 +1,195 @@
+// The window layout file codec: 80-bit extended floats from first principles, and an atomic replace.
+#include "WindowLayout.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr int kExponentBias = 16383;
+constexpr int kMaxExponent = 0x7FFF;
+constexpr int kSignificandBits = 64;  // with the explicit integer bit
+
+std::string systemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 10> encodeExtended(long double value) {
+  std::uint64_t significand = 0;
+  int exponent = 0;
+  const bool negative = std::signbit(value);
+  const long double magnitude = std::fabs(value);
+  if (std::isnan(value)) {
+    exponent = kMaxExponent;
+    significand = 0xC000000000000000ULL;  // the quiet NaN
+  } else if (std::isinf(value)) {
+    exponent = kMaxExponent;
+    significand = 0x8000000000000000ULL;
+  } else if (magnitude != 0) {
+    int e = 0;
+    const long double fraction = std::frexp(magnitude, &e);  // magnitude = fraction · 2^e, fraction in [0.5, 1)
+    exponent = e - 1 + kExponentBias;                         // of the form 1.xxx · 2^(e-1)
+    if (exponent >= kMaxExponent) {
+      exponent = kMaxExponent;
+      significand = 0x8000000000000000ULL;
+    } else if (exponent <= 0) {
+      // Below the normal range: a denormal, exponent field 0, value = significand · 2^(1 - bias - 63).
+      exponent = 0;
+      significand = static_cast<std::uint64_t>(
+          std::nearbyint(std::ldexp(magnitude, kExponentBias - 1 + kSignificandBits - 1)));
+    } else {
+      significand = static_cast<std::uint64_t>(std::ldexp(fraction, kSignificandBits));
+    }
+  }
+  std::array<std::uint8_t, 10> bytes{};
+  for (int i = 0; i < 8; ++i) {
+    bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(significand >> (8 * i));
+  }
+  const unsigned top = static_cast<unsigned>(exponent) | (negative ? 0x8000u : 0u);
+  bytes[8] = static_cast<std::uint8_t>(top & 0xFF);
+  bytes[9] = static_cast<std::uint8_t>(top >> 8);
+  return bytes;
+}
+
+long double decodeExtended(const std::uint8_t* bytes) {
+  std::uint64_t significand = 0;
+  for (int i = 7; i >= 0; --i) {
+    significand = (significand << 8) | bytes[i];
+  }
+  const unsigned top = static_cast<unsigned>(bytes[8]) | (static_cast<unsigned>(bytes[9]) << 8);
+  const bool negative = (top & 0x8000u) != 0;
+  const int exponent = static_cast<int>(top & 0x7FFFu);
+  long double value = 0;
+  if (exponent == kMaxExponent) {
+    value = (significand << 1) == 0 ? HUGE_VALL : NAN;
+  } else {
+    // A denormal (exponent field 0) has the same scale as the smallest normal exponent.
+    const int scale = (exponent == 0 ? 1 : exponent) - kExponentBias - (kSignificandBits - 1);
+    value = std::ldexp(static_cast<long double>(significand), scale);
+  }
+  return negative ? -value : value;
+}
+
+std::int32_t LayoutRecord::int32At(std::size_t offset) const {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    v |= static_cast<std::uint32_t>(m_bytes[offset + i]) << (8 * i);
+  }
+  return static_cast<std::int32_t>(v);
+}
+
+void LayoutRecord::setInt32At(std::size_t offset, std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  for (std::size_t i = 0; i < 4; ++i) {
+    m_bytes[offset + i] = static_cast<std::uint8_t>(u >> (8 * i));
+  }
+}
+
+void LayoutRecord::setRollAngleDeg(long double v) {
+  const auto encoded = encodeExtended(v);
+  std::memcpy(m_bytes.data() + 24, encoded.data(), encoded.size());
+}
+
+LayoutLoad parseWindowLayout(const std::string& bytes) {
+  LayoutLoad load;
+  load.found = true;
+  const std::size_t whole = std::min(bytes.size() / kLayoutRecordSize, kLayoutRecordCount);
+  for (std::size_t r = 0; r < whole; ++r) {
+    std::memcpy(load.layout.records[r].bytes().data(), bytes.data() + r * kLayoutRecordSize, kLayoutRecordSize);
+  }
+  return load;
+}
+
+LayoutLoad loadWindowLayout(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    LayoutLoad load;
+    if (errno != ENOENT) {
+      load.warning = systemError("cannot read", path);
+    }
+    return load;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    LayoutLoad load;
+    load.warning = path + " is not a regular file; the saved layout is ignored";
+    return load;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    LayoutLoad load;
+    load.warning = systemError("cannot read", path);
+    return load;
+  }
+  // Only the first 37 records matter; never read more than that from a file that may be anything.
+  std::string bytes(kLayoutFileSize, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return parseWindowLayout(bytes);
+}
+
+std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
+  std::string bytes;
+  bytes.reserve(kLayoutFileSize);
+  for (const LayoutRecord& record : layout.records) {
+    bytes.append(reinterpret_cast<const char*>(record.bytes().data()), kLayoutRecordSize);
+  }
+
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    return systemError("cannot create a file beside", path);
+  }
+  const auto fail = [&](const std::string& what) {
+    std::string message = systemError(what, temporary);
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return message;
+  };
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      if (n == 0) {
+        errno = ENOSPC;
+      }
+      return fail("cannot write");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::fchmod(fd, 0644);
+  if (::fsync(fd) != 0) {
+    return fail("cannot flush");
+  }
+  if (::close(fd) != 0) {
+    std::string message = systemError("cannot close", temporary);
+    ::unlink(temporary.c_str());
+    return message;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string message = systemError("cannot replace", path);
+    ::unlink(temporary.c_str());
+    return message;
+  }
+  // Make the rename itself durable: flush the directory entry.
+  const std::size_t slash = path.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return std::nullopt;
+}

@@ -1,0 +1,203 @@
+// The window layout file: byte format, 80-bit angles, tolerant reading and a replace that never half-happens.
+#include "WindowLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "skyvane-layout-XXXXXX").string();
+    path = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path, fs::perms::owner_all, ignored);
+    fs::remove_all(path, ignored);
+  }
+};
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeAll(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+WindowLayout sampleLayout() {
+  WindowLayout layout;
+  layout.records[0].setTop(249);
+  layout.records[0].setLeft(367);
+  layout.records[0].setAntiAliasing(3);
+  layout.records[0].setStartMasked(true);
+  for (std::size_t r = 1; r < kLayoutRecordCount; ++r) {
+    layout.records[r].setTop(static_cast<std::int32_t>(10 * r));
+    layout.records[r].setLeft(-static_cast<std::int32_t>(r));
+    layout.records[r].setWidth(401);
+    layout.records[r].setHeight(402);
+    layout.records[r].setVisible(r % 2 == 0);
+    layout.records[r].setRollAngleDeg(-90.0L * static_cast<long double>(r));
+  }
+  return layout;
+}
+
+}  // namespace
+
+TEST(ExtendedFloat, MatchesHandMadeBytePatterns) {
+  struct Case {
+    long double value;
+    std::array<std::uint8_t, 10> bytes;
+  };
+  // -180 = -1.40625 · 2^7: significand 1.01101b, exponent 7 + 16383 = 0x4006, sign set.
+  // 90.5 = 1.0110101b · 2^6; 1 = 1.0 · 2^0; -0 keeps only its sign.
+  const Case cases[] = {
+      {0.0L, {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00}},
+      {-0.0L, {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x80}},
+      {1.0L, {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}},
+      {-180.0L, {0, 0, 0, 0, 0, 0, 0, 0xB4, 0x06, 0xC0}},
+      {90.5L, {0, 0, 0, 0, 0, 0, 0, 0xB5, 0x05, 0x40}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(encodeExtended(c.value), c.bytes) << static_cast<double>(c.value);
+    const long double back = decodeExtended(c.bytes.data());
+    EXPECT_EQ(back, c.value);
+    EXPECT_EQ(std::signbit(back), std::signbit(c.value));
+  }
+  // The smallest 80-bit denormal: exponent field 0, significand 1, worth 2^-16445.
+  const std::array<std::uint8_t, 10> tiny{1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(decodeExtended(tiny.data()), std::ldexp(1.0L, -16445));
+}
+
+TEST(ExtendedFloat, RoundTripsAnglesAndExtremes) {
+  const long double values[] = {0.0L, -0.0L, -180.0L, 90.5L, 1e-300L, -450.0L, 4.9406564584124654e-324L /* a
+      double denormal */, 123456.789L, std::ldexp(1.0L, -16440) /* an 80-bit denormal */};
+  for (long double v : values) {
+    const auto bytes = encodeExtended(v);
+    EXPECT_EQ(decodeExtended(bytes.data()), v) << static_cast<double>(v);
+  }
+  const auto inf = encodeExtended(-HUGE_VALL);
+  EXPECT_TRUE(std::isinf(decodeExtended(inf.data())));
+  const auto nan = encodeExtended(NAN);
+  EXPECT_TRUE(std::isnan(decodeExtended(nan.data())));
+}
+
+TEST(WindowLayoutFile, WritesThirtySevenLittleEndianRecordsAndReadsThemBack) {
+  TempDir dir;
+  const fs::path file = dir.path / kLayoutFileName;
+  WindowLayout layout = sampleLayout();
+  layout.records[5].bytes()[21] = 0xAB;  // reserved bytes, as a file of another writer may hold them
+  layout.records[0].bytes()[30] = 0xCD;
+  ASSERT_EQ(saveWindowLayout(file.string(), layout), std::nullopt);
+
+  const std::string bytes = readAll(file);
+  ASSERT_EQ(bytes.size(), 1776u);
+  // Record 0: top 249 = 0xF9 at offset 0, left 367 = 0x16F at 4, masked byte at 36, trackbar 3 at 40.
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[0]), 0xF9);
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[4]), 0x6F);
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[5]), 0x01);
+  EXPECT_EQ(bytes[36], 1);
+  EXPECT_EQ(bytes[40], 3);
+  // Record 2 (offset 96): left -2 as two's complement, visible 1, roll -180 at offset 24.
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 4]), 0xFE);
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 7]), 0xFF);
+  EXPECT_EQ(bytes[96 + 16], 1);
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 31]), 0xB4);
+  EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 33]), 0xC0);
+
+  const LayoutLoad load = loadWindowLayout(file.string());
+  ASSERT_TRUE(load.found);
+  EXPECT_EQ(load.warning, std::nullopt);
+  for (std::size_t r = 0; r < kLayoutRecordCount; ++r) {
+    EXPECT_EQ(load.layout.records[r].bytes(), layout.records[r].bytes()) << "record " << r;
+  }
+  // Reserved bytes survive a read-write cycle.
+  const fs::path again = dir.path / "again.cfg";
+  ASSERT_EQ(saveWindowLayout(again.string(), load.layout), std::nullopt);
+  EXPECT_EQ(readAll(again), bytes);
+}
+
+TEST(WindowLayoutFile, ShortLongAndPartialFilesFillWhatTheyHold) {
+  const std::string full = [] {
+    std::string s;
+    for (const LayoutRecord& r : sampleLayout().records) {
+      s.append(reinterpret_cast<const char*>(r.bytes().data()), kLayoutRecordSize);
+    }
+    return s;
+  }();
+  // Two whole records and 20 bytes of a third: the third and every later record stay zero.
+  const LayoutLoad shortLoad = parseWindowLayout(full.substr(0, 2 * 48 + 20));
+  EXPECT_EQ(shortLoad.layout.records[1].top(), 10);
+  EXPECT_EQ(shortLoad.layout.records[2].top(), 0);
+  EXPECT_EQ(shortLoad.layout.records[36].visible(), 0);
+  EXPECT_EQ(shortLoad.layout.records[2].rollAngleDeg(), 0);
+
+  // A 40-record file: the first 37 are used.
+  std::string longer = full;
+  longer.append(3 * 48, '\x7F');
+  TempDir dir;
+  writeAll(dir.path / kLayoutFileName, longer);
+  const LayoutLoad longLoad = loadWindowLayout((dir.path / kLayoutFileName).string());
+  EXPECT_TRUE(longLoad.found);
+  EXPECT_EQ(longLoad.layout.records[36].top(), 360);
+  EXPECT_EQ(longLoad.layout.records[36].rollAngleDeg(), -3240.0L);
+}
+
+TEST(WindowLayoutFile, MissingAndUnreadableFilesReadAsNone) {
+  TempDir dir;
+  const LayoutLoad missing = loadWindowLayout((dir.path / kLayoutFileName).string());
+  EXPECT_FALSE(missing.found);
+  EXPECT_EQ(missing.warning, std::nullopt);
+  fs::create_directory(dir.path / kLayoutFileName);
+  const LayoutLoad directory = loadWindowLayout((dir.path / kLayoutFileName).string());
+  EXPECT_FALSE(directory.found);
+  EXPECT_NE(directory.warning, std::nullopt);
+}
+
+TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
+  TempDir dir;
+  const fs::path file = dir.path / kLayoutFileName;
+  ASSERT_EQ(saveWindowLayout(file.string(), sampleLayout()), std::nullopt);
+  const std::string before = readAll(file);
+  WindowLayout changed = sampleLayout();
+  changed.records[3].setTop(-77);
+
+  // A disk that fills up after 100 bytes: the file size limit fails the write the same way.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit tight = old;
+  tight.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+  const auto failure = saveWindowLayout(file.string(), changed);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ASSERT_NE(failure, std::nullopt);
+  EXPECT_EQ(readAll(file), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "temporary left";
+
+  // A directory that cannot be written (only a non-root user is stopped by permissions) and a path whose
+  // directory is a file.
+  if (::geteuid() != 0) {
+    fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_NE(saveWindowLayout(file.string(), changed), std::nullopt);
+    fs::permissions(dir.path, fs::perms::owner_all);
+    EXPECT_EQ(readAll(file), before);
+  }
+  EXPECT_NE(saveWindowLayout((file / "inside").string(), changed), std::nullopt);
+  EXPECT_EQ(readAll(file), before);
+}
