@@ -2,6 +2,7 @@
 #include "FixedDials.h"
 
 #include "DialRecipes.h"
+#include "GaugeTable.h"
 #include "PanelScene.h"
 #include "Settings.h"
 
@@ -199,30 +200,25 @@ void buildSuction(DialContext& c, Groups& g) {
 
 struct FixedDial {
   std::string_view window;
-  bool GeneralSettings::*enable;
   std::function<void(DialContext&, Groups&)> build;
 };
 
 const std::vector<FixedDial>& fixedDials() {
   static const std::vector<FixedDial> kDials = {
-      {"TForm3", &GeneralSettings::altimeter, buildAltimeter},
-      {"TForm4", &GeneralSettings::horizon, buildHorizon},
-      {"TForm5", &GeneralSettings::gyroCompass,
-       [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true}); }},
-      {"TForm6", &GeneralSettings::vs, buildVerticalSpeed},
-      {"TForm8", &GeneralSettings::vor1,
-       [](DialContext& c, Groups& g) {
+      {"TForm3", buildAltimeter},
+      {"TForm4", buildHorizon},
+      {"TForm5", [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true}); }},
+      {"TForm6", buildVerticalSpeed},
+      {"TForm8", [](DialContext& c, Groups& g) {
          buildCompassCard(c, g, *c.nodes.VOR1couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
        }},
-      {"TForm9", &GeneralSettings::vor2,
-       [](DialContext& c, Groups& g) {
+      {"TForm9", [](DialContext& c, Groups& g) {
          buildCompassCard(c, g, *c.nodes.VOR2couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
        }},
-      {"TForm10", &GeneralSettings::adf,
-       [](DialContext& c, Groups& g) {
+      {"TForm10", [](DialContext& c, Groups& g) {
          buildCompassCard(c, g, *c.nodes.ADFrose, {3.9, 4.5, 4.25, 0.0001, 3.5, false});
        }},
-      {"TForm19", &GeneralSettings::gyroSuct, buildSuction},
+      {"TForm19", buildSuction},
   };
   return kDials;
 }
@@ -240,8 +236,12 @@ bool hasFixedDial(std::string_view windowClass) {
 
 DialObjects buildFixedDial(std::string_view windowClass, DialContext& context) {
   DialObjects made;
+  const GaugeRow* row = findGauge(windowClass);
+  if (row == nullptr || !(context.settings.general.*(row->enable))) {
+    return made;
+  }
   for (const FixedDial& d : fixedDials()) {
-    if (d.window == windowClass && context.settings.general.*(d.enable)) {
+    if (d.window == windowClass) {
       d.build(context, made.groups);
     }
   }

@@ -28,10 +28,16 @@ std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& setti
   made["TForm2"] = buildAirspeedDial(context);
   for (const GaugeRow& gauge : kGauges) {
     const std::string window(gauge.windowClass);
-    if (hasScaleDial(window)) {
-      made[window] = buildScaleDial(window, context);
-    } else if (hasFixedDial(window)) {
-      made[window] = buildFixedDial(window, context);
+    switch (gauge.builder) {
+      case DialBuilder::Scale:
+        made[window] = buildScaleDial(window, context);
+        break;
+      case DialBuilder::Fixed:
+        made[window] = buildFixedDial(window, context);
+        break;
+      case DialBuilder::Airspeed:  // built above, before any window exists
+      case DialBuilder::None:
+        break;
     }
   }
   return made;

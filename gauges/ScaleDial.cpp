@@ -2,6 +2,7 @@
 #include "ScaleDial.h"
 
 #include "DialRecipes.h"
+#include "GaugeTable.h"
 #include "PanelScene.h"
 #include "Settings.h"
 
@@ -20,7 +21,6 @@ struct Member {
   std::string_view window;
   TGLDummyCube* PanelNodes::*parent;
   Form form;
-  bool GeneralSettings::*enable;
   ScaleSettings Settings::*section;
   ScaleState ScaleStates::*state;
   ScaleSettings Settings::*rightSection;  // dual form only
@@ -43,83 +43,80 @@ void rpmLabels(TGLSpaceText* title, TGLSpaceText* unit, const Settings& s) {
 }
 
 const Member kMembers[] = {
-    {"TForm11", &PanelNodes::RPM1dummy, Form::Single, &GeneralSettings::rpm, &Settings::rpm, &ScaleStates::rpm,
+    {"TForm11", &PanelNodes::RPM1dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
      nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText14, n.GLSpaceText15, s); }},
-    {"TForm12", &PanelNodes::RPM2dummy, Form::Single, &GeneralSettings::rpm, &Settings::rpm, &ScaleStates::rpm,
+    {"TForm12", &PanelNodes::RPM2dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
      nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText16, n.GLSpaceText17, s); }},
-    {"TForm13", &PanelNodes::PAdummy1, Form::Single, &GeneralSettings::manPres, &Settings::manPres,
+    {"TForm13", &PanelNodes::PAdummy1, Form::Single, &Settings::manPres,
      &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm14", &PanelNodes::PAdummy2, Form::Single, &GeneralSettings::manPres, &Settings::manPres,
+    {"TForm14", &PanelNodes::PAdummy2, Form::Single, &Settings::manPres,
      &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm15", &PanelNodes::Oil1dummy, Form::Dual, &GeneralSettings::oil, &Settings::oilTemp, &ScaleStates::oilTemp,
+    {"TForm15", &PanelNodes::Oil1dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
      &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
-    {"TForm16", &PanelNodes::Oil2dummy, Form::Dual, &GeneralSettings::oil, &Settings::oilTemp, &ScaleStates::oilTemp,
+    {"TForm16", &PanelNodes::Oil2dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
      &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
-    {"TForm17", &PanelNodes::propRPM1dummy, Form::Single, &GeneralSettings::propRpm, &Settings::propRpm,
+    {"TForm17", &PanelNodes::propRPM1dummy, Form::Single, &Settings::propRpm,
      &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) {
        if (s.propRpm.percentage) {
          n.GLSpaceText33->setText("%");
        }
      }},
-    {"TForm18", &PanelNodes::propRPM2dummy, Form::Single, &GeneralSettings::propRpm, &Settings::propRpm,
+    {"TForm18", &PanelNodes::propRPM2dummy, Form::Single, &Settings::propRpm,
      &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) {
        if (s.propRpm.percentage) {
          n.GLSpaceText35->setText("%");
        }
      }},
-    {"TForm20", &PanelNodes::ITTdummy1, Form::Single, &GeneralSettings::itt, &Settings::itt, &ScaleStates::itt,
+    {"TForm20", &PanelNodes::ITTdummy1, Form::Single, &Settings::itt, &ScaleStates::itt,
      nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm21", &PanelNodes::ITTdummy2, Form::Single, &GeneralSettings::itt, &Settings::itt, &ScaleStates::itt,
+    {"TForm21", &PanelNodes::ITTdummy2, Form::Single, &Settings::itt, &ScaleStates::itt,
      nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm22", &PanelNodes::Torquedummy1, Form::Single, &GeneralSettings::torque, &Settings::torque,
+    {"TForm22", &PanelNodes::Torquedummy1, Form::Single, &Settings::torque,
      &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
      [](PanelNodes& n, const Settings& s) {
        if (!s.torque.percentage) {
          n.GLSpaceText45->setText("FT LBS");
        }
      }},
-    {"TForm23", &PanelNodes::Torquedummy2, Form::Single, &GeneralSettings::torque, &Settings::torque,
+    {"TForm23", &PanelNodes::Torquedummy2, Form::Single, &Settings::torque,
      &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
      [](PanelNodes& n, const Settings& s) {
        if (!s.torque.percentage) {
          n.GLSpaceText47->setText("FT LB");
        }
      }},
-    {"TForm24", &PanelNodes::FFdummy1, Form::Single, &GeneralSettings::ff, &Settings::ff, &ScaleStates::ff, nullptr,
+    {"TForm24", &PanelNodes::FFdummy1, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
      nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm25", &PanelNodes::FFdummy2, Form::Single, &GeneralSettings::ff, &Settings::ff, &ScaleStates::ff, nullptr,
+    {"TForm25", &PanelNodes::FFdummy2, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
      nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm26", &PanelNodes::EGTCHTdummy1, Form::Dual, &GeneralSettings::egt, &Settings::egt, &ScaleStates::egt,
+    {"TForm26", &PanelNodes::EGTCHTdummy1, Form::Dual, &Settings::egt, &ScaleStates::egt,
      &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
-    {"TForm27", &PanelNodes::EGTCHTdummy2, Form::Dual, &GeneralSettings::egt, &Settings::egt, &ScaleStates::egt,
+    {"TForm27", &PanelNodes::EGTCHTdummy2, Form::Dual, &Settings::egt, &ScaleStates::egt,
      &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
-    {"TForm28", &PanelNodes::FuelLeftQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelLR,
-     &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+    {"TForm28", &PanelNodes::FuelLeftQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
      false, nullptr},
-    {"TForm29", &PanelNodes::FuelRightQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelLR,
-     &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+    {"TForm29", &PanelNodes::FuelRightQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
      false, nullptr},
-    {"TForm30", &PanelNodes::FuelCenterQtyDummy1, Form::FuelQuantity, &GeneralSettings::fuelC,
-     &Settings::fuelQtyCenter, &ScaleStates::fuelQtyCenter, nullptr, nullptr, LimitLines::RedOnly, true, false,
+    {"TForm30", &PanelNodes::FuelCenterQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyCenter, &ScaleStates::fuelQtyCenter, nullptr, nullptr, LimitLines::RedOnly, true, false,
      nullptr},
-    {"TForm31", &PanelNodes::OATdummy, Form::Single, &GeneralSettings::oat, &Settings::oat, &ScaleStates::oat,
+    {"TForm31", &PanelNodes::OATdummy, Form::Single, &Settings::oat, &ScaleStates::oat,
      nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.OATdegresText->setText(s.oat.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm32", &PanelNodes::FuelPSIdummy1, Form::Single, &GeneralSettings::fuelPres, &Settings::fuelPsi,
+    {"TForm32", &PanelNodes::FuelPSIdummy1, Form::Single, &Settings::fuelPsi,
      &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
-    {"TForm33", &PanelNodes::FuelPSIdummy2, Form::Single, &GeneralSettings::fuelPres, &Settings::fuelPsi,
+    {"TForm33", &PanelNodes::FuelPSIdummy2, Form::Single, &Settings::fuelPsi,
      &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
-    {"TForm34", &PanelNodes::CarbTempdummy1, Form::Single, &GeneralSettings::carbTemp, &Settings::carbTemp,
+    {"TForm34", &PanelNodes::CarbTempdummy1, Form::Single, &Settings::carbTemp,
      &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.GLSpaceText67->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm35", &PanelNodes::CarbTempDummy2, Form::Single, &GeneralSettings::carbTemp, &Settings::carbTemp,
+    {"TForm35", &PanelNodes::CarbTempDummy2, Form::Single, &Settings::carbTemp,
      &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.GLSpaceText69->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm36", &PanelNodes::BatteryDummy, Form::Dual, &GeneralSettings::battery, &Settings::volt,
+    {"TForm36", &PanelNodes::BatteryDummy, Form::Dual, &Settings::volt,
      &ScaleStates::volt, &Settings::amp, &ScaleStates::amp, LimitLines::RedPair, false, true, nullptr},
 };
 
@@ -252,7 +249,8 @@ bool hasScaleDial(std::string_view windowClass) { return findMember(windowClass)
 DialObjects buildScaleDial(std::string_view windowClass, DialContext& context) {
   DialObjects made;
   const Member* m = findMember(windowClass);
-  if (m == nullptr || !(context.settings.general.*(m->enable))) {
+  const GaugeRow* row = findGauge(windowClass);
+  if (m == nullptr || row == nullptr || !(context.settings.general.*(row->enable))) {
     return made;
   }
   PanelNodes& nodes = context.nodes;

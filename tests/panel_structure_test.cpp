@@ -1,12 +1,18 @@
 // The authored panel: every named node with its kind and parent, the grid and the cameras, rest poses, and the
 // geometry the instruments rely on, against the panel's tables.
+#include "FixedDials.h"
 #include "GaugeTable.h"
+#include "ScaleDial.h"
 #include "PanelBuild.h"
 #include "PanelLoader.h"
 #include "PanelScene.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
+#include <algorithm>
 #include <cmath>
 #include <typeinfo>
 
@@ -139,6 +145,34 @@ TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
   EXPECT_EQ(panel.scene().cameraRoot().childCount(), 36u);
   for (const GaugeRow& g : kGauges) {  // the gauge table names the same roots and cameras
     EXPECT_EQ(panel.nodes().*(g.root), panel.find(g.rootName));
+  }
+}
+
+TEST(GaugeTable, BuildersButtonsAndGridAgreeWithTheirTables) {
+  std::set<int> buttons;
+  std::set<std::pair<int, int>> cells;
+  int engine2 = 0;
+  for (const GaugeRow& g : kGauges) {
+    EXPECT_EQ(g.builder == DialBuilder::Scale, hasScaleDial(g.windowClass)) << g.windowClass;
+    EXPECT_EQ(g.builder == DialBuilder::Fixed, hasFixedDial(g.windowClass)) << g.windowClass;
+    EXPECT_TRUE(buttons.insert(g.button).second) << g.windowClass;
+    EXPECT_TRUE(cells.insert({g.buttonColumn, g.buttonRow}).second) << g.windowClass;
+    // ButtonN shows the window TForm(N+1).
+    EXPECT_EQ(g.windowClass, "TForm" + std::to_string(g.button + 1));
+    EXPECT_NE(g.enable, nullptr);
+    engine2 += g.engine2 ? 1 : 0;
+  }
+  EXPECT_EQ(buttons.size(), 36u);
+  EXPECT_EQ(cells.size(), 36u);
+  EXPECT_EQ(engine2, 10);
+  EXPECT_EQ(findGauge("TForm2")->builder, DialBuilder::Airspeed);
+  // Every switch binds in the start-up order exactly once, and every switch serves a window.
+  for (auto flag : kBindingOrder) {
+    EXPECT_EQ(std::count(kBindingOrder.begin(), kBindingOrder.end(), flag), 1);
+  }
+  for (const GaugeRow& g : kGauges) {
+    EXPECT_NE(std::find(kBindingOrder.begin(), kBindingOrder.end(), g.enable), kBindingOrder.end())
+        << g.windowClass;
   }
 }
 
