@@ -1,7 +1,7 @@
-// skyvane-gauges: the instrument panel. The gauge windows arrive with the panel work; until then the program
-// offers its two window-less diagnostics.
+// skyvane-gauges: the instrument panel, and two window-less diagnostics.
 #include "DataDirectory.h"
 #include "Diagnostics.h"
+#include "PanelRun.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,11 +24,14 @@ void printHelp(std::FILE* out) {
                "  --help          show this text\n"
                "  --version       show the version\n"
                "\n"
-               "The panel windows themselves are not built yet: without an option the program says so\n"
-               "and exits with status 2.\n"
+               "Without an option the panel starts: the control window \"Skyvane Gauges\" and the gauge\n"
+               "windows of the saved layout. It reads the simulator every 30 ms once a simulator server\n"
+               "(skyvane-sim, or a bridge) answers, and saves the window layout when the control window\n"
+               "closes (also on SIGINT and SIGTERM).\n"
                "\n"
-               "Files live in the data directory: $SKYVANE_HOME, else the program's directory when it is\n"
-               "writable, else $XDG_CONFIG_HOME/skyvane. The simulator server is looked for in\n"
+               "Files (config.ini, ConfigWindows.cfg, Quartz.ttf) live in the data directory:\n"
+               "$SKYVANE_HOME, else the program's directory when it is writable, else\n"
+               "$XDG_CONFIG_HOME/skyvane. The simulator server is looked for in\n"
                "$SKYVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>.\n");
 }
 
@@ -41,10 +44,7 @@ int main(int argc, char** argv) {
   }
   const char* option = argc == 2 ? argv[1] : nullptr;
   if (option == nullptr) {
-    std::fprintf(stderr,
-                 "skyvane-gauges: the panel windows are not built yet; use --check-config or --check-link "
-                 "(see --help)\n");
-    return 2;
+    return runPanel(argc, argv, dataDirectory());
   }
   if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
     printHelp(stdout);

@@ -1,0 +1,71 @@
+// The control window's fixed layout, in pixels as designed.
+#include "ControlWindow.h"
+
+#include "GaugeTable.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+constexpr int kClientWidth = 841;
+constexpr int kClientHeight = 343;
+constexpr int kDesignLeft = 367;
+constexpr int kDesignTop = 249;
+constexpr std::array<int, 6> kColumnLefts = {19, 157, 295, 433, 571, 710};
+constexpr std::array<int, 6> kRowTops = {19, 52, 85, 119, 152, 186};
+constexpr int kButtonWidth = 115;
+constexpr int kButtonHeight = 25;
+
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+ControlWindow::ControlWindow() {
+  setObjectName(QStringLiteral("TForm1"));
+  setWindowTitle(QStringLiteral("Skyvane Gauges"));
+  // A fixed single border with the system menu and minimise only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  move(kDesignLeft, kDesignTop);
+  QFont font = this->font();
+  font.setPixelSize(11);
+  setFont(font);
+
+  for (const GaugeRow& g : kGauges) {
+    auto* b = new QPushButton(text(g.buttonCaption), this);
+    b->setObjectName(QStringLiteral("Button%1").arg(g.button));
+    b->setGeometry(kColumnLefts.at(static_cast<std::size_t>(g.buttonColumn - 1)) + g.buttonNudgeX,
+                   kRowTops.at(static_cast<std::size_t>(g.buttonRow - 1)), kButtonWidth, kButtonHeight);
+    m_buttons.at(static_cast<std::size_t>(g.button - 1)) = b;
+  }
+
+  m_trackBar = new QSlider(Qt::Horizontal, this);
+  m_trackBar->setObjectName(QStringLiteral("TrackBar1"));
+  m_trackBar->setGeometry(219, 234, 150, 34);
+  m_trackBar->setRange(0, 4);
+  m_trackBar->setPageStep(1);
+  m_trackBar->setTickInterval(1);
+  m_trackBar->setTickPosition(QSlider::TicksBelow);
+
+  // Centred under the trackbar, whose middle is at 219 + 150 / 2.
+  m_label = new QLabel(QStringLiteral("No Anti-Aliasing"), this);
+  m_label->setObjectName(QStringLiteral("Label1"));
+  m_label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  m_label->setGeometry(219, 266, 150, 16);
+
+  m_startMasked = new QCheckBox(QStringLiteral("Next time start masked"), this);
+  m_startMasked->setObjectName(QStringLiteral("CheckBox1"));
+  m_startMasked->setGeometry(30, 238, 142 + 40, 17);
+}
+
+void ControlWindow::closeEvent(QCloseEvent* event) {
+  if (m_onClose) {
+    m_onClose();
+  }
+  event->accept();
+}

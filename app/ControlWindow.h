@@ -1,0 +1,37 @@
+// The control window: one button per gauge window on a fixed grid, the anti-aliasing trackbar and its label,
+// and the "start masked" check box. It only lays out and forwards; the panel decides what the controls do.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+class ControlWindow final : public QWidget {
+public:
+  ControlWindow();
+
+  // ButtonN for N = 1..36.
+  QPushButton& button(int number) { return *m_buttons.at(static_cast<std::size_t>(number - 1)); }
+  QSlider& trackBar() { return *m_trackBar; }
+  QLabel& label() { return *m_label; }
+  QCheckBox& startMasked() { return *m_startMasked; }
+
+  // Runs when the window is closed, before the program ends.
+  void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  std::array<QPushButton*, 36> m_buttons{};
+  QSlider* m_trackBar = nullptr;
+  QLabel* m_label = nullptr;
+  QCheckBox* m_startMasked = nullptr;
+  std::function<void()> m_onClose;
+};

@@ -1,0 +1,354 @@
+// The panel's life: start-up, deferred binding and layout, timers, anti-aliasing, shutdown.
+#include "GaugePanel.h"
+
+#include "AirspeedDial.h"
+#include "ControlWindow.h"
+#include "FixedDials.h"
+#include "PanelBuild.h"
+#include "PrivateFont.h"
+#include "QtContext.h"
+#include "QuartzFont.h"
+#include "ScaleDial.h"
+#include "SimLink.h"
+#include "TGLCamera.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QOffscreenSurface>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+const std::array<const char*, 5> kAntiAliasingLabels = {
+    "No Anti Aliasing", "Anti Aliasing 2x", "Anti Aliasing 2x HQ", "Anti Aliasing 4x", "Anti Aliasing 4x HQ"};
+
+namespace {
+
+constexpr int kLinkRetryMs = 1000;
+constexpr int kTickMs = 30;
+constexpr int kDeferredStartMs = 100;
+constexpr int kAntiAliasingDelayMs = 1000;
+constexpr int kMinimumSidePx = 32;
+
+// Trackbar position p selects the level after aaDefault, which the trackbar never chooses.
+TGLAntiAliasing levelOfPosition(int position) { return static_cast<TGLAntiAliasing>(position + 1); }
+
+// A rectangle that no screen shows any more (a monitor unplugged) comes back on the nearest screen.
+QRect ontoAScreen(QRect r) {
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (screens.isEmpty()) {
+    return r;
+  }
+  const QScreen* nearest = nullptr;
+  long long nearestDistance = std::numeric_limits<long long>::max();
+  for (const QScreen* s : screens) {
+    const QRect g = s->availableGeometry();
+    if (g.intersects(r)) {
+      return r;
+    }
+    const long long dx = std::max({0, g.left() - r.right(), r.left() - g.right()});
+    const long long dy = std::max({0, g.top() - r.bottom(), r.top() - g.bottom()});
+    if (dx * dx + dy * dy < nearestDistance) {
+      nearestDistance = dx * dx + dy * dy;
+      nearest = s;
+    }
+  }
+  const QRect g = nearest->availableGeometry();
+  r.moveLeft(std::clamp(r.left(), g.left(), std::max(g.left(), g.right() - r.width() + 1)));
+  r.moveTop(std::clamp(r.top(), g.top(), std::max(g.top(), g.bottom() - r.height() + 1)));
+  return r;
+}
+
+}  // namespace
+
+GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
+  // The base surface and context hold the share group of every window's display lists for the whole run.
+  m_baseSurface = std::make_unique<QOffscreenSurface>();
+  m_baseSurface->setFormat(QtContext::surfaceFormat(TGLAntiAliasing::aaNone));
+  m_baseSurface->create();
+  m_baseContext = std::make_unique<QtContext>(m_baseSurface.get());
+  m_baseContext->create();
+
+  m_control = std::make_unique<ControlWindow>();
+  startUp();
+  createGaugeWindows();
+  wireControls();
+}
+
+GaugePanel::~GaugePanel() {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {
+    t->stop();
+  }
+  // Windows and their contexts go first; the scene's lists are then deleted in the base context.
+  m_windows.clear();
+  m_panel.reset();
+  m_baseContext.reset();
+  m_baseSurface.reset();
+  m_control.reset();
+}
+
+GaugeWindow* GaugePanel::window(std::string_view windowClass) {
+  for (auto& w : m_windows) {
+    if (w->row().windowClass == windowClass) {
+      return w.get();
+    }
+  }
+  return nullptr;
+}
+
+void GaugePanel::startUp() {
+  // The private face of the fuel statistics read-out, written afresh and registered for this process.
+  m_fontPath = installQuartzFont(m_dataDir);
+  if (m_fontPath.empty()) {
+    std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
+  }
+
+  const std::string layoutPath = m_dataDir + "/" + kLayoutFileName;
+  LayoutLoad layout = loadWindowLayout(layoutPath);
+  if (layout.warning) {
+    std::fprintf(stderr, "skyvane-gauges: %s\n", layout.warning->c_str());
+  }
+  m_layout = layout.layout;
+  m_layoutFound = layout.found;
+
+  SettingsLoad settings = loadSettings(m_dataDir + "/config.ini");
+  for (const std::string& warning : settings.warnings) {
+    std::fprintf(stderr, "skyvane-gauges: config.ini: %s\n", warning.c_str());
+  }
+  m_settings = settings.settings;
+  if (m_settings.general.nbOfEngines <= 1) {
+    for (const GaugeRow& g : kGauges) {
+      if (g.engine2) {
+        m_control->button(g.button).setEnabled(false);
+      }
+    }
+  }
+
+  m_panel = std::make_unique<PanelScene>();
+  adjustScene(m_panel->nodes(), m_settings);
+  DialContext context{m_panel->nodes(), m_settings, m_states};
+  buildAirspeedDial(context);
+}
+
+void GaugePanel::createGaugeWindows() {
+  PanelNodes& nodes = m_panel->nodes();
+  GaugeWindow::Hooks hooks{
+      [this] {
+        m_control->show();
+        m_control->raise();
+        m_control->activateWindow();
+      },
+      [this](const std::exception& e) { reportError(e); }};
+  m_windows.reserve(kGauges.size());
+  for (const GaugeRow& row : kGauges) {
+    m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
+    // Each window builds its dial as it is created.
+    DialContext context{nodes, m_settings, m_states};
+    if (row.builder == DialBuilder::Scale) {
+      buildScaleDial(row.windowClass, context);
+    } else if (row.builder == DialBuilder::Fixed) {
+      buildFixedDial(row.windowClass, context);
+    }
+  }
+}
+
+void GaugePanel::wireControls() {
+  for (std::size_t i = 0; i < m_windows.size(); ++i) {
+    GaugeWindow* w = m_windows[i].get();
+    QObject::connect(&m_control->button(w->row().button), &QPushButton::clicked, [w] {
+      w->show();
+      w->raise();
+      w->requestActivate();
+    });
+  }
+  QObject::connect(&m_control->trackBar(), &QSlider::valueChanged, [this](int p) { trackBarChanged(p); });
+  m_control->setCloseHandler([this] { guarded([this] { shutdown(); }); });
+
+  m_timer1.setInterval(kLinkRetryMs);
+  QObject::connect(&m_timer1, &QTimer::timeout, [this] { guarded([this] { tryOpenLink(); }); });
+  m_timer2.setInterval(kTickMs);
+  QObject::connect(&m_timer2, &QTimer::timeout, [this] { guarded([this] { tick(); }); });
+  for (QTimer* t : {&m_timer3, &m_timer4}) {
+    t->setInterval(kDeferredStartMs);
+    t->setSingleShot(true);
+  }
+  QObject::connect(&m_timer3, &QTimer::timeout, [this] { guarded([this] { deferredStart(true); }); });
+  QObject::connect(&m_timer4, &QTimer::timeout, [this] { guarded([this] { deferredStart(false); }); });
+  m_timerAA.setInterval(kAntiAliasingDelayMs);
+  m_timerAA.setSingleShot(true);
+  QObject::connect(&m_timerAA, &QTimer::timeout, [this] { guarded([this] { applyAntiAliasing(); }); });
+}
+
+void GaugePanel::start() {
+  m_control->show();
+  m_timer1.start();
+  m_timer2.start();
+  (m_layoutFound ? m_timer3 : m_timer4).start();
+}
+
+void GaugePanel::deferredStart(bool withLayout) {
+  bindCameras();
+  if (withLayout) {
+    applyLayout();
+    m_timerAA.start();
+  }
+}
+
+void GaugePanel::bindCameras() {
+  PanelNodes& nodes = m_panel->nodes();
+  for (bool GeneralSettings::*flag : kBindingOrder) {
+    std::vector<GaugeWindow*> served;
+    for (auto& w : m_windows) {
+      if (w->row().enable == flag) {
+        served.push_back(w.get());
+      }
+    }
+    if (!(m_settings.general.*flag)) {
+      for (GaugeWindow* w : served) {
+        m_control->button(w->row().button).setEnabled(false);
+      }
+      continue;
+    }
+    // Both targets of a pair first, then both viewers.
+    for (GaugeWindow* w : served) {
+      w->tableCamera().setTargetObject(nodes.*(w->row().root));
+    }
+    for (GaugeWindow* w : served) {
+      w->buffer().setCamera(&w->tableCamera());
+    }
+  }
+}
+
+void GaugePanel::applyLayout() {
+  const LayoutRecord& main = m_layout.records[0];
+  if (main.antiAliasing() != 0) {
+    m_control->trackBar().setValue(main.antiAliasing());  // clamped to 0..4; fires the change handler
+  }
+  const QRect placed = ontoAScreen(QRect(main.left(), main.top(), m_control->frameGeometry().width(),
+                                         m_control->frameGeometry().height()));
+  m_control->move(placed.topLeft());
+  if (main.startMasked() == 1) {
+    m_control->startMasked().setChecked(true);
+    m_control->hide();
+  }
+  for (std::size_t i = 0; i < m_windows.size(); ++i) {
+    applyGaugeRecord(*m_windows[i], m_layout.records[i + 1]);
+  }
+}
+
+void GaugePanel::applyGaugeRecord(GaugeWindow& window, const LayoutRecord& record) {
+  // A saved size too small to grab is raised, and a window no screen shows comes back onto the nearest one,
+  // so that no window is lost for good.
+  const int width = std::max(record.width(), kMinimumSidePx);
+  const int height = std::max(record.height(), kMinimumSidePx);
+  const QRect placed = ontoAScreen(QRect(record.left(), record.top(), width, height));
+  window.setGeometry(placed);
+  window.tableCamera().setRollAngle(static_cast<float>(record.rollAngleDeg()));
+  if (record.visible() == 1) {
+    window.show();
+  } else {
+    window.hide();
+  }
+}
+
+void GaugePanel::trackBarChanged(int position) {
+  if (!m_timerAA.isActive()) {  // a pending application is not postponed by further changes
+    m_timerAA.start();
+  }
+  m_control->label().setText(QString::fromLatin1(kAntiAliasingLabels.at(static_cast<std::size_t>(position))));
+}
+
+void GaugePanel::applyAntiAliasing() {
+  m_timerAA.stop();
+  const int position = m_control->trackBar().value();
+  m_control->label().setText(QString::fromLatin1(kAntiAliasingLabels.at(static_cast<std::size_t>(position))));
+  for (auto& w : m_windows) {
+    w->buffer().setAntiAliasing(levelOfPosition(position));
+  }
+  ++m_aaApplications;
+}
+
+void GaugePanel::tryOpenLink() {
+  SimLinkResult result = SimLinkOk;
+  if (SimLinkOpen(0, result)) {
+    m_timer1.stop();
+  }
+}
+
+void GaugePanel::tick() {}
+
+WindowLayout GaugePanel::currentLayout() const {
+  WindowLayout layout = m_layout;  // reserved bytes as read
+  LayoutRecord& main = layout.records[0];
+  const QRect frame = m_control->frameGeometry();
+  main.setTop(frame.top());
+  main.setLeft(frame.left());
+  main.setWidth(frame.width());
+  main.setHeight(frame.height());
+  main.setAntiAliasing(m_control->trackBar().value());
+  main.setStartMasked(m_control->startMasked().isChecked());
+  main.setVisible(m_control->isVisible());
+  for (std::size_t i = 0; i < m_windows.size(); ++i) {
+    const GaugeWindow& w = *m_windows[i];
+    LayoutRecord& r = layout.records[i + 1];
+    const QRect g = w.frameGeometry();
+    r.setTop(g.top());
+    r.setLeft(g.left());
+    r.setWidth(g.width());
+    r.setHeight(g.height());
+    r.setRollAngleDeg(const_cast<GaugeWindow&>(w).tableCamera().rollAngle());
+    r.setVisible(w.isVisible());
+  }
+  return layout;
+}
+
+void GaugePanel::shutdown() {
+  if (m_shutDown) {
+    return;
+  }
+  m_shutDown = true;
+  unregisterPrivateFonts();
+  SimLinkClose();
+  m_layout = currentLayout();
+  if (const auto failure = saveWindowLayout(m_dataDir + "/" + kLayoutFileName, m_layout)) {
+    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", failure->c_str());
+  }
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {
+    t->stop();
+  }
+  for (auto& w : m_windows) {
+    w->hide();
+  }
+  QCoreApplication::quit();
+}
+
+void GaugePanel::guarded(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    reportError(e);
+  }
+}
+
+void GaugePanel::reportError(const std::exception& error) { showError(error.what()); }
+
+void GaugePanel::showError(const std::string& text) {
+  std::fprintf(stderr, "skyvane-gauges: %s\n", text.c_str());
+  if (m_errorSink) {
+    m_errorSink(text);
+    return;
+  }
+  // One box at a time: a fault that repeats every tick must not stack up boxes behind the first.
+  if (m_showingError) {
+    return;
+  }
+  m_showingError = true;
+  QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), QString::fromStdString(text));
+  m_showingError = false;
+}

@@ -1,0 +1,93 @@
+// The panel as a program: creates the control window and the 36 gauge windows in their order, runs the
+// start-up sequence and the deferred step, the five timers, the camera binding, the saved layout and the
+// anti-aliasing choice, and the shutdown that saves the layout. Everything runs on the UI thread.
+#pragma once
+
+#include "DialState.h"
+#include "GaugeWindow.h"
+#include "PanelScene.h"
+#include "Settings.h"
+#include "WindowLayout.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ControlWindow;
+class QOffscreenSurface;
+class QtContext;
+
+// The title of the application, also the caption of every error box.
+inline constexpr const char* kApplicationTitle = "Skyvane Analog gauges";
+
+// The label texts of the five trackbar positions.
+extern const std::array<const char*, 5> kAntiAliasingLabels;
+
+class GaugePanel {
+public:
+  // Creates everything hidden; `dataDir` holds config.ini, the layout file and the font file.
+  explicit GaugePanel(std::string dataDir);
+  ~GaugePanel();
+  GaugePanel(const GaugePanel&) = delete;
+  GaugePanel& operator=(const GaugePanel&) = delete;
+
+  // Shows the control window and starts the timers: the message loop may run.
+  void start();
+
+  ControlWindow& control() { return *m_control; }
+  GaugeWindow& window(std::size_t index) { return *m_windows.at(index); }  // 0 = TForm2
+  GaugeWindow* window(std::string_view windowClass);
+  std::size_t windowCount() const { return m_windows.size(); }
+  const Settings& settings() const { return m_settings; }
+  PanelScene& scene() { return *m_panel; }
+  bool layoutFound() const { return m_layoutFound; }
+  const std::string& dataDir() const { return m_dataDir; }
+  // How many times the anti-aliasing level was applied to the viewers.
+  int antiAliasingApplications() const { return m_aaApplications; }
+
+  // Where errors of timers, paints and window handlers go; by default a message box and stderr.
+  void setErrorSink(std::function<void(const std::string&)> sink) { m_errorSink = std::move(sink); }
+  void reportError(const std::exception& error);
+
+private:
+  void startUp();
+  void createGaugeWindows();
+  void wireControls();
+  void deferredStart(bool withLayout);
+  void bindCameras();
+  void applyLayout();
+  void applyGaugeRecord(GaugeWindow& window, const LayoutRecord& record);
+  void trackBarChanged(int position);
+  void applyAntiAliasing();
+  void tryOpenLink();
+  void tick();
+  void shutdown();
+  WindowLayout currentLayout() const;
+  void guarded(const std::function<void()>& work);
+  void showError(const std::string& text);
+
+  std::string m_dataDir;
+  std::unique_ptr<ControlWindow> m_control;
+  std::unique_ptr<QOffscreenSurface> m_baseSurface;
+  std::unique_ptr<QtContext> m_baseContext;
+  std::unique_ptr<PanelScene> m_panel;
+  Settings m_settings;
+  ScaleStates m_states;
+  WindowLayout m_layout;
+  bool m_layoutFound = false;
+  std::string m_fontPath;
+  std::vector<std::unique_ptr<GaugeWindow>> m_windows;
+
+  QTimer m_timer1;   // link-open attempts, every second until one succeeds
+  QTimer m_timer2;   // the instrument tick, every 30 ms
+  QTimer m_timer3;   // deferred start-up with a saved layout
+  QTimer m_timer4;   // deferred start-up without one
+  QTimer m_timerAA;  // applies the anti-aliasing level, once per enabling
+  int m_aaApplications = 0;
+  bool m_shutDown = false;
+  bool m_showingError = false;
+  std::function<void(const std::string&)> m_errorSink;
+};

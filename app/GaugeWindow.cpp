@@ -1,0 +1,232 @@
+// The gauge window frame.
+#include "GaugeWindow.h"
+
+#include "QtContext.h"
+#include "TGLCamera.h"
+
+#include <QCursor>
+#include <QExposeEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QResizeEvent>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kDesignHeightPx = 400;  // every dial is framed for a viewer this high
+constexpr int kEdgePx = 5;            // the sizing border, inside the frameless window
+constexpr int kMinimumSidePx = 32;
+
+}  // namespace
+
+GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks)
+    : m_row(row),
+      m_camera(camera),
+      m_base(base),
+      m_hooks(std::move(hooks)),
+      m_buffer([this] { return std::make_unique<QtContext>(this); }) {
+  setSurfaceType(QSurface::OpenGLSurface);
+  setFlags(Qt::Window | Qt::FramelessWindowHint);
+  setTitle(QString::fromUtf8(row.caption.data(), static_cast<qsizetype>(row.caption.size())));
+  setMinimumSize(QSize(kMinimumSidePx, kMinimumSidePx));
+  m_buffer.setAntiAliasing(row.antiAliasing);
+  setFormat(QtContext::surfaceFormat(row.antiAliasing));
+  m_buffer.setRepaintRequest([this] {
+    // Coalesced: however many changes a tick makes, the window draws once, in its next update.
+    if (!m_updatePending && isExposed()) {
+      m_updatePending = true;
+      requestUpdate();
+    }
+  });
+  m_buffer.setRecreateRequest([this] { guarded([this] { recreateSurface(); }); });
+  setGeometry(row.defaultLeft, row.defaultTop, kDesignHeightPx, kDesignHeightPx);
+  fitViewer();
+}
+
+GaugeWindow::~GaugeWindow() {
+  m_buffer.setRepaintRequest(nullptr);
+  m_buffer.setCamera(nullptr);
+  m_buffer.destroyRenderingContext();
+}
+
+void GaugeWindow::guarded(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    if (m_hooks.reportError) {
+      m_hooks.reportError(e);
+    }
+  }
+}
+
+void GaugeWindow::fitViewer() {
+  // The viewer is the outer size less one pixel; the dial scales with its height (device pixels, so that a
+  // HiDPI screen keeps the framing).
+  const qreal ratio = devicePixelRatio();
+  const int w = static_cast<int>(std::lround(width() * ratio)) - 1;
+  const int h = static_cast<int>(std::lround(height() * ratio)) - 1;
+  m_buffer.resize(w, h);
+  m_camera.setSceneScale(static_cast<float>(m_buffer.height()) / kDesignHeightPx);
+}
+
+void GaugeWindow::resizeEvent(QResizeEvent*) {
+  guarded([this] { fitViewer(); });
+}
+
+void GaugeWindow::exposeEvent(QExposeEvent*) {
+  if (isExposed()) {
+    guarded([this] { paint(); });
+  }
+}
+
+bool GaugeWindow::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::UpdateRequest:
+      m_updatePending = false;
+      guarded([this] { paint(); });
+      return true;
+    case QEvent::Close:
+      // Closing a gauge window only hides it; its button shows it again.
+      event->ignore();
+      hide();
+      return true;
+    default:
+      return QWindow::event(event);
+  }
+}
+
+void GaugeWindow::paint() {
+  if (!isExposed() || width() < 1 || height() < 1) {
+    return;
+  }
+  if (m_buffer.context() == nullptr) {
+    m_buffer.createRenderingContext(&m_base);
+    fitViewer();
+  }
+  m_buffer.renderFrame();
+}
+
+bool GaugeWindow::paintNow() {
+  if (!isExposed()) {
+    return false;
+  }
+  const long before = m_buffer.frameCount();
+  guarded([this] { paint(); });
+  return m_buffer.frameCount() > before;
+}
+
+std::vector<std::uint8_t> GaugeWindow::grabFramebuffer(int& width, int& height) {
+  width = 0;
+  height = 0;
+  if (!isExposed()) {
+    return {};
+  }
+  guarded([this] {
+    if (m_buffer.context() == nullptr) {
+      paint();
+    }
+    static_cast<QtContext*>(m_buffer.context())->grabNextFrame();
+    paint();
+  });
+  auto* context = static_cast<QtContext*>(m_buffer.context());
+  if (context == nullptr) {
+    return {};
+  }
+  width = context->grabbedWidth();
+  height = context->grabbedHeight();
+  return context->grabbed();
+}
+
+int GaugeWindow::frameSamples() const {
+  return m_buffer.context() != nullptr ? m_buffer.context()->samples() : -1;
+}
+
+void GaugeWindow::recreateSurface() {
+  // A new sample count needs a new platform window and context: destroy both and make them again. The
+  // display lists live on in the base context's share group.
+  const bool wasVisible = isVisible();
+  const QRect geometry = this->geometry();
+  m_buffer.destroyRenderingContext();
+  destroy();
+  setFormat(QtContext::surfaceFormat(m_buffer.antiAliasing()));
+  create();
+  setGeometry(geometry);
+  if (wasVisible) {
+    show();
+  }
+  if (isExposed()) {
+    paint();
+  }
+}
+
+void GaugeWindow::turnClockwise() { m_camera.setRollAngle(m_camera.rollAngle() - 90); }
+
+void GaugeWindow::turnAntiClockwise() { m_camera.setRollAngle(m_camera.rollAngle() + 90); }
+
+void GaugeWindow::showMenu(const QPoint& globalPos) {
+  QMenu menu;
+  menu.addAction(QStringLiteral("Turn Clockwise"), [this] { guarded([this] { turnClockwise(); }); });
+  menu.addAction(QStringLiteral("Turn AntiClockwise"), [this] { guarded([this] { turnAntiClockwise(); }); });
+  menu.addAction(QStringLiteral("Close"), [this] { close(); });
+  menu.addAction(QStringLiteral("View Main Window"), [this] {
+    if (m_hooks.showControlWindow) {
+      m_hooks.showControlWindow();
+    }
+  });
+  menu.exec(globalPos);
+}
+
+Qt::Edges GaugeWindow::edgesAt(const QPointF& pos) const {
+  Qt::Edges edges;
+  if (pos.x() < kEdgePx) edges |= Qt::LeftEdge;
+  if (pos.x() >= width() - kEdgePx) edges |= Qt::RightEdge;
+  if (pos.y() < kEdgePx) edges |= Qt::TopEdge;
+  if (pos.y() >= height() - kEdgePx) edges |= Qt::BottomEdge;
+  return edges;
+}
+
+void GaugeWindow::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    showMenu(event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() != Qt::LeftButton) {
+    return;
+  }
+  // The window manager moves or resizes the window when it can; otherwise we follow the mouse ourselves.
+  const Qt::Edges edges = edgesAt(event->position());
+  const bool system = edges ? startSystemResize(edges) : startSystemMove();
+  if (!system) {
+    m_drag = edges ? Drag::Resize : Drag::Move;
+    m_dragEdges = edges;
+    m_pressGlobal = event->globalPosition().toPoint();
+    m_pressGeometry = geometry();
+  }
+}
+
+void GaugeWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (m_drag == Drag::None) {
+    const Qt::Edges edges = edgesAt(event->position());
+    const bool diagonal = (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
+    const bool falling = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+    setCursor(!edges     ? Qt::ArrowCursor
+              : diagonal ? (falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor)
+              : (edges & (Qt::LeftEdge | Qt::RightEdge)) ? Qt::SizeHorCursor
+                                                         : Qt::SizeVerCursor);
+    return;
+  }
+  const QPoint delta = event->globalPosition().toPoint() - m_pressGlobal;
+  if (m_drag == Drag::Move) {
+    setPosition(m_pressGeometry.topLeft() + delta);
+    return;
+  }
+  QRect g = m_pressGeometry;
+  if (m_dragEdges & Qt::LeftEdge) g.setLeft(std::min(g.left() + delta.x(), g.right() - kMinimumSidePx));
+  if (m_dragEdges & Qt::RightEdge) g.setRight(std::max(g.right() + delta.x(), g.left() + kMinimumSidePx));
+  if (m_dragEdges & Qt::TopEdge) g.setTop(std::min(g.top() + delta.y(), g.bottom() - kMinimumSidePx));
+  if (m_dragEdges & Qt::BottomEdge) g.setBottom(std::max(g.bottom() + delta.y(), g.top() + kMinimumSidePx));
+  setGeometry(g);
+}
+
+void GaugeWindow::mouseReleaseEvent(QMouseEvent*) { m_drag = Drag::None; }

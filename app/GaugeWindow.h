@@ -1,0 +1,74 @@
+// One gauge window: a frameless top-level window that is the viewer of one camera of the shared scene. It is
+// dragged from anywhere on the dial, resized by its edges, turned in quarter turns and hidden from its context
+// menu. Only the table row differs between the 36 windows.
+#pragma once
+
+#include "GaugeTable.h"
+#include "TGLSceneBuffer.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QWindow>
+
+#include <functional>
+
+class QtContext;
+class TGLCamera;
+
+class GaugeWindow final : public QWindow {
+public:
+  struct Hooks {
+    std::function<void()> showControlWindow;               // "View Main Window"
+    std::function<void(const std::exception&)> reportError;  // errors of paint and window handlers
+  };
+
+  // `camera` is the row's camera in the shared scene; the window acts on it (scale, turns) whether or not the
+  // viewer looks through it. `base` is the context every window shares its display lists with.
+  GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks);
+  ~GaugeWindow() override;
+
+  const GaugeRow& row() const { return m_row; }
+  TGLSceneBuffer& buffer() { return m_buffer; }
+  TGLCamera& tableCamera() { return m_camera; }
+
+  // The context-menu actions, also used by tests.
+  void turnClockwise();
+  void turnAntiClockwise();
+
+  // Draws at once when the window can be drawn on (tests and benchmarks; the panel paints on expose and on
+  // change). Returns whether a frame was drawn.
+  bool paintNow();
+  // Draws a frame now and reads it back: RGBA, top row first, device pixels.
+  std::vector<std::uint8_t> grabFramebuffer(int& width, int& height);
+  int frameSamples() const;
+
+protected:
+  bool event(QEvent* event) override;
+  void exposeEvent(QExposeEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+  void fitViewer();
+  void paint();
+  void recreateSurface();
+  void showMenu(const QPoint& globalPos);
+  Qt::Edges edgesAt(const QPointF& pos) const;
+  void guarded(const std::function<void()>& work);
+
+  const GaugeRow& m_row;
+  TGLCamera& m_camera;
+  QtContext& m_base;
+  Hooks m_hooks;
+  TGLSceneBuffer m_buffer;
+  bool m_updatePending = false;
+
+  // Dragging and resizing by hand, when the window manager cannot do it for us.
+  enum class Drag { None, Move, Resize };
+  Drag m_drag = Drag::None;
+  Qt::Edges m_dragEdges;
+  QPoint m_pressGlobal;
+  QRect m_pressGeometry;
+};

@@ -1,0 +1,6 @@
+// Runs the panel until its control window closes; returns the exit status.
+#pragma once
+
+#include <string>
+
+int runPanel(int argc, char** argv, const std::string& dataDir);
