@@ -249,7 +249,7 @@ void GaugePanel::applyGaugeRecord(GaugeWindow& window, const LayoutRecord& recor
   const int height = std::max(record.height(), kMinimumSidePx);
   const QRect placed = ontoAScreen(QRect(record.left(), record.top(), width, height));
   window.setGeometry(placed);
-  window.tableCamera().setRollAngle(static_cast<float>(record.rollAngleDeg()));
+  window.setTurnDeg(static_cast<float>(record.rollAngleDeg()));
   if (record.visible() == 1) {
     window.show();
   } else {

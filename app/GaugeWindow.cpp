@@ -160,20 +160,27 @@ void GaugeWindow::recreateSurface() {
   }
 }
 
-void GaugeWindow::turnClockwise() { m_camera.setRollAngle(m_camera.rollAngle() - 90); }
+void GaugeWindow::setTurnDeg(long double degrees) {
+  m_turnDeg = degrees;
+  m_camera.setRollAngle(static_cast<float>(degrees));
+}
 
-void GaugeWindow::turnAntiClockwise() { m_camera.setRollAngle(m_camera.rollAngle() + 90); }
+void GaugeWindow::turnClockwise() { setTurnDeg(m_turnDeg - 90); }
+
+void GaugeWindow::turnAntiClockwise() { setTurnDeg(m_turnDeg + 90); }
+
+void GaugeWindow::viewMainWindow() {
+  if (m_hooks.showControlWindow) {
+    m_hooks.showControlWindow();
+  }
+}
 
 void GaugeWindow::showMenu(const QPoint& globalPos) {
   QMenu menu;
   menu.addAction(QStringLiteral("Turn Clockwise"), [this] { guarded([this] { turnClockwise(); }); });
   menu.addAction(QStringLiteral("Turn AntiClockwise"), [this] { guarded([this] { turnAntiClockwise(); }); });
   menu.addAction(QStringLiteral("Close"), [this] { close(); });
-  menu.addAction(QStringLiteral("View Main Window"), [this] {
-    if (m_hooks.showControlWindow) {
-      m_hooks.showControlWindow();
-    }
-  });
+  menu.addAction(QStringLiteral("View Main Window"), [this] { viewMainWindow(); });
   menu.exec(globalPos);
 }
 

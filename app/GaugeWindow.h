@@ -31,9 +31,12 @@ public:
   TGLSceneBuffer& buffer() { return m_buffer; }
   TGLCamera& tableCamera() { return m_camera; }
 
-  // The context-menu actions, also used by tests.
+  // The context-menu actions, also used by tests. Turns accumulate unwrapped from the last angle set here
+  // (the camera keeps its angle within ±180): three clockwise and one anticlockwise give -180, not 180.
+  void setTurnDeg(long double degrees);
   void turnClockwise();
   void turnAntiClockwise();
+  void viewMainWindow();
 
   // Draws at once when the window can be drawn on (tests and benchmarks; the panel paints on expose and on
   // change). Returns whether a frame was drawn.
@@ -64,6 +67,7 @@ private:
   Hooks m_hooks;
   TGLSceneBuffer m_buffer;
   bool m_updatePending = false;
+  long double m_turnDeg = 0;
 
   // Dragging and resizing by hand, when the window manager cannot do it for us.
   enum class Drag { None, Move, Resize };

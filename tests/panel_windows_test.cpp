@@ -1,0 +1,380 @@
+// The panel on a real X server: start-up with and without a saved layout, the control window's buttons, the
+// gauge windows' menu actions, layout saved and restored, anti-aliasing applied, and pictures read back from
+// a real window. Runs under Xvfb.
+#include "ControlWindow.h"
+#include "GaugePanel.h"
+#include "PngFile.h"
+#include "TGLCamera.h"
+#include "WindowLayout.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void runEvents(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ::usleep(2000);
+  }
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ::usleep(2000);
+  }
+  return true;
+}
+
+class PanelWindows : public ::testing::Test {
+public:
+  PanelWindows() {
+    char pattern[] = "/tmp/skyvane-windows-XXXXXX";
+    m_dir = ::mkdtemp(pattern);
+  }
+  ~PanelWindows() override {
+    m_panel.reset();
+    // Removed only when the whole run ends: fontconfig may still name an earlier panel's font file after
+    // it was unregistered, and a later panel in this process would then fail to open it.
+    leftovers().push_back(m_dir);
+  }
+  static std::vector<std::string>& leftovers() {
+    static std::vector<std::string> dirs;
+    return dirs;
+  }
+
+  void writeConfig(const std::string& text) { std::ofstream(m_dir + "/config.ini") << text; }
+  std::string layoutPath() const { return m_dir + "/" + kLayoutFileName; }
+  void writeLayout(const WindowLayout& layout) { ASSERT_EQ(saveWindowLayout(layoutPath(), layout), std::nullopt); }
+
+  // Starts the panel and lets the deferred step run.
+  GaugePanel& start(int settleMs = 300) {
+    m_panel = std::make_unique<GaugePanel>(m_dir);
+    m_panel->setErrorSink([this](const std::string& text) { m_errors.push_back(text); });
+    m_panel->start();
+    runEvents(settleMs);
+    return *m_panel;
+  }
+  // Closes the control window the way a user does, which saves the layout, and ends the panel.
+  void stop() {
+    m_panel->control().close();
+    runEvents(20);
+    m_panel.reset();
+  }
+
+  std::vector<GaugeWindow*> visibleGauges() {
+    std::vector<GaugeWindow*> shown;
+    for (std::size_t i = 0; i < m_panel->windowCount(); ++i) {
+      if (m_panel->window(i).isVisible()) {
+        shown.push_back(&m_panel->window(i));
+      }
+    }
+    return shown;
+  }
+
+  std::string m_dir;
+  std::unique_ptr<GaugePanel> m_panel;
+  std::vector<std::string> m_errors;
+};
+
+WindowLayout layoutShowing(std::initializer_list<int> gaugeIndices, int trackBar = 0) {
+  WindowLayout layout;
+  layout.records[0].setTop(100);
+  layout.records[0].setLeft(900);
+  layout.records[0].setAntiAliasing(trackBar);
+  for (int i : gaugeIndices) {
+    LayoutRecord& r = layout.records[static_cast<std::size_t>(i) + 1];
+    r.setLeft(20 + 250 * (i % 4));
+    r.setTop(20 + 250 * (i / 4 % 4));
+    r.setWidth(241);
+    r.setHeight(241);
+    r.setVisible(true);
+  }
+  return layout;
+}
+
+}  // namespace
+
+TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyedForOneEngine) {
+  GaugePanel& panel = start();
+  EXPECT_FALSE(panel.layoutFound());
+  EXPECT_TRUE(panel.control().isVisible());
+  EXPECT_EQ(panel.control().windowTitle(), "Skyvane Gauges");
+  EXPECT_EQ(panel.control().size(), QSize(841, 343));
+  EXPECT_TRUE(visibleGauges().empty());
+  EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
+  int greyed = 0;
+  for (const GaugeRow& g : kGauges) {
+    EXPECT_EQ(panel.control().button(g.button).isEnabled(), !g.engine2) << g.windowClass;
+    greyed += panel.control().button(g.button).isEnabled() ? 0 : 1;
+  }
+  EXPECT_EQ(greyed, 10);
+  // The button grid as designed, the one-pixel exceptions included.
+  EXPECT_EQ(panel.control().button(1).geometry(), QRect(19, 19, 115, 25));
+  EXPECT_EQ(panel.control().button(6).geometry(), QRect(18, 186, 115, 25));
+  EXPECT_EQ(panel.control().button(8).geometry(), QRect(156, 186, 115, 25));
+  EXPECT_EQ(panel.control().button(36).geometry(), QRect(710, 152, 115, 25));
+  EXPECT_EQ(panel.control().button(3).text(), "Artificial Hoizon");
+
+  // A button shows its window, with the table's caption; the menu turns and closes it.
+  panel.control().button(4).click();
+  GaugeWindow& gyro = *panel.window("TForm5");
+  ASSERT_TRUE(waitUntil([&] { return gyro.isExposed(); }));
+  EXPECT_EQ(gyro.title(), "Gyrocompass");
+  EXPECT_EQ(gyro.tableCamera().targetObject(), panel.scene().nodes().Gyro);
+  EXPECT_EQ(gyro.buffer().camera(), &gyro.tableCamera());
+  gyro.turnClockwise();
+  gyro.turnClockwise();
+  gyro.turnClockwise();
+  gyro.turnAntiClockwise();
+  EXPECT_FLOAT_EQ(gyro.tableCamera().rollAngle(), -180);
+  gyro.close();
+  EXPECT_FALSE(gyro.isVisible());
+  EXPECT_TRUE(m_errors.empty()) << m_errors.front();
+}
+
+TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEvenWhenTheLayoutShowsIt) {
+  writeConfig("[General]\nNbOfEngines=2\nRPM=0\n");
+  writeLayout(layoutShowing({9, 10, 0}));  // RPM1, RPM2 and the airspeed
+  GaugePanel& panel = start();
+  for (const GaugeRow& g : kGauges) {
+    const bool rpm = g.windowClass == "TForm11" || g.windowClass == "TForm12";
+    EXPECT_EQ(panel.control().button(g.button).isEnabled(), !rpm) << g.windowClass;
+  }
+  for (const char* window : {"TForm11", "TForm12"}) {
+    GaugeWindow& w = *panel.window(window);
+    ASSERT_TRUE(waitUntil([&] { return w.isExposed(); })) << window;
+    EXPECT_EQ(w.buffer().camera(), nullptr);
+    int width = 0;
+    int height = 0;
+    const std::vector<std::uint8_t> rgba = w.grabFramebuffer(width, height);
+    ASSERT_EQ(width, 241);
+    // Nothing but the viewer's background, the button-face grey.
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+      ASSERT_EQ(rgba[i], 240) << window << " pixel " << i / 4;
+      ASSERT_EQ(rgba[i + 2], 240) << window << " pixel " << i / 4;
+    }
+  }
+  EXPECT_NE(panel.window("TForm2")->buffer().camera(), nullptr);
+}
+
+TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {
+  GaugePanel& first = start();
+  GaugeWindow& vs = *first.window("TForm6");
+  first.control().button(5).click();
+  ASSERT_TRUE(waitUntil([&] { return vs.isExposed(); }));
+  vs.setGeometry(333, 222, 300, 280);
+  vs.turnClockwise();
+  vs.turnClockwise();
+  first.control().trackBar().setValue(3);
+  first.control().startMasked().setChecked(false);
+  runEvents(100);
+  stop();
+  ASSERT_EQ(fs::file_size(layoutPath()), 1776u);
+
+  GaugePanel& second = start();
+  EXPECT_TRUE(second.layoutFound());
+  GaugeWindow& again = *second.window("TForm6");
+  ASSERT_TRUE(again.isVisible());
+  EXPECT_EQ(again.geometry(), QRect(333, 222, 300, 280));
+  EXPECT_FLOAT_EQ(again.tableCamera().rollAngle(), -180);
+  EXPECT_FLOAT_EQ(again.tableCamera().sceneScale(), 279.0f / 400);  // viewer height / 400
+  EXPECT_EQ(second.control().trackBar().value(), 3);
+  EXPECT_EQ(second.control().label().text(), "Anti Aliasing 4x");
+  EXPECT_TRUE(second.control().isVisible());
+  EXPECT_EQ(visibleGauges().size(), 1u);
+}
+
+TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
+  WindowLayout layout = layoutShowing({2});
+  layout.records[0].setStartMasked(true);
+  writeLayout(layout);
+  GaugePanel& panel = start();
+  EXPECT_FALSE(panel.control().isVisible());
+  EXPECT_TRUE(panel.control().startMasked().isChecked());
+  GaugeWindow& horizon = *panel.window("TForm4");
+  ASSERT_TRUE(horizon.isVisible());
+  runEvents(200);
+  EXPECT_FALSE(panel.control().isVisible());
+  horizon.viewMainWindow();  // the menu's "View Main Window"
+  EXPECT_TRUE(panel.control().isVisible());
+  // Unchecked at close, the next start is not masked.
+  panel.control().startMasked().setChecked(false);
+  stop();
+  GaugePanel& next = start();
+  EXPECT_TRUE(next.control().isVisible());
+}
+
+TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
+  GaugePanel& panel = start();
+  QSlider& bar = panel.control().trackBar();
+  for (int p = 1; p <= 4; ++p) {
+    bar.setValue(p);
+    runEvents(150);
+  }
+  EXPECT_EQ(panel.control().label().text(), "Anti Aliasing 4x HQ");
+  EXPECT_EQ(panel.antiAliasingApplications(), 0);  // 0.6 s after the first step
+  ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() > 0; }, 2000));
+  runEvents(1200);
+  EXPECT_EQ(panel.antiAliasingApplications(), 1);
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
+  }
+}
+
+TEST_F(PanelWindows, ASavedPositionZeroSwitchesEveryViewerOffASecondAfterStart) {
+  writeLayout(layoutShowing({0}, 0));
+  GaugePanel& panel = start();
+  GaugeWindow& airspeed = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
+  EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
+  EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
+  ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == 1; }, 2500));
+  EXPECT_EQ(panel.control().label().text(), "No Anti Aliasing");
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aaNone);
+  }
+  // The re-created window draws again, and its context has no samples.
+  ASSERT_TRUE(waitUntil([&] { return airspeed.paintNow(); }));
+  EXPECT_EQ(airspeed.frameSamples(), 0);
+}
+
+TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
+  WindowLayout layout = layoutShowing({1, 3});
+  layout.records[2].setLeft(5000);
+  layout.records[2].setTop(5000);
+  layout.records[4].setWidth(3);
+  layout.records[4].setHeight(0);
+  writeLayout(layout);
+  GaugePanel& panel = start();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const QRect altimeter = panel.window("TForm3")->geometry();
+  EXPECT_TRUE(screen.contains(altimeter)) << altimeter.x() << "," << altimeter.y();
+  EXPECT_EQ(altimeter.size(), QSize(241, 241));
+  EXPECT_EQ(panel.window("TForm5")->geometry().size(), QSize(32, 32));
+}
+
+TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws) {
+  GaugePanel& panel = start();
+  panel.control().button(1).click();
+  GaugeWindow& ias = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
+  for (int side : {400, 200}) {
+    ias.resize(side + 1, side + 1);  // the viewer is the window less one pixel
+    ASSERT_TRUE(waitUntil([&] { return ias.width() == side + 1; }));
+    runEvents(50);
+    int width = 0;
+    int height = 0;
+    const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
+    ASSERT_EQ(width, side + 1);
+    ASSERT_EQ(ias.buffer().height(), side);
+    EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), side / 400.0f);
+
+    // The viewer fills the window but its top row and right column; scene point (x, y) lands at:
+    const double perPixel = 2 * 10 * 25.4 * 400 / (4 * 50 * 96.0) / side;
+    const auto at = [&](double x, double y) {
+      const int px = static_cast<int>(std::floor(side / 2.0 + x / perPixel));
+      const int py = 1 + static_cast<int>(std::floor(side / 2.0 - y / perPixel));
+      return got.data() + (static_cast<std::size_t>(py) * static_cast<std::size_t>(width) + px) * 4;
+    };
+    EXPECT_EQ(at(0, 2.5)[0], 255) << "needle at rest, pointing up, at " << side;
+    const double a = 345 * M_PI / 180;  // beyond the last speed: the bezel ring alone
+    EXPECT_NEAR(at(4.25 * std::sin(a), 4.25 * std::cos(a))[1], 178, 3) << "bezel at " << side;
+    EXPECT_LT(at(0, 4.8)[0], 20) << "dark backdrop outside the bezel at " << side;
+
+    // The same picture as the offscreen renderer's, at the level the window really got.
+    const std::string file = m_dir + "/ias" + std::to_string(side) + ".png";
+    ::setenv("SKYVANE_HOME", m_dir.c_str(), 1);
+    const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", file, "--size",
+                                       std::to_string(side), "--aa", ias.frameSamples() > 0 ? "4xhq" : "none"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::optional<PngImage> expected = readPng(file);
+    ASSERT_TRUE(expected);
+    // Multisampling on a window and on an offscreen buffer may place their samples differently: edges differ
+    // by a few levels, nothing more.
+    long differing = 0;
+    long long totalDifference = 0;
+    for (int y = 0; y < side; ++y) {
+      for (int x = 0; x < side; ++x) {
+        const std::uint8_t* g = got.data() + (static_cast<std::size_t>(y + 1) * width + x) * 4;
+        const std::uint8_t* e = expected->rgba.data() + (static_cast<std::size_t>(y) * side + x) * 4;
+        bool far = false;
+        for (int c = 0; c < 3; ++c) {
+          totalDifference += std::abs(g[c] - e[c]);
+          far = far || std::abs(g[c] - e[c]) > 64;
+        }
+        differing += far ? 1 : 0;
+      }
+    }
+    EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference at " << side;
+    EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture at " << side;
+  }
+}
+
+TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
+  char pattern[] = "/tmp/skyvane-sigterm-XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+    ::execl(SKYVANE_GAUGES_PATH, SKYVANE_GAUGES_PATH, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  ::usleep(1500 * 1000);
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string layout = dir + "/" + kLayoutFileName;
+  EXPECT_TRUE(fs::exists(layout));
+  EXPECT_EQ(fs::exists(layout) ? fs::file_size(layout) : 0, 1776u);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // No simulator: the link attempts find nobody in a runtime directory of our own.
+  char pattern[] = "/tmp/skyvane-windows-run-XXXXXX";
+  ::setenv("SKYVANE_RUNTIME_DIR", ::mkdtemp(pattern), 1);
+  if (::testing::GTEST_FLAG(list_tests)) {
+    return RUN_ALL_TESTS();  // listing needs no display
+  }
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  const int status = RUN_ALL_TESTS();
+  for (const std::string& dir : PanelWindows::leftovers()) {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  return status;
+}
