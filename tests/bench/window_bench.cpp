@@ -1,0 +1,199 @@
+// On demand, not a test: the panel's windows on the X server of $DISPLAY (run it under Xvfb for a software
+// renderer). Measures (1) start of a process to all 36 windows shown and drawn, from a layout showing all,
+// with the viewers at no anti-aliasing and at 4x, median of 5 runs each, with the peak resident size; and
+// (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap).
+//
+//   build/bin/skyvane-window-bench [ROUNDS]
+#include "GaugePanel.h"
+#include "WindowLayout.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSide = 400;
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+std::string makeHome() {
+  char pattern[] = "/tmp/skyvane-window-bench-XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  WindowLayout layout;
+  layout.records[0].setLeft(1000);
+  layout.records[0].setTop(700);
+  for (std::size_t i = 1; i < kLayoutRecordCount; ++i) {
+    LayoutRecord& r = layout.records[i];
+    const int n = static_cast<int>(i - 1);
+    r.setLeft((n % 12) * 130);  // overlapping cascades; every window mapped and exposed
+    r.setTop((n / 12) * 230);
+    r.setWidth(kSide + 1);
+    r.setHeight(kSide + 1);
+    r.setVisible(true);
+  }
+  if (const auto failure = saveWindowLayout(dir + "/" + kLayoutFileName, layout)) {
+    std::fprintf(stderr, "%s\n", failure->c_str());
+    std::exit(1);
+  }
+  return dir;
+}
+
+void processFor(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+}
+
+bool allDrawn(GaugePanel& panel) {
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    if (panel.window(i).buffer().frameCount() == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Child: start the panel, tell the parent when every window has drawn, with the peak resident size.
+int startupChild(int argc, char** argv, const std::string& home, TGLAntiAliasing level, int reportFd) {
+  QApplication app(argc, argv);
+  GaugePanel panel(home);
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    panel.window(i).buffer().setAntiAliasing(level);
+  }
+  panel.start();
+  QElapsedTimer t;
+  t.start();
+  while (!allDrawn(panel) && t.elapsed() < 20000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const std::string line = std::to_string(allDrawn(panel) ? 1 : 0) + " " + std::to_string(usage.ru_maxrss) + "\n";
+  [[maybe_unused]] const ssize_t n = ::write(reportFd, line.data(), line.size());
+  return 0;
+}
+
+void measureStartup(const char* self, const std::string& home, const char* level) {
+  std::vector<double> ms;
+  long peakKb = 0;
+  for (int run = 0; run < 5; ++run) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+      return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      ::execl(self, self, "--startup-child", home.c_str(), level, fd.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buffer[64] = {};
+    const ssize_t n = ::read(fds[0], buffer, sizeof buffer - 1);
+    const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    int drawn = 0;
+    long kb = 0;
+    if (n <= 0 || std::sscanf(buffer, "%d %ld", &drawn, &kb) != 2 || drawn != 1) {
+      std::fprintf(stderr, "start-up run %d failed\n", run);
+      continue;
+    }
+    ms.push_back(elapsed);
+    peakKb = std::max(peakKb, kb);
+  }
+  std::printf("start to 36 windows drawn, viewers %-4s: median %7.1f ms (min %.1f, max %.1f), peak RSS %.1f MB\n",
+              level, median(ms), ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()),
+              ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()), static_cast<double>(peakKb) / 1024);
+}
+
+void measureRepaint(int argc, char** argv, const std::string& home, int rounds) {
+  QApplication app(argc, argv);
+  GaugePanel panel(home);
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    panel.window(i).buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
+  }
+  panel.start();
+  processFor(1500);
+  if (!allDrawn(panel)) {
+    std::fprintf(stderr, "not every window was drawn\n");
+    return;
+  }
+  std::vector<double> full;
+  std::vector<double> empty;
+  for (int r = 0; r < rounds; ++r) {
+    // The two measurements alternate round by round, so both see the same machine.
+    auto t0 = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+      panel.window(i).paintNow();
+    }
+    auto t1 = std::chrono::steady_clock::now();
+    full.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    t0 = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+      TGLContext* context = panel.window(i).buffer().context();
+      ContextGuard guard(context);
+      glClearColor(0, 0, 0, 1);
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      context->swapBuffers();
+    }
+    glFinish();
+    t1 = std::chrono::steady_clock::now();
+    empty.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    QCoreApplication::processEvents();
+  }
+  std::printf("one repaint of all 36 windows at %dx%d, no AA: median %.1f ms, p90 %.1f ms "
+              "(%.0f %% of a 30 ms tick)\n",
+              kSide, kSide, median(full), percentile(full, 0.9), 100 * median(full) / 30);
+  std::printf("36 empty frames (clear + swap), same run:   median %.1f ms, p90 %.1f ms\n", median(empty),
+              percentile(empty, 0.9));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--startup-child") == 0) {
+    const TGLAntiAliasing level = std::strcmp(argv[3], "4x") == 0 ? TGLAntiAliasing::aa4x : TGLAntiAliasing::aaNone;
+    int one = 1;
+    return startupChild(one, argv, argv[2], level, std::atoi(argv[4]));
+  }
+  if (std::getenv("DISPLAY") == nullptr) {
+    std::fprintf(stderr, "skyvane-window-bench needs an X server: run it under xvfb-run\n");
+    return 2;
+  }
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+  const std::string home = makeHome();
+  measureStartup(argv[0], home, "none");
+  measureStartup(argv[0], home, "4x");
+  int one = 1;
+  measureRepaint(one, argv, home, rounds);
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+  return 0;
+}
