@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 namespace {
 
@@ -16,6 +17,8 @@ struct LawCase {
   long double x;
   double expected;
 };
+
+void PrintTo(const LawCase& c, std::ostream* os) { *os << c.what; }
 
 class NeedleLaws : public ::testing::TestWithParam<LawCase> {};
 
@@ -61,6 +64,8 @@ struct AltitudeCase {
   double shortHand;
 };
 
+void PrintTo(const AltitudeCase& c, std::ostream* os) { *os << c.feet << " ft"; }
+
 class Altimeter : public ::testing::TestWithParam<AltitudeCase> {};
 
 TEST_P(Altimeter, HandsFromDecimalDigits) {
@@ -75,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AltitudeCase{1234, -234 * 0.36, -1234 * 0.036},     // −84.24, −44.424
                       AltitudeCase{12345, -345 * 0.36, -2345 * 0.036},    // the 10,000 ft part is not shown
                       AltitudeCase{-120, 120 * 0.36, 120 * 0.036},        // +43.2 below sea level
-                      AltitudeCase{0, 0, 0}, AltitudeCase{1000, 0, -360},  // a full turn of the long hand
+                      AltitudeCase{0, 0, 0}, AltitudeCase{1000, 0, -36},  // a full turn of the long hand
                       AltitudeCase{99999, -999 * 0.36, -9999 * 0.036},
                       AltitudeCase{-2147483647 - 1, 648 * 0.36, 3648 * 0.036}));
 
@@ -102,6 +107,8 @@ struct FuelCase {
   long double weight;
   double expected;
 };
+
+void PrintTo(const FuelCase& c, std::ostream* os) { *os << c.what; }
 
 class FuelGroups : public ::testing::TestWithParam<FuelCase> {};
 
