@@ -8,11 +8,9 @@
 #include <cmath>
 
 DialObjects buildAirspeedDial(DialContext& context) {
+  // Built whatever [General] Anemometer says: the needle needs k even while its window is switched off.
   DialObjects made;
   const Settings& settings = context.settings;
-  if (!settings.general.anemometer) {
-    return made;
-  }
   const PanelNodes& nodes = context.nodes;
   TGLDummyCube& parent = *nodes.IASindicator;
   const ScaleSettings& s = settings.ias;
@@ -34,7 +32,7 @@ DialObjects buildAirspeedDial(DialContext& context) {
   for (long long t = 0; t < count; ++t) {
     const long double offset = static_cast<long double>(t) * k * step;
     const float r = static_cast<float>(clockwise ? -start - offset : start + offset);
-    const bool numbered = s.digitEveryXincrementation >= 1 && t % s.digitEveryXincrementation == 0;
+    const bool numbered = s.digitEveryXincrementation != 0 && t % s.digitEveryXincrementation == 0;
     scale.ticks.push_back(
         &addScaleLine(nodes, parent, 4.3f, numbered ? 3.6f : 3.8f, r, static_cast<float>(s.lineWidth)));
     if (numbered) {

@@ -161,13 +161,15 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
   // No drawable count (a step below 1, a scale running backwards, an absurd number of ticks) leaves the dial
   // without ticks and numerals; the needle still has its k.
   const long long count = scaleTickCount(f, l, step);
-  const int divideBy = s.divideBy < 1 ? 1 : s.divideBy;
+  // A negative divisor negates the numerals; only 0 is unworkable.
+  const int divideBy = s.divideBy == 0 ? 1 : s.divideBy;
   const float extraScale = largeNumerals ? 0.2f : 0;
   made.ticks.reserve(static_cast<std::size_t>(count));
   for (long long i = 0; i < count; ++i) {
     const long double value = f + static_cast<long double>(i) * step;
     const float r = rollAt(value);
-    const bool numbered = s.digitEveryXincrementation >= 1 && i % s.digitEveryXincrementation == 0;
+    // i mod D with D negative numbers the same ticks as with |D|.
+    const bool numbered = s.digitEveryXincrementation != 0 && i % s.digitEveryXincrementation == 0;
     made.ticks.push_back(
         &addScaleLine(nodes, parent, 4.3f, numbered ? 3.3f : 3.8f, r, static_cast<float>(s.lineWidth)));
     if (numbered) {

@@ -8,8 +8,9 @@
 
 // Builds the scale of one window (TForm11 .. TForm36, not TForm19); nothing for a switched-off gauge.
 // Unworkable settings never stop it: a tick count that cannot be drawn (scaleTickCount) leaves the scale
-// without ticks and numerals, a digit interval below 1 leaves it without numerals, a divisor below 1 shows the values
-// undivided, and a last value equal to the first leaves k as it was.
+// without ticks and numerals, a digit interval of 0 leaves it without numerals, a divisor of 0 shows the values
+// undivided, and a last value equal to the first leaves k as it was. Negative digit intervals and divisors
+// follow the formulas: every |D|-th tick is numbered, and the numerals are negated.
 DialObjects buildScaleDial(std::string_view windowClass, DialContext& context);
 
 // Whether the window has a configurable scale.

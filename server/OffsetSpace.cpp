@@ -1,8 +1,8 @@
 // Reads, writes and request blocks against the offset space.
 #include "OffsetSpace.h"
 
+#include "LinkLayout.h"
 #include "LinkWire.h"
-#include "SimLink.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,53 +50,30 @@ void OffsetSpace::poke(std::uint32_t offset, catalogue::RawType type, long doubl
 
 int OffsetSpace::serveBlock(std::span<std::uint8_t> block, std::size_t& dirtyEnd) {
   dirtyEnd = 0;
-  // First pass: the block must be well formed up to its end mark before anything is served, so that a bad
-  // request changes nothing. Sizes are checked in 64 bits: a record can claim up to 4 GiB.
-  const std::uint64_t size = block.size();
-  std::uint64_t at = 0;
-  for (;;) {
-    if (at + 4 > size) {
-      return 0;
-    }
-    const std::uint32_t id = wire::getU32(block.data() + at);
-    if (id == 0) {
-      break;
-    }
-    const std::uint64_t header = id == kSimLinkReadId ? kSimLinkReadHeader : id == kSimLinkWriteId ? kSimLinkWriteHeader : 0;
-    if (header == 0 || at + header > size) {
-      return 0;
-    }
-    const std::uint64_t end = at + header + wire::getU32(block.data() + at + 8);
-    if (end > size) {
-      return 0;
-    }
-    at = end;
+  // The block must be well formed up to its end mark before anything is served, so that a bad request
+  // changes nothing.
+  if (layout::walkRecords(block, [](const layout::Record&) {}) != layout::WalkEnd::EndMark) {
+    return 0;
   }
-
-  for (at = 0;;) {
-    std::uint8_t* record = block.data() + at;
-    const std::uint32_t id = wire::getU32(record);
-    if (id == 0) {
-      return 1;
-    }
-    const std::uint32_t offset = wire::getU32(record + 4);
-    const std::uint32_t length = wire::getU32(record + 8);
-    if (id == kSimLinkReadId) {
-      read(offset, std::span(record + kSimLinkReadHeader, length));
-      at += kSimLinkReadHeader + std::uint64_t{length};
-      dirtyEnd = at;
+  layout::walkRecords(block, [&](const layout::Record& r) {
+    if (r.isRead) {
+      read(r.offset, block.subspan(r.dataAt, r.size));
+      dirtyEnd = std::size_t{r.dataAt} + r.size;
     } else {
-      const std::uint8_t* bytes = record + kSimLinkWriteHeader;
-      for (std::uint32_t i = 0; i < length; ++i) {
-        const std::uint64_t target = std::uint64_t{offset} + i;
-        if (target == kClientVersionOffset || target == kClientVersionOffset + 1) {
-          const int shift = target == kClientVersionOffset ? 0 : 8;
-          m_clientVersion = static_cast<std::uint16_t>((m_clientVersion & ~(0xFF << shift)) | bytes[i] << shift);
-        } else if (target < kSize) {
-          m_bytes[target] = bytes[i];
-        }
-      }
-      at += kSimLinkWriteHeader + std::uint64_t{length};
+      applyWrite(r.offset, block.subspan(r.dataAt, r.size));
+    }
+  });
+  return 1;
+}
+
+void OffsetSpace::applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint64_t target = std::uint64_t{offset} + i;
+    if (target == kClientVersionOffset || target == kClientVersionOffset + 1) {
+      const int shift = target == kClientVersionOffset ? 0 : 8;
+      m_clientVersion = static_cast<std::uint16_t>((m_clientVersion & ~(0xFF << shift)) | bytes[i] << shift);
+    } else if (target < kSize) {
+      m_bytes[target] = bytes[i];
     }
   }
 }

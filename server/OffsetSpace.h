@@ -38,6 +38,9 @@ public:
   std::uint16_t clientVersion() const { return m_clientVersion; }
 
 private:
+  // A client's write: the client-version word goes aside, the rest into the space.
+  void applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes);
+
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;
 };

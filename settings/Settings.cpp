@@ -348,11 +348,11 @@ std::vector<std::string> unworkableScales(const Settings& st) {
     if (d.incrementation < 1) {
       problems.push_back("Incrementation = " + std::to_string(d.incrementation) + " is below 1");
     }
-    if (d.digitEveryXincrementation < 1) {
+    if (d.digitEveryXincrementation == 0) {
       problems.push_back("DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) +
                          " is below 1");
     }
-    if (s.hasDivideBy && d.divideBy < 1) {
+    if (s.hasDivideBy && d.divideBy == 0) {
       problems.push_back("DivideBy = " + std::to_string(d.divideBy) + " is below 1");
     }
     if (d.lastValue == d.firstValue) {

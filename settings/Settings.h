@@ -136,6 +136,6 @@ std::vector<std::string> describeSettings(const Settings& settings);
 inline constexpr long long kMaxScaleTicks = 20000;
 long long scaleTickCount(long double first, long double last, long double step);
 
-// The scales the dial builders cannot draw as configured: a step, digit interval or divisor below 1, a last
-// value equal to the first, or no drawable tick count. One "[Section] problem; problem" line per scale.
+// The scales the dial builders cannot draw as configured: a step below 1, a digit interval or divisor of 0, a
+// last value equal to the first, or no drawable tick count. One "[Section] problem; problem" line per scale.
 std::vector<std::string> unworkableScales(const Settings& settings);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <type_traits>
 
 namespace {
 
@@ -47,26 +48,11 @@ bool fits(long double value) {
 }
 
 bool fitsType(catalogue::RawType type, long double value) {
-  using catalogue::RawType;
-  switch (type) {
-    case RawType::I8:
-      return fits<std::int8_t>(value);
-    case RawType::U8:
-      return fits<std::uint8_t>(value);
-    case RawType::I16:
-      return fits<std::int16_t>(value);
-    case RawType::U16:
-      return fits<std::uint16_t>(value);
-    case RawType::I32:
-      return fits<std::int32_t>(value);
-    case RawType::U32:
-      return fits<std::uint32_t>(value);
-    case RawType::F32:
-      return fits<float>(value);
-    case RawType::F64:
-      return true;
-  }
-  return false;
+  // A double holds every finite value the parser gives.
+  return catalogue::withRawType(type, [&](auto tag) {
+    using T = decltype(tag);
+    return std::is_same_v<T, double> || fits<T>(value);
+  });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace catalogue {
 
@@ -80,46 +81,18 @@ std::optional<std::size_t> findByFullName(std::string_view name) {
 long double quantise(double raw) { return std::nearbyint(static_cast<long double>(raw) * 10000) / 10000; }
 
 long double decodeRaw(RawType type, const std::uint8_t* bytes) {
-  switch (type) {
-    case RawType::I8:
-      return loadLittle<std::int8_t>(bytes);
-    case RawType::U8:
-      return loadLittle<std::uint8_t>(bytes);
-    case RawType::I16:
-      return loadLittle<std::int16_t>(bytes);
-    case RawType::U16:
-      return loadLittle<std::uint16_t>(bytes);
-    case RawType::I32:
-      return loadLittle<std::int32_t>(bytes);
-    case RawType::U32:
-      return loadLittle<std::uint32_t>(bytes);
-    case RawType::F32:
-      return loadLittle<float>(bytes);
-    case RawType::F64:
-      return loadLittle<double>(bytes);
-  }
-  return 0;
+  return withRawType(type, [&](auto tag) -> long double { return loadLittle<decltype(tag)>(bytes); });
 }
 
 void encodeRaw(RawType type, long double value, std::uint8_t* bytes) {
-  switch (type) {
-    case RawType::I8:
-      return storeLittle(saturate<std::int8_t>(value), bytes);
-    case RawType::U8:
-      return storeLittle(saturate<std::uint8_t>(value), bytes);
-    case RawType::I16:
-      return storeLittle(saturate<std::int16_t>(value), bytes);
-    case RawType::U16:
-      return storeLittle(saturate<std::uint16_t>(value), bytes);
-    case RawType::I32:
-      return storeLittle(saturate<std::int32_t>(value), bytes);
-    case RawType::U32:
-      return storeLittle(saturate<std::uint32_t>(value), bytes);
-    case RawType::F32:
-      return storeLittle(static_cast<float>(value), bytes);
-    case RawType::F64:
-      return storeLittle(static_cast<double>(value), bytes);
-  }
+  withRawType(type, [&](auto tag) {
+    using T = decltype(tag);
+    if constexpr (std::is_floating_point_v<T>) {
+      storeLittle(static_cast<T>(value), bytes);
+    } else {
+      storeLittle(saturate<T>(value), bytes);
+    }
+  });
 }
 
 std::optional<RawType> parseRawType(std::string_view name) {

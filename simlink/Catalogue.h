@@ -15,22 +15,32 @@ namespace catalogue {
 
 enum class RawType : std::uint8_t { I8, U8, I16, U16, I32, U32, F32, F64 };
 
-constexpr std::uint32_t rawSize(RawType type) {
+// The one place that maps a raw type to its C++ type: calls visit(T{}) and returns what it returns.
+template <class Visit>
+constexpr decltype(auto) withRawType(RawType type, Visit&& visit) {
   switch (type) {
     case RawType::I8:
+      return visit(std::int8_t{});
     case RawType::U8:
-      return 1;
+      return visit(std::uint8_t{});
     case RawType::I16:
+      return visit(std::int16_t{});
     case RawType::U16:
-      return 2;
+      return visit(std::uint16_t{});
     case RawType::I32:
+      return visit(std::int32_t{});
     case RawType::U32:
+      return visit(std::uint32_t{});
     case RawType::F32:
-      return 4;
+      return visit(float{});
     case RawType::F64:
-      return 8;
+      break;
   }
-  return 0;
+  return visit(double{});
+}
+
+constexpr std::uint32_t rawSize(RawType type) {
+  return withRawType(type, [](auto value) { return static_cast<std::uint32_t>(sizeof value); });
 }
 
 enum class Conversion : std::uint8_t {

@@ -245,30 +245,18 @@ bool SimLinkProcess(SimLinkResult& result) {
   // The block is shared with the server, so every field read back is checked against what was queued: a
   // broken server can spoil a batch but never make this walk write outside a destination or read outside
   // the block. A batch counts as answered only when every destination got its bytes.
-  std::uint32_t at = 0;
-  while (at + 4 <= kSimLinkBlockSize && (getU32(l.view + at) & 0xFF) != 0) {
-    const std::uint32_t id = getU32(l.view + at);
-    const std::uint64_t header = id == kSimLinkReadId ? kSimLinkReadHeader : id == kSimLinkWriteId ? kSimLinkWriteHeader : 0;
-    if (header == 0 || at + header > kSimLinkBlockSize) {
-      // An id this client never queues, or a header cut off by the block's end: the answers behind it are lost.
-      return fail(result, SimLinkBadData);
-    }
-    const std::uint32_t size = getU32(l.view + at + 8);
-    const std::uint64_t next = at + header + size;
-    if (next > kSimLinkBlockSize) {
-      return fail(result, SimLinkBadData);
-    }
-    if (id == kSimLinkReadId) {
-      const std::uint32_t reference = getU32(l.view + at + 12);
-      if (reference != 0 && reference <= destinationCount && size != 0) {
-        Destination& d = l.destinations[reference - 1];
-        if (d.size == size) {
-          std::memcpy(d.bytes, l.view + at + kSimLinkReadHeader, size);
-          d.filled = true;
-        }
+  const layout::WalkEnd end = layout::walkRecords(std::span(l.view, kSimLinkBlockSize), [&](const layout::Record& r) {
+    if (r.isRead && r.reference != 0 && r.reference <= destinationCount && r.size != 0) {
+      Destination& d = l.destinations[r.reference - 1];
+      if (d.size == r.size) {
+        std::memcpy(d.bytes, l.view + r.dataAt, r.size);
+        d.filled = true;
       }
     }
-    at = static_cast<std::uint32_t>(next);
+  });
+  if (end == layout::WalkEnd::UnknownId || end == layout::WalkEnd::Overrun) {
+    // An id this client never queues, or a record cut off by the block's end: the answers behind it are lost.
+    return fail(result, SimLinkBadData);
   }
   for (std::uint32_t i = 0; i < destinationCount; ++i) {
     if (l.destinations[i].size != 0 && !l.destinations[i].filled) {

@@ -6,6 +6,8 @@
 // Single-threaded: all calls come from one thread; the state is not locked.
 #pragma once
 
+#include "LinkLayout.h"
+
 #include <cstdint>
 #include <string_view>
 
@@ -32,23 +34,6 @@ enum SimLinkResult : std::uint32_t {
 
 // The result code's own name ("SimLinkTimeout"), or "SimLinkUnknown" for a value outside 0..15.
 std::string_view SimLinkResultName(std::uint32_t code);
-
-// Shared block geometry and the server's handshake offsets.
-inline constexpr std::uint32_t kSimLinkBlockSize = 0x8000;
-inline constexpr std::uint32_t kSimLinkCapacity = 0x7F00;  // queued records + 4-byte end mark, at most
-inline constexpr std::uint32_t kSimLinkReadHeader = 16;
-inline constexpr std::uint32_t kSimLinkWriteHeader = 12;
-inline constexpr std::uint32_t kSimLinkReadId = 1;
-inline constexpr std::uint32_t kSimLinkWriteId = 2;
-inline constexpr std::uint32_t kServerVersionOffset = 0x3304;
-inline constexpr std::uint32_t kSimulatorVersionOffset = 0x3308;
-inline constexpr std::uint32_t kClientVersionOffset = 0x330A;
-inline constexpr std::uint32_t kMinServerVersion = 0x19980005;
-inline constexpr std::uint16_t kSimulatorVersionMark = 0xFADE;  // high word of the simulator version
-inline constexpr std::uint16_t kClientVersion = 2005;
-inline constexpr const char* kPrimaryServerClass = "UIPCMAIN";
-inline constexpr const char* kFallbackServerClass = "FS98MAIN";
-inline constexpr const char* kLinkMessageName = "FsasmLib:IPC";
 
 // Handshake and send timing, in milliseconds and attempts.
 inline constexpr int kHandshakeTries = 5;

@@ -185,6 +185,13 @@ TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
   EXPECT_EQ(states.airspeedK, 0);
 }
 
+TEST_F(Builders, AirspeedDialIsBuiltWhileItsWindowIsOff) {
+  settings.general.anemometer = false;
+  DialContext context{panel.nodes(), settings, states};
+  EXPECT_EQ(buildAirspeedDial(context).scales[0].ticks.size(), 63u);
+  EXPECT_NEAR(static_cast<double>(states.airspeedK), 330.0 / 310, 1e-15);
+}
+
 TEST_F(Builders, DivisorsAndStepsBelowOne) {
   settings.itt.divideBy = 0;  // numerals show their values undivided
   const DialObjects itt = scale("TForm20");
@@ -193,7 +200,7 @@ TEST_F(Builders, DivisorsAndStepsBelowOne) {
   EXPECT_EQ(itt.scales[0].numerals[1]->text(), "15");
   settings.manPres.incrementation = -5;
   EXPECT_TRUE(scale("TForm13").scales[0].ticks.empty());
-  settings.rpm.digitEveryXincrementation = -2;
+  settings.rpm.digitEveryXincrementation = 0;
   const DialObjects rpm = scale("TForm11");
   EXPECT_EQ(rpm.scales[0].ticks.size(), 32u);
   EXPECT_TRUE(rpm.scales[0].numerals.empty());
@@ -201,6 +208,25 @@ TEST_F(Builders, DivisorsAndStepsBelowOne) {
   settings.oat.lastValue = 0;
   EXPECT_TRUE(scale("TForm31").scales[0].ticks.empty());
   EXPECT_EQ(unworkableScales(settings).size(), 4u);
+}
+
+TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
+  // [RPM] defaults: 0 .. 3100 by 100, 32 ticks. D = -2 numbers ticks 0, 2, 4, .. as D = 2 would (t mod -2 = 0);
+  // DivideBy -100 shows each value / -100, negated.
+  settings.rpm.digitEveryXincrementation = -2;
+  settings.rpm.divideBy = -100;
+  const DialObjects rpm = scale("TForm11");
+  ASSERT_EQ(rpm.scales[0].ticks.size(), 32u);
+  ASSERT_EQ(rpm.scales[0].numerals.size(), 16u);
+  EXPECT_EQ(rpm.scales[0].numerals[0]->text(), "0");
+  EXPECT_EQ(rpm.scales[0].numerals[1]->text(), "-2");   // tick 2: 200 / -100
+  EXPECT_EQ(rpm.scales[0].numerals[15]->text(), "-30");  // tick 30: 3000 / -100
+  EXPECT_FLOAT_EQ(rpm.scales[0].ticks[2]->nodes()[1].y, 3.3f);  // long
+  EXPECT_FLOAT_EQ(rpm.scales[0].ticks[3]->nodes()[1].y, 3.8f);  // short
+  settings.ias.digitEveryXincrementation = -3;
+  DialContext context{panel.nodes(), settings, states};
+  EXPECT_EQ(buildAirspeedDial(context).scales[0].numerals.size(), 21u);  // ticks 0, 3, .. 60 of 63
+  EXPECT_TRUE(unworkableScales(settings).empty());
 }
 
 TEST_F(Builders, AnticlockwiseAirspeedDial) {

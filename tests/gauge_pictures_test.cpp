@@ -127,13 +127,51 @@ TEST_F(GaugePictures, ArgumentsTheRendererRefuses) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--gauge", "TForm99", "-o", "x.png"}, {"--gauge", "TForm2"},
         {"--gauge", "TForm2", "-o", "x.png", "--aa", "8x"}, {"--gauge", "TForm2", "-o", "x.png", "--size", "0"},
-        {"--gauge", "TForm2", "-o", "x.png", "--set", "airspeed=120"}}) {
+        {"--gauge", "TForm2", "-o", "x.png", "--set", "nosuch=120"},
+        {"--gauge", "TForm2", "-o", "x.png", "--poke", "0x10:u9=1"},
+        {"--gauge", "TForm2", "-o", "x.png", "--from-sim", "--set", "airspeed=120"}}) {
     std::vector<std::string> argv{SKYVANE_RENDER_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     const ProgramRun run = runProgram(argv);
     EXPECT_EQ(run.status, 2) << args.back();
     EXPECT_FALSE(run.err.empty());
   }
+}
+
+// Where a needle turned `clockwiseDeg` from 12 o'clock has its point at `radius`.
+std::array<int, 3> alongNeedle(const Picture& p, double clockwiseDeg, double radius) {
+  const double a = clockwiseDeg * kPi / 180;
+  return p.at(radius * std::sin(a), radius * std::cos(a));
+}
+
+TEST_F(GaugePictures, NeedlesStandWhereARunningSimulatorPutsThem) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "none", "--set", "airspeed=120", "--set", "altitude=1234"});
+  ASSERT_TRUE(sim.running());
+  const Picture airspeed = render("TForm2", {"--from-sim"});
+  // 120 kt on the default dial, 330 degrees for 310 kt, clockwise from 12 o'clock: the white pointer there.
+  const double iasDeg = 120 * 330.0 / 310;
+  expectColor(alongNeedle(airspeed, iasDeg, 2.4), 255, 255, 255, "airspeed pointer at 127.7 degrees");
+  expectColor(alongNeedle(airspeed, iasDeg, 1.2), 255, 255, 255, "airspeed pointer, nearer the hub");
+  EXPECT_NE(alongNeedle(airspeed, 0, 2.4), (std::array<int, 3>{255, 255, 255})) << "not at rest";
+
+  const Picture altimeter = render("TForm3", {"--from-sim"});
+  // 1234 ft: the long hand 234 × 0.36 = 84.24 degrees, the short hand (0.9 grey) 1234 × 0.036 = 44.424.
+  expectColor(alongNeedle(altimeter, 84.24, 2.4), 255, 255, 255, "long hand");
+  const int hand = shown(0.9);
+  expectColor(alongNeedle(altimeter, 44.424, 1.6), hand, hand, hand, "short hand");
+  EXPECT_NE(alongNeedle(altimeter, 0, 1.6), (std::array<int, 3>{hand, hand, hand})) << "short hand not at rest";
+}
+
+TEST_F(GaugePictures, SetValuesMoveTheNeedleThroughOneTick) {
+  // -1000 ft/min: 90 + 88 = 178 degrees anticlockwise of 12 o'clock, pointing down a little left of 6.
+  const Picture vs = render("TForm6", {"--set", "verticalSpeed=-1000"});
+  const double v = -1000 / (60 * 3.28084 / 256);  // the raw word, rounded as the catalogue stores it
+  const double angle = 90 - std::nearbyint(v) * (60 * 3.28084 / 256) * 44 / 500;
+  expectColor(alongNeedle(vs, -angle, 3.0), 255, 255, 255, "vertical speed pointer");
+  TempRuntimeDir empty;
+  EXPECT_EQ(runProgram({SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", m_dir + "/none.png", "--from-sim"}).status, 1)
+      << "no server to take values from";
 }
 
 // The built panel seen through one gauge's camera, in-process.

@@ -348,6 +348,9 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
     }
   };
   tampered("size grown", [&] { wire::putU32(block + 8, 64); wire::putU32(block + 16 + 64, 0); });
+  // 2 bytes shrunk to 1: the walk lands inside the answer, whose next byte reads as an end mark; the read is
+  // never matched to its 2-byte destination.
+  tampered("size shrunk", [&] { wire::putU32(block + 8, 1); });
   tampered("reference past the table", [&] { wire::putU32(block + 12, 5000); });
   tampered("reference into the previous batch", [&] { wire::putU32(block + 12, 3); });
   tampered("size near 4 GiB", [&] { wire::putU32(block + 8, 0xFFFFFFF0u); });

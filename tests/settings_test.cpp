@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"[AMP]\nFirstValue=+40\n", "[AMP] FirstValue", "40", false},
         ValueCase{"[AMP]\nFirstValue=-0x10\n", "[AMP] FirstValue", "0", true},  // hex only at the very start
         ValueCase{"[AMP]\nFirstValue=0xFFFFFFFF\n", "[AMP] FirstValue", "-1", false},
+        ValueCase{"[AMP]\nFirstValue=0x100000000\n", "[AMP] FirstValue", "0", true},  // above 32 bits
         ValueCase{"[AMP]\nFirstValue=-2147483648\n", "[AMP] FirstValue", "-2147483648", false},
         ValueCase{"[AMP]\nFirstValue=2147483648\n", "[AMP] FirstValue", "0", true},
         ValueCase{"[VOR1]\nGlide=true\n", "[VOR1] Glide", "0", true},
@@ -181,13 +182,14 @@ TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {
 
 TEST(UnworkableScales, EachKindIsReportedOnce) {
   const SettingsLoad load = parseSettings(
-      "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=-1\n[FF]\nDivideBy=0\n"
+      "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=0\n[FF]\nDivideBy=0\n"
+      "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\n"  // negative: negated numerals, every |D|-th tick
       "[CHT]\nFirstValue=100\nLastValue=100\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
       "LastValue=1000000\n[IAS]\nIncrementation=0\n[ITT]\nDivideBy=0\nFirstValue=50\n");
   const std::vector<std::string> problems = unworkableScales(load.settings);
   ASSERT_EQ(problems.size(), 8u);
   EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
-  EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = -1 is below 1");
+  EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = 0 is below 1");
   EXPECT_EQ(problems[2], "[CHT] LastValue equals the first value (100)");
   EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 20000");
   EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes resources/Quartz.ttf: the private "Quartz" face of the fuel statistics read-out.
 
-Seven-segment digits, the decimal point, space, "/" and the capitals of the read-out units (LBS/H, KG/H, GPH,
+Seven-segment digits, the decimal point, space, "/", "-" (negative values and the "--" of a value that
+cannot be shown), "E" (the exponent of a huge value) and the capitals of the read-out units (LBS/H, KG/H, GPH,
 LPH, LBS, KG, GAL, L, HR, MIN, NM), drawn from bars in the same segment style; B and S get forms of their own
 so that "LBS" does not read as "L85". Needs Debian's
 python3-fonttools; run it only to change the face, and commit the result:
@@ -49,7 +50,7 @@ SEGMENTS = {
 DIGITS = {"0": "abcdef", "1": "bc", "2": "abged", "3": "abgcd", "4": "fgbc", "5": "afgcd", "6": "afgedc",
           "7": "abc", "8": "abcdefg", "9": "abcdfg"}
 LETTERS = {
-    "A": "abcefg", "B": "cdefg", "G": "afedc", "H": "fbgec", "I": "", "K": "fe", "L": "fed", "M": "fbec",
+    "A": "abcefg", "B": "cdefg", "E": "adefg", "G": "afedc", "H": "fbgec", "I": "", "K": "fe", "L": "fed", "M": "fbec",
     "N": "fbec", "P": "abfge", "R": "abfge", "S": "afcd",
 }
 EXTRA = {  # strokes beyond the segments
@@ -78,9 +79,9 @@ def draw(polygons):
 def main(path):
     shapes = {".notdef": [[(50, 0), (50, 700), (550, 700), (550, 0)], [(100, 50), (500, 50), (500, 650), (100, 650)]],
               "space": [], "period": [[(60, 0), (60, 80), (140, 80), (140, 0)]],
-              "slash": [bar(110, BOTTOM - HALF, 490, TOP + HALF)]}
-    advances = {".notdef": ADVANCE, "space": 300, "period": 200, "slash": ADVANCE}
-    cmap = {ord(" "): "space", ord("."): "period", ord("/"): "slash"}
+              "slash": [bar(110, BOTTOM - HALF, 490, TOP + HALF)], "hyphen": [SEGMENTS["g"]]}
+    advances = {".notdef": ADVANCE, "space": 300, "period": 200, "slash": ADVANCE, "hyphen": ADVANCE}
+    cmap = {ord(" "): "space", ord("."): "period", ord("/"): "slash", ord("-"): "hyphen"}
     for char, segments in list(DIGITS.items()) + list(LETTERS.items()):
         name = {"0": "zero", "1": "one", "2": "two", "3": "three", "4": "four", "5": "five", "6": "six",
                 "7": "seven", "8": "eight", "9": "nine"}.get(char, char)

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -143,6 +144,16 @@ FakeServer::FakeServer(const char* className, int honestRequests, After after, i
     throw std::runtime_error("fake server cannot listen at " + m_path);
   }
   m_thread = std::thread([this] { loop(); });
+}
+
+void FakeServer::setMisbehaviour(After after, int answer) {
+  if (after == After::Answer && answer < 0) {
+    m_honestRequests = INT_MAX;
+    return;
+  }
+  m_after = after;
+  m_answer = answer;
+  m_honestRequests = m_requests.load();
 }
 
 FakeServer::~FakeServer() {

@@ -54,15 +54,17 @@ public:
   ~FakeServer();
   OffsetSpace& space() { return m_space; }
   int requests() const { return m_requests.load(); }
+  // From the next request on: misbehave as told, or (answer < 0 with After::Answer) be honest again.
+  void setMisbehaviour(After after, int answer);
 
 private:
   void loop();
 
   OffsetSpace m_space;
   SimServer m_honest{m_space};
-  int m_honestRequests;
-  After m_after;
-  int m_answer;
+  std::atomic<int> m_honestRequests;
+  std::atomic<After> m_after;
+  std::atomic<int> m_answer;
   int m_listenFd = -1;
   int m_stopPipe[2] = {-1, -1};
   std::atomic<int> m_requests{0};

@@ -1,8 +1,12 @@
 // skyvane-render: draws gauges of the panel offscreen into PNG files, with the data directory's config.ini,
-// exactly as the panel would show them at rest. No window and no display server needed.
+// as the panel would show them: at rest, or after one instrument tick on given or live simulator values. No
+// window and no display server needed.
+#include "Assignments.h"
 #include "DataDirectory.h"
 #include "GaugeTable.h"
+#include "InstrumentTick.h"
 #include "OffscreenContext.h"
+#include "OneTick.h"
 #include "PanelBuild.h"
 #include "PanelScene.h"
 #include "PngFile.h"
@@ -36,9 +40,18 @@ void printHelp() {
       "  --size PX        picture width and height in pixels (default 400)\n"
       "  --aa LEVEL       anti-aliasing: none, 2x, 2xhq, 4x or 4xhq (default 4xhq)\n"
       "  --turn N         quarter turns clockwise, as the gauge window's Turn menu gives (default 0)\n"
-      "  --set NAME=VALUE, --poke OFFSET:TYPE=VALUE\n"
-      "                   simulator values: not available yet (the instrument tick is not built); refused\n"
+      "  --set NAME=VALUE  a simulator variable in its physical unit, e.g. airspeed=120 (names as\n"
+      "                   skyvane-gauges --check-link prints them); repeatable\n"
+      "  --poke OFFSET:TYPE=VALUE\n"
+      "                   a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64\n"
+      "  --from-sim       take the values from the simulator server already running (one batch)\n"
       "  --help, --version\n"
+      "\n"
+      "With --set or --poke the values go, in the order given, into a private server whose other variables\n"
+      "are 0, and one instrument tick moves the gauges before drawing, so the picture is what the panel\n"
+      "would show. --from-sim does the same against the server of $SKYVANE_RUNTIME_DIR (else\n"
+      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
+      "the gauges are drawn at rest.\n"
       "\n"
       "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
       "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.\n");
@@ -75,6 +88,8 @@ int main(int argc, char** argv) {
   int size = 400;
   int turns = 0;
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4xHQ;
+  std::vector<Assignment> assignments;
+  bool fromSim = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -84,6 +99,10 @@ int main(int argc, char** argv) {
     if (arg == "--version") {
       std::printf("skyvane-render %s\n", SKYVANE_VERSION);
       return 0;
+    }
+    if (arg == "--from-sim") {
+      fromSim = true;
+      continue;
     }
     if (i + 1 >= argc) {
       return usage("unknown argument or missing value: " + std::string(arg));
@@ -111,15 +130,27 @@ int main(int argc, char** argv) {
         return usage("--turn takes a whole number of quarter turns");
       }
       turns = *v;
-    } else if (arg == "--set" || arg == "--poke") {
-      return usage(std::string(arg) + " needs the instrument tick, which is not built yet; the gauges are drawn "
-                                       "at rest");
+    } else if (arg == "--set") {
+      auto parsed = parseSet(value);
+      if (const auto* error = std::get_if<std::string>(&parsed)) {
+        return usage("--set " + *error);
+      }
+      assignments.emplace_back(std::get<SetAssignment>(parsed));
+    } else if (arg == "--poke") {
+      auto parsed = parsePoke(value);
+      if (const auto* error = std::get_if<std::string>(&parsed)) {
+        return usage("--poke " + *error);
+      }
+      assignments.emplace_back(std::get<PokeAssignment>(parsed));
     } else {
       return usage("unknown argument " + std::string(arg));
     }
   }
   if (gauge.empty() || output.empty()) {
     return usage("--gauge and -o are needed");
+  }
+  if (fromSim && !assignments.empty()) {
+    return usage("--from-sim takes the server's values; --set and --poke cannot be added to them");
   }
   std::vector<const GaugeRow*> rows;
   if (gauge == "all") {
@@ -145,6 +176,14 @@ int main(int argc, char** argv) {
     PanelScene panel;
     ScaleStates states;
     buildPanel(panel, load.settings, states);
+    if (fromSim || !assignments.empty()) {
+      InstrumentTick tick(panel.nodes(), load.settings, states);
+      const std::string error = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
+      if (!error.empty()) {
+        std::fprintf(stderr, "skyvane-render: %s\n", error.c_str());
+        return 1;
+      }
+    }
 
     TGLSceneBuffer buffer([size] { return std::make_unique<OffscreenContext>(size, size); });
     buffer.resize(size, size);

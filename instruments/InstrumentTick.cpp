@@ -1,0 +1,164 @@
+// The tick: fetch, the flight instruments, the order of work and the selector acknowledgement.
+#include "InstrumentTick.h"
+
+#include "NeedleLaws.h"
+#include "PanelScene.h"
+#include "SceneWrites.h"
+#include "Settings.h"
+#include "SimLink.h"
+#include "TickRows.h"
+
+namespace {
+
+// One VOR receiver's rows and nodes; both receivers follow the same rules.
+struct VorReceiver {
+  std::size_t course, deviation, glideDeviation, toFrom, glideValid;
+  TGLDummyCube* PanelNodes::*card;
+  TGLLines* PanelNodes::*deviationBar;
+  TGLLines* PanelNodes::*glideBar;
+  TGLPolygon* PanelNodes::*toFlag;
+  TGLPolygon* PanelNodes::*fromFlag;
+  TGLPlane* PanelNodes::*offFlag;
+  TGLPlane* PanelNodes::*glideOffFlag;
+  bool Settings::*glide;
+};
+
+const VorReceiver kReceivers[] = {
+    {catalogue::index("vor1Course"), catalogue::index("vor1Deviation"), catalogue::index("vor1GlideDeviation"),
+     catalogue::index("vor1ToFrom"), catalogue::index("vor1GlideValid"), &PanelNodes::VOR1couronne,
+     &PanelNodes::LOC1needle, &PanelNodes::GPneedle1, &PanelNodes::TOflag1, &PanelNodes::Fromflag1,
+     &PanelNodes::LOCoff1, &PanelNodes::GPoff1, &Settings::vor1Glide},
+    {catalogue::index("vor2Course"), catalogue::index("vor2Deviation"), catalogue::index("vor2GlideDeviation"),
+     catalogue::index("vor2ToFrom"), catalogue::index("vor2GlideValid"), &PanelNodes::VOR2couronne,
+     &PanelNodes::LOC2needle, &PanelNodes::GPneedle2, &PanelNodes::TOflag2, &PanelNodes::Fromflag2,
+     &PanelNodes::LOCoff2, &PanelNodes::GPoff2, &Settings::vor2Glide},
+};
+
+// Scene units of bar travel per unit of a deviation byte (full deflection, ±128, is 3.5 units).
+constexpr long double kBarPerDeviation = 3.5L / 128;
+// The turn coordinator: 512 is −20 degrees of the aircraft symbol; a ball byte of 128 is 1.5 units.
+constexpr long double kTurnPerRate = -20.0L / 512;
+constexpr long double kBallPerUnit = 1.5L / 128;
+// The pitch ladder: 1.3 scene units per 10 degrees.
+constexpr long double kLadderPerDegree = 1.3L / 10;
+// The turn indicator's flag hides only with power on and at least this bus voltage.
+constexpr long double kTurnFlagVolts = 17;
+
+}  // namespace
+
+InstrumentTick::InstrumentTick(PanelNodes& nodes, const Settings& settings, const ScaleStates& scales)
+    : m_nodes(nodes), m_settings(settings), m_scales(scales) {}
+
+TickOutcome InstrumentTick::tick() {
+  const bool wasOpen = SimLinkIsOpen();
+  SimLinkResult result{};
+  const bool fetched = m_batch.fetch(result);
+  if (fetched) {
+    m_failedBatches = 0;
+    apply(m_batch);
+  }
+  acknowledgeSelector();
+  if (fetched) {
+    return TickOutcome::Updated;
+  }
+  // A closed link has nothing to give up; failures count only while it is open.
+  if (wasOpen && ++m_failedBatches >= kFailedBatchesBeforeClose) {
+    SimLinkClose();
+    m_failedBatches = 0;
+    return TickOutcome::LinkClosed;
+  }
+  return TickOutcome::Failed;
+}
+
+void InstrumentTick::apply(const CatalogueBatch& b) {
+  selectFuelPage(m_fuelStats, static_cast<std::int32_t>(b.value(rows::kSelector)));
+  updateAirspeedAndAltimeter(b);
+  updateAttitudeAndTurn(b);
+  updateRadios(b);
+  updateEngineNeedles(b, true);
+  updateFuelStatsPages(b);
+  updateEngineNeedles(b, false);
+}
+
+void InstrumentTick::updateAirspeedAndAltimeter(const CatalogueBatch& b) {
+  const ScaleSettings& ias = m_settings.ias;
+  // The comparison is exact: "kph" or "MPH" show knots.
+  const bool kph = m_settings.iasUnit == "KPH";
+  m_airspeed = kph ? b.value(rows::kAirspeed) * kKphPerKnot : b.value(rows::kAirspeed);
+  setRoll(*m_nodes.IASneedle, airspeedAngle(m_airspeed, m_scales.airspeedK, ias.angleStart, ias.clockwise));
+
+  const AltimeterHands hands = altimeterHands(static_cast<std::int32_t>(b.value(rows::kAltitude)));
+  setRoll(*m_nodes.AltiNeedle1, hands.longHandDeg);
+  setRoll(*m_nodes.Altineedle2, hands.shortHandDeg);
+  setRoll(*m_nodes.QNHDummy, barometricCardAngle(b.value(rows::kAltimeterSetting), m_settings.altiHpa));
+}
+
+void InstrumentTick::updateAttitudeAndTurn(const CatalogueBatch& b) {
+  setRoll(*m_nodes.dummyHorizon, -b.value(rows::kBank));
+  setPositionY(*m_nodes.GLDummyCube1, b.value(rows::kPitch) * kLadderPerDegree);
+
+  setRoll(*m_nodes.rose, b.value(rows::kGyroHeading));
+  setRoll(*m_nodes.HDGbug, -b.value(rows::kHeadingBug));
+
+  setRoll(*m_nodes.VSneedle, verticalSpeedAngle(b.value(rows::kVerticalSpeed)));
+
+  setRoll(*m_nodes.TurnAvion, b.value(rows::kTurnRate) * kTurnPerRate);
+  setPositionX(*m_nodes.bille, b.value(rows::kBall) * kBallPerUnit);
+  const bool powered = b.value(rows::kBusVoltage) >= kTurnFlagVolts && b.value(rows::kPowerSwitch) == 1;
+  m_nodes.TurnIndicatorFlag->setVisible(!powered);
+}
+
+void InstrumentTick::updateRadios(const CatalogueBatch& b) {
+  for (const VorReceiver& r : kReceivers) {
+    setRoll(*(m_nodes.*r.card), b.value(r.course));
+  }
+  for (const VorReceiver& r : kReceivers) {
+    setPositionX(*(m_nodes.*r.deviationBar), b.value(r.deviation) * kBarPerDeviation);
+  }
+  for (const VorReceiver& r : kReceivers) {
+    setPositionY(*(m_nodes.*r.glideBar), -b.value(r.glideDeviation) * kBarPerDeviation);
+  }
+  for (const VorReceiver& r : kReceivers) {
+    const long double toFrom = b.value(r.toFrom);
+    if (toFrom == 0 || toFrom == 1 || toFrom == 2) {  // any other state leaves the flags as they are
+      (m_nodes.*r.toFlag)->setVisible(toFrom == 1);
+      (m_nodes.*r.fromFlag)->setVisible(toFrom == 2);
+      (m_nodes.*r.offFlag)->setVisible(toFrom == 0);
+    }
+  }
+  for (const VorReceiver& r : kReceivers) {
+    (m_nodes.*r.glideOffFlag)->setVisible(m_settings.*r.glide && b.value(r.glideValid) == 0);
+  }
+  setRoll(*m_nodes.ADFrose, b.value(rows::kAdfCard));
+  setRoll(*m_nodes.ADFneedle, -b.value(rows::kAdfBearing));
+}
+
+void InstrumentTick::updateFuelStatsPages(const CatalogueBatch& b) {
+  using rows::kFuelFlow;
+  long double total = 0;
+  for (const rows::TankGroup* group : {&rows::kLeftTanks, &rows::kRightTanks, &rows::kCentreTanks}) {
+    for (const TankReading& t : rows::readTanks(b, *group)) {
+      total += catalogue::tankGallons(t.levelFraction, t.capacityGal);
+    }
+  }
+  const bool twin = m_settings.general.nbOfEngines == 2;
+  FuelInputs in;
+  in.totalGal = total;
+  in.flowLbPerH = twin ? b.value(kFuelFlow(1)) + b.value(kFuelFlow(2)) : b.value(kFuelFlow(1));
+  in.weightLbPerGal = b.value(rows::kFuelWeight);
+  in.engine1Running = b.value(rows::kRunning(1)) != 0;
+  in.engine2Running = b.value(rows::kRunning(2)) != 0;
+  in.airspeed = m_airspeed;
+  updateFuelStats(m_fuelStats, in, m_settings, m_nodes);
+}
+
+void InstrumentTick::acknowledgeSelector() {
+  if (!selectorNeedsClearing(m_fuelStats)) {
+    return;
+  }
+  static constexpr std::uint16_t kCleared = 0;
+  SimLinkResult result{};
+  if (SimLinkWrite(catalogue::kRows[rows::kSelector].offset, sizeof kCleared, &kCleared, result)) {
+    SimLinkProcess(result);
+  }
+}

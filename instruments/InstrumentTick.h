@@ -1,0 +1,80 @@
+// The instrument tick that the application's 30 ms timer (Timer2) runs: one catalogue batch from the simulator
+// link, turned into the poses, visibilities, colours and texts of the panel's moving nodes. No Qt; it runs on
+// the user-interface thread, never overlapping itself.
+//
+// Order of work: queue the whole catalogue (the fuel statistics selector first) and send it; when that fails,
+// go straight to the acknowledgement. Otherwise: fuel statistics page selection; the flight instruments; the
+// engine needles up to fuel flow; the fuel statistics pages; the other engine and systems needles. Last, the
+// acknowledgement: while the last selector read was a page code (10 .. 14), write 0 (16 bits) to the selector
+// and send it — also after a failed batch.
+//
+// Failures. A failed batch changes no node: every gauge keeps its last pose. After kFailedBatchesBeforeClose
+// consecutive failed batches on an open link the tick closes the link (SimLinkClose) and reports
+// TickOutcome::LinkClosed once; the application then re-enables its link-opening timer (Timer1: one
+// SimLinkOpen(0, result) per second until it succeeds, then Timer1 stops). Ticks on a closed link fail at once
+// and cheaply (TickOutcome::Failed); they never close anything.
+//
+// Redraws. Every property is written only when its value changes (SceneWrites.h), so the scene's change hook
+// fires for exactly the nodes that moved; a steady simulator causes no change signal at all after the first
+// successful tick. The application can route each signalled node to the gauge window whose root is among
+// its ancestors.
+//
+// Arithmetic is long double throughout, without smoothing: each tick sets every property from that tick's
+// values. The scale states (A, F, k) are read at every tick, so the dial builders must have run before the
+// first tick.
+#pragma once
+
+#include "CatalogueBatch.h"
+#include "FuelStats.h"
+
+struct PanelNodes;
+struct ScaleStates;
+struct Settings;
+
+enum class TickOutcome {
+  Updated,     // the batch arrived and every moving node shows its values
+  Failed,      // no batch (link not open, or the exchange failed): no node changed
+  LinkClosed,  // as Failed, and the link was closed after repeated failures: start reopening it (Timer1)
+};
+
+inline constexpr int kFailedBatchesBeforeClose = 3;
+
+class InstrumentTick {
+public:
+  // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
+  InstrumentTick(PanelNodes& nodes, const Settings& settings, const ScaleStates& scales);
+  InstrumentTick(const InstrumentTick&) = delete;
+  InstrumentTick& operator=(const InstrumentTick&) = delete;
+
+  // One whole tick against the simulator link.
+  TickOutcome tick();
+
+  // Everything a successful batch does to the panel (all but the fetch and the acknowledgement), for a batch
+  // fetched elsewhere.
+  void apply(const CatalogueBatch& batch);
+
+  // The fuel statistics state: set fuelStats().capturePending = true to force a fuel-at-start capture at the
+  // next successful tick (it starts true); fuelStats().page is the page shown.
+  FuelStatsState& fuelStats() { return m_fuelStats; }
+  const FuelStatsState& fuelStats() const { return m_fuelStats; }
+  // The last airspeed, in the airspeed dial's unit (knots, or km/h when [IAS] unit is "KPH").
+  long double airspeed() const { return m_airspeed; }
+  // Failed batches in a row on the open link, reset by a successful one and by closing.
+  int failedBatches() const { return m_failedBatches; }
+
+private:
+  void updateAirspeedAndAltimeter(const CatalogueBatch& b);
+  void updateAttitudeAndTurn(const CatalogueBatch& b);
+  void updateRadios(const CatalogueBatch& b);
+  void updateEngineNeedles(const CatalogueBatch& b, bool firstPart);
+  void updateFuelStatsPages(const CatalogueBatch& b);
+  void acknowledgeSelector();
+
+  PanelNodes& m_nodes;
+  const Settings& m_settings;
+  const ScaleStates& m_scales;
+  CatalogueBatch m_batch;
+  FuelStatsState m_fuelStats;
+  long double m_airspeed = 0;
+  int m_failedBatches = 0;
+};

@@ -1,0 +1,69 @@
+// A simulator server that goes away and comes back under a running panel: the gauges keep their pose while the
+// link is down, the tick closes the dead link, and a once-a-second reopening brings the values back.
+#include "SimLink.h"
+#include "support/TickRig.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+float airspeedRoll(long double knots, const ScaleStates& states) {
+  return storedRoll(-knots * states.airspeedK);  // the default dial: clockwise from 12 o'clock
+}
+
+TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
+  TempRuntimeDir runtime;
+  PanelScene panel;
+  Settings settings;
+  ScaleStates states;
+  buildPanel(panel, settings, states);
+  InstrumentTick instruments(panel.nodes(), settings, states);
+  const TGLBaseSceneObject& needle = *panel.nodes().IASneedle;
+
+  auto first = std::make_unique<SimProcess>(std::vector<std::string>{"--feed", "none", "--set", "airspeed=100"});
+  ASSERT_TRUE(first->running());
+  SimLinkResult r{};
+  ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
+  ASSERT_EQ(instruments.tick(), TickOutcome::Updated);
+  ASSERT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(100, states));
+
+  first.reset();  // the server is gone
+  SimProcess second({"--feed", "none", "--set", "airspeed=200"});
+  ASSERT_TRUE(second.running());
+  const Clock::time_point restarted = Clock::now();
+
+  // The application's two timers: the tick every 30 ms (Timer2); after the tick gave the link up, one open
+  // attempt per second until one succeeds (Timer1).
+  bool reopening = false;
+  bool closedSeen = false;
+  Clock::time_point nextOpen{};
+  while (needle.rollAngle() != airspeedRoll(200, states) && Clock::now() - restarted < 10s) {
+    const TickOutcome outcome = instruments.tick();
+    if (outcome == TickOutcome::LinkClosed) {
+      closedSeen = true;
+      EXPECT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(100, states)) << "the last pose is kept while down";
+      reopening = true;
+      nextOpen = Clock::now() + 1s;
+    }
+    if (reopening && Clock::now() >= nextOpen) {
+      reopening = !SimLinkOpen(0, r);
+      nextOpen += 1s;
+    }
+    std::this_thread::sleep_for(30ms);
+  }
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - restarted);
+  EXPECT_TRUE(closedSeen);
+  EXPECT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(200, states));
+  EXPECT_LT(took.count(), 5000) << "values came back after " << took.count() << " ms";
+  RecordProperty("recovery_ms", static_cast<int>(took.count()));
+  std::printf("values back %lld ms after the restart\n", static_cast<long long>(took.count()));
+  SimLinkClose();
+}
+
+}  // namespace

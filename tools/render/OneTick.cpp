@@ -1,0 +1,94 @@
+// A private server in a thread, and the one tick.
+#include "OneTick.h"
+
+#include "LinkWire.h"
+#include "OffsetSpace.h"
+#include "SimLink.h"
+#include "SimServer.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+namespace {
+
+std::string runTick(InstrumentTick& tick) {
+  SimLinkResult result{};
+  if (!SimLinkOpen(0, result)) {
+    return "cannot open the simulator link: " + std::string(SimLinkResultName(result));
+  }
+  const TickOutcome outcome = tick.tick();
+  SimLinkClose();
+  return outcome == TickOutcome::Updated ? std::string() : "the simulator did not answer the batch";
+}
+
+// SKYVANE_RUNTIME_DIR pointed at a fresh private directory for the object's life, then restored and removed.
+class PrivateRuntimeDir {
+public:
+  PrivateRuntimeDir() {
+    if (const char* previous = ::getenv("SKYVANE_RUNTIME_DIR")) {
+      m_previous = previous;
+    }
+    char pattern[] = "/tmp/skyvane-render-XXXXXX";
+    if (::mkdtemp(pattern) != nullptr) {
+      m_path = pattern;
+      ::setenv("SKYVANE_RUNTIME_DIR", m_path.c_str(), 1);
+    }
+  }
+  ~PrivateRuntimeDir() {
+    if (m_previous) {
+      ::setenv("SKYVANE_RUNTIME_DIR", m_previous->c_str(), 1);
+    } else {
+      ::unsetenv("SKYVANE_RUNTIME_DIR");
+    }
+    std::error_code ignored;
+    if (!m_path.empty()) {
+      std::filesystem::remove_all(m_path, ignored);
+    }
+  }
+  const std::string& path() const { return m_path; }
+
+private:
+  std::string m_path;
+  std::optional<std::string> m_previous;
+};
+
+}  // namespace
+
+std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
+  PrivateRuntimeDir runtime;
+  if (runtime.path().empty()) {
+    return "cannot make a private runtime directory";
+  }
+  static OffsetSpace space;  // 64 KiB: not for the stack
+  for (const Assignment& a : assignments) {
+    if (const auto* set = std::get_if<SetAssignment>(&a)) {
+      space.setPhysical(catalogue::kRows[set->row], set->value);
+    } else {
+      const auto& poke = std::get<PokeAssignment>(a);
+      space.poke(poke.offset, poke.type, poke.value);
+    }
+  }
+  SimServer server(space);
+  if (std::string error = server.listen(runtime.path(), kPrimaryServerClass); !error.empty()) {
+    return error;
+  }
+  int stop[2];
+  if (::pipe2(stop, O_CLOEXEC) != 0) {
+    return "cannot make a pipe";
+  }
+  std::thread serving([&] { server.run(stop[0]); });
+  const std::string error = runTick(tick);
+  const char byte = 1;
+  [[maybe_unused]] const auto written = ::write(stop[1], &byte, 1);
+  serving.join();
+  ::close(stop[0]);
+  ::close(stop[1]);
+  return error;
+}
+
+std::string tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }
