@@ -87,6 +87,7 @@ GaugePanel::~GaugePanel() {
   }
   // Windows and their contexts go first; the scene's lists are then deleted in the base context.
   m_windows.clear();
+  m_instruments.reset();
   m_panel.reset();
   m_baseContext.reset();
   m_baseSurface.reset();
@@ -103,6 +104,13 @@ GaugeWindow* GaugePanel::window(std::string_view windowClass) {
 }
 
 void GaugePanel::startUp() {
+  // The control window's scene exists before its creation handler runs; the fuel statistics start on their
+  // fuel-flow page with a fuel-at-start capture pending.
+  m_panel = std::make_unique<PanelScene>();
+  m_instruments = std::make_unique<InstrumentTick>(m_panel->nodes(), m_settings, m_states);
+  m_instruments->fuelStats().page = FuelPage::FF;
+  m_instruments->fuelStats().capturePending = true;
+
   // The private face of the fuel statistics read-out, written afresh and registered for this process.
   m_fontPath = installQuartzFont(m_dataDir);
   if (m_fontPath.empty()) {
@@ -130,7 +138,6 @@ void GaugePanel::startUp() {
     }
   }
 
-  m_panel = std::make_unique<PanelScene>();
   adjustScene(m_panel->nodes(), m_settings);
   DialContext context{m_panel->nodes(), m_settings, m_states};
   buildAirspeedDial(context);
@@ -281,7 +288,12 @@ void GaugePanel::tryOpenLink() {
   }
 }
 
-void GaugePanel::tick() {}
+void GaugePanel::tick() {
+  if (m_instruments->tick() == TickOutcome::LinkClosed) {
+    // The simulator went away: look for it again every second, as at start-up.
+    m_timer1.start();
+  }
+}
 
 WindowLayout GaugePanel::currentLayout() const {
   WindowLayout layout = m_layout;  // reserved bytes as read

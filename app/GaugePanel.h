@@ -5,6 +5,7 @@
 
 #include "DialState.h"
 #include "GaugeWindow.h"
+#include "InstrumentTick.h"
 #include "PanelScene.h"
 #include "Settings.h"
 #include "WindowLayout.h"
@@ -43,6 +44,7 @@ public:
   std::size_t windowCount() const { return m_windows.size(); }
   const Settings& settings() const { return m_settings; }
   PanelScene& scene() { return *m_panel; }
+  InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
   const std::string& dataDir() const { return m_dataDir; }
   // How many times the anti-aliasing level was applied to the viewers.
@@ -80,6 +82,7 @@ private:
   bool m_layoutFound = false;
   std::string m_fontPath;
   std::vector<std::unique_ptr<GaugeWindow>> m_windows;
+  std::unique_ptr<InstrumentTick> m_instruments;
 
   QTimer m_timer1;   // link-open attempts, every second until one succeeds
   QTimer m_timer2;   // the instrument tick, every 30 ms

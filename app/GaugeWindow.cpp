@@ -39,6 +39,7 @@ GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base
       requestUpdate();
     }
   });
+  m_buffer.setChangeFilter([this](const TGLBaseSceneObject* changed) { return concerns(changed); });
   m_buffer.setRecreateRequest([this] { guarded([this] { recreateSurface(); }); });
   setGeometry(row.defaultLeft, row.defaultTop, kDesignHeightPx, kDesignHeightPx);
   fitViewer();
@@ -58,6 +59,32 @@ void GaugeWindow::guarded(const std::function<void()>& work) {
       m_hooks.reportError(e);
     }
   }
+}
+
+bool GaugeWindow::concerns(const TGLBaseSceneObject* changed) const {
+  if (changed == nullptr || changed == &m_camera) {
+    return true;
+  }
+  // The gauge (or camera) the changed node belongs to: its ancestor just below a root of the scene.
+  const TGLBaseSceneObject* top = changed;
+  while (top->parent() != nullptr && !top->parent()->isSceneRoot()) {
+    top = top->parent();
+  }
+  if (top->parent() == nullptr) {
+    return true;  // not in a scene's tree: nothing to go by
+  }
+  if (dynamic_cast<const TGLCamera*>(top) != nullptr) {
+    return false;  // another window's camera
+  }
+  if (top == m_camera.targetObject()) {
+    return true;
+  }
+  // Gauges stand 30 units apart and a square view shows ±5.3 units around its gauge: a neighbour's moving
+  // parts come into view only in a window over four times wider than tall (or, turned, taller than wide).
+  // Windows beyond 3:2 take every change, which is safe and rare.
+  const int longSide = std::max(width(), height());
+  const int shortSide = std::max(1, std::min(width(), height()));
+  return m_buffer.camera() != nullptr && longSide * 2 > shortSide * 3;
 }
 
 void GaugeWindow::fitViewer() {

@@ -54,6 +54,7 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+  bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();
   void recreateSurface();

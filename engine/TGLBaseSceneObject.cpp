@@ -271,9 +271,9 @@ void TGLBaseSceneObject::invalidateGeometry() {
   }
 }
 
-void TGLBaseSceneObject::signalChange(TGLBaseSceneObject*) {
+void TGLBaseSceneObject::signalChange(TGLBaseSceneObject* sender) {
   if (m_scene != nullptr && !isLoading()) {
-    m_scene->signalChange();
+    m_scene->signalChange(sender != nullptr ? sender : this);
   }
 }
 

@@ -46,7 +46,7 @@ void TGLScene::endLoading() {
   signalChange();
 }
 
-void TGLScene::signalChange() {
+void TGLScene::signalChange(const TGLBaseSceneObject* sender) {
   if (m_updateCount > 0 || m_loading || m_destroying) {
     return;
   }
@@ -55,7 +55,7 @@ void TGLScene::signalChange() {
     m_hook();
   }
   for (TGLSceneBuffer* buffer : m_buffers) {
-    buffer->sceneChanged();
+    buffer->sceneChanged(sender);
   }
 }
 

@@ -48,8 +48,8 @@ public:
   bool isLoading() const { return m_loading; }
 
   // Tells every registered buffer (and the hook) that something changed, unless updating, loading or
-  // being destroyed.
-  void signalChange();
+  // being destroyed. `sender` is the node that changed, null when unknown (the end of an update batch).
+  void signalChange(const TGLBaseSceneObject* sender = nullptr);
   // How many changes were signalled through (a test's sentinel).
   long changesSignalled() const { return m_changes; }
   // Called after every signalled change, before the buffers are told.

@@ -214,8 +214,8 @@ void TGLSceneBuffer::renderFrame() {
   m_lastFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-void TGLSceneBuffer::sceneChanged() {
-  if (!m_rendering) {
+void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {
+  if (!m_rendering && (!m_changeFilter || m_changeFilter(sender))) {
     repaint();
   }
 }

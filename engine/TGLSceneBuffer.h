@@ -62,8 +62,10 @@ public:
   void renderFrame();
   bool isRendering() const { return m_rendering; }
 
-  // Told by the scene: asks the viewer for a repaint unless a frame is being drawn.
-  void sceneChanged();
+  // Told by the scene: asks the viewer for a repaint unless a frame is being drawn, or the viewer's change
+  // filter says the changed node (null: unknown) cannot be seen through it.
+  void sceneChanged(const TGLBaseSceneObject* sender = nullptr);
+  void setChangeFilter(std::function<bool(const TGLBaseSceneObject*)> filter) { m_changeFilter = std::move(filter); }
   void setRepaintRequest(std::function<void()> request) { m_repaintRequest = std::move(request); }
   void setRecreateRequest(std::function<void()> request) { m_recreateRequest = std::move(request); }
 
@@ -96,4 +98,5 @@ private:
   double m_lastFrameMs = 0;
   std::function<void()> m_repaintRequest;
   std::function<void()> m_recreateRequest;
+  std::function<bool(const TGLBaseSceneObject*)> m_changeFilter;
 };

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -65,7 +68,23 @@ TEST(GaugesCli, HelpAndUnknownOptions) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--check-link"), std::string::npos);
   EXPECT_EQ(runProgram({SKYVANE_GAUGES_PATH, "--frobnicate"}).status, 2);
-  EXPECT_EQ(runProgram({SKYVANE_GAUGES_PATH}).status, 2);
+  EXPECT_EQ(runProgram({SKYVANE_GAUGES_PATH, "--check-config", "--check-link"}).status, 2);
+}
+
+TEST(GaugesCli, ThePanelWithoutAnyDisplaySaysSoInsteadOfCrashing) {
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    if (const char* v = std::getenv(name)) {
+      saved[name] = v;
+    }
+    ::unsetenv(name);
+  }
+  const ProgramRun run = runProgram({SKYVANE_GAUGES_PATH});
+  for (const auto& [name, value] : saved) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
 }
 
 }  // namespace

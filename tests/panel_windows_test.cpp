@@ -1,9 +1,12 @@
 // The panel on a real X server: start-up with and without a saved layout, the control window's buttons, the
 // gauge windows' menu actions, layout saved and restored, anti-aliasing applied, and pictures read back from
 // a real window. Runs under Xvfb.
+#include "Catalogue.h"
 #include "ControlWindow.h"
 #include "GaugePanel.h"
+#include "PanelScene.h"
 #include "PngFile.h"
+#include "SimLink.h"
 #include "TGLCamera.h"
 #include "WindowLayout.h"
 #include "support/TestServers.h"
@@ -23,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -337,6 +341,54 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws) {
     EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference at " << side;
     EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture at " << side;
   }
+}
+
+TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnlyItsGauge) {
+  FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  const auto set = [&](std::string_view name, long double value) {
+    server.space().setPhysical(catalogue::kRows[*catalogue::findByFullName(name)], value);
+  };
+  set("airspeed", 100);
+  writeLayout(layoutShowing({0, 1, 9}));  // airspeed, altimeter, RPM 1
+  GaugePanel& panel = start();
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  runEvents(500);
+  const auto frames = [&] {
+    std::vector<long> counts;
+    for (const char* w : {"TForm2", "TForm3", "TForm11"}) {
+      counts.push_back(panel.window(w)->buffer().frameCount());
+    }
+    return counts;
+  };
+  EXPECT_NE(panel.scene().nodes().IASneedle->rollAngle(), 0) << "the needle follows the simulator";
+  const std::vector<long> settled = frames();
+  runEvents(1000);  // some 33 ticks of unchanged values
+  EXPECT_EQ(frames(), settled);
+
+  set("airspeed", 120);
+  runEvents(300);
+  const std::vector<long> after = frames();
+  EXPECT_EQ(after[0], settled[0] + 1) << "one repaint of the airspeed window, however many ticks saw it";
+  EXPECT_EQ(after[1], settled[1]);
+  EXPECT_EQ(after[2], settled[2]);
+  stop();
+}
+
+TEST_F(PanelWindows, TheNeedlesComeBackAfterTheSimulatorRestarts) {
+  auto server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 100);
+  GaugePanel& panel = start();
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  runEvents(200);
+  const float at100 = panel.scene().nodes().IASneedle->rollAngle();
+  server.reset();  // the simulator goes away; the gauges keep their pose
+  runEvents(500);
+  EXPECT_EQ(panel.scene().nodes().IASneedle->rollAngle(), at100);
+  server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 150);
+  EXPECT_TRUE(waitUntil([&] { return panel.scene().nodes().IASneedle->rollAngle() != at100; }, 5000))
+      << "needles back within 5 s of the restart";
+  stop();
 }
 
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
