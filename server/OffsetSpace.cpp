@@ -77,3 +77,14 @@ void OffsetSpace::applyWrite(std::uint32_t offset, std::span<const std::uint8_t>
     }
   }
 }
+
+void OffsetSpace::apply(const std::vector<Assignment>& assignments) {
+  for (const Assignment& a : assignments) {
+    if (const auto* set = std::get_if<SetAssignment>(&a)) {
+      setPhysical(catalogue::kRows[set->row], set->value);
+    } else {
+      const auto& poke = std::get<PokeAssignment>(a);
+      this->poke(poke.offset, poke.type, poke.value);
+    }
+  }
+}

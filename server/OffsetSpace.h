@@ -2,12 +2,14 @@
 // serves one request block against it.
 #pragma once
 
+#include "Assignments.h"
 #include "Catalogue.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 class OffsetSpace {
 public:
@@ -27,6 +29,8 @@ public:
   void setPhysical(const catalogue::Row& row, long double value);
   long double physical(const catalogue::Row& row) const;
   void poke(std::uint32_t offset, catalogue::RawType type, long double value);
+  // Command-line --set and --poke values, in their order.
+  void apply(const std::vector<Assignment>& assignments);
 
   // Serves a request block in place: fills every read record's data area, applies every write record and
   // leaves the headers alone. Returns 1 when the whole block was well formed, else 0 (then nothing was read or

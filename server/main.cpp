@@ -52,7 +52,7 @@ int usage(const std::string& message) {
 int main(int argc, char** argv) {
   Feed feed = Feed::Demo;
   std::string className = kPrimaryServerClass;
-  std::vector<std::variant<SetAssignment, PokeAssignment>> assignments;
+  std::vector<Assignment> assignments;
 
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -101,14 +101,7 @@ int main(int argc, char** argv) {
 
   static OffsetSpace space;
   applyFeed(feed, space);
-  for (const auto& a : assignments) {
-    if (const auto* set = std::get_if<SetAssignment>(&a)) {
-      space.setPhysical(catalogue::kRows[set->row], set->value);
-    } else {
-      const auto& poke = std::get<PokeAssignment>(a);
-      space.poke(poke.offset, poke.type, poke.value);
-    }
-  }
+  space.apply(assignments);
 
   // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
   sigset_t stopSignals;

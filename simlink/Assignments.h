@@ -21,6 +21,9 @@ struct PokeAssignment {
   long double value;  // within the type's range
 };
 
+// One --set or --poke of a command line, in the order given.
+using Assignment = std::variant<SetAssignment, PokeAssignment>;
+
 // An error text when the argument is not understood.
 std::variant<SetAssignment, std::string> parseSet(std::string_view argument);
 std::variant<PokeAssignment, std::string> parsePoke(std::string_view argument);

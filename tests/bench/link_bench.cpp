@@ -1,6 +1,7 @@
 // skyvane-link-bench: the round trip of one full catalogue batch against skyvane-sim, next to a bare 30-byte
 // Unix-socket ping-pong between two processes measured in the same run, plus the heap allocations the
 // client makes per batch. Run on demand; prints numbers, asserts nothing.
+#include "BenchTiming.h"
 #include "CatalogueBatch.h"
 #include "support/AllocationCounter.h"
 #include "support/TestServers.h"
@@ -18,21 +19,6 @@
 
 namespace {
 
-double nowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
-struct Stats {
-  double median;
-  double p99;
-};
-
-Stats stats(std::vector<double>& samples) {
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
-}
 
 // An echoing child process at the other end of a connected Unix stream socket: 30 bytes there and back.
 class PingPong {

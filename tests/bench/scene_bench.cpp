@@ -2,6 +2,7 @@
 // lines, 40 texts) drawn offscreen at 400 × 400, frame by frame with a needle moving, next to an empty frame
 // (clear and read-back only) measured in alternation in the same run; and the display lists compiled after
 // the first frame. Run on demand; prints numbers, asserts nothing. BENCH_SIZE=PX draws at another size.
+#include "BenchTiming.h"
 #include "TGLDisk.h"
 #include "TGLLines.h"
 #include "TGLPlane.h"
@@ -23,10 +24,6 @@ double nowMs() {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // Returns the needle and the number of primitives made.
 std::pair<TGLBaseSceneObject*, int> buildScene(TGLSceneRootObject& root) {

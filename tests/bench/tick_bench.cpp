@@ -1,6 +1,7 @@
 // skyvane-tick-bench: one whole instrument tick (catalogue batch + every update of the built panel) against
 // skyvane-sim with its demo feed, next to the bare catalogue batch round trip, measured in alternation in the
 // same run. Run on demand; prints numbers, asserts nothing.
+#include "BenchTiming.h"
 #include "CatalogueBatch.h"
 #include "InstrumentTick.h"
 #include "PanelBuild.h"
@@ -14,26 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
-
-namespace {
-
-double nowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
-struct Stats {
-  double median;
-  double p99;
-};
-
-Stats stats(std::vector<double>& samples) {
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 10000;

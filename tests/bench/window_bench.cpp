@@ -4,6 +4,7 @@
 // (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap).
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
+#include "BenchTiming.h"
 #include "GaugePanel.h"
 #include "WindowLayout.h"
 
@@ -26,16 +27,6 @@
 namespace {
 
 constexpr int kSide = 400;
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 std::string makeHome() {
   char pattern[] = "/tmp/skyvane-window-bench-XXXXXX";

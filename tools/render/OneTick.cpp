@@ -65,14 +65,7 @@ std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& 
     return "cannot make a private runtime directory";
   }
   static OffsetSpace space;  // 64 KiB: not for the stack
-  for (const Assignment& a : assignments) {
-    if (const auto* set = std::get_if<SetAssignment>(&a)) {
-      space.setPhysical(catalogue::kRows[set->row], set->value);
-    } else {
-      const auto& poke = std::get<PokeAssignment>(a);
-      space.poke(poke.offset, poke.type, poke.value);
-    }
-  }
+  space.apply(assignments);
   SimServer server(space);
   if (std::string error = server.listen(runtime.path(), kPrimaryServerClass); !error.empty()) {
     return error;

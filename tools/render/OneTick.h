@@ -9,7 +9,6 @@
 #include <variant>
 #include <vector>
 
-using Assignment = std::variant<SetAssignment, PokeAssignment>;
 
 // Starts a server on a private runtime directory whose offset space holds nothing but the assignments (in
 // order), opens the link to it, runs one tick and takes it all down again. An error text, or empty.
