@@ -290,8 +290,10 @@ void GaugePanel::tryOpenLink() {
 
 void GaugePanel::tick() {
   if (m_instruments->tick() == TickOutcome::LinkClosed) {
-    // The simulator went away: look for it again every second, as at start-up.
+    // The simulator went away: look for it again at once (it may be back already), then every second, as at
+    // start-up.
     m_timer1.start();
+    tryOpenLink();
   }
 }
 

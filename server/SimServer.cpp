@@ -61,9 +61,9 @@ SimServer::~SimServer() {
   }
 }
 
-std::string SimServer::listen(const std::string& runtimeDir, const std::string& className) {
+std::optional<std::string> SimServer::listen(const std::string& runtimeDir, const std::string& className) {
   if (auto problem = prepareRuntimeDirectory(runtimeDir)) {
-    return *problem;
+    return problem;
   }
   const SocketPath path = serverSocketPath(runtimeDir, className);
   if (!path.error.empty()) {
@@ -101,7 +101,7 @@ std::string SimServer::listen(const std::string& runtimeDir, const std::string& 
     return error;
   }
   m_socketPath = path.path;
-  return {};
+  return std::nullopt;
 }
 
 std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ public:
   SimServer& operator=(const SimServer&) = delete;
 
   // Prepares the runtime directory and binds the socket; an error text on failure (nothing left behind).
-  std::string listen(const std::string& runtimeDir, const std::string& className);
+  std::optional<std::string> listen(const std::string& runtimeDir, const std::string& className);
   const std::string& socketPath() const { return m_socketPath; }
 
   // Serves until `stopFd` becomes readable (a signalfd or a pipe), then closes every connection and removes

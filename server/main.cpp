@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
   }
 
   SimServer server(space);
-  if (const std::string error = server.listen(runtimeDirectory(), className); !error.empty()) {
-    std::fprintf(stderr, "skyvane-sim: %s\n", error.c_str());
+  if (const auto error = server.listen(runtimeDirectory(), className)) {
+    std::fprintf(stderr, "skyvane-sim: %s\n", error->c_str());
     return 1;
   }
   std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(),

@@ -80,17 +80,12 @@ IniFile IniFile::parse(std::string_view text) {
   return ini;
 }
 
-IniFile IniFile::load(const std::string& path, std::string* problem) {
-  const auto failed = [&](std::string why) {
-    if (problem != nullptr) {
-      *problem = std::move(why);
-    }
-    return IniFile{};
-  };
+IniFile::Load IniFile::load(const std::string& path) {
+  const auto failed = [](std::string why) { return Load{IniFile{}, std::move(why)}; };
   // Non-blocking, so that a FIFO in the file's place cannot stall start-up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return failed(errno == ENOENT ? std::string() : std::string(std::strerror(errno)));
+    return errno == ENOENT ? Load{} : failed(std::strerror(errno));
   }
   struct stat st {};
   std::string text;
@@ -126,7 +121,7 @@ IniFile IniFile::load(const std::string& path, std::string* problem) {
   if (!why.empty()) {
     return failed(std::move(why));
   }
-  return parse(text);
+  return Load{parse(text), std::nullopt};
 }
 
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {

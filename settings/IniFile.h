@@ -17,8 +17,10 @@ public:
   // Files above this size are not configuration files; they read as empty.
   static constexpr std::size_t kMaxFileSize = 1 << 20;
 
-  // An empty file when the path cannot be read as a text file; `problem` then says why.
-  static IniFile load(const std::string& path, std::string* problem = nullptr);
+  // An empty file when the path cannot be read as a text file; `problem` then says why (a missing file is no
+  // problem: it reads as empty).
+  struct Load;
+  static Load load(const std::string& path);
   static IniFile parse(std::string_view text);
 
   // The value of `key` in `section`, or nullopt when either is absent.
@@ -28,4 +30,9 @@ private:
   static std::string lowerKey(std::string_view section, std::string_view key);
 
   std::unordered_map<std::string, std::string> m_values;  // "section\nkey", lower case -> value
+};
+
+struct IniFile::Load {
+  IniFile file;
+  std::optional<std::string> problem;
 };

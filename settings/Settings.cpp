@@ -288,11 +288,10 @@ SettingsLoad parseSettingsFrom(const IniFile& ini) {
 }  // namespace
 
 SettingsLoad loadSettings(const std::string& path) {
-  std::string problem;
-  const IniFile ini = IniFile::load(path, &problem);
-  SettingsLoad load = parseSettingsFrom(ini);
-  if (!problem.empty()) {
-    load.warnings.insert(load.warnings.begin(), path + " was not read (" + problem + "); defaults are used");
+  const IniFile::Load ini = IniFile::load(path);
+  SettingsLoad load = parseSettingsFrom(ini.file);
+  if (ini.problem) {
+    load.warnings.insert(load.warnings.begin(), path + " was not read (" + *ini.problem + "); defaults are used");
   }
   return load;
 }

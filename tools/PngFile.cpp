@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-std::string writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
+std::optional<std::string> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
   if (width < 1 || height < 1 || rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
     return "picture size does not match its pixels";
   }
@@ -34,7 +34,7 @@ std::string writePng(const std::string& path, int width, int height, const std::
   if (std::fclose(file) != 0) {
     return path + ": " + std::strerror(errno);
   }
-  return {};
+  return std::nullopt;
 }
 
 std::optional<PngImage> readPng(const std::string& path) {

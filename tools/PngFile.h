@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-// rgba: width × height × 4 bytes, top row first. An error text on failure, empty on success.
-std::string writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
+// rgba: width × height × 4 bytes, top row first. Returns why it failed.
+std::optional<std::string> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
 
 struct PngImage {
   int width = 0;

@@ -56,4 +56,4 @@ Rgb OffscreenView::at(double sceneX, double sceneY) const {
   return pixel(x, y);
 }
 
-void OffscreenView::save(const std::string& path) const { writePng(path, m_size, m_size, m_pixels); }
+void OffscreenView::save(const std::string& path) const { (void)writePng(path, m_size, m_size, m_pixels); }

@@ -16,14 +16,17 @@
 
 namespace {
 
-std::string runTick(InstrumentTick& tick) {
+std::optional<std::string> runTick(InstrumentTick& tick) {
   SimLinkResult result{};
   if (!SimLinkOpen(0, result)) {
     return "cannot open the simulator link: " + std::string(SimLinkResultName(result));
   }
   const TickOutcome outcome = tick.tick();
   SimLinkClose();
-  return outcome == TickOutcome::Updated ? std::string() : "the simulator did not answer the batch";
+  if (outcome != TickOutcome::Updated) {
+    return "the simulator did not answer the batch";
+  }
+  return std::nullopt;
 }
 
 // SKYVANE_RUNTIME_DIR pointed at a fresh private directory for the object's life, then restored and removed.
@@ -59,7 +62,7 @@ private:
 
 }  // namespace
 
-std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
+std::optional<std::string> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
   PrivateRuntimeDir runtime;
   if (runtime.path().empty()) {
     return "cannot make a private runtime directory";
@@ -67,7 +70,7 @@ std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& 
   static OffsetSpace space;  // 64 KiB: not for the stack
   space.apply(assignments);
   SimServer server(space);
-  if (std::string error = server.listen(runtime.path(), kPrimaryServerClass); !error.empty()) {
+  if (auto error = server.listen(runtime.path(), kPrimaryServerClass)) {
     return error;
   }
   int stop[2];
@@ -75,7 +78,7 @@ std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& 
     return "cannot make a pipe";
   }
   std::thread serving([&] { server.run(stop[0]); });
-  const std::string error = runTick(tick);
+  const std::optional<std::string> error = runTick(tick);
   const char byte = 1;
   [[maybe_unused]] const auto written = ::write(stop[1], &byte, 1);
   serving.join();
@@ -84,4 +87,4 @@ std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& 
   return error;
 }
 
-std::string tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }
+std::optional<std::string> tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }

@@ -5,6 +5,7 @@
 #include "Assignments.h"
 #include "InstrumentTick.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -12,8 +13,8 @@
 
 // Starts a server on a private runtime directory whose offset space holds nothing but the assignments (in
 // order), opens the link to it, runs one tick and takes it all down again. An error text, or empty.
-std::string tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments);
+std::optional<std::string> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments);
 
 // Opens the link once to the server of the current runtime directory, runs one tick, closes the link. An error
 // text, or empty.
-std::string tickFromRunningServer(InstrumentTick& tick);
+std::optional<std::string> tickFromRunningServer(InstrumentTick& tick);

@@ -178,9 +178,9 @@ int main(int argc, char** argv) {
     buildPanel(panel, load.settings, states);
     if (fromSim || !assignments.empty()) {
       InstrumentTick tick(panel.nodes(), load.settings, states);
-      const std::string error = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
-      if (!error.empty()) {
-        std::fprintf(stderr, "skyvane-render: %s\n", error.c_str());
+      const auto error = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
+      if (error) {
+        std::fprintf(stderr, "skyvane-render: %s\n", error->c_str());
         return 1;
       }
     }
@@ -204,10 +204,9 @@ int main(int argc, char** argv) {
       buffer.renderFrame();
       const std::string path =
           gauge == "all" ? output + "/" + std::string(row->windowClass) + ".png" : output;
-      const std::string error =
-          writePng(path, size, size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
-      if (!error.empty()) {
-        std::fprintf(stderr, "skyvane-render: %s\n", error.c_str());
+      const auto error = writePng(path, size, size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
+      if (error) {
+        std::fprintf(stderr, "skyvane-render: %s\n", error->c_str());
         return 1;
       }
     }
