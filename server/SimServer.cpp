@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -179,7 +180,24 @@ bool SimServer::serveClient(Client& c) {
   }
 }
 
-void SimServer::run(int stopFd) {
+namespace {
+
+// How long the loop may sleep before a source's step is due: -1 (no limit) when none is.
+int msUntilNextStep(std::span<FeedSource* const> sources) {
+  auto next = FeedSource::Clock::time_point::max();
+  for (const FeedSource* s : sources) {
+    next = std::min(next, s->nextStep());
+  }
+  if (next == FeedSource::Clock::time_point::max()) {
+    return -1;
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - FeedSource::Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(wait, 0, 60'000));
+}
+
+}  // namespace
+
+void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
   std::vector<pollfd> fds;
   for (;;) {
     fds.clear();
@@ -188,7 +206,11 @@ void SimServer::run(int stopFd) {
     for (const auto& c : m_clients) {
       fds.push_back({c->fd, POLLIN, 0});
     }
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    const std::size_t firstSource = fds.size();
+    for (FeedSource* s : sources) {
+      fds.push_back({s->fd(), static_cast<short>(s->fd() >= 0 ? POLLIN : 0), 0});
+    }
+    if (::poll(fds.data(), fds.size(), msUntilNextStep(sources)) < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -196,6 +218,17 @@ void SimServer::run(int stopFd) {
     }
     if (fds[0].revents != 0) {
       break;
+    }
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      if (fds[firstSource + i].revents != 0) {
+        sources[i]->onReadable(m_space);
+      }
+    }
+    const auto now = FeedSource::Clock::now();
+    for (FeedSource* s : sources) {
+      if (s->nextStep() <= now) {
+        s->step(m_space, now);
+      }
     }
     // Serve the clients polled this round before accepting new ones, so indices still match.
     for (std::size_t i = 0; i < m_clients.size(); ++i) {

@@ -2,11 +2,13 @@
 // against one offset space, never blocks on any one client.
 #pragma once
 
+#include "FeedSource.h"
 #include "OffsetSpace.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,8 @@ public:
   const std::string& socketPath() const { return m_socketPath; }
 
   // Serves until `stopFd` becomes readable (a signalfd or a pipe), then closes every connection and removes
-  // the socket.
-  void run(int stopFd);
+  // the socket. Between requests it drives the feed sources: their input as it arrives, their steps when due.
+  void run(int stopFd, std::span<FeedSource* const> sources = {});
 
   // Answers one decoded request: 1 when the block named in it was served, else 0.
   std::int32_t answer(std::uint32_t message, std::string_view blockName);
