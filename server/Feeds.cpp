@@ -1,22 +1,23 @@
-// The demo cruise: every catalogue variable at a value a light twin shows in level cruise.
+// The feed factory, and the steady cruise: every catalogue variable at a value a light twin shows in level
+// cruise.
 #include "Feeds.h"
 
 #include <utility>
 
-std::optional<Feed> parseFeed(std::string_view name) {
-  if (name == "none") {
-    return Feed::None;
+std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space) {
+  Feed feed;
+  if (options.spec == "none") {
+    feed.description = "none";
+  } else if (options.spec == "demo") {
+    applyCruise(space);
+    feed.description = "demo";
+  } else {
+    return "unknown feed \"" + options.spec + "\"";
   }
-  if (name == "demo") {
-    return Feed::Demo;
-  }
-  return std::nullopt;
+  return feed;
 }
 
-void applyFeed(Feed feed, OffsetSpace& space) {
-  if (feed != Feed::Demo) {
-    return;
-  }
+void applyCruise(OffsetSpace& space) {
   using catalogue::index;
   using catalogue::kRows;
   // Physical values in the row's own unit (see the catalogue).

@@ -1,14 +1,30 @@
-// What the substitute server's offset space holds when no one has set anything: a feed.
+// The feeds of skyvane-sim: what fills the offset space at start and what keeps it moving.
 #pragma once
 
+#include "FeedSource.h"
 #include "OffsetSpace.h"
 
-#include <optional>
-#include <string_view>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
 
-enum class Feed { None, Demo };
+struct FeedOptions {
+  std::string spec = "demo";                // none | demo | replay:FILE | ...
+  std::string aircraft = "single";          // demo: single | twin | turboprop
+  double speed = 1;                         // demo: how much faster than real time its clock runs
+  std::uint32_t seed = 1;                   // demo: the same seed gives the same flight
+  std::string listenAddress = "127.0.0.1";  // the UDP bridges' interface
+};
 
-std::optional<Feed> parseFeed(std::string_view name);
+struct Feed {
+  std::vector<std::unique_ptr<FeedSource>> sources;  // driven by the server's loop
+  std::string description;                           // for the line that says where the server listens
+};
 
-// `None` leaves only the version words; `Demo` fills a steady, plausible cruise of a light twin.
-void applyFeed(Feed feed, OffsetSpace& space);
+// Sets the space up for the feed and makes its sources; an error text when the options make no feed.
+std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space);
+
+// A steady cruise of a light twin: every catalogue variable at a plausible value.
+void applyCruise(OffsetSpace& space);

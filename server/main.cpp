@@ -50,7 +50,7 @@ int usage(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Feed feed = Feed::Demo;
+  FeedOptions feedOptions;
   std::string className = kPrimaryServerClass;
   std::vector<Assignment> assignments;
 
@@ -71,11 +71,7 @@ int main(int argc, char** argv) {
         return usage(std::string(arg) + " needs a value");
       }
       if (arg == "--feed") {
-        const auto parsed = parseFeed(value);
-        if (!parsed) {
-          return usage(std::string("unknown feed \"") + value + "\"");
-        }
-        feed = *parsed;
+        feedOptions.spec = value;
       } else if (arg == "--class") {
         if (std::strcmp(value, kPrimaryServerClass) != 0 && std::strcmp(value, kFallbackServerClass) != 0) {
           return usage(std::string("unknown class \"") + value + "\"");
@@ -100,7 +96,11 @@ int main(int argc, char** argv) {
   }
 
   static OffsetSpace space;
-  applyFeed(feed, space);
+  auto made = makeFeed(feedOptions, space);
+  if (auto* error = std::get_if<std::string>(&made)) {
+    return usage(*error);
+  }
+  Feed& feed = std::get<Feed>(made);
   space.apply(assignments);
 
   // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
@@ -121,10 +121,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "skyvane-sim: %s\n", error->c_str());
     return 1;
   }
-  std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(),
-              feed == Feed::Demo ? "demo" : "none");
+  std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(), feed.description.c_str());
   std::fflush(stdout);
-  server.run(stopFd);
+  std::vector<FeedSource*> sources;
+  for (const auto& source : feed.sources) {
+    sources.push_back(source.get());
+  }
+  server.run(stopFd, sources);
   std::printf("skyvane-sim: stopped\n");
   return 0;
 }
