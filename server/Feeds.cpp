@@ -2,15 +2,67 @@
 // cruise.
 #include "Feeds.h"
 
+#include "Recording.h"
+
+#include <cstdio>
 #include <utility>
+
+namespace {
+
+constexpr auto kDemoInterval = std::chrono::milliseconds(20);
+
+}  // namespace
+
+DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned)
+    : m_flight(aircraft, seed), m_speed(speed), m_pinned(std::move(pinned)), m_last(Clock::now()), m_next(m_last) {}
+
+void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
+  m_flight.advance(std::chrono::duration<double>(now - m_last).count() * m_speed);
+  m_last = now;
+  m_next = now + kDemoInterval;
+  m_flight.store(space);
+  space.apply(m_pinned);
+}
 
 std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space) {
   Feed feed;
-  if (options.spec == "none") {
+  const std::string_view spec = options.spec;
+  if (spec == "none") {
     feed.description = "none";
-  } else if (options.spec == "demo") {
+  } else if (spec == "demo") {
+    const auto aircraft = parseDemoAircraft(options.aircraft);
+    if (!aircraft) {
+      return "unknown aircraft \"" + options.aircraft + "\" (single, twin or turboprop)";
+    }
+    if (!(options.speed > 0 && options.speed <= 1000)) {
+      return "--speed takes a factor above 0 and up to 1000";
+    }
+    if (!(options.startAtS >= 0 && options.startAtS <= 24 * 3600)) {
+      return "--start-at takes seconds from 0 to a day";
+    }
+    auto demo = std::make_unique<DemoFeed>(*aircraft, options.seed, options.speed, options.pinned);
+    demo->skip(options.startAtS);
+    demo->step(space, FeedSource::Clock::now());
+    feed.sources.push_back(std::move(demo));
+    feed.description = "demo flight, " + options.aircraft;
+  } else if (spec.starts_with("replay:")) {
+    const std::string path(spec.substr(7));
+    auto loaded = loadRecording(path);
+    if (auto* error = std::get_if<std::string>(&loaded)) {
+      return *error;
+    }
+    Recording& recording = std::get<Recording>(loaded);
+    for (const std::string& problem : recording.problems) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", problem.c_str());
+    }
+    const std::size_t lines = recording.times.size();
+    auto replay = std::make_unique<ReplayFeed>(std::move(recording));
+    replay->storeAt(0, space);
+    feed.sources.push_back(std::move(replay));
+    feed.description = "replay of " + path + ", " + std::to_string(lines) + " lines";
+  } else if (spec == "cruise") {
     applyCruise(space);
-    feed.description = "demo";
+    feed.description = "steady cruise";
   } else {
     return "unknown feed \"" + options.spec + "\"";
   }

@@ -1,6 +1,7 @@
 // The feeds of skyvane-sim: what fills the offset space at start and what keeps it moving.
 #pragma once
 
+#include "DemoFlight.h"
 #include "FeedSource.h"
 #include "OffsetSpace.h"
 
@@ -15,7 +16,9 @@ struct FeedOptions {
   std::string aircraft = "single";          // demo: single | twin | turboprop
   double speed = 1;                         // demo: how much faster than real time its clock runs
   std::uint32_t seed = 1;                   // demo: the same seed gives the same flight
+  double startAtS = 0;                      // demo: flight time already flown when the server starts
   std::string listenAddress = "127.0.0.1";  // the UDP bridges' interface
+  std::vector<Assignment> pinned;           // --set and --poke: kept over whatever the feed writes
 };
 
 struct Feed {
@@ -28,3 +31,22 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
 
 // A steady cruise of a light twin: every catalogue variable at a plausible value.
 void applyCruise(OffsetSpace& space);
+
+// The demo flight on the server's clock, `speed` times faster than real time; pinned values are written
+// over it after every step.
+class DemoFeed final : public FeedSource {
+public:
+  DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned);
+  Clock::time_point nextStep() const override { return m_next; }
+  void step(OffsetSpace& space, Clock::time_point now) override;
+  const DemoFlight& flight() const { return m_flight; }
+  // Flies `seconds` of flight time at once (where the demo starts).
+  void skip(double seconds) { m_flight.advance(seconds); }
+
+private:
+  DemoFlight m_flight;
+  double m_speed;
+  std::vector<Assignment> m_pinned;
+  Clock::time_point m_last;
+  Clock::time_point m_next;
+};

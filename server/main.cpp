@@ -3,6 +3,7 @@
 #include "Feeds.h"
 #include "LinkWire.h"
 #include "OffsetSpace.h"
+#include "Recording.h"
 #include "SimLink.h"
 #include "SimServer.h"
 
@@ -10,7 +11,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -28,18 +33,39 @@ void printHelp() {
       "Usage: skyvane-sim [OPTION]...\n"
       "A substitute simulator server: owns a 64 KiB offset space and answers the panel's link requests.\n"
       "\n"
-      "  --feed none|demo          what the space holds at start: nothing but the version words, or a\n"
-      "                            steady cruise (default: demo)\n"
+      "  --feed FEED               what fills the offset space (default: demo):\n"
+      "                              demo         a whole flight, cold and dark to shutdown, looping\n"
+      "                                           (25 to 30 minutes a loop at --speed 1)\n"
+      "                              cruise       a steady cruise of a light twin\n"
+      "                              replay:FILE  a recording made with --record, looping\n"
+      "                              none         nothing but the version words\n"
+      "  --aircraft KIND           the demo's aircraft: single, twin or turboprop (default: single)\n"
+      "  --speed X                 the demo's clock runs X times real time, 0 < X <= 1000 (default: 1)\n"
+      "  --seed N                  the demo's seed: the same seed flies the same flight (default: 1)\n"
+      "  --start-at SECONDS        start the demo this far into its flight (default: 0, cold and\n"
+      "                            dark; the single takes off about 150 s in)\n"
+      "  --record FILE             write what is served, one CSV line per 100 ms: the time in seconds\n"
+      "                            and every variable by name in its physical unit, with a header\n"
       "  --set NAME=VALUE          set a simulator variable in its physical unit, e.g. airspeed=120\n"
-      "                            (names as skyvane-gauges --check-link prints them)\n"
+      "                            (names as skyvane-gauges --check-link prints them); kept over\n"
+      "                            whatever a moving feed writes\n"
       "  --poke OFFSET:TYPE=VALUE  store a raw value; OFFSET decimal or 0x hex, TYPE one of\n"
-      "                            i8 u8 i16 u16 i32 u32 f32 f64\n"
+      "                            i8 u8 i16 u16 i32 u32 f32 f64; kept like --set\n"
       "  --class UIPCMAIN|FS98MAIN the server class to listen as (default: UIPCMAIN)\n"
       "  --help, --version\n"
       "\n"
       "Listens on a Unix socket named after the class in $SKYVANE_RUNTIME_DIR, else\n"
       "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>. --set and --poke apply in the order given,\n"
       "after the feed. SIGINT or SIGTERM stop it and remove the socket.\n");
+}
+
+std::optional<double> parseNumber(std::string_view s) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 int usage(const std::string& message) {
@@ -51,6 +77,7 @@ int usage(const std::string& message) {
 
 int main(int argc, char** argv) {
   FeedOptions feedOptions;
+  std::string recordPath;
   std::string className = kPrimaryServerClass;
   std::vector<Assignment> assignments;
 
@@ -65,13 +92,36 @@ int main(int argc, char** argv) {
       std::printf("skyvane-sim %s\n", SKYVANE_VERSION);
       return 0;
     }
-    if (arg == "--feed" || arg == "--class" || arg == "--set" || arg == "--poke") {
+    if (arg == "--feed" || arg == "--class" || arg == "--set" || arg == "--poke" || arg == "--aircraft" ||
+        arg == "--speed" || arg == "--seed" || arg == "--record" || arg == "--start-at") {
       const char* value = next();
       if (value == nullptr) {
         return usage(std::string(arg) + " needs a value");
       }
       if (arg == "--feed") {
         feedOptions.spec = value;
+      } else if (arg == "--aircraft") {
+        feedOptions.aircraft = value;
+      } else if (arg == "--speed") {
+        const auto speed = parseNumber(value);
+        if (!speed) {
+          return usage("--speed takes a number");
+        }
+        feedOptions.speed = *speed;
+      } else if (arg == "--seed") {
+        const auto seed = parseNumber(value);
+        if (!seed || *seed < 0 || *seed > 4294967295.0 || *seed != static_cast<std::uint32_t>(*seed)) {
+          return usage("--seed takes a whole number from 0 to 4294967295");
+        }
+        feedOptions.seed = static_cast<std::uint32_t>(*seed);
+      } else if (arg == "--start-at") {
+        const auto seconds = parseNumber(value);
+        if (!seconds) {
+          return usage("--start-at takes a number of seconds");
+        }
+        feedOptions.startAtS = *seconds;
+      } else if (arg == "--record") {
+        recordPath = value;
       } else if (arg == "--class") {
         if (std::strcmp(value, kPrimaryServerClass) != 0 && std::strcmp(value, kFallbackServerClass) != 0) {
           return usage(std::string("unknown class \"") + value + "\"");
@@ -96,6 +146,7 @@ int main(int argc, char** argv) {
   }
 
   static OffsetSpace space;
+  feedOptions.pinned = assignments;
   auto made = makeFeed(feedOptions, space);
   if (auto* error = std::get_if<std::string>(&made)) {
     return usage(*error);
@@ -126,6 +177,16 @@ int main(int argc, char** argv) {
   std::vector<FeedSource*> sources;
   for (const auto& source : feed.sources) {
     sources.push_back(source.get());
+  }
+  std::unique_ptr<Recorder> recorder;
+  if (!recordPath.empty()) {
+    auto opened = Recorder::open(recordPath);
+    if (auto* error = std::get_if<std::string>(&opened)) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", error->c_str());
+      return 1;
+    }
+    recorder = std::move(std::get<std::unique_ptr<Recorder>>(opened));
+    sources.push_back(recorder.get());  // after the feed: it records what the feed has just written
   }
   server.run(stopFd, sources);
   std::printf("skyvane-sim: stopped\n");

@@ -1,0 +1,213 @@
+// Recording and replaying what the server serves.
+#include "Recording.h"
+
+#include "Catalogue.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr auto kRecordInterval = std::chrono::milliseconds(100);
+constexpr auto kReplayInterval = std::chrono::milliseconds(20);
+constexpr std::size_t kMaxFileBytes = 512u << 20;
+
+// States and counts are not halfway between two lines: they take the earlier line's value.
+bool isDiscrete(std::size_t row) {
+  static const std::string_view kNames[] = {"fuelStatsSelector", "vor1ToFrom", "vor2ToFrom", "vor1GlideValid",
+                                            "vor2GlideValid",    "powerSwitch", "running",   "rpmScaler"};
+  return std::find(std::begin(kNames), std::end(kNames), catalogue::kRows[row].name) != std::end(kNames);
+}
+
+std::vector<std::string_view> splitCommas(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = line.find(',', start);
+    fields.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (comma == std::string_view::npos) {
+      return fields;
+    }
+    start = comma + 1;
+  }
+}
+
+std::optional<double> number(std::string_view field) {
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
+  while (!field.empty() && (field.back() == ' ' || field.back() == '\t' || field.back() == '\r')) field.remove_suffix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (error != std::errc() || end != field.data() + field.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string recordingHeader() {
+  std::string header = "time";
+  for (const catalogue::Row& row : catalogue::kRows) {
+    header += "," + catalogue::fullName(row);
+  }
+  return header;
+}
+
+std::variant<Recording, std::string> parseRecording(const std::string& text, const std::string& fileName) {
+  Recording r;
+  std::istringstream in(text);
+  std::string line;
+  std::size_t lineNumber = 0;
+  // The header: "time" first, then variable names; columns of unknown names are ignored.
+  std::vector<std::optional<std::size_t>> columns;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const auto fields = splitCommas(line);
+    if (fields.empty() || fields[0] != "time") {
+      return fileName + ":" + std::to_string(lineNumber) + ": the first line must be the header, starting with \"time\"";
+    }
+    for (std::size_t i = 1; i < fields.size(); ++i) {
+      const auto row = catalogue::findByFullName(fields[i]);
+      columns.push_back(row);
+      if (row) {
+        r.rows.push_back(*row);
+      } else {
+        r.problems.push_back(fileName + ":" + std::to_string(lineNumber) + ": unknown variable \"" +
+                             std::string(fields[i]) + "\" ignored");
+      }
+    }
+    break;
+  }
+  if (r.rows.empty()) {
+    return fileName + ": no header naming the time and at least one simulator variable";
+  }
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::string where = fileName + ":" + std::to_string(lineNumber) + ": ";
+    const auto fields = splitCommas(line);
+    if (fields.size() != columns.size() + 1) {
+      r.problems.push_back(where + std::to_string(fields.size()) + " fields where the header has " +
+                           std::to_string(columns.size() + 1) + "; line skipped");
+      continue;
+    }
+    const auto time = number(fields[0]);
+    if (!time || (!r.times.empty() && *time <= r.times.back())) {
+      r.problems.push_back(where + "the time is not a number after the previous line's; line skipped");
+      continue;
+    }
+    std::vector<double> values;
+    bool good = true;
+    for (std::size_t i = 0; i < columns.size() && good; ++i) {
+      if (!columns[i]) continue;
+      const auto v = number(fields[i + 1]);
+      good = v.has_value();
+      values.push_back(v.value_or(0));
+    }
+    if (!good) {
+      r.problems.push_back(where + "a value is not a number; line skipped");
+      continue;
+    }
+    r.times.push_back(*time);
+    r.values.push_back(std::move(values));
+  }
+  if (r.times.empty()) {
+    return fileName + ": no well-formed line to play";
+  }
+  return r;
+}
+
+std::variant<Recording, std::string> loadRecording(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return "cannot read the recording " + path;
+  }
+  std::string text;
+  text.resize(kMaxFileBytes + 1);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxFileBytes) {
+    return path + " is larger than a recording can be";
+  }
+  if (text.find('\0') != std::string::npos) {
+    return path + " is not a text file";
+  }
+  return parseRecording(text, path);
+}
+
+ReplayFeed::ReplayFeed(Recording recording)
+    : m_recording(std::move(recording)), m_start(Clock::now()), m_next(m_start) {}
+
+void ReplayFeed::step(OffsetSpace& space, Clock::time_point now) {
+  storeAt(std::chrono::duration<double>(now - m_start).count(), space);
+  m_next = now + kReplayInterval;
+}
+
+void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
+  const Recording& r = m_recording;
+  const double first = r.times.front();
+  const double length = r.times.back() - first;
+  // Looping: the last line's moment is also the first's, so a time at the end of a lap shows the last line.
+  double lap = length > 0 ? std::fmod(std::max(0.0, seconds), length) : 0;
+  if (lap == 0 && seconds > 0 && length > 0) {
+    lap = length;
+  }
+  const double t = first + lap;
+  // The line at or before t, and the fraction of the way to the next one.
+  const auto after = std::upper_bound(r.times.begin(), r.times.end(), t);
+  const std::size_t line = after == r.times.begin() ? 0 : static_cast<std::size_t>(after - r.times.begin()) - 1;
+  const std::size_t next = std::min(line + 1, r.times.size() - 1);
+  const double span = r.times[next] - r.times[line];
+  const double f = span > 0 ? (t - r.times[line]) / span : 0;
+  const bool newLine = line != m_lastLine;
+  m_lastLine = line;
+  for (std::size_t c = 0; c < r.rows.size(); ++c) {
+    const std::size_t row = r.rows[c];
+    const double a = r.values[line][c];
+    const double b = r.values[next][c];
+    if (catalogue::kRows[row].name == "fuelStatsSelector") {
+      // A page request is made once, when its line comes; the panel clears it after reading.
+      if (newLine && a != 0) {
+        space.setPhysical(catalogue::kRows[row], a);
+      }
+      continue;
+    }
+    space.setPhysical(catalogue::kRows[row], isDiscrete(row) ? a : a + (b - a) * f);
+  }
+}
+
+std::variant<std::unique_ptr<Recorder>, std::string> Recorder::open(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) {
+    return "cannot write the recording " + path;
+  }
+  std::fprintf(file, "%s\n", recordingHeader().c_str());
+  return std::unique_ptr<Recorder>(new Recorder(file));
+}
+
+Recorder::Recorder(std::FILE* file) : m_file(file), m_start(Clock::now()), m_next(m_start) {}
+
+Recorder::~Recorder() { std::fclose(m_file); }
+
+void Recorder::step(OffsetSpace& space, Clock::time_point now) {
+  writeLine(std::chrono::duration<double>(now - m_start).count(), space);
+  m_next += kRecordInterval;
+  if (m_next <= now) {
+    m_next = now + kRecordInterval;  // a stalled loop does not make up the lines it missed
+  }
+}
+
+void Recorder::writeLine(double seconds, const OffsetSpace& space) {
+  std::fprintf(m_file, "%.3f", seconds);
+  for (const catalogue::Row& row : catalogue::kRows) {
+    std::fprintf(m_file, ",%.10g", static_cast<double>(space.physical(row)));
+  }
+  std::fputc('\n', m_file);
+  std::fflush(m_file);
+}

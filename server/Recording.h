@@ -1,0 +1,64 @@
+// Recordings of what the server serves: one CSV line per 100 ms, the time in seconds and every catalogue
+// value by name in its physical unit, with a header line; and their replay, interpolated between lines and
+// looping at the end.
+#pragma once
+
+#include "FeedSource.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+// A recording read into memory. Malformed lines are skipped; each is described in `problems` with its line
+// number ("FILE:12: ...").
+struct Recording {
+  std::vector<std::size_t> rows;  // catalogue row of each value column
+  std::vector<double> times;      // seconds, strictly increasing
+  std::vector<std::vector<double>> values;  // one vector per line, one value per column
+  std::vector<std::string> problems;
+};
+
+// The recording in the text, or why it cannot be played at all (no header naming the time and at least one
+// catalogue variable, or no well-formed line).
+std::variant<Recording, std::string> parseRecording(const std::string& text, const std::string& fileName);
+std::variant<Recording, std::string> loadRecording(const std::string& path);
+
+// Plays a recording by the wall clock from its first line, looping.
+class ReplayFeed final : public FeedSource {
+public:
+  explicit ReplayFeed(Recording recording);
+  Clock::time_point nextStep() const override { return m_next; }
+  void step(OffsetSpace& space, Clock::time_point now) override;
+  // The values at `seconds` into the recording (looped), written into the space.
+  void storeAt(double seconds, OffsetSpace& space);
+
+private:
+  Recording m_recording;
+  Clock::time_point m_start;
+  Clock::time_point m_next;
+  std::size_t m_lastLine = static_cast<std::size_t>(-1);
+};
+
+// Writes what the space holds every 100 ms.
+class Recorder final : public FeedSource {
+public:
+  // Opens (truncates) the file and writes the header; the text says why it could not.
+  static std::variant<std::unique_ptr<Recorder>, std::string> open(const std::string& path);
+  ~Recorder() override;
+  Clock::time_point nextStep() const override { return m_next; }
+  void step(OffsetSpace& space, Clock::time_point now) override;
+  // One line for `seconds`, as step writes it.
+  void writeLine(double seconds, const OffsetSpace& space);
+
+private:
+  explicit Recorder(std::FILE* file);
+  std::FILE* m_file;
+  Clock::time_point m_start;
+  Clock::time_point m_next;
+};
+
+// The header of a recording: "time," and every catalogue variable's name.
+std::string recordingHeader();

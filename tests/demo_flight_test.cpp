@@ -1,0 +1,296 @@
+// The demo flight over simulated hours: values inside their gauges' scales, the phases in their order, the
+// instruments consistent with each other, the same flight for the same seed; and recordings played back.
+#include "Catalogue.h"
+#include "DemoFlight.h"
+#include "Feeds.h"
+#include "OffsetSpace.h"
+#include "Recording.h"
+#include "Settings.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace {
+
+using catalogue::index;
+using catalogue::kRows;
+
+constexpr double kSampleS = 0.1;
+
+// What the server serves, read back in physical units.
+struct Served {
+  const OffsetSpace& space;
+  double operator()(std::string_view name, std::uint8_t engine = 0) const {
+    return static_cast<double>(space.physical(kRows[index(name, engine)]));
+  }
+};
+
+const char* const kAircraft[] = {"single", "twin", "turboprop"};
+
+Settings demoSettings(const std::string& aircraft) {
+  return loadSettings(std::string(SKYVANE_SHARE_DIR) + "/demo/" + aircraft + ".ini").settings;
+}
+
+// The value shown by each enabled gauge must lie on its scale: at or below its last value, and at or above its
+// first where the needle has no stop to rest on below it.
+struct Range {
+  const char* what;
+  double low, high;
+};
+
+void expectOnScales(const Settings& s, const Served& v, int engines, std::map<std::string, int>& failures) {
+  const auto check = [&](bool enabled, const char* what, double x, double low, double high) {
+    if (enabled && !(x >= low - 1e-6 && x <= high + 1e-6) && failures[what]++ == 0) {
+      ADD_FAILURE() << what << " = " << x << " outside " << low << " .. " << high;
+    }
+  };
+  const GeneralSettings& g = s.general;
+  const double below = -1e9;  // a needle with a stop rests there for any lower value
+  check(g.anemometer, "airspeed", v("airspeed"), 0, s.ias.lastValue);
+  check(g.vs, "vertical speed", v("verticalSpeed"), -2000, 2000);
+  check(g.gyroSuct, "suction", v("gyroSuction"), below, 7);
+  check(g.oat, "OAT", v("outsideAirTemp"), s.oat.firstValue, s.oat.lastValue);
+  check(g.battery, "volts", v("busVoltage"), below, s.volt.lastValue);
+  check(g.battery, "amps", v("ammeter"), below, s.amp.lastValue);
+  for (std::uint8_t n = 1; n <= engines; ++n) {
+    const double rpm = s.rpm.n1 ? v("n1", n) : v("rpmFraction", n) * v("rpmScaler", n);
+    check(g.rpm, "RPM", rpm, 0, s.rpm.lastValue);
+    check(g.propRpm, "propeller RPM", v("propSpeed", n) * s.propRpm.maxPropRpm, 0, s.propRpm.lastValue);
+    check(g.manPres, "manifold pressure", v("manifoldPressure", n), below, s.manPres.lastValue);
+    check(g.oil, "oil temperature", v("oilTemp", n), below, s.oilTemp.lastValue);
+    check(g.oil, "oil pressure", v("oilPressure", n), below, s.oilPsi.lastValue);
+    check(g.itt, "ITT", (v("itt", n) - 32 - 459.67) / 1.8, below, s.itt.lastValue);
+    check(g.torque, "torque", v("torquePercent", n), below, s.torque.lastValue);
+    check(g.ff, "fuel flow", v("fuelFlow", n), below, s.ff.lastValue);
+    check(g.egt, "EGT", v("egt", n) - 459.67, below, s.egt.lastValue);
+    check(g.egt, "CHT", v("cht", n), below, s.cht.lastValue);
+    check(g.fuelPres, "fuel pressure", v("fuelPressure", n), below, s.fuelPsi.lastValue);
+    check(g.carbTemp, "carburettor temperature", (v("carbTemp", n) - 32 - 459.67) / 1.8, s.carbTemp.firstValue,
+          s.carbTemp.lastValue);
+  }
+  check(g.fuelLR, "left fuel", v("tankLeft1Level") * 100, 0, 100);
+}
+
+double unwrap(double from, double to) {
+  double d = std::fmod(to - from + 540, 360) - 180;
+  return d;
+}
+
+class DemoHour : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
+  const std::string aircraftName = GetParam();
+  const DemoAircraft aircraft = *parseDemoAircraft(aircraftName);
+  const Settings settings = demoSettings(aircraftName);
+  DemoFlight flight(aircraft, 7);
+  static OffsetSpace space;
+  const Served v{space};
+  std::map<std::string, int> failures;
+  std::set<int> pages;
+  std::vector<double> loopLengths;
+  DemoPhase phase = flight.state().phase;
+  double fuel = flight.state().tankLeftGal + flight.state().tankRightGal;
+  double loopStart = 0;
+  double elapsed = 0;
+  for (int i = 0; i < static_cast<int>(3600 / kSampleS); ++i) {
+    flight.advance(kSampleS);
+    elapsed += kSampleS;
+    flight.store(space);
+    const DemoState& s = flight.state();
+    expectOnScales(settings, v, flight.engineCount(), failures);
+    if (s.phase != phase) {
+      // Phases follow each other in order; after the shutdown the flight starts again, cold and dark.
+      const bool next = static_cast<int>(s.phase) == static_cast<int>(phase) + 1;
+      const bool again = phase == DemoPhase::Shutdown && s.phase == DemoPhase::ColdAndDark;
+      EXPECT_TRUE(next || again) << phaseName(phase) << " -> " << phaseName(s.phase);
+      if (s.phase == DemoPhase::TakeOff) {
+        for (int n = 1; n <= flight.engineCount(); ++n) {
+          EXPECT_EQ(v("running", static_cast<std::uint8_t>(n)), 1) << "engine " << n << " running before take-off";
+        }
+      }
+      if (again) {
+        loopLengths.push_back(elapsed - loopStart);
+        loopStart = elapsed;
+        fuel = s.tankLeftGal + s.tankRightGal;
+      }
+      phase = s.phase;
+    }
+    const bool flying = s.phase >= DemoPhase::TakeOff && s.phase <= DemoPhase::Landing;
+    if (v("altitude") > 500) {
+      EXPECT_TRUE(flying) << "above 500 ft in " << phaseName(s.phase);
+    }
+    const double nowFuel = s.tankLeftGal + s.tankRightGal;
+    EXPECT_LE(nowFuel, fuel + 1e-9) << "fuel grew in " << phaseName(s.phase);
+    fuel = nowFuel;
+    const double selector = v("fuelStatsSelector");
+    if (selector >= 10) {
+      pages.insert(static_cast<int>(selector));
+    }
+  }
+  EXPECT_EQ(pages, (std::set<int>{10, 11, 12, 13, 14}));
+  ASSERT_GE(loopLengths.size(), 1u);
+  for (double length : loopLengths) {
+    EXPECT_GE(length, 20 * 60.0);
+    EXPECT_LE(length, 40 * 60.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Aircraft, DemoHour, ::testing::ValuesIn(kAircraft));
+
+TEST(DemoFlight, HeadingFollowsTheTurnRateAndAltitudeTheVerticalSpeed) {
+  DemoFlight flight(DemoAircraft::Single, 3);
+  static OffsetSpace space;
+  const Served v{space};
+  // From the start of the climb to the start of the approach: a turn onto the radial and the cruise on it.
+  while (flight.state().phase != DemoPhase::Climb) {
+    flight.advance(kSampleS);
+  }
+  flight.store(space);
+  double heading = v("gyroHeading");
+  const double altitude = v("altitude");
+  double turned = 0;
+  double integratedTurn = 0;
+  double integratedClimb = 0;
+  double rate = v("turnRate") / 512 * 3;  // a standard-rate turn, 3°/s, is 512
+  double vs = v("verticalSpeed");
+  double climbed = 0;
+  while (flight.state().phase != DemoPhase::Approach) {
+    flight.advance(kSampleS);
+    flight.store(space);
+    const double newRate = v("turnRate") / 512 * 3;
+    const double newVs = v("verticalSpeed");
+    integratedTurn += (rate + newRate) / 2 * kSampleS;
+    rate = newRate;
+    turned += unwrap(heading, v("gyroHeading"));
+    heading = v("gyroHeading");
+    if (flight.state().phase == DemoPhase::Climb) {
+      integratedClimb += (vs + newVs) / 2 / 60 * kSampleS;
+      climbed = v("altitude") - altitude;
+    }
+    vs = newVs;
+  }
+  ASSERT_GT(std::fabs(turned), 20) << "the flight turns onto the radial";
+  EXPECT_NEAR(integratedTurn, turned, std::fabs(turned) * 0.05);
+  ASSERT_GT(climbed, 3000);
+  EXPECT_NEAR(integratedClimb, climbed, climbed * 0.05);
+}
+
+TEST(DemoFlight, TheSameSeedFliesTheSameFlight) {
+  DemoFlight a(DemoAircraft::Twin, 42);
+  DemoFlight b(DemoAircraft::Twin, 42);
+  DemoFlight c(DemoAircraft::Twin, 43);
+  for (int i = 0; i < 1200; ++i) {
+    a.advance(0.5);
+    b.advance(0.5);
+    c.advance(0.5);
+  }
+  EXPECT_EQ(a.state().headingDeg, b.state().headingDeg);
+  EXPECT_EQ(a.state().altitudeFt, b.state().altitudeFt);
+  EXPECT_EQ(a.state().engines[1].rpm, b.state().engines[1].rpm);
+  EXPECT_NE(a.state().bankDeg, c.state().bankDeg);  // another seed: other gusts
+}
+
+// Recordings.
+
+std::string tempFile(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("skyvane-" + std::to_string(::getpid()) + "-" + name)).string();
+}
+
+TEST(Recordings, ReplayGivesTheRecordedValuesAtTheRecordedTimesAndHalfwayBetween) {
+  DemoFlight flight(DemoAircraft::Single, 1);
+  flight.advance(400);  // climbing and turning: most values move
+  static OffsetSpace recorded[3];
+  const std::string path = tempFile("replay.csv");
+  {
+    auto opened = Recorder::open(path);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Recorder>>(opened));
+    auto& recorder = *std::get<std::unique_ptr<Recorder>>(opened);
+    for (int line = 0; line < 3; ++line) {
+      flight.store(recorded[line]);
+      recorder.writeLine(line * 0.1, recorded[line]);
+      flight.advance(0.1);
+    }
+  }
+  auto loaded = loadRecording(path);
+  ASSERT_TRUE(std::holds_alternative<Recording>(loaded)) << std::get<std::string>(loaded);
+  EXPECT_TRUE(std::get<Recording>(loaded).problems.empty());
+  ReplayFeed replay(std::get<Recording>(std::move(loaded)));
+  static OffsetSpace played;
+  for (int line = 0; line < 3; ++line) {
+    replay.storeAt(line * 0.1, played);
+    for (const catalogue::Row& row : kRows) {
+      if (row.name == "fuelStatsSelector") continue;
+      EXPECT_NEAR(static_cast<double>(played.physical(row)), static_cast<double>(recorded[line].physical(row)),
+                  static_cast<double>(row.factor) * 1.001)
+          << catalogue::fullName(row) << " at line " << line;
+    }
+  }
+  // Halfway between the first two lines: the mean of the two, in each variable's resolution.
+  replay.storeAt(0.05, played);
+  const auto& altitude = kRows[index("altitude")];
+  const double mean = static_cast<double>(recorded[0].physical(altitude) + recorded[1].physical(altitude)) / 2;
+  EXPECT_NEAR(static_cast<double>(played.physical(altitude)), mean, 0.5 + 1e-9);
+  const auto& pitch = kRows[index("pitch")];
+  EXPECT_NEAR(static_cast<double>(played.physical(pitch)),
+              static_cast<double>(recorded[0].physical(pitch) + recorded[1].physical(pitch)) / 2, 1e-4);
+  std::filesystem::remove(path);
+}
+
+TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefused) {
+  const std::string text =
+      "time,airspeed,altitude,nonsense\n"
+      "0,100,1000,1\n"
+      "0.1,101,oops,1\n"            // 3: not a number
+      "0.2,102,1020\n"              // 4: a field short
+      "0,103,1030,1\n"              // 5: not after the last good line
+      "\n"
+      "0.3,104,1040,1\n";
+  auto parsed = parseRecording(text, "r.csv");
+  ASSERT_TRUE(std::holds_alternative<Recording>(parsed));
+  const Recording& r = std::get<Recording>(parsed);
+  EXPECT_EQ(r.times, (std::vector<double>{0, 0.3}));
+  ASSERT_EQ(r.problems.size(), 4u);
+  EXPECT_EQ(r.problems[0].rfind("r.csv:1: unknown variable \"nonsense\"", 0), 0u) << r.problems[0];
+  EXPECT_EQ(r.problems[1].rfind("r.csv:3:", 0), 0u) << r.problems[1];
+  EXPECT_EQ(r.problems[2].rfind("r.csv:4:", 0), 0u) << r.problems[2];
+  EXPECT_EQ(r.problems[3].rfind("r.csv:5:", 0), 0u) << r.problems[3];
+
+  for (const char* unplayable : {"", "airspeed\n0,1\n", "time,nothing\n0,1\n", "time,airspeed\nx,1\n"}) {
+    EXPECT_TRUE(std::holds_alternative<std::string>(parseRecording(unplayable, "bad.csv"))) << unplayable;
+  }
+  TempRuntimeDir runtime;
+  const ProgramRun missing = runProgram({SKYVANE_SIM_PATH, "--feed", "replay:/nonexistent/recording.csv"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot read the recording /nonexistent/recording.csv"), std::string::npos)
+      << missing.err;
+}
+
+TEST(Recordings, TheServerRecordsWhatItServes) {
+  TempRuntimeDir runtime;
+  const std::string path = tempFile("served.csv");
+  {
+    SimProcess sim({"--feed", "demo", "--speed", "50", "--start-at", "300", "--set", "airspeed=123",
+                    "--record", path});
+    ::usleep(450 * 1000);
+  }
+  auto loaded = loadRecording(path);
+  ASSERT_TRUE(std::holds_alternative<Recording>(loaded)) << std::get<std::string>(loaded);
+  const Recording& r = std::get<Recording>(loaded);
+  ASSERT_GE(r.times.size(), 3u);
+  EXPECT_EQ(r.rows.size(), kRows.size());
+  const std::size_t airspeed = index("airspeed");
+  const std::size_t altitude = index("altitude");
+  for (const auto& line : r.values) {
+    EXPECT_EQ(line[airspeed], 123) << "a pinned value stays over the moving feed";
+  }
+  EXPECT_GT(r.values.back()[altitude], r.values.front()[altitude]) << "climbing, 50 times real time";
+  std::filesystem::remove(path);
+}
+
+}  // namespace
