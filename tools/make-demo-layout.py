@@ -2,7 +2,7 @@
 """Writes a window layout file (ConfigWindows.cfg) for the demo: the six flight instruments in two rows of
 three, the radios and the engine gauges of the chosen aircraft beside and below them, sized to the screen.
 
-Usage: make-demo-layout.py OUTPUT SCREEN_WIDTH SCREEN_HEIGHT [single|twin]
+Usage: make-demo-layout.py OUTPUT SCREEN_WIDTH SCREEN_HEIGHT [single|twin|turboprop]
 """
 import math
 import struct
@@ -16,6 +16,7 @@ FLIGHT = [0, 1, 2, 4, 3, 5]  # airspeed, altimeter, horizon / VSI, gyrocompass, 
 RADIOS = [6, 8]  # VOR1, ADF
 SINGLE = [9, 11, 13, 22, 24, 26, 27, 34, 17, 35]  # RPM, MAP, oil, fuel flow, EGT, fuel L/R, battery, suction, stats
 TWIN = [9, 10, 11, 12, 13, 14, 22, 23, 24, 25, 26, 27, 34, 35]
+TURBOPROP = [9, 15, 18, 20, 13, 22, 26, 27, 29, 34, 17, 35]  # N1, prop, ITT, torque, oil, fuel flow, tanks, OAT, ...
 
 
 def extended(value):
@@ -31,13 +32,13 @@ def main():
         sys.exit(__doc__)
     out, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
     aircraft = sys.argv[4] if len(sys.argv) > 4 else "single"
-    engines = TWIN if aircraft == "twin" else SINGLE
+    engines = {"twin": TWIN, "turboprop": TURBOPROP}.get(aircraft, SINGLE)
     placed = []  # (index, column, row)
     for n, index in enumerate(FLIGHT):
         placed.append((index, n % 3, n // 3))
     for n, index in enumerate(RADIOS):
         placed.append((index, 3, n))
-    columns = 7 if aircraft == "twin" else 5
+    columns = 7 if aircraft == "twin" else 6 if aircraft == "turboprop" else 5
     for n, index in enumerate(engines):
         placed.append((index, n % columns, 2 + n // columns))
     rows = 1 + max(row for _, _, row in placed)
