@@ -1,15 +1,21 @@
 // On demand, not a test: the panel's windows on the X server of $DISPLAY (run it under Xvfb for a software
 // renderer). Measures (1) start of a process to all 36 windows shown and drawn, from a layout showing all,
 // with the viewers at no anti-aliasing and at 4x, median of 5 runs each, with the peak resident size; and
-// (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap).
+// (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap); and (3) the
+// panel's CPU share and frames drawn per second over 10 s against skyvane-sim flying its demo, next to the
+// same against a steady feed.
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
 #include "BenchTiming.h"
 #include "GaugePanel.h"
+#include "SimLink.h"
+#include "support/TestServers.h"
 #include "WindowLayout.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -50,12 +56,11 @@ std::string makeHome() {
   return dir;
 }
 
+// Runs the event loop as the panel's own does (sleeping when idle), for `ms` milliseconds.
 void processFor(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 bool allDrawn(GaugePanel& panel) {
@@ -166,6 +171,41 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
               percentile(empty, 0.9));
 }
 
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void measureFeed(int argc, char** argv, const std::string& home, const std::vector<std::string>& feed,
+                 const char* label) {
+  TempRuntimeDir runtime;
+  SimProcess sim(feed);
+  QApplication app(argc, argv);
+  GaugePanel panel(home);
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    panel.window(i).buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
+  }
+  panel.start();
+  processFor(4000);  // drawn, linked, settled
+  long frames = 0;
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    frames -= panel.window(i).buffer().frameCount();
+  }
+  const double cpu0 = cpuSeconds();
+  const double wall0 = nowUs();
+  processFor(10000);
+  const double wallS = (nowUs() - wall0) / 1e6;
+  const double cpu = cpuSeconds() - cpu0;
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    frames += panel.window(i).buffer().frameCount();
+  }
+  std::printf("%-34s panel CPU %5.1f %% of a core, %6.1f window frames/s (link %s)\n", label, 100 * cpu / wallS,
+              static_cast<double>(frames) / wallS, SimLinkIsOpen() ? "open" : "closed");
+  SimLinkClose();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +224,8 @@ int main(int argc, char** argv) {
   measureStartup(argv[0], home, "4x");
   int one = 1;
   measureRepaint(one, argv, home, rounds);
+  measureFeed(one, argv, home, {"--feed", "cruise"}, "36 windows, steady feed:");
+  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "600"}, "36 windows, demo flight (cruise):");
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);
   return 0;
