@@ -38,7 +38,13 @@ for _ in $(seq 50); do
 done
 
 layout_for() {  # width height
+  # The demo's own arrangement, made for this screen the first time; after that, what the user left at the
+  # last close comes back (a new one only for another aircraft).
+  if [ -f "$home/ConfigWindows.cfg" ] && [ "$(cat "$home/aircraft" 2>/dev/null)" = "$aircraft" ]; then
+    return
+  fi
   python3 "$root/tools/make-demo-layout.py" "$home/ConfigWindows.cfg" "$1" "$2" "$aircraft"
+  echo "$aircraft" > "$home/aircraft"
 }
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
