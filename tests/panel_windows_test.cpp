@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -269,6 +270,42 @@ TEST_F(PanelWindows, ASavedPositionZeroSwitchesEveryViewerOffASecondAfterStart) 
   // The re-created window draws again, and its context has no samples.
   ASSERT_TRUE(waitUntil([&] { return airspeed.paintNow(); }));
   EXPECT_EQ(airspeed.frameSamples(), 0);
+}
+
+// Sends a left-button press, a move by (dx, dy) and a release, as a mouse on the window would.
+void drag(GaugeWindow& w, QPointF from, QPoint by) {
+  const QPointF globalFrom = w.mapToGlobal(from.toPoint());
+  QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &press);
+  QMouseEvent move(QEvent::MouseMove, from + by, globalFrom + by, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &move);
+  QMouseEvent release(QEvent::MouseButtonRelease, from + by, globalFrom + by, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &release);
+}
+
+TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
+  writeLayout(layoutShowing({5}));
+  GaugePanel& panel = start();
+  GaugeWindow& turn = *panel.window("TForm7");
+  ASSERT_TRUE(waitUntil([&] { return turn.isExposed(); }));
+  const QRect before = turn.geometry();
+  // Without a window manager to move it, the window follows the mouse itself.
+  drag(turn, QPointF(120, 120), QPoint(50, 30));
+  ASSERT_TRUE(waitUntil([&] { return turn.geometry().topLeft() == before.topLeft() + QPoint(50, 30); }))
+      << turn.geometry().x() << "," << turn.geometry().y();
+  EXPECT_EQ(turn.geometry().size(), before.size());
+  // The right edge widens it, the bottom-left corner grows it down and to the left.
+  drag(turn, QPointF(turn.width() - 2, 120), QPoint(40, 0));
+  ASSERT_TRUE(waitUntil([&] { return turn.width() == before.width() + 40; }));
+  drag(turn, QPointF(1, turn.height() - 2), QPoint(-20, 25));
+  ASSERT_TRUE(waitUntil([&] { return turn.height() == before.height() + 25; }));
+  EXPECT_EQ(turn.width(), before.width() + 60);
+  EXPECT_EQ(turn.geometry().left(), before.left() + 50 - 20);
+  // The dial follows the height, once the window system has resized the window: the viewer is the window less
+  // one pixel.
+  EXPECT_TRUE(waitUntil([&] { return turn.tableCamera().sceneScale() == static_cast<float>(turn.height() - 1) / 400; }))
+      << turn.tableCamera().sceneScale();
 }
 
 TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
