@@ -106,8 +106,8 @@ BoundingBox TGLSpaceText::localBounds() const {
   if (drawable.empty()) {
     return BoundingBox::empty();
   }
-  if (m_entry == nullptr) {
-    return BoundingBox::unbounded();
+  if (m_entry == nullptr || m_entry->listBase() == 0) {
+    return BoundingBox::unbounded();  // only a draw acquires the glyphs (or tries again after a failure)
   }
   // The glyphs along the pen, in em.
   BoundingBox box;
