@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -36,15 +37,15 @@ class CullingPictures : public ::testing::TestWithParam<View> {
 protected:
   static void SetUpTestSuite() {
     installQuartzFont(std::filesystem::temp_directory_path());
-    s_panel = new PanelScene;
-    s_settings = new Settings;
-    s_states = new ScaleStates;
+    s_panel = std::make_unique<PanelScene>();
+    s_settings = std::make_unique<Settings>();
+    s_states = std::make_unique<ScaleStates>();
     buildPanel(*s_panel, *s_settings, *s_states);
   }
   static void TearDownTestSuite() {
-    delete s_states;
-    delete s_settings;
-    delete s_panel;
+    s_states.reset();
+    s_settings.reset();
+    s_panel.reset();
   }
 
   // One frame of a window's gauge through a viewer of the view's size, as a gauge window frames it.
@@ -60,14 +61,10 @@ protected:
     return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
   }
 
-  static PanelScene* s_panel;
-  static Settings* s_settings;
-  static ScaleStates* s_states;
+  static inline std::unique_ptr<PanelScene> s_panel;
+  static inline std::unique_ptr<Settings> s_settings;
+  static inline std::unique_ptr<ScaleStates> s_states;
 };
-
-PanelScene* CullingPictures::s_panel = nullptr;
-Settings* CullingPictures::s_settings = nullptr;
-ScaleStates* CullingPictures::s_states = nullptr;
 
 long differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
   if (a.size() != b.size()) {

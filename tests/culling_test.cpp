@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -148,8 +149,8 @@ TEST(Culling, BoxesAreRecomputedOnlyWhereSomethingChanged) {
   auto& gaugeB = scene.objectRoot().addChild<TGLDummyCube>();
   auto& faceB = gaugeB.addChild<TGLPlane>();
   scene.objectRoot().subtreeBounds();
-  for (TGLBaseSceneObject* n : {static_cast<TGLBaseSceneObject*>(&scene.objectRoot()), static_cast<TGLBaseSceneObject*>(&gaugeA),
-                                static_cast<TGLBaseSceneObject*>(&needleA), static_cast<TGLBaseSceneObject*>(&faceB)}) {
+  const std::vector<TGLBaseSceneObject*> all{&scene.objectRoot(), &gaugeA, &needleA, &gaugeB, &faceB};
+  for (TGLBaseSceneObject* n : all) {
     EXPECT_FALSE(n->hasFlag(TGLBaseSceneObject::SubtreeBoundsDirty));
   }
   needleA.setRollAngle(30);
