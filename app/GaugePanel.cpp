@@ -74,6 +74,7 @@ GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
   m_baseSurface->create();
   m_baseContext = std::make_unique<QtContext>(m_baseSurface.get());
   m_baseContext->create();
+  noteSoftwareRenderer(*m_baseContext);
 
   m_control = std::make_unique<ControlWindow>();
   startUp();

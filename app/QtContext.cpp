@@ -134,3 +134,22 @@ void QtContext::readBack() {
   m_grabbedWidth = w;
   m_grabbedHeight = h;
 }
+
+void noteSoftwareRenderer(TGLContext& context) {
+  static bool noted = false;
+  if (noted) {
+    return;
+  }
+  ContextGuard guard(&context);
+  const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  if (name == nullptr) {
+    return;
+  }
+  noted = true;
+  if (std::strstr(name, "llvmpipe") != nullptr || std::strstr(name, "softpipe") != nullptr) {
+    std::fprintf(stderr,
+                 "skyvane-gauges: drawing without a graphics card (%s): anti-aliasing costs about three times the "
+                 "frame time here; the trackbar sets it\n",
+                 name);
+  }
+}

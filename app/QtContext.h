@@ -51,3 +51,8 @@ private:
   int m_grabbedWidth = 0;
   int m_grabbedHeight = 0;
 };
+
+// Once per process, on stderr: when the context's renderer is a software one (its GL_RENDERER names llvmpipe
+// or softpipe), anti-aliasing costs about three times the frame time, so a user without a graphics card
+// knows why the trackbar matters. Makes the context current for the moment.
+void noteSoftwareRenderer(TGLContext& context);

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "GLMath.h"
+#include "ViewFrustum.h"
+
+#include <optional>
 
 class TGLScene;
 class TGLSceneBuffer;
@@ -9,6 +12,14 @@ class TGLStateCache;
 
 enum class TGLObjectsSorting { osInherited, osNone, osRenderFarthestFirst, osRenderBlendedLast, osRenderNearestFirst };
 enum class TGLVisibilityCulling { vcInherited, vcNone, vcObjectBased, vcHierarchical };
+
+// What one frame submitted: nodes whose own shape was drawn (list replayed or geometry emitted), the list
+// replays among them, and the nodes or whole subtrees that culling left out.
+struct FrameCounts {
+  long nodesDrawn = 0;
+  long listCalls = 0;
+  long culled = 0;
+};
 
 struct FrameState {
   TGLScene* scene = nullptr;
@@ -23,4 +34,9 @@ struct FrameState {
   bool ignoreMaterials = false;
   bool ignoreBlending = false;
   bool compilingGroupList = false;
+  // The volume this frame shows; without one nothing is culled.
+  std::optional<ViewFrustum> frustum;
+  // Set while drawing a subtree whose bounds lie wholly inside the frustum: nothing below needs a test.
+  bool wholeInView = false;
+  FrameCounts counts;
 };

@@ -51,6 +51,7 @@ TGLBaseSceneObject& TGLBaseSceneObject::attachChild(std::unique_ptr<TGLBaseScene
   ref.m_parent = this;
   ref.setScene(m_scene);
   m_children.push_back(std::move(child));
+  markSubtreeBoundsStale();
   invalidateTransform();
   ref.invalidateTransform();
   return ref;
@@ -73,6 +74,7 @@ std::unique_ptr<TGLBaseSceneObject> TGLBaseSceneObject::detachChild(TGLBaseScene
     }
     detached->m_children.clear();
   }
+  markSubtreeBoundsStale();
   detached->setScene(nullptr);
   signalChange(this);
   return detached;
@@ -165,6 +167,9 @@ void TGLBaseSceneObject::setPitchAngle(float degrees) { setAngle(0, degrees); }
 void TGLBaseSceneObject::setVisible(bool visible) {
   if (visible != m_visible) {
     m_visible = visible;
+    if (m_parent != nullptr) {
+      m_parent->markSubtreeBoundsStale();  // hidden children do not count in their parent's box
+    }
     signalChange(this);
   }
 }
@@ -243,7 +248,8 @@ const vm::Mat4& TGLBaseSceneObject::inverseWorldMatrix() {
 }
 
 void TGLBaseSceneObject::markWorldDirty() {
-  m_flags |= WorldDirty | InverseDirty;
+  m_flags |= WorldDirty | InverseDirty | BoundsDirty | SubtreeBoundsDirty;
+  // A child with both matrix flags set has all four on its whole subtree already (see the Flag invariants).
   for (auto& c : m_children) {
     if ((c->m_flags & (WorldDirty | InverseDirty)) != (WorldDirty | InverseDirty)) {
       c->markWorldDirty();
@@ -257,12 +263,51 @@ void TGLBaseSceneObject::invalidateTransform() {
   }
   m_flags |= TransformDirty;
   markWorldDirty();
+  if (m_parent != nullptr) {
+    m_parent->markSubtreeBoundsStale();
+  }
   if (!isLoading()) {
     signalChange(this);
   }
 }
 
+void TGLBaseSceneObject::markSubtreeBoundsStale() {
+  for (TGLBaseSceneObject* n = this; n != nullptr && !n->hasFlag(SubtreeBoundsDirty); n = n->m_parent) {
+    n->m_flags |= SubtreeBoundsDirty;
+  }
+}
+
+void TGLBaseSceneObject::invalidateBounds() {
+  // GeometryDirty cannot stand in for this: a node drawn directly, or never drawn, keeps it set for good.
+  if (!hasFlag(BoundsDirty)) {
+    m_flags |= BoundsDirty;
+    markSubtreeBoundsStale();
+  }
+}
+
+const BoundingBox& TGLBaseSceneObject::worldBounds() {
+  if (hasFlag(BoundsDirty)) {
+    m_worldBounds = localBounds().transformed(worldMatrix());
+    m_flags = static_cast<std::uint8_t>(m_flags & ~BoundsDirty);
+  }
+  return m_worldBounds;
+}
+
+const BoundingBox& TGLBaseSceneObject::subtreeBounds() {
+  if (hasFlag(SubtreeBoundsDirty)) {
+    m_subtreeBounds = worldBounds();
+    for (auto& c : m_children) {
+      if (c->m_visible) {
+        m_subtreeBounds.include(c->subtreeBounds());
+      }
+    }
+    m_flags = static_cast<std::uint8_t>(m_flags & ~SubtreeBoundsDirty);
+  }
+  return m_subtreeBounds;
+}
+
 void TGLBaseSceneObject::invalidateGeometry() {
+  invalidateBounds();
   if (!hasFlag(GeometryDirty)) {
     m_flags |= GeometryDirty;
     signalChange(this);
@@ -307,10 +352,12 @@ GLuint TGLBaseSceneObject::displayList(FrameState& frame) {
 }
 
 void TGLBaseSceneObject::drawSelf(FrameState& frame) {
+  ++frame.counts.nodesDrawn;
   if (directDraw()) {
     emitGeometry(frame);
   } else {
     glCallList(displayList(frame));
+    ++frame.counts.listCalls;
   }
 }
 
@@ -321,10 +368,39 @@ void TGLBaseSceneObject::drawChildren(FrameState& frame) {
 }
 
 void TGLBaseSceneObject::renderNode(FrameState& frame) {
+  const TGLVisibilityCulling handedDown = frame.culling;
+  const bool handedDownInView = frame.wholeInView;
+  if (m_culling != TGLVisibilityCulling::vcInherited) {
+    frame.culling = m_culling;
+  }
+  const auto restore = [&] {
+    frame.culling = handedDown;
+    frame.wholeInView = handedDownInView;
+  };
+  bool self = true;
+  if (frame.frustum && !frame.wholeInView) {
+    const ViewFrustum& view = *frame.frustum;
+    if (frame.culling == TGLVisibilityCulling::vcHierarchical) {
+      const BoundingBox& subtree = subtreeBounds();
+      const ViewFrustum::Side side = view.classify(subtree);
+      if (side == ViewFrustum::Side::Outside) {
+        frame.counts.culled += subtree.isEmpty() ? 0 : 1;
+        restore();
+        return;
+      }
+      frame.wholeInView = side == ViewFrustum::Side::Inside;
+    }
+    if (!frame.wholeInView && frame.culling != TGLVisibilityCulling::vcNone) {
+      const BoundingBox& own = worldBounds();
+      self = view.classify(own) != ViewFrustum::Side::Outside;
+      frame.counts.culled += !self && !own.isEmpty() ? 1 : 0;
+    }
+  }
   glPushMatrix();
   glMultMatrixf(localMatrix().data());
-  renderSelfAndChildren(frame, true, !m_children.empty());
+  renderSelfAndChildren(frame, self, !m_children.empty());
   glPopMatrix();
+  restore();
 }
 
 void TGLBaseSceneObject::renderSelfAndChildren(FrameState& frame, bool self, bool children) {

@@ -1,8 +1,10 @@
 // The scene node: tree and ownership, placement (Position, Direction, Up, Scale and the three incremental
 // angles), lazy local and world matrices, visibility, change propagation to the scene, display lists and the
-// drawing of a subtree. Matrices are row-major for row vectors (see GLMath.h); angles in degrees.
+// drawing of a subtree with culling against the frame's view. Matrices are row-major for row vectors (see
+// GLMath.h); angles in degrees.
 #pragma once
 
+#include "BoundingBox.h"
 #include "FrameState.h"
 #include "GLMath.h"
 #include "TGLContext.h"
@@ -28,8 +30,18 @@ protected:
 
 class TGLBaseSceneObject : public CoordinatesOwner {
 public:
-  // The change flags; all are set on a new node.
-  enum Flag : std::uint8_t { TransformDirty = 1, WorldDirty = 2, InverseDirty = 4, GeometryDirty = 8 };
+  // The change flags; all are set on a new node. BoundsDirty: the world box of the node's own shape is stale
+  // (set with WorldDirty and on every geometry change); SubtreeBoundsDirty: the box of the node and its visible
+  // descendants is stale. Invariants: WorldDirty implies BoundsDirty; BoundsDirty implies SubtreeBoundsDirty;
+  // a node with SubtreeBoundsDirty has it on every ancestor too.
+  enum Flag : std::uint8_t {
+    TransformDirty = 1,
+    WorldDirty = 2,
+    InverseDirty = 4,
+    GeometryDirty = 8,
+    BoundsDirty = 16,
+    SubtreeBoundsDirty = 32,
+  };
 
   explicit TGLBaseSceneObject(std::string name = {});
   virtual ~TGLBaseSceneObject();
@@ -95,6 +107,15 @@ public:
   vm::Vec4 worldPosition() { return worldMatrix().row(3); }
   virtual vm::Vec4 halfExtents() const { return {0.5f, 0.5f, 0.5f, 0}; }
 
+  // The box of the node's own shape in its local coordinates. Kinds that draw say what they cover; the base
+  // says unbounded, so that a kind which does not know is never culled.
+  virtual BoundingBox localBounds() const { return BoundingBox::unbounded(); }
+  // The own shape's box in world coordinates; recomputed only after a transform or geometry change.
+  const BoundingBox& worldBounds();
+  // The box around the node's own shape and its visible descendants', in world coordinates; recomputed only
+  // where something below changed.
+  const BoundingBox& subtreeBounds();
+
   // Change propagation.
   void invalidateTransform();
   void invalidateGeometry();
@@ -104,6 +125,9 @@ public:
   TGLObjectsSorting objectsSorting() const { return m_sorting; }
   void setObjectsSorting(TGLObjectsSorting sorting) { m_sorting = sorting; }
   TGLVisibilityCulling visibilityCulling() const { return m_culling; }
+  // vcObjectBased: the node's own shape is drawn only when its box meets the view, its children are tested
+  // each on their own; vcHierarchical: a subtree whose box misses the view is skipped whole. Pixels are the
+  // same in every mode.
   void setVisibilityCulling(TGLVisibilityCulling culling) { m_culling = culling; }
 
   // True when drawn after the opaque nodes.
@@ -143,6 +167,8 @@ protected:
   void coordinatesEdited(TGLCoordinates& edited) override;
   // Marks the display list stale without signalling (while drawing, when what the list calls has moved).
   void markGeometryStale() { m_flags |= GeometryDirty; }
+  // Marks the own shape's box stale without signalling (what localBounds depends on changed while drawing).
+  void invalidateBounds();
   // Draws this node's own shape: its list, or its geometry when drawn directly.
   void drawSelf(FrameState& frame);
   void drawChildren(FrameState& frame);
@@ -155,6 +181,7 @@ private:
   void setAxis(TGLCoordinates& axis, float x, float y, float z);
   void setAngle(int component, float degrees);
   void markWorldDirty();  // this node and every descendant that is not already marked
+  void markSubtreeBoundsStale();  // this node and every ancestor that is not already marked
   void finishLoading();   // after stored values were loaded: Position W := 1, throughout the subtree
 
   std::string m_name;
@@ -167,11 +194,14 @@ private:
   std::vector<std::unique_ptr<TGLBaseSceneObject>> m_children;
   TGLBaseSceneObject* m_parent = nullptr;
   TGLScene* m_scene = nullptr;
-  std::uint8_t m_flags = TransformDirty | WorldDirty | InverseDirty | GeometryDirty;
+  std::uint8_t m_flags =
+      TransformDirty | WorldDirty | InverseDirty | GeometryDirty | BoundsDirty | SubtreeBoundsDirty;
   bool m_editing = false;  // coordinatesEdited is running: its own writes do not re-enter
   vm::Mat4 m_local;
   vm::Mat4 m_world;
   vm::Mat4 m_inverseWorld;
+  BoundingBox m_worldBounds;
+  BoundingBox m_subtreeBounds;
   TGLObjectsSorting m_sorting = TGLObjectsSorting::osInherited;
   TGLVisibilityCulling m_culling = TGLVisibilityCulling::vcInherited;
   TGLListHandle m_list;

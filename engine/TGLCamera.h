@@ -38,6 +38,9 @@ public:
   void applyProjection(int x, int y, int vpWidth, int vpHeight, int width, int height, float dpi);
   // Loads the view into the current (modelview) matrix. Context current.
   void applyView();
+  // A camera draws nothing.
+  BoundingBox localBounds() const override { return BoundingBox::empty(); }
+
   // The eye-to-target direction of the last applyView with a target.
   const vm::Vec4& lastDirection() const { return m_lastDirection; }
 

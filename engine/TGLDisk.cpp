@@ -1,11 +1,17 @@
 // Disk geometry through the GLU partial disk.
 #include "TGLDisk.h"
 
+#include <algorithm>
 #include <cmath>
 
 vm::Vec4 TGLDisk::halfExtents() const {
   const float r = std::fabs(m_outerRadius);
   return {r, r, 0, 0};
+}
+
+BoundingBox TGLDisk::localBounds() const {
+  const float r = std::max(std::fabs(m_outerRadius), std::fabs(m_innerRadius));
+  return BoundingBox::between(-r, -r, 0, r, r, 0);
 }
 
 void TGLDisk::emitGeometry(FrameState&) {

@@ -20,6 +20,8 @@ public:
   void setSweepAngle(float value) { setGeometryProperty(m_sweepAngle, value); }
 
   vm::Vec4 halfExtents() const override;
+  // The whole disk's square, whatever the sweep.
+  BoundingBox localBounds() const override;
   void emitGeometry(FrameState& frame) override;
 
 private:

@@ -14,6 +14,14 @@ vm::Vec4 TGLDummyCube::halfExtents() const {
   return {h, h, h, 0};
 }
 
+BoundingBox TGLDummyCube::localBounds() const {
+  if (!m_visibleAtRunTime) {
+    return BoundingBox::empty();
+  }
+  const float h = std::fabs(m_cubeSize) / 2;
+  return BoundingBox::between(-h, -h, -h, h, h, h);
+}
+
 void TGLDummyCube::emitGeometry(FrameState&) {
   if (!m_visibleAtRunTime) {
     return;

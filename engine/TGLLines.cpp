@@ -49,6 +49,17 @@ vm::Vec4 TGLNodedLines::halfExtents() const {
   return extents;
 }
 
+BoundingBox TGLNodedLines::localBounds() const {
+  if (lineWidth() / 2 + 1 > kCullingMarginPx) {
+    return BoundingBox::unbounded();
+  }
+  BoundingBox box;
+  for (const TGLNode& n : m_nodes.nodes()) {
+    box.include(n.x, n.y, n.z);
+  }
+  return m_nodesAspect == TLineNodesAspect::lnaInvisible ? box : box.grown(m_nodeSize / 2);
+}
+
 void TGLNodedLines::drawNodeMarkers() const {
   if (m_nodesAspect == TLineNodesAspect::lnaInvisible) {
     return;

@@ -41,6 +41,9 @@ public:
   void setNodeSize(float size) { setGeometryProperty(m_nodeSize, size <= 0 ? 1.0f : size); }
 
   vm::Vec4 halfExtents() const override;
+  // The box of the nodes and their markers. The pixel width of the lines is outside any box: the frame's
+  // view is widened by kCullingMarginPx for it, and lines wider than that margin allows are never culled.
+  BoundingBox localBounds() const override;
 
 protected:
   // A small marker at every node, in NodeColor, unless the aspect is lnaInvisible.

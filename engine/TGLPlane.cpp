@@ -13,6 +13,10 @@ void TGLPlane::setStyle(bool singleQuad, bool tileTexture) {
 
 vm::Vec4 TGLPlane::halfExtents() const { return {std::fabs(m_width) / 2, std::fabs(m_height) / 2, 0, 0}; }
 
+BoundingBox TGLPlane::localBounds() const {
+  return BoundingBox::between(-m_width / 2, -m_height / 2, 0, m_width / 2, m_height / 2, 0);
+}
+
 void TGLPlane::emitGeometry(FrameState&) {
   glNormal3f(0, 0, 1);
   float s0 = 0;

@@ -29,6 +29,7 @@ public:
 
   bool directDraw() const override { return true; }
   vm::Vec4 halfExtents() const override;
+  BoundingBox localBounds() const override;
   void emitGeometry(FrameState& frame) override;
 
 private:

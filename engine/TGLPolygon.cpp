@@ -8,6 +8,14 @@
 
 #include <string>
 
+BoundingBox TGLPolygonBase::localBounds() const {
+  BoundingBox box;
+  for (const TGLNode& n : m_nodes.nodes()) {
+    box.include(n.x, n.y, n.z);
+  }
+  return box;
+}
+
 void TGLPolygon::setParts(bool top, bool bottom) {
   if (top != m_top || bottom != m_bottom) {
     m_top = top;

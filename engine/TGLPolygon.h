@@ -15,6 +15,9 @@ public:
   int division() const { return m_division; }
   void setDivision(int value) { setGeometryProperty(m_division, value < 1 ? 1 : value); }
 
+  // The box of the outline's nodes.
+  BoundingBox localBounds() const override;
+
 private:
   TGLNodes m_nodes{[this] { invalidateGeometry(); }};
   TLineSplineMode m_splineMode = TLineSplineMode::lsmLines;

@@ -14,6 +14,7 @@ class TGLSceneRootObject final : public TGLBaseSceneObject {
 public:
   bool directDraw() const override { return true; }
   bool isSceneRoot() const override { return true; }
+  BoundingBox localBounds() const override { return BoundingBox::empty(); }
   void renderSelfAndChildren(FrameState& frame, bool, bool drawChildren) override {
     if (drawChildren) {
       this->drawChildren(frame);

@@ -205,13 +205,24 @@ void TGLSceneBuffer::renderFrame() {
                                                                                 : m_camera->direction().value());
     frame.cameraUp = m_camera->up().value();
     frame.stateCache = m_stateCache.get();
+    frame.frustum = viewFrustum();
     m_scene->renderScene(*this, frame);
+    m_lastCounts = frame.counts;
   }
   checkGLError();
   m_context->swapBuffers();
 
   ++m_frames;
   m_lastFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+ViewFrustum TGLSceneBuffer::viewFrustum() const {
+  // The matrices exactly as this frame draws with them (the modelview holds the camera's view only).
+  vm::Mat4 modelView;
+  vm::Mat4 projection;
+  glGetFloatv(GL_MODELVIEW_MATRIX, &modelView.m[0][0]);
+  glGetFloatv(GL_PROJECTION_MATRIX, &projection.m[0][0]);
+  return ViewFrustum(modelView, projection, m_width, m_height, kCullingMarginPx);
 }
 
 void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {

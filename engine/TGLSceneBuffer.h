@@ -72,10 +72,14 @@ public:
   TGLStateCache& stateCache() { return *m_stateCache; }
   long frameCount() const { return m_frames; }
   double lastFrameMs() const { return m_lastFrameMs; }
+  // What the last frame drew and what culling left out of it.
+  const FrameCounts& lastFrameCounts() const { return m_lastCounts; }
 
 private:
   void nodeDestroyed(TGLBaseSceneObject& node) override;
   void prepareGLState();
+  // The volume the current matrices show (context current, matrices applied).
+  ViewFrustum viewFrustum() const;
   void checkGLError();
   void repaint();
 
@@ -96,6 +100,7 @@ private:
   bool m_rendering = false;
   long m_frames = 0;
   double m_lastFrameMs = 0;
+  FrameCounts m_lastCounts;
   std::function<void()> m_repaintRequest;
   std::function<void()> m_recreateRequest;
   std::function<bool(const TGLBaseSceneObject*)> m_changeFilter;

@@ -72,6 +72,7 @@ void TGLSpaceText::setAdjust(const TGLTextAdjust& adjust) {
 void TGLSpaceText::fontEntryGone() {
   m_entry = nullptr;
   m_fontChanged = true;
+  invalidateBounds();
 }
 
 std::string TGLSpaceText::drawableText() const {
@@ -100,6 +101,75 @@ TGLSpaceText::Metrics TGLSpaceText::textMetrics() const {
   return m;
 }
 
+BoundingBox TGLSpaceText::localBounds() const {
+  const std::string drawable = drawableText();
+  if (drawable.empty()) {
+    return BoundingBox::empty();
+  }
+  if (m_entry == nullptr || m_entry->listBase() == 0) {
+    return BoundingBox::unbounded();  // only a draw acquires the glyphs (or tries again after a failure)
+  }
+  // The glyphs along the pen, in em.
+  BoundingBox box;
+  float penX = 0;
+  float penY = 0;
+  for (char c : drawable) {
+    const GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
+    if (g.blackBoxX > 0 || g.blackBoxY > 0) {
+      box.include(penX + g.originX, penY + g.originY - g.blackBoxY, -m_entry->extrusion());
+      box.include(penX + g.originX + g.blackBoxX, penY + g.originY, 0);
+    }
+    penX += g.cellIncX;
+    penY += g.cellIncY;
+  }
+  if (box.isEmpty()) {
+    return box;
+  }
+  // Placed as emitGeometry places them, innermost step first: alignment, height, slant, aspect.
+  const Metrics m = textMetrics();
+  vm::Vec4 shift{0, 0, 0, 0};
+  switch (m_adjust.horz) {
+    case TGLTextHorzAdjust::haCenter:
+      shift.x = -m.width / 2;
+      break;
+    case TGLTextHorzAdjust::haRight:
+      shift.x = -m.width;
+      break;
+    default:
+      break;
+  }
+  switch (m_adjust.vert) {
+    case TGLTextVertAdjust::vaTop:
+      shift.y = -m.highest;
+      break;
+    case TGLTextVertAdjust::vaCenter:
+      shift.y = std::fabs(m.lowest) / 2 - m.highest / 2;
+      break;
+    case TGLTextVertAdjust::vaBottom:
+      shift.y = std::fabs(m.lowest);
+      break;
+    case TGLTextVertAdjust::vaBaseLine:
+      break;
+  }
+  const float height = m_textHeight != 0 && m.highest != 0 ? m_textHeight / m.highest : 1;
+  vm::Mat4 place;
+  place.setRow(0, {height, 0, 0, 0});
+  place.setRow(1, {0, height, 0, 0});
+  place.setRow(3, {shift.x * height, shift.y * height, 0, 1});
+  box = box.transformed(place);
+  if (m_oblique != 0) {
+    // Any turn about Z stays inside the square of the farthest corner's radius.
+    const float r = std::hypot(std::max(std::fabs(box.min.x), std::fabs(box.max.x)),
+                               std::max(std::fabs(box.min.y), std::fabs(box.max.y)));
+    box = BoundingBox::between(-r, -r, box.min.z, r, r, box.max.z);
+  }
+  if (m_aspectRatio != 0) {
+    box = BoundingBox::between(box.min.x * m_aspectRatio, box.min.y, box.min.z, box.max.x * m_aspectRatio, box.max.y,
+                               box.max.z);
+  }
+  return box;
+}
+
 void TGLSpaceText::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
   if (!m_text.empty() && (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0)) {
     TFontManager& manager = TFontManager::instance();
@@ -109,6 +179,7 @@ void TGLSpaceText::renderSelfAndChildren(FrameState& frame, bool self, bool chil
     const Range r = rangeOf(m_range);
     m_entry = manager.acquire(m_font.name, m_font.style, this, r.last, r.first, m_allowedDeviation, m_extrusion);
     m_fontChanged = false;
+    invalidateBounds();
     // This text's list calls the glyph lists by number: made again when they moved.
     if (m_entry->listBase() != m_compiledBase) {
       markGeometryStale();

@@ -60,6 +60,9 @@ public:
   // The manager's notice that the entry went: re-acquire at the next draw.
   void fontEntryGone();
 
+  // The glyphs' black boxes as emitGeometry places them, from z = -extrusion to 0; unbounded while the font
+  // entry has no glyph lists (the first draw acquires them; a draw after a failed acquisition tries again).
+  BoundingBox localBounds() const override;
   void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren) override;
   void emitGeometry(FrameState& frame) override;
 

@@ -17,6 +17,8 @@ void bind(PanelScene& panel, const char* name, Kind*& slot) {
 
 PanelScene::PanelScene(std::string_view description) {
   loadPanel(m_scene, description.empty() ? builtInPanelDescription() : description);
+  // A gauge window sees one gauge and its neighbours' edges at most: whole gauges out of view are skipped.
+  m_scene.setVisibilityCulling(TGLVisibilityCulling::vcHierarchical);
 #define SKYVANE_PANEL_BIND(Kind, Name) bind(*this, #Name, m_nodes.Name);
   SKYVANE_PANEL_NODES(SKYVANE_PANEL_BIND)
 #undef SKYVANE_PANEL_BIND

@@ -141,7 +141,19 @@ TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
     EXPECT_EQ(camera->depthOfView(), 100);
     EXPECT_FLOAT_EQ(camera->rollAngle(), 0);
   }
-  EXPECT_EQ(panel.scene().objectRoot().childCount(), 36u);
+  // The 36 gauges after the one dark backdrop drawn first behind all of them at z = -10. It reaches at least
+  // 250 units beyond every gauge, as far as the 500 x 500 planes that 26 gauges once carried each.
+  EXPECT_EQ(panel.scene().objectRoot().childCount(), 37u);
+  auto* backdrop = dynamic_cast<TGLPlane*>(&panel.scene().objectRoot().child(0));
+  ASSERT_NE(backdrop, nullptr);
+  EXPECT_EQ(backdrop->material().frontProperties().emission().value(), (vm::Vec4{0, 0, 0, 1}));
+  const BoundingBox covered = backdrop->worldBounds();
+  EXPECT_FLOAT_EQ(covered.min.z, -10);
+  for (const Root& r : kRoots) {
+    EXPECT_TRUE(covered.min.x <= r.x - 250 && covered.max.x >= r.x + 250 && covered.min.y <= r.y - 250 &&
+                covered.max.y >= r.y + 250)
+        << r.name;
+  }
   EXPECT_EQ(panel.scene().cameraRoot().childCount(), 36u);
   for (const GaugeRow& g : kGauges) {  // the gauge table names the same roots and cameras
     EXPECT_EQ(panel.nodes().*(g.root), panel.find(g.rootName));

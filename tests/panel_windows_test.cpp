@@ -19,6 +19,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -32,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -428,12 +432,28 @@ TEST_F(PanelWindows, TheNeedlesComeBackAfterTheSimulatorRestarts) {
   stop();
 }
 
+// The renderer this X server's contexts get: llvmpipe under Xvfb.
+std::string rendererName() {
+  QOffscreenSurface surface;
+  surface.create();
+  QOpenGLContext context;
+  if (!context.create() || !context.makeCurrent(&surface)) {
+    return {};
+  }
+  const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+  std::string renderer = name != nullptr ? name : "";
+  context.doneCurrent();
+  return renderer;
+}
+
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   char pattern[] = "/tmp/skyvane-sigterm-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
+  const std::string errors = dir + "/stderr.txt";
   const pid_t child = ::fork();
   if (child == 0) {
     ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+    ::freopen(errors.c_str(), "w", stderr);
     ::execl(SKYVANE_GAUGES_PATH, SKYVANE_GAUGES_PATH, static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -446,6 +466,17 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string layout = dir + "/" + kLayoutFileName;
   EXPECT_TRUE(fs::exists(layout));
   EXPECT_EQ(fs::exists(layout) ? fs::file_size(layout) : 0, 1776u);
+  // A software renderer is named once on stderr with what anti-aliasing costs there, whatever the window count.
+  std::ifstream in(errors);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t notes = 0;
+  for (std::size_t at = text.find("anti-aliasing costs about three times"); at != std::string::npos;
+       at = text.find("anti-aliasing costs about three times", at + 1)) {
+    ++notes;
+  }
+  const std::string renderer = rendererName();
+  const bool software = renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
+  EXPECT_EQ(notes, software ? 1u : 0u) << renderer << "\n" << text;
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }
