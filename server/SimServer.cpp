@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,14 +16,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr std::size_t kMaxClients = 256;
-
+// 1 to 255 printable ASCII characters without '/': what the client's block names are made of, and no more than
+// a file name in the shared-memory directory may hold.
 bool validBlockName(std::string_view name) {
-  if (name.empty()) {
+  if (name.empty() || name.size() > wire::kMaxNameLength) {
     return false;
   }
   for (char c : name) {
@@ -40,6 +42,20 @@ sockaddr_un socketAddress(const std::string& path) {
   return address;
 }
 
+// The longest queue of connections not yet accepted that the system allows: a burst of clients (a panel and
+// its tools started together, or a flood) then waits in the queue instead of being refused.
+int listenBacklog() {
+  int backlog = SOMAXCONN;
+  if (std::FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "re")) {
+    int configured = 0;
+    if (std::fscanf(f, "%d", &configured) == 1 && configured > backlog) {
+      backlog = configured;
+    }
+    std::fclose(f);
+  }
+  return backlog;
+}
+
 }  // namespace
 
 struct SimServer::Client {
@@ -47,18 +63,26 @@ struct SimServer::Client {
   std::array<std::uint8_t, wire::kMaxRequestSize> input{};
   std::size_t have = 0;
   bool dropped = false;
+  Clock::time_point lastHeard;  // when it connected or last sent bytes
 
   ~Client() { ::close(fd); }
 };
 
-SimServer::SimServer(OffsetSpace& space)
-    : m_space(space), m_messageId(wire::registeredMessageId(kLinkMessageName)), m_block(kSimLinkBlockSize) {}
+SimServer::SimServer(OffsetSpace& space, std::chrono::milliseconds idleLimit)
+    : m_space(space),
+      m_messageId(wire::registeredMessageId(kLinkMessageName)),
+      m_idleLimit(idleLimit),
+      m_block(kSimLinkBlockSize) {}
 
 SimServer::~SimServer() {
   m_clients.clear();
   if (m_listenFd >= 0) {
     ::close(m_listenFd);
     ::unlink(m_socketPath.c_str());
+  }
+  // Released only once the socket is gone, so that a successor never finds this server's socket in place.
+  if (m_lockFd >= 0) {
+    ::close(m_lockFd);
   }
 }
 
@@ -72,36 +96,62 @@ std::optional<std::string> SimServer::listen(const std::string& runtimeDir, cons
   }
   const sockaddr_un address = socketAddress(path.path);
 
+  // Without the lock, two servers starting together could both find no live socket, and the later bind would
+  // replace the earlier server's socket: that one would run on, unreachable. The lock file stays in place;
+  // removing it would let a third server lock a fresh file while the first still holds the old one.
+  const std::string lockPath = path.path + ".lock";
+  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lockFd < 0) {
+    return "cannot open " + lockPath + ": " + std::strerror(errno);
+  }
+  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(lockFd);
+    if (error == EWOULDBLOCK) {
+      return "another server is already listening at " + path.path + " (it holds " + lockPath + ")";
+    }
+    return "cannot lock " + lockPath + ": " + std::strerror(error);
+  }
+  const auto fail = [&](std::string error) {
+    ::close(lockFd);
+    return error;
+  };
+
   struct stat st {};
   if (::lstat(path.path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
-      return path.path + " exists and is not a socket";
+      return fail(path.path + " exists and is not a socket");
     }
-    // A socket nobody answers on is left from a server that died; one that answers belongs to a live one.
+    // With the lock held, a socket here is a dead server's, or a live one's that predates the lock: only an
+    // answer tells them apart.
     const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const bool alive = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(probe);
     if (alive) {
-      return "another server is already listening at " + path.path;
+      return fail("another server is already listening at " + path.path);
     }
     ::unlink(path.path.c_str());
   }
 
   m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (m_listenFd < 0) {
-    return std::string("socket: ") + std::strerror(errno);
+    return fail(std::string("socket: ") + std::strerror(errno));
   }
   // The socket is created private: the mode is set before anyone can connect.
   const mode_t oldMask = ::umask(0177);
   const int bound = ::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   ::umask(oldMask);
-  if (bound != 0 || ::listen(m_listenFd, 64) != 0) {
+  if (bound != 0 || ::listen(m_listenFd, listenBacklog()) != 0) {
     const std::string error = "cannot listen at " + path.path + ": " + std::strerror(errno);
+    if (bound == 0) {
+      ::unlink(path.path.c_str());
+    }
     ::close(m_listenFd);
     m_listenFd = -1;
-    return error;
+    return fail(error);
   }
   m_socketPath = path.path;
+  m_lockFd = lockFd;
   return std::nullopt;
 }
 
@@ -109,7 +159,7 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
   if (message != m_messageId || !validBlockName(blockName)) {
     return 0;
   }
-  char name[wire::kMaxNameLength + 2] = "/";
+  char name[wire::kMaxNameLength + 2] = "/";  // '/', at most kMaxNameLength bytes, terminator
   std::memcpy(name + 1, blockName.data(), blockName.size());
   name[blockName.size() + 1] = '\0';
   const int fd = ::shm_open(name, O_RDWR | O_CLOEXEC, 0);
@@ -133,7 +183,7 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
   return result;
 }
 
-void SimServer::acceptClients() {
+void SimServer::acceptClients(Clock::time_point now) {
   for (;;) {
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
@@ -145,11 +195,24 @@ void SimServer::acceptClients() {
     }
     auto client = std::make_unique<Client>();
     client->fd = fd;
+    client->lastHeard = now;
     m_clients.push_back(std::move(client));
   }
 }
 
-bool SimServer::serveClient(Client& c) {
+void SimServer::closeIdleClients(Clock::time_point now) {
+  while (m_clients.size() > kIdleClosingFrom) {
+    const auto longestSilent = std::min_element(m_clients.begin(), m_clients.end(), [](const auto& a, const auto& b) {
+      return a->lastHeard < b->lastHeard;
+    });
+    if (now - (*longestSilent)->lastHeard < m_idleLimit) {
+      return;
+    }
+    m_clients.erase(longestSilent);
+  }
+}
+
+bool SimServer::serveClient(Client& c, Clock::time_point now) {
   const ssize_t n = ::recv(c.fd, c.input.data() + c.have, c.input.size() - c.have, 0);
   if (n < 0) {
     return errno == EAGAIN || errno == EINTR;
@@ -157,6 +220,7 @@ bool SimServer::serveClient(Client& c) {
   if (n == 0) {
     return false;
   }
+  c.lastHeard = now;
   c.have += static_cast<std::size_t>(n);
   for (;;) {
     wire::Request request;
@@ -233,11 +297,15 @@ void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
     // Serve the clients polled this round before accepting new ones, so indices still match.
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
       const short events = fds[i + 2].revents;
-      m_clients[i]->dropped = events != 0 && ((events & (POLLERR | POLLNVAL)) != 0 || !serveClient(*m_clients[i]));
+      m_clients[i]->dropped =
+          events != 0 && ((events & (POLLERR | POLLNVAL)) != 0 || !serveClient(*m_clients[i], now));
     }
     std::erase_if(m_clients, [](const auto& c) { return c->dropped; });
+    // Room for a newcomer is made before it is accepted; a new connection is what wakes the loop when idle
+    // clients fill the table.
+    closeIdleClients(now);
     if (fds[1].revents != 0) {
-      acceptClients();
+      acceptClients(now);
     }
   }
   m_clients.clear();

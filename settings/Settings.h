@@ -37,11 +37,15 @@ struct GeneralSettings {
   bool carbTemp = true;
   bool battery = true;
   bool fuelStat = true;
+
+  bool operator==(const GeneralSettings&) const = default;
 };
 
 struct FuelStatSettings {
   bool unitIsMass = false;
   bool unitIsMetric = false;
+
+  bool operator==(const FuelStatSettings&) const = default;
 };
 
 // One configurable dial scale. A section reads only some of these keys; the others keep these values (a
@@ -76,6 +80,8 @@ struct ScaleSettings {
   int whiteArcValueStart = 0;
   int whiteArcValueEnd = 0;
   int lineWidth = 3;
+
+  bool operator==(const ScaleSettings&) const = default;
 };
 
 // Defaults of the scale sections; sections not named here share one of these.
@@ -115,6 +121,8 @@ struct Settings {
   bool vor1Glide = false;
   bool vor2Glide = false;
   bool altiHpa = true;
+
+  bool operator==(const Settings&) const = default;
 };
 
 struct SettingsLoad {

@@ -137,12 +137,17 @@ LayoutLoad loadWindowLayout(const std::string& path) {
   return parseWindowLayout(bytes);
 }
 
-std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
+std::string encodeWindowLayout(const WindowLayout& layout) {
   std::string bytes;
   bytes.reserve(kLayoutFileSize);
   for (const LayoutRecord& record : layout.records) {
     bytes.append(reinterpret_cast<const char*>(record.bytes().data()), kLayoutRecordSize);
   }
+  return bytes;
+}
+
+std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
+  const std::string bytes = encodeWindowLayout(layout);
 
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());

@@ -68,6 +68,9 @@ struct LayoutLoad {
 LayoutLoad loadWindowLayout(const std::string& path);
 LayoutLoad parseWindowLayout(const std::string& bytes);
 
+// The file's bytes for the table: the 37 records back to back, 1,776 bytes.
+std::string encodeWindowLayout(const WindowLayout& layout);
+
 // Writes the 37 records (1,776 bytes) so that the file is replaced whole or not at all: a temporary file in the
 // same directory, flushed to disk, then renamed over the old one. Returns why it failed; the old file is then
 // left as it was.

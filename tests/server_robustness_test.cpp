@@ -17,9 +17,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -68,6 +71,14 @@ public:
     EXPECT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->sequence, m_sequence);
     return decoded->result;
+  }
+
+  // True when the server has closed this connection (or it failed) within `waitMs`; false when it is open and
+  // quiet.
+  bool closedByServer(int waitMs = 0) {
+    pollfd p{m_fd, POLLIN, 0};
+    std::uint8_t byte = 0;
+    return ::poll(&p, 1, waitMs) == 1 && ::recv(m_fd, &byte, 1, MSG_DONTWAIT) <= 0;
   }
 
   bool connected = false;
@@ -297,6 +308,101 @@ TEST(ServerStart, RefusesASecondServerOfTheSameClassAndBadArguments) {
     EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_FALSE(run.err.empty());
   }
+}
+
+// A server in this process, with a short idle limit, serving on its own thread until destroyed.
+class InProcessServer {
+public:
+  explicit InProcessServer(std::chrono::milliseconds idleLimit) : m_server(m_space, idleLimit) {
+    m_space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
+    EXPECT_EQ(m_server.listen(runtimeDirectory(), kPrimaryServerClass), std::nullopt);
+    EXPECT_EQ(::pipe(m_stop), 0);
+    m_thread = std::thread([this] { m_server.run(m_stop[0]); });
+  }
+  ~InProcessServer() {
+    ::close(m_stop[1]);
+    m_thread.join();
+    ::close(m_stop[0]);
+  }
+
+private:
+  OffsetSpace m_space;
+  SimServer m_server;
+  int m_stop[2] = {-1, -1};
+  std::thread m_thread;
+};
+
+TEST(ServerIdleConnections, SilentOnesMakeRoomOnceTheTableIsThreeQuartersFull) {
+  using namespace std::chrono_literals;
+  constexpr auto kIdleLimit = 400ms;
+  constexpr int kIdle = 300;
+  TempRuntimeDir runtime;
+  InProcessServer server(kIdleLimit);
+  Block block("skyvane-test-idle");
+  wire::putU32(block.bytes + block.putRead(0, 0x1000, 4), 0);
+
+  RawClient busy;  // the oldest connection, but it keeps talking
+  busy.sendRequest(block.name);
+  ASSERT_EQ(busy.reply(), 1);
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < kIdle; ++i) {
+    idle.push_back(std::make_unique<RawClient>());
+    ASSERT_TRUE(idle.back()->connected);
+  }
+  // The table is full (the busy one and the first 255 idle ones); nobody has been silent long enough yet.
+  ASSERT_TRUE(idle.back()->closedByServer(1000));
+  for (std::size_t i = 0; i < idle.size(); ++i) {
+    EXPECT_EQ(idle[i]->closedByServer(), i >= SimServer::kMaxClients - 1) << "idle connection " << i;
+  }
+  const auto until = std::chrono::steady_clock::now() + kIdleLimit + 100ms;
+  while (std::chrono::steady_clock::now() < until) {
+    busy.sendRequest(block.name);
+    ASSERT_EQ(busy.reply(), 1);
+    std::this_thread::sleep_for(50ms);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  RawClient good;
+  ASSERT_TRUE(good.connected);
+  good.sendRequest(block.name);
+  EXPECT_EQ(good.reply(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  EXPECT_EQ(wire::getU32(block.bytes + kSimLinkReadHeader), 0x600DF00Du);
+
+  // The longest silent were closed, in the order they came, until the table, the newcomer and the busy one
+  // included, was three-quarters full; the rest stay however long they are silent.
+  constexpr std::size_t kInTable = SimServer::kMaxClients - 1;
+  constexpr std::size_t kClosedFromTable = kInTable - (SimServer::kIdleClosingFrom - 2);
+  std::this_thread::sleep_for(50ms);
+  for (std::size_t i = 0; i < idle.size(); ++i) {
+    const bool inTable = i < kInTable;
+    EXPECT_EQ(idle[i]->closedByServer(), !inTable || i < kClosedFromTable) << "idle connection " << i;
+  }
+  busy.sendRequest(block.name);
+  EXPECT_EQ(busy.reply(), 1);
+}
+
+TEST(ServerAnswer, BlockNamesOfAnyLengthAreSafe) {
+  OffsetSpace space;
+  space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
+  SimServer server(space);  // never listens: answer() stands on its own
+  // The longest name a block may have, 255 bytes, is served.
+  const std::string pid = std::to_string(::getpid());
+  Block longest(std::string(wire::kMaxNameLength - pid.size() - 1, 'n'));
+  ASSERT_EQ(longest.name.size(), wire::kMaxNameLength);
+  wire::putU32(longest.bytes + longest.putRead(0, 0x1000, 4), 0);
+  EXPECT_EQ(server.answer(kLinkMessage, longest.name), 1);
+  EXPECT_EQ(wire::getU32(longest.bytes + kSimLinkReadHeader), 0x600DF00Du);
+
+  // Longer ones are refused, also when they begin with that block's name, and the block is left alone.
+  wire::putU32(longest.bytes + kSimLinkReadHeader, 0);
+  for (const std::string& name : {longest.name + "x", longest.name + std::string(4096, 'x'),
+                                  std::string(1 << 20, 'a'), std::string(wire::kMaxNameLength + 1, '/')}) {
+    EXPECT_EQ(server.answer(kLinkMessage, name), 0) << name.size();
+  }
+  EXPECT_EQ(wire::getU32(longest.bytes + kSimLinkReadHeader), 0u);
+  EXPECT_EQ(server.answer(kLinkMessage, std::string_view()), 0);
+  EXPECT_EQ(server.answer(kLinkMessage, std::string_view("\0", 1)), 0);
 }
 
 TEST(OffsetSpaceBlocks, ClientVersionIsKeptApartFromTheSimulatorVersion) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the later panel need. Idempotent: when all of them are
-# present it asks no package server at all.
+# Installs every Debian package the build, the tests, the fuzz targets and the later panel need. Idempotent:
+# when all of them are present it asks no package server at all.
 set -euo pipefail
 
 packages=(
@@ -10,6 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils locales imagemagick python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

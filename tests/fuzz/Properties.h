@@ -1,0 +1,41 @@
+// The properties the fuzz targets check, one function per reader, each taking the raw input bytes: nullopt
+// when every property held, else what went wrong. The fuzz targets abort on a failure; the unit tests run the
+// same checks on fixed inputs, so they also run without clang.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace fuzz {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// config.ini: upper-casing the file changes no setting (the [IAS] unit text, being a value, only changes its
+// case); the --check-config lines written back as a file read back the same settings, without a warning.
+std::optional<std::string> checkSettingsFile(Bytes input);
+
+// The "[Section] Key = value" lines --check-config prints, as a config.ini file that holds those settings.
+std::string settingsFileFromDescription(const std::vector<std::string>& lines);
+
+// ConfigWindows.cfg: the table read and written again is byte-identical to the whole records that were read
+// (zeros for missing ones); every roll angle read survives being set again, and its encoding is canonical
+// after one round.
+std::optional<std::string> checkLayoutFile(Bytes input);
+
+// The server: input = u16 little-endian length n, n bytes of request frames as they arrive on a connection,
+// then the contents of a request block. Frames decode back to their bytes, a frame cut anywhere is only
+// incomplete, names that cannot be block names are refused whatever their length; a block the walk refuses
+// is left unchanged with the offset space, one it serves changes only read data areas, and the answer through
+// a shared block agrees with the walk in memory.
+std::optional<std::string> checkServerRequest(Bytes input);
+
+// The client's walk back over a returned block: input = a control byte, two bytes per queued read, then how
+// the server's answer is spoiled. The walk writes only into destinations of the right size, a batch counts as
+// answered only when every destination got bytes the server put under its reference, an honest answer fills
+// every destination, and the next batch starts afresh.
+std::optional<std::string> checkClientWalk(Bytes input);
+
+}  // namespace fuzz

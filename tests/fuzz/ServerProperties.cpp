@@ -1,0 +1,225 @@
+// Properties of the server's request handling: frame decoding, block names, and the walk over a request block,
+// in memory and through a shared block as a client would hand it over.
+#include "Properties.h"
+
+#include "LinkLayout.h"
+#include "LinkWire.h"
+#include "OffsetSpace.h"
+#include "SimServer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace fuzz {
+namespace {
+
+const std::uint32_t kLinkMessage = wire::registeredMessageId(kLinkMessageName);
+using SpaceBytes = std::array<std::uint8_t, OffsetSpace::kSize>;
+using BlockBytes = std::array<std::uint8_t, kSimLinkBlockSize>;
+
+// Something other than zeros to read, so that a data area left unfilled shows.
+void fillPattern(OffsetSpace& space) {
+  std::vector<std::uint8_t> pattern(OffsetSpace::kSize);
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    pattern[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  }
+  space.write(0, pattern);
+}
+
+// A server that never listens, its offset space, and a shared block of this process's own that it serves;
+// beside it a second space that takes the same blocks in memory. Both spaces start alike and must stay alike.
+struct Rig {
+  OffsetSpace served;
+  OffsetSpace model;
+  SimServer server{served};
+  std::string blockName = "skyvane-fuzz-" + std::to_string(::getpid());
+  int blockFd = -1;
+
+  Rig() {
+    fillPattern(served);
+    fillPattern(model);
+    const std::string shm = "/" + blockName;
+    ::shm_unlink(shm.c_str());
+    blockFd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (blockFd < 0 || ::ftruncate(blockFd, kSimLinkBlockSize) != 0) {
+      blockFd = -1;
+    }
+  }
+  ~Rig() {
+    ::close(blockFd);
+    ::shm_unlink(("/" + blockName).c_str());
+  }
+};
+
+Rig& rig() {
+  static Rig instance;
+  return instance;
+}
+
+// What the server promises to refuse without looking further: anything but 1 to 255 printable ASCII
+// characters without '/'.
+bool couldBeBlockName(std::string_view name) {
+  if (name.empty() || name.size() > wire::kMaxNameLength) {
+    return false;
+  }
+  for (char c : name) {
+    if (c <= ' ' || c > '~' || c == '/') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Asks the server for a block named by the input. Names a panel's link gives its blocks are left out: a
+// fuzzer must never reach into a running panel's block.
+std::optional<std::string> checkName(std::uint32_t message, std::string_view name) {
+  Rig& r = rig();
+  if (name == r.blockName || name.starts_with("FsasmLib")) {
+    return std::nullopt;
+  }
+  const std::int32_t result = r.server.answer(message, name);
+  if (result != 0 && (!couldBeBlockName(name) || message != kLinkMessage ||
+                      ::access(("/dev/shm/" + std::string(name)).c_str(), F_OK) != 0)) {
+    return "the server answered " + std::to_string(result) + " for a block named \"" +
+           std::string(name.substr(0, 64)) + "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> checkFrames(Bytes stream) {
+  while (!stream.empty()) {
+    wire::Request request;
+    std::size_t used = 0;
+    const wire::Decode decoded = wire::decodeRequest(stream, request, used);
+    const bool magicOk = stream.size() < 4 || wire::getU32(stream.data()) == wire::kMagic;
+    if (decoded == wire::Decode::Incomplete) {
+      const bool short_ = stream.size() < wire::kRequestHeaderSize ||
+                          stream.size() < wire::kRequestHeaderSize + wire::getU16(stream.data() + 20);
+      return magicOk && short_ ? std::nullopt
+                               : std::optional<std::string>("a whole or foreign frame was taken as incomplete");
+    }
+    if (decoded == wire::Decode::Malformed) {
+      const bool nameTooLong =
+          stream.size() >= wire::kRequestHeaderSize && wire::getU16(stream.data() + 20) > wire::kMaxNameLength;
+      return !magicOk || nameTooLong ? std::nullopt
+                                     : std::optional<std::string>("a well-formed frame was taken as malformed");
+    }
+    if (used != wire::kRequestHeaderSize + request.name.size() || used > stream.size() ||
+        reinterpret_cast<const std::uint8_t*>(request.name.data()) != stream.data() + wire::kRequestHeaderSize) {
+      return "a decoded frame's length or name does not match its bytes";
+    }
+    std::array<std::uint8_t, wire::kMaxRequestSize> again{};
+    if (wire::encodeRequest(request, again) != used || std::memcmp(again.data(), stream.data(), used) != 0) {
+      return "a decoded frame encodes to other bytes";
+    }
+    // A frame arrives in pieces of any size: every piece short of the whole must only wait for more.
+    for (std::size_t cut = 0; cut < used; ++cut) {
+      wire::Request partial;
+      std::size_t partialUsed = 0;
+      if (wire::decodeRequest(stream.first(cut), partial, partialUsed) != wire::Decode::Incomplete) {
+        return "a frame cut after " + std::to_string(cut) + " of " + std::to_string(used) +
+               " bytes was not taken as incomplete";
+      }
+    }
+    if (auto problem = checkName(request.message, request.name)) {
+      return problem;
+    }
+    stream = stream.subspan(used);
+  }
+  return std::nullopt;
+}
+
+void snapshot(const OffsetSpace& space, SpaceBytes& out) { space.read(0, out); }
+
+std::optional<std::string> checkBlock(Bytes contents) {
+  Rig& r = rig();
+  static BlockBytes block;
+  static BlockBytes before;
+  static BlockBytes shared;
+  static SpaceBytes spaceBefore;
+  static SpaceBytes spaceAfter;
+  block.fill(0);
+  if (!contents.empty()) {
+    std::memcpy(block.data(), contents.data(), std::min(contents.size(), block.size()));
+  }
+  before = block;
+  snapshot(r.model, spaceBefore);
+  const std::uint16_t versionBefore = r.model.clientVersion();
+
+  std::size_t dirtyEnd = 0;
+  const int result = r.model.serveBlock(block, dirtyEnd);
+  const bool wellFormed = layout::walkRecords(before, [](const layout::Record&) {}) == layout::WalkEnd::EndMark;
+  if (result != (wellFormed ? 1 : 0)) {
+    return "the walk answered " + std::to_string(result) + " for a block that is " +
+           (wellFormed ? "well formed" : "not well formed");
+  }
+  snapshot(r.model, spaceAfter);
+  if (result == 0) {
+    if (block != before) {
+      return "a refused block was changed";
+    }
+    if (spaceAfter != spaceBefore || r.model.clientVersion() != versionBefore) {
+      return "a refused block changed the offset space";
+    }
+  } else {
+    // Only read data areas may change, and none at or past dirtyEnd.
+    std::vector<bool> mayChange(block.size(), false);
+    layout::walkRecords(before, [&](const layout::Record& rec) {
+      if (rec.isRead) {
+        std::fill_n(mayChange.begin() + rec.dataAt, rec.size, true);
+      }
+    });
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      if (block[i] != before[i] && (!mayChange[i] || i >= dirtyEnd)) {
+        return "serving changed byte " + std::to_string(i) + " of the block, outside every read's data area";
+      }
+    }
+  }
+
+  // The same block through a shared block and answer(): the same result, bytes and space.
+  if (r.blockFd < 0) {
+    return "no shared block for the server to serve";
+  }
+  if (::pwrite(r.blockFd, before.data(), before.size(), 0) != static_cast<ssize_t>(before.size())) {
+    return "the shared block cannot be written";
+  }
+  const std::int32_t answered = r.server.answer(kLinkMessage, r.blockName);
+  if (::pread(r.blockFd, shared.data(), shared.size(), 0) != static_cast<ssize_t>(shared.size())) {
+    return "the shared block cannot be read";
+  }
+  if (answered != result || shared != block) {
+    return "answer() through the shared block gave " + std::to_string(answered) + " and " +
+           (shared == block ? "the same" : "other") + " bytes; the walk in memory gave " + std::to_string(result);
+  }
+  snapshot(r.served, spaceBefore);
+  if (spaceBefore != spaceAfter || r.served.clientVersion() != r.model.clientVersion()) {
+    return "answer() left the offset space otherwise than the walk in memory";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> checkServerRequest(Bytes input) {
+  const std::size_t frameLength =
+      input.size() < 2 ? 0 : std::min<std::size_t>(wire::getU16(input.data()), input.size() - 2);
+  const Bytes frames = input.size() < 2 ? Bytes() : input.subspan(2, frameLength);
+  const Bytes contents = input.size() < 2 ? Bytes() : input.subspan(2 + frameLength);
+
+  if (auto problem = checkFrames(frames)) {
+    return problem;
+  }
+  // The frame bytes taken whole as a name: answer() must hold up on its own, whatever the length.
+  if (auto problem = checkName(kLinkMessage, std::string_view(reinterpret_cast<const char*>(frames.data()),
+                                                              frames.size()))) {
+    return problem;
+  }
+  return checkBlock(contents);
+}
+
+}  // namespace fuzz
