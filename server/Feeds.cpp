@@ -2,6 +2,9 @@
 // cruise.
 #include "Feeds.h"
 
+#include "FlightGearBridge.h"
+#include "XPlaneBridge.h"
+
 #include <utility>
 
 std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space) {
@@ -11,6 +14,10 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
   } else if (options.spec == "demo") {
     applyCruise(space);
     feed.description = "demo";
+  } else if (options.spec == "flightgear" || options.spec.starts_with("flightgear:")) {
+    return makeFlightGearFeed(options, space);
+  } else if (options.spec == "xplane" || options.spec.starts_with("xplane:")) {
+    return makeXPlaneFeed(options, space);
   } else {
     return "unknown feed \"" + options.spec + "\"";
   }

@@ -30,6 +30,12 @@ void printHelp() {
       "\n"
       "  --feed none|demo          what the space holds at start: nothing but the version words, or a\n"
       "                            steady cruise (default: demo)\n"
+      "  --feed flightgear[:PORT]  serve what FlightGear sends with the skyvane protocol on UDP PORT\n"
+      "                            (default 5500)\n"
+      "  --feed xplane[:HOST[:PORT]]  serve what X-Plane sends: asks X-Plane at HOST (port 49000) for its\n"
+      "                            values, or finds it by its beacon when no HOST is given\n"
+      "  --listen ADDR             the interface the simulator bridges use (default 127.0.0.1, this\n"
+      "                            computer only; 0.0.0.0 for a simulator on another computer)\n"
       "  --set NAME=VALUE          set a simulator variable in its physical unit, e.g. airspeed=120\n"
       "                            (names as skyvane-gauges --check-link prints them)\n"
       "  --poke OFFSET:TYPE=VALUE  store a raw value; OFFSET decimal or 0x hex, TYPE one of\n"
@@ -65,13 +71,15 @@ int main(int argc, char** argv) {
       std::printf("skyvane-sim %s\n", SKYVANE_VERSION);
       return 0;
     }
-    if (arg == "--feed" || arg == "--class" || arg == "--set" || arg == "--poke") {
+    if (arg == "--feed" || arg == "--class" || arg == "--set" || arg == "--poke" || arg == "--listen") {
       const char* value = next();
       if (value == nullptr) {
         return usage(std::string(arg) + " needs a value");
       }
       if (arg == "--feed") {
         feedOptions.spec = value;
+      } else if (arg == "--listen") {
+        feedOptions.listenAddress = value;
       } else if (arg == "--class") {
         if (std::strcmp(value, kPrimaryServerClass) != 0 && std::strcmp(value, kFallbackServerClass) != 0) {
           return usage(std::string("unknown class \"") + value + "\"");
