@@ -179,7 +179,8 @@ void XPlaneBridge::onReadable(OffsetSpace& space) {
       return;
     }
     const auto now = Clock::now();
-    if (!m_target || !sameAddress(*m_target, datagram->from)) {
+    // Replies are matched by host only: X-Plane may answer from another port than the one it listens on.
+    if (!m_target || m_target->sin_addr.s_addr != datagram->from.sin_addr.s_addr) {
       m_monitor.packetDropped(now, "a packet from " + addressText(datagram->from) + ", not from X-Plane");
       continue;
     }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <bit>
 #include <cstring>
 #include <map>
@@ -68,6 +70,13 @@ std::vector<std::vector<std::uint8_t>> receiveAll(UdpPeer& xplane, std::size_t c
   return got;
 }
 
+std::uint16_t localPortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  return ntohs(a.sin_port);
+}
+
 XPlaneOptions optionsFor(const UdpPeer& xplane) {
   XPlaneOptions o;
   o.host = "127.0.0.1";
@@ -104,17 +113,20 @@ TEST(XPlaneBridge, SubscribesServesRepliesAndCancelsOnExit) {
     EXPECT_EQ(served(space, "tankLeft1Capacity"), 0) << "no capacity received: the tank counts for nothing";
     EXPECT_EQ(bridge.monitor().droppedTotal(), 0u);
 
-    // Broken replies and packets from strangers are dropped and counted.
+    // Broken replies are dropped and counted; so is a reply from another port of X-Plane's host, which is
+    // taken.
     auto partial = reply({{0, 50.0f}});
     partial.pop_back();
     xplane.sendTo(ntohs(bridgeAddress.sin_port), partial);
     xplane.sendTo(ntohs(bridgeAddress.sin_port), {reinterpret_cast<const std::uint8_t*>("DATA*xxxxxxxx"), 13});
     xplane.sendTo(ntohs(bridgeAddress.sin_port), std::vector<std::uint8_t>(60000, 0));
-    UdpPeer stranger;
-    stranger.sendTo(ntohs(bridgeAddress.sin_port), reply({{0, 10.0f}}));
-    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().droppedTotal() == 4; }));
-    EXPECT_NEAR(served(space, "airspeed"), 97.5, 0.01);
-    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return log.text().find("dropped 4 bad") != std::string::npos; }))
+    UdpPeer otherPort;
+    otherPort.sendTo(ntohs(bridgeAddress.sin_port), reply({{0, 101.0f}}));
+    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] {
+      return bridge.monitor().droppedTotal() == 3 && bridge.monitor().taken() == 2;
+    }));
+    EXPECT_NEAR(served(space, "airspeed"), 101, 0.01);
+    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return log.text().find("dropped 3 bad") != std::string::npos; }))
         << log.text();
   }
   // Leaving cancels every subscription: frequency 0 for each index.
@@ -167,8 +179,13 @@ TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
   xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 2, xplane.port()));
   xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(2, 1, xplane.port()));
   xplane.multicast(xplane::kBeaconGroup, options.beaconPort, {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
+  // Replies before any X-Plane is known are nobody's.
+  UdpPeer early;
+  early.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
   pumpSources(sources, space, 200ms);
   EXPECT_FALSE(bridge.target().has_value());
+  EXPECT_EQ(bridge.monitor().droppedTotal(), 1u);
+  EXPECT_EQ(served(space, "airspeed"), 0);
 
   xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
   ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
