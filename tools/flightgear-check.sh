@@ -32,7 +32,10 @@ work=$(mktemp -d /tmp/skyvane-fgcheck-XXXXXX)
 export SKYVANE_RUNTIME_DIR=$work/run SKYVANE_HOME=$work/home
 mkdir -p "$SKYVANE_HOME"
 pids=()
+# FlightGear runs in a session of its own (xvfb-run, Xvfb, dbus and fgfs): the whole group is ended.
+fg_group=""
 cleanup() {
+  [ -n "$fg_group" ] && kill -- "-$fg_group" 2> /dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
   wait 2> /dev/null || true
   rm -rf "$work"
@@ -41,6 +44,10 @@ trap cleanup EXIT
 
 port=5500
 telnet=5401
+if python3 -c "import socket; socket.create_connection(('127.0.0.1', $telnet), timeout=2)" 2> /dev/null; then
+  echo "flightgear-check: something already answers on port $telnet (another FlightGear?): stop it first"
+  exit 1
+fi
 build/bin/skyvane-sim --feed "flightgear:$port" > "$work/sim.out" 2> "$work/sim.err" &
 pids+=($!)
 
@@ -73,13 +80,13 @@ fi
 
 # Mesa's llvmpipe on this FlightGear crashes in its shader compiler with wide vectors and the full shader set;
 # narrow vectors and the plain renderer keep it flying.
-LP_NATIVE_VECTOR_WIDTH=128 xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- /usr/games/fgfs \
+LP_NATIVE_VECTOR_WIDTH=128 setsid xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- /usr/games/fgfs \
   --aircraft=c172p --in-air --altitude=3000 --vc=100 --disable-sound --disable-terrasync --disable-ai-traffic \
   --disable-real-weather-fetch --geometry=320x240 --disable-clouds \
   --prop:/sim/rendering/shaders/custom-settings=true --prop:/sim/rendering/shaders/quality-level=0 \
   --prop:/sim/rendering/multithreading-mode=SingleThreaded \
   --telnet=$telnet "${generic[@]}" > "$work/fgfs.log" 2>&1 &
-pids+=($!)
+fg_group=$!
 
 # FlightGear's property values through its telnet server, one per line. Its main loop can stall for seconds
 # under Xvfb: a slow answer is waited for.
@@ -102,7 +109,7 @@ echo "flightgear-check: waiting for FlightGear to fly (a minute or two)..."
 deadline=$((SECONDS + 420))
 until fg_get /instrumentation/airspeed-indicator/indicated-speed-kt 2> /dev/null |
       awk '{ exit !($1 > 50) }'; do
-  if [ $SECONDS -gt $deadline ] || ! kill -0 "${pids[-1]}" 2> /dev/null; then
+  if [ $SECONDS -gt $deadline ] || ! kill -0 "$fg_group" 2> /dev/null; then
     echo "flightgear-check: FlightGear did not come up; the end of its log:"
     grep -v "PNG lib\|mipmapping" "$work/fgfs.log" | tail -15
     exit 1
