@@ -2,7 +2,9 @@
 // cruise.
 #include "Feeds.h"
 
+#include "FlightGearBridge.h"
 #include "Recording.h"
+#include "XPlaneBridge.h"
 
 #include <cstdio>
 #include <utility>
@@ -63,6 +65,10 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
   } else if (spec == "cruise") {
     applyCruise(space);
     feed.description = "steady cruise";
+  } else if (options.spec == "flightgear" || options.spec.starts_with("flightgear:")) {
+    return makeFlightGearFeed(options, space);
+  } else if (options.spec == "xplane" || options.spec.starts_with("xplane:")) {
+    return makeXPlaneFeed(options, space);
   } else {
     return "unknown feed \"" + options.spec + "\"";
   }

@@ -39,6 +39,11 @@ void printHelp() {
       "                              cruise       a steady cruise of a light twin\n"
       "                              replay:FILE  a recording made with --record, looping\n"
       "                              none         nothing but the version words\n"
+      "                              flightgear[:PORT]  what FlightGear sends with the skyvane protocol\n"
+      "                                           on UDP PORT (default 5500)\n"
+      "                              xplane[:HOST[:PORT]]  what X-Plane sends: asks X-Plane at HOST\n"
+      "                                           (port 49000) for its values, or finds it by its\n"
+      "                                           beacon when no HOST is given\n"
       "  --aircraft KIND           the demo's aircraft: single, twin or turboprop (default: single)\n"
       "  --speed X                 the demo's clock runs X times real time, 0 < X <= 1000 (default: 1)\n"
       "  --seed N                  the demo's seed: the same seed flies the same flight (default: 1)\n"
@@ -46,6 +51,8 @@ void printHelp() {
       "                            dark; the single takes off about 150 s in)\n"
       "  --record FILE             write what is served, one CSV line per 100 ms: the time in seconds\n"
       "                            and every variable by name in its physical unit, with a header\n"
+      "  --listen ADDR             the interface the simulator bridges use (default 127.0.0.1, this\n"
+      "                            computer only; 0.0.0.0 for a simulator on another computer)\n"
       "  --set NAME=VALUE          set a simulator variable in its physical unit, e.g. airspeed=120\n"
       "                            (names as skyvane-gauges --check-link prints them); kept over\n"
       "                            whatever a moving feed writes\n"
@@ -93,7 +100,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--feed" || arg == "--class" || arg == "--set" || arg == "--poke" || arg == "--aircraft" ||
-        arg == "--speed" || arg == "--seed" || arg == "--record" || arg == "--start-at") {
+        arg == "--speed" || arg == "--seed" || arg == "--record" || arg == "--start-at" || arg == "--listen") {
       const char* value = next();
       if (value == nullptr) {
         return usage(std::string(arg) + " needs a value");
@@ -122,6 +129,8 @@ int main(int argc, char** argv) {
         feedOptions.startAtS = *seconds;
       } else if (arg == "--record") {
         recordPath = value;
+      } else if (arg == "--listen") {
+        feedOptions.listenAddress = value;
       } else if (arg == "--class") {
         if (std::strcmp(value, kPrimaryServerClass) != 0 && std::strcmp(value, kFallbackServerClass) != 0) {
           return usage(std::string("unknown class \"") + value + "\"");

@@ -1,0 +1,274 @@
+// Mapping files: parsing, the built-in copies, the FlightGear record layout and protocol file.
+#include "BridgeMapping.h"
+
+#include "PanelFrame.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+extern const unsigned char kFlightGearMap[];
+extern const std::size_t kFlightGearMapSize;
+extern const unsigned char kXPlaneMap[];
+extern const std::size_t kXPlaneMapSize;
+
+namespace {
+
+constexpr std::pair<std::string_view, RecordType> kTypeNames[] = {
+    {"float", RecordType::Float}, {"double", RecordType::Double}, {"int", RecordType::Int}, {"bool", RecordType::Bool}};
+
+std::string_view typeName(RecordType type) {
+  for (const auto& [name, t] : kTypeNames) {
+    if (t == type) {
+      return name;
+    }
+  }
+  return "float";
+}
+
+std::vector<std::string_view> words(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) {
+      ++i;
+    }
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
+      ++i;
+    }
+    if (i > start) {
+      out.push_back(line.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
+std::optional<double> number(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// What can appear in a property path or dataref: printable, no XML specials, no spaces.
+bool validSource(std::string_view source) {
+  if (source.empty() || source.size() >= 400) {
+    return false;
+  }
+  for (char c : source) {
+    if (c <= ' ' || c > '~' || c == '<' || c == '>' || c == '&' || c == '"' || c == '\'') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string xmlEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// XML comments may not hold "--".
+std::string commentSafe(std::string_view text) {
+  std::string out = xmlEscape(text);
+  for (std::size_t at = out.find("--"); at != std::string::npos; at = out.find("--", at)) {
+    out.replace(at, 2, "- -");
+  }
+  return out;
+}
+
+}  // namespace
+
+std::size_t recordTypeSize(RecordType type) {
+  switch (type) {
+    case RecordType::Bool:
+      return 1;
+    case RecordType::Double:
+      return 8;
+    case RecordType::Int:
+    case RecordType::Float:
+      break;
+  }
+  return 4;
+}
+
+std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFlavour flavour) {
+  Mapping mapping;
+  const bool typed = flavour == MappingFlavour::FlightGear;
+  std::size_t lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    const std::size_t newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) {
+      line = line.substr(0, hash);
+    }
+    const auto w = words(line);
+    if (w.empty()) {
+      continue;
+    }
+    const auto fail = [&](const std::string& what) { return "line " + std::to_string(lineNumber) + ": " + what; };
+    const auto findTarget = [&](std::string_view name) { return PanelFrame::findTarget(name); };
+
+    if (w[0] == "set") {
+      if (w.size() != 3) {
+        return fail("\"set\" needs a target and a value");
+      }
+      const auto target = findTarget(w[1]);
+      if (!target) {
+        return fail("unknown target \"" + std::string(w[1]) + "\"");
+      }
+      const auto value = number(w[2]);
+      if (!value) {
+        return fail("\"" + std::string(w[2]) + "\" is not a number");
+      }
+      mapping.constants.emplace_back(*target, *value);
+      continue;
+    }
+
+    const std::size_t fixed = typed ? 3 : 2;
+    if (w.size() < fixed || w.size() > fixed + 2) {
+      return fail(typed ? "expected PROPERTY TYPE TARGET [SCALE [OFFSET]]" : "expected DATAREF TARGET [SCALE [OFFSET]]");
+    }
+    MappingEntry entry;
+    if (!validSource(w[0])) {
+      return fail("\"" + std::string(w[0]) + "\" is not a usable " + (typed ? "property path" : "dataref"));
+    }
+    entry.source = std::string(w[0]);
+    if (typed) {
+      bool known = false;
+      for (const auto& [name, type] : kTypeNames) {
+        if (w[1] == name) {
+          entry.type = type;
+          known = true;
+        }
+      }
+      if (!known) {
+        return fail("unknown type \"" + std::string(w[1]) + "\" (float, double, int or bool)");
+      }
+    }
+    const auto target = findTarget(w[fixed - 1]);
+    if (!target) {
+      return fail("unknown target \"" + std::string(w[fixed - 1]) + "\"");
+    }
+    entry.target = *target;
+    for (std::size_t i = fixed; i < w.size(); ++i) {
+      const auto value = number(w[i]);
+      if (!value) {
+        return fail("\"" + std::string(w[i]) + "\" is not a number");
+      }
+      (i == fixed ? entry.scale : entry.offset) = *value;
+    }
+    mapping.entries.push_back(std::move(entry));
+  }
+  if (mapping.entries.empty()) {
+    return std::string("no values are mapped");
+  }
+  return mapping;
+}
+
+const char* mappingFileName(MappingFlavour flavour) {
+  return flavour == MappingFlavour::FlightGear ? "flightgear.map" : "xplane.map";
+}
+
+std::string_view builtInMapping(MappingFlavour flavour) {
+  if (flavour == MappingFlavour::FlightGear) {
+    return {reinterpret_cast<const char*>(kFlightGearMap), kFlightGearMapSize};
+  }
+  return {reinterpret_cast<const char*>(kXPlaneMap), kXPlaneMapSize};
+}
+
+std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std::string& directory) {
+  const std::string path = directory + "/" + mappingFileName(flavour);
+  std::ifstream file(path, std::ios::binary);
+  std::string text;
+  std::string origin;
+  if (file) {
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
+    origin = path;
+  } else {
+    text = std::string(builtInMapping(flavour));
+    origin = std::string("built-in ") + mappingFileName(flavour);
+  }
+  auto parsed = parseMapping(text, flavour);
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    return origin + ": " + *error;
+  }
+  std::get<Mapping>(parsed).origin = origin;
+  return parsed;
+}
+
+RecordLayout recordLayout(const Mapping& mapping) {
+  RecordLayout layout;
+  // FNV-1a over "type path\n" per entry; the top bit stays clear so that the number reads the same to any
+  // signed parser of the protocol file.
+  std::uint32_t hash = 2166136261u;
+  const auto mix = [&hash](std::string_view bytes) {
+    for (unsigned char c : bytes) {
+      hash = (hash ^ c) * 16777619u;
+    }
+  };
+  for (const MappingEntry& e : mapping.entries) {
+    layout.offsets.push_back(layout.size);
+    layout.size += recordTypeSize(e.type);
+    mix(typeName(e.type));
+    mix(" ");
+    mix(e.source);
+    mix("\n");
+  }
+  layout.size += 4;
+  layout.fingerprint = hash & 0x7FFFFFFFu;
+  return layout;
+}
+
+std::string flightGearProtocol(const Mapping& mapping) {
+  const RecordLayout layout = recordLayout(mapping);
+  char fingerprint[16];
+  std::snprintf(fingerprint, sizeof fingerprint, "0x%08X", static_cast<unsigned>(layout.fingerprint));
+  std::string xml =
+      "<?xml version=\"1.0\"?>\n"
+      "<!-- Skyvane's output protocol for skyvane-sim, generated by skyvane-fgprotocol from " +
+      commentSafe(mapping.origin) +
+      ".\n"
+      "     Do not edit: edit the mapping and generate this file again. One record of " +
+      std::to_string(layout.size) +
+      " bytes per packet, big-endian.\n"
+      "     Use: copy into $FG_ROOT/Protocol/ and start fgfs with\n"
+      "     generic=socket,out,30,HOST,5500,udp,skyvane -->\n"
+      "<PropertyList>\n"
+      " <generic>\n"
+      "  <output>\n"
+      "   <binary_mode>true</binary_mode>\n"
+      "   <byte_order>network</byte_order>\n"
+      "   <binary_footer>magic," +
+      fingerprint + "</binary_footer>\n";
+  for (const MappingEntry& e : mapping.entries) {
+    xml += "   <chunk>\n    <name>" + xmlEscape(PanelFrame::targetName(e.target)) + "</name>\n    <type>" +
+           std::string(typeName(e.type)) + "</type>\n    <node>" + xmlEscape(e.source) + "</node>\n   </chunk>\n";
+  }
+  xml += "  </output>\n </generic>\n</PropertyList>\n";
+  return xml;
+}

@@ -1,0 +1,61 @@
+// The bridges' messages about their stream.
+#include "BridgeMonitor.h"
+
+#include <algorithm>
+#include <utility>
+
+BridgeMonitor::BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log)
+    : m_simulator(std::move(simulator)), m_timing(timing), m_log(log) {}
+
+void BridgeMonitor::say(const std::string& message) {
+  if (m_log != nullptr) {
+    std::fprintf(m_log, "skyvane-sim: %s\n", message.c_str());
+    std::fflush(m_log);
+  }
+}
+
+void BridgeMonitor::packetTaken(Clock::time_point now, const std::string& from) {
+  if (!m_everReceived) {
+    say("receiving " + m_simulator + " from " + from);
+  } else if (m_silent) {
+    say(m_simulator + " is sending again");
+  }
+  m_everReceived = true;
+  m_silent = false;
+  m_lastPacket = now;
+  ++m_taken;
+}
+
+void BridgeMonitor::packetDropped(Clock::time_point now, std::string why) {
+  ++m_droppedTotal;
+  ++m_droppedInPeriod;
+  m_lastReason = std::move(why);
+  if (m_periodEnd == Clock::time_point::max()) {
+    m_periodEnd = now + m_timing.report;
+  }
+}
+
+BridgeMonitor::Clock::time_point BridgeMonitor::nextCheck() const {
+  const auto silenceDue =
+      m_everReceived && !m_silent ? m_lastPacket + m_timing.silence : Clock::time_point::max();
+  return std::min(silenceDue, m_periodEnd);
+}
+
+void BridgeMonitor::check(Clock::time_point now) {
+  if (m_everReceived && !m_silent && now >= m_lastPacket + m_timing.silence) {
+    m_silent = true;
+    const auto seconds = std::chrono::duration<double>(m_timing.silence).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    say("no packets from " + m_simulator + " for " + text + " s; the panel keeps the last values");
+  }
+  if (now >= m_periodEnd) {
+    if (m_droppedInPeriod != 0) {
+      say("dropped " + std::to_string(m_droppedInPeriod) + " bad " + m_simulator + " packet" +
+          (m_droppedInPeriod == 1 ? "" : "s") + " since the last count (last: " + m_lastReason + ")");
+    }
+    m_droppedInPeriod = 0;
+    // The next period starts with the next drop.
+    m_periodEnd = Clock::time_point::max();
+  }
+}

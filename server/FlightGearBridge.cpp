@@ -1,0 +1,127 @@
+// FlightGear records: size and fingerprint checks, big-endian decoding, the feed factory.
+#include "FlightGearBridge.h"
+
+#include "DataDirectory.h"
+
+#include <bit>
+#include <charconv>
+
+namespace {
+
+// Packets taken per wake-up of the server's loop: a few frames' worth, then the clients get their turn.
+constexpr int kPacketsPerWake = 32;
+
+std::uint64_t loadBig(const std::uint8_t* bytes, std::size_t size) {
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    bits = bits << 8 | bytes[i];
+  }
+  return bits;
+}
+
+double decode(RecordType type, const std::uint8_t* bytes) {
+  switch (type) {
+    case RecordType::Bool:
+      return bytes[0] != 0 ? 1 : 0;
+    case RecordType::Int:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(loadBig(bytes, 4)));
+    case RecordType::Double:
+      return std::bit_cast<double>(loadBig(bytes, 8));
+    case RecordType::Float:
+      break;
+  }
+  return std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(bytes, 4)));
+}
+
+}  // namespace
+
+FlightGearBridge::FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTiming timing, std::FILE* log)
+    : m_mapping(std::move(mapping)),
+      m_layout(recordLayout(m_mapping)),
+      m_socket(std::move(socket)),
+      m_monitor("FlightGear", timing, log),
+      // One byte more than a record, so that a longer packet shows as such even without its true length.
+      m_buffer(m_layout.size + 1) {
+  for (const auto& [target, value] : m_mapping.constants) {
+    m_frame.set(target, value);
+  }
+}
+
+std::variant<std::unique_ptr<FlightGearBridge>, std::string> FlightGearBridge::open(Mapping mapping,
+                                                                                     const std::string& address,
+                                                                                     std::uint16_t port,
+                                                                                     OffsetSpace& space,
+                                                                                     BridgeTiming timing,
+                                                                                     std::FILE* log) {
+  auto socket = UdpSocket::bind(address, port);
+  if (auto* error = std::get_if<std::string>(&socket)) {
+    return *error;
+  }
+  std::unique_ptr<FlightGearBridge> bridge(
+      new FlightGearBridge(std::move(mapping), std::move(std::get<UdpSocket>(socket)), timing, log));
+  bridge->m_frame.writeTo(space);
+  return bridge;
+}
+
+std::optional<std::string> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+                                                  OffsetSpace& space) {
+  if (fullLength != m_layout.size || packet.size() < m_layout.size) {
+    return std::to_string(fullLength) + " bytes where a record has " + std::to_string(m_layout.size);
+  }
+  const std::uint8_t* record = packet.data();
+  if (loadBig(record + m_layout.size - 4, 4) != m_layout.fingerprint) {
+    return "a record of another protocol file; generate skyvane.xml from this mapping again";
+  }
+  for (std::size_t i = 0; i < m_mapping.entries.size(); ++i) {
+    const MappingEntry& e = m_mapping.entries[i];
+    m_frame.set(e.target, decode(e.type, record + m_layout.offsets[i]) * e.scale + e.offset);
+  }
+  m_frame.writeTo(space);
+  return std::nullopt;
+}
+
+void FlightGearBridge::onReadable(OffsetSpace& space) {
+  for (int i = 0; i < kPacketsPerWake; ++i) {
+    const auto datagram = m_socket.receive(m_buffer);
+    if (!datagram) {
+      return;
+    }
+    const auto now = Clock::now();
+    const std::size_t kept = std::min(datagram->length, m_buffer.size());
+    if (auto problem = take(std::span(m_buffer.data(), kept), datagram->length, space)) {
+      m_monitor.packetDropped(now, *problem);
+    } else {
+      m_monitor.packetTaken(now, addressText(datagram->from));
+    }
+  }
+}
+
+void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) { m_monitor.check(now); }
+
+std::variant<Feed, std::string> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
+  std::uint16_t port = FlightGearBridge::kDefaultPort;
+  if (const auto colon = options.spec.find(':'); colon != std::string::npos) {
+    const std::string_view text = std::string_view(options.spec).substr(colon + 1);
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
+      return "flightgear:PORT needs a port number 0..65535, not \"" + std::string(text) + "\"";
+    }
+    port = static_cast<std::uint16_t>(value);
+  }
+  auto mapping = loadMapping(MappingFlavour::FlightGear, dataDirectory());
+  if (auto* error = std::get_if<std::string>(&mapping)) {
+    return *error;
+  }
+  const std::string origin = std::get<Mapping>(mapping).origin;
+  auto opened = FlightGearBridge::open(std::move(std::get<Mapping>(mapping)), options.listenAddress, port, space);
+  if (auto* error = std::get_if<std::string>(&opened)) {
+    return *error;
+  }
+  auto& bridge = std::get<std::unique_ptr<FlightGearBridge>>(opened);
+  Feed feed;
+  feed.description = "flightgear on UDP " + options.listenAddress + ":" + std::to_string(bridge->port()) + ", " +
+                     std::to_string(bridge->recordSize()) + "-byte records, mapping " + origin;
+  feed.sources.push_back(std::move(bridge));
+  return feed;
+}

@@ -1,0 +1,54 @@
+// The FlightGear bridge: receives the generic protocol's binary records (one fixed-size, big-endian record per
+// UDP packet, as generated from the mapping) and serves their values in the offset space.
+#pragma once
+
+#include "BridgeMapping.h"
+#include "BridgeMonitor.h"
+#include "FeedSource.h"
+#include "Feeds.h"
+#include "PanelFrame.h"
+#include "UdpSocket.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+class FlightGearBridge : public FeedSource {
+public:
+  static constexpr std::uint16_t kDefaultPort = 5500;
+
+  // Listens on `address`:`port` (port 0: any free one) and puts the rest values into the space.
+  static std::variant<std::unique_ptr<FlightGearBridge>, std::string> open(Mapping mapping, const std::string& address,
+                                                                          std::uint16_t port, OffsetSpace& space,
+                                                                          BridgeTiming timing = {},
+                                                                          std::FILE* log = stderr);
+
+  int fd() const override { return m_socket.fd(); }
+  // Takes up to a bounded number of waiting packets, so that a flood never keeps the server from its clients.
+  void onReadable(OffsetSpace& space) override;
+  Clock::time_point nextStep() const override { return m_monitor.nextCheck(); }
+  void step(OffsetSpace& space, Clock::time_point now) override;
+
+  // Checks one packet and, when it is a whole record of this mapping, takes its values into the space. Returns
+  // what was wrong with it otherwise.
+  std::optional<std::string> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
+
+  std::uint16_t port() const { return m_socket.localPort(); }
+  std::size_t recordSize() const { return m_layout.size; }
+  const BridgeMonitor& monitor() const { return m_monitor; }
+
+private:
+  FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTiming timing, std::FILE* log);
+
+  Mapping m_mapping;
+  RecordLayout m_layout;
+  UdpSocket m_socket;
+  BridgeMonitor m_monitor;
+  PanelFrame m_frame;
+  std::vector<std::uint8_t> m_buffer;
+};
+
+// --feed flightgear[:PORT]: the mapping from the data directory or the built-in one.
+std::variant<Feed, std::string> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space);

@@ -1,0 +1,260 @@
+// The bridges' view of the panel values: the target table, the gates and rest values, the write.
+#include "PanelFrame.h"
+
+#include "Catalogue.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace {
+
+using catalogue::index;
+using catalogue::kRows;
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+constexpr long double kKgPerLb = 0.45359237L;
+constexpr long double kRestFuelWeightLbPerGal = 6;  // avgas
+constexpr long double kRestRankine = 518.67L;       // 15 degC
+constexpr long double kAdfParkedDeg = 90;           // an ADF without signal points at the right wingtip
+// RPM travels as fraction x scaler with a signed 16-bit fraction (below 0.5): a fine scaler while it suffices.
+constexpr long double kFineRpmScaler = 16384;
+constexpr long double kCoarseRpmScaler = 65535;
+
+constexpr std::array<std::string_view, 9> kTankNames = {"tankLeft1",  "tankLeft2",  "tankLeft3",
+                                                        "tankRight1", "tankRight2", "tankRight3",
+                                                        "tankCentre1", "tankCentre2", "tankCentre3"};
+
+// The derived inputs follow the catalogue rows in the target numbering.
+struct EngineTargets {
+  std::size_t rpm, fuelFlowGph;
+};
+struct VorTargets {
+  std::size_t toFlag, fromFlag, inRange;
+};
+struct TankTargets {
+  std::size_t levelGal, massKg, capacityRatio;
+  std::size_t levelRow;  // the capacity row follows it
+};
+
+struct Table {
+  std::vector<std::string> names;
+  std::array<EngineTargets, 2> engines{};
+  std::array<VorTargets, 2> vors{};
+  std::size_t adfInRange = 0;
+  std::size_t fuelCapacityKg = 0;
+  std::array<TankTargets, 9> tanks{};
+
+  Table() {
+    for (const catalogue::Row& row : kRows) {
+      names.push_back(catalogue::fullName(row));
+    }
+    const auto add = [this](std::string name) {
+      names.push_back(std::move(name));
+      return names.size() - 1;
+    };
+    for (int e = 0; e < 2; ++e) {
+      const std::string prefix = "eng" + std::to_string(e + 1) + ".";
+      engines[e] = {add(prefix + "rpm"), add(prefix + "fuelFlowGph")};
+    }
+    for (int v = 0; v < 2; ++v) {
+      const std::string prefix = "vor" + std::to_string(v + 1) + ".";
+      vors[v] = {add(prefix + "toFlag"), add(prefix + "fromFlag"), add(prefix + "inRange")};
+    }
+    adfInRange = add("adf.inRange");
+    fuelCapacityKg = add("fuel.capacityKg");
+    for (std::size_t t = 0; t < kTankNames.size(); ++t) {
+      const std::string prefix = std::string(kTankNames[t]) + ".";
+      const std::size_t levelRow = static_cast<std::size_t>(
+          std::find(names.begin(), names.end(), std::string(kTankNames[t]) + "Level") - names.begin());
+      tanks[t] = {add(prefix + "levelGal"), add(prefix + "massKg"), add(prefix + "capacityRatio"), levelRow};
+    }
+  }
+};
+
+const Table& table() {
+  static const Table t;
+  return t;
+}
+
+constexpr std::size_t kSelector = index("fuelStatsSelector");
+
+long double restValue(const catalogue::Row& row) {
+  if (row.unit == "R") {
+    return kRestRankine;
+  }
+  if (row.engine == 0 && row.name == "altimeterSetting") {
+    return 1013.25L;
+  }
+  if (row.engine == 0 && row.name == "outsideAirTemp") {
+    return 15;
+  }
+  if (row.engine == 0 && row.name == "adfBearing") {
+    return kAdfParkedDeg;
+  }
+  if (row.engine == 0 && row.name == "fuelWeight") {
+    return kRestFuelWeightLbPerGal;
+  }
+  return 0;
+}
+
+bool present(double v) { return !std::isnan(v); }
+bool isTrue(double v) { return present(v) && v >= 0.5; }
+bool isFalse(double v) { return present(v) && v < 0.5; }
+
+// The physical value a row will serve for `value`: rounded to its raw resolution.
+long double served(const catalogue::Row& row, long double value) {
+  std::uint8_t raw[8]{};
+  catalogue::fromPhysical(row, value, raw);
+  return catalogue::toPhysical(row, raw);
+}
+
+// Within [0, 360) as served: a value that rounds up to 360 is 0. Integer rows are checked before they would
+// saturate at their top value.
+long double wrap360(const catalogue::Row& row, long double degrees) {
+  long double v = std::fmod(degrees, 360.0L);
+  if (v < 0) {
+    v += 360;
+  }
+  const bool integer = row.type != catalogue::RawType::F32 && row.type != catalogue::RawType::F64;
+  if ((integer && std::nearbyint(v / row.factor) * row.factor >= 360) || served(row, v) >= 360) {
+    return 0;
+  }
+  return v;
+}
+
+// Within [-180, 180): +180 and -180 are the same needle position, and only -180 fits a signed raw value.
+long double wrap180(const catalogue::Row& row, long double degrees) {
+  long double v = wrap360(row, degrees);
+  if (std::nearbyint(v / row.factor) * row.factor >= 180) {
+    v -= 360;
+  }
+  return v;
+}
+
+}  // namespace
+
+PanelFrame::PanelFrame() : m_values(targetCount(), kMissing) {}
+
+std::size_t PanelFrame::targetCount() { return table().names.size(); }
+
+std::optional<std::size_t> PanelFrame::findTarget(std::string_view name) {
+  const auto& names = table().names;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name && i != kSelector) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+const std::string& PanelFrame::targetName(std::size_t target) { return table().names[target]; }
+
+bool PanelFrame::set(std::size_t target, double value) {
+  if (!std::isfinite(value)) {
+    return false;
+  }
+  m_values[target] = value;
+  return true;
+}
+
+void PanelFrame::writeTo(OffsetSpace& space) const {
+  const Table& t = table();
+  // Physical values per catalogue row; NaN until resolved.
+  std::array<long double, kRows.size()> out{};
+  for (std::size_t r = 0; r < kRows.size(); ++r) {
+    out[r] = m_values[r];
+  }
+  const auto v = [this](std::size_t target) { return m_values[target]; };
+
+  long double fuelWeight = out[index("fuelWeight")];
+  if (!(fuelWeight > 0)) {
+    fuelWeight = kRestFuelWeightLbPerGal;
+  }
+  // Conversions use the density the panel will read (in 1/256 lb/gal), so that its masses come out right.
+  fuelWeight = served(kRows[index("fuelWeight")], fuelWeight);
+  out[index("fuelWeight")] = fuelWeight;
+  const long double kgPerGal = fuelWeight * kKgPerLb;
+
+  for (std::uint8_t e = 1; e <= 2; ++e) {
+    const EngineTargets& et = t.engines[e - 1];
+    if (const double rpm = v(et.rpm); present(rpm)) {
+      const long double scaler = std::abs(rpm) < kFineRpmScaler / 2 - 1 ? kFineRpmScaler : kCoarseRpmScaler;
+      out[index("rpmScaler", e)] = scaler;
+      out[index("rpmFraction", e)] = rpm / scaler;
+    }
+    if (const double gph = v(et.fuelFlowGph); present(gph)) {
+      out[index("fuelFlow", e)] = gph * fuelWeight;
+    }
+  }
+
+  static constexpr std::array<std::array<std::size_t, 4>, 2> kVorRows = {{
+      {index("vor1ToFrom"), index("vor1Deviation"), index("vor1GlideValid"), index("vor1GlideDeviation")},
+      {index("vor2ToFrom"), index("vor2Deviation"), index("vor2GlideValid"), index("vor2GlideDeviation")},
+  }};
+  for (std::size_t n = 0; n < 2; ++n) {
+    const VorTargets& vt = t.vors[n];
+    const auto [toFrom, deviation, glideValid, glideDeviation] = kVorRows[n];
+    if (present(v(vt.toFlag)) || present(v(vt.fromFlag))) {
+      out[toFrom] = isTrue(v(vt.toFlag)) ? 1 : isTrue(v(vt.fromFlag)) ? 2 : 0;
+    }
+    if (isFalse(v(vt.inRange))) {
+      out[toFrom] = 0;
+      out[deviation] = 0;
+      out[glideValid] = 0;
+    }
+    if (std::isnan(out[glideValid]) || out[glideValid] == 0) {
+      out[glideDeviation] = 0;
+    }
+  }
+
+  if (isFalse(v(t.adfInRange))) {
+    out[index("adfBearing")] = kAdfParkedDeg;
+  }
+
+  for (std::size_t n = 0; n < kTankNames.size(); ++n) {
+    const TankTargets& tt = t.tanks[n];
+    const std::size_t levelRow = tt.levelRow;
+    const std::size_t capacityRow = levelRow + 1;
+    long double capacityGal = out[capacityRow];
+    if (std::isnan(capacityGal) && present(v(tt.capacityRatio)) && present(v(t.fuelCapacityKg))) {
+      capacityGal = v(tt.capacityRatio) * v(t.fuelCapacityKg) / kgPerGal;
+    }
+    // Capacities travel in whole gallons: rounded up, so that the content in gallons (level x capacity),
+    // which the panel sums and weighs, stays what the simulator said.
+    capacityGal = std::ceil(capacityGal - 1e-6L);
+    long double level = out[levelRow];
+    if (std::isnan(level)) {
+      if (present(v(tt.levelGal))) {
+        level = v(tt.levelGal) / capacityGal;
+      } else if (present(v(tt.massKg))) {
+        level = v(tt.massKg) / kgPerGal / capacityGal;
+      }
+    }
+    // Ghost tanks (capacity 0) and anything unknown count for nothing, whatever their level says.
+    if (!(capacityGal > 0) || std::isnan(level)) {
+      capacityGal = 0;
+      level = 0;
+    }
+    out[capacityRow] = capacityGal;
+    out[levelRow] = std::clamp(level, 0.0L, 1.0L);
+  }
+
+  static constexpr std::size_t kHeadings[] = {index("gyroHeading"), index("headingBug"), index("vor1Course"),
+                                              index("vor2Course"), index("adfCard")};
+  for (std::size_t r = 0; r < kRows.size(); ++r) {
+    if (r == kSelector) {
+      continue;
+    }
+    const catalogue::Row& row = kRows[r];
+    long double value = std::isnan(out[r]) ? restValue(row) : out[r];
+    if (std::find(std::begin(kHeadings), std::end(kHeadings), r) != std::end(kHeadings)) {
+      value = wrap360(row, value);
+    } else if (r == index("adfBearing")) {
+      value = wrap180(row, value);
+    }
+    space.setPhysical(row, value);
+  }
+}

@@ -1,0 +1,293 @@
+// RREF subscriptions, replies and cancellation; beacons; the feed factory.
+#include "XPlaneBridge.h"
+
+#include "DataDirectory.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+constexpr int kPacketsPerWake = 32;
+constexpr std::size_t kHeaderSize = 5;
+constexpr std::size_t kPairSize = 8;
+// X-Plane packs a reply into one datagram of at most a few hundred pairs; anything far larger is not a reply.
+constexpr std::size_t kMaxReplySize = kHeaderSize + 1024 * kPairSize;
+
+std::uint32_t loadLittle32(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+         std::uint32_t{bytes[3]} << 24;
+}
+
+void storeLittle32(std::uint32_t value, std::uint8_t* bytes) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+bool sameAddress(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+bool isLoopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
+
+}  // namespace
+
+namespace xplane {
+
+std::array<std::uint8_t, kRequestSize> rrefRequest(std::int32_t frequencyHz, std::int32_t index,
+                                                   std::string_view dataref) {
+  std::array<std::uint8_t, kRequestSize> request{};
+  std::memcpy(request.data(), "RREF", 4);  // and the NUL after it
+  storeLittle32(static_cast<std::uint32_t>(frequencyHz), request.data() + 5);
+  storeLittle32(static_cast<std::uint32_t>(index), request.data() + 9);
+  // The path keeps at least one NUL at its end.
+  std::memcpy(request.data() + 13, dataref.data(), std::min(dataref.size(), kPathSize - 1));
+  return request;
+}
+
+std::optional<Beacon> parseBeacon(std::span<const std::uint8_t> packet) {
+  constexpr std::size_t kFixed = 5 + 1 + 1 + 4 + 4 + 4 + 2;
+  if (packet.size() < kFixed || std::memcmp(packet.data(), "BECN", 5) != 0) {
+    return std::nullopt;
+  }
+  const std::uint8_t* p = packet.data() + 5;
+  Beacon b;
+  b.major = p[0];
+  b.minor = p[1];
+  b.hostId = static_cast<std::int32_t>(loadLittle32(p + 2));
+  b.version = static_cast<std::int32_t>(loadLittle32(p + 6));
+  b.role = loadLittle32(p + 10);
+  b.port = static_cast<std::uint16_t>(p[14] | p[15] << 8);
+  const auto* name = reinterpret_cast<const char*>(p + 16);
+  const std::size_t room = packet.size() - kFixed;
+  b.computerName.assign(name, strnlen(name, room));
+  return b;
+}
+
+}  // namespace xplane
+
+XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSocket socket, std::FILE* log)
+    : m_mapping(std::move(mapping)),
+      m_options(options),
+      m_socket(std::move(socket)),
+      m_monitor("X-Plane", options.timing, log),
+      m_log(log),
+      m_buffer(kMaxReplySize + 1) {
+  for (const auto& [target, value] : m_mapping.constants) {
+    m_frame.set(target, value);
+  }
+}
+
+std::variant<std::unique_ptr<XPlaneBridge>, std::string> XPlaneBridge::open(Mapping mapping,
+                                                                             const XPlaneOptions& options,
+                                                                             OffsetSpace& space, std::FILE* log) {
+  std::optional<sockaddr_in> target;
+  if (!options.host.empty()) {
+    auto resolved = resolveIpv4(options.host, options.port);
+    if (auto* error = std::get_if<std::string>(&resolved)) {
+      return *error;
+    }
+    target = std::get<sockaddr_in>(resolved);
+  }
+  auto listen = resolveIpv4(options.listenAddress, 0);
+  if (auto* error = std::get_if<std::string>(&listen)) {
+    return *error;
+  }
+  if (target && !isLoopback(*target) && isLoopback(std::get<sockaddr_in>(listen))) {
+    return "X-Plane at " + options.host + " cannot be reached from " + options.listenAddress +
+           ": add --listen 0.0.0.0 (or this computer's address on that network)";
+  }
+  auto socket = UdpSocket::bind(options.listenAddress, 0);
+  if (auto* error = std::get_if<std::string>(&socket)) {
+    return *error;
+  }
+  std::unique_ptr<XPlaneBridge> bridge(
+      new XPlaneBridge(std::move(mapping), options, std::move(std::get<UdpSocket>(socket)), log));
+  bridge->m_frame.writeTo(space);
+  if (target) {
+    bridge->m_target = target;
+    bridge->subscribe(options.frequencyHz);
+  }
+  return bridge;
+}
+
+XPlaneBridge::~XPlaneBridge() {
+  if (m_target) {
+    subscribe(0);
+  }
+}
+
+void XPlaneBridge::subscribe(int frequencyHz) {
+  for (std::size_t i = 0; i < m_mapping.entries.size(); ++i) {
+    const auto request = xplane::rrefRequest(frequencyHz, static_cast<std::int32_t>(i), m_mapping.entries[i].source);
+    m_socket.sendTo(request, *m_target);
+  }
+  m_nextSubscribe = frequencyHz == 0 ? Clock::time_point::max() : Clock::now() + m_options.timing.silence;
+}
+
+void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& description) {
+  if (m_target && sameAddress(*m_target, xplane)) {
+    return;
+  }
+  if (m_target && m_monitor.everReceived() && !m_monitor.silent()) {
+    return;  // the X-Plane we have is alive: a second one on the network does not take over
+  }
+  if (m_target) {
+    subscribe(0);
+  }
+  if (m_log != nullptr) {
+    std::fprintf(m_log, "skyvane-sim: found %s at %s\n", description.c_str(), addressText(xplane).c_str());
+    std::fflush(m_log);
+  }
+  m_target = xplane;
+  subscribe(m_options.frequencyHz);
+}
+
+std::optional<std::string> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+                                              OffsetSpace& space) {
+  if (fullLength > kMaxReplySize || packet.size() < fullLength) {
+    return std::to_string(fullLength) + " bytes, more than any reply";
+  }
+  if (fullLength < kHeaderSize || std::memcmp(packet.data(), "RREF", 4) != 0) {
+    return "not an RREF reply (" + std::to_string(fullLength) + " bytes)";
+  }
+  if ((fullLength - kHeaderSize) % kPairSize != 0) {
+    return "an RREF reply of " + std::to_string(fullLength) + " bytes, not a whole number of values";
+  }
+  for (std::size_t at = kHeaderSize; at < fullLength; at += kPairSize) {
+    const std::uint32_t index = loadLittle32(packet.data() + at);
+    if (index >= m_mapping.entries.size()) {
+      continue;  // a subscription of some earlier client on this port, or a stray index
+    }
+    const MappingEntry& e = m_mapping.entries[index];
+    const float value = std::bit_cast<float>(loadLittle32(packet.data() + at + 4));
+    m_frame.set(e.target, static_cast<double>(value) * e.scale + e.offset);
+  }
+  m_frame.writeTo(space);
+  return std::nullopt;
+}
+
+void XPlaneBridge::onReadable(OffsetSpace& space) {
+  for (int i = 0; i < kPacketsPerWake; ++i) {
+    const auto datagram = m_socket.receive(m_buffer);
+    if (!datagram) {
+      return;
+    }
+    const auto now = Clock::now();
+    // Replies are matched by host only: X-Plane may answer from another port than the one it listens on.
+    if (!m_target || m_target->sin_addr.s_addr != datagram->from.sin_addr.s_addr) {
+      m_monitor.packetDropped(now, "a packet from " + addressText(datagram->from) + ", not from X-Plane");
+      continue;
+    }
+    const std::size_t kept = std::min(datagram->length, m_buffer.size());
+    if (auto problem = take(std::span(m_buffer.data(), kept), datagram->length, space)) {
+      m_monitor.packetDropped(now, *problem);
+    } else {
+      m_monitor.packetTaken(now, addressText(datagram->from));
+    }
+  }
+}
+
+XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
+  return std::min(m_monitor.nextCheck(), m_nextSubscribe);
+}
+
+void XPlaneBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
+  m_monitor.check(now);
+  if (m_target && now >= m_nextSubscribe) {
+    if (!m_monitor.everReceived() || m_monitor.silent()) {
+      subscribe(m_options.frequencyHz);
+    } else {
+      m_nextSubscribe = now + m_options.timing.silence;
+    }
+  }
+}
+
+std::variant<std::unique_ptr<XPlaneDiscovery>, std::string> XPlaneDiscovery::open(XPlaneBridge& bridge,
+                                                                                   const XPlaneOptions& options) {
+  // Other programs on this computer may listen for the beacon too.
+  auto socket = UdpSocket::bind("0.0.0.0", options.beaconPort, true);
+  if (auto* error = std::get_if<std::string>(&socket)) {
+    return *error;
+  }
+  auto& s = std::get<UdpSocket>(socket);
+  if (auto error = s.joinGroup(options.beaconGroup, options.listenAddress)) {
+    return *error;
+  }
+  // With the loopback default, an X-Plane on this computer still beacons through the network interface.
+  if (options.listenAddress != "0.0.0.0") {
+    s.joinGroup(options.beaconGroup, "0.0.0.0");
+  }
+  return std::unique_ptr<XPlaneDiscovery>(new XPlaneDiscovery(bridge, std::move(s)));
+}
+
+void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
+  std::array<std::uint8_t, 1024> buffer{};
+  for (int i = 0; i < kPacketsPerWake; ++i) {
+    const auto datagram = m_socket.receive(buffer);
+    if (!datagram) {
+      return;
+    }
+    const auto beacon =
+        xplane::parseBeacon(std::span<const std::uint8_t>(buffer.data(), std::min(datagram->length, buffer.size())));
+    // Only a master X-Plane answers RREF for the flight; visuals and instructor stations do not fly.
+    if (!beacon || beacon->major != 1 || beacon->hostId != 1 || beacon->role != 1 || beacon->port == 0) {
+      continue;
+    }
+    sockaddr_in xplane = datagram->from;
+    xplane.sin_port = htons(beacon->port);
+    m_bridge.offer(xplane, "X-Plane " + std::to_string(beacon->version / 10000) + "." +
+                               std::to_string(beacon->version / 100 % 100) + " on \"" + beacon->computerName + "\"");
+  }
+}
+
+std::variant<Feed, std::string> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
+  XPlaneOptions xp;
+  xp.listenAddress = options.listenAddress;
+  if (const auto colon = options.spec.find(':'); colon != std::string::npos) {
+    std::string_view rest = std::string_view(options.spec).substr(colon + 1);
+    if (const auto portColon = rest.find(':'); portColon != std::string_view::npos) {
+      const std::string_view text = rest.substr(portColon + 1);
+      unsigned value = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+        return "xplane:HOST:PORT needs a port number 1..65535, not \"" + std::string(text) + "\"";
+      }
+      xp.port = static_cast<std::uint16_t>(value);
+      rest = rest.substr(0, portColon);
+    }
+    if (rest.empty()) {
+      return std::string("xplane:HOST needs a host");
+    }
+    xp.host = std::string(rest);
+  }
+  auto mapping = loadMapping(MappingFlavour::XPlane, dataDirectory());
+  if (auto* error = std::get_if<std::string>(&mapping)) {
+    return *error;
+  }
+  const std::string origin = std::get<Mapping>(mapping).origin;
+  auto opened = XPlaneBridge::open(std::move(std::get<Mapping>(mapping)), xp, space);
+  if (auto* error = std::get_if<std::string>(&opened)) {
+    return *error;
+  }
+  auto bridge = std::move(std::get<std::unique_ptr<XPlaneBridge>>(opened));
+  Feed feed;
+  if (xp.host.empty()) {
+    auto discovery = XPlaneDiscovery::open(*bridge, xp);
+    if (auto* error = std::get_if<std::string>(&discovery)) {
+      return *error;
+    }
+    feed.description = "xplane, looking for its beacon on " + xp.beaconGroup + ":" + std::to_string(xp.beaconPort);
+    feed.sources.push_back(std::move(std::get<std::unique_ptr<XPlaneDiscovery>>(discovery)));
+  } else {
+    feed.description = "xplane at " + addressText(*bridge->target());
+  }
+  feed.description += ", mapping " + origin;
+  feed.sources.push_back(std::move(bridge));
+  return feed;
+}

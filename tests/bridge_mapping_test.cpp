@@ -1,0 +1,233 @@
+// What the simulator bridges serve for what they receive: rest values, flags and parked needles, angle wraps,
+// tanks and fuel density, and the mapping files with the protocol file made from them.
+#include "BridgeMapping.h"
+#include "Catalogue.h"
+#include "OffsetSpace.h"
+#include "PanelFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace {
+
+using catalogue::index;
+using catalogue::kRows;
+
+std::size_t target(std::string_view name) {
+  const auto t = PanelFrame::findTarget(name);
+  EXPECT_TRUE(t.has_value()) << name;
+  return t.value_or(0);
+}
+
+struct Served {
+  OffsetSpace space;
+  long double operator[](std::string_view name) const { return space.physical(kRows[*catalogue::findByFullName(name)]); }
+};
+
+Served serve(const std::vector<std::pair<std::string_view, double>>& values) {
+  PanelFrame frame;
+  for (const auto& [name, value] : values) {
+    frame.set(target(name), value);
+  }
+  Served s;
+  frame.writeTo(s.space);
+  return s;
+}
+
+TEST(BridgeFrame, NothingReceivedShowsFlagsAndParkedNeedlesNeverGarbage) {
+  PanelFrame frame;
+  OffsetSpace space;
+  space.setPhysical(kRows[index("fuelStatsSelector")], 12);  // the panel's own: never overwritten
+  std::uint8_t garbage[8];
+  std::fill(std::begin(garbage), std::end(garbage), 0xFF);  // NaN for every double row
+  for (const auto& row : kRows) {
+    if (row.name != "fuelStatsSelector") {
+      space.write(row.offset, std::span(garbage, row.size()));
+    }
+  }
+  frame.writeTo(space);
+  const auto at = [&](std::string_view name) { return space.physical(kRows[*catalogue::findByFullName(name)]); };
+  for (const auto& row : kRows) {
+    EXPECT_FALSE(std::isnan(space.physical(row))) << catalogue::fullName(row);
+  }
+  EXPECT_EQ(at("fuelStatsSelector"), 12);
+  EXPECT_EQ(at("vor1ToFrom"), 0);  // OFF flags
+  EXPECT_EQ(at("vor2ToFrom"), 0);
+  EXPECT_EQ(at("vor1GlideValid"), 0);
+  EXPECT_EQ(at("powerSwitch"), 0);  // turn indicator flag
+  EXPECT_NEAR(at("adfBearing"), 90, 0.01);
+  EXPECT_EQ(at("airspeed"), 0);
+  EXPECT_EQ(at("altimeterSetting"), 1013.25L);
+  EXPECT_NEAR(at("eng1.egt"), 518.67, 1e-9);
+  EXPECT_EQ(at("eng2.rpmFraction"), 0);
+  EXPECT_EQ(at("tankLeft1Capacity"), 0);
+  EXPECT_EQ(at("fuelWeight"), 6);
+}
+
+TEST(BridgeFrame, NavFlagsAndRangeGiveTheToFromState) {
+  struct Case {
+    double to, from, inRange;
+    int toFrom;
+    bool needleCentred;
+  };
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  const Case cases[] = {
+      {0, 0, 1, 0, false},     // both flags false: OFF
+      {1, 0, 1, 1, false},     // TO
+      {0, 1, 1, 2, false},     // FROM
+      {1, 0, 0, 0, true},      // out of range: OFF whatever the flags, needle centred
+      {1, 0, kNone, 1, false}, // no range input: the flags alone
+  };
+  for (const Case& c : cases) {
+    PanelFrame frame;
+    frame.set(target("vor1.toFlag"), c.to);
+    frame.set(target("vor1.fromFlag"), c.from);
+    frame.set(target("vor1.inRange"), c.inRange);
+    frame.set(target("vor1Deviation"), 60);
+    Served s;
+    frame.writeTo(s.space);
+    SCOPED_TRACE(testing::Message() << "to " << c.to << " from " << c.from << " in range " << c.inRange);
+    EXPECT_EQ(s["vor1ToFrom"], c.toFrom);
+    EXPECT_EQ(s["vor1Deviation"], c.needleCentred ? 0 : 60);
+  }
+  // X-Plane sends the state itself; its glide slope deviation only counts while the glide slope is valid.
+  EXPECT_EQ(serve({{"vor2ToFrom", 2}})["vor2ToFrom"], 2);
+  EXPECT_EQ(serve({{"vor2GlideDeviation", -50}, {"vor2GlideValid", 0}})["vor2GlideDeviation"], 0);
+  EXPECT_EQ(serve({{"vor2GlideDeviation", -50}, {"vor2GlideValid", 1}})["vor2GlideDeviation"], -50);
+}
+
+TEST(BridgeFrame, AdfNeedleParksWithoutSignalAndBearingsAreSigned) {
+  EXPECT_NEAR(serve({{"adfBearing", 45}, {"adf.inRange", 0}})["adfBearing"], 90, 0.01);
+  EXPECT_NEAR(serve({{"adfBearing", 45}, {"adf.inRange", 1}})["adfBearing"], 45, 0.01);
+  EXPECT_NEAR(serve({{"adfBearing", 45}})["adfBearing"], 45, 0.01);  // no range input: follows the bearing
+  EXPECT_NEAR(serve({{"adfBearing", 270}})["adfBearing"], -90, 0.01);
+  EXPECT_NEAR(serve({{"adfBearing", 180}})["adfBearing"], -180, 0.01);  // +180 does not fit; -180 is the same
+}
+
+TEST(BridgeFrame, HeadingsWrapToWhatThePanelCanShow) {
+  struct Case {
+    std::string_view row;
+    double in;
+    long double out;
+  };
+  const Case cases[] = {
+      {"vor1Course", 359.9, 0},       {"vor2Course", -1, 359},        {"adfCard", 360, 0},
+      {"gyroHeading", 359.99999, 0},  {"gyroHeading", -10, 350},      {"gyroHeading", 720.5, 0.5},
+      {"headingBug", 359.999, 0},     {"headingBug", 90, 90},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(serve({{c.row, c.in}})[c.row], c.out, 1e-3) << c.row << " " << c.in;
+  }
+}
+
+TEST(BridgeFrame, TanksWithoutCapacityCountForNothing) {
+  const Served s = serve({{"tankLeft1.levelGal", 15}, {"tankLeft1Capacity", 20},     // 3/4 full
+                          {"tankRight1.levelGal", 5}, {"tankRight1Capacity", 0},     // ghost tank
+                          {"tankCentre1.levelGal", 25}, {"tankCentre1Capacity", 20}, // overfull: full
+                          {"tankLeft2.levelGal", 3}});                               // no capacity known
+  EXPECT_NEAR(s["tankLeft1Level"], 0.75, 1e-6);
+  EXPECT_EQ(s["tankRight1Level"], 0);
+  EXPECT_EQ(s["tankRight1Capacity"], 0);
+  EXPECT_NEAR(s["tankCentre1Level"], 1, 1e-6);
+  EXPECT_EQ(s["tankLeft2Level"], 0);
+  EXPECT_EQ(s["tankLeft2Capacity"], 0);
+}
+
+TEST(BridgeFrame, FuelMassGoesThroughTheDensity) {
+  // Jet fuel, 6.7 lb/gal: 50 kg in a tank that holds half of 200 kg. The panel's mass reading (level x
+  // capacity x weight) must give back the 50 kg.
+  const Served s = serve({{"fuelWeight", 6.7}, {"fuel.capacityKg", 200}, {"tankLeft1.capacityRatio", 0.5},
+                          {"tankLeft1.massKg", 50}});
+  EXPECT_EQ(s["tankLeft1Capacity"], 33);  // 32.9 gal, in whole gallons on the wire
+  EXPECT_NEAR(s["tankLeft1Level"] * s["tankLeft1Capacity"] * s["fuelWeight"] * 0.45359237L, 50, 1e-4);
+  // Fuel flow in gallons an hour becomes pounds an hour with the same density.
+  EXPECT_NEAR(serve({{"fuelWeight", 6}, {"eng1.fuelFlowGph", 10}})["eng1.fuelFlow"], 60, 1e-3);
+  // A density that makes no sense is not used.
+  EXPECT_NEAR(serve({{"fuelWeight", -1}, {"eng1.fuelFlowGph", 10}})["eng1.fuelFlow"], 60, 1e-3);
+}
+
+TEST(BridgeFrame, RpmIsSplitIntoFractionAndScaler) {
+  for (const double rpm : {0.0, 2400.0, 2712.5, 8000.0, 30000.0}) {
+    const Served s = serve({{"eng2.rpm", rpm}});
+    EXPECT_NEAR(s["eng2.rpmFraction"] * s["eng2.rpmScaler"], rpm, rpm < 8000 ? 0.25 : 1.0) << rpm;
+  }
+}
+
+TEST(BridgeFrame, NonFiniteValuesAreIgnored) {
+  PanelFrame frame;
+  const std::size_t airspeed = target("airspeed");
+  EXPECT_TRUE(frame.set(airspeed, 100));
+  EXPECT_FALSE(frame.set(airspeed, std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(frame.set(airspeed, -std::numeric_limits<double>::infinity()));
+  EXPECT_EQ(frame.get(airspeed), 100);
+  EXPECT_FALSE(PanelFrame::findTarget("fuelStatsSelector").has_value());  // the panel's, not a bridge's
+}
+
+TEST(BridgeMapping, ShippedMappingsParseAndFeedTheFlightInstruments) {
+  for (const auto flavour : {MappingFlavour::FlightGear, MappingFlavour::XPlane}) {
+    const auto parsed = parseMapping(builtInMapping(flavour), flavour);
+    ASSERT_TRUE(std::holds_alternative<Mapping>(parsed)) << std::get<std::string>(parsed);
+    const Mapping& m = std::get<Mapping>(parsed);
+    for (const char* needed : {"airspeed", "altitude", "gyroHeading", "pitch", "bank", "eng1.rpm"}) {
+      EXPECT_TRUE(std::any_of(m.entries.begin(), m.entries.end(),
+                              [&](const MappingEntry& e) { return PanelFrame::targetName(e.target) == needed; }))
+          << mappingFileName(flavour) << " lacks " << needed;
+    }
+  }
+}
+
+TEST(BridgeMapping, ErrorsNameTheLine) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"/a float airspeed\n/b float airspeeed\n", "line 2: unknown target \"airspeeed\""},
+      {"/a floaty airspeed\n", "line 1: unknown type \"floaty\""},
+      {"# comment\n\n/a float airspeed 1 x\n", "line 3: \"x\" is not a number"},
+      {"/a float airspeed 1 2 3\n", "line 1: expected PROPERTY TYPE TARGET"},
+      {"/a<b float airspeed\n", "line 1: \"/a<b\" is not a usable property path"},
+      {"set airspeed\n", "line 1: \"set\" needs a target and a value"},
+      {"# nothing\n", "no values are mapped"},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = parseMapping(c.text, MappingFlavour::FlightGear);
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.text;
+    EXPECT_NE(std::get<std::string>(parsed).find(c.error), std::string::npos) << std::get<std::string>(parsed);
+  }
+  const auto xp = parseMapping("sim/a airspeed 2 1 # knots\nset fuelWeight 6.7\n", MappingFlavour::XPlane);
+  ASSERT_TRUE(std::holds_alternative<Mapping>(xp));
+  const Mapping& m = std::get<Mapping>(xp);
+  ASSERT_EQ(m.entries.size(), 1u);
+  EXPECT_EQ(m.entries[0].scale, 2);
+  EXPECT_EQ(m.entries[0].offset, 1);
+  ASSERT_EQ(m.constants.size(), 1u);
+  EXPECT_EQ(m.constants[0].second, 6.7);
+}
+
+TEST(BridgeMapping, ProtocolFileDescribesTheRecordTheBridgeExpects) {
+  const auto parse = [](const char* text) { return std::get<Mapping>(parseMapping(text, MappingFlavour::FlightGear)); };
+  const Mapping m = parse("/a/b float airspeed\n/c bool vor1.toFlag\n/d double pitch -1\n/e int altitude\n");
+  const RecordLayout layout = recordLayout(m);
+  EXPECT_EQ(layout.offsets, (std::vector<std::size_t>{0, 4, 5, 13}));
+  EXPECT_EQ(layout.size, 4u + 1 + 8 + 4 + 4);  // and the fingerprint
+  const std::string xml = flightGearProtocol(m);
+  EXPECT_NE(xml.find("<binary_mode>true</binary_mode>"), std::string::npos);
+  EXPECT_NE(xml.find("<byte_order>network</byte_order>"), std::string::npos);
+  char footer[64];
+  std::snprintf(footer, sizeof footer, "<binary_footer>magic,0x%08X</binary_footer>", layout.fingerprint);
+  EXPECT_NE(xml.find(footer), std::string::npos);
+  EXPECT_NE(xml.find("<type>bool</type>\n    <node>/c</node>"), std::string::npos);
+  // Scales are the bridge's business; properties and types are the record's.
+  EXPECT_EQ(recordLayout(parse("/a/b float airspeed 2\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
+                .fingerprint,
+            layout.fingerprint);
+  EXPECT_NE(recordLayout(parse("/a/x float airspeed\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
+                .fingerprint,
+            layout.fingerprint);
+}
+
+}  // namespace

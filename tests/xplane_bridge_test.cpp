@@ -1,0 +1,243 @@
+// The X-Plane bridge against a fake X-Plane (a UDP peer speaking X-Plane's documented formats): byte-exact
+// subscriptions, replies with several values, unknown indices, foreign and broken packets, discovery by
+// beacon, and the cancellation of every subscription when the bridge, or skyvane-sim, ends.
+#include "BridgeMapping.h"
+#include "XPlaneBridge.h"
+#include "support/BridgeTestKit.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <bit>
+#include <cstring>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const kMapping =
+    "sim/cockpit2/gauges/indicators/airspeed_kts_pilot   airspeed\n"
+    "sim/cockpit2/radios/indicators/nav1_hdef_dots_pilot vor1Deviation 50.8\n"
+    "sim/flightmodel/weight/m_fuel[0]                     tankLeft1.massKg\n"
+    "set fuelWeight 6\n";
+
+Mapping testMapping() { return std::get<Mapping>(parseMapping(kMapping, MappingFlavour::XPlane)); }
+
+void putLittle(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) {
+    out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+}
+
+// The request X-Plane expects, built by hand from its documentation.
+std::vector<std::uint8_t> expectedRequest(std::int32_t frequency, std::int32_t index, const std::string& path) {
+  std::vector<std::uint8_t> out = {'R', 'R', 'E', 'F', 0};
+  putLittle(out, static_cast<std::uint32_t>(frequency));
+  putLittle(out, static_cast<std::uint32_t>(index));
+  out.insert(out.end(), path.begin(), path.end());
+  out.resize(413, 0);
+  return out;
+}
+
+std::vector<std::uint8_t> reply(const std::vector<std::pair<std::int32_t, float>>& pairs) {
+  std::vector<std::uint8_t> out = {'R', 'R', 'E', 'F', ','};
+  for (const auto& [index, value] : pairs) {
+    putLittle(out, static_cast<std::uint32_t>(index));
+    putLittle(out, std::bit_cast<std::uint32_t>(value));
+  }
+  return out;
+}
+
+long double served(const OffsetSpace& space, std::string_view name) {
+  return space.physical(catalogue::kRows[*catalogue::findByFullName(name)]);
+}
+
+// What a fake X-Plane received: requests by (frequency, index), each checked byte for byte by the caller.
+std::vector<std::vector<std::uint8_t>> receiveAll(UdpPeer& xplane, std::size_t count, sockaddr_in* from = nullptr) {
+  std::vector<std::vector<std::uint8_t>> got;
+  while (got.size() < count) {
+    auto packet = xplane.receive(2s, from);
+    if (!packet) {
+      break;
+    }
+    got.push_back(std::move(*packet));
+  }
+  return got;
+}
+
+std::uint16_t localPortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  return ntohs(a.sin_port);
+}
+
+XPlaneOptions optionsFor(const UdpPeer& xplane) {
+  XPlaneOptions o;
+  o.host = "127.0.0.1";
+  o.port = xplane.port();
+  o.timing = {.silence = 10s, .report = 200ms};
+  return o;
+}
+
+TEST(XPlaneBridge, SubscribesServesRepliesAndCancelsOnExit) {
+  UdpPeer xplane;
+  OffsetSpace space;
+  CapturedLog log;
+  const Mapping mapping = testMapping();
+  sockaddr_in bridgeAddress{};
+  {
+    auto opened = XPlaneBridge::open(mapping, optionsFor(xplane), space, log.file());
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XPlaneBridge>>(opened)) << std::get<std::string>(opened);
+    auto& bridge = *std::get<std::unique_ptr<XPlaneBridge>>(opened);
+    FeedSource* sources[] = {&bridge};
+
+    const auto requests = receiveAll(xplane, 3, &bridgeAddress);
+    ASSERT_EQ(requests.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(requests[i], expectedRequest(30, static_cast<std::int32_t>(i), mapping.entries[i].source)) << i;
+    }
+    EXPECT_NEAR(served(space, "adfBearing"), 90, 0.01) << "rest values before any reply";
+
+    // Several values in one reply; index 7 is nobody's and is skipped without harm.
+    xplane.sendTo(ntohs(bridgeAddress.sin_port), reply({{0, 97.5f}, {7, 1e30f}, {1, -1.25f}, {2, 45.36f}}));
+    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 1; }));
+    EXPECT_NEAR(served(space, "airspeed"), 97.5, 0.01);
+    EXPECT_EQ(served(space, "vor1Deviation"), -64);  // -1.25 dots of 2.5: half scale left
+    // 45.36 kg at 6 lb/gal is 16.67 gal: the tank's content, whatever the capacity says.
+    EXPECT_EQ(served(space, "tankLeft1Capacity"), 0) << "no capacity received: the tank counts for nothing";
+    EXPECT_EQ(bridge.monitor().droppedTotal(), 0u);
+
+    // Broken replies are dropped and counted; so is a reply from another port of X-Plane's host, which is
+    // taken.
+    auto partial = reply({{0, 50.0f}});
+    partial.pop_back();
+    xplane.sendTo(ntohs(bridgeAddress.sin_port), partial);
+    xplane.sendTo(ntohs(bridgeAddress.sin_port), {reinterpret_cast<const std::uint8_t*>("DATA*xxxxxxxx"), 13});
+    xplane.sendTo(ntohs(bridgeAddress.sin_port), std::vector<std::uint8_t>(60000, 0));
+    UdpPeer otherPort;
+    otherPort.sendTo(ntohs(bridgeAddress.sin_port), reply({{0, 101.0f}}));
+    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] {
+      return bridge.monitor().droppedTotal() == 3 && bridge.monitor().taken() == 2;
+    }));
+    EXPECT_NEAR(served(space, "airspeed"), 101, 0.01);
+    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return log.text().find("dropped 3 bad") != std::string::npos; }))
+        << log.text();
+  }
+  // Leaving cancels every subscription: frequency 0 for each index.
+  const auto cancellations = receiveAll(xplane, 3);
+  ASSERT_EQ(cancellations.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(cancellations[i], expectedRequest(0, static_cast<std::int32_t>(i), mapping.entries[i].source)) << i;
+  }
+}
+
+TEST(XPlaneBridge, SubscribesAgainWhileXPlaneIsSilent) {
+  // X-Plane forgets its subscriptions when it restarts; the bridge asks again until values come.
+  UdpPeer xplane;
+  OffsetSpace space;
+  XPlaneOptions options = optionsFor(xplane);
+  options.timing.silence = 100ms;
+  auto opened = XPlaneBridge::open(testMapping(), options, space, nullptr);
+  auto& bridge = *std::get<std::unique_ptr<XPlaneBridge>>(opened);
+  FeedSource* sources[] = {&bridge};
+  ASSERT_EQ(receiveAll(xplane, 3).size(), 3u);
+  pumpSources(sources, space, 150ms);
+  EXPECT_EQ(receiveAll(xplane, 3).size(), 3u);
+}
+
+std::vector<std::uint8_t> beacon(int hostId, unsigned role, std::uint16_t port) {
+  std::vector<std::uint8_t> out = {'B', 'E', 'C', 'N', 0, 1, 2};
+  putLittle(out, static_cast<std::uint32_t>(hostId));
+  putLittle(out, 120100);  // 12.01r0
+  putLittle(out, role);
+  out.push_back(static_cast<std::uint8_t>(port));
+  out.push_back(static_cast<std::uint8_t>(port >> 8));
+  const char name[] = "sim-pc";
+  out.insert(out.end(), name, name + sizeof name);
+  return out;
+}
+
+TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
+  UdpPeer xplane;
+  OffsetSpace space;
+  CapturedLog log;
+  XPlaneOptions options;
+  options.beaconPort = freeUdpPort();  // the real 49707 may be in use on a developer's machine
+  auto opened = XPlaneBridge::open(testMapping(), options, space, log.file());
+  auto& bridge = *std::get<std::unique_ptr<XPlaneBridge>>(opened);
+  auto found = XPlaneDiscovery::open(bridge, options);
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XPlaneDiscovery>>(found)) << std::get<std::string>(found);
+  FeedSource* sources[] = {std::get<std::unique_ptr<XPlaneDiscovery>>(found).get(), &bridge};
+
+  // A visual-only X-Plane and a Plane Maker beacon are not the flight.
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 2, xplane.port()));
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(2, 1, xplane.port()));
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
+  // Replies before any X-Plane is known are nobody's.
+  UdpPeer early;
+  early.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
+  pumpSources(sources, space, 200ms);
+  EXPECT_FALSE(bridge.target().has_value());
+  EXPECT_EQ(bridge.monitor().droppedTotal(), 1u);
+  EXPECT_EQ(served(space, "airspeed"), 0);
+
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
+  EXPECT_EQ(ntohs(bridge.target()->sin_port), xplane.port());
+  const auto requests = receiveAll(xplane, 3);
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], expectedRequest(30, 0, "sim/cockpit2/gauges/indicators/airspeed_kts_pilot"));
+  EXPECT_NE(log.text().find("found X-Plane 12.1 on \"sim-pc\" at 127.0.0.1:" + std::to_string(xplane.port())),
+            std::string::npos)
+      << log.text();
+}
+
+TEST(XPlaneBridge, SkyvaneSimServesXPlaneAndCancelsWhenStopped) {
+  TempRuntimeDir runtime;
+  ::setenv("SKYVANE_HOME", runtime.path().c_str(), 1);
+  UdpPeer xplane;
+  SimProcess sim({"--feed", "xplane:127.0.0.1:" + std::to_string(xplane.port())});
+  ::unsetenv("SKYVANE_HOME");
+  ASSERT_TRUE(sim.running());
+  sockaddr_in bridge{};
+  const Mapping shipped = std::get<Mapping>(parseMapping(builtInMapping(MappingFlavour::XPlane), MappingFlavour::XPlane));
+  const auto requests = receiveAll(xplane, shipped.entries.size(), &bridge);
+  ASSERT_EQ(requests.size(), shipped.entries.size());
+  xplane.sendTo(ntohs(bridge.sin_port), reply({{0, 88.0f}, {1, 4500.0f}}));
+  std::this_thread::sleep_for(100ms);
+  const ProgramRun run = runProgram({SKYVANE_GAUGES_PATH, "--check-link"});
+  EXPECT_NE(run.out.find("0x02BC airspeed 88 kt\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("0x3324 altitude 4500 ft\n"), std::string::npos) << run.out;
+
+  EXPECT_EQ(sim.stop(), 0);
+  const auto cancellations = receiveAll(xplane, shipped.entries.size());
+  ASSERT_EQ(cancellations.size(), shipped.entries.size());
+  std::set<std::int32_t> cancelled;
+  for (const auto& c : cancellations) {
+    ASSERT_EQ(c.size(), 413u);
+    std::int32_t frequency = 0;
+    std::int32_t index = 0;
+    std::memcpy(&frequency, c.data() + 5, 4);
+    std::memcpy(&index, c.data() + 9, 4);
+    EXPECT_EQ(frequency, 0);
+    cancelled.insert(index);
+  }
+  EXPECT_EQ(cancelled.size(), shipped.entries.size());
+}
+
+TEST(XPlaneBridge, ARemoteXPlaneNeedsAListenAddressThatReachesIt) {
+  OffsetSpace space;
+  XPlaneOptions options;
+  options.host = "192.0.2.7";
+  const auto opened = XPlaneBridge::open(testMapping(), options, space, nullptr);
+  ASSERT_TRUE(std::holds_alternative<std::string>(opened));
+  EXPECT_NE(std::get<std::string>(opened).find("add --listen 0.0.0.0"), std::string::npos);
+}
+
+}  // namespace
