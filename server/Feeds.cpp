@@ -28,10 +28,10 @@ void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
 
 std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space) {
   Feed feed;
-  const std::string_view spec = options.spec;
-  if (spec == "none") {
+  const std::string_view source = options.source;
+  if (source == "none") {
     feed.description = "none";
-  } else if (spec == "demo") {
+  } else if (source == "demo") {
     const auto aircraft = parseDemoAircraft(options.aircraft);
     if (!aircraft) {
       return "unknown aircraft \"" + options.aircraft + "\" (single, twin or turboprop)";
@@ -47,8 +47,8 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
     demo->step(space, FeedSource::Clock::now());
     feed.sources.push_back(std::move(demo));
     feed.description = "demo flight, " + options.aircraft;
-  } else if (spec.starts_with("replay:")) {
-    const std::string path(spec.substr(7));
+  } else if (source.starts_with("replay:")) {
+    const std::string path(source.substr(7));
     auto loaded = loadRecording(path);
     if (auto* error = std::get_if<std::string>(&loaded)) {
       return *error;
@@ -62,15 +62,15 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
     replay->storeAt(0, space);
     feed.sources.push_back(std::move(replay));
     feed.description = "replay of " + path + ", " + std::to_string(lines) + " lines";
-  } else if (spec == "cruise") {
+  } else if (source == "cruise") {
     applyCruise(space);
     feed.description = "steady cruise";
-  } else if (options.spec == "flightgear" || options.spec.starts_with("flightgear:")) {
+  } else if (options.source == "flightgear" || options.source.starts_with("flightgear:")) {
     return makeFlightGearFeed(options, space);
-  } else if (options.spec == "xplane" || options.spec.starts_with("xplane:")) {
+  } else if (options.source == "xplane" || options.source.starts_with("xplane:")) {
     return makeXPlaneFeed(options, space);
   } else {
-    return "unknown feed \"" + options.spec + "\"";
+    return "unknown feed \"" + options.source + "\"";
   }
   return feed;
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 struct FeedOptions {
-  std::string spec = "demo";                // none | demo | replay:FILE | ...
+  std::string source = "demo";              // --feed: none, demo, cruise, replay:FILE, flightgear[:PORT], xplane[:HOST]
   std::string aircraft = "single";          // demo: single | twin | turboprop
   double speed = 1;                         // demo: how much faster than real time its clock runs
   std::uint32_t seed = 1;                   // demo: the same seed gives the same flight

@@ -100,8 +100,8 @@ void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) { m_m
 
 std::variant<Feed, std::string> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
   std::uint16_t port = FlightGearBridge::kDefaultPort;
-  if (const auto colon = options.spec.find(':'); colon != std::string::npos) {
-    const std::string_view text = std::string_view(options.spec).substr(colon + 1);
+  if (const auto colon = options.source.find(':'); colon != std::string::npos) {
+    const std::string_view text = std::string_view(options.source).substr(colon + 1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {

@@ -249,8 +249,8 @@ void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
 std::variant<Feed, std::string> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
   XPlaneOptions xp;
   xp.listenAddress = options.listenAddress;
-  if (const auto colon = options.spec.find(':'); colon != std::string::npos) {
-    std::string_view rest = std::string_view(options.spec).substr(colon + 1);
+  if (const auto colon = options.source.find(':'); colon != std::string::npos) {
+    std::string_view rest = std::string_view(options.source).substr(colon + 1);
     if (const auto portColon = rest.find(':'); portColon != std::string_view::npos) {
       const std::string_view text = rest.substr(portColon + 1);
       unsigned value = 0;

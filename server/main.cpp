@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         return usage(std::string(arg) + " needs a value");
       }
       if (arg == "--feed") {
-        feedOptions.spec = value;
+        feedOptions.source = value;
       } else if (arg == "--aircraft") {
         feedOptions.aircraft = value;
       } else if (arg == "--speed") {
