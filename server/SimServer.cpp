@@ -21,20 +21,6 @@
 
 namespace {
 
-// 1 to 255 printable ASCII characters without '/': what the client's block names are made of, and no more than
-// a file name in the shared-memory directory may hold.
-bool validBlockName(std::string_view name) {
-  if (name.empty() || name.size() > wire::kMaxNameLength) {
-    return false;
-  }
-  for (char c : name) {
-    if (c <= ' ' || c > '~' || c == '/') {
-      return false;
-    }
-  }
-  return true;
-}
-
 sockaddr_un socketAddress(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -156,7 +142,7 @@ std::optional<std::string> SimServer::listen(const std::string& runtimeDir, cons
 }
 
 std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName) {
-  if (message != m_messageId || !validBlockName(blockName)) {
+  if (message != m_messageId || !wire::isBlockName(blockName)) {
     return 0;
   }
   char name[wire::kMaxNameLength + 2] = "/";  // '/', at most kMaxNameLength bytes, terminator

@@ -91,6 +91,18 @@ std::optional<Reply> decodeReply(std::span<const std::uint8_t, kReplySize> bytes
   return Reply{getU32(bytes.data() + 4), static_cast<std::int32_t>(getU32(bytes.data() + 8))};
 }
 
+bool isBlockName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxNameLength) {
+    return false;
+  }
+  for (char c : name) {
+    if (c <= ' ' || c > '~' || c == '/') {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace wire
 
 std::string runtimeDirectory() {

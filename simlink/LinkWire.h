@@ -16,6 +16,10 @@ inline constexpr std::uint32_t kMagic = 0x314B5653;
 inline constexpr std::size_t kRequestHeaderSize = 22;
 inline constexpr std::size_t kMaxNameLength = 255;
 inline constexpr std::size_t kMaxRequestSize = kRequestHeaderSize + kMaxNameLength;
+// 1 to kMaxNameLength printable ASCII characters without '/': what a client's block names are made of, and no
+// more than a file name in the shared-memory directory may hold. A server refuses any other name unopened.
+bool isBlockName(std::string_view name);
+
 // reply: magic, sequence (echoed), i32 message result.
 inline constexpr std::size_t kReplySize = 12;
 

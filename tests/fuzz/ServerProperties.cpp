@@ -61,20 +61,6 @@ Rig& rig() {
   return instance;
 }
 
-// What the server promises to refuse without looking further: anything but 1 to 255 printable ASCII
-// characters without '/'.
-bool couldBeBlockName(std::string_view name) {
-  if (name.empty() || name.size() > wire::kMaxNameLength) {
-    return false;
-  }
-  for (char c : name) {
-    if (c <= ' ' || c > '~' || c == '/') {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Asks the server for a block named by the input. Names a panel's link gives its blocks are left out: a
 // fuzzer must never reach into a running panel's block.
 std::optional<std::string> checkName(std::uint32_t message, std::string_view name) {
@@ -83,7 +69,7 @@ std::optional<std::string> checkName(std::uint32_t message, std::string_view nam
     return std::nullopt;
   }
   const std::int32_t result = r.server.answer(message, name);
-  if (result != 0 && (!couldBeBlockName(name) || message != kLinkMessage ||
+  if (result != 0 && (!wire::isBlockName(name) || message != kLinkMessage ||
                       ::access(("/dev/shm/" + std::string(name)).c_str(), F_OK) != 0)) {
     return "the server answered " + std::to_string(result) + " for a block named \"" +
            std::string(name.substr(0, 64)) + "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
