@@ -317,7 +317,7 @@ WindowLayout GaugePanel::currentLayout() const {
     r.setLeft(g.left());
     r.setWidth(g.width());
     r.setHeight(g.height());
-    r.setRollAngleDeg(const_cast<GaugeWindow&>(w).tableCamera().rollAngle());
+    r.setRollAngleDeg(w.tableCamera().rollAngle());
     r.setVisible(w.isVisible());
   }
   return layout;

@@ -30,6 +30,7 @@ public:
   const GaugeRow& row() const { return m_row; }
   TGLSceneBuffer& buffer() { return m_buffer; }
   TGLCamera& tableCamera() { return m_camera; }
+  const TGLCamera& tableCamera() const { return m_camera; }
 
   // The context-menu actions, also used by tests. Turns accumulate unwrapped from the last angle set here
   // (the camera keeps its angle within ±180): three clockwise and one anticlockwise give -180, not 180.

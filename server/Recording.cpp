@@ -15,11 +15,16 @@ constexpr auto kRecordInterval = std::chrono::milliseconds(100);
 constexpr auto kReplayInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxFileBytes = 512u << 20;
 
-// States and counts are not halfway between two lines: they take the earlier line's value.
-bool isDiscrete(std::size_t row) {
-  static const std::string_view kNames[] = {"fuelStatsSelector", "vor1ToFrom", "vor2ToFrom", "vor1GlideValid",
-                                            "vor2GlideValid",    "powerSwitch", "running",   "rpmScaler"};
-  return std::find(std::begin(kNames), std::end(kNames), catalogue::kRows[row].name) != std::end(kNames);
+// States and counts are not halfway between two lines: they take the earlier line's value; a page request is
+// made once, when its line comes (the panel clears it after reading).
+ReplayFeed::Play playOf(std::size_t row) {
+  if (catalogue::kRows[row].name == "fuelStatsSelector") {
+    return ReplayFeed::Play::OnceWhenItsLineComes;
+  }
+  static const std::string_view kSteps[] = {"vor1ToFrom",     "vor2ToFrom", "vor1GlideValid", "vor2GlideValid",
+                                            "powerSwitch",    "running",    "rpmScaler"};
+  const bool step = std::find(std::begin(kSteps), std::end(kSteps), catalogue::kRows[row].name) != std::end(kSteps);
+  return step ? ReplayFeed::Play::Step : ReplayFeed::Play::Interpolate;
 }
 
 std::vector<std::string_view> splitCommas(std::string_view line) {
@@ -142,7 +147,11 @@ std::variant<Recording, std::string> loadRecording(const std::string& path) {
 }
 
 ReplayFeed::ReplayFeed(Recording recording)
-    : m_recording(std::move(recording)), m_start(Clock::now()), m_next(m_start) {}
+    : m_recording(std::move(recording)), m_start(Clock::now()), m_next(m_start) {
+  for (std::size_t row : m_recording.rows) {
+    m_play.push_back(playOf(row));
+  }
+}
 
 void ReplayFeed::step(OffsetSpace& space, Clock::time_point now) {
   storeAt(std::chrono::duration<double>(now - m_start).count(), space);
@@ -171,14 +180,19 @@ void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
     const std::size_t row = r.rows[c];
     const double a = r.values[line][c];
     const double b = r.values[next][c];
-    if (catalogue::kRows[row].name == "fuelStatsSelector") {
-      // A page request is made once, when its line comes; the panel clears it after reading.
-      if (newLine && a != 0) {
+    switch (m_play[c]) {
+      case Play::OnceWhenItsLineComes:
+        if (newLine && a != 0) {
+          space.setPhysical(catalogue::kRows[row], a);
+        }
+        break;
+      case Play::Step:
         space.setPhysical(catalogue::kRows[row], a);
-      }
-      continue;
+        break;
+      case Play::Interpolate:
+        space.setPhysical(catalogue::kRows[row], a + (b - a) * f);
+        break;
     }
-    space.setPhysical(catalogue::kRows[row], isDiscrete(row) ? a : a + (b - a) * f);
   }
 }
 

@@ -29,6 +29,8 @@ std::variant<Recording, std::string> loadRecording(const std::string& path);
 // Plays a recording by the wall clock from its first line, looping.
 class ReplayFeed final : public FeedSource {
 public:
+  enum class Play { Interpolate, Step, OnceWhenItsLineComes };
+
   explicit ReplayFeed(Recording recording);
   Clock::time_point nextStep() const override { return m_next; }
   void step(OffsetSpace& space, Clock::time_point now) override;
@@ -37,6 +39,7 @@ public:
 
 private:
   Recording m_recording;
+  std::vector<Play> m_play;  // per column
   Clock::time_point m_start;
   Clock::time_point m_next;
   std::size_t m_lastLine = static_cast<std::size_t>(-1);
