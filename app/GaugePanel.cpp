@@ -70,7 +70,7 @@ QRect ontoAScreen(QRect r) {
 GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
   // The base surface and context hold the share group of every window's display lists for the whole run.
   m_baseSurface = std::make_unique<QOffscreenSurface>();
-  m_baseSurface->setFormat(QtContext::surfaceFormat(TGLAntiAliasing::aaNone));
+  m_baseSurface->setFormat(QtContext::surfaceFormat());
   m_baseSurface->create();
   m_baseContext = std::make_unique<QtContext>(m_baseSurface.get());
   m_baseContext->create();
@@ -204,7 +204,7 @@ void GaugePanel::deferredStart(bool withLayout) {
   bindCameras();
   if (withLayout) {
     applyLayout();
-    m_timerAA.start();
+    enableTimerAA();  // the trackbar may have enabled it already: that one second is not restarted
   }
 }
 
@@ -265,10 +265,15 @@ void GaugePanel::applyGaugeRecord(GaugeWindow& window, const LayoutRecord& recor
   }
 }
 
-void GaugePanel::trackBarChanged(int position) {
-  if (!m_timerAA.isActive()) {  // a pending application is not postponed by further changes
+void GaugePanel::enableTimerAA() {
+  // Enabling an enabled timer does not restart it: a pending application is not postponed.
+  if (!m_timerAA.isActive()) {
     m_timerAA.start();
   }
+}
+
+void GaugePanel::trackBarChanged(int position) {
+  enableTimerAA();
   m_control->label().setText(QString::fromLatin1(kAntiAliasingLabels.at(static_cast<std::size_t>(position))));
 }
 

@@ -62,6 +62,7 @@ private:
   void bindCameras();
   void applyLayout();
   void applyGaugeRecord(GaugeWindow& window, const LayoutRecord& record);
+  void enableTimerAA();
   void trackBarChanged(int position);
   void applyAntiAliasing();
   void tryOpenLink();

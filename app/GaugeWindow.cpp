@@ -31,7 +31,9 @@ GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base
   setTitle(QString::fromUtf8(row.caption.data(), static_cast<qsizetype>(row.caption.size())));
   setMinimumSize(QSize(kMinimumSidePx, kMinimumSidePx));
   m_buffer.setAntiAliasing(row.antiAliasing);
-  setFormat(QtContext::surfaceFormat(row.antiAliasing));
+  // Plain single-sample at every level: anti-aliasing is drawn through the context's framebuffers, so a level
+  // change never touches the window.
+  setFormat(QtContext::surfaceFormat());
   m_buffer.setRepaintRequest([this] {
     // Coalesced: however many changes a tick makes, the window draws once, in its next update.
     if (!m_updatePending && isExposed()) {
@@ -40,7 +42,6 @@ GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base
     }
   });
   m_buffer.setChangeFilter([this](const TGLBaseSceneObject* changed) { return concerns(changed); });
-  m_buffer.setRecreateRequest([this] { guarded([this] { recreateSurface(); }); });
   setGeometry(row.defaultLeft, row.defaultTop, kDesignHeightPx, kDesignHeightPx);
   fitViewer();
 }
@@ -89,11 +90,11 @@ bool GaugeWindow::concerns(const TGLBaseSceneObject* changed) const {
 
 void GaugeWindow::fitViewer() {
   // The viewer is the outer size less one pixel; the dial scales with its height (device pixels, so that a
-  // HiDPI screen keeps the framing).
-  const qreal ratio = devicePixelRatio();
-  const int w = static_cast<int>(std::lround(width() * ratio)) - 1;
-  const int h = static_cast<int>(std::lround(height() * ratio)) - 1;
-  m_buffer.resize(w, h);
+  // HiDPI screen keeps the framing). The frame covers the whole window: the pixel row above the viewer and
+  // the column to its right show the scene beyond it, the gauge's own backdrop.
+  const QSize drawable = devicePixelSize(*this);
+  m_buffer.setDrawableSize(drawable.width(), drawable.height());
+  m_buffer.resize(drawable.width() - 1, drawable.height() - 1);
   m_camera.setSceneScale(static_cast<float>(m_buffer.height()) / kDesignHeightPx);
 }
 
@@ -169,24 +170,6 @@ int GaugeWindow::frameSamples() const {
   return m_buffer.context() != nullptr ? m_buffer.context()->samples() : -1;
 }
 
-void GaugeWindow::recreateSurface() {
-  // A new sample count needs a new platform window and context: destroy both and make them again. The
-  // display lists live on in the base context's share group.
-  const bool wasVisible = isVisible();
-  const QRect geometry = this->geometry();
-  m_buffer.destroyRenderingContext();
-  destroy();
-  setFormat(QtContext::surfaceFormat(m_buffer.antiAliasing()));
-  create();
-  setGeometry(geometry);
-  if (wasVisible) {
-    show();
-  }
-  if (isExposed()) {
-    paint();
-  }
-}
-
 void GaugeWindow::setTurnDeg(long double degrees) {
   m_turnDeg = degrees;
   m_camera.setRollAngle(static_cast<float>(degrees));
@@ -221,11 +204,9 @@ Qt::Edges GaugeWindow::edgesAt(const QPointF& pos) const {
 }
 
 void GaugeWindow::mousePressEvent(QMouseEvent* event) {
+  // The right button opens the menu; any other button drags.
   if (event->button() == Qt::RightButton) {
     showMenu(event->globalPosition().toPoint());
-    return;
-  }
-  if (event->button() != Qt::LeftButton) {
     return;
   }
   // The window manager moves or resizes the window when it can; otherwise we follow the mouse ourselves.

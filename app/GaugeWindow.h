@@ -58,7 +58,6 @@ private:
   bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();
-  void recreateSurface();
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);

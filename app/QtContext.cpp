@@ -1,23 +1,62 @@
-// Qt contexts for the gauge windows and the base surface.
+// Views of the panel's one native OpenGL context.
 #include "QtContext.h"
 
 #include "EngineError.h"
 
+#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLExtraFunctions>
+#include <QOpenGLFunctions>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 
+#include <GL/glx.h>
+
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr GLenum kMultisampleFilterHint = 0x8534;
+constexpr GLenum kMultisampleFilterHint = 0x8534;  // GL_MULTISAMPLE_FILTER_HINT_NV
+
+// The sample counts a view may draw at, and where each is counted.
+int countIndex(int samples) { return samples <= 0 ? 0 : samples <= 2 ? 1 : 2; }
+
+void sayOnce(bool& said, const char* text) {
+  if (!said) {
+    said = true;
+    std::fprintf(stderr, "skyvane-gauges: %s\n", text);
+  }
+}
+
+}  // namespace
+
+// The native context and what its views share: the multisample targets (framebuffer objects belong to the
+// context that made them) and how many views draw at each sample count, so that a target no view uses any
+// more is freed.
+struct QtContext::Native {
+  std::unique_ptr<QOpenGLContext> gl;
+  std::array<FramebufferTarget, 2> targets{FramebufferTarget(2), FramebufferTarget(4)};
+  std::array<int, 3> views{};  // at 0, 2 and 4 samples
+  bool probed = false;
+  bool framebuffers = false;
+  bool filterHint = false;
+  bool saidNoFramebuffers = false;
+  bool saidNoSamples = false;
+
+  FramebufferTarget* target(int samples) {
+    return samples <= 0 ? nullptr : &targets[static_cast<std::size_t>(countIndex(samples) - 1)];
+  }
+};
+
+QSize devicePixelSize(const QWindow& window) { return window.size() * window.devicePixelRatio(); }
+
+namespace {
 
 QSize surfacePixels(QSurface* surface) {
   if (auto* window = dynamic_cast<QWindow*>(surface)) {
-    return window->size() * window->devicePixelRatio();
+    return devicePixelSize(*window);
   }
   return surface->size();
 }
@@ -28,7 +67,7 @@ QtContext::QtContext(QSurface* surface) : m_surface(surface) {}
 
 QtContext::~QtContext() { destroy(); }
 
-QSurfaceFormat QtContext::surfaceFormat(TGLAntiAliasing level) {
+QSurfaceFormat QtContext::surfaceFormat() {
   QSurfaceFormat format;
   format.setRenderableType(QSurfaceFormat::OpenGL);
   format.setProfile(QSurfaceFormat::CompatibilityProfile);
@@ -37,67 +76,173 @@ QSurfaceFormat QtContext::surfaceFormat(TGLAntiAliasing level) {
   format.setBlueBufferSize(8);
   format.setDepthBufferSize(24);
   format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-  format.setSamples(requestedSamples(level));
+  format.setSamples(0);
   format.setSwapInterval(0);
   return format;
 }
 
 void QtContext::platformCreate(TGLContext* shareWith) {
   auto* share = dynamic_cast<QtContext*>(shareWith);
-  if (shareWith != nullptr && share == nullptr) {
+  if (shareWith != nullptr && (share == nullptr || !share->m_native)) {
     throw EngineError("Incompatible contexts");
   }
-  auto gl = std::make_unique<QOpenGLContext>();
-  gl->setFormat(surfaceFormat(format().antiAliasing));
   if (share != nullptr) {
-    gl->setShareContext(share->m_gl.get());
+    m_native = share->m_native;  // a view of the same native context: its lists are ours at once
+  } else {
+    auto native = std::make_shared<Native>();
+    native->gl = std::make_unique<QOpenGLContext>();
+    native->gl->setFormat(surfaceFormat());
+    if (!native->gl->create()) {
+      throw EngineError("Failed to create RenderingContext.");
+    }
+    m_native = std::move(native);
   }
-  if (!gl->create()) {
-    throw EngineError("Failed to create RenderingContext.");
-  }
-  if (share != nullptr && !QOpenGLContext::areSharing(gl.get(), share->m_gl.get())) {
-    throw EngineError("Incompatible contexts");
-  }
-  m_gl = std::move(gl);
+  m_countedSamples = requestedSamples(format().antiAliasing);
+  ++m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
+  m_swapIntervalSet = false;
 }
 
-void QtContext::platformDestroy() { m_gl.reset(); }
+void QtContext::platformDestroy() {
+  if (!m_native) {
+    return;
+  }
+  --m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
+  m_countedSamples = -1;
+  QOpenGLContext* gl = m_native->gl.get();
+  if (m_native.use_count() == 1) {
+    // The last view: the framebuffers go with the native context; free them while it can still be current.
+    if (gl->makeCurrent(m_surface)) {
+      for (FramebufferTarget& t : m_native->targets) {
+        t.release();
+      }
+      gl->doneCurrent();
+    }
+  } else if (QOpenGLContext::currentContext() == gl && gl->surface() == m_surface) {
+    gl->doneCurrent();  // this view's surface may go next
+  }
+  m_native.reset();
+}
 
 void QtContext::platformActivate() {
-  if (!m_gl->makeCurrent(m_surface)) {
+  Native& native = *m_native;
+  if (!native.gl->makeCurrent(m_surface)) {
     char text[96];
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
     throw EngineError(text);
   }
-  const int samples = m_gl->format().samples();
-  if (wantsFilterHint(format().antiAliasing) && samples > 0 &&
-      m_gl->hasExtension("GL_NV_multisample_filter_hint")) {
-    glHint(kMultisampleFilterHint, GL_NICEST);
+  noSwapWait();
+  if (!native.probed) {
+    native.probed = true;
+    native.framebuffers = FramebufferTarget::supported();
+    native.filterHint = FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
+  }
+  // A target that no view draws at any more (after a level change) gives its memory back.
+  for (std::size_t i = 0; i < native.targets.size(); ++i) {
+    if (native.views[i + 1] == 0 && native.targets[i].name() != 0) {
+      native.targets[i].release();
+    }
+  }
+  bindDrawTarget();
+  // Shared by every view: set for this one's level at each activation. The hint chooses the filter of the
+  // resolve where the driver has it; it is the only difference between a level and its HQ twin.
+  if (native.filterHint) {
+    glHint(kMultisampleFilterHint, wantsFilterHint(format().antiAliasing) ? GL_NICEST : GL_DONT_CARE);
   }
 }
 
-void QtContext::platformDeactivate() { m_gl->doneCurrent(); }
+void QtContext::platformDeactivate() { m_native->gl->doneCurrent(); }
 
 bool QtContext::platformShares(const TGLContext& other) const {
   const auto* o = dynamic_cast<const QtContext*>(&other);
-  return o != nullptr && o->m_gl && m_gl && QOpenGLContext::areSharing(o->m_gl.get(), m_gl.get());
+  return o != nullptr && o->m_native && o->m_native == m_native;
+}
+
+bool QtContext::platformChangeAntiAliasing() {
+  --m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
+  m_countedSamples = requestedSamples(format().antiAliasing);
+  ++m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
+  if (TGLContext::current() == this) {
+    bindDrawTarget();
+  }
+  return true;
+}
+
+FramebufferTarget* QtContext::drawTarget() const {
+  if (!m_native || !m_native->framebuffers) {
+    return nullptr;
+  }
+  return m_native->target(requestedSamples(format().antiAliasing));
+}
+
+void QtContext::bindDrawTarget() {
+  Native& native = *m_native;
+  const int wanted = requestedSamples(format().antiAliasing);
+  if (wanted > 0 && !native.framebuffers) {
+    sayOnce(native.saidNoFramebuffers,
+            "this OpenGL driver has no framebuffer objects: the gauges are drawn without anti-aliasing");
+  }
+  if (FramebufferTarget* target = drawTarget()) {
+    const QSize size = surfacePixels(m_surface);
+    target->reserve(size.width(), size.height());
+    target->bind();
+    if (target->samples() == 0) {
+      sayOnce(native.saidNoSamples,
+              "this OpenGL driver has no multisampling: the gauges are drawn without anti-aliasing");
+    }
+    return;
+  }
+  native.gl->functions()->glBindFramebuffer(GL_FRAMEBUFFER, native.gl->defaultFramebufferObject());
+}
+
+void QtContext::noSwapWait() {
+  // Qt sets the format's swap interval when a context is made current on a window, but only when it differs
+  // from the interval the context last set, and the interval belongs to each drawable: with one context for
+  // 36 windows only the first would be spared the wait for the vertical blank. Set it once per window here.
+  if (m_swapIntervalSet || m_surface->surfaceClass() != QSurface::Window) {
+    return;
+  }
+  m_swapIntervalSet = true;
+  auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 == nullptr || x11->display() == nullptr) {
+    return;  // not on X: the platform's own per-context setting is all there is
+  }
+  Display* display = x11->display();
+  const char* extensions = glXQueryExtensionsString(display, DefaultScreen(display));
+  const auto has = [extensions](const char* name) { return namesExtension(extensions, name); };
+  const auto drawable = static_cast<GLXDrawable>(static_cast<QWindow*>(m_surface)->winId());
+  if (has("GLX_EXT_swap_control")) {
+    using SwapIntervalExt = void (*)(Display*, GLXDrawable, int);
+    if (auto set = reinterpret_cast<SwapIntervalExt>(m_native->gl->getProcAddress("glXSwapIntervalEXT"))) {
+      set(display, drawable, 0);
+    }
+  } else if (has("GLX_MESA_swap_control")) {
+    using SwapIntervalMesa = int (*)(unsigned);
+    if (auto set = reinterpret_cast<SwapIntervalMesa>(m_native->gl->getProcAddress("glXSwapIntervalMESA"))) {
+      set(0);  // the current drawable's: this window's, made current just now
+    }
+  }
 }
 
 int QtContext::samples() const {
-  const int s = m_gl ? m_gl->format().samples() : 0;
-  return s < 0 ? 0 : s;
+  const FramebufferTarget* target = drawTarget();
+  return target != nullptr ? target->samples() : 0;
 }
 
 void QtContext::swapBuffers() {
-  if (!m_gl) {
+  if (!m_native) {
     return;
+  }
+  QOpenGLContext* gl = m_native->gl.get();
+  if (const FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
+    const QSize size = surfacePixels(m_surface);
+    target->blitTo(gl->defaultFramebufferObject(), size.width(), size.height());
   }
   if (m_grabRequested) {
     m_grabRequested = false;
     readBack();
   }
   if (m_surface->surfaceClass() == QSurface::Window) {
-    m_gl->swapBuffers(m_surface);
+    gl->swapBuffers(m_surface);
   }
 }
 
@@ -105,25 +250,13 @@ void QtContext::readBack() {
   const QSize size = surfacePixels(m_surface);
   const int w = size.width();
   const int h = size.height();
-  QOpenGLExtraFunctions* f = m_gl->extraFunctions();
+  QOpenGLFunctions* f = m_native->gl->functions();
   std::vector<std::uint8_t> rows(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-  // A multisampled back buffer cannot be read directly: resolve it into a single-sample framebuffer first.
-  GLuint fbo = 0;
-  GLuint color = 0;
-  f->glGenFramebuffers(1, &fbo);
-  f->glGenRenderbuffers(1, &color);
-  f->glBindRenderbuffer(GL_RENDERBUFFER, color);
-  f->glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
-  f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
-  f->glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
-  f->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_gl->defaultFramebufferObject());
-  f->glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-  f->glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+  // The window's back buffer holds the finished, resolved picture.
+  f->glBindFramebuffer(GL_FRAMEBUFFER, m_native->gl->defaultFramebufferObject());
+  glReadBuffer(GL_BACK);
   f->glPixelStorei(GL_PACK_ALIGNMENT, 1);
   f->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-  f->glBindFramebuffer(GL_FRAMEBUFFER, m_gl->defaultFramebufferObject());
-  f->glDeleteRenderbuffers(1, &color);
-  f->glDeleteFramebuffers(1, &fbo);
   // OpenGL's rows run bottom-up; pictures run top-down.
   m_grabbed.resize(rows.size());
   const std::size_t stride = static_cast<std::size_t>(w) * 4;

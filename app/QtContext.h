@@ -1,9 +1,17 @@
-// A rendering context on a Qt surface: a gauge window (QWindow) or the hidden base surface
-// (QOffscreenSurface) whose context holds the share group of every window's display lists for the whole run.
+// Rendering contexts on Qt surfaces. One native OpenGL context serves the whole panel: each QtContext is a view
+// of it on one surface (a gauge window, or the hidden base surface that holds the share group for the whole
+// run), and activating a view makes the native context current on that view's surface. Display lists and
+// the software renderer's compiled pipeline state thus exist once, not once per window.
+//
+// Anti-aliasing never changes a window: every surface is plain single-sample. A view at a multisampled level
+// draws into a multisample framebuffer object that all views of that sample count share (grown to the largest
+// window drawn), and swapBuffers resolves it into the window. A level change only chooses another target.
 #pragma once
 
+#include "FramebufferTarget.h"
 #include "TGLContext.h"
 
+#include <QSize>
 #include <QSurfaceFormat>
 
 #include <cstdint>
@@ -12,6 +20,7 @@
 
 class QOpenGLContext;
 class QSurface;
+class QWindow;
 
 class QtContext final : public TGLContext {
 public:
@@ -19,16 +28,18 @@ public:
   explicit QtContext(QSurface* surface);
   ~QtContext() override;
 
-  // The format a surface must be created with for a level: compatibility profile, 24-bit colour, 24-bit
-  // depth, double buffer, 0, 2 or 4 samples, and no wait for the vertical blank (36 windows must never
-  // queue behind 36 blanks).
-  static QSurfaceFormat surfaceFormat(TGLAntiAliasing level);
+  // The one format of every surface and of the native context: compatibility profile, 24-bit colour, 24-bit
+  // depth, double buffer, no samples, and no wait for the vertical blank (36 windows must never queue behind
+  // 36 blanks).
+  static QSurfaceFormat surfaceFormat();
 
+  // Resolves a multisampled frame into the window, then shows it.
   void swapBuffers() override;
+  // What the driver gave for this view's level: 0 when it draws straight into its window.
   int samples() const override;
 
-  // Asks the next swapBuffers to read the finished picture back first (resolved when multisampled):
-  // RGBA bytes, top row first, the drawable's size in device pixels.
+  // Asks the next swapBuffers to read the finished picture back first: RGBA bytes, top row first, the
+  // drawable's size in device pixels.
   void grabNextFrame() { m_grabRequested = true; }
   const std::vector<std::uint8_t>& grabbed() const { return m_grabbed; }
   int grabbedWidth() const { return m_grabbedWidth; }
@@ -40,17 +51,28 @@ protected:
   void platformActivate() override;
   void platformDeactivate() override;
   bool platformShares(const TGLContext& other) const override;
+  bool platformChangeAntiAliasing() override;
 
 private:
+  struct Native;
+  // The shared target this view draws into at its level, or null for the window itself.
+  FramebufferTarget* drawTarget() const;
+  void bindDrawTarget();
+  void noSwapWait();
   void readBack();
 
   QSurface* m_surface;
-  std::unique_ptr<QOpenGLContext> m_gl;
+  std::shared_ptr<Native> m_native;
+  int m_countedSamples = -1;     // the sample count this view is counted under in m_native (-1: none)
+  bool m_swapIntervalSet = false;
   bool m_grabRequested = false;
   std::vector<std::uint8_t> m_grabbed;
   int m_grabbedWidth = 0;
   int m_grabbedHeight = 0;
 };
+
+// A window's size in device pixels, as its drawable has it.
+QSize devicePixelSize(const QWindow& window);
 
 // Once per process, on stderr: when the context's renderer is a software one (its GL_RENDERER names llvmpipe
 // or softpipe), anti-aliasing costs about three times the frame time, so a user without a graphics card

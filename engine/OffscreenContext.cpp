@@ -11,43 +11,6 @@
 #include <cstring>
 #include <string>
 
-// Framebuffer entry points, fetched once (they are not part of the OpenGL 1.1 ABI).
-struct OffscreenContext::Gl {
-  PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
-  PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers = nullptr;
-  PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
-  PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
-  PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers = nullptr;
-  PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
-  PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC renderbufferStorageMultisample = nullptr;
-  PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
-  PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
-  PFNGLBLITFRAMEBUFFERPROC blitFramebuffer = nullptr;
-  PFNGLGETRENDERBUFFERPARAMETERIVPROC getRenderbufferParameteriv = nullptr;
-
-  static const Gl& get() {
-    static const Gl gl = [] {
-      Gl g;
-      const auto load = [](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(eglGetProcAddress(name));
-      };
-      load(g.genFramebuffers, "glGenFramebuffers");
-      load(g.deleteFramebuffers, "glDeleteFramebuffers");
-      load(g.bindFramebuffer, "glBindFramebuffer");
-      load(g.genRenderbuffers, "glGenRenderbuffers");
-      load(g.deleteRenderbuffers, "glDeleteRenderbuffers");
-      load(g.bindRenderbuffer, "glBindRenderbuffer");
-      load(g.renderbufferStorageMultisample, "glRenderbufferStorageMultisample");
-      load(g.framebufferRenderbuffer, "glFramebufferRenderbuffer");
-      load(g.checkFramebufferStatus, "glCheckFramebufferStatus");
-      load(g.blitFramebuffer, "glBlitFramebuffer");
-      load(g.getRenderbufferParameteriv, "glGetRenderbufferParameteriv");
-      return g;
-    }();
-    return gl;
-  }
-};
-
 namespace {
 
 struct Display {
@@ -78,20 +41,6 @@ const Display& display() {
     return result;
   }();
   return d;
-}
-
-bool hasExtension(const char* name) {
-  const char* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-  if (all == nullptr) {
-    return false;
-  }
-  const std::size_t length = std::strlen(name);
-  for (const char* p = std::strstr(all, name); p != nullptr; p = std::strstr(p + 1, name)) {
-    if ((p == all || p[-1] == ' ') && (p[length] == ' ' || p[length] == '\0')) {
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -153,8 +102,9 @@ void OffscreenContext::platformActivate() {
   if (m_storageStale) {
     makeFramebuffer();
   }
-  Gl::get().bindFramebuffer(GL_FRAMEBUFFER, m_fbo);
-  if (wantsFilterHint(format().antiAliasing) && m_samples > 0 && hasExtension("GL_NV_multisample_filter_hint")) {
+  m_draw.bind();
+  if (wantsFilterHint(format().antiAliasing) && m_samples > 0 &&
+      FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint")) {
     glHint(0x8534 /* GL_MULTISAMPLE_FILTER_HINT_NV */, GL_NICEST);
   }
 }
@@ -181,47 +131,26 @@ void OffscreenContext::resize(int width, int height) {
   m_storageStale = true;
   if (TGLContext::current() == this) {
     makeFramebuffer();
-    Gl::get().bindFramebuffer(GL_FRAMEBUFFER, m_fbo);
   }
 }
 
-void OffscreenContext::makeFramebuffer() {
-  const Gl& gl = Gl::get();
-  freeFramebuffer();
-  GLint maxSamples = 0;
-  glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
-  int samples = requestedSamples(format().antiAliasing);
-  // A driver without (enough) multisampling still gets a context: with what it has, or none.
-  samples = samples > maxSamples ? maxSamples : samples;
-
-  const auto attach = [&](unsigned& fbo, unsigned& color, unsigned* depth, int sampleCount) {
-    gl.genFramebuffers(1, &fbo);
-    gl.bindFramebuffer(GL_FRAMEBUFFER, fbo);
-    gl.genRenderbuffers(1, &color);
-    gl.bindRenderbuffer(GL_RENDERBUFFER, color);
-    gl.renderbufferStorageMultisample(GL_RENDERBUFFER, sampleCount, GL_RGBA8, m_width, m_height);
-    gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
-    if (depth != nullptr) {
-      gl.genRenderbuffers(1, depth);
-      gl.bindRenderbuffer(GL_RENDERBUFFER, *depth);
-      gl.renderbufferStorageMultisample(GL_RENDERBUFFER, sampleCount, GL_DEPTH_COMPONENT24, m_width, m_height);
-      gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, *depth);
-    }
-    if (gl.checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-      throw EngineError("Failed to create RenderingContext.");
-    }
-  };
-  attach(m_fbo, m_color, &m_depth, samples);
-  GLint actual = 0;
-  gl.bindRenderbuffer(GL_RENDERBUFFER, m_color);
-  gl.getRenderbufferParameteriv(GL_RENDERBUFFER, GL_RENDERBUFFER_SAMPLES, &actual);
-  m_samples = actual;
-  if (m_samples > 0) {
-    attach(m_resolveFbo, m_resolveColor, nullptr, 0);
+bool OffscreenContext::platformChangeAntiAliasing() {
+  m_storageStale = true;
+  if (TGLContext::current() == this) {
+    makeFramebuffer();
   }
-  gl.bindFramebuffer(GL_FRAMEBUFFER, m_fbo);
-  glDrawBuffer(GL_COLOR_ATTACHMENT0);
-  glReadBuffer(GL_COLOR_ATTACHMENT0);
+  return true;
+}
+
+void OffscreenContext::makeFramebuffer() {
+  freeFramebuffer();
+  m_draw.requestSamples(requestedSamples(format().antiAliasing));
+  m_draw.reserve(m_width, m_height);
+  m_samples = m_draw.samples();
+  if (m_samples > 0) {
+    m_resolve.reserve(m_width, m_height);
+  }
+  m_draw.bind();
   if (m_samples > 0) {
     glEnable(GL_MULTISAMPLE);
   }
@@ -229,19 +158,8 @@ void OffscreenContext::makeFramebuffer() {
 }
 
 void OffscreenContext::freeFramebuffer() {
-  const Gl& gl = Gl::get();
-  for (unsigned* rb : {&m_color, &m_depth, &m_resolveColor}) {
-    if (*rb != 0) {
-      gl.deleteRenderbuffers(1, rb);
-      *rb = 0;
-    }
-  }
-  for (unsigned* fb : {&m_fbo, &m_resolveFbo}) {
-    if (*fb != 0) {
-      gl.deleteFramebuffers(1, fb);
-      *fb = 0;
-    }
-  }
+  m_draw.release();
+  m_resolve.release();
   m_storageStale = true;
 }
 
@@ -249,19 +167,16 @@ void OffscreenContext::swapBuffers() { glFlush(); }
 
 std::vector<std::uint8_t> OffscreenContext::readPixels() {
   ContextGuard guard(this);
-  const Gl& gl = Gl::get();
   if (m_samples > 0) {
-    gl.bindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);
-    gl.bindFramebuffer(GL_DRAW_FRAMEBUFFER, m_resolveFbo);
-    gl.blitFramebuffer(0, 0, m_width, m_height, 0, 0, m_width, m_height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    gl.bindFramebuffer(GL_FRAMEBUFFER, m_resolveFbo);
+    m_draw.blitTo(m_resolve.name(), m_width, m_height);
+    m_resolve.bind();
   }
   glReadBuffer(GL_COLOR_ATTACHMENT0);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   const std::size_t row = static_cast<std::size_t>(m_width) * 4;
   std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(m_height));
   glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-  gl.bindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+  m_draw.bind();
   std::vector<std::uint8_t> topDown(bottomUp.size());
   for (int y = 0; y < m_height; ++y) {
     std::memcpy(topDown.data() + static_cast<std::size_t>(y) * row,

@@ -3,6 +3,7 @@
 // before pixels are read back. Used by tests and by the offscreen renderer.
 #pragma once
 
+#include "FramebufferTarget.h"
 #include "TGLContext.h"
 
 #include <cstdint>
@@ -34,9 +35,10 @@ protected:
   void platformActivate() override;
   void platformDeactivate() override;
   bool platformShares(const TGLContext& other) const override;
+  // A new level only needs new framebuffer storage.
+  bool platformChangeAntiAliasing() override;
 
 private:
-  struct Gl;
   void makeFramebuffer();
   void freeFramebuffer();
 
@@ -45,10 +47,7 @@ private:
   int m_samples = 0;
   void* m_context = nullptr;             // EGLContext
   std::shared_ptr<int> m_shareToken;     // one per platform share group
-  unsigned m_fbo = 0;
-  unsigned m_color = 0;
-  unsigned m_depth = 0;
-  unsigned m_resolveFbo = 0;
-  unsigned m_resolveColor = 0;
+  FramebufferTarget m_draw{0};           // multisampled for the anti-aliasing levels
+  FramebufferTarget m_resolve{0, FramebufferTarget::Depth::Without};  // read back from when multisampled
   bool m_storageStale = true;
 };

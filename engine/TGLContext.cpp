@@ -81,6 +81,19 @@ void TGLContext::setFormat(const Format& format) {
   m_format = format;
 }
 
+bool TGLContext::changeAntiAliasing(TGLAntiAliasing level) {
+  if (level == m_format.antiAliasing) {
+    return true;
+  }
+  const TGLAntiAliasing previous = m_format.antiAliasing;
+  m_format.antiAliasing = level;
+  if (!m_created || platformChangeAntiAliasing()) {
+    return true;
+  }
+  m_format.antiAliasing = previous;
+  return false;
+}
+
 void TGLContext::create(TGLContext* shareWith) {
   if (m_created) {
     throw EngineError("Context already created");

@@ -80,6 +80,11 @@ public:
   // Refused with "Cannot alter an active context" once created.
   void setFormat(const Format& format);
 
+  // Changes the anti-aliasing level, also of a created context where the platform can do so without
+  // re-creating it (it draws through framebuffer storage it re-allocates). False when it cannot: the level is
+  // then unchanged, and the viewer re-creates the context with the new format.
+  bool changeAntiAliasing(TGLAntiAliasing level);
+
   // Creates the platform context, sharing lists with `shareWith` when given ("Context already created" when
   // called twice).
   void create(TGLContext* shareWith = nullptr);
@@ -115,6 +120,9 @@ protected:
   virtual void platformDeactivate() = 0;
   // Whether the platform shares lists between the two (both created).
   virtual bool platformShares(const TGLContext& other) const = 0;
+  // Takes format().antiAliasing, already changed, into use on a created context; false when only a new
+  // context can have it.
+  virtual bool platformChangeAntiAliasing() { return false; }
 
 private:
   Format m_format;

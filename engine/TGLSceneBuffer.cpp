@@ -59,18 +59,22 @@ void TGLSceneBuffer::setAntiAliasing(TGLAntiAliasing level) {
     return;
   }
   m_antiAliasing = level;
-  if (m_recreateRequest) {
+  if (!m_context || m_context->changeAntiAliasing(level)) {
+    repaint();
+  } else if (m_recreateRequest) {
     m_recreateRequest();
   }
 }
 
+// The viewport is set at every frame (the context may be shared with other viewers), so a resize only stores.
 void TGLSceneBuffer::resize(int width, int height) {
   m_width = width < 1 ? 1 : width;
   m_height = height < 1 ? 1 : height;
-  if (m_context) {
-    ContextGuard guard(m_context.get());
-    glViewport(0, 0, m_width, m_height);
-  }
+}
+
+void TGLSceneBuffer::setDrawableSize(int width, int height) {
+  m_drawableWidth = width;
+  m_drawableHeight = height;
 }
 
 void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
@@ -172,16 +176,20 @@ void TGLSceneBuffer::renderFrame() {
 
   for (int i = 0; i < 7 && glGetError() != GL_NO_ERROR; ++i) {
   }
+  // Another viewer may have drawn through the same native context since this one's last frame.
+  m_stateCache->forgetCapabilities();
   prepareGLState();
+  glViewport(0, 0, drawableWidth(), drawableHeight());
   glClearColor(m_background.x, m_background.y, m_background.z, 1);
+  // The draw target may be larger than this drawable (one framebuffer serves windows of every size): clear
+  // only what this frame covers.
+  glScissor(0, 0, drawableWidth(), drawableHeight());
+  m_stateCache->forceEnabled(TGLState::ScissorTest, true);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  m_stateCache->forceEnabled(TGLState::ScissorTest, false);
   checkGLError();
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  if (m_camera != nullptr) {
-    m_camera->applyProjection(0, 0, m_width, m_height, m_width, m_height, 96);
-  }
+  applyProjection();
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   if (m_camera != nullptr) {
@@ -216,13 +224,29 @@ void TGLSceneBuffer::renderFrame() {
   m_lastFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+void TGLSceneBuffer::applyProjection() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  if (drawableWidth() > m_width || drawableHeight() > m_height) {
+    // Normalised device coordinates of the viewer, [-1, 1], onto its part of the drawable, [-1, 2v/d - 1]
+    // with v the viewer's and d the drawable's side: pixel (x, y) of the viewer stays pixel (x, y).
+    const double sx = static_cast<double>(m_width) / drawableWidth();
+    const double sy = static_cast<double>(m_height) / drawableHeight();
+    glTranslated(sx - 1, sy - 1, 0);
+    glScaled(sx, sy, 1);
+  }
+  if (m_camera != nullptr) {
+    m_camera->applyProjection(0, 0, m_width, m_height, m_width, m_height, 96);
+  }
+}
+
 ViewFrustum TGLSceneBuffer::viewFrustum() const {
   // The matrices exactly as this frame draws with them (the modelview holds the camera's view only).
   vm::Mat4 modelView;
   vm::Mat4 projection;
   glGetFloatv(GL_MODELVIEW_MATRIX, &modelView.m[0][0]);
   glGetFloatv(GL_PROJECTION_MATRIX, &projection.m[0][0]);
-  return ViewFrustum(modelView, projection, m_width, m_height, kCullingMarginPx);
+  return ViewFrustum(modelView, projection, drawableWidth(), drawableHeight(), kCullingMarginPx);
 }
 
 void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {

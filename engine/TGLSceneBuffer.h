@@ -9,6 +9,7 @@
 #include "TGLBaseSceneObject.h"
 #include "TGLStateCache.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -43,13 +44,20 @@ public:
   void setLighting(bool on) { m_lighting = on; }
 
   TGLAntiAliasing antiAliasing() const { return m_antiAliasing; }
-  // When different: stored, and the viewer is asked to re-create its surface and context.
+  // When different: stored and handed to the context, which takes it without re-creation where it can (the
+  // viewer is then asked for a repaint); otherwise the viewer is asked to re-create its surface and context.
   void setAntiAliasing(TGLAntiAliasing level);
 
+  // The viewer: what the camera's projection frames, at least 1 × 1 (device pixels).
   int width() const { return m_width; }
   int height() const { return m_height; }
-  // At least 1 × 1; updates the context's viewport when there is one.
   void resize(int width, int height);
+  // The drawable the viewer stands in, at its lower-left corner (device pixels); never smaller than the
+  // viewer. Where it is larger, the frame covers it all: the projection is widened by the extra pixels, so
+  // the viewer's own pixels stay exactly where they were and the rest shows the scene beyond them.
+  void setDrawableSize(int width, int height);
+  int drawableWidth() const { return std::max(m_width, m_drawableWidth); }
+  int drawableHeight() const { return std::max(m_height, m_drawableHeight); }
 
   // Makes the context (24-bit colour, 24-bit depth, double buffer, the anti-aliasing's samples) and prepares
   // it: "Failed to create RenderingContext." when the factory gives none.
@@ -78,6 +86,7 @@ public:
 private:
   void nodeDestroyed(TGLBaseSceneObject& node) override;
   void prepareGLState();
+  void applyProjection();
   // The volume the current matrices show (context current, matrices applied).
   ViewFrustum viewFrustum() const;
   void checkGLError();
@@ -97,6 +106,8 @@ private:
   TGLAntiAliasing m_antiAliasing = TGLAntiAliasing::aaDefault;
   int m_width = 1;
   int m_height = 1;
+  int m_drawableWidth = 0;
+  int m_drawableHeight = 0;
   bool m_rendering = false;
   long m_frames = 0;
   double m_lastFrameMs = 0;

@@ -19,13 +19,13 @@ GLenum glCapability(TGLState state) {
 }
 
 void TGLStateCache::enable(TGLState state) {
-  if (!isEnabled(state)) {
+  if (!m_known[static_cast<int>(state)] || !isEnabled(state)) {
     forceEnabled(state, true);
   }
 }
 
 void TGLStateCache::disable(TGLState state) {
-  if (isEnabled(state)) {
+  if (!m_known[static_cast<int>(state)] || isEnabled(state)) {
     forceEnabled(state, false);
   }
 }
@@ -33,6 +33,7 @@ void TGLStateCache::disable(TGLState state) {
 void TGLStateCache::forceEnabled(TGLState state, bool on) {
   on ? glEnable(glCapability(state)) : glDisable(glCapability(state));
   m_enabled[static_cast<int>(state)] = on;
+  m_known[static_cast<int>(state)] = true;
 }
 
 void TGLStateCache::setMaterialColors(Face face, const vm::Vec4& emission, const vm::Vec4& ambient,

@@ -1,6 +1,7 @@
 // What the current context's fixed-function state is known to be, so that redundant enables, disables and
 // material sends are skipped. One per buffer; reset at the start of every scene drawing. Needs the buffer's
-// context current for every call that changes state.
+// context current for every call that changes state. Buffers whose contexts are views of one native context
+// share its state: each frame starts by forgetting what another buffer may have changed since.
 #pragma once
 
 #include "GLMath.h"
@@ -30,6 +31,8 @@ public:
   void setEnabled(TGLState state, bool on) { on ? enable(state) : disable(state); }
   // Sets the capability in OpenGL whatever the cache says, and records it.
   void forceEnabled(TGLState state, bool on);
+  // Every capability unknown: the next enable or disable of each goes to OpenGL.
+  void forgetCapabilities() { m_known = {}; }
 
   // Each sends only when the value differs from the last one sent for that face.
   void setMaterialColors(Face face, const vm::Vec4& emission, const vm::Vec4& ambient, const vm::Vec4& diffuse,
@@ -49,5 +52,6 @@ private:
   };
 
   std::array<bool, kStateCount> m_enabled{};
+  std::array<bool, kStateCount> m_known{};
   std::array<FaceState, 2> m_faces{};
 };

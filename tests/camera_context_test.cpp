@@ -68,22 +68,92 @@ TEST(Buffer, WithoutCameraOnlyTheBackgroundIsDrawn) {
   }
 }
 
-TEST(Buffer, AntiAliasingRequestsAndRecreation) {
+// Pixels of a white disk on the default background that are neither: its anti-aliased rim.
+int blendedPixels(const OffscreenView& view) {
+  int blended = 0;
+  for (int y = 0; y < view.size(); ++y) {
+    for (int x = 0; x < view.size(); ++x) {
+      const int r = view.pixel(x, y).r;
+      blended += (r != 255 && r != 240) ? 1 : 0;
+    }
+  }
+  return blended;
+}
+
+TEST(Buffer, ALevelChangeTakesEffectInTheSameContextAndComesBackToTheSamePicture) {
   OffscreenView view(64, TGLAntiAliasing::aaNone);
-  EXPECT_EQ(view.context().samples(), 0);
+  auto& disk = view.scene().objectRoot().addChild<TGLDisk>();
+  disk.setOuterRadius(3);
+  disk.material().frontProperties().emission().assign({1, 1, 1, 1});
   int recreations = 0;
+  int repaints = 0;
   view.buffer().setRecreateRequest([&] { ++recreations; });
-  view.buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
-  EXPECT_EQ(recreations, 0);
-  view.buffer().setAntiAliasing(TGLAntiAliasing::aa4xHQ);
-  EXPECT_EQ(recreations, 1);
-  // What the viewer does when asked: a new context with the new format. The driver decides the samples
-  // (it may have none); it still gives a context and no error.
-  view.buffer().createRenderingContext();
+  view.buffer().setRepaintRequest([&] { ++repaints; });
+  const TGLContext* context = view.buffer().context();
   view.render();
+  const Rgb centre = view.pixel(32, 32);
+  EXPECT_EQ(centre.r, 255);
+  EXPECT_EQ(blendedPixels(view), 0) << "one sample per pixel: hard edges";
+  const int hardRepaints = repaints;
+
+  view.buffer().setAntiAliasing(TGLAntiAliasing::aaNone);  // the same level: nothing at all
+  EXPECT_EQ(repaints, hardRepaints);
+  view.buffer().setAntiAliasing(TGLAntiAliasing::aa4xHQ);
+  EXPECT_EQ(recreations, 0);
+  EXPECT_EQ(view.buffer().context(), context);
   EXPECT_EQ(view.context().format().antiAliasing, TGLAntiAliasing::aa4xHQ);
+  EXPECT_EQ(repaints, hardRepaints + 1) << "the viewer is asked to draw again";
+  view.render();
+  // The driver decides the samples (it may have none); with some, the rim is blended.
+  if (view.context().samples() > 0) {
+    EXPECT_GT(blendedPixels(view), 20);
+  }
+  view.buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
+  view.render();
+  EXPECT_EQ(view.context().samples(), 0);
+  EXPECT_EQ(blendedPixels(view), 0);
   EXPECT_EQ(requestedSamples(TGLAntiAliasing::aa2xHQ), 2);
   EXPECT_EQ(requestedSamples(TGLAntiAliasing::aaDefault), 0);
+}
+
+TEST(Buffer, ADrawableLargerThanTheViewerKeepsTheViewersPixelsAndShowsTheSceneBeyond) {
+  // A backdrop wider than the view and a marker off-centre, seen once in a 60-pixel view and once in the same
+  // viewer standing in a drawable one pixel larger each way, as a gauge window's viewer does.
+  const auto draw = [](OffscreenView& view) {
+    auto& backdrop = view.scene().objectRoot().addChild<TGLPlane>();
+    backdrop.setWidth(40);
+    backdrop.setHeight(40);
+    backdrop.setPosition(0, 0, -1);
+    backdrop.material().frontProperties().emission().assign({0, 0, 0.5f, 1});
+    auto& marker = view.scene().objectRoot().addChild<TGLDisk>();
+    marker.setOuterRadius(1.5f);
+    marker.setPosition(3, 2, 0);
+    marker.material().frontProperties().emission().assign({1, 1, 1, 1});
+  };
+  OffscreenView plain(60);
+  draw(plain);
+  plain.render();
+
+  OffscreenView framed(61);
+  draw(framed);
+  framed.camera().setSceneScale(60.0f / 400);
+  framed.buffer().resize(60, 60);
+  framed.buffer().setDrawableSize(61, 61);
+  framed.render();
+  // Viewer pixel (x, y) from the top is drawable pixel (x, y + 1): the extra row is on top, the extra column
+  // on the right.
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 60; ++x) {
+      ASSERT_EQ(framed.pixel(x, y + 1).r, plain.pixel(x, y).r) << x << "," << y;
+      ASSERT_EQ(framed.pixel(x, y + 1).b, plain.pixel(x, y).b) << x << "," << y;
+    }
+  }
+  const Rgb backdrop = plain.pixel(0, 0);
+  ASSERT_NE(backdrop.r, 240);
+  for (int i = 0; i < 61; ++i) {
+    EXPECT_EQ(framed.pixel(i, 0).b, backdrop.b) << "top row " << i << " shows the backdrop, not the background";
+    EXPECT_EQ(framed.pixel(60, i).b, backdrop.b) << "right column " << i;
+  }
 }
 
 TEST(Buffer, MultisampledPicturesAreResolvedBeforeReading) {
