@@ -4,7 +4,9 @@
 #include "QtContext.h"
 #include "TGLCamera.h"
 
+#include <QBackingStore>
 #include <QCursor>
+#include <QPainter>
 #include <QExposeEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -25,8 +27,19 @@ GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base
       m_camera(camera),
       m_base(base),
       m_hooks(std::move(hooks)),
-      m_buffer([this] { return std::make_unique<QtContext>(this); }) {
-  setSurfaceType(QSurface::OpenGLSurface);
+      m_buffer([this] {
+        auto context = std::make_unique<QtContext>(this);
+        context->setPresenter([this](const QImage& frame) { present(frame); });
+        return context;
+      }) {
+  // Where frames are read back (a software renderer), the window is a plain raster window they are copied
+  // into; otherwise the context draws on the window itself.
+  if (base.presentation() == FramePresentation::ReadBack) {
+    setSurfaceType(QSurface::RasterSurface);
+    m_backingStore = std::make_unique<QBackingStore>(this);
+  } else {
+    setSurfaceType(QSurface::OpenGLSurface);
+  }
   setFlags(Qt::Window | Qt::FramelessWindowHint);
   setTitle(QString::fromUtf8(row.caption.data(), static_cast<qsizetype>(row.caption.size())));
   setMinimumSize(QSize(kMinimumSidePx, kMinimumSidePx));
@@ -168,6 +181,22 @@ std::vector<std::uint8_t> GaugeWindow::grabFramebuffer(int& width, int& height) 
 
 int GaugeWindow::frameSamples() const {
   return m_buffer.context() != nullptr ? m_buffer.context()->samples() : -1;
+}
+
+void GaugeWindow::present(const QImage& frame) {
+  if (!m_backingStore || !isExposed()) {
+    return;
+  }
+  const QRect all(QPoint(0, 0), size());
+  m_backingStore->resize(size());
+  m_backingStore->beginPaint(all);
+  {
+    QPainter painter(m_backingStore->paintDevice());
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPoint(0, 0), frame);  // device pixels onto device pixels: a copy
+  }
+  m_backingStore->endPaint();
+  m_backingStore->flush(all);
 }
 
 void GaugeWindow::setTurnDeg(long double degrees) {

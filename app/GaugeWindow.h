@@ -11,7 +11,10 @@
 #include <QWindow>
 
 #include <functional>
+#include <memory>
 
+class QBackingStore;
+class QImage;
 class QtContext;
 class TGLCamera;
 
@@ -58,6 +61,7 @@ private:
   bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();
+  void present(const QImage& frame);
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);
@@ -66,6 +70,7 @@ private:
   TGLCamera& m_camera;
   QtContext& m_base;
   Hooks m_hooks;
+  std::unique_ptr<QBackingStore> m_backingStore;  // when frames are read back
   TGLSceneBuffer m_buffer;
   bool m_updatePending = false;
   long double m_turnDeg = 0;

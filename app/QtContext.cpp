@@ -4,6 +4,7 @@
 #include "EngineError.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -15,6 +16,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 
 namespace {
 
@@ -32,27 +34,56 @@ void sayOnce(bool& said, const char* text) {
 
 }  // namespace
 
-// The native context and what its views share: the multisample targets (framebuffer objects belong to the
-// context that made them) and how many views draw at each sample count, so that a target no view uses any
-// more is freed.
+// The native context and what its views share: the draw targets (framebuffer objects belong to the context
+// that made them) and how many views draw at each sample count, so that a target no view uses any more is
+// freed; with read-back, the surface it stays on and the single-sample picture frames are read from.
 struct QtContext::Native {
   std::unique_ptr<QOpenGLContext> gl;
-  std::array<FramebufferTarget, 2> targets{FramebufferTarget(2), FramebufferTarget(4)};
+  FramePresentation presentation = FramePresentation::Swap;
+  QSurface* home = nullptr;  // the first view's surface: the hidden base surface of the panel
+  std::array<FramebufferTarget, 3> targets{FramebufferTarget(0), FramebufferTarget(2), FramebufferTarget(4)};
+  FramebufferTarget resolved{0, FramebufferTarget::Depth::Without};
   std::array<int, 3> views{};  // at 0, 2 and 4 samples
+  QImage frame;                // the last frame read back
   bool probed = false;
   bool framebuffers = false;
   bool filterHint = false;
   bool saidNoFramebuffers = false;
   bool saidNoSamples = false;
 
+  // Swapped views at one sample draw straight into their window.
   FramebufferTarget* target(int samples) {
-    return samples <= 0 ? nullptr : &targets[static_cast<std::size_t>(countIndex(samples) - 1)];
+    if (!framebuffers || (samples <= 0 && presentation == FramePresentation::Swap)) {
+      return nullptr;
+    }
+    return &targets[static_cast<std::size_t>(countIndex(samples))];
   }
 };
 
 QSize devicePixelSize(const QWindow& window) { return window.size() * window.devicePixelRatio(); }
 
 namespace {
+
+FramePresentation choosePresentation(QOpenGLContext& gl, QSurface* surface) {
+  if (const char* chosen = std::getenv("SKYVANE_PRESENT")) {
+    if (std::strcmp(chosen, "swap") == 0) {
+      return FramePresentation::Swap;
+    }
+    if (std::strcmp(chosen, "readback") == 0) {
+      return FramePresentation::ReadBack;
+    }
+    std::fprintf(stderr, "skyvane-gauges: SKYVANE_PRESENT=%s is neither swap nor readback; ignored\n", chosen);
+  }
+  if (!gl.makeCurrent(surface)) {
+    return FramePresentation::Swap;
+  }
+  const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  const bool software = renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
+                                                std::strstr(renderer, "softpipe") != nullptr ||
+                                                std::strstr(renderer, "swrast") != nullptr);
+  gl.doneCurrent();
+  return software ? FramePresentation::ReadBack : FramePresentation::Swap;
+}
 
 QSize surfacePixels(QSurface* surface) {
   if (auto* window = dynamic_cast<QWindow*>(surface)) {
@@ -95,6 +126,8 @@ void QtContext::platformCreate(TGLContext* shareWith) {
     if (!native->gl->create()) {
       throw EngineError("Failed to create RenderingContext.");
     }
+    native->home = m_surface;
+    native->presentation = choosePresentation(*native->gl, m_surface);
     m_native = std::move(native);
   }
   m_countedSamples = requestedSamples(format().antiAliasing);
@@ -115,6 +148,7 @@ void QtContext::platformDestroy() {
       for (FramebufferTarget& t : m_native->targets) {
         t.release();
       }
+      m_native->resolved.release();
       gl->doneCurrent();
     }
   } else if (QOpenGLContext::currentContext() == gl && gl->surface() == m_surface) {
@@ -123,9 +157,20 @@ void QtContext::platformDestroy() {
   m_native.reset();
 }
 
+QSurface* QtContext::drawSurface() const {
+  return m_native->presentation == FramePresentation::ReadBack ? m_native->home : m_surface;
+}
+
+FramePresentation QtContext::presentation() const {
+  return m_native ? m_native->presentation : FramePresentation::Swap;
+}
+
 void QtContext::platformActivate() {
   Native& native = *m_native;
-  if (!native.gl->makeCurrent(m_surface)) {
+  QSurface* surface = drawSurface();
+  // With read-back the context stays on its one surface between frames: nothing to switch.
+  const bool already = QOpenGLContext::currentContext() == native.gl.get() && native.gl->surface() == surface;
+  if (!already && !native.gl->makeCurrent(surface)) {
     char text[96];
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
     throw EngineError(text);
@@ -138,7 +183,7 @@ void QtContext::platformActivate() {
   }
   // A target that no view draws at any more (after a level change) gives its memory back.
   for (std::size_t i = 0; i < native.targets.size(); ++i) {
-    if (native.views[i + 1] == 0 && native.targets[i].name() != 0) {
+    if (native.views[i] == 0 && native.targets[i].name() != 0) {
       native.targets[i].release();
     }
   }
@@ -150,7 +195,11 @@ void QtContext::platformActivate() {
   }
 }
 
-void QtContext::platformDeactivate() { m_native->gl->doneCurrent(); }
+void QtContext::platformDeactivate() {
+  if (m_native->presentation == FramePresentation::Swap) {
+    m_native->gl->doneCurrent();
+  }
+}
 
 bool QtContext::platformShares(const TGLContext& other) const {
   const auto* o = dynamic_cast<const QtContext*>(&other);
@@ -168,16 +217,13 @@ bool QtContext::platformChangeAntiAliasing() {
 }
 
 FramebufferTarget* QtContext::drawTarget() const {
-  if (!m_native || !m_native->framebuffers) {
-    return nullptr;
-  }
-  return m_native->target(requestedSamples(format().antiAliasing));
+  return m_native ? m_native->target(requestedSamples(format().antiAliasing)) : nullptr;
 }
 
 void QtContext::bindDrawTarget() {
   Native& native = *m_native;
   const int wanted = requestedSamples(format().antiAliasing);
-  if (wanted > 0 && !native.framebuffers) {
+  if ((wanted > 0 || native.presentation == FramePresentation::ReadBack) && !native.framebuffers) {
     sayOnce(native.saidNoFramebuffers,
             "this OpenGL driver has no framebuffer objects: the gauges are drawn without anti-aliasing");
   }
@@ -185,7 +231,7 @@ void QtContext::bindDrawTarget() {
     const QSize size = surfacePixels(m_surface);
     target->reserve(size.width(), size.height());
     target->bind();
-    if (target->samples() == 0) {
+    if (wanted > 0 && target->samples() == 0) {
       sayOnce(native.saidNoSamples,
               "this OpenGL driver has no multisampling: the gauges are drawn without anti-aliasing");
     }
@@ -198,7 +244,7 @@ void QtContext::noSwapWait() {
   // Qt sets the format's swap interval when a context is made current on a window, but only when it differs
   // from the interval the context last set, and the interval belongs to each drawable: with one context for
   // 36 windows only the first would be spared the wait for the vertical blank. Set it once per window here.
-  if (m_swapIntervalSet || m_surface->surfaceClass() != QSurface::Window) {
+  if (m_swapIntervalSet || drawSurface()->surfaceClass() != QSurface::Window) {
     return;
   }
   m_swapIntervalSet = true;
@@ -232,6 +278,10 @@ void QtContext::swapBuffers() {
   if (!m_native) {
     return;
   }
+  if (m_native->presentation == FramePresentation::ReadBack && drawTarget() != nullptr) {
+    presentReadBack();
+    return;
+  }
   QOpenGLContext* gl = m_native->gl.get();
   if (const FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
     const QSize size = surfacePixels(m_surface);
@@ -243,6 +293,40 @@ void QtContext::swapBuffers() {
   }
   if (m_surface->surfaceClass() == QSurface::Window) {
     gl->swapBuffers(m_surface);
+  }
+}
+
+void QtContext::presentReadBack() {
+  Native& native = *m_native;
+  const FramebufferTarget& drawn = *drawTarget();
+  const QSize size = surfacePixels(m_surface);
+  const int w = size.width();
+  const int h = size.height();
+  if (drawn.samples() > 0) {
+    native.resolved.reserve(w, h);
+    drawn.blitTo(native.resolved.name(), w, h);
+    native.resolved.bind();
+  }
+  // BGRA bytes are QImage's RGB32 on a little-endian machine: no conversion on either side.
+  if (native.frame.size() != size) {
+    native.frame = QImage(size, QImage::Format_RGB32);
+  }
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, native.frame.bits());
+  native.frame.mirror(false, true);  // OpenGL's rows run bottom-up
+  if (auto* window = dynamic_cast<QWindow*>(m_surface)) {
+    native.frame.setDevicePixelRatio(window->devicePixelRatio());
+  }
+  if (m_grabRequested) {
+    m_grabRequested = false;
+    const QImage rgba = native.frame.convertToFormat(QImage::Format_RGBA8888);
+    m_grabbed.assign(rgba.constBits(), rgba.constBits() + static_cast<std::size_t>(w) * h * 4);
+    m_grabbedWidth = w;
+    m_grabbedHeight = h;
+  }
+  if (m_presenter) {
+    m_presenter(native.frame);
   }
 }
 

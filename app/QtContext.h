@@ -6,6 +6,14 @@
 // Anti-aliasing never changes a window: every surface is plain single-sample. A view at a multisampled level
 // draws into a multisample framebuffer object that all views of that sample count share (grown to the largest
 // window drawn), and swapBuffers resolves it into the window. A level change only chooses another target.
+//
+// How a finished frame reaches its window is chosen once, with the native context:
+// - Swap: the context is made current on each window in turn and the window's buffers are swapped. For a
+//   graphics card, where a drawable switch is cheap.
+// - ReadBack: the context never leaves the hidden base surface; every view draws into a framebuffer, and
+//   the frame is read back and handed to the window's presenter (a raster window). For a software renderer,
+//   whose swap is a copy through the processor anyway and whose every drawable switch re-validates (and, on
+//   X with shared memory, re-allocates) the window's buffers: about 5 ms a window on llvmpipe.
 #pragma once
 
 #include "FramebufferTarget.h"
@@ -15,12 +23,16 @@
 #include <QSurfaceFormat>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class QImage;
 class QOpenGLContext;
 class QSurface;
 class QWindow;
+
+enum class FramePresentation { Swap, ReadBack };
 
 class QtContext final : public TGLContext {
 public:
@@ -37,6 +49,12 @@ public:
   void swapBuffers() override;
   // What the driver gave for this view's level: 0 when it draws straight into its window.
   int samples() const override;
+
+  // How frames reach windows in this context's share of the native context (valid once created). The first
+  // view decides: $SKYVANE_PRESENT (swap or readback) when set, else ReadBack on a software renderer.
+  FramePresentation presentation() const;
+  // ReadBack: receives each finished frame, device pixels, top row first, device pixel ratio set.
+  void setPresenter(std::function<void(const QImage&)> presenter) { m_presenter = std::move(presenter); }
 
   // Asks the next swapBuffers to read the finished picture back first: RGBA bytes, top row first, the
   // drawable's size in device pixels.
@@ -58,13 +76,16 @@ private:
   // The shared target this view draws into at its level, or null for the window itself.
   FramebufferTarget* drawTarget() const;
   void bindDrawTarget();
+  QSurface* drawSurface() const;
   void noSwapWait();
   void readBack();
+  void presentReadBack();
 
   QSurface* m_surface;
   std::shared_ptr<Native> m_native;
   int m_countedSamples = -1;     // the sample count this view is counted under in m_native (-1: none)
   bool m_swapIntervalSet = false;
+  std::function<void(const QImage&)> m_presenter;
   bool m_grabRequested = false;
   std::vector<std::uint8_t> m_grabbed;
   int m_grabbedWidth = 0;

@@ -393,6 +393,8 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
   writeLayout(layoutShowing({0, 1, 9}));  // airspeed, altimeter, RPM 1
   GaugePanel& panel = start();
   ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  // The saved level is applied a second after start, and every viewer draws again then.
+  ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == 1; }, 3000));
   runEvents(500);
   const auto frames = [&] {
     std::vector<long> counts;

@@ -220,6 +220,7 @@ int main(int argc, char** argv) {
   }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
   const std::string home = makeHome();
+  if (std::getenv("SKYVANE_BENCH_REPAINT_ONLY")) { int one = 1; measureRepaint(one, argv, home, rounds); return 0; }
   measureStartup(argv[0], home, "none");
   measureStartup(argv[0], home, "4x");
   int one = 1;
