@@ -19,6 +19,7 @@
 #include <QOffscreenSurface>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <QSlider>
 
 #include <cmath>
@@ -303,10 +304,21 @@ void GaugePanel::tick() {
   }
 }
 
+QRect GaugePanel::controlFrame() const {
+  // QWidget keeps the frame margins it saw when the window was last shown; after a hide and a show (a masked
+  // start, then "View Main Window") it may have looked before the window manager framed the window again, and
+  // would save the inner rectangle. The platform window asks the window manager afresh.
+  const QWindow* handle = m_control->windowHandle();
+  if (handle == nullptr || !m_control->isVisible()) {
+    return m_control->frameGeometry();
+  }
+  return m_control->geometry().marginsAdded(handle->frameMargins());
+}
+
 WindowLayout GaugePanel::currentLayout() const {
   WindowLayout layout = m_layout;  // reserved bytes as read
   LayoutRecord& main = layout.records[0];
-  const QRect frame = m_control->frameGeometry();
+  const QRect frame = controlFrame();
   main.setTop(frame.top());
   main.setLeft(frame.left());
   main.setWidth(frame.width());

@@ -68,6 +68,7 @@ private:
   void tryOpenLink();
   void tick();
   void shutdown();
+  QRect controlFrame() const;
   WindowLayout currentLayout() const;
   void guarded(const std::function<void()>& work);
   void showError(const std::string& text);

@@ -9,7 +9,7 @@ packages=(
   libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth x11-utils locales imagemagick python3
+  xvfb xauth x11-utils openbox locales imagemagick python3
   clang libclang-rt-14-dev
 )
 
