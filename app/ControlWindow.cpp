@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QFontMetrics>
 #include <QPushButton>
+#include <QStyle>
 #include <QSlider>
 
 namespace {
@@ -19,6 +21,7 @@ constexpr std::array<int, 6> kColumnLefts = {19, 157, 295, 433, 571, 710};
 constexpr std::array<int, 6> kRowTops = {19, 52, 85, 119, 152, 186};
 constexpr int kButtonWidth = 115;
 constexpr int kButtonHeight = 25;
+constexpr int kSmallestCaptionPx = 7;
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -43,6 +46,7 @@ ControlWindow::ControlWindow() {
                    kRowTops.at(static_cast<std::size_t>(g.buttonRow - 1)), kButtonWidth, kButtonHeight);
     m_buttons.at(static_cast<std::size_t>(g.button - 1)) = b;
   }
+  fitCaptions();
 
   m_trackBar = new QSlider(Qt::Horizontal, this);
   m_trackBar->setObjectName(QStringLiteral("TrackBar1"));
@@ -61,6 +65,26 @@ ControlWindow::ControlWindow() {
   m_startMasked = new QCheckBox(QStringLiteral("Next time start masked"), this);
   m_startMasked->setObjectName(QStringLiteral("CheckBox1"));
   m_startMasked->setGeometry(30, 238, 142 + 40, 17);
+}
+
+void ControlWindow::fitCaptions() {
+  // The design's 11-pixel face is narrower than most systems' default one, which would clip the longest
+  // captions ("Oil 1 temp./Pressure"): take the largest size, at most the design's, at which every caption
+  // fits its button, style margins included.
+  QFont font = this->font();
+  for (int px = font.pixelSize(); px >= kSmallestCaptionPx; --px) {
+    font.setPixelSize(px);
+    bool fits = true;
+    const QFontMetrics metrics(font);
+    for (QPushButton* b : m_buttons) {
+      b->setFont(font);
+      const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+      fits = fits && metrics.horizontalAdvance(b->text()) + 2 * margin <= b->width();
+    }
+    if (fits) {
+      return;
+    }
+  }
 }
 
 void ControlWindow::closeEvent(QCloseEvent* event) {

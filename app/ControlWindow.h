@@ -29,6 +29,8 @@ protected:
   void closeEvent(QCloseEvent* event) override;
 
 private:
+  void fitCaptions();
+
   std::array<QPushButton*, 36> m_buttons{};
   QSlider* m_trackBar = nullptr;
   QLabel* m_label = nullptr;

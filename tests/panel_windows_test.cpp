@@ -22,7 +22,10 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QPushButton>
+#include <QStyle>
 #include <QScreen>
 #include <QSlider>
 
@@ -152,6 +155,13 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
   EXPECT_EQ(panel.control().button(8).geometry(), QRect(156, 186, 115, 25));
   EXPECT_EQ(panel.control().button(36).geometry(), QRect(710, 152, 115, 25));
   EXPECT_EQ(panel.control().button(3).text(), "Artificial Hoizon");
+  // Every caption fits its button, with the style's margins, at a legible size.
+  for (const GaugeRow& g : kGauges) {
+    const QPushButton& b = panel.control().button(g.button);
+    const int margin = b.style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &b);
+    EXPECT_LE(QFontMetrics(b.font()).horizontalAdvance(b.text()) + 2 * margin, b.width()) << g.windowClass;
+    EXPECT_GE(QFontInfo(b.font()).pixelSize(), 8) << g.windowClass;
+  }
 
   // A button shows its window, with the table's caption; the menu turns and closes it.
   panel.control().button(4).click();
