@@ -6,6 +6,7 @@
 #include "GaugePanel.h"
 #include "PanelScene.h"
 #include "PngFile.h"
+#include "QtContext.h"
 #include "SimLink.h"
 #include "TGLCamera.h"
 #include "WindowLayout.h"
@@ -337,60 +338,112 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   EXPECT_EQ(panel.window("TForm5")->geometry().size(), QSize(32, 32));
 }
 
-TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws) {
+// The airspeed window's picture, read back from the window, against skyvane-render's at the viewer's size (the
+// window less one pixel, in device pixels) and the level the window really got; the pixel row above the
+// viewer and the column to its right show the gauge's dark backdrop, never the light background.
+void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const std::string& label) {
+  int width = 0;
+  int height = 0;
+  const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
+  const QSize drawable = devicePixelSize(ias);
+  ASSERT_EQ(width, drawable.width()) << label;
+  ASSERT_EQ(height, drawable.height()) << label;
+  const int side = height - 1;
+  ASSERT_EQ(ias.buffer().height(), side) << label;
+  EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), static_cast<float>(side) / 400) << label;
+  const auto pixel = [&](int x, int y) { return got.data() + (static_cast<std::size_t>(y) * width + x) * 4; };
+
+  // Scene point (x, y) lands at:
+  const double perPixel = 2 * 10 * 25.4 * 400 / (4 * 50 * 96.0) / side;
+  const auto at = [&](double x, double y) {
+    return pixel(static_cast<int>(std::floor(side / 2.0 + x / perPixel)),
+                 1 + static_cast<int>(std::floor(side / 2.0 - y / perPixel)));
+  };
+  EXPECT_EQ(at(0, 2.5)[0], 255) << "needle at rest, pointing up, " << label;
+  const double a = 345 * M_PI / 180;  // beyond the last speed: the bezel ring alone
+  EXPECT_NEAR(at(4.25 * std::sin(a), 4.25 * std::cos(a))[1], 178, 3) << "bezel, " << label;
+  EXPECT_LT(at(0, 4.8)[0], 20) << "dark backdrop outside the bezel, " << label;
+  int lightStrip = 0;
+  for (int x = 0; x < width; ++x) {
+    lightStrip += pixel(x, 0)[0] > 200 ? 1 : 0;
+  }
+  for (int y = 0; y < height; ++y) {
+    lightStrip += pixel(width - 1, y)[0] > 200 ? 1 : 0;
+  }
+  EXPECT_EQ(lightStrip, 0) << "top row and right column, " << label;
+
+  const std::string file = dir + "/ias" + std::to_string(side) + ".png";
+  ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+  const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", file, "--size",
+                                     std::to_string(side), "--aa", ias.frameSamples() > 0 ? "4xhq" : "none"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::optional<PngImage> expected = readPng(file);
+  ASSERT_TRUE(expected);
+  // Multisampling on a window and on an offscreen buffer may place their samples differently: edges differ
+  // by a few levels, nothing more.
+  long differing = 0;
+  long long totalDifference = 0;
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const std::uint8_t* g = pixel(x, y + 1);
+      const std::uint8_t* e = expected->rgba.data() + (static_cast<std::size_t>(y) * side + x) * 4;
+      bool far = false;
+      for (int c = 0; c < 3; ++c) {
+        totalDifference += std::abs(g[c] - e[c]);
+        far = far || std::abs(g[c] - e[c]) > 64;
+      }
+      differing += far ? 1 : 0;
+    }
+  }
+  EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference, " << label;
+  EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture, " << label;
+}
+
+TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryLevelAndSize) {
   GaugePanel& panel = start();
   panel.control().button(1).click();
   GaugeWindow& ias = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
-  for (int side : {400, 200}) {
-    ias.resize(side + 1, side + 1);  // the viewer is the window less one pixel
-    ASSERT_TRUE(waitUntil([&] { return ias.width() == side + 1; }));
-    runEvents(50);
-    int width = 0;
-    int height = 0;
-    const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
-    ASSERT_EQ(width, side + 1);
-    ASSERT_EQ(ias.buffer().height(), side);
-    EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), side / 400.0f);
-
-    // The viewer fills the window but its top row and right column; scene point (x, y) lands at:
-    const double perPixel = 2 * 10 * 25.4 * 400 / (4 * 50 * 96.0) / side;
-    const auto at = [&](double x, double y) {
-      const int px = static_cast<int>(std::floor(side / 2.0 + x / perPixel));
-      const int py = 1 + static_cast<int>(std::floor(side / 2.0 - y / perPixel));
-      return got.data() + (static_cast<std::size_t>(py) * static_cast<std::size_t>(width) + px) * 4;
-    };
-    EXPECT_EQ(at(0, 2.5)[0], 255) << "needle at rest, pointing up, at " << side;
-    const double a = 345 * M_PI / 180;  // beyond the last speed: the bezel ring alone
-    EXPECT_NEAR(at(4.25 * std::sin(a), 4.25 * std::cos(a))[1], 178, 3) << "bezel at " << side;
-    EXPECT_LT(at(0, 4.8)[0], 20) << "dark backdrop outside the bezel at " << side;
-
-    // The same picture as the offscreen renderer's, at the level the window really got.
-    const std::string file = m_dir + "/ias" + std::to_string(side) + ".png";
-    ::setenv("SKYVANE_HOME", m_dir.c_str(), 1);
-    const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", file, "--size",
-                                       std::to_string(side), "--aa", ias.frameSamples() > 0 ? "4xhq" : "none"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::optional<PngImage> expected = readPng(file);
-    ASSERT_TRUE(expected);
-    // Multisampling on a window and on an offscreen buffer may place their samples differently: edges differ
-    // by a few levels, nothing more.
-    long differing = 0;
-    long long totalDifference = 0;
-    for (int y = 0; y < side; ++y) {
-      for (int x = 0; x < side; ++x) {
-        const std::uint8_t* g = got.data() + (static_cast<std::size_t>(y + 1) * width + x) * 4;
-        const std::uint8_t* e = expected->rgba.data() + (static_cast<std::size_t>(y) * side + x) * 4;
-        bool far = false;
-        for (int c = 0; c < 3; ++c) {
-          totalDifference += std::abs(g[c] - e[c]);
-          far = far || std::abs(g[c] - e[c]) > 64;
-        }
-        differing += far ? 1 : 0;
-      }
+  // The design level (4x HQ), then 4x and none chosen on the trackbar: each applied to the same window.
+  const WId id = ias.winId();
+  for (int position : {-1, 3, 0}) {
+    if (position >= 0) {
+      const int applied = panel.antiAliasingApplications();
+      panel.control().trackBar().setValue(position);
+      ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() > applied; }, 2500));
+      EXPECT_EQ(ias.winId(), id) << "the level changes, the window stays";
     }
-    EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference at " << side;
-    EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture at " << side;
+    for (int side : {400, 200}) {
+      ias.resize(side + 1, side + 1);  // the viewer is the window less one pixel
+      ASSERT_TRUE(waitUntil([&] {
+        return ias.width() == side + 1 && ias.buffer().height() == devicePixelSize(ias).height() - 1;
+      }));
+      runEvents(50);
+      expectAirspeedAsRendered(ias, m_dir, "trackbar " + std::to_string(position) + ", " + std::to_string(side));
+    }
+    EXPECT_EQ(ias.frameSamples() > 0, position != 0) << "the samples the driver gave at " << position;
+  }
+}
+
+// The test above in child processes: at device pixel ratios 1.5 and 2 (the same framing), and with frames
+// swapped on the windows as on a graphics card (this machine's software renderer reads them back).
+TEST(PanelScaledAndSwapped, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws) {
+  struct Case {
+    const char* scale;
+    const char* present;
+  };
+  for (const Case c : {Case{"1.5", nullptr}, Case{"2", nullptr}, Case{"1", "swap"}}) {
+    ::setenv("QT_SCALE_FACTOR", c.scale, 1);
+    if (c.present != nullptr) {
+      ::setenv("SKYVANE_PRESENT", c.present, 1);
+    }
+    const ProgramRun run = runProgram(
+        {"/proc/self/exe", "--gtest_filter=PanelWindows.TheAirspeedWindowShowsWhatTheOffscreenRendererDraws*"});
+    ::unsetenv("QT_SCALE_FACTOR");
+    ::unsetenv("SKYVANE_PRESENT");
+    const std::string label = std::string("scale ") + c.scale + (c.present != nullptr ? ", swapped" : "");
+    EXPECT_EQ(run.status, 0) << label << ":\n" << run.out << run.err;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << label << ":\n" << run.out;
   }
 }
 
