@@ -49,6 +49,8 @@ public:
   const std::string& dataDir() const { return m_dataDir; }
   // How many times the anti-aliasing level was applied to the viewers.
   int antiAliasingApplications() const { return m_aaApplications; }
+  // Milliseconds until the pending level is applied; -1 when none is pending.
+  int antiAliasingDueInMs() const { return m_timerAA.remainingTime(); }
 
   // Where errors of timers, paints and window handlers go; by default a message box and stderr.
   void setErrorSink(std::function<void(const std::string&)> sink) { m_errorSink = std::move(sink); }

@@ -25,6 +25,7 @@
 #include <QOpenGLFunctions>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStyle>
 #include <QScreen>
@@ -40,6 +41,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -270,31 +272,94 @@ TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
   }
 }
 
-TEST_F(PanelWindows, ASavedPositionZeroSwitchesEveryViewerOffASecondAfterStart) {
-  writeLayout(layoutShowing({0}, 0));
+// Our windows' X ids from the bottom of the stack to the top, as the X server has them.
+std::vector<WId> stackingOf(const std::vector<WId>& ours) {
+  const ProgramRun run = runProgram({"/usr/bin/xwininfo", "-root", "-children"});
+  std::vector<WId> order;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t at = line.find("0x");
+    if (at == std::string::npos || line.find("children") != std::string::npos) {
+      continue;
+    }
+    const WId id = std::stoul(line.substr(at), nullptr, 16);
+    if (std::find(ours.begin(), ours.end(), id) != ours.end()) {
+      order.push_back(id);
+    }
+  }
+  std::reverse(order.begin(), order.end());  // xwininfo lists the top first
+  return order;
+}
+
+TEST_F(PanelWindows, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
+  writeLayout(layoutShowing({0, 1, 2}, 0));
   GaugePanel& panel = start();
   GaugeWindow& airspeed = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
   EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
   EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
+  panel.control().activateWindow();
+  panel.control().trackBar().setFocus();
+  ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == &panel.control().trackBar(); }));
+  std::vector<WId> ids;
+  for (std::size_t i = 0; i < 3; ++i) {
+    ids.push_back(panel.window(i).winId());
+  }
+  ids.push_back(panel.control().windowHandle()->winId());
+  const std::vector<WId> stacking = stackingOf(ids);
+  ASSERT_EQ(stacking.size(), 4u);
+
   ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == 1; }, 2500));
   EXPECT_EQ(panel.control().label().text(), "No Anti Aliasing");
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aaNone);
   }
-  // The re-created window draws again, and its context has no samples.
   ASSERT_TRUE(waitUntil([&] { return airspeed.paintNow(); }));
   EXPECT_EQ(airspeed.frameSamples(), 0);
+  runEvents(100);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(panel.window(i).winId(), ids[i]) << "window " << i;
+  }
+  EXPECT_EQ(stackingOf(ids), stacking);
+  EXPECT_EQ(QApplication::focusWidget(), &panel.control().trackBar());
+
+  // The keyboard moves the trackbar through all five positions, each step applied in turn.
+  for (int position = 1; position <= 4; ++position) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr) << "before step " << position;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
+    QCoreApplication::sendEvent(focused, &press);
+    QCoreApplication::sendEvent(focused, &release);
+    EXPECT_EQ(panel.control().trackBar().value(), position);
+    ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == position + 1; }, 2500));
+  }
+  EXPECT_EQ(stackingOf(ids), stacking);
+  EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
 }
 
-// Sends a left-button press, a move by (dx, dy) and a release, as a mouse on the window would.
-void drag(GaugeWindow& w, QPointF from, QPoint by) {
+TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAskedFor) {
+  writeLayout(layoutShowing({0}, 2));
+  m_panel = std::make_unique<GaugePanel>(m_dir);
+  m_panel->start();
+  QElapsedTimer sinceMove;
+  m_panel->control().trackBar().setValue(1);  // before the deferred step, 100 ms after start
+  sinceMove.start();
+  ASSERT_TRUE(waitUntil([&] { return m_panel->window("TForm2")->isVisible(); }, 2000));
+  // Enabling the running timer again does not restart it: it still fires a second after the move.
+  EXPECT_LE(m_panel->antiAliasingDueInMs(), 1000 - sinceMove.elapsed() + 30);
+  ASSERT_TRUE(waitUntil([&] { return m_panel->antiAliasingApplications() == 1; }, 2000));
+  EXPECT_EQ(m_panel->control().trackBar().value(), 2);  // the saved position, applied once
+}
+
+// Sends a button press, a move by (dx, dy) and a release, as a mouse on the window would.
+void drag(GaugeWindow& w, QPointF from, QPoint by, Qt::MouseButton button = Qt::LeftButton) {
   const QPointF globalFrom = w.mapToGlobal(from.toPoint());
-  QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, button, button, Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &press);
-  QMouseEvent move(QEvent::MouseMove, from + by, globalFrom + by, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, from + by, globalFrom + by, Qt::NoButton, button, Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &move);
-  QMouseEvent release(QEvent::MouseButtonRelease, from + by, globalFrom + by, Qt::LeftButton, Qt::NoButton,
+  QMouseEvent release(QEvent::MouseButtonRelease, from + by, globalFrom + by, button, Qt::NoButton,
                       Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &release);
 }
@@ -321,6 +386,11 @@ TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
   // one pixel.
   EXPECT_TRUE(waitUntil([&] { return turn.tableCamera().sceneScale() == static_cast<float>(turn.height() - 1) / 400; }))
       << turn.tableCamera().sceneScale();
+  // Any button but the right one (the menu's) drags.
+  const QPoint at = turn.geometry().topLeft();
+  drag(turn, QPointF(120, 120), QPoint(-15, 10), Qt::MiddleButton);
+  EXPECT_TRUE(waitUntil([&] { return turn.geometry().topLeft() == at + QPoint(-15, 10); }))
+      << turn.geometry().x() << "," << turn.geometry().y();
 }
 
 TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
