@@ -3,11 +3,16 @@
 #include "ControlWindow.h"
 #include "GaugePanel.h"
 #include "WindowLayout.h"
+#include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QSlider>
+#include <QLabel>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,7 +21,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -101,6 +108,31 @@ struct Desktop {
 
 bool g_haveDesktop = false;
 
+bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ::usleep(2000);
+  }
+  return true;
+}
+
+struct TempHome {
+  std::string dir;
+  TempHome() {
+    char pattern[] = "/tmp/skyvane-wm-XXXXXX";
+    dir = ::mkdtemp(pattern);
+  }
+  ~TempHome() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+};
+
 TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFrameUnchangedFiveTimes) {
   if (!g_haveDesktop) {
     GTEST_SKIP() << "openbox or Xvfb is not installed";
@@ -148,6 +180,84 @@ TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFram
   EXPECT_GT(saved[0][3], 343) << "the frame's height, title bar included";
   std::error_code ignored;
   fs::remove_all(dir, ignored);
+}
+
+// Our windows' X ids from the bottom of the stack to the top, as the X server has them.
+std::vector<WId> stackingOf(const std::vector<WId>& ours) {
+  // The window manager's list, bottom to top: "_NET_CLIENT_LIST_STACKING(WINDOW): window id # 0x.., 0x..".
+  const ProgramRun run = runProgram({"/usr/bin/xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
+  std::vector<WId> order;
+  for (std::size_t at = run.out.find("0x"); at != std::string::npos; at = run.out.find("0x", at + 2)) {
+    const WId id = std::stoul(run.out.substr(at), nullptr, 16);
+    if (std::find(ours.begin(), ours.end(), id) != ours.end()) {
+      order.push_back(id);
+    }
+  }
+  return order;
+}
+
+TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
+  if (!g_haveDesktop) {
+    GTEST_SKIP() << "openbox or Xvfb is not installed";
+  }
+  TempHome home;
+  WindowLayout layout;
+  layout.records[0].setLeft(700);
+  layout.records[0].setTop(100);
+  for (std::size_t i = 1; i <= 3; ++i) {
+    layout.records[i].setLeft(static_cast<int>(40 + 220 * (i - 1)));
+    layout.records[i].setTop(500);
+    layout.records[i].setWidth(201);
+    layout.records[i].setHeight(201);
+    layout.records[i].setVisible(true);
+  }
+  ASSERT_EQ(saveWindowLayout(home.dir + "/" + kLayoutFileName, layout), std::nullopt);
+  GaugePanel panel(home.dir);
+  panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
+  panel.start();
+  runEvents(300);
+  GaugeWindow& airspeed = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
+  EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
+  EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
+  panel.control().activateWindow();
+  panel.control().trackBar().setFocus();
+  ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == &panel.control().trackBar(); }));
+  std::vector<WId> ids;
+  for (std::size_t i = 0; i < 3; ++i) {
+    ids.push_back(panel.window(i).winId());
+  }
+  ids.push_back(panel.control().windowHandle()->winId());
+  const std::vector<WId> stacking = stackingOf(ids);
+  ASSERT_EQ(stacking.size(), 4u);
+
+  ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == 1; }, 2500));
+  EXPECT_EQ(panel.control().label().text(), "No Anti Aliasing");
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aaNone);
+  }
+  ASSERT_TRUE(waitUntil([&] { return airspeed.paintNow(); }));
+  EXPECT_EQ(airspeed.frameSamples(), 0);
+  runEvents(100);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(panel.window(i).winId(), ids[i]) << "window " << i;
+  }
+  EXPECT_EQ(stackingOf(ids), stacking);
+  EXPECT_EQ(QApplication::focusWidget(), &panel.control().trackBar());
+
+  // The keyboard moves the trackbar through all five positions, each step applied in turn.
+  for (int position = 1; position <= 4; ++position) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr) << "before step " << position;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
+    QCoreApplication::sendEvent(focused, &press);
+    QCoreApplication::sendEvent(focused, &release);
+    EXPECT_EQ(panel.control().trackBar().value(), position);
+    ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == position + 1; }, 2500));
+  }
+  EXPECT_EQ(stackingOf(ids), stacking);
+  EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
 }
 
 }  // namespace
