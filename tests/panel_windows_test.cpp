@@ -297,8 +297,9 @@ TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAsked
   m_panel->control().trackBar().setValue(1);  // before the deferred step, 100 ms after start
   sinceMove.start();
   ASSERT_TRUE(waitUntil([&] { return m_panel->window("TForm2")->isVisible(); }, 2000));
-  // Enabling the running timer again does not restart it: it still fires a second after the move.
-  EXPECT_LE(m_panel->antiAliasingDueInMs(), 1000 - sinceMove.elapsed() + 30);
+  // Enabling the running timer again does not restart it: it still fires a second after the move (a coarse
+  // timer may fire up to 5 % late).
+  EXPECT_LE(m_panel->antiAliasingDueInMs(), 1000 - sinceMove.elapsed() + 60);
   ASSERT_TRUE(waitUntil([&] { return m_panel->antiAliasingApplications() == 1; }, 2000));
   EXPECT_EQ(m_panel->control().trackBar().value(), 2);  // the saved position, applied once
 }
