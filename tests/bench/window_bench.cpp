@@ -3,16 +3,18 @@
 // with the viewers at no anti-aliasing and at 4x, median of 5 runs each, with the peak resident size; and
 // (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap); and (3) the
 // panel's CPU share and frames drawn per second over 10 s against skyvane-sim flying its demo, next to the
-// same against a steady feed.
+// same against a steady feed; and (4) a level change, from the debounce firing to every window drawn again.
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
 #include "BenchTiming.h"
+#include "ControlWindow.h"
 #include "GaugePanel.h"
 #include "SimLink.h"
 #include "support/TestServers.h"
 #include "WindowLayout.h"
 
 #include <QApplication>
+#include <QSlider>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -171,6 +173,46 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
               percentile(empty, 0.9));
 }
 
+// (4) A level change: from the one-second debounce firing to every one of 36 windows drawn again, alternating
+// none and 4x, median of five.
+void measureLevelChange(int argc, char** argv, const std::string& home) {
+  QApplication app(argc, argv);
+  GaugePanel panel(home);
+  panel.start();
+  processFor(2500);  // drawn, and the saved level applied
+  if (!allDrawn(panel)) {
+    std::fprintf(stderr, "not every window was drawn\n");
+    return;
+  }
+  std::vector<double> ms;
+  for (int change = 0; change < 5; ++change) {
+    const int applied = panel.antiAliasingApplications();
+    panel.control().trackBar().setValue(change % 2 == 0 ? 3 : 0);
+    while (panel.antiAliasingApplications() == applied) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    const double t0 = nowUs();
+    std::vector<long> before;
+    for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+      before.push_back(panel.window(i).buffer().frameCount());
+    }
+    const auto redrawn = [&] {
+      for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+        if (panel.window(i).buffer().frameCount() <= before[i]) {
+          return false;
+        }
+      }
+      return true;
+    };
+    while (!redrawn() && nowUs() - t0 < 20e6) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    ms.push_back((nowUs() - t0) / 1000);
+  }
+  std::printf("a level change, debounce firing to 36 windows redrawn: median %.1f ms (min %.1f, max %.1f)\n",
+              median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+}
+
 double cpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -179,13 +221,13 @@ double cpuSeconds() {
 }
 
 void measureFeed(int argc, char** argv, const std::string& home, const std::vector<std::string>& feed,
-                 const char* label) {
+                 const char* label, TGLAntiAliasing level = TGLAntiAliasing::aaNone) {
   TempRuntimeDir runtime;
   SimProcess sim(feed);
   QApplication app(argc, argv);
   GaugePanel panel(home);
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
-    panel.window(i).buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
+    panel.window(i).buffer().setAntiAliasing(level);
   }
   panel.start();
   processFor(4000);  // drawn, linked, settled
@@ -220,13 +262,16 @@ int main(int argc, char** argv) {
   }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
   const std::string home = makeHome();
-  if (std::getenv("SKYVANE_BENCH_REPAINT_ONLY")) { int one = 1; measureRepaint(one, argv, home, rounds); return 0; }
   measureStartup(argv[0], home, "none");
   measureStartup(argv[0], home, "4x");
   int one = 1;
   measureRepaint(one, argv, home, rounds);
+  measureLevelChange(one, argv, home);
   measureFeed(one, argv, home, {"--feed", "cruise"}, "36 windows, steady feed:");
   measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "600"}, "36 windows, demo flight (cruise):");
+  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, no AA:");
+  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, 4x:",
+              TGLAntiAliasing::aa4x);
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);
   return 0;
