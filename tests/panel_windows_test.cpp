@@ -10,6 +10,7 @@
 #include "SimLink.h"
 #include "TGLCamera.h"
 #include "WindowLayout.h"
+#include "support/QtWait.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -45,28 +46,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void runEvents(int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ::usleep(2000);
-  }
-}
-
-bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ::usleep(2000);
-  }
-  return true;
-}
 
 class PanelWindows : public ::testing::Test {
 public:
@@ -269,24 +248,6 @@ TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
   }
-}
-
-TEST_F(PanelWindows, ASavedPositionZeroSwitchesEveryViewerOffASecondAfterStartInTheSameWindows) {
-  writeLayout(layoutShowing({0}, 0));
-  GaugePanel& panel = start();
-  GaugeWindow& airspeed = *panel.window("TForm2");
-  ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
-  EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
-  EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
-  const WId id = airspeed.winId();
-  ASSERT_TRUE(waitUntil([&] { return panel.antiAliasingApplications() == 1; }, 2500));
-  EXPECT_EQ(panel.control().label().text(), "No Anti Aliasing");
-  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
-    EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aaNone);
-  }
-  ASSERT_TRUE(waitUntil([&] { return airspeed.paintNow(); }));
-  EXPECT_EQ(airspeed.frameSamples(), 0);
-  EXPECT_EQ(airspeed.winId(), id);
 }
 
 TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAskedFor) {

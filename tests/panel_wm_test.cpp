@@ -3,6 +3,7 @@
 #include "ControlWindow.h"
 #include "GaugePanel.h"
 #include "WindowLayout.h"
+#include "support/QtWait.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -29,15 +30,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void runEvents(int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ::usleep(2000);
-  }
-}
 
 pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) {
   const pid_t pid = ::fork();
@@ -107,19 +99,6 @@ struct Desktop {
 };
 
 bool g_haveDesktop = false;
-
-bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ::usleep(2000);
-  }
-  return true;
-}
 
 struct TempHome {
   std::string dir;
