@@ -13,6 +13,7 @@
 #include <QResizeEvent>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -183,17 +184,25 @@ int GaugeWindow::frameSamples() const {
   return m_buffer.context() != nullptr ? m_buffer.context()->samples() : -1;
 }
 
-void GaugeWindow::present(const QImage& frame) {
+void GaugeWindow::present(const QImage& bottomUp) {
   if (!m_backingStore || !isExposed()) {
     return;
   }
   const QRect all(QPoint(0, 0), size());
   m_backingStore->resize(size());
   m_backingStore->beginPaint(all);
-  {
+  auto* store = dynamic_cast<QImage*>(m_backingStore->paintDevice());
+  if (store != nullptr && store->format() == bottomUp.format() && store->size() == bottomUp.size()) {
+    // The usual case: one pass that copies and turns the rows over.
+    const int h = bottomUp.height();
+    const auto rowBytes = static_cast<std::size_t>(bottomUp.width()) * 4;
+    for (int y = 0; y < h; ++y) {
+      std::memcpy(store->scanLine(y), bottomUp.constScanLine(h - 1 - y), rowBytes);
+    }
+  } else {
     QPainter painter(m_backingStore->paintDevice());
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QPoint(0, 0), frame);  // device pixels onto device pixels: a copy
+    painter.drawImage(QPoint(0, 0), bottomUp.mirrored(false, true));
   }
   m_backingStore->endPaint();
   m_backingStore->flush(all);

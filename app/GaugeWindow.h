@@ -61,7 +61,7 @@ private:
   bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();
-  void present(const QImage& frame);
+  void present(const QImage& bottomUp);
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);

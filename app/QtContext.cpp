@@ -313,14 +313,14 @@ void QtContext::presentReadBack() {
   }
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  // Left bottom-up, as OpenGL reads: the presenter turns the rows over while it copies them anyway.
   glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, native.frame.bits());
-  native.frame.mirror(false, true);  // OpenGL's rows run bottom-up
   if (auto* window = dynamic_cast<QWindow*>(m_surface)) {
     native.frame.setDevicePixelRatio(window->devicePixelRatio());
   }
   if (m_grabRequested) {
     m_grabRequested = false;
-    const QImage rgba = native.frame.convertToFormat(QImage::Format_RGBA8888);
+    const QImage rgba = native.frame.mirrored(false, true).convertToFormat(QImage::Format_RGBA8888);
     m_grabbed.assign(rgba.constBits(), rgba.constBits() + static_cast<std::size_t>(w) * h * 4);
     m_grabbedWidth = w;
     m_grabbedHeight = h;

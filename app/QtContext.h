@@ -53,7 +53,8 @@ public:
   // How frames reach windows in this context's share of the native context (valid once created). The first
   // view decides: $SKYVANE_PRESENT (swap or readback) when set, else ReadBack on a software renderer.
   FramePresentation presentation() const;
-  // ReadBack: receives each finished frame, device pixels, top row first, device pixel ratio set.
+  // ReadBack: receives each finished frame in device pixels, its rows bottom-up as OpenGL reads them (the
+  // presenter turns them over as it copies), device pixel ratio set.
   void setPresenter(std::function<void(const QImage&)> presenter) { m_presenter = std::move(presenter); }
 
   // Asks the next swapBuffers to read the finished picture back first: RGBA bytes, top row first, the

@@ -27,6 +27,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QScreen>
@@ -333,6 +334,19 @@ void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const st
   ASSERT_EQ(height, drawable.height()) << label;
   const int side = height - 1;
   ASSERT_EQ(ias.buffer().height(), side) << label;
+  // What the X server shows in the window is that very picture.
+  runEvents(30);
+  const QImage shown = QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(
+      QImage::Format_RGBA8888);
+  ASSERT_EQ(shown.size(), drawable) << label;
+  long unlike = 0;
+  for (int y = 0; y < height; ++y) {
+    unlike += std::memcmp(shown.constScanLine(y), got.data() + static_cast<std::size_t>(y) * width * 4,
+                          static_cast<std::size_t>(width) * 4) != 0
+                  ? 1
+                  : 0;
+  }
+  EXPECT_EQ(unlike, 0) << "rows on the screen unlike the frame drawn, " << label;
   EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), static_cast<float>(side) / 400) << label;
   const auto pixel = [&](int x, int y) { return got.data() + (static_cast<std::size_t>(y) * width + x) * 4; };
 
@@ -387,6 +401,7 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
   panel.control().button(1).click();
   GaugeWindow& ias = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
+  ias.setPosition(0, 0);  // wholly on the screen, whose pixels are compared too, at every scale
   // The design level (4x HQ), then 4x and none chosen on the trackbar: each applied to the same window.
   const WId id = ias.winId();
   for (int position : {-1, 3, 0}) {
