@@ -9,9 +9,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QWindow>
-#include <QtGui/qguiapplication_platform.h>
-
-#include <GL/glx.h>
 
 #include <array>
 #include <cstdio>
@@ -132,7 +129,6 @@ void QtContext::platformCreate(TGLContext* shareWith) {
   }
   m_countedSamples = requestedSamples(format().antiAliasing);
   ++m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
-  m_swapIntervalSet = false;
 }
 
 void QtContext::platformDestroy() {
@@ -175,7 +171,6 @@ void QtContext::platformActivate() {
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
     throw EngineError(text);
   }
-  noSwapWait();
   if (!native.probed) {
     native.probed = true;
     native.framebuffers = FramebufferTarget::supported();
@@ -238,35 +233,6 @@ void QtContext::bindDrawTarget() {
     return;
   }
   native.gl->functions()->glBindFramebuffer(GL_FRAMEBUFFER, native.gl->defaultFramebufferObject());
-}
-
-void QtContext::noSwapWait() {
-  // Qt sets the format's swap interval when a context is made current on a window, but only when it differs
-  // from the interval the context last set, and the interval belongs to each drawable: with one context for
-  // 36 windows only the first would be spared the wait for the vertical blank. Set it once per window here.
-  if (m_swapIntervalSet || drawSurface()->surfaceClass() != QSurface::Window) {
-    return;
-  }
-  m_swapIntervalSet = true;
-  auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (x11 == nullptr || x11->display() == nullptr) {
-    return;  // not on X: the platform's own per-context setting is all there is
-  }
-  Display* display = x11->display();
-  const char* extensions = glXQueryExtensionsString(display, DefaultScreen(display));
-  const auto has = [extensions](const char* name) { return namesExtension(extensions, name); };
-  const auto drawable = static_cast<GLXDrawable>(static_cast<QWindow*>(m_surface)->winId());
-  if (has("GLX_EXT_swap_control")) {
-    using SwapIntervalExt = void (*)(Display*, GLXDrawable, int);
-    if (auto set = reinterpret_cast<SwapIntervalExt>(m_native->gl->getProcAddress("glXSwapIntervalEXT"))) {
-      set(display, drawable, 0);
-    }
-  } else if (has("GLX_MESA_swap_control")) {
-    using SwapIntervalMesa = int (*)(unsigned);
-    if (auto set = reinterpret_cast<SwapIntervalMesa>(m_native->gl->getProcAddress("glXSwapIntervalMESA"))) {
-      set(0);  // the current drawable's: this window's, made current just now
-    }
-  }
 }
 
 int QtContext::samples() const {

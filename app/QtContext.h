@@ -78,14 +78,12 @@ private:
   FramebufferTarget* drawTarget() const;
   void bindDrawTarget();
   QSurface* drawSurface() const;
-  void noSwapWait();
   void readBack();
   void presentReadBack();
 
   QSurface* m_surface;
   std::shared_ptr<Native> m_native;
   int m_countedSamples = -1;     // the sample count this view is counted under in m_native (-1: none)
-  bool m_swapIntervalSet = false;
   std::function<void(const QImage&)> m_presenter;
   bool m_grabRequested = false;
   std::vector<std::uint8_t> m_grabbed;

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Whether a space-separated extension list names `extension` as a whole word.
 bool namesExtension(const char* list, const char* extension) {
   if (list == nullptr) {
     return false;
@@ -23,6 +26,8 @@ bool namesExtension(const char* list, const char* extension) {
   }
   return false;
 }
+
+}  // namespace
 
 bool FramebufferTarget::hasExtension(const char* extension) {
   return namesExtension(reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)), extension);

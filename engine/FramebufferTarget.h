@@ -6,9 +6,6 @@
 
 #include <GL/gl.h>
 
-// Whether a space-separated extension list names `extension` as a whole word.
-bool namesExtension(const char* list, const char* extension);
-
 class FramebufferTarget {
 public:
   enum class Depth { With, Without };
