@@ -13,7 +13,7 @@
 #include <QResizeEvent>
 
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 
 namespace {
 
@@ -192,12 +192,20 @@ void GaugeWindow::present(const QImage& bottomUp) {
   m_backingStore->resize(size());
   m_backingStore->beginPaint(all);
   auto* store = dynamic_cast<QImage*>(m_backingStore->paintDevice());
-  if (store != nullptr && store->format() == bottomUp.format() && store->size() == bottomUp.size()) {
-    // The usual case: one pass that copies and turns the rows over.
+  const bool words = store != nullptr && (store->format() == QImage::Format_RGB32 ||
+                                          store->format() == QImage::Format_ARGB32_Premultiplied ||
+                                          store->format() == QImage::Format_ARGB32);
+  if (words && bottomUp.format() == QImage::Format_RGBX8888 && store->size() == bottomUp.size()) {
+    // The usual case (an X server of 24 or 32 bits): one pass that turns the rows over and puts each pixel's
+    // R, G, B bytes into the store's 0xAARRGGBB words, opaque.
     const int h = bottomUp.height();
-    const auto rowBytes = static_cast<std::size_t>(bottomUp.width()) * 4;
+    const int w = bottomUp.width();
     for (int y = 0; y < h; ++y) {
-      std::memcpy(store->scanLine(y), bottomUp.constScanLine(h - 1 - y), rowBytes);
+      auto* out = reinterpret_cast<std::uint32_t*>(store->scanLine(y));
+      const std::uint8_t* in = bottomUp.constScanLine(h - 1 - y);
+      for (int x = 0; x < w; ++x, in += 4) {
+        out[x] = 0xff000000u | (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
+      }
     }
   } else {
     QPainter painter(m_backingStore->paintDevice());

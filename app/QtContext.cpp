@@ -273,21 +273,26 @@ void QtContext::presentReadBack() {
     drawn.blitTo(native.resolved.name(), w, h);
     native.resolved.bind();
   }
-  // BGRA bytes are QImage's RGB32 on a little-endian machine: no conversion on either side.
+  // Read in the framebuffer's own byte order: asking for BGRA makes a software renderer convert every pixel
+  // through a slow path (about 0.3 ms a 400-pixel window on llvmpipe); the presenter swaps bytes for less.
+  // The window is opaque: the fourth byte (what alpha blending left in the framebuffer) is ignored.
   if (native.frame.size() != size) {
-    native.frame = QImage(size, QImage::Format_RGB32);
+    native.frame = QImage(size, QImage::Format_RGBX8888);
   }
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   // Left bottom-up, as OpenGL reads: the presenter turns the rows over while it copies them anyway.
-  glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, native.frame.bits());
+  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, native.frame.bits());
   if (auto* window = dynamic_cast<QWindow*>(m_surface)) {
     native.frame.setDevicePixelRatio(window->devicePixelRatio());
   }
   if (m_grabRequested) {
     m_grabRequested = false;
-    const QImage rgba = native.frame.mirrored(false, true).convertToFormat(QImage::Format_RGBA8888);
-    m_grabbed.assign(rgba.constBits(), rgba.constBits() + static_cast<std::size_t>(w) * h * 4);
+    const QImage rows = native.frame.mirrored(false, true);
+    m_grabbed.assign(rows.constBits(), rows.constBits() + static_cast<std::size_t>(w) * h * 4);
+    for (std::size_t alpha = 3; alpha < m_grabbed.size(); alpha += 4) {
+      m_grabbed[alpha] = 255;  // what the window shows: opaque
+    }
     m_grabbedWidth = w;
     m_grabbedHeight = h;
   }
