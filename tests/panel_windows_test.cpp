@@ -335,17 +335,25 @@ void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const st
   ASSERT_EQ(height, drawable.height()) << label;
   const int side = height - 1;
   ASSERT_EQ(ias.buffer().height(), side) << label;
-  // What the X server shows in the window is that very picture.
-  runEvents(30);
-  const QImage shown = QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(
-      QImage::Format_RGBA8888);
-  ASSERT_EQ(shown.size(), drawable) << label;
+  // What the X server shows in the window is that very picture. Other window tests share this screen: the
+  // window is raised first, and looked at again should another program's window have come over it.
   long unlike = 0;
-  for (int y = 0; y < height; ++y) {
-    unlike += std::memcmp(shown.constScanLine(y), got.data() + static_cast<std::size_t>(y) * width * 4,
-                          static_cast<std::size_t>(width) * 4) != 0
-                  ? 1
-                  : 0;
+  for (int look = 0; look < 3; ++look) {
+    ias.raise();
+    runEvents(30);
+    const QImage shown = QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(
+        QImage::Format_RGBA8888);
+    ASSERT_EQ(shown.size(), drawable) << label;
+    unlike = 0;
+    for (int y = 0; y < height; ++y) {
+      unlike += std::memcmp(shown.constScanLine(y), got.data() + static_cast<std::size_t>(y) * width * 4,
+                            static_cast<std::size_t>(width) * 4) != 0
+                    ? 1
+                    : 0;
+    }
+    if (unlike == 0) {
+      break;
+    }
   }
   EXPECT_EQ(unlike, 0) << "rows on the screen unlike the frame drawn, " << label;
   EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), static_cast<float>(side) / 400) << label;
@@ -402,7 +410,9 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
   panel.control().button(1).click();
   GaugeWindow& ias = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
-  ias.setPosition(0, 0);  // wholly on the screen, whose pixels are compared too, at every scale
+  // Wholly on the screen, whose pixels are compared too, at every scale, and at its right edge, away from the
+  // gauge windows of the window tests that share this screen (raising it must not expose theirs).
+  ias.setPosition(std::max(0, QGuiApplication::primaryScreen()->geometry().width() - 402), 0);
   // The design level (4x HQ), then 4x and none chosen on the trackbar: each applied to the same window.
   const WId id = ias.winId();
   for (int position : {-1, 3, 0}) {
