@@ -24,14 +24,18 @@
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) {
+// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log, int keepFd = -1) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::vector<char*> args;
@@ -39,9 +43,9 @@ pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) {
       args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, STDOUT_FILENO);
-    ::dup2(devnull, STDERR_FILENO);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(out, STDERR_FILENO);
     for (int fd = 3; fd < 256; ++fd) {
       if (fd != keepFd) {
         ::close(fd);
@@ -58,35 +62,43 @@ struct Desktop {
   pid_t xvfb = -1;
   pid_t wm = -1;
   std::string display;
+  std::string log = "/dev/null";
 
-  bool start() {
+  // Empty when openbox runs on a fresh Xvfb; else why not.
+  std::string start() {
     if (std::system("command -v openbox > /dev/null && command -v Xvfb > /dev/null") != 0) {
-      return false;
+      return "not installed";
     }
     int fds[2];
     if (::pipe(fds) != 0) {
-      return false;
+      return "no pipe";
     }
     xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"},
-                 fds[1]);
+                 log, fds[1]);
     ::close(fds[1]);
     char number[16] = {};
     const ssize_t n = ::read(fds[0], number, sizeof number - 1);
     ::close(fds[0]);
     if (n <= 0) {
-      return false;
+      return "Xvfb did not start";
     }
     display = ":" + std::string(number, static_cast<std::size_t>(n - (number[n - 1] == '\n' ? 1 : 0)));
     ::setenv("DISPLAY", display.c_str(), 1);
-    wm = spawn({"openbox"});
-    // Ready when openbox has named itself on the root window.
-    for (int i = 0; i < 100; ++i) {
+    wm = spawn({"openbox"}, log);
+    // Ready when openbox has named itself on the root window (slow on a loaded machine).
+    for (int i = 0; i < 400; ++i) {
+      if (::waitpid(xvfb, nullptr, WNOHANG) == xvfb) {
+        xvfb = -1;
+        return "Xvfb on " + display + " stopped";
+      }
       if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0) {
-        return true;
+        return {};
       }
       ::usleep(50000);
     }
-    return false;
+    std::ifstream in(log);
+    return "openbox did not take " + display + " within 20 s: " +
+           std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   ~Desktop() {
     for (pid_t pid : {wm, xvfb}) {
@@ -99,6 +111,7 @@ struct Desktop {
 };
 
 bool g_haveDesktop = false;
+std::string g_noDesktop;  // why not, when not
 
 struct TempHome {
   std::string dir;
@@ -114,7 +127,10 @@ struct TempHome {
 
 TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFrameUnchangedFiveTimes) {
   if (!g_haveDesktop) {
-    GTEST_SKIP() << "openbox or Xvfb is not installed";
+    if (g_noDesktop == "not installed") {
+      GTEST_SKIP() << "openbox or Xvfb is not installed";
+    }
+    FAIL() << g_noDesktop;
   }
   char pattern[] = "/tmp/skyvane-wm-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
@@ -177,7 +193,10 @@ std::vector<WId> stackingOf(const std::vector<WId>& ours) {
 
 TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
   if (!g_haveDesktop) {
-    GTEST_SKIP() << "openbox or Xvfb is not installed";
+    if (g_noDesktop == "not installed") {
+      GTEST_SKIP() << "openbox or Xvfb is not installed";
+    }
+    FAIL() << g_noDesktop;
   }
   TempHome home;
   WindowLayout layout;
@@ -248,8 +267,17 @@ int main(int argc, char** argv) {
   }
   char pattern[] = "/tmp/skyvane-wm-run-XXXXXX";
   ::setenv("SKYVANE_RUNTIME_DIR", ::mkdtemp(pattern), 1);
-  Desktop desktop;
-  g_haveDesktop = desktop.start();
+  // Another X server starting at the same moment may take the display number this one chose: try again.
+  std::unique_ptr<Desktop> desktop;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    desktop = std::make_unique<Desktop>();
+    desktop->log = std::string(std::getenv("SKYVANE_RUNTIME_DIR")) + "/desktop.log";
+    g_noDesktop = desktop->start();
+    if (g_noDesktop.empty() || g_noDesktop == "not installed") {
+      break;
+    }
+  }
+  g_haveDesktop = g_noDesktop.empty();
   if (!g_haveDesktop) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
@@ -259,6 +287,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     status = RUN_ALL_TESTS();
   }
+  desktop.reset();
   std::error_code ignored;
   fs::remove_all(std::getenv("SKYVANE_RUNTIME_DIR"), ignored);
   return status;
