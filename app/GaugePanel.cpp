@@ -9,6 +9,7 @@
 #include "QtContext.h"
 #include "QuartzFont.h"
 #include "ScaleDial.h"
+#include "LinkWire.h"
 #include "SimLink.h"
 #include "TGLCamera.h"
 
@@ -114,7 +115,7 @@ void GaugePanel::startUp() {
   m_instruments->fuelStats().capturePending = true;
 
   // The private face of the fuel statistics read-out, written afresh and registered for this process.
-  m_fontPath = installQuartzFont(m_dataDir);
+  m_fontPath = installQuartzFont(m_dataDir, privateRuntimeDirectory);
   if (m_fontPath.empty()) {
     std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
   }

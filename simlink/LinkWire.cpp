@@ -124,9 +124,18 @@ std::optional<std::string> prepareRuntimeDirectory(const std::string& dir) {
     }
     ::mkdir(dir.c_str(), 0700);
   }
+  return checkRuntimeDirectory(dir);
+}
+
+std::string privateRuntimeDirectory() {
+  const std::string dir = runtimeDirectory();
+  return prepareRuntimeDirectory(dir) ? std::string() : dir;
+}
+
+std::optional<std::string> checkRuntimeDirectory(const std::string& dir) {
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) {
-    return "cannot create runtime directory " + dir + ": " + std::strerror(errno);
+    return "cannot use runtime directory " + dir + ": " + std::strerror(errno);
   }
   if (!S_ISDIR(st.st_mode)) {
     return "runtime directory " + dir + " is not a directory";

@@ -64,6 +64,12 @@ std::string runtimeDirectory();
 // Makes sure `dir` exists with mode 0700 and belongs to this user, creating it (and a missing parent) when
 // needed. Returns an error text for a directory that is someone else's or open to group or others.
 std::optional<std::string> prepareRuntimeDirectory(const std::string& dir);
+// The runtime directory made ready (created private when missing) for this user's own files, or empty when it
+// cannot be.
+std::string privateRuntimeDirectory();
+// The check alone, for a directory that must already exist: a real directory (not a link), this user's, and
+// closed to group and others. An error text otherwise.
+std::optional<std::string> checkRuntimeDirectory(const std::string& dir);
 
 // `dir`/`className` as a Unix socket address path; an error text when it would not fit the address.
 struct SocketPath {

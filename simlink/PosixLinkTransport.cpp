@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace {
@@ -64,8 +66,27 @@ PosixLinkTransport::~PosixLinkTransport() {
   }
 }
 
+void PosixLinkTransport::refuse(const std::string& why) {
+  // Said once while it lasts: the link looks for its server again every second.
+  if (why != m_lastRefusal) {
+    m_lastRefusal = why;
+    std::fprintf(stderr, "simulator link: %s; not used\n", why.c_str());
+  }
+}
+
 LinkTransport::Handle PosixLinkTransport::findWindow(const char* className) {
-  const SocketPath path = serverSocketPath(runtimeDirectory(), className);
+  // The directory and the server are checked as the server checks them: another user's directory, one open to
+  // others, or a server of another user could read and write what this program reads and writes.
+  const std::string dir = runtimeDirectory();
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0 && errno == ENOENT) {
+    return 0;  // no server has ever run here: the usual absence, nothing to say
+  }
+  if (const auto refusal = checkRuntimeDirectory(dir)) {
+    refuse(*refusal);
+    return 0;
+  }
+  const SocketPath path = serverSocketPath(dir, className);
   if (!path.error.empty()) {
     return 0;
   }
@@ -80,6 +101,13 @@ LinkTransport::Handle PosixLinkTransport::findWindow(const char* className) {
   if (::connect(connection->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return 0;
   }
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (::getsockopt(connection->fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
+    refuse("the server at " + path.path + " runs as user " + std::to_string(peer.uid) + ", not as this user");
+    return 0;
+  }
+  m_lastRefusal.clear();
   const Handle handle = reinterpret_cast<Handle>(connection.get());
   m_connections.push_back(std::move(connection));
   return handle;

@@ -38,8 +38,11 @@ private:
   };
 
   const Atom* atom(std::uint16_t id) const;
+  // Says on stderr why a runtime directory or server is not used, once until the reason changes.
+  void refuse(const std::string& why);
 
   std::vector<std::unique_ptr<Connection>> m_connections;
   std::vector<std::unique_ptr<Mapping>> m_mappings;
   std::vector<Atom> m_atoms;  // atom 0xC001 + i
+  std::string m_lastRefusal;
 };

@@ -7,6 +7,7 @@
 #include "PanelScene.h"
 #include "QuartzFont.h"
 #include "TGLSceneBuffer.h"
+#include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,7 @@ void PrintTo(const View& v, std::ostream* os) { *os << describe(v); }
 class CullingPictures : public ::testing::TestWithParam<View> {
 protected:
   static void SetUpTestSuite() {
-    installQuartzFont(std::filesystem::temp_directory_path());
+    installQuartzFont(privateTestDirectory());
     s_panel = std::make_unique<PanelScene>();
     s_settings = std::make_unique<Settings>();
     s_states = std::make_unique<ScaleStates>();

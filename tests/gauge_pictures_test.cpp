@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -181,7 +184,7 @@ protected:
 
   PanelView() : buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); }) {
     // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
-    EXPECT_FALSE(installQuartzFont(std::filesystem::temp_directory_path()).empty());
+    EXPECT_FALSE(installQuartzFont(privateTestDirectory()).empty());
     buildPanel(panel, settings, states);
     buffer.resize(kSize, kSize);
     buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
@@ -236,3 +239,42 @@ TEST_F(PanelView, BarometricCardShowsOnlyThroughTheAltimetersWindow) {
 }
 
 }  // namespace
+
+// The font file is written only into a directory of this user's, never through a link planted at its name or
+// at a temporary's name, and goes to the private fallback directory when the data directory cannot take it.
+TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
+  char pattern[] = "/tmp/skyvane-font-XXXXXX";
+  const std::filesystem::path home = ::mkdtemp(pattern);
+  const std::filesystem::path victim = home / "notes.txt";
+  std::ofstream(victim) << "my notes";
+  const std::filesystem::path data = home / "data";
+  std::filesystem::create_directory(data);
+  std::filesystem::create_symlink(victim, data / "Quartz.ttf");
+  std::filesystem::create_symlink(victim, data / ("Quartz.ttf.tmp-" + std::to_string(::getpid())));
+  const std::size_t fontBytes = quartzFontData().size();
+
+  EXPECT_EQ(installQuartzFont(data.string()), (data / "Quartz.ttf").string());
+  EXPECT_EQ(std::filesystem::file_size(victim), 8u) << "the victim is untouched";
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(data / "Quartz.ttf")));
+  EXPECT_EQ(std::filesystem::file_size(data / "Quartz.ttf"), fontBytes);
+
+  // A data directory that cannot take it (a path through a file): the fallback, asked for only now.
+  const std::filesystem::path fallback = home / "private";
+  std::filesystem::create_directory(fallback);
+  int asked = 0;
+  const auto privateDir = [&] {
+    ++asked;
+    return fallback.string();
+  };
+  EXPECT_EQ(installQuartzFont(data.string(), privateDir), (data / "Quartz.ttf").string());
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(installQuartzFont((victim / "sub").string(), privateDir), (fallback / "Quartz.ttf").string());
+  EXPECT_EQ(asked, 1);
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(fallback)) {
+    ++files;
+  }
+  EXPECT_EQ(files, 1u) << "no temporary left behind";
+  EXPECT_EQ(installQuartzFont((victim / "sub").string(), [] { return std::string(); }), "");
+  std::filesystem::remove_all(home);
+}

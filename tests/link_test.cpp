@@ -1,6 +1,7 @@
 // The link client against a real skyvane-sim and against fakes: handshake, result codes, capacity, the walk
 // back, and what a failed batch leaves behind.
 #include "LinkWire.h"
+#include "PosixLinkTransport.h"
 #include "SimLink.h"
 #include "support/TestServers.h"
 #include "support/TestTransport.h"
@@ -8,9 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -358,6 +365,82 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
   tampered("end mark moved before the read", [&] { wire::putU32(block, 0); });
   ::munmap(block, kSimLinkBlockSize);
   ::close(fd);
+}
+
+// The client uses only its own private runtime directory and a server of its own user; anything else is said
+// on stderr, once, and never connected to (the link keeps looking, as for an absent server).
+class LinkTrust : public ::testing::Test {
+protected:
+  // findWindow's handle (released at once) and what it said on stderr.
+  std::pair<bool, std::string> find() {
+    ::testing::internal::CaptureStderr();
+    const LinkTransport::Handle window = transport.findWindow("UIPCMAIN");
+    std::string said = ::testing::internal::GetCapturedStderr();
+    if (window != 0) {
+      transport.releaseWindow(window);
+    }
+    return {window != 0, said};
+  }
+
+  TempRuntimeDir dir;
+  PosixLinkTransport transport;
+};
+
+TEST_F(LinkTrust, ADirectoryOpenToOthersIsRefusedOnceWithItsReason) {
+  FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  EXPECT_TRUE(find().first);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const auto [found, said] = find();
+  EXPECT_FALSE(found);
+  EXPECT_NE(said.find("open to other users"), std::string::npos) << said;
+  EXPECT_EQ(find().second, "") << "said once while it lasts";
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+  EXPECT_TRUE(find().first);
+}
+
+TEST_F(LinkTrust, AnotherUsersDirectoryOrServerIsRefused) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to play another user (uid 65534)";
+  }
+  constexpr uid_t kOther = 65534;
+  {
+    FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+    ASSERT_EQ(::chown(dir.path().c_str(), kOther, kOther), 0);
+    const auto [found, said] = find();
+    EXPECT_FALSE(found);
+    EXPECT_NE(said.find("belongs to another user"), std::string::npos) << said;
+    ASSERT_EQ(::chown(dir.path().c_str(), 0, 0), 0);
+  }
+  // A server that listens as another user in our directory (bound by root, then listening as the other user:
+  // the credentials a client sees are those of listen()).
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir.path() + "/UIPCMAIN";
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::setresgid(kOther, kOther, kOther) != 0 || ::setresuid(kOther, kOther, kOther) != 0 ||
+        ::listen(fd, 4) != 0) {
+      ::_exit(1);
+    }
+    [[maybe_unused]] const ssize_t n = ::write(ready[1], "1", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  const auto [found, said] = find();
+  EXPECT_FALSE(found);
+  EXPECT_NE(said.find("runs as user 65534"), std::string::npos) << said;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::unlink((dir.path() + "/UIPCMAIN").c_str());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "QuartzFont.h"
 #include "Settings.h"
 #include "TGLSceneBuffer.h"
+#include "support/TestServers.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -214,7 +215,7 @@ int main(int argc, char** argv) {
   const std::string description = options->panelFile.empty() ? std::string() : readFile(options->panelFile);
   measureLoad(description);
 
-  installQuartzFont(std::filesystem::temp_directory_path());
+  installQuartzFont(privateTestDirectory());
   PanelScene panel(description);
   Settings settings;
   ScaleStates states;

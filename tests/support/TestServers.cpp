@@ -103,6 +103,19 @@ int SimProcess::stop() {
   return status;
 }
 
+const std::string& privateTestDirectory() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/skyvane-test-XXXXXX";
+    std::string made = ::mkdtemp(pattern) != nullptr ? pattern : "";
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(privateTestDirectory(), ignored);
+    });
+    return made;
+  }();
+  return dir;
+}
+
 ProgramRun runProgram(const std::vector<std::string>& args) {
   int out[2];
   int err[2];

@@ -37,6 +37,10 @@ private:
   pid_t m_pid = -1;
 };
 
+// A private directory of this process's (0700, made at the first call, removed at exit), for what tests write
+// beside their data, such as the font file: never a shared directory like /tmp itself.
+const std::string& privateTestDirectory();
+
 // Runs a program to completion and returns its exit status and what it printed.
 struct ProgramRun {
   int status = -1;

@@ -5,6 +5,7 @@
 #include "DataDirectory.h"
 #include "GaugeTable.h"
 #include "InstrumentTick.h"
+#include "LinkWire.h"
 #include "OffscreenContext.h"
 #include "OneTick.h"
 #include "PanelBuild.h"
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     for (const std::string& warning : load.warnings) {
       std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
     }
-    installQuartzFont(dataDir);
+    installQuartzFont(dataDir, privateRuntimeDirectory);
 
     PanelScene panel;
     ScaleStates states;
