@@ -137,6 +137,7 @@ std::optional<std::string> SimServer::listen(const std::string& runtimeDir, cons
     return fail(error);
   }
   m_socketPath = path.path;
+  m_blockDir = runtimeDir;
   m_lockFd = lockFd;
   return std::nullopt;
 }
@@ -145,10 +146,9 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
   if (message != m_messageId || !wire::isBlockName(blockName)) {
     return 0;
   }
-  char name[wire::kMaxNameLength + 2] = "/";  // '/', at most kMaxNameLength bytes, terminator
-  std::memcpy(name + 1, blockName.data(), blockName.size());
-  name[blockName.size() + 1] = '\0';
-  const int fd = ::shm_open(name, O_RDWR | O_CLOEXEC, 0);
+  // Only a regular file of this user's in the runtime directory, never through a link.
+  const std::string path = blockPath(m_blockDir.empty() ? runtimeDirectory() : m_blockDir, blockName);
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return 0;
   }

@@ -54,6 +54,7 @@ private:
   int m_lockFd = -1;
   int m_listenFd = -1;
   std::string m_socketPath;
+  std::string m_blockDir;  // where clients' blocks are: the directory listened in (before that, the usual one)
   std::vector<std::unique_ptr<Client>> m_clients;
   std::vector<std::uint8_t> m_block;  // a request block's bytes while it is served
 };

@@ -151,6 +151,13 @@ std::optional<std::string> checkRuntimeDirectory(const std::string& dir) {
   return std::nullopt;
 }
 
+std::string blockPath(const std::string& dir, std::string_view name) {
+  if (!wire::isBlockName(name) || name == "." || name == "..") {
+    return {};
+  }
+  return dir + "/" + std::string(name);
+}
+
 SocketPath serverSocketPath(const std::string& dir, std::string_view className) {
   SocketPath result{dir + "/" + std::string(className), {}};
   if (result.path.size() >= sizeof(sockaddr_un{}.sun_path)) {

@@ -71,6 +71,11 @@ std::string privateRuntimeDirectory();
 // closed to group and others. An error text otherwise.
 std::optional<std::string> checkRuntimeDirectory(const std::string& dir);
 
+// Where the shared block called `name` lives: a file of that name in the runtime directory `dir` (private, so
+// that no other user can hold or squat a block name, as a shared /dev/shm would allow). Empty for a name that
+// is no block name, or one that names the directory itself or its parent.
+std::string blockPath(const std::string& dir, std::string_view name);
+
 // `dir`/`className` as a Unix socket address path; an error text when it would not fit the address.
 struct SocketPath {
   std::string path;

@@ -48,7 +48,7 @@ struct PosixLinkTransport::Connection {
 
 struct PosixLinkTransport::Mapping {
   int fd = -1;
-  std::string name;
+  std::string path;  // the block's file, removed when the mapping is closed
   std::uint32_t size = 0;
   void* view = nullptr;
 };
@@ -62,7 +62,7 @@ PosixLinkTransport::~PosixLinkTransport() {
       ::munmap(m->view, m->size);
     }
     ::close(m->fd);
-    ::shm_unlink(m->name.c_str());
+    ::unlink(m->path.c_str());
   }
 }
 
@@ -162,23 +162,26 @@ void PosixLinkTransport::deleteAtom(std::uint16_t id) {
 
 LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::uint32_t size,
                                                         std::uint32_t& lastError) {
-  const std::string shmName = std::string("/") + name;
-  int fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  // The block is a file in the private runtime directory: only this user can ever hold its names.
+  const std::string dir = runtimeDirectory();
+  const std::string path = blockPath(dir, name);
+  if (path.empty() || checkRuntimeDirectory(dir)) {
+    lastError = EACCES;
+    return 0;
+  }
+  constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(path.c_str(), kCreate, 0600);
   if (fd < 0 && errno == EEXIST) {
-    // Unlike a Windows mapping, a POSIX block outlives a crashed process. One of this user's that carries this
+    // Unlike a Windows mapping, a block file outlives a crashed process. One of this user's that carries this
     // process's id can only be left from a crashed predecessor with the same (reused) id.
     struct stat st {};
-    const int old = ::shm_open(shmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    const bool ours = old >= 0 && ::fstat(old, &st) == 0 && st.st_uid == ::geteuid();
-    if (old >= 0) {
-      ::close(old);
-    }
+    const bool ours = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     if (!ours) {
       lastError = kErrorAlreadyExists;
       return 0;
     }
-    ::shm_unlink(shmName.c_str());
-    fd = ::shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ::unlink(path.c_str());
+    fd = ::open(path.c_str(), kCreate, 0600);
   }
   if (fd < 0) {
     lastError = errno == EEXIST ? kErrorAlreadyExists : static_cast<std::uint32_t>(errno);
@@ -187,13 +190,13 @@ LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::u
   if (::ftruncate(fd, size) != 0) {
     lastError = static_cast<std::uint32_t>(errno);
     ::close(fd);
-    ::shm_unlink(shmName.c_str());
+    ::unlink(path.c_str());
     return 0;
   }
   lastError = 0;
   auto mapping = std::make_unique<Mapping>();
   mapping->fd = fd;
-  mapping->name = shmName;
+  mapping->path = path;
   mapping->size = size;
   const Handle handle = reinterpret_cast<Handle>(mapping.get());
   m_mappings.push_back(std::move(mapping));
@@ -229,7 +232,7 @@ void PosixLinkTransport::closeMapping(Handle handle) {
       return false;
     }
     ::close(m->fd);
-    ::shm_unlink(m->name.c_str());
+    ::unlink(m->path.c_str());
     return true;
   });
 }

@@ -1,5 +1,5 @@
 // The link's platform services on Linux: a server "window" is a Unix socket in the runtime directory, the
-// shared block is POSIX shared memory, atoms live in a table of this process.
+// shared block is a file in the private runtime directory, mapped shared, atoms live in a table of this process.
 #pragma once
 
 #include "LinkTransport.h"

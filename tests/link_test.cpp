@@ -24,6 +24,13 @@
 
 namespace {
 
+// The file of the block this process's link makes first, in the runtime directory.
+std::string ourBlockPath() {
+  char name[64];
+  std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
+  return blockPath(runtimeDirectory(), name);
+}
+
 class LinkTest : public ::testing::Test {
 protected:
   void SetUp() override { SimLinkSetTransport(transport); }
@@ -179,22 +186,43 @@ TEST_F(LinkTest, ABlockOfAnotherUserUnderOurNameIsRefused) {
     GTEST_SKIP() << "needs root to give a block to another user";
   }
   SimProcess sim({"--feed", "none"});
-  char name[64];
-  std::snprintf(name, sizeof name, "/FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
-  const int fd = ::shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+  const std::string path = ourBlockPath();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
   EXPECT_EQ(open(), SimLinkMappingFailed);
   ::close(fd);
-  ::shm_unlink(name);
+  ::unlink(path.c_str());
   expectNothingHeld();
+}
+
+TEST_F(LinkTest, BlockNamesSquattedInTheSharedMemoryFolderByAnotherUserDoNotStopTheLink) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to squat names as another user";
+  }
+  // What another user can do: create the names this process's blocks will have where every user may.
+  std::vector<std::string> squatted;
+  for (int n = 1; n <= 4; ++n) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/dev/shm/FsasmLib:IPC:%X:%d", static_cast<unsigned>(::getpid()), n);
+    const int fd = ::open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      EXPECT_EQ(::fchown(fd, 65534, 65534), 0);
+      ::close(fd);
+      squatted.push_back(name);
+    }
+  }
+  SimProcess sim({"--feed", "none", "--poke", "0x1000:u32=0xFEEDF00D"});
+  EXPECT_EQ(open(), SimLinkOk);
+  EXPECT_EQ(readU32(0x1000), 0xFEEDF00Du);
+  for (const std::string& name : squatted) {
+    ::unlink(name.c_str());
+  }
 }
 
 TEST_F(LinkTest, ALeftoverBlockOfThisUserAndProcessIdIsTakenOver) {
   SimProcess sim({"--feed", "none"});
-  char name[64];
-  std::snprintf(name, sizeof name, "/FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
-  const int fd = ::shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+  const int fd = ::open(ourBlockPath().c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ::close(fd);
   EXPECT_EQ(open(), SimLinkOk);
@@ -284,8 +312,7 @@ TEST_P(MisbehavingServerTest, FailedBatchReportsAndTheNextStartsClean) {
 
   // The failed batch was dropped: the next read is the first record of the block.
   ASSERT_TRUE(SimLinkRead(0x0330, 2, &value, r));
-  const std::string name = "/" + std::string(SimLinkBlockName());
-  const int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
+  const int fd = ::open(blockPath(runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   std::uint8_t header[16];
   ASSERT_EQ(::pread(fd, header, sizeof header, 0), 16);
@@ -309,8 +336,7 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
   FakeServer server("UIPCMAIN", 1, FakeServer::After::Answer, 1);
   ASSERT_EQ(open(), SimLinkOk);
   EXPECT_EQ(server.space().clientVersion(), kClientVersion);
-  const std::string name = "/" + std::string(SimLinkBlockName());
-  const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
+  const int fd = ::open(blockPath(runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   auto* block = static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
   ASSERT_NE(block, MAP_FAILED);

@@ -93,10 +93,10 @@ class Block {
 public:
   // The name gets this process's id, so that tests running side by side never share a block.
   explicit Block(const std::string& base, std::uint32_t size = kSimLinkBlockSize)
-      : name(base + "-" + std::to_string(::getpid())) {
-    const std::string shm = "/" + this->name;
-    ::shm_unlink(shm.c_str());
-    m_fd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+      : name(base + "-" + std::to_string(::getpid())), m_path(runtimeDirectory() + "/" + name) {
+    EXPECT_EQ(prepareRuntimeDirectory(runtimeDirectory()), std::nullopt);
+    ::unlink(m_path.c_str());
+    m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     EXPECT_EQ(::ftruncate(m_fd, size), 0);
     bytes = static_cast<std::uint8_t*>(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0));
     m_size = size;
@@ -104,7 +104,7 @@ public:
   ~Block() {
     ::munmap(bytes, m_size);
     ::close(m_fd);
-    ::shm_unlink(("/" + name).c_str());
+    ::unlink(m_path.c_str());
   }
   std::uint32_t putRead(std::uint32_t at, std::uint32_t offset, std::uint32_t size) {
     wire::putU32(bytes + at, kSimLinkReadId);
@@ -126,6 +126,7 @@ public:
   std::uint8_t* bytes = nullptr;
 
 private:
+  std::string m_path;
   int m_fd = -1;
   std::uint32_t m_size = 0;
 };
@@ -382,10 +383,25 @@ TEST(ServerIdleConnections, SilentOnesMakeRoomOnceTheTableIsThreeQuartersFull) {
   EXPECT_EQ(busy.reply(), 1);
 }
 
+TEST(ServerAnswer, OnlyARegularFileOfTheRuntimeDirectoryIsServedNeverALink) {
+  TempRuntimeDir runtime;
+  OffsetSpace space;
+  SimServer server(space);
+  Block real("real");
+  real.putRead(0, 0x1000, 4);
+  EXPECT_EQ(server.answer(kLinkMessage, real.name), 1);
+  const std::string link = "link-" + std::to_string(::getpid());
+  ASSERT_EQ(::symlink((runtime.path() + "/" + real.name).c_str(), (runtime.path() + "/" + link).c_str()), 0);
+  EXPECT_EQ(server.answer(kLinkMessage, link), 0);
+  EXPECT_EQ(server.answer(kLinkMessage, ".."), 0);
+  EXPECT_EQ(server.answer(kLinkMessage, "."), 0);
+}
+
 TEST(ServerAnswer, BlockNamesOfAnyLengthAreSafe) {
   OffsetSpace space;
   space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
-  SimServer server(space);  // never listens: answer() stands on its own
+  TempRuntimeDir runtime;
+  SimServer server(space);  // never listens: answer() stands on its own, in the usual runtime directory
   // The longest name a block may have, 255 bytes, is served.
   const std::string pid = std::to_string(::getpid());
   Block longest(std::string(wire::kMaxNameLength - pid.size() - 1, 'n'));

@@ -38,21 +38,24 @@ struct Rig {
   OffsetSpace model;
   SimServer server{served};
   std::string blockName = "skyvane-fuzz-" + std::to_string(::getpid());
+  std::string dir;  // a runtime directory of the fuzzer's own: answer() looks for blocks there
   int blockFd = -1;
 
   Rig() {
     fillPattern(served);
     fillPattern(model);
-    const std::string shm = "/" + blockName;
-    ::shm_unlink(shm.c_str());
-    blockFd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    char pattern[] = "/tmp/skyvane-fuzz-XXXXXX";
+    dir = ::mkdtemp(pattern) != nullptr ? pattern : "";
+    ::setenv("SKYVANE_RUNTIME_DIR", dir.c_str(), 1);
+    blockFd = ::open(blockPath(dir, blockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (blockFd < 0 || ::ftruncate(blockFd, kSimLinkBlockSize) != 0) {
       blockFd = -1;
     }
   }
   ~Rig() {
     ::close(blockFd);
-    ::shm_unlink(("/" + blockName).c_str());
+    ::unlink(blockPath(dir, blockName).c_str());
+    ::rmdir(dir.c_str());
   }
 };
 
@@ -70,7 +73,7 @@ std::optional<std::string> checkName(std::uint32_t message, std::string_view nam
   }
   const std::int32_t result = r.server.answer(message, name);
   if (result != 0 && (!wire::isBlockName(name) || message != kLinkMessage ||
-                      ::access(("/dev/shm/" + std::string(name)).c_str(), F_OK) != 0)) {
+                      ::access(blockPath(r.dir, name).c_str(), F_OK) != 0)) {
     return "the server answered " + std::to_string(result) + " for a block named \"" +
            std::string(name.substr(0, 64)) + "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
   }
