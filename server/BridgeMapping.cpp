@@ -2,6 +2,7 @@
 #include "BridgeMapping.h"
 
 #include "PanelFrame.h"
+#include "TextFile.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,6 +16,9 @@ extern const unsigned char kXPlaneMap[];
 extern const std::size_t kXPlaneMapSize;
 
 namespace {
+
+// A mapping is a few hundred short lines; anything much larger is not one.
+constexpr std::size_t kMaxMappingBytes = 1 << 20;
 
 constexpr std::pair<std::string_view, RecordType> kTypeNames[] = {
     {"float", RecordType::Float}, {"double", RecordType::Double}, {"int", RecordType::Int}, {"bool", RecordType::Bool}};
@@ -201,17 +205,20 @@ std::string_view builtInMapping(MappingFlavour flavour) {
 
 std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std::string& directory) {
   const std::string path = directory + "/" + mappingFileName(flavour);
-  std::ifstream file(path, std::ios::binary);
+  TextFileRead read = readTextFile(path, kMaxMappingBytes);
   std::string text;
   std::string origin;
-  if (file) {
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
-    origin = path;
-  } else {
-    text = std::string(builtInMapping(flavour));
-    origin = std::string("built-in ") + mappingFileName(flavour);
+  switch (read.status) {
+    case TextFileRead::Status::Failed:
+      return path + ": " + read.error;
+    case TextFileRead::Status::Read:
+      text = std::move(read.text);
+      origin = path;
+      break;
+    case TextFileRead::Status::Missing:
+      text = std::string(builtInMapping(flavour));
+      origin = std::string("built-in ") + mappingFileName(flavour);
+      break;
   }
   auto parsed = parseMapping(text, flavour);
   if (auto* error = std::get_if<std::string>(&parsed)) {

@@ -1,6 +1,8 @@
 // Recording and replaying what the server serves.
 #include "Recording.h"
 
+#include "TextFile.h"
+
 #include "Catalogue.h"
 
 #include <algorithm>
@@ -129,21 +131,16 @@ std::variant<Recording, std::string> parseRecording(const std::string& text, con
 }
 
 std::variant<Recording, std::string> loadRecording(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return "cannot read the recording " + path;
+  const TextFileRead read = readTextFile(path, kMaxFileBytes);
+  switch (read.status) {
+    case TextFileRead::Status::Missing:
+      return "cannot read the recording " + path + ": no such file";
+    case TextFileRead::Status::Failed:
+      return "cannot read the recording " + path + ": " + read.error;
+    case TextFileRead::Status::Read:
+      break;
   }
-  std::string text;
-  text.resize(kMaxFileBytes + 1);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kMaxFileBytes) {
-    return path + " is larger than a recording can be";
-  }
-  if (text.find('\0') != std::string::npos) {
-    return path + " is not a text file";
-  }
-  return parseRecording(text, path);
+  return parseRecording(read.text, path);
 }
 
 ReplayFeed::ReplayFeed(Recording recording)

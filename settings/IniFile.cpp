@@ -1,12 +1,8 @@
 // Parsing of profile files.
 #include "IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "TextFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <unordered_set>
 
 namespace {
@@ -81,47 +77,16 @@ IniFile IniFile::parse(std::string_view text) {
 }
 
 IniFile::Load IniFile::load(const std::string& path) {
-  const auto failed = [](std::string why) { return Load{IniFile{}, std::move(why)}; };
-  // Non-blocking, so that a FIFO in the file's place cannot stall start-up.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return errno == ENOENT ? Load{} : failed(std::strerror(errno));
+  TextFileRead read = readTextFile(path, kMaxFileSize);
+  switch (read.status) {
+    case TextFileRead::Status::Missing:
+      return Load{};
+    case TextFileRead::Status::Failed:
+      return Load{IniFile{}, std::move(read.error)};
+    case TextFileRead::Status::Read:
+      break;
   }
-  struct stat st {};
-  std::string text;
-  std::string why;
-  if (::fstat(fd, &st) != 0) {
-    why = std::strerror(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    why = "not a regular file";
-  } else if (static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
-    why = "larger than " + std::to_string(kMaxFileSize) + " bytes";
-  } else {
-    text.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t have = 0;
-    while (have < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        if (n < 0) {
-          why = std::strerror(errno);
-        }
-        break;
-      }
-      have += static_cast<std::size_t>(n);
-    }
-    text.resize(have);
-    if (why.empty() && text.find('\0') != std::string::npos) {
-      why = "not a text file";
-    }
-  }
-  ::close(fd);
-  if (!why.empty()) {
-    return failed(std::move(why));
-  }
-  return Load{parse(text), std::nullopt};
+  return Load{parse(read.text), std::nullopt};
 }
 
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {

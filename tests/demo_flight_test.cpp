@@ -1,6 +1,7 @@
 // The demo flight over simulated hours: values inside their gauges' scales, the phases in their order, the
 // instruments consistent with each other, the same flight for the same seed; and recordings played back.
 #include "Catalogue.h"
+#include "BridgeMapping.h"
 #include "DemoFlight.h"
 #include "Feeds.h"
 #include "OffsetSpace.h"
@@ -9,6 +10,11 @@
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -294,3 +300,46 @@ TEST(Recordings, TheServerRecordsWhatItServes) {
 }
 
 }  // namespace
+
+// Recordings and mappings come from outside: a regular file of bounded size or a clear error, never a reader
+// that blocks on a FIFO, floods from a device, or sets aside more memory than the file has.
+TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservingMemory) {
+  const std::string dir = privateTestDirectory();
+  const std::string fifo = dir + "/fifo.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    const auto loaded = loadRecording(path);
+    ASSERT_TRUE(std::holds_alternative<std::string>(loaded)) << path;
+    EXPECT_NE(std::get<std::string>(loaded).find("not a regular file"), std::string::npos)
+        << std::get<std::string>(loaded);
+  }
+  const std::string mappings = dir + "/mappings";
+  std::filesystem::create_directory(mappings);
+  ASSERT_EQ(::mkfifo((mappings + "/" + mappingFileName(MappingFlavour::FlightGear)).c_str(), 0600), 0);
+  const auto mapping = loadMapping(MappingFlavour::FlightGear, mappings);
+  ASSERT_TRUE(std::holds_alternative<std::string>(mapping));
+  EXPECT_NE(std::get<std::string>(mapping).find("not a regular file"), std::string::npos)
+      << std::get<std::string>(mapping);
+
+  // A small recording loads within 300 MB of address space (the reader once set aside 512 MiB first).
+  const std::string small = dir + "/small.csv";
+  {
+    auto opened = Recorder::open(small);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Recorder>>(opened));
+    static OffsetSpace space;
+    std::get<std::unique_ptr<Recorder>>(opened)->writeLine(0, space);
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit limit{300u << 20, 300u << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
+    try {
+      ::_exit(std::holds_alternative<Recording>(loadRecording(small)) ? 0 : 2);
+    } catch (...) {
+      ::_exit(3);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
