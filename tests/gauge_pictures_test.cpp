@@ -278,3 +278,26 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
   EXPECT_EQ(installQuartzFont((victim / "sub").string(), [] { return std::string(); }), "");
   std::filesystem::remove_all(home);
 }
+
+// A picture is written whole or not at all, and a link at its name is replaced, never written through.
+TEST(PngFile, APictureReplacesALinkAtItsNameAndKeepsItsPixels) {
+  const std::filesystem::path dir = privateTestDirectory();
+  const std::filesystem::path victim = dir / "keep.txt";
+  std::ofstream(victim) << "keep";
+  const std::filesystem::path picture = dir / "picture.png";
+  std::filesystem::create_symlink(victim, picture);
+  std::vector<std::uint8_t> rgba(7 * 5 * 4);
+  for (std::size_t i = 0; i < rgba.size(); ++i) {
+    rgba[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  }
+  EXPECT_EQ(writePng(picture.string(), 7, 5, rgba), std::nullopt);
+  EXPECT_EQ(std::filesystem::file_size(victim), 4u);
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(picture)));
+  const std::optional<PngImage> back = readPng(picture.string());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->rgba, rgba);
+  EXPECT_NE(writePng((victim / "no.png").string(), 7, 5, rgba), std::nullopt) << "a path through a file fails";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".png-", 0), std::string::npos) << "a temporary left behind";
+  }
+}
