@@ -65,7 +65,17 @@ std::optional<Beacon> parseBeacon(std::span<const std::uint8_t> packet) {
   b.port = static_cast<std::uint16_t>(p[14] | p[15] << 8);
   const auto* name = reinterpret_cast<const char*>(p + 16);
   const std::size_t room = packet.size() - kFixed;
-  b.computerName.assign(name, strnlen(name, room));
+  // Shown to the user: a byte that is no printable ASCII (an escape sequence, say) is written as \xNN.
+  for (const char c : std::string_view(name, strnlen(name, room))) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      b.computerName.push_back(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      b.computerName += escaped;
+    }
+  }
   return b;
 }
 
@@ -81,6 +91,7 @@ XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSoc
   for (const auto& [target, value] : m_mapping.constants) {
     m_frame.set(target, value);
   }
+  resetRetries();
 }
 
 std::variant<std::unique_ptr<XPlaneBridge>, std::string> XPlaneBridge::open(Mapping mapping,
@@ -127,11 +138,27 @@ void XPlaneBridge::subscribe(int frequencyHz) {
     const auto request = xplane::rrefRequest(frequencyHz, static_cast<std::int32_t>(i), m_mapping.entries[i].source);
     m_socket.sendTo(request, *m_target);
   }
-  m_nextSubscribe = frequencyHz == 0 ? Clock::time_point::max() : Clock::now() + m_options.timing.silence;
+  if (frequencyHz == 0) {
+    m_nextSubscribe = Clock::time_point::max();
+    return;
+  }
+  // While nothing answers, ask less and less often: 2, 4, 8 ... s, at most a minute apart.
+  m_nextSubscribe = Clock::now() + m_retryDelay;
+  m_retryDelay = std::min(m_retryDelay * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLongestRetry));
+  ++m_unansweredTries;
+}
+
+void XPlaneBridge::resetRetries() {
+  m_retryDelay = m_options.timing.silence;
+  m_unansweredTries = 0;
 }
 
 void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& description) {
   if (m_target && sameAddress(*m_target, xplane)) {
+    if (m_nextSubscribe == Clock::time_point::max()) {
+      resetRetries();  // it had gone quiet and we had stopped asking: its beacon is back
+      subscribe(m_options.frequencyHz);
+    }
     return;
   }
   if (m_target && m_monitor.everReceived() && !m_monitor.silent()) {
@@ -145,6 +172,8 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
     std::fflush(m_log);
   }
   m_target = xplane;
+  m_fromBeacon = true;
+  resetRetries();
   subscribe(m_options.frequencyHz);
 }
 
@@ -200,18 +229,30 @@ XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
 void XPlaneBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
   m_monitor.check(now);
   if (m_target && now >= m_nextSubscribe) {
-    if (!m_monitor.everReceived() || m_monitor.silent()) {
-      subscribe(m_options.frequencyHz);
-    } else {
+    if (m_monitor.everReceived() && !m_monitor.silent()) {
+      resetRetries();
       m_nextSubscribe = now + m_options.timing.silence;
+    } else if (m_fromBeacon && m_unansweredTries >= kMostUnansweredTries) {
+      // A peer found by a beacon that never answers (or a forged beacon) is not asked again until a beacon
+      // names it anew; a host the user named is asked for as long as the bridge runs.
+      m_nextSubscribe = Clock::time_point::max();
+      if (m_log != nullptr) {
+        std::fprintf(m_log, "skyvane-sim: X-Plane at %s does not answer; waiting for its next beacon\n",
+                     addressText(*m_target).c_str());
+        std::fflush(m_log);
+      }
+    } else {
+      subscribe(m_options.frequencyHz);
     }
   }
 }
 
 std::variant<std::unique_ptr<XPlaneDiscovery>, std::string> XPlaneDiscovery::open(XPlaneBridge& bridge,
                                                                                    const XPlaneOptions& options) {
-  // Other programs on this computer may listen for the beacon too.
-  auto socket = UdpSocket::bind("0.0.0.0", options.beaconPort, true);
+  // Bound to the group, so that only beacons arrive (nothing sent to the port on any of this computer's
+  // addresses), and shared with other programs on this computer that listen for them too. The group is joined
+  // on the interface --listen names only: with the loopback default, only beacons on this computer's loopback.
+  auto socket = UdpSocket::bind(options.beaconGroup, options.beaconPort, true);
   if (auto* error = std::get_if<std::string>(&socket)) {
     return *error;
   }
@@ -219,11 +260,12 @@ std::variant<std::unique_ptr<XPlaneDiscovery>, std::string> XPlaneDiscovery::ope
   if (auto error = s.joinGroup(options.beaconGroup, options.listenAddress)) {
     return *error;
   }
-  // With the loopback default, an X-Plane on this computer still beacons through the network interface.
-  if (options.listenAddress != "0.0.0.0") {
-    s.joinGroup(options.beaconGroup, "0.0.0.0");
+  auto listen = resolveIpv4(options.listenAddress, 0);
+  if (auto* error = std::get_if<std::string>(&listen)) {
+    return *error;
   }
-  return std::unique_ptr<XPlaneDiscovery>(new XPlaneDiscovery(bridge, std::move(s)));
+  return std::unique_ptr<XPlaneDiscovery>(
+      new XPlaneDiscovery(bridge, std::move(s), isLoopback(std::get<sockaddr_in>(listen))));
 }
 
 void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
@@ -237,6 +279,10 @@ void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
         xplane::parseBeacon(std::span<const std::uint8_t>(buffer.data(), std::min(datagram->length, buffer.size())));
     // Only a master X-Plane answers RREF for the flight; visuals and instructor stations do not fly.
     if (!beacon || beacon->major != 1 || beacon->hostId != 1 || beacon->role != 1 || beacon->port == 0) {
+      continue;
+    }
+    // A bridge listening on loopback could not hear another computer's answers: its beacons are not for us.
+    if (m_loopbackOnly && !isLoopback(datagram->from)) {
       continue;
     }
     sockaddr_in xplane = datagram->from;

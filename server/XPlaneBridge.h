@@ -89,6 +89,10 @@ public:
 private:
   XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSocket socket, std::FILE* log);
   void subscribe(int frequencyHz);
+  void resetRetries();
+
+  static constexpr std::chrono::seconds kLongestRetry{60};
+  static constexpr int kMostUnansweredTries = 8;
 
   Mapping m_mapping;
   XPlaneOptions m_options;
@@ -98,6 +102,9 @@ private:
   std::FILE* m_log;
   std::optional<sockaddr_in> m_target;
   Clock::time_point m_nextSubscribe = Clock::time_point::max();
+  std::chrono::milliseconds m_retryDelay{2000};  // until the next subscription while nothing answers
+  int m_unansweredTries = 0;
+  bool m_fromBeacon = false;  // the target came from a beacon, not from the user
   std::vector<std::uint8_t> m_buffer;
 };
 
@@ -110,9 +117,11 @@ public:
   void onReadable(OffsetSpace& space) override;
 
 private:
-  XPlaneDiscovery(XPlaneBridge& bridge, UdpSocket socket) : m_bridge(bridge), m_socket(std::move(socket)) {}
+  XPlaneDiscovery(XPlaneBridge& bridge, UdpSocket socket, bool loopbackOnly)
+      : m_bridge(bridge), m_socket(std::move(socket)), m_loopbackOnly(loopbackOnly) {}
   XPlaneBridge& m_bridge;
   UdpSocket m_socket;
+  bool m_loopbackOnly;
 };
 
 // --feed xplane[:HOST[:PORT]]: the mapping from the data directory or the built-in one.

@@ -241,3 +241,48 @@ TEST(XPlaneBridge, ARemoteXPlaneNeedsAListenAddressThatReachesIt) {
 }
 
 }  // namespace
+
+// A forged beacon must not make the bridge a packet cannon: beacons arrive only through the group on the
+// listen interface, a silent peer is asked less and less often and then not at all until a beacon names it
+// again, and a computer name reaches the terminal with its control bytes escaped.
+TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOffRequests) {
+  UdpPeer xplane;
+  OffsetSpace space;
+  CapturedLog log;
+  XPlaneOptions options;
+  options.beaconPort = freeUdpPort();
+  options.timing.silence = 10ms;
+  auto opened = XPlaneBridge::open(testMapping(), options, space, log.file());
+  auto& bridge = *std::get<std::unique_ptr<XPlaneBridge>>(opened);
+  auto found = XPlaneDiscovery::open(bridge, options);
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XPlaneDiscovery>>(found)) << std::get<std::string>(found);
+  FeedSource* sources[] = {std::get<std::unique_ptr<XPlaneDiscovery>>(found).get(), &bridge};
+
+  // Sent straight to the beacon port, not to the group: never seen.
+  UdpPeer forger;
+  forger.sendTo(options.beaconPort, beacon(1, 1, xplane.port()));
+  pumpSources(sources, space, 200ms);
+  EXPECT_FALSE(bridge.target().has_value());
+
+  std::vector<std::uint8_t> named = beacon(1, 1, xplane.port());
+  named.pop_back();  // the name's NUL
+  const char evil[] = "\x1b[2Jpc";
+  named.insert(named.end(), evil, evil + sizeof evil);
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, named);
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
+  EXPECT_NE(log.text().find("\"sim-pc\\x1b[2Jpc\""), std::string::npos) << log.text();
+  EXPECT_EQ(log.text().find('\x1b'), std::string::npos);
+
+  // Silent: asked at 0, 10, 30, 70 ms ... doubling, eight times in all, then no more.
+  pumpSources(sources, space, 6s, [&] { return log.text().find("waiting for its next beacon") != std::string::npos; });
+  EXPECT_NE(log.text().find("does not answer; waiting for its next beacon"), std::string::npos) << log.text();
+  std::size_t requests = receiveAll(xplane, 1000).size();
+  EXPECT_EQ(requests, 8u * testMapping().entries.size());
+  pumpSources(sources, space, 300ms);
+  EXPECT_TRUE(receiveAll(xplane, 1).empty()) << "no more requests";
+
+  // Its beacon again: asked again.
+  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
+  pumpSources(sources, space, 100ms);
+  EXPECT_EQ(receiveAll(xplane, 3).size(), 3u);
+}
