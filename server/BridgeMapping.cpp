@@ -19,6 +19,8 @@ namespace {
 
 // A mapping is a few hundred short lines; anything much larger is not one.
 constexpr std::size_t kMaxMappingBytes = 1 << 20;
+constexpr double kMostScale = 1e6;
+constexpr double kMostOffset = 1e9;
 
 constexpr std::pair<std::string_view, RecordType> kTypeNames[] = {
     {"float", RecordType::Float}, {"double", RecordType::Double}, {"int", RecordType::Int}, {"bool", RecordType::Bool}};
@@ -181,6 +183,13 @@ std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFl
       const auto value = number(w[i]);
       if (!value) {
         return fail("\"" + std::string(w[i]) + "\" is not a number");
+      }
+      // Units differ by factors like 1.8 or 0.0689, offsets by a few hundred: anything far beyond is a mistake
+      // that would only make absurd values.
+      const double limit = i == fixed ? kMostScale : kMostOffset;
+      if (std::fabs(*value) > limit) {
+        return fail(std::string(i == fixed ? "SCALE " : "OFFSET ") + std::string(w[i]) + " is beyond +-" +
+                    (i == fixed ? "1e6" : "1e9"));
       }
       (i == fixed ? entry.scale : entry.offset) = *value;
     }

@@ -136,6 +136,18 @@ long double wrap180(const catalogue::Row& row, long double degrees) {
 
 }  // namespace
 
+long double wrappedAngle(std::size_t row, long double value) {
+  static constexpr std::size_t kHeadings[] = {index("gyroHeading"), index("headingBug"), index("vor1Course"),
+                                              index("vor2Course"), index("adfCard")};
+  if (std::find(std::begin(kHeadings), std::end(kHeadings), row) != std::end(kHeadings)) {
+    return wrap360(kRows[row], value);
+  }
+  if (row == index("adfBearing")) {
+    return wrap180(kRows[row], value);
+  }
+  return value;
+}
+
 PanelFrame::PanelFrame() : m_values(targetCount(), kMissing) {}
 
 std::size_t PanelFrame::targetCount() { return table().names.size(); }
@@ -242,19 +254,11 @@ void PanelFrame::writeTo(OffsetSpace& space) const {
     out[levelRow] = std::clamp(level, 0.0L, 1.0L);
   }
 
-  static constexpr std::size_t kHeadings[] = {index("gyroHeading"), index("headingBug"), index("vor1Course"),
-                                              index("vor2Course"), index("adfCard")};
   for (std::size_t r = 0; r < kRows.size(); ++r) {
     if (r == kSelector) {
       continue;
     }
     const catalogue::Row& row = kRows[r];
-    long double value = std::isnan(out[r]) ? restValue(row) : out[r];
-    if (std::find(std::begin(kHeadings), std::end(kHeadings), r) != std::end(kHeadings)) {
-      value = wrap360(row, value);
-    } else if (r == index("adfBearing")) {
-      value = wrap180(row, value);
-    }
-    space.setPhysical(row, value);
+    space.setPhysical(row, wrappedAngle(r, std::isnan(out[r]) ? restValue(row) : out[r]));
   }
 }

@@ -18,6 +18,10 @@
 //   "vorN.inRange", "adf.inRange" (non-zero = true), "fuel.capacityKg" (all tanks together, kg) and per tank
 //   ("tankLeft1" ... "tankCentre3") ".levelGal" (US gal), ".massKg" (kg) and ".capacityRatio" (share of
 //   fuel.capacityKg).
+// A value for catalogue row `row` with the row's angle rule applied: headings and courses within [0, 360), the
+// ADF bearing within [-180, 180), any other row as given.
+long double wrappedAngle(std::size_t row, long double value);
+
 class PanelFrame {
 public:
   PanelFrame();

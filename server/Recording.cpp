@@ -1,6 +1,7 @@
 // Recording and replaying what the server serves.
 #include "Recording.h"
 
+#include "PanelFrame.h"
 #include "TextFile.h"
 
 #include "Catalogue.h"
@@ -180,14 +181,14 @@ void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
     switch (m_play[c]) {
       case Play::OnceWhenItsLineComes:
         if (newLine && a != 0) {
-          space.setPhysical(catalogue::kRows[row], a);
+          space.setPhysical(catalogue::kRows[row], wrappedAngle(row, a));
         }
         break;
       case Play::Step:
-        space.setPhysical(catalogue::kRows[row], a);
+        space.setPhysical(catalogue::kRows[row], wrappedAngle(row, a));
         break;
       case Play::Interpolate:
-        space.setPhysical(catalogue::kRows[row], a + (b - a) * f);
+        space.setPhysical(catalogue::kRows[row], wrappedAngle(row, a + (b - a) * f));
         break;
     }
   }

@@ -1,6 +1,7 @@
 // Raw formats and conversions of the simulator variables.
 #include "Catalogue.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -88,7 +89,9 @@ void encodeRaw(RawType type, long double value, std::uint8_t* bytes) {
   withRawType(type, [&](auto tag) {
     using T = decltype(tag);
     if constexpr (std::is_floating_point_v<T>) {
-      storeLittle(static_cast<T>(value), bytes);
+      // Saturated like the integer types: a finite value never becomes an infinity of the narrower type.
+      const long double most = std::numeric_limits<T>::max();
+      storeLittle(static_cast<T>(std::isnan(value) ? value : std::clamp(value, -most, most)), bytes);
     } else {
       storeLittle(saturate<T>(value), bytes);
     }

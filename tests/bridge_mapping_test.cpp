@@ -231,3 +231,14 @@ TEST(BridgeMapping, ProtocolFileDescribesTheRecordTheBridgeExpects) {
 }
 
 }  // namespace
+
+TEST(BridgeMapping, AbsurdScalesAndOffsetsAreRefusedWithTheirLine) {
+  const auto scaled = parseMapping("/a float airspeed 1.8\n/b float altitude 1e300\n", MappingFlavour::FlightGear);
+  ASSERT_TRUE(std::holds_alternative<std::string>(scaled));
+  EXPECT_NE(std::get<std::string>(scaled).find("2"), std::string::npos) << std::get<std::string>(scaled);
+  EXPECT_NE(std::get<std::string>(scaled).find("SCALE 1e300"), std::string::npos) << std::get<std::string>(scaled);
+  const auto offset = parseMapping("sim/a airspeed 1 -5e12\n", MappingFlavour::XPlane);
+  ASSERT_TRUE(std::holds_alternative<std::string>(offset));
+  EXPECT_NE(std::get<std::string>(offset).find("OFFSET -5e12"), std::string::npos) << std::get<std::string>(offset);
+  EXPECT_TRUE(std::holds_alternative<Mapping>(parseMapping("sim/a airspeed -1e6 1e9\n", MappingFlavour::XPlane)));
+}

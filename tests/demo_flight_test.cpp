@@ -343,3 +343,25 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
+
+// Replay serves what a bridge would: headings wrapped, and whatever a line holds finite in the panel's raw
+// types (the largest finite values saturate, never become infinities).
+TEST(Recordings, ReplayWrapsHeadingsAndServesOnlyFiniteValues) {
+  const std::string text =
+      "time,gyroHeading,adfBearing,eng1.torque,pitch,airspeed\n"
+      "0,557.9,190,1e300,-1.7e308,1e300\n"
+      "1,557.9,190,1e300,-1.7e308,1e300\n";
+  auto parsed = parseRecording(text, "extreme.csv");
+  ASSERT_TRUE(std::holds_alternative<Recording>(parsed)) << std::get<std::string>(parsed);
+  ReplayFeed replay(std::get<Recording>(std::move(parsed)));
+  static OffsetSpace played;
+  for (double t : {0.0, 0.5}) {
+    replay.storeAt(t, played);
+    EXPECT_NEAR(static_cast<double>(played.physical(kRows[index("gyroHeading")])), 197.9, 1e-3) << t;
+    EXPECT_NEAR(static_cast<double>(played.physical(kRows[index("adfBearing")])), -170, 0.1) << t;
+    for (const char* name : {"eng1.torque", "pitch", "airspeed"}) {
+      const catalogue::Row& row = kRows[*catalogue::findByFullName(name)];
+      EXPECT_TRUE(std::isfinite(static_cast<double>(played.physical(row)))) << name << " at " << t;
+    }
+  }
+}
