@@ -47,6 +47,11 @@ constexpr Target kTargets[] = {
     {"window_layout_fuzz", fuzz::checkLayoutFile},
     {"server_request_fuzz", fuzz::checkServerRequest},
     {"client_walk_fuzz", fuzz::checkClientWalk},
+    {"flightgear_record_fuzz", fuzz::checkFlightGearRecord},
+    {"xplane_reply_fuzz", fuzz::checkXPlaneReply},
+    {"xplane_beacon_fuzz", fuzz::checkXPlaneBeacon},
+    {"bridge_mapping_fuzz", fuzz::checkMappingFile},
+    {"replay_fuzz", fuzz::checkReplay},
 };
 
 TEST(FuzzProperties, HoldForEverySeed) {

@@ -38,4 +38,14 @@ std::optional<std::string> checkServerRequest(Bytes input);
 // every destination, and the next batch starts afresh.
 std::optional<std::string> checkClientWalk(Bytes input);
 
+// What comes from a real simulator or a file. For each: a packet the bridge refuses changes nothing in the
+// offset space; what it takes (or a recording replays at any time) changes only bytes of catalogue rows and
+// leaves every row finite; a beacon's computer name is printable; a mapping entry taken keeps its scale and
+// offset within the limits and names a real target.
+std::optional<std::string> checkFlightGearRecord(Bytes input);  // one UDP record, the built-in mapping
+std::optional<std::string> checkXPlaneReply(Bytes input);       // one RREF reply, the built-in mapping
+std::optional<std::string> checkXPlaneBeacon(Bytes input);      // one beacon datagram
+std::optional<std::string> checkMappingFile(Bytes input);       // a mapping file, as both flavours
+std::optional<std::string> checkReplay(Bytes input);            // a recording's text
+
 }  // namespace fuzz
