@@ -3,6 +3,8 @@
 
 #include "TextFile.h"
 
+#include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace {
@@ -90,7 +92,22 @@ IniFile::Load IniFile::load(const std::string& path) {
 }
 
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {
-  const auto found = m_values.find(lowerKey(section, key));
+  // Every setting is looked up once per read of the file: the key is lowered on the stack, not allocated,
+  // unless it is longer than any real one.
+  std::array<char, 256> buffer;
+  std::string longer;
+  std::string_view lowered;
+  if (section.size() + key.size() + 1 <= buffer.size()) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    char* out = std::transform(section.begin(), section.end(), buffer.begin(), lower);
+    *out++ = '\n';
+    out = std::transform(key.begin(), key.end(), out, lower);
+    lowered = std::string_view(buffer.data(), static_cast<std::size_t>(out - buffer.data()));
+  } else {
+    longer = lowerKey(section, key);
+    lowered = longer;
+  }
+  const auto found = m_values.find(lowered);
   if (found == m_values.end()) {
     return std::nullopt;
   }

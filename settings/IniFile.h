@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,13 @@ public:
 private:
   static std::string lowerKey(std::string_view section, std::string_view key);
 
-  std::unordered_map<std::string, std::string> m_values;  // "section\nkey", lower case -> value
+  // Looked up by string_view without making a string.
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  // "section\nkey" in lower case -> value.
+  std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> m_values;
 };
 
 struct IniFile::Load {
