@@ -1,16 +1,15 @@
 // The window layout file codec: 80-bit extended floats from first principles, and an atomic replace.
 #include "WindowLayout.h"
 
+#include "FileWrite.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -147,54 +146,5 @@ std::string encodeWindowLayout(const WindowLayout& layout) {
 }
 
 std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
-  const std::string bytes = encodeWindowLayout(layout);
-
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    return systemError("cannot create a file beside", path);
-  }
-  const auto fail = [&](const std::string& what) {
-    std::string message = systemError(what, temporary);
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return message;
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      if (n == 0) {
-        errno = ENOSPC;
-      }
-      return fail("cannot write");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ::fchmod(fd, 0644);
-  if (::fsync(fd) != 0) {
-    return fail("cannot flush");
-  }
-  if (::close(fd) != 0) {
-    std::string message = systemError("cannot close", temporary);
-    ::unlink(temporary.c_str());
-    return message;
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::string message = systemError("cannot replace", path);
-    ::unlink(temporary.c_str());
-    return message;
-  }
-  // Make the rename itself durable: flush the directory entry.
-  const std::size_t slash = path.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return std::nullopt;
+  return replaceFile(path, encodeWindowLayout(layout), Durability::Flushed);
 }

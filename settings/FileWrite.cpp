@@ -1,0 +1,73 @@
+// Whole-file replacement through a temporary.
+#include "FileWrite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+std::string systemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+}  // namespace
+
+std::optional<std::string> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
+  std::string temporary = directoryOf(path) + "/.skyvane-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    return systemError("cannot create a file beside", path);
+  }
+  const auto fail = [&](const std::string& what) {
+    std::string message = systemError(what, path);
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return message;
+  };
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      if (n == 0) {
+        errno = ENOSPC;
+      }
+      return fail("cannot write");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::fchmod(fd, 0644);
+  if (durability == Durability::Flushed && ::fsync(fd) != 0) {
+    return fail("cannot flush");
+  }
+  if (::close(fd) != 0) {
+    std::string message = systemError("cannot close", path);
+    ::unlink(temporary.c_str());
+    return message;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string message = systemError("cannot replace", path);
+    ::unlink(temporary.c_str());
+    return message;
+  }
+  if (durability == Durability::Flushed) {
+    // Make the rename itself durable: flush the directory entry.
+    const int dirFd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      ::fsync(dirFd);
+      ::close(dirFd);
+    }
+  }
+  return std::nullopt;
+}
