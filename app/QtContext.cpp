@@ -22,6 +22,12 @@ constexpr GLenum kMultisampleFilterHint = 0x8534;  // GL_MULTISAMPLE_FILTER_HINT
 // The sample counts a view may draw at, and where each is counted.
 int countIndex(int samples) { return samples <= 0 ? 0 : samples <= 2 ? 1 : 2; }
 
+bool isSoftwareRenderer(const char* renderer) {
+  return renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
+                                 std::strstr(renderer, "softpipe") != nullptr ||
+                                 std::strstr(renderer, "swrast") != nullptr);
+}
+
 void sayOnce(bool& said, const char* text) {
   if (!said) {
     said = true;
@@ -42,7 +48,6 @@ struct QtContext::Native {
   FramebufferTarget resolved{0, FramebufferTarget::Depth::Without};
   std::array<int, 3> views{};  // at 0, 2 and 4 samples
   QImage frame;                // the last frame read back
-  bool probed = false;
   bool framebuffers = false;
   bool filterHint = false;
   bool saidNoFramebuffers = false;
@@ -61,7 +66,7 @@ QSize devicePixelSize(const QWindow& window) { return window.size() * window.dev
 
 namespace {
 
-FramePresentation choosePresentation(QOpenGLContext& gl, QSurface* surface) {
+FramePresentation choosePresentation(bool softwareRenderer) {
   if (const char* chosen = std::getenv("SKYVANE_PRESENT")) {
     if (std::strcmp(chosen, "swap") == 0) {
       return FramePresentation::Swap;
@@ -71,15 +76,7 @@ FramePresentation choosePresentation(QOpenGLContext& gl, QSurface* surface) {
     }
     std::fprintf(stderr, "skyvane-gauges: SKYVANE_PRESENT=%s is neither swap nor readback; ignored\n", chosen);
   }
-  if (!gl.makeCurrent(surface)) {
-    return FramePresentation::Swap;
-  }
-  const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-  const bool software = renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
-                                                std::strstr(renderer, "softpipe") != nullptr ||
-                                                std::strstr(renderer, "swrast") != nullptr);
-  gl.doneCurrent();
-  return software ? FramePresentation::ReadBack : FramePresentation::Swap;
+  return softwareRenderer ? FramePresentation::ReadBack : FramePresentation::Swap;
 }
 
 QSize surfacePixels(QSurface* surface) {
@@ -124,7 +121,15 @@ void QtContext::platformCreate(TGLContext* shareWith) {
       throw EngineError("Failed to create RenderingContext.");
     }
     native->home = m_surface;
-    native->presentation = choosePresentation(*native->gl, m_surface);
+    // What the driver offers, read once while the context is current on its first surface.
+    bool software = false;
+    if (native->gl->makeCurrent(m_surface)) {
+      software = isSoftwareRenderer(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+      native->framebuffers = FramebufferTarget::supported();
+      native->filterHint = FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
+      native->gl->doneCurrent();
+    }
+    native->presentation = choosePresentation(software);
     m_native = std::move(native);
   }
   m_countedSamples = requestedSamples(format().antiAliasing);
@@ -170,11 +175,6 @@ void QtContext::platformActivate() {
     char text[96];
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
     throw EngineError(text);
-  }
-  if (!native.probed) {
-    native.probed = true;
-    native.framebuffers = FramebufferTarget::supported();
-    native.filterHint = FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
   }
   // A target that no view draws at any more (after a level change) gives its memory back.
   for (std::size_t i = 0; i < native.targets.size(); ++i) {
@@ -249,13 +249,16 @@ void QtContext::swapBuffers() {
     return;
   }
   QOpenGLContext* gl = m_native->gl.get();
+  const QSize size = surfacePixels(m_surface);
   if (const FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
-    const QSize size = surfacePixels(m_surface);
     target->blitTo(gl->defaultFramebufferObject(), size.width(), size.height());
   }
   if (m_grabRequested) {
+    // The window's back buffer holds the finished, resolved picture.
     m_grabRequested = false;
-    readBack();
+    gl->functions()->glBindFramebuffer(GL_FRAMEBUFFER, gl->defaultFramebufferObject());
+    glReadBuffer(GL_BACK);
+    grab(size.width(), size.height());
   }
   if (m_surface->surfaceClass() == QSurface::Window) {
     gl->swapBuffers(m_surface);
@@ -288,39 +291,21 @@ void QtContext::presentReadBack() {
   }
   if (m_grabRequested) {
     m_grabRequested = false;
-    const QImage rows = native.frame.mirrored(false, true);
-    m_grabbed.assign(rows.constBits(), rows.constBits() + static_cast<std::size_t>(w) * h * 4);
-    for (std::size_t alpha = 3; alpha < m_grabbed.size(); alpha += 4) {
-      m_grabbed[alpha] = 255;  // what the window shows: opaque
-    }
-    m_grabbedWidth = w;
-    m_grabbedHeight = h;
+    grab(w, h);
   }
   if (m_presenter) {
     m_presenter(native.frame);
   }
 }
 
-void QtContext::readBack() {
-  const QSize size = surfacePixels(m_surface);
-  const int w = size.width();
-  const int h = size.height();
-  QOpenGLFunctions* f = m_native->gl->functions();
-  std::vector<std::uint8_t> rows(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-  // The window's back buffer holds the finished, resolved picture.
-  f->glBindFramebuffer(GL_FRAMEBUFFER, m_native->gl->defaultFramebufferObject());
-  glReadBuffer(GL_BACK);
-  f->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  f->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-  // OpenGL's rows run bottom-up; pictures run top-down.
-  m_grabbed.resize(rows.size());
-  const std::size_t stride = static_cast<std::size_t>(w) * 4;
-  for (int y = 0; y < h; ++y) {
-    std::memcpy(m_grabbed.data() + static_cast<std::size_t>(y) * stride,
-                rows.data() + static_cast<std::size_t>(h - 1 - y) * stride, stride);
+void QtContext::grab(int width, int height) {
+  m_grabbed = FramebufferTarget::readTopDown(width, height);
+  // Alpha blending may leave any alpha in a framebuffer; the window shows every pixel opaque.
+  for (std::size_t alpha = 3; alpha < m_grabbed.size(); alpha += 4) {
+    m_grabbed[alpha] = 255;
   }
-  m_grabbedWidth = w;
-  m_grabbedHeight = h;
+  m_grabbedWidth = width;
+  m_grabbedHeight = height;
 }
 
 void noteSoftwareRenderer(TGLContext& context) {
@@ -334,7 +319,7 @@ void noteSoftwareRenderer(TGLContext& context) {
     return;
   }
   noted = true;
-  if (std::strstr(name, "llvmpipe") != nullptr || std::strstr(name, "softpipe") != nullptr) {
+  if (isSoftwareRenderer(name)) {
     std::fprintf(stderr,
                  "skyvane-gauges: drawing without a graphics card (%s): anti-aliasing costs about three times the "
                  "frame time here; the trackbar sets it\n",

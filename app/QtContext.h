@@ -58,11 +58,12 @@ public:
   void setPresenter(std::function<void(const QImage&)> presenter) { m_presenter = std::move(presenter); }
 
   // Asks the next swapBuffers to read the finished picture back first: RGBA bytes, top row first, the
-  // drawable's size in device pixels.
+  // drawable's size in device pixels (devicePixelSize of the window), opaque as the window shows it.
   void grabNextFrame() { m_grabRequested = true; }
   const std::vector<std::uint8_t>& grabbed() const { return m_grabbed; }
   int grabbedWidth() const { return m_grabbedWidth; }
   int grabbedHeight() const { return m_grabbedHeight; }
+
 
 protected:
   void platformCreate(TGLContext* shareWith) override;
@@ -78,8 +79,9 @@ private:
   FramebufferTarget* drawTarget() const;
   void bindDrawTarget();
   QSurface* drawSurface() const;
-  void readBack();
   void presentReadBack();
+  // Reads the framebuffer bound for reading into grabbed(), opaque as the window shows it.
+  void grab(int width, int height);
 
   QSurface* m_surface;
   std::shared_ptr<Native> m_native;
@@ -94,7 +96,7 @@ private:
 // A window's size in device pixels, as its drawable has it.
 QSize devicePixelSize(const QWindow& window);
 
-// Once per process, on stderr: when the context's renderer is a software one (its GL_RENDERER names llvmpipe
-// or softpipe), anti-aliasing costs about three times the frame time, so a user without a graphics card
+// Once per process, on stderr: when the context's renderer is a software one (its GL_RENDERER names llvmpipe,
+// softpipe or swrast), anti-aliasing costs about three times the frame time, so a user without a graphics card
 // knows why the trackbar matters. Makes the context current for the moment.
 void noteSoftwareRenderer(TGLContext& context);

@@ -94,6 +94,20 @@ void FramebufferTarget::blitTo(GLuint target, int width, int height) const {
   glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
+std::vector<std::uint8_t> FramebufferTarget::readTopDown(int width, int height) {
+  const std::size_t row = static_cast<std::size_t>(width) * 4;
+  std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(height));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  std::vector<std::uint8_t> topDown(bottomUp.size());
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(topDown.data() + static_cast<std::size_t>(y) * row,
+                bottomUp.data() + static_cast<std::size_t>(height - 1 - y) * row, row);
+  }
+  return topDown;
+}
+
 void FramebufferTarget::requestSamples(int samples) {
   if (samples != m_requested) {
     release();

@@ -6,6 +6,9 @@
 
 #include <GL/gl.h>
 
+#include <cstdint>
+#include <vector>
+
 class FramebufferTarget {
 public:
   enum class Depth { With, Without };
@@ -33,6 +36,10 @@ public:
   void blitTo(GLuint target, int width, int height) const;
   // Another sample count for the next storage; frees the present one when it differs (context current).
   void requestSamples(int samples);
+  // The lower-left width × height pixels of the framebuffer bound for reading, RGBA bytes with the top row
+  // first (OpenGL's rows run bottom-up). Needs a context current.
+  static std::vector<std::uint8_t> readTopDown(int width, int height);
+
   // Frees the GL objects (their context current); the next reserve makes new ones.
   void release();
   // Forgets the GL objects without freeing them: they went with their context.

@@ -8,7 +8,6 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
@@ -103,7 +102,7 @@ void OffscreenContext::platformActivate() {
     makeFramebuffer();
   }
   m_draw.bind();
-  if (wantsFilterHint(format().antiAliasing) && m_samples > 0 &&
+  if (wantsFilterHint(format().antiAliasing) && samples() > 0 &&
       FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint")) {
     glHint(0x8534 /* GL_MULTISAMPLE_FILTER_HINT_NV */, GL_NICEST);
   }
@@ -146,14 +145,11 @@ void OffscreenContext::makeFramebuffer() {
   freeFramebuffer();
   m_draw.requestSamples(requestedSamples(format().antiAliasing));
   m_draw.reserve(m_width, m_height);
-  m_samples = m_draw.samples();
-  if (m_samples > 0) {
+  if (samples() > 0) {
     m_resolve.reserve(m_width, m_height);
-  }
-  m_draw.bind();
-  if (m_samples > 0) {
     glEnable(GL_MULTISAMPLE);
   }
+  m_draw.bind();
   m_storageStale = false;
 }
 
@@ -167,20 +163,12 @@ void OffscreenContext::swapBuffers() { glFlush(); }
 
 std::vector<std::uint8_t> OffscreenContext::readPixels() {
   ContextGuard guard(this);
-  if (m_samples > 0) {
+  if (samples() > 0) {
     m_draw.blitTo(m_resolve.name(), m_width, m_height);
     m_resolve.bind();
   }
   glReadBuffer(GL_COLOR_ATTACHMENT0);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  const std::size_t row = static_cast<std::size_t>(m_width) * 4;
-  std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(m_height));
-  glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  std::vector<std::uint8_t> pixels = FramebufferTarget::readTopDown(m_width, m_height);
   m_draw.bind();
-  std::vector<std::uint8_t> topDown(bottomUp.size());
-  for (int y = 0; y < m_height; ++y) {
-    std::memcpy(topDown.data() + static_cast<std::size_t>(y) * row,
-                bottomUp.data() + static_cast<std::size_t>(m_height - 1 - y) * row, row);
-  }
-  return topDown;
+  return pixels;
 }

@@ -21,7 +21,7 @@ public:
   void resize(int width, int height);
 
   void swapBuffers() override;
-  int samples() const override { return m_samples; }
+  int samples() const override { return m_draw.samples(); }
 
   // The picture drawn so far, resolved: RGBA bytes, top row first.
   std::vector<std::uint8_t> readPixels();
@@ -44,7 +44,6 @@ private:
 
   int m_width;
   int m_height;
-  int m_samples = 0;
   void* m_context = nullptr;             // EGLContext
   std::shared_ptr<int> m_shareToken;     // one per platform share group
   FramebufferTarget m_draw{0};           // multisampled for the anti-aliasing levels
