@@ -7,8 +7,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 extern const unsigned char kFlightGearMap[];
 extern const std::size_t kFlightGearMapSize;

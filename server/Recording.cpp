@@ -1,15 +1,18 @@
 // Recording and replaying what the server serves.
 #include "Recording.h"
 
+#include "Catalogue.h"
 #include "PanelFrame.h"
 #include "TextFile.h"
 
-#include "Catalogue.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -195,9 +198,15 @@ void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
 }
 
 std::variant<std::unique_ptr<Recorder>, std::string> Recorder::open(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  // The user names the file; a link someone planted at that name is refused, never written through.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
   if (file == nullptr) {
-    return "cannot write the recording " + path;
+    const std::string why = std::strerror(errno);
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return "cannot write the recording " + path + ": " + why;
   }
   std::fprintf(file, "%s\n", recordingHeader().c_str());
   return std::unique_ptr<Recorder>(new Recorder(file));

@@ -321,6 +321,14 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   EXPECT_NE(std::get<std::string>(mapping).find("not a regular file"), std::string::npos)
       << std::get<std::string>(mapping);
 
+  // A recording is never written through a link planted at its name.
+  const std::string victim = dir + "/victim.txt";
+  std::ofstream(victim) << "keep";
+  const std::string linked = dir + "/linked.csv";
+  std::filesystem::create_symlink(victim, linked);
+  EXPECT_TRUE(std::holds_alternative<std::string>(Recorder::open(linked)));
+  EXPECT_EQ(std::filesystem::file_size(victim), 4u);
+
   // A small recording loads within 300 MB of address space (the reader once set aside 512 MiB first).
   const std::string small = dir + "/small.csv";
   {
