@@ -1,14 +1,11 @@
 // The panel's life: start-up, deferred binding and layout, timers, anti-aliasing, shutdown.
 #include "GaugePanel.h"
 
-#include "AirspeedDial.h"
 #include "ControlWindow.h"
-#include "FixedDials.h"
 #include "PanelBuild.h"
 #include "PrivateFont.h"
 #include "QtContext.h"
 #include "QuartzFont.h"
-#include "ScaleDial.h"
 #include "LinkWire.h"
 #include "SimLink.h"
 #include "TGLCamera.h"
@@ -141,9 +138,7 @@ void GaugePanel::startUp() {
     }
   }
 
-  adjustScene(m_panel->nodes(), m_settings);
-  DialContext context{m_panel->nodes(), m_settings, m_states};
-  buildAirspeedDial(context);
+  buildPanel(*m_panel, m_settings, m_states);
 }
 
 void GaugePanel::createGaugeWindows() {
@@ -158,13 +153,6 @@ void GaugePanel::createGaugeWindows() {
   m_windows.reserve(kGauges.size());
   for (const GaugeRow& row : kGauges) {
     m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
-    // Each window builds its dial as it is created.
-    DialContext context{nodes, m_settings, m_states};
-    if (row.builder == DialBuilder::Scale) {
-      buildScaleDial(row.windowClass, context);
-    } else if (row.builder == DialBuilder::Fixed) {
-      buildFixedDial(row.windowClass, context);
-    }
   }
 }
 
@@ -211,28 +199,13 @@ void GaugePanel::deferredStart(bool withLayout) {
 }
 
 void GaugePanel::bindCameras() {
-  PanelNodes& nodes = m_panel->nodes();
-  for (bool GeneralSettings::*flag : kBindingOrder) {
-    std::vector<GaugeWindow*> served;
-    for (auto& w : m_windows) {
-      if (w->row().enable == flag) {
-        served.push_back(w.get());
-      }
+  ::bindCameras(m_panel->nodes(), m_settings.general, [this](const GaugeRow& row, TGLCamera* camera) {
+    if (camera == nullptr) {
+      m_control->button(row.button).setEnabled(false);
+    } else {
+      window(row.windowClass)->buffer().setCamera(camera);
     }
-    if (!(m_settings.general.*flag)) {
-      for (GaugeWindow* w : served) {
-        m_control->button(w->row().button).setEnabled(false);
-      }
-      continue;
-    }
-    // Both targets of a pair first, then both viewers.
-    for (GaugeWindow* w : served) {
-      w->tableCamera().setTargetObject(nodes.*(w->row().root));
-    }
-    for (GaugeWindow* w : served) {
-      w->buffer().setCamera(&w->tableCamera());
-    }
-  }
+  });
 }
 
 void GaugePanel::applyLayout() {

@@ -1,11 +1,12 @@
-// Start-up adjustment and dial building.
+// Start-up adjustment, dial building and camera binding.
 #include "PanelBuild.h"
 
 #include "AirspeedDial.h"
 #include "FixedDials.h"
-#include "GaugeTable.h"
 #include "PanelScene.h"
 #include "ScaleDial.h"
+
+#include <vector>
 
 void adjustScene(PanelNodes& nodes, const Settings& settings) {
   for (TGLBaseSceneObject* part : {static_cast<TGLBaseSceneObject*>(nodes.Glide1),
@@ -18,27 +19,56 @@ void adjustScene(PanelNodes& nodes, const Settings& settings) {
                                    static_cast<TGLBaseSceneObject*>(nodes.GPplane2)}) {
     part->setVisible(settings.vor2Glide);
   }
-  nodes.GLSpaceText2->setText(settings.iasUnit == "KPH" ? "Km/H" : "Knots");
+  nodes.GLSpaceText2->setText(settings.airspeedInKph() ? "Km/H" : "Knots");
+}
+
+DialObjects buildDial(const GaugeRow& row, DialContext& context) {
+  switch (row.builder) {
+    case DialBuilder::Airspeed:
+      return buildAirspeedDial(context);
+    case DialBuilder::Scale:
+      return buildScaleDial(row.windowClass, context);
+    case DialBuilder::Fixed:
+      return buildFixedDial(row.windowClass, context);
+    case DialBuilder::None:
+      break;
+  }
+  return {};
 }
 
 std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& settings, ScaleStates& states) {
   std::map<std::string, DialObjects> made;
   DialContext context{panel.nodes(), settings, states};
   adjustScene(panel.nodes(), settings);
-  made["TForm2"] = buildAirspeedDial(context);
-  for (const GaugeRow& gauge : kGauges) {
-    const std::string window(gauge.windowClass);
-    switch (gauge.builder) {
-      case DialBuilder::Scale:
-        made[window] = buildScaleDial(window, context);
-        break;
-      case DialBuilder::Fixed:
-        made[window] = buildFixedDial(window, context);
-        break;
-      case DialBuilder::Airspeed:  // built above, before any window exists
-      case DialBuilder::None:
-        break;
+  // The airspeed window is the first row: its dial is built before any other, whatever its switch says, so
+  // its k serves the needle whenever the window is switched on later.
+  for (const GaugeRow& row : kGauges) {
+    if (row.builder != DialBuilder::None) {
+      made[std::string(row.windowClass)] = buildDial(row, context);
     }
   }
   return made;
+}
+
+bool switchedOn(const GeneralSettings& general, const GaugeRow& row) { return general.*(row.enable); }
+
+TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row) {
+  TGLCamera& camera = *(nodes.*(row.camera));
+  camera.setTargetObject(nodes.*(row.root));
+  return camera;
+}
+
+void bindCameras(PanelNodes& nodes, const GeneralSettings& general,
+                 const std::function<void(const GaugeRow&, TGLCamera*)>& attach) {
+  for (bool GeneralSettings::*flag : kBindingOrder) {
+    std::vector<std::pair<const GaugeRow*, TGLCamera*>> served;
+    for (const GaugeRow& row : kGauges) {
+      if (row.enable == flag) {
+        served.emplace_back(&row, switchedOn(general, row) ? &aimCamera(nodes, row) : nullptr);
+      }
+    }
+    for (const auto& [row, camera] : served) {
+      attach(*row, camera);
+    }
+  }
 }

@@ -1,18 +1,39 @@
-// Everything that turns the authored panel into the configured one at start, in the panel's order: the scene
-// adjustment (glide-slope parts, airspeed caption), the airspeed dial, then each window's dial builder.
+// The start-up sequence that turns the authored panel into the configured one, in three phases that every
+// program showing the panel (the windows, skyvane-render, the benchmarks, the tests) runs alike:
+//   1. adjustScene: the scene adapted to the settings (glide-slope parts, airspeed caption);
+//   2. buildDial for each gauge: the airspeed dial first, then each window's dial in window order;
+//   3. aimCamera / bindCameras: each switched-on gauge's camera aimed at its gauge and handed to its viewer.
+// buildPanel runs phases 1 and 2.
 #pragma once
 
 #include "DialState.h"
+#include "GaugeTable.h"
 
+#include <functional>
 #include <map>
 #include <string>
 
 class PanelScene;
+class TGLCamera;
 
-// Glide-slope parts shown or hidden per [VOR1] Glide and [VOR2] Glide; the airspeed caption "Km/H" for
-// exactly "KPH", else "Knots".
+// Glide-slope parts shown or hidden per [VOR1] Glide and [VOR2] Glide; the airspeed caption "Km/H" for a dial
+// in km/h, else "Knots".
 void adjustScene(PanelNodes& nodes, const Settings& settings);
 
-// Adjusts the scene and runs every builder once; returns what each window's builder made, by window class
-// ("TForm2" for the airspeed dial).
+// The dial of one gauge; nothing for a row without a builder or, except the airspeed dial, a switched-off one.
+DialObjects buildDial(const GaugeRow& row, DialContext& context);
+
+// Phases 1 and 2: returns what each window's builder made, by window class of the rows that have one ("TForm2" for the airspeed dial).
 std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& settings, ScaleStates& states);
+
+// Whether the row's [General] switch is on; a switched-off gauge's viewer shows the background only.
+bool switchedOn(const GeneralSettings& general, const GaugeRow& row);
+
+// The row's camera, aimed at its gauge.
+TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row);
+
+// Phase 3 for all windows, in the start-up binding order: for each switch that is on, the cameras of every row
+// it serves are aimed before any of them is handed on by `attach(row, camera)`; the rows of a switch that is
+// off get `attach(row, nullptr)`.
+void bindCameras(PanelNodes& nodes, const GeneralSettings& general,
+                 const std::function<void(const GaugeRow&, TGLCamera*)>& attach);

@@ -82,8 +82,7 @@ void InstrumentTick::apply(const CatalogueBatch& b) {
 
 void InstrumentTick::updateAirspeedAndAltimeter(const CatalogueBatch& b) {
   const ScaleSettings& ias = m_settings.ias;
-  // The comparison is exact: "kph" or "MPH" show knots.
-  const bool kph = m_settings.iasUnit == "KPH";
+  const bool kph = m_settings.airspeedInKph();
   m_airspeed = kph ? b.value(rows::kAirspeed) * kKphPerKnot : b.value(rows::kAirspeed);
   setRoll(*m_nodes.IASneedle, airspeedAngle(m_airspeed, m_scales.airspeedK, ias.angleStart, ias.clockwise));
 

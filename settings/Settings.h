@@ -122,6 +122,9 @@ struct Settings {
   bool vor2Glide = false;
   bool altiHpa = true;
 
+  // The airspeed dial reads km/h for exactly "KPH" (case counts: "kph" and "MPH" read knots).
+  bool airspeedInKph() const { return iasUnit == "KPH"; }
+
   bool operator==(const Settings&) const = default;
 };
 

@@ -52,9 +52,7 @@ protected:
   // One frame of a window's gauge through a viewer of the view's size, as a gauge window frames it.
   static std::vector<std::uint8_t> frame(TGLSceneBuffer& buffer, const GaugeRow& row, int height,
                                          TGLVisibilityCulling culling) {
-    PanelNodes& nodes = s_panel->nodes();
-    TGLCamera* camera = nodes.*(row.camera);
-    camera->setTargetObject(nodes.*(row.root));
+    TGLCamera* camera = &aimCamera(s_panel->nodes(), row);
     camera->setSceneScale(static_cast<float>(height) / 400);
     s_panel->scene().setVisibilityCulling(culling);
     buffer.setCamera(camera);

@@ -194,8 +194,7 @@ protected:
 
   std::vector<std::uint8_t> frame(const char* window) {
     const GaugeRow& row = *findGauge(window);
-    TGLCamera* camera = panel.nodes().*(row.camera);
-    camera->setTargetObject(panel.nodes().*(row.root));
+    TGLCamera* camera = &aimCamera(panel.nodes(), row);
     buffer.setCamera(camera);
     buffer.renderFrame();
     return static_cast<OffscreenContext&>(*buffer.context()).readPixels();

@@ -181,10 +181,8 @@ void measureConfig(PanelScene& panel, const Settings& settings, const Config& co
   std::vector<double> emptyMs;
   std::vector<double> gaugeMedians;
   for (const GaugeRow& row : kGauges) {
-    PanelNodes& nodes = panel.nodes();
-    TGLCamera* camera = nodes.*(row.camera);
-    if (settings.general.*(row.enable)) {
-      camera->setTargetObject(nodes.*(row.root));
+    if (switchedOn(settings.general, row)) {
+      TGLCamera* camera = &aimCamera(panel.nodes(), row);
       camera->setSceneScale(static_cast<float>(config.size) / 400);
       buffer.setCamera(camera);
     } else {

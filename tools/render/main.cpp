@@ -191,10 +191,8 @@ int main(int argc, char** argv) {
     buffer.setAntiAliasing(antiAliasing);
     buffer.createRenderingContext();
     for (const GaugeRow* row : rows) {
-      PanelNodes& nodes = panel.nodes();
-      TGLCamera* camera = nodes.*(row->camera);
-      if (load.settings.general.*(row->enable)) {
-        camera->setTargetObject(nodes.*(row->root));
+      if (switchedOn(load.settings.general, *row)) {
+        TGLCamera* camera = &aimCamera(panel.nodes(), *row);
         // As a gauge window does: the same framing at any size, turned by its quarter turns.
         camera->setSceneScale(static_cast<float>(size) / 400);
         camera->setRollAngle(TGLBaseSceneObject::normalizeAngle(-90.0f * static_cast<float>(turns % 4)));
