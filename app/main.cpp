@@ -3,8 +3,10 @@
 #include "Diagnostics.h"
 #include "PanelRun.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <cstdio>
-#include <cstring>
 
 #ifndef SKYVANE_VERSION
 #define SKYVANE_VERSION "0.0.0"
@@ -12,54 +14,69 @@
 
 namespace {
 
-void printHelp(std::FILE* out) {
-  std::fprintf(out,
-               "Usage: skyvane-gauges [OPTION]\n"
-               "Analogue instrument panel for flight simulators.\n"
-               "\n"
-               "  --check-config  print every effective setting of config.ini, one line each, then a\n"
-               "                  warning line per scale the dials cannot draw as configured\n"
-               "  --check-link    open the simulator link once, read one batch of every simulator\n"
-               "                  variable and print it as \"0xOFFSET name value [unit]\"\n"
-               "  --help          show this text\n"
-               "  --version       show the version\n"
-               "\n"
-               "Without an option the panel starts: the control window \"Skyvane Gauges\" and the gauge\n"
-               "windows of the saved layout. It reads the simulator every 30 ms once a simulator server\n"
-               "(skyvane-sim, or a bridge) answers, and saves the window layout when the control window\n"
-               "closes (also on SIGINT and SIGTERM).\n"
-               "\n"
-               "Files (config.ini, ConfigWindows.cfg, Quartz.ttf) live in the data directory:\n"
-               "$SKYVANE_HOME, else the program's directory when it is writable, else\n"
-               "$XDG_CONFIG_HOME/skyvane. The simulator server is looked for in\n"
-               "$SKYVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>.\n");
+constexpr int kUsageError = 2;
+
+const char* const kMoreHelp =
+    "\n"
+    "Without an option the panel starts: the control window \"Skyvane Gauges\" and the gauge\n"
+    "windows of the saved layout. It reads the simulator every 30 ms once a simulator server\n"
+    "(skyvane-sim, or a bridge) answers, and saves the window layout when the control window\n"
+    "closes (also on SIGINT and SIGTERM).\n"
+    "\n"
+    "Files (config.ini, ConfigWindows.cfg, Quartz.ttf) live in the data directory:\n"
+    "$SKYVANE_HOME, else the program's directory when it is writable, else\n"
+    "$XDG_CONFIG_HOME/skyvane. The simulator server is looked for in\n"
+    "$SKYVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>.\n";
+
+int usage(const QString& message) {
+  std::fprintf(stderr, "skyvane-gauges: %s (see --help)\n", qPrintable(message));
+  return kUsageError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2) {
-    std::fprintf(stderr, "skyvane-gauges: one option at most; see --help\n");
-    return 2;
+  // Parsed before any application exists: the diagnostics run without a display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments << QString::fromLocal8Bit(argv[i]);
   }
-  const char* option = argc == 2 ? argv[1] : nullptr;
-  if (option == nullptr) {
-    return runPanel(argc, argv, dataDirectory());
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Analogue instrument panel for flight simulators.");
+  const QCommandLineOption configOption(
+      "check-config", "Print every effective setting of config.ini, one line each, then a warning line per scale "
+                      "the dials cannot draw as configured.");
+  const QCommandLineOption linkOption(
+      "check-link", "Open the simulator link once, read one batch of every simulator variable and print it as "
+                    "\"0xOFFSET name value [unit]\".");
+  const QCommandLineOption help({"h", "help"}, "Show this text.");
+  const QCommandLineOption version("version", "Show the version.");
+  parser.addOptions({configOption, linkOption, help, version});
+  if (!parser.parse(arguments)) {
+    return usage(parser.errorText());
   }
-  if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
-    printHelp(stdout);
+  if (!parser.positionalArguments().isEmpty()) {
+    return usage("unexpected argument \"" + parser.positionalArguments().front() + "\"");
+  }
+  if (parser.optionNames().size() > 1) {
+    return usage("one option at most, not --" + parser.optionNames().join(" --"));
+  }
+  if (parser.isSet(help)) {
+    // No application exists yet to name the program in the usage line.
+    QString text = parser.helpText();
+    text.replace("<executable_name> [options]", "skyvane-gauges [OPTION]");
+    std::printf("%s%s", qPrintable(text), kMoreHelp);
     return 0;
   }
-  if (std::strcmp(option, "--version") == 0) {
+  if (parser.isSet(version)) {
     std::printf("skyvane-gauges %s\n", SKYVANE_VERSION);
     return 0;
   }
-  if (std::strcmp(option, "--check-config") == 0) {
+  if (parser.isSet(configOption)) {
     return checkConfig(dataDirectory() + "/config.ini", stdout, stderr);
   }
-  if (std::strcmp(option, "--check-link") == 0) {
+  if (parser.isSet(linkOption)) {
     return checkLink(stdout, stderr);
   }
-  std::fprintf(stderr, "skyvane-gauges: unknown option %s; see --help\n", option);
-  return 2;
+  return runPanel(argc, argv, dataDirectory());
 }

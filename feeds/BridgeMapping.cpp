@@ -235,6 +235,25 @@ std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std
   return parsed;
 }
 
+std::variant<Mapping, std::string> loadMappingFile(const std::string& path, MappingFlavour flavour) {
+  TextFileRead read = readTextFile(path, kMaxMappingBytes);
+  switch (read.status) {
+    case TextFileRead::Status::Missing:
+      return path + ": no such file";
+    case TextFileRead::Status::Failed:
+      return path + ": " + read.error;
+    case TextFileRead::Status::Read:
+      break;
+  }
+  auto parsed = parseMapping(read.text, flavour);
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    return path + ": " + *error;
+  }
+  const std::size_t slash = path.find_last_of('/');
+  std::get<Mapping>(parsed).origin = slash == std::string::npos ? path : path.substr(slash + 1);
+  return parsed;
+}
+
 RecordLayout recordLayout(const Mapping& mapping) {
   RecordLayout layout;
   // FNV-1a over "type path\n" per entry; the top bit stays clear so that the number reads the same to any

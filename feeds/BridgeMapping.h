@@ -40,6 +40,8 @@ std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFl
 // The mapping to use: `fileName` in `directory` when that file exists (a user's edited copy), else the
 // built-in copy of the shipped file.
 std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std::string& directory);
+// The mapping in the file at `path` (it must exist), its origin the file's name.
+std::variant<Mapping, std::string> loadMappingFile(const std::string& path, MappingFlavour flavour);
 // The shipped mapping's text.
 std::string_view builtInMapping(MappingFlavour flavour);
 // "flightgear.map" or "xplane.map".

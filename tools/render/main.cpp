@@ -2,6 +2,7 @@
 // as the panel would show them: at rest, or after one instrument tick on given or live simulator values. No
 // window and no display server needed.
 #include "Assignments.h"
+#include "CommandLine.h"
 #include "DataDirectory.h"
 #include "GaugeTable.h"
 #include "InstrumentTick.h"
@@ -15,12 +16,10 @@
 #include "Settings.h"
 #include "TGLSceneBuffer.h"
 
-#include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <optional>
 #include <filesystem>
 #include <string>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -30,40 +29,17 @@
 
 namespace {
 
-void printHelp() {
-  std::printf(
-      "Usage: skyvane-render --gauge ID -o FILE.png [OPTION]...\n"
-      "       skyvane-render --gauge all -o DIR [OPTION]...\n"
-      "Draws panel gauges offscreen into PNG files, with the data directory's config.ini.\n"
-      "\n"
-      "  --gauge ID       a window class (TForm2 .. TForm37), a gauge root name (IASindicator), or all\n"
-      "  -o PATH          the PNG to write, or for all the directory for TForm2.png .. TForm37.png\n"
-      "  --size PX        picture width and height in pixels (default 400)\n"
-      "  --aa LEVEL       anti-aliasing: none, 2x, 2xhq, 4x or 4xhq (default 4xhq)\n"
-      "  --turn N         quarter turns clockwise, as the gauge window's Turn menu gives (default 0)\n"
-      "  --set NAME=VALUE  a simulator variable in its physical unit, e.g. airspeed=120 (names as\n"
-      "                   skyvane-gauges --check-link prints them); repeatable\n"
-      "  --poke OFFSET:TYPE=VALUE\n"
-      "                   a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64\n"
-      "  --from-sim       take the values from the simulator server already running (one batch)\n"
-      "  --help, --version\n"
-      "\n"
-      "With --set or --poke the values go, in the order given, into a private server whose other variables\n"
-      "are 0, and one instrument tick moves the gauges before drawing, so the picture is what the panel\n"
-      "would show. --from-sim does the same against the server of $SKYVANE_RUNTIME_DIR (else\n"
-      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
-      "the gauges are drawn at rest.\n"
-      "\n"
-      "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
-      "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.\n");
-}
+struct Options {
+  std::string gauge;
+  std::string output;
+  int size = 400;
+  int turns = 0;
+  TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4xHQ;
+  std::vector<Assignment> assignments;  // --set and --poke, in the order given
+  bool fromSim = false;
+};
 
-int usage(const std::string& message) {
-  std::fprintf(stderr, "skyvane-render: %s (see --help)\n", message.c_str());
-  return 2;
-}
-
-std::optional<TGLAntiAliasing> parseAntiAliasing(std::string_view s) {
+std::optional<TGLAntiAliasing> antiAliasingNamed(std::string_view s) {
   if (s == "none") return TGLAntiAliasing::aaNone;
   if (s == "2x") return TGLAntiAliasing::aa2x;
   if (s == "2xhq") return TGLAntiAliasing::aa2xHQ;
@@ -72,87 +48,92 @@ std::optional<TGLAntiAliasing> parseAntiAliasing(std::string_view s) {
   return std::nullopt;
 }
 
-std::optional<int> parseInt(std::string_view s) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (error != std::errc() || end != s.data() + s.size()) {
-    return std::nullopt;
-  }
-  return value;
+// --set and --poke go into one list in the order given: each is taken as it is parsed.
+void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
+  app.add_option_function<std::string>(
+         "--set",
+         [&assignments](const std::string& value) {
+           auto parsed = parseSet(value);
+           if (auto* error = std::get_if<std::string>(&parsed)) {
+             throw CLI::ValidationError("--set", *error);
+           }
+           assignments.emplace_back(std::get<SetAssignment>(parsed));
+         },
+         "a simulator variable in its physical unit, e.g. airspeed=120 (names as skyvane-gauges --check-link "
+         "prints them); repeatable")
+      ->type_name("NAME=VALUE")
+      ->trigger_on_parse();
+  app.add_option_function<std::string>(
+         "--poke",
+         [&assignments](const std::string& value) {
+           auto parsed = parsePoke(value);
+           if (auto* error = std::get_if<std::string>(&parsed)) {
+             throw CLI::ValidationError("--poke", *error);
+           }
+           assignments.emplace_back(std::get<PokeAssignment>(parsed));
+         },
+         "a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64")
+      ->type_name("OFFSET:TYPE=VALUE")
+      ->trigger_on_parse();
+}
+
+void addOptions(CLI::App& app, Options& o) {
+  app.description("Draws panel gauges offscreen into PNG files, with the data directory's config.ini.");
+  app.add_option("--gauge", o.gauge, "a window class (TForm2 .. TForm37), a gauge root name (IASindicator), or all")
+      ->type_name("ID")
+      ->required();
+  app.add_option("-o", o.output, "the PNG to write, or for all the directory for TForm2.png .. TForm37.png")
+      ->type_name("PATH")
+      ->required();
+  app.add_option("--size", o.size, "picture width and height in pixels (default 400)")
+      ->type_name("PX")
+      ->check(CLI::Range(16, 4096).description(""));
+  app.add_option_function<std::string>(
+         "--aa",
+         [&o](const std::string& value) {
+           const auto level = antiAliasingNamed(value);
+           if (!level) {
+             throw CLI::ValidationError("--aa", "takes none, 2x, 2xhq, 4x or 4xhq, not \"" + value + "\"");
+           }
+           o.antiAliasing = *level;
+         },
+         "anti-aliasing: none, 2x, 2xhq, 4x or 4xhq (default 4xhq)")
+      ->type_name("LEVEL");
+  app.add_option("--turn", o.turns, "quarter turns clockwise, as the gauge window's Turn menu gives (default 0)")
+      ->type_name("N");
+  addAssignmentOptions(app, o.assignments);
+  app.add_flag("--from-sim", o.fromSim, "take the values from the simulator server already running (one batch)")
+      ->excludes("--set")
+      ->excludes("--poke");
+  app.footer("With --set or --poke the values go, in the order given, into a private server whose other variables\n"
+             "are 0, and one instrument tick moves the gauges before drawing, so the picture is what the panel\n"
+             "would show. --from-sim does the same against the server of $SKYVANE_RUNTIME_DIR (else\n"
+             "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
+             "the gauges are drawn at rest.\n"
+             "\n"
+             "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
+             "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string gauge;
-  std::string output;
-  int size = 400;
-  int turns = 0;
-  TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4xHQ;
-  std::vector<Assignment> assignments;
-  bool fromSim = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      printHelp();
-      return 0;
-    }
-    if (arg == "--version") {
-      std::printf("skyvane-render %s\n", SKYVANE_VERSION);
-      return 0;
-    }
-    if (arg == "--from-sim") {
-      fromSim = true;
-      continue;
-    }
-    if (i + 1 >= argc) {
-      return usage("unknown argument or missing value: " + std::string(arg));
-    }
-    const std::string_view value = argv[++i];
-    if (arg == "--gauge") {
-      gauge = value;
-    } else if (arg == "-o") {
-      output = value;
-    } else if (arg == "--size") {
-      const auto v = parseInt(value);
-      if (!v || *v < 16 || *v > 4096) {
-        return usage("--size takes a whole number from 16 to 4096");
-      }
-      size = *v;
-    } else if (arg == "--aa") {
-      const auto v = parseAntiAliasing(value);
-      if (!v) {
-        return usage("--aa takes none, 2x, 2xhq, 4x or 4xhq");
-      }
-      antiAliasing = *v;
-    } else if (arg == "--turn") {
-      const auto v = parseInt(value);
-      if (!v) {
-        return usage("--turn takes a whole number of quarter turns");
-      }
-      turns = *v;
-    } else if (arg == "--set") {
-      auto parsed = parseSet(value);
-      if (const auto* error = std::get_if<std::string>(&parsed)) {
-        return usage("--set " + *error);
-      }
-      assignments.emplace_back(std::get<SetAssignment>(parsed));
-    } else if (arg == "--poke") {
-      auto parsed = parsePoke(value);
-      if (const auto* error = std::get_if<std::string>(&parsed)) {
-        return usage("--poke " + *error);
-      }
-      assignments.emplace_back(std::get<PokeAssignment>(parsed));
-    } else {
-      return usage("unknown argument " + std::string(arg));
-    }
+  CLI::App app;
+  cli::configure(app, "skyvane-render", SKYVANE_VERSION,
+                 "Usage: skyvane-render --gauge ID -o FILE.png [OPTION]...\n"
+                 "       skyvane-render --gauge all -o DIR [OPTION]...");
+  Options options;
+  addOptions(app, options);
+  if (const auto exit = cli::parse(app, argc, argv)) {
+    return *exit;
   }
-  if (gauge.empty() || output.empty()) {
-    return usage("--gauge and -o are needed");
-  }
-  if (fromSim && !assignments.empty()) {
-    return usage("--from-sim takes the server's values; --set and --poke cannot be added to them");
-  }
+  const std::string& gauge = options.gauge;
+  const std::string& output = options.output;
+  const int size = options.size;
+  const int turns = options.turns;
+  const TGLAntiAliasing antiAliasing = options.antiAliasing;
+  const std::vector<Assignment>& assignments = options.assignments;
+  const bool fromSim = options.fromSim;
   std::vector<const GaugeRow*> rows;
   if (gauge == "all") {
     for (const GaugeRow& row : kGauges) {
@@ -163,7 +144,7 @@ int main(int argc, char** argv) {
   } else if (const GaugeRow* row = findGauge(gauge)) {
     rows.push_back(row);
   } else {
-    return usage("no gauge called " + gauge);
+    return cli::usage(app, "--gauge: no gauge called " + gauge);
   }
 
   try {
