@@ -119,8 +119,8 @@ void GaugePanel::startUp() {
 
   const std::string layoutPath = m_dataDir + "/" + kLayoutFileName;
   LayoutLoad layout = loadWindowLayout(layoutPath);
-  if (layout.warning) {
-    std::fprintf(stderr, "skyvane-gauges: %s\n", layout.warning->c_str());
+  for (const std::string& warning : layout.warnings) {
+    std::fprintf(stderr, "skyvane-gauges: %s\n", warning.c_str());
   }
   m_layout = layout.layout;
   m_layoutFound = layout.found;
@@ -322,8 +322,8 @@ void GaugePanel::shutdown() {
   unregisterPrivateFonts();
   SimLinkClose();
   m_layout = currentLayout();
-  if (const auto failure = saveWindowLayout(m_dataDir + "/" + kLayoutFileName, m_layout)) {
-    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", failure->c_str());
+  if (const auto saved = saveWindowLayout(m_dataDir + "/" + kLayoutFileName, m_layout); !saved) {
+    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
   }
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {
     t->stop();

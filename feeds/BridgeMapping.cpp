@@ -116,7 +116,7 @@ std::size_t recordTypeSize(RecordType type) {
   return 4;
 }
 
-std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFlavour flavour) {
+Result<Mapping> parseMapping(std::string_view text, MappingFlavour flavour) {
   Mapping mapping;
   const bool typed = flavour == MappingFlavour::FlightGear;
   std::size_t lineNumber = 0;
@@ -137,15 +137,15 @@ std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFl
 
     if (w[0] == "set") {
       if (w.size() != 3) {
-        return fail("\"set\" needs a target and a value");
+        return Problem{fail("\"set\" needs a target and a value")};
       }
       const auto target = findTarget(w[1]);
       if (!target) {
-        return fail("unknown target \"" + std::string(w[1]) + "\"");
+        return Problem{fail("unknown target \"" + std::string(w[1]) + "\"")};
       }
       const auto value = number(w[2]);
       if (!value) {
-        return fail("\"" + std::string(w[2]) + "\" is not a number");
+        return Problem{fail("\"" + std::string(w[2]) + "\" is not a number")};
       }
       mapping.constants.emplace_back(*target, *value);
       continue;
@@ -153,11 +153,11 @@ std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFl
 
     const std::size_t fixed = typed ? 3 : 2;
     if (w.size() < fixed || w.size() > fixed + 2) {
-      return fail(typed ? "expected PROPERTY TYPE TARGET [SCALE [OFFSET]]" : "expected DATAREF TARGET [SCALE [OFFSET]]");
+      return Problem{fail(typed ? "expected PROPERTY TYPE TARGET [SCALE [OFFSET]]" : "expected DATAREF TARGET [SCALE [OFFSET]]")};
     }
     MappingEntry entry;
     if (!validSource(w[0])) {
-      return fail("\"" + std::string(w[0]) + "\" is not a usable " + (typed ? "property path" : "dataref"));
+      return Problem{fail("\"" + std::string(w[0]) + "\" is not a usable " + (typed ? "property path" : "dataref"))};
     }
     entry.source = std::string(w[0]);
     if (typed) {
@@ -169,32 +169,32 @@ std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFl
         }
       }
       if (!known) {
-        return fail("unknown type \"" + std::string(w[1]) + "\" (float, double, int or bool)");
+        return Problem{fail("unknown type \"" + std::string(w[1]) + "\" (float, double, int or bool)")};
       }
     }
     const auto target = findTarget(w[fixed - 1]);
     if (!target) {
-      return fail("unknown target \"" + std::string(w[fixed - 1]) + "\"");
+      return Problem{fail("unknown target \"" + std::string(w[fixed - 1]) + "\"")};
     }
     entry.target = *target;
     for (std::size_t i = fixed; i < w.size(); ++i) {
       const auto value = number(w[i]);
       if (!value) {
-        return fail("\"" + std::string(w[i]) + "\" is not a number");
+        return Problem{fail("\"" + std::string(w[i]) + "\" is not a number")};
       }
       // Units differ by factors like 1.8 or 0.0689, offsets by a few hundred: anything far beyond is a mistake
       // that would only make absurd values.
       const double limit = i == fixed ? kMostScale : kMostOffset;
       if (std::fabs(*value) > limit) {
-        return fail(std::string(i == fixed ? "SCALE " : "OFFSET ") + std::string(w[i]) + " is beyond +-" +
-                    (i == fixed ? "1e6" : "1e9"));
+        return Problem{fail(std::string(i == fixed ? "SCALE " : "OFFSET ") + std::string(w[i]) + " is beyond +-" +
+                    (i == fixed ? "1e6" : "1e9"))};
       }
       (i == fixed ? entry.scale : entry.offset) = *value;
     }
     mapping.entries.push_back(std::move(entry));
   }
   if (mapping.entries.empty()) {
-    return std::string("no values are mapped");
+    return Problem{std::string("no values are mapped")};
   }
   return mapping;
 }
@@ -210,14 +210,14 @@ std::string_view builtInMapping(MappingFlavour flavour) {
   return {reinterpret_cast<const char*>(kXPlaneMap), kXPlaneMapSize};
 }
 
-std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std::string& directory) {
+Result<Mapping> loadMapping(MappingFlavour flavour, const std::string& directory) {
   const std::string path = directory + "/" + mappingFileName(flavour);
   TextFileRead read = readTextFile(path, kMaxMappingBytes);
   std::string text;
   std::string origin;
   switch (read.status) {
     case TextFileRead::Status::Failed:
-      return path + ": " + read.error;
+      return Problem{path + ": " + read.error};
     case TextFileRead::Status::Read:
       text = std::move(read.text);
       origin = path;
@@ -228,29 +228,29 @@ std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std
       break;
   }
   auto parsed = parseMapping(text, flavour);
-  if (auto* error = std::get_if<std::string>(&parsed)) {
-    return origin + ": " + *error;
+  if (!parsed) {
+    return Problem{origin + ": " + parsed.error()};
   }
-  std::get<Mapping>(parsed).origin = origin;
+  parsed->origin = origin;
   return parsed;
 }
 
-std::variant<Mapping, std::string> loadMappingFile(const std::string& path, MappingFlavour flavour) {
+Result<Mapping> loadMappingFile(const std::string& path, MappingFlavour flavour) {
   TextFileRead read = readTextFile(path, kMaxMappingBytes);
   switch (read.status) {
     case TextFileRead::Status::Missing:
-      return path + ": no such file";
+      return Problem{path + ": no such file"};
     case TextFileRead::Status::Failed:
-      return path + ": " + read.error;
+      return Problem{path + ": " + read.error};
     case TextFileRead::Status::Read:
       break;
   }
   auto parsed = parseMapping(read.text, flavour);
-  if (auto* error = std::get_if<std::string>(&parsed)) {
-    return path + ": " + *error;
+  if (!parsed) {
+    return Problem{path + ": " + parsed.error()};
   }
   const std::size_t slash = path.find_last_of('/');
-  std::get<Mapping>(parsed).origin = slash == std::string::npos ? path : path.substr(slash + 1);
+  parsed->origin = slash == std::string::npos ? path : path.substr(slash + 1);
   return parsed;
 }
 

@@ -2,6 +2,8 @@
 // an offset; and the FlightGear protocol file generated from a mapping, so the two always describe one record.
 #pragma once
 
+#include "Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,13 +37,13 @@ enum class MappingFlavour {
 };
 
 // Parses a mapping file's text; the error names the line and what is wrong with it. '#' starts a comment.
-std::variant<Mapping, std::string> parseMapping(std::string_view text, MappingFlavour flavour);
+Result<Mapping> parseMapping(std::string_view text, MappingFlavour flavour);
 
 // The mapping to use: `fileName` in `directory` when that file exists (a user's edited copy), else the
 // built-in copy of the shipped file.
-std::variant<Mapping, std::string> loadMapping(MappingFlavour flavour, const std::string& directory);
+Result<Mapping> loadMapping(MappingFlavour flavour, const std::string& directory);
 // The mapping in the file at `path` (it must exist), its origin the file's name.
-std::variant<Mapping, std::string> loadMappingFile(const std::string& path, MappingFlavour flavour);
+Result<Mapping> loadMappingFile(const std::string& path, MappingFlavour flavour);
 // The shipped mapping's text.
 std::string_view builtInMapping(MappingFlavour flavour);
 // "flightgear.map" or "xplane.map".

@@ -26,7 +26,7 @@ void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
   space.apply(m_pinned);
 }
 
-std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space) {
   Feed feed;
   const std::string_view source = options.source;
   if (source == "none") {
@@ -34,13 +34,13 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
   } else if (source == "demo") {
     const auto aircraft = parseDemoAircraft(options.aircraft);
     if (!aircraft) {
-      return "unknown aircraft \"" + options.aircraft + "\" (single, twin or turboprop)";
+      return Problem{"unknown aircraft \"" + options.aircraft + "\" (single, twin or turboprop)"};
     }
     if (!(options.speed > 0 && options.speed <= 1000)) {
-      return "--speed takes a factor above 0 and up to 1000";
+      return Problem{"--speed takes a factor above 0 and up to 1000"};
     }
     if (!(options.startAtS >= 0 && options.startAtS <= 24 * 3600)) {
-      return "--start-at takes seconds from 0 to a day";
+      return Problem{"--start-at takes seconds from 0 to a day"};
     }
     auto demo = std::make_unique<DemoFeed>(*aircraft, options.seed, options.speed, options.pinned);
     demo->skip(options.startAtS);
@@ -50,11 +50,11 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
   } else if (source.starts_with("replay:")) {
     const std::string path(source.substr(7));
     auto loaded = loadRecording(path);
-    if (auto* error = std::get_if<std::string>(&loaded)) {
-      return *error;
+    if (!loaded) {
+      return Problem{loaded.error()};
     }
-    Recording& recording = std::get<Recording>(loaded);
-    for (const std::string& problem : recording.problems) {
+    Recording& recording = (*loaded);
+    for (const std::string& problem : recording.warnings) {
       std::fprintf(stderr, "skyvane-sim: %s\n", problem.c_str());
     }
     const std::size_t lines = recording.times.size();
@@ -70,7 +70,7 @@ std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace
   } else if (options.source == "xplane" || options.source.starts_with("xplane:")) {
     return makeXPlaneFeed(options, space);
   } else {
-    return "unknown feed \"" + options.source + "\"";
+    return Problem{"unknown feed \"" + options.source + "\""};
   }
   return feed;
 }

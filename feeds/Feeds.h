@@ -1,6 +1,7 @@
 // The feeds of skyvane-sim: what fills the offset space at start and what keeps it moving.
 #pragma once
 
+#include "Result.h"
 #include "DemoFlight.h"
 #include "FeedSource.h"
 #include "OffsetSpace.h"
@@ -27,7 +28,7 @@ struct Feed {
 };
 
 // Sets the space up for the feed and makes its sources; an error text when the options make no feed.
-std::variant<Feed, std::string> makeFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space);
 
 // A steady cruise of a light twin: every catalogue variable at a plausible value.
 void applyCruise(OffsetSpace& space);

@@ -47,37 +47,37 @@ FlightGearBridge::FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTimi
   }
 }
 
-std::variant<std::unique_ptr<FlightGearBridge>, std::string> FlightGearBridge::open(Mapping mapping,
+Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping,
                                                                                      const std::string& address,
                                                                                      std::uint16_t port,
                                                                                      OffsetSpace& space,
                                                                                      BridgeTiming timing,
                                                                                      std::FILE* log) {
   auto socket = UdpSocket::bind(address, port);
-  if (auto* error = std::get_if<std::string>(&socket)) {
-    return *error;
+  if (!socket) {
+    return Problem{socket.error()};
   }
   std::unique_ptr<FlightGearBridge> bridge(
-      new FlightGearBridge(std::move(mapping), std::move(std::get<UdpSocket>(socket)), timing, log));
+      new FlightGearBridge(std::move(mapping), std::move(*socket), timing, log));
   bridge->m_frame.writeTo(space);
   return bridge;
 }
 
-std::optional<std::string> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
                                                   OffsetSpace& space) {
   if (fullLength != m_layout.size || packet.size() < m_layout.size) {
-    return std::to_string(fullLength) + " bytes where a record has " + std::to_string(m_layout.size);
+    return Problem{std::to_string(fullLength) + " bytes where a record has " + std::to_string(m_layout.size)};
   }
   const std::uint8_t* record = packet.data();
   if (loadBig(record + m_layout.size - 4, 4) != m_layout.fingerprint) {
-    return "a record of another protocol file; generate skyvane.xml from this mapping again";
+    return Problem{"a record of another protocol file; generate skyvane.xml from this mapping again"};
   }
   for (std::size_t i = 0; i < m_mapping.entries.size(); ++i) {
     const MappingEntry& e = m_mapping.entries[i];
     m_frame.set(e.target, decode(e.type, record + m_layout.offsets[i]) * e.scale + e.offset);
   }
   m_frame.writeTo(space);
-  return std::nullopt;
+  return {};
 }
 
 void FlightGearBridge::onReadable(OffsetSpace& space) {
@@ -88,8 +88,8 @@ void FlightGearBridge::onReadable(OffsetSpace& space) {
     }
     const auto now = Clock::now();
     const std::size_t kept = std::min(datagram->length, m_buffer.size());
-    if (auto problem = take(std::span(m_buffer.data(), kept), datagram->length, space)) {
-      m_monitor.packetDropped(now, *problem);
+    if (auto taken = take(std::span(m_buffer.data(), kept), datagram->length, space); !taken) {
+      m_monitor.packetDropped(now, taken.error());
     } else {
       m_monitor.packetTaken(now, addressText(datagram->from));
     }
@@ -98,27 +98,27 @@ void FlightGearBridge::onReadable(OffsetSpace& space) {
 
 void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) { m_monitor.check(now); }
 
-std::variant<Feed, std::string> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
   std::uint16_t port = FlightGearBridge::kDefaultPort;
   if (const auto colon = options.source.find(':'); colon != std::string::npos) {
     const std::string_view text = std::string_view(options.source).substr(colon + 1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
-      return "flightgear:PORT needs a port number 0..65535, not \"" + std::string(text) + "\"";
+      return Problem{"flightgear:PORT needs a port number 0..65535, not \"" + std::string(text) + "\""};
     }
     port = static_cast<std::uint16_t>(value);
   }
   auto mapping = loadMapping(MappingFlavour::FlightGear, dataDirectory());
-  if (auto* error = std::get_if<std::string>(&mapping)) {
-    return *error;
+  if (!mapping) {
+    return Problem{mapping.error()};
   }
-  const std::string origin = std::get<Mapping>(mapping).origin;
-  auto opened = FlightGearBridge::open(std::move(std::get<Mapping>(mapping)), options.listenAddress, port, space);
-  if (auto* error = std::get_if<std::string>(&opened)) {
-    return *error;
+  const std::string origin = mapping->origin;
+  auto opened = FlightGearBridge::open(std::move(*mapping), options.listenAddress, port, space);
+  if (!opened) {
+    return Problem{opened.error()};
   }
-  auto& bridge = std::get<std::unique_ptr<FlightGearBridge>>(opened);
+  auto& bridge = (*opened);
   Feed feed;
   feed.description = "flightgear on UDP " + options.listenAddress + ":" + std::to_string(bridge->port()) + ", " +
                      std::to_string(bridge->recordSize()) + "-byte records, mapping " + origin;

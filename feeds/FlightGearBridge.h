@@ -20,7 +20,7 @@ public:
   static constexpr std::uint16_t kDefaultPort = 5500;
 
   // Listens on `address`:`port` (port 0: any free one) and puts the rest values into the space.
-  static std::variant<std::unique_ptr<FlightGearBridge>, std::string> open(Mapping mapping, const std::string& address,
+  static Result<std::unique_ptr<FlightGearBridge>> open(Mapping mapping, const std::string& address,
                                                                           std::uint16_t port, OffsetSpace& space,
                                                                           BridgeTiming timing = {},
                                                                           std::FILE* log = stderr);
@@ -33,7 +33,7 @@ public:
 
   // Checks one packet and, when it is a whole record of this mapping, takes its values into the space. Returns
   // what was wrong with it otherwise.
-  std::optional<std::string> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
+  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
 
   std::uint16_t port() const { return m_socket.localPort(); }
   std::size_t recordSize() const { return m_layout.size; }
@@ -51,4 +51,4 @@ private:
 };
 
 // --feed flightgear[:PORT]: the mapping from the data directory or the built-in one.
-std::variant<Feed, std::string> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space);

@@ -67,7 +67,7 @@ std::string recordingHeader() {
   return header;
 }
 
-std::variant<Recording, std::string> parseRecording(const std::string& text, const std::string& fileName) {
+Result<Recording> parseRecording(const std::string& text, const std::string& fileName) {
   Recording r;
   std::istringstream in(text);
   std::string line;
@@ -80,7 +80,7 @@ std::variant<Recording, std::string> parseRecording(const std::string& text, con
     if (line.empty()) continue;
     const auto fields = splitCommas(line);
     if (fields.empty() || fields[0] != "time") {
-      return fileName + ":" + std::to_string(lineNumber) + ": the first line must be the header, starting with \"time\"";
+      return Problem{fileName + ":" + std::to_string(lineNumber) + ": the first line must be the header, starting with \"time\""};
     }
     for (std::size_t i = 1; i < fields.size(); ++i) {
       const auto row = catalogue::findByFullName(fields[i]);
@@ -88,14 +88,14 @@ std::variant<Recording, std::string> parseRecording(const std::string& text, con
       if (row) {
         r.rows.push_back(*row);
       } else {
-        r.problems.push_back(fileName + ":" + std::to_string(lineNumber) + ": unknown variable \"" +
+        r.warnings.push_back(fileName + ":" + std::to_string(lineNumber) + ": unknown variable \"" +
                              std::string(fields[i]) + "\" ignored");
       }
     }
     break;
   }
   if (r.rows.empty()) {
-    return fileName + ": no header naming the time and at least one simulator variable";
+    return Problem{fileName + ": no header naming the time and at least one simulator variable"};
   }
   while (std::getline(in, line)) {
     ++lineNumber;
@@ -104,13 +104,13 @@ std::variant<Recording, std::string> parseRecording(const std::string& text, con
     const std::string where = fileName + ":" + std::to_string(lineNumber) + ": ";
     const auto fields = splitCommas(line);
     if (fields.size() != columns.size() + 1) {
-      r.problems.push_back(where + std::to_string(fields.size()) + " fields where the header has " +
+      r.warnings.push_back(where + std::to_string(fields.size()) + " fields where the header has " +
                            std::to_string(columns.size() + 1) + "; line skipped");
       continue;
     }
     const auto time = number(fields[0]);
     if (!time || (!r.times.empty() && *time <= r.times.back())) {
-      r.problems.push_back(where + "the time is not a number after the previous line's; line skipped");
+      r.warnings.push_back(where + "the time is not a number after the previous line's; line skipped");
       continue;
     }
     std::vector<double> values;
@@ -122,25 +122,25 @@ std::variant<Recording, std::string> parseRecording(const std::string& text, con
       values.push_back(v.value_or(0));
     }
     if (!good) {
-      r.problems.push_back(where + "a value is not a number; line skipped");
+      r.warnings.push_back(where + "a value is not a number; line skipped");
       continue;
     }
     r.times.push_back(*time);
     r.values.push_back(std::move(values));
   }
   if (r.times.empty()) {
-    return fileName + ": no well-formed line to play";
+    return Problem{fileName + ": no well-formed line to play"};
   }
   return r;
 }
 
-std::variant<Recording, std::string> loadRecording(const std::string& path) {
+Result<Recording> loadRecording(const std::string& path) {
   const TextFileRead read = readTextFile(path, kMaxFileBytes);
   switch (read.status) {
     case TextFileRead::Status::Missing:
-      return "cannot read the recording " + path + ": no such file";
+      return Problem{"cannot read the recording " + path + ": no such file"};
     case TextFileRead::Status::Failed:
-      return "cannot read the recording " + path + ": " + read.error;
+      return Problem{"cannot read the recording " + path + ": " + read.error};
     case TextFileRead::Status::Read:
       break;
   }
@@ -197,7 +197,7 @@ void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
   }
 }
 
-std::variant<std::unique_ptr<Recorder>, std::string> Recorder::open(const std::string& path) {
+Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
   // The user names the file; a link someone planted at that name is refused, never written through.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
@@ -206,7 +206,7 @@ std::variant<std::unique_ptr<Recorder>, std::string> Recorder::open(const std::s
     if (fd >= 0) {
       ::close(fd);
     }
-    return "cannot write the recording " + path + ": " + why;
+    return Problem{"cannot write the recording " + path + ": " + why};
   }
   std::fprintf(file, "%s\n", recordingHeader().c_str());
   return std::unique_ptr<Recorder>(new Recorder(file));

@@ -3,6 +3,7 @@
 // looping at the end.
 #pragma once
 
+#include "Result.h"
 #include "FeedSource.h"
 
 #include <cstdio>
@@ -12,19 +13,19 @@
 #include <variant>
 #include <vector>
 
-// A recording read into memory. Malformed lines are skipped; each is described in `problems` with its line
+// A recording read into memory. Malformed lines are skipped; each is described in `warnings` with its line
 // number ("FILE:12: ...").
 struct Recording {
   std::vector<std::size_t> rows;  // catalogue row of each value column
   std::vector<double> times;      // seconds, strictly increasing
   std::vector<std::vector<double>> values;  // one vector per line, one value per column
-  std::vector<std::string> problems;
+  std::vector<std::string> warnings;
 };
 
 // The recording in the text, or why it cannot be played at all (no header naming the time and at least one
 // catalogue variable, or no well-formed line).
-std::variant<Recording, std::string> parseRecording(const std::string& text, const std::string& fileName);
-std::variant<Recording, std::string> loadRecording(const std::string& path);
+Result<Recording> parseRecording(const std::string& text, const std::string& fileName);
+Result<Recording> loadRecording(const std::string& path);
 
 // Plays a recording by the wall clock from its first line, looping.
 class ReplayFeed final : public FeedSource {
@@ -49,7 +50,7 @@ private:
 class Recorder final : public FeedSource {
 public:
   // Opens (truncates) the file and writes the header; the text says why it could not.
-  static std::variant<std::unique_ptr<Recorder>, std::string> open(const std::string& path);
+  static Result<std::unique_ptr<Recorder>> open(const std::string& path);
   ~Recorder() override;
   Clock::time_point nextStep() const override { return m_next; }
   void step(OffsetSpace& space, Clock::time_point now) override;

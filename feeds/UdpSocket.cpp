@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-std::variant<sockaddr_in, std::string> resolveIpv4(const std::string& host, std::uint16_t port) {
+Result<sockaddr_in> resolveIpv4(const std::string& host, std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -23,7 +23,7 @@ std::variant<sockaddr_in, std::string> resolveIpv4(const std::string& host, std:
   addrinfo* found = nullptr;
   const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (status != 0 || found == nullptr) {
-    return "cannot resolve \"" + host + "\": " + ::gai_strerror(status);
+    return Problem{"cannot resolve \"" + host + "\": " + ::gai_strerror(status)};
   }
   address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
   ::freeaddrinfo(found);
@@ -36,15 +36,15 @@ std::string addressText(const sockaddr_in& address) {
   return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-std::variant<UdpSocket, std::string> UdpSocket::bind(const std::string& address, std::uint16_t port, bool shared) {
+Result<UdpSocket> UdpSocket::bind(const std::string& address, std::uint16_t port, bool shared) {
   auto resolved = resolveIpv4(address, port);
-  if (auto* error = std::get_if<std::string>(&resolved)) {
-    return *error;
+  if (!resolved) {
+    return Problem{resolved.error()};
   }
-  const sockaddr_in where = std::get<sockaddr_in>(resolved);
+  const sockaddr_in where = (*resolved);
   UdpSocket socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket.m_fd < 0) {
-    return std::string("socket: ") + std::strerror(errno);
+    return Problem{std::string("socket: ") + std::strerror(errno)};
   }
   if (shared) {
     const int on = 1;
@@ -54,7 +54,7 @@ std::variant<UdpSocket, std::string> UdpSocket::bind(const std::string& address,
   const int bufferBytes = 1 << 20;
   ::setsockopt(socket.m_fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
   if (::bind(socket.m_fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
-    return "cannot listen on UDP " + addressText(where) + ": " + std::strerror(errno);
+    return Problem{"cannot listen on UDP " + addressText(where) + ": " + std::strerror(errno)};
   }
   return socket;
 }
@@ -77,16 +77,16 @@ UdpSocket::~UdpSocket() {
   }
 }
 
-std::optional<std::string> UdpSocket::joinGroup(const std::string& group, const std::string& interfaceAddress) {
+Result<void> UdpSocket::joinGroup(const std::string& group, const std::string& interfaceAddress) {
   ip_mreq request{};
   if (::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) != 1 ||
       ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) != 1) {
-    return "cannot join multicast group " + group + " on " + interfaceAddress + ": not an IPv4 address";
+    return Problem{"cannot join multicast group " + group + " on " + interfaceAddress + ": not an IPv4 address"};
   }
   if (::setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-    return "cannot join multicast group " + group + " on " + interfaceAddress + ": " + std::strerror(errno);
+    return Problem{"cannot join multicast group " + group + " on " + interfaceAddress + ": " + std::strerror(errno)};
   }
-  return std::nullopt;
+  return {};
 }
 
 std::uint16_t UdpSocket::localPort() const {

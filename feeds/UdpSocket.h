@@ -2,6 +2,8 @@
 // datagrams received with their true length so that oversized ones can be told from fitting ones.
 #pragma once
 
+#include "Result.h"
+
 #include <netinet/in.h>
 
 #include <cstddef>
@@ -12,7 +14,7 @@
 #include <variant>
 
 // "127.0.0.1", "0.0.0.0" or a host name, with a port; an error text when it does not resolve to IPv4.
-std::variant<sockaddr_in, std::string> resolveIpv4(const std::string& host, std::uint16_t port);
+Result<sockaddr_in> resolveIpv4(const std::string& host, std::uint16_t port);
 // "192.168.1.5:49000".
 std::string addressText(const sockaddr_in& address);
 
@@ -20,7 +22,7 @@ class UdpSocket {
 public:
   // Binds to `address`:`port` (port 0: any free one). `shared` lets other programs bind the same port too, as
   // listeners of a multicast group do.
-  static std::variant<UdpSocket, std::string> bind(const std::string& address, std::uint16_t port,
+  static Result<UdpSocket> bind(const std::string& address, std::uint16_t port,
                                                    bool shared = false);
 
   UdpSocket() = default;
@@ -31,7 +33,7 @@ public:
   ~UdpSocket();
 
   // Joins a multicast group on the interface of `interfaceAddress` (0.0.0.0: the system's choice).
-  std::optional<std::string> joinGroup(const std::string& group, const std::string& interfaceAddress);
+  Result<void> joinGroup(const std::string& group, const std::string& interfaceAddress);
 
   int fd() const { return m_fd; }
   std::uint16_t localPort() const;

@@ -94,31 +94,31 @@ XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSoc
   resetRetries();
 }
 
-std::variant<std::unique_ptr<XPlaneBridge>, std::string> XPlaneBridge::open(Mapping mapping,
+Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping,
                                                                              const XPlaneOptions& options,
                                                                              OffsetSpace& space, std::FILE* log) {
   std::optional<sockaddr_in> target;
   if (!options.host.empty()) {
     auto resolved = resolveIpv4(options.host, options.port);
-    if (auto* error = std::get_if<std::string>(&resolved)) {
-      return *error;
+    if (!resolved) {
+      return Problem{resolved.error()};
     }
-    target = std::get<sockaddr_in>(resolved);
+    target = (*resolved);
   }
   auto listen = resolveIpv4(options.listenAddress, 0);
-  if (auto* error = std::get_if<std::string>(&listen)) {
-    return *error;
+  if (!listen) {
+    return Problem{listen.error()};
   }
-  if (target && !isLoopback(*target) && isLoopback(std::get<sockaddr_in>(listen))) {
-    return "X-Plane at " + options.host + " cannot be reached from " + options.listenAddress +
-           ": add --listen 0.0.0.0 (or this computer's address on that network)";
+  if (target && !isLoopback(*target) && isLoopback(*listen)) {
+    return Problem{"X-Plane at " + options.host + " cannot be reached from " + options.listenAddress +
+           ": add --listen 0.0.0.0 (or this computer's address on that network)"};
   }
   auto socket = UdpSocket::bind(options.listenAddress, 0);
-  if (auto* error = std::get_if<std::string>(&socket)) {
-    return *error;
+  if (!socket) {
+    return Problem{socket.error()};
   }
   std::unique_ptr<XPlaneBridge> bridge(
-      new XPlaneBridge(std::move(mapping), options, std::move(std::get<UdpSocket>(socket)), log));
+      new XPlaneBridge(std::move(mapping), options, std::move(*socket), log));
   bridge->m_frame.writeTo(space);
   if (target) {
     bridge->m_target = target;
@@ -177,16 +177,16 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   subscribe(m_options.frequencyHz);
 }
 
-std::optional<std::string> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
                                               OffsetSpace& space) {
   if (fullLength > kMaxReplySize || packet.size() < fullLength) {
-    return std::to_string(fullLength) + " bytes, more than any reply";
+    return Problem{std::to_string(fullLength) + " bytes, more than any reply"};
   }
   if (fullLength < kHeaderSize || std::memcmp(packet.data(), "RREF", 4) != 0) {
-    return "not an RREF reply (" + std::to_string(fullLength) + " bytes)";
+    return Problem{"not an RREF reply (" + std::to_string(fullLength) + " bytes)"};
   }
   if ((fullLength - kHeaderSize) % kPairSize != 0) {
-    return "an RREF reply of " + std::to_string(fullLength) + " bytes, not a whole number of values";
+    return Problem{"an RREF reply of " + std::to_string(fullLength) + " bytes, not a whole number of values"};
   }
   for (std::size_t at = kHeaderSize; at < fullLength; at += kPairSize) {
     const std::uint32_t index = loadLittle32(packet.data() + at);
@@ -198,7 +198,7 @@ std::optional<std::string> XPlaneBridge::take(std::span<const std::uint8_t> pack
     m_frame.set(e.target, static_cast<double>(value) * e.scale + e.offset);
   }
   m_frame.writeTo(space);
-  return std::nullopt;
+  return {};
 }
 
 void XPlaneBridge::onReadable(OffsetSpace& space) {
@@ -214,8 +214,8 @@ void XPlaneBridge::onReadable(OffsetSpace& space) {
       continue;
     }
     const std::size_t kept = std::min(datagram->length, m_buffer.size());
-    if (auto problem = take(std::span(m_buffer.data(), kept), datagram->length, space)) {
-      m_monitor.packetDropped(now, *problem);
+    if (auto taken = take(std::span(m_buffer.data(), kept), datagram->length, space); !taken) {
+      m_monitor.packetDropped(now, taken.error());
     } else {
       m_monitor.packetTaken(now, addressText(datagram->from));
     }
@@ -247,25 +247,25 @@ void XPlaneBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
   }
 }
 
-std::variant<std::unique_ptr<XPlaneDiscovery>, std::string> XPlaneDiscovery::open(XPlaneBridge& bridge,
+Result<std::unique_ptr<XPlaneDiscovery>> XPlaneDiscovery::open(XPlaneBridge& bridge,
                                                                                    const XPlaneOptions& options) {
   // Bound to the group, so that only beacons arrive (nothing sent to the port on any of this computer's
   // addresses), and shared with other programs on this computer that listen for them too. The group is joined
   // on the interface --listen names only: with the loopback default, only beacons on this computer's loopback.
   auto socket = UdpSocket::bind(options.beaconGroup, options.beaconPort, true);
-  if (auto* error = std::get_if<std::string>(&socket)) {
-    return *error;
+  if (!socket) {
+    return Problem{socket.error()};
   }
-  auto& s = std::get<UdpSocket>(socket);
-  if (auto error = s.joinGroup(options.beaconGroup, options.listenAddress)) {
-    return *error;
+  auto& s = (*socket);
+  if (auto joined = s.joinGroup(options.beaconGroup, options.listenAddress); !joined) {
+    return Problem{joined.error()};
   }
   auto listen = resolveIpv4(options.listenAddress, 0);
-  if (auto* error = std::get_if<std::string>(&listen)) {
-    return *error;
+  if (!listen) {
+    return Problem{listen.error()};
   }
   return std::unique_ptr<XPlaneDiscovery>(
-      new XPlaneDiscovery(bridge, std::move(s), isLoopback(std::get<sockaddr_in>(listen))));
+      new XPlaneDiscovery(bridge, std::move(s), isLoopback(*listen)));
 }
 
 void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
@@ -292,7 +292,7 @@ void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
   }
 }
 
-std::variant<Feed, std::string> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
   XPlaneOptions xp;
   xp.listenAddress = options.listenAddress;
   if (const auto colon = options.source.find(':'); colon != std::string::npos) {
@@ -302,34 +302,34 @@ std::variant<Feed, std::string> makeXPlaneFeed(const FeedOptions& options, Offse
       unsigned value = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
       if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-        return "xplane:HOST:PORT needs a port number 1..65535, not \"" + std::string(text) + "\"";
+        return Problem{"xplane:HOST:PORT needs a port number 1..65535, not \"" + std::string(text) + "\""};
       }
       xp.port = static_cast<std::uint16_t>(value);
       rest = rest.substr(0, portColon);
     }
     if (rest.empty()) {
-      return std::string("xplane:HOST needs a host");
+      return Problem{std::string("xplane:HOST needs a host")};
     }
     xp.host = std::string(rest);
   }
   auto mapping = loadMapping(MappingFlavour::XPlane, dataDirectory());
-  if (auto* error = std::get_if<std::string>(&mapping)) {
-    return *error;
+  if (!mapping) {
+    return Problem{mapping.error()};
   }
-  const std::string origin = std::get<Mapping>(mapping).origin;
-  auto opened = XPlaneBridge::open(std::move(std::get<Mapping>(mapping)), xp, space);
-  if (auto* error = std::get_if<std::string>(&opened)) {
-    return *error;
+  const std::string origin = mapping->origin;
+  auto opened = XPlaneBridge::open(std::move(*mapping), xp, space);
+  if (!opened) {
+    return Problem{opened.error()};
   }
-  auto bridge = std::move(std::get<std::unique_ptr<XPlaneBridge>>(opened));
+  auto bridge = std::move(*opened);
   Feed feed;
   if (xp.host.empty()) {
     auto discovery = XPlaneDiscovery::open(*bridge, xp);
-    if (auto* error = std::get_if<std::string>(&discovery)) {
-      return *error;
+    if (!discovery) {
+      return Problem{discovery.error()};
     }
     feed.description = "xplane, looking for its beacon on " + xp.beaconGroup + ":" + std::to_string(xp.beaconPort);
-    feed.sources.push_back(std::move(std::get<std::unique_ptr<XPlaneDiscovery>>(discovery)));
+    feed.sources.push_back(std::move(*discovery));
   } else {
     feed.description = "xplane at " + addressText(*bridge->target());
   }

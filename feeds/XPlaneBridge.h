@@ -65,7 +65,7 @@ class XPlaneBridge : public FeedSource {
 public:
   // Binds its socket on the listen address and puts the rest values into the space; subscribes at once when
   // a host is given.
-  static std::variant<std::unique_ptr<XPlaneBridge>, std::string> open(Mapping mapping, const XPlaneOptions& options,
+  static Result<std::unique_ptr<XPlaneBridge>> open(Mapping mapping, const XPlaneOptions& options,
                                                                       OffsetSpace& space, std::FILE* log = stderr);
   // Cancels every subscription.
   ~XPlaneBridge() override;
@@ -81,7 +81,7 @@ public:
   void offer(const sockaddr_in& xplane, const std::string& description);
 
   // One reply's values into the space; what was wrong with it otherwise. Unknown indices are skipped.
-  std::optional<std::string> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
+  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
 
   std::optional<sockaddr_in> target() const { return m_target; }
   const BridgeMonitor& monitor() const { return m_monitor; }
@@ -111,7 +111,7 @@ private:
 // Listens for X-Plane's beacons and offers what it finds to the bridge.
 class XPlaneDiscovery : public FeedSource {
 public:
-  static std::variant<std::unique_ptr<XPlaneDiscovery>, std::string> open(XPlaneBridge& bridge,
+  static Result<std::unique_ptr<XPlaneDiscovery>> open(XPlaneBridge& bridge,
                                                                           const XPlaneOptions& options);
   int fd() const override { return m_socket.fd(); }
   void onReadable(OffsetSpace& space) override;
@@ -125,4 +125,4 @@ private:
 };
 
 // --feed xplane[:HOST[:PORT]]: the mapping from the data directory or the built-in one.
-std::variant<Feed, std::string> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space);

@@ -28,21 +28,21 @@ int main(int argc, char** argv) {
     return *exit;
   }
 
-  const std::variant<Mapping, std::string> mapping = input.empty()
+  const Result<Mapping> mapping = input.empty()
                                                        ? loadMapping(MappingFlavour::FlightGear, dataDirectory())
                                                        : loadMappingFile(input, MappingFlavour::FlightGear);
-  if (auto* error = std::get_if<std::string>(&mapping)) {
-    std::fprintf(stderr, "skyvane-fgprotocol: %s\n", error->c_str());
+  if (!mapping) {
+    std::fprintf(stderr, "skyvane-fgprotocol: %s\n", mapping.error().c_str());
     return 1;
   }
 
-  const std::string xml = flightGearProtocol(std::get<Mapping>(mapping));
+  const std::string xml = flightGearProtocol(*mapping);
   if (output.empty()) {
     std::fwrite(xml.data(), 1, xml.size(), stdout);
     return 0;
   }
-  if (const auto failure = replaceFile(output, xml, Durability::Cached)) {
-    std::fprintf(stderr, "skyvane-fgprotocol: %s\n", failure->c_str());
+  if (const auto written = replaceFile(output, xml, Durability::Cached); !written) {
+    std::fprintf(stderr, "skyvane-fgprotocol: %s\n", written.error().c_str());
     return 1;
   }
   return 0;

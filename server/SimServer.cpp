@@ -72,13 +72,13 @@ SimServer::~SimServer() {
   }
 }
 
-std::optional<std::string> SimServer::listen(const std::string& runtimeDir, const std::string& className) {
-  if (auto problem = prepareRuntimeDirectory(runtimeDir)) {
-    return problem;
+Result<void> SimServer::listen(const std::string& runtimeDir, const std::string& className) {
+  if (auto prepared = prepareRuntimeDirectory(runtimeDir); !prepared) {
+    return prepared;
   }
   const SocketPath path = serverSocketPath(runtimeDir, className);
   if (!path.error.empty()) {
-    return path.error;
+    return Problem{path.error};
   }
   const sockaddr_un address = socketAddress(path.path);
 
@@ -88,19 +88,19 @@ std::optional<std::string> SimServer::listen(const std::string& runtimeDir, cons
   const std::string lockPath = path.path + ".lock";
   const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lockFd < 0) {
-    return "cannot open " + lockPath + ": " + std::strerror(errno);
+    return Problem{"cannot open " + lockPath + ": " + std::strerror(errno)};
   }
   if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(lockFd);
     if (error == EWOULDBLOCK) {
-      return "another server is already listening at " + path.path + " (it holds " + lockPath + ")";
+      return Problem{"another server is already listening at " + path.path + " (it holds " + lockPath + ")"};
     }
-    return "cannot lock " + lockPath + ": " + std::strerror(error);
+    return Problem{"cannot lock " + lockPath + ": " + std::strerror(error)};
   }
   const auto fail = [&](std::string error) {
     ::close(lockFd);
-    return error;
+    return Problem{std::move(error)};
   };
 
   struct stat st {};
@@ -139,7 +139,7 @@ std::optional<std::string> SimServer::listen(const std::string& runtimeDir, cons
   m_socketPath = path.path;
   m_blockDir = runtimeDir;
   m_lockFd = lockFd;
-  return std::nullopt;
+  return {};
 }
 
 std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName) {

@@ -2,6 +2,7 @@
 // against one offset space, never blocks on any one client.
 #pragma once
 
+#include "Result.h"
 #include "FeedSource.h"
 #include "OffsetSpace.h"
 
@@ -30,7 +31,7 @@ public:
   // Prepares the runtime directory, takes the class's lock (<class>.lock beside the socket, held for the
   // server's life, so that of servers started together exactly one serves the class) and binds the socket;
   // an error text on failure (nothing left behind but the lock file, which is never removed).
-  std::optional<std::string> listen(const std::string& runtimeDir, const std::string& className);
+  Result<void> listen(const std::string& runtimeDir, const std::string& className);
   const std::string& socketPath() const { return m_socketPath; }
 
   // Serves until `stopFd` becomes readable (a signalfd or a pipe), then closes every connection and removes

@@ -38,10 +38,10 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
          "--set",
          [&assignments](const std::string& value) {
            auto parsed = parseSet(value);
-           if (auto* error = std::get_if<std::string>(&parsed)) {
-             throw CLI::ValidationError("--set", *error);
+           if (!parsed) {
+             throw CLI::ValidationError("--set", parsed.error());
            }
-           assignments.emplace_back(std::get<SetAssignment>(parsed));
+           assignments.emplace_back(*parsed);
          },
          "set a simulator variable in its physical unit, e.g. airspeed=120 (names as skyvane-gauges "
          "--check-link prints them); kept over whatever a moving feed writes")
@@ -51,10 +51,10 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
          "--poke",
          [&assignments](const std::string& value) {
            auto parsed = parsePoke(value);
-           if (auto* error = std::get_if<std::string>(&parsed)) {
-             throw CLI::ValidationError("--poke", *error);
+           if (!parsed) {
+             throw CLI::ValidationError("--poke", parsed.error());
            }
-           assignments.emplace_back(std::get<PokeAssignment>(parsed));
+           assignments.emplace_back(*parsed);
          },
          "store a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64; kept "
          "like --set")
@@ -129,10 +129,10 @@ int main(int argc, char** argv) {
   static OffsetSpace space;
   feedOptions.pinned = assignments;
   auto made = makeFeed(feedOptions, space);
-  if (auto* error = std::get_if<std::string>(&made)) {
-    return cli::usage(app, *error);
+  if (!made) {
+    return cli::usage(app, made.error());
   }
-  Feed& feed = std::get<Feed>(made);
+  Feed& feed = (*made);
   space.apply(assignments);
 
   // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
   }
 
   SimServer server(space);
-  if (const auto error = server.listen(runtimeDirectory(), className)) {
-    std::fprintf(stderr, "skyvane-sim: %s\n", error->c_str());
+  if (const auto listening = server.listen(runtimeDirectory(), className); !listening) {
+    std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());
     return 1;
   }
   std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(), feed.description.c_str());
@@ -162,11 +162,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<Recorder> recorder;
   if (!recordPath.empty()) {
     auto opened = Recorder::open(recordPath);
-    if (auto* error = std::get_if<std::string>(&opened)) {
-      std::fprintf(stderr, "skyvane-sim: %s\n", error->c_str());
+    if (!opened) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", opened.error().c_str());
       return 1;
     }
-    recorder = std::move(std::get<std::unique_ptr<Recorder>>(opened));
+    recorder = std::move(*opened);
     sources.push_back(recorder.get());  // after the feed: it records what the feed has just written
   }
   server.run(stopFd, sources);

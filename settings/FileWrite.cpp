@@ -21,17 +21,17 @@ std::string directoryOf(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
+Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
   std::string temporary = directoryOf(path) + "/.skyvane-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
-    return systemError("cannot create a file beside", path);
+    return Problem{systemError("cannot create a file beside", path)};
   }
   const auto fail = [&](const std::string& what) {
     std::string message = systemError(what, path);
     ::close(fd);
     ::unlink(temporary.c_str());
-    return message;
+    return Problem{message};
   };
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -54,12 +54,12 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
   if (::close(fd) != 0) {
     std::string message = systemError("cannot close", path);
     ::unlink(temporary.c_str());
-    return message;
+    return Problem{message};
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
     std::string message = systemError("cannot replace", path);
     ::unlink(temporary.c_str());
-    return message;
+    return Problem{message};
   }
   if (durability == Durability::Flushed) {
     // Make the rename itself durable: flush the directory entry.
@@ -69,5 +69,5 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
       ::close(dirFd);
     }
   }
-  return std::nullopt;
+  return {};
 }

@@ -3,7 +3,8 @@
 // than writing through it). A reader sees the old file or the new one, never half of one.
 #pragma once
 
-#include <optional>
+#include "Result.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,6 @@ enum class Durability {
   Cached,   // left to the system (pictures, files written afresh at every start)
 };
 
-// Writes `bytes` as `path` with mode 0644. Returns what went wrong, naming the file, or nullopt; on failure
+// Writes `bytes` as `path` with mode 0644. What went wrong names the file; on failure
 // the old file, if any, is left as it was and no temporary remains.
-std::optional<std::string> replaceFile(const std::string& path, std::string_view bytes, Durability durability);
+Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability);

@@ -78,17 +78,17 @@ IniFile IniFile::parse(std::string_view text) {
   return ini;
 }
 
-IniFile::Load IniFile::load(const std::string& path) {
+Result<IniFile> IniFile::load(const std::string& path) {
   TextFileRead read = readTextFile(path, kMaxFileSize);
   switch (read.status) {
     case TextFileRead::Status::Missing:
-      return Load{};
+      return IniFile{};
     case TextFileRead::Status::Failed:
-      return Load{IniFile{}, std::move(read.error)};
+      return Problem{std::move(read.error)};
     case TextFileRead::Status::Read:
       break;
   }
-  return Load{parse(read.text), std::nullopt};
+  return parse(read.text);
 }
 
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {

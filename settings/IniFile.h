@@ -4,6 +4,8 @@
 // comments, there are no inline comments, CRLF and a UTF-8 byte order mark are accepted.
 #pragma once
 
+#include "Result.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -18,10 +20,8 @@ public:
   // Files above this size are not configuration files; they read as empty.
   static constexpr std::size_t kMaxFileSize = 1 << 20;
 
-  // An empty file when the path cannot be read as a text file; `problem` then says why (a missing file is no
-  // problem: it reads as empty).
-  struct Load;
-  static Load load(const std::string& path);
+  // The file at `path`; a missing file reads as empty, one that cannot be read as a text file fails.
+  static Result<IniFile> load(const std::string& path);
   static IniFile parse(std::string_view text);
 
   // The value of `key` in `section`, or nullopt when either is absent.
@@ -39,7 +39,3 @@ private:
   std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> m_values;
 };
 
-struct IniFile::Load {
-  IniFile file;
-  std::optional<std::string> problem;
-};

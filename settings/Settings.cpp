@@ -288,12 +288,13 @@ SettingsLoad parseSettingsFrom(const IniFile& ini) {
 }  // namespace
 
 SettingsLoad loadSettings(const std::string& path) {
-  const IniFile::Load ini = IniFile::load(path);
-  SettingsLoad load = parseSettingsFrom(ini.file);
-  if (ini.problem) {
-    load.warnings.insert(load.warnings.begin(), path + " was not read (" + *ini.problem + "); defaults are used");
+  const Result<IniFile> ini = IniFile::load(path);
+  if (!ini) {
+    SettingsLoad defaults;
+    defaults.warnings.push_back(path + " was not read (" + ini.error() + "); defaults are used");
+    return defaults;
   }
-  return load;
+  return parseSettingsFrom(*ini);
 }
 
 SettingsLoad parseSettings(std::string_view iniText) { return parseSettingsFrom(IniFile::parse(iniText)); }

@@ -114,19 +114,19 @@ LayoutLoad loadWindowLayout(const std::string& path) {
   if (::stat(path.c_str(), &info) != 0) {
     LayoutLoad load;
     if (errno != ENOENT) {
-      load.warning = systemError("cannot read", path);
+      load.warnings.push_back(systemError("cannot read", path));
     }
     return load;
   }
   if (!S_ISREG(info.st_mode)) {
     LayoutLoad load;
-    load.warning = path + " is not a regular file; the saved layout is ignored";
+    load.warnings.push_back(path + " is not a regular file; the saved layout is ignored");
     return load;
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     LayoutLoad load;
-    load.warning = systemError("cannot read", path);
+    load.warnings.push_back(systemError("cannot read", path));
     return load;
   }
   // Only the first 37 records matter; never read more than that from a file that may be anything.
@@ -145,6 +145,6 @@ std::string encodeWindowLayout(const WindowLayout& layout) {
   return bytes;
 }
 
-std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
+Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
   return replaceFile(path, encodeWindowLayout(layout), Durability::Flushed);
 }

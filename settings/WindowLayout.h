@@ -2,11 +2,14 @@
 // record n (1..36) the gauge window created n-th after it. Reserved bytes travel through untouched.
 #pragma once
 
+#include "Result.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 inline constexpr std::size_t kLayoutRecordSize = 48;
 inline constexpr std::size_t kLayoutRecordCount = 37;
@@ -59,7 +62,7 @@ struct WindowLayout {
 struct LayoutLoad {
   WindowLayout layout;
   bool found = false;                  // the file was there and could be read
-  std::optional<std::string> warning;  // why an existing file could not be read
+  std::vector<std::string> warnings;  // why an existing file could not be read (one line at most)
 };
 
 // Reads whole records in order until the end of the file or the 37th; a trailing partial record is ignored and
@@ -74,4 +77,4 @@ std::string encodeWindowLayout(const WindowLayout& layout);
 // Writes the 37 records (1,776 bytes) so that the file is replaced whole or not at all: a temporary file in the
 // same directory, flushed to disk, then renamed over the old one. Returns why it failed; the old file is then
 // left as it was.
-std::optional<std::string> saveWindowLayout(const std::string& path, const WindowLayout& layout);
+Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout);

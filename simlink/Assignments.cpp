@@ -57,43 +57,43 @@ bool fitsType(catalogue::RawType type, long double value) {
 
 }  // namespace
 
-std::variant<SetAssignment, std::string> parseSet(std::string_view argument) {
+Result<SetAssignment> parseSet(std::string_view argument) {
   const std::size_t equals = argument.find('=');
   if (equals == std::string_view::npos) {
-    return "expected NAME=VALUE, got \"" + std::string(argument) + "\"";
+    return Problem{"expected NAME=VALUE, got \"" + std::string(argument) + "\""};
   }
   const std::string_view name = argument.substr(0, equals);
   const std::optional<std::size_t> row = catalogue::findByFullName(name);
   if (!row) {
-    return "no simulator variable is called \"" + std::string(name) + "\"";
+    return Problem{"no simulator variable is called \"" + std::string(name) + "\""};
   }
   const std::optional<long double> value = parseReal(argument.substr(equals + 1));
   if (!value) {
-    return "\"" + std::string(argument.substr(equals + 1)) + "\" is not a number";
+    return Problem{"\"" + std::string(argument.substr(equals + 1)) + "\" is not a number"};
   }
   return SetAssignment{*row, *value};
 }
 
-std::variant<PokeAssignment, std::string> parsePoke(std::string_view argument) {
+Result<PokeAssignment> parsePoke(std::string_view argument) {
   const std::size_t colon = argument.find(':');
   const std::size_t equals = argument.find('=');
   if (colon == std::string_view::npos || equals == std::string_view::npos || equals < colon) {
-    return "expected OFFSET:TYPE=VALUE, got \"" + std::string(argument) + "\"";
+    return Problem{"expected OFFSET:TYPE=VALUE, got \"" + std::string(argument) + "\""};
   }
   const std::optional<long double> offset = parseInteger(argument.substr(0, colon));
   if (!offset || *offset < 0 || *offset > 0xFFFFFFFF) {
-    return "\"" + std::string(argument.substr(0, colon)) + "\" is not an offset";
+    return Problem{"\"" + std::string(argument.substr(0, colon)) + "\" is not an offset"};
   }
   const std::string_view typeName = argument.substr(colon + 1, equals - colon - 1);
   const std::optional<catalogue::RawType> type = catalogue::parseRawType(typeName);
   if (!type) {
-    return "\"" + std::string(typeName) + "\" is not a type (i8 u8 i16 u16 i32 u32 f32 f64)";
+    return Problem{"\"" + std::string(typeName) + "\" is not a type (i8 u8 i16 u16 i32 u32 f32 f64)"};
   }
   const std::string_view valueText = argument.substr(equals + 1);
   const bool integral = *type != catalogue::RawType::F32 && *type != catalogue::RawType::F64;
   const std::optional<long double> value = integral ? parseInteger(valueText) : parseReal(valueText);
   if (!value || !fitsType(*type, *value)) {
-    return "\"" + std::string(valueText) + "\" is not a " + std::string(typeName) + " value";
+    return Problem{"\"" + std::string(valueText) + "\" is not a " + std::string(typeName) + " value"};
   }
   return PokeAssignment{static_cast<std::uint32_t>(*offset), *type, *value};
 }

@@ -2,6 +2,7 @@
 // offset space: parsed and checked here once.
 #pragma once
 
+#include "Result.h"
 #include "Catalogue.h"
 
 #include <cstddef>
@@ -25,5 +26,5 @@ struct PokeAssignment {
 using Assignment = std::variant<SetAssignment, PokeAssignment>;
 
 // An error text when the argument is not understood.
-std::variant<SetAssignment, std::string> parseSet(std::string_view argument);
-std::variant<PokeAssignment, std::string> parsePoke(std::string_view argument);
+Result<SetAssignment> parseSet(std::string_view argument);
+Result<PokeAssignment> parsePoke(std::string_view argument);

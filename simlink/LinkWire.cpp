@@ -115,7 +115,7 @@ std::string runtimeDirectory() {
   return "/tmp/skyvane-" + std::to_string(::getuid());
 }
 
-std::optional<std::string> prepareRuntimeDirectory(const std::string& dir) {
+Result<void> prepareRuntimeDirectory(const std::string& dir) {
   if (::mkdir(dir.c_str(), 0700) != 0 && errno == ENOENT) {
     // A missing parent ($XDG_RUNTIME_DIR gone, or a fresh test folder): make it private as well.
     const auto slash = dir.find_last_of('/');
@@ -129,26 +129,26 @@ std::optional<std::string> prepareRuntimeDirectory(const std::string& dir) {
 
 std::string privateRuntimeDirectory() {
   const std::string dir = runtimeDirectory();
-  return prepareRuntimeDirectory(dir) ? std::string() : dir;
+  return prepareRuntimeDirectory(dir).ok() ? dir : std::string();
 }
 
-std::optional<std::string> checkRuntimeDirectory(const std::string& dir) {
+Result<void> checkRuntimeDirectory(const std::string& dir) {
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) {
-    return "cannot use runtime directory " + dir + ": " + std::strerror(errno);
+    return Problem{"cannot use runtime directory " + dir + ": " + std::strerror(errno)};
   }
   if (!S_ISDIR(st.st_mode)) {
-    return "runtime directory " + dir + " is not a directory";
+    return Problem{"runtime directory " + dir + " is not a directory"};
   }
   if (st.st_uid != ::geteuid()) {
-    return "runtime directory " + dir + " belongs to another user";
+    return Problem{"runtime directory " + dir + " belongs to another user"};
   }
   if ((st.st_mode & 077) != 0) {
-    return "runtime directory " + dir + " is open to other users (mode " +
-           std::to_string((st.st_mode >> 6) & 7) + std::to_string((st.st_mode >> 3) & 7) +
-           std::to_string(st.st_mode & 7) + "); make it 0700";
+    return Problem{"runtime directory " + dir + " is open to other users (mode " +
+                   std::to_string((st.st_mode >> 6) & 7) + std::to_string((st.st_mode >> 3) & 7) +
+                   std::to_string(st.st_mode & 7) + "); make it 0700"};
   }
-  return std::nullopt;
+  return {};
 }
 
 std::string blockPath(const std::string& dir, std::string_view name) {

@@ -2,6 +2,8 @@
 // the registered-message ids, and the request/reply frames (all integers little-endian).
 #pragma once
 
+#include "Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -62,14 +64,14 @@ std::uint32_t getU32(const std::uint8_t* at);
 std::string runtimeDirectory();
 
 // Makes sure `dir` exists with mode 0700 and belongs to this user, creating it (and a missing parent) when
-// needed. Returns an error text for a directory that is someone else's or open to group or others.
-std::optional<std::string> prepareRuntimeDirectory(const std::string& dir);
+// needed. Fails for a directory that is someone else's or open to group or others.
+Result<void> prepareRuntimeDirectory(const std::string& dir);
 // The runtime directory made ready (created private when missing) for this user's own files, or empty when it
 // cannot be.
 std::string privateRuntimeDirectory();
 // The check alone, for a directory that must already exist: a real directory (not a link), this user's, and
-// closed to group and others. An error text otherwise.
-std::optional<std::string> checkRuntimeDirectory(const std::string& dir);
+// closed to group and others.
+Result<void> checkRuntimeDirectory(const std::string& dir);
 
 // Where the shared block called `name` lives: a file of that name in the runtime directory `dir` (private, so
 // that no other user can hold or squat a block name, as a shared /dev/shm would allow). Empty for a name that

@@ -82,8 +82,8 @@ LinkTransport::Handle PosixLinkTransport::findWindow(const char* className) {
   if (::lstat(dir.c_str(), &st) != 0 && errno == ENOENT) {
     return 0;  // no server has ever run here: the usual absence, nothing to say
   }
-  if (const auto refusal = checkRuntimeDirectory(dir)) {
-    refuse(*refusal);
+  if (const auto checked = checkRuntimeDirectory(dir); !checked) {
+    refuse(checked.error());
     return 0;
   }
   const SocketPath path = serverSocketPath(dir, className);
@@ -165,7 +165,7 @@ LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::u
   // The block is a file in the private runtime directory: only this user can ever hold its names.
   const std::string dir = runtimeDirectory();
   const std::string path = blockPath(dir, name);
-  if (path.empty() || checkRuntimeDirectory(dir)) {
+  if (path.empty() || !checkRuntimeDirectory(dir)) {
     lastError = EACCES;
     return 0;
   }

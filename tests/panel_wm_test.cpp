@@ -144,7 +144,7 @@ TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFram
   horizon.setWidth(201);
   horizon.setHeight(201);
   horizon.setVisible(true);
-  ASSERT_EQ(saveWindowLayout(dir + "/" + kLayoutFileName, layout), std::nullopt);
+  ASSERT_TRUE(saveWindowLayout(dir + "/" + kLayoutFileName, layout).ok());
 
   std::vector<std::array<int, 4>> saved;
   for (int run = 0; run < 5; ++run) {
@@ -209,7 +209,7 @@ TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacking
     layout.records[i].setHeight(201);
     layout.records[i].setVisible(true);
   }
-  ASSERT_EQ(saveWindowLayout(home.dir + "/" + kLayoutFileName, layout), std::nullopt);
+  ASSERT_TRUE(saveWindowLayout(home.dir + "/" + kLayoutFileName, layout).ok());
   GaugePanel panel(home.dir);
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   panel.start();

@@ -94,7 +94,7 @@ public:
   // The name gets this process's id, so that tests running side by side never share a block.
   explicit Block(const std::string& base, std::uint32_t size = kSimLinkBlockSize)
       : name(base + "-" + std::to_string(::getpid())), m_path(runtimeDirectory() + "/" + name) {
-    EXPECT_EQ(prepareRuntimeDirectory(runtimeDirectory()), std::nullopt);
+    EXPECT_TRUE(prepareRuntimeDirectory(runtimeDirectory()).ok());
     ::unlink(m_path.c_str());
     m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     EXPECT_EQ(::ftruncate(m_fd, size), 0);
@@ -316,7 +316,7 @@ class InProcessServer {
 public:
   explicit InProcessServer(std::chrono::milliseconds idleLimit) : m_server(m_space, idleLimit) {
     m_space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
-    EXPECT_EQ(m_server.listen(runtimeDirectory(), kPrimaryServerClass), std::nullopt);
+    EXPECT_TRUE(m_server.listen(runtimeDirectory(), kPrimaryServerClass).ok());
     EXPECT_EQ(::pipe(m_stop), 0);
     m_thread = std::thread([this] { m_server.run(m_stop[0]); });
   }

@@ -6,9 +6,9 @@
 #include <png.h>
 
 
-std::optional<std::string> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
+Result<void> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
   if (width < 1 || height < 1 || rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
-    return "picture size does not match its pixels";
+    return Problem{"picture size does not match its pixels"};
   }
   // Encoded in memory, then written whole: a failed encoding leaves no file, and the file never goes through a
   // link at its name.
@@ -17,7 +17,7 @@ std::optional<std::string> writePng(const std::string& path, int width, int heig
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    return path + ": PNG encoding failed";
+    return Problem{path + ": PNG encoding failed"};
   }
   const auto append = [](png_structp p, png_bytep data, png_size_t length) {
     static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), length);

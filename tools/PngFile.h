@@ -1,13 +1,15 @@
 // RGBA pictures to and from PNG files.
 #pragma once
 
+#include "Result.h"
+
 #include <cstdint>
 #include <string>
 #include <optional>
 #include <vector>
 
 // rgba: width × height × 4 bytes, top row first. Returns why it failed.
-std::optional<std::string> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
+Result<void> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba);
 
 struct PngImage {
   int width = 0;

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   }
   const pid_t simPid = childPid();
   const Mapping mapping =
-      std::get<Mapping>(parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear));
+      parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear).value();
   const int out = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;

@@ -52,8 +52,8 @@ std::string makeHome() {
     r.setHeight(kSide + 1);
     r.setVisible(true);
   }
-  if (const auto failure = saveWindowLayout(dir + "/" + kLayoutFileName, layout)) {
-    std::fprintf(stderr, "%s\n", failure->c_str());
+  if (const auto saved = saveWindowLayout(dir + "/" + kLayoutFileName, layout); !saved) {
+    std::fprintf(stderr, "%s\n", saved.error().c_str());
     std::exit(1);
   }
   return dir;

@@ -60,9 +60,9 @@ std::optional<std::string> checkServed(const Snapshot& before, const OffsetSpace
 template <typename Bridge>
 std::optional<std::string> checkPacket(Bridge& bridge, OffsetSpace& space, Bytes input, const char* what) {
   const Snapshot before = snapshot(space);
-  if (const auto refused = bridge.take(input, input.size(), space)) {
+  if (const auto taken = bridge.take(input, input.size(), space); !taken) {
     if (snapshot(space) != before) {
-      return std::string("a ") + what + " the bridge refused (" + *refused + ") changed the space";
+      return std::string("a ") + what + " the bridge refused (" + taken.error() + ") changed the space";
     }
     return std::nullopt;
   }
@@ -70,7 +70,7 @@ std::optional<std::string> checkPacket(Bridge& bridge, OffsetSpace& space, Bytes
 }
 
 Mapping builtIn(MappingFlavour flavour) {
-  return std::get<Mapping>(parseMapping(builtInMapping(flavour), flavour));
+  return parseMapping(builtInMapping(flavour), flavour).value();
 }
 
 std::string_view text(Bytes input) { return {reinterpret_cast<const char*>(input.data()), input.size()}; }
@@ -81,7 +81,7 @@ std::optional<std::string> checkFlightGearRecord(Bytes input) {
   static OffsetSpace space;
   static const auto bridge = [] {
     auto opened = FlightGearBridge::open(builtIn(MappingFlavour::FlightGear), "127.0.0.1", 0, space, {}, nullptr);
-    return std::get<std::unique_ptr<FlightGearBridge>>(std::move(opened));
+    return std::move(opened).value();
   }();
   return checkPacket(*bridge, space, input, "FlightGear record");
 }
@@ -90,7 +90,7 @@ std::optional<std::string> checkXPlaneReply(Bytes input) {
   static OffsetSpace space;
   static const auto bridge = [] {
     auto opened = XPlaneBridge::open(builtIn(MappingFlavour::XPlane), XPlaneOptions{}, space, nullptr);
-    return std::get<std::unique_ptr<XPlaneBridge>>(std::move(opened));
+    return std::move(opened).value();
   }();
   return checkPacket(*bridge, space, input, "X-Plane reply");
 }
@@ -111,11 +111,10 @@ std::optional<std::string> checkXPlaneBeacon(Bytes input) {
 std::optional<std::string> checkMappingFile(Bytes input) {
   for (const MappingFlavour flavour : {MappingFlavour::FlightGear, MappingFlavour::XPlane}) {
     const auto parsed = parseMapping(text(input), flavour);
-    const auto* mapping = std::get_if<Mapping>(&parsed);
-    if (mapping == nullptr) {
+    if (!parsed) {
       continue;
     }
-    for (const MappingEntry& e : mapping->entries) {
+    for (const MappingEntry& e : parsed->entries) {
       if (!std::isfinite(e.scale) || !std::isfinite(e.offset) || std::fabs(e.scale) > 1e6 ||
           std::fabs(e.offset) > 1e9 || e.target >= PanelFrame::targetCount()) {
         return "a mapping entry outside the limits was taken: scale " + std::to_string(e.scale) + ", offset " +
@@ -128,10 +127,10 @@ std::optional<std::string> checkMappingFile(Bytes input) {
 
 std::optional<std::string> checkReplay(Bytes input) {
   auto parsed = parseRecording(std::string(text(input)), "fuzz.csv");
-  auto* recording = std::get_if<Recording>(&parsed);
-  if (recording == nullptr) {
+  if (!parsed) {
     return std::nullopt;
   }
+  Recording* recording = &*parsed;
   static OffsetSpace space;
   const Snapshot before = snapshot(space);
   ReplayFeed replay(std::move(*recording));

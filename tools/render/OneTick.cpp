@@ -16,17 +16,17 @@
 
 namespace {
 
-std::optional<std::string> runTick(InstrumentTick& tick) {
+Result<void> runTick(InstrumentTick& tick) {
   SimLinkResult result{};
   if (!SimLinkOpen(0, result)) {
-    return "cannot open the simulator link: " + std::string(SimLinkResultName(result));
+    return Problem{"cannot open the simulator link: " + std::string(SimLinkResultName(result))};
   }
   const TickOutcome outcome = tick.tick();
   SimLinkClose();
   if (outcome != TickOutcome::Updated) {
-    return "the simulator did not answer the batch";
+    return Problem{"the simulator did not answer the batch"};
   }
-  return std::nullopt;
+  return {};
 }
 
 // SKYVANE_RUNTIME_DIR pointed at a fresh private directory for the object's life, then restored and removed.
@@ -62,29 +62,29 @@ private:
 
 }  // namespace
 
-std::optional<std::string> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
+Result<void> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
   PrivateRuntimeDir runtime;
   if (runtime.path().empty()) {
-    return "cannot make a private runtime directory";
+    return Problem{"cannot make a private runtime directory"};
   }
   static OffsetSpace space;  // 64 KiB: not for the stack
   space.apply(assignments);
   SimServer server(space);
-  if (auto error = server.listen(runtime.path(), kPrimaryServerClass)) {
-    return error;
+  if (auto listening = server.listen(runtime.path(), kPrimaryServerClass); !listening) {
+    return listening;
   }
   int stop[2];
   if (::pipe2(stop, O_CLOEXEC) != 0) {
-    return "cannot make a pipe";
+    return Problem{"cannot make a pipe"};
   }
   std::thread serving([&] { server.run(stop[0]); });
-  const std::optional<std::string> error = runTick(tick);
+  Result<void> ticked = runTick(tick);
   const char byte = 1;
   [[maybe_unused]] const auto written = ::write(stop[1], &byte, 1);
   serving.join();
   ::close(stop[0]);
   ::close(stop[1]);
-  return error;
+  return ticked;
 }
 
-std::optional<std::string> tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }
+Result<void> tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }

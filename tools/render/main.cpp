@@ -54,10 +54,10 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
          "--set",
          [&assignments](const std::string& value) {
            auto parsed = parseSet(value);
-           if (auto* error = std::get_if<std::string>(&parsed)) {
-             throw CLI::ValidationError("--set", *error);
+           if (!parsed) {
+             throw CLI::ValidationError("--set", parsed.error());
            }
-           assignments.emplace_back(std::get<SetAssignment>(parsed));
+           assignments.emplace_back(*parsed);
          },
          "a simulator variable in its physical unit, e.g. airspeed=120 (names as skyvane-gauges --check-link "
          "prints them); repeatable")
@@ -67,10 +67,10 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
          "--poke",
          [&assignments](const std::string& value) {
            auto parsed = parsePoke(value);
-           if (auto* error = std::get_if<std::string>(&parsed)) {
-             throw CLI::ValidationError("--poke", *error);
+           if (!parsed) {
+             throw CLI::ValidationError("--poke", parsed.error());
            }
-           assignments.emplace_back(std::get<PokeAssignment>(parsed));
+           assignments.emplace_back(*parsed);
          },
          "a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64")
       ->type_name("OFFSET:TYPE=VALUE")
@@ -160,9 +160,9 @@ int main(int argc, char** argv) {
     buildPanel(panel, load.settings, states);
     if (fromSim || !assignments.empty()) {
       InstrumentTick tick(panel.nodes(), load.settings, states);
-      const auto error = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
-      if (error) {
-        std::fprintf(stderr, "skyvane-render: %s\n", error->c_str());
+      const auto ticked = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
+      if (!ticked) {
+        std::fprintf(stderr, "skyvane-render: %s\n", ticked.error().c_str());
         return 1;
       }
     }
@@ -184,9 +184,9 @@ int main(int argc, char** argv) {
       buffer.renderFrame();
       const std::string path =
           gauge == "all" ? output + "/" + std::string(row->windowClass) + ".png" : output;
-      const auto error = writePng(path, size, size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
-      if (error) {
-        std::fprintf(stderr, "skyvane-render: %s\n", error->c_str());
+      const auto written = writePng(path, size, size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
+      if (!written) {
+        std::fprintf(stderr, "skyvane-render: %s\n", written.error().c_str());
         return 1;
       }
     }
