@@ -38,6 +38,21 @@ ViewFrustum::ViewFrustum(const vm::Mat4& modelView, const vm::Mat4& projection, 
   }
 }
 
+namespace {
+
+// The corner of `box` farthest along the normal of `plane` (`along`), or farthest against it.
+vm::Vec4 cornerAlong(const BoundingBox& box, const vm::Vec4& plane, bool along) {
+  const auto pick = [along](float normal, float low, float high) { return (normal >= 0) == along ? high : low; };
+  return {pick(plane.x, box.min.x, box.max.x), pick(plane.y, box.min.y, box.max.y),
+          pick(plane.z, box.min.z, box.max.z), 1};
+}
+
+float signedDistance(const vm::Vec4& plane, const vm::Vec4& point) {
+  return plane.x * point.x + plane.y * point.y + plane.z * point.z + plane.w;
+}
+
+}  // namespace
+
 ViewFrustum::Side ViewFrustum::classify(const BoundingBox& box) const {
   if (box.isEmpty()) {
     return Side::Outside;
@@ -48,14 +63,10 @@ ViewFrustum::Side ViewFrustum::classify(const BoundingBox& box) const {
   bool inside = true;
   for (const vm::Vec4& p : m_planes) {
     // The corner farthest along the plane's normal, and the one farthest against it.
-    const float far = p.x * (p.x >= 0 ? box.max.x : box.min.x) + p.y * (p.y >= 0 ? box.max.y : box.min.y) +
-                      p.z * (p.z >= 0 ? box.max.z : box.min.z) + p.w;
-    if (far < -kToleranceUnits) {
+    if (signedDistance(p, cornerAlong(box, p, true)) < -kToleranceUnits) {
       return Side::Outside;
     }
-    const float near = p.x * (p.x >= 0 ? box.min.x : box.max.x) + p.y * (p.y >= 0 ? box.min.y : box.max.y) +
-                       p.z * (p.z >= 0 ? box.min.z : box.max.z) + p.w;
-    inside = inside && near >= 0;
+    inside = inside && signedDistance(p, cornerAlong(box, p, false)) >= 0;
   }
   return inside ? Side::Inside : Side::Intersects;
 }

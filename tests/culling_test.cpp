@@ -4,6 +4,7 @@
 #include "TGLLines.h"
 #include "TGLPlane.h"
 #include "TGLSpaceText.h"
+#include "ViewFrustum.h"
 #include "support/OffscreenView.h"
 
 #include <gtest/gtest.h>
@@ -209,6 +210,39 @@ TEST(Culling, TextIsDrawnUntilItsGlyphsAreKnownThenCulledByThem) {
   text.setPosition(0, 0, 0);
   view.render();
   EXPECT_EQ(view.buffer().lastFrameCounts().listCalls, 1);
+}
+
+// A perspective view from the origin down -z: near 1, far 100, and 1 unit either side at the near plane, so
+// the view is as wide as it is deep (|x| <= -z, |y| <= -z), as glFrustum(-1, 1, -1, 1, 1, 100) makes it.
+ViewFrustum perspectiveView() {
+  constexpr float n = 1, f = 100;
+  vm::Mat4 projection;
+  projection.m = {{{n, 0, 0, 0}, {0, n, 0, 0}, {0, 0, -(f + n) / (f - n), -1}, {0, 0, -2 * f * n / (f - n), 0}}};
+  return ViewFrustum(vm::Mat4::identity(), projection, 100, 100, 0);
+}
+
+TEST(Culling, BoxesDeepInTheViewAreClassifiedByTheirFarthestCorners) {
+  const ViewFrustum view = perspectiveView();
+  using Side = ViewFrustum::Side;
+  struct Case {
+    BoundingBox box;
+    Side side;
+    const char* what;
+  } cases[] = {
+      {BoundingBox::between(-1, -1, -50, 1, 1, -40), Side::Inside, "a small box far down the axis"},
+      {BoundingBox::between(-1, -1, -200, 1, 1, -150), Side::Outside, "beyond the far plane"},
+      {BoundingBox::between(-1, -1, -150, 1, 1, -50), Side::Intersects, "through the far plane"},
+      {BoundingBox::between(-1, -1, 2, 1, 1, 5), Side::Outside, "behind the eye"},
+      // x = 45 is outside the view at z = -40 (half width 40) but inside at z = -50 (half width 50): only the
+      // corner deepest in z shows the box is seen.
+      {BoundingBox::between(45, -1, -50, 55, 1, -40), Side::Intersects, "beside the axis, reaching in deep"},
+      {BoundingBox::between(-1, 45, -50, 1, 55, -40), Side::Intersects, "above the axis, reaching in deep"},
+      {BoundingBox::between(55, -1, -50, 65, 1, -40), Side::Outside, "beside the view at every depth"},
+      {BoundingBox::between(-95, -95, -99, 95, 95, -97), Side::Inside, "nearly the whole far end"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(view.classify(c.box), c.side) << c.what;
+  }
 }
 
 }  // namespace
