@@ -133,13 +133,16 @@ TEST_F(FuelStatsTick, ShortEnduranceIsRedOnEveryPage) {
   EXPECT_EQ(emission(*rig.nodes().FuelStatText), kNormalText);
 }
 
-TEST_F(FuelStatsTick, BelowOneHourTimeKeepsItsText) {
+TEST_F(FuelStatsTick, TimeIsShownFromExactlyOneHourAndKeptBelow) {
   rig.set("eng1.fuelFlow", 144);  // 360 lb: 2.5 h
   showPage(13);
   ASSERT_EQ(text(), "2 HR 30 MIN");
+  rig.set("eng1.fuelFlow", 360);  // exactly 1 h
+  showPage(13);
+  EXPECT_EQ(text(), "1 HR 0 MIN");
   rig.set("eng1.fuelFlow", 720);  // 0.5 h
   showPage(13);
-  EXPECT_EQ(text(), "2 HR 30 MIN");
+  EXPECT_EQ(text(), "1 HR 0 MIN");
 }
 
 TEST_F(FuelStatsTick, ZeroFlowShowsDashesNeverInfinity) {
