@@ -75,6 +75,5 @@ LayoutLoad parseWindowLayout(const std::string& bytes);
 std::string encodeWindowLayout(const WindowLayout& layout);
 
 // Writes the 37 records (1,776 bytes) so that the file is replaced whole or not at all: a temporary file in the
-// same directory, flushed to disk, then renamed over the old one. Returns why it failed; the old file is then
-// left as it was.
+// same directory, flushed to disk, then renamed over the old one. On failure the old file is left as it was.
 Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout);

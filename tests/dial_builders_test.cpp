@@ -6,6 +6,7 @@
 #include "PanelScene.h"
 #include "ScaleDial.h"
 #include "Settings.h"
+#include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
@@ -285,7 +286,7 @@ TEST_F(Builders, AltimeterDialAndCards) {
 // A German locale (decimal comma) made for this test in a private folder.
 bool useCommaLocale() {
   static const bool made = [] {
-    const std::string dir = std::filesystem::temp_directory_path() / "skyvane-test-locales";
+    const std::string dir = privateTestDirectory() + "/locales";
     std::filesystem::create_directories(dir);
     const std::string command = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) {

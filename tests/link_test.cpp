@@ -124,6 +124,11 @@ struct VersionCase {
   SimLinkResult expected;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << c.className << " server " << c.serverVersion << " simulator " << c.simulatorVersion << " requested "
+      << c.requested << " -> " << SimLinkResultName(c.expected);
+}
+
 class HandshakeTest : public LinkTest, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(HandshakeTest, AcceptsOrRefusesTheServer) {
@@ -290,6 +295,12 @@ struct MisbehaviourCase {
   SimLinkResult expected;
   std::size_t attempts;
 };
+
+void PrintTo(const MisbehaviourCase& c, std::ostream* os) {
+  constexpr const char* kAfter[] = {"stall", "close", "answer"};
+  *os << kAfter[static_cast<int>(c.after)] << " " << c.answer << " -> " << SimLinkResultName(c.expected) << " after "
+      << c.attempts << " attempts";
+}
 
 class MisbehavingServerTest : public LinkTest, public ::testing::WithParamInterface<MisbehaviourCase> {};
 

@@ -602,18 +602,25 @@ TEST(PanelProcess, EverySwappedWindowIsToldNotToWaitForTheVerticalBlank) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  // No simulator: the link attempts find nobody in a runtime directory of our own.
-  char pattern[] = "/tmp/skyvane-windows-run-XXXXXX";
-  ::setenv("SKYVANE_RUNTIME_DIR", ::mkdtemp(pattern), 1);
   if (::testing::GTEST_FLAG(list_tests)) {
-    return RUN_ALL_TESTS();  // listing needs no display
+    return RUN_ALL_TESTS();  // listing needs no display and no directory
   }
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  const int status = RUN_ALL_TESTS();
+  // No simulator: the link attempts find nobody in a runtime directory of our own, removed at the end.
+  char pattern[] = "/tmp/skyvane-windows-run-XXXXXX";
+  const std::string runtime = ::mkdtemp(pattern) != nullptr ? pattern : "";
+  ::setenv("SKYVANE_RUNTIME_DIR", runtime.c_str(), 1);
+  int status = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    status = RUN_ALL_TESTS();
+  }
+  std::error_code ignored;
   for (const std::string& dir : PanelWindows::leftovers()) {
-    std::error_code ignored;
     fs::remove_all(dir, ignored);
+  }
+  if (!runtime.empty()) {
+    fs::remove_all(runtime, ignored);
   }
   return status;
 }

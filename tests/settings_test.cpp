@@ -68,6 +68,10 @@ struct ValueCase {
   bool warns;
 };
 
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << c.key << " = " << c.expected << (c.warns ? " (warns)" : "") << " from " << ::testing::PrintToString(c.ini);
+}
+
 class SettingsValues : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(SettingsValues, ReadsAsTheProfileFunctionsDo) {

@@ -104,16 +104,19 @@ int SimProcess::stop() {
 }
 
 const std::string& privateTestDirectory() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/skyvane-test-XXXXXX";
-    std::string made = ::mkdtemp(pattern) != nullptr ? pattern : "";
-    std::atexit([] {
+  // Made on first use and removed, with all it holds, when the test program ends.
+  struct Owned {
+    std::string path;
+    ~Owned() {
       std::error_code ignored;
-      std::filesystem::remove_all(privateTestDirectory(), ignored);
-    });
-    return made;
-  }();
-  return dir;
+      std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static const Owned dir{[] {
+    char pattern[] = "/tmp/skyvane-test-XXXXXX";
+    return std::string(::mkdtemp(pattern) != nullptr ? pattern : "");
+  }()};
+  return dir.path;
 }
 
 ProgramRun runProgram(const std::vector<std::string>& args) {
