@@ -4,6 +4,7 @@
 #include "PanelFrame.h"
 #include "TextFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -116,9 +117,71 @@ std::size_t recordTypeSize(RecordType type) {
   return 4;
 }
 
+namespace {
+
+using Words = decltype(words(std::string_view()));
+
+// "set TARGET VALUE": a value the bridge serves whatever the simulator sends.
+Result<std::pair<std::size_t, double>> parseConstant(const Words& w) {
+  if (w.size() != 3) {
+    return Problem{"\"set\" needs a target and a value"};
+  }
+  const auto target = PanelFrame::findTarget(w[1]);
+  if (!target) {
+    return Problem{"unknown target \"" + std::string(w[1]) + "\""};
+  }
+  const auto value = number(w[2]);
+  if (!value) {
+    return Problem{"\"" + std::string(w[2]) + "\" is not a number"};
+  }
+  return std::pair{*target, *value};
+}
+
+// "SOURCE [TYPE] TARGET [SCALE [OFFSET]]": the type only where the simulator's record needs one.
+Result<MappingEntry> parseEntry(const Words& w, bool typed) {
+  const std::size_t fixed = typed ? 3 : 2;
+  if (w.size() < fixed || w.size() > fixed + 2) {
+    return Problem{typed ? "expected PROPERTY TYPE TARGET [SCALE [OFFSET]]"
+                         : "expected DATAREF TARGET [SCALE [OFFSET]]"};
+  }
+  MappingEntry entry;
+  if (!validSource(w[0])) {
+    return Problem{"\"" + std::string(w[0]) + "\" is not a usable " + (typed ? "property path" : "dataref")};
+  }
+  entry.source = std::string(w[0]);
+  if (typed) {
+    const auto* known = std::ranges::find(kTypeNames, w[1], &std::pair<std::string_view, RecordType>::first);
+    if (known == std::end(kTypeNames)) {
+      return Problem{"unknown type \"" + std::string(w[1]) + "\" (float, double, int or bool)"};
+    }
+    entry.type = known->second;
+  }
+  const auto target = PanelFrame::findTarget(w[fixed - 1]);
+  if (!target) {
+    return Problem{"unknown target \"" + std::string(w[fixed - 1]) + "\""};
+  }
+  entry.target = *target;
+  for (std::size_t i = fixed; i < w.size(); ++i) {
+    const auto value = number(w[i]);
+    if (!value) {
+      return Problem{"\"" + std::string(w[i]) + "\" is not a number"};
+    }
+    // Units differ by factors like 1.8 or 0.0689, offsets by a few hundred: anything far beyond is a mistake
+    // that would only make absurd values.
+    const bool scale = i == fixed;
+    if (std::fabs(*value) > (scale ? kMostScale : kMostOffset)) {
+      return Problem{std::string(scale ? "SCALE " : "OFFSET ") + std::string(w[i]) + " is beyond +-" +
+                     (scale ? "1e6" : "1e9")};
+    }
+    (scale ? entry.scale : entry.offset) = *value;
+  }
+  return entry;
+}
+
+}  // namespace
+
 Result<Mapping> parseMapping(std::string_view text, MappingFlavour flavour) {
   Mapping mapping;
-  const bool typed = flavour == MappingFlavour::FlightGear;
   std::size_t lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
@@ -132,69 +195,25 @@ Result<Mapping> parseMapping(std::string_view text, MappingFlavour flavour) {
     if (w.empty()) {
       continue;
     }
-    const auto fail = [&](const std::string& what) { return "line " + std::to_string(lineNumber) + ": " + what; };
-    const auto findTarget = [&](std::string_view name) { return PanelFrame::findTarget(name); };
-
+    const auto failed = [&](const std::string& what) {
+      return Problem{"line " + std::to_string(lineNumber) + ": " + what};
+    };
     if (w[0] == "set") {
-      if (w.size() != 3) {
-        return Problem{fail("\"set\" needs a target and a value")};
+      auto constant = parseConstant(w);
+      if (!constant) {
+        return failed(constant.error());
       }
-      const auto target = findTarget(w[1]);
-      if (!target) {
-        return Problem{fail("unknown target \"" + std::string(w[1]) + "\"")};
-      }
-      const auto value = number(w[2]);
-      if (!value) {
-        return Problem{fail("\"" + std::string(w[2]) + "\" is not a number")};
-      }
-      mapping.constants.emplace_back(*target, *value);
+      mapping.constants.push_back(*constant);
       continue;
     }
-
-    const std::size_t fixed = typed ? 3 : 2;
-    if (w.size() < fixed || w.size() > fixed + 2) {
-      return Problem{fail(typed ? "expected PROPERTY TYPE TARGET [SCALE [OFFSET]]" : "expected DATAREF TARGET [SCALE [OFFSET]]")};
+    auto entry = parseEntry(w, flavour == MappingFlavour::FlightGear);
+    if (!entry) {
+      return failed(entry.error());
     }
-    MappingEntry entry;
-    if (!validSource(w[0])) {
-      return Problem{fail("\"" + std::string(w[0]) + "\" is not a usable " + (typed ? "property path" : "dataref"))};
-    }
-    entry.source = std::string(w[0]);
-    if (typed) {
-      bool known = false;
-      for (const auto& [name, type] : kTypeNames) {
-        if (w[1] == name) {
-          entry.type = type;
-          known = true;
-        }
-      }
-      if (!known) {
-        return Problem{fail("unknown type \"" + std::string(w[1]) + "\" (float, double, int or bool)")};
-      }
-    }
-    const auto target = findTarget(w[fixed - 1]);
-    if (!target) {
-      return Problem{fail("unknown target \"" + std::string(w[fixed - 1]) + "\"")};
-    }
-    entry.target = *target;
-    for (std::size_t i = fixed; i < w.size(); ++i) {
-      const auto value = number(w[i]);
-      if (!value) {
-        return Problem{fail("\"" + std::string(w[i]) + "\" is not a number")};
-      }
-      // Units differ by factors like 1.8 or 0.0689, offsets by a few hundred: anything far beyond is a mistake
-      // that would only make absurd values.
-      const double limit = i == fixed ? kMostScale : kMostOffset;
-      if (std::fabs(*value) > limit) {
-        return Problem{fail(std::string(i == fixed ? "SCALE " : "OFFSET ") + std::string(w[i]) + " is beyond +-" +
-                    (i == fixed ? "1e6" : "1e9"))};
-      }
-      (i == fixed ? entry.scale : entry.offset) = *value;
-    }
-    mapping.entries.push_back(std::move(entry));
+    mapping.entries.push_back(std::move(*entry));
   }
   if (mapping.entries.empty()) {
-    return Problem{std::string("no values are mapped")};
+    return Problem{"no values are mapped"};
   }
   return mapping;
 }

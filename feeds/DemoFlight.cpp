@@ -154,19 +154,15 @@ void DemoFlight::step(double dt) {
   DemoState& s = m_state;
   s.timeS += dt;
   s.phaseTimeS += dt;
-  double targetIas = 0;
-  double targetVs = 0;
-  double targetHeading = s.headingDeg;
-  double power = 0;
-  guidePhase(dt, targetIas, targetVs, targetHeading, power);
+  const Guidance g = guidePhase();
   if (s.phase == DemoPhase::Climb || s.phase == DemoPhase::Cruise || s.phase == DemoPhase::Approach ||
       (s.phase == DemoPhase::TakeOff && s.altitudeFt > kDepartureElevationFt) ||
       (s.phase == DemoPhase::Landing && s.altitudeFt > kArrivalElevationFt)) {
-    flyAirborne(dt, targetIas, targetVs, targetHeading);
+    flyAirborne(dt, g.ias, g.vs, g.heading);
   } else {
-    rollOnGround(dt, targetIas, targetHeading);
+    rollOnGround(dt, g.ias, g.heading);
   }
-  runEngines(dt, power);
+  runEngines(dt, g.power);
   runSystems(dt);
   burnFuel(dt);
   tuneRadios();
@@ -175,10 +171,11 @@ void DemoFlight::step(double dt) {
   }
 }
 
-// What each phase asks for, and when it hands over to the next.
-void DemoFlight::guidePhase(double dt, double& ias, double& vs, double& heading, double& power) {
+// What each phase asks for, and when it hands over to the next: the ground phases here, the airborne ones in
+// guideAirbornePhase. Unset targets keep their defaults (standing still, holding the heading, idle).
+DemoFlight::Guidance DemoFlight::guidePhase() {
   DemoState& s = m_state;
-  const Profile& p = profileOf(m_aircraft);
+  Guidance g{.heading = s.headingDeg};
   const double startTime = m_aircraft == DemoAircraft::Twin ? 35 : 25;
   switch (s.phase) {
     case DemoPhase::ColdAndDark:
@@ -189,73 +186,84 @@ void DemoFlight::guidePhase(double dt, double& ias, double& vs, double& heading,
       if (s.phaseTimeS >= 15) enterPhase(DemoPhase::EngineStart);
       break;
     case DemoPhase::EngineStart:
-      power = 0.08;
+      g.power = 0.08;
       if (s.phaseTimeS >= startTime + 10) enterPhase(DemoPhase::Taxi);
       break;
-    case DemoPhase::Taxi: {
+    case DemoPhase::Taxi:
       // Out of the parking area, along the taxiway, then lined up on the runway and stopped.
-      power = s.phaseTimeS < 70 ? 0.22 : 0.1;
-      ias = s.phaseTimeS < 70 ? 12 : 0;
-      heading = s.phaseTimeS < 20 ? 90 : s.phaseTimeS < 45 ? 180 : s.phaseTimeS < 60 ? 270 : 360;
+      g.power = s.phaseTimeS < 70 ? 0.22 : 0.1;
+      g.ias = s.phaseTimeS < 70 ? 12 : 0;
+      g.heading = s.phaseTimeS < 20 ? 90 : s.phaseTimeS < 45 ? 180 : s.phaseTimeS < 60 ? 270 : 360;
       if (s.phaseTimeS >= 80) enterPhase(DemoPhase::TakeOff);
       break;
-    }
+    case DemoPhase::TaxiIn:
+      g.power = s.phaseTimeS < 45 ? 0.2 : 0.08;
+      g.ias = s.phaseTimeS < 45 ? 10 : 0;
+      g.heading = s.phaseTimeS < 15 ? kRunwayDeg : 140;
+      if (s.phaseTimeS >= 55) enterPhase(DemoPhase::Shutdown);
+      break;
+    case DemoPhase::Shutdown:
+      if (s.phaseTimeS >= 12) s.powerOn = false;
+      if (s.phaseTimeS >= 25) startLoop();
+      break;
+    default:
+      guideAirbornePhase(g);
+      break;
+  }
+  return g;
+}
+
+// Take-off to landing.
+void DemoFlight::guideAirbornePhase(Guidance& g) {
+  DemoState& s = m_state;
+  const Profile& p = profileOf(m_aircraft);
+  switch (s.phase) {
     case DemoPhase::TakeOff:
-      power = 1;
-      ias = p.climbIasKt;
-      heading = 360;
-      vs = s.iasKt >= p.rotateKt + 5 ? p.climbFpm : 0;
+      g.power = 1;
+      g.ias = p.climbIasKt;
+      g.heading = 360;
+      g.vs = s.iasKt >= p.rotateKt + 5 ? p.climbFpm : 0;
       if (s.altitudeFt > kDepartureElevationFt + 400) enterPhase(DemoPhase::Climb);
       break;
     case DemoPhase::Climb:
-      power = 0.85;
-      ias = p.climbIasKt;
-      vs = s.altitudeFt < kCruiseAltitudeFt - 50 ? p.climbFpm : 0;
-      heading = s.altitudeFt < kDepartureElevationFt + 900 ? 360 : heading;  // then the radial (flyAirborne)
+      g.power = 0.85;
+      g.ias = p.climbIasKt;
+      g.vs = s.altitudeFt < kCruiseAltitudeFt - 50 ? p.climbFpm : 0;
+      if (s.altitudeFt < kDepartureElevationFt + 900) g.heading = 360;  // then the radial (flyAirborne)
       if (s.altitudeFt >= kCruiseAltitudeFt - 50) enterPhase(DemoPhase::Cruise);
       break;
     case DemoPhase::Cruise: {
-      power = 0.7;
-      ias = p.cruiseIasKt;
-      vs = (kCruiseAltitudeFt - s.altitudeFt) * 2;
+      g.power = 0.7;
+      g.ias = p.cruiseIasKt;
+      g.vs = (kCruiseAltitudeFt - s.altitudeFt) * 2;
       const CourseOffset toRunway = offsetFrom(kThreshold, kRunwayDeg, s.xNm, s.yNm);
       if (-toRunway.along < kApproachStartNm) enterPhase(DemoPhase::Approach);
       break;
     }
     case DemoPhase::Approach: {
-      power = 0.45;
-      ias = p.approachIasKt;
+      g.power = 0.45;
+      g.ias = p.approachIasKt;
       const double groundKt = s.iasKt * (1 + 0.02 * s.altitudeFt / 1000);
       const double pathFpm = groundKt * kFpmPerKt * std::tan(rad(kGlidePathDeg));
       // Down to the intercept altitude; from the glide path on, down the glide path.
       if (s.nav1GlideValid && s.nav1GlideDots <= 0.05) {
-        vs = -pathFpm + s.nav1GlideDots * 400;
+        g.vs = -pathFpm + s.nav1GlideDots * 400;
       } else {
-        vs = s.altitudeFt > kInterceptAltitudeFt ? -500 : (kInterceptAltitudeFt - s.altitudeFt) * 2;
+        g.vs = s.altitudeFt > kInterceptAltitudeFt ? -500 : (kInterceptAltitudeFt - s.altitudeFt) * 2;
       }
       if (s.altitudeFt < kArrivalElevationFt + 50) enterPhase(DemoPhase::Landing);
       break;
     }
     case DemoPhase::Landing:
-      power = 0.1;
-      ias = s.altitudeFt > kArrivalElevationFt ? p.rotateKt : 0;
-      vs = -120;
-      heading = kRunwayDeg;
+      g.power = 0.1;
+      g.ias = s.altitudeFt > kArrivalElevationFt ? p.rotateKt : 0;
+      g.vs = -120;
+      g.heading = kRunwayDeg;
       if (s.altitudeFt <= kArrivalElevationFt && s.iasKt < 12) enterPhase(DemoPhase::TaxiIn);
       break;
-    case DemoPhase::TaxiIn:
-      power = s.phaseTimeS < 45 ? 0.2 : 0.08;
-      ias = s.phaseTimeS < 45 ? 10 : 0;
-      heading = s.phaseTimeS < 15 ? kRunwayDeg : 140;
-      if (s.phaseTimeS >= 55) enterPhase(DemoPhase::Shutdown);
-      break;
-    case DemoPhase::Shutdown:
-      power = 0;
-      if (s.phaseTimeS >= 12) s.powerOn = false;
-      if (s.phaseTimeS >= 25) startLoop();
+    default:
       break;
   }
-  (void)dt;
 }
 
 void DemoFlight::flyAirborne(double dt, double targetIas, double targetVs, double targetHeading) {

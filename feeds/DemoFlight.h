@@ -112,7 +112,16 @@ public:
 private:
   void step(double dt);
   void enterPhase(DemoPhase phase);
-  void guidePhase(double dt, double& targetIas, double& targetVs, double& targetHeading, double& power);
+  // What a phase asks of the aircraft: target airspeed (kt), vertical speed (ft/min), heading (degrees) and
+  // power (0..1).
+  struct Guidance {
+    double ias = 0;
+    double vs = 0;
+    double heading = 0;
+    double power = 0;
+  };
+  Guidance guidePhase();
+  void guideAirbornePhase(Guidance& g);
   void flyAirborne(double dt, double targetIas, double targetVs, double targetHeading);
   void rollOnGround(double dt, double targetIas, double targetHeading);
   void runEngines(double dt, double power);

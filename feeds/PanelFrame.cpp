@@ -172,36 +172,41 @@ bool PanelFrame::set(std::size_t target, double value) {
   return true;
 }
 
-void PanelFrame::writeTo(OffsetSpace& space) const {
-  const Table& t = table();
-  // Physical values per catalogue row; NaN until resolved.
-  std::array<long double, kRows.size()> out{};
-  for (std::size_t r = 0; r < kRows.size(); ++r) {
-    out[r] = m_values[r];
-  }
-  const auto v = [this](std::size_t target) { return m_values[target]; };
+namespace {
 
+// Physical values per catalogue row as they will be served; NaN until resolved.
+using RowValues = std::array<long double, kRows.size()>;
+
+// The fuel density the panel will read back (in 1/256 lb/gal, the simulator's default when none is known),
+// stored in its row and returned, so that the masses converted with it come out right.
+long double resolveFuelWeight(RowValues& out) {
   long double fuelWeight = out[index("fuelWeight")];
   if (!(fuelWeight > 0)) {
     fuelWeight = kRestFuelWeightLbPerGal;
   }
-  // Conversions use the density the panel will read (in 1/256 lb/gal), so that its masses come out right.
   fuelWeight = served(kRows[index("fuelWeight")], fuelWeight);
   out[index("fuelWeight")] = fuelWeight;
-  const long double kgPerGal = fuelWeight * kKgPerLb;
+  return fuelWeight;
+}
 
+// Engine speeds as scaler and fraction, fuel flows from gallons to pounds per hour.
+void resolveEngines(const Table& t, const std::vector<double>& in, long double fuelWeight, RowValues& out) {
   for (std::uint8_t e = 1; e <= 2; ++e) {
     const EngineTargets& et = t.engines[e - 1];
-    if (const double rpm = v(et.rpm); present(rpm)) {
+    if (const double rpm = in[et.rpm]; present(rpm)) {
       const long double scaler = std::abs(rpm) < kFineRpmScaler / 2 - 1 ? kFineRpmScaler : kCoarseRpmScaler;
       out[index("rpmScaler", e)] = scaler;
       out[index("rpmFraction", e)] = rpm / scaler;
     }
-    if (const double gph = v(et.fuelFlowGph); present(gph)) {
+    if (const double gph = in[et.fuelFlowGph]; present(gph)) {
       out[index("fuelFlow", e)] = gph * fuelWeight;
     }
   }
+}
 
+// The VOR flags from the to/from and range flags (out of range: no flag, no deviation, no glide slope), and the
+// ADF needle parked when it receives nothing.
+void resolveRadios(const Table& t, const std::vector<double>& in, RowValues& out) {
   static constexpr std::array<std::array<std::size_t, 4>, 2> kVorRows = {{
       {index("vor1ToFrom"), index("vor1Deviation"), index("vor1GlideValid"), index("vor1GlideDeviation")},
       {index("vor2ToFrom"), index("vor2Deviation"), index("vor2GlideValid"), index("vor2GlideDeviation")},
@@ -209,10 +214,10 @@ void PanelFrame::writeTo(OffsetSpace& space) const {
   for (std::size_t n = 0; n < 2; ++n) {
     const VorTargets& vt = t.vors[n];
     const auto [toFrom, deviation, glideValid, glideDeviation] = kVorRows[n];
-    if (present(v(vt.toFlag)) || present(v(vt.fromFlag))) {
-      out[toFrom] = isTrue(v(vt.toFlag)) ? 1 : isTrue(v(vt.fromFlag)) ? 2 : 0;
+    if (present(in[vt.toFlag]) || present(in[vt.fromFlag])) {
+      out[toFrom] = isTrue(in[vt.toFlag]) ? 1 : isTrue(in[vt.fromFlag]) ? 2 : 0;
     }
-    if (isFalse(v(vt.inRange))) {
+    if (isFalse(in[vt.inRange])) {
       out[toFrom] = 0;
       out[deviation] = 0;
       out[glideValid] = 0;
@@ -221,28 +226,31 @@ void PanelFrame::writeTo(OffsetSpace& space) const {
       out[glideDeviation] = 0;
     }
   }
-
-  if (isFalse(v(t.adfInRange))) {
+  if (isFalse(in[t.adfInRange])) {
     out[index("adfBearing")] = kAdfParkedDeg;
   }
+}
 
+// Each tank's capacity (whole gallons) and level (0..1), from whichever of gallons, mass or ratios arrived.
+void resolveTanks(const Table& t, const std::vector<double>& in, long double fuelWeight, RowValues& out) {
+  const long double kgPerGal = fuelWeight * kKgPerLb;
   for (std::size_t n = 0; n < kTankNames.size(); ++n) {
     const TankTargets& tt = t.tanks[n];
     const std::size_t levelRow = tt.levelRow;
     const std::size_t capacityRow = levelRow + 1;
     long double capacityGal = out[capacityRow];
-    if (std::isnan(capacityGal) && present(v(tt.capacityRatio)) && present(v(t.fuelCapacityKg))) {
-      capacityGal = v(tt.capacityRatio) * v(t.fuelCapacityKg) / kgPerGal;
+    if (std::isnan(capacityGal) && present(in[tt.capacityRatio]) && present(in[t.fuelCapacityKg])) {
+      capacityGal = in[tt.capacityRatio] * in[t.fuelCapacityKg] / kgPerGal;
     }
     // Capacities travel in whole gallons: rounded up, so that the content in gallons (level x capacity),
     // which the panel sums and weighs, stays what the simulator said.
     capacityGal = std::ceil(capacityGal - 1e-6L);
     long double level = out[levelRow];
     if (std::isnan(level)) {
-      if (present(v(tt.levelGal))) {
-        level = v(tt.levelGal) / capacityGal;
-      } else if (present(v(tt.massKg))) {
-        level = v(tt.massKg) / kgPerGal / capacityGal;
+      if (present(in[tt.levelGal])) {
+        level = in[tt.levelGal] / capacityGal;
+      } else if (present(in[tt.massKg])) {
+        level = in[tt.massKg] / kgPerGal / capacityGal;
       }
     }
     // Ghost tanks (capacity 0) and anything unknown count for nothing, whatever their level says.
@@ -253,7 +261,20 @@ void PanelFrame::writeTo(OffsetSpace& space) const {
     out[capacityRow] = capacityGal;
     out[levelRow] = std::clamp(level, 0.0L, 1.0L);
   }
+}
 
+}  // namespace
+
+void PanelFrame::writeTo(OffsetSpace& space) const {
+  const Table& t = table();
+  RowValues out{};
+  for (std::size_t r = 0; r < kRows.size(); ++r) {
+    out[r] = m_values[r];
+  }
+  const long double fuelWeight = resolveFuelWeight(out);
+  resolveEngines(t, m_values, fuelWeight, out);
+  resolveRadios(t, m_values, out);
+  resolveTanks(t, m_values, fuelWeight, out);
   for (std::size_t r = 0; r < kRows.size(); ++r) {
     if (r == kSelector) {
       continue;

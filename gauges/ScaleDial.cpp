@@ -134,40 +134,50 @@ constexpr vm::Vec4 kWhite{1, 1, 1, 1};
 constexpr vm::Vec4 kYellow{0.85f, 0.85f, 0.1f, 1};
 constexpr vm::Vec4 kGreen{0.137255f, 0.556863f, 0.137255f, 1};
 
-// One scale (a whole single dial, or one half of a dual one) under `parent`.
-ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
-                        ScaleState& state, Half half, LimitLines lines, bool largeNumerals, bool hasFirstValue) {
-  ScaleObjects made;
+// Where values stand on one scale: start angle A, first value F and degrees per unit k, swept clockwise or,
+// for the right half of a dual dial, the other way round.
+struct ScaleGeometry {
+  long double a = 0;
+  long double f = 0;
+  long double k = 0;
+  Half half = Half::Clockwise;
+
+  // The roll angle (degrees, positive anticlockwise) of a line at `value`.
+  float rollAt(long double value) const {
+    return static_cast<float>(half == Half::Clockwise ? -a - (value - f) * k : (value - f) * k - a);
+  }
+};
+
+// A, F and k of a scale, kept in `state` for the needle. Sweep and k: clockwise from A to E (through 12
+// o'clock when E < A); the right half of a dual dial runs the other way round. A = E, or a last value equal
+// to the first, leaves k as it was.
+ScaleGeometry scaleGeometry(const ScaleSettings& s, ScaleState& state, Half half, bool hasFirstValue) {
   const long double a = s.angleStart;
   const long double e = s.angleEnd;
   const long double f = hasFirstValue ? s.firstValue : 0;
   const long double l = s.lastValue;
-  const long double step = s.incrementation;
   state.startAngle = a;
   state.firstValue = f;
-
-  // Sweep and k: clockwise from A to E (through 12 o'clock when E < A); the right half of a dual dial runs
-  // the other way round. A = E, or a last value equal to the first, leaves k as it was.
   const long double d = std::fabs(a - e);
   if (e != a && l != f) {
     const bool wraps = half == Half::Clockwise ? e < a : e > a;
     state.degreesPerUnit = (wraps ? 360 - d : d) / (l - f);
   }
-  const long double k = state.degreesPerUnit;
-  const auto rollAt = [&](long double value) {
-    return static_cast<float>(half == Half::Clockwise ? -a - (value - f) * k : (value - f) * k - a);
-  };
+  return {a, f, state.degreesPerUnit, half};
+}
 
-  // No drawable count (a step below 1, a scale running backwards, an absurd number of ticks) leaves the dial
-  // without ticks and numerals; the needle still has its k.
-  const long long count = scaleTickCount(f, l, step);
+// Ticks every step from F, every D-th one longer and numbered. No drawable count (a step below 1, a scale
+// running backwards, an absurd number of ticks) leaves the dial without ticks and numerals.
+void addTicks(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeometry& g,
+              bool largeNumerals, ScaleObjects& made) {
+  const long long count = scaleTickCount(g.f, s.lastValue, s.incrementation);
   // A negative divisor negates the numerals; only 0 is unworkable.
   const int divideBy = s.divideBy == 0 ? 1 : s.divideBy;
   const float extraScale = largeNumerals ? 0.2f : 0;
   made.ticks.reserve(static_cast<std::size_t>(count));
   for (long long i = 0; i < count; ++i) {
-    const long double value = f + static_cast<long double>(i) * step;
-    const float r = rollAt(value);
+    const long double value = g.f + static_cast<long double>(i) * s.incrementation;
+    const float r = g.rollAt(value);
     // i mod D with D negative numbers the same ticks as with |D|.
     const bool numbered = s.digitEveryXincrementation != 0 && i % s.digitEveryXincrementation == 0;
     made.ticks.push_back(
@@ -177,12 +187,16 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
           &addNumeral(nodes, parent, roundedDecimal(value / divideBy), pointOnRay(2.8, r), extraScale));
     }
   }
+}
 
+// The limit lines the gauge has, a little wider than the ticks and just in front of them.
+void addLimitLines(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
+                   const ScaleGeometry& g, LimitLines lines, ScaleObjects& made) {
   const auto limitLine = [&](int value, const vm::Vec4& color) {
     if (value == kNoLine) {
       return;
     }
-    made.limitLines.push_back(&addScaleLine(nodes, parent, 4.2f, 3.25f, rollAt(value),
+    made.limitLines.push_back(&addScaleLine(nodes, parent, 4.2f, 3.25f, g.rollAt(value),
                                             static_cast<float>(s.lineWidth + 1), color, 0.00001f));
   };
   switch (lines) {
@@ -198,18 +212,21 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
       limitLine(s.redLine, kRed);
       break;
   }
+}
 
+// The red, yellow and green arcs, as disk sectors just behind the ticks.
+void addArcs(TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeometry& g, ScaleObjects& made) {
   const auto arc = [&](int from, int to, const vm::Vec4& color) {
     auto& disk = parent.addChild<TGLDisk>();
     disk.setInnerRadius(4);
     disk.setOuterRadius(4.3f);
     disk.setSlices(64);
-    const long double sweep = std::fabs(static_cast<long double>(from - to)) * k;
-    if (half == Half::Clockwise) {
-      disk.setStartAngle(static_cast<float>(a + 360 + (from - f) * k));
+    const long double sweep = std::fabs(static_cast<long double>(from - to)) * g.k;
+    if (g.half == Half::Clockwise) {
+      disk.setStartAngle(static_cast<float>(g.a + 360 + (from - g.f) * g.k));
       disk.setSweepAngle(static_cast<float>(sweep));
     } else {
-      disk.setStartAngle(static_cast<float>(a - (from - f) * k));
+      disk.setStartAngle(static_cast<float>(g.a - (from - g.f) * g.k));
       disk.setSweepAngle(static_cast<float>(-sweep));
     }
     disk.setPosition(0, 0, -0.001f);
@@ -219,6 +236,17 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
   arc(s.redArcValueStart, s.redArcValueEnd, kRed);
   arc(s.yellowArcValueStart, s.yellowArcValueEnd, kYellow);
   arc(s.greenArcValueStart, s.greenArcValueEnd, kGreen);
+}
+
+// One scale (a whole single dial, or one half of a dual one) under `parent`; the needle keeps its k even when
+// nothing can be drawn.
+ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
+                        ScaleState& state, Half half, LimitLines lines, bool largeNumerals, bool hasFirstValue) {
+  ScaleObjects made;
+  const ScaleGeometry g = scaleGeometry(s, state, half, hasFirstValue);
+  addTicks(nodes, parent, s, g, largeNumerals, made);
+  addLimitLines(nodes, parent, s, g, lines, made);
+  addArcs(parent, s, g, made);
   return made;
 }
 

@@ -201,8 +201,10 @@ T& as(TGLBaseSceneObject& node, const std::string& key, int line) {
   return *typed;
 }
 
-void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::string& value, Orientation& o,
-                   int line) {
+// Where a node stands and how it is turned (the angles are applied once all are known). False for a key of
+// another family.
+bool applyPlacement(TGLBaseSceneObject& node, const std::string& key, const std::string& value, Orientation& o,
+                    int line) {
   if (key == "Position") {
     const vm::Vec4 p = vector3(value, 0, 1, line);
     node.setPosition(p.x, p.y, p.z);
@@ -221,7 +223,15 @@ void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::
     o.pitch = number(value, line);
   } else if (key == "Visible") {
     node.setVisible(boolean(value, line));
-  } else if (key == "Emission") {
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The material and sizes of the shapes. False for a key of another family.
+bool applyShape(TGLBaseSceneObject& node, const std::string& key, const std::string& value, int line) {
+  if (key == "Emission") {
     if (dynamic_cast<TGLLineBase*>(&node) != nullptr) {
       throw PanelFormatError(line, "lines take LineColor, not Emission");
     }
@@ -244,7 +254,15 @@ void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::
     as<TGLPlane>(node, key, line).setHeight(number(value, line));
   } else if (key == "Radius") {
     as<TGLSphere>(node, key, line).setRadius(number(value, line));
-  } else if (key == "Nodes") {
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The nodes and look of lines and polygons. False for a key of another family.
+bool applyLine(TGLBaseSceneObject& node, const std::string& key, const std::string& value, int line) {
+  if (key == "Nodes") {
     if (auto* polygon = dynamic_cast<TGLPolygon*>(&node)) {
       outline(value, line, [&](float x, float y, float z) { polygon->nodes().add(x, y, z); });
     } else {
@@ -262,7 +280,15 @@ void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::
         {"lnaInvisible", TLineNodesAspect::lnaInvisible}, {"lnaAxes", TLineNodesAspect::lnaAxes},
         {"lnaCube", TLineNodesAspect::lnaCube}, {"lnaDodecahedron", TLineNodesAspect::lnaDodecahedron}};
     as<TGLNodedLines>(node, key, line).setNodesAspect(named(kAspects, value, "nodes aspect", line));
-  } else if (key == "Font") {
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Texts and cameras. False for a key of another family.
+bool applyTextOrCamera(TGLBaseSceneObject& node, const std::string& key, const std::string& value, int line) {
+  if (key == "Font") {
     auto& text = as<TGLSpaceText>(node, key, line);
     TextFont font = text.font();
     font.name = value;
@@ -279,6 +305,15 @@ void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::
   } else if (key == "DepthOfView") {
     as<TGLCamera>(node, key, line).setDepthOfView(number(value, line));
   } else {
+    return false;
+  }
+  return true;
+}
+
+void applyProperty(TGLBaseSceneObject& node, const std::string& key, const std::string& value, Orientation& o,
+                   int line) {
+  if (!applyPlacement(node, key, value, o, line) && !applyShape(node, key, value, line) &&
+      !applyLine(node, key, value, line) && !applyTextOrCamera(node, key, value, line)) {
     throw PanelFormatError(line, "unknown property " + key);
   }
 }
@@ -327,10 +362,8 @@ struct Reader {
   }
 };
 
-}  // namespace
-
-void loadPanel(TGLScene& scene, std::string_view description) {
-  Reader reader;
+// The description's lines in order, with its defines and defaults taken out into `reader`.
+std::vector<SourceLine> readLines(std::string_view description, Reader& reader) {
   std::vector<SourceLine> top;
   std::string defining;
   int number = 0;
@@ -381,64 +414,82 @@ void loadPanel(TGLScene& scene, std::string_view description) {
   if (!defining.empty()) {
     throw PanelFormatError(number, "define " + defining + " has no end");
   }
+  return top;
+}
+
+// Where the nodes of the expanded lines go: the node last made at each level, and every name given so far.
+struct Placement {
+  std::vector<TGLBaseSceneObject*> parents;  // by level
+  std::set<std::string> names;
+};
+
+// One expanded line as a node: kind, optional name and quoted text, then the kind's defaults and the line's own
+// Key=value pairs, under the node last made one level up (or a root of the scene).
+void addNode(TGLScene& scene, const Reader& reader, const SourceLine& l, Placement& placement) {
+  auto tokens = tokenize(l.text, l.number);
+  const std::string kind = tokens.front();
+  std::unique_ptr<TGLBaseSceneObject> node = makeNode(kind, l.number);
+  std::size_t t = 1;
+  if (t < tokens.size() && tokens[t].find('=') == std::string::npos && tokens[t].front() != '"') {
+    node->setName(tokens[t]);
+    if (!placement.names.insert(tokens[t]).second) {
+      throw PanelFormatError(l.number, "the name " + tokens[t] + " is used twice");
+    }
+    ++t;
+  }
+  std::optional<std::string> text;
+  if (t < tokens.size() && tokens[t].front() == '"') {
+    text = unquote(tokens[t], l.number);
+    ++t;
+  }
+  std::vector<TGLBaseSceneObject*>& parents = placement.parents;
+  if (l.level > static_cast<int>(parents.size())) {
+    throw PanelFormatError(l.number, "indented deeper than its parent");
+  }
+  parents.resize(static_cast<std::size_t>(l.level));
+  TGLBaseSceneObject& parent = parents.empty()
+                                   ? (kind == "Camera" ? static_cast<TGLBaseSceneObject&>(scene.cameraRoot())
+                                                       : static_cast<TGLBaseSceneObject&>(scene.objectRoot()))
+                                   : *parents.back();
+  TGLBaseSceneObject& created = parent.attachChild(std::move(node));
+  parents.push_back(&created);
+
+  // The kind's defaults first, then the line's own values.
+  std::vector<std::string> assignments;
+  if (const auto d = reader.defaults.find(kind); d != reader.defaults.end()) {
+    assignments = d->second;
+  }
+  assignments.insert(assignments.end(), tokens.begin() + static_cast<std::ptrdiff_t>(t), tokens.end());
+  Orientation orientation;
+  for (const std::string& a : assignments) {
+    const std::size_t eq = a.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      throw PanelFormatError(l.number, "expected Key=value, got " + a);
+    }
+    applyProperty(created, a.substr(0, eq), a.substr(eq + 1), orientation, l.number);
+  }
+  storeOrientation(created, orientation);
+  if (text) {
+    as<TGLSpaceText>(created, "a text", l.number).setText(*text);
+  }
+}
+
+}  // namespace
+
+void loadPanel(TGLScene& scene, std::string_view description) {
+  Reader reader;
+  const std::vector<SourceLine> top = readLines(description, reader);
   std::vector<SourceLine> lines;
   reader.expand(top, 0, 0, lines);
 
-  std::set<std::string> names;
-  std::vector<TGLBaseSceneObject*> parents;  // by level
   scene.beginLoading();
   struct EndLoading {
     TGLScene& scene;
     ~EndLoading() { scene.endLoading(); }
   } endLoading{scene};
+  Placement placement;
   for (const SourceLine& l : lines) {
-    auto tokens = tokenize(l.text, l.number);
-    const std::string kind = tokens.front();
-    std::unique_ptr<TGLBaseSceneObject> node = makeNode(kind, l.number);
-    std::size_t t = 1;
-    if (t < tokens.size() && tokens[t].find('=') == std::string::npos && tokens[t].front() != '"') {
-      node->setName(tokens[t]);
-      if (!names.insert(tokens[t]).second) {
-        throw PanelFormatError(l.number, "the name " + tokens[t] + " is used twice");
-      }
-      ++t;
-    }
-    std::string text;
-    bool hasText = false;
-    if (t < tokens.size() && tokens[t].front() == '"') {
-      text = unquote(tokens[t], l.number);
-      hasText = true;
-      ++t;
-    }
-    if (l.level > static_cast<int>(parents.size())) {
-      throw PanelFormatError(l.number, "indented deeper than its parent");
-    }
-    parents.resize(static_cast<std::size_t>(l.level));
-    TGLBaseSceneObject& parent = parents.empty()
-                                     ? (kind == "Camera" ? static_cast<TGLBaseSceneObject&>(scene.cameraRoot())
-                                                         : static_cast<TGLBaseSceneObject&>(scene.objectRoot()))
-                                     : *parents.back();
-    TGLBaseSceneObject& created = parent.attachChild(std::move(node));
-    parents.push_back(&created);
-
-    // The kind's defaults first, then the line's own values.
-    std::vector<std::string> assignments;
-    if (const auto d = reader.defaults.find(kind); d != reader.defaults.end()) {
-      assignments = d->second;
-    }
-    assignments.insert(assignments.end(), tokens.begin() + static_cast<std::ptrdiff_t>(t), tokens.end());
-    Orientation orientation;
-    for (const std::string& a : assignments) {
-      const std::size_t eq = a.find('=');
-      if (eq == std::string::npos || eq == 0) {
-        throw PanelFormatError(l.number, "expected Key=value, got " + a);
-      }
-      applyProperty(created, a.substr(0, eq), a.substr(eq + 1), orientation, l.number);
-    }
-    storeOrientation(created, orientation);
-    if (hasText) {
-      as<TGLSpaceText>(created, "a text", l.number).setText(text);
-    }
+    addNode(scene, reader, l, placement);
   }
 }
 

@@ -95,19 +95,17 @@ struct Queued {
   std::uint8_t* destination = nullptr;
 };
 
-std::optional<std::string> runBatch(Bytes input) {
-  ScriptedTransport& t = transport();
-  std::size_t at = 0;
-  const auto next = [&]() -> std::uint8_t { return at < input.size() ? input[at++] : 0; };
+using Arena = std::array<std::uint8_t, kGuard + kMaxReads * kSlot>;
 
+// Queues the reads (and the writes before them) the input asks for, each read into its own slot of `arena`.
+// What is left of the input spoils the server's answer.
+std::optional<std::string> queueBatch(Bytes input, std::size_t& at, Arena& arena, std::vector<Queued>& queued) {
+  ScriptedTransport& t = transport();
+  const auto next = [&]() -> std::uint8_t { return at < input.size() ? input[at++] : 0; };
   const std::uint8_t control = next();
   const std::size_t reads = control % (kMaxReads + 1);
   t.spoilRaw = (control & 0x40) != 0;
   t.spoiledResult = (control & 0x80) != 0 ? next() : 1;
-
-  static std::array<std::uint8_t, kGuard + kMaxReads * kSlot> arena;
-  arena.fill(kUntouched);
-  std::vector<Queued> queued;
   SimLinkResult result{};
   for (std::size_t i = 0; i < reads; ++i) {
     const std::uint8_t size = next();
@@ -126,17 +124,12 @@ std::optional<std::string> runBatch(Bytes input) {
     queued.push_back(q);
   }
   t.spoil = input.subspan(std::min(at, input.size()));
-  const bool spoiled = !t.spoil.empty() || t.spoiledResult != 1;
-  const auto arenaBefore = arena;
+  return std::nullopt;
+}
 
-  const bool ok = SimLinkProcess(result);
-  if (queued.empty()) {
-    return ok || result != SimLinkNothingQueued
-               ? std::optional<std::string>("an empty batch gave " + std::string(SimLinkResultName(result)))
-               : std::nullopt;
-  }
-
-  // Never a byte outside a destination of a queued read, whatever came back.
+// Never a byte outside a destination of a queued read, whatever came back.
+std::optional<std::string> checkNoStrayWrite(const Arena& arena, const Arena& before,
+                                             const std::vector<Queued>& queued) {
   std::vector<bool> inside(arena.size(), false);
   for (const Queued& q : queued) {
     if (q.destination != nullptr) {
@@ -144,57 +137,89 @@ std::optional<std::string> runBatch(Bytes input) {
     }
   }
   for (std::size_t i = 0; i < arena.size(); ++i) {
-    if (!inside[i] && arena[i] != arenaBefore[i]) {
+    if (!inside[i] && arena[i] != before[i]) {
       return "the walk wrote outside every destination, at byte " + std::to_string(i) + " of the arena";
     }
   }
+  return std::nullopt;
+}
+
+// An honest answer reaches every destination whole.
+std::optional<std::string> checkHonestAnswer(bool ok, SimLinkResult result, const std::vector<Queued>& queued) {
+  if (!ok) {
+    return "an honest answer was refused: " + std::string(SimLinkResultName(result));
+  }
+  for (const Queued& q : queued) {
+    std::array<std::uint8_t, kSlot> expected{};
+    transport().space.read(q.offset, std::span(expected.data(), q.size));
+    if (q.destination != nullptr && std::memcmp(q.destination, expected.data(), q.size) != 0) {
+      return "an honest answer did not reach its destination";
+    }
+  }
+  return std::nullopt;
+}
+
+// A spoiled answer that was taken: each destination holds the data of a read record the server returned under
+// that destination's reference, with its size; the references are those of the records as queued.
+std::optional<std::string> checkTakenRecords(const std::vector<Queued>& queued) {
+  const ScriptedTransport& t = transport();
+  std::vector<std::uint32_t> references;
+  layout::walkRecords(t.honestBlock, [&](const layout::Record& r) {
+    if (r.isRead) {
+      references.push_back(r.reference);
+    }
+  });
+  if (references.size() != queued.size()) {
+    return "the honest block does not hold the queued reads";
+  }
+  for (std::size_t i = 0; i < queued.size(); ++i) {
+    const Queued& q = queued[i];
+    if (q.destination == nullptr || q.size == 0) {
+      continue;
+    }
+    bool found = false;
+    layout::walkRecords(t.block, [&](const layout::Record& r) {
+      found = found || (r.isRead && r.reference == references[i] && r.size == q.size &&
+                        std::memcmp(t.block.data() + r.dataAt, q.destination, q.size) == 0);
+    });
+    if (!found) {
+      return "read " + std::to_string(i) + " was taken as answered with bytes no record under its reference holds";
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> runBatch(Bytes input) {
+  ScriptedTransport& t = transport();
+  static Arena arena;
+  arena.fill(kUntouched);
+  std::vector<Queued> queued;
+  std::size_t at = 0;
+  if (auto refused = queueBatch(input, at, arena, queued)) {
+    return refused;
+  }
+  const bool spoiled = !t.spoil.empty() || t.spoiledResult != 1;
+  const Arena before = arena;
+  SimLinkResult result{};
+  const bool ok = SimLinkProcess(result);
+  if (queued.empty()) {
+    return ok || result != SimLinkNothingQueued
+               ? std::optional<std::string>("an empty batch gave " + std::string(SimLinkResultName(result)))
+               : std::nullopt;
+  }
+  if (auto stray = checkNoStrayWrite(arena, before, queued)) {
+    return stray;
+  }
   if (t.spoiledResult != 1) {
-    if (ok || result != SimLinkBadData || arena != arenaBefore) {
+    if (ok || result != SimLinkBadData || arena != before) {
       return "a batch answered " + std::to_string(t.spoiledResult) + " was taken, or changed a destination";
     }
     return std::nullopt;
   }
   if (!spoiled) {
-    if (!ok) {
-      return "an honest answer was refused: " + std::string(SimLinkResultName(result));
-    }
-    for (const Queued& q : queued) {
-      std::array<std::uint8_t, kSlot> expected{};
-      t.space.read(q.offset, std::span(expected.data(), q.size));
-      if (q.destination != nullptr && std::memcmp(q.destination, expected.data(), q.size) != 0) {
-        return "an honest answer did not reach its destination";
-      }
-    }
-    return std::nullopt;
+    return checkHonestAnswer(ok, result, queued);
   }
-  if (ok) {
-    // Each destination holds the data of a read record the server returned under that destination's
-    // reference, with its size; the references are those of the records as queued.
-    std::vector<std::uint32_t> references;
-    layout::walkRecords(t.honestBlock, [&](const layout::Record& r) {
-      if (r.isRead) {
-        references.push_back(r.reference);
-      }
-    });
-    if (references.size() != queued.size()) {
-      return "the honest block does not hold the queued reads";
-    }
-    for (std::size_t i = 0; i < queued.size(); ++i) {
-      const Queued& q = queued[i];
-      if (q.destination == nullptr || q.size == 0) {
-        continue;
-      }
-      bool found = false;
-      layout::walkRecords(t.block, [&](const layout::Record& r) {
-        found = found || (r.isRead && r.reference == references[i] && r.size == q.size &&
-                          std::memcmp(t.block.data() + r.dataAt, q.destination, q.size) == 0);
-      });
-      if (!found) {
-        return "read " + std::to_string(i) + " was taken as answered with bytes no record under its reference holds";
-      }
-    }
-  }
-  return std::nullopt;
+  return ok ? checkTakenRecords(queued) : std::nullopt;
 }
 
 }  // namespace

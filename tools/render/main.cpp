@@ -115,6 +115,59 @@ void addOptions(CLI::App& app, Options& o) {
              "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.");
 }
 
+// The panel as the gauge windows would show it: built from config.ini, then, when values are given or asked
+// of the running simulator, moved by one instrument tick.
+Result<void> preparePanel(const Options& o, PanelScene& panel, Settings& settings, ScaleStates& states) {
+  const std::string dataDir = dataDirectory();
+  SettingsLoad load = loadSettings(dataDir + "/config.ini");
+  for (const std::string& warning : load.warnings) {
+    std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
+  }
+  settings = load.settings;
+  installQuartzFont(dataDir, privateRuntimeDirectory);
+  buildPanel(panel, settings, states);
+  if (!o.fromSim && o.assignments.empty()) {
+    return {};
+  }
+  InstrumentTick tick(panel.nodes(), settings, states);
+  return o.fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, o.assignments);
+}
+
+// Each row's gauge drawn offscreen and written as a PNG, framed and turned as its window would show it.
+Result<void> renderGauges(const Options& o, const std::vector<const GaugeRow*>& rows) {
+  PanelScene panel;
+  Settings settings;
+  ScaleStates states;
+  if (auto prepared = preparePanel(o, panel, settings, states); !prepared) {
+    return prepared;
+  }
+  TGLSceneBuffer buffer([size = o.size] { return std::make_unique<OffscreenContext>(size, size); });
+  buffer.resize(o.size, o.size);
+  buffer.setAntiAliasing(o.antiAliasing);
+  buffer.createRenderingContext();
+  Result<void> written;
+  for (const GaugeRow* row : rows) {
+    if (switchedOn(settings.general, *row)) {
+      TGLCamera& camera = aimCamera(panel.nodes(), *row);
+      // As a gauge window does: the same framing at any size, turned by its quarter turns.
+      camera.setSceneScale(static_cast<float>(o.size) / 400);
+      camera.setRollAngle(TGLBaseSceneObject::normalizeAngle(-90.0f * static_cast<float>(o.turns % 4)));
+      buffer.setCamera(&camera);
+    } else {
+      buffer.setCamera(nullptr);
+    }
+    buffer.renderFrame();
+    const std::string path = o.gauge == "all" ? o.output + "/" + std::string(row->windowClass) + ".png" : o.output;
+    written = writePng(path, o.size, o.size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
+    if (!written) {
+      break;
+    }
+  }
+  buffer.setCamera(nullptr);
+  buffer.destroyRenderingContext();
+  return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,71 +180,23 @@ int main(int argc, char** argv) {
   if (const auto exit = cli::parse(app, argc, argv)) {
     return *exit;
   }
-  const std::string& gauge = options.gauge;
-  const std::string& output = options.output;
-  const int size = options.size;
-  const int turns = options.turns;
-  const TGLAntiAliasing antiAliasing = options.antiAliasing;
-  const std::vector<Assignment>& assignments = options.assignments;
-  const bool fromSim = options.fromSim;
   std::vector<const GaugeRow*> rows;
-  if (gauge == "all") {
+  if (options.gauge == "all") {
     for (const GaugeRow& row : kGauges) {
       rows.push_back(&row);
     }
     std::error_code error;
-    std::filesystem::create_directories(output, error);
-  } else if (const GaugeRow* row = findGauge(gauge)) {
+    std::filesystem::create_directories(options.output, error);
+  } else if (const GaugeRow* row = findGauge(options.gauge)) {
     rows.push_back(row);
   } else {
-    return cli::usage(app, "--gauge: no gauge called " + gauge);
+    return cli::usage(app, "--gauge: no gauge called " + options.gauge);
   }
-
   try {
-    const std::string dataDir = dataDirectory();
-    SettingsLoad load = loadSettings(dataDir + "/config.ini");
-    for (const std::string& warning : load.warnings) {
-      std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
+    if (const auto rendered = renderGauges(options, rows); !rendered) {
+      std::fprintf(stderr, "skyvane-render: %s\n", rendered.error().c_str());
+      return 1;
     }
-    installQuartzFont(dataDir, privateRuntimeDirectory);
-
-    PanelScene panel;
-    ScaleStates states;
-    buildPanel(panel, load.settings, states);
-    if (fromSim || !assignments.empty()) {
-      InstrumentTick tick(panel.nodes(), load.settings, states);
-      const auto ticked = fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, assignments);
-      if (!ticked) {
-        std::fprintf(stderr, "skyvane-render: %s\n", ticked.error().c_str());
-        return 1;
-      }
-    }
-
-    TGLSceneBuffer buffer([size] { return std::make_unique<OffscreenContext>(size, size); });
-    buffer.resize(size, size);
-    buffer.setAntiAliasing(antiAliasing);
-    buffer.createRenderingContext();
-    for (const GaugeRow* row : rows) {
-      if (switchedOn(load.settings.general, *row)) {
-        TGLCamera* camera = &aimCamera(panel.nodes(), *row);
-        // As a gauge window does: the same framing at any size, turned by its quarter turns.
-        camera->setSceneScale(static_cast<float>(size) / 400);
-        camera->setRollAngle(TGLBaseSceneObject::normalizeAngle(-90.0f * static_cast<float>(turns % 4)));
-        buffer.setCamera(camera);
-      } else {
-        buffer.setCamera(nullptr);
-      }
-      buffer.renderFrame();
-      const std::string path =
-          gauge == "all" ? output + "/" + std::string(row->windowClass) + ".png" : output;
-      const auto written = writePng(path, size, size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
-      if (!written) {
-        std::fprintf(stderr, "skyvane-render: %s\n", written.error().c_str());
-        return 1;
-      }
-    }
-    buffer.setCamera(nullptr);
-    buffer.destroyRenderingContext();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "skyvane-render: %s\n", e.what());
     return 1;
