@@ -1,6 +1,8 @@
-// What the dial builders leave for the instrument needles: per scale its start angle A (degrees clockwise from
-// 12 o'clock), first value F and degrees per unit k; and what they generated, for whoever wants to look.
+// What the dial builders work with and what they generated, for whoever wants to look; what they leave for the
+// needles is in ScaleStates.h.
 #pragma once
+
+#include "ScaleStates.h"
 
 #include <map>
 #include <string>
@@ -12,20 +14,6 @@ class TGLLines;
 class TGLSpaceText;
 struct PanelNodes;
 struct Settings;
-
-struct ScaleState {
-  long double startAngle = 0;  // A
-  long double firstValue = 0;  // F
-  long double degreesPerUnit = 0;  // k; 0 until a builder ran
-};
-
-// One set per configurable section: both windows of an engine pair share theirs.
-struct ScaleStates {
-  ScaleState rpm, manPres, oilTemp, oilPsi, propRpm, itt, torque, ff, egt, cht, fuelQtyLeftRight, fuelQtyCenter,
-      oat, fuelPsi, carbTemp, volt, amp;
-  long double airspeedK = 0;
-  long double suctionK = 0;
-};
 
 // The objects one scale generated.
 struct ScaleObjects {

@@ -2,10 +2,10 @@
 #include "FixedDials.h"
 
 #include "DialRecipes.h"
-#include "GaugeTable.h"
 #include "PanelScene.h"
 #include "Settings.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -198,52 +198,28 @@ void buildSuction(DialContext& c, Groups& g) {
   g["arcs"].push_back(&arc);
 }
 
-struct FixedDial {
-  std::string_view window;
-  std::function<void(DialContext&, Groups&)> build;
-};
+using FixedBuilder = void (*)(DialContext&, Groups&);
 
-const std::vector<FixedDial>& fixedDials() {
-  static const std::vector<FixedDial> kDials = {
-      {"TForm3", buildAltimeter},
-      {"TForm4", buildHorizon},
-      {"TForm5", [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true}); }},
-      {"TForm6", buildVerticalSpeed},
-      {"TForm8", [](DialContext& c, Groups& g) {
-         buildCompassCard(c, g, *c.nodes.VOR1couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
-       }},
-      {"TForm9", [](DialContext& c, Groups& g) {
-         buildCompassCard(c, g, *c.nodes.VOR2couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
-       }},
-      {"TForm10", [](DialContext& c, Groups& g) {
-         buildCompassCard(c, g, *c.nodes.ADFrose, {3.9, 4.5, 4.25, 0.0001, 3.5, false});
-       }},
-      {"TForm19", buildSuction},
-  };
-  return kDials;
-}
+// One builder per FixedGauge, in its order.
+constexpr std::array<FixedBuilder, kFixedGaugeCount> kFixedDials = {
+    buildAltimeter,
+    buildHorizon,
+    [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true}); },
+    buildVerticalSpeed,
+    [](DialContext& c, Groups& g) {
+      buildCompassCard(c, g, *c.nodes.VOR1couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
+    },
+    [](DialContext& c, Groups& g) {
+      buildCompassCard(c, g, *c.nodes.VOR2couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
+    },
+    [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.ADFrose, {3.9, 4.5, 4.25, 0.0001, 3.5, false}); },
+    buildSuction,
+};
 
 }  // namespace
 
-bool hasFixedDial(std::string_view windowClass) {
-  for (const FixedDial& d : fixedDials()) {
-    if (d.window == windowClass) {
-      return true;
-    }
-  }
-  return false;
-}
-
-DialObjects buildFixedDial(std::string_view windowClass, DialContext& context) {
+DialObjects buildFixedDial(FixedGauge gauge, DialContext& context) {
   DialObjects made;
-  const GaugeRow* row = findGauge(windowClass);
-  if (row == nullptr || !(context.settings.general.*(row->enable))) {
-    return made;
-  }
-  for (const FixedDial& d : fixedDials()) {
-    if (d.window == windowClass) {
-      d.build(context, made.groups);
-    }
-  }
+  kFixedDials[static_cast<std::size_t>(gauge)](context, made.groups);
   return made;
 }

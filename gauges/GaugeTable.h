@@ -1,8 +1,9 @@
 // The 36 gauge windows: one row each, in window order (TForm2 .. TForm37). Everything that differs between
 // two gauge windows is in its row: caption, control-window button, design anti-aliasing and position, which
-// dial builder runs for it, the [General] switch, and the camera with the gauge it looks at.
+// dial it has, the [General] switch, and the camera with the gauge it looks at.
 #pragma once
 
+#include "DialRecipe.h"
 #include "Settings.h"
 #include "TGLContext.h"
 
@@ -12,10 +13,6 @@
 struct PanelNodes;
 class TGLCamera;
 class TGLDummyCube;
-
-// Which builder makes a window's dial: the airspeed dial at start-up, a configurable scale, a fixed dial, or
-// none (the turn coordinator and the fuel statistics are entirely authored).
-enum class DialBuilder { None, Airspeed, Scale, Fixed };
 
 struct GaugeRow {
   std::string_view windowClass;  // "TForm2" .. "TForm37"
@@ -28,7 +25,7 @@ struct GaugeRow {
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aaDefault;  // the viewer's level before any choice
   int defaultLeft = 0;  // pixels, screen coordinates, before any saved layout
   int defaultTop = 0;
-  DialBuilder builder = DialBuilder::None;
+  DialRecipe dial;
   bool GeneralSettings::*enable = nullptr;  // the [General] switch; a pair of windows may share one
   TGLCamera* PanelNodes::*camera = nullptr;
   TGLDummyCube* PanelNodes::*root = nullptr;  // the gauge the camera looks at

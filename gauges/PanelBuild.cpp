@@ -23,15 +23,17 @@ void adjustScene(PanelNodes& nodes, const Settings& settings) {
 }
 
 DialObjects buildDial(const GaugeRow& row, DialContext& context) {
-  switch (row.builder) {
-    case DialBuilder::Airspeed:
-      return buildAirspeedDial(context);
-    case DialBuilder::Scale:
-      return buildScaleDial(row.windowClass, context);
-    case DialBuilder::Fixed:
-      return buildFixedDial(row.windowClass, context);
-    case DialBuilder::None:
-      break;
+  if (std::holds_alternative<AirspeedDial>(row.dial)) {
+    return buildAirspeedDial(context);
+  }
+  if (!switchedOn(context.settings.general, row)) {
+    return {};
+  }
+  if (const auto* scale = std::get_if<ScaleGauge>(&row.dial)) {
+    return buildScaleDial(*scale, context);
+  }
+  if (const auto* fixed = std::get_if<FixedGauge>(&row.dial)) {
+    return buildFixedDial(*fixed, context);
   }
   return {};
 }
@@ -43,7 +45,7 @@ std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& setti
   // The airspeed window is the first row: its dial is built before any other, whatever its switch says, so
   // its k serves the needle whenever the window is switched on later.
   for (const GaugeRow& row : kGauges) {
-    if (row.builder != DialBuilder::None) {
+    if (!std::holds_alternative<NoDial>(row.dial)) {
       made[std::string(row.windowClass)] = buildDial(row, context);
     }
   }

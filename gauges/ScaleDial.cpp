@@ -2,11 +2,11 @@
 #include "ScaleDial.h"
 
 #include "DialRecipes.h"
-#include "GaugeTable.h"
 #include "PanelScene.h"
 #include "Settings.h"
 
 #include <cmath>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -18,7 +18,7 @@ enum class Half { Clockwise, CounterClockwise };
 enum class LimitLines { RedAndCruise, RedPair, RedOnly };
 
 struct Member {
-  std::string_view window;
+  ScaleGauge gauge;  // the member's place in kMembers
   TGLDummyCube* PanelNodes::*parent;
   Form form;
   ScaleSettings Settings::*section;
@@ -42,92 +42,93 @@ void rpmLabels(TGLSpaceText* title, TGLSpaceText* unit, const Settings& s) {
   }
 }
 
-const Member kMembers[] = {
-    {"TForm11", &PanelNodes::RPM1dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
+constexpr Member kMembers[] = {
+    {ScaleGauge::Rpm1, &PanelNodes::RPM1dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
      nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText14, n.GLSpaceText15, s); }},
-    {"TForm12", &PanelNodes::RPM2dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
+    {ScaleGauge::Rpm2, &PanelNodes::RPM2dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
      nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) { rpmLabels(n.GLSpaceText16, n.GLSpaceText17, s); }},
-    {"TForm13", &PanelNodes::PAdummy1, Form::Single, &Settings::manPres,
+    {ScaleGauge::ManPres1, &PanelNodes::PAdummy1, Form::Single, &Settings::manPres,
      &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm14", &PanelNodes::PAdummy2, Form::Single, &Settings::manPres,
+    {ScaleGauge::ManPres2, &PanelNodes::PAdummy2, Form::Single, &Settings::manPres,
      &ScaleStates::manPres, nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm15", &PanelNodes::Oil1dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
+    {ScaleGauge::Oil1, &PanelNodes::Oil1dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
      &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
-    {"TForm16", &PanelNodes::Oil2dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
+    {ScaleGauge::Oil2, &PanelNodes::Oil2dummy, Form::Dual, &Settings::oilTemp, &ScaleStates::oilTemp,
      &Settings::oilPsi, &ScaleStates::oilPsi, LimitLines::RedPair, false, true, nullptr},
-    {"TForm17", &PanelNodes::propRPM1dummy, Form::Single, &Settings::propRpm,
+    {ScaleGauge::PropRpm1, &PanelNodes::propRPM1dummy, Form::Single, &Settings::propRpm,
      &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) {
        if (s.propRpm.percentage) {
          n.GLSpaceText33->setText("%");
        }
      }},
-    {"TForm18", &PanelNodes::propRPM2dummy, Form::Single, &Settings::propRpm,
+    {ScaleGauge::PropRpm2, &PanelNodes::propRPM2dummy, Form::Single, &Settings::propRpm,
      &ScaleStates::propRpm, nullptr, nullptr, LimitLines::RedAndCruise, true, false,
      [](PanelNodes& n, const Settings& s) {
        if (s.propRpm.percentage) {
          n.GLSpaceText35->setText("%");
        }
      }},
-    {"TForm20", &PanelNodes::ITTdummy1, Form::Single, &Settings::itt, &ScaleStates::itt,
+    {ScaleGauge::Itt1, &PanelNodes::ITTdummy1, Form::Single, &Settings::itt, &ScaleStates::itt,
      nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm21", &PanelNodes::ITTdummy2, Form::Single, &Settings::itt, &ScaleStates::itt,
+    {ScaleGauge::Itt2, &PanelNodes::ITTdummy2, Form::Single, &Settings::itt, &ScaleStates::itt,
      nullptr, nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm22", &PanelNodes::Torquedummy1, Form::Single, &Settings::torque,
+    {ScaleGauge::Torque1, &PanelNodes::Torquedummy1, Form::Single, &Settings::torque,
      &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
      [](PanelNodes& n, const Settings& s) {
        if (!s.torque.percentage) {
          n.GLSpaceText45->setText("FT LBS");
        }
      }},
-    {"TForm23", &PanelNodes::Torquedummy2, Form::Single, &Settings::torque,
+    {ScaleGauge::Torque2, &PanelNodes::Torquedummy2, Form::Single, &Settings::torque,
      &ScaleStates::torque, nullptr, nullptr, LimitLines::RedAndCruise, true, true,
      [](PanelNodes& n, const Settings& s) {
        if (!s.torque.percentage) {
          n.GLSpaceText47->setText("FT LB");
        }
      }},
-    {"TForm24", &PanelNodes::FFdummy1, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
+    {ScaleGauge::FuelFlow1, &PanelNodes::FFdummy1, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
      nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm25", &PanelNodes::FFdummy2, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
+    {ScaleGauge::FuelFlow2, &PanelNodes::FFdummy2, Form::Single, &Settings::ff, &ScaleStates::ff, nullptr,
      nullptr, LimitLines::RedAndCruise, true, true, nullptr},
-    {"TForm26", &PanelNodes::EGTCHTdummy1, Form::Dual, &Settings::egt, &ScaleStates::egt,
+    {ScaleGauge::EgtCht1, &PanelNodes::EGTCHTdummy1, Form::Dual, &Settings::egt, &ScaleStates::egt,
      &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
-    {"TForm27", &PanelNodes::EGTCHTdummy2, Form::Dual, &Settings::egt, &ScaleStates::egt,
+    {ScaleGauge::EgtCht2, &PanelNodes::EGTCHTdummy2, Form::Dual, &Settings::egt, &ScaleStates::egt,
      &Settings::cht, &ScaleStates::cht, LimitLines::RedPair, false, true, nullptr},
-    {"TForm28", &PanelNodes::FuelLeftQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+    {ScaleGauge::FuelLeft, &PanelNodes::FuelLeftQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
      false, nullptr},
-    {"TForm29", &PanelNodes::FuelRightQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
+    {ScaleGauge::FuelRight, &PanelNodes::FuelRightQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyLeftRight, &ScaleStates::fuelQtyLeftRight, nullptr, nullptr, LimitLines::RedOnly, true,
      false, nullptr},
-    {"TForm30", &PanelNodes::FuelCenterQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyCenter, &ScaleStates::fuelQtyCenter, nullptr, nullptr, LimitLines::RedOnly, true, false,
+    {ScaleGauge::FuelCenter, &PanelNodes::FuelCenterQtyDummy1, Form::FuelQuantity, &Settings::fuelQtyCenter, &ScaleStates::fuelQtyCenter, nullptr, nullptr, LimitLines::RedOnly, true, false,
      nullptr},
-    {"TForm31", &PanelNodes::OATdummy, Form::Single, &Settings::oat, &ScaleStates::oat,
+    {ScaleGauge::Oat, &PanelNodes::OATdummy, Form::Single, &Settings::oat, &ScaleStates::oat,
      nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.OATdegresText->setText(s.oat.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm32", &PanelNodes::FuelPSIdummy1, Form::Single, &Settings::fuelPsi,
+    {ScaleGauge::FuelPsi1, &PanelNodes::FuelPSIdummy1, Form::Single, &Settings::fuelPsi,
      &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
-    {"TForm33", &PanelNodes::FuelPSIdummy2, Form::Single, &Settings::fuelPsi,
+    {ScaleGauge::FuelPsi2, &PanelNodes::FuelPSIdummy2, Form::Single, &Settings::fuelPsi,
      &ScaleStates::fuelPsi, nullptr, nullptr, LimitLines::RedPair, false, true, nullptr},
-    {"TForm34", &PanelNodes::CarbTempdummy1, Form::Single, &Settings::carbTemp,
+    {ScaleGauge::CarbTemp1, &PanelNodes::CarbTempdummy1, Form::Single, &Settings::carbTemp,
      &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.GLSpaceText67->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm35", &PanelNodes::CarbTempDummy2, Form::Single, &Settings::carbTemp,
+    {ScaleGauge::CarbTemp2, &PanelNodes::CarbTempDummy2, Form::Single, &Settings::carbTemp,
      &ScaleStates::carbTemp, nullptr, nullptr, LimitLines::RedPair, false, true,
      [](PanelNodes& n, const Settings& s) { n.GLSpaceText69->setText(s.carbTemp.celsius ? kDegreeC : kDegreeF); }},
-    {"TForm36", &PanelNodes::BatteryDummy, Form::Dual, &Settings::volt,
+    {ScaleGauge::Battery, &PanelNodes::BatteryDummy, Form::Dual, &Settings::volt,
      &ScaleStates::volt, &Settings::amp, &ScaleStates::amp, LimitLines::RedPair, false, true, nullptr},
 };
 
-const Member* findMember(std::string_view window) {
-  for (const Member& m : kMembers) {
-    if (m.window == window) {
-      return &m;
+constexpr bool inGaugeOrder() {
+  for (int i = 0; i < kScaleGaugeCount; ++i) {
+    if (static_cast<int>(kMembers[i].gauge) != i) {
+      return false;
     }
   }
-  return nullptr;
+  return std::size(kMembers) == kScaleGaugeCount;
 }
+static_assert(inGaugeOrder(), "kMembers holds one member per ScaleGauge, in its order");
 
 constexpr vm::Vec4 kRed{1, 0, 0, 1};
 constexpr vm::Vec4 kWhite{1, 1, 1, 1};
@@ -274,15 +275,9 @@ void prepareFuelQuantity(PanelNodes& nodes, const Member& m, ScaleSettings& s) {
 
 }  // namespace
 
-bool hasScaleDial(std::string_view windowClass) { return findMember(windowClass) != nullptr; }
-
-DialObjects buildScaleDial(std::string_view windowClass, DialContext& context) {
+DialObjects buildScaleDial(ScaleGauge gauge, DialContext& context) {
   DialObjects made;
-  const Member* m = findMember(windowClass);
-  const GaugeRow* row = findGauge(windowClass);
-  if (m == nullptr || row == nullptr || !(context.settings.general.*(row->enable))) {
-    return made;
-  }
+  const Member* m = &kMembers[static_cast<int>(gauge)];
   PanelNodes& nodes = context.nodes;
   TGLDummyCube& parent = *(nodes.*(m->parent));
   ScaleSettings& section = context.settings.*(m->section);

@@ -3,7 +3,7 @@
 // (anticlockwise positive, 0 = 12 o'clock), so a clockwise angle a from 12 o'clock is −a.
 #pragma once
 
-#include "DialState.h"
+#include "ScaleStates.h"
 
 #include <array>
 #include <cstdint>

@@ -23,13 +23,10 @@ constexpr double kPi = 3.14159265358979323846;
 
 class Builders : public ::testing::Test {
 protected:
-  DialObjects scale(const char* window) {
+  // The dial of a window as start-up builds it (nothing for a switched-off gauge).
+  DialObjects dial(const char* window) {
     DialContext context{panel.nodes(), settings, states};
-    return buildScaleDial(window, context);
-  }
-  DialObjects fixed(const char* window) {
-    DialContext context{panel.nodes(), settings, states};
-    return buildFixedDial(window, context);
+    return buildDial(*findGauge(window), context);
   }
 
   static void expectAt(const TGLBaseSceneObject& node, double x, double y, const char* what, double within = 1e-4) {
@@ -43,7 +40,7 @@ protected:
 };
 
 TEST_F(Builders, DefaultFuelFlowScale) {
-  const DialObjects d = scale("TForm24");
+  const DialObjects d = dial("TForm24");
   ASSERT_EQ(d.scales.size(), 1u);
   const ScaleObjects& s = d.scales[0];
   // F 0, L 800, I 100: nine ticks; 220 to 140 clockwise through 12 o'clock is 280 degrees: k = 280 / 800.
@@ -73,13 +70,13 @@ TEST_F(Builders, DefaultFuelFlowScale) {
   EXPECT_NEAR(s.arcs[2]->startAngle(), 220 + 360, 1e-4);  // green 0 .. 800
   EXPECT_NEAR(s.arcs[2]->sweepAngle(), 280, 1e-4);
   // The second fuel-flow window shares the section's state and builds its own objects.
-  const DialObjects second = scale("TForm25");
+  const DialObjects second = dial("TForm25");
   EXPECT_EQ(second.scales[0].ticks.size(), 9u);
   EXPECT_EQ(second.scales[0].ticks[0]->parent(), panel.nodes().FFdummy2);
 }
 
 TEST_F(Builders, PropellerScaleSweepsThroughSixOClock) {
-  scale("TForm17");
+  dial("TForm17");
   // 40 to 320 with E > A: 280 degrees clockwise; k = 280 / 2000; 1000 lands at 40 + 140 = 180 (6 o'clock).
   EXPECT_NEAR(static_cast<double>(states.propRpm.degreesPerUnit), 0.14, 1e-15);
 }
@@ -87,7 +84,7 @@ TEST_F(Builders, PropellerScaleSweepsThroughSixOClock) {
 TEST_F(Builders, EqualAnglesLeaveKAndLimitLinesFollowTheirValues) {
   settings.manPres.angleEnd = settings.manPres.angleStart;
   settings.manPres.crzLine = 75;  // outside F .. L: still drawn
-  const DialObjects d = scale("TForm13");
+  const DialObjects d = dial("TForm13");
   EXPECT_EQ(states.manPres.degreesPerUnit, 0);
   for (const TGLLines* tick : d.scales[0].ticks) {
     EXPECT_NEAR(tick->rollAngle(), TGLBaseSceneObject::normalizeAngle(-220), 1e-4);
@@ -102,7 +99,7 @@ TEST_F(Builders, NumeralsRoundHalvesToEven) {
   settings.ff.incrementation = 1;
   settings.ff.digitEveryXincrementation = 1;
   settings.ff.divideBy = 2;
-  const DialObjects d = scale("TForm24");
+  const DialObjects d = dial("TForm24");
   ASSERT_EQ(d.scales[0].numerals.size(), 3u);
   EXPECT_EQ(d.scales[0].numerals[0]->text(), "2");  // 2.5
   EXPECT_EQ(d.scales[0].numerals[1]->text(), "3");
@@ -114,19 +111,19 @@ TEST_F(Builders, SwitchedOffGaugesGetNothing) {
   settings.general.carbTemp = false;
   settings.general.altimeter = false;
   const std::size_t before = panel.nodes().FFdummy1->childCount();
-  EXPECT_TRUE(scale("TForm24").scales.empty());
+  EXPECT_TRUE(dial("TForm24").scales.empty());
   EXPECT_EQ(panel.nodes().FFdummy1->childCount(), before);
-  scale("TForm34");
+  dial("TForm34");
   EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "PSI");  // the authored unit label stays
-  EXPECT_TRUE(fixed("TForm3").groups.empty());
+  EXPECT_TRUE(dial("TForm3").groups.empty());
   settings.general.carbTemp = true;
   settings.carbTemp.celsius = false;
-  scale("TForm34");
+  dial("TForm34");
   EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "\xB0" "F");
 }
 
 TEST_F(Builders, DualScalesHaveFixedHalves) {
-  const DialObjects d = scale("TForm15");
+  const DialObjects d = dial("TForm15");
   ASSERT_EQ(d.scales.size(), 2u);
   // Left [OILtemp] -20 .. 140 over 200 -> 340 clockwise; right [OILPSI] 0 .. 200 over 160 -> 20 anticlockwise.
   EXPECT_EQ(settings.oilTemp.angleStart, 200);
@@ -146,10 +143,10 @@ TEST_F(Builders, DualScalesHaveFixedHalves) {
 
 TEST_F(Builders, FuelQuantityForms) {
   settings.fuelQtyLeftRight.unitIsMass = true;
-  scale("TForm28");
+  dial("TForm28");
   EXPECT_EQ(panel.nodes().fuellefttext->text(), "LBS X100");
   settings.fuelQtyCenter.percentage = true;
-  const DialObjects d = scale("TForm30");
+  const DialObjects d = dial("TForm30");
   EXPECT_EQ(panel.nodes().fuelcentertext->text(), "");
   EXPECT_FLOAT_EQ(panel.nodes().FuelCenterQtyDummy1->position().y(), -1.5f);
   ASSERT_EQ(d.scales[0].ticks.size(), 5u);
@@ -168,10 +165,10 @@ TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
   settings.ff.lastValue = 1000000;
   settings.ias.lastValue = 0;
   const auto start = std::chrono::steady_clock::now();
-  const DialObjects rpm = scale("TForm11");
-  const DialObjects itt = scale("TForm20");
-  const DialObjects torque = scale("TForm22");
-  const DialObjects ff = scale("TForm24");
+  const DialObjects rpm = dial("TForm11");
+  const DialObjects itt = dial("TForm20");
+  const DialObjects torque = dial("TForm22");
+  const DialObjects ff = dial("TForm24");
   DialContext context{panel.nodes(), settings, states};
   const DialObjects ias = buildAirspeedDial(context);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -195,19 +192,19 @@ TEST_F(Builders, AirspeedDialIsBuiltWhileItsWindowIsOff) {
 
 TEST_F(Builders, DivisorsAndStepsBelowOne) {
   settings.itt.divideBy = 0;  // numerals show their values undivided
-  const DialObjects itt = scale("TForm20");
+  const DialObjects itt = dial("TForm20");
   ASSERT_EQ(itt.scales[0].numerals.size(), 9u);  // 10 .. 50, every 5th
   EXPECT_EQ(itt.scales[0].numerals[0]->text(), "10");
   EXPECT_EQ(itt.scales[0].numerals[1]->text(), "15");
   settings.manPres.incrementation = -5;
-  EXPECT_TRUE(scale("TForm13").scales[0].ticks.empty());
+  EXPECT_TRUE(dial("TForm13").scales[0].ticks.empty());
   settings.rpm.digitEveryXincrementation = 0;
-  const DialObjects rpm = scale("TForm11");
+  const DialObjects rpm = dial("TForm11");
   EXPECT_EQ(rpm.scales[0].ticks.size(), 32u);
   EXPECT_TRUE(rpm.scales[0].numerals.empty());
   settings.oat.firstValue = 100;  // a scale running backwards: nothing to draw, and the check says so
   settings.oat.lastValue = 0;
-  EXPECT_TRUE(scale("TForm31").scales[0].ticks.empty());
+  EXPECT_TRUE(dial("TForm31").scales[0].ticks.empty());
   EXPECT_EQ(unworkableScales(settings).size(), 4u);
 }
 
@@ -216,7 +213,7 @@ TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
   // DivideBy -100 shows each value / -100, negated.
   settings.rpm.digitEveryXincrementation = -2;
   settings.rpm.divideBy = -100;
-  const DialObjects rpm = scale("TForm11");
+  const DialObjects rpm = dial("TForm11");
   ASSERT_EQ(rpm.scales[0].ticks.size(), 32u);
   ASSERT_EQ(rpm.scales[0].numerals.size(), 16u);
   EXPECT_EQ(rpm.scales[0].numerals[0]->text(), "0");
@@ -266,7 +263,7 @@ TEST_F(Builders, AirspeedDefaults) {
 }
 
 TEST_F(Builders, AltimeterDialAndCards) {
-  DialObjects d = fixed("TForm3");
+  DialObjects d = dial("TForm3");
   EXPECT_EQ(d.groups["digits"].size(), 10u);
   EXPECT_EQ(d.groups["majorTicks"].size(), 10u);
   EXPECT_EQ(d.groups["minorTicks"].size(), 45u);
@@ -303,7 +300,7 @@ TEST_F(Builders, InchesOfMercuryLabelsUseAPointWhateverTheLocale) {
     GTEST_SKIP() << "no locale with a decimal comma can be made here (localedef and the de_DE sources)";
   }
   settings.altiHpa = false;
-  DialObjects d = fixed("TForm3");
+  DialObjects d = dial("TForm3");
   const std::string localeAfter = std::setlocale(LC_NUMERIC, nullptr);
   std::setlocale(LC_NUMERIC, "C");
   EXPECT_EQ(localeAfter, "de_DE.UTF-8") << "the builder must leave the locale alone";
@@ -318,7 +315,7 @@ TEST_F(Builders, InchesOfMercuryLabelsUseAPointWhateverTheLocale) {
 
 TEST_F(Builders, CompassCardsAndTheirLetters) {
   for (const char* window : {"TForm5", "TForm8", "TForm9", "TForm10"}) {
-    DialObjects d = fixed(window);
+    DialObjects d = dial(window);
     EXPECT_EQ(d.groups["longTicks"].size(), 36u) << window;
     EXPECT_EQ(d.groups["shortTicks"].size(), 36u) << window;
     EXPECT_EQ(d.groups["holders"].size(), 12u) << window;
@@ -341,7 +338,7 @@ TEST_F(Builders, CompassCardsAndTheirLetters) {
 }
 
 TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
-  DialObjects horizon = fixed("TForm4");
+  DialObjects horizon = dial("TForm4");
   EXPECT_EQ(horizon.groups["labels"].size(), 8u);
   EXPECT_EQ(horizon.groups["lines"].size(), 10u);
   const auto* tenUp = static_cast<TGLLines*>(horizon.groups["lines"][0]);
@@ -351,7 +348,7 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   // Groups right-up, left-up, right-down, left-down, each "10" then "20".
   expectAt(*horizon.groups["labels"][2], -1.5, 1.3, "10 up, left");
   expectAt(*horizon.groups["labels"][5], 1.5, -2.6, "20 down, right");
-  DialObjects vs = fixed("TForm6");
+  DialObjects vs = dial("TForm6");
   ASSERT_EQ(vs.groups["numerals"].size(), 8u);
   EXPECT_EQ(vs.groups["majorTicks"].size(), 9u);
   EXPECT_NEAR(vs.groups["majorTicks"][1]->rollAngle(), 134, 1e-4);   // 90 + 44
@@ -365,7 +362,7 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   }
   expectAt(*vs.groups["numerals"][0], -3.2, 0, "0 at 9 o'clock");
   expectAt(*vs.groups["numerals"][4], 3.2, 0, "20 at 3 o'clock");
-  DialObjects suction = fixed("TForm19");
+  DialObjects suction = dial("TForm19");
   EXPECT_EQ(states.suctionK, 30);
   EXPECT_EQ(suction.groups["ticks"].size(), 5u);
   EXPECT_EQ(suction.groups["numerals"].size(), 5u);
