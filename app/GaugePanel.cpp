@@ -259,7 +259,9 @@ void GaugePanel::applyAntiAliasing() {
   for (auto& w : m_windows) {
     w->buffer().setAntiAliasing(levelOfPosition(position));
   }
-  ++m_aaApplications;
+  if (m_aaApplied) {
+    m_aaApplied();
+  }
 }
 
 void GaugePanel::tryOpenLink() {

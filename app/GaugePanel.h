@@ -47,8 +47,9 @@ public:
   InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
   const std::string& dataDir() const { return m_dataDir; }
-  // How many times the anti-aliasing level was applied to the viewers.
-  int antiAliasingApplications() const { return m_aaApplications; }
+  // Told after each application of the anti-aliasing level to the viewers (for tests: the panel keeps no
+  // count of its own).
+  void setAntiAliasingApplied(std::function<void()> observer) { m_aaApplied = std::move(observer); }
   // Milliseconds until the pending level is applied; -1 when none is pending.
   int antiAliasingDueInMs() const { return m_timerAA.remainingTime(); }
 
@@ -93,7 +94,7 @@ private:
   QTimer m_timer3;   // deferred start-up with a saved layout
   QTimer m_timer4;   // deferred start-up without one
   QTimer m_timerAA;  // applies the anti-aliasing level, once per enabling
-  int m_aaApplications = 0;
+  std::function<void()> m_aaApplied;
   bool m_shutDown = false;
   bool m_showingError = false;
   std::function<void(const std::string&)> m_errorSink;

@@ -91,7 +91,6 @@ public:
   // Hands its lists over to another context of its group, or deletes them when it is the last; then frees the
   // platform context. Nothing when not created.
   void destroy();
-  bool isCreated() const { return m_created; }
 
   // Counted: the first level activates and makes this the current context, even when another one is active
   // (that one stays counted but is no longer current); nested calls on the current context only count. A

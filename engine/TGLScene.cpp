@@ -73,13 +73,9 @@ void TGLScene::registerBuffer(TGLSceneBuffer& buffer) {
 
 void TGLScene::unregisterBuffer(TGLSceneBuffer& buffer) {
   std::erase(m_buffers, &buffer);
-  if (m_currentBuffer == &buffer) {
-    m_currentBuffer = nullptr;
-  }
 }
 
-void TGLScene::renderScene(TGLSceneBuffer& buffer, FrameState& frame) {
-  m_currentBuffer = &buffer;
+void TGLScene::renderScene(FrameState& frame) {
   frame.scene = this;
   frame.sorting = m_sorting;
   frame.culling = m_culling;

@@ -60,10 +60,9 @@ public:
   void registerBuffer(TGLSceneBuffer& buffer);
   void unregisterBuffer(TGLSceneBuffer& buffer);
   const std::vector<TGLSceneBuffer*>& buffers() const { return m_buffers; }
-  TGLSceneBuffer* currentBuffer() const { return m_currentBuffer; }
 
   // Draws ObjectRoot for the buffer whose context is current.
-  void renderScene(TGLSceneBuffer& buffer, FrameState& frame);
+  void renderScene(FrameState& frame);
 
 private:
   std::unique_ptr<TGLSceneRootObject> m_objectRoot;
@@ -76,5 +75,4 @@ private:
   long m_changes = 0;
   std::function<void()> m_hook;
   std::vector<TGLSceneBuffer*> m_buffers;
-  TGLSceneBuffer* m_currentBuffer = nullptr;
 };

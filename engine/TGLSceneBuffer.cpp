@@ -6,7 +6,6 @@
 
 #include <GL/glu.h>
 
-#include <chrono>
 
 TGLSceneBuffer::TGLSceneBuffer(ContextFactory factory)
     : m_factory(std::move(factory)), m_stateCache(std::make_unique<TGLStateCache>()) {}
@@ -152,7 +151,6 @@ void TGLSceneBuffer::renderFrame() {
   if (m_rendering || !m_context) {
     return;
   }
-  const auto start = std::chrono::steady_clock::now();
   if (m_camera != nullptr && m_camera->scene() != nullptr) {
     m_camera->worldMatrix();
     if (m_scene != m_camera->scene()) {
@@ -214,14 +212,13 @@ void TGLSceneBuffer::renderFrame() {
     frame.cameraUp = m_camera->up().value();
     frame.stateCache = m_stateCache.get();
     frame.frustum = viewFrustum();
-    m_scene->renderScene(*this, frame);
+    m_scene->renderScene(frame);
     m_lastCounts = frame.counts;
   }
   checkGLError();
   m_context->swapBuffers();
 
   ++m_frames;
-  m_lastFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 void TGLSceneBuffer::applyProjection() {

@@ -79,7 +79,6 @@ public:
 
   TGLStateCache& stateCache() { return *m_stateCache; }
   long frameCount() const { return m_frames; }
-  double lastFrameMs() const { return m_lastFrameMs; }
   // What the last frame drew and what culling left out of it.
   const FrameCounts& lastFrameCounts() const { return m_lastCounts; }
 
@@ -110,7 +109,6 @@ private:
   int m_drawableHeight = 0;
   bool m_rendering = false;
   long m_frames = 0;
-  double m_lastFrameMs = 0;
   FrameCounts m_lastCounts;
   std::function<void()> m_repaintRequest;
   std::function<void()> m_recreateRequest;

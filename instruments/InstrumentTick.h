@@ -59,8 +59,6 @@ public:
   const FuelStatsState& fuelStats() const { return m_fuelStats; }
   // The last airspeed, in the airspeed dial's unit (knots, or km/h when [IAS] unit is "KPH").
   long double airspeed() const { return m_airspeed; }
-  // Failed batches in a row on the open link, reset by a successful one and by closing.
-  int failedBatches() const { return m_failedBatches; }
 
 private:
   void updateAirspeedAndAltimeter(const CatalogueBatch& b);
