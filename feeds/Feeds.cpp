@@ -79,6 +79,7 @@ void applyCruise(OffsetSpace& space) {
   using catalogue::index;
   using catalogue::kRows;
   // Physical values in the row's own unit (see the catalogue).
+  // clang-format off
   static constexpr std::pair<std::size_t, long double> kCruise[] = {
       {index("airspeed"), 142},         {index("verticalSpeed"), 0},       {index("altimeterSetting"), 1013.25},
       {index("ball"), 0},               {index("turnRate"), 0},            {index("headingBug"), 90},
@@ -91,26 +92,31 @@ void applyCruise(OffsetSpace& space) {
       {index("bank"), 0},               {index("altitude"), 6500},         {index("gyroSuction"), 4.9},
       {index("fuelWeight"), 6},
   };
+  // clang-format on
   for (const auto& [row, value] : kCruise) {
     space.setPhysical(kRows[row], value);
   }
   // Both engines at cruise power; Rankine temperatures are °F + 459.67.
+  // clang-format off
   static constexpr std::pair<std::string_view, long double> kEngine[] = {
       {"running", 1},          {"rpmFraction", 0.2},  {"rpmScaler", 12000},     {"oilTemp", 85},
       {"oilPressure", 62},     {"manifoldPressure", 24}, {"cht", 380},         {"fuelPressure", 28},
       {"fuelFlow", 78},        {"torque", 0},         {"n1", 0},               {"torquePercent", 0},
       {"itt", 459.67 + 50},    {"propSpeed", 0.8},    {"egt", 459.67 + 1350},  {"carbTemp", 459.67 + 40},
   };
+  // clang-format on
   for (std::uint8_t engine = 1; engine <= 2; ++engine) {
     for (const auto& [name, value] : kEngine) {
       space.setPhysical(kRows[index(name, engine)], value);
     }
   }
   // Level fractions and capacities in US gallons: mains 3/4 full, centre half.
+  // clang-format off
   static constexpr std::pair<std::string_view, long double> kTanks[] = {
       {"tankLeft1Level", 0.75},   {"tankLeft1Capacity", 40},   {"tankRight1Level", 0.75},
       {"tankRight1Capacity", 40}, {"tankCentre1Level", 0.5},   {"tankCentre1Capacity", 20},
   };
+  // clang-format on
   for (const auto& [name, value] : kTanks) {
     space.setPhysical(kRows[index(name)], value);
   }

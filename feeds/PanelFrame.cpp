@@ -207,10 +207,12 @@ void resolveEngines(const Table& t, const std::vector<double>& in, long double f
 // The VOR flags from the to/from and range flags (out of range: no flag, no deviation, no glide slope), and the
 // ADF needle parked when it receives nothing.
 void resolveRadios(const Table& t, const std::vector<double>& in, RowValues& out) {
+  // clang-format off
   static constexpr std::array<std::array<std::size_t, 4>, 2> kVorRows = {{
       {index("vor1ToFrom"), index("vor1Deviation"), index("vor1GlideValid"), index("vor1GlideDeviation")},
       {index("vor2ToFrom"), index("vor2Deviation"), index("vor2GlideValid"), index("vor2GlideDeviation")},
   }};
+  // clang-format on
   for (std::size_t n = 0; n < 2; ++n) {
     const VorTargets& vt = t.vors[n];
     const auto [toFrom, deviation, glideValid, glideDeviation] = kVorRows[n];

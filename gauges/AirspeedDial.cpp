@@ -46,12 +46,14 @@ DialObjects buildAirspeedDial(DialContext& context) {
     vm::Vec4 color;
     float inner, outer, z;
   };
+  // clang-format off
   const Arc arcs[] = {
       {s.redArcValueStart, s.redArcValueEnd, {1, 0, 0, 1}, 4.0f, 4.3f, -0.001f},
       {s.yellowArcValueStart, s.yellowArcValueEnd, {0.85f, 0.85f, 0.1f, 1}, 4.0f, 4.3f, -0.001f},
       {s.greenArcValueStart, s.greenArcValueEnd, {0.137255f, 0.556863f, 0.137255f, 1}, 4.0f, 4.3f, -0.001f},
       {s.whiteArcValueStart, s.whiteArcValueEnd, {1, 1, 1, 1}, 4.15f, 4.35f, 0.001f},
   };
+  // clang-format on
   for (const Arc& a : arcs) {
     auto& disk = parent.addChild<TGLDisk>();
     disk.setInnerRadius(a.inner);

@@ -3,6 +3,7 @@
 
 #include "PanelScene.h"
 
+// clang-format off
 const std::array<GaugeRow, 36> kGauges = {{
     {.windowClass = "TForm2", .caption = "Anemometer", .button = 1, .buttonCaption = "Airspeed",
      .buttonColumn = 1, .buttonRow = 1, .antiAliasing = TGLAntiAliasing::aa4xHQ, .defaultLeft = 414,
@@ -149,6 +150,7 @@ const std::array<GaugeRow, 36> kGauges = {{
      .defaultTop = 45, .dial = NoDial{}, .enable = &GeneralSettings::fuelStat,
      .camera = &PanelNodes::GLCamFuelStat, .root = &PanelNodes::FuelStatDummy, .rootName = "FuelStatDummy"},
 }};
+// clang-format on
 
 const GaugeRow* findGauge(std::string_view windowClassOrRoot) {
   for (const GaugeRow& g : kGauges) {

@@ -42,6 +42,7 @@ void rpmLabels(TGLSpaceText* title, TGLSpaceText* unit, const Settings& s) {
   }
 }
 
+// clang-format off
 constexpr Member kMembers[] = {
     {ScaleGauge::Rpm1, &PanelNodes::RPM1dummy, Form::Single, &Settings::rpm, &ScaleStates::rpm,
      nullptr, nullptr, LimitLines::RedAndCruise, true, false,
@@ -119,6 +120,7 @@ constexpr Member kMembers[] = {
     {ScaleGauge::Battery, &PanelNodes::BatteryDummy, Form::Dual, &Settings::volt,
      &ScaleStates::volt, &Settings::amp, &ScaleStates::amp, LimitLines::RedPair, false, true, nullptr},
 };
+// clang-format on
 
 constexpr bool inGaugeOrder() {
   for (int i = 0; i < kScaleGaugeCount; ++i) {

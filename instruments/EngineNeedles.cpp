@@ -29,6 +29,7 @@ using N = PanelNodes;
 using S = ScaleStates;
 
 // Propeller RPM up to fuel flow: before the fuel statistics pages.
+// clang-format off
 constexpr NeedleUse kFirstPart[] = {
     {&N::propRPMneedle1, Q::PropRpm, 1, &S::propRpm, L::Plain},
     {&N::propRPMneedle2, Q::PropRpm, 2, &S::propRpm, L::Plain},
@@ -48,8 +49,10 @@ constexpr NeedleUse kFirstPart[] = {
     {&N::FFneedle1, Q::FuelFlow, 1, &S::ff, L::ForwardWithStop},
     {&N::FFneedle2, Q::FuelFlow, 2, &S::ff, L::ForwardWithStop},
 };
+// clang-format on
 
 // Outside air temperature to the ammeter: after the fuel statistics pages.
+// clang-format off
 constexpr NeedleUse kLaterPart[] = {
     {&N::OATneedle, Q::OutsideAirTemp, 0, &S::oat, L::ForwardWithStop},
     {&N::EGTneedle1, Q::Egt, 1, &S::egt, L::ForwardWithStop},
@@ -66,6 +69,7 @@ constexpr NeedleUse kLaterPart[] = {
     {&N::voltneedle, Q::Volts, 0, &S::volt, L::ForwardWithStop},
     {&N::ampneedle, Q::Amperes, 0, &S::amp, L::ReverseWithStop},
 };
+// clang-format on
 
 // The value a needle shows, in its gauge's unit.
 long double quantity(Quantity q, int e, const CatalogueBatch& b, const Settings& s) {

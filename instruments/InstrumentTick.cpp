@@ -23,6 +23,7 @@ struct VorReceiver {
   bool Settings::*glide;
 };
 
+// clang-format off
 const VorReceiver kReceivers[] = {
     {catalogue::index("vor1Course"), catalogue::index("vor1Deviation"), catalogue::index("vor1GlideDeviation"),
      catalogue::index("vor1ToFrom"), catalogue::index("vor1GlideValid"), &PanelNodes::VOR1couronne,
@@ -33,6 +34,7 @@ const VorReceiver kReceivers[] = {
      &PanelNodes::LOC2needle, &PanelNodes::GPneedle2, &PanelNodes::TOflag2, &PanelNodes::Fromflag2,
      &PanelNodes::LOCoff2, &PanelNodes::GPoff2, &Settings::vor2Glide},
 };
+// clang-format on
 
 // Scene units of bar travel per unit of a deviation byte (full deflection, ±128, is 3.5 units).
 constexpr long double kBarPerDeviation = 3.5L / 128;

@@ -19,6 +19,7 @@ constexpr ScaleSettings withAngles(ScaleSettings s, int angleStart, int angleEnd
 
 }  // namespace
 
+// clang-format off
 const ScaleSettings kAmpDefaults{.firstValue = 0, .lastValue = 200, .incrementation = 25,
                                  .digitEveryXincrementation = 2, .smallLineIfnoDigit = true, .divideBy = 1,
                                  .redLine1 = 50, .redLine2 = 200, .redArcValueStart = 0, .redArcValueEnd = 0,
@@ -60,6 +61,7 @@ const ScaleSettings kRpmDefaults{.n1 = false, .nbEngines = 1, .angleStart = 220,
                                  .redLine = kNoLine, .redArcValueStart = 2100, .redArcValueEnd = 2300,
                                  .yellowArcValueStart = 0, .yellowArcValueEnd = 0, .greenArcValueStart = 2300,
                                  .greenArcValueEnd = 2900, .lineWidth = 3};
+// clang-format on
 const ScaleSettings kIasDefaults{.clockwise = true, .angleStart = 0, .angleEnd = 330, .lastValue = 310,
                                  .incrementation = 5, .digitEveryXincrementation = 2, .smallLineIfnoDigit = true,
                                  .redArcValueStart = 308, .redArcValueEnd = 310, .yellowArcValueStart = 260,
@@ -330,6 +332,7 @@ std::vector<std::string> unworkableScales(const Settings& st) {
     const ScaleSettings& scale;
     bool hasDivideBy;
   };
+  // clang-format off
   const Scale scales[] = {
       {"AMP", st.amp, true},         {"VOLT", st.volt, true},
       {"CarbTemp", st.carbTemp, true}, {"FuelPSI", st.fuelPsi, true},
@@ -341,6 +344,7 @@ std::vector<std::string> unworkableScales(const Settings& st) {
       {"MANPRES", st.manPres, true}, {"propRPM", st.propRpm, true},
       {"RPM", st.rpm, true},         {"IAS", st.ias, false},
   };
+  // clang-format on
   std::vector<std::string> lines;
   for (const Scale& s : scales) {
     const ScaleSettings& d = s.scale;

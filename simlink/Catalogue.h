@@ -92,6 +92,7 @@ struct EngineRow {
 constexpr long double kFeetPerMetre = 3.28084L;
 
 // The selector first: it decides what the fuel statistics page does with the rest of the tick.
+// clang-format off
 constexpr Row kFlightRows[] = {
     {"fuelStatsSelector", 0, 0x78EA, RawType::U8, Conversion::Scale, 1, ""},
     {"airspeed", 0, 0x02BC, RawType::I32, Conversion::Scale, 1.0L / 128, "kt"},
@@ -121,7 +122,9 @@ constexpr Row kFlightRows[] = {
     {"bank", 0, 0x2F78, RawType::F64, Conversion::Quantised, 1, "deg"},
     {"altitude", 0, 0x3324, RawType::I32, Conversion::Scale, 1, "ft"},
 };
+// clang-format on
 
+// clang-format off
 constexpr EngineRow kEngineRows[] = {
     {"running", 0x0894, EngineBlock::Main, RawType::I16, Conversion::Scale, 1, ""},
     // RPM is this fraction times the scaler below.
@@ -141,6 +144,7 @@ constexpr EngineRow kEngineRows[] = {
     {"egt", 0x3B70, EngineBlock::Exhaust, RawType::F64, Conversion::Quantised, 1, "R"},
     {"carbTemp", 0x3828, EngineBlock::Exhaust, RawType::F64, Conversion::Quantised, 1, "R"},
 };
+// clang-format on
 
 // Level: the filled fraction × 128 × 65536; capacity: US gallons.
 struct Tank {
@@ -148,6 +152,7 @@ struct Tank {
   std::string_view capacity;
   std::uint32_t levelOffset;
 };
+// clang-format off
 constexpr Tank kTanks[] = {
     {"tankLeft1Level", "tankLeft1Capacity", 0x0B7C},     {"tankLeft2Level", "tankLeft2Capacity", 0x0B84},
     {"tankLeft3Level", "tankLeft3Capacity", 0x0B8C},     {"tankRight1Level", "tankRight1Capacity", 0x0B94},
@@ -155,11 +160,14 @@ constexpr Tank kTanks[] = {
     {"tankCentre1Level", "tankCentre1Capacity", 0x0B74}, {"tankCentre2Level", "tankCentre2Capacity", 0x1244},
     {"tankCentre3Level", "tankCentre3Capacity", 0x124C},
 };
+// clang-format on
 
+// clang-format off
 constexpr Row kTailRows[] = {
     {"gyroSuction", 0, 0x0B18, RawType::F64, Conversion::Scale, 1, "inHg"},
     {"fuelWeight", 0, 0x0AF4, RawType::U16, Conversion::Scale, 1.0L / 256, "lb/gal"},
 };
+// clang-format on
 
 constexpr std::size_t kRowCount =
     std::size(kFlightRows) + 2 * std::size(kEngineRows) + 2 * std::size(kTanks) + std::size(kTailRows);

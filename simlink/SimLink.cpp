@@ -93,11 +93,13 @@ bool failAndClose(SimLinkResult& result, SimLinkResult code) {
 }  // namespace
 
 std::string_view SimLinkResultName(std::uint32_t code) {
+  // clang-format off
   static constexpr std::array<std::string_view, 16> kNames = {
       "SimLinkOk",          "SimLinkAlreadyOpen",   "SimLinkNoServer",      "SimLinkRegisterFailed",
       "SimLinkAtomFailed",  "SimLinkMappingFailed", "SimLinkViewFailed",    "SimLinkVersionMismatch",
       "SimLinkWrongSimulator", "SimLinkNotOpen",    "SimLinkNothingQueued", "SimLinkTimeout",
       "SimLinkSendFailed",  "SimLinkBadData",       "SimLinkServerNotRunning", "SimLinkBufferFull"};
+  // clang-format on
   return code < kNames.size() ? kNames[code] : std::string_view("SimLinkUnknown");
 }
 

@@ -74,6 +74,7 @@ TEST(BridgeFrame, NavFlagsAndRangeGiveTheToFromState) {
     bool needleCentred;
   };
   constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  // clang-format off
   const Case cases[] = {
       {0, 0, 1, 0, false},     // both flags false: OFF
       {1, 0, 1, 1, false},     // TO
@@ -81,6 +82,7 @@ TEST(BridgeFrame, NavFlagsAndRangeGiveTheToFromState) {
       {1, 0, 0, 0, true},      // out of range: OFF whatever the flags, needle centred
       {1, 0, kNone, 1, false}, // no range input: the flags alone
   };
+  // clang-format on
   for (const Case& c : cases) {
     PanelFrame frame;
     frame.set(target("vor1.toFlag"), c.to);
@@ -113,11 +115,13 @@ TEST(BridgeFrame, HeadingsWrapToWhatThePanelCanShow) {
     double in;
     long double out;
   };
+  // clang-format off
   const Case cases[] = {
       {"vor1Course", 359.9, 0},       {"vor2Course", -1, 359},        {"adfCard", 360, 0},
       {"gyroHeading", 359.99999, 0},  {"gyroHeading", -10, 350},      {"gyroHeading", 720.5, 0.5},
       {"headingBug", 359.999, 0},     {"headingBug", 90, 90},
   };
+  // clang-format on
   for (const Case& c : cases) {
     EXPECT_NEAR(serve({{c.row, c.in}})[c.row], c.out, 1e-3) << c.row << " " << c.in;
   }
@@ -184,6 +188,7 @@ TEST(BridgeMapping, ErrorsNameTheLine) {
     const char* text;
     const char* error;
   };
+  // clang-format off
   const Case cases[] = {
       {"/a float airspeed\n/b float airspeeed\n", "line 2: unknown target \"airspeeed\""},
       {"/a floaty airspeed\n", "line 1: unknown type \"floaty\""},
@@ -193,6 +198,7 @@ TEST(BridgeMapping, ErrorsNameTheLine) {
       {"set airspeed\n", "line 1: \"set\" needs a target and a value"},
       {"# nothing\n", "no values are mapped"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const auto parsed = parseMapping(c.text, MappingFlavour::FlightGear);
     ASSERT_FALSE(parsed.ok()) << c.text;

@@ -26,6 +26,7 @@ TEST(Catalogue, RowsAreUniqueAndEngineTwoLiesWhereTheServerKeepsIt) {
   EXPECT_EQ(kRows.size(), 79u);
 
   // Engine 1 and engine 2 offsets as the server lays them out.
+  // clang-format off
   const std::pair<const char*, std::pair<std::uint32_t, std::uint32_t>> pairs[] = {
       {"running", {0x0894, 0x092C}},     {"rpmFraction", {0x0898, 0x0930}},   {"rpmScaler", {0x08C8, 0x0960}},
       {"oilTemp", {0x08B8, 0x0950}},     {"oilPressure", {0x08BA, 0x0952}},   {"manifoldPressure", {0x08C0, 0x0958}},
@@ -34,6 +35,7 @@ TEST(Catalogue, RowsAreUniqueAndEngineTwoLiesWhereTheServerKeepsIt) {
       {"itt", {0x2038, 0x2138}},         {"propSpeed", {0x2408, 0x2508}},     {"egt", {0x3B70, 0x3AB0}},
       {"carbTemp", {0x3828, 0x3768}},
   };
+  // clang-format on
   for (const auto& [name, offsets12] : pairs) {
     EXPECT_EQ(kRows[index(name, 1)].offset, offsets12.first) << name;
     EXPECT_EQ(kRows[index(name, 2)].offset, offsets12.second) << name;
@@ -47,6 +49,7 @@ TEST(Catalogue, FlightAndFuelVariablesLieWhereTheServerKeepsThem) {
     std::uint32_t offset;
     std::uint32_t size;
   };
+  // clang-format off
   const Place places[] = {
       {"airspeed", 0x02BC, 4},          {"verticalSpeed", 0x02C8, 4},     {"altimeterSetting", 0x0330, 2},
       {"ball", 0x036E, 1},              {"turnRate", 0x037C, 2},          {"headingBug", 0x07CC, 2},
@@ -65,6 +68,7 @@ TEST(Catalogue, FlightAndFuelVariablesLieWhereTheServerKeepsThem) {
       {"tankCentre1Level", 0x0B74, 4},  {"tankCentre1Capacity", 0x0B78, 4}, {"tankCentre2Level", 0x1244, 4},
       {"tankCentre2Capacity", 0x1248, 4}, {"tankCentre3Level", 0x124C, 4}, {"tankCentre3Capacity", 0x1250, 4},
   };
+  // clang-format on
   for (const Place& p : places) {
     const auto row = catalogue::findByFullName(p.name);
     ASSERT_TRUE(row) << p.name;
@@ -91,6 +95,7 @@ struct RawCase {
 };
 
 // Raw values and the physical values worked out by hand from the server's scalings.
+// clang-format off
 constexpr RawCase kRawCases[] = {
     {"airspeed", 0, 15360, 120},                       // raw / 128
     {"verticalSpeed", 0, 256, 196.8504L},              // raw × 60 × 3.28084 / 256
@@ -109,6 +114,7 @@ constexpr RawCase kRawCases[] = {
     {"fuelWeight", 0, 1536, 6},                        // raw / 256
     {"tankLeft1Level", 0, 4194304, 0.5},               // raw / (128 × 65536)
 };
+// clang-format on
 
 TEST(Catalogue, ConversionsMatchHandWorkedValues) {
   for (const RawCase& c : kRawCases) {

@@ -49,12 +49,14 @@ TEST(Culling, NodeMovedOutOfTheViewIsNotSubmitted) {
     bool seen;
     const char* where;
   };
+  // clang-format off
   const Case cases[] = {
       {0, 0, 0, true, "centre"},        {6.2f, 0, 0, false, "right of the view"},
       {5.6f, 0, 0, true, "half in"},    {0, -6.2f, 0, false, "below the view"},
       {0, 0, -200, false, "beyond far"}, {0, 0, 20, false, "behind the camera"},
       {-5.8f, 5.8f, 0, true, "corner within the margin"}, {0, 0, 0, true, "back in the centre"},
   };
+  // clang-format on
   for (const auto mode : {TGLVisibilityCulling::vcNone, TGLVisibilityCulling::vcObjectBased,
                           TGLVisibilityCulling::vcHierarchical}) {
     OffscreenView view;
@@ -109,6 +111,7 @@ struct BoundsStep {
 };
 
 TEST(Culling, BoundsFollowMovesTurnsScalesAndGeometry) {
+  // clang-format off
   const BoundsStep steps[] = {
       {"as made", [](TGLDummyCube&, TGLPlane&, TGLLines&) {}, {-1, -0.5f, 1, 0.5f}, {-1, -0.5f, 1, 1}},
       {"moved", [](TGLDummyCube&, TGLPlane& p, TGLLines&) { p.setPosition(3, 0, 0); }, {2, -0.5f, 4, 0.5f},
@@ -126,6 +129,7 @@ TEST(Culling, BoundsFollowMovesTurnsScalesAndGeometry) {
       {"plane hidden", [](TGLDummyCube&, TGLPlane& p, TGLLines&) { p.setVisible(false); }, {2.5f, 4, 3.5f, 16},
        {-2, 10, 0, 11}},
   };
+  // clang-format on
   TGLScene scene;
   auto& group = scene.objectRoot().addChild<TGLDummyCube>();
   auto& plane = group.addChild<TGLPlane>();

@@ -42,6 +42,7 @@ struct Target {
   std::optional<std::string> (*check)(fuzz::Bytes);
 };
 
+// clang-format off
 constexpr Target kTargets[] = {
     {"config_ini_fuzz", fuzz::checkSettingsFile},
     {"window_layout_fuzz", fuzz::checkLayoutFile},
@@ -53,6 +54,7 @@ constexpr Target kTargets[] = {
     {"bridge_mapping_fuzz", fuzz::checkMappingFile},
     {"replay_fuzz", fuzz::checkReplay},
 };
+// clang-format on
 
 TEST(FuzzProperties, HoldForEverySeed) {
   for (const Target& target : kTargets) {

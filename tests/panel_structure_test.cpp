@@ -25,6 +25,7 @@ struct Root {
 };
 
 // Gauge roots and their cameras on the 30-unit grid.
+// clang-format off
 constexpr Root kRoots[] = {
     {"IASindicator", 0, 0, "GLCamAirspeed"},         {"Altimeter", 30, 0, "GLCamAltiFt"},
     {"Horizon", 60, 0, "GLCamHorizon"},              {"Gyro", 30, -30, "GLCamGyro"},
@@ -45,6 +46,7 @@ constexpr Root kRoots[] = {
     {"CarbTempdummy1", 0, 120, "GLCamCarbTemp1"},    {"CarbTempDummy2", 30, 120, "GLCamCarbTemp2"},
     {"BatteryDummy", 60, 120, "GLCamBattery"},       {"FuelStatDummy", 90, 120, "GLCamFuelStat"},
 };
+// clang-format on
 
 enum Kind { Dummy, Disk, Plane, Polygon, Lines, Text, Sphere };
 
@@ -56,6 +58,7 @@ struct Named {
 };
 
 // Named nodes with their kind, parent and rest RollAngle.
+// clang-format off
 constexpr Named kNamed[] = {
     {"IASneedle", Dummy, "IASindicator", 0},        {"AltiNeedle1", Dummy, "Altimeter", 0},
     {"Altineedle2", Dummy, "Altimeter", 0},         {"QNHDummy", Dummy, "GLDisk9", 0},
@@ -108,6 +111,7 @@ constexpr Named kNamed[] = {
     {"GLLines42", Lines, "propRPM1dummy", -10},     {"GLLines43", Lines, "propRPM1dummy", -10},
     {"GLLines44", Lines, "propRPM2dummy", -10},     {"GLLines45", Lines, "propRPM2dummy", -10},
 };
+// clang-format on
 
 bool isKind(TGLBaseSceneObject* node, Kind kind) {
   switch (kind) {

@@ -66,6 +66,7 @@ TEST(ExtendedFloat, MatchesHandMadeBytePatterns) {
   };
   // -180 = -1.40625 · 2^7: significand 1.01101b, exponent 7 + 16383 = 0x4006, sign set.
   // 90.5 = 1.0110101b · 2^6; 1 = 1.0 · 2^0; -0 keeps only its sign.
+  // clang-format off
   const Case cases[] = {
       {0.0L, {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00}},
       {-0.0L, {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x80}},
@@ -73,6 +74,7 @@ TEST(ExtendedFloat, MatchesHandMadeBytePatterns) {
       {-180.0L, {0, 0, 0, 0, 0, 0, 0, 0xB4, 0x06, 0xC0}},
       {90.5L, {0, 0, 0, 0, 0, 0, 0, 0xB5, 0x05, 0x40}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     EXPECT_EQ(encodeExtended(c.value), c.bytes) << static_cast<double>(c.value);
     const long double back = decodeExtended(c.bytes.data());
