@@ -5,11 +5,11 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QSlider>
+#include <QStyle>
 
 namespace {
 
@@ -23,7 +23,9 @@ constexpr int kButtonWidth = 115;
 constexpr int kButtonHeight = 25;
 constexpr int kSmallestCaptionPx = 7;
 
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString text(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 }  // namespace
 

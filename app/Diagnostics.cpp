@@ -36,9 +36,8 @@ int checkLink(std::FILE* out, std::FILE* err) {
   }
   for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
     const catalogue::Row& row = catalogue::kRows[i];
-    std::fprintf(out, "0x%04X %s %.10Lg%s%s\n", static_cast<unsigned>(row.offset),
-                 catalogue::fullName(row).c_str(), batch.value(i), row.unit.empty() ? "" : " ",
-                 std::string(row.unit).c_str());
+    std::fprintf(out, "0x%04X %s %.10Lg%s%s\n", static_cast<unsigned>(row.offset), catalogue::fullName(row).c_str(),
+                 batch.value(i), row.unit.empty() ? "" : " ", std::string(row.unit).c_str());
   }
   return 0;
 }

@@ -2,11 +2,11 @@
 #include "GaugePanel.h"
 
 #include "ControlWindow.h"
+#include "LinkWire.h"
 #include "PanelBuild.h"
 #include "PrivateFont.h"
 #include "QtContext.h"
 #include "QuartzFont.h"
-#include "LinkWire.h"
 #include "SimLink.h"
 #include "TGLCamera.h"
 
@@ -17,15 +17,15 @@
 #include <QOffscreenSurface>
 #include <QPushButton>
 #include <QScreen>
-#include <QWindow>
 #include <QSlider>
+#include <QWindow>
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-const std::array<const char*, 5> kAntiAliasingLabels = {
-    "No Anti Aliasing", "Anti Aliasing 2x", "Anti Aliasing 2x HQ", "Anti Aliasing 4x", "Anti Aliasing 4x HQ"};
+const std::array<const char*, 5> kAntiAliasingLabels = {"No Anti Aliasing", "Anti Aliasing 2x", "Anti Aliasing 2x HQ",
+                                                        "Anti Aliasing 4x", "Anti Aliasing 4x HQ"};
 
 namespace {
 
@@ -36,7 +36,9 @@ constexpr int kAntiAliasingDelayMs = 1000;
 constexpr int kMinimumSidePx = 32;
 
 // Trackbar position p selects the level after aaDefault, which the trackbar never chooses.
-TGLAntiAliasing levelOfPosition(int position) { return static_cast<TGLAntiAliasing>(position + 1); }
+TGLAntiAliasing levelOfPosition(int position) {
+  return static_cast<TGLAntiAliasing>(position + 1);
+}
 
 // A rectangle that no screen shows any more (a monitor unplugged) comes back on the nearest screen.
 QRect ontoAScreen(QRect r) {
@@ -143,13 +145,12 @@ void GaugePanel::startUp() {
 
 void GaugePanel::createGaugeWindows() {
   PanelNodes& nodes = m_panel->nodes();
-  GaugeWindow::Hooks hooks{
-      [this] {
-        m_control->show();
-        m_control->raise();
-        m_control->activateWindow();
-      },
-      [this](const std::exception& e) { reportError(e); }};
+  GaugeWindow::Hooks hooks{[this] {
+                             m_control->show();
+                             m_control->raise();
+                             m_control->activateWindow();
+                           },
+                           [this](const std::exception& e) { reportError(e); }};
   m_windows.reserve(kGauges.size());
   for (const GaugeRow& row : kGauges) {
     m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
@@ -213,8 +214,8 @@ void GaugePanel::applyLayout() {
   if (main.antiAliasing() != 0) {
     m_control->trackBar().setValue(main.antiAliasing());  // clamped to 0..4; fires the change handler
   }
-  const QRect placed = ontoAScreen(QRect(main.left(), main.top(), m_control->frameGeometry().width(),
-                                         m_control->frameGeometry().height()));
+  const QRect placed = ontoAScreen(
+      QRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height()));
   m_control->move(placed.topLeft());
   if (main.startMasked() == 1) {
     m_control->startMasked().setChecked(true);
@@ -344,7 +345,9 @@ void GaugePanel::guarded(const std::function<void()>& work) {
   }
 }
 
-void GaugePanel::reportError(const std::exception& error) { showError(error.what()); }
+void GaugePanel::reportError(const std::exception& error) {
+  showError(error.what());
+}
 
 void GaugePanel::showError(const std::string& text) {
   std::fprintf(stderr, "skyvane-gauges: %s\n", text.c_str());

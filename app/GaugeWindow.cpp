@@ -6,10 +6,10 @@
 
 #include <QBackingStore>
 #include <QCursor>
-#include <QPainter>
 #include <QExposeEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QResizeEvent>
 
 #include <cmath>
@@ -221,9 +221,13 @@ void GaugeWindow::setTurnDeg(long double degrees) {
   m_camera.setRollAngle(static_cast<float>(degrees));
 }
 
-void GaugeWindow::turnClockwise() { setTurnDeg(m_turnDeg - 90); }
+void GaugeWindow::turnClockwise() {
+  setTurnDeg(m_turnDeg - 90);
+}
 
-void GaugeWindow::turnAntiClockwise() { setTurnDeg(m_turnDeg + 90); }
+void GaugeWindow::turnAntiClockwise() {
+  setTurnDeg(m_turnDeg + 90);
+}
 
 void GaugeWindow::viewMainWindow() {
   if (m_hooks.showControlWindow) {
@@ -271,8 +275,8 @@ void GaugeWindow::mouseMoveEvent(QMouseEvent* event) {
     const Qt::Edges edges = edgesAt(event->position());
     const bool diagonal = (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
     const bool falling = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
-    setCursor(!edges     ? Qt::ArrowCursor
-              : diagonal ? (falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor)
+    setCursor(!edges                                     ? Qt::ArrowCursor
+              : diagonal                                 ? (falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor)
               : (edges & (Qt::LeftEdge | Qt::RightEdge)) ? Qt::SizeHorCursor
                                                          : Qt::SizeVerCursor);
     return;
@@ -290,4 +294,6 @@ void GaugeWindow::mouseMoveEvent(QMouseEvent* event) {
   setGeometry(g);
 }
 
-void GaugeWindow::mouseReleaseEvent(QMouseEvent*) { m_drag = Drag::None; }
+void GaugeWindow::mouseReleaseEvent(QMouseEvent*) {
+  m_drag = Drag::None;
+}

@@ -21,7 +21,7 @@ class TGLCamera;
 class GaugeWindow final : public QWindow {
 public:
   struct Hooks {
-    std::function<void()> showControlWindow;               // "View Main Window"
+    std::function<void()> showControlWindow;                 // "View Main Window"
     std::function<void(const std::exception&)> reportError;  // errors of paint and window handlers
   };
 

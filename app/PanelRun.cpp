@@ -7,11 +7,11 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -38,8 +38,9 @@ int runPanel(int argc, char** argv, const std::string& dataDir) {
   preferX11OnWayland();
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
       std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    std::fprintf(stderr, "skyvane-gauges: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                         "tools/demo.sh runs the panel on a virtual screen\n");
+    std::fprintf(stderr,
+                 "skyvane-gauges: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                 "tools/demo.sh runs the panel on a virtual screen\n");
     return 1;
   }
   QApplication app(argc, argv);

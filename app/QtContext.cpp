@@ -12,20 +12,22 @@
 
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 constexpr GLenum kMultisampleFilterHint = 0x8534;  // GL_MULTISAMPLE_FILTER_HINT_NV
 
 // The sample counts a view may draw at, and where each is counted.
-int countIndex(int samples) { return samples <= 0 ? 0 : samples <= 2 ? 1 : 2; }
+int countIndex(int samples) {
+  return samples <= 0 ? 0 : samples <= 2 ? 1 : 2;
+}
 
 bool isSoftwareRenderer(const char* renderer) {
-  return renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
-                                 std::strstr(renderer, "softpipe") != nullptr ||
-                                 std::strstr(renderer, "swrast") != nullptr);
+  return renderer != nullptr &&
+         (std::strstr(renderer, "llvmpipe") != nullptr || std::strstr(renderer, "softpipe") != nullptr ||
+          std::strstr(renderer, "swrast") != nullptr);
 }
 
 void sayOnce(bool& said, const char* text) {
@@ -62,7 +64,9 @@ struct QtContext::Native {
   }
 };
 
-QSize devicePixelSize(const QWindow& window) { return window.size() * window.devicePixelRatio(); }
+QSize devicePixelSize(const QWindow& window) {
+  return window.size() * window.devicePixelRatio();
+}
 
 namespace {
 
@@ -90,7 +94,9 @@ QSize surfacePixels(QSurface* surface) {
 
 QtContext::QtContext(QSurface* surface) : m_surface(surface) {}
 
-QtContext::~QtContext() { destroy(); }
+QtContext::~QtContext() {
+  destroy();
+}
 
 QSurfaceFormat QtContext::surfaceFormat() {
   QSurfaceFormat format;

@@ -64,7 +64,6 @@ public:
   int grabbedWidth() const { return m_grabbedWidth; }
   int grabbedHeight() const { return m_grabbedHeight; }
 
-
 protected:
   void platformCreate(TGLContext* shareWith) override;
   void platformDestroy() override;
@@ -85,7 +84,7 @@ private:
 
   QSurface* m_surface;
   std::shared_ptr<Native> m_native;
-  int m_countedSamples = -1;     // the sample count this view is counted under in m_native (-1: none)
+  int m_countedSamples = -1;  // the sample count this view is counted under in m_native (-1: none)
   std::function<void(const QImage&)> m_presenter;
   bool m_grabRequested = false;
   std::vector<std::uint8_t> m_grabbed;

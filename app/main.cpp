@@ -44,11 +44,13 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Analogue instrument panel for flight simulators.");
   const QCommandLineOption configOption(
-      "check-config", "Print every effective setting of config.ini, one line each, then a warning line per scale "
-                      "the dials cannot draw as configured.");
+      "check-config",
+      "Print every effective setting of config.ini, one line each, then a warning line per scale "
+      "the dials cannot draw as configured.");
   const QCommandLineOption linkOption(
-      "check-link", "Open the simulator link once, read one batch of every simulator variable and print it as "
-                    "\"0xOFFSET name value [unit]\".");
+      "check-link",
+      "Open the simulator link once, read one batch of every simulator variable and print it as "
+      "\"0xOFFSET name value [unit]\".");
   const QCommandLineOption help({"h", "help"}, "Show this text.");
   const QCommandLineOption version("version", "Show the version.");
   parser.addOptions({configOption, linkOption, help, version});

@@ -15,7 +15,7 @@ struct Problem {
 template <class T>
 class [[nodiscard]] Result {
 public:
-  Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}        // NOLINT: implicit by design
+  Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}            // NOLINT: implicit by design
   Result(Problem problem) : m_state(std::in_place_index<1>, std::move(problem)) {}  // NOLINT
 
   bool ok() const { return m_state.index() == 0; }

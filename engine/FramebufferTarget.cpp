@@ -85,7 +85,9 @@ void FramebufferTarget::reserve(int width, int height) {
   glReadBuffer(GL_COLOR_ATTACHMENT0);
 }
 
-void FramebufferTarget::bind() const { glBindFramebuffer(GL_FRAMEBUFFER, m_fbo); }
+void FramebufferTarget::bind() const {
+  glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+}
 
 void FramebufferTarget::blitTo(GLuint target, int width, int height) const {
   glBindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);

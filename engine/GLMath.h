@@ -32,7 +32,9 @@ inline Vec4 cross(const Vec4& a, const Vec4& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0};
 }
 
-inline float length3(const Vec4& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+inline float length3(const Vec4& v) {
+  return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+}
 
 // x, y, z scaled to unit length (unchanged when zero); w kept.
 inline Vec4 normalized3(const Vec4& v) {
@@ -40,7 +42,9 @@ inline Vec4 normalized3(const Vec4& v) {
   return len == 0 ? v : Vec4{v.x / len, v.y / len, v.z / len, v.w};
 }
 
-inline Vec4 scaled(const Vec4& v, float s) { return {v.x * s, v.y * s, v.z * s, v.w * s}; }
+inline Vec4 scaled(const Vec4& v, float s) {
+  return {v.x * s, v.y * s, v.z * s, v.w * s};
+}
 
 // v · M (row vector times matrix).
 inline Vec4 transform(const Vec4& v, const Mat4& a) {
@@ -79,6 +83,8 @@ inline Mat4 rotationAbout(const Vec4& axis, float radians) {
 // The general inverse; the identity when the matrix is singular.
 Mat4 inverse(const Mat4& a);
 
-inline float radians(float degrees) { return degrees * static_cast<float>(M_PI) / 180.0f; }
+inline float radians(float degrees) {
+  return degrees * static_cast<float>(M_PI) / 180.0f;
+}
 
 }  // namespace vm

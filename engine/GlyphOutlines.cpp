@@ -73,8 +73,8 @@ int conicTo(const FT_Vector* control, const FT_Vector* to, void* user) {
   for (int i = 1; i <= n; ++i) {
     const double t = static_cast<double>(i) / n;
     const double u = 1 - t;
-    s->contours.back().push_back({u * u * p0[0] + 2 * u * t * p1[0] + t * t * p2[0],
-                                  u * u * p0[1] + 2 * u * t * p1[1] + t * t * p2[1], 0});
+    s->contours.back().push_back(
+        {u * u * p0[0] + 2 * u * t * p1[0] + t * t * p2[0], u * u * p0[1] + 2 * u * t * p1[1] + t * t * p2[1], 0});
   }
   s->pen = p2;
   return 0;
@@ -96,8 +96,8 @@ int cubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
     const double w1 = 3 * u * u * t;
     const double w2 = 3 * u * t * t;
     const double w3 = t * t * t;
-    s->contours.back().push_back({w0 * p0[0] + w1 * p1[0] + w2 * p2[0] + w3 * p3[0],
-                                  w0 * p0[1] + w1 * p1[1] + w2 * p2[1] + w3 * p3[1], 0});
+    s->contours.back().push_back(
+        {w0 * p0[0] + w1 * p1[0] + w2 * p2[0] + w3 * p3[0], w0 * p0[1] + w1 * p1[1] + w2 * p2[1] + w3 * p3[1], 0});
   }
   s->pen = p3;
   return 0;

@@ -45,11 +45,16 @@ const Display& display() {
 }  // namespace
 
 OffscreenContext::OffscreenContext(int width, int height)
-    : m_width(width < 1 ? 1 : width), m_height(height < 1 ? 1 : height) {}
+    : m_width(width < 1 ? 1 : width),
+      m_height(height < 1 ? 1 : height) {}
 
-OffscreenContext::~OffscreenContext() { destroy(); }
+OffscreenContext::~OffscreenContext() {
+  destroy();
+}
 
-bool OffscreenContext::available() { return display().ok; }
+bool OffscreenContext::available() {
+  return display().ok;
+}
 
 void OffscreenContext::platformCreate(TGLContext* shareWith) {
   const Display& d = display();
@@ -60,10 +65,8 @@ void OffscreenContext::platformCreate(TGLContext* shareWith) {
   if (shareWith != nullptr && share == nullptr) {
     throw EngineError("Incompatible contexts");
   }
-  const EGLint attributes[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
-                               EGL_NONE};
-  m_context = eglCreateContext(d.display, d.config, share != nullptr ? share->m_context : EGL_NO_CONTEXT,
-                               attributes);
+  const EGLint attributes[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+  m_context = eglCreateContext(d.display, d.config, share != nullptr ? share->m_context : EGL_NO_CONTEXT, attributes);
   if (m_context == EGL_NO_CONTEXT) {
     m_context = nullptr;
     throw EngineError("Failed to create RenderingContext.");
@@ -159,7 +162,9 @@ void OffscreenContext::freeFramebuffer() {
   m_storageStale = true;
 }
 
-void OffscreenContext::swapBuffers() { glFlush(); }
+void OffscreenContext::swapBuffers() {
+  glFlush();
+}
 
 std::vector<std::uint8_t> OffscreenContext::readPixels() {
   ContextGuard guard(this);

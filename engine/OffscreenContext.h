@@ -44,9 +44,9 @@ private:
 
   int m_width;
   int m_height;
-  void* m_context = nullptr;             // EGLContext
-  std::shared_ptr<int> m_shareToken;     // one per platform share group
-  FramebufferTarget m_draw{0};           // multisampled for the anti-aliasing levels
+  void* m_context = nullptr;                                          // EGLContext
+  std::shared_ptr<int> m_shareToken;                                  // one per platform share group
+  FramebufferTarget m_draw{0};                                        // multisampled for the anti-aliasing levels
   FramebufferTarget m_resolve{0, FramebufferTarget::Depth::Without};  // read back from when multisampled
   bool m_storageStale = true;
 };

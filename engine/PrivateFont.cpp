@@ -8,7 +8,9 @@ bool registerPrivateFont(const std::string& path) {
          FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8*>(path.c_str())) == FcTrue;
 }
 
-void unregisterPrivateFonts() { FcConfigAppFontClear(nullptr); }
+void unregisterPrivateFonts() {
+  FcConfigAppFontClear(nullptr);
+}
 
 bool isPrivateFontRegistered(const std::string& path) {
   FcFontSet* fonts = FcConfigGetFonts(nullptr, FcSetApplication);

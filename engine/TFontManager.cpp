@@ -4,8 +4,8 @@
 #include "EngineError.h"
 #include "TGLSpaceText.h"
 
-#include <algorithm>
 #include <strings.h>
+#include <algorithm>
 #include <utility>
 
 TFontManager& TFontManager::instance() {
@@ -67,8 +67,7 @@ FontEntry* TFontManager::acquire(const std::string& name, const FontStyle& style
   if (entry->m_lists.allocate(count) == 0) {
     fail("FontManager: no more display lists available");
   }
-  if (!buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion,
-                       entry->m_metrics.data())) {
+  if (!buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion, entry->m_metrics.data())) {
     entry->m_lists.release();
     fail("FontManager: font creation failed");
   }

@@ -32,9 +32,13 @@ TGLBaseSceneObject::~TGLBaseSceneObject() {
   }
 }
 
-long TGLBaseSceneObject::compilations() { return g_compilations; }
+long TGLBaseSceneObject::compilations() {
+  return g_compilations;
+}
 
-bool TGLBaseSceneObject::isLoading() const { return m_scene != nullptr && m_scene->isLoading(); }
+bool TGLBaseSceneObject::isLoading() const {
+  return m_scene != nullptr && m_scene->isLoading();
+}
 
 void TGLBaseSceneObject::setScene(TGLScene* scene) {
   if (m_scene != scene) {
@@ -108,8 +112,12 @@ void TGLBaseSceneObject::setAxis(TGLCoordinates& axis, float x, float y, float z
   }
 }
 
-void TGLBaseSceneObject::setDirection(float x, float y, float z) { setAxis(m_direction, x, y, z); }
-void TGLBaseSceneObject::setUp(float x, float y, float z) { setAxis(m_up, x, y, z); }
+void TGLBaseSceneObject::setDirection(float x, float y, float z) {
+  setAxis(m_direction, x, y, z);
+}
+void TGLBaseSceneObject::setUp(float x, float y, float z) {
+  setAxis(m_up, x, y, z);
+}
 
 void TGLBaseSceneObject::setScale(float x, float y, float z) {
   m_scale.assign({x, y, z, 0});
@@ -160,9 +168,15 @@ void TGLBaseSceneObject::setAngle(int component, float degrees) {
   m_rotation.assign(rotation);
 }
 
-void TGLBaseSceneObject::setRollAngle(float degrees) { setAngle(2, degrees); }
-void TGLBaseSceneObject::setTurnAngle(float degrees) { setAngle(1, degrees); }
-void TGLBaseSceneObject::setPitchAngle(float degrees) { setAngle(0, degrees); }
+void TGLBaseSceneObject::setRollAngle(float degrees) {
+  setAngle(2, degrees);
+}
+void TGLBaseSceneObject::setTurnAngle(float degrees) {
+  setAngle(1, degrees);
+}
+void TGLBaseSceneObject::setPitchAngle(float degrees) {
+  setAngle(0, degrees);
+}
 
 void TGLBaseSceneObject::setVisible(bool visible) {
   if (visible != m_visible) {

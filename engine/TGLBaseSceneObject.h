@@ -180,9 +180,9 @@ private:
   void rotateAbout(const vm::Vec4& axis, float fromDegrees, float toDegrees);
   void setAxis(TGLCoordinates& axis, float x, float y, float z);
   void setAngle(int component, float degrees);
-  void markWorldDirty();  // this node and every descendant that is not already marked
+  void markWorldDirty();          // this node and every descendant that is not already marked
   void markSubtreeBoundsStale();  // this node and every ancestor that is not already marked
-  void finishLoading();   // after stored values were loaded: Position W := 1, throughout the subtree
+  void finishLoading();           // after stored values were loaded: Position W := 1, throughout the subtree
 
   std::string m_name;
   TGLCoordinates m_position{this, {0, 0, 0, 1}, TGLCoordinates::Style::Point};
@@ -194,8 +194,7 @@ private:
   std::vector<std::unique_ptr<TGLBaseSceneObject>> m_children;
   TGLBaseSceneObject* m_parent = nullptr;
   TGLScene* m_scene = nullptr;
-  std::uint8_t m_flags =
-      TransformDirty | WorldDirty | InverseDirty | GeometryDirty | BoundsDirty | SubtreeBoundsDirty;
+  std::uint8_t m_flags = TransformDirty | WorldDirty | InverseDirty | GeometryDirty | BoundsDirty | SubtreeBoundsDirty;
   bool m_editing = false;  // coordinatesEdited is running: its own writes do not re-enter
   vm::Mat4 m_local;
   vm::Mat4 m_world;

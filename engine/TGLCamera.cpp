@@ -74,8 +74,7 @@ void TGLCamera::setCameraStyle(TGLCameraStyle style) {
   }
 }
 
-TGLCamera::Frustum TGLCamera::frustum(int x, int y, int vpWidth, int vpHeight, int width, int height,
-                                      float dpi) const {
+TGLCamera::Frustum TGLCamera::frustum(int x, int y, int vpWidth, int vpHeight, int width, int height, float dpi) const {
   const double w = width;
   const double h = height;
   const double m = std::max(w, h);
@@ -117,9 +116,22 @@ void TGLCamera::applyProjection(int x, int y, int vpWidth, int vpHeight, int wid
     case TGLCameraStyle::csInfinitePerspective: {
       // glFrustum with the far plane at infinity.
       const double n = f.nearPlane;
-      const GLdouble m[16] = {2 * n / (f.right - f.left), 0, 0, 0, 0, 2 * n / (f.top - f.bottom), 0, 0,
-                              (f.right + f.left) / (f.right - f.left), (f.top + f.bottom) / (f.top - f.bottom),
-                              -1, -1, 0, 0, -2 * n, 0};
+      const GLdouble m[16] = {2 * n / (f.right - f.left),
+                              0,
+                              0,
+                              0,
+                              0,
+                              2 * n / (f.top - f.bottom),
+                              0,
+                              0,
+                              (f.right + f.left) / (f.right - f.left),
+                              (f.top + f.bottom) / (f.top - f.bottom),
+                              -1,
+                              -1,
+                              0,
+                              0,
+                              -2 * n,
+                              0};
       glMultMatrixd(m);
       break;
     }

@@ -29,7 +29,9 @@ bool wantsFilterHint(TGLAntiAliasing level) {
   return level == TGLAntiAliasing::aa2xHQ || level == TGLAntiAliasing::aa4xHQ;
 }
 
-TGLContext* TGLContext::current() { return g_current; }
+TGLContext* TGLContext::current() {
+  return g_current;
+}
 
 GLuint TGLListHandle::allocate(GLsizei count) {
   release();

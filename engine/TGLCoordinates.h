@@ -18,7 +18,10 @@ public:
   enum class Style { Point, Vector, Free };  // setting x, y, z forces W to 1, to 0, or leaves it
 
   TGLCoordinates(CoordinatesOwner* owner, vm::Vec4 initial, Style style)
-      : m_owner(owner), m_value(initial), m_default(initial), m_style(style) {}
+      : m_owner(owner),
+        m_value(initial),
+        m_default(initial),
+        m_style(style) {}
   TGLCoordinates(const TGLCoordinates&) = delete;
   TGLCoordinates& operator=(const TGLCoordinates&) = delete;
 

@@ -5,9 +5,15 @@
 
 #include <cmath>
 
-void TGLDummyCube::setCubeSize(float size) { setGeometryProperty(m_cubeSize, size); }
-void TGLDummyCube::setEdgeColor(const vm::Vec4& color) { setGeometryProperty(m_edgeColor, color); }
-void TGLDummyCube::setVisibleAtRunTime(bool visible) { setGeometryProperty(m_visibleAtRunTime, visible); }
+void TGLDummyCube::setCubeSize(float size) {
+  setGeometryProperty(m_cubeSize, size);
+}
+void TGLDummyCube::setEdgeColor(const vm::Vec4& color) {
+  setGeometryProperty(m_edgeColor, color);
+}
+void TGLDummyCube::setVisibleAtRunTime(bool visible) {
+  setGeometryProperty(m_visibleAtRunTime, visible);
+}
 
 vm::Vec4 TGLDummyCube::halfExtents() const {
   const float h = std::fabs(m_cubeSize) / 2;

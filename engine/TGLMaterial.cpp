@@ -50,7 +50,8 @@ void TGLFaceProperties::assign(const TGLFaceProperties& other) {
 }
 
 TGLMaterial::TGLMaterial(std::function<void()> onChange)
-    : m_onChange(std::move(onChange)), m_front([this] { changed(); }) {}
+    : m_onChange(std::move(onChange)),
+      m_front([this] { changed(); }) {}
 
 TGLFaceProperties& TGLMaterial::backProperties() {
   if (!m_back) {
@@ -112,8 +113,8 @@ GLenum glPolygonModeOf(TPolygonMode mode) {
 }
 
 void sendFace(TGLStateCache& cache, TGLStateCache::Face face, const TGLFaceProperties& p) {
-  cache.setMaterialColors(face, p.emission().value(), p.ambient().value(), p.diffuse().value(),
-                          p.specular().value(), p.shininess());
+  cache.setMaterialColors(face, p.emission().value(), p.ambient().value(), p.diffuse().value(), p.specular().value(),
+                          p.shininess());
   cache.setPolygonMode(face, glPolygonModeOf(p.polygonMode()));
 }
 
@@ -132,13 +133,11 @@ void TGLMaterial::apply(FrameState& frame) const {
   const TGLFaceProperties& back = m_back ? *m_back : kDefaultBack;
   const bool bufferCulls = frame.bufferFaceCulling;
   if (cache.isEnabled(TGLState::CullFace)) {
-    if (m_faceCulling == TFaceCulling::fcNoCull ||
-        (m_faceCulling == TFaceCulling::fcBufferDefault && !bufferCulls)) {
+    if (m_faceCulling == TFaceCulling::fcNoCull || (m_faceCulling == TFaceCulling::fcBufferDefault && !bufferCulls)) {
       cache.disable(TGLState::CullFace);
       sendFace(cache, TGLStateCache::Back, back);
     }
-  } else if (m_faceCulling == TFaceCulling::fcCull ||
-             (m_faceCulling == TFaceCulling::fcBufferDefault && bufferCulls)) {
+  } else if (m_faceCulling == TFaceCulling::fcCull || (m_faceCulling == TFaceCulling::fcBufferDefault && bufferCulls)) {
     cache.enable(TGLState::CullFace);
   } else {
     sendFace(cache, TGLStateCache::Back, back);

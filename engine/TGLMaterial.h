@@ -14,7 +14,8 @@ struct FrameState;
 class TGLColor {
 public:
   explicit TGLColor(vm::Vec4 initial = {0, 0, 0, 1}, std::function<void()> onChange = {})
-      : m_value(initial), m_onChange(std::move(onChange)) {}
+      : m_value(initial),
+        m_onChange(std::move(onChange)) {}
   TGLColor(const TGLColor&) = delete;
   TGLColor& operator=(const TGLColor&) = delete;
 

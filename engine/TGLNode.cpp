@@ -1,7 +1,9 @@
 // Node collection edits.
 #include "TGLNode.h"
 
-std::size_t TGLNodes::add() { return add(0, 0, 0); }
+std::size_t TGLNodes::add() {
+  return add(0, 0, 0);
+}
 
 std::size_t TGLNodes::add(float x, float y, float z) {
   m_nodes.push_back({x, y, z, m_newNodeColor});

@@ -17,7 +17,8 @@ struct TGLNode {
 class TGLNodes {
 public:
   explicit TGLNodes(std::function<void()> onEdited, vm::Vec4 newNodeColor = {0, 0, 1, 1})
-      : m_onEdited(std::move(onEdited)), m_newNodeColor(newNodeColor) {}
+      : m_onEdited(std::move(onEdited)),
+        m_newNodeColor(newNodeColor) {}
 
   std::size_t count() const { return m_nodes.size(); }
   const TGLNode& operator[](std::size_t i) const { return m_nodes[i]; }

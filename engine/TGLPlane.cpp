@@ -11,7 +11,9 @@ void TGLPlane::setStyle(bool singleQuad, bool tileTexture) {
   }
 }
 
-vm::Vec4 TGLPlane::halfExtents() const { return {std::fabs(m_width) / 2, std::fabs(m_height) / 2, 0, 0}; }
+vm::Vec4 TGLPlane::halfExtents() const {
+  return {std::fabs(m_width) / 2, std::fabs(m_height) / 2, 0, 0};
+}
 
 BoundingBox TGLPlane::localBounds() const {
   return BoundingBox::between(-m_width / 2, -m_height / 2, 0, m_width / 2, m_height / 2, 0);

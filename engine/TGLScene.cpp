@@ -6,7 +6,8 @@
 #include <algorithm>
 
 TGLScene::TGLScene()
-    : m_objectRoot(std::make_unique<TGLSceneRootObject>()), m_cameraRoot(std::make_unique<TGLSceneRootObject>()) {
+    : m_objectRoot(std::make_unique<TGLSceneRootObject>()),
+      m_cameraRoot(std::make_unique<TGLSceneRootObject>()) {
   m_objectRoot->setName("ObjectRoot");
   m_cameraRoot->setName("CameraRoot");
   m_objectRoot->setScene(this);

@@ -6,9 +6,9 @@
 
 #include <GL/glu.h>
 
-
 TGLSceneBuffer::TGLSceneBuffer(ContextFactory factory)
-    : m_factory(std::move(factory)), m_stateCache(std::make_unique<TGLStateCache>()) {}
+    : m_factory(std::move(factory)),
+      m_stateCache(std::make_unique<TGLStateCache>()) {}
 
 TGLSceneBuffer::~TGLSceneBuffer() {
   if (m_camera != nullptr) {
@@ -166,9 +166,7 @@ void TGLSceneBuffer::renderFrame() {
   m_rendering = true;
   struct Done {
     TGLSceneBuffer& buffer;
-    ~Done() {
-      buffer.m_rendering = false;
-    }
+    ~Done() { buffer.m_rendering = false; }
   } done{*this};
   ContextGuard guard(m_context.get());
 

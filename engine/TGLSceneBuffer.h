@@ -5,8 +5,8 @@
 
 #include "FrameState.h"
 #include "GLMath.h"
-#include "TGLContext.h"
 #include "TGLBaseSceneObject.h"
+#include "TGLContext.h"
 #include "TGLStateCache.h"
 
 #include <algorithm>

@@ -34,7 +34,9 @@ TGLSpaceText::~TGLSpaceText() {
   }
 }
 
-void TGLSpaceText::setText(const std::string& text) { setGeometryProperty(m_text, text); }
+void TGLSpaceText::setText(const std::string& text) {
+  setGeometryProperty(m_text, text);
+}
 
 void TGLSpaceText::fontChanged() {
   m_fontChanged = true;

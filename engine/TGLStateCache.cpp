@@ -10,10 +10,11 @@
 
 GLenum glCapability(TGLState state) {
   static constexpr std::array<GLenum, kStateCount> kCapabilities = {
-      GL_ALPHA_TEST,     GL_AUTO_NORMAL,     GL_BLEND,          GL_COLOR_MATERIAL,     GL_CULL_FACE,
-      GL_DEPTH_TEST,     GL_DITHER,          GL_FOG,            GL_LIGHTING,           GL_LINE_SMOOTH,
-      GL_LINE_STIPPLE,   GL_COLOR_LOGIC_OP,  GL_NORMALIZE,      GL_POINT_SMOOTH,       GL_POLYGON_SMOOTH,
-      GL_POLYGON_STIPPLE, GL_SCISSOR_TEST,   GL_STENCIL_TEST,   GL_TEXTURE_1D,         GL_TEXTURE_2D,
+      GL_ALPHA_TEST,       GL_AUTO_NORMAL,         GL_BLEND,          GL_COLOR_MATERIAL,
+      GL_CULL_FACE,        GL_DEPTH_TEST,          GL_DITHER,         GL_FOG,
+      GL_LIGHTING,         GL_LINE_SMOOTH,         GL_LINE_STIPPLE,   GL_COLOR_LOGIC_OP,
+      GL_NORMALIZE,        GL_POINT_SMOOTH,        GL_POLYGON_SMOOTH, GL_POLYGON_STIPPLE,
+      GL_SCISSOR_TEST,     GL_STENCIL_TEST,        GL_TEXTURE_1D,     GL_TEXTURE_2D,
       GL_TEXTURE_CUBE_MAP, GL_TEXTURE_RECTANGLE_NV};
   return kCapabilities[static_cast<int>(state)];
 }

@@ -12,9 +12,28 @@
 #include <cstdint>
 
 enum class TGLState : std::uint8_t {
-  AlphaTest, AutoNormal, Blend, ColorMaterial, CullFace, DepthTest, Dither, Fog, Lighting, LineSmooth,
-  LineStipple, LogicOp, Normalize, PointSmooth, PolygonSmooth, PolygonStipple, ScissorTest, StencilTest,
-  Texture1D, Texture2D, TextureCubeMap, TextureRectangle,
+  AlphaTest,
+  AutoNormal,
+  Blend,
+  ColorMaterial,
+  CullFace,
+  DepthTest,
+  Dither,
+  Fog,
+  Lighting,
+  LineSmooth,
+  LineStipple,
+  LogicOp,
+  Normalize,
+  PointSmooth,
+  PolygonSmooth,
+  PolygonStipple,
+  ScissorTest,
+  StencilTest,
+  Texture1D,
+  Texture2D,
+  TextureCubeMap,
+  TextureRectangle,
 };
 inline constexpr int kStateCount = 22;
 

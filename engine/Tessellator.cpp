@@ -13,9 +13,15 @@ struct TessState {
   GLenum error = 0;
 };
 
-void GLAPIENTRY onBegin(GLenum type) { glBegin(type); }
-void GLAPIENTRY onEnd() { glEnd(); }
-void GLAPIENTRY onVertex(void* vertex) { glVertex3dv(static_cast<const GLdouble*>(vertex)); }
+void GLAPIENTRY onBegin(GLenum type) {
+  glBegin(type);
+}
+void GLAPIENTRY onEnd() {
+  glEnd();
+}
+void GLAPIENTRY onVertex(void* vertex) {
+  glVertex3dv(static_cast<const GLdouble*>(vertex));
+}
 
 void GLAPIENTRY onError(GLenum error, void* data) {
   auto* state = static_cast<TessState*>(data);
@@ -24,7 +30,7 @@ void GLAPIENTRY onError(GLenum error, void* data) {
   }
 }
 
-void GLAPIENTRY onCombine(GLdouble coords[3], void*[4], GLfloat[4], void** out, void* data) {
+void GLAPIENTRY onCombine(GLdouble coords[3], void* [4], GLfloat[4], void** out, void* data) {
   auto* state = static_cast<TessState*>(data);
   if (state->combined.size() >= state->combineCapacity) {
     *out = nullptr;  // refused: GLU reports an error

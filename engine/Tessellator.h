@@ -12,7 +12,7 @@ using Point3 = std::array<double, 3>;
 using Contour = std::vector<Point3>;
 
 struct TessellateOptions {
-  GLenum windingRule = 100130;   // GLU_TESS_WINDING_ODD
+  GLenum windingRule = 100130;     // GLU_TESS_WINDING_ODD
   const double* normal = nullptr;  // x, y, z; null lets GLU work it out
   // New vertices the tessellator may make where edges cross; a request beyond this is refused (the outline
   // then fails with GLU's "need combine callback" error) rather than written past the buffer.

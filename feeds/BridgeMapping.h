@@ -26,9 +26,9 @@ struct MappingEntry {
 };
 
 struct Mapping {
-  std::vector<MappingEntry> entries;                       // in file order: the record's or the indices' order
+  std::vector<MappingEntry> entries;                      // in file order: the record's or the indices' order
   std::vector<std::pair<std::size_t, double>> constants;  // "set TARGET VALUE" lines
-  std::string origin;                                      // where it was read from, for messages
+  std::string origin;                                     // where it was read from, for messages
 };
 
 enum class MappingFlavour {

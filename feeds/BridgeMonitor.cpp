@@ -5,7 +5,9 @@
 #include <utility>
 
 BridgeMonitor::BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log)
-    : m_simulator(std::move(simulator)), m_timing(timing), m_log(log) {}
+    : m_simulator(std::move(simulator)),
+      m_timing(timing),
+      m_log(log) {}
 
 void BridgeMonitor::say(const std::string& message) {
   if (m_log != nullptr) {
@@ -36,8 +38,7 @@ void BridgeMonitor::packetDropped(Clock::time_point now, std::string why) {
 }
 
 BridgeMonitor::Clock::time_point BridgeMonitor::nextCheck() const {
-  const auto silenceDue =
-      m_everReceived && !m_silent ? m_lastPacket + m_timing.silence : Clock::time_point::max();
+  const auto silenceDue = m_everReceived && !m_silent ? m_lastPacket + m_timing.silence : Clock::time_point::max();
   return std::min(silenceDue, m_periodEnd);
 }
 

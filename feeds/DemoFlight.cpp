@@ -14,8 +14,12 @@ constexpr double kFpmPerKt = 101.269;  // one knot in feet per minute
 constexpr double kMaxStepS = 0.05;
 constexpr double kRankine = 459.67;
 
-double rad(double deg) { return deg * kPi / 180; }
-double deg(double rad) { return rad * 180 / kPi; }
+double rad(double deg) {
+  return deg * kPi / 180;
+}
+double deg(double rad) {
+  return rad * 180 / kPi;
+}
 // -180 .. 180
 double wrap180(double d) {
   d = std::fmod(d + 180, 360);
@@ -26,7 +30,9 @@ double wrap360(double d) {
   return d < 0 ? d + 360 : d;
 }
 // First-order approach of `value` towards `target` with time constant `tau` seconds.
-void approach(double& value, double target, double tau, double dt) { value += (target - value) * (1 - std::exp(-dt / tau)); }
+void approach(double& value, double target, double tau, double dt) {
+  value += (target - value) * (1 - std::exp(-dt / tau));
+}
 // Moves `value` towards `target` by at most `rate` per second.
 void slew(double& value, double target, double rate, double dt) {
   value += std::clamp(target - value, -rate * dt, rate * dt);
@@ -90,17 +96,22 @@ std::optional<DemoAircraft> parseDemoAircraft(std::string_view name) {
 }
 
 std::string_view phaseName(DemoPhase phase) {
-  static constexpr std::string_view kNames[] = {"cold and dark", "battery on", "engine start", "taxi", "take-off",
-                                                "climb", "cruise", "approach", "landing", "taxi in", "shutdown"};
+  static constexpr std::string_view kNames[] = {"cold and dark", "battery on", "engine start", "taxi",
+                                                "take-off",      "climb",      "cruise",       "approach",
+                                                "landing",       "taxi in",    "shutdown"};
   return kNames[static_cast<int>(phase)];
 }
 
 DemoFlight::DemoFlight(DemoAircraft aircraft, std::uint32_t seed)
-    : m_aircraft(aircraft), m_seed(seed), m_random(seed * 2654435761u + 12345u) {
+    : m_aircraft(aircraft),
+      m_seed(seed),
+      m_random(seed * 2654435761u + 12345u) {
   startLoop();
 }
 
-double DemoFlight::maxPropRpm() const { return m_aircraft == DemoAircraft::Turboprop ? 2000 : 2700; }
+double DemoFlight::maxPropRpm() const {
+  return m_aircraft == DemoAircraft::Turboprop ? 2000 : 2700;
+}
 
 double DemoFlight::turbulence() {
   // xorshift32: a small, seedable, platform-independent sequence; the result is in -1 .. 1.
@@ -392,7 +403,10 @@ void DemoFlight::runSystems(double dt) {
   }
   approach(s.amps, amps, 4, dt);
   const bool pump = e.running && m_aircraft != DemoAircraft::Turboprop;
-  approach(s.suctionInHg, pump ? 4.2 + 0.8 * e.rpm / 2700 : m_aircraft == DemoAircraft::Turboprop && e.running ? 4.8 : 0,
+  approach(s.suctionInHg,
+           pump                                                 ? 4.2 + 0.8 * e.rpm / 2700
+           : m_aircraft == DemoAircraft::Turboprop && e.running ? 4.8
+                                                                : 0,
            2, dt);
   s.oatC = 15 - s.altitudeFt * 0.00198 + 4 * std::sin(m_seed * 0.7);
 }
@@ -446,8 +460,8 @@ void DemoFlight::tuneRadios() {
   // Receiver 2: a crossing station's 330 course.
   const CourseOffset c = offsetFrom(kCrossingVor, kCrossingCourseDeg, s.xNm, s.yNm);
   s.nav2CourseDeg = kCrossingCourseDeg;
-  s.nav2DeviationDots = std::clamp(-deg(std::atan2(c.right, std::max(0.05, std::fabs(c.along)))) / kVorFullScaleDeg,
-                                   -1.0, 1.0);
+  s.nav2DeviationDots =
+      std::clamp(-deg(std::atan2(c.right, std::max(0.05, std::fabs(c.along)))) / kVorFullScaleDeg, -1.0, 1.0);
   s.nav2ToFrom = c.along < 0 ? 1 : 2;
   // The ADF on the outer marker's beacon, 4.5 NM before the threshold.
   const double nx = kThreshold.x - 4.5 * std::sin(rad(kRunwayDeg));

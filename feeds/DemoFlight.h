@@ -33,8 +33,8 @@ std::string_view phaseName(DemoPhase phase);
 // What one engine shows, in the units of its instruments.
 struct DemoEngine {
   bool running = false;
-  double rpm = 0;             // crankshaft (piston) or propeller (turboprop) revolutions per minute
-  double n1Percent = 0;       // gas generator speed (turboprop)
+  double rpm = 0;        // crankshaft (piston) or propeller (turboprop) revolutions per minute
+  double n1Percent = 0;  // gas generator speed (turboprop)
   double manifoldInHg = 0;
   double oilTempC = 0;
   double oilPressurePsi = 0;

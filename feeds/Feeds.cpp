@@ -16,7 +16,11 @@ constexpr auto kDemoInterval = std::chrono::milliseconds(20);
 }  // namespace
 
 DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned)
-    : m_flight(aircraft, seed), m_speed(speed), m_pinned(std::move(pinned)), m_last(Clock::now()), m_next(m_last) {}
+    : m_flight(aircraft, seed),
+      m_speed(speed),
+      m_pinned(std::move(pinned)),
+      m_last(Clock::now()),
+      m_next(m_last) {}
 
 void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
   m_flight.advance(std::chrono::duration<double>(now - m_last).count() * m_speed);

@@ -1,10 +1,10 @@
 // The feeds of skyvane-sim: what fills the offset space at start and what keeps it moving.
 #pragma once
 
-#include "Result.h"
 #include "DemoFlight.h"
 #include "FeedSource.h"
 #include "OffsetSpace.h"
+#include "Result.h"
 
 #include <cstdint>
 #include <memory>

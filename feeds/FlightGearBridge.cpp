@@ -47,24 +47,19 @@ FlightGearBridge::FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTimi
   }
 }
 
-Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping,
-                                                                                     const std::string& address,
-                                                                                     std::uint16_t port,
-                                                                                     OffsetSpace& space,
-                                                                                     BridgeTiming timing,
-                                                                                     std::FILE* log) {
+Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping, const std::string& address,
+                                                                 std::uint16_t port, OffsetSpace& space,
+                                                                 BridgeTiming timing, std::FILE* log) {
   auto socket = UdpSocket::bind(address, port);
   if (!socket) {
     return Problem{socket.error()};
   }
-  std::unique_ptr<FlightGearBridge> bridge(
-      new FlightGearBridge(std::move(mapping), std::move(*socket), timing, log));
+  std::unique_ptr<FlightGearBridge> bridge(new FlightGearBridge(std::move(mapping), std::move(*socket), timing, log));
   bridge->m_frame.writeTo(space);
   return bridge;
 }
 
-Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
-                                                  OffsetSpace& space) {
+Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space) {
   if (fullLength != m_layout.size || packet.size() < m_layout.size) {
     return Problem{std::to_string(fullLength) + " bytes where a record has " + std::to_string(m_layout.size)};
   }
@@ -96,7 +91,9 @@ void FlightGearBridge::onReadable(OffsetSpace& space) {
   }
 }
 
-void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) { m_monitor.check(now); }
+void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
+  m_monitor.check(now);
+}
 
 Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
   std::uint16_t port = FlightGearBridge::kDefaultPort;

@@ -20,10 +20,9 @@ public:
   static constexpr std::uint16_t kDefaultPort = 5500;
 
   // Listens on `address`:`port` (port 0: any free one) and puts the rest values into the space.
-  static Result<std::unique_ptr<FlightGearBridge>> open(Mapping mapping, const std::string& address,
-                                                                          std::uint16_t port, OffsetSpace& space,
-                                                                          BridgeTiming timing = {},
-                                                                          std::FILE* log = stderr);
+  static Result<std::unique_ptr<FlightGearBridge>> open(Mapping mapping, const std::string& address, std::uint16_t port,
+                                                        OffsetSpace& space, BridgeTiming timing = {},
+                                                        std::FILE* log = stderr);
 
   int fd() const override { return m_socket.fd(); }
   // Takes up to a bounded number of waiting packets, so that a flood never keeps the server from its clients.

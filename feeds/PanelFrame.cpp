@@ -23,8 +23,8 @@ constexpr long double kAdfParkedDeg = 90;           // an ADF without signal poi
 constexpr long double kFineRpmScaler = 16384;
 constexpr long double kCoarseRpmScaler = 65535;
 
-constexpr std::array<std::string_view, 9> kTankNames = {"tankLeft1",  "tankLeft2",  "tankLeft3",
-                                                        "tankRight1", "tankRight2", "tankRight3",
+constexpr std::array<std::string_view, 9> kTankNames = {"tankLeft1",   "tankLeft2",   "tankLeft3",
+                                                        "tankRight1",  "tankRight2",  "tankRight3",
                                                         "tankCentre1", "tankCentre2", "tankCentre3"};
 
 // The derived inputs follow the catalogue rows in the target numbering.
@@ -100,9 +100,15 @@ long double restValue(const catalogue::Row& row) {
   return 0;
 }
 
-bool present(double v) { return !std::isnan(v); }
-bool isTrue(double v) { return present(v) && v >= 0.5; }
-bool isFalse(double v) { return present(v) && v < 0.5; }
+bool present(double v) {
+  return !std::isnan(v);
+}
+bool isTrue(double v) {
+  return present(v) && v >= 0.5;
+}
+bool isFalse(double v) {
+  return present(v) && v < 0.5;
+}
 
 // The physical value a row will serve for `value`: rounded to its raw resolution.
 long double served(const catalogue::Row& row, long double value) {
@@ -150,7 +156,9 @@ long double wrappedAngle(std::size_t row, long double value) {
 
 PanelFrame::PanelFrame() : m_values(targetCount(), kMissing) {}
 
-std::size_t PanelFrame::targetCount() { return table().names.size(); }
+std::size_t PanelFrame::targetCount() {
+  return table().names.size();
+}
 
 std::optional<std::size_t> PanelFrame::findTarget(std::string_view name) {
   const auto& names = table().names;
@@ -162,7 +170,9 @@ std::optional<std::size_t> PanelFrame::findTarget(std::string_view name) {
   return std::nullopt;
 }
 
-const std::string& PanelFrame::targetName(std::size_t target) { return table().names[target]; }
+const std::string& PanelFrame::targetName(std::size_t target) {
+  return table().names[target];
+}
 
 bool PanelFrame::set(std::size_t target, double value) {
   if (!std::isfinite(value)) {

@@ -10,9 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -27,8 +27,8 @@ ReplayFeed::Play playOf(std::size_t row) {
   if (catalogue::kRows[row].name == "fuelStatsSelector") {
     return ReplayFeed::Play::OnceWhenItsLineComes;
   }
-  static const std::string_view kSteps[] = {"vor1ToFrom",     "vor2ToFrom", "vor1GlideValid", "vor2GlideValid",
-                                            "powerSwitch",    "running",    "rpmScaler"};
+  static const std::string_view kSteps[] = {"vor1ToFrom",  "vor2ToFrom", "vor1GlideValid", "vor2GlideValid",
+                                            "powerSwitch", "running",    "rpmScaler"};
   const bool step = std::find(std::begin(kSteps), std::end(kSteps), catalogue::kRows[row].name) != std::end(kSteps);
   return step ? ReplayFeed::Play::Step : ReplayFeed::Play::Interpolate;
 }
@@ -47,8 +47,10 @@ std::vector<std::string_view> splitCommas(std::string_view line) {
 }
 
 std::optional<double> number(std::string_view field) {
-  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
-  while (!field.empty() && (field.back() == ' ' || field.back() == '\t' || field.back() == '\r')) field.remove_suffix(1);
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t'))
+    field.remove_prefix(1);
+  while (!field.empty() && (field.back() == ' ' || field.back() == '\t' || field.back() == '\r'))
+    field.remove_suffix(1);
   double value = 0;
   const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
   if (error != std::errc() || end != field.data() + field.size() || !std::isfinite(value)) {
@@ -80,7 +82,8 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
     if (line.empty()) continue;
     const auto fields = splitCommas(line);
     if (fields.empty() || fields[0] != "time") {
-      return Problem{fileName + ":" + std::to_string(lineNumber) + ": the first line must be the header, starting with \"time\""};
+      return Problem{fileName + ":" + std::to_string(lineNumber) +
+                     ": the first line must be the header, starting with \"time\""};
     }
     for (std::size_t i = 1; i < fields.size(); ++i) {
       const auto row = catalogue::findByFullName(fields[i]);
@@ -148,7 +151,9 @@ Result<Recording> loadRecording(const std::string& path) {
 }
 
 ReplayFeed::ReplayFeed(Recording recording)
-    : m_recording(std::move(recording)), m_start(Clock::now()), m_next(m_start) {
+    : m_recording(std::move(recording)),
+      m_start(Clock::now()),
+      m_next(m_start) {
   for (std::size_t row : m_recording.rows) {
     m_play.push_back(playOf(row));
   }
@@ -214,7 +219,9 @@ Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
 
 Recorder::Recorder(std::FILE* file) : m_file(file), m_start(Clock::now()), m_next(m_start) {}
 
-Recorder::~Recorder() { std::fclose(m_file); }
+Recorder::~Recorder() {
+  std::fclose(m_file);
+}
 
 void Recorder::step(OffsetSpace& space, Clock::time_point now) {
   writeLine(std::chrono::duration<double>(now - m_start).count(), space);

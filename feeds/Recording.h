@@ -3,8 +3,8 @@
 // looping at the end.
 #pragma once
 
-#include "Result.h"
 #include "FeedSource.h"
+#include "Result.h"
 
 #include <cstdio>
 #include <memory>
@@ -16,8 +16,8 @@
 // A recording read into memory. Malformed lines are skipped; each is described in `warnings` with its line
 // number ("FILE:12: ...").
 struct Recording {
-  std::vector<std::size_t> rows;  // catalogue row of each value column
-  std::vector<double> times;      // seconds, strictly increasing
+  std::vector<std::size_t> rows;            // catalogue row of each value column
+  std::vector<double> times;                // seconds, strictly increasing
   std::vector<std::vector<double>> values;  // one vector per line, one value per column
   std::vector<std::string> warnings;
 };

@@ -103,8 +103,8 @@ std::optional<UdpSocket::Datagram> UdpSocket::receive(std::span<std::uint8_t> bu
     Datagram d{};
     socklen_t length = sizeof d.from;
     // MSG_TRUNC makes the call return the datagram's real length even when the buffer is smaller.
-    const ssize_t n = ::recvfrom(m_fd, buffer.data(), buffer.size(), MSG_TRUNC,
-                                 reinterpret_cast<sockaddr*>(&d.from), &length);
+    const ssize_t n =
+        ::recvfrom(m_fd, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&d.from), &length);
     if (n >= 0) {
       d.length = static_cast<std::size_t>(n);
       return d;

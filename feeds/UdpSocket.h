@@ -22,8 +22,7 @@ class UdpSocket {
 public:
   // Binds to `address`:`port` (port 0: any free one). `shared` lets other programs bind the same port too, as
   // listeners of a multicast group do.
-  static Result<UdpSocket> bind(const std::string& address, std::uint16_t port,
-                                                   bool shared = false);
+  static Result<UdpSocket> bind(const std::string& address, std::uint16_t port, bool shared = false);
 
   UdpSocket() = default;
   UdpSocket(UdpSocket&& other) noexcept;

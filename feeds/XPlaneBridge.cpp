@@ -33,7 +33,9 @@ bool sameAddress(const sockaddr_in& a, const sockaddr_in& b) {
   return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
 }
 
-bool isLoopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
+bool isLoopback(const sockaddr_in& a) {
+  return (ntohl(a.sin_addr.s_addr) >> 24) == 127;
+}
 
 }  // namespace
 
@@ -94,9 +96,8 @@ XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSoc
   resetRetries();
 }
 
-Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping,
-                                                                             const XPlaneOptions& options,
-                                                                             OffsetSpace& space, std::FILE* log) {
+Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping, const XPlaneOptions& options,
+                                                         OffsetSpace& space, std::FILE* log) {
   std::optional<sockaddr_in> target;
   if (!options.host.empty()) {
     auto resolved = resolveIpv4(options.host, options.port);
@@ -111,14 +112,13 @@ Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping,
   }
   if (target && !isLoopback(*target) && isLoopback(*listen)) {
     return Problem{"X-Plane at " + options.host + " cannot be reached from " + options.listenAddress +
-           ": add --listen 0.0.0.0 (or this computer's address on that network)"};
+                   ": add --listen 0.0.0.0 (or this computer's address on that network)"};
   }
   auto socket = UdpSocket::bind(options.listenAddress, 0);
   if (!socket) {
     return Problem{socket.error()};
   }
-  std::unique_ptr<XPlaneBridge> bridge(
-      new XPlaneBridge(std::move(mapping), options, std::move(*socket), log));
+  std::unique_ptr<XPlaneBridge> bridge(new XPlaneBridge(std::move(mapping), options, std::move(*socket), log));
   bridge->m_frame.writeTo(space);
   if (target) {
     bridge->m_target = target;
@@ -177,8 +177,7 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   subscribe(m_options.frequencyHz);
 }
 
-Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
-                                              OffsetSpace& space) {
+Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space) {
   if (fullLength > kMaxReplySize || packet.size() < fullLength) {
     return Problem{std::to_string(fullLength) + " bytes, more than any reply"};
   }
@@ -247,8 +246,7 @@ void XPlaneBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
   }
 }
 
-Result<std::unique_ptr<XPlaneDiscovery>> XPlaneDiscovery::open(XPlaneBridge& bridge,
-                                                                                   const XPlaneOptions& options) {
+Result<std::unique_ptr<XPlaneDiscovery>> XPlaneDiscovery::open(XPlaneBridge& bridge, const XPlaneOptions& options) {
   // Bound to the group, so that only beacons arrive (nothing sent to the port on any of this computer's
   // addresses), and shared with other programs on this computer that listen for them too. The group is joined
   // on the interface --listen names only: with the loopback default, only beacons on this computer's loopback.
@@ -264,8 +262,7 @@ Result<std::unique_ptr<XPlaneDiscovery>> XPlaneDiscovery::open(XPlaneBridge& bri
   if (!listen) {
     return Problem{listen.error()};
   }
-  return std::unique_ptr<XPlaneDiscovery>(
-      new XPlaneDiscovery(bridge, std::move(s), isLoopback(*listen)));
+  return std::unique_ptr<XPlaneDiscovery>(new XPlaneDiscovery(bridge, std::move(s), isLoopback(*listen)));
 }
 
 void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {

@@ -65,8 +65,8 @@ class XPlaneBridge : public FeedSource {
 public:
   // Binds its socket on the listen address and puts the rest values into the space; subscribes at once when
   // a host is given.
-  static Result<std::unique_ptr<XPlaneBridge>> open(Mapping mapping, const XPlaneOptions& options,
-                                                                      OffsetSpace& space, std::FILE* log = stderr);
+  static Result<std::unique_ptr<XPlaneBridge>> open(Mapping mapping, const XPlaneOptions& options, OffsetSpace& space,
+                                                    std::FILE* log = stderr);
   // Cancels every subscription.
   ~XPlaneBridge() override;
 
@@ -111,14 +111,15 @@ private:
 // Listens for X-Plane's beacons and offers what it finds to the bridge.
 class XPlaneDiscovery : public FeedSource {
 public:
-  static Result<std::unique_ptr<XPlaneDiscovery>> open(XPlaneBridge& bridge,
-                                                                          const XPlaneOptions& options);
+  static Result<std::unique_ptr<XPlaneDiscovery>> open(XPlaneBridge& bridge, const XPlaneOptions& options);
   int fd() const override { return m_socket.fd(); }
   void onReadable(OffsetSpace& space) override;
 
 private:
   XPlaneDiscovery(XPlaneBridge& bridge, UdpSocket socket, bool loopbackOnly)
-      : m_bridge(bridge), m_socket(std::move(socket)), m_loopbackOnly(loopbackOnly) {}
+      : m_bridge(bridge),
+        m_socket(std::move(socket)),
+        m_loopbackOnly(loopbackOnly) {}
   XPlaneBridge& m_bridge;
   UdpSocket m_socket;
   bool m_loopbackOnly;

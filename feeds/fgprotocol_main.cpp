@@ -28,9 +28,8 @@ int main(int argc, char** argv) {
     return *exit;
   }
 
-  const Result<Mapping> mapping = input.empty()
-                                                       ? loadMapping(MappingFlavour::FlightGear, dataDirectory())
-                                                       : loadMappingFile(input, MappingFlavour::FlightGear);
+  const Result<Mapping> mapping = input.empty() ? loadMapping(MappingFlavour::FlightGear, dataDirectory())
+                                                : loadMappingFile(input, MappingFlavour::FlightGear);
   if (!mapping) {
     std::fprintf(stderr, "skyvane-fgprotocol: %s\n", mapping.error().c_str());
     return 1;

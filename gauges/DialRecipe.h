@@ -10,8 +10,30 @@ struct AirspeedDial {};
 
 // The configurable scales, in window order (TForm11 .. TForm36 without TForm19).
 enum class ScaleGauge {
-  Rpm1, Rpm2, ManPres1, ManPres2, Oil1, Oil2, PropRpm1, PropRpm2, Itt1, Itt2, Torque1, Torque2, FuelFlow1,
-  FuelFlow2, EgtCht1, EgtCht2, FuelLeft, FuelRight, FuelCenter, Oat, FuelPsi1, FuelPsi2, CarbTemp1, CarbTemp2,
+  Rpm1,
+  Rpm2,
+  ManPres1,
+  ManPres2,
+  Oil1,
+  Oil2,
+  PropRpm1,
+  PropRpm2,
+  Itt1,
+  Itt2,
+  Torque1,
+  Torque2,
+  FuelFlow1,
+  FuelFlow2,
+  EgtCht1,
+  EgtCht2,
+  FuelLeft,
+  FuelRight,
+  FuelCenter,
+  Oat,
+  FuelPsi1,
+  FuelPsi2,
+  CarbTemp1,
+  CarbTemp2,
   Battery
 };
 inline constexpr int kScaleGaugeCount = static_cast<int>(ScaleGauge::Battery) + 1;

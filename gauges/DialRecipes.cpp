@@ -55,8 +55,8 @@ TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, co
   return numeral;
 }
 
-TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
-                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color, float z) {
+TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY, float rollAngle,
+                       float lineWidth, std::optional<vm::Vec4> color, float z) {
   auto& line = parent.addChild<TGLLines>();
   line.nodes().add(0, outerY, 0);
   line.nodes().add(0, innerY, 0);

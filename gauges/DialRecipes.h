@@ -28,8 +28,8 @@ TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, co
 // A scale line from (0, outerY) to (0, innerY), the way the scale builders make ticks and limit lines:
 // anti-aliased, Direction of GLSpaceText1, visible, at (0, 0, z), turned by `rollAngle`, NodesAspect of
 // GLLines1, in `color` (GLSpaceText1's emission unless given).
-TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
-                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color = std::nullopt, float z = 0);
+TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY, float rollAngle,
+                       float lineWidth, std::optional<vm::Vec4> color = std::nullopt, float z = 0);
 
 // The point at `radius` on the ray of a line turned by `rollDegrees` (0: 12 o'clock, positive anticlockwise):
 // where a numeral stands upright on its tick's ray.

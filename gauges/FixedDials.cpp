@@ -14,8 +14,12 @@ namespace {
 
 using Groups = std::map<std::string, std::vector<TGLBaseSceneObject*>>;
 
-double cosDeg(double degrees) { return std::cos(degrees * M_PI / 180); }
-double sinDeg(double degrees) { return std::sin(degrees * M_PI / 180); }
+double cosDeg(double degrees) {
+  return std::cos(degrees * M_PI / 180);
+}
+double sinDeg(double degrees) {
+  return std::sin(degrees * M_PI / 180);
+}
 
 vm::Vec4 point(double x, double y, double z = 0) {
   return {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z), 1};
@@ -54,8 +58,8 @@ void buildAltimeter(DialContext& c, Groups& g) {
   for (int i = 0; i < ticks; ++i) {
     const double a = tickStep * i;
     const double r = i % 5 == 0 ? 3.7 : 3.9;
-    g["cardTicks"].push_back(&addMarkLine(n, card, point(4.1 * cosDeg(a), 4.1 * sinDeg(a)),
-                                          point(r * cosDeg(a), r * sinDeg(a)), 0, 1));
+    g["cardTicks"].push_back(
+        &addMarkLine(n, card, point(4.1 * cosDeg(a), 4.1 * sinDeg(a)), point(r * cosDeg(a), r * sinDeg(a)), 0, 1));
   }
   const int labels = hPa ? 25 : 37;
   const double labelStep = hPa ? 12 : 9;
@@ -75,8 +79,7 @@ void buildAltimeter(DialContext& c, Groups& g) {
     if ((i >= 11 && i <= 15) || i == 25) {
       continue;
     }
-    g["minorTicks"].push_back(
-        &addMarkLine(n, altimeter, nodeOf(*n.GLLines2, 0), nodeOf(*n.GLLines2, 1), -7.2f * i, 2));
+    g["minorTicks"].push_back(&addMarkLine(n, altimeter, nodeOf(*n.GLLines2, 0), nodeOf(*n.GLLines2, 1), -7.2f * i, 2));
   }
 }
 
@@ -87,8 +90,8 @@ void buildHorizon(DialContext& c, Groups& g) {
   const double sides[4][2] = {{1.5, 1}, {-1.5, 1}, {1.5, -1}, {-1.5, -1}};
   for (const auto& side : sides) {
     for (int i = 1; i <= 2; ++i) {
-      g["labels"].push_back(&addCardLabel(n, card, std::to_string(10 * i), point(side[0], side[1] * 1.3 * i, 0.001),
-                                          0.6f));
+      g["labels"].push_back(
+          &addCardLabel(n, card, std::to_string(10 * i), point(side[0], side[1] * 1.3 * i, 0.001), 0.6f));
     }
   }
   const auto line = [&](double x, double y) {
@@ -116,12 +119,12 @@ struct CompassCard {
 void buildCompassCard(DialContext& c, Groups& g, TGLDummyCube& card, const CompassCard& k) {
   const PanelNodes& n = c.nodes;
   for (int i = 0; i < 36; ++i) {
-    g["longTicks"].push_back(&addMarkLine(n, card, point(0, k.innerRadius), point(0, k.longRadius), -10.0f * i, 2,
-                                          point(0, 0, k.z)));
+    g["longTicks"].push_back(
+        &addMarkLine(n, card, point(0, k.innerRadius), point(0, k.longRadius), -10.0f * i, 2, point(0, 0, k.z)));
   }
   for (int i = 0; i < 36; ++i) {
-    g["shortTicks"].push_back(&addMarkLine(n, card, point(0, k.innerRadius), point(0, k.shortRadius),
-                                           -10.0f * i - 5, 2, point(0, 0, k.z)));
+    g["shortTicks"].push_back(
+        &addMarkLine(n, card, point(0, k.innerRadius), point(0, k.shortRadius), -10.0f * i - 5, 2, point(0, 0, k.z)));
   }
   std::vector<TGLSpaceText*> labels;
   for (int i = 0; i < 12; ++i) {
@@ -178,8 +181,8 @@ void buildSuction(DialContext& c, Groups& g) {
   constexpr double kEnd = 30;
   constexpr double kFirst = 3;
   constexpr double kLast = 7;
-  const double k = kStart > kEnd ? std::fabs(kStart - kEnd) / (kLast - kFirst)
-                                 : (360 - std::fabs(kStart - kEnd)) / (kLast - kFirst);
+  const double k =
+      kStart > kEnd ? std::fabs(kStart - kEnd) / (kLast - kFirst) : (360 - std::fabs(kStart - kEnd)) / (kLast - kFirst);
   c.states.suctionK = k;
   for (int i = 0; i <= 4; ++i) {
     const float r = static_cast<float>(30 * i - 150);
@@ -204,7 +207,9 @@ using FixedBuilder = void (*)(DialContext&, Groups&);
 constexpr std::array<FixedBuilder, kFixedGaugeCount> kFixedDials = {
     buildAltimeter,
     buildHorizon,
-    [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true}); },
+    [](DialContext& c, Groups& g) {
+      buildCompassCard(c, g, *c.nodes.rose, {3.9, 4.5, 4.25, 0.0001, 3.5, true});
+    },
     buildVerticalSpeed,
     [](DialContext& c, Groups& g) {
       buildCompassCard(c, g, *c.nodes.VOR1couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
@@ -212,7 +217,9 @@ constexpr std::array<FixedBuilder, kFixedGaugeCount> kFixedDials = {
     [](DialContext& c, Groups& g) {
       buildCompassCard(c, g, *c.nodes.VOR2couronne, {4.05, 4.5, 4.2, 0.0021, 4.8, true});
     },
-    [](DialContext& c, Groups& g) { buildCompassCard(c, g, *c.nodes.ADFrose, {3.9, 4.5, 4.25, 0.0001, 3.5, false}); },
+    [](DialContext& c, Groups& g) {
+      buildCompassCard(c, g, *c.nodes.ADFrose, {3.9, 4.5, 4.25, 0.0001, 3.5, false});
+    },
     buildSuction,
 };
 

@@ -162,7 +162,7 @@ const GaugeRow* findGauge(std::string_view windowClassOrRoot) {
 }
 
 const std::array<bool GeneralSettings::*, 25> kBindingOrder = {
-    &GeneralSettings::fuelStat, &GeneralSettings::anemometer, &GeneralSettings::altimeter,
+    &GeneralSettings::fuelStat, &GeneralSettings::anemometer,  &GeneralSettings::altimeter,
     &GeneralSettings::horizon,  &GeneralSettings::gyroCompass, &GeneralSettings::vs,
     &GeneralSettings::turn,     &GeneralSettings::rpm,         &GeneralSettings::gyroSuct,
     &GeneralSettings::adf,      &GeneralSettings::vor1,        &GeneralSettings::vor2,

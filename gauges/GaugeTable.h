@@ -19,11 +19,11 @@ struct GaugeRow {
   std::string_view caption;      // window title, shown on the taskbar
   int button = 0;                // ButtonN on the control window, 1..36
   std::string_view buttonCaption;
-  int buttonColumn = 0;  // 1..6 on the control window's grid
-  int buttonRow = 0;     // 1..6
-  int buttonNudgeX = 0;  // a few buttons sit one pixel left of their column
+  int buttonColumn = 0;                                       // 1..6 on the control window's grid
+  int buttonRow = 0;                                          // 1..6
+  int buttonNudgeX = 0;                                       // a few buttons sit one pixel left of their column
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aaDefault;  // the viewer's level before any choice
-  int defaultLeft = 0;  // pixels, screen coordinates, before any saved layout
+  int defaultLeft = 0;                                        // pixels, screen coordinates, before any saved layout
   int defaultTop = 0;
   DialRecipe dial;
   bool GeneralSettings::*enable = nullptr;  // the [General] switch; a pair of windows may share one

@@ -9,14 +9,14 @@
 #include <vector>
 
 void adjustScene(PanelNodes& nodes, const Settings& settings) {
-  for (TGLBaseSceneObject* part : {static_cast<TGLBaseSceneObject*>(nodes.Glide1),
-                                   static_cast<TGLBaseSceneObject*>(nodes.GPoff1),
-                                   static_cast<TGLBaseSceneObject*>(nodes.GPplane1)}) {
+  for (TGLBaseSceneObject* part :
+       {static_cast<TGLBaseSceneObject*>(nodes.Glide1), static_cast<TGLBaseSceneObject*>(nodes.GPoff1),
+        static_cast<TGLBaseSceneObject*>(nodes.GPplane1)}) {
     part->setVisible(settings.vor1Glide);
   }
-  for (TGLBaseSceneObject* part : {static_cast<TGLBaseSceneObject*>(nodes.Glide2),
-                                   static_cast<TGLBaseSceneObject*>(nodes.GPoff2),
-                                   static_cast<TGLBaseSceneObject*>(nodes.GPplane2)}) {
+  for (TGLBaseSceneObject* part :
+       {static_cast<TGLBaseSceneObject*>(nodes.Glide2), static_cast<TGLBaseSceneObject*>(nodes.GPoff2),
+        static_cast<TGLBaseSceneObject*>(nodes.GPplane2)}) {
     part->setVisible(settings.vor2Glide);
   }
   nodes.GLSpaceText2->setText(settings.airspeedInKph() ? "Km/H" : "Knots");
@@ -52,7 +52,9 @@ std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& setti
   return made;
 }
 
-bool switchedOn(const GeneralSettings& general, const GaugeRow& row) { return general.*(row.enable); }
+bool switchedOn(const GeneralSettings& general, const GaugeRow& row) {
+  return general.*(row.enable);
+}
 
 TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row) {
   TGLCamera& camera = *(nodes.*(row.camera));

@@ -23,7 +23,8 @@ void adjustScene(PanelNodes& nodes, const Settings& settings);
 // The dial of one gauge; nothing for a row without a builder or, except the airspeed dial, a switched-off one.
 DialObjects buildDial(const GaugeRow& row, DialContext& context);
 
-// Phases 1 and 2: returns what each window's builder made, by window class of the rows that have one ("TForm2" for the airspeed dial).
+// Phases 1 and 2: returns what each window's builder made, by window class of the rows that have one ("TForm2" for the
+// airspeed dial).
 std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& settings, ScaleStates& states);
 
 // Whether the row's [General] switch is on; a switched-off gauge's viewer shows the background only.

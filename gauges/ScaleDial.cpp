@@ -32,8 +32,12 @@ struct Member {
   void (*labels)(PanelNodes&, const Settings&);
 };
 
-constexpr const char* kDegreeC = "\xB0" "C";
-constexpr const char* kDegreeF = "\xB0" "F";
+constexpr const char* kDegreeC =
+    "\xB0"
+    "C";
+constexpr const char* kDegreeF =
+    "\xB0"
+    "F";
 
 void rpmLabels(TGLSpaceText* title, TGLSpaceText* unit, const Settings& s) {
   if (s.rpm.n1) {
@@ -193,8 +197,8 @@ void addTicks(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSe
 }
 
 // The limit lines the gauge has, a little wider than the ticks and just in front of them.
-void addLimitLines(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
-                   const ScaleGeometry& g, LimitLines lines, ScaleObjects& made) {
+void addLimitLines(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeometry& g,
+                   LimitLines lines, ScaleObjects& made) {
   const auto limitLine = [&](int value, const vm::Vec4& color) {
     if (value == kNoLine) {
       return;
@@ -243,8 +247,8 @@ void addArcs(TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeom
 
 // One scale (a whole single dial, or one half of a dual one) under `parent`; the needle keeps its k even when
 // nothing can be drawn.
-ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s,
-                        ScaleState& state, Half half, LimitLines lines, bool largeNumerals, bool hasFirstValue) {
+ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s, ScaleState& state,
+                        Half half, LimitLines lines, bool largeNumerals, bool hasFirstValue) {
   ScaleObjects made;
   const ScaleGeometry g = scaleGeometry(s, state, half, hasFirstValue);
   addTicks(nodes, parent, s, g, largeNumerals, made);
@@ -258,7 +262,7 @@ ScaleObjects buildScale(const PanelNodes& nodes, TGLBaseSceneObject& parent, con
 void prepareFuelQuantity(PanelNodes& nodes, const Member& m, ScaleSettings& s) {
   TGLSpaceText* label = m.parent == &PanelNodes::FuelLeftQtyDummy1    ? nodes.fuellefttext
                         : m.parent == &PanelNodes::FuelRightQtyDummy1 ? nodes.fuelrighttext
-                                                                     : nodes.fuelcentertext;
+                                                                      : nodes.fuelcentertext;
   if (s.percentage) {
     label->setText("");
     s.angleStart = 310;

@@ -11,14 +11,31 @@
 namespace {
 
 enum class Quantity : std::uint8_t {
-  PropRpm, Rpm, ManifoldPressure, OilTemp, OilPressure, GyroSuction, Itt, Torque, FuelFlow,
-  OutsideAirTemp, Egt, Cht, FuelLeft, FuelRight, FuelCentre, FuelPressure, CarbTemp, Volts, Amperes,
+  PropRpm,
+  Rpm,
+  ManifoldPressure,
+  OilTemp,
+  OilPressure,
+  GyroSuction,
+  Itt,
+  Torque,
+  FuelFlow,
+  OutsideAirTemp,
+  Egt,
+  Cht,
+  FuelLeft,
+  FuelRight,
+  FuelCentre,
+  FuelPressure,
+  CarbTemp,
+  Volts,
+  Amperes,
 };
 
 struct NeedleUse {
   TGLDummyCube* PanelNodes::*needle;
   Quantity quantity;
-  int engine;  // 1 or 2 for an engine's needle; 0 for the others
+  int engine;                            // 1 or 2 for an engine's needle; 0 for the others
   const ScaleState ScaleStates::*scale;  // null: the suction dial's fixed scale
   NeedleLaw law;
 };

@@ -20,7 +20,9 @@ constexpr vm::Vec4 kTextWarning{0.851f, 0, 0, 1};
 constexpr long double kWarningBelowH = 0.25L;
 constexpr std::string_view kNoNumber = "--";
 
-void markPage(TGLSphere& sphere, bool shown) { setEmission(sphere.material(), shown ? kLit : kDark); }
+void markPage(TGLSphere& sphere, bool shown) {
+  setEmission(sphere.material(), shown ? kLit : kDark);
+}
 
 // A quantity in US gallons in the read-out's unit.
 std::string quantityText(long double gallons, long double weightLbPerGal, const Settings& settings) {
@@ -86,7 +88,9 @@ void selectFuelPage(FuelStatsState& state, std::int32_t selector) {
   }
 }
 
-bool selectorNeedsClearing(const FuelStatsState& state) { return state.selector >= 10 && state.selector <= 14; }
+bool selectorNeedsClearing(const FuelStatsState& state) {
+  return state.selector >= 10 && state.selector <= 14;
+}
 
 void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const Settings& settings, PanelNodes& nodes) {
   TGLSpaceText& text = *nodes.FuelStatText;

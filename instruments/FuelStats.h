@@ -28,7 +28,7 @@ enum class FuelPage : std::uint8_t { FF, REM, USED, TIME, DTG };
 // at the next successful tick (it starts true), and may read or set `page`.
 struct FuelStatsState {
   FuelPage page = FuelPage::FF;
-  std::int32_t selector = 0;       // the last selector byte read
+  std::int32_t selector = 0;  // the last selector byte read
   bool capturePending = true;
   long double fuelAtStartGal = 0;  // total fuel when the engines were last seen stopped, US gallons
   long double fuelUsedGal = 0;     // refreshed while USED is shown
@@ -38,12 +38,12 @@ struct FuelStatsState {
 
 // What one tick gives the read-out.
 struct FuelInputs {
-  long double totalGal = 0;         // all nine tanks
-  long double flowLbPerH = 0;       // engine 1, plus engine 2 on a twin
+  long double totalGal = 0;    // all nine tanks
+  long double flowLbPerH = 0;  // engine 1, plus engine 2 on a twin
   long double weightLbPerGal = 0;
   bool engine1Running = false;
   bool engine2Running = false;
-  long double airspeed = 0;         // the airspeed dial's unit
+  long double airspeed = 0;  // the airspeed dial's unit
 };
 
 // Selector codes 10 .. 14 choose FF, REM, USED, TIME, DTG; any other value leaves the page.

@@ -49,7 +49,9 @@ constexpr long double kTurnFlagVolts = 17;
 }  // namespace
 
 InstrumentTick::InstrumentTick(PanelNodes& nodes, const Settings& settings, const ScaleStates& scales)
-    : m_nodes(nodes), m_settings(settings), m_scales(scales) {}
+    : m_nodes(nodes),
+      m_settings(settings),
+      m_scales(scales) {}
 
 TickOutcome InstrumentTick::tick() {
   const bool wasOpen = SimLinkIsOpen();

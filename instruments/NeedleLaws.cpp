@@ -19,7 +19,9 @@ long double needleAngle(NeedleLaw law, const ScaleState& s, long double x) {
   return -a - x * s.degreesPerUnit;
 }
 
-ScaleState suctionScale(long double k) { return {150, 3, k}; }
+ScaleState suctionScale(long double k) {
+  return {150, 3, k};
+}
 
 long double airspeedAngle(long double speed, long double k, long double angleStartDeg, bool clockwise) {
   const long double s = angleStartDeg - 360;

@@ -41,4 +41,6 @@ inline void setEmission(TGLMaterial& material, const vm::Vec4& colour) {
   }
 }
 
-inline void setText(TGLSpaceText& text, const std::string& value) { text.setText(value); }
+inline void setText(TGLSpaceText& text, const std::string& value) {
+  text.setText(value);
+}

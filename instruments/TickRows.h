@@ -17,7 +17,9 @@ struct EngineRow {
   std::array<std::size_t, 2> rows;
   constexpr std::size_t operator()(int engine) const { return rows[static_cast<std::size_t>(engine - 1)]; }
 };
-constexpr EngineRow engineRow(std::string_view name) { return {{index(name, 1), index(name, 2)}}; }
+constexpr EngineRow engineRow(std::string_view name) {
+  return {{index(name, 1), index(name, 2)}};
+}
 
 inline constexpr std::size_t kSelector = index("fuelStatsSelector");
 inline constexpr std::size_t kAirspeed = index("airspeed");
@@ -62,7 +64,9 @@ struct TankRows {
   std::size_t capacity;
 };
 using TankGroup = std::array<TankRows, 3>;
-constexpr TankRows tank(std::string_view level, std::string_view capacity) { return {index(level), index(capacity)}; }
+constexpr TankRows tank(std::string_view level, std::string_view capacity) {
+  return {index(level), index(capacity)};
+}
 
 inline constexpr TankGroup kLeftTanks = {tank("tankLeft1Level", "tankLeft1Capacity"),
                                          tank("tankLeft2Level", "tankLeft2Capacity"),

@@ -158,7 +158,6 @@ std::unique_ptr<TGLBaseSceneObject> makeNode(const std::string& kind, int line) 
   return found->second();
 }
 
-
 // The value a name in the description stands for; `what` names the kind of value in the error.
 template <class T>
 T named(const std::map<std::string, T, std::less<>>& names, const std::string& s, const char* what, int line) {
@@ -171,15 +170,18 @@ T named(const std::map<std::string, T, std::less<>>& names, const std::string& s
 
 TGLTextHorzAdjust horzAdjust(const std::string& s, int line) {
   static const std::map<std::string, TGLTextHorzAdjust, std::less<>> kNames = {
-      {"haLeft", TGLTextHorzAdjust::haLeft}, {"haCenter", TGLTextHorzAdjust::haCenter},
+      {"haLeft", TGLTextHorzAdjust::haLeft},
+      {"haCenter", TGLTextHorzAdjust::haCenter},
       {"haRight", TGLTextHorzAdjust::haRight}};
   return named(kNames, s, "horizontal adjust", line);
 }
 
 TGLTextVertAdjust vertAdjust(const std::string& s, int line) {
   static const std::map<std::string, TGLTextVertAdjust, std::less<>> kNames = {
-      {"vaTop", TGLTextVertAdjust::vaTop}, {"vaCenter", TGLTextVertAdjust::vaCenter},
-      {"vaBottom", TGLTextVertAdjust::vaBottom}, {"vaBaseLine", TGLTextVertAdjust::vaBaseLine}};
+      {"vaTop", TGLTextVertAdjust::vaTop},
+      {"vaCenter", TGLTextVertAdjust::vaCenter},
+      {"vaBottom", TGLTextVertAdjust::vaBottom},
+      {"vaBaseLine", TGLTextVertAdjust::vaBaseLine}};
   return named(kNames, s, "vertical adjust", line);
 }
 
@@ -277,8 +279,10 @@ bool applyLine(TGLBaseSceneObject& node, const std::string& key, const std::stri
     as<TGLLineBase>(node, key, line).setAntiAliased(boolean(value, line));
   } else if (key == "NodesAspect") {
     static const std::map<std::string, TLineNodesAspect, std::less<>> kAspects = {
-        {"lnaInvisible", TLineNodesAspect::lnaInvisible}, {"lnaAxes", TLineNodesAspect::lnaAxes},
-        {"lnaCube", TLineNodesAspect::lnaCube}, {"lnaDodecahedron", TLineNodesAspect::lnaDodecahedron}};
+        {"lnaInvisible", TLineNodesAspect::lnaInvisible},
+        {"lnaAxes", TLineNodesAspect::lnaAxes},
+        {"lnaCube", TLineNodesAspect::lnaCube},
+        {"lnaDodecahedron", TLineNodesAspect::lnaDodecahedron}};
     as<TGLNodedLines>(node, key, line).setNodesAspect(named(kAspects, value, "nodes aspect", line));
   } else {
     return false;

@@ -11,7 +11,8 @@ class TGLScene;
 class PanelFormatError : public std::runtime_error {
 public:
   PanelFormatError(int line, const std::string& what)
-      : std::runtime_error("panel description, line " + std::to_string(line) + ": " + what), m_line(line) {}
+      : std::runtime_error("panel description, line " + std::to_string(line) + ": " + what),
+        m_line(line) {}
   int line() const { return m_line; }
 
 private:

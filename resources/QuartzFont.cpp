@@ -9,7 +9,9 @@
 extern const unsigned char kQuartzFont[];
 extern const std::size_t kQuartzFontSize;
 
-std::span<const unsigned char> quartzFontData() { return {kQuartzFont, kQuartzFontSize}; }
+std::span<const unsigned char> quartzFontData() {
+  return {kQuartzFont, kQuartzFontSize};
+}
 
 namespace {
 

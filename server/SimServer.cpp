@@ -156,12 +156,11 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
   // block under the server then only gets short reads, never a fault in the server.
   std::int32_t result = 0;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == kSimLinkBlockSize &&
-      st.st_uid == ::geteuid() && ::pread(fd, m_block.data(), m_block.size(), 0) == static_cast<ssize_t>(m_block.size())) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == kSimLinkBlockSize && st.st_uid == ::geteuid() &&
+      ::pread(fd, m_block.data(), m_block.size(), 0) == static_cast<ssize_t>(m_block.size())) {
     std::size_t dirtyEnd = 0;
     result = m_space.serveBlock(m_block, dirtyEnd);
-    if (result == 1 && dirtyEnd != 0 &&
-        ::pwrite(fd, m_block.data(), dirtyEnd, 0) != static_cast<ssize_t>(dirtyEnd)) {
+    if (result == 1 && dirtyEnd != 0 && ::pwrite(fd, m_block.data(), dirtyEnd, 0) != static_cast<ssize_t>(dirtyEnd)) {
       result = 0;
     }
   }
@@ -188,9 +187,8 @@ void SimServer::acceptClients(Clock::time_point now) {
 
 void SimServer::closeIdleClients(Clock::time_point now) {
   while (m_clients.size() > kIdleClosingFrom) {
-    const auto longestSilent = std::min_element(m_clients.begin(), m_clients.end(), [](const auto& a, const auto& b) {
-      return a->lastHeard < b->lastHeard;
-    });
+    const auto longestSilent = std::min_element(
+        m_clients.begin(), m_clients.end(), [](const auto& a, const auto& b) { return a->lastHeard < b->lastHeard; });
     if (now - (*longestSilent)->lastHeard < m_idleLimit) {
       return;
     }
@@ -283,8 +281,7 @@ void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
     // Serve the clients polled this round before accepting new ones, so indices still match.
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
       const short events = fds[i + 2].revents;
-      m_clients[i]->dropped =
-          events != 0 && ((events & (POLLERR | POLLNVAL)) != 0 || !serveClient(*m_clients[i], now));
+      m_clients[i]->dropped = events != 0 && ((events & (POLLERR | POLLNVAL)) != 0 || !serveClient(*m_clients[i], now));
     }
     std::erase_if(m_clients, [](const auto& c) { return c->dropped; });
     // Room for a newcomer is made before it is accepted; a new connection is what wakes the loop when idle

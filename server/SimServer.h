@@ -2,9 +2,9 @@
 // against one offset space, never blocks on any one client.
 #pragma once
 
-#include "Result.h"
 #include "FeedSource.h"
 #include "OffsetSpace.h"
+#include "Result.h"
 
 #include <chrono>
 #include <cstdint>

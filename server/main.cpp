@@ -63,8 +63,9 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
 }
 
 void addOptions(CLI::App& app, Options& o) {
-  app.description("A substitute simulator server: owns a 64 KiB offset space and answers the panel's link "
-                  "requests.");
+  app.description(
+      "A substitute simulator server: owns a 64 KiB offset space and answers the panel's link "
+      "requests.");
   app.add_option("--feed", o.feed.source,
                  "what fills the offset space (default: demo):\n"
                  "  demo         a whole flight, cold and dark to shutdown, looping\n"
@@ -102,9 +103,10 @@ void addOptions(CLI::App& app, Options& o) {
       ->check([](const std::string& value) -> std::string {
         return value == kPrimaryServerClass || value == kFallbackServerClass ? "" : "unknown class \"" + value + "\"";
       });
-  app.footer("Listens on a Unix socket named after the class in $SKYVANE_RUNTIME_DIR, else\n"
-             "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>. --set and --poke apply in the order given,\n"
-             "after the feed. SIGINT or SIGTERM stop it and remove the socket.");
+  app.footer(
+      "Listens on a Unix socket named after the class in $SKYVANE_RUNTIME_DIR, else\n"
+      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>. --set and --poke apply in the order given,\n"
+      "after the feed. SIGINT or SIGTERM stop it and remove the socket.");
 }
 
 }  // namespace
@@ -118,8 +120,8 @@ int main(int argc, char** argv) {
     return *exit;
   }
   if (!std::isfinite(options.feed.speed) || !std::isfinite(options.feed.startAtS)) {
-    return cli::usage(app, std::isfinite(options.feed.speed) ? "--start-at takes a number of seconds"
-                                                              : "--speed takes a number");
+    return cli::usage(
+        app, std::isfinite(options.feed.speed) ? "--start-at takes a number of seconds" : "--speed takes a number");
   }
   FeedOptions& feedOptions = options.feed;
   const std::vector<Assignment>& assignments = options.assignments;

@@ -38,4 +38,3 @@ private:
   // "section\nkey" in lower case -> value.
   std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> m_values;
 };
-

@@ -62,11 +62,22 @@ const ScaleSettings kRpmDefaults{.n1 = false, .nbEngines = 1, .angleStart = 220,
                                  .yellowArcValueStart = 0, .yellowArcValueEnd = 0, .greenArcValueStart = 2300,
                                  .greenArcValueEnd = 2900, .lineWidth = 3};
 // clang-format on
-const ScaleSettings kIasDefaults{.clockwise = true, .angleStart = 0, .angleEnd = 330, .lastValue = 310,
-                                 .incrementation = 5, .digitEveryXincrementation = 2, .smallLineIfnoDigit = true,
-                                 .redArcValueStart = 308, .redArcValueEnd = 310, .yellowArcValueStart = 260,
-                                 .yellowArcValueEnd = 308, .greenArcValueStart = 99, .greenArcValueEnd = 260,
-                                 .whiteArcValueStart = 87, .whiteArcValueEnd = 170, .lineWidth = 3};
+const ScaleSettings kIasDefaults{.clockwise = true,
+                                 .angleStart = 0,
+                                 .angleEnd = 330,
+                                 .lastValue = 310,
+                                 .incrementation = 5,
+                                 .digitEveryXincrementation = 2,
+                                 .smallLineIfnoDigit = true,
+                                 .redArcValueStart = 308,
+                                 .redArcValueEnd = 310,
+                                 .yellowArcValueStart = 260,
+                                 .yellowArcValueEnd = 308,
+                                 .greenArcValueStart = 99,
+                                 .greenArcValueEnd = 260,
+                                 .whiteArcValueStart = 87,
+                                 .whiteArcValueEnd = 170,
+                                 .lineWidth = 3};
 
 namespace {
 
@@ -299,7 +310,9 @@ SettingsLoad loadSettings(const std::string& path) {
   return parseSettingsFrom(*ini);
 }
 
-SettingsLoad parseSettings(std::string_view iniText) { return parseSettingsFrom(IniFile::parse(iniText)); }
+SettingsLoad parseSettings(std::string_view iniText) {
+  return parseSettingsFrom(IniFile::parse(iniText));
+}
 
 std::vector<std::string> describeSettings(const Settings& settings) {
   std::vector<std::string> lines;
@@ -353,8 +366,7 @@ std::vector<std::string> unworkableScales(const Settings& st) {
       problems.push_back("Incrementation = " + std::to_string(d.incrementation) + " is below 1");
     }
     if (d.digitEveryXincrementation == 0) {
-      problems.push_back("DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) +
-                         " is below 1");
+      problems.push_back("DigitEveryXincrementation = " + std::to_string(d.digitEveryXincrementation) + " is below 1");
     }
     if (s.hasDivideBy && d.divideBy == 0) {
       problems.push_back("DivideBy = " + std::to_string(d.divideBy) + " is below 1");
@@ -363,11 +375,11 @@ std::vector<std::string> unworkableScales(const Settings& st) {
       problems.push_back("LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
     } else if (d.incrementation >= 1 && scaleTickCount(d.firstValue, d.lastValue, d.incrementation) == 0) {
       const long double span = static_cast<long double>(d.lastValue) - d.firstValue;
-      problems.push_back(span < 0 ? "LastValue is below the first value (" + std::to_string(d.firstValue) + ")"
-                                  : "would have " +
-                                        std::to_string(static_cast<long long>(std::nearbyint(span / d.incrementation)) +
-                                                       1) +
-                                        " ticks, more than " + std::to_string(kMaxScaleTicks));
+      problems.push_back(span < 0
+                             ? "LastValue is below the first value (" + std::to_string(d.firstValue) + ")"
+                             : "would have " +
+                                   std::to_string(static_cast<long long>(std::nearbyint(span / d.incrementation)) + 1) +
+                                   " ticks, more than " + std::to_string(kMaxScaleTicks));
     }
     if (!problems.empty()) {
       std::string line = "[" + std::string(s.section) + "]";

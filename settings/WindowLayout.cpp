@@ -3,11 +3,11 @@
 
 #include "FileWrite.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <sys/stat.h>
 
 #include <fstream>
 
@@ -37,15 +37,15 @@ std::array<std::uint8_t, 10> encodeExtended(long double value) {
   } else if (magnitude != 0) {
     int e = 0;
     const long double fraction = std::frexp(magnitude, &e);  // magnitude = fraction · 2^e, fraction in [0.5, 1)
-    exponent = e - 1 + kExponentBias;                         // of the form 1.xxx · 2^(e-1)
+    exponent = e - 1 + kExponentBias;                        // of the form 1.xxx · 2^(e-1)
     if (exponent >= kMaxExponent) {
       exponent = kMaxExponent;
       significand = 0x8000000000000000ULL;
     } else if (exponent <= 0) {
       // Below the normal range: a denormal, exponent field 0, value = significand · 2^(1 - bias - 63).
       exponent = 0;
-      significand = static_cast<std::uint64_t>(
-          std::nearbyint(std::ldexp(magnitude, kExponentBias - 1 + kSignificandBits - 1)));
+      significand =
+          static_cast<std::uint64_t>(std::nearbyint(std::ldexp(magnitude, kExponentBias - 1 + kSignificandBits - 1)));
     } else {
       significand = static_cast<std::uint64_t>(std::ldexp(fraction, kSignificandBits));
     }

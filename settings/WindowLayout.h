@@ -28,9 +28,9 @@ public:
 
   std::int32_t top() const { return int32At(0); }
   std::int32_t left() const { return int32At(4); }
-  std::int32_t width() const { return int32At(8); }    // outer width, pixels
-  std::int32_t height() const { return int32At(12); }  // outer height, pixels
-  std::int32_t visible() const { return int32At(16); }  // 1 = shown; anything else = hidden
+  std::int32_t width() const { return int32At(8); }                                 // outer width, pixels
+  std::int32_t height() const { return int32At(12); }                               // outer height, pixels
+  std::int32_t visible() const { return int32At(16); }                              // 1 = shown; anything else = hidden
   long double rollAngleDeg() const { return decodeExtended(m_bytes.data() + 24); }  // gauge records
   std::uint8_t startMasked() const { return m_bytes[36]; }                          // control record
   std::int32_t antiAliasing() const { return int32At(40); }                         // control record, 0..4
@@ -61,7 +61,7 @@ struct WindowLayout {
 
 struct LayoutLoad {
   WindowLayout layout;
-  bool found = false;                  // the file was there and could be read
+  bool found = false;                 // the file was there and could be read
   std::vector<std::string> warnings;  // why an existing file could not be read (one line at most)
 };
 

@@ -2,8 +2,8 @@
 // offset space: parsed and checked here once.
 #pragma once
 
-#include "Result.h"
 #include "Catalogue.h"
+#include "Result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include <variant>
 
 struct SetAssignment {
-  std::size_t row;     // catalogue index
-  long double value;   // in the row's physical unit
+  std::size_t row;    // catalogue index
+  long double value;  // in the row's physical unit
 };
 
 struct PokeAssignment {

@@ -79,7 +79,9 @@ std::optional<std::size_t> findByFullName(std::string_view name) {
   return std::nullopt;
 }
 
-long double quantise(double raw) { return std::nearbyint(static_cast<long double>(raw) * 10000) / 10000; }
+long double quantise(double raw) {
+  return std::nearbyint(static_cast<long double>(raw) * 10000) / 10000;
+}
 
 long double decodeRaw(RawType type, const std::uint8_t* bytes) {
   return withRawType(type, [&](auto tag) -> long double { return loadLittle<decltype(tag)>(bytes); });

@@ -181,8 +181,9 @@ constexpr std::array<Row, kRowCount> buildRows() {
   for (std::uint8_t engine = 1; engine <= 2; ++engine) {
     for (const EngineRow& e : kEngineRows) {
       const std::int32_t shift = engine == 2 ? engine2Shift(e.block) : 0;
-      rows[n++] = {e.name, engine, static_cast<std::uint32_t>(static_cast<std::int32_t>(e.engine1Offset) + shift),
-                   e.type, e.conversion, e.factor, e.unit};
+      rows[n++] = {e.name, engine,       static_cast<std::uint32_t>(static_cast<std::int32_t>(e.engine1Offset) + shift),
+                   e.type, e.conversion, e.factor,
+                   e.unit};
     }
   }
   for (const Row& r : kTailRows) {
@@ -228,8 +229,12 @@ long double toPhysical(const Row& row, const std::uint8_t* rawBytes);
 void fromPhysical(const Row& row, long double physical, std::uint8_t* rawBytes);
 
 // Conversions the instruments apply on top of the rows.
-inline long double rankineToCelsius(long double rankine) { return (rankine - 32 - 459.67L) / 1.8L; }
-inline long double rankineToFahrenheit(long double rankine) { return rankine - 459.67L; }
+inline long double rankineToCelsius(long double rankine) {
+  return (rankine - 32 - 459.67L) / 1.8L;
+}
+inline long double rankineToFahrenheit(long double rankine) {
+  return rankine - 459.67L;
+}
 inline long double tankGallons(long double levelFraction, long double capacityGal) {
   return levelFraction * capacityGal;
 }

@@ -32,9 +32,8 @@ public:
   virtual void closeMapping(Handle mapping) = 0;
 
   // One request, one answer. Returns false when no answer came: lastError 0 for a timeout, else the reason.
-  virtual bool sendMessageTimeout(Handle window, std::uint32_t message, std::uintptr_t wParam,
-                                  std::intptr_t lParam, std::uint32_t timeoutMs, std::intptr_t& messageResult,
-                                  std::uint32_t& lastError) = 0;
+  virtual bool sendMessageTimeout(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                                  std::uint32_t timeoutMs, std::intptr_t& messageResult, std::uint32_t& lastError) = 0;
 
   virtual void sleepMs(std::uint32_t ms) = 0;
   virtual std::uint32_t processId() = 0;

@@ -238,8 +238,8 @@ void PosixLinkTransport::closeMapping(Handle handle) {
 }
 
 bool PosixLinkTransport::sendMessageTimeout(Handle window, std::uint32_t message, std::uintptr_t wParam,
-                                            std::intptr_t lParam, std::uint32_t timeoutMs,
-                                            std::intptr_t& messageResult, std::uint32_t& lastError) {
+                                            std::intptr_t lParam, std::uint32_t timeoutMs, std::intptr_t& messageResult,
+                                            std::uint32_t& lastError) {
   Connection* c = nullptr;
   for (const auto& candidate : m_connections) {
     if (reinterpret_cast<Handle>(candidate.get()) == window) {
@@ -287,8 +287,7 @@ bool PosixLinkTransport::sendMessageTimeout(Handle window, std::uint32_t message
     if (ready == 0) {
       continue;
     }
-    const ssize_t n = ::recv(c->fd, c->reply.data() + c->replyBytes, c->reply.size() - c->replyBytes,
-                             MSG_DONTWAIT);
+    const ssize_t n = ::recv(c->fd, c->reply.data() + c->replyBytes, c->reply.size() - c->replyBytes, MSG_DONTWAIT);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     }
@@ -321,4 +320,6 @@ void PosixLinkTransport::sleepMs(std::uint32_t ms) {
   }
 }
 
-std::uint32_t PosixLinkTransport::processId() { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t PosixLinkTransport::processId() {
+  return static_cast<std::uint32_t>(::getpid());
+}

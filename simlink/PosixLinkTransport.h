@@ -24,8 +24,7 @@ public:
   void unmapView(void* view) override;
   void closeMapping(Handle mapping) override;
   bool sendMessageTimeout(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-                          std::uint32_t timeoutMs, std::intptr_t& messageResult,
-                          std::uint32_t& lastError) override;
+                          std::uint32_t timeoutMs, std::intptr_t& messageResult, std::uint32_t& lastError) override;
   void sleepMs(std::uint32_t ms) override;
   std::uint32_t processId() override;
 

@@ -61,9 +61,7 @@ struct Link {
     blockName[0] = '\0';
   }
 
-  bool fits(std::uint64_t recordBytes) const {
-    return std::uint64_t{cursor} + recordBytes + 4 <= kSimLinkCapacity;
-  }
+  bool fits(std::uint64_t recordBytes) const { return std::uint64_t{cursor} + recordBytes + 4 <= kSimLinkCapacity; }
 
   void startBatch() {
     cursor = 0;
@@ -149,8 +147,7 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
     ++tries;
     if (!SimLinkRead(kServerVersionOffset, 4, &l.serverVersion, result) ||
         !SimLinkRead(kSimulatorVersionOffset, 4, &l.simulatorVersion, result) ||
-        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, &l.clientVersion, result)) ||
-        !SimLinkProcess(result)) {
+        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, &l.clientVersion, result)) || !SimLinkProcess(result)) {
       SimLinkClose();
       return false;
     }
@@ -168,7 +165,9 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
   return true;
 }
 
-void SimLinkClose() { link().close(); }
+void SimLinkClose() {
+  link().close();
+}
 
 bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
   Link& l = link();
@@ -231,8 +230,8 @@ bool SimLinkProcess(SimLinkResult& result) {
   std::uint32_t lastError = 0;
   bool answered = false;
   for (int attempt = 0; attempt < kSendAttempts && !answered; ++attempt) {
-    answered = l.transport->sendMessageTimeout(l.window, l.messageId, l.atom, 0, kSendTimeoutMs, messageResult,
-                                               lastError);
+    answered =
+        l.transport->sendMessageTimeout(l.window, l.messageId, l.atom, 0, kSendTimeoutMs, messageResult, lastError);
     if (!answered) {
       l.transport->sleepMs(kSendRetrySleepMs);
     }
@@ -269,12 +268,22 @@ bool SimLinkProcess(SimLinkResult& result) {
   return true;
 }
 
-bool SimLinkIsOpen() { return link().view != nullptr; }
-std::uint32_t SimLinkServerVersion() { return link().serverVersion; }
-std::uint32_t SimLinkSimulatorVersion() { return link().simulatorVersion; }
-std::string_view SimLinkBlockName() { return link().blockName.data(); }
+bool SimLinkIsOpen() {
+  return link().view != nullptr;
+}
+std::uint32_t SimLinkServerVersion() {
+  return link().serverVersion;
+}
+std::uint32_t SimLinkSimulatorVersion() {
+  return link().simulatorVersion;
+}
+std::string_view SimLinkBlockName() {
+  return link().blockName.data();
+}
 
-void SimLinkSetTransport(LinkTransport& transport) { link().transport = &transport; }
+void SimLinkSetTransport(LinkTransport& transport) {
+  link().transport = &transport;
+}
 
 LinkTransport& SimLinkDefaultTransport() {
   static PosixLinkTransport transport;

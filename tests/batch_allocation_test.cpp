@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 
-
 namespace {
 
 TEST(BatchAllocation, AFetchAllocatesNothing) {

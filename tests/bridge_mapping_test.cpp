@@ -24,7 +24,9 @@ std::size_t target(std::string_view name) {
 
 struct Served {
   OffsetSpace space;
-  long double operator[](std::string_view name) const { return space.physical(kRows[*catalogue::findByFullName(name)]); }
+  long double operator[](std::string_view name) const {
+    return space.physical(kRows[*catalogue::findByFullName(name)]);
+  }
 };
 
 Served serve(const std::vector<std::pair<std::string_view, double>>& values) {
@@ -128,10 +130,13 @@ TEST(BridgeFrame, HeadingsWrapToWhatThePanelCanShow) {
 }
 
 TEST(BridgeFrame, TanksWithoutCapacityCountForNothing) {
-  const Served s = serve({{"tankLeft1.levelGal", 15}, {"tankLeft1Capacity", 20},     // 3/4 full
-                          {"tankRight1.levelGal", 5}, {"tankRight1Capacity", 0},     // ghost tank
-                          {"tankCentre1.levelGal", 25}, {"tankCentre1Capacity", 20}, // overfull: full
-                          {"tankLeft2.levelGal", 3}});                               // no capacity known
+  const Served s = serve({{"tankLeft1.levelGal", 15},
+                          {"tankLeft1Capacity", 20},  // 3/4 full
+                          {"tankRight1.levelGal", 5},
+                          {"tankRight1Capacity", 0},  // ghost tank
+                          {"tankCentre1.levelGal", 25},
+                          {"tankCentre1Capacity", 20},  // overfull: full
+                          {"tankLeft2.levelGal", 3}});  // no capacity known
   EXPECT_NEAR(s["tankLeft1Level"], 0.75, 1e-6);
   EXPECT_EQ(s["tankRight1Level"], 0);
   EXPECT_EQ(s["tankRight1Capacity"], 0);
@@ -143,8 +148,8 @@ TEST(BridgeFrame, TanksWithoutCapacityCountForNothing) {
 TEST(BridgeFrame, FuelMassGoesThroughTheDensity) {
   // Jet fuel, 6.7 lb/gal: 50 kg in a tank that holds half of 200 kg. The panel's mass reading (level x
   // capacity x weight) must give back the 50 kg.
-  const Served s = serve({{"fuelWeight", 6.7}, {"fuel.capacityKg", 200}, {"tankLeft1.capacityRatio", 0.5},
-                          {"tankLeft1.massKg", 50}});
+  const Served s = serve(
+      {{"fuelWeight", 6.7}, {"fuel.capacityKg", 200}, {"tankLeft1.capacityRatio", 0.5}, {"tankLeft1.massKg", 50}});
   EXPECT_EQ(s["tankLeft1Capacity"], 33);  // 32.9 gal, in whole gallons on the wire
   EXPECT_NEAR(s["tankLeft1Level"] * s["tankLeft1Capacity"] * s["fuelWeight"] * 0.45359237L, 50, 1e-4);
   // Fuel flow in gallons an hour becomes pounds an hour with the same density.
@@ -228,12 +233,12 @@ TEST(BridgeMapping, ProtocolFileDescribesTheRecordTheBridgeExpects) {
   EXPECT_NE(xml.find(footer), std::string::npos);
   EXPECT_NE(xml.find("<type>bool</type>\n    <node>/c</node>"), std::string::npos);
   // Scales are the bridge's business; properties and types are the record's.
-  EXPECT_EQ(recordLayout(parse("/a/b float airspeed 2\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
-                .fingerprint,
-            layout.fingerprint);
-  EXPECT_NE(recordLayout(parse("/a/x float airspeed\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
-                .fingerprint,
-            layout.fingerprint);
+  EXPECT_EQ(
+      recordLayout(parse("/a/b float airspeed 2\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n")).fingerprint,
+      layout.fingerprint);
+  EXPECT_NE(
+      recordLayout(parse("/a/x float airspeed\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n")).fingerprint,
+      layout.fingerprint);
 }
 
 }  // namespace

@@ -121,8 +121,7 @@ TEST(Catalogue, ConversionsMatchHandWorkedValues) {
     const catalogue::Row& row = kRows[index(c.name, c.engine)];
     std::uint8_t raw[8]{};
     catalogue::encodeRaw(row.type, c.raw, raw);
-    EXPECT_NEAR(static_cast<double>(catalogue::toPhysical(row, raw)), static_cast<double>(c.physical), 1e-9)
-        << c.name;
+    EXPECT_NEAR(static_cast<double>(catalogue::toPhysical(row, raw)), static_cast<double>(c.physical), 1e-9) << c.name;
   }
   // The single-precision torque is raw × 10 rounded to 0.001.
   const catalogue::Row& torque = kRows[index("torque", 1)];
@@ -150,7 +149,8 @@ long double probeValue(std::size_t i) {
   if (row.type == catalogue::RawType::U8 || row.type == catalogue::RawType::I8) {
     return static_cast<long double>(i % 100 + 1) * row.factor;
   }
-  return (100 + 7 * static_cast<long double>(i)) * (row.conversion == catalogue::Conversion::Scale ? row.factor * 8 : 1);
+  return (100 + 7 * static_cast<long double>(i)) *
+         (row.conversion == catalogue::Conversion::Scale ? row.factor * 8 : 1);
 }
 
 TEST(Catalogue, EveryRowRoundTripsFromServerToClient) {

@@ -32,7 +32,9 @@ std::string describe(const View& v) {
          (v.antiAliasing == TGLAntiAliasing::aaNone ? " none" : " 4x");
 }
 
-void PrintTo(const View& v, std::ostream* os) { *os << describe(v); }
+void PrintTo(const View& v, std::ostream* os) {
+  *os << describe(v);
+}
 
 class CullingPictures : public ::testing::TestWithParam<View> {
 protected:

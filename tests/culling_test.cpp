@@ -57,8 +57,8 @@ TEST(Culling, NodeMovedOutOfTheViewIsNotSubmitted) {
       {-5.8f, 5.8f, 0, true, "corner within the margin"}, {0, 0, 0, true, "back in the centre"},
   };
   // clang-format on
-  for (const auto mode : {TGLVisibilityCulling::vcNone, TGLVisibilityCulling::vcObjectBased,
-                          TGLVisibilityCulling::vcHierarchical}) {
+  for (const auto mode :
+       {TGLVisibilityCulling::vcNone, TGLVisibilityCulling::vcObjectBased, TGLVisibilityCulling::vcHierarchical}) {
     OffscreenView view;
     view.scene().setVisibilityCulling(mode);
     auto& node = view.scene().objectRoot().addChild<Recorder>();

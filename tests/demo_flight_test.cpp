@@ -1,7 +1,7 @@
 // The demo flight over simulated hours: values inside their gauges' scales, the phases in their order, the
 // instruments consistent with each other, the same flight for the same seed; and recordings played back.
-#include "Catalogue.h"
 #include "BridgeMapping.h"
+#include "Catalogue.h"
 #include "DemoFlight.h"
 #include "Feeds.h"
 #include "OffsetSpace.h"
@@ -252,9 +252,9 @@ TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefus
   const std::string text =
       "time,airspeed,altitude,nonsense\n"
       "0,100,1000,1\n"
-      "0.1,101,oops,1\n"            // 3: not a number
-      "0.2,102,1020\n"              // 4: a field short
-      "0,103,1030,1\n"              // 5: not after the last good line
+      "0.1,101,oops,1\n"  // 3: not a number
+      "0.2,102,1020\n"    // 4: a field short
+      "0,103,1030,1\n"    // 5: not after the last good line
       "\n"
       "0.3,104,1040,1\n";
   auto parsed = parseRecording(text, "r.csv");
@@ -273,16 +273,14 @@ TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefus
   TempRuntimeDir runtime;
   const ProgramRun missing = runProgram({SKYVANE_SIM_PATH, "--feed", "replay:/nonexistent/recording.csv"});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("cannot read the recording /nonexistent/recording.csv"), std::string::npos)
-      << missing.err;
+  EXPECT_NE(missing.err.find("cannot read the recording /nonexistent/recording.csv"), std::string::npos) << missing.err;
 }
 
 TEST(Recordings, TheServerRecordsWhatItServes) {
   TempRuntimeDir runtime;
   const std::string path = tempFile("served.csv");
   {
-    SimProcess sim({"--feed", "demo", "--speed", "50", "--start-at", "300", "--set", "airspeed=123",
-                    "--record", path});
+    SimProcess sim({"--feed", "demo", "--speed", "50", "--start-at", "300", "--set", "airspeed=123", "--record", path});
     ::usleep(450 * 1000);
   }
   auto loaded = loadRecording(path);
@@ -310,16 +308,14 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   for (const std::string& path : {fifo, std::string("/dev/zero")}) {
     const auto loaded = loadRecording(path);
     ASSERT_FALSE(loaded.ok()) << path;
-    EXPECT_NE(loaded.error().find("not a regular file"), std::string::npos)
-        << loaded.error();
+    EXPECT_NE(loaded.error().find("not a regular file"), std::string::npos) << loaded.error();
   }
   const std::string mappings = dir + "/mappings";
   std::filesystem::create_directory(mappings);
   ASSERT_EQ(::mkfifo((mappings + "/" + mappingFileName(MappingFlavour::FlightGear)).c_str(), 0600), 0);
   const auto mapping = loadMapping(MappingFlavour::FlightGear, mappings);
   ASSERT_FALSE(mapping.ok());
-  EXPECT_NE(mapping.error().find("not a regular file"), std::string::npos)
-      << mapping.error();
+  EXPECT_NE(mapping.error().find("not a regular file"), std::string::npos) << mapping.error();
 
   // A recording is never written through a link planted at its name.
   const std::string victim = dir + "/victim.txt";

@@ -119,7 +119,9 @@ TEST_F(Builders, SwitchedOffGaugesGetNothing) {
   settings.general.carbTemp = true;
   settings.carbTemp.celsius = false;
   dial("TForm34");
-  EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "\xB0" "F");
+  EXPECT_EQ(panel.nodes().GLSpaceText67->text(),
+            "\xB0"
+            "F");
 }
 
 TEST_F(Builders, DualScalesHaveFixedHalves) {
@@ -137,7 +139,7 @@ TEST_F(Builders, DualScalesHaveFixedHalves) {
   EXPECT_NEAR(right.ticks.back()->rollAngle(), -20, 1e-4);
   EXPECT_NEAR(right.arcs[1]->startAngle(), 160 - 50 * 0.7, 1e-4);  // yellow from 50
   EXPECT_NEAR(right.arcs[1]->sweepAngle(), -25 * 0.7, 1e-4);
-  EXPECT_EQ(d.scales[0].limitLines.size(), 2u);  // REDLine1 -10 and REDLine2 110, both red
+  EXPECT_EQ(d.scales[0].limitLines.size(), 2u);                 // REDLine1 -10 and REDLine2 110, both red
   EXPECT_FLOAT_EQ(d.scales[0].numerals[0]->scale().x(), 0.6f);  // dual numerals keep the template's size
 }
 
@@ -151,7 +153,7 @@ TEST_F(Builders, FuelQuantityForms) {
   EXPECT_FLOAT_EQ(panel.nodes().FuelCenterQtyDummy1->position().y(), -1.5f);
   ASSERT_EQ(d.scales[0].ticks.size(), 5u);
   ASSERT_EQ(d.scales[0].numerals.size(), 5u);
-  EXPECT_EQ(d.scales[0].numerals[4]->text(), "4");  // 100 / 25
+  EXPECT_EQ(d.scales[0].numerals[4]->text(), "4");    // 100 / 25
   EXPECT_EQ(settings.fuelQtyCenter.angleStart, 310);  // kept for the needle
   EXPECT_NEAR(static_cast<double>(states.fuelQtyCenter.degreesPerUnit), 100.0 / 100, 1e-15);
 }
@@ -217,8 +219,8 @@ TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
   ASSERT_EQ(rpm.scales[0].ticks.size(), 32u);
   ASSERT_EQ(rpm.scales[0].numerals.size(), 16u);
   EXPECT_EQ(rpm.scales[0].numerals[0]->text(), "0");
-  EXPECT_EQ(rpm.scales[0].numerals[1]->text(), "-2");   // tick 2: 200 / -100
-  EXPECT_EQ(rpm.scales[0].numerals[15]->text(), "-30");  // tick 30: 3000 / -100
+  EXPECT_EQ(rpm.scales[0].numerals[1]->text(), "-2");           // tick 2: 200 / -100
+  EXPECT_EQ(rpm.scales[0].numerals[15]->text(), "-30");         // tick 30: 3000 / -100
   EXPECT_FLOAT_EQ(rpm.scales[0].ticks[2]->nodes()[1].y, 3.3f);  // long
   EXPECT_FLOAT_EQ(rpm.scales[0].ticks[3]->nodes()[1].y, 3.8f);  // short
   settings.ias.digitEveryXincrementation = -3;
@@ -256,9 +258,9 @@ TEST_F(Builders, AirspeedDefaults) {
   expectAt(*s.numerals[0], 0, 3, "digit 0");
   EXPECT_FLOAT_EQ(s.ticks[0]->nodes()[1].y, 3.6f);
   ASSERT_EQ(s.arcs.size(), 4u);
-  EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 2 * 330.0f / 310);  // red 308 .. 310
+  EXPECT_FLOAT_EQ(s.arcs[0]->sweepAngle(), 2 * 330.0f / 310);          // red 308 .. 310
   EXPECT_NEAR(s.arcs[2]->startAngle(), 360 + 99 * 330.0 / 310, 1e-3);  // green from 99 kt, clockwise
-  EXPECT_FLOAT_EQ(s.arcs[3]->innerRadius(), 4.15f);  // white, over the others
+  EXPECT_FLOAT_EQ(s.arcs[3]->innerRadius(), 4.15f);                    // white, over the others
   EXPECT_FLOAT_EQ(s.arcs[3]->position().z(), 0.001f);
 }
 
@@ -379,7 +381,9 @@ TEST_F(Builders, TheWholePanelBuildsFromTheDefaults) {
   const auto made = buildPanel(panel, settings, states);
   EXPECT_EQ(made.size(), 1 + 25 + 8u);  // airspeed, configurable scales, fixed dials
   EXPECT_EQ(panel.nodes().GLSpaceText2->text(), "Knots");
-  EXPECT_EQ(panel.nodes().GLSpaceText67->text(), "\xB0" "C");
+  EXPECT_EQ(panel.nodes().GLSpaceText67->text(),
+            "\xB0"
+            "C");
 }
 
 }  // namespace

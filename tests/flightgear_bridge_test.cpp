@@ -227,8 +227,7 @@ TEST(FlightGearBridge, TheRunningServerRefusesBadFeedsAndPrintsItsRecord) {
   const ProgramRun badMap = runProgram({SKYVANE_SIM_PATH, "--feed", "flightgear"});
   ::unsetenv("SKYVANE_HOME");
   EXPECT_EQ(badMap.status, 2);
-  EXPECT_NE(badMap.err.find(runtime.path() + "/flightgear.map: line 2: unknown target \"nonsense\""),
-            std::string::npos)
+  EXPECT_NE(badMap.err.find(runtime.path() + "/flightgear.map: line 2: unknown target \"nonsense\""), std::string::npos)
       << badMap.err;
   // The protocol file built beside the program is the one made from the shipped mapping.
   std::ifstream built(SKYVANE_FG_PROTOCOL);

@@ -15,18 +15,30 @@ constexpr vm::Vec4 kDark{0.35f, 0.35f, 0.35f, 1};
 constexpr vm::Vec4 kNormalText{0.858824f, 0.858824f, 0.439216f, 1};
 constexpr vm::Vec4 kWarningText{0.851f, 0, 0, 1};
 
-vm::Vec4 emission(const TGLCustomSceneObject& node) { return node.material().frontProperties().emission().value(); }
+vm::Vec4 emission(const TGLCustomSceneObject& node) {
+  return node.material().frontProperties().emission().value();
+}
 
 TEST(NumberText, CutOneCharacterAfterThePoint) {
   const struct {
     long double value;
     const char* text;
   } cases[] = {
-      {123.456L, "123.4"}, {123, "123"}, {37.5L, "37.5"}, {-2.75L, "-2.7"}, {0.05L, "0.0"},
-      {1234567.89L, "1234567.8"}, {999999999999999.0L, "999999999999999"},
+      {123.456L, "123.4"},
+      {123, "123"},
+      {37.5L, "37.5"},
+      {-2.75L, "-2.7"},
+      {0.05L, "0.0"},
+      {1234567.89L, "1234567.8"},
+      {999999999999999.0L, "999999999999999"},
       // Exponent notation: tiny values read as the cut of any small value; huge ones keep their exponent.
-      {1e-5L, "0.0"}, {-1e-7L, "-0.0"}, {1.23456e20L, "1.2E20"}, {1e15L, "1E15"}, {-4.56e300L, "-4.5E300"},
-      {std::numeric_limits<long double>::infinity(), "--"}, {-std::numeric_limits<long double>::infinity(), "--"},
+      {1e-5L, "0.0"},
+      {-1e-7L, "-0.0"},
+      {1.23456e20L, "1.2E20"},
+      {1e15L, "1E15"},
+      {-4.56e300L, "-4.5E300"},
+      {std::numeric_limits<long double>::infinity(), "--"},
+      {-std::numeric_limits<long double>::infinity(), "--"},
       {std::numeric_limits<long double>::quiet_NaN(), "--"},
   };
   for (const auto& c : cases) {
@@ -108,9 +120,9 @@ TEST_F(FuelStatsTick, UnitsOfFlowAndQuantity) {
     const char* remaining;
   } cases[] = {
       {true, false, "225 LBS/H", "180 LBS"},
-      {true, true, "102.0 KG/H", "81.6 KG"},    // 225 × 0.45359237 = 102.058; 180 × 0.45359237 = 81.646
+      {true, true, "102.0 KG/H", "81.6 KG"},  // 225 × 0.45359237 = 102.058; 180 × 0.45359237 = 81.646
       {false, false, "37.5 GPH", "30 GAL"},
-      {false, true, "141.9 LPH", "113.5 L"},   // 37.5 × 3.78541178 = 141.952; 30 × 3.78541178 = 113.562
+      {false, true, "141.9 LPH", "113.5 L"},  // 37.5 × 3.78541178 = 141.952; 30 × 3.78541178 = 113.562
   };
   for (const auto& c : cases) {
     rig.settings.fuelStat = {c.mass, c.metric};

@@ -63,8 +63,8 @@ TEST(FuzzProperties, HoldForEverySeed) {
     for (const fs::path& seed : seeds) {
       const std::string bytes = readAll(seed);
       const auto data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-      EXPECT_EQ(target.check(fuzz::Bytes(data, bytes.size())), std::nullopt) << target.name << "/"
-                                                                            << seed.filename().string();
+      EXPECT_EQ(target.check(fuzz::Bytes(data, bytes.size())), std::nullopt)
+          << target.name << "/" << seed.filename().string();
     }
   }
 }

@@ -35,7 +35,9 @@ struct Picture {
 };
 
 // Lit emission e shows as e + 0.04, in bytes.
-int shown(double emission) { return static_cast<int>(std::lround(std::min(1.0, emission + 0.04) * 255)); }
+int shown(double emission) {
+  return static_cast<int>(std::lround(std::min(1.0, emission + 0.04) * 255));
+}
 
 void expectColor(const std::array<int, 3>& got, int r, int g, int b, const std::string& where) {
   EXPECT_NEAR(got[0], r, 1) << where;
@@ -128,8 +130,10 @@ TEST_F(GaugePictures, TurnedPictureIsTheUnturnedRotatedClockwise) {
 
 TEST_F(GaugePictures, ArgumentsTheRendererRefuses) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--gauge", "TForm99", "-o", "x.png"}, {"--gauge", "TForm2"},
-        {"--gauge", "TForm2", "-o", "x.png", "--aa", "8x"}, {"--gauge", "TForm2", "-o", "x.png", "--size", "0"},
+       {std::vector<std::string>{"--gauge", "TForm99", "-o", "x.png"},
+        {"--gauge", "TForm2"},
+        {"--gauge", "TForm2", "-o", "x.png", "--aa", "8x"},
+        {"--gauge", "TForm2", "-o", "x.png", "--size", "0"},
         {"--gauge", "TForm2", "-o", "x.png", "--set", "nosuch=120"},
         {"--gauge", "TForm2", "-o", "x.png", "--poke", "0x10:u9=1"},
         {"--gauge", "TForm2", "-o", "x.png", "--from-sim", "--set", "airspeed=120"}}) {

@@ -14,8 +14,8 @@
 namespace {
 
 void expectRoll(const TGLBaseSceneObject& node, long double degrees, const char* what) {
-  EXPECT_NEAR(node.rollAngle(), storedRoll(degrees), 1e-3) << what << " (law gives " << static_cast<double>(degrees)
-                                                           << ")";
+  EXPECT_NEAR(node.rollAngle(), storedRoll(degrees), 1e-3)
+      << what << " (law gives " << static_cast<double>(degrees) << ")";
 }
 
 TEST(AirspeedTick, UnitIsExactlyKph) {
@@ -61,8 +61,8 @@ TEST(FlightTick, AttitudeCompassTurnAndRadios) {
     const char* name;
     long double value;
   } values[] = {
-      {"bank", 12.34564L}, {"pitch", -5}, {"gyroHeading", 270.5L}, {"headingBug", 90}, {"verticalSpeed", 2000.1L},
-      {"turnRate", 256},   {"ball", -64}, {"vor1Course", 45},      {"vor1Deviation", 64}, {"vor1GlideDeviation", -32},
+      {"bank", 12.34564L}, {"pitch", -5},   {"gyroHeading", 270.5L}, {"headingBug", 90},    {"verticalSpeed", 2000.1L},
+      {"turnRate", 256},   {"ball", -64},   {"vor1Course", 45},      {"vor1Deviation", 64}, {"vor1GlideDeviation", -32},
       {"vor2Course", 300}, {"adfCard", 10}, {"adfBearing", -90},
   };
   for (const auto& v : values) {
@@ -97,8 +97,11 @@ TEST(FlightTick, FlagsFollowTheirBytes) {
   const struct {
     int toFrom;
     std::vector<bool> expected;  // TO, FROM, OFF
-  } states[] = {{1, {true, false, false}}, {3, {true, false, false}}, {0, {false, false, true}},
-                {2, {false, true, false}}, {-1, {false, true, false}}};
+  } states[] = {{1, {true, false, false}},
+                {3, {true, false, false}},
+                {0, {false, false, true}},
+                {2, {false, true, false}},
+                {-1, {false, true, false}}};
   for (const auto& s : states) {
     rig.set("vor1ToFrom", s.toFrom);
     ASSERT_EQ(rig.tick(), TickOutcome::Updated);
@@ -147,11 +150,20 @@ TEST(EngineTick, NeedlesOnTheirScales) {
     const char* name;
     long double value;
   } values[] = {
-      {"eng1.manifoldPressure", 30}, {"eng2.manifoldPressure", 5}, {"eng1.oilPressure", 55},
-      {"eng2.oilPressure", 0},       {"eng1.n1", 85},              {"eng1.rpmFraction", 0.5L},
-      {"eng1.rpmScaler", 4000},      {"eng1.propSpeed", 0.5L},     {"outsideAirTemp", -10},
-      {"eng1.itt", 491.67L + 180},   {"eng2.carbTemp", 491.67L},   {"eng1.egt", 459.67L + 1400},
-      {"eng1.torquePercent", 75},    {"gyroSuction", 4.5L},
+      {"eng1.manifoldPressure", 30},
+      {"eng2.manifoldPressure", 5},
+      {"eng1.oilPressure", 55},
+      {"eng2.oilPressure", 0},
+      {"eng1.n1", 85},
+      {"eng1.rpmFraction", 0.5L},
+      {"eng1.rpmScaler", 4000},
+      {"eng1.propSpeed", 0.5L},
+      {"outsideAirTemp", -10},
+      {"eng1.itt", 491.67L + 180},
+      {"eng2.carbTemp", 491.67L},
+      {"eng1.egt", 459.67L + 1400},
+      {"eng1.torquePercent", 75},
+      {"gyroSuction", 4.5L},
   };
   for (const auto& v : values) {
     rig.set(v.name, v.value);
@@ -217,8 +229,8 @@ struct Pose {
 Pose poseOf(PanelNodes& n) {
   Pose p;
   const auto add = [&](TGLBaseSceneObject* node) {
-    p.numbers.insert(p.numbers.end(), {node->rollAngle(), node->position().x(), node->position().y(),
-                                       node->visible() ? 1.0f : 0.0f});
+    p.numbers.insert(p.numbers.end(),
+                     {node->rollAngle(), node->position().x(), node->position().y(), node->visible() ? 1.0f : 0.0f});
     if (auto* custom = dynamic_cast<TGLCustomSceneObject*>(node)) {
       const vm::Vec4 e = custom->material().frontProperties().emission().value();
       p.numbers.insert(p.numbers.end(), {e.x, e.y, e.z, e.w});

@@ -10,10 +10,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,7 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"FS98MAIN", "0x19980004", "0xFADE0009", 0, SimLinkServerNotRunning},
                       VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 9, SimLinkOk},
                       VersionCase{"UIPCMAIN", "0x19980005", "0xFADE0009", 10, SimLinkWrongSimulator}),
-    [](const auto& info) { return std::to_string(info.index) + "_" + std::string(SimLinkResultName(info.param.expected)); });
+    [](const auto& info) {
+      return std::to_string(info.index) + "_" + std::string(SimLinkResultName(info.param.expected));
+    });
 
 TEST_F(LinkTest, ServerThatNeverFillsTheVersionsGetsFiveTries) {
   for (const char* className : {"UIPCMAIN", "FS98MAIN"}) {
@@ -174,10 +176,9 @@ TEST_F(LinkTest, PlatformFailuresDuringOpenLeaveNothingBehind) {
     bool TestTransport::*fault;
     SimLinkResult expected;
   };
-  for (const Case& c : {Case{&TestTransport::failRegister, SimLinkRegisterFailed},
-                        Case{&TestTransport::failAtom, SimLinkAtomFailed},
-                        Case{&TestTransport::failMapping, SimLinkMappingFailed},
-                        Case{&TestTransport::failView, SimLinkViewFailed}}) {
+  for (const Case& c :
+       {Case{&TestTransport::failRegister, SimLinkRegisterFailed}, Case{&TestTransport::failAtom, SimLinkAtomFailed},
+        Case{&TestTransport::failMapping, SimLinkMappingFailed}, Case{&TestTransport::failView, SimLinkViewFailed}}) {
     transport.*c.fault = true;
     EXPECT_EQ(open(), c.expected);
     expectNothingHeld();
@@ -333,13 +334,16 @@ TEST_P(MisbehavingServerTest, FailedBatchReportsAndTheNextStartsClean) {
   EXPECT_EQ(wire::getU32(header + 8), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, MisbehavingServerTest,
-    ::testing::Values(MisbehaviourCase{FakeServer::After::Stall, 0, SimLinkTimeout, kSendAttempts},
-                      MisbehaviourCase{FakeServer::After::Close, 0, SimLinkSendFailed, kSendAttempts},
-                      MisbehaviourCase{FakeServer::After::Answer, 0, SimLinkBadData, 1},
-                      MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}),
-    [](const auto& info) { return std::to_string(info.index) + "_" + std::string(SimLinkResultName(info.param.expected)); });
+INSTANTIATE_TEST_SUITE_P(Faults, MisbehavingServerTest,
+                         ::testing::Values(MisbehaviourCase{FakeServer::After::Stall, 0, SimLinkTimeout, kSendAttempts},
+                                           MisbehaviourCase{FakeServer::After::Close, 0, SimLinkSendFailed,
+                                                            kSendAttempts},
+                                           MisbehaviourCase{FakeServer::After::Answer, 0, SimLinkBadData, 1},
+                                           MisbehaviourCase{FakeServer::After::Answer, 2, SimLinkBadData, 1}),
+                         [](const auto& info) {
+                           return std::to_string(info.index) + "_" +
+                                  std::string(SimLinkResultName(info.param.expected));
+                         });
 
 TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds) {
   // This server answers 1 to every batch without serving it, so the client walks back exactly the records
@@ -349,7 +353,8 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
   EXPECT_EQ(server.space().clientVersion(), kClientVersion);
   const int fd = ::open(blockPath(runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
-  auto* block = static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  auto* block =
+      static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
   ASSERT_NE(block, MAP_FAILED);
 
   struct Guarded {
@@ -391,14 +396,18 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
       EXPECT_TRUE(p.intact() && p.value == 0x5A5A) << what;
     }
   };
-  tampered("size grown", [&] { wire::putU32(block + 8, 64); wire::putU32(block + 16 + 64, 0); });
+  tampered("size grown", [&] {
+    wire::putU32(block + 8, 64);
+    wire::putU32(block + 16 + 64, 0);
+  });
   // 2 bytes shrunk to 1: the walk lands inside the answer, whose next byte reads as an end mark; the read is
   // never matched to its 2-byte destination.
   tampered("size shrunk", [&] { wire::putU32(block + 8, 1); });
   tampered("reference past the table", [&] { wire::putU32(block + 12, 5000); });
   tampered("reference into the previous batch", [&] { wire::putU32(block + 12, 3); });
   tampered("size near 4 GiB", [&] { wire::putU32(block + 8, 0xFFFFFFF0u); });
-  tampered("unknown id", [&] { wire::putU32(block + 18, 7); }, true);
+  tampered(
+      "unknown id", [&] { wire::putU32(block + 18, 7); }, true);
   tampered("end mark moved before the read", [&] { wire::putU32(block, 0); });
   ::munmap(block, kSimLinkBlockSize);
   ::close(fd);
@@ -460,8 +469,7 @@ TEST_F(LinkTrust, AnotherUsersDirectoryOrServerIsRefused) {
     const std::string path = dir.path() + "/UIPCMAIN";
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::setresgid(kOther, kOther, kOther) != 0 || ::setresuid(kOther, kOther, kOther) != 0 ||
-        ::listen(fd, 4) != 0) {
+        ::setresgid(kOther, kOther, kOther) != 0 || ::setresuid(kOther, kOther, kOther) != 0 || ::listen(fd, 4) != 0) {
       ::_exit(1);
     }
     [[maybe_unused]] const ssize_t n = ::write(ready[1], "1", 1);

@@ -18,7 +18,9 @@ struct LawCase {
   double expected;
 };
 
-void PrintTo(const LawCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const LawCase& c, std::ostream* os) {
+  *os << c.what;
+}
 
 class NeedleLaws : public ::testing::TestWithParam<LawCase> {};
 
@@ -64,7 +66,9 @@ struct AltitudeCase {
   double shortHand;
 };
 
-void PrintTo(const AltitudeCase& c, std::ostream* os) { *os << c.feet << " ft"; }
+void PrintTo(const AltitudeCase& c, std::ostream* os) {
+  *os << c.feet << " ft";
+}
 
 class Altimeter : public ::testing::TestWithParam<AltitudeCase> {};
 
@@ -108,7 +112,9 @@ struct FuelCase {
   double expected;
 };
 
-void PrintTo(const FuelCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const FuelCase& c, std::ostream* os) {
+  *os << c.what;
+}
 
 class FuelGroups : public ::testing::TestWithParam<FuelCase> {};
 
@@ -124,8 +130,8 @@ TEST_P(FuelGroups, ValueInTheSectionsUnit) {
 INSTANTIATE_TEST_SUITE_P(
     WorkedExamples, FuelGroups,
     ::testing::Values(
-        FuelCase{"20 gal full, 10 empty, capacity 0", {{{1, 20}, {0, 10}, {0.5L, 0}}}, true, false, false, 6,
-                 2000.0 / 30},
+        FuelCase{
+            "20 gal full, 10 empty, capacity 0", {{{1, 20}, {0, 10}, {0.5L, 0}}}, true, false, false, 6, 2000.0 / 30},
         FuelCase{"all capacities 0: 0 %", {{{1, 0}, {1, 0}, {1, 0}}}, true, false, false, 6, 0},
         FuelCase{"a half tank of 50 gal at 6 lb/gal", {{{0.5L, 50}, {0, 0}, {0, 0}}}, false, true, false, 6, 150},
         FuelCase{"the same in kilograms", {{{0.5L, 50}, {0, 0}, {0, 0}}}, false, true, true, 6, 150 * 0.45359237},

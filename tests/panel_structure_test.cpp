@@ -2,10 +2,10 @@
 // geometry the instruments rely on, against the panel's tables.
 #include "FixedDials.h"
 #include "GaugeTable.h"
-#include "ScaleDial.h"
 #include "PanelBuild.h"
 #include "PanelLoader.h"
 #include "PanelScene.h"
+#include "ScaleDial.h"
 
 #include <gtest/gtest.h>
 
@@ -115,13 +115,20 @@ constexpr Named kNamed[] = {
 
 bool isKind(TGLBaseSceneObject* node, Kind kind) {
   switch (kind) {
-    case Dummy: return dynamic_cast<TGLDummyCube*>(node) != nullptr;
-    case Disk: return dynamic_cast<TGLDisk*>(node) != nullptr;
-    case Plane: return dynamic_cast<TGLPlane*>(node) != nullptr;
-    case Polygon: return dynamic_cast<TGLPolygon*>(node) != nullptr;
-    case Lines: return dynamic_cast<TGLLines*>(node) != nullptr;
-    case Text: return dynamic_cast<TGLSpaceText*>(node) != nullptr;
-    case Sphere: return dynamic_cast<TGLSphere*>(node) != nullptr;
+    case Dummy:
+      return dynamic_cast<TGLDummyCube*>(node) != nullptr;
+    case Disk:
+      return dynamic_cast<TGLDisk*>(node) != nullptr;
+    case Plane:
+      return dynamic_cast<TGLPlane*>(node) != nullptr;
+    case Polygon:
+      return dynamic_cast<TGLPolygon*>(node) != nullptr;
+    case Lines:
+      return dynamic_cast<TGLLines*>(node) != nullptr;
+    case Text:
+      return dynamic_cast<TGLSpaceText*>(node) != nullptr;
+    case Sphere:
+      return dynamic_cast<TGLSphere*>(node) != nullptr;
   }
   return false;
 }
@@ -196,8 +203,7 @@ TEST(GaugeTable, BuildersButtonsAndGridAgreeWithTheirTables) {
     EXPECT_EQ(std::count(kBindingOrder.begin(), kBindingOrder.end(), flag), 1);
   }
   for (const GaugeRow& g : kGauges) {
-    EXPECT_NE(std::find(kBindingOrder.begin(), kBindingOrder.end(), g.enable), kBindingOrder.end())
-        << g.windowClass;
+    EXPECT_NE(std::find(kBindingOrder.begin(), kBindingOrder.end(), g.enable), kBindingOrder.end()) << g.windowClass;
   }
 }
 
@@ -214,7 +220,7 @@ TEST_F(PanelStructure, NamedNodesHaveTheirKindParentAndRestPose) {
   const vm::Vec4 up = panel.nodes().GLLines1->up().value();
   EXPECT_NEAR(up.x, 0.173648, 1e-5);
   EXPECT_NEAR(up.y, 0.984808, 1e-5);
-  EXPECT_NEAR(panel.nodes().VSneedle->up().x(), -1, 1e-6);  // pointing to 9 o'clock
+  EXPECT_NEAR(panel.nodes().VSneedle->up().x(), -1, 1e-6);      // pointing to 9 o'clock
   EXPECT_NEAR(panel.nodes().GyroSucNeedle->up().x(), 1, 1e-6);  // pointing to 3 o'clock
   for (TGLBaseSceneObject* hidden : {static_cast<TGLBaseSceneObject*>(panel.nodes().GLLines1),
                                      static_cast<TGLBaseSceneObject*>(panel.nodes().GLLines2),
@@ -292,7 +298,8 @@ TEST_F(PanelStructure, AuthoredArtworkOtherPartsRelyOn) {
     EXPECT_FLOAT_EQ(bezel(root)->outerRadius(), 4.3f) << root;
     EXPECT_EQ(emission(*bezel(root)), (vm::Vec4{0.658824f, 0.658824f, 0.658824f, 1})) << root;
   }
-  for (const char* root : {"Oil2dummy", "EGTCHTdummy1", "BatteryDummy", "OATdummy", "FuelPSIdummy1", "CarbTempDummy2"}) {
+  for (const char* root :
+       {"Oil2dummy", "EGTCHTdummy1", "BatteryDummy", "OATdummy", "FuelPSIdummy1", "CarbTempDummy2"}) {
     ASSERT_NE(bezel(root), nullptr) << root;
     EXPECT_FLOAT_EQ(bezel(root)->outerRadius(), 4.31f) << root;
   }
@@ -300,7 +307,8 @@ TEST_F(PanelStructure, AuthoredArtworkOtherPartsRelyOn) {
   EXPECT_EQ(bezel("Gyro"), nullptr);
   // The VOR faces: a dark disk of radius 4, then the mask ring 4 .. 10 at Z 0.002 that carries the card.
   for (const char* root : {"VOR1dummy", "VOR2dummy"}) {
-    TGLDisk* face = diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 0 && d.outerRadius() == 4; });
+    TGLDisk* face =
+        diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 0 && d.outerRadius() == 4; });
     TGLDisk* mask = diskUnder(panel.find(root), [](const TGLDisk& d) { return d.innerRadius() == 4; });
     ASSERT_TRUE(face != nullptr && mask != nullptr) << root;
     EXPECT_EQ(emission(*face), (vm::Vec4{0.1f, 0.1f, 0.1f, 1}));

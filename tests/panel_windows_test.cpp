@@ -18,20 +18,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QFontInfo>
-#include <QFontMetrics>
-#include <QKeyEvent>
 #include <QPixmap>
 #include <QPushButton>
-#include <QStyle>
 #include <QScreen>
 #include <QSlider>
+#include <QStyle>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -279,8 +279,7 @@ void drag(GaugeWindow& w, QPointF from, QPoint by, Qt::MouseButton button = Qt::
   QCoreApplication::sendEvent(&w, &press);
   QMouseEvent move(QEvent::MouseMove, from + by, globalFrom + by, Qt::NoButton, button, Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &move);
-  QMouseEvent release(QEvent::MouseButtonRelease, from + by, globalFrom + by, button, Qt::NoButton,
-                      Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, from + by, globalFrom + by, button, Qt::NoButton, Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &release);
 }
 
@@ -346,8 +345,8 @@ void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const st
   for (int look = 0; look < 3; ++look) {
     ias.raise();
     runEvents(30);
-    const QImage shown = QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(
-        QImage::Format_RGBA8888);
+    const QImage shown =
+        QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(QImage::Format_RGBA8888);
     ASSERT_EQ(shown.size(), drawable) << label;
     unlike = 0;
     for (int y = 0; y < height; ++y) {
@@ -429,9 +428,8 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
     }
     for (int side : {400, 200}) {
       ias.resize(side + 1, side + 1);  // the viewer is the window less one pixel
-      ASSERT_TRUE(waitUntil([&] {
-        return ias.width() == side + 1 && ias.buffer().height() == devicePixelSize(ias).height() - 1;
-      }));
+      ASSERT_TRUE(waitUntil(
+          [&] { return ias.width() == side + 1 && ias.buffer().height() == devicePixelSize(ias).height() - 1; }));
       runEvents(50);
       expectAirspeedAsRendered(ias, m_dir, "trackbar " + std::to_string(position) + ", " + std::to_string(side));
     }
@@ -572,7 +570,8 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
     ++notes;
   }
   const std::string renderer = rendererName();
-  const bool software = renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
+  const bool software =
+      renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
   EXPECT_EQ(notes, software ? 1u : 0u) << renderer << "\n" << run.errors;
   std::error_code ignored;
   fs::remove_all(dir, ignored);

@@ -11,8 +11,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QSlider>
 #include <QLabel>
+#include <QSlider>
 #include <QWindow>
 
 #include <fcntl.h>
@@ -20,13 +20,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -97,8 +97,8 @@ struct Desktop {
       ::usleep(50000);
     }
     std::ifstream in(log);
-    return "openbox did not take " + display + " within 20 s: " +
-           std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return "openbox did not take " + display +
+           " within 20 s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   ~Desktop() {
     for (pid_t pid : {wm, xvfb}) {

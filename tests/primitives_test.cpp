@@ -259,11 +259,11 @@ TEST_F(Primitives, DrawingOrderFollowsTheSortingMode) {
     bool nearBlended;
     int expectedRed;
   };
-  for (const Case c : {Case{TGLObjectsSorting::osNone, false, kBackdrop},
-                       Case{TGLObjectsSorting::osRenderFarthestFirst, false, 255},
-                       Case{TGLObjectsSorting::osRenderNearestFirst, false, kBackdrop},
-                       Case{TGLObjectsSorting::osRenderBlendedLast, true, 255},
-                       Case{TGLObjectsSorting::osInherited, false, kBackdrop}}) {
+  for (const Case c :
+       {Case{TGLObjectsSorting::osNone, false, kBackdrop}, Case{TGLObjectsSorting::osRenderFarthestFirst, false, 255},
+        Case{TGLObjectsSorting::osRenderNearestFirst, false, kBackdrop},
+        Case{TGLObjectsSorting::osRenderBlendedLast, true, 255},
+        Case{TGLObjectsSorting::osInherited, false, kBackdrop}}) {
     group.setObjectsSorting(c.sorting);
     near.material().setBlendingMode(c.nearBlended ? TBlendingMode::bmTransparency : TBlendingMode::bmOpaque);
     view.render();

@@ -54,7 +54,8 @@ TEST(SceneGraph, AnglesAreStoredNormalisedAndEqualWritesSignalNothing) {
   struct Case {
     float in, stored;
   };
-  for (const Case c : {Case{190, -170}, Case{270, -90}, Case{-190, 170}, Case{540, 180}, Case{-720, 0}, Case{180, 180}}) {
+  for (const Case c :
+       {Case{190, -170}, Case{270, -90}, Case{-190, 170}, Case{540, 180}, Case{-720, 0}, Case{180, 180}}) {
     EXPECT_FLOAT_EQ(TGLBaseSceneObject::normalizeAngle(c.in), c.stored) << c.in;
   }
   TGLScene scene;
@@ -85,7 +86,8 @@ TEST(SceneGraph, DirectionAndUpStayPerpendicular) {
   expectVec(node.up().value(), 1, 0, 0);
   EXPECT_NEAR(vm::length3(node.direction().value()), 1, 1e-6);
   EXPECT_NEAR(node.direction().x() * node.up().x() + node.direction().y() * node.up().y() +
-                  node.direction().z() * node.up().z(), 0, 1e-6);
+                  node.direction().z() * node.up().z(),
+              0, 1e-6);
 }
 
 TEST(SceneGraph, WorldMatrixComposesWithTheParents) {

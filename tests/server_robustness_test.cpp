@@ -93,7 +93,8 @@ class Block {
 public:
   // The name gets this process's id, so that tests running side by side never share a block.
   explicit Block(const std::string& base, std::uint32_t size = kSimLinkBlockSize)
-      : name(base + "-" + std::to_string(::getpid())), m_path(runtimeDirectory() + "/" + name) {
+      : name(base + "-" + std::to_string(::getpid())),
+        m_path(runtimeDirectory() + "/" + name) {
     EXPECT_TRUE(prepareRuntimeDirectory(runtimeDirectory()).ok());
     ::unlink(m_path.c_str());
     m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -300,9 +301,13 @@ TEST(ServerStart, RefusesASecondServerOfTheSameClassAndBadArguments) {
   const ProgramRun second = runProgram({SKYVANE_SIM_PATH});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("already listening"), std::string::npos) << second.err;
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--feed", "fast"}, {"--set", "airspeed"}, {"--set", "warp=9"},
-        {"--poke", "0x10:u8=300"}, {"--poke", "0x10:q32=1"}, {"--class", "OTHER"}, {"--bogus"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--feed", "fast"},
+                                               {"--set", "airspeed"},
+                                               {"--set", "warp=9"},
+                                               {"--poke", "0x10:u8=300"},
+                                               {"--poke", "0x10:q32=1"},
+                                               {"--class", "OTHER"},
+                                               {"--bogus"}}) {
     std::vector<std::string> argv{SKYVANE_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     const ProgramRun run = runProgram(argv);
@@ -412,8 +417,8 @@ TEST(ServerAnswer, BlockNamesOfAnyLengthAreSafe) {
 
   // Longer ones are refused, also when they begin with that block's name, and the block is left alone.
   wire::putU32(longest.bytes + kSimLinkReadHeader, 0);
-  for (const std::string& name : {longest.name + "x", longest.name + std::string(4096, 'x'),
-                                  std::string(1 << 20, 'a'), std::string(wire::kMaxNameLength + 1, '/')}) {
+  for (const std::string& name : {longest.name + "x", longest.name + std::string(4096, 'x'), std::string(1 << 20, 'a'),
+                                  std::string(wire::kMaxNameLength + 1, '/')}) {
     EXPECT_EQ(server.answer(kLinkMessage, name), 0) << name.size();
   }
   EXPECT_EQ(wire::getU32(longest.bytes + kSimLinkReadHeader), 0u);

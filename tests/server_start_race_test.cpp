@@ -1,7 +1,7 @@
 // Servers of one class started at the same moment on a fresh runtime directory: every round exactly one keeps
 // running and answers on the socket, every other one says so and exits non-zero.
-#include "LinkWire.h"
 #include "LinkLayout.h"
+#include "LinkWire.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // config.ini as the Windows profile functions read it: defaults, value syntax, hand-edited files, unreadable
 // files, and the scales the dials cannot draw.
+#include "Settings.h"
 #include "DataDirectory.h"
 #include "IniFile.h"
-#include "Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -26,7 +26,9 @@ const char* const kMapping =
     "sim/flightmodel/weight/m_fuel[0]                     tankLeft1.massKg\n"
     "set fuelWeight 6\n";
 
-Mapping testMapping() { return parseMapping(kMapping, MappingFlavour::XPlane).value(); }
+Mapping testMapping() {
+  return parseMapping(kMapping, MappingFlavour::XPlane).value();
+}
 
 void putLittle(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) {
@@ -122,9 +124,8 @@ TEST(XPlaneBridge, SubscribesServesRepliesAndCancelsOnExit) {
     xplane.sendTo(ntohs(bridgeAddress.sin_port), std::vector<std::uint8_t>(60000, 0));
     UdpPeer otherPort;
     otherPort.sendTo(ntohs(bridgeAddress.sin_port), reply({{0, 101.0f}}));
-    ASSERT_TRUE(pumpSources(sources, space, 2s, [&] {
-      return bridge.monitor().droppedTotal() == 3 && bridge.monitor().taken() == 2;
-    }));
+    ASSERT_TRUE(pumpSources(sources, space, 2s,
+                            [&] { return bridge.monitor().droppedTotal() == 3 && bridge.monitor().taken() == 2; }));
     EXPECT_NEAR(served(space, "airspeed"), 101, 0.01);
     ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return log.text().find("dropped 3 bad") != std::string::npos; }))
         << log.text();

@@ -5,9 +5,9 @@
 
 #include <png.h>
 
-
 Result<void> writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgba) {
-  if (width < 1 || height < 1 || rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
+  if (width < 1 || height < 1 ||
+      rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
     return Problem{"picture size does not match its pixels"};
   }
   // Encoded in memory, then written whole: a failed encoding leaves no file, and the file never goes through a
@@ -23,8 +23,8 @@ Result<void> writePng(const std::string& path, int width, int height, const std:
     static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), length);
   };
   png_set_write_fn(png, &encoded, append, nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGBA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // Fast over small: the default level and adaptive filtering spent more time than drawing the gauge. The
   // pixels are the same whatever the setting.
   png_set_compression_level(png, 1);

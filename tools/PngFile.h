@@ -4,8 +4,8 @@
 #include "Result.h"
 
 #include <cstdint>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 // rgba: width × height × 4 bytes, top row first. Returns why it failed.

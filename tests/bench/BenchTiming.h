@@ -20,11 +20,15 @@ inline double percentile(std::vector<double> samples, double p) {
   return samples[static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1) + 0.5)];
 }
 
-inline double median(const std::vector<double>& samples) { return percentile(samples, 0.5); }
+inline double median(const std::vector<double>& samples) {
+  return percentile(samples, 0.5);
+}
 
 struct Stats {
   double median;
   double p99;
 };
 
-inline Stats stats(const std::vector<double>& samples) { return {median(samples), percentile(samples, 0.99)}; }
+inline Stats stats(const std::vector<double>& samples) {
+  return {median(samples), percentile(samples, 0.99)};
+}

@@ -79,8 +79,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const pid_t simPid = childPid();
-  const Mapping mapping =
-      parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear).value();
+  const Mapping mapping = parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear).value();
   const int out = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -117,8 +116,8 @@ int main(int argc, char** argv) {
   }
   const Stats latency = stats(latencies);
   const Stats read = stats(readTimes);
-  std::printf("UDP record sent -> value readable through the link, %d samples: median %.1f us, p99 %.1f us\n",
-              samples, latency.median, latency.p99);
+  std::printf("UDP record sent -> value readable through the link, %d samples: median %.1f us, p99 %.1f us\n", samples,
+              latency.median, latency.p99);
   std::printf("  (one link read of 4 bytes, for scale: median %.1f us, p99 %.1f us)\n", read.median, read.p99);
 
   // Processor time at FlightGear's pace: 60 records a second, while the link stays idle.

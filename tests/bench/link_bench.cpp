@@ -16,9 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
-
 namespace {
-
 
 // An echoing child process at the other end of a connected Unix stream socket: 30 bytes there and back.
 class PingPong {
@@ -33,7 +31,8 @@ public:
     if (m_child == 0) {
       ::close(fds[0]);
       char buffer[30];
-      while (readFull(fds[1], buffer) && ::write(fds[1], buffer, sizeof buffer) == static_cast<ssize_t>(sizeof buffer)) {
+      while (readFull(fds[1], buffer) &&
+             ::write(fds[1], buffer, sizeof buffer) == static_cast<ssize_t>(sizeof buffer)) {
       }
       ::_exit(0);
     }

@@ -197,8 +197,8 @@ void measureConfig(PanelScene& panel, const Settings& settings, const Config& co
   const double emptyMedian = median(emptyMs);
   std::printf("  empty frame (clear + read-back): median %.3f ms, p90 %.3f ms\n", emptyMedian,
               percentile(emptyMs, 0.9));
-  std::printf("  per-gauge frame, median over the 36 gauges: %.3f ms (%.1f x the empty frame)\n",
-              median(gaugeMedians), median(gaugeMedians) / emptyMedian);
+  std::printf("  per-gauge frame, median over the 36 gauges: %.3f ms (%.1f x the empty frame)\n", median(gaugeMedians),
+              median(gaugeMedians) / emptyMedian);
 }
 
 }  // namespace
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     ContextGuard guard(&probe);
     std::printf("renderer: %s; culling: %s; %d frames per gauge\n",
                 reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
-                options->culling == TGLVisibilityCulling::vcNone           ? "none"
+                options->culling == TGLVisibilityCulling::vcNone          ? "none"
                 : options->culling == TGLVisibilityCulling::vcObjectBased ? "object-based"
                                                                           : "hierarchical",
                 options->frames);

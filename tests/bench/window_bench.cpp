@@ -11,13 +11,13 @@
 #include "ControlWindow.h"
 #include "GaugePanel.h"
 #include "SimLink.h"
-#include "support/TestServers.h"
 #include "WindowLayout.h"
+#include "support/TestServers.h"
 
 #include <QApplication>
-#include <QSlider>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSlider>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -167,9 +167,10 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
     empty.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     QCoreApplication::processEvents();
   }
-  std::printf("one repaint of all 36 windows at %dx%d, no AA: median %.1f ms, p90 %.1f ms "
-              "(%.0f %% of a 30 ms tick)\n",
-              kSide, kSide, median(full), percentile(full, 0.9), 100 * median(full) / 30);
+  std::printf(
+      "one repaint of all 36 windows at %dx%d, no AA: median %.1f ms, p90 %.1f ms "
+      "(%.0f %% of a 30 ms tick)\n",
+      kSide, kSide, median(full), percentile(full, 0.9), 100 * median(full) / 30);
   std::printf("36 empty frames (clear + swap), same run:   median %.1f ms, p90 %.1f ms\n", median(empty),
               percentile(empty, 0.9));
 }

@@ -73,7 +73,9 @@ Mapping builtIn(MappingFlavour flavour) {
   return parseMapping(builtInMapping(flavour), flavour).value();
 }
 
-std::string_view text(Bytes input) { return {reinterpret_cast<const char*>(input.data()), input.size()}; }
+std::string_view text(Bytes input) {
+  return {reinterpret_cast<const char*>(input.data()), input.size()};
+}
 
 }  // namespace
 

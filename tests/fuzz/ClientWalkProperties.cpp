@@ -22,13 +22,11 @@ public:
   OffsetSpace space;
   std::array<std::uint8_t, kSimLinkBlockSize> block{};
   std::vector<std::uint8_t> honestBlock;  // the block as the honest server left it, last batch
-  Bytes spoil;                             // patches: u16 position, byte value, ...; or raw bytes over the start
+  Bytes spoil;                            // patches: u16 position, byte value, ...; or raw bytes over the start
   bool spoilRaw = false;
   std::intptr_t spoiledResult = 1;
 
-  Handle findWindow(const char* className) override {
-    return std::strcmp(className, kPrimaryServerClass) == 0 ? 1 : 0;
-  }
+  Handle findWindow(const char* className) override { return std::strcmp(className, kPrimaryServerClass) == 0 ? 1 : 0; }
   void releaseWindow(Handle) override {}
   std::uint32_t registerWindowMessage(const char* name) override { return wire::registeredMessageId(name); }
   std::uint16_t addAtom(const char*) override { return 0xC001; }
@@ -83,8 +81,8 @@ ScriptedTransport& transport() {
 }
 
 constexpr std::size_t kMaxReads = 15;
-constexpr std::size_t kSlot = 64;       // bytes per destination slot; a read is at most kSlot - 16 bytes
-constexpr std::size_t kGuard = 16;      // bytes before the first slot
+constexpr std::size_t kSlot = 64;   // bytes per destination slot; a read is at most kSlot - 16 bytes
+constexpr std::size_t kGuard = 16;  // bytes before the first slot
 constexpr std::uint8_t kUntouched = 0xA5;
 constexpr std::uint32_t kReadsAt = 0x2000;
 constexpr std::uint32_t kWritesAt = 0x6000;  // away from what is read, so an honest read is predictable
@@ -239,10 +237,10 @@ std::optional<std::string> checkClientWalk(Bytes input) {
   // Whatever became of that batch, the next one starts at the start of the block and is answered.
   t.beHonest();
   std::uint32_t version = 0;
-  if (!problem && (!SimLinkRead(kServerVersionOffset, 4, &version, result) ||
-                   wire::getU32(t.block.data()) != kSimLinkReadId ||
-                   wire::getU32(t.block.data() + 4) != kServerVersionOffset || !SimLinkProcess(result) ||
-                   version != OffsetSpace::kServerVersion)) {
+  if (!problem &&
+      (!SimLinkRead(kServerVersionOffset, 4, &version, result) || wire::getU32(t.block.data()) != kSimLinkReadId ||
+       wire::getU32(t.block.data() + 4) != kServerVersionOffset || !SimLinkProcess(result) ||
+       version != OffsetSpace::kServerVersion)) {
     problem = "the batch after it failed: " + std::string(SimLinkResultName(result));
   }
   SimLinkClose();

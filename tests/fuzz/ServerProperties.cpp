@@ -72,10 +72,10 @@ std::optional<std::string> checkName(std::uint32_t message, std::string_view nam
     return std::nullopt;
   }
   const std::int32_t result = r.server.answer(message, name);
-  if (result != 0 && (!wire::isBlockName(name) || message != kLinkMessage ||
-                      ::access(blockPath(r.dir, name).c_str(), F_OK) != 0)) {
-    return "the server answered " + std::to_string(result) + " for a block named \"" +
-           std::string(name.substr(0, 64)) + "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
+  if (result != 0 &&
+      (!wire::isBlockName(name) || message != kLinkMessage || ::access(blockPath(r.dir, name).c_str(), F_OK) != 0)) {
+    return "the server answered " + std::to_string(result) + " for a block named \"" + std::string(name.substr(0, 64)) +
+           "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
   }
   return std::nullopt;
 }
@@ -123,7 +123,9 @@ std::optional<std::string> checkFrames(Bytes stream) {
   return std::nullopt;
 }
 
-void snapshot(const OffsetSpace& space, SpaceBytes& out) { space.read(0, out); }
+void snapshot(const OffsetSpace& space, SpaceBytes& out) {
+  space.read(0, out);
+}
 
 std::optional<std::string> checkBlock(Bytes contents) {
   Rig& r = rig();
@@ -204,8 +206,8 @@ std::optional<std::string> checkServerRequest(Bytes input) {
     return problem;
   }
   // The frame bytes taken whole as a name: answer() must hold up on its own, whatever the length.
-  if (auto problem = checkName(kLinkMessage, std::string_view(reinterpret_cast<const char*>(frames.data()),
-                                                              frames.size()))) {
+  if (auto problem =
+          checkName(kLinkMessage, std::string_view(reinterpret_cast<const char*>(frames.data()), frames.size()))) {
     return problem;
   }
   return checkBlock(contents);

@@ -23,14 +23,15 @@ std::string upperAscii(std::string_view text) {
 // pair of quotes around it away.
 std::string quotedIfNeeded(std::string_view value) {
   const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-  const bool needsQuotes = !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
-                                              (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                                               value.back() == value.front()));
+  const bool needsQuotes =
+      !value.empty() &&
+      (isBlank(value.front()) || isBlank(value.back()) ||
+       (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()));
   return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-std::string firstDifference(const std::vector<std::string>& expected,
-                              const std::vector<std::string>& actual, std::string_view what) {
+std::string firstDifference(const std::vector<std::string>& expected, const std::vector<std::string>& actual,
+                            std::string_view what) {
   if (expected.size() != actual.size()) {
     return std::string(what) + ": " + std::to_string(actual.size()) + " lines instead of " +
            std::to_string(expected.size());

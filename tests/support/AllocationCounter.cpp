@@ -9,7 +9,9 @@ namespace {
 std::atomic<long> g_allocations{0};
 }
 
-long allocationCount() { return g_allocations.load(); }
+long allocationCount() {
+  return g_allocations.load();
+}
 
 void* operator new(std::size_t size) {
   ++g_allocations;
@@ -18,5 +20,9 @@ void* operator new(std::size_t size) {
   }
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}

@@ -22,7 +22,9 @@ UdpPeer::UdpPeer() {
   ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
 }
 
-UdpPeer::~UdpPeer() { ::close(m_fd); }
+UdpPeer::~UdpPeer() {
+  ::close(m_fd);
+}
 
 sockaddr_in UdpPeer::address() const {
   sockaddr_in a{};
@@ -31,7 +33,9 @@ sockaddr_in UdpPeer::address() const {
   return a;
 }
 
-std::uint16_t UdpPeer::port() const { return ntohs(address().sin_port); }
+std::uint16_t UdpPeer::port() const {
+  return ntohs(address().sin_port);
+}
 
 void UdpPeer::sendTo(std::uint16_t port, std::span<const std::uint8_t> bytes) {
   sockaddr_in to{};
@@ -90,7 +94,8 @@ bool pumpSources(std::span<FeedSource* const> sources, OffsetSpace& space, std::
       next = std::min(next, s->nextStep());
       fds.push_back({s->fd(), static_cast<short>(s->fd() >= 0 ? POLLIN : 0), 0});
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, FeedSource::Clock::duration::zero())).count();
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, FeedSource::Clock::duration::zero())).count();
     ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait, 20)));
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (fds[i].revents != 0) {

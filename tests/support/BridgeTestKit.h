@@ -40,8 +40,9 @@ private:
 std::uint16_t freeUdpPort();
 
 // Polls the sources' descriptors and runs their steps until `done` holds or `timeout` passes; returns `done()`.
-bool pumpSources(std::span<FeedSource* const> sources, OffsetSpace& space, std::chrono::milliseconds timeout,
-                 const std::function<bool()>& done = [] { return false; });
+bool pumpSources(
+    std::span<FeedSource* const> sources, OffsetSpace& space, std::chrono::milliseconds timeout,
+    const std::function<bool()>& done = [] { return false; });
 
 // A log the code under test writes to, read back as text.
 class CapturedLog {

@@ -39,7 +39,8 @@ Rgb OffscreenView::pixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= m_size || y >= m_size) {
     throw std::out_of_range("pixel outside the view");
   }
-  const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(m_size) + static_cast<std::size_t>(x)) * 4;
+  const std::size_t i =
+      (static_cast<std::size_t>(y) * static_cast<std::size_t>(m_size) + static_cast<std::size_t>(x)) * 4;
   return {m_pixels[i], m_pixels[i + 1], m_pixels[i + 2]};
 }
 
@@ -56,4 +57,6 @@ Rgb OffscreenView::at(double sceneX, double sceneY) const {
   return pixel(x, y);
 }
 
-void OffscreenView::save(const std::string& path) const { (void)writePng(path, m_size, m_size, m_pixels); }
+void OffscreenView::save(const std::string& path) const {
+  (void)writePng(path, m_size, m_size, m_pixels);
+}

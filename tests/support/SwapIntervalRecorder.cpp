@@ -21,7 +21,9 @@ void record(unsigned long drawable, int interval) {
   }
 }
 
-void swapIntervalExt(Display*, GLXDrawable drawable, int interval) { record(drawable, interval); }
+void swapIntervalExt(Display*, GLXDrawable drawable, int interval) {
+  record(drawable, interval);
+}
 
 int swapIntervalMesa(unsigned interval) {
   record(0, static_cast<int>(interval));
@@ -54,7 +56,11 @@ const char* glXQueryExtensionsString(Display* display, int screen) {
   return extended;
 }
 
-Function glXGetProcAddressARB(const GLubyte* name) { return resolve("glXGetProcAddressARB", name); }
-Function glXGetProcAddress(const GLubyte* name) { return resolve("glXGetProcAddress", name); }
+Function glXGetProcAddressARB(const GLubyte* name) {
+  return resolve("glXGetProcAddressARB", name);
+}
+Function glXGetProcAddress(const GLubyte* name) {
+  return resolve("glXGetProcAddress", name);
+}
 
 }  // extern "C"

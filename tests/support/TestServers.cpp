@@ -90,7 +90,9 @@ SimProcess::SimProcess(const std::vector<std::string>& arguments) {
   }
 }
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess() {
+  stop();
+}
 
 int SimProcess::stop() {
   if (m_pid <= 0) {
@@ -149,7 +151,9 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
 }
 
 FakeServer::FakeServer(const char* className, int honestRequests, After after, int answer)
-    : m_honestRequests(honestRequests), m_after(after), m_answer(answer) {
+    : m_honestRequests(honestRequests),
+      m_after(after),
+      m_answer(answer) {
   m_path = serverSocketPath(runtimeDirectory(), className).path;
   m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};

@@ -21,7 +21,9 @@ TickRig::TickRig(const std::function<void(Settings&)>& configure)
   }
 }
 
-TickRig::~TickRig() { SimLinkClose(); }
+TickRig::~TickRig() {
+  SimLinkClose();
+}
 
 namespace {
 
@@ -35,10 +37,14 @@ const catalogue::Row& rowNamed(std::string_view fullName) {
 
 }  // namespace
 
-void TickRig::set(std::string_view fullName, long double value) { server.space().setPhysical(rowNamed(fullName), value); }
+void TickRig::set(std::string_view fullName, long double value) {
+  server.space().setPhysical(rowNamed(fullName), value);
+}
 
 long double TickRig::get(std::string_view fullName) const {
   return const_cast<FakeServer&>(server).space().physical(rowNamed(fullName));
 }
 
-float storedRoll(long double degrees) { return TGLBaseSceneObject::normalizeAngle(static_cast<float>(degrees)); }
+float storedRoll(long double degrees) {
+  return TGLBaseSceneObject::normalizeAngle(static_cast<float>(degrees));
+}

@@ -87,4 +87,6 @@ Result<void> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>&
   return ticked;
 }
 
-Result<void> tickFromRunningServer(InstrumentTick& tick) { return runTick(tick); }
+Result<void> tickFromRunningServer(InstrumentTick& tick) {
+  return runTick(tick);
+}

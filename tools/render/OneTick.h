@@ -2,15 +2,14 @@
 // --poke, or against a server already running (--from-sim).
 #pragma once
 
-#include "Result.h"
 #include "Assignments.h"
 #include "InstrumentTick.h"
+#include "Result.h"
 
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
-
 
 // Starts a server on a private runtime directory whose offset space holds nothing but the assignments (in
 // order), opens the link to it, runs one tick and takes it all down again. An error text, or empty.

@@ -18,8 +18,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -105,14 +105,15 @@ void addOptions(CLI::App& app, Options& o) {
   app.add_flag("--from-sim", o.fromSim, "take the values from the simulator server already running (one batch)")
       ->excludes("--set")
       ->excludes("--poke");
-  app.footer("With --set or --poke the values go, in the order given, into a private server whose other variables\n"
-             "are 0, and one instrument tick moves the gauges before drawing, so the picture is what the panel\n"
-             "would show. --from-sim does the same against the server of $SKYVANE_RUNTIME_DIR (else\n"
-             "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
-             "the gauges are drawn at rest.\n"
-             "\n"
-             "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
-             "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.");
+  app.footer(
+      "With --set or --poke the values go, in the order given, into a private server whose other variables\n"
+      "are 0, and one instrument tick moves the gauges before drawing, so the picture is what the panel\n"
+      "would show. --from-sim does the same against the server of $SKYVANE_RUNTIME_DIR (else\n"
+      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
+      "the gauges are drawn at rest.\n"
+      "\n"
+      "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
+      "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.");
 }
 
 // The panel as the gauge windows would show it: built from config.ini, then, when values are given or asked
