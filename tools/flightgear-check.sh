@@ -143,7 +143,8 @@ for round in 1 2 3; do
   for c in "${checks[@]}"; do
     read -r label path row tolerance <<< "$c"
     if [ "$row" = rpm ]; then
-      panel=$(awk '$2 == "eng1.rpmFraction" { f = $3 } $2 == "eng1.rpmScaler" { s = $3 } END { printf "%.3f", f * s }' <<< "$link")
+      panel=$(awk '$2 == "eng1.rpmFraction" { f = $3 } $2 == "eng1.rpmScaler" { s = $3 }
+                   END { printf "%.3f", f * s }' <<< "$link")
     else
       panel=$(awk -v r="$row" '$2 == r { print $3 }' <<< "$link")
     fi

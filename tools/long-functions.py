@@ -46,7 +46,8 @@ def stripped(text):
 
 
 HEAD = re.compile(r'\)\s*(const)?\s*(noexcept)?\s*(override|final)?\s*(->\s*[\w:<>,\s*&]+)?\s*$')
-NOT_FUNCTION = re.compile(r'^\s*(if|for|while|switch|catch|else|do|return)\b|\[[^\]]*\]\s*\(.*\)\s*(mutable)?\s*$|=\s*\[')
+NOT_FUNCTION = re.compile(r'^\s*(if|for|while|switch|catch|else|do|return)\b'  # statements
+                          r'|\[[^\]]*\]\s*\(.*\)\s*(mutable)?\s*$|=\s*\[')  # lambdas
 
 
 def long_functions(path, limit):
@@ -82,7 +83,8 @@ def main():
     limit = int(sys.argv[1]) if len(sys.argv) > 1 else 80
     found = []
     for folder in FOLDERS:
-        for path in sorted(glob.glob(folder + '/**/*.cpp', recursive=True) + glob.glob(folder + '/**/*.h', recursive=True)):
+        paths = glob.glob(folder + '/**/*.cpp', recursive=True) + glob.glob(folder + '/**/*.h', recursive=True)
+        for path in sorted(paths):
             found += long_functions(path, limit)
     for length, path, line, name in sorted(found, reverse=True):
         print(f'{length:4d} lines  {path}:{line}  {name}')

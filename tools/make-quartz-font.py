@@ -26,12 +26,14 @@ BOTTOM, MIDDLE, TOP = 35, 350, 665
 def horizontal(y, x0=LEFT, x1=RIGHT):
     """A horizontal segment as a hexagon, clockwise (TrueType's outer contours)."""
     x0, x1 = x0 + GAP, x1 - GAP
-    return [(x0, y), (x0 + HALF, y + HALF), (x1 - HALF, y + HALF), (x1, y), (x1 - HALF, y - HALF), (x0 + HALF, y - HALF)]
+    return [(x0, y), (x0 + HALF, y + HALF), (x1 - HALF, y + HALF), (x1, y), (x1 - HALF, y - HALF),
+            (x0 + HALF, y - HALF)]
 
 
 def vertical(x, y0, y1):
     y0, y1 = y0 + GAP, y1 - GAP
-    return [(x, y0), (x - HALF, y0 + HALF), (x - HALF, y1 - HALF), (x, y1), (x + HALF, y1 - HALF), (x + HALF, y0 + HALF)]
+    return [(x, y0), (x - HALF, y0 + HALF), (x - HALF, y1 - HALF), (x, y1), (x + HALF, y1 - HALF),
+            (x + HALF, y0 + HALF)]
 
 
 def bar(x0, y0, x1, y1):
