@@ -41,7 +41,7 @@ ControlWindow::ControlWindow() {
   font.setPixelSize(11);
   setFont(font);
 
-  for (const GaugeRow& g : kGauges) {
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
     auto* b = new QPushButton(text(g.buttonCaption), this);
     b->setObjectName(QStringLiteral("Button%1").arg(g.button));
     b->setGeometry(kColumnLefts.at(static_cast<std::size_t>(g.buttonColumn - 1)) + g.buttonNudgeX,

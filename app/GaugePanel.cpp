@@ -133,14 +133,14 @@ void GaugePanel::startUp() {
   }
   m_settings = settings.settings;
   if (m_settings.general.nbOfEngines <= 1) {
-    for (const GaugeRow& g : kGauges) {
+    for (const gauges::GaugeRow& g : gauges::kGauges) {
       if (g.engine2) {
         m_control->button(g.button).setEnabled(false);
       }
     }
   }
 
-  buildPanel(*m_panel, m_settings, m_states);
+  gauges::buildPanel(*m_panel, m_settings, m_states);
 }
 
 void GaugePanel::createGaugeWindows() {
@@ -151,8 +151,8 @@ void GaugePanel::createGaugeWindows() {
                              m_control->activateWindow();
                            },
                            [this](const std::exception& e) { reportError(e); }};
-  m_windows.reserve(kGauges.size());
-  for (const GaugeRow& row : kGauges) {
+  m_windows.reserve(gauges::kGauges.size());
+  for (const gauges::GaugeRow& row : gauges::kGauges) {
     m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
   }
 }
@@ -200,7 +200,7 @@ void GaugePanel::deferredStart(bool withLayout) {
 }
 
 void GaugePanel::bindCameras() {
-  ::bindCameras(m_panel->nodes(), m_settings.general, [this](const GaugeRow& row, TGLCamera* camera) {
+  gauges::bindCameras(m_panel->nodes(), m_settings.general, [this](const gauges::GaugeRow& row, TGLCamera* camera) {
     if (camera == nullptr) {
       m_control->button(row.button).setEnabled(false);
     } else {

@@ -82,7 +82,7 @@ private:
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<PanelScene> m_panel;
   Settings m_settings;
-  ScaleStates m_states;
+  gauges::ScaleStates m_states;
   WindowLayout m_layout;
   bool m_layoutFound = false;
   std::string m_fontPath;

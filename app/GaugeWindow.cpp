@@ -23,7 +23,7 @@ constexpr int kMinimumSidePx = 32;
 
 }  // namespace
 
-GaugeWindow::GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks)
+GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks)
     : m_row(row),
       m_camera(camera),
       m_base(base),

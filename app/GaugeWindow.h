@@ -27,10 +27,10 @@ public:
 
   // `camera` is the row's camera in the shared scene; the window acts on it (scale, turns) whether or not the
   // viewer looks through it. `base` is the context every window shares its display lists with.
-  GaugeWindow(const GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks);
+  GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks);
   ~GaugeWindow() override;
 
-  const GaugeRow& row() const { return m_row; }
+  const gauges::GaugeRow& row() const { return m_row; }
   TGLSceneBuffer& buffer() { return m_buffer; }
   TGLCamera& tableCamera() { return m_camera; }
   const TGLCamera& tableCamera() const { return m_camera; }
@@ -66,7 +66,7 @@ private:
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);
 
-  const GaugeRow& m_row;
+  const gauges::GaugeRow& m_row;
   TGLCamera& m_camera;
   QtContext& m_base;
   Hooks m_hooks;

@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+namespace gauges {
+
 DialObjects buildAirspeedDial(DialContext& context) {
   // Built whatever [General] Anemometer says: the needle needs k even while its window is switched off.
   DialObjects made;
@@ -68,3 +70,5 @@ DialObjects buildAirspeedDial(DialContext& context) {
   made.scales.push_back(std::move(scale));
   return made;
 }
+
+}  // namespace gauges

@@ -5,6 +5,8 @@
 
 #include <variant>
 
+namespace gauges {
+
 struct NoDial {};
 struct AirspeedDial {};
 
@@ -43,3 +45,5 @@ enum class FixedGauge { Altimeter, Horizon, GyroCompass, VerticalSpeed, Vor1, Vo
 inline constexpr int kFixedGaugeCount = static_cast<int>(FixedGauge::Suction) + 1;
 
 using DialRecipe = std::variant<NoDial, AirspeedDial, ScaleGauge, FixedGauge>;
+
+}  // namespace gauges

@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+namespace gauges {
+
 namespace {
 
 void copyDirection(TGLBaseSceneObject& to, const TGLBaseSceneObject& from) {
@@ -79,3 +81,5 @@ vm::Vec4 pointOnRay(double radius, float rollDegrees) {
 std::string roundedDecimal(long double value) {
   return std::to_string(static_cast<long long>(std::nearbyint(value)));
 }
+
+}  // namespace gauges

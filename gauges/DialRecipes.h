@@ -12,6 +12,8 @@ class TGLLines;
 class TGLSpaceText;
 struct PanelNodes;
 
+namespace gauges {
+
 // A two-node line under `parent`: anti-aliased, Direction of GLLines1, LineColor and NodesAspect of GLLines1,
 // visible, at `position`, turned by `rollAngle` degrees.
 TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
@@ -37,3 +39,5 @@ vm::Vec4 pointOnRay(double radius, float rollDegrees);
 
 // The decimal form of the integer nearest to `value`, halves to the even neighbour.
 std::string roundedDecimal(long double value);
+
+}  // namespace gauges

@@ -15,6 +15,8 @@ class TGLSpaceText;
 struct PanelNodes;
 struct Settings;
 
+namespace gauges {
+
 // The objects one scale generated.
 struct ScaleObjects {
   std::vector<TGLLines*> ticks;  // index = tick number
@@ -35,3 +37,5 @@ struct DialContext {
   Settings& settings;
   ScaleStates& states;
 };
+
+}  // namespace gauges

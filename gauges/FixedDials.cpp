@@ -10,6 +10,8 @@
 #include <cmath>
 #include <functional>
 
+namespace gauges {
+
 namespace {
 
 using Groups = std::map<std::string, std::vector<TGLBaseSceneObject*>>;
@@ -230,3 +232,5 @@ DialObjects buildFixedDial(FixedGauge gauge, DialContext& context) {
   kFixedDials[static_cast<std::size_t>(gauge)](context, made.groups);
   return made;
 }
+
+}  // namespace gauges

@@ -3,6 +3,8 @@
 
 #include "PanelScene.h"
 
+namespace gauges {
+
 // clang-format off
 const std::array<GaugeRow, 36> kGauges = {{
     {.windowClass = "TForm2", .caption = "Anemometer", .button = 1, .buttonCaption = "Airspeed",
@@ -173,3 +175,5 @@ const std::array<bool GeneralSettings::*, 25> kBindingOrder = {
     &GeneralSettings::oat,      &GeneralSettings::fuelPres,    &GeneralSettings::carbTemp,
     &GeneralSettings::battery,
 };
+
+}  // namespace gauges

@@ -14,6 +14,8 @@ struct PanelNodes;
 class TGLCamera;
 class TGLDummyCube;
 
+namespace gauges {
+
 struct GaugeRow {
   std::string_view windowClass;  // "TForm2" .. "TForm37"
   std::string_view caption;      // window title, shown on the taskbar
@@ -40,3 +42,5 @@ const GaugeRow* findGauge(std::string_view windowClassOrRoot);
 
 // The order in which the [General] switches bind their cameras at start-up.
 extern const std::array<bool GeneralSettings::*, 25> kBindingOrder;
+
+}  // namespace gauges

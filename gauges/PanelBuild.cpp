@@ -8,6 +8,8 @@
 
 #include <vector>
 
+namespace gauges {
+
 void adjustScene(PanelNodes& nodes, const Settings& settings) {
   for (TGLBaseSceneObject* part :
        {static_cast<TGLBaseSceneObject*>(nodes.Glide1), static_cast<TGLBaseSceneObject*>(nodes.GPoff1),
@@ -76,3 +78,5 @@ void bindCameras(PanelNodes& nodes, const GeneralSettings& general,
     }
   }
 }
+
+}  // namespace gauges

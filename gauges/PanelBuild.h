@@ -16,6 +16,8 @@
 class PanelScene;
 class TGLCamera;
 
+namespace gauges {
+
 // Glide-slope parts shown or hidden per [VOR1] Glide and [VOR2] Glide; the airspeed caption "Km/H" for a dial
 // in km/h, else "Knots".
 void adjustScene(PanelNodes& nodes, const Settings& settings);
@@ -38,3 +40,5 @@ TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row);
 // off get `attach(row, nullptr)`.
 void bindCameras(PanelNodes& nodes, const GeneralSettings& general,
                  const std::function<void(const GaugeRow&, TGLCamera*)>& attach);
+
+}  // namespace gauges

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+namespace gauges {
+
 namespace {
 
 enum class Form { Single, Dual, FuelQuantity };
@@ -310,3 +312,5 @@ DialObjects buildScaleDial(ScaleGauge gauge, DialContext& context) {
   }
   return made;
 }
+
+}  // namespace gauges

@@ -35,15 +35,15 @@ enum class Quantity : std::uint8_t {
 struct NeedleUse {
   TGLDummyCube* PanelNodes::*needle;
   Quantity quantity;
-  int engine;                            // 1 or 2 for an engine's needle; 0 for the others
-  const ScaleState ScaleStates::*scale;  // null: the suction dial's fixed scale
+  int engine;                                            // 1 or 2 for an engine's needle; 0 for the others
+  const gauges::ScaleState gauges::ScaleStates::*scale;  // null: the suction dial's fixed scale
   NeedleLaw law;
 };
 
 using L = NeedleLaw;
 using Q = Quantity;
 using N = PanelNodes;
-using S = ScaleStates;
+using S = gauges::ScaleStates;
 
 // Propeller RPM up to fuel flow: before the fuel statistics pages.
 // clang-format off
@@ -144,7 +144,7 @@ long double quantity(Quantity q, int e, const CatalogueBatch& b, const Settings&
 void InstrumentTick::updateEngineNeedles(const CatalogueBatch& b, bool firstPart) {
   const std::span<const NeedleUse> uses = firstPart ? std::span<const NeedleUse>(kFirstPart) : kLaterPart;
   for (const NeedleUse& use : uses) {
-    const ScaleState scale = use.scale != nullptr ? m_scales.*(use.scale) : suctionScale(m_scales.suctionK);
+    const gauges::ScaleState scale = use.scale != nullptr ? m_scales.*(use.scale) : suctionScale(m_scales.suctionK);
     const long double x = quantity(use.quantity, use.engine, b, m_settings);
     setRoll(*(m_nodes.*(use.needle)), needleAngle(use.law, scale, x));
   }

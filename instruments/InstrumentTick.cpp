@@ -48,7 +48,7 @@ constexpr long double kTurnFlagVolts = 17;
 
 }  // namespace
 
-InstrumentTick::InstrumentTick(PanelNodes& nodes, const Settings& settings, const ScaleStates& scales)
+InstrumentTick::InstrumentTick(PanelNodes& nodes, const Settings& settings, const gauges::ScaleStates& scales)
     : m_nodes(nodes),
       m_settings(settings),
       m_scales(scales) {}

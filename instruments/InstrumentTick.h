@@ -28,7 +28,9 @@
 #include "FuelStats.h"
 
 struct PanelNodes;
+namespace gauges {
 struct ScaleStates;
+}
 struct Settings;
 
 enum class TickOutcome {
@@ -42,7 +44,7 @@ inline constexpr int kFailedBatchesBeforeClose = 3;
 class InstrumentTick {
 public:
   // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
-  InstrumentTick(PanelNodes& nodes, const Settings& settings, const ScaleStates& scales);
+  InstrumentTick(PanelNodes& nodes, const Settings& settings, const gauges::ScaleStates& scales);
   InstrumentTick(const InstrumentTick&) = delete;
   InstrumentTick& operator=(const InstrumentTick&) = delete;
 
@@ -70,7 +72,7 @@ private:
 
   PanelNodes& m_nodes;
   const Settings& m_settings;
-  const ScaleStates& m_scales;
+  const gauges::ScaleStates& m_scales;
   CatalogueBatch m_batch;
   FuelStatsState m_fuelStats;
   long double m_airspeed = 0;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-long double needleAngle(NeedleLaw law, const ScaleState& s, long double x) {
+long double needleAngle(NeedleLaw law, const gauges::ScaleState& s, long double x) {
   const long double a = s.startAngle;
   switch (law) {
     case NeedleLaw::ForwardWithStop:
@@ -19,7 +19,7 @@ long double needleAngle(NeedleLaw law, const ScaleState& s, long double x) {
   return -a - x * s.degreesPerUnit;
 }
 
-ScaleState suctionScale(long double k) {
+gauges::ScaleState suctionScale(long double k) {
   return {150, 3, k};
 }
 

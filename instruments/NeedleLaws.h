@@ -16,10 +16,10 @@ enum class NeedleLaw {
   Plain,            // −A − x·k; no stop: a value below the scale turns the needle back past the start
 };
 
-long double needleAngle(NeedleLaw law, const ScaleState& scale, long double x);
+long double needleAngle(NeedleLaw law, const gauges::ScaleState& scale, long double x);
 
 // The suction dial's fixed scale: 3 inHg at 150 degrees, counting anticlockwise by k degrees per inHg.
-ScaleState suctionScale(long double k);
+gauges::ScaleState suctionScale(long double k);
 
 // Airspeed in the dial's unit (knots or km/h) on the airspeed dial: its start angle in degrees clockwise from
 // 12 o'clock, its direction and k degrees per unit. No clamp beyond the last value.

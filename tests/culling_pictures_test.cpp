@@ -42,8 +42,8 @@ protected:
     installQuartzFont(privateTestDirectory());
     s_panel = std::make_unique<PanelScene>();
     s_settings = std::make_unique<Settings>();
-    s_states = std::make_unique<ScaleStates>();
-    buildPanel(*s_panel, *s_settings, *s_states);
+    s_states = std::make_unique<gauges::ScaleStates>();
+    gauges::buildPanel(*s_panel, *s_settings, *s_states);
   }
   static void TearDownTestSuite() {
     s_states.reset();
@@ -52,9 +52,9 @@ protected:
   }
 
   // One frame of a window's gauge through a viewer of the view's size, as a gauge window frames it.
-  static std::vector<std::uint8_t> frame(TGLSceneBuffer& buffer, const GaugeRow& row, int height,
+  static std::vector<std::uint8_t> frame(TGLSceneBuffer& buffer, const gauges::GaugeRow& row, int height,
                                          TGLVisibilityCulling culling) {
-    TGLCamera* camera = &aimCamera(s_panel->nodes(), row);
+    TGLCamera* camera = &gauges::aimCamera(s_panel->nodes(), row);
     camera->setSceneScale(static_cast<float>(height) / 400);
     s_panel->scene().setVisibilityCulling(culling);
     buffer.setCamera(camera);
@@ -64,7 +64,7 @@ protected:
 
   static inline std::unique_ptr<PanelScene> s_panel;
   static inline std::unique_ptr<Settings> s_settings;
-  static inline std::unique_ptr<ScaleStates> s_states;
+  static inline std::unique_ptr<gauges::ScaleStates> s_states;
 };
 
 long differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -85,7 +85,7 @@ TEST_P(CullingPictures, EveryPixelAsWithoutCulling) {
   buffer.setAntiAliasing(view.antiAliasing);
   buffer.createRenderingContext();
   long culledSubtrees = 0;
-  for (const GaugeRow& row : kGauges) {
+  for (const gauges::GaugeRow& row : gauges::kGauges) {
     if (!view.windows.empty() &&
         std::find(view.windows.begin(), view.windows.end(), row.windowClass) == view.windows.end()) {
       continue;

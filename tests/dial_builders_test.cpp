@@ -24,9 +24,9 @@ constexpr double kPi = 3.14159265358979323846;
 class Builders : public ::testing::Test {
 protected:
   // The dial of a window as start-up builds it (nothing for a switched-off gauge).
-  DialObjects dial(const char* window) {
-    DialContext context{panel.nodes(), settings, states};
-    return buildDial(*findGauge(window), context);
+  gauges::DialObjects dial(const char* window) {
+    gauges::DialContext context{panel.nodes(), settings, states};
+    return gauges::buildDial(*gauges::findGauge(window), context);
   }
 
   static void expectAt(const TGLBaseSceneObject& node, double x, double y, const char* what, double within = 1e-4) {
@@ -36,13 +36,13 @@ protected:
 
   PanelScene panel;
   Settings settings;
-  ScaleStates states;
+  gauges::ScaleStates states;
 };
 
 TEST_F(Builders, DefaultFuelFlowScale) {
-  const DialObjects d = dial("TForm24");
+  const gauges::DialObjects d = dial("TForm24");
   ASSERT_EQ(d.scales.size(), 1u);
-  const ScaleObjects& s = d.scales[0];
+  const gauges::ScaleObjects& s = d.scales[0];
   // F 0, L 800, I 100: nine ticks; 220 to 140 clockwise through 12 o'clock is 280 degrees: k = 280 / 800.
   ASSERT_EQ(s.ticks.size(), 9u);
   EXPECT_NEAR(static_cast<double>(states.ff.degreesPerUnit), 0.35, 1e-15);
@@ -70,7 +70,7 @@ TEST_F(Builders, DefaultFuelFlowScale) {
   EXPECT_NEAR(s.arcs[2]->startAngle(), 220 + 360, 1e-4);  // green 0 .. 800
   EXPECT_NEAR(s.arcs[2]->sweepAngle(), 280, 1e-4);
   // The second fuel-flow window shares the section's state and builds its own objects.
-  const DialObjects second = dial("TForm25");
+  const gauges::DialObjects second = dial("TForm25");
   EXPECT_EQ(second.scales[0].ticks.size(), 9u);
   EXPECT_EQ(second.scales[0].ticks[0]->parent(), panel.nodes().FFdummy2);
 }
@@ -84,7 +84,7 @@ TEST_F(Builders, PropellerScaleSweepsThroughSixOClock) {
 TEST_F(Builders, EqualAnglesLeaveKAndLimitLinesFollowTheirValues) {
   settings.manPres.angleEnd = settings.manPres.angleStart;
   settings.manPres.crzLine = 75;  // outside F .. L: still drawn
-  const DialObjects d = dial("TForm13");
+  const gauges::DialObjects d = dial("TForm13");
   EXPECT_EQ(states.manPres.degreesPerUnit, 0);
   for (const TGLLines* tick : d.scales[0].ticks) {
     EXPECT_NEAR(tick->rollAngle(), TGLBaseSceneObject::normalizeAngle(-220), 1e-4);
@@ -99,7 +99,7 @@ TEST_F(Builders, NumeralsRoundHalvesToEven) {
   settings.ff.incrementation = 1;
   settings.ff.digitEveryXincrementation = 1;
   settings.ff.divideBy = 2;
-  const DialObjects d = dial("TForm24");
+  const gauges::DialObjects d = dial("TForm24");
   ASSERT_EQ(d.scales[0].numerals.size(), 3u);
   EXPECT_EQ(d.scales[0].numerals[0]->text(), "2");  // 2.5
   EXPECT_EQ(d.scales[0].numerals[1]->text(), "3");
@@ -125,7 +125,7 @@ TEST_F(Builders, SwitchedOffGaugesGetNothing) {
 }
 
 TEST_F(Builders, DualScalesHaveFixedHalves) {
-  const DialObjects d = dial("TForm15");
+  const gauges::DialObjects d = dial("TForm15");
   ASSERT_EQ(d.scales.size(), 2u);
   // Left [OILtemp] -20 .. 140 over 200 -> 340 clockwise; right [OILPSI] 0 .. 200 over 160 -> 20 anticlockwise.
   EXPECT_EQ(settings.oilTemp.angleStart, 200);
@@ -134,7 +134,7 @@ TEST_F(Builders, DualScalesHaveFixedHalves) {
   EXPECT_EQ(settings.oilPsi.angleEnd, 20);
   EXPECT_NEAR(static_cast<double>(states.oilTemp.degreesPerUnit), 140.0 / 160, 1e-15);
   EXPECT_NEAR(static_cast<double>(states.oilPsi.degreesPerUnit), 140.0 / 200, 1e-15);
-  const ScaleObjects& right = d.scales[1];
+  const gauges::ScaleObjects& right = d.scales[1];
   // The right half's last tick (200 psi) at -160 + 200 × 0.7 = -20; its arcs run anticlockwise.
   EXPECT_NEAR(right.ticks.back()->rollAngle(), -20, 1e-4);
   EXPECT_NEAR(right.arcs[1]->startAngle(), 160 - 50 * 0.7, 1e-4);  // yellow from 50
@@ -148,7 +148,7 @@ TEST_F(Builders, FuelQuantityForms) {
   dial("TForm28");
   EXPECT_EQ(panel.nodes().fuellefttext->text(), "LBS X100");
   settings.fuelQtyCenter.percentage = true;
-  const DialObjects d = dial("TForm30");
+  const gauges::DialObjects d = dial("TForm30");
   EXPECT_EQ(panel.nodes().fuelcentertext->text(), "");
   EXPECT_FLOAT_EQ(panel.nodes().FuelCenterQtyDummy1->position().y(), -1.5f);
   ASSERT_EQ(d.scales[0].ticks.size(), 5u);
@@ -167,12 +167,12 @@ TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
   settings.ff.lastValue = 1000000;
   settings.ias.lastValue = 0;
   const auto start = std::chrono::steady_clock::now();
-  const DialObjects rpm = dial("TForm11");
-  const DialObjects itt = dial("TForm20");
-  const DialObjects torque = dial("TForm22");
-  const DialObjects ff = dial("TForm24");
-  DialContext context{panel.nodes(), settings, states};
-  const DialObjects ias = buildAirspeedDial(context);
+  const gauges::DialObjects rpm = dial("TForm11");
+  const gauges::DialObjects itt = dial("TForm20");
+  const gauges::DialObjects torque = dial("TForm22");
+  const gauges::DialObjects ff = dial("TForm24");
+  gauges::DialContext context{panel.nodes(), settings, states};
+  const gauges::DialObjects ias = gauges::buildAirspeedDial(context);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_TRUE(rpm.scales[0].ticks.empty());
   EXPECT_EQ(rpm.scales[0].arcs.size(), 3u);  // the arcs and the needle's k are still there
@@ -187,21 +187,21 @@ TEST_F(Builders, UnworkableSettingsLeaveAUsableDialQuickly) {
 
 TEST_F(Builders, AirspeedDialIsBuiltWhileItsWindowIsOff) {
   settings.general.anemometer = false;
-  DialContext context{panel.nodes(), settings, states};
-  EXPECT_EQ(buildAirspeedDial(context).scales[0].ticks.size(), 63u);
+  gauges::DialContext context{panel.nodes(), settings, states};
+  EXPECT_EQ(gauges::buildAirspeedDial(context).scales[0].ticks.size(), 63u);
   EXPECT_NEAR(static_cast<double>(states.airspeedK), 330.0 / 310, 1e-15);
 }
 
 TEST_F(Builders, DivisorsAndStepsBelowOne) {
   settings.itt.divideBy = 0;  // numerals show their values undivided
-  const DialObjects itt = dial("TForm20");
+  const gauges::DialObjects itt = dial("TForm20");
   ASSERT_EQ(itt.scales[0].numerals.size(), 9u);  // 10 .. 50, every 5th
   EXPECT_EQ(itt.scales[0].numerals[0]->text(), "10");
   EXPECT_EQ(itt.scales[0].numerals[1]->text(), "15");
   settings.manPres.incrementation = -5;
   EXPECT_TRUE(dial("TForm13").scales[0].ticks.empty());
   settings.rpm.digitEveryXincrementation = 0;
-  const DialObjects rpm = dial("TForm11");
+  const gauges::DialObjects rpm = dial("TForm11");
   EXPECT_EQ(rpm.scales[0].ticks.size(), 32u);
   EXPECT_TRUE(rpm.scales[0].numerals.empty());
   settings.oat.firstValue = 100;  // a scale running backwards: nothing to draw, and the check says so
@@ -215,7 +215,7 @@ TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
   // DivideBy -100 shows each value / -100, negated.
   settings.rpm.digitEveryXincrementation = -2;
   settings.rpm.divideBy = -100;
-  const DialObjects rpm = dial("TForm11");
+  const gauges::DialObjects rpm = dial("TForm11");
   ASSERT_EQ(rpm.scales[0].ticks.size(), 32u);
   ASSERT_EQ(rpm.scales[0].numerals.size(), 16u);
   EXPECT_EQ(rpm.scales[0].numerals[0]->text(), "0");
@@ -224,8 +224,8 @@ TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
   EXPECT_FLOAT_EQ(rpm.scales[0].ticks[2]->nodes()[1].y, 3.3f);  // long
   EXPECT_FLOAT_EQ(rpm.scales[0].ticks[3]->nodes()[1].y, 3.8f);  // short
   settings.ias.digitEveryXincrementation = -3;
-  DialContext context{panel.nodes(), settings, states};
-  EXPECT_EQ(buildAirspeedDial(context).scales[0].numerals.size(), 21u);  // ticks 0, 3, .. 60 of 63
+  gauges::DialContext context{panel.nodes(), settings, states};
+  EXPECT_EQ(gauges::buildAirspeedDial(context).scales[0].numerals.size(), 21u);  // ticks 0, 3, .. 60 of 63
   EXPECT_TRUE(unworkableScales(settings).empty());
 }
 
@@ -233,9 +233,9 @@ TEST_F(Builders, AnticlockwiseAirspeedDial) {
   settings.ias.clockwise = false;
   settings.ias.angleStart = 30;
   settings.ias.angleEnd = 300;
-  DialContext context{panel.nodes(), settings, states};
-  const DialObjects d = buildAirspeedDial(context);
-  const ScaleObjects& s = d.scales[0];
+  gauges::DialContext context{panel.nodes(), settings, states};
+  const gauges::DialObjects d = gauges::buildAirspeedDial(context);
+  const gauges::ScaleObjects& s = d.scales[0];
   // Anticlockwise with E > S: k = (360 - 270) / 310; tick t at S + t·k·5; arcs from 360 - S - B·k.
   const double k = 90.0 / 310;
   EXPECT_NEAR(static_cast<double>(states.airspeedK), k, 1e-15);
@@ -247,9 +247,9 @@ TEST_F(Builders, AnticlockwiseAirspeedDial) {
 }
 
 TEST_F(Builders, AirspeedDefaults) {
-  DialContext context{panel.nodes(), settings, states};
-  const DialObjects d = buildAirspeedDial(context);
-  const ScaleObjects& s = d.scales[0];
+  gauges::DialContext context{panel.nodes(), settings, states};
+  const gauges::DialObjects d = gauges::buildAirspeedDial(context);
+  const gauges::ScaleObjects& s = d.scales[0];
   // 0 .. 310 kt by 5: 63 ticks over 330 degrees; a digit every 10 kt, the first "0" at (0, 3).
   EXPECT_EQ(s.ticks.size(), 63u);
   EXPECT_EQ(s.numerals.size(), 32u);
@@ -265,7 +265,7 @@ TEST_F(Builders, AirspeedDefaults) {
 }
 
 TEST_F(Builders, AltimeterDialAndCards) {
-  DialObjects d = dial("TForm3");
+  gauges::DialObjects d = dial("TForm3");
   EXPECT_EQ(d.groups["digits"].size(), 10u);
   EXPECT_EQ(d.groups["majorTicks"].size(), 10u);
   EXPECT_EQ(d.groups["minorTicks"].size(), 45u);
@@ -302,7 +302,7 @@ TEST_F(Builders, InchesOfMercuryLabelsUseAPointWhateverTheLocale) {
     GTEST_SKIP() << "no locale with a decimal comma can be made here (localedef and the de_DE sources)";
   }
   settings.altiHpa = false;
-  DialObjects d = dial("TForm3");
+  gauges::DialObjects d = dial("TForm3");
   const std::string localeAfter = std::setlocale(LC_NUMERIC, nullptr);
   std::setlocale(LC_NUMERIC, "C");
   EXPECT_EQ(localeAfter, "de_DE.UTF-8") << "the builder must leave the locale alone";
@@ -317,7 +317,7 @@ TEST_F(Builders, InchesOfMercuryLabelsUseAPointWhateverTheLocale) {
 
 TEST_F(Builders, CompassCardsAndTheirLetters) {
   for (const char* window : {"TForm5", "TForm8", "TForm9", "TForm10"}) {
-    DialObjects d = dial(window);
+    gauges::DialObjects d = dial(window);
     EXPECT_EQ(d.groups["longTicks"].size(), 36u) << window;
     EXPECT_EQ(d.groups["shortTicks"].size(), 36u) << window;
     EXPECT_EQ(d.groups["holders"].size(), 12u) << window;
@@ -340,7 +340,7 @@ TEST_F(Builders, CompassCardsAndTheirLetters) {
 }
 
 TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
-  DialObjects horizon = dial("TForm4");
+  gauges::DialObjects horizon = dial("TForm4");
   EXPECT_EQ(horizon.groups["labels"].size(), 8u);
   EXPECT_EQ(horizon.groups["lines"].size(), 10u);
   const auto* tenUp = static_cast<TGLLines*>(horizon.groups["lines"][0]);
@@ -350,7 +350,7 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   // Groups right-up, left-up, right-down, left-down, each "10" then "20".
   expectAt(*horizon.groups["labels"][2], -1.5, 1.3, "10 up, left");
   expectAt(*horizon.groups["labels"][5], 1.5, -2.6, "20 down, right");
-  DialObjects vs = dial("TForm6");
+  gauges::DialObjects vs = dial("TForm6");
   ASSERT_EQ(vs.groups["numerals"].size(), 8u);
   EXPECT_EQ(vs.groups["majorTicks"].size(), 9u);
   EXPECT_NEAR(vs.groups["majorTicks"][1]->rollAngle(), 134, 1e-4);   // 90 + 44
@@ -364,7 +364,7 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
   }
   expectAt(*vs.groups["numerals"][0], -3.2, 0, "0 at 9 o'clock");
   expectAt(*vs.groups["numerals"][4], 3.2, 0, "20 at 3 o'clock");
-  DialObjects suction = dial("TForm19");
+  gauges::DialObjects suction = dial("TForm19");
   EXPECT_EQ(states.suctionK, 30);
   EXPECT_EQ(suction.groups["ticks"].size(), 5u);
   EXPECT_EQ(suction.groups["numerals"].size(), 5u);
@@ -378,7 +378,7 @@ TEST_F(Builders, HorizonVerticalSpeedAndSuction) {
 }
 
 TEST_F(Builders, TheWholePanelBuildsFromTheDefaults) {
-  const auto made = buildPanel(panel, settings, states);
+  const auto made = gauges::buildPanel(panel, settings, states);
   EXPECT_EQ(made.size(), 1 + 25 + 8u);  // airspeed, configurable scales, fixed dials
   EXPECT_EQ(panel.nodes().GLSpaceText2->text(), "Knots");
   EXPECT_EQ(panel.nodes().GLSpaceText67->text(),

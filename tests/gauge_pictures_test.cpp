@@ -189,7 +189,7 @@ protected:
   PanelView() : buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); }) {
     // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
     EXPECT_FALSE(installQuartzFont(privateTestDirectory()).empty());
-    buildPanel(panel, settings, states);
+    gauges::buildPanel(panel, settings, states);
     buffer.resize(kSize, kSize);
     buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
     buffer.createRenderingContext();
@@ -197,8 +197,8 @@ protected:
   ~PanelView() override { buffer.setCamera(nullptr); }
 
   std::vector<std::uint8_t> frame(const char* window) {
-    const GaugeRow& row = *findGauge(window);
-    TGLCamera* camera = &aimCamera(panel.nodes(), row);
+    const gauges::GaugeRow& row = *gauges::findGauge(window);
+    TGLCamera* camera = &gauges::aimCamera(panel.nodes(), row);
     buffer.setCamera(camera);
     buffer.renderFrame();
     return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
@@ -206,7 +206,7 @@ protected:
 
   PanelScene panel;
   Settings settings;
-  ScaleStates states;
+  gauges::ScaleStates states;
   TGLSceneBuffer buffer;
 };
 

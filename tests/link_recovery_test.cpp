@@ -13,7 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-float airspeedRoll(long double knots, const ScaleStates& states) {
+float airspeedRoll(long double knots, const gauges::ScaleStates& states) {
   return storedRoll(-knots * states.airspeedK);  // the default dial: clockwise from 12 o'clock
 }
 
@@ -21,8 +21,8 @@ TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   TempRuntimeDir runtime;
   PanelScene panel;
   Settings settings;
-  ScaleStates states;
-  buildPanel(panel, settings, states);
+  gauges::ScaleStates states;
+  gauges::buildPanel(panel, settings, states);
   InstrumentTick instruments(panel.nodes(), settings, states);
   const TGLBaseSceneObject& needle = *panel.nodes().IASneedle;
 

@@ -13,7 +13,7 @@ namespace {
 struct LawCase {
   const char* what;
   NeedleLaw law;
-  ScaleState scale;  // A, F, k
+  gauges::ScaleState scale;  // A, F, k
   long double x;
   double expected;
 };

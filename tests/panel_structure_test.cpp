@@ -166,7 +166,7 @@ TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
         << r.name;
   }
   EXPECT_EQ(panel.scene().cameraRoot().childCount(), 36u);
-  for (const GaugeRow& g : kGauges) {  // the gauge table names the same roots and cameras
+  for (const gauges::GaugeRow& g : gauges::kGauges) {  // the gauge table names the same roots and cameras
     EXPECT_EQ(panel.nodes().*(g.root), panel.find(g.rootName));
   }
 }
@@ -174,15 +174,15 @@ TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
 TEST(GaugeTable, BuildersButtonsAndGridAgreeWithTheirTables) {
   std::set<int> buttons;
   std::set<std::pair<int, int>> cells;
-  std::set<ScaleGauge> scales;
-  std::set<FixedGauge> fixedDials;
+  std::set<gauges::ScaleGauge> scales;
+  std::set<gauges::FixedGauge> fixedDials;
   int engine2 = 0;
-  for (const GaugeRow& g : kGauges) {
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
     // Every scale and fixed dial belongs to exactly one window.
-    if (const auto* scale = std::get_if<ScaleGauge>(&g.dial)) {
+    if (const auto* scale = std::get_if<gauges::ScaleGauge>(&g.dial)) {
       EXPECT_TRUE(scales.insert(*scale).second) << g.windowClass;
     }
-    if (const auto* fixed = std::get_if<FixedGauge>(&g.dial)) {
+    if (const auto* fixed = std::get_if<gauges::FixedGauge>(&g.dial)) {
       EXPECT_TRUE(fixedDials.insert(*fixed).second) << g.windowClass;
     }
     EXPECT_TRUE(buttons.insert(g.button).second) << g.windowClass;
@@ -195,15 +195,17 @@ TEST(GaugeTable, BuildersButtonsAndGridAgreeWithTheirTables) {
   EXPECT_EQ(buttons.size(), 36u);
   EXPECT_EQ(cells.size(), 36u);
   EXPECT_EQ(engine2, 10);
-  EXPECT_EQ(scales.size(), static_cast<std::size_t>(kScaleGaugeCount));
-  EXPECT_EQ(fixedDials.size(), static_cast<std::size_t>(kFixedGaugeCount));
-  EXPECT_TRUE(std::holds_alternative<AirspeedDial>(findGauge("TForm2")->dial));
+  EXPECT_EQ(scales.size(), static_cast<std::size_t>(gauges::kScaleGaugeCount));
+  EXPECT_EQ(fixedDials.size(), static_cast<std::size_t>(gauges::kFixedGaugeCount));
+  EXPECT_TRUE(std::holds_alternative<gauges::AirspeedDial>(gauges::findGauge("TForm2")->dial));
   // Every switch binds in the start-up order exactly once, and every switch serves a window.
-  for (auto flag : kBindingOrder) {
-    EXPECT_EQ(std::count(kBindingOrder.begin(), kBindingOrder.end(), flag), 1);
+  for (auto flag : gauges::kBindingOrder) {
+    EXPECT_EQ(std::count(gauges::kBindingOrder.begin(), gauges::kBindingOrder.end(), flag), 1);
   }
-  for (const GaugeRow& g : kGauges) {
-    EXPECT_NE(std::find(kBindingOrder.begin(), kBindingOrder.end(), g.enable), kBindingOrder.end()) << g.windowClass;
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
+    EXPECT_NE(std::find(gauges::kBindingOrder.begin(), gauges::kBindingOrder.end(), g.enable),
+              gauges::kBindingOrder.end())
+        << g.windowClass;
   }
 }
 
@@ -355,13 +357,13 @@ TEST(SceneAdjustment, GlideSlopePartsAndAirspeedCaption) {
   Settings settings;
   settings.vor1Glide = true;
   settings.iasUnit = "kph";  // only "KPH" exactly is km/h
-  adjustScene(panel.nodes(), settings);
+  gauges::adjustScene(panel.nodes(), settings);
   const PanelNodes& n = panel.nodes();
   EXPECT_TRUE(n.Glide1->visible() && n.GPoff1->visible() && n.GPplane1->visible());
   EXPECT_FALSE(n.Glide2->visible() || n.GPoff2->visible() || n.GPplane2->visible());
   EXPECT_EQ(n.GLSpaceText2->text(), "Knots");
   settings.iasUnit = "KPH";
-  adjustScene(panel.nodes(), settings);
+  gauges::adjustScene(panel.nodes(), settings);
   EXPECT_EQ(n.GLSpaceText2->text(), "Km/H");
 }
 

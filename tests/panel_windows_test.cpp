@@ -130,7 +130,7 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
   EXPECT_TRUE(visibleGauges().empty());
   EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
   int greyed = 0;
-  for (const GaugeRow& g : kGauges) {
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
     EXPECT_EQ(panel.control().button(g.button).isEnabled(), !g.engine2) << g.windowClass;
     greyed += panel.control().button(g.button).isEnabled() ? 0 : 1;
   }
@@ -142,7 +142,7 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
   EXPECT_EQ(panel.control().button(36).geometry(), QRect(710, 152, 115, 25));
   EXPECT_EQ(panel.control().button(3).text(), "Artificial Hoizon");
   // Every caption fits its button, with the style's margins, at a legible size.
-  for (const GaugeRow& g : kGauges) {
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
     const QPushButton& b = panel.control().button(g.button);
     const int margin = b.style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &b);
     EXPECT_LE(QFontMetrics(b.font()).horizontalAdvance(b.text()) + 2 * margin, b.width()) << g.windowClass;
@@ -170,7 +170,7 @@ TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEven
   writeConfig("[General]\nNbOfEngines=2\nRPM=0\n");
   writeLayout(layoutShowing({9, 10, 0}));  // RPM1, RPM2 and the airspeed
   GaugePanel& panel = start();
-  for (const GaugeRow& g : kGauges) {
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
     const bool rpm = g.windowClass == "TForm11" || g.windowClass == "TForm12";
     EXPECT_EQ(panel.control().button(g.button).isEnabled(), !rpm) << g.windowClass;
   }

@@ -2,6 +2,8 @@
 // per scale its start angle A (degrees clockwise from 12 o'clock), first value F and degrees per unit k.
 #pragma once
 
+namespace gauges {
+
 struct ScaleState {
   long double startAngle = 0;      // A
   long double firstValue = 0;      // F
@@ -15,3 +17,5 @@ struct ScaleStates {
   long double airspeedK = 0;
   long double suctionK = 0;
 };
+
+}  // namespace gauges

@@ -80,8 +80,8 @@ void measureLoad(const std::string& description) {
     const double start = nowUs();
     PanelScene panel(description);
     Settings settings;
-    ScaleStates states;
-    buildPanel(panel, settings, states);
+    gauges::ScaleStates states;
+    gauges::buildPanel(panel, settings, states);
     ms.push_back((nowUs() - start) / 1000);
   }
   std::printf("load + all builders, default settings, 10 rounds: median %.2f ms, p90 %.2f ms\n", median(ms),
@@ -180,9 +180,9 @@ void measureConfig(PanelScene& panel, const Settings& settings, const Config& co
   std::printf("  %-8s %9s %9s %10s %10s %8s\n", "gauge", "median ms", "p90 ms", "vertices", "list calls", "culled");
   std::vector<double> emptyMs;
   std::vector<double> gaugeMedians;
-  for (const GaugeRow& row : kGauges) {
-    if (switchedOn(settings.general, row)) {
-      TGLCamera* camera = &aimCamera(panel.nodes(), row);
+  for (const gauges::GaugeRow& row : gauges::kGauges) {
+    if (gauges::switchedOn(settings.general, row)) {
+      TGLCamera* camera = &gauges::aimCamera(panel.nodes(), row);
       camera->setSceneScale(static_cast<float>(config.size) / 400);
       buffer.setCamera(camera);
     } else {
@@ -216,8 +216,8 @@ int main(int argc, char** argv) {
   installQuartzFont(privateTestDirectory());
   PanelScene panel(description);
   Settings settings;
-  ScaleStates states;
-  buildPanel(panel, settings, states);
+  gauges::ScaleStates states;
+  gauges::buildPanel(panel, settings, states);
   panel.scene().setVisibilityCulling(options->culling);
   {
     OffscreenContext probe(1, 1);

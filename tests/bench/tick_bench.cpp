@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
   PanelScene panel;
   Settings settings;
   settings.general.nbOfEngines = 2;
-  ScaleStates states;
-  buildPanel(panel, settings, states);
+  gauges::ScaleStates states;
+  gauges::buildPanel(panel, settings, states);
   InstrumentTick tick(panel.nodes(), settings, states);
   static CatalogueBatch batch;
 

@@ -13,7 +13,7 @@ TickRig::TickRig(const std::function<void(Settings&)>& configure)
   if (configure) {
     configure(settings);
   }
-  buildPanel(panel, settings, states);
+  gauges::buildPanel(panel, settings, states);
   instruments = std::make_unique<InstrumentTick>(panel.nodes(), settings, states);
   SimLinkResult result{};
   if (!SimLinkOpen(0, result)) {

@@ -29,7 +29,7 @@ public:
   FakeServer server;
   PanelScene panel;
   Settings settings;
-  ScaleStates states;
+  gauges::ScaleStates states;
   std::unique_ptr<InstrumentTick> instruments;
   PanelNodes& nodes() { return panel.nodes(); }
 };

@@ -118,7 +118,7 @@ void addOptions(CLI::App& app, Options& o) {
 
 // The panel as the gauge windows would show it: built from config.ini, then, when values are given or asked
 // of the running simulator, moved by one instrument tick.
-Result<void> preparePanel(const Options& o, PanelScene& panel, Settings& settings, ScaleStates& states) {
+Result<void> preparePanel(const Options& o, PanelScene& panel, Settings& settings, gauges::ScaleStates& states) {
   const std::string dataDir = dataDirectory();
   SettingsLoad load = loadSettings(dataDir + "/config.ini");
   for (const std::string& warning : load.warnings) {
@@ -126,7 +126,7 @@ Result<void> preparePanel(const Options& o, PanelScene& panel, Settings& setting
   }
   settings = load.settings;
   installQuartzFont(dataDir, privateRuntimeDirectory);
-  buildPanel(panel, settings, states);
+  gauges::buildPanel(panel, settings, states);
   if (!o.fromSim && o.assignments.empty()) {
     return {};
   }
@@ -135,10 +135,10 @@ Result<void> preparePanel(const Options& o, PanelScene& panel, Settings& setting
 }
 
 // Each row's gauge drawn offscreen and written as a PNG, framed and turned as its window would show it.
-Result<void> renderGauges(const Options& o, const std::vector<const GaugeRow*>& rows) {
+Result<void> renderGauges(const Options& o, const std::vector<const gauges::GaugeRow*>& rows) {
   PanelScene panel;
   Settings settings;
-  ScaleStates states;
+  gauges::ScaleStates states;
   if (auto prepared = preparePanel(o, panel, settings, states); !prepared) {
     return prepared;
   }
@@ -147,9 +147,9 @@ Result<void> renderGauges(const Options& o, const std::vector<const GaugeRow*>& 
   buffer.setAntiAliasing(o.antiAliasing);
   buffer.createRenderingContext();
   Result<void> written;
-  for (const GaugeRow* row : rows) {
-    if (switchedOn(settings.general, *row)) {
-      TGLCamera& camera = aimCamera(panel.nodes(), *row);
+  for (const gauges::GaugeRow* row : rows) {
+    if (gauges::switchedOn(settings.general, *row)) {
+      TGLCamera& camera = gauges::aimCamera(panel.nodes(), *row);
       // As a gauge window does: the same framing at any size, turned by its quarter turns.
       camera.setSceneScale(static_cast<float>(o.size) / 400);
       camera.setRollAngle(TGLBaseSceneObject::normalizeAngle(-90.0f * static_cast<float>(o.turns % 4)));
@@ -181,14 +181,14 @@ int main(int argc, char** argv) {
   if (const auto exit = cli::parse(app, argc, argv)) {
     return *exit;
   }
-  std::vector<const GaugeRow*> rows;
+  std::vector<const gauges::GaugeRow*> rows;
   if (options.gauge == "all") {
-    for (const GaugeRow& row : kGauges) {
+    for (const gauges::GaugeRow& row : gauges::kGauges) {
       rows.push_back(&row);
     }
     std::error_code error;
     std::filesystem::create_directories(options.output, error);
-  } else if (const GaugeRow* row = findGauge(options.gauge)) {
+  } else if (const gauges::GaugeRow* row = gauges::findGauge(options.gauge)) {
     rows.push_back(row);
   } else {
     return cli::usage(app, "--gauge: no gauge called " + options.gauge);
