@@ -6,14 +6,14 @@
 #include "SimLink.h"
 
 int checkConfig(const std::string& path, std::FILE* out, std::FILE* err) {
-  const SettingsLoad load = loadSettings(path);
-  for (const std::string& line : describeSettings(load.settings)) {
+  const settings::SettingsLoad load = settings::loadSettings(path);
+  for (const std::string& line : settings::describeSettings(load.settings)) {
     std::fprintf(out, "%s\n", line.c_str());
   }
   for (const std::string& warning : load.warnings) {
     std::fprintf(err, "skyvane-gauges: config.ini: %s\n", warning.c_str());
   }
-  for (const std::string& problem : unworkableScales(load.settings)) {
+  for (const std::string& problem : settings::unworkableScales(load.settings)) {
     std::fprintf(out, "warning: %s\n", problem.c_str());
   }
   return 0;

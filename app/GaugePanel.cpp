@@ -119,15 +119,15 @@ void GaugePanel::startUp() {
     std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
   }
 
-  const std::string layoutPath = m_dataDir + "/" + kLayoutFileName;
-  LayoutLoad layout = loadWindowLayout(layoutPath);
+  const std::string layoutPath = m_dataDir + "/" + settings::kLayoutFileName;
+  settings::LayoutLoad layout = settings::loadWindowLayout(layoutPath);
   for (const std::string& warning : layout.warnings) {
     std::fprintf(stderr, "skyvane-gauges: %s\n", warning.c_str());
   }
   m_layout = layout.layout;
   m_layoutFound = layout.found;
 
-  SettingsLoad settings = loadSettings(m_dataDir + "/config.ini");
+  settings::SettingsLoad settings = settings::loadSettings(m_dataDir + "/config.ini");
   for (const std::string& warning : settings.warnings) {
     std::fprintf(stderr, "skyvane-gauges: config.ini: %s\n", warning.c_str());
   }
@@ -210,7 +210,7 @@ void GaugePanel::bindCameras() {
 }
 
 void GaugePanel::applyLayout() {
-  const LayoutRecord& main = m_layout.records[0];
+  const settings::LayoutRecord& main = m_layout.records[0];
   if (main.antiAliasing() != 0) {
     m_control->trackBar().setValue(main.antiAliasing());  // clamped to 0..4; fires the change handler
   }
@@ -226,7 +226,7 @@ void GaugePanel::applyLayout() {
   }
 }
 
-void GaugePanel::applyGaugeRecord(GaugeWindow& window, const LayoutRecord& record) {
+void GaugePanel::applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record) {
   // A saved size too small to grab is raised, and a window no screen shows comes back onto the nearest one,
   // so that no window is lost for good.
   const int width = std::max(record.width(), kMinimumSidePx);
@@ -292,9 +292,9 @@ QRect GaugePanel::controlFrame() const {
   return m_control->geometry().marginsAdded(handle->frameMargins());
 }
 
-WindowLayout GaugePanel::currentLayout() const {
-  WindowLayout layout = m_layout;  // reserved bytes as read
-  LayoutRecord& main = layout.records[0];
+settings::WindowLayout GaugePanel::currentLayout() const {
+  settings::WindowLayout layout = m_layout;  // reserved bytes as read
+  settings::LayoutRecord& main = layout.records[0];
   const QRect frame = controlFrame();
   main.setTop(frame.top());
   main.setLeft(frame.left());
@@ -305,7 +305,7 @@ WindowLayout GaugePanel::currentLayout() const {
   main.setVisible(m_control->isVisible());
   for (std::size_t i = 0; i < m_windows.size(); ++i) {
     const GaugeWindow& w = *m_windows[i];
-    LayoutRecord& r = layout.records[i + 1];
+    settings::LayoutRecord& r = layout.records[i + 1];
     const QRect g = w.frameGeometry();
     r.setTop(g.top());
     r.setLeft(g.left());
@@ -325,7 +325,7 @@ void GaugePanel::shutdown() {
   unregisterPrivateFonts();
   SimLinkClose();
   m_layout = currentLayout();
-  if (const auto saved = saveWindowLayout(m_dataDir + "/" + kLayoutFileName, m_layout); !saved) {
+  if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
     std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
   }
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {

@@ -42,7 +42,7 @@ public:
   GaugeWindow& window(std::size_t index) { return *m_windows.at(index); }  // 0 = TForm2
   GaugeWindow* window(std::string_view windowClass);
   std::size_t windowCount() const { return m_windows.size(); }
-  const Settings& settings() const { return m_settings; }
+  const settings::Settings& settings() const { return m_settings; }
   PanelScene& scene() { return *m_panel; }
   InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
@@ -64,7 +64,7 @@ private:
   void deferredStart(bool withLayout);
   void bindCameras();
   void applyLayout();
-  void applyGaugeRecord(GaugeWindow& window, const LayoutRecord& record);
+  void applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record);
   void enableTimerAA();
   void trackBarChanged(int position);
   void applyAntiAliasing();
@@ -72,7 +72,7 @@ private:
   void tick();
   void shutdown();
   QRect controlFrame() const;
-  WindowLayout currentLayout() const;
+  settings::WindowLayout currentLayout() const;
   void guarded(const std::function<void()>& work);
   void showError(const std::string& text);
 
@@ -81,9 +81,9 @@ private:
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<PanelScene> m_panel;
-  Settings m_settings;
+  settings::Settings m_settings;
   gauges::ScaleStates m_states;
-  WindowLayout m_layout;
+  settings::WindowLayout m_layout;
   bool m_layoutFound = false;
   std::string m_fontPath;
   std::vector<std::unique_ptr<GaugeWindow>> m_windows;

@@ -75,10 +75,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (parser.isSet(configOption)) {
-    return checkConfig(dataDirectory() + "/config.ini", stdout, stderr);
+    return checkConfig(settings::dataDirectory() + "/config.ini", stdout, stderr);
   }
   if (parser.isSet(linkOption)) {
     return checkLink(stdout, stderr);
   }
-  return runPanel(argc, argv, dataDirectory());
+  return runPanel(argc, argv, settings::dataDirectory());
 }

@@ -231,17 +231,17 @@ std::string_view builtInMapping(MappingFlavour flavour) {
 
 Result<Mapping> loadMapping(MappingFlavour flavour, const std::string& directory) {
   const std::string path = directory + "/" + mappingFileName(flavour);
-  TextFileRead read = readTextFile(path, kMaxMappingBytes);
+  settings::TextFileRead read = settings::readTextFile(path, kMaxMappingBytes);
   std::string text;
   std::string origin;
   switch (read.status) {
-    case TextFileRead::Status::Failed:
+    case settings::TextFileRead::Status::Failed:
       return Problem{path + ": " + read.error};
-    case TextFileRead::Status::Read:
+    case settings::TextFileRead::Status::Read:
       text = std::move(read.text);
       origin = path;
       break;
-    case TextFileRead::Status::Missing:
+    case settings::TextFileRead::Status::Missing:
       text = std::string(builtInMapping(flavour));
       origin = std::string("built-in ") + mappingFileName(flavour);
       break;
@@ -255,13 +255,13 @@ Result<Mapping> loadMapping(MappingFlavour flavour, const std::string& directory
 }
 
 Result<Mapping> loadMappingFile(const std::string& path, MappingFlavour flavour) {
-  TextFileRead read = readTextFile(path, kMaxMappingBytes);
+  settings::TextFileRead read = settings::readTextFile(path, kMaxMappingBytes);
   switch (read.status) {
-    case TextFileRead::Status::Missing:
+    case settings::TextFileRead::Status::Missing:
       return Problem{path + ": no such file"};
-    case TextFileRead::Status::Failed:
+    case settings::TextFileRead::Status::Failed:
       return Problem{path + ": " + read.error};
-    case TextFileRead::Status::Read:
+    case settings::TextFileRead::Status::Read:
       break;
   }
   auto parsed = parseMapping(read.text, flavour);

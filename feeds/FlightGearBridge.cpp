@@ -106,7 +106,7 @@ Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) 
     }
     port = static_cast<std::uint16_t>(value);
   }
-  auto mapping = loadMapping(MappingFlavour::FlightGear, dataDirectory());
+  auto mapping = loadMapping(MappingFlavour::FlightGear, settings::dataDirectory());
   if (!mapping) {
     return Problem{mapping.error()};
   }

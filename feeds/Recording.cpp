@@ -138,13 +138,13 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
 }
 
 Result<Recording> loadRecording(const std::string& path) {
-  const TextFileRead read = readTextFile(path, kMaxFileBytes);
+  const settings::TextFileRead read = settings::readTextFile(path, kMaxFileBytes);
   switch (read.status) {
-    case TextFileRead::Status::Missing:
+    case settings::TextFileRead::Status::Missing:
       return Problem{"cannot read the recording " + path + ": no such file"};
-    case TextFileRead::Status::Failed:
+    case settings::TextFileRead::Status::Failed:
       return Problem{"cannot read the recording " + path + ": " + read.error};
-    case TextFileRead::Status::Read:
+    case settings::TextFileRead::Status::Read:
       break;
   }
   return parseRecording(read.text, path);

@@ -309,7 +309,7 @@ Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
     }
     xp.host = std::string(rest);
   }
-  auto mapping = loadMapping(MappingFlavour::XPlane, dataDirectory());
+  auto mapping = loadMapping(MappingFlavour::XPlane, settings::dataDirectory());
   if (!mapping) {
     return Problem{mapping.error()};
   }

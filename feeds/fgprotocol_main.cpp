@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     return *exit;
   }
 
-  const Result<Mapping> mapping = input.empty() ? loadMapping(MappingFlavour::FlightGear, dataDirectory())
+  const Result<Mapping> mapping = input.empty() ? loadMapping(MappingFlavour::FlightGear, settings::dataDirectory())
                                                 : loadMappingFile(input, MappingFlavour::FlightGear);
   if (!mapping) {
     std::fprintf(stderr, "skyvane-fgprotocol: %s\n", mapping.error().c_str());
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     std::fwrite(xml.data(), 1, xml.size(), stdout);
     return 0;
   }
-  if (const auto written = replaceFile(output, xml, Durability::Cached); !written) {
+  if (const auto written = settings::replaceFile(output, xml, settings::Durability::Cached); !written) {
     std::fprintf(stderr, "skyvane-fgprotocol: %s\n", written.error().c_str());
     return 1;
   }

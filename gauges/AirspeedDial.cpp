@@ -12,10 +12,10 @@ namespace gauges {
 DialObjects buildAirspeedDial(DialContext& context) {
   // Built whatever [General] Anemometer says: the needle needs k even while its window is switched off.
   DialObjects made;
-  const Settings& settings = context.settings;
+  const settings::Settings& settings = context.settings;
   const PanelNodes& nodes = context.nodes;
   TGLDummyCube& parent = *nodes.IASindicator;
-  const ScaleSettings& s = settings.ias;
+  const settings::ScaleSettings& s = settings.ias;
   const long double start = s.angleStart;
   const long double end = s.angleEnd;
   const long double last = s.lastValue;
@@ -30,7 +30,7 @@ DialObjects buildAirspeedDial(DialContext& context) {
   }
 
   ScaleObjects scale;
-  const long long count = scaleTickCount(0, last, step);
+  const long long count = settings::scaleTickCount(0, last, step);
   for (long long t = 0; t < count; ++t) {
     const long double offset = static_cast<long double>(t) * k * step;
     const float r = static_cast<float>(clockwise ? -start - offset : start + offset);

@@ -13,7 +13,9 @@ class TGLDisk;
 class TGLLines;
 class TGLSpaceText;
 struct PanelNodes;
+namespace settings {
 struct Settings;
+}
 
 namespace gauges {
 
@@ -34,7 +36,7 @@ struct DialObjects {
 // Everything a builder works with. Builders may rewrite settings (the dual and fuel-quantity forms do).
 struct DialContext {
   PanelNodes& nodes;
-  Settings& settings;
+  settings::Settings& settings;
   ScaleStates& states;
 };
 

@@ -5,6 +5,9 @@
 
 namespace gauges {
 
+// The tables below name settings fields on every row.
+using settings::GeneralSettings;
+
 // clang-format off
 const std::array<GaugeRow, 36> kGauges = {{
     {.windowClass = "TForm2", .caption = "Anemometer", .button = 1, .buttonCaption = "Airspeed",

@@ -28,7 +28,7 @@ struct GaugeRow {
   int defaultLeft = 0;                                        // pixels, screen coordinates, before any saved layout
   int defaultTop = 0;
   DialRecipe dial;
-  bool GeneralSettings::*enable = nullptr;  // the [General] switch; a pair of windows may share one
+  bool settings::GeneralSettings::*enable = nullptr;  // the [General] switch; a pair of windows may share one
   TGLCamera* PanelNodes::*camera = nullptr;
   TGLDummyCube* PanelNodes::*root = nullptr;  // the gauge the camera looks at
   std::string_view rootName;
@@ -41,6 +41,6 @@ extern const std::array<GaugeRow, 36> kGauges;
 const GaugeRow* findGauge(std::string_view windowClassOrRoot);
 
 // The order in which the [General] switches bind their cameras at start-up.
-extern const std::array<bool GeneralSettings::*, 25> kBindingOrder;
+extern const std::array<bool settings::GeneralSettings::*, 25> kBindingOrder;
 
 }  // namespace gauges

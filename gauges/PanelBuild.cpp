@@ -10,7 +10,7 @@
 
 namespace gauges {
 
-void adjustScene(PanelNodes& nodes, const Settings& settings) {
+void adjustScene(PanelNodes& nodes, const settings::Settings& settings) {
   for (TGLBaseSceneObject* part :
        {static_cast<TGLBaseSceneObject*>(nodes.Glide1), static_cast<TGLBaseSceneObject*>(nodes.GPoff1),
         static_cast<TGLBaseSceneObject*>(nodes.GPplane1)}) {
@@ -40,7 +40,7 @@ DialObjects buildDial(const GaugeRow& row, DialContext& context) {
   return {};
 }
 
-std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& settings, ScaleStates& states) {
+std::map<std::string, DialObjects> buildPanel(PanelScene& panel, settings::Settings& settings, ScaleStates& states) {
   std::map<std::string, DialObjects> made;
   DialContext context{panel.nodes(), settings, states};
   adjustScene(panel.nodes(), settings);
@@ -54,7 +54,7 @@ std::map<std::string, DialObjects> buildPanel(PanelScene& panel, Settings& setti
   return made;
 }
 
-bool switchedOn(const GeneralSettings& general, const GaugeRow& row) {
+bool switchedOn(const settings::GeneralSettings& general, const GaugeRow& row) {
   return general.*(row.enable);
 }
 
@@ -64,9 +64,9 @@ TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row) {
   return camera;
 }
 
-void bindCameras(PanelNodes& nodes, const GeneralSettings& general,
+void bindCameras(PanelNodes& nodes, const settings::GeneralSettings& general,
                  const std::function<void(const GaugeRow&, TGLCamera*)>& attach) {
-  for (bool GeneralSettings::*flag : kBindingOrder) {
+  for (bool settings::GeneralSettings::*flag : kBindingOrder) {
     std::vector<std::pair<const GaugeRow*, TGLCamera*>> served;
     for (const GaugeRow& row : kGauges) {
       if (row.enable == flag) {

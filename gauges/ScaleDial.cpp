@@ -11,6 +11,11 @@
 
 namespace gauges {
 
+// The tables below name settings fields on every row.
+using settings::kNoLine;
+using settings::ScaleSettings;
+using settings::Settings;
+
 namespace {
 
 enum class Form { Single, Dual, FuelQuantity };
@@ -179,7 +184,7 @@ ScaleGeometry scaleGeometry(const ScaleSettings& s, ScaleState& state, Half half
 // running backwards, an absurd number of ticks) leaves the dial without ticks and numerals.
 void addTicks(const PanelNodes& nodes, TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeometry& g,
               bool largeNumerals, ScaleObjects& made) {
-  const long long count = scaleTickCount(g.f, s.lastValue, s.incrementation);
+  const long long count = settings::scaleTickCount(g.f, s.lastValue, s.incrementation);
   // A negative divisor negates the numerals; only 0 is unworkable.
   const int divideBy = s.divideBy == 0 ? 1 : s.divideBy;
   const float extraScale = largeNumerals ? 0.2f : 0;

@@ -89,7 +89,7 @@ constexpr NeedleUse kLaterPart[] = {
 // clang-format on
 
 // The value a needle shows, in its gauge's unit.
-long double quantity(Quantity q, int e, const CatalogueBatch& b, const Settings& s) {
+long double quantity(Quantity q, int e, const CatalogueBatch& b, const settings::Settings& s) {
   using namespace rows;
   const long double weight = b.value(kFuelWeight);
   switch (q) {

@@ -25,7 +25,7 @@ void markPage(TGLSphere& sphere, bool shown) {
 }
 
 // A quantity in US gallons in the read-out's unit.
-std::string quantityText(long double gallons, long double weightLbPerGal, const Settings& settings) {
+std::string quantityText(long double gallons, long double weightLbPerGal, const settings::Settings& settings) {
   const bool mass = settings.fuelStat.unitIsMass;
   const bool metric = settings.fuelStat.unitIsMetric;
   if (mass) {
@@ -35,7 +35,7 @@ std::string quantityText(long double gallons, long double weightLbPerGal, const 
   return metric ? numberText(gallons * kLitresPerGallon) + " L" : numberText(gallons) + " GAL";
 }
 
-std::string flowText(long double flowLbPerH, long double weightLbPerGal, const Settings& settings) {
+std::string flowText(long double flowLbPerH, long double weightLbPerGal, const settings::Settings& settings) {
   const bool mass = settings.fuelStat.unitIsMass;
   const bool metric = settings.fuelStat.unitIsMetric;
   if (mass) {
@@ -54,11 +54,11 @@ long double endurance(const FuelInputs& in) {
   return pounds > 0 ? std::numeric_limits<long double>::infinity() : 0;
 }
 
-bool enduranceComputed(const Settings& settings) {
+bool enduranceComputed(const settings::Settings& settings) {
   return settings.general.nbOfEngines == 1 || settings.general.nbOfEngines == 2;
 }
 
-void captureFuelAtStart(FuelStatsState& state, const FuelInputs& in, const Settings& settings) {
+void captureFuelAtStart(FuelStatsState& state, const FuelInputs& in, const settings::Settings& settings) {
   const bool allStopped = !in.engine1Running && !in.engine2Running;
   const bool singleStopped = settings.general.nbOfEngines == 1 && !in.engine1Running;
   if (state.capturePending || allStopped || singleStopped) {
@@ -92,7 +92,8 @@ bool selectorNeedsClearing(const FuelStatsState& state) {
   return state.selector >= 10 && state.selector <= 14;
 }
 
-void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const Settings& settings, PanelNodes& nodes) {
+void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings::Settings& settings,
+                     PanelNodes& nodes) {
   TGLSpaceText& text = *nodes.FuelStatText;
   const FuelPage page = state.page;
 

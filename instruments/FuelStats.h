@@ -20,7 +20,9 @@
 #include <string>
 
 struct PanelNodes;
+namespace settings {
 struct Settings;
+}
 
 enum class FuelPage : std::uint8_t { FF, REM, USED, TIME, DTG };
 
@@ -52,7 +54,8 @@ void selectFuelPage(FuelStatsState& state, std::int32_t selector);
 bool selectorNeedsClearing(const FuelStatsState& state);
 
 // The pages, captures and colours of one successful tick, in their order of work.
-void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const Settings& settings, PanelNodes& nodes);
+void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings::Settings& settings,
+                     PanelNodes& nodes);
 
 // The number-text rule above, without a unit.
 std::string numberText(long double value);

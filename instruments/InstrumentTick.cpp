@@ -20,7 +20,7 @@ struct VorReceiver {
   TGLPolygon* PanelNodes::*fromFlag;
   TGLPlane* PanelNodes::*offFlag;
   TGLPlane* PanelNodes::*glideOffFlag;
-  bool Settings::*glide;
+  bool settings::Settings::*glide;
 };
 
 // clang-format off
@@ -28,11 +28,11 @@ const VorReceiver kReceivers[] = {
     {catalogue::index("vor1Course"), catalogue::index("vor1Deviation"), catalogue::index("vor1GlideDeviation"),
      catalogue::index("vor1ToFrom"), catalogue::index("vor1GlideValid"), &PanelNodes::VOR1couronne,
      &PanelNodes::LOC1needle, &PanelNodes::GPneedle1, &PanelNodes::TOflag1, &PanelNodes::Fromflag1,
-     &PanelNodes::LOCoff1, &PanelNodes::GPoff1, &Settings::vor1Glide},
+     &PanelNodes::LOCoff1, &PanelNodes::GPoff1, &settings::Settings::vor1Glide},
     {catalogue::index("vor2Course"), catalogue::index("vor2Deviation"), catalogue::index("vor2GlideDeviation"),
      catalogue::index("vor2ToFrom"), catalogue::index("vor2GlideValid"), &PanelNodes::VOR2couronne,
      &PanelNodes::LOC2needle, &PanelNodes::GPneedle2, &PanelNodes::TOflag2, &PanelNodes::Fromflag2,
-     &PanelNodes::LOCoff2, &PanelNodes::GPoff2, &Settings::vor2Glide},
+     &PanelNodes::LOCoff2, &PanelNodes::GPoff2, &settings::Settings::vor2Glide},
 };
 // clang-format on
 
@@ -48,7 +48,7 @@ constexpr long double kTurnFlagVolts = 17;
 
 }  // namespace
 
-InstrumentTick::InstrumentTick(PanelNodes& nodes, const Settings& settings, const gauges::ScaleStates& scales)
+InstrumentTick::InstrumentTick(PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales)
     : m_nodes(nodes),
       m_settings(settings),
       m_scales(scales) {}
@@ -85,7 +85,7 @@ void InstrumentTick::apply(const CatalogueBatch& b) {
 }
 
 void InstrumentTick::updateAirspeedAndAltimeter(const CatalogueBatch& b) {
-  const ScaleSettings& ias = m_settings.ias;
+  const settings::ScaleSettings& ias = m_settings.ias;
   const bool kph = m_settings.airspeedInKph();
   m_airspeed = kph ? b.value(rows::kAirspeed) * kKphPerKnot : b.value(rows::kAirspeed);
   setRoll(*m_nodes.IASneedle, airspeedAngle(m_airspeed, m_scales.airspeedK, ias.angleStart, ias.clockwise));

@@ -31,7 +31,9 @@ struct PanelNodes;
 namespace gauges {
 struct ScaleStates;
 }
+namespace settings {
 struct Settings;
+}
 
 enum class TickOutcome {
   Updated,     // the batch arrived and every moving node shows its values
@@ -44,7 +46,7 @@ inline constexpr int kFailedBatchesBeforeClose = 3;
 class InstrumentTick {
 public:
   // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
-  InstrumentTick(PanelNodes& nodes, const Settings& settings, const gauges::ScaleStates& scales);
+  InstrumentTick(PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales);
   InstrumentTick(const InstrumentTick&) = delete;
   InstrumentTick& operator=(const InstrumentTick&) = delete;
 
@@ -71,7 +73,7 @@ private:
   void acknowledgeSelector();
 
   PanelNodes& m_nodes;
-  const Settings& m_settings;
+  const settings::Settings& m_settings;
   const gauges::ScaleStates& m_scales;
   CatalogueBatch m_batch;
   FuelStatsState m_fuelStats;

@@ -61,7 +61,7 @@ long double verticalSpeedAngle(long double feetPerMinute) {
   return 90 - feetPerMinute * 44 / 500;
 }
 
-long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const ScaleSettings& section,
+long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const settings::ScaleSettings& section,
                            long double weightLbPerGal) {
   long double gallons = 0;
   long double weightedPercent = 0;

@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 
+namespace settings {
 struct ScaleSettings;
+}
 
 enum class NeedleLaw {
   ForwardWithStop,  // −A − (x − F)·k; at x not above F the needle rests at −A (a clockwise scale)
@@ -50,7 +52,7 @@ struct TankReading {
 // A group of three tanks in the unit of its gauge's section: the capacity-weighted fill in percent
 // (Percentage), else mass in pounds or kilograms (UnitIsMass, UnitIsMetric) from the fuel weight in pounds per
 // US gallon, else volume in US gallons or litres. A tank of capacity 0 adds nothing.
-long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const ScaleSettings& section,
+long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const settings::ScaleSettings& section,
                            long double weightLbPerGal);
 
 inline constexpr long double kKilogramsPerPound = 0.45359237L;

@@ -17,7 +17,7 @@ namespace {
 
 bool writeFile(const std::string& directory) {
   const std::string_view bytes(reinterpret_cast<const char*>(kQuartzFont), kQuartzFontSize);
-  return replaceFile(directory + "/Quartz.ttf", bytes, Durability::Cached).ok();
+  return settings::replaceFile(directory + "/Quartz.ttf", bytes, settings::Durability::Cached).ok();
 }
 
 }  // namespace

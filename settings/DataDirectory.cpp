@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
+namespace settings {
+
 namespace {
 
 std::string executableDirectory() {
@@ -54,3 +56,5 @@ std::string dataDirectory() {
   }
   return dir;
 }
+
+}  // namespace settings

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace settings {
+
 // $SKYVANE_HOME when set; else the executable's directory when it is writable; else $XDG_CONFIG_HOME/skyvane
 // (~/.config/skyvane), created on demand. Never fails: a directory that cannot be made is still returned, and
 // reading from or writing to it then fails softly where it is used.
@@ -17,3 +19,5 @@ struct DataDirectoryInputs {
   std::string home;
 };
 std::string chooseDataDirectory(const DataDirectoryInputs& in);
+
+}  // namespace settings

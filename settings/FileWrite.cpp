@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace settings {
+
 namespace {
 
 std::string systemError(const std::string& what, const std::string& path) {
@@ -71,3 +73,5 @@ Result<void> replaceFile(const std::string& path, std::string_view bytes, Durabi
   }
   return {};
 }
+
+}  // namespace settings

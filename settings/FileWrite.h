@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace settings {
+
 enum class Durability {
   Flushed,  // the data and the rename reach the disk before returning (what a crash must not lose)
   Cached,   // left to the system (pictures, files written afresh at every start)
@@ -16,3 +18,5 @@ enum class Durability {
 // Writes `bytes` as `path` with mode 0644. What went wrong names the file; on failure
 // the old file, if any, is left as it was and no temporary remains.
 Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability);
+
+}  // namespace settings

@@ -7,6 +7,8 @@
 #include <array>
 #include <unordered_set>
 
+namespace settings {
+
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -113,3 +115,5 @@ std::optional<std::string_view> IniFile::value(std::string_view section, std::st
   }
   return std::string_view(found->second);
 }
+
+}  // namespace settings

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <unordered_map>
 
+namespace settings {
+
 class IniFile {
 public:
   // Longest value handed out; longer ones are cut, as a 2048-byte buffer with its terminator would.
@@ -38,3 +40,5 @@ private:
   // "section\nkey" in lower case -> value.
   std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> m_values;
 };
+
+}  // namespace settings

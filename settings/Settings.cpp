@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <type_traits>
 
+namespace settings {
+
 namespace {
 
 constexpr ScaleSettings withAngles(ScaleSettings s, int angleStart, int angleEnd) {
@@ -391,3 +393,5 @@ std::vector<std::string> unworkableScales(const Settings& st) {
   }
   return lines;
 }
+
+}  // namespace settings

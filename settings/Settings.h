@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace settings {
+
 // The value of a limit-line key that draws no line.
 inline constexpr int kNoLine = -999;
 
@@ -150,3 +152,5 @@ long long scaleTickCount(long double first, long double last, long double step);
 // The scales the dial builders cannot draw as configured: a step below 1, a digit interval or divisor of 0, a
 // last value equal to the first, or no drawable tick count. One "[Section] problem; problem" line per scale.
 std::vector<std::string> unworkableScales(const Settings& settings);
+
+}  // namespace settings

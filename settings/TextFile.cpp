@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace settings {
+
 TextFileRead readTextFile(const std::string& path, std::size_t maxBytes) {
   TextFileRead result;
   // Non-blocking, so that a FIFO in the file's place cannot stall whoever reads it.
@@ -58,3 +60,5 @@ TextFileRead readTextFile(const std::string& path, std::size_t maxBytes) {
   result.status = TextFileRead::Status::Read;
   return result;
 }
+
+}  // namespace settings

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace settings {
+
 struct TextFileRead {
   enum class Status { Read, Missing, Failed };
   Status status = Status::Missing;
@@ -13,3 +15,5 @@ struct TextFileRead {
 };
 
 TextFileRead readTextFile(const std::string& path, std::size_t maxBytes);
+
+}  // namespace settings

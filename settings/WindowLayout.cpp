@@ -11,6 +11,8 @@
 
 #include <fstream>
 
+namespace settings {
+
 namespace {
 
 constexpr int kExponentBias = 16383;
@@ -148,3 +150,5 @@ std::string encodeWindowLayout(const WindowLayout& layout) {
 Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout) {
   return replaceFile(path, encodeWindowLayout(layout), Durability::Flushed);
 }
+
+}  // namespace settings

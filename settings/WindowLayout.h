@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace settings {
+
 inline constexpr std::size_t kLayoutRecordSize = 48;
 inline constexpr std::size_t kLayoutRecordCount = 37;
 inline constexpr std::size_t kLayoutFileSize = kLayoutRecordSize * kLayoutRecordCount;  // 1,776 bytes
@@ -77,3 +79,5 @@ std::string encodeWindowLayout(const WindowLayout& layout);
 // Writes the 37 records (1,776 bytes) so that the file is replaced whole or not at all: a temporary file in the
 // same directory, flushed to disk, then renamed over the old one. On failure the old file is left as it was.
 Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout);
+
+}  // namespace settings

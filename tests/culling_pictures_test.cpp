@@ -41,7 +41,7 @@ protected:
   static void SetUpTestSuite() {
     installQuartzFont(privateTestDirectory());
     s_panel = std::make_unique<PanelScene>();
-    s_settings = std::make_unique<Settings>();
+    s_settings = std::make_unique<settings::Settings>();
     s_states = std::make_unique<gauges::ScaleStates>();
     gauges::buildPanel(*s_panel, *s_settings, *s_states);
   }
@@ -63,7 +63,7 @@ protected:
   }
 
   static inline std::unique_ptr<PanelScene> s_panel;
-  static inline std::unique_ptr<Settings> s_settings;
+  static inline std::unique_ptr<settings::Settings> s_settings;
   static inline std::unique_ptr<gauges::ScaleStates> s_states;
 };
 

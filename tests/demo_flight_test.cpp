@@ -39,8 +39,8 @@ struct Served {
 
 const char* const kAircraft[] = {"single", "twin", "turboprop"};
 
-Settings demoSettings(const std::string& aircraft) {
-  return loadSettings(std::string(SKYVANE_SHARE_DIR) + "/demo/" + aircraft + ".ini").settings;
+settings::Settings demoSettings(const std::string& aircraft) {
+  return settings::loadSettings(std::string(SKYVANE_SHARE_DIR) + "/demo/" + aircraft + ".ini").settings;
 }
 
 // The value shown by each enabled gauge must lie on its scale: at or below its last value, and at or above its
@@ -50,13 +50,13 @@ struct Range {
   double low, high;
 };
 
-void expectOnScales(const Settings& s, const Served& v, int engines, std::map<std::string, int>& failures) {
+void expectOnScales(const settings::Settings& s, const Served& v, int engines, std::map<std::string, int>& failures) {
   const auto check = [&](bool enabled, const char* what, double x, double low, double high) {
     if (enabled && !(x >= low - 1e-6 && x <= high + 1e-6) && failures[what]++ == 0) {
       ADD_FAILURE() << what << " = " << x << " outside " << low << " .. " << high;
     }
   };
-  const GeneralSettings& g = s.general;
+  const settings::GeneralSettings& g = s.general;
   const double below = -1e9;  // a needle with a stop rests there for any lower value
   check(g.anemometer, "airspeed", v("airspeed"), 0, s.ias.lastValue);
   check(g.vs, "vertical speed", v("verticalSpeed"), -2000, 2000);
@@ -93,7 +93,7 @@ class DemoHour : public ::testing::TestWithParam<const char*> {};
 TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
   const std::string aircraftName = GetParam();
   const DemoAircraft aircraft = *parseDemoAircraft(aircraftName);
-  const Settings settings = demoSettings(aircraftName);
+  const settings::Settings settings = demoSettings(aircraftName);
   DemoFlight flight(aircraft, 7);
   static OffsetSpace space;
   const Served v{space};

@@ -55,10 +55,10 @@ TEST(DemoLauncher, WithoutADisplayThePanelFliesOnAVirtualScreenAndIsPhotographed
   ASSERT_TRUE(first && second);
   ASSERT_EQ(first->width, 1920);
   // The windows stand where the demo layout put them; the airspeed (record 1) and the altimeter (record 2).
-  const LayoutLoad layout = loadWindowLayout(dir + "/home/" + kLayoutFileName);
+  const settings::LayoutLoad layout = settings::loadWindowLayout(dir + "/home/" + settings::kLayoutFileName);
   ASSERT_TRUE(layout.found);
   for (std::size_t record : {1u, 2u}) {
-    const LayoutRecord& r = layout.layout.records[record];
+    const settings::LayoutRecord& r = layout.layout.records[record];
     ASSERT_EQ(r.visible(), 1);
     // The gauge is drawn there: its bezel, ticks and needle are bright on the dark backdrop.
     long bright = 0;

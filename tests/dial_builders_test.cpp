@@ -35,7 +35,7 @@ protected:
   }
 
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   gauges::ScaleStates states;
 };
 
@@ -207,7 +207,7 @@ TEST_F(Builders, DivisorsAndStepsBelowOne) {
   settings.oat.firstValue = 100;  // a scale running backwards: nothing to draw, and the check says so
   settings.oat.lastValue = 0;
   EXPECT_TRUE(dial("TForm31").scales[0].ticks.empty());
-  EXPECT_EQ(unworkableScales(settings).size(), 4u);
+  EXPECT_EQ(settings::unworkableScales(settings).size(), 4u);
 }
 
 TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
@@ -226,7 +226,7 @@ TEST_F(Builders, NegativeDigitIntervalAndDivisorFollowTheFormulas) {
   settings.ias.digitEveryXincrementation = -3;
   gauges::DialContext context{panel.nodes(), settings, states};
   EXPECT_EQ(gauges::buildAirspeedDial(context).scales[0].numerals.size(), 21u);  // ticks 0, 3, .. 60 of 63
-  EXPECT_TRUE(unworkableScales(settings).empty());
+  EXPECT_TRUE(settings::unworkableScales(settings).empty());
 }
 
 TEST_F(Builders, AnticlockwiseAirspeedDial) {

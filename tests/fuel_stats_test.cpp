@@ -51,7 +51,7 @@ TEST(NumberText, CutOneCharacterAfterThePoint) {
 // A rig with 60 US gallons in one tank, 6 lb/gal, both engines running.
 class FuelStatsTick : public ::testing::Test {
 protected:
-  explicit FuelStatsTick(const std::function<void(Settings&)>& configure = {}) : rig(configure) {
+  explicit FuelStatsTick(const std::function<void(settings::Settings&)>& configure = {}) : rig(configure) {
     rig.set("tankLeft1Capacity", 120);
     rig.set("tankLeft1Level", 0.5L);
     rig.set("fuelWeight", 6);
@@ -203,7 +203,7 @@ TEST_F(FuelStatsTick, PendingCaptureIsHonouredOnce) {
 
 class SingleEngineStats : public FuelStatsTick {
 protected:
-  SingleEngineStats() : FuelStatsTick([](Settings& s) { s.general.nbOfEngines = 1; }) {}
+  SingleEngineStats() : FuelStatsTick([](settings::Settings& s) { s.general.nbOfEngines = 1; }) {}
 };
 
 TEST_F(SingleEngineStats, EngineOneStoppedRecapturesWhateverEngineTwoDoes) {

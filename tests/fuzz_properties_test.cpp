@@ -101,14 +101,14 @@ TEST(FuzzProperties, LayoutFileLoadedAndSavedAgainIsByteIdentical) {
   int whole = 0;
   for (const fs::path& seed : seedsOf("window_layout_fuzz")) {
     const std::string bytes = readAll(seed);
-    if (bytes.size() != kLayoutFileSize) {
+    if (bytes.size() != settings::kLayoutFileSize) {
       continue;
     }
     ++whole;
-    const std::string saved = dir.path() + "/" + kLayoutFileName;
-    const LayoutLoad load = loadWindowLayout(seed.string());
+    const std::string saved = dir.path() + "/" + settings::kLayoutFileName;
+    const settings::LayoutLoad load = settings::loadWindowLayout(seed.string());
     ASSERT_TRUE(load.found);
-    ASSERT_TRUE(saveWindowLayout(saved, load.layout).ok());
+    ASSERT_TRUE(settings::saveWindowLayout(saved, load.layout).ok());
     EXPECT_EQ(readAll(saved), bytes) << seed.filename();
   }
   EXPECT_GE(whole, 2);

@@ -205,7 +205,7 @@ protected:
   }
 
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   gauges::ScaleStates states;
   TGLSceneBuffer buffer;
 };

@@ -24,7 +24,7 @@ TEST(AirspeedTick, UnitIsExactlyKph) {
     long double expected;  // 100 kt, k 1, anticlockwise from 0
   } cases[] = {{"KPH", -360 + 185.2L}, {"kph", -360 + 100}, {"MPH", -360 + 100}};
   for (const auto& c : cases) {
-    TickRig rig([&](Settings& s) {
+    TickRig rig([&](settings::Settings& s) {
       s.iasUnit = c.unit;
       s.ias.clockwise = false;
       s.ias.angleStart = 0;
@@ -37,7 +37,7 @@ TEST(AirspeedTick, UnitIsExactlyKph) {
 }
 
 TEST(AirspeedTick, SwitchedOffDialStillGivesTheNeedleItsScale) {
-  TickRig rig([](Settings& s) { s.general.anemometer = false; });
+  TickRig rig([](settings::Settings& s) { s.general.anemometer = false; });
   rig.set("airspeed", 400);  // past the default last value of 310 kt: no stop
   ASSERT_EQ(rig.tick(), TickOutcome::Updated);
   expectRoll(*rig.nodes().IASneedle, -400 * 330.0L / 310, "400 kt on the default dial");
@@ -45,7 +45,7 @@ TEST(AirspeedTick, SwitchedOffDialStillGivesTheNeedleItsScale) {
 
 TEST(FlightTick, AltimeterHandsAndCard) {
   for (bool hpa : {true, false}) {
-    TickRig rig([&](Settings& s) { s.altiHpa = hpa; });
+    TickRig rig([&](settings::Settings& s) { s.altiHpa = hpa; });
     rig.set("altitude", 12345);
     rig.set("altimeterSetting", 1013.25L);
     ASSERT_EQ(rig.tick(), TickOutcome::Updated);
@@ -56,7 +56,7 @@ TEST(FlightTick, AltimeterHandsAndCard) {
 }
 
 TEST(FlightTick, AttitudeCompassTurnAndRadios) {
-  TickRig rig([](Settings& s) { s.vor1Glide = true; });
+  TickRig rig([](settings::Settings& s) { s.vor1Glide = true; });
   const struct {
     const char* name;
     long double value;
@@ -86,7 +86,7 @@ TEST(FlightTick, AttitudeCompassTurnAndRadios) {
 }
 
 TEST(FlightTick, FlagsFollowTheirBytes) {
-  TickRig rig([](Settings& s) {
+  TickRig rig([](settings::Settings& s) {
     s.vor1Glide = true;
     s.vor2Glide = false;
   });
@@ -127,7 +127,7 @@ TEST(FlightTick, FlagsFollowTheirBytes) {
 }
 
 TEST(EngineTick, NeedlesOnTheirScales) {
-  TickRig rig([](Settings& s) {
+  TickRig rig([](settings::Settings& s) {
     s.rpm.n1 = true;
     s.propRpm.percentage = false;
     s.propRpm.maxPropRpm = 1700;
@@ -185,7 +185,7 @@ TEST(EngineTick, NeedlesOnTheirScales) {
 }
 
 TEST(EngineTick, FuelQuantityGroupsInTheirOwnUnits) {
-  TickRig rig([](Settings& s) {
+  TickRig rig([](settings::Settings& s) {
     s.fuelQtyLeftRight.percentage = true;
     s.fuelQtyCenter.percentage = false;
     s.fuelQtyCenter.unitIsMass = false;
@@ -206,7 +206,7 @@ TEST(EngineTick, FuelQuantityGroupsInTheirOwnUnits) {
 }
 
 TEST(EngineTick, MassUnitFromTheFuelWeight) {
-  TickRig rig([](Settings& s) {
+  TickRig rig([](settings::Settings& s) {
     s.fuelQtyLeftRight.percentage = false;
     s.fuelQtyLeftRight.unitIsMass = true;
     s.fuelQtyLeftRight.unitIsMetric = false;
@@ -305,7 +305,7 @@ TEST(TickFailure, AnInterruptedRunOfFailuresStartsAgain) {
 }
 
 TEST(TickRedraw, SteadyValuesSignalNothingAfterTheFirstTick) {
-  TickRig rig([](Settings& s) { s.general.nbOfEngines = 2; });
+  TickRig rig([](settings::Settings& s) { s.general.nbOfEngines = 2; });
   setBusyFlight(rig, 1);
   rig.set("eng1.running", 1);
   ASSERT_EQ(rig.tick(), TickOutcome::Updated);

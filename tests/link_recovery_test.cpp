@@ -20,7 +20,7 @@ float airspeedRoll(long double knots, const gauges::ScaleStates& states) {
 TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   TempRuntimeDir runtime;
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
   InstrumentTick instruments(panel.nodes(), settings, states);

@@ -120,7 +120,7 @@ class FuelGroups : public ::testing::TestWithParam<FuelCase> {};
 
 TEST_P(FuelGroups, ValueInTheSectionsUnit) {
   const FuelCase& c = GetParam();
-  ScaleSettings section = kFuelQtyDefaults;
+  settings::ScaleSettings section = settings::kFuelQtyDefaults;
   section.percentage = c.percentage;
   section.unitIsMass = c.mass;
   section.unitIsMetric = c.metric;

@@ -354,7 +354,7 @@ TEST(PanelDescription, ErrorsNameTheirLine) {
 
 TEST(SceneAdjustment, GlideSlopePartsAndAirspeedCaption) {
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   settings.vor1Glide = true;
   settings.iasUnit = "kph";  // only "KPH" exactly is km/h
   gauges::adjustScene(panel.nodes(), settings);

@@ -67,8 +67,10 @@ public:
   }
 
   void writeConfig(const std::string& text) { std::ofstream(m_dir + "/config.ini") << text; }
-  std::string layoutPath() const { return m_dir + "/" + kLayoutFileName; }
-  void writeLayout(const WindowLayout& layout) { ASSERT_TRUE(saveWindowLayout(layoutPath(), layout).ok()); }
+  std::string layoutPath() const { return m_dir + "/" + settings::kLayoutFileName; }
+  void writeLayout(const settings::WindowLayout& layout) {
+    ASSERT_TRUE(settings::saveWindowLayout(layoutPath(), layout).ok());
+  }
 
   // Starts the panel and lets the deferred step run.
   GaugePanel& start(int settleMs = 300) {
@@ -103,13 +105,13 @@ public:
   int m_aaApplied = 0;  // applications of the anti-aliasing level
 };
 
-WindowLayout layoutShowing(std::initializer_list<int> gaugeIndices, int trackBar = 0) {
-  WindowLayout layout;
+settings::WindowLayout layoutShowing(std::initializer_list<int> gaugeIndices, int trackBar = 0) {
+  settings::WindowLayout layout;
   layout.records[0].setTop(100);
   layout.records[0].setLeft(900);
   layout.records[0].setAntiAliasing(trackBar);
   for (int i : gaugeIndices) {
-    LayoutRecord& r = layout.records[static_cast<std::size_t>(i) + 1];
+    settings::LayoutRecord& r = layout.records[static_cast<std::size_t>(i) + 1];
     r.setLeft(20 + 250 * (i % 4));
     r.setTop(20 + 250 * (i / 4 % 4));
     r.setWidth(241);
@@ -219,7 +221,7 @@ TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {
 }
 
 TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
-  WindowLayout layout = layoutShowing({2});
+  settings::WindowLayout layout = layoutShowing({2});
   layout.records[0].setStartMasked(true);
   writeLayout(layout);
   GaugePanel& panel = start();
@@ -313,7 +315,7 @@ TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
 }
 
 TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
-  WindowLayout layout = layoutShowing({1, 3});
+  settings::WindowLayout layout = layoutShowing({1, 3});
   layout.records[2].setLeft(5000);
   layout.records[2].setTop(5000);
   layout.records[4].setWidth(3);
@@ -560,7 +562,7 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string dir = ::mkdtemp(pattern);
   const PanelProcessRun run = runPanelProcess(dir, {}, 1500);
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-  const std::string layout = dir + "/" + kLayoutFileName;
+  const std::string layout = dir + "/" + settings::kLayoutFileName;
   EXPECT_TRUE(fs::exists(layout));
   EXPECT_EQ(fs::exists(layout) ? fs::file_size(layout) : 0, 1776u);
   // A software renderer is named once on stderr with what anti-aliasing costs there, whatever the window count.
@@ -584,7 +586,7 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
 TEST(PanelProcess, EverySwappedWindowIsToldNotToWaitForTheVerticalBlank) {
   char pattern[] = "/tmp/skyvane-swap-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
-  ASSERT_TRUE(saveWindowLayout(dir + "/" + kLayoutFileName, layoutShowing({0, 1, 2})).ok());
+  ASSERT_TRUE(settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layoutShowing({0, 1, 2})).ok());
   const std::string log = dir + "/swap.log";
   const PanelProcessRun run = runPanelProcess(
       dir, {{"SKYVANE_PRESENT", "swap"}, {"LD_PRELOAD", SKYVANE_SWAP_RECORDER}, {"SKYVANE_SWAP_LOG", log}}, 2000);

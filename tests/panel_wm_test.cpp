@@ -134,17 +134,17 @@ TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFram
   }
   char pattern[] = "/tmp/skyvane-wm-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
-  WindowLayout layout;
+  settings::WindowLayout layout;
   layout.records[0].setLeft(300);
   layout.records[0].setTop(200);
   layout.records[0].setStartMasked(true);
-  LayoutRecord& horizon = layout.records[3];
+  settings::LayoutRecord& horizon = layout.records[3];
   horizon.setLeft(40);
   horizon.setTop(40);
   horizon.setWidth(201);
   horizon.setHeight(201);
   horizon.setVisible(true);
-  ASSERT_TRUE(saveWindowLayout(dir + "/" + kLayoutFileName, layout).ok());
+  ASSERT_TRUE(settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layout).ok());
 
   std::vector<std::array<int, 4>> saved;
   for (int run = 0; run < 5; ++run) {
@@ -159,9 +159,9 @@ TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFram
       panel.control().close();  // saves the layout
       runEvents(50);
     }
-    const LayoutLoad load = loadWindowLayout(dir + "/" + kLayoutFileName);
+    const settings::LayoutLoad load = settings::loadWindowLayout(dir + "/" + settings::kLayoutFileName);
     ASSERT_TRUE(load.found);
-    const LayoutRecord& main = load.layout.records[0];
+    const settings::LayoutRecord& main = load.layout.records[0];
     saved.push_back({main.left(), main.top(), main.width(), main.height()});
   }
   for (int run = 0; run < 5; ++run) {
@@ -199,7 +199,7 @@ TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacking
     FAIL() << g_noDesktop;
   }
   TempHome home;
-  WindowLayout layout;
+  settings::WindowLayout layout;
   layout.records[0].setLeft(700);
   layout.records[0].setTop(100);
   for (std::size_t i = 1; i <= 3; ++i) {
@@ -209,7 +209,7 @@ TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacking
     layout.records[i].setHeight(201);
     layout.records[i].setVisible(true);
   }
-  ASSERT_TRUE(saveWindowLayout(home.dir + "/" + kLayoutFileName, layout).ok());
+  ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
   GaugePanel panel(home.dir);
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   int applied = 0;

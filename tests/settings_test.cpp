@@ -28,8 +28,8 @@ std::vector<std::string> readLines(const std::string& path) {
 }
 
 // The line describeSettings gives for one key, or "" when absent.
-std::string lineFor(const Settings& s, const std::string& sectionAndKey) {
-  for (const std::string& line : describeSettings(s)) {
+std::string lineFor(const settings::Settings& s, const std::string& sectionAndKey) {
+  for (const std::string& line : settings::describeSettings(s)) {
     if (line.starts_with(sectionAndKey + " = ")) {
       return line.substr(sectionAndKey.size() + 3);
     }
@@ -41,10 +41,10 @@ TEST(SettingsDefaults, EmptyOrAbsentFileGivesEveryDefaultInReadingOrder) {
   // The expected lines were transcribed from the settings table by hand, independently of the code.
   const std::vector<std::string> expected = readLines(SKYVANE_TEST_DATA "/default-settings.txt");
   ASSERT_EQ(expected.size(), 337u);
-  EXPECT_EQ(describeSettings(Settings{}), expected);
-  EXPECT_EQ(describeSettings(parseSettings("").settings), expected);
-  const SettingsLoad absent = loadSettings("/nonexistent/config.ini");
-  EXPECT_EQ(describeSettings(absent.settings), expected);
+  EXPECT_EQ(settings::describeSettings(settings::Settings{}), expected);
+  EXPECT_EQ(settings::describeSettings(settings::parseSettings("").settings), expected);
+  const settings::SettingsLoad absent = settings::loadSettings("/nonexistent/config.ini");
+  EXPECT_EQ(settings::describeSettings(absent.settings), expected);
   EXPECT_TRUE(absent.warnings.empty());
 
   std::set<std::string> sections;
@@ -52,13 +52,13 @@ TEST(SettingsDefaults, EmptyOrAbsentFileGivesEveryDefaultInReadingOrder) {
     sections.insert(line.substr(0, line.find(']')));
   }
   EXPECT_EQ(sections.size(), 23u);
-  const Settings s;
+  const settings::Settings s;
   EXPECT_EQ(s.general.nbOfEngines, 1);
   EXPECT_TRUE(s.general.anemometer && s.general.fuelStat);
   EXPECT_EQ(s.iasUnit, "MPH");
   EXPECT_FALSE(s.vor1Glide || s.vor2Glide);
   EXPECT_TRUE(s.altiHpa);
-  EXPECT_TRUE(unworkableScales(s).empty());
+  EXPECT_TRUE(settings::unworkableScales(s).empty());
 }
 
 struct ValueCase {
@@ -76,7 +76,7 @@ class SettingsValues : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(SettingsValues, ReadsAsTheProfileFunctionsDo) {
   const ValueCase& c = GetParam();
-  const SettingsLoad load = parseSettings(c.ini);
+  const settings::SettingsLoad load = settings::parseSettings(c.ini);
   EXPECT_EQ(lineFor(load.settings, c.key), c.expected) << c.ini;
   EXPECT_EQ(!load.warnings.empty(), c.warns) << (load.warnings.empty() ? "" : load.warnings.front());
 }
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SettingsValues, TextIsCutAt2047Characters) {
   const std::string ini = "[IAS]\nunit=" + std::string(3000, 'x') + "\n";
-  EXPECT_EQ(parseSettings(ini).settings.iasUnit, std::string(2047, 'x'));
+  EXPECT_EQ(settings::parseSettings(ini).settings.iasUnit, std::string(2047, 'x'));
 }
 
 class SettingsFiles : public ::testing::Test {
@@ -138,8 +138,8 @@ protected:
   void write(const std::string& text) { std::ofstream(path(), std::ios::binary) << text; }
 
   void expectDefaultsWithWarning() {
-    const SettingsLoad load = loadSettings(path());
-    EXPECT_EQ(describeSettings(load.settings), describeSettings(Settings{}));
+    const settings::SettingsLoad load = settings::loadSettings(path());
+    EXPECT_EQ(settings::describeSettings(load.settings), settings::describeSettings(settings::Settings{}));
     ASSERT_FALSE(load.warnings.empty());
     EXPECT_NE(load.warnings.front().find("was not read"), std::string::npos) << load.warnings.front();
   }
@@ -149,7 +149,7 @@ protected:
 
 TEST_F(SettingsFiles, HandEditedFileIsRead) {
   write("; panel of a light twin\r\n[General]\r\nNbOfEngines = 2\r\nVOR2=0\r\n\r\n[IAS]\r\nunit=KPH\r\n");
-  const SettingsLoad load = loadSettings(path());
+  const settings::SettingsLoad load = settings::loadSettings(path());
   EXPECT_EQ(load.settings.general.nbOfEngines, 2);
   EXPECT_FALSE(load.settings.general.vor2);
   EXPECT_EQ(load.settings.iasUnit, "KPH");
@@ -185,12 +185,12 @@ TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {
 }
 
 TEST(UnworkableScales, EachKindIsReportedOnce) {
-  const SettingsLoad load = parseSettings(
+  const settings::SettingsLoad load = settings::parseSettings(
       "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=0\n[FF]\nDivideBy=0\n"
       "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\n"  // negative: negated numerals, every |D|-th tick
       "[CHT]\nFirstValue=100\nLastValue=100\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
       "LastValue=1000000\n[IAS]\nIncrementation=0\n[ITT]\nDivideBy=0\nFirstValue=50\n");
-  const std::vector<std::string> problems = unworkableScales(load.settings);
+  const std::vector<std::string> problems = settings::unworkableScales(load.settings);
   ASSERT_EQ(problems.size(), 8u);
   EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
   EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = 0 is below 1");
@@ -207,14 +207,14 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
 namespace {
 
 TEST(DataDirectory, HomeThenWritableProgramFolderThenXdgConfig) {
-  DataDirectoryInputs in{"/srv/panel", "/opt/skyvane/bin", true, "/home/pilot/.cfg", "/home/pilot"};
-  EXPECT_EQ(chooseDataDirectory(in), "/srv/panel");
+  settings::DataDirectoryInputs in{"/srv/panel", "/opt/skyvane/bin", true, "/home/pilot/.cfg", "/home/pilot"};
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/srv/panel");
   in.skyvaneHome.clear();
-  EXPECT_EQ(chooseDataDirectory(in), "/opt/skyvane/bin");
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/opt/skyvane/bin");
   in.executableDirWritable = false;
-  EXPECT_EQ(chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
   in.xdgConfigHome.clear();
-  EXPECT_EQ(chooseDataDirectory(in), "/home/pilot/.config/skyvane");
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.config/skyvane");
 }
 
 }  // namespace

@@ -40,13 +40,13 @@ void writeAll(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-WindowLayout sampleLayout() {
-  WindowLayout layout;
+settings::WindowLayout sampleLayout() {
+  settings::WindowLayout layout;
   layout.records[0].setTop(249);
   layout.records[0].setLeft(367);
   layout.records[0].setAntiAliasing(3);
   layout.records[0].setStartMasked(true);
-  for (std::size_t r = 1; r < kLayoutRecordCount; ++r) {
+  for (std::size_t r = 1; r < settings::kLayoutRecordCount; ++r) {
     layout.records[r].setTop(static_cast<std::int32_t>(10 * r));
     layout.records[r].setLeft(-static_cast<std::int32_t>(r));
     layout.records[r].setWidth(401);
@@ -76,36 +76,36 @@ TEST(ExtendedFloat, MatchesHandMadeBytePatterns) {
   };
   // clang-format on
   for (const Case& c : cases) {
-    EXPECT_EQ(encodeExtended(c.value), c.bytes) << static_cast<double>(c.value);
-    const long double back = decodeExtended(c.bytes.data());
+    EXPECT_EQ(settings::encodeExtended(c.value), c.bytes) << static_cast<double>(c.value);
+    const long double back = settings::decodeExtended(c.bytes.data());
     EXPECT_EQ(back, c.value);
     EXPECT_EQ(std::signbit(back), std::signbit(c.value));
   }
   // The smallest 80-bit denormal: exponent field 0, significand 1, worth 2^-16445.
   const std::array<std::uint8_t, 10> tiny{1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(decodeExtended(tiny.data()), std::ldexp(1.0L, -16445));
+  EXPECT_EQ(settings::decodeExtended(tiny.data()), std::ldexp(1.0L, -16445));
 }
 
 TEST(ExtendedFloat, RoundTripsAnglesAndExtremes) {
   const long double values[] = {0.0L, -0.0L, -180.0L, 90.5L, 1e-300L, -450.0L, 4.9406564584124654e-324L /* a
       double denormal */, 123456.789L, std::ldexp(1.0L, -16440) /* an 80-bit denormal */};
   for (long double v : values) {
-    const auto bytes = encodeExtended(v);
-    EXPECT_EQ(decodeExtended(bytes.data()), v) << static_cast<double>(v);
+    const auto bytes = settings::encodeExtended(v);
+    EXPECT_EQ(settings::decodeExtended(bytes.data()), v) << static_cast<double>(v);
   }
-  const auto inf = encodeExtended(-HUGE_VALL);
-  EXPECT_TRUE(std::isinf(decodeExtended(inf.data())));
-  const auto nan = encodeExtended(NAN);
-  EXPECT_TRUE(std::isnan(decodeExtended(nan.data())));
+  const auto inf = settings::encodeExtended(-HUGE_VALL);
+  EXPECT_TRUE(std::isinf(settings::decodeExtended(inf.data())));
+  const auto nan = settings::encodeExtended(NAN);
+  EXPECT_TRUE(std::isnan(settings::decodeExtended(nan.data())));
 }
 
 TEST(WindowLayoutFile, WritesThirtySevenLittleEndianRecordsAndReadsThemBack) {
   TempDir dir;
-  const fs::path file = dir.path / kLayoutFileName;
-  WindowLayout layout = sampleLayout();
+  const fs::path file = dir.path / settings::kLayoutFileName;
+  settings::WindowLayout layout = sampleLayout();
   layout.records[5].bytes()[21] = 0xAB;  // reserved bytes, as a file of another writer may hold them
   layout.records[0].bytes()[30] = 0xCD;
-  ASSERT_TRUE(saveWindowLayout(file.string(), layout).ok());
+  ASSERT_TRUE(settings::saveWindowLayout(file.string(), layout).ok());
 
   const std::string bytes = readAll(file);
   ASSERT_EQ(bytes.size(), 1776u);
@@ -122,28 +122,28 @@ TEST(WindowLayoutFile, WritesThirtySevenLittleEndianRecordsAndReadsThemBack) {
   EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 31]), 0xB4);
   EXPECT_EQ(static_cast<std::uint8_t>(bytes[96 + 33]), 0xC0);
 
-  const LayoutLoad load = loadWindowLayout(file.string());
+  const settings::LayoutLoad load = settings::loadWindowLayout(file.string());
   ASSERT_TRUE(load.found);
   EXPECT_TRUE(load.warnings.empty());
-  for (std::size_t r = 0; r < kLayoutRecordCount; ++r) {
+  for (std::size_t r = 0; r < settings::kLayoutRecordCount; ++r) {
     EXPECT_EQ(load.layout.records[r].bytes(), layout.records[r].bytes()) << "record " << r;
   }
   // Reserved bytes survive a read-write cycle.
   const fs::path again = dir.path / "again.cfg";
-  ASSERT_TRUE(saveWindowLayout(again.string(), load.layout).ok());
+  ASSERT_TRUE(settings::saveWindowLayout(again.string(), load.layout).ok());
   EXPECT_EQ(readAll(again), bytes);
 }
 
 TEST(WindowLayoutFile, ShortLongAndPartialFilesFillWhatTheyHold) {
   const std::string full = [] {
     std::string s;
-    for (const LayoutRecord& r : sampleLayout().records) {
-      s.append(reinterpret_cast<const char*>(r.bytes().data()), kLayoutRecordSize);
+    for (const settings::LayoutRecord& r : sampleLayout().records) {
+      s.append(reinterpret_cast<const char*>(r.bytes().data()), settings::kLayoutRecordSize);
     }
     return s;
   }();
   // Two whole records and 20 bytes of a third: the third and every later record stay zero.
-  const LayoutLoad shortLoad = parseWindowLayout(full.substr(0, 2 * 48 + 20));
+  const settings::LayoutLoad shortLoad = settings::parseWindowLayout(full.substr(0, 2 * 48 + 20));
   EXPECT_EQ(shortLoad.layout.records[1].top(), 10);
   EXPECT_EQ(shortLoad.layout.records[2].top(), 0);
   EXPECT_EQ(shortLoad.layout.records[36].visible(), 0);
@@ -153,8 +153,8 @@ TEST(WindowLayoutFile, ShortLongAndPartialFilesFillWhatTheyHold) {
   std::string longer = full;
   longer.append(3 * 48, '\x7F');
   TempDir dir;
-  writeAll(dir.path / kLayoutFileName, longer);
-  const LayoutLoad longLoad = loadWindowLayout((dir.path / kLayoutFileName).string());
+  writeAll(dir.path / settings::kLayoutFileName, longer);
+  const settings::LayoutLoad longLoad = settings::loadWindowLayout((dir.path / settings::kLayoutFileName).string());
   EXPECT_TRUE(longLoad.found);
   EXPECT_EQ(longLoad.layout.records[36].top(), 360);
   EXPECT_EQ(longLoad.layout.records[36].rollAngleDeg(), -3240.0L);
@@ -162,21 +162,21 @@ TEST(WindowLayoutFile, ShortLongAndPartialFilesFillWhatTheyHold) {
 
 TEST(WindowLayoutFile, MissingAndUnreadableFilesReadAsNone) {
   TempDir dir;
-  const LayoutLoad missing = loadWindowLayout((dir.path / kLayoutFileName).string());
+  const settings::LayoutLoad missing = settings::loadWindowLayout((dir.path / settings::kLayoutFileName).string());
   EXPECT_FALSE(missing.found);
   EXPECT_TRUE(missing.warnings.empty());
-  fs::create_directory(dir.path / kLayoutFileName);
-  const LayoutLoad directory = loadWindowLayout((dir.path / kLayoutFileName).string());
+  fs::create_directory(dir.path / settings::kLayoutFileName);
+  const settings::LayoutLoad directory = settings::loadWindowLayout((dir.path / settings::kLayoutFileName).string());
   EXPECT_FALSE(directory.found);
   EXPECT_EQ(directory.warnings.size(), 1u);
 }
 
 TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
   TempDir dir;
-  const fs::path file = dir.path / kLayoutFileName;
-  ASSERT_TRUE(saveWindowLayout(file.string(), sampleLayout()).ok());
+  const fs::path file = dir.path / settings::kLayoutFileName;
+  ASSERT_TRUE(settings::saveWindowLayout(file.string(), sampleLayout()).ok());
   const std::string before = readAll(file);
-  WindowLayout changed = sampleLayout();
+  settings::WindowLayout changed = sampleLayout();
   changed.records[3].setTop(-77);
 
   // A disk that fills up after 100 bytes: the file size limit fails the write the same way.
@@ -186,7 +186,7 @@ TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
   rlimit tight = old;
   tight.rlim_cur = 100;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-  const auto saved = saveWindowLayout(file.string(), changed);
+  const auto saved = settings::saveWindowLayout(file.string(), changed);
   ::setrlimit(RLIMIT_FSIZE, &old);
   ASSERT_FALSE(saved.ok());
   EXPECT_EQ(readAll(file), before);
@@ -196,10 +196,10 @@ TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
   // directory is a file.
   if (::geteuid() != 0) {
     fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(saveWindowLayout(file.string(), changed).ok());
+    EXPECT_FALSE(settings::saveWindowLayout(file.string(), changed).ok());
     fs::permissions(dir.path, fs::perms::owner_all);
     EXPECT_EQ(readAll(file), before);
   }
-  EXPECT_FALSE(saveWindowLayout((file / "inside").string(), changed).ok());
+  EXPECT_FALSE(settings::saveWindowLayout((file / "inside").string(), changed).ok());
   EXPECT_EQ(readAll(file), before);
 }

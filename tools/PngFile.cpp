@@ -35,7 +35,7 @@ Result<void> writePng(const std::string& path, int width, int height, const std:
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  return replaceFile(path, encoded, Durability::Cached);
+  return settings::replaceFile(path, encoded, settings::Durability::Cached);
 }
 
 std::optional<PngImage> readPng(const std::string& path) {

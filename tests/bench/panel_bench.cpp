@@ -79,7 +79,7 @@ void measureLoad(const std::string& description) {
   for (int i = 0; i < 10; ++i) {
     const double start = nowUs();
     PanelScene panel(description);
-    Settings settings;
+    settings::Settings settings;
     gauges::ScaleStates states;
     gauges::buildPanel(panel, settings, states);
     ms.push_back((nowUs() - start) / 1000);
@@ -166,7 +166,7 @@ GaugeResult measureGauge(TGLSceneBuffer& buffer, TGLSceneBuffer& empty, int fram
   return r;
 }
 
-void measureConfig(PanelScene& panel, const Settings& settings, const Config& config, int frames) {
+void measureConfig(PanelScene& panel, const settings::Settings& settings, const Config& config, int frames) {
   const auto factory = [&config] { return std::make_unique<OffscreenContext>(config.size, config.size); };
   TGLSceneBuffer buffer(factory);
   TGLSceneBuffer empty(factory);
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
 
   installQuartzFont(privateTestDirectory());
   PanelScene panel(description);
-  Settings settings;
+  settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
   panel.scene().setVisibilityCulling(options->culling);

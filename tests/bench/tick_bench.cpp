@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   settings.general.nbOfEngines = 2;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);

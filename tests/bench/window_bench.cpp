@@ -40,11 +40,11 @@ constexpr int kSide = 400;
 std::string makeHome() {
   char pattern[] = "/tmp/skyvane-window-bench-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
-  WindowLayout layout;
+  settings::WindowLayout layout;
   layout.records[0].setLeft(1000);
   layout.records[0].setTop(700);
-  for (std::size_t i = 1; i < kLayoutRecordCount; ++i) {
-    LayoutRecord& r = layout.records[i];
+  for (std::size_t i = 1; i < settings::kLayoutRecordCount; ++i) {
+    settings::LayoutRecord& r = layout.records[i];
     const int n = static_cast<int>(i - 1);
     r.setLeft((n % 12) * 130);  // overlapping cascades; every window mapped and exposed
     r.setTop((n / 12) * 230);
@@ -52,7 +52,7 @@ std::string makeHome() {
     r.setHeight(kSide + 1);
     r.setVisible(true);
   }
-  if (const auto saved = saveWindowLayout(dir + "/" + kLayoutFileName, layout); !saved) {
+  if (const auto saved = settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layout); !saved) {
     std::fprintf(stderr, "%s\n", saved.error().c_str());
     std::exit(1);
   }

@@ -24,13 +24,13 @@ std::string hex(const std::uint8_t* bytes, std::size_t n) {
 
 std::optional<std::string> checkLayoutFile(Bytes input) {
   const std::string file(reinterpret_cast<const char*>(input.data()), input.size());
-  const LayoutLoad load = parseWindowLayout(file);
+  const settings::LayoutLoad load = settings::parseWindowLayout(file);
 
   // Whole records as read, then zero-filled ones for those the file did not hold.
-  const std::size_t whole = std::min(file.size() / kLayoutRecordSize, kLayoutRecordCount);
-  std::string expected = file.substr(0, whole * kLayoutRecordSize);
-  expected.resize(kLayoutFileSize, '\0');
-  const std::string written = encodeWindowLayout(load.layout);
+  const std::size_t whole = std::min(file.size() / settings::kLayoutRecordSize, settings::kLayoutRecordCount);
+  std::string expected = file.substr(0, whole * settings::kLayoutRecordSize);
+  expected.resize(settings::kLayoutFileSize, '\0');
+  const std::string written = settings::encodeWindowLayout(load.layout);
   if (written != expected) {
     std::size_t at = 0;
     while (at < written.size() && at < expected.size() && written[at] == expected[at]) {
@@ -40,10 +40,10 @@ std::optional<std::string> checkLayoutFile(Bytes input) {
            std::to_string(written.size()) + ")";
   }
 
-  for (std::size_t r = 1; r < kLayoutRecordCount; ++r) {
-    const LayoutRecord& read = load.layout.records[r];
+  for (std::size_t r = 1; r < settings::kLayoutRecordCount; ++r) {
+    const settings::LayoutRecord& read = load.layout.records[r];
     const long double angle = read.rollAngleDeg();
-    LayoutRecord again = read;
+    settings::LayoutRecord again = read;
     again.setRollAngleDeg(angle);
     const long double back = again.rollAngleDeg();
     const bool same = std::isnan(angle) ? std::isnan(back) : back == angle && std::signbit(back) == std::signbit(angle);
@@ -52,9 +52,9 @@ std::optional<std::string> checkLayoutFile(Bytes input) {
              " does not survive being written again (" + hex(again.bytes().data() + 24, 10) + ")";
     }
     // Once written by the program, an angle's bytes are its one encoding.
-    LayoutRecord third = again;
+    settings::LayoutRecord third = again;
     third.setRollAngleDeg(back);
-    if (std::memcmp(third.bytes().data(), again.bytes().data(), kLayoutRecordSize) != 0) {
+    if (std::memcmp(third.bytes().data(), again.bytes().data(), settings::kLayoutRecordSize) != 0) {
       return "record " + std::to_string(r) + ": the roll angle's encoding " + hex(again.bytes().data() + 24, 10) +
              " is not stable (" + hex(third.bytes().data() + 24, 10) + ")";
     }

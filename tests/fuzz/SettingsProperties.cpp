@@ -75,24 +75,25 @@ std::string settingsFileFromDescription(const std::vector<std::string>& lines) {
 
 std::optional<std::string> checkSettingsFile(Bytes input) {
   const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const SettingsLoad load = parseSettings(text);
+  const settings::SettingsLoad load = settings::parseSettings(text);
 
   // The unit is the one text value: upper-casing the file upper-cases it and nothing else.
-  Settings expectedUpper = load.settings;
+  settings::Settings expectedUpper = load.settings;
   expectedUpper.iasUnit = upperAscii(expectedUpper.iasUnit);
-  const SettingsLoad upper = parseSettings(upperAscii(text));
+  const settings::SettingsLoad upper = settings::parseSettings(upperAscii(text));
   if (upper.settings != expectedUpper) {
-    return firstDifference(describeSettings(expectedUpper), describeSettings(upper.settings), "the file upper-cased");
+    return firstDifference(settings::describeSettings(expectedUpper), settings::describeSettings(upper.settings),
+                           "the file upper-cased");
   }
   if (upper.warnings.size() != load.warnings.size()) {
     return "the file upper-cased gives " + std::to_string(upper.warnings.size()) + " warnings instead of " +
            std::to_string(load.warnings.size());
   }
 
-  const std::vector<std::string> described = describeSettings(load.settings);
-  const SettingsLoad back = parseSettings(settingsFileFromDescription(described));
+  const std::vector<std::string> described = settings::describeSettings(load.settings);
+  const settings::SettingsLoad back = settings::parseSettings(settingsFileFromDescription(described));
   if (back.settings != load.settings) {
-    return firstDifference(described, describeSettings(back.settings), "the description read back");
+    return firstDifference(described, settings::describeSettings(back.settings), "the description read back");
   }
   if (!back.warnings.empty()) {
     return "the description read back warns: " + back.warnings.front();

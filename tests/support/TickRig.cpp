@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-TickRig::TickRig(const std::function<void(Settings&)>& configure)
+TickRig::TickRig(const std::function<void(settings::Settings&)>& configure)
     : server("UIPCMAIN", INT_MAX, FakeServer::After::Answer) {
   if (configure) {
     configure(settings);

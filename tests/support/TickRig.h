@@ -16,7 +16,7 @@
 class TickRig {
 public:
   // `configure` edits the settings before the dial builders run (they may rewrite some of them).
-  explicit TickRig(const std::function<void(Settings&)>& configure = {});
+  explicit TickRig(const std::function<void(settings::Settings&)>& configure = {});
   ~TickRig();
 
   // A catalogue value in its physical unit ("airspeed", "eng2.oilPressure"); raw types through poke.
@@ -28,7 +28,7 @@ public:
   TempRuntimeDir runtime;
   FakeServer server;
   PanelScene panel;
-  Settings settings;
+  settings::Settings settings;
   gauges::ScaleStates states;
   std::unique_ptr<InstrumentTick> instruments;
   PanelNodes& nodes() { return panel.nodes(); }
