@@ -11,6 +11,8 @@
 #include <QSlider>
 #include <QStyle>
 
+namespace app {
+
 namespace {
 
 constexpr int kClientWidth = 841;
@@ -95,3 +97,5 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
   }
   event->accept();
 }
+
+}  // namespace app

@@ -12,6 +12,8 @@ class QLabel;
 class QPushButton;
 class QSlider;
 
+namespace app {
+
 class ControlWindow final : public QWidget {
 public:
   ControlWindow();
@@ -37,3 +39,5 @@ private:
   QCheckBox* m_startMasked = nullptr;
   std::function<void()> m_onClose;
 };
+
+}  // namespace app

@@ -5,6 +5,8 @@
 #include "Settings.h"
 #include "SimLink.h"
 
+namespace app {
+
 int checkConfig(const std::string& path, std::FILE* out, std::FILE* err) {
   const settings::SettingsLoad load = settings::loadSettings(path);
   for (const std::string& line : settings::describeSettings(load.settings)) {
@@ -41,3 +43,5 @@ int checkLink(std::FILE* out, std::FILE* err) {
   }
   return 0;
 }
+
+}  // namespace app

@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <limits>
 
+namespace app {
+
 const std::array<const char*, 5> kAntiAliasingLabels = {"No Anti Aliasing", "Anti Aliasing 2x", "Anti Aliasing 2x HQ",
                                                         "Anti Aliasing 4x", "Anti Aliasing 4x HQ"};
 
@@ -363,3 +365,5 @@ void GaugePanel::showError(const std::string& text) {
   QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), QString::fromStdString(text));
   m_showingError = false;
 }
+
+}  // namespace app

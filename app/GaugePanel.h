@@ -17,8 +17,11 @@
 #include <string>
 #include <vector>
 
-class ControlWindow;
 class QOffscreenSurface;
+
+namespace app {
+
+class ControlWindow;
 class QtContext;
 
 // The title of the application, also the caption of every error box.
@@ -99,3 +102,5 @@ private:
   bool m_showingError = false;
   std::function<void(const std::string&)> m_errorSink;
 };
+
+}  // namespace app

@@ -15,6 +15,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace app {
+
 namespace {
 
 constexpr int kDesignHeightPx = 400;  // every dial is framed for a viewer this high
@@ -297,3 +299,5 @@ void GaugeWindow::mouseMoveEvent(QMouseEvent* event) {
 void GaugeWindow::mouseReleaseEvent(QMouseEvent*) {
   m_drag = Drag::None;
 }
+
+}  // namespace app

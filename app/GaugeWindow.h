@@ -15,8 +15,11 @@
 
 class QBackingStore;
 class QImage;
-class QtContext;
 class TGLCamera;
+
+namespace app {
+
+class QtContext;
 
 class GaugeWindow final : public QWindow {
 public:
@@ -82,3 +85,5 @@ private:
   QPoint m_pressGlobal;
   QRect m_pressGeometry;
 };
+
+}  // namespace app

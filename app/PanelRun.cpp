@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace app {
+
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
@@ -74,3 +76,5 @@ int runPanel(int argc, char** argv, const std::string& dataDir) {
   }  // windows and contexts go before the application object
   return status;
 }
+
+}  // namespace app

@@ -3,4 +3,8 @@
 
 #include <string>
 
+namespace app {
+
 int runPanel(int argc, char** argv, const std::string& dataDir);
+
+}  // namespace app

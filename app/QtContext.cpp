@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace app {
+
 namespace {
 
 constexpr GLenum kMultisampleFilterHint = 0x8534;  // GL_MULTISAMPLE_FILTER_HINT_NV
@@ -332,3 +334,5 @@ void noteSoftwareRenderer(TGLContext& context) {
                  name);
   }
 }
+
+}  // namespace app

@@ -32,6 +32,8 @@ class QOpenGLContext;
 class QSurface;
 class QWindow;
 
+namespace app {
+
 enum class FramePresentation { Swap, ReadBack };
 
 class QtContext final : public TGLContext {
@@ -99,3 +101,5 @@ QSize devicePixelSize(const QWindow& window);
 // softpipe or swrast), anti-aliasing costs about three times the frame time, so a user without a graphics card
 // knows why the trackbar matters. Makes the context current for the moment.
 void noteSoftwareRenderer(TGLContext& context);
+
+}  // namespace app

@@ -75,10 +75,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (parser.isSet(configOption)) {
-    return checkConfig(settings::dataDirectory() + "/config.ini", stdout, stderr);
+    return app::checkConfig(settings::dataDirectory() + "/config.ini", stdout, stderr);
   }
   if (parser.isSet(linkOption)) {
-    return checkLink(stdout, stderr);
+    return app::checkLink(stdout, stderr);
   }
-  return runPanel(argc, argv, settings::dataDirectory());
+  return app::runPanel(argc, argv, settings::dataDirectory());
 }

@@ -73,8 +73,8 @@ public:
   }
 
   // Starts the panel and lets the deferred step run.
-  GaugePanel& start(int settleMs = 300) {
-    m_panel = std::make_unique<GaugePanel>(m_dir);
+  app::GaugePanel& start(int settleMs = 300) {
+    m_panel = std::make_unique<app::GaugePanel>(m_dir);
     m_panel->setErrorSink([this](const std::string& text) { m_errors.push_back(text); });
     m_aaApplied = 0;
     m_panel->setAntiAliasingApplied([this] { ++m_aaApplied; });
@@ -89,8 +89,8 @@ public:
     m_panel.reset();
   }
 
-  std::vector<GaugeWindow*> visibleGauges() {
-    std::vector<GaugeWindow*> shown;
+  std::vector<app::GaugeWindow*> visibleGauges() {
+    std::vector<app::GaugeWindow*> shown;
     for (std::size_t i = 0; i < m_panel->windowCount(); ++i) {
       if (m_panel->window(i).isVisible()) {
         shown.push_back(&m_panel->window(i));
@@ -100,7 +100,7 @@ public:
   }
 
   std::string m_dir;
-  std::unique_ptr<GaugePanel> m_panel;
+  std::unique_ptr<app::GaugePanel> m_panel;
   std::vector<std::string> m_errors;
   int m_aaApplied = 0;  // applications of the anti-aliasing level
 };
@@ -124,7 +124,7 @@ settings::WindowLayout layoutShowing(std::initializer_list<int> gaugeIndices, in
 }  // namespace
 
 TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyedForOneEngine) {
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   EXPECT_FALSE(panel.layoutFound());
   EXPECT_TRUE(panel.control().isVisible());
   EXPECT_EQ(panel.control().windowTitle(), "Skyvane Gauges");
@@ -153,7 +153,7 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
 
   // A button shows its window, with the table's caption; the menu turns and closes it.
   panel.control().button(4).click();
-  GaugeWindow& gyro = *panel.window("TForm5");
+  app::GaugeWindow& gyro = *panel.window("TForm5");
   ASSERT_TRUE(waitUntil([&] { return gyro.isExposed(); }));
   EXPECT_EQ(gyro.title(), "Gyrocompass");
   EXPECT_EQ(gyro.tableCamera().targetObject(), panel.scene().nodes().Gyro);
@@ -171,13 +171,13 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
 TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEvenWhenTheLayoutShowsIt) {
   writeConfig("[General]\nNbOfEngines=2\nRPM=0\n");
   writeLayout(layoutShowing({9, 10, 0}));  // RPM1, RPM2 and the airspeed
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   for (const gauges::GaugeRow& g : gauges::kGauges) {
     const bool rpm = g.windowClass == "TForm11" || g.windowClass == "TForm12";
     EXPECT_EQ(panel.control().button(g.button).isEnabled(), !rpm) << g.windowClass;
   }
   for (const char* window : {"TForm11", "TForm12"}) {
-    GaugeWindow& w = *panel.window(window);
+    app::GaugeWindow& w = *panel.window(window);
     ASSERT_TRUE(waitUntil([&] { return w.isExposed(); })) << window;
     EXPECT_EQ(w.buffer().camera(), nullptr);
     int width = 0;
@@ -194,8 +194,8 @@ TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEven
 }
 
 TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {
-  GaugePanel& first = start();
-  GaugeWindow& vs = *first.window("TForm6");
+  app::GaugePanel& first = start();
+  app::GaugeWindow& vs = *first.window("TForm6");
   first.control().button(5).click();
   ASSERT_TRUE(waitUntil([&] { return vs.isExposed(); }));
   vs.setGeometry(333, 222, 300, 280);
@@ -207,9 +207,9 @@ TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {
   stop();
   ASSERT_EQ(fs::file_size(layoutPath()), 1776u);
 
-  GaugePanel& second = start();
+  app::GaugePanel& second = start();
   EXPECT_TRUE(second.layoutFound());
-  GaugeWindow& again = *second.window("TForm6");
+  app::GaugeWindow& again = *second.window("TForm6");
   ASSERT_TRUE(again.isVisible());
   EXPECT_EQ(again.geometry(), QRect(333, 222, 300, 280));
   EXPECT_FLOAT_EQ(again.tableCamera().rollAngle(), -180);
@@ -224,10 +224,10 @@ TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
   settings::WindowLayout layout = layoutShowing({2});
   layout.records[0].setStartMasked(true);
   writeLayout(layout);
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   EXPECT_FALSE(panel.control().isVisible());
   EXPECT_TRUE(panel.control().startMasked().isChecked());
-  GaugeWindow& horizon = *panel.window("TForm4");
+  app::GaugeWindow& horizon = *panel.window("TForm4");
   ASSERT_TRUE(horizon.isVisible());
   runEvents(200);
   EXPECT_FALSE(panel.control().isVisible());
@@ -236,12 +236,12 @@ TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
   // Unchecked at close, the next start is not masked.
   panel.control().startMasked().setChecked(false);
   stop();
-  GaugePanel& next = start();
+  app::GaugePanel& next = start();
   EXPECT_TRUE(next.control().isVisible());
 }
 
 TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   QSlider& bar = panel.control().trackBar();
   for (int p = 1; p <= 4; ++p) {
     bar.setValue(p);
@@ -259,7 +259,7 @@ TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
 
 TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAskedFor) {
   writeLayout(layoutShowing({0}, 2));
-  m_panel = std::make_unique<GaugePanel>(m_dir);
+  m_panel = std::make_unique<app::GaugePanel>(m_dir);
   m_aaApplied = 0;
   m_panel->setAntiAliasingApplied([this] { ++m_aaApplied; });
   m_panel->start();
@@ -275,7 +275,7 @@ TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAsked
 }
 
 // Sends a button press, a move by (dx, dy) and a release, as a mouse on the window would.
-void drag(GaugeWindow& w, QPointF from, QPoint by, Qt::MouseButton button = Qt::LeftButton) {
+void drag(app::GaugeWindow& w, QPointF from, QPoint by, Qt::MouseButton button = Qt::LeftButton) {
   const QPointF globalFrom = w.mapToGlobal(from.toPoint());
   QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, button, button, Qt::NoModifier);
   QCoreApplication::sendEvent(&w, &press);
@@ -287,8 +287,8 @@ void drag(GaugeWindow& w, QPointF from, QPoint by, Qt::MouseButton button = Qt::
 
 TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
   writeLayout(layoutShowing({5}));
-  GaugePanel& panel = start();
-  GaugeWindow& turn = *panel.window("TForm7");
+  app::GaugePanel& panel = start();
+  app::GaugeWindow& turn = *panel.window("TForm7");
   ASSERT_TRUE(waitUntil([&] { return turn.isExposed(); }));
   const QRect before = turn.geometry();
   // Without a window manager to move it, the window follows the mouse itself.
@@ -321,7 +321,7 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   layout.records[4].setWidth(3);
   layout.records[4].setHeight(0);
   writeLayout(layout);
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   const QRect altimeter = panel.window("TForm3")->geometry();
   EXPECT_TRUE(screen.contains(altimeter)) << altimeter.x() << "," << altimeter.y();
@@ -332,11 +332,11 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
 // The airspeed window's picture, read back from the window, against skyvane-render's at the viewer's size (the
 // window less one pixel, in device pixels) and the level the window really got; the pixel row above the
 // viewer and the column to its right show the gauge's dark backdrop, never the light background.
-void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const std::string& label) {
+void expectAirspeedAsRendered(app::GaugeWindow& ias, const std::string& dir, const std::string& label) {
   int width = 0;
   int height = 0;
   const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
-  const QSize drawable = devicePixelSize(ias);
+  const QSize drawable = app::devicePixelSize(ias);
   ASSERT_EQ(width, drawable.width()) << label;
   ASSERT_EQ(height, drawable.height()) << label;
   const int side = height - 1;
@@ -412,9 +412,9 @@ void expectAirspeedAsRendered(GaugeWindow& ias, const std::string& dir, const st
 }
 
 TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryLevelAndSize) {
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   panel.control().button(1).click();
-  GaugeWindow& ias = *panel.window("TForm2");
+  app::GaugeWindow& ias = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
   // Wholly on the screen, whose pixels are compared too, at every scale, and at its right edge, away from the
   // gauge windows of the window tests that share this screen (raising it must not expose theirs).
@@ -431,7 +431,7 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
     for (int side : {400, 200}) {
       ias.resize(side + 1, side + 1);  // the viewer is the window less one pixel
       ASSERT_TRUE(waitUntil(
-          [&] { return ias.width() == side + 1 && ias.buffer().height() == devicePixelSize(ias).height() - 1; }));
+          [&] { return ias.width() == side + 1 && ias.buffer().height() == app::devicePixelSize(ias).height() - 1; }));
       runEvents(50);
       expectAirspeedAsRendered(ias, m_dir, "trackbar " + std::to_string(position) + ", " + std::to_string(side));
     }
@@ -468,7 +468,7 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
   };
   set("airspeed", 100);
   writeLayout(layoutShowing({0, 1, 9}));  // airspeed, altimeter, RPM 1
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
   // The saved level is applied a second after start, and every viewer draws again then.
   ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }, 3000));
@@ -497,7 +497,7 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
 TEST_F(PanelWindows, TheNeedlesComeBackAfterTheSimulatorRestarts) {
   auto server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
   server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 100);
-  GaugePanel& panel = start();
+  app::GaugePanel& panel = start();
   ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
   runEvents(200);
   const float at100 = panel.scene().nodes().IASneedle->rollAngle();

@@ -149,7 +149,7 @@ TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFram
   std::vector<std::array<int, 4>> saved;
   for (int run = 0; run < 5; ++run) {
     {
-      GaugePanel panel(dir);
+      app::GaugePanel panel(dir);
       panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
       panel.start();
       runEvents(600);
@@ -210,13 +210,13 @@ TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacking
     layout.records[i].setVisible(true);
   }
   ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
-  GaugePanel panel(home.dir);
+  app::GaugePanel panel(home.dir);
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   int applied = 0;
   panel.setAntiAliasingApplied([&applied] { ++applied; });
   panel.start();
   runEvents(300);
-  GaugeWindow& airspeed = *panel.window("TForm2");
+  app::GaugeWindow& airspeed = *panel.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
   EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
   EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");

@@ -66,7 +66,7 @@ void processFor(int ms) {
   loop.exec();
 }
 
-bool allDrawn(GaugePanel& panel) {
+bool allDrawn(app::GaugePanel& panel) {
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     if (panel.window(i).buffer().frameCount() == 0) {
       return false;
@@ -78,7 +78,7 @@ bool allDrawn(GaugePanel& panel) {
 // Child: start the panel, tell the parent when every window has drawn, with the peak resident size.
 int startupChild(int argc, char** argv, const std::string& home, TGLAntiAliasing level, int reportFd) {
   QApplication app(argc, argv);
-  GaugePanel panel(home);
+  app::GaugePanel panel(home);
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     panel.window(i).buffer().setAntiAliasing(level);
   }
@@ -134,7 +134,7 @@ void measureStartup(const char* self, const std::string& home, const char* level
 
 void measureRepaint(int argc, char** argv, const std::string& home, int rounds) {
   QApplication app(argc, argv);
-  GaugePanel panel(home);
+  app::GaugePanel panel(home);
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     panel.window(i).buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
   }
@@ -179,7 +179,7 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
 // none and 4x, median of five.
 void measureLevelChange(int argc, char** argv, const std::string& home) {
   QApplication app(argc, argv);
-  GaugePanel panel(home);
+  app::GaugePanel panel(home);
   int applications = 0;
   panel.setAntiAliasingApplied([&applications] { ++applications; });
   panel.start();
@@ -229,7 +229,7 @@ void measureFeed(int argc, char** argv, const std::string& home, const std::vect
   TempRuntimeDir runtime;
   SimProcess sim(feed);
   QApplication app(argc, argv);
-  GaugePanel panel(home);
+  app::GaugePanel panel(home);
   panel.start();
   processFor(4000);  // drawn, linked, the saved level applied, settled
   if (trackBar != 0) {
