@@ -110,7 +110,7 @@ GaugeWindow* GaugePanel::window(std::string_view windowClass) {
 void GaugePanel::startUp() {
   // The control window's scene exists before its creation handler runs; the fuel statistics start on their
   // fuel-flow page with a fuel-at-start capture pending.
-  m_panel = std::make_unique<PanelScene>();
+  m_panel = std::make_unique<panel::PanelScene>();
   m_instruments = std::make_unique<InstrumentTick>(m_panel->nodes(), m_settings, m_states);
   m_instruments->fuelStats().page = FuelPage::FF;
   m_instruments->fuelStats().capturePending = true;
@@ -146,7 +146,7 @@ void GaugePanel::startUp() {
 }
 
 void GaugePanel::createGaugeWindows() {
-  PanelNodes& nodes = m_panel->nodes();
+  panel::PanelNodes& nodes = m_panel->nodes();
   GaugeWindow::Hooks hooks{[this] {
                              m_control->show();
                              m_control->raise();

@@ -46,7 +46,7 @@ public:
   GaugeWindow* window(std::string_view windowClass);
   std::size_t windowCount() const { return m_windows.size(); }
   const settings::Settings& settings() const { return m_settings; }
-  PanelScene& scene() { return *m_panel; }
+  panel::PanelScene& scene() { return *m_panel; }
   InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
   const std::string& dataDir() const { return m_dataDir; }
@@ -83,7 +83,7 @@ private:
   std::unique_ptr<ControlWindow> m_control;
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
-  std::unique_ptr<PanelScene> m_panel;
+  std::unique_ptr<panel::PanelScene> m_panel;
   settings::Settings m_settings;
   gauges::ScaleStates m_states;
   settings::WindowLayout m_layout;

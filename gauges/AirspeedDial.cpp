@@ -13,7 +13,7 @@ DialObjects buildAirspeedDial(DialContext& context) {
   // Built whatever [General] Anemometer says: the needle needs k even while its window is switched off.
   DialObjects made;
   const settings::Settings& settings = context.settings;
-  const PanelNodes& nodes = context.nodes;
+  const panel::PanelNodes& nodes = context.nodes;
   TGLDummyCube& parent = *nodes.IASindicator;
   const settings::ScaleSettings& s = settings.ias;
   const long double start = s.angleStart;

@@ -16,7 +16,7 @@ void copyDirection(TGLBaseSceneObject& to, const TGLBaseSceneObject& from) {
 
 }  // namespace
 
-TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
+TGLLines& addMarkLine(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
                       float rollAngle, float lineWidth, vm::Vec4 position) {
   auto& line = parent.addChild<TGLLines>();
   line.nodes().add(node0.x, node0.y, node0.z);
@@ -32,7 +32,7 @@ TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::V
   return line;
 }
 
-TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+TGLSpaceText& addCardLabel(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
                            vm::Vec4 position, float scale, vm::Vec4 emission) {
   auto& label = parent.addChild<TGLSpaceText>();
   copyDirection(label, *nodes.GLLines1);
@@ -45,7 +45,7 @@ TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, 
   return label;
 }
 
-TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+TGLSpaceText& addNumeral(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
                          vm::Vec4 position, float extraScale) {
   const TGLSpaceText& templateText = *nodes.GLSpaceText1;
   auto& numeral = parent.addChild<TGLSpaceText>();
@@ -57,8 +57,8 @@ TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, co
   return numeral;
 }
 
-TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY, float rollAngle,
-                       float lineWidth, std::optional<vm::Vec4> color, float z) {
+TGLLines& addScaleLine(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
+                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color, float z) {
   auto& line = parent.addChild<TGLLines>();
   line.nodes().add(0, outerY, 0);
   line.nodes().add(0, innerY, 0);

@@ -10,28 +10,30 @@
 class TGLBaseSceneObject;
 class TGLLines;
 class TGLSpaceText;
+namespace panel {
 struct PanelNodes;
+}
 
 namespace gauges {
 
 // A two-node line under `parent`: anti-aliased, Direction of GLLines1, LineColor and NodesAspect of GLLines1,
 // visible, at `position`, turned by `rollAngle` degrees.
-TGLLines& addMarkLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
+TGLLines& addMarkLine(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, vm::Vec4 node0, vm::Vec4 node1,
                       float rollAngle, float lineWidth, vm::Vec4 position = {0, 0, 0, 1});
 
 // A centred text under `parent` with Direction of GLLines1, white unless told, scaled (scale, scale, 1).
-TGLSpaceText& addCardLabel(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+TGLSpaceText& addCardLabel(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
                            vm::Vec4 position, float scale, vm::Vec4 emission = {1, 1, 1, 1});
 
 // A scale numeral under `parent`: Adjust, Scale (plus `extraScale`) and Material of GLSpaceText1.
-TGLSpaceText& addNumeral(const PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
+TGLSpaceText& addNumeral(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, const std::string& text,
                          vm::Vec4 position, float extraScale);
 
 // A scale line from (0, outerY) to (0, innerY), the way the scale builders make ticks and limit lines:
 // anti-aliased, Direction of GLSpaceText1, visible, at (0, 0, z), turned by `rollAngle`, NodesAspect of
 // GLLines1, in `color` (GLSpaceText1's emission unless given).
-TGLLines& addScaleLine(const PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY, float rollAngle,
-                       float lineWidth, std::optional<vm::Vec4> color = std::nullopt, float z = 0);
+TGLLines& addScaleLine(const panel::PanelNodes& nodes, TGLBaseSceneObject& parent, float outerY, float innerY,
+                       float rollAngle, float lineWidth, std::optional<vm::Vec4> color = std::nullopt, float z = 0);
 
 // The point at `radius` on the ray of a line turned by `rollDegrees` (0: 12 o'clock, positive anticlockwise):
 // where a numeral stands upright on its tick's ray.

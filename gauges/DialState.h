@@ -12,7 +12,9 @@ class TGLBaseSceneObject;
 class TGLDisk;
 class TGLLines;
 class TGLSpaceText;
+namespace panel {
 struct PanelNodes;
+}
 namespace settings {
 struct Settings;
 }
@@ -35,7 +37,7 @@ struct DialObjects {
 
 // Everything a builder works with. Builders may rewrite settings (the dual and fuel-quantity forms do).
 struct DialContext {
-  PanelNodes& nodes;
+  panel::PanelNodes& nodes;
   settings::Settings& settings;
   ScaleStates& states;
 };

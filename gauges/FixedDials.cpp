@@ -40,7 +40,7 @@ std::string generalNumber(double value) {
 }
 
 void buildAltimeter(DialContext& c, Groups& g) {
-  const PanelNodes& n = c.nodes;
+  const panel::PanelNodes& n = c.nodes;
   TGLDummyCube& altimeter = *n.Altimeter;
   for (int d = 0; d <= 9; ++d) {
     const double b = 36.0 * d - 90;
@@ -86,7 +86,7 @@ void buildAltimeter(DialContext& c, Groups& g) {
 }
 
 void buildHorizon(DialContext& c, Groups& g) {
-  const PanelNodes& n = c.nodes;
+  const panel::PanelNodes& n = c.nodes;
   TGLDummyCube& card = *n.GLDummyCube1;
   // The ladder: 1.3 units per 10 degrees of pitch.
   const double sides[4][2] = {{1.5, 1}, {-1.5, 1}, {1.5, -1}, {-1.5, -1}};
@@ -119,7 +119,7 @@ struct CompassCard {
 };
 
 void buildCompassCard(DialContext& c, Groups& g, TGLDummyCube& card, const CompassCard& k) {
-  const PanelNodes& n = c.nodes;
+  const panel::PanelNodes& n = c.nodes;
   for (int i = 0; i < 36; ++i) {
     g["longTicks"].push_back(
         &addMarkLine(n, card, point(0, k.innerRadius), point(0, k.longRadius), -10.0f * i, 2, point(0, 0, k.z)));
@@ -145,7 +145,7 @@ void buildCompassCard(DialContext& c, Groups& g, TGLDummyCube& card, const Compa
 }
 
 void buildVerticalSpeed(DialContext& c, Groups& g) {
-  const PanelNodes& n = c.nodes;
+  const panel::PanelNodes& n = c.nodes;
   TGLDummyCube& dial = *n.VSdummy;
   // 44 degrees per 500 ft/min, zero at 9 o'clock; even numerals (0, 10, 20) large.
   const auto scaleOf = [](int i) { return i % 2 == 0 ? 0.8f : 0.6f; };
@@ -176,7 +176,7 @@ void buildVerticalSpeed(DialContext& c, Groups& g) {
 }
 
 void buildSuction(DialContext& c, Groups& g) {
-  const PanelNodes& n = c.nodes;
+  const panel::PanelNodes& n = c.nodes;
   TGLDummyCube& dial = *n.dummygyrosuc2;
   // Fixed scale: A 150, end 30, F 3, L 7, I 1; A > end, so k = |A - end| / (L - F) = 30.
   constexpr double kStart = 150;

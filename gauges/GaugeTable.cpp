@@ -5,7 +5,8 @@
 
 namespace gauges {
 
-// The tables below name settings fields on every row.
+// The tables below name settings fields and panel nodes on every row.
+using panel::PanelNodes;
 using settings::GeneralSettings;
 
 // clang-format off

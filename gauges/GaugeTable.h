@@ -10,7 +10,9 @@
 #include <array>
 #include <string_view>
 
+namespace panel {
 struct PanelNodes;
+}
 class TGLCamera;
 class TGLDummyCube;
 
@@ -29,8 +31,8 @@ struct GaugeRow {
   int defaultTop = 0;
   DialRecipe dial;
   bool settings::GeneralSettings::*enable = nullptr;  // the [General] switch; a pair of windows may share one
-  TGLCamera* PanelNodes::*camera = nullptr;
-  TGLDummyCube* PanelNodes::*root = nullptr;  // the gauge the camera looks at
+  TGLCamera* panel::PanelNodes::*camera = nullptr;
+  TGLDummyCube* panel::PanelNodes::*root = nullptr;  // the gauge the camera looks at
   std::string_view rootName;
   bool engine2 = false;  // greyed out on a one-engine aircraft
 };

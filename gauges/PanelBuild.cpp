@@ -10,7 +10,7 @@
 
 namespace gauges {
 
-void adjustScene(PanelNodes& nodes, const settings::Settings& settings) {
+void adjustScene(panel::PanelNodes& nodes, const settings::Settings& settings) {
   for (TGLBaseSceneObject* part :
        {static_cast<TGLBaseSceneObject*>(nodes.Glide1), static_cast<TGLBaseSceneObject*>(nodes.GPoff1),
         static_cast<TGLBaseSceneObject*>(nodes.GPplane1)}) {
@@ -40,7 +40,8 @@ DialObjects buildDial(const GaugeRow& row, DialContext& context) {
   return {};
 }
 
-std::map<std::string, DialObjects> buildPanel(PanelScene& panel, settings::Settings& settings, ScaleStates& states) {
+std::map<std::string, DialObjects> buildPanel(panel::PanelScene& panel, settings::Settings& settings,
+                                              ScaleStates& states) {
   std::map<std::string, DialObjects> made;
   DialContext context{panel.nodes(), settings, states};
   adjustScene(panel.nodes(), settings);
@@ -58,13 +59,13 @@ bool switchedOn(const settings::GeneralSettings& general, const GaugeRow& row) {
   return general.*(row.enable);
 }
 
-TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row) {
+TGLCamera& aimCamera(panel::PanelNodes& nodes, const GaugeRow& row) {
   TGLCamera& camera = *(nodes.*(row.camera));
   camera.setTargetObject(nodes.*(row.root));
   return camera;
 }
 
-void bindCameras(PanelNodes& nodes, const settings::GeneralSettings& general,
+void bindCameras(panel::PanelNodes& nodes, const settings::GeneralSettings& general,
                  const std::function<void(const GaugeRow&, TGLCamera*)>& attach) {
   for (bool settings::GeneralSettings::*flag : kBindingOrder) {
     std::vector<std::pair<const GaugeRow*, TGLCamera*>> served;

@@ -13,32 +13,35 @@
 #include <map>
 #include <string>
 
+namespace panel {
 class PanelScene;
+}
 class TGLCamera;
 
 namespace gauges {
 
 // Glide-slope parts shown or hidden per [VOR1] Glide and [VOR2] Glide; the airspeed caption "Km/H" for a dial
 // in km/h, else "Knots".
-void adjustScene(PanelNodes& nodes, const settings::Settings& settings);
+void adjustScene(panel::PanelNodes& nodes, const settings::Settings& settings);
 
 // The dial of one gauge; nothing for a row without a builder or, except the airspeed dial, a switched-off one.
 DialObjects buildDial(const GaugeRow& row, DialContext& context);
 
 // Phases 1 and 2: returns what each window's builder made, by window class of the rows that have one ("TForm2" for the
 // airspeed dial).
-std::map<std::string, DialObjects> buildPanel(PanelScene& panel, settings::Settings& settings, ScaleStates& states);
+std::map<std::string, DialObjects> buildPanel(panel::PanelScene& panel, settings::Settings& settings,
+                                              ScaleStates& states);
 
 // Whether the row's [General] switch is on; a switched-off gauge's viewer shows the background only.
 bool switchedOn(const settings::GeneralSettings& general, const GaugeRow& row);
 
 // The row's camera, aimed at its gauge.
-TGLCamera& aimCamera(PanelNodes& nodes, const GaugeRow& row);
+TGLCamera& aimCamera(panel::PanelNodes& nodes, const GaugeRow& row);
 
 // Phase 3 for all windows, in the start-up binding order: for each switch that is on, the cameras of every row
 // it serves are aimed before any of them is handed on by `attach(row, camera)`; the rows of a switch that is
 // off get `attach(row, nullptr)`.
-void bindCameras(PanelNodes& nodes, const settings::GeneralSettings& general,
+void bindCameras(panel::PanelNodes& nodes, const settings::GeneralSettings& general,
                  const std::function<void(const GaugeRow&, TGLCamera*)>& attach);
 
 }  // namespace gauges

@@ -11,7 +11,8 @@
 
 namespace gauges {
 
-// The tables below name settings fields on every row.
+// The tables below name settings fields and panel nodes on every row.
+using panel::PanelNodes;
 using settings::kNoLine;
 using settings::ScaleSettings;
 using settings::Settings;

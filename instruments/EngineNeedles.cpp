@@ -33,7 +33,7 @@ enum class Quantity : std::uint8_t {
 };
 
 struct NeedleUse {
-  TGLDummyCube* PanelNodes::*needle;
+  TGLDummyCube* panel::PanelNodes::*needle;
   Quantity quantity;
   int engine;                                            // 1 or 2 for an engine's needle; 0 for the others
   const gauges::ScaleState gauges::ScaleStates::*scale;  // null: the suction dial's fixed scale
@@ -42,7 +42,7 @@ struct NeedleUse {
 
 using L = NeedleLaw;
 using Q = Quantity;
-using N = PanelNodes;
+using N = panel::PanelNodes;
 using S = gauges::ScaleStates;
 
 // Propeller RPM up to fuel flow: before the fuel statistics pages.

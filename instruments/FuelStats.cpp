@@ -93,7 +93,7 @@ bool selectorNeedsClearing(const FuelStatsState& state) {
 }
 
 void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings::Settings& settings,
-                     PanelNodes& nodes) {
+                     panel::PanelNodes& nodes) {
   TGLSpaceText& text = *nodes.FuelStatText;
   const FuelPage page = state.page;
 

@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <string>
 
+namespace panel {
 struct PanelNodes;
+}
 namespace settings {
 struct Settings;
 }
@@ -55,7 +57,7 @@ bool selectorNeedsClearing(const FuelStatsState& state);
 
 // The pages, captures and colours of one successful tick, in their order of work.
 void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings::Settings& settings,
-                     PanelNodes& nodes);
+                     panel::PanelNodes& nodes);
 
 // The number-text rule above, without a unit.
 std::string numberText(long double value);

@@ -13,26 +13,28 @@ namespace {
 // One VOR receiver's rows and nodes; both receivers follow the same rules.
 struct VorReceiver {
   std::size_t course, deviation, glideDeviation, toFrom, glideValid;
-  TGLDummyCube* PanelNodes::*card;
-  TGLLines* PanelNodes::*deviationBar;
-  TGLLines* PanelNodes::*glideBar;
-  TGLPolygon* PanelNodes::*toFlag;
-  TGLPolygon* PanelNodes::*fromFlag;
-  TGLPlane* PanelNodes::*offFlag;
-  TGLPlane* PanelNodes::*glideOffFlag;
+  TGLDummyCube* panel::PanelNodes::*card;
+  TGLLines* panel::PanelNodes::*deviationBar;
+  TGLLines* panel::PanelNodes::*glideBar;
+  TGLPolygon* panel::PanelNodes::*toFlag;
+  TGLPolygon* panel::PanelNodes::*fromFlag;
+  TGLPlane* panel::PanelNodes::*offFlag;
+  TGLPlane* panel::PanelNodes::*glideOffFlag;
   bool settings::Settings::*glide;
 };
 
 // clang-format off
 const VorReceiver kReceivers[] = {
     {catalogue::index("vor1Course"), catalogue::index("vor1Deviation"), catalogue::index("vor1GlideDeviation"),
-     catalogue::index("vor1ToFrom"), catalogue::index("vor1GlideValid"), &PanelNodes::VOR1couronne,
-     &PanelNodes::LOC1needle, &PanelNodes::GPneedle1, &PanelNodes::TOflag1, &PanelNodes::Fromflag1,
-     &PanelNodes::LOCoff1, &PanelNodes::GPoff1, &settings::Settings::vor1Glide},
+     catalogue::index("vor1ToFrom"), catalogue::index("vor1GlideValid"), &panel::PanelNodes::VOR1couronne,
+     &panel::PanelNodes::LOC1needle, &panel::PanelNodes::GPneedle1, &panel::PanelNodes::TOflag1,
+     &panel::PanelNodes::Fromflag1, &panel::PanelNodes::LOCoff1, &panel::PanelNodes::GPoff1,
+     &settings::Settings::vor1Glide},
     {catalogue::index("vor2Course"), catalogue::index("vor2Deviation"), catalogue::index("vor2GlideDeviation"),
-     catalogue::index("vor2ToFrom"), catalogue::index("vor2GlideValid"), &PanelNodes::VOR2couronne,
-     &PanelNodes::LOC2needle, &PanelNodes::GPneedle2, &PanelNodes::TOflag2, &PanelNodes::Fromflag2,
-     &PanelNodes::LOCoff2, &PanelNodes::GPoff2, &settings::Settings::vor2Glide},
+     catalogue::index("vor2ToFrom"), catalogue::index("vor2GlideValid"), &panel::PanelNodes::VOR2couronne,
+     &panel::PanelNodes::LOC2needle, &panel::PanelNodes::GPneedle2, &panel::PanelNodes::TOflag2,
+     &panel::PanelNodes::Fromflag2, &panel::PanelNodes::LOCoff2, &panel::PanelNodes::GPoff2,
+     &settings::Settings::vor2Glide},
 };
 // clang-format on
 
@@ -48,7 +50,8 @@ constexpr long double kTurnFlagVolts = 17;
 
 }  // namespace
 
-InstrumentTick::InstrumentTick(PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales)
+InstrumentTick::InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings,
+                               const gauges::ScaleStates& scales)
     : m_nodes(nodes),
       m_settings(settings),
       m_scales(scales) {}

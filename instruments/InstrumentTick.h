@@ -27,7 +27,9 @@
 #include "CatalogueBatch.h"
 #include "FuelStats.h"
 
+namespace panel {
 struct PanelNodes;
+}
 namespace gauges {
 struct ScaleStates;
 }
@@ -46,7 +48,7 @@ inline constexpr int kFailedBatchesBeforeClose = 3;
 class InstrumentTick {
 public:
   // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
-  InstrumentTick(PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales);
+  InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales);
   InstrumentTick(const InstrumentTick&) = delete;
   InstrumentTick& operator=(const InstrumentTick&) = delete;
 
@@ -72,7 +74,7 @@ private:
   void updateFuelStatsPages(const CatalogueBatch& b);
   void acknowledgeSelector();
 
-  PanelNodes& m_nodes;
+  panel::PanelNodes& m_nodes;
   const settings::Settings& m_settings;
   const gauges::ScaleStates& m_scales;
   CatalogueBatch m_batch;

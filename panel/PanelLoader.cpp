@@ -18,6 +18,12 @@
 #include <set>
 #include <vector>
 
+// The built-in description, embedded at build time.
+extern const unsigned char kPanelDescription[];
+extern const std::size_t kPanelDescriptionSize;
+
+namespace panel {
+
 namespace {
 
 struct SourceLine {
@@ -497,9 +503,8 @@ void loadPanel(TGLScene& scene, std::string_view description) {
   }
 }
 
-extern const unsigned char kPanelDescription[];
-extern const std::size_t kPanelDescriptionSize;
-
 std::string_view builtInPanelDescription() {
   return {reinterpret_cast<const char*>(kPanelDescription), kPanelDescriptionSize};
 }
+
+}  // namespace panel

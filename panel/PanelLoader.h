@@ -8,6 +8,8 @@
 
 class TGLScene;
 
+namespace panel {
+
 class PanelFormatError : public std::runtime_error {
 public:
   PanelFormatError(int line, const std::string& what)
@@ -25,3 +27,5 @@ void loadPanel(TGLScene& scene, std::string_view description);
 
 // The description built into the program.
 std::string_view builtInPanelDescription();
+
+}  // namespace panel

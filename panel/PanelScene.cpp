@@ -3,6 +3,8 @@
 
 #include "PanelLoader.h"
 
+namespace panel {
+
 namespace {
 
 template <class Kind>
@@ -30,3 +32,5 @@ TGLBaseSceneObject* PanelScene::find(std::string_view name) {
   }
   return m_scene.cameraRoot().findChild(name);
 }
+
+}  // namespace panel

@@ -191,6 +191,8 @@
   X(TGLCamera, GLCamBattery) \
   X(TGLCamera, GLCamFuelStat)
 
+namespace panel {
+
 struct PanelNodes {
 #define SKYVANE_PANEL_MEMBER(Kind, Name) Kind* Name = nullptr;
   SKYVANE_PANEL_NODES(SKYVANE_PANEL_MEMBER)
@@ -216,3 +218,5 @@ private:
   TGLScene m_scene;
   PanelNodes m_nodes;
 };
+
+}  // namespace panel

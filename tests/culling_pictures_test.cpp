@@ -40,7 +40,7 @@ class CullingPictures : public ::testing::TestWithParam<View> {
 protected:
   static void SetUpTestSuite() {
     installQuartzFont(privateTestDirectory());
-    s_panel = std::make_unique<PanelScene>();
+    s_panel = std::make_unique<panel::PanelScene>();
     s_settings = std::make_unique<settings::Settings>();
     s_states = std::make_unique<gauges::ScaleStates>();
     gauges::buildPanel(*s_panel, *s_settings, *s_states);
@@ -62,7 +62,7 @@ protected:
     return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
   }
 
-  static inline std::unique_ptr<PanelScene> s_panel;
+  static inline std::unique_ptr<panel::PanelScene> s_panel;
   static inline std::unique_ptr<settings::Settings> s_settings;
   static inline std::unique_ptr<gauges::ScaleStates> s_states;
 };

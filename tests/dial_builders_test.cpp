@@ -34,7 +34,7 @@ protected:
     EXPECT_NEAR(node.position().y(), y, within) << what;
   }
 
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
 };

@@ -71,7 +71,7 @@ protected:
 TEST_F(FuelStatsTick, SelectorChoosesThePageAndIsCleared) {
   showPage(12);
   EXPECT_EQ(rig.instruments->fuelStats().page, FuelPage::USED);
-  PanelNodes& n = rig.nodes();
+  panel::PanelNodes& n = rig.nodes();
   EXPECT_EQ(emission(*n.SphereUsed), kLit);
   for (TGLSphere* dark : {n.SphereFF, n.SphereREM, n.SphereTime, n.SphereDTG}) {
     EXPECT_EQ(emission(*dark), kDark);

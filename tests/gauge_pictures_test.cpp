@@ -204,7 +204,7 @@ protected:
     return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
   }
 
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
   TGLSceneBuffer buffer;

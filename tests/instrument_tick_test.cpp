@@ -69,7 +69,7 @@ TEST(FlightTick, AttitudeCompassTurnAndRadios) {
     rig.set(v.name, v.value);
   }
   ASSERT_EQ(rig.tick(), TickOutcome::Updated);
-  const PanelNodes& n = rig.nodes();
+  const panel::PanelNodes& n = rig.nodes();
   expectRoll(*n.dummyHorizon, -12.3456L, "bank, quantised");
   EXPECT_NEAR(n.GLDummyCube1->position().y(), -0.65, 1e-6);
   expectRoll(*n.rose, 270.5L, "card");
@@ -90,7 +90,7 @@ TEST(FlightTick, FlagsFollowTheirBytes) {
     s.vor1Glide = true;
     s.vor2Glide = false;
   });
-  const PanelNodes& n = rig.nodes();
+  const panel::PanelNodes& n = rig.nodes();
   const auto flags = [&] {
     return std::vector<bool>{n.TOflag1->visible(), n.Fromflag1->visible(), n.LOCoff1->visible()};
   };
@@ -169,7 +169,7 @@ TEST(EngineTick, NeedlesOnTheirScales) {
     rig.set(v.name, v.value);
   }
   ASSERT_EQ(rig.tick(), TickOutcome::Updated);
-  const PanelNodes& n = rig.nodes();
+  const panel::PanelNodes& n = rig.nodes();
   expectRoll(*n.PAneedle1, -300, "30 inHg");
   expectRoll(*n.PAneedle2, -220, "5 inHg rests");
   expectRoll(*n.OilPSIneedle1, 38.5L - 160, "55 psi (raw 16384)");
@@ -226,7 +226,7 @@ struct Pose {
   bool operator==(const Pose&) const = default;
 };
 
-Pose poseOf(PanelNodes& n) {
+Pose poseOf(panel::PanelNodes& n) {
   Pose p;
   const auto add = [&](TGLBaseSceneObject* node) {
     p.numbers.insert(p.numbers.end(),
@@ -247,7 +247,7 @@ Pose poseOf(PanelNodes& n) {
 
 // What a frame does to the moving nodes' change marks: their matrices are computed, so that the next move
 // signals again.
-void drawn(PanelNodes& n) {
+void drawn(panel::PanelNodes& n) {
 #define SKYVANE_DRAWN(Kind, Name) n.Name->worldMatrix();
   SKYVANE_PANEL_NODES(SKYVANE_DRAWN)
 #undef SKYVANE_DRAWN

@@ -19,7 +19,7 @@ float airspeedRoll(long double knots, const gauges::ScaleStates& states) {
 
 TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   TempRuntimeDir runtime;
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);

@@ -135,7 +135,7 @@ bool isKind(TGLBaseSceneObject* node, Kind kind) {
 
 class PanelStructure : public ::testing::Test {
 protected:
-  PanelScene panel;
+  panel::PanelScene panel;
 };
 
 TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
@@ -237,7 +237,7 @@ TEST_F(PanelStructure, NamedNodesHaveTheirKindParentAndRestPose) {
 }
 
 TEST_F(PanelStructure, SecondNeedlesStandAboveTheFirst) {
-  const PanelNodes& n = panel.nodes();
+  const panel::PanelNodes& n = panel.nodes();
   const std::pair<TGLDummyCube*, TGLDummyCube*> pairs[] = {{n.OilTempNeedle1, n.OilPSIneedle1},
                                                            {n.OilTempNeedle2, n.OilPSIneedle2},
                                                            {n.EGTneedle1, n.CHTneedle1},
@@ -251,7 +251,7 @@ TEST_F(PanelStructure, SecondNeedlesStandAboveTheFirst) {
 }
 
 TEST_F(PanelStructure, FacesWindowsAndMasksHaveTheirGeometry) {
-  const PanelNodes& n = panel.nodes();
+  const panel::PanelNodes& n = panel.nodes();
   // The altimeter face covers 100° .. 440° clockwise: open exactly from 80° to 100°.
   const float start = n.GLDisk9->startAngle();
   const float end = start + n.GLDisk9->sweepAngle();
@@ -317,7 +317,7 @@ TEST_F(PanelStructure, AuthoredArtworkOtherPartsRelyOn) {
     EXPECT_FLOAT_EQ(mask->outerRadius(), 10);
     EXPECT_FLOAT_EQ(mask->position().z(), 0.002f);
   }
-  const PanelNodes& n = panel.nodes();
+  const panel::PanelNodes& n = panel.nodes();
   EXPECT_EQ(emission(*n.TurnIndicatorFlag), (vm::Vec4{0.78f, 0.129f, 0.129f, 1}));
   EXPECT_FLOAT_EQ(n.TurnIndicatorFlag->width(), 1);
   EXPECT_EQ(emission(*n.LOCoff1), (vm::Vec4{0.804f, 0.212f, 0.212f, 1}));
@@ -343,22 +343,22 @@ TEST(PanelDescription, ErrorsNameTheirLine) {
                        Case{"Disk InnerRadius=abc\n", 1}, Case{"define X\nDisk\n", 2}}) {
     TGLScene scene;
     try {
-      loadPanel(scene, c.text);
+      panel::loadPanel(scene, c.text);
       ADD_FAILURE() << "accepted: " << c.text;
-    } catch (const PanelFormatError& e) {
+    } catch (const panel::PanelFormatError& e) {
       EXPECT_EQ(e.line(), c.line) << c.text << ": " << e.what();
     }
   }
-  EXPECT_THROW(PanelScene("DummyCube IASindicator\n"), PanelFormatError);  // lacks the other named nodes
+  EXPECT_THROW(panel::PanelScene("DummyCube IASindicator\n"), panel::PanelFormatError);  // lacks the other named nodes
 }
 
 TEST(SceneAdjustment, GlideSlopePartsAndAirspeedCaption) {
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   settings.vor1Glide = true;
   settings.iasUnit = "kph";  // only "KPH" exactly is km/h
   gauges::adjustScene(panel.nodes(), settings);
-  const PanelNodes& n = panel.nodes();
+  const panel::PanelNodes& n = panel.nodes();
   EXPECT_TRUE(n.Glide1->visible() && n.GPoff1->visible() && n.GPplane1->visible());
   EXPECT_FALSE(n.Glide2->visible() || n.GPoff2->visible() || n.GPplane2->visible());
   EXPECT_EQ(n.GLSpaceText2->text(), "Knots");

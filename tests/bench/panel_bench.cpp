@@ -78,7 +78,7 @@ void measureLoad(const std::string& description) {
   std::vector<double> ms;
   for (int i = 0; i < 10; ++i) {
     const double start = nowUs();
-    PanelScene panel(description);
+    panel::PanelScene panel(description);
     settings::Settings settings;
     gauges::ScaleStates states;
     gauges::buildPanel(panel, settings, states);
@@ -166,7 +166,7 @@ GaugeResult measureGauge(TGLSceneBuffer& buffer, TGLSceneBuffer& empty, int fram
   return r;
 }
 
-void measureConfig(PanelScene& panel, const settings::Settings& settings, const Config& config, int frames) {
+void measureConfig(panel::PanelScene& panel, const settings::Settings& settings, const Config& config, int frames) {
   const auto factory = [&config] { return std::make_unique<OffscreenContext>(config.size, config.size); };
   TGLSceneBuffer buffer(factory);
   TGLSceneBuffer empty(factory);
@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
   measureLoad(description);
 
   installQuartzFont(privateTestDirectory());
-  PanelScene panel(description);
+  panel::PanelScene panel(description);
   settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);

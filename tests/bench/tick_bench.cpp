@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open the link to skyvane-sim: %s\n", SimLinkResultName(r).data());
     return 1;
   }
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   settings.general.nbOfEngines = 2;
   gauges::ScaleStates states;

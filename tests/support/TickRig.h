@@ -27,11 +27,11 @@ public:
 
   TempRuntimeDir runtime;
   FakeServer server;
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
   std::unique_ptr<InstrumentTick> instruments;
-  PanelNodes& nodes() { return panel.nodes(); }
+  panel::PanelNodes& nodes() { return panel.nodes(); }
 };
 
 // The RollAngle the scene keeps for a law's angle: within [-180, 180].

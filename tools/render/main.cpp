@@ -118,7 +118,7 @@ void addOptions(CLI::App& app, Options& o) {
 
 // The panel as the gauge windows would show it: built from config.ini, then, when values are given or asked
 // of the running simulator, moved by one instrument tick.
-Result<void> preparePanel(const Options& o, PanelScene& panel, settings::Settings& settings,
+Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::Settings& settings,
                           gauges::ScaleStates& states) {
   const std::string dataDir = settings::dataDirectory();
   settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");
@@ -137,7 +137,7 @@ Result<void> preparePanel(const Options& o, PanelScene& panel, settings::Setting
 
 // Each row's gauge drawn offscreen and written as a PNG, framed and turned as its window would show it.
 Result<void> renderGauges(const Options& o, const std::vector<const gauges::GaugeRow*>& rows) {
-  PanelScene panel;
+  panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
   if (auto prepared = preparePanel(o, panel, settings, states); !prepared) {
