@@ -111,8 +111,8 @@ void GaugePanel::startUp() {
   // The control window's scene exists before its creation handler runs; the fuel statistics start on their
   // fuel-flow page with a fuel-at-start capture pending.
   m_panel = std::make_unique<panel::PanelScene>();
-  m_instruments = std::make_unique<InstrumentTick>(m_panel->nodes(), m_settings, m_states);
-  m_instruments->fuelStats().page = FuelPage::FF;
+  m_instruments = std::make_unique<instruments::InstrumentTick>(m_panel->nodes(), m_settings, m_states);
+  m_instruments->fuelStats().page = instruments::FuelPage::FF;
   m_instruments->fuelStats().capturePending = true;
 
   // The private face of the fuel statistics read-out, written afresh and registered for this process.
@@ -275,7 +275,7 @@ void GaugePanel::tryOpenLink() {
 }
 
 void GaugePanel::tick() {
-  if (m_instruments->tick() == TickOutcome::LinkClosed) {
+  if (m_instruments->tick() == instruments::TickOutcome::LinkClosed) {
     // The simulator went away: look for it again at once (it may be back already), then every second, as at
     // start-up.
     m_timer1.start();

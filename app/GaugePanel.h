@@ -47,7 +47,7 @@ public:
   std::size_t windowCount() const { return m_windows.size(); }
   const settings::Settings& settings() const { return m_settings; }
   panel::PanelScene& scene() { return *m_panel; }
-  InstrumentTick& instruments() { return *m_instruments; }
+  instruments::InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
   const std::string& dataDir() const { return m_dataDir; }
   // Told after each application of the anti-aliasing level to the viewers (for tests: the panel keeps no
@@ -90,7 +90,7 @@ private:
   bool m_layoutFound = false;
   std::string m_fontPath;
   std::vector<std::unique_ptr<GaugeWindow>> m_windows;
-  std::unique_ptr<InstrumentTick> m_instruments;
+  std::unique_ptr<instruments::InstrumentTick> m_instruments;
 
   QTimer m_timer1;   // link-open attempts, every second until one succeeds
   QTimer m_timer2;   // the instrument tick, every 30 ms

@@ -8,6 +8,8 @@
 #include "Settings.h"
 #include "TickRows.h"
 
+namespace instruments {
+
 namespace {
 
 enum class Quantity : std::uint8_t {
@@ -149,3 +151,5 @@ void InstrumentTick::updateEngineNeedles(const CatalogueBatch& b, bool firstPart
     setRoll(*(m_nodes.*(use.needle)), needleAngle(use.law, scale, x));
   }
 }
+
+}  // namespace instruments

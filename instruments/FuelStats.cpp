@@ -11,6 +11,8 @@
 #include <limits>
 #include <string_view>
 
+namespace instruments {
+
 namespace {
 
 constexpr vm::Vec4 kLit{0.137255f, 0.556863f, 0.137255f, 1};
@@ -164,3 +166,5 @@ std::string numberText(long double value) {
   }
   return std::string(mantissa) + "E" + std::string(exponent);
 }
+
+}  // namespace instruments

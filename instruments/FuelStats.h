@@ -26,6 +26,8 @@ namespace settings {
 struct Settings;
 }
 
+namespace instruments {
+
 enum class FuelPage : std::uint8_t { FF, REM, USED, TIME, DTG };
 
 // The read-out's state between ticks. The application may set `capturePending` to force a fuel-at-start capture
@@ -61,3 +63,5 @@ void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings
 
 // The number-text rule above, without a unit.
 std::string numberText(long double value);
+
+}  // namespace instruments

@@ -8,6 +8,8 @@
 #include "SimLink.h"
 #include "TickRows.h"
 
+namespace instruments {
+
 namespace {
 
 // One VOR receiver's rows and nodes; both receivers follow the same rules.
@@ -168,3 +170,5 @@ void InstrumentTick::acknowledgeSelector() {
     SimLinkProcess(result);
   }
 }
+
+}  // namespace instruments

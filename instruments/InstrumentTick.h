@@ -37,6 +37,8 @@ namespace settings {
 struct Settings;
 }
 
+namespace instruments {
+
 enum class TickOutcome {
   Updated,     // the batch arrived and every moving node shows its values
   Failed,      // no batch (link not open, or the exchange failed): no node changed
@@ -82,3 +84,5 @@ private:
   long double m_airspeed = 0;
   int m_failedBatches = 0;
 };
+
+}  // namespace instruments

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace instruments {
+
 long double needleAngle(NeedleLaw law, const gauges::ScaleState& s, long double x) {
   const long double a = s.startAngle;
   switch (law) {
@@ -80,3 +82,5 @@ long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const settin
   }
   return section.unitIsMetric ? gallons * kLitresPerGallon : gallons;
 }
+
+}  // namespace instruments

@@ -12,6 +12,8 @@ namespace settings {
 struct ScaleSettings;
 }
 
+namespace instruments {
+
 enum class NeedleLaw {
   ForwardWithStop,  // −A − (x − F)·k; at x not above F the needle rests at −A (a clockwise scale)
   ReverseWithStop,  // (x − F)·k − A; same stop (the anticlockwise right half of a dual dial)
@@ -58,3 +60,5 @@ long double fuelGroupValue(const std::array<TankReading, 3>& tanks, const settin
 inline constexpr long double kKilogramsPerPound = 0.45359237L;
 inline constexpr long double kLitresPerGallon = 3.78541178L;
 inline constexpr long double kKphPerKnot = 1.852L;
+
+}  // namespace instruments

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <string>
 
+namespace instruments {
+
 // RollAngle in degrees, stored as the engine keeps it (within [-180, 180]), so equal poses compare equal.
 inline void setRoll(TGLBaseSceneObject& node, long double degrees) {
   const float value = static_cast<float>(degrees);
@@ -44,3 +46,5 @@ inline void setEmission(TGLMaterial& material, const vm::Vec4& colour) {
 inline void setText(TGLSpaceText& text, const std::string& value) {
   text.setText(value);
 }
+
+}  // namespace instruments

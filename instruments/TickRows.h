@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 
+namespace instruments {
+
 namespace rows {
 
 using catalogue::index;
@@ -87,3 +89,5 @@ inline std::array<TankReading, 3> readTanks(const CatalogueBatch& b, const TankG
 }
 
 }  // namespace rows
+
+}  // namespace instruments

@@ -42,7 +42,7 @@ TEST(NumberText, CutOneCharacterAfterThePoint) {
       {std::numeric_limits<long double>::quiet_NaN(), "--"},
   };
   for (const auto& c : cases) {
-    const std::string text = numberText(c.value);
+    const std::string text = instruments::numberText(c.value);
     EXPECT_EQ(text, c.text) << static_cast<double>(c.value);
     EXPECT_LE(text.size(), 16u);
   }
@@ -61,7 +61,7 @@ protected:
 
   void showPage(int code) {
     rig.set("fuelStatsSelector", code);
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   }
   std::string text() { return rig.nodes().FuelStatText->text(); }
 
@@ -70,15 +70,15 @@ protected:
 
 TEST_F(FuelStatsTick, SelectorChoosesThePageAndIsCleared) {
   showPage(12);
-  EXPECT_EQ(rig.instruments->fuelStats().page, FuelPage::USED);
+  EXPECT_EQ(rig.instruments->fuelStats().page, instruments::FuelPage::USED);
   panel::PanelNodes& n = rig.nodes();
   EXPECT_EQ(emission(*n.SphereUsed), kLit);
   for (TGLSphere* dark : {n.SphereFF, n.SphereREM, n.SphereTime, n.SphereDTG}) {
     EXPECT_EQ(emission(*dark), kDark);
   }
   EXPECT_EQ(rig.get("fuelStatsSelector"), 0) << "the page request is acknowledged in the same tick";
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
-  EXPECT_EQ(rig.instruments->fuelStats().page, FuelPage::USED) << "a selector of 0 keeps the page";
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
+  EXPECT_EQ(rig.instruments->fuelStats().page, instruments::FuelPage::USED) << "a selector of 0 keeps the page";
   EXPECT_EQ(emission(*n.SphereUsed), kLit);
 }
 
@@ -87,10 +87,10 @@ TEST_F(FuelStatsTick, CodesOutsideThePagesChangeNothingAndAreNotWritten) {
   for (int code : {9, 15}) {
     rig.set("fuelStatsSelector", code);
     const int before = rig.server.requests();
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     EXPECT_EQ(rig.server.requests() - before, 1) << code << ": the batch only, no acknowledgement";
     EXPECT_EQ(rig.get("fuelStatsSelector"), code);
-    EXPECT_EQ(rig.instruments->fuelStats().page, FuelPage::TIME);
+    EXPECT_EQ(rig.instruments->fuelStats().page, instruments::FuelPage::TIME);
   }
 }
 

@@ -31,7 +31,7 @@ TEST(AirspeedTick, UnitIsExactlyKph) {
     });
     rig.states.airspeedK = 1;
     rig.set("airspeed", 100);
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     expectRoll(*rig.nodes().IASneedle, c.expected, c.unit);
   }
 }
@@ -39,7 +39,7 @@ TEST(AirspeedTick, UnitIsExactlyKph) {
 TEST(AirspeedTick, SwitchedOffDialStillGivesTheNeedleItsScale) {
   TickRig rig([](settings::Settings& s) { s.general.anemometer = false; });
   rig.set("airspeed", 400);  // past the default last value of 310 kt: no stop
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   expectRoll(*rig.nodes().IASneedle, -400 * 330.0L / 310, "400 kt on the default dial");
 }
 
@@ -48,7 +48,7 @@ TEST(FlightTick, AltimeterHandsAndCard) {
     TickRig rig([&](settings::Settings& s) { s.altiHpa = hpa; });
     rig.set("altitude", 12345);
     rig.set("altimeterSetting", 1013.25L);
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     expectRoll(*rig.nodes().AltiNeedle1, -345 * 0.36L, "long hand");
     expectRoll(*rig.nodes().Altineedle2, -2345 * 0.036L, "short hand");
     expectRoll(*rig.nodes().QNHDummy, hpa ? -136.2L : -56.75L * 324 / 122, "barometric card");
@@ -68,7 +68,7 @@ TEST(FlightTick, AttitudeCompassTurnAndRadios) {
   for (const auto& v : values) {
     rig.set(v.name, v.value);
   }
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   const panel::PanelNodes& n = rig.nodes();
   expectRoll(*n.dummyHorizon, -12.3456L, "bank, quantised");
   EXPECT_NEAR(n.GLDummyCube1->position().y(), -0.65, 1e-6);
@@ -104,7 +104,7 @@ TEST(FlightTick, FlagsFollowTheirBytes) {
                 {-1, {false, true, false}}};
   for (const auto& s : states) {
     rig.set("vor1ToFrom", s.toFrom);
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     EXPECT_EQ(flags(), s.expected) << "TO/FROM " << s.toFrom;
   }
 
@@ -119,7 +119,7 @@ TEST(FlightTick, FlagsFollowTheirBytes) {
     rig.set("powerSwitch", p.power);
     rig.set("vor1GlideValid", p.valid);
     rig.set("vor2GlideValid", p.valid);
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     EXPECT_EQ(n.TurnIndicatorFlag->visible(), p.turnFlag) << static_cast<double>(p.volts) << " V, switch " << p.power;
     EXPECT_EQ(n.GPoff1->visible(), p.glideFlag1);
     EXPECT_FALSE(n.GPoff2->visible()) << "no glide slope on receiver 2";
@@ -168,7 +168,7 @@ TEST(EngineTick, NeedlesOnTheirScales) {
   for (const auto& v : values) {
     rig.set(v.name, v.value);
   }
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   const panel::PanelNodes& n = rig.nodes();
   expectRoll(*n.PAneedle1, -300, "30 inHg");
   expectRoll(*n.PAneedle2, -220, "5 inHg rests");
@@ -199,7 +199,7 @@ TEST(EngineTick, FuelQuantityGroupsInTheirOwnUnits) {
   rig.set("tankLeft3Level", 1);  // capacity 0
   rig.set("tankCentre2Capacity", 40);
   rig.set("tankCentre2Level", 0.25L);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   expectRoll(*rig.nodes().FuelQtyLeftNeedle, -310 - 2000.0L / 30, "66.67 %");
   expectRoll(*rig.nodes().FuelQtyRightNeedle, -310, "no right tanks: 0 %");
   expectRoll(*rig.nodes().FuelQtycenterNeedle, -10, "10 gal");
@@ -215,7 +215,7 @@ TEST(EngineTick, MassUnitFromTheFuelWeight) {
   rig.set("fuelWeight", 6);
   rig.set("tankLeft1Capacity", 50);
   rig.set("tankLeft1Level", 0.5L);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   expectRoll(*rig.nodes().FuelQtyLeftNeedle, -75, "150 lb");
 }
 
@@ -266,7 +266,7 @@ void setBusyFlight(TickRig& rig, long double scale) {
 TEST(TickFailure, FailedBatchChangesNoNodeAndThreeCloseTheLink) {
   TickRig rig;
   setBusyFlight(rig, 1);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   drawn(rig.nodes());
   const Pose before = poseOf(rig.nodes());
   const long signalsBefore = rig.panel.scene().changesSignalled();
@@ -274,21 +274,21 @@ TEST(TickFailure, FailedBatchChangesNoNodeAndThreeCloseTheLink) {
   // From now on every request is answered 0: the batches fail as bad data.
   rig.server.setMisbehaviour(FakeServer::After::Answer, 0);
   setBusyFlight(rig, 2);
-  EXPECT_EQ(rig.tick(), TickOutcome::Failed);
-  EXPECT_EQ(rig.tick(), TickOutcome::Failed);
+  EXPECT_EQ(rig.tick(), instruments::TickOutcome::Failed);
+  EXPECT_EQ(rig.tick(), instruments::TickOutcome::Failed);
   EXPECT_EQ(poseOf(rig.nodes()), before);
   EXPECT_EQ(rig.panel.scene().changesSignalled(), signalsBefore);
   EXPECT_TRUE(SimLinkIsOpen());
-  EXPECT_EQ(rig.tick(), TickOutcome::LinkClosed);
+  EXPECT_EQ(rig.tick(), instruments::TickOutcome::LinkClosed);
   EXPECT_FALSE(SimLinkIsOpen());
-  EXPECT_EQ(rig.tick(), TickOutcome::Failed) << "a closed link fails without closing again";
+  EXPECT_EQ(rig.tick(), instruments::TickOutcome::Failed) << "a closed link fails without closing again";
   EXPECT_EQ(poseOf(rig.nodes()), before);
 
   // Reopened (as the application's retry timer does), the needles follow the server again.
   rig.server.setMisbehaviour(FakeServer::After::Answer, -1);
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
-  EXPECT_EQ(rig.tick(), TickOutcome::Updated);
+  EXPECT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   EXPECT_NE(poseOf(rig.nodes()), before);
 }
 
@@ -296,10 +296,10 @@ TEST(TickFailure, AnInterruptedRunOfFailuresStartsAgain) {
   TickRig rig;
   for (int round = 0; round < 3; ++round) {
     rig.server.setMisbehaviour(FakeServer::After::Answer, 0);
-    EXPECT_EQ(rig.tick(), TickOutcome::Failed);
-    EXPECT_EQ(rig.tick(), TickOutcome::Failed);
+    EXPECT_EQ(rig.tick(), instruments::TickOutcome::Failed);
+    EXPECT_EQ(rig.tick(), instruments::TickOutcome::Failed);
     rig.server.setMisbehaviour(FakeServer::After::Answer, -1);
-    EXPECT_EQ(rig.tick(), TickOutcome::Updated);
+    EXPECT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   }
   EXPECT_TRUE(SimLinkIsOpen());
 }
@@ -308,31 +308,31 @@ TEST(TickRedraw, SteadyValuesSignalNothingAfterTheFirstTick) {
   TickRig rig([](settings::Settings& s) { s.general.nbOfEngines = 2; });
   setBusyFlight(rig, 1);
   rig.set("eng1.running", 1);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);  // the acknowledged selector now reads 0
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);  // the acknowledged selector now reads 0
   drawn(rig.nodes());
   const long before = rig.panel.scene().changesSignalled();
   for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+    ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
     drawn(rig.nodes());
   }
   EXPECT_EQ(rig.panel.scene().changesSignalled(), before);
   rig.set("airspeed", 150);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   EXPECT_EQ(rig.panel.scene().changesSignalled(), before + 1) << "the airspeed needle alone";
 }
 
 TEST(TickFailure, NonFiniteReadingsLeaveTheNeedle) {
   TickRig rig;
   rig.set("bank", 10);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   const vm::Vec4 up = rig.nodes().dummyHorizon->up().value();
   rig.server.space().poke(catalogue::kRows[catalogue::index("bank")].offset, catalogue::RawType::F64,
                           std::numeric_limits<double>::quiet_NaN());
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   EXPECT_EQ(rig.nodes().dummyHorizon->up().value(), up);
   rig.set("bank", 20);
-  ASSERT_EQ(rig.tick(), TickOutcome::Updated);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   expectRoll(*rig.nodes().dummyHorizon, -20, "a good reading after a NaN");
   EXPECT_TRUE(std::isfinite(rig.nodes().dummyHorizon->up().x()));
 }

@@ -23,14 +23,14 @@ TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
-  InstrumentTick instruments(panel.nodes(), settings, states);
+  instruments::InstrumentTick instruments(panel.nodes(), settings, states);
   const TGLBaseSceneObject& needle = *panel.nodes().IASneedle;
 
   auto first = std::make_unique<SimProcess>(std::vector<std::string>{"--feed", "none", "--set", "airspeed=100"});
   ASSERT_TRUE(first->running());
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
-  ASSERT_EQ(instruments.tick(), TickOutcome::Updated);
+  ASSERT_EQ(instruments.tick(), instruments::TickOutcome::Updated);
   ASSERT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(100, states));
 
   first.reset();  // the server is gone
@@ -44,8 +44,8 @@ TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   bool closedSeen = false;
   Clock::time_point nextOpen{};
   while (needle.rollAngle() != airspeedRoll(200, states) && Clock::now() - restarted < 10s) {
-    const TickOutcome outcome = instruments.tick();
-    if (outcome == TickOutcome::LinkClosed) {
+    const instruments::TickOutcome outcome = instruments.tick();
+    if (outcome == instruments::TickOutcome::LinkClosed) {
       closedSeen = true;
       EXPECT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(100, states)) << "the last pose is kept while down";
       reopening = true;

@@ -12,7 +12,7 @@ namespace {
 
 struct LawCase {
   const char* what;
-  NeedleLaw law;
+  instruments::NeedleLaw law;
   gauges::ScaleState scale;  // A, F, k
   long double x;
   double expected;
@@ -33,31 +33,32 @@ INSTANTIATE_TEST_SUITE_P(
     WorkedExamples, NeedleLaws,
     ::testing::Values(
         // Manifold pressure: A 220, F 10, k 4.
-        LawCase{"30 inHg", NeedleLaw::ForwardWithStop, {220, 10, 4}, 30, -220 - 20 * 4},
-        LawCase{"10 inHg rests at the start", NeedleLaw::ForwardWithStop, {220, 10, 4}, 10, -220},
-        LawCase{"5 inHg rests at the start", NeedleLaw::ForwardWithStop, {220, 10, 4}, 5, -220},
-        LawCase{"just above the first value moves", NeedleLaw::ForwardWithStop, {220, 10, 4}, 10.5, -222},
+        LawCase{"30 inHg", instruments::NeedleLaw::ForwardWithStop, {220, 10, 4}, 30, -220 - 20 * 4},
+        LawCase{"10 inHg rests at the start", instruments::NeedleLaw::ForwardWithStop, {220, 10, 4}, 10, -220},
+        LawCase{"5 inHg rests at the start", instruments::NeedleLaw::ForwardWithStop, {220, 10, 4}, 5, -220},
+        LawCase{"just above the first value moves", instruments::NeedleLaw::ForwardWithStop, {220, 10, 4}, 10.5, -222},
         // Oil pressure, the right half of the oil dial: A 160.
-        LawCase{"0 psi with F 0", NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, 0, -160},
-        LawCase{"50 psi, k 0.7", NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, 50, 35 - 160},
-        LawCase{"negative psi stops too", NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, -5, -160},
+        LawCase{"0 psi with F 0", instruments::NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, 0, -160},
+        LawCase{"50 psi, k 0.7", instruments::NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, 50, 35 - 160},
+        LawCase{"negative psi stops too", instruments::NeedleLaw::ReverseWithStop, {160, 0, 0.7L}, -5, -160},
         // Plain: no stop, and F plays no part.
-        LawCase{"850 RPM", NeedleLaw::Plain, {40, 0, 0.1L}, 850, -40 - 85},
-        LawCase{"below the scale turns back", NeedleLaw::Plain, {40, 0, 0.1L}, -100, -40 + 10},
-        LawCase{"plain ignores F", NeedleLaw::Plain, {40, 500, 0.1L}, 100, -40 - 10},
+        LawCase{"850 RPM", instruments::NeedleLaw::Plain, {40, 0, 0.1L}, 850, -40 - 85},
+        LawCase{"below the scale turns back", instruments::NeedleLaw::Plain, {40, 0, 0.1L}, -100, -40 + 10},
+        LawCase{"plain ignores F", instruments::NeedleLaw::Plain, {40, 500, 0.1L}, 100, -40 - 10},
         // Beyond the last value nothing limits the needle.
-        LawCase{"past the end", NeedleLaw::ForwardWithStop, {220, 0, 0.35L}, 1000, -220 - 350},
+        LawCase{"past the end", instruments::NeedleLaw::ForwardWithStop, {220, 0, 0.35L}, 1000, -220 - 350},
         // The suction dial: (x − 3)·30 − 150, resting at −150 at 3 inHg and below.
-        LawCase{"suction 5 inHg", NeedleLaw::ReverseWithStop, suctionScale(30), 5, 60 - 150},
-        LawCase{"suction 2 inHg", NeedleLaw::ReverseWithStop, suctionScale(30), 2, -150}));
+        LawCase{"suction 5 inHg", instruments::NeedleLaw::ReverseWithStop, instruments::suctionScale(30), 5, 60 - 150},
+        LawCase{"suction 2 inHg", instruments::NeedleLaw::ReverseWithStop, instruments::suctionScale(30), 2, -150}));
 
 TEST(Airspeed, DirectionsAndStartAngle) {
   // 100 kt in km/h (185.2) with k 1, anticlockwise from 0: −360 + 185.2.
-  EXPECT_NEAR(static_cast<double>(airspeedAngle(100 * kKphPerKnot, 1, 0, false)), -174.8, 1e-12);
+  EXPECT_NEAR(static_cast<double>(instruments::airspeedAngle(100 * instruments::kKphPerKnot, 1, 0, false)), -174.8,
+              1e-12);
   // Clockwise from 0 with the default dial (330 degrees for 310 kt): 155 kt half-way round.
-  EXPECT_NEAR(static_cast<double>(airspeedAngle(155, 330.0L / 310, 0, true)), 360 - 165, 1e-12);
+  EXPECT_NEAR(static_cast<double>(instruments::airspeedAngle(155, 330.0L / 310, 0, true)), 360 - 165, 1e-12);
   // Clockwise from 30: 0 kt at 30 degrees clockwise, written −30 (+360).
-  EXPECT_NEAR(static_cast<double>(airspeedAngle(0, 1, 30, true)), 330, 1e-12);
+  EXPECT_NEAR(static_cast<double>(instruments::airspeedAngle(0, 1, 30, true)), 330, 1e-12);
 }
 
 struct AltitudeCase {
@@ -74,7 +75,7 @@ class Altimeter : public ::testing::TestWithParam<AltitudeCase> {};
 
 TEST_P(Altimeter, HandsFromDecimalDigits) {
   const AltitudeCase& c = GetParam();
-  const AltimeterHands h = altimeterHands(c.feet);
+  const instruments::AltimeterHands h = instruments::altimeterHands(c.feet);
   EXPECT_NEAR(static_cast<double>(h.longHandDeg), c.longHand, 1e-9) << c.feet;
   EXPECT_NEAR(static_cast<double>(h.shortHandDeg), c.shortHand, 1e-9) << c.feet;
 }
@@ -89,9 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AltitudeCase{-2147483647 - 1, 648 * 0.36, 3648 * 0.036}));
 
 TEST(BarometricCard, FactorFollowsTheCardUnit) {
-  EXPECT_NEAR(static_cast<double>(barometricCardAngle(1013.25L, true)), -56.75 * 2.4, 1e-9);  // −136.2
-  EXPECT_NEAR(static_cast<double>(barometricCardAngle(1013.25L, false)), -150.713, 1e-3);
-  EXPECT_NEAR(static_cast<double>(barometricCardAngle(1070, true)), 0, 1e-12);
+  EXPECT_NEAR(static_cast<double>(instruments::barometricCardAngle(1013.25L, true)), -56.75 * 2.4, 1e-9);  // −136.2
+  EXPECT_NEAR(static_cast<double>(instruments::barometricCardAngle(1013.25L, false)), -150.713, 1e-3);
+  EXPECT_NEAR(static_cast<double>(instruments::barometricCardAngle(1070, true)), 0, 1e-12);
 }
 
 TEST(VerticalSpeed, FormulaAndStops) {
@@ -100,13 +101,14 @@ TEST(VerticalSpeed, FormulaAndStops) {
     double expected;
   } cases[] = {{0, 90}, {2000, -86}, {2000.1L, -86}, {-2000, 266}, {-2000.1L, 266}, {500, 46}, {1e9L, -86}};
   for (const auto& c : cases) {
-    EXPECT_NEAR(static_cast<double>(verticalSpeedAngle(c.fpm)), c.expected, 1e-9) << static_cast<double>(c.fpm);
+    EXPECT_NEAR(static_cast<double>(instruments::verticalSpeedAngle(c.fpm)), c.expected, 1e-9)
+        << static_cast<double>(c.fpm);
   }
 }
 
 struct FuelCase {
   const char* what;
-  std::array<TankReading, 3> tanks;
+  std::array<instruments::TankReading, 3> tanks;
   bool percentage, mass, metric;
   long double weight;
   double expected;

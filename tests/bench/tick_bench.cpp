@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   settings.general.nbOfEngines = 2;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
-  InstrumentTick tick(panel.nodes(), settings, states);
+  instruments::InstrumentTick tick(panel.nodes(), settings, states);
   static CatalogueBatch batch;
 
   for (int i = 0; i < 200; ++i) {  // warm-up
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   // Alternating round by round, so that both see the same machine load.
   for (int i = 0; i < rounds; ++i) {
     double start = nowUs();
-    if (tick.tick() != TickOutcome::Updated) {
+    if (tick.tick() != instruments::TickOutcome::Updated) {
       std::fprintf(stderr, "tick failed\n");
       return 1;
     }

@@ -14,7 +14,7 @@ TickRig::TickRig(const std::function<void(settings::Settings&)>& configure)
     configure(settings);
   }
   gauges::buildPanel(panel, settings, states);
-  instruments = std::make_unique<InstrumentTick>(panel.nodes(), settings, states);
+  instruments = std::make_unique<instruments::InstrumentTick>(panel.nodes(), settings, states);
   SimLinkResult result{};
   if (!SimLinkOpen(0, result)) {
     throw std::runtime_error("the rig's link does not open: " + std::string(SimLinkResultName(result)));

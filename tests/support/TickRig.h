@@ -23,14 +23,14 @@ public:
   void set(std::string_view fullName, long double value);
   long double get(std::string_view fullName) const;
 
-  TickOutcome tick() { return instruments->tick(); }
+  instruments::TickOutcome tick() { return instruments->tick(); }
 
   TempRuntimeDir runtime;
   FakeServer server;
   panel::PanelScene panel;
   settings::Settings settings;
   gauges::ScaleStates states;
-  std::unique_ptr<InstrumentTick> instruments;
+  std::unique_ptr<instruments::InstrumentTick> instruments;
   panel::PanelNodes& nodes() { return panel.nodes(); }
 };
 

@@ -16,14 +16,14 @@
 
 namespace {
 
-Result<void> runTick(InstrumentTick& tick) {
+Result<void> runTick(instruments::InstrumentTick& tick) {
   SimLinkResult result{};
   if (!SimLinkOpen(0, result)) {
     return Problem{"cannot open the simulator link: " + std::string(SimLinkResultName(result))};
   }
-  const TickOutcome outcome = tick.tick();
+  const instruments::TickOutcome outcome = tick.tick();
   SimLinkClose();
-  if (outcome != TickOutcome::Updated) {
+  if (outcome != instruments::TickOutcome::Updated) {
     return Problem{"the simulator did not answer the batch"};
   }
   return {};
@@ -62,7 +62,7 @@ private:
 
 }  // namespace
 
-Result<void> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>& assignments) {
+Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector<Assignment>& assignments) {
   PrivateRuntimeDir runtime;
   if (runtime.path().empty()) {
     return Problem{"cannot make a private runtime directory"};
@@ -87,6 +87,6 @@ Result<void> tickWithValues(InstrumentTick& tick, const std::vector<Assignment>&
   return ticked;
 }
 
-Result<void> tickFromRunningServer(InstrumentTick& tick) {
+Result<void> tickFromRunningServer(instruments::InstrumentTick& tick) {
   return runTick(tick);
 }

@@ -131,7 +131,7 @@ Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::
   if (!o.fromSim && o.assignments.empty()) {
     return {};
   }
-  InstrumentTick tick(panel.nodes(), settings, states);
+  instruments::InstrumentTick tick(panel.nodes(), settings, states);
   return o.fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, o.assignments);
 }
 
