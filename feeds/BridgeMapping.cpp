@@ -14,6 +14,8 @@ extern const std::size_t kFlightGearMapSize;
 extern const unsigned char kXPlaneMap[];
 extern const std::size_t kXPlaneMapSize;
 
+namespace feeds {
+
 namespace {
 
 // A mapping is a few hundred short lines; anything much larger is not one.
@@ -324,3 +326,5 @@ std::string flightGearProtocol(const Mapping& mapping) {
   xml += "  </output>\n </generic>\n</PropertyList>\n";
   return xml;
 }
+
+}  // namespace feeds

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+namespace feeds {
+
 // How a FlightGear value travels in the binary record: big-endian, 1 byte for bool, 4 for int and float, 8 for
 // double.
 enum class RecordType : std::uint8_t { Float, Double, Int, Bool };
@@ -61,3 +63,5 @@ RecordLayout recordLayout(const Mapping& mapping);
 
 // The FlightGear generic-protocol file (output, binary, network byte order, fingerprint footer) for a mapping.
 std::string flightGearProtocol(const Mapping& mapping);
+
+}  // namespace feeds

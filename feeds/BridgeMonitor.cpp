@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace feeds {
+
 BridgeMonitor::BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log)
     : m_simulator(std::move(simulator)),
       m_timing(timing),
@@ -60,3 +62,5 @@ void BridgeMonitor::check(Clock::time_point now) {
     m_periodEnd = Clock::time_point::max();
   }
 }
+
+}  // namespace feeds

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+namespace feeds {
+
 struct BridgeTiming {
   std::chrono::milliseconds silence{2000};  // no packet for this long: the stream has stopped
   std::chrono::milliseconds report{60000};  // how often a non-zero drop count is printed
@@ -16,7 +18,7 @@ struct BridgeTiming {
 
 class BridgeMonitor {
 public:
-  using Clock = FeedSource::Clock;
+  using Clock = server::FeedSource::Clock;
 
   // `simulator` names the stream in messages ("FlightGear"); messages go to `log` (stderr in skyvane-sim).
   BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log);
@@ -48,3 +50,5 @@ private:
   std::string m_lastReason;
   Clock::time_point m_periodEnd = Clock::time_point::max();
 };
+
+}  // namespace feeds

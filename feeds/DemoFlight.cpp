@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace feeds {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -475,7 +477,7 @@ void DemoFlight::nextPageRequest() {
   m_nextPageS = m_state.timeS + 30;
 }
 
-void DemoFlight::store(OffsetSpace& space) {
+void DemoFlight::store(server::OffsetSpace& space) {
   using catalogue::index;
   using catalogue::kRows;
   const DemoState& s = m_state;
@@ -537,3 +539,5 @@ void DemoFlight::store(OffsetSpace& space) {
     m_storedPage = s.fuelPage;
   }
 }
+
+}  // namespace feeds

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string_view>
 
+namespace feeds {
+
 enum class DemoAircraft { Single, Twin, Turboprop };
 std::optional<DemoAircraft> parseDemoAircraft(std::string_view name);
 
@@ -104,7 +106,7 @@ public:
 
   // Every catalogue variable the flight knows, in the space. The fuel statistics selector is written only
   // when the flight asks for a new page (the panel clears it once read).
-  void store(OffsetSpace& space);
+  void store(server::OffsetSpace& space);
 
   // The maximum propeller RPM the demo's settings name, to which propFraction refers.
   double maxPropRpm() const;
@@ -139,3 +141,5 @@ private:
   double m_nextPageS = 0;
   int m_storedPage = 0;
 };
+
+}  // namespace feeds

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <utility>
 
+namespace feeds {
+
 namespace {
 
 constexpr auto kDemoInterval = std::chrono::milliseconds(20);
@@ -22,7 +24,7 @@ DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std:
       m_last(Clock::now()),
       m_next(m_last) {}
 
-void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
+void DemoFeed::step(server::OffsetSpace& space, Clock::time_point now) {
   m_flight.advance(std::chrono::duration<double>(now - m_last).count() * m_speed);
   m_last = now;
   m_next = now + kDemoInterval;
@@ -30,7 +32,7 @@ void DemoFeed::step(OffsetSpace& space, Clock::time_point now) {
   space.apply(m_pinned);
 }
 
-Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space) {
   Feed feed;
   const std::string_view source = options.source;
   if (source == "none") {
@@ -48,7 +50,7 @@ Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space) {
     }
     auto demo = std::make_unique<DemoFeed>(*aircraft, options.seed, options.speed, options.pinned);
     demo->skip(options.startAtS);
-    demo->step(space, FeedSource::Clock::now());
+    demo->step(space, server::FeedSource::Clock::now());
     feed.sources.push_back(std::move(demo));
     feed.description = "demo flight, " + options.aircraft;
   } else if (source.starts_with("replay:")) {
@@ -79,7 +81,7 @@ Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space) {
   return feed;
 }
 
-void applyCruise(OffsetSpace& space) {
+void applyCruise(server::OffsetSpace& space) {
   using catalogue::index;
   using catalogue::kRows;
   // Physical values in the row's own unit (see the catalogue).
@@ -125,3 +127,5 @@ void applyCruise(OffsetSpace& space) {
     space.setPhysical(kRows[index(name)], value);
   }
 }
+
+}  // namespace feeds

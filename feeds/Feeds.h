@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+namespace feeds {
+
 struct FeedOptions {
   std::string source = "demo";              // --feed: none, demo, cruise, replay:FILE, flightgear[:PORT], xplane[:HOST]
   std::string aircraft = "single";          // demo: single | twin | turboprop
@@ -23,23 +25,23 @@ struct FeedOptions {
 };
 
 struct Feed {
-  std::vector<std::unique_ptr<FeedSource>> sources;  // driven by the server's loop
-  std::string description;                           // for the line that says where the server listens
+  std::vector<std::unique_ptr<server::FeedSource>> sources;  // driven by the server's loop
+  std::string description;                                   // for the line that says where the server listens
 };
 
 // Sets the space up for the feed and makes its sources; an error text when the options make no feed.
-Result<Feed> makeFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space);
 
 // A steady cruise of a light twin: every catalogue variable at a plausible value.
-void applyCruise(OffsetSpace& space);
+void applyCruise(server::OffsetSpace& space);
 
 // The demo flight on the server's clock, `speed` times faster than real time; pinned values are written
 // over it after every step.
-class DemoFeed final : public FeedSource {
+class DemoFeed final : public server::FeedSource {
 public:
   DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned);
   Clock::time_point nextStep() const override { return m_next; }
-  void step(OffsetSpace& space, Clock::time_point now) override;
+  void step(server::OffsetSpace& space, Clock::time_point now) override;
   const DemoFlight& flight() const { return m_flight; }
   // Flies `seconds` of flight time at once (where the demo starts).
   void skip(double seconds) { m_flight.advance(seconds); }
@@ -51,3 +53,5 @@ private:
   Clock::time_point m_last;
   Clock::time_point m_next;
 };
+
+}  // namespace feeds

@@ -6,6 +6,8 @@
 #include <bit>
 #include <charconv>
 
+namespace feeds {
+
 namespace {
 
 // Packets taken per wake-up of the server's loop: a few frames' worth, then the clients get their turn.
@@ -48,7 +50,7 @@ FlightGearBridge::FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTimi
 }
 
 Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping, const std::string& address,
-                                                                 std::uint16_t port, OffsetSpace& space,
+                                                                 std::uint16_t port, server::OffsetSpace& space,
                                                                  BridgeTiming timing, std::FILE* log) {
   auto socket = UdpSocket::bind(address, port);
   if (!socket) {
@@ -59,7 +61,8 @@ Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping
   return bridge;
 }
 
-Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space) {
+Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+                                    server::OffsetSpace& space) {
   if (fullLength != m_layout.size || packet.size() < m_layout.size) {
     return Problem{std::to_string(fullLength) + " bytes where a record has " + std::to_string(m_layout.size)};
   }
@@ -75,7 +78,7 @@ Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::s
   return {};
 }
 
-void FlightGearBridge::onReadable(OffsetSpace& space) {
+void FlightGearBridge::onReadable(server::OffsetSpace& space) {
   for (int i = 0; i < kPacketsPerWake; ++i) {
     const auto datagram = m_socket.receive(m_buffer);
     if (!datagram) {
@@ -91,11 +94,11 @@ void FlightGearBridge::onReadable(OffsetSpace& space) {
   }
 }
 
-void FlightGearBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
+void FlightGearBridge::step(server::OffsetSpace& /*space*/, Clock::time_point now) {
   m_monitor.check(now);
 }
 
-Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeFlightGearFeed(const FeedOptions& options, server::OffsetSpace& space) {
   std::uint16_t port = FlightGearBridge::kDefaultPort;
   if (const auto colon = options.source.find(':'); colon != std::string::npos) {
     const std::string_view text = std::string_view(options.source).substr(colon + 1);
@@ -122,3 +125,5 @@ Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space) 
   feed.sources.push_back(std::move(bridge));
   return feed;
 }
+
+}  // namespace feeds

@@ -15,24 +15,26 @@
 #include <variant>
 #include <vector>
 
-class FlightGearBridge : public FeedSource {
+namespace feeds {
+
+class FlightGearBridge : public server::FeedSource {
 public:
   static constexpr std::uint16_t kDefaultPort = 5500;
 
   // Listens on `address`:`port` (port 0: any free one) and puts the rest values into the space.
   static Result<std::unique_ptr<FlightGearBridge>> open(Mapping mapping, const std::string& address, std::uint16_t port,
-                                                        OffsetSpace& space, BridgeTiming timing = {},
+                                                        server::OffsetSpace& space, BridgeTiming timing = {},
                                                         std::FILE* log = stderr);
 
   int fd() const override { return m_socket.fd(); }
   // Takes up to a bounded number of waiting packets, so that a flood never keeps the server from its clients.
-  void onReadable(OffsetSpace& space) override;
+  void onReadable(server::OffsetSpace& space) override;
   Clock::time_point nextStep() const override { return m_monitor.nextCheck(); }
-  void step(OffsetSpace& space, Clock::time_point now) override;
+  void step(server::OffsetSpace& space, Clock::time_point now) override;
 
   // Checks one packet and, when it is a whole record of this mapping, takes its values into the space. Returns
   // what was wrong with it otherwise.
-  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
+  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, server::OffsetSpace& space);
 
   std::uint16_t port() const { return m_socket.localPort(); }
   std::size_t recordSize() const { return m_layout.size; }
@@ -50,4 +52,6 @@ private:
 };
 
 // --feed flightgear[:PORT]: the mapping from the data directory or the built-in one.
-Result<Feed> makeFlightGearFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeFlightGearFeed(const FeedOptions& options, server::OffsetSpace& space);
+
+}  // namespace feeds

@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+namespace feeds {
+
 namespace {
 
 using catalogue::index;
@@ -277,7 +279,7 @@ void resolveTanks(const Table& t, const std::vector<double>& in, long double fue
 
 }  // namespace
 
-void PanelFrame::writeTo(OffsetSpace& space) const {
+void PanelFrame::writeTo(server::OffsetSpace& space) const {
   const Table& t = table();
   RowValues out{};
   for (std::size_t r = 0; r < kRows.size(); ++r) {
@@ -295,3 +297,5 @@ void PanelFrame::writeTo(OffsetSpace& space) const {
     space.setPhysical(row, wrappedAngle(r, std::isnan(out[r]) ? restValue(row) : out[r]));
   }
 }
+
+}  // namespace feeds

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace feeds {
+
 // The values are addressed by target, the names the mapping files use:
 // - every catalogue row but the page selector (which belongs to the panel), by its full name ("airspeed",
 //   "eng2.oilTemp"), in the row's physical unit;
@@ -45,8 +47,10 @@ public:
   //   within [-180, 180);
   // - otherwise zero, except altimeter setting 1013.25 hPa, outside air 15 degC, Rankine temperatures 518.67
   //   (15 degC) and fuel weight 6 lb/gal.
-  void writeTo(OffsetSpace& space) const;
+  void writeTo(server::OffsetSpace& space) const;
 
 private:
   std::vector<double> m_values;
 };
+
+}  // namespace feeds

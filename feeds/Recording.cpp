@@ -15,6 +15,8 @@
 #include <cstring>
 #include <sstream>
 
+namespace feeds {
+
 namespace {
 
 constexpr auto kRecordInterval = std::chrono::milliseconds(100);
@@ -159,12 +161,12 @@ ReplayFeed::ReplayFeed(Recording recording)
   }
 }
 
-void ReplayFeed::step(OffsetSpace& space, Clock::time_point now) {
+void ReplayFeed::step(server::OffsetSpace& space, Clock::time_point now) {
   storeAt(std::chrono::duration<double>(now - m_start).count(), space);
   m_next = now + kReplayInterval;
 }
 
-void ReplayFeed::storeAt(double seconds, OffsetSpace& space) {
+void ReplayFeed::storeAt(double seconds, server::OffsetSpace& space) {
   const Recording& r = m_recording;
   const double first = r.times.front();
   const double length = r.times.back() - first;
@@ -223,7 +225,7 @@ Recorder::~Recorder() {
   std::fclose(m_file);
 }
 
-void Recorder::step(OffsetSpace& space, Clock::time_point now) {
+void Recorder::step(server::OffsetSpace& space, Clock::time_point now) {
   writeLine(std::chrono::duration<double>(now - m_start).count(), space);
   m_next += kRecordInterval;
   if (m_next <= now) {
@@ -231,7 +233,7 @@ void Recorder::step(OffsetSpace& space, Clock::time_point now) {
   }
 }
 
-void Recorder::writeLine(double seconds, const OffsetSpace& space) {
+void Recorder::writeLine(double seconds, const server::OffsetSpace& space) {
   std::fprintf(m_file, "%.3f", seconds);
   for (const catalogue::Row& row : catalogue::kRows) {
     std::fprintf(m_file, ",%.10g", static_cast<double>(space.physical(row)));
@@ -239,3 +241,5 @@ void Recorder::writeLine(double seconds, const OffsetSpace& space) {
   std::fputc('\n', m_file);
   std::fflush(m_file);
 }
+
+}  // namespace feeds

@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+namespace feeds {
+
 // A recording read into memory. Malformed lines are skipped; each is described in `warnings` with its line
 // number ("FILE:12: ...").
 struct Recording {
@@ -28,15 +30,15 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
 Result<Recording> loadRecording(const std::string& path);
 
 // Plays a recording by the wall clock from its first line, looping.
-class ReplayFeed final : public FeedSource {
+class ReplayFeed final : public server::FeedSource {
 public:
   enum class Play { Interpolate, Step, OnceWhenItsLineComes };
 
   explicit ReplayFeed(Recording recording);
   Clock::time_point nextStep() const override { return m_next; }
-  void step(OffsetSpace& space, Clock::time_point now) override;
+  void step(server::OffsetSpace& space, Clock::time_point now) override;
   // The values at `seconds` into the recording (looped), written into the space.
-  void storeAt(double seconds, OffsetSpace& space);
+  void storeAt(double seconds, server::OffsetSpace& space);
 
 private:
   Recording m_recording;
@@ -47,15 +49,15 @@ private:
 };
 
 // Writes what the space holds every 100 ms.
-class Recorder final : public FeedSource {
+class Recorder final : public server::FeedSource {
 public:
   // Opens (truncates) the file and writes the header; the text says why it could not.
   static Result<std::unique_ptr<Recorder>> open(const std::string& path);
   ~Recorder() override;
   Clock::time_point nextStep() const override { return m_next; }
-  void step(OffsetSpace& space, Clock::time_point now) override;
+  void step(server::OffsetSpace& space, Clock::time_point now) override;
   // One line for `seconds`, as step writes it.
-  void writeLine(double seconds, const OffsetSpace& space);
+  void writeLine(double seconds, const server::OffsetSpace& space);
 
 private:
   explicit Recorder(std::FILE* file);
@@ -66,3 +68,5 @@ private:
 
 // The header of a recording: "time," and every catalogue variable's name.
 std::string recordingHeader();
+
+}  // namespace feeds

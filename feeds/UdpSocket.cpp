@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+namespace feeds {
+
 Result<sockaddr_in> resolveIpv4(const std::string& host, std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -121,3 +123,5 @@ bool UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& t
   return ::sendto(m_fd, bytes.data(), bytes.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
          static_cast<ssize_t>(bytes.size());
 }
+
+}  // namespace feeds

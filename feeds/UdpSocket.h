@@ -13,6 +13,8 @@
 #include <string>
 #include <variant>
 
+namespace feeds {
+
 // "127.0.0.1", "0.0.0.0" or a host name, with a port; an error text when it does not resolve to IPv4.
 Result<sockaddr_in> resolveIpv4(const std::string& host, std::uint16_t port);
 // "192.168.1.5:49000".
@@ -49,3 +51,5 @@ private:
   explicit UdpSocket(int fd) : m_fd(fd) {}
   int m_fd = -1;
 };
+
+}  // namespace feeds

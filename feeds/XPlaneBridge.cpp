@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cstring>
 
+namespace feeds {
+
 namespace {
 
 constexpr int kPacketsPerWake = 32;
@@ -97,7 +99,7 @@ XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSoc
 }
 
 Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping, const XPlaneOptions& options,
-                                                         OffsetSpace& space, std::FILE* log) {
+                                                         server::OffsetSpace& space, std::FILE* log) {
   std::optional<sockaddr_in> target;
   if (!options.host.empty()) {
     auto resolved = resolveIpv4(options.host, options.port);
@@ -177,7 +179,8 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   subscribe(m_options.frequencyHz);
 }
 
-Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space) {
+Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
+                                server::OffsetSpace& space) {
   if (fullLength > kMaxReplySize || packet.size() < fullLength) {
     return Problem{std::to_string(fullLength) + " bytes, more than any reply"};
   }
@@ -200,7 +203,7 @@ Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_
   return {};
 }
 
-void XPlaneBridge::onReadable(OffsetSpace& space) {
+void XPlaneBridge::onReadable(server::OffsetSpace& space) {
   for (int i = 0; i < kPacketsPerWake; ++i) {
     const auto datagram = m_socket.receive(m_buffer);
     if (!datagram) {
@@ -225,7 +228,7 @@ XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
   return std::min(m_monitor.nextCheck(), m_nextSubscribe);
 }
 
-void XPlaneBridge::step(OffsetSpace& /*space*/, Clock::time_point now) {
+void XPlaneBridge::step(server::OffsetSpace& /*space*/, Clock::time_point now) {
   m_monitor.check(now);
   if (m_target && now >= m_nextSubscribe) {
     if (m_monitor.everReceived() && !m_monitor.silent()) {
@@ -265,7 +268,7 @@ Result<std::unique_ptr<XPlaneDiscovery>> XPlaneDiscovery::open(XPlaneBridge& bri
   return std::unique_ptr<XPlaneDiscovery>(new XPlaneDiscovery(bridge, std::move(s), isLoopback(*listen)));
 }
 
-void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
+void XPlaneDiscovery::onReadable(server::OffsetSpace& /*space*/) {
   std::array<std::uint8_t, 1024> buffer{};
   for (int i = 0; i < kPacketsPerWake; ++i) {
     const auto datagram = m_socket.receive(buffer);
@@ -289,7 +292,7 @@ void XPlaneDiscovery::onReadable(OffsetSpace& /*space*/) {
   }
 }
 
-Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
+Result<Feed> makeXPlaneFeed(const FeedOptions& options, server::OffsetSpace& space) {
   XPlaneOptions xp;
   xp.listenAddress = options.listenAddress;
   if (const auto colon = options.source.find(':'); colon != std::string::npos) {
@@ -334,3 +337,5 @@ Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space) {
   feed.sources.push_back(std::move(bridge));
   return feed;
 }
+
+}  // namespace feeds

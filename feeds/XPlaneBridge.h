@@ -26,6 +26,8 @@
 #include <variant>
 #include <vector>
 
+namespace feeds {
+
 namespace xplane {
 
 constexpr std::uint16_t kDefaultPort = 49000;
@@ -61,27 +63,27 @@ struct XPlaneOptions {
   BridgeTiming timing;
 };
 
-class XPlaneBridge : public FeedSource {
+class XPlaneBridge : public server::FeedSource {
 public:
   // Binds its socket on the listen address and puts the rest values into the space; subscribes at once when
   // a host is given.
-  static Result<std::unique_ptr<XPlaneBridge>> open(Mapping mapping, const XPlaneOptions& options, OffsetSpace& space,
-                                                    std::FILE* log = stderr);
+  static Result<std::unique_ptr<XPlaneBridge>> open(Mapping mapping, const XPlaneOptions& options,
+                                                    server::OffsetSpace& space, std::FILE* log = stderr);
   // Cancels every subscription.
   ~XPlaneBridge() override;
 
   int fd() const override { return m_socket.fd(); }
-  void onReadable(OffsetSpace& space) override;
+  void onReadable(server::OffsetSpace& space) override;
   Clock::time_point nextStep() const override;
   // Prints the monitor's messages; subscribes again every 2 s while X-Plane is silent (it forgets its
   // subscriptions when it restarts).
-  void step(OffsetSpace& space, Clock::time_point now) override;
+  void step(server::OffsetSpace& space, Clock::time_point now) override;
 
   // An X-Plane found by its beacon: taken when there is none yet or the current one has gone silent.
   void offer(const sockaddr_in& xplane, const std::string& description);
 
   // One reply's values into the space; what was wrong with it otherwise. Unknown indices are skipped.
-  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, OffsetSpace& space);
+  Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, server::OffsetSpace& space);
 
   std::optional<sockaddr_in> target() const { return m_target; }
   const BridgeMonitor& monitor() const { return m_monitor; }
@@ -109,11 +111,11 @@ private:
 };
 
 // Listens for X-Plane's beacons and offers what it finds to the bridge.
-class XPlaneDiscovery : public FeedSource {
+class XPlaneDiscovery : public server::FeedSource {
 public:
   static Result<std::unique_ptr<XPlaneDiscovery>> open(XPlaneBridge& bridge, const XPlaneOptions& options);
   int fd() const override { return m_socket.fd(); }
-  void onReadable(OffsetSpace& space) override;
+  void onReadable(server::OffsetSpace& space) override;
 
 private:
   XPlaneDiscovery(XPlaneBridge& bridge, UdpSocket socket, bool loopbackOnly)
@@ -126,4 +128,6 @@ private:
 };
 
 // --feed xplane[:HOST[:PORT]]: the mapping from the data directory or the built-in one.
-Result<Feed> makeXPlaneFeed(const FeedOptions& options, OffsetSpace& space);
+Result<Feed> makeXPlaneFeed(const FeedOptions& options, server::OffsetSpace& space);
+
+}  // namespace feeds

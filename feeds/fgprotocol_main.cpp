@@ -28,14 +28,15 @@ int main(int argc, char** argv) {
     return *exit;
   }
 
-  const Result<Mapping> mapping = input.empty() ? loadMapping(MappingFlavour::FlightGear, settings::dataDirectory())
-                                                : loadMappingFile(input, MappingFlavour::FlightGear);
+  const Result<feeds::Mapping> mapping =
+      input.empty() ? feeds::loadMapping(feeds::MappingFlavour::FlightGear, settings::dataDirectory())
+                    : feeds::loadMappingFile(input, feeds::MappingFlavour::FlightGear);
   if (!mapping) {
     std::fprintf(stderr, "skyvane-fgprotocol: %s\n", mapping.error().c_str());
     return 1;
   }
 
-  const std::string xml = flightGearProtocol(*mapping);
+  const std::string xml = feeds::flightGearProtocol(*mapping);
   if (output.empty()) {
     std::fwrite(xml.data(), 1, xml.size(), stdout);
     return 0;

@@ -7,6 +7,8 @@
 
 #include <chrono>
 
+namespace server {
+
 class FeedSource {
 public:
   using Clock = std::chrono::steady_clock;
@@ -23,3 +25,5 @@ public:
   // Called once the time of nextStep() has come.
   virtual void step(OffsetSpace& /*space*/, Clock::time_point /*now*/) {}
 };
+
+}  // namespace server

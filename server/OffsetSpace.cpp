@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace server {
+
 OffsetSpace::OffsetSpace() {
   std::uint8_t bytes[4];
   wire::putU32(bytes, kServerVersion);
@@ -88,3 +90,5 @@ void OffsetSpace::apply(const std::vector<Assignment>& assignments) {
     }
   }
 }
+
+}  // namespace server

@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+namespace server {
+
 class OffsetSpace {
 public:
   static constexpr std::uint32_t kSize = 0x10000;
@@ -48,3 +50,5 @@ private:
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;
 };
+
+}  // namespace server

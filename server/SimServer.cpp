@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace server {
+
 namespace {
 
 sockaddr_un socketAddress(const std::string& path) {
@@ -296,3 +298,5 @@ void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
   ::unlink(m_socketPath.c_str());
   m_listenFd = -1;
 }
+
+}  // namespace server

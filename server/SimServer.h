@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace server {
+
 class SimServer {
 public:
   // Connections held at once; a client beyond them is accepted and closed at once.
@@ -59,3 +61,5 @@ private:
   std::vector<std::unique_ptr<Client>> m_clients;
   std::vector<std::uint8_t> m_block;  // a request block's bytes while it is served
 };
+
+}  // namespace server

@@ -26,7 +26,7 @@
 namespace {
 
 struct Options {
-  FeedOptions feed;
+  feeds::FeedOptions feed;
   std::string recordPath;
   std::string className = kPrimaryServerClass;
   std::vector<Assignment> assignments;  // --set and --poke, in the order given
@@ -123,18 +123,18 @@ int main(int argc, char** argv) {
     return cli::usage(
         app, std::isfinite(options.feed.speed) ? "--start-at takes a number of seconds" : "--speed takes a number");
   }
-  FeedOptions& feedOptions = options.feed;
+  feeds::FeedOptions& feedOptions = options.feed;
   const std::vector<Assignment>& assignments = options.assignments;
   const std::string& recordPath = options.recordPath;
   const std::string& className = options.className;
 
-  static OffsetSpace space;
+  static server::OffsetSpace space;
   feedOptions.pinned = assignments;
-  auto made = makeFeed(feedOptions, space);
+  auto made = feeds::makeFeed(feedOptions, space);
   if (!made) {
     return cli::usage(app, made.error());
   }
-  Feed& feed = (*made);
+  feeds::Feed& feed = (*made);
   space.apply(assignments);
 
   // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
@@ -150,20 +150,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  SimServer server(space);
+  server::SimServer server(space);
   if (const auto listening = server.listen(runtimeDirectory(), className); !listening) {
     std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());
     return 1;
   }
   std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(), feed.description.c_str());
   std::fflush(stdout);
-  std::vector<FeedSource*> sources;
+  std::vector<server::FeedSource*> sources;
   for (const auto& source : feed.sources) {
     sources.push_back(source.get());
   }
-  std::unique_ptr<Recorder> recorder;
+  std::unique_ptr<feeds::Recorder> recorder;
   if (!recordPath.empty()) {
-    auto opened = Recorder::open(recordPath);
+    auto opened = feeds::Recorder::open(recordPath);
     if (!opened) {
       std::fprintf(stderr, "skyvane-sim: %s\n", opened.error().c_str());
       return 1;

@@ -17,20 +17,20 @@ using catalogue::index;
 using catalogue::kRows;
 
 std::size_t target(std::string_view name) {
-  const auto t = PanelFrame::findTarget(name);
+  const auto t = feeds::PanelFrame::findTarget(name);
   EXPECT_TRUE(t.has_value()) << name;
   return t.value_or(0);
 }
 
 struct Served {
-  OffsetSpace space;
+  server::OffsetSpace space;
   long double operator[](std::string_view name) const {
     return space.physical(kRows[*catalogue::findByFullName(name)]);
   }
 };
 
 Served serve(const std::vector<std::pair<std::string_view, double>>& values) {
-  PanelFrame frame;
+  feeds::PanelFrame frame;
   for (const auto& [name, value] : values) {
     frame.set(target(name), value);
   }
@@ -40,8 +40,8 @@ Served serve(const std::vector<std::pair<std::string_view, double>>& values) {
 }
 
 TEST(BridgeFrame, NothingReceivedShowsFlagsAndParkedNeedlesNeverGarbage) {
-  PanelFrame frame;
-  OffsetSpace space;
+  feeds::PanelFrame frame;
+  server::OffsetSpace space;
   space.setPhysical(kRows[index("fuelStatsSelector")], 12);  // the panel's own: never overwritten
   std::uint8_t garbage[8];
   std::fill(std::begin(garbage), std::end(garbage), 0xFF);  // NaN for every double row
@@ -86,7 +86,7 @@ TEST(BridgeFrame, NavFlagsAndRangeGiveTheToFromState) {
   };
   // clang-format on
   for (const Case& c : cases) {
-    PanelFrame frame;
+    feeds::PanelFrame frame;
     frame.set(target("vor1.toFlag"), c.to);
     frame.set(target("vor1.fromFlag"), c.from);
     frame.set(target("vor1.inRange"), c.inRange);
@@ -166,24 +166,25 @@ TEST(BridgeFrame, RpmIsSplitIntoFractionAndScaler) {
 }
 
 TEST(BridgeFrame, NonFiniteValuesAreIgnored) {
-  PanelFrame frame;
+  feeds::PanelFrame frame;
   const std::size_t airspeed = target("airspeed");
   EXPECT_TRUE(frame.set(airspeed, 100));
   EXPECT_FALSE(frame.set(airspeed, std::numeric_limits<double>::quiet_NaN()));
   EXPECT_FALSE(frame.set(airspeed, -std::numeric_limits<double>::infinity()));
   EXPECT_EQ(frame.get(airspeed), 100);
-  EXPECT_FALSE(PanelFrame::findTarget("fuelStatsSelector").has_value());  // the panel's, not a bridge's
+  EXPECT_FALSE(feeds::PanelFrame::findTarget("fuelStatsSelector").has_value());  // the panel's, not a bridge's
 }
 
 TEST(BridgeMapping, ShippedMappingsParseAndFeedTheFlightInstruments) {
-  for (const auto flavour : {MappingFlavour::FlightGear, MappingFlavour::XPlane}) {
-    const auto parsed = parseMapping(builtInMapping(flavour), flavour);
+  for (const auto flavour : {feeds::MappingFlavour::FlightGear, feeds::MappingFlavour::XPlane}) {
+    const auto parsed = feeds::parseMapping(feeds::builtInMapping(flavour), flavour);
     ASSERT_TRUE(parsed.ok()) << parsed.error();
-    const Mapping& m = parsed.value();
+    const feeds::Mapping& m = parsed.value();
     for (const char* needed : {"airspeed", "altitude", "gyroHeading", "pitch", "bank", "eng1.rpm"}) {
-      EXPECT_TRUE(std::any_of(m.entries.begin(), m.entries.end(),
-                              [&](const MappingEntry& e) { return PanelFrame::targetName(e.target) == needed; }))
-          << mappingFileName(flavour) << " lacks " << needed;
+      EXPECT_TRUE(
+          std::any_of(m.entries.begin(), m.entries.end(),
+                      [&](const feeds::MappingEntry& e) { return feeds::PanelFrame::targetName(e.target) == needed; }))
+          << feeds::mappingFileName(flavour) << " lacks " << needed;
     }
   }
 }
@@ -205,13 +206,14 @@ TEST(BridgeMapping, ErrorsNameTheLine) {
   };
   // clang-format on
   for (const Case& c : cases) {
-    const auto parsed = parseMapping(c.text, MappingFlavour::FlightGear);
+    const auto parsed = feeds::parseMapping(c.text, feeds::MappingFlavour::FlightGear);
     ASSERT_FALSE(parsed.ok()) << c.text;
     EXPECT_NE(parsed.error().find(c.error), std::string::npos) << parsed.error();
   }
-  const auto xp = parseMapping("sim/a airspeed 2 1 # knots\nset fuelWeight 6.7\n", MappingFlavour::XPlane);
+  const auto xp =
+      feeds::parseMapping("sim/a airspeed 2 1 # knots\nset fuelWeight 6.7\n", feeds::MappingFlavour::XPlane);
   ASSERT_TRUE(xp.ok());
-  const Mapping& m = xp.value();
+  const feeds::Mapping& m = xp.value();
   ASSERT_EQ(m.entries.size(), 1u);
   EXPECT_EQ(m.entries[0].scale, 2);
   EXPECT_EQ(m.entries[0].offset, 1);
@@ -220,12 +222,14 @@ TEST(BridgeMapping, ErrorsNameTheLine) {
 }
 
 TEST(BridgeMapping, ProtocolFileDescribesTheRecordTheBridgeExpects) {
-  const auto parse = [](const char* text) { return parseMapping(text, MappingFlavour::FlightGear).value(); };
-  const Mapping m = parse("/a/b float airspeed\n/c bool vor1.toFlag\n/d double pitch -1\n/e int altitude\n");
-  const RecordLayout layout = recordLayout(m);
+  const auto parse = [](const char* text) {
+    return feeds::parseMapping(text, feeds::MappingFlavour::FlightGear).value();
+  };
+  const feeds::Mapping m = parse("/a/b float airspeed\n/c bool vor1.toFlag\n/d double pitch -1\n/e int altitude\n");
+  const feeds::RecordLayout layout = feeds::recordLayout(m);
   EXPECT_EQ(layout.offsets, (std::vector<std::size_t>{0, 4, 5, 13}));
   EXPECT_EQ(layout.size, 4u + 1 + 8 + 4 + 4);  // and the fingerprint
-  const std::string xml = flightGearProtocol(m);
+  const std::string xml = feeds::flightGearProtocol(m);
   EXPECT_NE(xml.find("<binary_mode>true</binary_mode>"), std::string::npos);
   EXPECT_NE(xml.find("<byte_order>network</byte_order>"), std::string::npos);
   char footer[64];
@@ -233,23 +237,24 @@ TEST(BridgeMapping, ProtocolFileDescribesTheRecordTheBridgeExpects) {
   EXPECT_NE(xml.find(footer), std::string::npos);
   EXPECT_NE(xml.find("<type>bool</type>\n    <node>/c</node>"), std::string::npos);
   // Scales are the bridge's business; properties and types are the record's.
-  EXPECT_EQ(
-      recordLayout(parse("/a/b float airspeed 2\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n")).fingerprint,
-      layout.fingerprint);
-  EXPECT_NE(
-      recordLayout(parse("/a/x float airspeed\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n")).fingerprint,
-      layout.fingerprint);
+  EXPECT_EQ(feeds::recordLayout(parse("/a/b float airspeed 2\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
+                .fingerprint,
+            layout.fingerprint);
+  EXPECT_NE(feeds::recordLayout(parse("/a/x float airspeed\n/c bool vor1.toFlag\n/d double pitch\n/e int altitude\n"))
+                .fingerprint,
+            layout.fingerprint);
 }
 
 }  // namespace
 
 TEST(BridgeMapping, AbsurdScalesAndOffsetsAreRefusedWithTheirLine) {
-  const auto scaled = parseMapping("/a float airspeed 1.8\n/b float altitude 1e300\n", MappingFlavour::FlightGear);
+  const auto scaled =
+      feeds::parseMapping("/a float airspeed 1.8\n/b float altitude 1e300\n", feeds::MappingFlavour::FlightGear);
   ASSERT_FALSE(scaled.ok());
   EXPECT_NE(scaled.error().find("2"), std::string::npos) << scaled.error();
   EXPECT_NE(scaled.error().find("SCALE 1e300"), std::string::npos) << scaled.error();
-  const auto offset = parseMapping("sim/a airspeed 1 -5e12\n", MappingFlavour::XPlane);
+  const auto offset = feeds::parseMapping("sim/a airspeed 1 -5e12\n", feeds::MappingFlavour::XPlane);
   ASSERT_FALSE(offset.ok());
   EXPECT_NE(offset.error().find("OFFSET -5e12"), std::string::npos) << offset.error();
-  EXPECT_TRUE(parseMapping("sim/a airspeed -1e6 1e9\n", MappingFlavour::XPlane).ok());
+  EXPECT_TRUE(feeds::parseMapping("sim/a airspeed -1e6 1e9\n", feeds::MappingFlavour::XPlane).ok());
 }

@@ -31,7 +31,7 @@ constexpr double kSampleS = 0.1;
 
 // What the server serves, read back in physical units.
 struct Served {
-  const OffsetSpace& space;
+  const server::OffsetSpace& space;
   double operator()(std::string_view name, std::uint8_t engine = 0) const {
     return static_cast<double>(space.physical(kRows[index(name, engine)]));
   }
@@ -92,15 +92,15 @@ class DemoHour : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
   const std::string aircraftName = GetParam();
-  const DemoAircraft aircraft = *parseDemoAircraft(aircraftName);
+  const feeds::DemoAircraft aircraft = *feeds::parseDemoAircraft(aircraftName);
   const settings::Settings settings = demoSettings(aircraftName);
-  DemoFlight flight(aircraft, 7);
-  static OffsetSpace space;
+  feeds::DemoFlight flight(aircraft, 7);
+  static server::OffsetSpace space;
   const Served v{space};
   std::map<std::string, int> failures;
   std::set<int> pages;
   std::vector<double> loopLengths;
-  DemoPhase phase = flight.state().phase;
+  feeds::DemoPhase phase = flight.state().phase;
   double fuel = flight.state().tankLeftGal + flight.state().tankRightGal;
   double loopStart = 0;
   double elapsed = 0;
@@ -108,14 +108,14 @@ TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
     flight.advance(kSampleS);
     elapsed += kSampleS;
     flight.store(space);
-    const DemoState& s = flight.state();
+    const feeds::DemoState& s = flight.state();
     expectOnScales(settings, v, flight.engineCount(), failures);
     if (s.phase != phase) {
       // Phases follow each other in order; after the shutdown the flight starts again, cold and dark.
       const bool next = static_cast<int>(s.phase) == static_cast<int>(phase) + 1;
-      const bool again = phase == DemoPhase::Shutdown && s.phase == DemoPhase::ColdAndDark;
+      const bool again = phase == feeds::DemoPhase::Shutdown && s.phase == feeds::DemoPhase::ColdAndDark;
       EXPECT_TRUE(next || again) << phaseName(phase) << " -> " << phaseName(s.phase);
-      if (s.phase == DemoPhase::TakeOff) {
+      if (s.phase == feeds::DemoPhase::TakeOff) {
         for (int n = 1; n <= flight.engineCount(); ++n) {
           EXPECT_EQ(v("running", static_cast<std::uint8_t>(n)), 1) << "engine " << n << " running before take-off";
         }
@@ -127,7 +127,7 @@ TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
       }
       phase = s.phase;
     }
-    const bool flying = s.phase >= DemoPhase::TakeOff && s.phase <= DemoPhase::Landing;
+    const bool flying = s.phase >= feeds::DemoPhase::TakeOff && s.phase <= feeds::DemoPhase::Landing;
     if (v("altitude") > 500) {
       EXPECT_TRUE(flying) << "above 500 ft in " << phaseName(s.phase);
     }
@@ -150,11 +150,11 @@ TEST_P(DemoHour, ValuesStayOnTheirScalesAndThePhasesComeInOrder) {
 INSTANTIATE_TEST_SUITE_P(Aircraft, DemoHour, ::testing::ValuesIn(kAircraft));
 
 TEST(DemoFlight, HeadingFollowsTheTurnRateAndAltitudeTheVerticalSpeed) {
-  DemoFlight flight(DemoAircraft::Single, 3);
-  static OffsetSpace space;
+  feeds::DemoFlight flight(feeds::DemoAircraft::Single, 3);
+  static server::OffsetSpace space;
   const Served v{space};
   // From the start of the climb to the start of the approach: a turn onto the radial and the cruise on it.
-  while (flight.state().phase != DemoPhase::Climb) {
+  while (flight.state().phase != feeds::DemoPhase::Climb) {
     flight.advance(kSampleS);
   }
   flight.store(space);
@@ -166,7 +166,7 @@ TEST(DemoFlight, HeadingFollowsTheTurnRateAndAltitudeTheVerticalSpeed) {
   double rate = v("turnRate") / 512 * 3;  // a standard-rate turn, 3°/s, is 512
   double vs = v("verticalSpeed");
   double climbed = 0;
-  while (flight.state().phase != DemoPhase::Approach) {
+  while (flight.state().phase != feeds::DemoPhase::Approach) {
     flight.advance(kSampleS);
     flight.store(space);
     const double newRate = v("turnRate") / 512 * 3;
@@ -175,7 +175,7 @@ TEST(DemoFlight, HeadingFollowsTheTurnRateAndAltitudeTheVerticalSpeed) {
     rate = newRate;
     turned += unwrap(heading, v("gyroHeading"));
     heading = v("gyroHeading");
-    if (flight.state().phase == DemoPhase::Climb) {
+    if (flight.state().phase == feeds::DemoPhase::Climb) {
       integratedClimb += (vs + newVs) / 2 / 60 * kSampleS;
       climbed = v("altitude") - altitude;
     }
@@ -188,9 +188,9 @@ TEST(DemoFlight, HeadingFollowsTheTurnRateAndAltitudeTheVerticalSpeed) {
 }
 
 TEST(DemoFlight, TheSameSeedFliesTheSameFlight) {
-  DemoFlight a(DemoAircraft::Twin, 42);
-  DemoFlight b(DemoAircraft::Twin, 42);
-  DemoFlight c(DemoAircraft::Twin, 43);
+  feeds::DemoFlight a(feeds::DemoAircraft::Twin, 42);
+  feeds::DemoFlight b(feeds::DemoAircraft::Twin, 42);
+  feeds::DemoFlight c(feeds::DemoAircraft::Twin, 43);
   for (int i = 0; i < 1200; ++i) {
     a.advance(0.5);
     b.advance(0.5);
@@ -209,12 +209,12 @@ std::string tempFile(const std::string& name) {
 }
 
 TEST(Recordings, ReplayGivesTheRecordedValuesAtTheRecordedTimesAndHalfwayBetween) {
-  DemoFlight flight(DemoAircraft::Single, 1);
+  feeds::DemoFlight flight(feeds::DemoAircraft::Single, 1);
   flight.advance(400);  // climbing and turning: most values move
-  static OffsetSpace recorded[3];
+  static server::OffsetSpace recorded[3];
   const std::string path = tempFile("replay.csv");
   {
-    auto opened = Recorder::open(path);
+    auto opened = feeds::Recorder::open(path);
     ASSERT_TRUE(opened.ok());
     auto& recorder = *opened.value();
     for (int line = 0; line < 3; ++line) {
@@ -223,11 +223,11 @@ TEST(Recordings, ReplayGivesTheRecordedValuesAtTheRecordedTimesAndHalfwayBetween
       flight.advance(0.1);
     }
   }
-  auto loaded = loadRecording(path);
+  auto loaded = feeds::loadRecording(path);
   ASSERT_TRUE(loaded.ok()) << loaded.error();
   EXPECT_TRUE(loaded.value().warnings.empty());
-  ReplayFeed replay(std::move(loaded).value());
-  static OffsetSpace played;
+  feeds::ReplayFeed replay(std::move(loaded).value());
+  static server::OffsetSpace played;
   for (int line = 0; line < 3; ++line) {
     replay.storeAt(line * 0.1, played);
     for (const catalogue::Row& row : kRows) {
@@ -257,9 +257,9 @@ TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefus
       "0,103,1030,1\n"    // 5: not after the last good line
       "\n"
       "0.3,104,1040,1\n";
-  auto parsed = parseRecording(text, "r.csv");
+  auto parsed = feeds::parseRecording(text, "r.csv");
   ASSERT_TRUE(parsed.ok());
-  const Recording& r = parsed.value();
+  const feeds::Recording& r = parsed.value();
   EXPECT_EQ(r.times, (std::vector<double>{0, 0.3}));
   ASSERT_EQ(r.warnings.size(), 4u);
   EXPECT_EQ(r.warnings[0].rfind("r.csv:1: unknown variable \"nonsense\"", 0), 0u) << r.warnings[0];
@@ -268,7 +268,7 @@ TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefus
   EXPECT_EQ(r.warnings[3].rfind("r.csv:5:", 0), 0u) << r.warnings[3];
 
   for (const char* unplayable : {"", "airspeed\n0,1\n", "time,nothing\n0,1\n", "time,airspeed\nx,1\n"}) {
-    EXPECT_FALSE(parseRecording(unplayable, "bad.csv").ok()) << unplayable;
+    EXPECT_FALSE(feeds::parseRecording(unplayable, "bad.csv").ok()) << unplayable;
   }
   TempRuntimeDir runtime;
   const ProgramRun missing = runProgram({SKYVANE_SIM_PATH, "--feed", "replay:/nonexistent/recording.csv"});
@@ -283,9 +283,9 @@ TEST(Recordings, TheServerRecordsWhatItServes) {
     SimProcess sim({"--feed", "demo", "--speed", "50", "--start-at", "300", "--set", "airspeed=123", "--record", path});
     ::usleep(450 * 1000);
   }
-  auto loaded = loadRecording(path);
+  auto loaded = feeds::loadRecording(path);
   ASSERT_TRUE(loaded.ok()) << loaded.error();
-  const Recording& r = loaded.value();
+  const feeds::Recording& r = loaded.value();
   ASSERT_GE(r.times.size(), 3u);
   EXPECT_EQ(r.rows.size(), kRows.size());
   const std::size_t airspeed = index("airspeed");
@@ -306,14 +306,14 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   const std::string fifo = dir + "/fifo.csv";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {fifo, std::string("/dev/zero")}) {
-    const auto loaded = loadRecording(path);
+    const auto loaded = feeds::loadRecording(path);
     ASSERT_FALSE(loaded.ok()) << path;
     EXPECT_NE(loaded.error().find("not a regular file"), std::string::npos) << loaded.error();
   }
   const std::string mappings = dir + "/mappings";
   std::filesystem::create_directory(mappings);
-  ASSERT_EQ(::mkfifo((mappings + "/" + mappingFileName(MappingFlavour::FlightGear)).c_str(), 0600), 0);
-  const auto mapping = loadMapping(MappingFlavour::FlightGear, mappings);
+  ASSERT_EQ(::mkfifo((mappings + "/" + feeds::mappingFileName(feeds::MappingFlavour::FlightGear)).c_str(), 0600), 0);
+  const auto mapping = feeds::loadMapping(feeds::MappingFlavour::FlightGear, mappings);
   ASSERT_FALSE(mapping.ok());
   EXPECT_NE(mapping.error().find("not a regular file"), std::string::npos) << mapping.error();
 
@@ -322,15 +322,15 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   std::ofstream(victim) << "keep";
   const std::string linked = dir + "/linked.csv";
   std::filesystem::create_symlink(victim, linked);
-  EXPECT_FALSE(Recorder::open(linked).ok());
+  EXPECT_FALSE(feeds::Recorder::open(linked).ok());
   EXPECT_EQ(std::filesystem::file_size(victim), 4u);
 
   // A small recording loads within 300 MB of address space (the reader once set aside 512 MiB first).
   const std::string small = dir + "/small.csv";
   {
-    auto opened = Recorder::open(small);
+    auto opened = feeds::Recorder::open(small);
     ASSERT_TRUE(opened.ok());
-    static OffsetSpace space;
+    static server::OffsetSpace space;
     opened.value()->writeLine(0, space);
   }
   const pid_t child = ::fork();
@@ -338,7 +338,7 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
     const rlimit limit{300u << 20, 300u << 20};
     ::setrlimit(RLIMIT_AS, &limit);
     try {
-      ::_exit(loadRecording(small).ok() ? 0 : 2);
+      ::_exit(feeds::loadRecording(small).ok() ? 0 : 2);
     } catch (...) {
       ::_exit(3);
     }
@@ -355,10 +355,10 @@ TEST(Recordings, ReplayWrapsHeadingsAndServesOnlyFiniteValues) {
       "time,gyroHeading,adfBearing,eng1.torque,pitch,airspeed\n"
       "0,557.9,190,1e300,-1.7e308,1e300\n"
       "1,557.9,190,1e300,-1.7e308,1e300\n";
-  auto parsed = parseRecording(text, "extreme.csv");
+  auto parsed = feeds::parseRecording(text, "extreme.csv");
   ASSERT_TRUE(parsed.ok()) << parsed.error();
-  ReplayFeed replay(std::move(parsed).value());
-  static OffsetSpace played;
+  feeds::ReplayFeed replay(std::move(parsed).value());
+  static server::OffsetSpace played;
   for (double t : {0.0, 0.5}) {
     replay.storeAt(t, played);
     EXPECT_NEAR(static_cast<double>(played.physical(kRows[index("gyroHeading")])), 197.9, 1e-3) << t;

@@ -24,8 +24,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Mapping shippedMapping() {
-  return parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear).value();
+feeds::Mapping shippedMapping() {
+  return feeds::parseMapping(feeds::builtInMapping(feeds::MappingFlavour::FlightGear),
+                             feeds::MappingFlavour::FlightGear)
+      .value();
 }
 
 void putBig(std::vector<std::uint8_t>& out, std::uint64_t bits, int bytes) {
@@ -35,27 +37,27 @@ void putBig(std::vector<std::uint8_t>& out, std::uint64_t bits, int bytes) {
 }
 
 // A record as FlightGear sends it for `mapping`: every property 0 unless given, big-endian, fingerprint last.
-std::vector<std::uint8_t> record(const Mapping& mapping, const std::map<std::string, double>& byProperty) {
+std::vector<std::uint8_t> record(const feeds::Mapping& mapping, const std::map<std::string, double>& byProperty) {
   std::vector<std::uint8_t> out;
-  for (const MappingEntry& e : mapping.entries) {
+  for (const feeds::MappingEntry& e : mapping.entries) {
     const auto given = byProperty.find(e.source);
     const double v = given == byProperty.end() ? 0 : given->second;
     switch (e.type) {
-      case RecordType::Bool:
+      case feeds::RecordType::Bool:
         out.push_back(v != 0 ? 1 : 0);
         break;
-      case RecordType::Int:
+      case feeds::RecordType::Int:
         putBig(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(v)), 4);
         break;
-      case RecordType::Double:
+      case feeds::RecordType::Double:
         putBig(out, std::bit_cast<std::uint64_t>(v), 8);
         break;
-      case RecordType::Float:
+      case feeds::RecordType::Float:
         putBig(out, std::bit_cast<std::uint32_t>(static_cast<float>(v)), 4);
         break;
     }
   }
-  putBig(out, recordLayout(mapping).fingerprint, 4);
+  putBig(out, feeds::recordLayout(mapping).fingerprint, 4);
   return out;
 }
 
@@ -63,7 +65,7 @@ constexpr const char* kAirspeed = "/instrumentation/airspeed-indicator/indicated
 constexpr const char* kAltitude = "/instrumentation/altimeter/indicated-altitude-ft";
 constexpr const char* kHeading = "/instrumentation/heading-indicator/indicated-heading-deg";
 
-long double served(const OffsetSpace& space, std::string_view name) {
+long double served(const server::OffsetSpace& space, std::string_view name) {
   return space.physical(catalogue::kRows[*catalogue::findByFullName(name)]);
 }
 
@@ -140,13 +142,14 @@ TEST(FlightGearBridge, ARecordedFlightReadsBackThroughTheLink) {
 }
 
 TEST(FlightGearBridge, PacketsThatAreNotRecordsAreCountedAndChangeNothing) {
-  const Mapping mapping = shippedMapping();
-  OffsetSpace space;
+  const feeds::Mapping mapping = shippedMapping();
+  server::OffsetSpace space;
   CapturedLog log;
-  auto opened = FlightGearBridge::open(mapping, "127.0.0.1", 0, space, {.silence = 10s, .report = 300ms}, log.file());
+  auto opened =
+      feeds::FlightGearBridge::open(mapping, "127.0.0.1", 0, space, {.silence = 10s, .report = 300ms}, log.file());
   ASSERT_TRUE(opened.ok());
   auto& bridge = *opened.value();
-  FeedSource* sources[] = {&bridge};
+  server::FeedSource* sources[] = {&bridge};
   UdpPeer peer;
 
   peer.sendTo(bridge.port(), record(mapping, {{kAirspeed, 111}, {kAltitude, 2000}, {kHeading, 90}}));
@@ -192,12 +195,13 @@ TEST(FlightGearBridge, PacketsThatAreNotRecordsAreCountedAndChangeNothing) {
 }
 
 TEST(FlightGearBridge, SilenceIsToldOnceAndSoIsTheResumption) {
-  const Mapping mapping = shippedMapping();
-  OffsetSpace space;
+  const feeds::Mapping mapping = shippedMapping();
+  server::OffsetSpace space;
   CapturedLog log;
-  auto opened = FlightGearBridge::open(mapping, "127.0.0.1", 0, space, {.silence = 150ms, .report = 60s}, log.file());
+  auto opened =
+      feeds::FlightGearBridge::open(mapping, "127.0.0.1", 0, space, {.silence = 150ms, .report = 60s}, log.file());
   auto& bridge = *opened.value();
-  FeedSource* sources[] = {&bridge};
+  server::FeedSource* sources[] = {&bridge};
   UdpPeer peer;
 
   pumpSources(sources, space, 300ms);
@@ -233,8 +237,8 @@ TEST(FlightGearBridge, TheRunningServerRefusesBadFeedsAndPrintsItsRecord) {
   std::ifstream built(SKYVANE_FG_PROTOCOL);
   std::stringstream text;
   text << built.rdbuf();
-  EXPECT_EQ(text.str(), flightGearProtocol([] {
-              Mapping m = shippedMapping();
+  EXPECT_EQ(text.str(), feeds::flightGearProtocol([] {
+              feeds::Mapping m = shippedMapping();
               m.origin = "flightgear.map";
               return m;
             }()));
@@ -264,7 +268,7 @@ TEST(FlightGearBridge, AFloodOnThePortDoesNotSlowThePanelsLink) {
   ASSERT_TRUE(bridged.sim.running());
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
-  const Mapping mapping = shippedMapping();
+  const feeds::Mapping mapping = shippedMapping();
   medianRoundTripUs(200);  // warm-up
   const double quiet = medianRoundTripUs(1000);
 

@@ -332,8 +332,8 @@ public:
   }
 
 private:
-  OffsetSpace m_space;
-  SimServer m_server;
+  server::OffsetSpace m_space;
+  server::SimServer m_server;
   int m_stop[2] = {-1, -1};
   std::thread m_thread;
 };
@@ -358,7 +358,7 @@ TEST(ServerIdleConnections, SilentOnesMakeRoomOnceTheTableIsThreeQuartersFull) {
   // The table is full (the busy one and the first 255 idle ones); nobody has been silent long enough yet.
   ASSERT_TRUE(idle.back()->closedByServer(1000));
   for (std::size_t i = 0; i < idle.size(); ++i) {
-    EXPECT_EQ(idle[i]->closedByServer(), i >= SimServer::kMaxClients - 1) << "idle connection " << i;
+    EXPECT_EQ(idle[i]->closedByServer(), i >= server::SimServer::kMaxClients - 1) << "idle connection " << i;
   }
   const auto until = std::chrono::steady_clock::now() + kIdleLimit + 100ms;
   while (std::chrono::steady_clock::now() < until) {
@@ -377,8 +377,8 @@ TEST(ServerIdleConnections, SilentOnesMakeRoomOnceTheTableIsThreeQuartersFull) {
 
   // The longest silent were closed, in the order they came, until the table, the newcomer and the busy one
   // included, was three-quarters full; the rest stay however long they are silent.
-  constexpr std::size_t kInTable = SimServer::kMaxClients - 1;
-  constexpr std::size_t kClosedFromTable = kInTable - (SimServer::kIdleClosingFrom - 2);
+  constexpr std::size_t kInTable = server::SimServer::kMaxClients - 1;
+  constexpr std::size_t kClosedFromTable = kInTable - (server::SimServer::kIdleClosingFrom - 2);
   std::this_thread::sleep_for(50ms);
   for (std::size_t i = 0; i < idle.size(); ++i) {
     const bool inTable = i < kInTable;
@@ -390,8 +390,8 @@ TEST(ServerIdleConnections, SilentOnesMakeRoomOnceTheTableIsThreeQuartersFull) {
 
 TEST(ServerAnswer, OnlyARegularFileOfTheRuntimeDirectoryIsServedNeverALink) {
   TempRuntimeDir runtime;
-  OffsetSpace space;
-  SimServer server(space);
+  server::OffsetSpace space;
+  server::SimServer server(space);
   Block real("real");
   real.putRead(0, 0x1000, 4);
   EXPECT_EQ(server.answer(kLinkMessage, real.name), 1);
@@ -403,10 +403,10 @@ TEST(ServerAnswer, OnlyARegularFileOfTheRuntimeDirectoryIsServedNeverALink) {
 }
 
 TEST(ServerAnswer, BlockNamesOfAnyLengthAreSafe) {
-  OffsetSpace space;
+  server::OffsetSpace space;
   space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
   TempRuntimeDir runtime;
-  SimServer server(space);  // never listens: answer() stands on its own, in the usual runtime directory
+  server::SimServer server(space);  // never listens: answer() stands on its own, in the usual runtime directory
   // The longest name a block may have, 255 bytes, is served.
   const std::string pid = std::to_string(::getpid());
   Block longest(std::string(wire::kMaxNameLength - pid.size() - 1, 'n'));
@@ -427,7 +427,7 @@ TEST(ServerAnswer, BlockNamesOfAnyLengthAreSafe) {
 }
 
 TEST(OffsetSpaceBlocks, ClientVersionIsKeptApartFromTheSimulatorVersion) {
-  OffsetSpace space;
+  server::OffsetSpace space;
   std::array<std::uint8_t, kSimLinkBlockSize> block{};
   wire::putU32(block.data(), kSimLinkWriteId);
   wire::putU32(block.data() + 4, kClientVersionOffset);

@@ -26,8 +26,8 @@ const char* const kMapping =
     "sim/flightmodel/weight/m_fuel[0]                     tankLeft1.massKg\n"
     "set fuelWeight 6\n";
 
-Mapping testMapping() {
-  return parseMapping(kMapping, MappingFlavour::XPlane).value();
+feeds::Mapping testMapping() {
+  return feeds::parseMapping(kMapping, feeds::MappingFlavour::XPlane).value();
 }
 
 void putLittle(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -55,7 +55,7 @@ std::vector<std::uint8_t> reply(const std::vector<std::pair<std::int32_t, float>
   return out;
 }
 
-long double served(const OffsetSpace& space, std::string_view name) {
+long double served(const server::OffsetSpace& space, std::string_view name) {
   return space.physical(catalogue::kRows[*catalogue::findByFullName(name)]);
 }
 
@@ -79,8 +79,8 @@ std::uint16_t localPortOf(int fd) {
   return ntohs(a.sin_port);
 }
 
-XPlaneOptions optionsFor(const UdpPeer& xplane) {
-  XPlaneOptions o;
+feeds::XPlaneOptions optionsFor(const UdpPeer& xplane) {
+  feeds::XPlaneOptions o;
   o.host = "127.0.0.1";
   o.port = xplane.port();
   o.timing = {.silence = 10s, .report = 200ms};
@@ -89,15 +89,15 @@ XPlaneOptions optionsFor(const UdpPeer& xplane) {
 
 TEST(XPlaneBridge, SubscribesServesRepliesAndCancelsOnExit) {
   UdpPeer xplane;
-  OffsetSpace space;
+  server::OffsetSpace space;
   CapturedLog log;
-  const Mapping mapping = testMapping();
+  const feeds::Mapping mapping = testMapping();
   sockaddr_in bridgeAddress{};
   {
-    auto opened = XPlaneBridge::open(mapping, optionsFor(xplane), space, log.file());
+    auto opened = feeds::XPlaneBridge::open(mapping, optionsFor(xplane), space, log.file());
     ASSERT_TRUE(opened.ok()) << opened.error();
     auto& bridge = *opened.value();
-    FeedSource* sources[] = {&bridge};
+    server::FeedSource* sources[] = {&bridge};
 
     const auto requests = receiveAll(xplane, 3, &bridgeAddress);
     ASSERT_EQ(requests.size(), 3u);
@@ -141,12 +141,12 @@ TEST(XPlaneBridge, SubscribesServesRepliesAndCancelsOnExit) {
 TEST(XPlaneBridge, SubscribesAgainWhileXPlaneIsSilent) {
   // X-Plane forgets its subscriptions when it restarts; the bridge asks again until values come.
   UdpPeer xplane;
-  OffsetSpace space;
-  XPlaneOptions options = optionsFor(xplane);
+  server::OffsetSpace space;
+  feeds::XPlaneOptions options = optionsFor(xplane);
   options.timing.silence = 100ms;
-  auto opened = XPlaneBridge::open(testMapping(), options, space, nullptr);
+  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, nullptr);
   auto& bridge = *opened.value();
-  FeedSource* sources[] = {&bridge};
+  server::FeedSource* sources[] = {&bridge};
   ASSERT_EQ(receiveAll(xplane, 3).size(), 3u);
   pumpSources(sources, space, 150ms);
   EXPECT_EQ(receiveAll(xplane, 3).size(), 3u);
@@ -166,20 +166,20 @@ std::vector<std::uint8_t> beacon(int hostId, unsigned role, std::uint16_t port) 
 
 TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
   UdpPeer xplane;
-  OffsetSpace space;
+  server::OffsetSpace space;
   CapturedLog log;
-  XPlaneOptions options;
+  feeds::XPlaneOptions options;
   options.beaconPort = freeUdpPort();  // the real 49707 may be in use on a developer's machine
-  auto opened = XPlaneBridge::open(testMapping(), options, space, log.file());
+  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
   auto& bridge = *opened.value();
-  auto found = XPlaneDiscovery::open(bridge, options);
+  auto found = feeds::XPlaneDiscovery::open(bridge, options);
   ASSERT_TRUE(found.ok()) << found.error();
-  FeedSource* sources[] = {found.value().get(), &bridge};
+  server::FeedSource* sources[] = {found.value().get(), &bridge};
 
   // A visual-only X-Plane and a Plane Maker beacon are not the flight.
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 2, xplane.port()));
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(2, 1, xplane.port()));
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 2, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(2, 1, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
   // Replies before any X-Plane is known are nobody's.
   UdpPeer early;
   early.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
@@ -188,7 +188,7 @@ TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
   EXPECT_EQ(bridge.monitor().droppedTotal(), 1u);
   EXPECT_EQ(served(space, "airspeed"), 0);
 
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
   ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
   EXPECT_EQ(ntohs(bridge.target()->sin_port), xplane.port());
   const auto requests = receiveAll(xplane, 3);
@@ -207,7 +207,8 @@ TEST(XPlaneBridge, SkyvaneSimServesXPlaneAndCancelsWhenStopped) {
   ::unsetenv("SKYVANE_HOME");
   ASSERT_TRUE(sim.running());
   sockaddr_in bridge{};
-  const Mapping shipped = parseMapping(builtInMapping(MappingFlavour::XPlane), MappingFlavour::XPlane).value();
+  const feeds::Mapping shipped =
+      feeds::parseMapping(feeds::builtInMapping(feeds::MappingFlavour::XPlane), feeds::MappingFlavour::XPlane).value();
   const auto requests = receiveAll(xplane, shipped.entries.size(), &bridge);
   ASSERT_EQ(requests.size(), shipped.entries.size());
   xplane.sendTo(ntohs(bridge.sin_port), reply({{0, 88.0f}, {1, 4500.0f}}));
@@ -233,10 +234,10 @@ TEST(XPlaneBridge, SkyvaneSimServesXPlaneAndCancelsWhenStopped) {
 }
 
 TEST(XPlaneBridge, ARemoteXPlaneNeedsAListenAddressThatReachesIt) {
-  OffsetSpace space;
-  XPlaneOptions options;
+  server::OffsetSpace space;
+  feeds::XPlaneOptions options;
   options.host = "192.0.2.7";
-  const auto opened = XPlaneBridge::open(testMapping(), options, space, nullptr);
+  const auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, nullptr);
   ASSERT_FALSE(opened.ok());
   EXPECT_NE(opened.error().find("add --listen 0.0.0.0"), std::string::npos);
 }
@@ -248,16 +249,16 @@ TEST(XPlaneBridge, ARemoteXPlaneNeedsAListenAddressThatReachesIt) {
 // again, and a computer name reaches the terminal with its control bytes escaped.
 TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOffRequests) {
   UdpPeer xplane;
-  OffsetSpace space;
+  server::OffsetSpace space;
   CapturedLog log;
-  XPlaneOptions options;
+  feeds::XPlaneOptions options;
   options.beaconPort = freeUdpPort();
   options.timing.silence = 10ms;
-  auto opened = XPlaneBridge::open(testMapping(), options, space, log.file());
+  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
   auto& bridge = *opened.value();
-  auto found = XPlaneDiscovery::open(bridge, options);
+  auto found = feeds::XPlaneDiscovery::open(bridge, options);
   ASSERT_TRUE(found.ok()) << found.error();
-  FeedSource* sources[] = {found.value().get(), &bridge};
+  server::FeedSource* sources[] = {found.value().get(), &bridge};
 
   // Sent straight to the beacon port, not to the group: never seen.
   UdpPeer forger;
@@ -269,7 +270,7 @@ TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOff
   named.pop_back();  // the name's NUL
   const char evil[] = "\x1b[2Jpc";
   named.insert(named.end(), evil, evil + sizeof evil);
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, named);
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, named);
   ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
   EXPECT_NE(log.text().find("\"sim-pc\\x1b[2Jpc\""), std::string::npos) << log.text();
   EXPECT_EQ(log.text().find('\x1b'), std::string::npos);
@@ -283,7 +284,7 @@ TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOff
   EXPECT_TRUE(receiveAll(xplane, 1).empty()) << "no more requests";
 
   // Its beacon again: asked again.
-  xplane.multicast(xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
   pumpSources(sources, space, 100ms);
   EXPECT_EQ(receiveAll(xplane, 3).size(), 3u);
 }

@@ -22,8 +22,8 @@
 namespace {
 
 // A shipped-mapping record with every property 0 except the airspeed (the first entry).
-std::vector<std::uint8_t> recordWithAirspeed(const Mapping& mapping, float knots) {
-  const RecordLayout layout = recordLayout(mapping);
+std::vector<std::uint8_t> recordWithAirspeed(const feeds::Mapping& mapping, float knots) {
+  const feeds::RecordLayout layout = feeds::recordLayout(mapping);
   std::vector<std::uint8_t> record(layout.size, 0);
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(knots);
   for (int i = 0; i < 4; ++i) {
@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const pid_t simPid = childPid();
-  const Mapping mapping = parseMapping(builtInMapping(MappingFlavour::FlightGear), MappingFlavour::FlightGear).value();
+  const feeds::Mapping mapping =
+      feeds::parseMapping(feeds::builtInMapping(feeds::MappingFlavour::FlightGear), feeds::MappingFlavour::FlightGear)
+          .value();
   const int out = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;

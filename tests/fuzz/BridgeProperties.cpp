@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kSpaceBytes = 0x10000;
 using Snapshot = std::array<std::uint8_t, kSpaceBytes>;
 
-Snapshot snapshot(const OffsetSpace& space) {
+Snapshot snapshot(const server::OffsetSpace& space) {
   Snapshot bytes{};
   space.read(0, bytes);
   return bytes;
@@ -41,7 +41,7 @@ const std::array<bool, kSpaceBytes>& catalogueBytes() {
 }
 
 // What a feed may leave in the space: changes inside catalogue rows only, every row finite.
-std::optional<std::string> checkServed(const Snapshot& before, const OffsetSpace& space, const char* what) {
+std::optional<std::string> checkServed(const Snapshot& before, const server::OffsetSpace& space, const char* what) {
   const Snapshot after = snapshot(space);
   for (std::size_t i = 0; i < kSpaceBytes; ++i) {
     if (after[i] != before[i] && !catalogueBytes()[i]) {
@@ -58,7 +58,7 @@ std::optional<std::string> checkServed(const Snapshot& before, const OffsetSpace
 
 // A packet taken or refused: refused changes nothing, taken stays in the catalogue's rows and finite.
 template <typename Bridge>
-std::optional<std::string> checkPacket(Bridge& bridge, OffsetSpace& space, Bytes input, const char* what) {
+std::optional<std::string> checkPacket(Bridge& bridge, server::OffsetSpace& space, Bytes input, const char* what) {
   const Snapshot before = snapshot(space);
   if (const auto taken = bridge.take(input, input.size(), space); !taken) {
     if (snapshot(space) != before) {
@@ -69,8 +69,8 @@ std::optional<std::string> checkPacket(Bridge& bridge, OffsetSpace& space, Bytes
   return checkServed(before, space, what);
 }
 
-Mapping builtIn(MappingFlavour flavour) {
-  return parseMapping(builtInMapping(flavour), flavour).value();
+feeds::Mapping builtIn(feeds::MappingFlavour flavour) {
+  return feeds::parseMapping(feeds::builtInMapping(flavour), flavour).value();
 }
 
 std::string_view text(Bytes input) {
@@ -80,25 +80,27 @@ std::string_view text(Bytes input) {
 }  // namespace
 
 std::optional<std::string> checkFlightGearRecord(Bytes input) {
-  static OffsetSpace space;
+  static server::OffsetSpace space;
   static const auto bridge = [] {
-    auto opened = FlightGearBridge::open(builtIn(MappingFlavour::FlightGear), "127.0.0.1", 0, space, {}, nullptr);
+    auto opened =
+        feeds::FlightGearBridge::open(builtIn(feeds::MappingFlavour::FlightGear), "127.0.0.1", 0, space, {}, nullptr);
     return std::move(opened).value();
   }();
   return checkPacket(*bridge, space, input, "FlightGear record");
 }
 
 std::optional<std::string> checkXPlaneReply(Bytes input) {
-  static OffsetSpace space;
+  static server::OffsetSpace space;
   static const auto bridge = [] {
-    auto opened = XPlaneBridge::open(builtIn(MappingFlavour::XPlane), XPlaneOptions{}, space, nullptr);
+    auto opened =
+        feeds::XPlaneBridge::open(builtIn(feeds::MappingFlavour::XPlane), feeds::XPlaneOptions{}, space, nullptr);
     return std::move(opened).value();
   }();
   return checkPacket(*bridge, space, input, "X-Plane reply");
 }
 
 std::optional<std::string> checkXPlaneBeacon(Bytes input) {
-  const auto beacon = xplane::parseBeacon(input);
+  const auto beacon = feeds::xplane::parseBeacon(input);
   if (!beacon) {
     return std::nullopt;
   }
@@ -111,14 +113,14 @@ std::optional<std::string> checkXPlaneBeacon(Bytes input) {
 }
 
 std::optional<std::string> checkMappingFile(Bytes input) {
-  for (const MappingFlavour flavour : {MappingFlavour::FlightGear, MappingFlavour::XPlane}) {
-    const auto parsed = parseMapping(text(input), flavour);
+  for (const feeds::MappingFlavour flavour : {feeds::MappingFlavour::FlightGear, feeds::MappingFlavour::XPlane}) {
+    const auto parsed = feeds::parseMapping(text(input), flavour);
     if (!parsed) {
       continue;
     }
-    for (const MappingEntry& e : parsed->entries) {
+    for (const feeds::MappingEntry& e : parsed->entries) {
       if (!std::isfinite(e.scale) || !std::isfinite(e.offset) || std::fabs(e.scale) > 1e6 ||
-          std::fabs(e.offset) > 1e9 || e.target >= PanelFrame::targetCount()) {
+          std::fabs(e.offset) > 1e9 || e.target >= feeds::PanelFrame::targetCount()) {
         return "a mapping entry outside the limits was taken: scale " + std::to_string(e.scale) + ", offset " +
                std::to_string(e.offset);
       }
@@ -128,14 +130,14 @@ std::optional<std::string> checkMappingFile(Bytes input) {
 }
 
 std::optional<std::string> checkReplay(Bytes input) {
-  auto parsed = parseRecording(std::string(text(input)), "fuzz.csv");
+  auto parsed = feeds::parseRecording(std::string(text(input)), "fuzz.csv");
   if (!parsed) {
     return std::nullopt;
   }
-  Recording* recording = &*parsed;
-  static OffsetSpace space;
+  feeds::Recording* recording = &*parsed;
+  static server::OffsetSpace space;
   const Snapshot before = snapshot(space);
-  ReplayFeed replay(std::move(*recording));
+  feeds::ReplayFeed replay(std::move(*recording));
   for (const double seconds : {0.0, 0.05, 0.15, 1e9, -1.0}) {
     replay.storeAt(seconds, space);
   }

@@ -19,7 +19,7 @@ namespace {
 // every batch honestly from its offset space before `spoil` has its way with the block and the result.
 class ScriptedTransport final : public LinkTransport {
 public:
-  OffsetSpace space;
+  server::OffsetSpace space;
   std::array<std::uint8_t, kSimLinkBlockSize> block{};
   std::vector<std::uint8_t> honestBlock;  // the block as the honest server left it, last batch
   Bytes spoil;                            // patches: u16 position, byte value, ...; or raw bytes over the start
@@ -240,7 +240,7 @@ std::optional<std::string> checkClientWalk(Bytes input) {
   if (!problem &&
       (!SimLinkRead(kServerVersionOffset, 4, &version, result) || wire::getU32(t.block.data()) != kSimLinkReadId ||
        wire::getU32(t.block.data() + 4) != kServerVersionOffset || !SimLinkProcess(result) ||
-       version != OffsetSpace::kServerVersion)) {
+       version != server::OffsetSpace::kServerVersion)) {
     problem = "the batch after it failed: " + std::string(SimLinkResultName(result));
   }
   SimLinkClose();

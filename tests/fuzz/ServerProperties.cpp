@@ -19,12 +19,12 @@ namespace fuzz {
 namespace {
 
 const std::uint32_t kLinkMessage = wire::registeredMessageId(kLinkMessageName);
-using SpaceBytes = std::array<std::uint8_t, OffsetSpace::kSize>;
+using SpaceBytes = std::array<std::uint8_t, server::OffsetSpace::kSize>;
 using BlockBytes = std::array<std::uint8_t, kSimLinkBlockSize>;
 
 // Something other than zeros to read, so that a data area left unfilled shows.
-void fillPattern(OffsetSpace& space) {
-  std::vector<std::uint8_t> pattern(OffsetSpace::kSize);
+void fillPattern(server::OffsetSpace& space) {
+  std::vector<std::uint8_t> pattern(server::OffsetSpace::kSize);
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     pattern[i] = static_cast<std::uint8_t>(i * 131 + 7);
   }
@@ -34,9 +34,9 @@ void fillPattern(OffsetSpace& space) {
 // A server that never listens, its offset space, and a shared block of this process's own that it serves;
 // beside it a second space that takes the same blocks in memory. Both spaces start alike and must stay alike.
 struct Rig {
-  OffsetSpace served;
-  OffsetSpace model;
-  SimServer server{served};
+  server::OffsetSpace served;
+  server::OffsetSpace model;
+  server::SimServer server{served};
   std::string blockName = "skyvane-fuzz-" + std::to_string(::getpid());
   std::string dir;  // a runtime directory of the fuzzer's own: answer() looks for blocks there
   int blockFd = -1;
@@ -123,7 +123,7 @@ std::optional<std::string> checkFrames(Bytes stream) {
   return std::nullopt;
 }
 
-void snapshot(const OffsetSpace& space, SpaceBytes& out) {
+void snapshot(const server::OffsetSpace& space, SpaceBytes& out) {
   space.read(0, out);
 }
 

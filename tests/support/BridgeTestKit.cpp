@@ -80,30 +80,31 @@ std::uint16_t freeUdpPort() {
   return probe.port();
 }
 
-bool pumpSources(std::span<FeedSource* const> sources, OffsetSpace& space, std::chrono::milliseconds timeout,
-                 const std::function<bool()>& done) {
-  const auto end = FeedSource::Clock::now() + timeout;
+bool pumpSources(std::span<server::FeedSource* const> sources, server::OffsetSpace& space,
+                 std::chrono::milliseconds timeout, const std::function<bool()>& done) {
+  const auto end = server::FeedSource::Clock::now() + timeout;
   while (!done()) {
-    const auto now = FeedSource::Clock::now();
+    const auto now = server::FeedSource::Clock::now();
     if (now >= end) {
       return false;
     }
     auto next = end;
     std::vector<pollfd> fds;
-    for (FeedSource* s : sources) {
+    for (server::FeedSource* s : sources) {
       next = std::min(next, s->nextStep());
       fds.push_back({s->fd(), static_cast<short>(s->fd() >= 0 ? POLLIN : 0), 0});
     }
     const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, FeedSource::Clock::duration::zero())).count();
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, server::FeedSource::Clock::duration::zero()))
+            .count();
     ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait, 20)));
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (fds[i].revents != 0) {
         sources[i]->onReadable(space);
       }
     }
-    const auto later = FeedSource::Clock::now();
-    for (FeedSource* s : sources) {
+    const auto later = server::FeedSource::Clock::now();
+    for (server::FeedSource* s : sources) {
       if (s->nextStep() <= later) {
         s->step(space, later);
       }

@@ -41,7 +41,7 @@ std::uint16_t freeUdpPort();
 
 // Polls the sources' descriptors and runs their steps until `done` holds or `timeout` passes; returns `done()`.
 bool pumpSources(
-    std::span<FeedSource* const> sources, OffsetSpace& space, std::chrono::milliseconds timeout,
+    std::span<server::FeedSource* const> sources, server::OffsetSpace& space, std::chrono::milliseconds timeout,
     const std::function<bool()>& done = [] { return false; });
 
 // A log the code under test writes to, read back as text.

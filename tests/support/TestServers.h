@@ -56,7 +56,7 @@ public:
   // `space` like skyvane-sim, then stalls, closes the connection, or answers `answer`.
   FakeServer(const char* className, int honestRequests, After after, int answer = 0);
   ~FakeServer();
-  OffsetSpace& space() { return m_space; }
+  server::OffsetSpace& space() { return m_space; }
   int requests() const { return m_requests.load(); }
   // From the next request on: misbehave as told, or (answer < 0 with After::Answer) be honest again.
   void setMisbehaviour(After after, int answer);
@@ -64,8 +64,8 @@ public:
 private:
   void loop();
 
-  OffsetSpace m_space;
-  SimServer m_honest{m_space};
+  server::OffsetSpace m_space;
+  server::SimServer m_honest{m_space};
   std::atomic<int> m_honestRequests;
   std::atomic<After> m_after;
   std::atomic<int> m_answer;

@@ -67,9 +67,9 @@ Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector
   if (runtime.path().empty()) {
     return Problem{"cannot make a private runtime directory"};
   }
-  static OffsetSpace space;  // 64 KiB: not for the stack
+  static server::OffsetSpace space;  // 64 KiB: not for the stack
   space.apply(assignments);
-  SimServer server(space);
+  server::SimServer server(space);
   if (auto listening = server.listen(runtime.path(), kPrimaryServerClass); !listening) {
     return listening;
   }
