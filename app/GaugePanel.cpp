@@ -116,7 +116,7 @@ void GaugePanel::startUp() {
   m_instruments->fuelStats().capturePending = true;
 
   // The private face of the fuel statistics read-out, written afresh and registered for this process.
-  m_fontPath = installQuartzFont(m_dataDir, privateRuntimeDirectory);
+  m_fontPath = resources::installQuartzFont(m_dataDir, privateRuntimeDirectory);
   if (m_fontPath.empty()) {
     std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
   }
@@ -324,7 +324,7 @@ void GaugePanel::shutdown() {
     return;
   }
   m_shutDown = true;
-  unregisterPrivateFonts();
+  engine::unregisterPrivateFonts();
   SimLinkClose();
   m_layout = currentLayout();
   if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {

@@ -48,8 +48,9 @@ struct QtContext::Native {
   std::unique_ptr<QOpenGLContext> gl;
   FramePresentation presentation = FramePresentation::Swap;
   QSurface* home = nullptr;  // the first view's surface: the hidden base surface of the panel
-  std::array<FramebufferTarget, 3> targets{FramebufferTarget(0), FramebufferTarget(2), FramebufferTarget(4)};
-  FramebufferTarget resolved{0, FramebufferTarget::Depth::Without};
+  std::array<engine::FramebufferTarget, 3> targets{engine::FramebufferTarget(0), engine::FramebufferTarget(2),
+                                                   engine::FramebufferTarget(4)};
+  engine::FramebufferTarget resolved{0, engine::FramebufferTarget::Depth::Without};
   std::array<int, 3> views{};  // at 0, 2 and 4 samples
   QImage frame;                // the last frame read back
   bool framebuffers = false;
@@ -58,7 +59,7 @@ struct QtContext::Native {
   bool saidNoSamples = false;
 
   // Swapped views at one sample draw straight into their window.
-  FramebufferTarget* target(int samples) {
+  engine::FramebufferTarget* target(int samples) {
     if (!framebuffers || (samples <= 0 && presentation == FramePresentation::Swap)) {
       return nullptr;
     }
@@ -117,7 +118,7 @@ QSurfaceFormat QtContext::surfaceFormat() {
 void QtContext::platformCreate(TGLContext* shareWith) {
   auto* share = dynamic_cast<QtContext*>(shareWith);
   if (shareWith != nullptr && (share == nullptr || !share->m_native)) {
-    throw EngineError("Incompatible contexts");
+    throw engine::EngineError("Incompatible contexts");
   }
   if (share != nullptr) {
     m_native = share->m_native;  // a view of the same native context: its lists are ours at once
@@ -126,15 +127,15 @@ void QtContext::platformCreate(TGLContext* shareWith) {
     native->gl = std::make_unique<QOpenGLContext>();
     native->gl->setFormat(surfaceFormat());
     if (!native->gl->create()) {
-      throw EngineError("Failed to create RenderingContext.");
+      throw engine::EngineError("Failed to create RenderingContext.");
     }
     native->home = m_surface;
     // What the driver offers, read once while the context is current on its first surface.
     bool software = false;
     if (native->gl->makeCurrent(m_surface)) {
       software = isSoftwareRenderer(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-      native->framebuffers = FramebufferTarget::supported();
-      native->filterHint = FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
+      native->framebuffers = engine::FramebufferTarget::supported();
+      native->filterHint = engine::FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
       native->gl->doneCurrent();
     }
     native->presentation = choosePresentation(software);
@@ -154,7 +155,7 @@ void QtContext::platformDestroy() {
   if (m_native.use_count() == 1) {
     // The last view: the framebuffers go with the native context; free them while it can still be current.
     if (gl->makeCurrent(m_surface)) {
-      for (FramebufferTarget& t : m_native->targets) {
+      for (engine::FramebufferTarget& t : m_native->targets) {
         t.release();
       }
       m_native->resolved.release();
@@ -182,7 +183,7 @@ void QtContext::platformActivate() {
   if (!already && !native.gl->makeCurrent(surface)) {
     char text[96];
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
-    throw EngineError(text);
+    throw engine::EngineError(text);
   }
   // A target that no view draws at any more (after a level change) gives its memory back.
   for (std::size_t i = 0; i < native.targets.size(); ++i) {
@@ -219,7 +220,7 @@ bool QtContext::platformChangeAntiAliasing() {
   return true;
 }
 
-FramebufferTarget* QtContext::drawTarget() const {
+engine::FramebufferTarget* QtContext::drawTarget() const {
   return m_native ? m_native->target(requestedSamples(format().antiAliasing)) : nullptr;
 }
 
@@ -230,7 +231,7 @@ void QtContext::bindDrawTarget() {
     sayOnce(native.saidNoFramebuffers,
             "this OpenGL driver has no framebuffer objects: the gauges are drawn without anti-aliasing");
   }
-  if (FramebufferTarget* target = drawTarget()) {
+  if (engine::FramebufferTarget* target = drawTarget()) {
     const QSize size = surfacePixels(m_surface);
     target->reserve(size.width(), size.height());
     target->bind();
@@ -244,7 +245,7 @@ void QtContext::bindDrawTarget() {
 }
 
 int QtContext::samples() const {
-  const FramebufferTarget* target = drawTarget();
+  const engine::FramebufferTarget* target = drawTarget();
   return target != nullptr ? target->samples() : 0;
 }
 
@@ -258,7 +259,7 @@ void QtContext::swapBuffers() {
   }
   QOpenGLContext* gl = m_native->gl.get();
   const QSize size = surfacePixels(m_surface);
-  if (const FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
+  if (const engine::FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
     target->blitTo(gl->defaultFramebufferObject(), size.width(), size.height());
   }
   if (m_grabRequested) {
@@ -275,7 +276,7 @@ void QtContext::swapBuffers() {
 
 void QtContext::presentReadBack() {
   Native& native = *m_native;
-  const FramebufferTarget& drawn = *drawTarget();
+  const engine::FramebufferTarget& drawn = *drawTarget();
   const QSize size = surfacePixels(m_surface);
   const int w = size.width();
   const int h = size.height();
@@ -307,7 +308,7 @@ void QtContext::presentReadBack() {
 }
 
 void QtContext::grab(int width, int height) {
-  m_grabbed = FramebufferTarget::readTopDown(width, height);
+  m_grabbed = engine::FramebufferTarget::readTopDown(width, height);
   // Alpha blending may leave any alpha in a framebuffer; the window shows every pixel opaque.
   for (std::size_t alpha = 3; alpha < m_grabbed.size(); alpha += 4) {
     m_grabbed[alpha] = 255;

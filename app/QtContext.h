@@ -77,7 +77,7 @@ protected:
 private:
   struct Native;
   // The shared target this view draws into at its level, or null for the window itself.
-  FramebufferTarget* drawTarget() const;
+  engine::FramebufferTarget* drawTarget() const;
   void bindDrawTarget();
   QSurface* drawSurface() const;
   void presentReadBack();

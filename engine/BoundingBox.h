@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace engine {
+
 struct BoundingBox {
   static constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
@@ -67,3 +69,5 @@ struct BoundingBox {
 
   friend bool operator==(const BoundingBox&, const BoundingBox&) = default;
 };
+
+}  // namespace engine

@@ -4,7 +4,11 @@
 #include <stdexcept>
 #include <string>
 
+namespace engine {
+
 class EngineError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
+
+}  // namespace engine

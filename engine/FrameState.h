@@ -13,6 +13,8 @@ class TGLStateCache;
 enum class TGLObjectsSorting { osInherited, osNone, osRenderFarthestFirst, osRenderBlendedLast, osRenderNearestFirst };
 enum class TGLVisibilityCulling { vcInherited, vcNone, vcObjectBased, vcHierarchical };
 
+namespace engine {
+
 // What one frame submitted: nodes whose own shape was drawn (list replayed or geometry emitted), the list
 // replays among them, and the nodes or whole subtrees that culling left out.
 struct FrameCounts {
@@ -40,3 +42,5 @@ struct FrameState {
   bool wholeInView = false;
   FrameCounts counts;
 };
+
+}  // namespace engine

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace engine {
+
 namespace {
 
 // Whether a space-separated extension list names `extension` as a whole word.
@@ -137,3 +139,5 @@ void FramebufferTarget::forget() {
   m_height = 0;
   m_samples = 0;
 }
+
+}  // namespace engine

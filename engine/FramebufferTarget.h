@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace engine {
+
 class FramebufferTarget {
 public:
   enum class Depth { With, Without };
@@ -61,3 +63,5 @@ private:
   GLuint m_color = 0;
   GLuint m_depthBuffer = 0;
 };
+
+}  // namespace engine

@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+namespace engine {
+
 namespace {
 
 // When no deviation is asked for: curves are flattened to within 1/500 em.
@@ -258,3 +260,5 @@ bool buildGlyphLists(const std::string& family, const FontStyle& style, int firs
   }
   return true;
 }
+
+}  // namespace engine

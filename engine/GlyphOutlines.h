@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 // The six metrics of one character, in em units.
 struct GlyphMetrics {
   float blackBoxX = 0;
@@ -40,3 +42,5 @@ std::string findFontFile(const std::string& family, const FontStyle& style);
 // context.
 bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
                      float deviation, float extrusion, GlyphMetrics* metrics);
+
+}  // namespace engine

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace engine {
+
 namespace {
 
 struct Display {
@@ -177,3 +179,5 @@ std::vector<std::uint8_t> OffscreenContext::readPixels() {
   m_draw.bind();
   return pixels;
 }
+
+}  // namespace engine

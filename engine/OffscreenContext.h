@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+namespace engine {
+
 class OffscreenContext final : public TGLContext {
 public:
   OffscreenContext(int width, int height);
@@ -50,3 +52,5 @@ private:
   FramebufferTarget m_resolve{0, FramebufferTarget::Depth::Without};  // read back from when multisampled
   bool m_storageStale = true;
 };
+
+}  // namespace engine

@@ -3,6 +3,8 @@
 
 #include <fontconfig/fontconfig.h>
 
+namespace engine {
+
 bool registerPrivateFont(const std::string& path) {
   return FcInit() == FcTrue &&
          FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8*>(path.c_str())) == FcTrue;
@@ -26,3 +28,5 @@ bool isPrivateFontRegistered(const std::string& path) {
   }
   return false;
 }
+
+}  // namespace engine

@@ -22,7 +22,7 @@ TFontManager::~TFontManager() {
   }
 }
 
-FontEntry* TFontManager::acquire(const std::string& name, const FontStyle& style, TGLSpaceText* text, int last,
+FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text, int last,
                                  int first, float deviation, float extrusion) {
   FontEntry* entry = nullptr;
   for (auto& e : m_entries) {
@@ -61,13 +61,14 @@ FontEntry* TFontManager::acquire(const std::string& name, const FontStyle& style
   const auto fail = [&](const char* message) {
     --entry->m_references;
     std::erase(entry->m_users, text);
-    throw EngineError(message);
+    throw engine::EngineError(message);
   };
   const int count = last - first + 1;
   if (entry->m_lists.allocate(count) == 0) {
     fail("FontManager: no more display lists available");
   }
-  if (!buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion, entry->m_metrics.data())) {
+  if (!engine::buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion,
+                               entry->m_metrics.data())) {
     entry->m_lists.release();
     fail("FontManager: font creation failed");
   }

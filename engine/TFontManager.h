@@ -15,7 +15,7 @@ class TGLSpaceText;
 class FontEntry {
 public:
   const std::string& name() const { return m_name; }
-  const FontStyle& style() const { return m_style; }
+  const engine::FontStyle& style() const { return m_style; }
   float extrusion() const { return m_extrusion; }
   float deviation() const { return m_deviation; }
   int first() const { return m_first; }
@@ -24,19 +24,19 @@ public:
   // The first list (character `first`), or 0 when the lists are gone.
   GLuint listBase() const { return m_lists.name(); }
   // The metrics of a character code in first .. last.
-  const GlyphMetrics& metrics(int code) const { return m_metrics[static_cast<std::size_t>(code - m_first)]; }
+  const engine::GlyphMetrics& metrics(int code) const { return m_metrics[static_cast<std::size_t>(code - m_first)]; }
 
 private:
   friend class TFontManager;
   std::string m_name;
-  FontStyle m_style;
+  engine::FontStyle m_style;
   float m_extrusion = 0;
   float m_deviation = 0;
   int m_first = 0;
   int m_last = 255;
   TGLListHandle m_lists;
   int m_references = 0;
-  std::array<GlyphMetrics, 256> m_metrics{};
+  std::array<engine::GlyphMetrics, 256> m_metrics{};
   std::vector<TGLSpaceText*> m_users;
 };
 
@@ -48,7 +48,7 @@ public:
   // Finds or makes the entry and makes its lists when they do not exist (a context must be current).
   // Errors: "FontManager: no more display lists available", "FontManager: font creation failed" (the entry
   // then stays without lists and the next acquisition tries again).
-  FontEntry* acquire(const std::string& name, const FontStyle& style, TGLSpaceText* text, int last, int first,
+  FontEntry* acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text, int last, int first,
                      float deviation, float extrusion);
   // One reference less; the text (when given) is told its entry is gone. The last release deletes the lists
   // and tells the remaining users.

@@ -299,7 +299,7 @@ void TGLBaseSceneObject::invalidateBounds() {
   }
 }
 
-const BoundingBox& TGLBaseSceneObject::worldBounds() {
+const engine::BoundingBox& TGLBaseSceneObject::worldBounds() {
   if (hasFlag(BoundsDirty)) {
     m_worldBounds = localBounds().transformed(worldMatrix());
     m_flags = static_cast<std::uint8_t>(m_flags & ~BoundsDirty);
@@ -307,7 +307,7 @@ const BoundingBox& TGLBaseSceneObject::worldBounds() {
   return m_worldBounds;
 }
 
-const BoundingBox& TGLBaseSceneObject::subtreeBounds() {
+const engine::BoundingBox& TGLBaseSceneObject::subtreeBounds() {
   if (hasFlag(SubtreeBoundsDirty)) {
     m_subtreeBounds = worldBounds();
     for (auto& c : m_children) {
@@ -345,13 +345,14 @@ void TGLBaseSceneObject::finishLoading() {
   }
 }
 
-GLuint TGLBaseSceneObject::displayList(FrameState& frame) {
+GLuint TGLBaseSceneObject::displayList(engine::FrameState& frame) {
   if (m_list.name() != 0 && !hasFlag(GeometryDirty)) {
     return m_list.name();
   }
   m_flags = static_cast<std::uint8_t>(m_flags & ~GeometryDirty);
   if (m_list.name() == 0 && m_list.allocate(1) == 0) {
-    throw EngineError("No display list could be allocated for " + (m_name.empty() ? std::string("a node") : m_name));
+    throw engine::EngineError("No display list could be allocated for " +
+                              (m_name.empty() ? std::string("a node") : m_name));
   }
   ++g_compilations;
   glNewList(m_list.name(), GL_COMPILE);
@@ -365,7 +366,7 @@ GLuint TGLBaseSceneObject::displayList(FrameState& frame) {
   return m_list.name();
 }
 
-void TGLBaseSceneObject::drawSelf(FrameState& frame) {
+void TGLBaseSceneObject::drawSelf(engine::FrameState& frame) {
   ++frame.counts.nodesDrawn;
   if (directDraw()) {
     emitGeometry(frame);
@@ -375,13 +376,13 @@ void TGLBaseSceneObject::drawSelf(FrameState& frame) {
   }
 }
 
-void TGLBaseSceneObject::drawChildren(FrameState& frame) {
+void TGLBaseSceneObject::drawChildren(engine::FrameState& frame) {
   if (!m_children.empty()) {
     renderChildRange(0, m_children.size() - 1, frame);
   }
 }
 
-void TGLBaseSceneObject::renderNode(FrameState& frame) {
+void TGLBaseSceneObject::renderNode(engine::FrameState& frame) {
   const TGLVisibilityCulling handedDown = frame.culling;
   const bool handedDownInView = frame.wholeInView;
   if (m_culling != TGLVisibilityCulling::vcInherited) {
@@ -393,20 +394,20 @@ void TGLBaseSceneObject::renderNode(FrameState& frame) {
   };
   bool self = true;
   if (frame.frustum && !frame.wholeInView) {
-    const ViewFrustum& view = *frame.frustum;
+    const engine::ViewFrustum& view = *frame.frustum;
     if (frame.culling == TGLVisibilityCulling::vcHierarchical) {
-      const BoundingBox& subtree = subtreeBounds();
-      const ViewFrustum::Side side = view.classify(subtree);
-      if (side == ViewFrustum::Side::Outside) {
+      const engine::BoundingBox& subtree = subtreeBounds();
+      const engine::ViewFrustum::Side side = view.classify(subtree);
+      if (side == engine::ViewFrustum::Side::Outside) {
         frame.counts.culled += subtree.isEmpty() ? 0 : 1;
         restore();
         return;
       }
-      frame.wholeInView = side == ViewFrustum::Side::Inside;
+      frame.wholeInView = side == engine::ViewFrustum::Side::Inside;
     }
     if (!frame.wholeInView && frame.culling != TGLVisibilityCulling::vcNone) {
-      const BoundingBox& own = worldBounds();
-      self = view.classify(own) != ViewFrustum::Side::Outside;
+      const engine::BoundingBox& own = worldBounds();
+      self = view.classify(own) != engine::ViewFrustum::Side::Outside;
       frame.counts.culled += !self && !own.isEmpty() ? 1 : 0;
     }
   }
@@ -417,7 +418,7 @@ void TGLBaseSceneObject::renderNode(FrameState& frame) {
   restore();
 }
 
-void TGLBaseSceneObject::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
+void TGLBaseSceneObject::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
   if (self) {
     drawSelf(frame);
   }
@@ -426,7 +427,7 @@ void TGLBaseSceneObject::renderSelfAndChildren(FrameState& frame, bool self, boo
   }
 }
 
-void TGLBaseSceneObject::renderChildRange(std::size_t first, std::size_t last, FrameState& frame) {
+void TGLBaseSceneObject::renderChildRange(std::size_t first, std::size_t last, engine::FrameState& frame) {
   const TGLObjectsSorting handedDown = frame.sorting;
   if (m_sorting != TGLObjectsSorting::osInherited) {
     frame.sorting = m_sorting;

@@ -109,12 +109,12 @@ public:
 
   // The box of the node's own shape in its local coordinates. Kinds that draw say what they cover; the base
   // says unbounded, so that a kind which does not know is never culled.
-  virtual BoundingBox localBounds() const { return BoundingBox::unbounded(); }
+  virtual engine::BoundingBox localBounds() const { return engine::BoundingBox::unbounded(); }
   // The own shape's box in world coordinates; recomputed only after a transform or geometry change.
-  const BoundingBox& worldBounds();
+  const engine::BoundingBox& worldBounds();
   // The box around the node's own shape and its visible descendants', in world coordinates; recomputed only
   // where something below changed.
-  const BoundingBox& subtreeBounds();
+  const engine::BoundingBox& subtreeBounds();
 
   // Change propagation.
   void invalidateTransform();
@@ -137,12 +137,12 @@ public:
   virtual bool isSceneRoot() const { return false; }
 
   // Drawing; the frame's context is current.
-  void renderNode(FrameState& frame);
-  virtual void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren);
-  void renderChildRange(std::size_t first, std::size_t last, FrameState& frame);
+  void renderNode(engine::FrameState& frame);
+  virtual void renderSelfAndChildren(engine::FrameState& frame, bool drawSelf, bool drawChildren);
+  void renderChildRange(std::size_t first, std::size_t last, engine::FrameState& frame);
   // Compiles the display list first when missing or stale.
-  GLuint displayList(FrameState& frame);
-  virtual void emitGeometry(FrameState& /*frame*/) {}
+  GLuint displayList(engine::FrameState& frame);
+  virtual void emitGeometry(engine::FrameState& /*frame*/) {}
 
   // Lists compiled by every node since the program started: a test's sentinel for "not recompiled".
   static long compilations();
@@ -170,8 +170,8 @@ protected:
   // Marks the own shape's box stale without signalling (what localBounds depends on changed while drawing).
   void invalidateBounds();
   // Draws this node's own shape: its list, or its geometry when drawn directly.
-  void drawSelf(FrameState& frame);
-  void drawChildren(FrameState& frame);
+  void drawSelf(engine::FrameState& frame);
+  void drawChildren(engine::FrameState& frame);
 
 private:
   friend class TGLScene;
@@ -199,8 +199,8 @@ private:
   vm::Mat4 m_local;
   vm::Mat4 m_world;
   vm::Mat4 m_inverseWorld;
-  BoundingBox m_worldBounds;
-  BoundingBox m_subtreeBounds;
+  engine::BoundingBox m_worldBounds;
+  engine::BoundingBox m_subtreeBounds;
   TGLObjectsSorting m_sorting = TGLObjectsSorting::osInherited;
   TGLVisibilityCulling m_culling = TGLVisibilityCulling::vcInherited;
   TGLListHandle m_list;

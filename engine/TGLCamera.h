@@ -39,7 +39,7 @@ public:
   // Loads the view into the current (modelview) matrix. Context current.
   void applyView();
   // A camera draws nothing.
-  BoundingBox localBounds() const override { return BoundingBox::empty(); }
+  engine::BoundingBox localBounds() const override { return engine::BoundingBox::empty(); }
 
   // The eye-to-target direction of the last applyView with a target.
   const vm::Vec4& lastDirection() const { return m_lastDirection; }

@@ -78,7 +78,7 @@ TGLContext::~TGLContext() = default;
 
 void TGLContext::setFormat(const Format& format) {
   if (m_created) {
-    throw EngineError("Cannot alter an active context");
+    throw engine::EngineError("Cannot alter an active context");
   }
   m_format = format;
 }
@@ -98,7 +98,7 @@ bool TGLContext::changeAntiAliasing(TGLAntiAliasing level) {
 
 void TGLContext::create(TGLContext* shareWith) {
   if (m_created) {
-    throw EngineError("Context already created");
+    throw engine::EngineError("Context already created");
   }
   platformCreate(shareWith);
   m_created = true;
@@ -140,7 +140,7 @@ void TGLContext::destroy() {
 
 void TGLContext::makeCurrent() {
   if (!m_created) {
-    throw EngineError("Context not created");
+    throw engine::EngineError("Context not created");
   }
   if (m_activations == 0) {
     // Switching from another window's context is the normal case: that one stays counted but stops being
@@ -149,14 +149,14 @@ void TGLContext::makeCurrent() {
     g_current = this;
   } else if (g_current != this) {
     // Active, yet another context was made current since: its work would go to the wrong context.
-    throw EngineError("Context activation failed: the context is active but not current");
+    throw engine::EngineError("Context activation failed: the context is active but not current");
   }
   ++m_activations;
 }
 
 void TGLContext::releaseCurrent() {
   if (m_activations <= 0) {
-    throw EngineError("Unbalanced context activations");
+    throw engine::EngineError("Unbalanced context activations");
   }
   if (--m_activations == 0) {
     platformDeactivate();
@@ -168,13 +168,13 @@ void TGLContext::releaseCurrent() {
 
 void TGLContext::shareListsWith(TGLContext& other) {
   if (!m_created || !other.m_created) {
-    throw EngineError("Context not created");
+    throw engine::EngineError("Context not created");
   }
   if (m_group == other.m_group) {
     return;
   }
   if (!platformShares(other)) {
-    throw EngineError("Incompatible contexts");
+    throw engine::EngineError("Incompatible contexts");
   }
   // Merge the other group into this one; `old` keeps it alive while its members move.
   const std::shared_ptr<ShareGroup> old = other.m_group;

@@ -3,7 +3,7 @@
 
 TGLCustomSceneObject::TGLCustomSceneObject() = default;
 
-void TGLCustomSceneObject::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
+void TGLCustomSceneObject::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
   if (self) {
     bool anotherPass = true;
     while (anotherPass) {
@@ -19,6 +19,6 @@ void TGLCustomSceneObject::renderSelfAndChildren(FrameState& frame, bool self, b
   }
 }
 
-void TGLImmaterialSceneObject::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
+void TGLImmaterialSceneObject::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
   TGLBaseSceneObject::renderSelfAndChildren(frame, self, children);
 }

@@ -14,7 +14,7 @@ public:
   void setMaterial(const TGLMaterial& material) { m_material.assign(material); }
 
   bool isBlended() const override { return m_material.isBlended(); }
-  void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren) override;
+  void renderSelfAndChildren(engine::FrameState& frame, bool drawSelf, bool drawChildren) override;
 
 private:
   TGLMaterial m_material{[this] { signalChange(this); }};
@@ -24,7 +24,7 @@ private:
 class TGLImmaterialSceneObject : public TGLCustomSceneObject {
 public:
   bool isBlended() const override { return false; }
-  void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren) override;
+  void renderSelfAndChildren(engine::FrameState& frame, bool drawSelf, bool drawChildren) override;
 };
 
 enum class TGLCameraInvarianceMode { cimNone, cimPosition, cimOrientation };

@@ -9,12 +9,12 @@ vm::Vec4 TGLDisk::halfExtents() const {
   return {r, r, 0, 0};
 }
 
-BoundingBox TGLDisk::localBounds() const {
+engine::BoundingBox TGLDisk::localBounds() const {
   const float r = std::max(std::fabs(m_outerRadius), std::fabs(m_innerRadius));
-  return BoundingBox::between(-r, -r, 0, r, r, 0);
+  return engine::BoundingBox::between(-r, -r, 0, r, r, 0);
 }
 
-void TGLDisk::emitGeometry(FrameState&) {
+void TGLDisk::emitGeometry(engine::FrameState&) {
   GLUquadric* quadric = gluNewQuadric();
   setupQuadric(quadric);
   gluPartialDisk(quadric, m_innerRadius, m_outerRadius, m_slices, m_loops, m_startAngle, m_sweepAngle);

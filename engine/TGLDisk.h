@@ -21,8 +21,8 @@ public:
 
   vm::Vec4 halfExtents() const override;
   // The whole disk's square, whatever the sweep.
-  BoundingBox localBounds() const override;
-  void emitGeometry(FrameState& frame) override;
+  engine::BoundingBox localBounds() const override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   float m_innerRadius = 0;

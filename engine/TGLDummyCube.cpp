@@ -20,20 +20,20 @@ vm::Vec4 TGLDummyCube::halfExtents() const {
   return {h, h, h, 0};
 }
 
-BoundingBox TGLDummyCube::localBounds() const {
+engine::BoundingBox TGLDummyCube::localBounds() const {
   if (!m_visibleAtRunTime) {
-    return BoundingBox::empty();
+    return engine::BoundingBox::empty();
   }
   const float h = std::fabs(m_cubeSize) / 2;
-  return BoundingBox::between(-h, -h, -h, h, h, h);
+  return engine::BoundingBox::between(-h, -h, -h, h, h, h);
 }
 
-void TGLDummyCube::emitGeometry(FrameState&) {
+void TGLDummyCube::emitGeometry(engine::FrameState&) {
   if (!m_visibleAtRunTime) {
     return;
   }
   const float h = m_cubeSize / 2;
-  const UnlitLines lines(m_edgeColor);
+  const engine::UnlitLines lines(m_edgeColor);
   for (int axis = 0; axis < 3; ++axis) {
     for (int a = -1; a <= 1; a += 2) {
       for (int b = -1; b <= 1; b += 2) {

@@ -18,9 +18,9 @@ public:
   bool directDraw() const override { return true; }
   vm::Vec4 halfExtents() const override;
   // Empty unless the wire cube is drawn.
-  BoundingBox localBounds() const override;
+  engine::BoundingBox localBounds() const override;
   // A wire cube of edge CubeSize in EdgeColor, only when VisibleAtRunTime.
-  void emitGeometry(FrameState& frame) override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   float m_cubeSize = 1;

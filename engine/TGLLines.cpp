@@ -49,11 +49,11 @@ vm::Vec4 TGLNodedLines::halfExtents() const {
   return extents;
 }
 
-BoundingBox TGLNodedLines::localBounds() const {
-  if (lineWidth() / 2 + 1 > kCullingMarginPx) {
-    return BoundingBox::unbounded();
+engine::BoundingBox TGLNodedLines::localBounds() const {
+  if (lineWidth() / 2 + 1 > engine::kCullingMarginPx) {
+    return engine::BoundingBox::unbounded();
   }
-  BoundingBox box;
+  engine::BoundingBox box;
   for (const TGLNode& n : m_nodes.nodes()) {
     box.include(n.x, n.y, n.z);
   }
@@ -66,7 +66,7 @@ void TGLNodedLines::drawNodeMarkers() const {
   }
   // Three short axes through each node, whatever the aspect asked for.
   const float h = m_nodeSize / 2;
-  const UnlitLines lines(m_nodeColor);
+  const engine::UnlitLines lines(m_nodeColor);
   for (const TGLNode& n : m_nodes.nodes()) {
     lines.segment(n.x - h, n.y, n.z, n.x + h, n.y, n.z);
     lines.segment(n.x, n.y - h, n.z, n.x, n.y + h, n.z);
@@ -74,7 +74,7 @@ void TGLNodedLines::drawNodeMarkers() const {
   }
 }
 
-void TGLLines::emitGeometry(FrameState&) {
+void TGLLines::emitGeometry(engine::FrameState&) {
   const auto& nodes = this->nodes().nodes();
   if (nodes.size() < 2) {
     return;

@@ -43,7 +43,7 @@ public:
   vm::Vec4 halfExtents() const override;
   // The box of the nodes and their markers. The pixel width of the lines is outside any box: the frame's
   // view is widened by kCullingMarginPx for it, and lines wider than that margin allows are never culled.
-  BoundingBox localBounds() const override;
+  engine::BoundingBox localBounds() const override;
 
 protected:
   // A small marker at every node, in NodeColor, unless the aspect is lnaInvisible.
@@ -66,7 +66,7 @@ public:
   void setUseNodeColorForLines(bool on) { setGeometryProperty(m_useNodeColor, on); }
 
   // A strip through the nodes (separate segments for lsmSegments; the curve modes are drawn as strips).
-  void emitGeometry(FrameState& frame) override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   TLineSplineMode m_splineMode = TLineSplineMode::lsmLines;

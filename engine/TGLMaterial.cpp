@@ -120,7 +120,7 @@ void sendFace(TGLStateCache& cache, TGLStateCache::Face face, const TGLFacePrope
 
 }  // namespace
 
-void TGLMaterial::apply(FrameState& frame) const {
+void TGLMaterial::apply(engine::FrameState& frame) const {
   TGLStateCache& cache = *frame.stateCache;
   if (cache.isEnabled(TGLState::Lighting)) {
     sendFace(cache, TGLStateCache::Front, m_front);
@@ -169,7 +169,7 @@ void TGLMaterial::apply(FrameState& frame) const {
   }
 }
 
-bool TGLMaterial::finish(FrameState&) const {
+bool TGLMaterial::finish(engine::FrameState&) const {
   if (m_blendingMode == TBlendingMode::bmAlphaTest50 || m_blendingMode == TBlendingMode::bmAlphaTest100) {
     glAlphaFunc(GL_GREATER, 0);
   }

@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 
+namespace engine {
 struct FrameState;
+}
 
 class TGLColor {
 public:
@@ -119,9 +121,9 @@ public:
   }
 
   // Makes the material current for the node about to draw (the frame's context current).
-  void apply(FrameState& frame) const;
+  void apply(engine::FrameState& frame) const;
   // Restores what apply changed for this material; false: no further pass wanted.
-  bool finish(FrameState& frame) const;
+  bool finish(engine::FrameState& frame) const;
 
 private:
   void changed() {

@@ -15,11 +15,11 @@ vm::Vec4 TGLPlane::halfExtents() const {
   return {std::fabs(m_width) / 2, std::fabs(m_height) / 2, 0, 0};
 }
 
-BoundingBox TGLPlane::localBounds() const {
-  return BoundingBox::between(-m_width / 2, -m_height / 2, 0, m_width / 2, m_height / 2, 0);
+engine::BoundingBox TGLPlane::localBounds() const {
+  return engine::BoundingBox::between(-m_width / 2, -m_height / 2, 0, m_width / 2, m_height / 2, 0);
 }
 
-void TGLPlane::emitGeometry(FrameState&) {
+void TGLPlane::emitGeometry(engine::FrameState&) {
   glNormal3f(0, 0, 1);
   float s0 = 0;
   float s1 = m_xScope;

@@ -29,8 +29,8 @@ public:
 
   bool directDraw() const override { return true; }
   vm::Vec4 halfExtents() const override;
-  BoundingBox localBounds() const override;
-  void emitGeometry(FrameState& frame) override;
+  engine::BoundingBox localBounds() const override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   float m_width = 1;

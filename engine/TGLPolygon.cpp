@@ -8,8 +8,8 @@
 
 #include <string>
 
-BoundingBox TGLPolygonBase::localBounds() const {
-  BoundingBox box;
+engine::BoundingBox TGLPolygonBase::localBounds() const {
+  engine::BoundingBox box;
   for (const TGLNode& n : m_nodes.nodes()) {
     box.include(n.x, n.y, n.z);
   }
@@ -24,12 +24,12 @@ void TGLPolygon::setParts(bool top, bool bottom) {
   }
 }
 
-void TGLPolygon::emitGeometry(FrameState&) {
+void TGLPolygon::emitGeometry(engine::FrameState&) {
   const auto& nodes = this->nodes().nodes();
   if (nodes.size() < 3) {
     return;
   }
-  Contour outline;
+  engine::Contour outline;
   for (const TGLNode& n : nodes) {
     outline.push_back({n.x, n.y, n.z});
   }
@@ -39,23 +39,23 @@ void TGLPolygon::emitGeometry(FrameState&) {
   const vm::Vec4 n = vm::normalized3(vm::cross(edge1, edge2));
   const bool hasNormal = vm::length3(n) != 0;
 
-  const auto part = [&](const Contour& contour, double sign) {
+  const auto part = [&](const engine::Contour& contour, double sign) {
     const double normal[3] = {sign * n.x, sign * n.y, sign * n.z};
-    TessellateOptions options;
+    engine::TessellateOptions options;
     options.normal = hasNormal ? normal : nullptr;
     options.combineCapacity = nodes.size();
     if (hasNormal) {
       glNormal3dv(normal);
     }
-    if (const GLenum error = tessellate({contour}, options); error != 0) {
-      throw EngineError(std::string(reinterpret_cast<const char*>(gluErrorString(error))) + ": " +
-                        std::to_string(error));
+    if (const GLenum error = engine::tessellate({contour}, options); error != 0) {
+      throw engine::EngineError(std::string(reinterpret_cast<const char*>(gluErrorString(error))) + ": " +
+                                std::to_string(error));
     }
   };
   if (m_top) {
     part(outline, 1);
   }
   if (m_bottom) {
-    part(Contour(outline.rbegin(), outline.rend()), -1);
+    part(engine::Contour(outline.rbegin(), outline.rend()), -1);
   }
 }

@@ -16,7 +16,7 @@ public:
   void setDivision(int value) { setGeometryProperty(m_division, value < 1 ? 1 : value); }
 
   // The box of the outline's nodes.
-  BoundingBox localBounds() const override;
+  engine::BoundingBox localBounds() const override;
 
 private:
   TGLNodes m_nodes{[this] { invalidateGeometry(); }};
@@ -32,7 +32,7 @@ public:
 
   // Outline segments are straight whatever the spline mode (curves are never asked for). A tessellator
   // error raises "<GLU error text>: <code>".
-  void emitGeometry(FrameState& frame) override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   bool m_top = true;

@@ -33,7 +33,7 @@ void TGLScene::setVisibilityCulling(TGLVisibilityCulling culling) {
 
 void TGLScene::endUpdate() {
   if (m_updateCount <= 0) {
-    throw EngineError("Unbalanced BeginUpdate/EndUpdate");
+    throw engine::EngineError("Unbalanced BeginUpdate/EndUpdate");
   }
   if (--m_updateCount == 0) {
     signalChange();
@@ -76,7 +76,7 @@ void TGLScene::unregisterBuffer(TGLSceneBuffer& buffer) {
   std::erase(m_buffers, &buffer);
 }
 
-void TGLScene::renderScene(FrameState& frame) {
+void TGLScene::renderScene(engine::FrameState& frame) {
   frame.scene = this;
   frame.sorting = m_sorting;
   frame.culling = m_culling;

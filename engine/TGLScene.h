@@ -14,8 +14,8 @@ class TGLSceneRootObject final : public TGLBaseSceneObject {
 public:
   bool directDraw() const override { return true; }
   bool isSceneRoot() const override { return true; }
-  BoundingBox localBounds() const override { return BoundingBox::empty(); }
-  void renderSelfAndChildren(FrameState& frame, bool, bool drawChildren) override {
+  engine::BoundingBox localBounds() const override { return engine::BoundingBox::empty(); }
+  void renderSelfAndChildren(engine::FrameState& frame, bool, bool drawChildren) override {
     if (drawChildren) {
       this->drawChildren(frame);
     }
@@ -62,7 +62,7 @@ public:
   const std::vector<TGLSceneBuffer*>& buffers() const { return m_buffers; }
 
   // Draws ObjectRoot for the buffer whose context is current.
-  void renderScene(FrameState& frame);
+  void renderScene(engine::FrameState& frame);
 
 private:
   std::unique_ptr<TGLSceneRootObject> m_objectRoot;

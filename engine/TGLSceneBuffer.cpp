@@ -86,7 +86,7 @@ void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
 
   std::unique_ptr<TGLContext> context = m_factory ? m_factory() : nullptr;
   if (!context) {
-    throw EngineError("Failed to create RenderingContext.");
+    throw engine::EngineError("Failed to create RenderingContext.");
   }
   TGLContext::Format format;
   format.antiAliasing = m_antiAliasing;
@@ -99,7 +99,7 @@ void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
   int major = 0;
   int minor = 0;
   if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2 || major * 10 + minor < 11) {
-    throw EngineError("Need at least OpenGL version 1.1");
+    throw engine::EngineError("Need at least OpenGL version 1.1");
   }
   glViewport(0, 0, m_width, m_height);
   prepareGLState();
@@ -144,7 +144,7 @@ void TGLSceneBuffer::checkGLError() {
   for (int i = 0; i < 7 && glGetError() != GL_NO_ERROR; ++i) {
   }
   const GLubyte* text = gluErrorString(first);
-  throw EngineError(text != nullptr ? reinterpret_cast<const char*>(text) : "unknown OpenGL error");
+  throw engine::EngineError(text != nullptr ? reinterpret_cast<const char*>(text) : "unknown OpenGL error");
 }
 
 void TGLSceneBuffer::renderFrame() {
@@ -201,7 +201,7 @@ void TGLSceneBuffer::renderFrame() {
   m_stateCache->forceEnabled(TGLState::Fog, false);
 
   if (m_scene != nullptr && m_camera != nullptr) {
-    FrameState frame;
+    engine::FrameState frame;
     frame.buffer = this;
     frame.bufferFaceCulling = m_faceCulling;
     frame.cameraPosition = m_camera->worldPosition();
@@ -235,13 +235,13 @@ void TGLSceneBuffer::applyProjection() {
   }
 }
 
-ViewFrustum TGLSceneBuffer::viewFrustum() const {
+engine::ViewFrustum TGLSceneBuffer::viewFrustum() const {
   // The matrices exactly as this frame draws with them (the modelview holds the camera's view only).
   vm::Mat4 modelView;
   vm::Mat4 projection;
   glGetFloatv(GL_MODELVIEW_MATRIX, &modelView.m[0][0]);
   glGetFloatv(GL_PROJECTION_MATRIX, &projection.m[0][0]);
-  return ViewFrustum(modelView, projection, drawableWidth(), drawableHeight(), kCullingMarginPx);
+  return engine::ViewFrustum(modelView, projection, drawableWidth(), drawableHeight(), engine::kCullingMarginPx);
 }
 
 void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {

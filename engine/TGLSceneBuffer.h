@@ -80,14 +80,14 @@ public:
   TGLStateCache& stateCache() { return *m_stateCache; }
   long frameCount() const { return m_frames; }
   // What the last frame drew and what culling left out of it.
-  const FrameCounts& lastFrameCounts() const { return m_lastCounts; }
+  const engine::FrameCounts& lastFrameCounts() const { return m_lastCounts; }
 
 private:
   void nodeDestroyed(TGLBaseSceneObject& node) override;
   void prepareGLState();
   void applyProjection();
   // The volume the current matrices show (context current, matrices applied).
-  ViewFrustum viewFrustum() const;
+  engine::ViewFrustum viewFrustum() const;
   void checkGLError();
   void repaint();
 
@@ -109,7 +109,7 @@ private:
   int m_drawableHeight = 0;
   bool m_rendering = false;
   long m_frames = 0;
-  FrameCounts m_lastCounts;
+  engine::FrameCounts m_lastCounts;
   std::function<void()> m_repaintRequest;
   std::function<void()> m_recreateRequest;
   std::function<bool(const TGLBaseSceneObject*)> m_changeFilter;

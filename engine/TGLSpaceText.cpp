@@ -50,7 +50,7 @@ void TGLSpaceText::setFont(const TextFont& font) {
 
 void TGLSpaceText::setExtrusion(float value) {
   if (value < 0) {
-    throw EngineError("Extrusion must be >=0");
+    throw engine::EngineError("Extrusion must be >=0");
   }
   m_extrusion = value;
   fontChanged();
@@ -95,7 +95,7 @@ TGLSpaceText::Metrics TGLSpaceText::textMetrics() const {
     return m;
   }
   for (char c : drawableText()) {
-    const GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
+    const engine::GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
     m.width += g.cellIncX;
     m.highest = std::max(m.highest, g.originY);
     m.lowest = std::min(m.lowest, g.originY - g.blackBoxY);
@@ -103,20 +103,20 @@ TGLSpaceText::Metrics TGLSpaceText::textMetrics() const {
   return m;
 }
 
-BoundingBox TGLSpaceText::localBounds() const {
+engine::BoundingBox TGLSpaceText::localBounds() const {
   const std::string drawable = drawableText();
   if (drawable.empty()) {
-    return BoundingBox::empty();
+    return engine::BoundingBox::empty();
   }
   if (m_entry == nullptr || m_entry->listBase() == 0) {
-    return BoundingBox::unbounded();  // only a draw acquires the glyphs (or tries again after a failure)
+    return engine::BoundingBox::unbounded();  // only a draw acquires the glyphs (or tries again after a failure)
   }
   // The glyphs along the pen, in em.
-  BoundingBox box;
+  engine::BoundingBox box;
   float penX = 0;
   float penY = 0;
   for (char c : drawable) {
-    const GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
+    const engine::GlyphMetrics& g = m_entry->metrics(static_cast<std::uint8_t>(c));
     if (g.blackBoxX > 0 || g.blackBoxY > 0) {
       box.include(penX + g.originX, penY + g.originY - g.blackBoxY, -m_entry->extrusion());
       box.include(penX + g.originX + g.blackBoxX, penY + g.originY, 0);
@@ -163,16 +163,16 @@ BoundingBox TGLSpaceText::localBounds() const {
     // Any turn about Z stays inside the square of the farthest corner's radius.
     const float r = std::hypot(std::max(std::fabs(box.min.x), std::fabs(box.max.x)),
                                std::max(std::fabs(box.min.y), std::fabs(box.max.y)));
-    box = BoundingBox::between(-r, -r, box.min.z, r, r, box.max.z);
+    box = engine::BoundingBox::between(-r, -r, box.min.z, r, r, box.max.z);
   }
   if (m_aspectRatio != 0) {
-    box = BoundingBox::between(box.min.x * m_aspectRatio, box.min.y, box.min.z, box.max.x * m_aspectRatio, box.max.y,
-                               box.max.z);
+    box = engine::BoundingBox::between(box.min.x * m_aspectRatio, box.min.y, box.min.z, box.max.x * m_aspectRatio,
+                                       box.max.y, box.max.z);
   }
   return box;
 }
 
-void TGLSpaceText::renderSelfAndChildren(FrameState& frame, bool self, bool children) {
+void TGLSpaceText::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
   if (!m_text.empty() && (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0)) {
     TFontManager& manager = TFontManager::instance();
     if (m_entry != nullptr) {
@@ -190,7 +190,7 @@ void TGLSpaceText::renderSelfAndChildren(FrameState& frame, bool self, bool chil
   TGLCustomSceneObject::renderSelfAndChildren(frame, self, children);
 }
 
-void TGLSpaceText::emitGeometry(FrameState&) {
+void TGLSpaceText::emitGeometry(engine::FrameState&) {
   const std::string drawable = drawableText();
   if (drawable.empty() || m_entry == nullptr || m_entry->listBase() == 0) {
     return;

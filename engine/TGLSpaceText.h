@@ -21,7 +21,7 @@ struct TGLTextAdjust {
 
 struct TextFont {
   std::string name = "Arial";
-  FontStyle style;
+  engine::FontStyle style;
   friend bool operator==(const TextFont&, const TextFont&) = default;
 };
 
@@ -62,9 +62,9 @@ public:
 
   // The glyphs' black boxes as emitGeometry places them, from z = -extrusion to 0; unbounded while the font
   // entry has no glyph lists (the first draw acquires them; a draw after a failed acquisition tries again).
-  BoundingBox localBounds() const override;
-  void renderSelfAndChildren(FrameState& frame, bool drawSelf, bool drawChildren) override;
-  void emitGeometry(FrameState& frame) override;
+  engine::BoundingBox localBounds() const override;
+  void renderSelfAndChildren(engine::FrameState& frame, bool drawSelf, bool drawChildren) override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   void fontChanged();

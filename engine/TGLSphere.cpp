@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-void TGLSphere::emitGeometry(FrameState&) {
+void TGLSphere::emitGeometry(engine::FrameState&) {
   const bool inside = normalDirection() == TNormalDirection::ndInside;
   glPushAttrib(GL_POLYGON_BIT);
   if (inside) {

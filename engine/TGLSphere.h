@@ -25,11 +25,11 @@ public:
 
   vm::Vec4 halfExtents() const override { return {m_radius, m_radius, m_radius, 0}; }
   // The whole sphere's cube, whatever the latitudes and longitudes.
-  BoundingBox localBounds() const override {
-    return BoundingBox::between(-m_radius, -m_radius, -m_radius, m_radius, m_radius, m_radius);
+  engine::BoundingBox localBounds() const override {
+    return engine::BoundingBox::between(-m_radius, -m_radius, -m_radius, m_radius, m_radius, m_radius);
   }
   // Triangle strips, stack by stack; caps are not drawn (no cap is ever asked for).
-  void emitGeometry(FrameState& frame) override;
+  void emitGeometry(engine::FrameState& frame) override;
 
 private:
   float m_radius = 0.5f;

@@ -5,6 +5,8 @@
 
 #include <deque>
 
+namespace engine {
+
 namespace {
 
 struct TessState {
@@ -73,3 +75,5 @@ GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions&
   gluDeleteTess(tess);
   return state.error;
 }
+
+}  // namespace engine

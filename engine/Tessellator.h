@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace engine {
+
 using Point3 = std::array<double, 3>;
 using Contour = std::vector<Point3>;
 
@@ -21,3 +23,5 @@ struct TessellateOptions {
 
 // Emits the filled region; returns 0, or the GLU error code the tessellator reported.
 GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options);
+
+}  // namespace engine

@@ -6,6 +6,8 @@
 
 #include <GL/gl.h>
 
+namespace engine {
+
 class UnlitLines {
 public:
   explicit UnlitLines(const vm::Vec4& color) {
@@ -26,3 +28,5 @@ public:
     glVertex3f(x1, y1, z1);
   }
 };
+
+}  // namespace engine

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace engine {
+
 namespace {
 
 // Boxes this close outside a plane still count as touching it: the planes come from single-precision
@@ -71,3 +73,5 @@ ViewFrustum::Side ViewFrustum::classify(const BoundingBox& box) const {
   }
   return inside ? Side::Inside : Side::Intersects;
 }
+
+}  // namespace engine

@@ -8,6 +8,8 @@
 
 #include <array>
 
+namespace engine {
+
 // How far beyond the edges of the view (in pixels) a shape still counts as seen: more than half the widest
 // line the panel draws (5 px) plus the one-pixel fringe of smoothed lines, for rasterisers that widen a line
 // before clipping it (llvmpipe clips first, so there the margin only absorbs rounding).
@@ -29,3 +31,5 @@ private:
   // a·x + b·y + c·z + d >= 0 inside; (a, b, c) of unit length, so d is a distance in scene units.
   std::array<vm::Vec4, 6> m_planes{};
 };
+
+}  // namespace engine

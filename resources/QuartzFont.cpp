@@ -9,6 +9,8 @@
 extern const unsigned char kQuartzFont[];
 extern const std::size_t kQuartzFontSize;
 
+namespace resources {
+
 std::span<const unsigned char> quartzFontData() {
   return {kQuartzFont, kQuartzFontSize};
 }
@@ -31,5 +33,7 @@ std::string installQuartzFont(const std::string& directory, const std::function<
     }
   }
   const std::string path = written + "/Quartz.ttf";
-  return registerPrivateFont(path) ? path : std::string();
+  return engine::registerPrivateFont(path) ? path : std::string();
 }
+
+}  // namespace resources

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+namespace resources {
+
 // The font file's bytes.
 std::span<const unsigned char> quartzFontData();
 
@@ -15,3 +17,5 @@ std::span<const unsigned char> quartzFontData();
 // through a link or under a predictable name in a shared directory.
 std::string installQuartzFont(const std::string& directory,
                               const std::function<std::string()>& fallbackDirectory = nullptr);
+
+}  // namespace resources

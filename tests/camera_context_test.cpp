@@ -11,7 +11,7 @@ namespace {
 std::string errorOf(const std::function<void()>& f) {
   try {
     f();
-  } catch (const EngineError& e) {
+  } catch (const engine::EngineError& e) {
     return e.what();
   }
   return "";
@@ -167,7 +167,7 @@ TEST(Buffer, MultisampledPicturesAreResolvedBeforeReading) {
 }
 
 TEST(Contexts, FixedErrorTexts) {
-  OffscreenContext context(8, 8);
+  engine::OffscreenContext context(8, 8);
   EXPECT_EQ(errorOf([&] { context.makeCurrent(); }), "Context not created");
   context.create();
   EXPECT_EQ(errorOf([&] { context.releaseCurrent(); }), "Unbalanced context activations");
@@ -180,7 +180,7 @@ TEST(Contexts, FixedErrorTexts) {
   context.releaseCurrent();
   context.releaseCurrent();
   EXPECT_EQ(TGLContext::current(), nullptr);
-  OffscreenContext other(8, 8);
+  engine::OffscreenContext other(8, 8);
   other.create();  // its own lists: not sharable after the fact
   EXPECT_EQ(errorOf([&] { context.shareListsWith(other); }), "Incompatible contexts");
 
@@ -189,8 +189,8 @@ TEST(Contexts, FixedErrorTexts) {
 }
 
 TEST(Contexts, SwitchingToAnotherContextIsAllowedButANestedCallOnASupersededOneIsNot) {
-  OffscreenContext first(8, 8);
-  OffscreenContext second(8, 8);
+  engine::OffscreenContext first(8, 8);
+  engine::OffscreenContext second(8, 8);
   first.create();
   second.create();
   first.makeCurrent();
@@ -210,7 +210,7 @@ TEST(Contexts, SwitchingToAnotherContextIsAllowedButANestedCallOnASupersededOneI
 TEST(Contexts, AnOpenGLErrorDuringAFrameIsRaisedWithItsText) {
   struct Broken : TGLDummyCube {
     bool directDraw() const override { return true; }
-    void emitGeometry(FrameState&) override { glEnable(0x1234); }
+    void emitGeometry(engine::FrameState&) override { glEnable(0x1234); }
   };
   OffscreenView view(16);
   view.scene().objectRoot().attachChild(std::make_unique<Broken>());

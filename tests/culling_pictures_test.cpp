@@ -39,7 +39,7 @@ void PrintTo(const View& v, std::ostream* os) {
 class CullingPictures : public ::testing::TestWithParam<View> {
 protected:
   static void SetUpTestSuite() {
-    installQuartzFont(privateTestDirectory());
+    resources::installQuartzFont(privateTestDirectory());
     s_panel = std::make_unique<panel::PanelScene>();
     s_settings = std::make_unique<settings::Settings>();
     s_states = std::make_unique<gauges::ScaleStates>();
@@ -59,7 +59,7 @@ protected:
     s_panel->scene().setVisibilityCulling(culling);
     buffer.setCamera(camera);
     buffer.renderFrame();
-    return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
+    return static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels();
   }
 
   static inline std::unique_ptr<panel::PanelScene> s_panel;
@@ -80,7 +80,7 @@ long differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::
 
 TEST_P(CullingPictures, EveryPixelAsWithoutCulling) {
   const View& view = GetParam();
-  TGLSceneBuffer buffer([&] { return std::make_unique<OffscreenContext>(view.width, view.height); });
+  TGLSceneBuffer buffer([&] { return std::make_unique<engine::OffscreenContext>(view.width, view.height); });
   buffer.resize(view.width, view.height);
   buffer.setAntiAliasing(view.antiAliasing);
   buffer.createRenderingContext();

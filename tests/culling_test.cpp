@@ -18,8 +18,10 @@ namespace {
 class Recorder : public TGLBaseSceneObject {
 public:
   bool directDraw() const override { return true; }
-  BoundingBox localBounds() const override { return BoundingBox::between(-0.5f, -0.5f, 0, 0.5f, 0.5f, 0); }
-  void emitGeometry(FrameState&) override { ++drawn; }
+  engine::BoundingBox localBounds() const override {
+    return engine::BoundingBox::between(-0.5f, -0.5f, 0, 0.5f, 0.5f, 0);
+  }
+  void emitGeometry(engine::FrameState&) override { ++drawn; }
   int drawn = 0;
 };
 
@@ -34,7 +36,7 @@ const char* modeName(TGLVisibilityCulling mode) {
   }
 }
 
-void expectBox(const BoundingBox& b, float x0, float y0, float x1, float y1, const std::string& what) {
+void expectBox(const engine::BoundingBox& b, float x0, float y0, float x1, float y1, const std::string& what) {
   EXPECT_NEAR(b.min.x, x0, 1e-4) << what;
   EXPECT_NEAR(b.min.y, y0, 1e-4) << what;
   EXPECT_NEAR(b.max.x, x1, 1e-4) << what;
@@ -205,7 +207,7 @@ TEST(Culling, TextIsDrawnUntilItsGlyphsAreKnownThenCulledByThem) {
   EXPECT_TRUE(text.localBounds().isUnbounded());
   view.render();
   EXPECT_EQ(view.buffer().lastFrameCounts().listCalls, 1);
-  const BoundingBox box = text.localBounds();
+  const engine::BoundingBox box = text.localBounds();
   ASSERT_FALSE(box.isUnbounded());
   EXPECT_GT(box.max.x - box.min.x, 0.8f) << "two digits are about 1.1 em wide";
   EXPECT_LT(box.max.x - box.min.x, 1.5f);
@@ -218,31 +220,31 @@ TEST(Culling, TextIsDrawnUntilItsGlyphsAreKnownThenCulledByThem) {
 
 // A perspective view from the origin down -z: near 1, far 100, and 1 unit either side at the near plane, so
 // the view is as wide as it is deep (|x| <= -z, |y| <= -z), as glFrustum(-1, 1, -1, 1, 1, 100) makes it.
-ViewFrustum perspectiveView() {
+engine::ViewFrustum perspectiveView() {
   constexpr float n = 1, f = 100;
   vm::Mat4 projection;
   projection.m = {{{n, 0, 0, 0}, {0, n, 0, 0}, {0, 0, -(f + n) / (f - n), -1}, {0, 0, -2 * f * n / (f - n), 0}}};
-  return ViewFrustum(vm::Mat4::identity(), projection, 100, 100, 0);
+  return engine::ViewFrustum(vm::Mat4::identity(), projection, 100, 100, 0);
 }
 
 TEST(Culling, BoxesDeepInTheViewAreClassifiedByTheirFarthestCorners) {
-  const ViewFrustum view = perspectiveView();
-  using Side = ViewFrustum::Side;
+  const engine::ViewFrustum view = perspectiveView();
+  using Side = engine::ViewFrustum::Side;
   struct Case {
-    BoundingBox box;
+    engine::BoundingBox box;
     Side side;
     const char* what;
   } cases[] = {
-      {BoundingBox::between(-1, -1, -50, 1, 1, -40), Side::Inside, "a small box far down the axis"},
-      {BoundingBox::between(-1, -1, -200, 1, 1, -150), Side::Outside, "beyond the far plane"},
-      {BoundingBox::between(-1, -1, -150, 1, 1, -50), Side::Intersects, "through the far plane"},
-      {BoundingBox::between(-1, -1, 2, 1, 1, 5), Side::Outside, "behind the eye"},
+      {engine::BoundingBox::between(-1, -1, -50, 1, 1, -40), Side::Inside, "a small box far down the axis"},
+      {engine::BoundingBox::between(-1, -1, -200, 1, 1, -150), Side::Outside, "beyond the far plane"},
+      {engine::BoundingBox::between(-1, -1, -150, 1, 1, -50), Side::Intersects, "through the far plane"},
+      {engine::BoundingBox::between(-1, -1, 2, 1, 1, 5), Side::Outside, "behind the eye"},
       // x = 45 is outside the view at z = -40 (half width 40) but inside at z = -50 (half width 50): only the
       // corner deepest in z shows the box is seen.
-      {BoundingBox::between(45, -1, -50, 55, 1, -40), Side::Intersects, "beside the axis, reaching in deep"},
-      {BoundingBox::between(-1, 45, -50, 1, 55, -40), Side::Intersects, "above the axis, reaching in deep"},
-      {BoundingBox::between(55, -1, -50, 65, 1, -40), Side::Outside, "beside the view at every depth"},
-      {BoundingBox::between(-95, -95, -99, 95, 95, -97), Side::Inside, "nearly the whole far end"},
+      {engine::BoundingBox::between(45, -1, -50, 55, 1, -40), Side::Intersects, "beside the axis, reaching in deep"},
+      {engine::BoundingBox::between(-1, 45, -50, 1, 55, -40), Side::Intersects, "above the axis, reaching in deep"},
+      {engine::BoundingBox::between(55, -1, -50, 65, 1, -40), Side::Outside, "beside the view at every depth"},
+      {engine::BoundingBox::between(-95, -95, -99, 95, 95, -97), Side::Inside, "nearly the whole far end"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(view.classify(c.box), c.side) << c.what;

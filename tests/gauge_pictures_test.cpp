@@ -186,9 +186,9 @@ class PanelView : public ::testing::Test {
 protected:
   static constexpr int kSize = 400;
 
-  PanelView() : buffer([] { return std::make_unique<OffscreenContext>(kSize, kSize); }) {
+  PanelView() : buffer([] { return std::make_unique<engine::OffscreenContext>(kSize, kSize); }) {
     // Every view draws the whole panel, the fuel statistics read-out in its own face among it.
-    EXPECT_FALSE(installQuartzFont(privateTestDirectory()).empty());
+    EXPECT_FALSE(resources::installQuartzFont(privateTestDirectory()).empty());
     gauges::buildPanel(panel, settings, states);
     buffer.resize(kSize, kSize);
     buffer.setAntiAliasing(TGLAntiAliasing::aaNone);
@@ -201,7 +201,7 @@ protected:
     TGLCamera* camera = &gauges::aimCamera(panel.nodes(), row);
     buffer.setCamera(camera);
     buffer.renderFrame();
-    return static_cast<OffscreenContext&>(*buffer.context()).readPixels();
+    return static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels();
   }
 
   panel::PanelScene panel;
@@ -254,9 +254,9 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
   std::filesystem::create_directory(data);
   std::filesystem::create_symlink(victim, data / "Quartz.ttf");
   std::filesystem::create_symlink(victim, data / ("Quartz.ttf.tmp-" + std::to_string(::getpid())));
-  const std::size_t fontBytes = quartzFontData().size();
+  const std::size_t fontBytes = resources::quartzFontData().size();
 
-  EXPECT_EQ(installQuartzFont(data.string()), (data / "Quartz.ttf").string());
+  EXPECT_EQ(resources::installQuartzFont(data.string()), (data / "Quartz.ttf").string());
   EXPECT_EQ(std::filesystem::file_size(victim), 8u) << "the victim is untouched";
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(data / "Quartz.ttf")));
   EXPECT_EQ(std::filesystem::file_size(data / "Quartz.ttf"), fontBytes);
@@ -269,16 +269,16 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
     ++asked;
     return fallback.string();
   };
-  EXPECT_EQ(installQuartzFont(data.string(), privateDir), (data / "Quartz.ttf").string());
+  EXPECT_EQ(resources::installQuartzFont(data.string(), privateDir), (data / "Quartz.ttf").string());
   EXPECT_EQ(asked, 0);
-  EXPECT_EQ(installQuartzFont((victim / "sub").string(), privateDir), (fallback / "Quartz.ttf").string());
+  EXPECT_EQ(resources::installQuartzFont((victim / "sub").string(), privateDir), (fallback / "Quartz.ttf").string());
   EXPECT_EQ(asked, 1);
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(fallback)) {
     ++files;
   }
   EXPECT_EQ(files, 1u) << "no temporary left behind";
-  EXPECT_EQ(installQuartzFont((victim / "sub").string(), [] { return std::string(); }), "");
+  EXPECT_EQ(resources::installQuartzFont((victim / "sub").string(), [] { return std::string(); }), "");
   std::filesystem::remove_all(home);
 }
 

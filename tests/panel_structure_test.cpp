@@ -158,7 +158,7 @@ TEST_F(PanelStructure, RootsStandOnTheGridWithTheirCamerasAbove) {
   auto* backdrop = dynamic_cast<TGLPlane*>(&panel.scene().objectRoot().child(0));
   ASSERT_NE(backdrop, nullptr);
   EXPECT_EQ(backdrop->material().frontProperties().emission().value(), (vm::Vec4{0, 0, 0, 1}));
-  const BoundingBox covered = backdrop->worldBounds();
+  const engine::BoundingBox covered = backdrop->worldBounds();
   EXPECT_FLOAT_EQ(covered.min.z, -10);
   for (const Root& r : kRoots) {
     EXPECT_TRUE(covered.min.x <= r.x - 250 && covered.max.x >= r.x + 250 && covered.min.y <= r.y - 250 &&

@@ -116,7 +116,7 @@ TEST(SceneGraph, CreatingAChildSignalsTheScene) {
   EXPECT_EQ(hooks, 1);
   scene.endUpdate();  // the end of the batch signals once
   EXPECT_EQ(hooks, 2);
-  EXPECT_THROW(scene.endUpdate(), EngineError);
+  EXPECT_THROW(scene.endUpdate(), engine::EngineError);
 }
 
 TEST(SceneGraph, LoadingStoresRawValuesAndAppliesNoAngle) {

@@ -106,14 +106,14 @@ TEST_F(Text, RightAlignedTextEndsAtItsOrigin) {
 }
 
 TEST_F(Text, WindowsCodePageBytes) {
-  EXPECT_EQ(cp1252ToUnicode(0xB0), 0xB0u);  // degree sign
-  EXPECT_EQ(cp1252ToUnicode(0x80), 0x20ACu);
-  EXPECT_EQ(cp1252ToUnicode(0x96), 0x2013u);
-  EXPECT_EQ(cp1252ToUnicode(0x81), 0u);
-  EXPECT_EQ(cp1252ToUnicode('A'), static_cast<std::uint32_t>('A'));
+  EXPECT_EQ(engine::cp1252ToUnicode(0xB0), 0xB0u);  // degree sign
+  EXPECT_EQ(engine::cp1252ToUnicode(0x80), 0x20ACu);
+  EXPECT_EQ(engine::cp1252ToUnicode(0x96), 0x2013u);
+  EXPECT_EQ(engine::cp1252ToUnicode(0x81), 0u);
+  EXPECT_EQ(engine::cp1252ToUnicode('A'), static_cast<std::uint32_t>('A'));
   auto& degree = addText("\xB0");
   view.render();
-  const GlyphMetrics& m = degree.fontEntry()->metrics(0xB0);
+  const engine::GlyphMetrics& m = degree.fontEntry()->metrics(0xB0);
   EXPECT_GT(m.cellIncX, 0);
   EXPECT_GT(m.blackBoxY, 0);
   EXPECT_GT(m.originY, 0.4);  // a raised sign, not a missing-glyph box on the baseline
@@ -165,10 +165,10 @@ TEST_F(Text, ExtrudedTextShowsItsSideWalls) {
   view.render();
   const Ink deep = inkOf(view);
   EXPECT_GT(deep.right - deep.left, thin.right - thin.left + 0.5);
-  EXPECT_THROW(flat.setExtrusion(-1), EngineError);
+  EXPECT_THROW(flat.setExtrusion(-1), engine::EngineError);
   try {
     flat.setExtrusion(-1);
-  } catch (const EngineError& e) {
+  } catch (const engine::EngineError& e) {
     EXPECT_STREQ(e.what(), "Extrusion must be >=0");
   }
 }
@@ -179,7 +179,7 @@ TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   try {
     TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
     FAIL() << "no error";
-  } catch (const EngineError& e) {
+  } catch (const engine::EngineError& e) {
     EXPECT_STREQ(e.what(), "FontManager: no more display lists available");
   }
   view.context().makeCurrent();
@@ -194,27 +194,27 @@ TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   try {
     view.render();
     FAIL() << "no error";
-  } catch (const EngineError& e) {
+  } catch (const engine::EngineError& e) {
     EXPECT_STREQ(e.what(), "FontManager: font creation failed");
   }
   EXPECT_EQ(missing.fontEntry(), nullptr);
   auto gone = view.scene().objectRoot().detachChild(missing, false);
   gone.reset();  // nothing of it stays behind in the manager
-  EXPECT_TRUE(findFontFile("NoSuchFaceAnywhere", {}).empty());
-  EXPECT_FALSE(findFontFile("Arial", {}).empty());  // a stand-in the configuration binds to the name
+  EXPECT_TRUE(engine::findFontFile("NoSuchFaceAnywhere", {}).empty());
+  EXPECT_FALSE(engine::findFontFile("Arial", {}).empty());  // a stand-in the configuration binds to the name
 }
 
 TEST(PrivateFonts, ARegisteredFileIsKnownToThisProcessOnly) {
-  const std::string source = findFontFile("Liberation Sans", {});
+  const std::string source = engine::findFontFile("Liberation Sans", {});
   ASSERT_FALSE(source.empty());
   const std::string copy = std::filesystem::temp_directory_path() / "skyvane-private-test.ttf";
   std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
-  EXPECT_FALSE(isPrivateFontRegistered(copy));
-  EXPECT_TRUE(registerPrivateFont(copy));
-  EXPECT_TRUE(isPrivateFontRegistered(copy));
-  EXPECT_FALSE(registerPrivateFont("/nonexistent/font.ttf"));
-  unregisterPrivateFonts();
-  EXPECT_FALSE(isPrivateFontRegistered(copy));
+  EXPECT_FALSE(engine::isPrivateFontRegistered(copy));
+  EXPECT_TRUE(engine::registerPrivateFont(copy));
+  EXPECT_TRUE(engine::isPrivateFontRegistered(copy));
+  EXPECT_FALSE(engine::registerPrivateFont("/nonexistent/font.ttf"));
+  engine::unregisterPrivateFonts();
+  EXPECT_FALSE(engine::isPrivateFontRegistered(copy));
   std::filesystem::remove(copy);
 }
 

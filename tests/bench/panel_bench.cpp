@@ -134,14 +134,14 @@ struct GaugeResult {
   double medianMs = 0;
   double p90Ms = 0;
   long vertices = -1;
-  FrameCounts counts;
+  engine::FrameCounts counts;
 };
 
 // One frame of a buffer and its read-back, in milliseconds.
 double timedFrame(TGLSceneBuffer& buffer) {
   const double start = nowUs();
   buffer.renderFrame();
-  static_cast<OffscreenContext&>(*buffer.context()).readPixels();
+  static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels();
   return (nowUs() - start) / 1000;
 }
 
@@ -167,7 +167,7 @@ GaugeResult measureGauge(TGLSceneBuffer& buffer, TGLSceneBuffer& empty, int fram
 }
 
 void measureConfig(panel::PanelScene& panel, const settings::Settings& settings, const Config& config, int frames) {
-  const auto factory = [&config] { return std::make_unique<OffscreenContext>(config.size, config.size); };
+  const auto factory = [&config] { return std::make_unique<engine::OffscreenContext>(config.size, config.size); };
   TGLSceneBuffer buffer(factory);
   TGLSceneBuffer empty(factory);
   for (TGLSceneBuffer* b : {&buffer, &empty}) {
@@ -213,14 +213,14 @@ int main(int argc, char** argv) {
   const std::string description = options->panelFile.empty() ? std::string() : readFile(options->panelFile);
   measureLoad(description);
 
-  installQuartzFont(privateTestDirectory());
+  resources::installQuartzFont(privateTestDirectory());
   panel::PanelScene panel(description);
   settings::Settings settings;
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
   panel.scene().setVisibilityCulling(options->culling);
   {
-    OffscreenContext probe(1, 1);
+    engine::OffscreenContext probe(1, 1);
     probe.create(nullptr);
     ContextGuard guard(&probe);
     std::printf("renderer: %s; culling: %s; %d frames per gauge\n",

@@ -10,7 +10,7 @@ OffscreenView::OffscreenView(int size, TGLAntiAliasing antiAliasing, TGLScene* s
     : m_size(size),
       m_ownScene(sharedScene == nullptr ? std::make_unique<TGLScene>() : nullptr),
       m_scene(sharedScene != nullptr ? sharedScene : m_ownScene.get()),
-      m_buffer([size] { return std::make_unique<OffscreenContext>(size, size); }) {
+      m_buffer([size] { return std::make_unique<engine::OffscreenContext>(size, size); }) {
   m_target = &m_scene->objectRoot().addChild<TGLDummyCube>("target");
   m_camera = &m_scene->cameraRoot().addChild<TGLCamera>("camera");
   m_camera->setPosition(0, 0, 10);

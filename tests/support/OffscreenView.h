@@ -27,7 +27,7 @@ public:
   TGLDummyCube& target() { return *m_target; }
   TGLCamera& camera() { return *m_camera; }
   TGLSceneBuffer& buffer() { return m_buffer; }
-  OffscreenContext& context() { return static_cast<OffscreenContext&>(*m_buffer.context()); }
+  engine::OffscreenContext& context() { return static_cast<engine::OffscreenContext&>(*m_buffer.context()); }
 
   // Draws one frame and reads it back.
   void render();

@@ -126,7 +126,7 @@ Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::
     std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
   }
   settings = load.settings;
-  installQuartzFont(dataDir, privateRuntimeDirectory);
+  resources::installQuartzFont(dataDir, privateRuntimeDirectory);
   gauges::buildPanel(panel, settings, states);
   if (!o.fromSim && o.assignments.empty()) {
     return {};
@@ -143,7 +143,7 @@ Result<void> renderGauges(const Options& o, const std::vector<const gauges::Gaug
   if (auto prepared = preparePanel(o, panel, settings, states); !prepared) {
     return prepared;
   }
-  TGLSceneBuffer buffer([size = o.size] { return std::make_unique<OffscreenContext>(size, size); });
+  TGLSceneBuffer buffer([size = o.size] { return std::make_unique<engine::OffscreenContext>(size, size); });
   buffer.resize(o.size, o.size);
   buffer.setAntiAliasing(o.antiAliasing);
   buffer.createRenderingContext();
@@ -160,7 +160,7 @@ Result<void> renderGauges(const Options& o, const std::vector<const gauges::Gaug
     }
     buffer.renderFrame();
     const std::string path = o.gauge == "all" ? o.output + "/" + std::string(row->windowClass) + ".png" : o.output;
-    written = writePng(path, o.size, o.size, static_cast<OffscreenContext&>(*buffer.context()).readPixels());
+    written = writePng(path, o.size, o.size, static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels());
     if (!written) {
       break;
     }
