@@ -28,7 +28,7 @@ int checkLink(std::FILE* out, std::FILE* err) {
                  std::string(SimLinkResultName(result)).c_str(), static_cast<unsigned>(result));
     return 1;
   }
-  static CatalogueBatch batch;
+  static simlink::CatalogueBatch batch;
   const bool fetched = batch.fetch(result);
   SimLinkClose();
   if (!fetched) {

@@ -116,7 +116,7 @@ void GaugePanel::startUp() {
   m_instruments->fuelStats().capturePending = true;
 
   // The private face of the fuel statistics read-out, written afresh and registered for this process.
-  m_fontPath = resources::installQuartzFont(m_dataDir, privateRuntimeDirectory);
+  m_fontPath = resources::installQuartzFont(m_dataDir, simlink::privateRuntimeDirectory);
   if (m_fontPath.empty()) {
     std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
   }

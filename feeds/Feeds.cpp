@@ -17,7 +17,7 @@ constexpr auto kDemoInterval = std::chrono::milliseconds(20);
 
 }  // namespace
 
-DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned)
+DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<simlink::Assignment> pinned)
     : m_flight(aircraft, seed),
       m_speed(speed),
       m_pinned(std::move(pinned)),

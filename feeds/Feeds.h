@@ -21,7 +21,7 @@ struct FeedOptions {
   std::uint32_t seed = 1;                   // demo: the same seed gives the same flight
   double startAtS = 0;                      // demo: flight time already flown when the server starts
   std::string listenAddress = "127.0.0.1";  // the UDP bridges' interface
-  std::vector<Assignment> pinned;           // --set and --poke: kept over whatever the feed writes
+  std::vector<simlink::Assignment> pinned;  // --set and --poke: kept over whatever the feed writes
 };
 
 struct Feed {
@@ -39,7 +39,7 @@ void applyCruise(server::OffsetSpace& space);
 // over it after every step.
 class DemoFeed final : public server::FeedSource {
 public:
-  DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<Assignment> pinned);
+  DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<simlink::Assignment> pinned);
   Clock::time_point nextStep() const override { return m_next; }
   void step(server::OffsetSpace& space, Clock::time_point now) override;
   const DemoFlight& flight() const { return m_flight; }
@@ -49,7 +49,7 @@ public:
 private:
   DemoFlight m_flight;
   double m_speed;
-  std::vector<Assignment> m_pinned;
+  std::vector<simlink::Assignment> m_pinned;
   Clock::time_point m_last;
   Clock::time_point m_next;
 };

@@ -91,7 +91,7 @@ constexpr NeedleUse kLaterPart[] = {
 // clang-format on
 
 // The value a needle shows, in its gauge's unit.
-long double quantity(Quantity q, int e, const CatalogueBatch& b, const settings::Settings& s) {
+long double quantity(Quantity q, int e, const simlink::CatalogueBatch& b, const settings::Settings& s) {
   using namespace rows;
   const long double weight = b.value(kFuelWeight);
   switch (q) {
@@ -143,7 +143,7 @@ long double quantity(Quantity q, int e, const CatalogueBatch& b, const settings:
 
 }  // namespace
 
-void InstrumentTick::updateEngineNeedles(const CatalogueBatch& b, bool firstPart) {
+void InstrumentTick::updateEngineNeedles(const simlink::CatalogueBatch& b, bool firstPart) {
   const std::span<const NeedleUse> uses = firstPart ? std::span<const NeedleUse>(kFirstPart) : kLaterPart;
   for (const NeedleUse& use : uses) {
     const gauges::ScaleState scale = use.scale != nullptr ? m_scales.*(use.scale) : suctionScale(m_scales.suctionK);

@@ -79,7 +79,7 @@ TickOutcome InstrumentTick::tick() {
   return TickOutcome::Failed;
 }
 
-void InstrumentTick::apply(const CatalogueBatch& b) {
+void InstrumentTick::apply(const simlink::CatalogueBatch& b) {
   selectFuelPage(m_fuelStats, static_cast<std::int32_t>(b.value(rows::kSelector)));
   updateAirspeedAndAltimeter(b);
   updateAttitudeAndTurn(b);
@@ -89,7 +89,7 @@ void InstrumentTick::apply(const CatalogueBatch& b) {
   updateEngineNeedles(b, false);
 }
 
-void InstrumentTick::updateAirspeedAndAltimeter(const CatalogueBatch& b) {
+void InstrumentTick::updateAirspeedAndAltimeter(const simlink::CatalogueBatch& b) {
   const settings::ScaleSettings& ias = m_settings.ias;
   const bool kph = m_settings.airspeedInKph();
   m_airspeed = kph ? b.value(rows::kAirspeed) * kKphPerKnot : b.value(rows::kAirspeed);
@@ -101,7 +101,7 @@ void InstrumentTick::updateAirspeedAndAltimeter(const CatalogueBatch& b) {
   setRoll(*m_nodes.QNHDummy, barometricCardAngle(b.value(rows::kAltimeterSetting), m_settings.altiHpa));
 }
 
-void InstrumentTick::updateAttitudeAndTurn(const CatalogueBatch& b) {
+void InstrumentTick::updateAttitudeAndTurn(const simlink::CatalogueBatch& b) {
   setRoll(*m_nodes.dummyHorizon, -b.value(rows::kBank));
   setPositionY(*m_nodes.GLDummyCube1, b.value(rows::kPitch) * kLadderPerDegree);
 
@@ -116,7 +116,7 @@ void InstrumentTick::updateAttitudeAndTurn(const CatalogueBatch& b) {
   m_nodes.TurnIndicatorFlag->setVisible(!powered);
 }
 
-void InstrumentTick::updateRadios(const CatalogueBatch& b) {
+void InstrumentTick::updateRadios(const simlink::CatalogueBatch& b) {
   for (const VorReceiver& r : kReceivers) {
     setRoll(*(m_nodes.*r.card), b.value(r.course));
   }
@@ -141,7 +141,7 @@ void InstrumentTick::updateRadios(const CatalogueBatch& b) {
   setRoll(*m_nodes.ADFneedle, -b.value(rows::kAdfBearing));
 }
 
-void InstrumentTick::updateFuelStatsPages(const CatalogueBatch& b) {
+void InstrumentTick::updateFuelStatsPages(const simlink::CatalogueBatch& b) {
   using rows::kFuelFlow;
   long double total = 0;
   for (const rows::TankGroup* group : {&rows::kLeftTanks, &rows::kRightTanks, &rows::kCentreTanks}) {

@@ -59,7 +59,7 @@ public:
 
   // Everything a successful batch does to the panel (all but the fetch and the acknowledgement), for a batch
   // fetched elsewhere.
-  void apply(const CatalogueBatch& batch);
+  void apply(const simlink::CatalogueBatch& batch);
 
   // The fuel statistics state: set fuelStats().capturePending = true to force a fuel-at-start capture at the
   // next successful tick (it starts true); fuelStats().page is the page shown.
@@ -69,17 +69,17 @@ public:
   long double airspeed() const { return m_airspeed; }
 
 private:
-  void updateAirspeedAndAltimeter(const CatalogueBatch& b);
-  void updateAttitudeAndTurn(const CatalogueBatch& b);
-  void updateRadios(const CatalogueBatch& b);
-  void updateEngineNeedles(const CatalogueBatch& b, bool firstPart);
-  void updateFuelStatsPages(const CatalogueBatch& b);
+  void updateAirspeedAndAltimeter(const simlink::CatalogueBatch& b);
+  void updateAttitudeAndTurn(const simlink::CatalogueBatch& b);
+  void updateRadios(const simlink::CatalogueBatch& b);
+  void updateEngineNeedles(const simlink::CatalogueBatch& b, bool firstPart);
+  void updateFuelStatsPages(const simlink::CatalogueBatch& b);
   void acknowledgeSelector();
 
   panel::PanelNodes& m_nodes;
   const settings::Settings& m_settings;
   const gauges::ScaleStates& m_scales;
-  CatalogueBatch m_batch;
+  simlink::CatalogueBatch m_batch;
   FuelStatsState m_fuelStats;
   long double m_airspeed = 0;
   int m_failedBatches = 0;

@@ -80,7 +80,7 @@ inline constexpr TankGroup kCentreTanks = {tank("tankCentre1Level", "tankCentre1
                                            tank("tankCentre2Level", "tankCentre2Capacity"),
                                            tank("tankCentre3Level", "tankCentre3Capacity")};
 
-inline std::array<TankReading, 3> readTanks(const CatalogueBatch& b, const TankGroup& group) {
+inline std::array<TankReading, 3> readTanks(const simlink::CatalogueBatch& b, const TankGroup& group) {
   std::array<TankReading, 3> tanks{};
   for (std::size_t i = 0; i < group.size(); ++i) {
     tanks[i] = {b.value(group[i].level), b.value(group[i].capacity)};

@@ -80,12 +80,12 @@ void OffsetSpace::applyWrite(std::uint32_t offset, std::span<const std::uint8_t>
   }
 }
 
-void OffsetSpace::apply(const std::vector<Assignment>& assignments) {
-  for (const Assignment& a : assignments) {
-    if (const auto* set = std::get_if<SetAssignment>(&a)) {
+void OffsetSpace::apply(const std::vector<simlink::Assignment>& assignments) {
+  for (const simlink::Assignment& a : assignments) {
+    if (const auto* set = std::get_if<simlink::SetAssignment>(&a)) {
       setPhysical(catalogue::kRows[set->row], set->value);
     } else {
-      const auto& poke = std::get<PokeAssignment>(a);
+      const auto& poke = std::get<simlink::PokeAssignment>(a);
       this->poke(poke.offset, poke.type, poke.value);
     }
   }

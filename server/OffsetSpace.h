@@ -32,7 +32,7 @@ public:
   long double physical(const catalogue::Row& row) const;
   void poke(std::uint32_t offset, catalogue::RawType type, long double value);
   // Command-line --set and --poke values, in their order.
-  void apply(const std::vector<Assignment>& assignments);
+  void apply(const std::vector<simlink::Assignment>& assignments);
 
   // Serves a request block in place: fills every read record's data area, applies every write record and
   // leaves the headers alone. Returns 1 when the whole block was well formed, else 0 (then nothing was read or

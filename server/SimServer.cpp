@@ -75,10 +75,10 @@ SimServer::~SimServer() {
 }
 
 Result<void> SimServer::listen(const std::string& runtimeDir, const std::string& className) {
-  if (auto prepared = prepareRuntimeDirectory(runtimeDir); !prepared) {
+  if (auto prepared = simlink::prepareRuntimeDirectory(runtimeDir); !prepared) {
     return prepared;
   }
-  const SocketPath path = serverSocketPath(runtimeDir, className);
+  const simlink::SocketPath path = simlink::serverSocketPath(runtimeDir, className);
   if (!path.error.empty()) {
     return Problem{path.error};
   }
@@ -149,7 +149,7 @@ std::int32_t SimServer::answer(std::uint32_t message, std::string_view blockName
     return 0;
   }
   // Only a regular file of this user's in the runtime directory, never through a link.
-  const std::string path = blockPath(m_blockDir.empty() ? runtimeDirectory() : m_blockDir, blockName);
+  const std::string path = simlink::blockPath(m_blockDir.empty() ? simlink::runtimeDirectory() : m_blockDir, blockName);
   const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return 0;

@@ -29,15 +29,15 @@ struct Options {
   feeds::FeedOptions feed;
   std::string recordPath;
   std::string className = kPrimaryServerClass;
-  std::vector<Assignment> assignments;  // --set and --poke, in the order given
+  std::vector<simlink::Assignment> assignments;  // --set and --poke, in the order given
 };
 
 // --set and --poke go into one list in the order given: each is taken as it is parsed.
-void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
+void addAssignmentOptions(CLI::App& app, std::vector<simlink::Assignment>& assignments) {
   app.add_option_function<std::string>(
          "--set",
          [&assignments](const std::string& value) {
-           auto parsed = parseSet(value);
+           auto parsed = simlink::parseSet(value);
            if (!parsed) {
              throw CLI::ValidationError("--set", parsed.error());
            }
@@ -50,7 +50,7 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
   app.add_option_function<std::string>(
          "--poke",
          [&assignments](const std::string& value) {
-           auto parsed = parsePoke(value);
+           auto parsed = simlink::parsePoke(value);
            if (!parsed) {
              throw CLI::ValidationError("--poke", parsed.error());
            }
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         app, std::isfinite(options.feed.speed) ? "--start-at takes a number of seconds" : "--speed takes a number");
   }
   feeds::FeedOptions& feedOptions = options.feed;
-  const std::vector<Assignment>& assignments = options.assignments;
+  const std::vector<simlink::Assignment>& assignments = options.assignments;
   const std::string& recordPath = options.recordPath;
   const std::string& className = options.className;
 
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
   }
 
   server::SimServer server(space);
-  if (const auto listening = server.listen(runtimeDirectory(), className); !listening) {
+  if (const auto listening = server.listen(simlink::runtimeDirectory(), className); !listening) {
     std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());
     return 1;
   }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <type_traits>
 
+namespace simlink {
+
 namespace {
 
 // A whole number, decimal or 0x hexadecimal, with an optional minus sign.
@@ -97,3 +99,5 @@ Result<PokeAssignment> parsePoke(std::string_view argument) {
   }
   return PokeAssignment{static_cast<std::uint32_t>(*offset), *type, *value};
 }
+
+}  // namespace simlink

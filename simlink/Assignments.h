@@ -11,6 +11,8 @@
 #include <string_view>
 #include <variant>
 
+namespace simlink {
+
 struct SetAssignment {
   std::size_t row;    // catalogue index
   long double value;  // in the row's physical unit
@@ -28,3 +30,5 @@ using Assignment = std::variant<SetAssignment, PokeAssignment>;
 // An error text when the argument is not understood.
 Result<SetAssignment> parseSet(std::string_view argument);
 Result<PokeAssignment> parsePoke(std::string_view argument);
+
+}  // namespace simlink

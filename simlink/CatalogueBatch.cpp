@@ -1,6 +1,8 @@
 // Queueing and sending the catalogue batch.
 #include "CatalogueBatch.h"
 
+namespace simlink {
+
 bool CatalogueBatch::fetch(SimLinkResult& result) {
   for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
     const catalogue::Row& row = catalogue::kRows[i];
@@ -14,3 +16,5 @@ bool CatalogueBatch::fetch(SimLinkResult& result) {
   m_raw = m_incoming;
   return true;
 }
+
+}  // namespace simlink

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace simlink {
+
 class CatalogueBatch {
 public:
   // Queues every row and sends the batch. True only when every value is fresh; on false the values are the
@@ -33,3 +35,5 @@ private:
   std::array<std::uint8_t, kSlots.back()> m_raw{};
   std::array<std::uint8_t, kSlots.back()> m_incoming{};
 };
+
+}  // namespace simlink

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace simlink {
+
 class LinkTransport {
 public:
   using Handle = std::uintptr_t;  // 0 is "none"
@@ -40,3 +42,5 @@ public:
 };
 
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+}  // namespace simlink

@@ -106,6 +106,8 @@ bool isBlockName(std::string_view name) {
 
 }  // namespace wire
 
+namespace simlink {
+
 std::string runtimeDirectory() {
   if (const char* dir = std::getenv("SKYVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0') {
     return dir;
@@ -167,3 +169,5 @@ SocketPath serverSocketPath(const std::string& dir, std::string_view className) 
   }
   return result;
 }
+
+}  // namespace simlink

@@ -59,6 +59,8 @@ std::uint32_t getU32(const std::uint8_t* at);
 
 }  // namespace wire
 
+namespace simlink {
+
 // The directory where servers listen: $SKYVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/skyvane, else
 // /tmp/skyvane-<uid>.
 std::string runtimeDirectory();
@@ -84,3 +86,5 @@ struct SocketPath {
   std::string error;
 };
 SocketPath serverSocketPath(const std::string& dir, std::string_view className);
+
+}  // namespace simlink

@@ -20,6 +20,8 @@
 #include <string>
 #include <utility>
 
+namespace simlink {
+
 namespace {
 
 constexpr std::uint16_t kFirstAtom = 0xC001;
@@ -323,3 +325,5 @@ void PosixLinkTransport::sleepMs(std::uint32_t ms) {
 std::uint32_t PosixLinkTransport::processId() {
   return static_cast<std::uint32_t>(::getpid());
 }
+
+}  // namespace simlink

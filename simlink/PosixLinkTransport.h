@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace simlink {
+
 class PosixLinkTransport final : public LinkTransport {
 public:
   PosixLinkTransport();
@@ -45,3 +47,5 @@ private:
   std::vector<Atom> m_atoms;  // atom 0xC001 + i
   std::string m_lastRefusal;
 };
+
+}  // namespace simlink

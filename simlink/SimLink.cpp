@@ -21,11 +21,11 @@ struct Destination {
 };
 
 struct Link {
-  LinkTransport* transport = nullptr;
-  LinkTransport::Handle window = 0;
+  simlink::LinkTransport* transport = nullptr;
+  simlink::LinkTransport::Handle window = 0;
   std::uint32_t messageId = 0;
   std::uint16_t atom = 0;
-  LinkTransport::Handle mapping = 0;
+  simlink::LinkTransport::Handle mapping = 0;
   std::uint8_t* view = nullptr;
   std::uint32_t cursor = 0;  // bytes queued in the block
   std::uint32_t serverVersion = 0;
@@ -134,7 +134,7 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
 
   std::uint32_t lastError = 0;
   l.mapping = l.transport->createMapping(l.blockName.data(), kSimLinkBlockSize, lastError);
-  if (l.mapping == 0 || lastError == kErrorAlreadyExists) {
+  if (l.mapping == 0 || lastError == simlink::kErrorAlreadyExists) {
     return failAndClose(result, SimLinkMappingFailed);
   }
   l.view = static_cast<std::uint8_t*>(l.transport->mapView(l.mapping));
@@ -281,11 +281,11 @@ std::string_view SimLinkBlockName() {
   return link().blockName.data();
 }
 
-void SimLinkSetTransport(LinkTransport& transport) {
+void SimLinkSetTransport(simlink::LinkTransport& transport) {
   link().transport = &transport;
 }
 
-LinkTransport& SimLinkDefaultTransport() {
-  static PosixLinkTransport transport;
+simlink::LinkTransport& SimLinkDefaultTransport() {
+  static simlink::PosixLinkTransport transport;
   return transport;
 }

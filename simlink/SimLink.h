@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string_view>
 
+namespace simlink {
 class LinkTransport;
+}
 
 enum SimLinkResult : std::uint32_t {
   SimLinkOk = 0,
@@ -60,5 +62,5 @@ std::string_view SimLinkBlockName();
 
 // The platform calls the link goes through; the POSIX one unless replaced. Replace only while the link is
 // closed; the transport must outlive every later call.
-void SimLinkSetTransport(LinkTransport& transport);
-LinkTransport& SimLinkDefaultTransport();
+void SimLinkSetTransport(simlink::LinkTransport& transport);
+simlink::LinkTransport& SimLinkDefaultTransport();

@@ -14,7 +14,7 @@ TEST(BatchAllocation, AFetchAllocatesNothing) {
   SimProcess sim({"--feed", "demo"});
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r));
-  static CatalogueBatch batch;
+  static simlink::CatalogueBatch batch;
   ASSERT_TRUE(batch.fetch(r));
   const long before = allocationCount();
   for (int i = 0; i < 100; ++i) {

@@ -166,7 +166,7 @@ TEST(Catalogue, EveryRowRoundTripsFromServerToClient) {
   ASSERT_TRUE(sim.running());
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
-  CatalogueBatch batch;
+  simlink::CatalogueBatch batch;
   ASSERT_TRUE(batch.fetch(r)) << SimLinkResultName(r);
   for (std::size_t i = 0; i < kRows.size(); ++i) {
     const long double want = probeValue(i);
@@ -182,7 +182,7 @@ TEST(Catalogue, AFailedFetchKeepsTheLastGoodValues) {
   SimProcess sim({"--feed", "none", "--set", "airspeed=120"});
   SimLinkResult r{};
   ASSERT_TRUE(SimLinkOpen(0, r));
-  CatalogueBatch batch;
+  simlink::CatalogueBatch batch;
   ASSERT_TRUE(batch.fetch(r));
   sim.stop();
   EXPECT_FALSE(batch.fetch(r));

@@ -246,7 +246,7 @@ TEST(FlightGearBridge, TheRunningServerRefusesBadFeedsAndPrintsItsRecord) {
 
 // The panel's link round trip, median over `rounds` batches of the whole catalogue.
 double medianRoundTripUs(int rounds) {
-  static CatalogueBatch batch;
+  static simlink::CatalogueBatch batch;
   std::vector<double> samples;
   SimLinkResult r{};
   for (int i = 0; i < rounds; ++i) {

@@ -28,7 +28,7 @@ namespace {
 std::string ourBlockPath() {
   char name[64];
   std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(::getpid()));
-  return blockPath(runtimeDirectory(), name);
+  return simlink::blockPath(simlink::runtimeDirectory(), name);
 }
 
 class LinkTest : public ::testing::Test {
@@ -324,7 +324,7 @@ TEST_P(MisbehavingServerTest, FailedBatchReportsAndTheNextStartsClean) {
 
   // The failed batch was dropped: the next read is the first record of the block.
   ASSERT_TRUE(SimLinkRead(0x0330, 2, &value, r));
-  const int fd = ::open(blockPath(runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDONLY);
+  const int fd = ::open(simlink::blockPath(simlink::runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   std::uint8_t header[16];
   ASSERT_EQ(::pread(fd, header, sizeof header, 0), 16);
@@ -351,7 +351,7 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
   FakeServer server("UIPCMAIN", 1, FakeServer::After::Answer, 1);
   ASSERT_EQ(open(), SimLinkOk);
   EXPECT_EQ(server.space().clientVersion(), kClientVersion);
-  const int fd = ::open(blockPath(runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDWR);
+  const int fd = ::open(simlink::blockPath(simlink::runtimeDirectory(), SimLinkBlockName()).c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   auto* block =
       static_cast<std::uint8_t*>(::mmap(nullptr, kSimLinkBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
@@ -420,7 +420,7 @@ protected:
   // findWindow's handle (released at once) and what it said on stderr.
   std::pair<bool, std::string> find() {
     ::testing::internal::CaptureStderr();
-    const LinkTransport::Handle window = transport.findWindow("UIPCMAIN");
+    const simlink::LinkTransport::Handle window = transport.findWindow("UIPCMAIN");
     std::string said = ::testing::internal::GetCapturedStderr();
     if (window != 0) {
       transport.releaseWindow(window);
@@ -429,7 +429,7 @@ protected:
   }
 
   TempRuntimeDir dir;
-  PosixLinkTransport transport;
+  simlink::PosixLinkTransport transport;
 };
 
 TEST_F(LinkTrust, ADirectoryOpenToOthersIsRefusedOnceWithItsReason) {

@@ -36,7 +36,7 @@ public:
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const std::string path = serverSocketPath(runtimeDirectory(), "UIPCMAIN").path;
+    const std::string path = simlink::serverSocketPath(simlink::runtimeDirectory(), "UIPCMAIN").path;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   }
@@ -94,8 +94,8 @@ public:
   // The name gets this process's id, so that tests running side by side never share a block.
   explicit Block(const std::string& base, std::uint32_t size = kSimLinkBlockSize)
       : name(base + "-" + std::to_string(::getpid())),
-        m_path(runtimeDirectory() + "/" + name) {
-    EXPECT_TRUE(prepareRuntimeDirectory(runtimeDirectory()).ok());
+        m_path(simlink::runtimeDirectory() + "/" + name) {
+    EXPECT_TRUE(simlink::prepareRuntimeDirectory(simlink::runtimeDirectory()).ok());
     ::unlink(m_path.c_str());
     m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     EXPECT_EQ(::ftruncate(m_fd, size), 0);
@@ -277,7 +277,7 @@ TEST_F(ServerRobustness, ManyClientsAtOnce) {
 }
 
 TEST_F(ServerRobustness, StopsCleanlyAndRemovesItsSocket) {
-  const std::string path = serverSocketPath(runtime.path(), "UIPCMAIN").path;
+  const std::string path = simlink::serverSocketPath(runtime.path(), "UIPCMAIN").path;
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -321,7 +321,7 @@ class InProcessServer {
 public:
   explicit InProcessServer(std::chrono::milliseconds idleLimit) : m_server(m_space, idleLimit) {
     m_space.poke(0x1000, catalogue::RawType::U32, 0x600DF00D);
-    EXPECT_TRUE(m_server.listen(runtimeDirectory(), kPrimaryServerClass).ok());
+    EXPECT_TRUE(m_server.listen(simlink::runtimeDirectory(), kPrimaryServerClass).ok());
     EXPECT_EQ(::pipe(m_stop), 0);
     m_thread = std::thread([this] { m_server.run(m_stop[0]); });
   }

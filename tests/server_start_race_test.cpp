@@ -139,7 +139,7 @@ TEST(ServerStartRace, ExactlyOneOfEightServersStartedTogetherServes) {
         ::waitpid(c.pid, &c.status, 0);
       }
     }
-    const std::optional<std::int32_t> answer = probe(serverSocketPath(runtimeDir, kPrimaryServerClass).path);
+    const std::optional<std::int32_t> answer = probe(simlink::serverSocketPath(runtimeDir, kPrimaryServerClass).path);
 
     for (Contender& c : contenders) {
       if (c.status == -1) {

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open the link to skyvane-sim: %s\n", SimLinkResultName(r).data());
     return 1;
   }
-  static CatalogueBatch batch;
+  static simlink::CatalogueBatch batch;
   PingPong bare;
   std::vector<double> batchSamples;
   std::vector<double> bareSamples;

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   gauges::ScaleStates states;
   gauges::buildPanel(panel, settings, states);
   instruments::InstrumentTick tick(panel.nodes(), settings, states);
-  static CatalogueBatch batch;
+  static simlink::CatalogueBatch batch;
 
   for (int i = 0; i < 200; ++i) {  // warm-up
     tick.tick();

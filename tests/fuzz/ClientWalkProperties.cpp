@@ -17,7 +17,7 @@ namespace {
 
 // A transport without a process on the other side: one window, the block in memory, and a server that answers
 // every batch honestly from its offset space before `spoil` has its way with the block and the result.
-class ScriptedTransport final : public LinkTransport {
+class ScriptedTransport final : public simlink::LinkTransport {
 public:
   server::OffsetSpace space;
   std::array<std::uint8_t, kSimLinkBlockSize> block{};

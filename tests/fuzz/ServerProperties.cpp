@@ -47,14 +47,14 @@ struct Rig {
     char pattern[] = "/tmp/skyvane-fuzz-XXXXXX";
     dir = ::mkdtemp(pattern) != nullptr ? pattern : "";
     ::setenv("SKYVANE_RUNTIME_DIR", dir.c_str(), 1);
-    blockFd = ::open(blockPath(dir, blockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    blockFd = ::open(simlink::blockPath(dir, blockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (blockFd < 0 || ::ftruncate(blockFd, kSimLinkBlockSize) != 0) {
       blockFd = -1;
     }
   }
   ~Rig() {
     ::close(blockFd);
-    ::unlink(blockPath(dir, blockName).c_str());
+    ::unlink(simlink::blockPath(dir, blockName).c_str());
     ::rmdir(dir.c_str());
   }
 };
@@ -72,8 +72,8 @@ std::optional<std::string> checkName(std::uint32_t message, std::string_view nam
     return std::nullopt;
   }
   const std::int32_t result = r.server.answer(message, name);
-  if (result != 0 &&
-      (!wire::isBlockName(name) || message != kLinkMessage || ::access(blockPath(r.dir, name).c_str(), F_OK) != 0)) {
+  if (result != 0 && (!wire::isBlockName(name) || message != kLinkMessage ||
+                      ::access(simlink::blockPath(r.dir, name).c_str(), F_OK) != 0)) {
     return "the server answered " + std::to_string(result) + " for a block named \"" + std::string(name.substr(0, 64)) +
            "\" (" + std::to_string(name.size()) + " bytes) that it cannot serve";
   }

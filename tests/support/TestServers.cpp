@@ -154,7 +154,7 @@ FakeServer::FakeServer(const char* className, int honestRequests, After after, i
     : m_honestRequests(honestRequests),
       m_after(after),
       m_answer(answer) {
-  m_path = serverSocketPath(runtimeDirectory(), className).path;
+  m_path = simlink::serverSocketPath(simlink::runtimeDirectory(), className).path;
   m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-class TestTransport final : public LinkTransport {
+class TestTransport final : public simlink::LinkTransport {
 public:
   // Sleeps are shortened by `sleepSpeedUp`; answer timeouts only when a test asks (a loaded machine may take
   // longer than a shortened timeout to answer).
@@ -83,6 +83,6 @@ public:
   std::uint32_t processId() override { return m_real.processId(); }
 
 private:
-  PosixLinkTransport m_real;
+  simlink::PosixLinkTransport m_real;
   std::uint32_t m_sleepSpeedUp;
 };

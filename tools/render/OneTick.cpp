@@ -62,7 +62,7 @@ private:
 
 }  // namespace
 
-Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector<Assignment>& assignments) {
+Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector<simlink::Assignment>& assignments) {
   PrivateRuntimeDir runtime;
   if (runtime.path().empty()) {
     return Problem{"cannot make a private runtime directory"};

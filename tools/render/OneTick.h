@@ -13,7 +13,7 @@
 
 // Starts a server on a private runtime directory whose offset space holds nothing but the assignments (in
 // order), opens the link to it, runs one tick and takes it all down again. An error text, or empty.
-Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector<Assignment>& assignments);
+Result<void> tickWithValues(instruments::InstrumentTick& tick, const std::vector<simlink::Assignment>& assignments);
 
 // Opens the link once to the server of the current runtime directory, runs one tick, closes the link. An error
 // text, or empty.

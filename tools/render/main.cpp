@@ -35,7 +35,7 @@ struct Options {
   int size = 400;
   int turns = 0;
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4xHQ;
-  std::vector<Assignment> assignments;  // --set and --poke, in the order given
+  std::vector<simlink::Assignment> assignments;  // --set and --poke, in the order given
   bool fromSim = false;
 };
 
@@ -49,11 +49,11 @@ std::optional<TGLAntiAliasing> antiAliasingNamed(std::string_view s) {
 }
 
 // --set and --poke go into one list in the order given: each is taken as it is parsed.
-void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
+void addAssignmentOptions(CLI::App& app, std::vector<simlink::Assignment>& assignments) {
   app.add_option_function<std::string>(
          "--set",
          [&assignments](const std::string& value) {
-           auto parsed = parseSet(value);
+           auto parsed = simlink::parseSet(value);
            if (!parsed) {
              throw CLI::ValidationError("--set", parsed.error());
            }
@@ -66,7 +66,7 @@ void addAssignmentOptions(CLI::App& app, std::vector<Assignment>& assignments) {
   app.add_option_function<std::string>(
          "--poke",
          [&assignments](const std::string& value) {
-           auto parsed = parsePoke(value);
+           auto parsed = simlink::parsePoke(value);
            if (!parsed) {
              throw CLI::ValidationError("--poke", parsed.error());
            }
@@ -126,7 +126,7 @@ Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::
     std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
   }
   settings = load.settings;
-  resources::installQuartzFont(dataDir, privateRuntimeDirectory);
+  resources::installQuartzFont(dataDir, simlink::privateRuntimeDirectory);
   gauges::buildPanel(panel, settings, states);
   if (!o.fromSim && o.assignments.empty()) {
     return {};
