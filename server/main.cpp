@@ -1,4 +1,5 @@
 // skyvane-sim: a substitute for the simulator's inter-process server, for demos and tests.
+#include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
 #include "Feeds.h"
@@ -31,36 +32,6 @@ struct Options {
   std::string className = kPrimaryServerClass;
   std::vector<simlink::Assignment> assignments;  // --set and --poke, in the order given
 };
-
-// --set and --poke go into one list in the order given: each is taken as it is parsed.
-void addAssignmentOptions(CLI::App& app, std::vector<simlink::Assignment>& assignments) {
-  app.add_option_function<std::string>(
-         "--set",
-         [&assignments](const std::string& value) {
-           auto parsed = simlink::parseSet(value);
-           if (!parsed) {
-             throw CLI::ValidationError("--set", parsed.error());
-           }
-           assignments.emplace_back(*parsed);
-         },
-         "set a simulator variable in its physical unit, e.g. airspeed=120 (names as skyvane-gauges "
-         "--check-link prints them); kept over whatever a moving feed writes")
-      ->type_name("NAME=VALUE")
-      ->trigger_on_parse();
-  app.add_option_function<std::string>(
-         "--poke",
-         [&assignments](const std::string& value) {
-           auto parsed = simlink::parsePoke(value);
-           if (!parsed) {
-             throw CLI::ValidationError("--poke", parsed.error());
-           }
-           assignments.emplace_back(*parsed);
-         },
-         "store a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64; kept "
-         "like --set")
-      ->type_name("OFFSET:TYPE=VALUE")
-      ->trigger_on_parse();
-}
 
 void addOptions(CLI::App& app, Options& o) {
   app.description(
@@ -97,7 +68,7 @@ void addOptions(CLI::App& app, Options& o) {
                  "the interface the simulator bridges use (default 127.0.0.1, this computer only; 0.0.0.0 for "
                  "a simulator on another computer)")
       ->type_name("ADDR");
-  addAssignmentOptions(app, o.assignments);
+  cli::addAssignmentOptions(app, o.assignments, "kept over whatever a moving feed writes", "kept like --set");
   app.add_option("--class", o.className, "the server class to listen as (default: UIPCMAIN)")
       ->type_name("UIPCMAIN|FS98MAIN")
       ->check([](const std::string& value) -> std::string {

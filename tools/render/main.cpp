@@ -1,6 +1,7 @@
 // skyvane-render: draws gauges of the panel offscreen into PNG files, with the data directory's config.ini,
 // as the panel would show them: at rest, or after one instrument tick on given or live simulator values. No
 // window and no display server needed.
+#include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
@@ -48,35 +49,6 @@ std::optional<TGLAntiAliasing> antiAliasingNamed(std::string_view s) {
   return std::nullopt;
 }
 
-// --set and --poke go into one list in the order given: each is taken as it is parsed.
-void addAssignmentOptions(CLI::App& app, std::vector<simlink::Assignment>& assignments) {
-  app.add_option_function<std::string>(
-         "--set",
-         [&assignments](const std::string& value) {
-           auto parsed = simlink::parseSet(value);
-           if (!parsed) {
-             throw CLI::ValidationError("--set", parsed.error());
-           }
-           assignments.emplace_back(*parsed);
-         },
-         "a simulator variable in its physical unit, e.g. airspeed=120 (names as skyvane-gauges --check-link "
-         "prints them); repeatable")
-      ->type_name("NAME=VALUE")
-      ->trigger_on_parse();
-  app.add_option_function<std::string>(
-         "--poke",
-         [&assignments](const std::string& value) {
-           auto parsed = simlink::parsePoke(value);
-           if (!parsed) {
-             throw CLI::ValidationError("--poke", parsed.error());
-           }
-           assignments.emplace_back(*parsed);
-         },
-         "a raw value; OFFSET decimal or 0x hex, TYPE one of i8 u8 i16 u16 i32 u32 f32 f64")
-      ->type_name("OFFSET:TYPE=VALUE")
-      ->trigger_on_parse();
-}
-
 void addOptions(CLI::App& app, Options& o) {
   app.description("Draws panel gauges offscreen into PNG files, with the data directory's config.ini.");
   app.add_option("--gauge", o.gauge, "a window class (TForm2 .. TForm37), a gauge root name (IASindicator), or all")
@@ -101,7 +73,7 @@ void addOptions(CLI::App& app, Options& o) {
       ->type_name("LEVEL");
   app.add_option("--turn", o.turns, "quarter turns clockwise, as the gauge window's Turn menu gives (default 0)")
       ->type_name("N");
-  addAssignmentOptions(app, o.assignments);
+  cli::addAssignmentOptions(app, o.assignments, "repeatable", "repeatable");
   app.add_flag("--from-sim", o.fromSim, "take the values from the simulator server already running (one batch)")
       ->excludes("--set")
       ->excludes("--poke");
