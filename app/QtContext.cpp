@@ -322,7 +322,7 @@ void noteSoftwareRenderer(TGLContext& context) {
   if (noted) {
     return;
   }
-  ContextGuard guard(&context);
+  engine::ContextGuard guard(&context);
   const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   if (name == nullptr) {
     return;

@@ -169,7 +169,7 @@ void OffscreenContext::swapBuffers() {
 }
 
 std::vector<std::uint8_t> OffscreenContext::readPixels() {
-  ContextGuard guard(this);
+  engine::ContextGuard guard(this);
   if (samples() > 0) {
     m_draw.blitTo(m_resolve.name(), m_width, m_height);
     m_resolve.bind();

@@ -22,9 +22,9 @@ TFontManager::~TFontManager() {
   }
 }
 
-FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text, int last,
-                                 int first, float deviation, float extrusion) {
-  FontEntry* entry = nullptr;
+engine::FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text,
+                                         int last, int first, float deviation, float extrusion) {
+  engine::FontEntry* entry = nullptr;
   for (auto& e : m_entries) {
     if (strcasecmp(e->m_name.c_str(), name.c_str()) == 0 && e->m_style == style && e->m_extrusion == extrusion &&
         e->m_deviation == deviation && e->m_first == first && e->m_last == last) {
@@ -41,7 +41,7 @@ FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyl
       return entry;
     }
   } else {
-    auto created = std::make_unique<FontEntry>();
+    auto created = std::make_unique<engine::FontEntry>();
     created->m_name = name;
     created->m_style = style;
     created->m_extrusion = extrusion;
@@ -75,7 +75,7 @@ FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyl
   return entry;
 }
 
-void TFontManager::release(FontEntry* entry, TGLSpaceText* text) {
+void TFontManager::release(engine::FontEntry* entry, TGLSpaceText* text) {
   if (entry == nullptr) {
     return;
   }

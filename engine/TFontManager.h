@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+class TFontManager;
 class TGLSpaceText;
+
+namespace engine {
 
 class FontEntry {
 public:
@@ -27,7 +30,7 @@ public:
   const engine::GlyphMetrics& metrics(int code) const { return m_metrics[static_cast<std::size_t>(code - m_first)]; }
 
 private:
-  friend class TFontManager;
+  friend class ::TFontManager;
   std::string m_name;
   engine::FontStyle m_style;
   float m_extrusion = 0;
@@ -40,6 +43,8 @@ private:
   std::vector<TGLSpaceText*> m_users;
 };
 
+}  // namespace engine
+
 class TFontManager {
 public:
   static TFontManager& instance();
@@ -48,15 +53,15 @@ public:
   // Finds or makes the entry and makes its lists when they do not exist (a context must be current).
   // Errors: "FontManager: no more display lists available", "FontManager: font creation failed" (the entry
   // then stays without lists and the next acquisition tries again).
-  FontEntry* acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text, int last, int first,
-                     float deviation, float extrusion);
+  engine::FontEntry* acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text, int last,
+                             int first, float deviation, float extrusion);
   // One reference less; the text (when given) is told its entry is gone. The last release deletes the lists
   // and tells the remaining users.
-  void release(FontEntry* entry, TGLSpaceText* text);
+  void release(engine::FontEntry* entry, TGLSpaceText* text);
 
   std::size_t entryCount() const { return m_entries.size(); }
 
 private:
   TFontManager() = default;
-  std::vector<std::unique_ptr<FontEntry>> m_entries;
+  std::vector<std::unique_ptr<engine::FontEntry>> m_entries;
 };

@@ -27,7 +27,7 @@ vm::Vec4 rightOf(const vm::Vec4& a, const vm::Vec4& b) {
 TGLBaseSceneObject::TGLBaseSceneObject(std::string name) : m_name(std::move(name)) {}
 
 TGLBaseSceneObject::~TGLBaseSceneObject() {
-  for (NodeObserver* o : std::vector<NodeObserver*>(m_observers)) {
+  for (engine::NodeObserver* o : std::vector<engine::NodeObserver*>(m_observers)) {
     o->nodeDestroyed(*this);
   }
 }

@@ -19,6 +19,8 @@
 class TGLScene;
 class TGLBaseSceneObject;
 
+namespace engine {
+
 // Told when a node it watches is destroyed (a camera's target, a buffer's camera).
 class NodeObserver {
 public:
@@ -28,7 +30,9 @@ protected:
   ~NodeObserver() = default;
 };
 
-class TGLBaseSceneObject : public CoordinatesOwner {
+}  // namespace engine
+
+class TGLBaseSceneObject : public engine::CoordinatesOwner {
 public:
   // The change flags; all are set on a new node. BoundsDirty: the world box of the node's own shape is stale
   // (set with WorldDirty and on every geometry change); SubtreeBoundsDirty: the box of the node and its visible
@@ -151,8 +155,8 @@ public:
   bool isLoading() const;
 
   // The observer is told when this node is destroyed, unless it stops watching first.
-  void addObserver(NodeObserver& observer) { m_observers.push_back(&observer); }
-  void removeObserver(NodeObserver& observer) { std::erase(m_observers, &observer); }
+  void addObserver(engine::NodeObserver& observer) { m_observers.push_back(&observer); }
+  void removeObserver(engine::NodeObserver& observer) { std::erase(m_observers, &observer); }
 
 protected:
   // The one shape of a geometry property's setter: store when different, then invalidate the geometry.
@@ -204,5 +208,5 @@ private:
   TGLObjectsSorting m_sorting = TGLObjectsSorting::osInherited;
   TGLVisibilityCulling m_culling = TGLVisibilityCulling::vcInherited;
   TGLListHandle m_list;
-  std::vector<NodeObserver*> m_observers;
+  std::vector<engine::NodeObserver*> m_observers;
 };

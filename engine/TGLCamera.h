@@ -6,7 +6,7 @@
 
 enum class TGLCameraStyle { csPerspective, csOrthogonal, csOrtho2D, csCustom, csInfinitePerspective };
 
-class TGLCamera : public TGLBaseSceneObject, private NodeObserver {
+class TGLCamera : public TGLBaseSceneObject, private engine::NodeObserver {
 public:
   TGLCamera();
   ~TGLCamera() override;

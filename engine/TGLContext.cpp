@@ -58,7 +58,7 @@ void TGLListHandle::release() {
   if (current != nullptr && std::find(contexts.begin(), contexts.end(), current) != contexts.end()) {
     glDeleteLists(m_name, m_count);
   } else if (current == nullptr && !contexts.empty()) {
-    ContextGuard guard(contexts.front());
+    engine::ContextGuard guard(contexts.front());
     glDeleteLists(m_name, m_count);
   }
   // With a context of another group current the names cannot be reached; they go with their group.
@@ -105,7 +105,7 @@ void TGLContext::create(TGLContext* shareWith) {
   if (shareWith != nullptr && shareWith->m_created) {
     m_group = shareWith->m_group;
   } else {
-    m_group = std::make_shared<ShareGroup>();
+    m_group = std::make_shared<engine::ShareGroup>();
   }
   m_group->m_contexts.push_back(this);
 }
@@ -120,7 +120,7 @@ void TGLContext::destroy() {
     // current, and let their owners know, so that they make new ones on their next draw.
     const std::vector<TGLListHandle*> handles = m_group->m_handles;
     if (!handles.empty() && (g_current == this || g_current == nullptr)) {
-      ContextGuard guard(this);
+      engine::ContextGuard guard(this);
       for (TGLListHandle* handle : handles) {
         glDeleteLists(handle->m_name, handle->m_count);
       }
@@ -177,7 +177,7 @@ void TGLContext::shareListsWith(TGLContext& other) {
     throw engine::EngineError("Incompatible contexts");
   }
   // Merge the other group into this one; `old` keeps it alive while its members move.
-  const std::shared_ptr<ShareGroup> old = other.m_group;
+  const std::shared_ptr<engine::ShareGroup> old = other.m_group;
   for (TGLContext* c : old->m_contexts) {
     c->m_group = m_group;
     m_group->m_contexts.push_back(c);

@@ -19,17 +19,21 @@ bool wantsFilterHint(TGLAntiAliasing level);  // the HQ levels
 class TGLContext;
 class TGLListHandle;
 
+namespace engine {
+
 // Contexts that use one set of display lists, and the lists made in them.
 class ShareGroup {
 public:
   const std::vector<TGLContext*>& contexts() const { return m_contexts; }
 
 private:
-  friend class TGLContext;
-  friend class TGLListHandle;
+  friend class ::TGLContext;
+  friend class ::TGLListHandle;
   std::vector<TGLContext*> m_contexts;
   std::vector<TGLListHandle*> m_handles;
 };
+
+}  // namespace engine
 
 // A range of display lists, owned by the share group that was current when it was allocated. The name becomes
 // 0 when the group's last context is destroyed; the owner then makes new lists on its next draw.
@@ -54,7 +58,7 @@ private:
 
   GLuint m_name = 0;
   GLsizei m_count = 0;
-  std::shared_ptr<ShareGroup> m_group;
+  std::shared_ptr<engine::ShareGroup> m_group;
 };
 
 class TGLContext {
@@ -103,7 +107,7 @@ public:
   // Joins `other` into this context's share group; both must already share lists at the platform level
   // ("Incompatible contexts" otherwise).
   void shareListsWith(TGLContext& other);
-  const std::shared_ptr<ShareGroup>& shareGroup() const { return m_group; }
+  const std::shared_ptr<engine::ShareGroup>& shareGroup() const { return m_group; }
 
   virtual void swapBuffers() = 0;
   // What the platform gave: sample count (0 without multisampling).
@@ -127,8 +131,10 @@ private:
   Format m_format;
   bool m_created = false;
   int m_activations = 0;
-  std::shared_ptr<ShareGroup> m_group;
+  std::shared_ptr<engine::ShareGroup> m_group;
 };
+
+namespace engine {
 
 // Makes a context current for a scope; does nothing for a null context.
 class ContextGuard {
@@ -149,3 +155,5 @@ public:
 private:
   TGLContext* m_context;
 };
+
+}  // namespace engine

@@ -5,6 +5,8 @@
 
 class TGLCoordinates;
 
+namespace engine {
+
 class CoordinatesOwner {
 public:
   virtual void coordinatesEdited(TGLCoordinates& edited) = 0;
@@ -13,11 +15,13 @@ protected:
   ~CoordinatesOwner() = default;
 };
 
+}  // namespace engine
+
 class TGLCoordinates {
 public:
   enum class Style { Point, Vector, Free };  // setting x, y, z forces W to 1, to 0, or leaves it
 
-  TGLCoordinates(CoordinatesOwner* owner, vm::Vec4 initial, Style style)
+  TGLCoordinates(engine::CoordinatesOwner* owner, vm::Vec4 initial, Style style)
       : m_owner(owner),
         m_value(initial),
         m_default(initial),
@@ -51,7 +55,7 @@ private:
     }
   }
 
-  CoordinatesOwner* m_owner;
+  engine::CoordinatesOwner* m_owner;
   vm::Vec4 m_value;
   vm::Vec4 m_default;
   Style m_style;

@@ -94,7 +94,7 @@ void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
   context->create(shareWith);
   m_context = std::move(context);
 
-  ContextGuard guard(m_context.get());
+  engine::ContextGuard guard(m_context.get());
   const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
   int major = 0;
   int minor = 0;
@@ -168,7 +168,7 @@ void TGLSceneBuffer::renderFrame() {
     TGLSceneBuffer& buffer;
     ~Done() { buffer.m_rendering = false; }
   } done{*this};
-  ContextGuard guard(m_context.get());
+  engine::ContextGuard guard(m_context.get());
 
   for (int i = 0; i < 7 && glGetError() != GL_NO_ERROR; ++i) {
   }

@@ -16,7 +16,7 @@
 class TGLCamera;
 class TGLScene;
 
-class TGLSceneBuffer : private NodeObserver {
+class TGLSceneBuffer : private engine::NodeObserver {
 public:
   using ContextFactory = std::function<std::unique_ptr<TGLContext>()>;
 

@@ -43,7 +43,7 @@ void TGLSpaceText::fontChanged() {
   invalidateGeometry();
 }
 
-void TGLSpaceText::setFont(const TextFont& font) {
+void TGLSpaceText::setFont(const engine::TextFont& font) {
   m_font = font;
   fontChanged();
 }

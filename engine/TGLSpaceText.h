@@ -7,7 +7,9 @@
 
 #include <string>
 
+namespace engine {
 class FontEntry;
+}
 
 enum class TGLTextHorzAdjust { haLeft, haCenter, haRight, haAligned, haCentrically, haFitIn };
 enum class TGLTextVertAdjust { vaTop, vaCenter, vaBottom, vaBaseLine };
@@ -19,11 +21,15 @@ struct TGLTextAdjust {
   friend bool operator==(const TGLTextAdjust&, const TGLTextAdjust&) = default;
 };
 
+namespace engine {
+
 struct TextFont {
   std::string name = "Arial";
   engine::FontStyle style;
   friend bool operator==(const TextFont&, const TextFont&) = default;
 };
+
+}  // namespace engine
 
 class TGLSpaceText : public TGLCustomSceneObject {
 public:
@@ -31,8 +37,8 @@ public:
 
   const std::string& text() const { return m_text; }
   void setText(const std::string& text);
-  const TextFont& font() const { return m_font; }
-  void setFont(const TextFont& font);
+  const engine::TextFont& font() const { return m_font; }
+  void setFont(const engine::TextFont& font);
   float extrusion() const { return m_extrusion; }
   void setExtrusion(float value);  // "Extrusion must be >=0" for a negative value
   float allowedDeviation() const { return m_allowedDeviation; }
@@ -56,7 +62,7 @@ public:
   };
   Metrics textMetrics() const;
 
-  FontEntry* fontEntry() const { return m_entry; }
+  engine::FontEntry* fontEntry() const { return m_entry; }
   // The manager's notice that the entry went: re-acquire at the next draw.
   void fontEntryGone();
 
@@ -72,7 +78,7 @@ private:
   std::string drawableText() const;
 
   std::string m_text;
-  TextFont m_font;
+  engine::TextFont m_font;
   float m_extrusion = 0;
   float m_allowedDeviation = 0;
   TSpaceTextCharRange m_range = TSpaceTextCharRange::stcrAll;
@@ -80,7 +86,7 @@ private:
   float m_oblique = 0;
   float m_textHeight = 0;
   TGLTextAdjust m_adjust;
-  FontEntry* m_entry = nullptr;
+  engine::FontEntry* m_entry = nullptr;
   GLuint m_compiledBase = 0;  // the glyph lists this text's own list calls
   bool m_fontChanged = true;
 };

@@ -9,7 +9,7 @@
 #endif
 
 GLenum glCapability(TGLState state) {
-  static constexpr std::array<GLenum, kStateCount> kCapabilities = {
+  static constexpr std::array<GLenum, engine::kStateCount> kCapabilities = {
       GL_ALPHA_TEST,       GL_AUTO_NORMAL,         GL_BLEND,          GL_COLOR_MATERIAL,
       GL_CULL_FACE,        GL_DEPTH_TEST,          GL_DITHER,         GL_FOG,
       GL_LIGHTING,         GL_LINE_SMOOTH,         GL_LINE_STIPPLE,   GL_COLOR_LOGIC_OP,

@@ -35,7 +35,9 @@ enum class TGLState : std::uint8_t {
   TextureCubeMap,
   TextureRectangle,
 };
+namespace engine {
 inline constexpr int kStateCount = 22;
+}
 
 // The OpenGL capability behind a cached state.
 GLenum glCapability(TGLState state);
@@ -70,7 +72,7 @@ private:
     GLenum polygonMode = 0;  // 0: unknown
   };
 
-  std::array<bool, kStateCount> m_enabled{};
-  std::array<bool, kStateCount> m_known{};
+  std::array<bool, engine::kStateCount> m_enabled{};
+  std::array<bool, engine::kStateCount> m_known{};
   std::array<FaceState, 2> m_faces{};
 };

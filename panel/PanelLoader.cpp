@@ -300,7 +300,7 @@ bool applyLine(TGLBaseSceneObject& node, const std::string& key, const std::stri
 bool applyTextOrCamera(TGLBaseSceneObject& node, const std::string& key, const std::string& value, int line) {
   if (key == "Font") {
     auto& text = as<TGLSpaceText>(node, key, line);
-    TextFont font = text.font();
+    engine::TextFont font = text.font();
     font.name = value;
     text.setFont(font);
   } else if (key == "Adjust") {

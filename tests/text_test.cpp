@@ -77,7 +77,7 @@ TEST_F(Text, CentredTextIsCentredOnItsOriginByTheFacesMetrics) {
   ias.setPosition(0, 1.3f, 0);
   view.render();
   // Where the ink must be, from the metrics: the advance is centred, so the ink is off by the side bearings.
-  const FontEntry& e = *ias.fontEntry();
+  const engine::FontEntry& e = *ias.fontEntry();
   const auto& i = e.metrics('I');
   const auto& a = e.metrics('A');
   const auto& s = e.metrics('S');
@@ -175,7 +175,7 @@ TEST_F(Text, ExtrudedTextShowsItsSideWalls) {
 
 TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   // No context is current here: no display list can be made.
-  FontEntry* entry = nullptr;
+  engine::FontEntry* entry = nullptr;
   try {
     TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
     FAIL() << "no error";

@@ -149,7 +149,7 @@ GaugeResult measureGauge(TGLSceneBuffer& buffer, TGLSceneBuffer& empty, int fram
   GaugeResult r;
   buffer.renderFrame();  // compiles what this view shows first
   {
-    ContextGuard guard(buffer.context());
+    engine::ContextGuard guard(buffer.context());
     VertexCounter counter;
     counter.begin();
     buffer.renderFrame();
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
   {
     engine::OffscreenContext probe(1, 1);
     probe.create(nullptr);
-    ContextGuard guard(&probe);
+    engine::ContextGuard guard(&probe);
     std::printf("renderer: %s; culling: %s; %d frames per gauge\n",
                 reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 options->culling == TGLVisibilityCulling::vcNone          ? "none"

@@ -157,7 +157,7 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
     t0 = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < panel.windowCount(); ++i) {
       TGLContext* context = panel.window(i).buffer().context();
-      ContextGuard guard(context);
+      engine::ContextGuard guard(context);
       glClearColor(0, 0, 0, 1);
       glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
       context->swapBuffers();
