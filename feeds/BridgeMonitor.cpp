@@ -18,6 +18,24 @@ void BridgeMonitor::say(const std::string& message) {
   }
 }
 
+void BridgeMonitor::drain(
+    UdpSocket& socket, std::span<std::uint8_t> buffer, int maxPackets,
+    const std::function<Result<void>(std::span<const std::uint8_t>, std::size_t, const sockaddr_in&)>& take) {
+  for (int i = 0; i < maxPackets; ++i) {
+    const auto datagram = socket.receive(buffer);
+    if (!datagram) {
+      return;
+    }
+    const auto now = Clock::now();
+    const std::size_t kept = std::min(datagram->length, buffer.size());
+    if (auto taken = take(buffer.first(kept), datagram->length, datagram->from); !taken) {
+      packetDropped(now, taken.error());
+    } else {
+      packetTaken(now, addressText(datagram->from));
+    }
+  }
+}
+
 void BridgeMonitor::packetTaken(Clock::time_point now, const std::string& from) {
   if (!m_everReceived) {
     say("receiving " + m_simulator + " from " + from);

@@ -3,10 +3,14 @@
 #pragma once
 
 #include "FeedSource.h"
+#include "Result.h"
+#include "UdpSocket.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <span>
 #include <string>
 
 namespace feeds {
@@ -22,6 +26,11 @@ public:
 
   // `simulator` names the stream in messages ("FlightGear"); messages go to `log` (stderr in skyvane-sim).
   BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log);
+
+  // Takes up to `maxPackets` waiting datagrams from `socket` (never blocking), each cut to `buffer`, through
+  // `take(packet, fullLength, from)`, and notes each as taken or, with the reason `take` gives, dropped.
+  void drain(UdpSocket& socket, std::span<std::uint8_t> buffer, int maxPackets,
+             const std::function<Result<void>(std::span<const std::uint8_t>, std::size_t, const sockaddr_in&)>& take);
 
   void packetTaken(Clock::time_point now, const std::string& from);
   // `why` says what was wrong with it; the last reason goes with the next count.

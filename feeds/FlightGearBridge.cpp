@@ -79,19 +79,10 @@ Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::s
 }
 
 void FlightGearBridge::onReadable(server::OffsetSpace& space) {
-  for (int i = 0; i < kPacketsPerWake; ++i) {
-    const auto datagram = m_socket.receive(m_buffer);
-    if (!datagram) {
-      return;
-    }
-    const auto now = Clock::now();
-    const std::size_t kept = std::min(datagram->length, m_buffer.size());
-    if (auto taken = take(std::span(m_buffer.data(), kept), datagram->length, space); !taken) {
-      m_monitor.packetDropped(now, taken.error());
-    } else {
-      m_monitor.packetTaken(now, addressText(datagram->from));
-    }
-  }
+  m_monitor.drain(m_socket, m_buffer, kPacketsPerWake,
+                  [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in&) {
+                    return take(packet, fullLength, space);
+                  });
 }
 
 void FlightGearBridge::step(server::OffsetSpace& /*space*/, Clock::time_point now) {

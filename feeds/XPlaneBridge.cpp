@@ -204,24 +204,15 @@ Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_
 }
 
 void XPlaneBridge::onReadable(server::OffsetSpace& space) {
-  for (int i = 0; i < kPacketsPerWake; ++i) {
-    const auto datagram = m_socket.receive(m_buffer);
-    if (!datagram) {
-      return;
-    }
-    const auto now = Clock::now();
-    // Replies are matched by host only: X-Plane may answer from another port than the one it listens on.
-    if (!m_target || m_target->sin_addr.s_addr != datagram->from.sin_addr.s_addr) {
-      m_monitor.packetDropped(now, "a packet from " + addressText(datagram->from) + ", not from X-Plane");
-      continue;
-    }
-    const std::size_t kept = std::min(datagram->length, m_buffer.size());
-    if (auto taken = take(std::span(m_buffer.data(), kept), datagram->length, space); !taken) {
-      m_monitor.packetDropped(now, taken.error());
-    } else {
-      m_monitor.packetTaken(now, addressText(datagram->from));
-    }
-  }
+  m_monitor.drain(m_socket, m_buffer, kPacketsPerWake,
+                  [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in& from) {
+                    // Replies are matched by host only: X-Plane may answer from another port than the one it
+                    // listens on.
+                    if (!m_target || m_target->sin_addr.s_addr != from.sin_addr.s_addr) {
+                      return Result<void>(Problem{"a packet from " + addressText(from) + ", not from X-Plane"});
+                    }
+                    return take(packet, fullLength, space);
+                  });
 }
 
 XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
