@@ -206,7 +206,8 @@ void GaugePanel::bindCameras() {
     if (camera == nullptr) {
       m_control->button(row.button).setEnabled(false);
     } else {
-      window(row.windowClass)->buffer().setCamera(camera);
+      // The windows are made in table order: a row's window has its index.
+      m_windows[static_cast<std::size_t>(&row - gauges::kGauges.data())]->buffer().setCamera(camera);
     }
   });
 }
