@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -158,17 +159,30 @@ std::optional<std::string> checkBlock(Bytes contents) {
       return "a refused block changed the offset space";
     }
   } else {
-    // Only read data areas may change, and none at or past dirtyEnd.
-    std::vector<bool> mayChange(block.size(), false);
+    // Only read data areas may change, and none at or past dirtyEnd. The bytes outside them are compared as
+    // ranges with memcmp: a loop over 32 KiB per input would be most of the fuzzer's time.
+    std::vector<std::pair<std::size_t, std::size_t>> mayChange;  // [begin, end) of each read's data area
     layout::walkRecords(before, [&](const layout::Record& rec) {
       if (rec.isRead) {
-        std::fill_n(mayChange.begin() + rec.dataAt, rec.size, true);
+        mayChange.emplace_back(rec.dataAt, std::min<std::size_t>(rec.dataAt + rec.size, dirtyEnd));
       }
     });
-    for (std::size_t i = 0; i < block.size(); ++i) {
-      if (block[i] != before[i] && (!mayChange[i] || i >= dirtyEnd)) {
-        return "serving changed byte " + std::to_string(i) + " of the block, outside every read's data area";
+    std::sort(mayChange.begin(), mayChange.end());
+    std::size_t at = 0;
+    const auto unchangedUpTo = [&](std::size_t end) {
+      const bool same = end <= at || std::memcmp(block.data() + at, before.data() + at, end - at) == 0;
+      at = std::max(at, end);
+      return same;
+    };
+    for (const auto& [begin, end] : mayChange) {
+      if (!unchangedUpTo(begin)) {
+        return "serving changed a byte of the block outside every read's data area (before " + std::to_string(begin) +
+               ")";
       }
+      at = std::max(at, end);
+    }
+    if (!unchangedUpTo(block.size())) {
+      return "serving changed a byte of the block outside every read's data area or at or past its dirty end";
     }
   }
 
