@@ -1,6 +1,7 @@
 // The gauge window frame.
 #include "GaugeWindow.h"
 
+#include "PanelBuild.h"
 #include "QtContext.h"
 #include "TGLCamera.h"
 
@@ -82,12 +83,8 @@ bool GaugeWindow::concerns(const TGLBaseSceneObject* changed) const {
   if (changed == nullptr || changed == &m_camera) {
     return true;
   }
-  // The gauge (or camera) the changed node belongs to: its ancestor just below a root of the scene.
-  const TGLBaseSceneObject* top = changed;
-  while (top->parent() != nullptr && !top->parent()->isSceneRoot()) {
-    top = top->parent();
-  }
-  if (top->parent() == nullptr) {
+  const TGLBaseSceneObject* top = gauges::topObjectOf(changed);
+  if (top == nullptr) {
     return true;  // not in a scene's tree: nothing to go by
   }
   if (dynamic_cast<const TGLCamera*>(top) != nullptr) {

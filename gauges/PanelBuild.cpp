@@ -5,6 +5,7 @@
 #include "FixedDials.h"
 #include "PanelScene.h"
 #include "ScaleDial.h"
+#include "TGLBaseSceneObject.h"
 
 #include <vector>
 
@@ -78,6 +79,14 @@ void bindCameras(panel::PanelNodes& nodes, const settings::GeneralSettings& gene
       attach(*row, camera);
     }
   }
+}
+
+const TGLBaseSceneObject* topObjectOf(const TGLBaseSceneObject* changed) {
+  const TGLBaseSceneObject* top = changed;
+  while (top != nullptr && top->parent() != nullptr && !top->parent()->isSceneRoot()) {
+    top = top->parent();
+  }
+  return top == nullptr || top->parent() == nullptr ? nullptr : top;
 }
 
 }  // namespace gauges

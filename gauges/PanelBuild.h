@@ -16,6 +16,7 @@
 namespace panel {
 class PanelScene;
 }
+class TGLBaseSceneObject;
 class TGLCamera;
 
 namespace gauges {
@@ -43,5 +44,10 @@ TGLCamera& aimCamera(panel::PanelNodes& nodes, const GaugeRow& row);
 // off get `attach(row, nullptr)`.
 void bindCameras(panel::PanelNodes& nodes, const settings::GeneralSettings& general,
                  const std::function<void(const GaugeRow&, TGLCamera*)>& attach);
+
+// Where a change happened, for routing it to the views that show it: the changed node's ancestor just below a
+// root of the scene (a gauge, or a camera), the node itself when it is such a child, null when it is in no
+// scene's tree.
+const TGLBaseSceneObject* topObjectOf(const TGLBaseSceneObject* changed);
 
 }  // namespace gauges

@@ -5,12 +5,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6opengl6-dev
+  qt6-base-dev libqt6opengl6-dev qt6-httpserver-dev qt6-websockets-dev
+  libturbojpeg0-dev libqrencode-dev nlohmann-json3-dev
   libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth x11-utils openbox locales imagemagick python3
   clang libclang-rt-14-dev
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -1,0 +1,104 @@
+// Drawing and encoding the watched gauges.
+#include "GaugeStreamer.h"
+
+#include "OffscreenContext.h"
+#include "PanelBuild.h"
+#include "TGLCamera.h"
+
+#include <algorithm>
+
+namespace web {
+
+GaugeStreamer::GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int jpegQuality)
+    : m_settings(settings),
+      m_tick(m_panel.nodes(), m_settings, m_states),
+      m_buffer([] { return std::make_unique<engine::OffscreenContext>(400, 400); }),
+      m_encoder(jpegQuality) {
+  gauges::buildPanel(m_panel, m_settings, m_states);
+  gauges::bindCameras(m_panel.nodes(), m_settings.general, [this](const gauges::GaugeRow& row, TGLCamera* camera) {
+    m_cameras.at(static_cast<std::size_t>(&row - gauges::kGauges.data())) = camera;
+  });
+  m_buffer.setAntiAliasing(antiAliasing);
+  m_buffer.createRenderingContext();
+  // Every change the scene signals is routed to the gauge it belongs to; the buffer itself never asks for a
+  // repaint, frames are drawn when browsers want them.
+  m_buffer.setChangeFilter([this](const TGLBaseSceneObject* changed) {
+    noteChange(changed);
+    return false;
+  });
+  m_moved.fill(true);
+}
+
+GaugeStreamer::~GaugeStreamer() {
+  m_buffer.setChangeFilter(nullptr);
+  m_buffer.setCamera(nullptr);
+  m_buffer.destroyRenderingContext();
+}
+
+void GaugeStreamer::noteChange(const TGLBaseSceneObject* changed) {
+  const TGLBaseSceneObject* top = changed == nullptr ? nullptr : gauges::topObjectOf(changed);
+  if (top == nullptr) {
+    m_moved.fill(true);  // nothing to go by
+    return;
+  }
+  if (dynamic_cast<const TGLCamera*>(top) != nullptr) {
+    return;  // a camera, aimed or turned for a frame: no gauge moved
+  }
+  panel::PanelNodes& nodes = m_panel.nodes();
+  for (std::size_t i = 0; i < gauges::kGauges.size(); ++i) {
+    if (nodes.*(gauges::kGauges[i].root) == top) {
+      m_moved[i] = true;
+    }
+  }
+}
+
+std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, Clock::time_point now,
+                                               Clock::duration minInterval) {
+  std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
+  std::array<bool, gauges::kGauges.size()> drawn{};
+  std::vector<FramePtr> frames;
+  for (const Variant& v : wanted) {
+    const auto g = static_cast<std::size_t>(v.gauge);
+    const bool first = !m_latest.contains(v);
+    const bool due = m_moved[g] && now - m_drawnAt[g] >= minInterval;
+    if (first || due) {
+      frames.push_back(render(v));
+      m_latest[v] = frames.back();
+      drawn[g] = drawn[g] || due;
+    }
+  }
+  for (std::size_t g = 0; g < drawn.size(); ++g) {
+    if (drawn[g]) {
+      m_moved[g] = false;
+      m_drawnAt[g] = now;
+    }
+  }
+  return frames;
+}
+
+FramePtr GaugeStreamer::latest(const Variant& variant) const {
+  const auto found = m_latest.find(variant);
+  return found == m_latest.end() ? nullptr : found->second;
+}
+
+FramePtr GaugeStreamer::render(const Variant& v) {
+  auto& context = static_cast<engine::OffscreenContext&>(*m_buffer.context());
+  if (v.sizePx != m_sizePx) {
+    context.resize(v.sizePx, v.sizePx);
+    m_buffer.resize(v.sizePx, v.sizePx);
+    m_sizePx = v.sizePx;
+  }
+  TGLCamera* camera = m_cameras.at(static_cast<std::size_t>(v.gauge));
+  if (camera != nullptr) {
+    // As a gauge window does: the same framing at any size, turned by its quarter turns.
+    camera->setSceneScale(static_cast<float>(v.sizePx) / 400);
+    camera->setRollAngle(TGLBaseSceneObject::normalizeAngle(-90.0f * static_cast<float>(v.turns)));
+  }
+  m_buffer.setCamera(camera);
+  m_buffer.renderFrame();
+  const std::vector<std::uint8_t> pixels = context.readPixels();
+  ++m_renders;
+  return std::make_shared<const Frame>(Frame{v, frameBytes(v, m_encoder.encode(pixels, v.sizePx, v.sizePx))});
+}
+
+}  // namespace web

@@ -1,0 +1,79 @@
+// The headless panel behind skyvane-web: the scene built by the panel's start-up phases from the settings, the
+// instrument tick, and one offscreen context that draws the gauges browsers watch, as JPEG frames. A gauge is
+// drawn again only when the scene's change routing says one of its nodes moved, once per distinct size and
+// turn, and no more often than the caller allows. No Qt; one thread.
+#pragma once
+
+#include "DialState.h"
+#include "GaugeTable.h"
+#include "InstrumentTick.h"
+#include "JpegEncoder.h"
+#include "PanelScene.h"
+#include "Settings.h"
+#include "TGLSceneBuffer.h"
+#include "WebProtocol.h"
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace web {
+
+// One encoded picture, shared by every client that watches its variant.
+struct Frame {
+  Variant variant;
+  std::vector<std::uint8_t> bytes;  // header and JPEG, as sent
+};
+using FramePtr = std::shared_ptr<const Frame>;
+using Clock = std::chrono::steady_clock;
+
+class GaugeStreamer {
+public:
+  // Builds the panel from `settings` (as loaded from config.ini) and makes the offscreen context; throws the
+  // engine's error when no context can be made.
+  GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int jpegQuality = 85);
+  ~GaugeStreamer();
+  GaugeStreamer(const GaugeStreamer&) = delete;
+  GaugeStreamer& operator=(const GaugeStreamer&) = delete;
+
+  // One instrument tick against the simulator link.
+  instruments::TickOutcome tick() { return m_tick.tick(); }
+  // The tick itself, for a batch fetched elsewhere (tests, benchmarks).
+  instruments::InstrumentTick& instruments() { return m_tick; }
+
+  // Whether the gauge's [General] switch is on; a switched-off gauge is drawn as its window shows it.
+  bool switchedOn(int gauge) const { return m_cameras.at(static_cast<std::size_t>(gauge)) != nullptr; }
+  const settings::Settings& settings() const { return m_settings; }
+
+  // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
+  // last frame, unless that gauge was drawn less than `minInterval` ago (it stays due). Frames of variants no
+  // longer wanted are forgotten.
+  std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
+  // The newest frame of a variant, or null.
+  FramePtr latest(const Variant& variant) const;
+
+  // Gauges drawn so far (each variant drawn counts once).
+  long renders() const { return m_renders; }
+
+private:
+  void noteChange(const TGLBaseSceneObject* changed);
+  FramePtr render(const Variant& variant);
+
+  settings::Settings m_settings;
+  panel::PanelScene m_panel;
+  gauges::ScaleStates m_states;
+  instruments::InstrumentTick m_tick;
+  std::array<TGLCamera*, gauges::kGauges.size()> m_cameras{};  // null: switched off
+  std::array<bool, gauges::kGauges.size()> m_moved{};
+  std::array<Clock::time_point, gauges::kGauges.size()> m_drawnAt{};
+  std::map<Variant, FramePtr> m_latest;
+  TGLSceneBuffer m_buffer;
+  JpegEncoder m_encoder;
+  int m_sizePx = 0;
+  long m_renders = 0;
+};
+
+}  // namespace web

@@ -1,0 +1,314 @@
+// The page, the gauge list, the WebSocket clients and the timers of skyvane-web.
+#include "WebPanel.h"
+
+#include "SimLink.h"
+
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
+
+#include <algorithm>
+
+extern const unsigned char kIndexHtml[];
+extern const std::size_t kIndexHtmlSize;
+extern const unsigned char kAppJs[];
+extern const std::size_t kAppJsSize;
+extern const unsigned char kStyleCss[];
+extern const std::size_t kStyleCssSize;
+
+namespace web {
+namespace {
+
+constexpr int kTickMs = 30;
+constexpr int kLinkRetryMs = 1000;
+
+// An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
+// reader keeps a request body whole in memory, whatever its announced length.
+class GuardedTcpServer : public QTcpServer {
+public:
+  using QTcpServer::QTcpServer;
+
+protected:
+  void incomingConnection(qintptr descriptor) override {
+    auto* socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+      delete socket;
+      return;
+    }
+    auto received = std::make_shared<qint64>(0);
+    auto guard = std::make_shared<QMetaObject::Connection>();
+    // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.
+    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard] {
+      if (*received == 0 && socket->peek(4096).toLower().contains("upgrade: websocket")) {
+        disconnect(*guard);  // a WebSocket: its own message limits hold from here
+        return;
+      }
+      *received += socket->bytesAvailable();
+      if (*received > kMaxRequestBytes) {
+        disconnect(*guard);
+        socket->abort();
+      }
+    });
+    addPendingConnection(socket);
+  }
+};
+
+struct Page {
+  const char* path;
+  const unsigned char* bytes;
+  const std::size_t& size;
+  const char* type;
+};
+
+const Page kPages[] = {
+    {"/", kIndexHtml, kIndexHtmlSize, "text/html; charset=utf-8"},
+    {"/app.js", kAppJs, kAppJsSize, "text/javascript; charset=utf-8"},
+    {"/style.css", kStyleCss, kStyleCssSize, "text/css; charset=utf-8"},
+};
+
+std::vector<std::string_view> gaugeClasses() {
+  std::vector<std::string_view> classes;
+  for (const gauges::GaugeRow& row : gauges::kGauges) {
+    classes.push_back(row.windowClass);
+  }
+  return classes;
+}
+
+}  // namespace
+
+struct WebPanel::Client {
+  std::unique_ptr<QWebSocket> socket;
+  std::vector<Variant> watching;
+  std::map<int, FramePtr> unsent;  // by gauge: the newest frame not yet handed to the socket
+  qint64 inFlight = 0;             // bytes handed to the socket and not yet written
+  std::optional<Clock::time_point> behindSince;
+};
+
+WebPanel::WebPanel(GaugeStreamer& streamer, const WebOptions& options) : m_streamer(streamer), m_options(options) {
+  connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { acceptWebSockets(); });
+  m_linkTimer.setInterval(kLinkRetryMs);
+  connect(&m_linkTimer, &QTimer::timeout, this, [this] { tryOpenLink(); });
+  m_tickTimer.setInterval(kTickMs);
+  connect(&m_tickTimer, &QTimer::timeout, this, [this] { tick(); });
+}
+
+WebPanel::~WebPanel() {
+  for (auto& client : m_clients) {
+    client->socket->disconnect();
+    client->socket->abort();
+  }
+  SimLinkClose();
+}
+
+Result<quint16> WebPanel::start() {
+  auto* server = new GuardedTcpServer(this);
+  if (!server->listen(m_options.address, m_options.port)) {
+    const QString why = server->errorString();
+    delete server;
+    return Problem{"cannot listen on " + m_options.address.toString().toStdString() + ":" +
+                   std::to_string(m_options.port) + ": " + why.toStdString()};
+  }
+  bind(server);
+  m_linkTimer.start();
+  m_tickTimer.start();
+  tryOpenLink();
+  return server->serverPort();
+}
+
+bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+  const QString path = request.url().path();
+  const bool get = request.method() == QHttpServerRequest::Method::Get;
+  const auto respond = [&](const QByteArray& body, const char* type) {
+    QHttpServerResponder responder = makeResponder(request, socket);
+    if (!get) {
+      responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
+      return true;
+    }
+    responder.write(body, {{"Content-Type", type},
+                           {"Cache-Control", "no-cache"},
+                           {"X-Content-Type-Options", "nosniff"},
+                           {"Content-Security-Policy",
+                            "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'"}});
+    return true;
+  };
+  for (const Page& page : kPages) {
+    if (path == QLatin1String(page.path)) {
+      return respond(QByteArray::fromRawData(reinterpret_cast<const char*>(page.bytes),
+                                             static_cast<qsizetype>(page.size)),
+                     page.type);
+    }
+  }
+  if (path == QLatin1String("/api/gauges")) {
+    return respond(gaugeList(), "application/json");
+  }
+  // The HTTP reader hands a WebSocket upgrade on only for a request taken here (and answers nothing itself).
+  return path == QLatin1String("/ws") && get && request.value("upgrade").toLower() == "websocket";
+}
+
+void WebPanel::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+  makeResponder(request, socket).write(QByteArray("not found\n"), "text/plain",
+                                       QHttpServerResponder::StatusCode::NotFound);
+}
+
+QByteArray WebPanel::gaugeList() const {
+  QJsonArray list;
+  for (std::size_t i = 0; i < gauges::kGauges.size(); ++i) {
+    const gauges::GaugeRow& row = gauges::kGauges[i];
+    const auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
+    list.append(QJsonObject{{"gauge", text(row.windowClass)},
+                            {"caption", text(row.caption)},
+                            {"button", text(row.buttonCaption)},
+                            {"on", m_streamer.switchedOn(static_cast<int>(i))}});
+  }
+  return QJsonDocument(list).toJson(QJsonDocument::Compact);
+}
+
+void WebPanel::acceptWebSockets() {
+  while (hasPendingWebSocketConnections()) {
+    std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
+    // A page of another site may not watch: the origin, when the browser names one, is this server.
+    const QUrl origin(socket->origin());
+    const QUrl asked = socket->requestUrl();
+    const bool foreign = !socket->origin().isEmpty() &&
+                         (origin.host() != asked.host() || origin.port(80) != asked.port(80));
+    const QString refusal = asked.path() != QLatin1String("/ws") ? QStringLiteral("no such WebSocket")
+                            : foreign                           ? QStringLiteral("foreign origin")
+                            : clientCount() >= m_options.maxClients ? QStringLiteral("too many clients")
+                                                                    : QString();
+    if (!refusal.isEmpty()) {
+      socket->close(QWebSocketProtocol::CloseCodePolicyViolated, refusal);
+      socket.release()->deleteLater();
+      continue;
+    }
+    socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    auto client = std::make_unique<Client>();
+    client->socket = std::move(socket);
+    Client* c = client.get();
+    QWebSocket* s = c->socket.get();
+    connect(s, &QWebSocket::textMessageReceived, this, [this, c](const QString& message) { received(*c, message); });
+    connect(s, &QWebSocket::binaryMessageReceived, this,
+            [this, c](const QByteArray&) { drop(*c, QStringLiteral("binary message")); });
+    connect(s, &QWebSocket::disconnected, this, [this, c] { drop(*c, {}); });
+    connect(s, &QWebSocket::bytesWritten, this, [this, c](qint64 written) {
+      c->inFlight = std::max<qint64>(0, c->inFlight - written);
+      flush(*c);
+    });
+    m_clients.push_back(std::move(client));
+    sendLinkState(*c);
+  }
+}
+
+void WebPanel::received(Client& client, const QString& message) {
+  static const std::vector<std::string_view> classes = gaugeClasses();
+  const QByteArray utf8 = message.toUtf8();
+  Result<std::vector<Variant>> parsed =
+      parseClientMessage(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), classes);
+  if (!parsed) {
+    drop(client, QString::fromStdString(parsed.error()));
+    return;
+  }
+  client.watching = std::move(*parsed);
+  std::erase_if(client.unsent, [&](const auto& entry) {
+    return std::none_of(client.watching.begin(), client.watching.end(),
+                        [&](const Variant& v) { return v.gauge == entry.first; });
+  });
+  // What is already drawn goes at once; the rest is drawn at the next tick.
+  for (const Variant& v : client.watching) {
+    if (FramePtr frame = m_streamer.latest(v)) {
+      client.unsent[v.gauge] = std::move(frame);
+    }
+  }
+  flush(client);
+}
+
+void WebPanel::drop(Client& client, const QString& reason) {
+  const auto found = std::find_if(m_clients.begin(), m_clients.end(), [&](const auto& c) { return c.get() == &client; });
+  if (found == m_clients.end()) {
+    return;
+  }
+  std::unique_ptr<Client> gone = std::move(*found);
+  m_clients.erase(found);
+  QWebSocket* socket = gone->socket.release();
+  socket->disconnect(this);
+  if (!reason.isEmpty()) {
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(120));
+  }
+  socket->deleteLater();
+}
+
+void WebPanel::tryOpenLink() {
+  SimLinkResult result = SimLinkOk;
+  if (SimLinkOpen(0, result)) {
+    m_linkTimer.stop();
+  }
+}
+
+void WebPanel::tick() {
+  const instruments::TickOutcome outcome = m_streamer.tick();
+  if (outcome == instruments::TickOutcome::LinkClosed) {
+    // The simulator went away: look for it again at once, then every second, as at start-up.
+    m_linkTimer.start();
+    tryOpenLink();
+  }
+  const bool up = outcome == instruments::TickOutcome::Updated;
+  if (up != m_linkUp) {
+    m_linkUp = up;
+    for (auto& client : m_clients) {
+      sendLinkState(*client);
+    }
+  }
+  stream();
+}
+
+void WebPanel::stream() {
+  std::set<Variant> wanted;
+  for (const auto& client : m_clients) {
+    wanted.insert(client->watching.begin(), client->watching.end());
+  }
+  const Clock::time_point now = Clock::now();
+  const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / m_options.fps;
+  for (const FramePtr& frame : m_streamer.renderDue(wanted, now, interval)) {
+    for (auto& client : m_clients) {
+      if (std::find(client->watching.begin(), client->watching.end(), frame->variant) != client->watching.end()) {
+        client->unsent[frame->variant.gauge] = frame;
+      }
+    }
+  }
+  // Flushing may drop a client: walk a copy.
+  std::vector<Client*> clients;
+  for (auto& client : m_clients) {
+    clients.push_back(client.get());
+  }
+  for (Client* client : clients) {
+    flush(*client);
+    if (client->behindSince && now - *client->behindSince > kBehindLimit) {
+      drop(*client, QStringLiteral("too slow"));
+    }
+  }
+}
+
+void WebPanel::flush(Client& client) {
+  while (client.inFlight < kMaxInFlightBytes && !client.unsent.empty()) {
+    const FramePtr frame = client.unsent.begin()->second;
+    client.unsent.erase(client.unsent.begin());
+    client.inFlight += client.socket->sendBinaryMessage(QByteArray(
+        reinterpret_cast<const char*>(frame->bytes.data()), static_cast<qsizetype>(frame->bytes.size())));
+  }
+  if (client.unsent.empty()) {
+    client.behindSince.reset();
+  } else if (!client.behindSince) {
+    client.behindSince = Clock::now();
+  }
+}
+
+void WebPanel::sendLinkState(Client& client) {
+  client.socket->sendTextMessage(m_linkUp ? QStringLiteral("{\"link\":\"up\"}") : QStringLiteral("{\"link\":\"down\"}"));
+}
+
+}  // namespace web

@@ -1,0 +1,160 @@
+// skyvane-web: the panel for browsers. Reads the simulator server like the desktop panel, draws the gauges
+// browsers watch offscreen, and streams them to any tablet, phone or second screen on the network.
+#include "CommandLine.h"
+#include "DataDirectory.h"
+#include "GaugeStreamer.h"
+#include "LinkWire.h"
+#include "OffscreenContext.h"
+#include "QuartzFont.h"
+#include "Settings.h"
+#include "Terminal.h"
+#include "WebPanel.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#ifndef SKYVANE_VERSION
+#define SKYVANE_VERSION "0.0.0"
+#endif
+
+namespace {
+
+struct Options {
+  web::WebOptions web;
+  TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
+};
+
+// "[ADDR:]PORT": an IPv4 or bracketed IPv6 address, or none for loopback.
+void parseListen(const std::string& value, web::WebOptions& o) {
+  const std::size_t colon = value.rfind(':');
+  const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+  const std::string host = colon == std::string::npos ? "" : value.substr(0, colon);
+  char* end = nullptr;
+  const long number = std::strtol(port.c_str(), &end, 10);
+  if (port.empty() || *end != '\0' || number < 0 || number > 65535) {
+    throw CLI::ValidationError("--listen", "\"" + value + "\" has no port from 0 to 65535");
+  }
+  o.port = static_cast<quint16>(number);
+  if (!host.empty()) {
+    QString name = QString::fromStdString(host);
+    if (name.startsWith('[') && name.endsWith(']')) {
+      name = name.mid(1, name.size() - 2);
+    }
+    if (!o.address.setAddress(name)) {
+      throw CLI::ValidationError("--listen", "\"" + host + "\" is not an IP address");
+    }
+  }
+}
+
+void addOptions(CLI::App& app, Options& o) {
+  app.description("Streams the panel's gauges to web browsers: open the printed address on a tablet or phone.");
+  app.add_option_function<std::string>(
+         "--listen", [&o](const std::string& v) { parseListen(v, o.web); },
+         "where to listen (default 127.0.0.1:8787); 0.0.0.0:PORT lets other devices of the network in")
+      ->type_name("[ADDR:]PORT");
+  app.add_option("--max-clients", o.web.maxClients, "browsers connected at once, at most (default 16)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256).description(""));
+  app.add_option("--fps", o.web.fps, "frames a second per gauge, at most (default 30)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 60).description(""));
+  app.add_option_function<std::string>(
+         "--aa",
+         [&o](const std::string& v) {
+           if (v == "none") {
+             o.antiAliasing = TGLAntiAliasing::aaNone;
+           } else if (v == "2x") {
+             o.antiAliasing = TGLAntiAliasing::aa2x;
+           } else if (v == "4x") {
+             o.antiAliasing = TGLAntiAliasing::aa4x;
+           } else {
+             throw CLI::ValidationError("--aa", "takes none, 2x or 4x, not \"" + v + "\"");
+           }
+         },
+         "anti-aliasing of the pictures: none, 2x or 4x (default 4x)")
+      ->type_name("LEVEL");
+  app.footer(
+      "The gauges, their scales and which are switched on come from config.ini in the data directory\n"
+      "($SKYVANE_HOME, else the program's directory when writable, else $XDG_CONFIG_HOME/skyvane), as for\n"
+      "the desktop panel. The values come from the simulator server of $SKYVANE_RUNTIME_DIR (else\n"
+      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>), looked for every second until it answers.\n"
+      "Browsers only watch: nothing they send reaches the simulator. SIGINT or SIGTERM stop it.");
+}
+
+void printWhereToOpen(const web::WebOptions& o, quint16 port) {
+  const std::vector<std::string> urls = web::pageAddresses(o.address, port);
+  for (const std::string& url : urls) {
+    std::printf("skyvane-web: open %s\n", url.c_str());
+  }
+  if (!o.address.isLoopback()) {
+    std::printf("skyvane-web: listening beyond this machine: anyone on that network can watch the panel\n");
+  }
+  if (!urls.empty()) {
+    std::printf("%s", web::qrCode(urls.front()).c_str());
+  }
+  std::fflush(stdout);
+}
+
+int serve(int argc, char** argv, const Options& o) {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+  const std::string dataDir = settings::dataDirectory();
+  settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");
+  for (const std::string& warning : load.warnings) {
+    std::fprintf(stderr, "skyvane-web: config.ini: %s\n", warning.c_str());
+  }
+  resources::installQuartzFont(dataDir, simlink::privateRuntimeDirectory);
+
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("skyvane-web"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(SKYVANE_VERSION));
+  web::GaugeStreamer streamer(load.settings, o.antiAliasing);
+  web::WebPanel panel(streamer, o.web);
+  const Result<quint16> port = panel.start();
+  if (!port) {
+    std::fprintf(stderr, "skyvane-web: %s\n", port.error().c_str());
+    return 1;
+  }
+  printWhereToOpen(o.web, *port);
+  QSocketNotifier notifier(stopFd, QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    signalfd_siginfo info{};
+    [[maybe_unused]] const ssize_t n = ::read(stopFd, &info, sizeof info);
+    QCoreApplication::quit();
+  });
+  return QCoreApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app;
+  cli::configure(app, "skyvane-web", SKYVANE_VERSION, "Usage: skyvane-web [OPTION]...");
+  Options options;
+  addOptions(app, options);
+  if (const auto exit = cli::parse(app, argc, argv)) {
+    return *exit;
+  }
+  if (!engine::OffscreenContext::available()) {
+    std::fprintf(stderr, "skyvane-web: this machine cannot make an offscreen OpenGL context (EGL surfaceless)\n");
+    return 1;
+  }
+  try {
+    return serve(argc, argv, options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "skyvane-web: %s\n", e.what());
+    return 1;
+  }
+}

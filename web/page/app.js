@@ -1,0 +1,291 @@
+// The panel in a browser: a grid of gauge tiles fed by skyvane-web's WebSocket. The arrangement (which gauges,
+// their order and quarter turns, the columns) lives in the address (?gauges=TForm2,TForm3:1&cols=3, ":N" the
+// quarter turns) and in localStorage, so a bookmark opens the same panel.
+'use strict';
+
+const FRAME_KIND = 1;
+const HEADER_BYTES = 8;
+const STORE_KEY = 'skyvane.arrangement';
+const DEFAULT_GAUGES = ['TForm2', 'TForm3', 'TForm4', 'TForm5', 'TForm6', 'TForm7'];
+
+const grid = document.getElementById('grid');
+const colsSelect = document.getElementById('cols');
+const stateText = document.getElementById('state');
+
+let gauges = [];            // from /api/gauges: {gauge, caption, button, on}
+let arrangement = null;     // {tiles: [{gauge, turns}], cols}
+let socket = null;
+let linkUp = false;
+let retryMs = 1000;
+// For tests and curious users: what arrived.
+window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting' };
+
+function parseArrangement(text, cols) {
+  const tiles = [];
+  for (const item of (text || '').split(',')) {
+    const [gauge, turn] = item.split(':');
+    if (gauges.some((g) => g.gauge === gauge) && !tiles.some((t) => t.gauge === gauge)) {
+      tiles.push({ gauge, turns: ((parseInt(turn, 10) || 0) % 4 + 4) % 4 });
+    }
+  }
+  const c = parseInt(cols, 10);
+  return { tiles, cols: c >= 1 && c <= 8 ? c : 0 };
+}
+
+function loadArrangement() {
+  const query = new URLSearchParams(location.search);
+  if (query.has('gauges')) {
+    return parseArrangement(query.get('gauges'), query.get('cols'));
+  }
+  try {
+    const stored = JSON.parse(localStorage.getItem(STORE_KEY) || 'null');
+    if (stored && typeof stored.gauges === 'string') {
+      return parseArrangement(stored.gauges, stored.cols);
+    }
+  } catch (e) { /* a damaged store reads as none */ }
+  return parseArrangement(DEFAULT_GAUGES.join(','), 3);
+}
+
+function arrangementText() {
+  return arrangement.tiles.map((t) => (t.turns ? `${t.gauge}:${t.turns}` : t.gauge)).join(',');
+}
+
+function saveArrangement() {
+  const text = arrangementText();
+  const cols = arrangement.cols || '';
+  try {
+    localStorage.setItem(STORE_KEY, JSON.stringify({ gauges: text, cols }));
+  } catch (e) { /* private mode: the address still carries it */ }
+  const query = new URLSearchParams({ gauges: text });
+  if (cols) query.set('cols', cols);
+  history.replaceState(null, '', `/?${query.toString().replace(/%2C/g, ',').replace(/%3A/g, ':')}`);
+}
+
+function columnsFor(count) {
+  if (arrangement.cols) return arrangement.cols;
+  // Square tiles as large as the screen allows.
+  const w = grid.clientWidth;
+  const h = grid.clientHeight;
+  let best = 1;
+  let bestSide = 0;
+  for (let cols = 1; cols <= Math.max(1, count); cols++) {
+    const rows = Math.ceil(count / cols);
+    const side = Math.min(w / cols, h / rows);
+    if (side > bestSide) { best = cols; bestSide = side; }
+  }
+  return best;
+}
+
+function layoutGrid() {
+  const count = arrangement.tiles.length;
+  const cols = columnsFor(count);
+  const rows = Math.max(1, Math.ceil(count / cols));
+  const gap = 4;
+  const side = Math.floor(Math.min((grid.clientWidth - 8 - gap * (cols - 1)) / cols,
+    (grid.clientHeight - 8 - gap * (rows - 1)) / rows));
+  grid.style.gridTemplateColumns = `repeat(${cols}, ${side}px)`;
+  grid.style.gridAutoRows = `${side}px`;
+  const device = Math.max(64, Math.min(1024, Math.round(side * (window.devicePixelRatio || 1))));
+  for (const tile of grid.children) {
+    const canvas = tile.querySelector('canvas');
+    if (canvas.width !== device) {
+      canvas.width = device;
+      canvas.height = device;
+    }
+  }
+  return device;
+}
+
+function makeTile(entry, index) {
+  const info = gauges.find((g) => g.gauge === entry.gauge);
+  const tile = document.createElement('div');
+  tile.className = 'tile stale';
+  tile.dataset.gauge = entry.gauge;
+  tile.dataset.index = index;
+  tile.title = info.caption;
+  tile.innerHTML = '<canvas></canvas><div class="note"></div>' +
+    '<div class="tools"><button class="turn" title="Turn a quarter">&#8635;</button>' +
+    '<button class="move" title="Drag to move">&#10021;</button></div>';
+  tile.querySelector('.turn').addEventListener('click', () => {
+    entry.turns = (entry.turns + 1) % 4;
+    saveArrangement();
+    subscribe();
+  });
+  enableDragging(tile, tile.querySelector('.move'));
+  return tile;
+}
+
+// Reordering by dragging a tile's handle onto another tile, with a mouse, a pen or a finger.
+function enableDragging(tile, handle) {
+  handle.addEventListener('pointerdown', (down) => {
+    down.preventDefault();
+    handle.setPointerCapture(down.pointerId);
+    tile.classList.add('dragging');
+    let target = null;
+    const move = (e) => {
+      const over = document.elementFromPoint(e.clientX, e.clientY);
+      const next = over && over.closest('.tile');
+      if (target && target !== next) target.classList.remove('target');
+      target = next && next !== tile ? next : null;
+      if (target) target.classList.add('target');
+    };
+    const up = () => {
+      handle.removeEventListener('pointermove', move);
+      tile.classList.remove('dragging');
+      if (target) {
+        target.classList.remove('target');
+        const from = Number(tile.dataset.index);
+        const to = Number(target.dataset.index);
+        const [moved] = arrangement.tiles.splice(from, 1);
+        arrangement.tiles.splice(to, 0, moved);
+        saveArrangement();
+        buildGrid();
+      }
+    };
+    handle.addEventListener('pointermove', move);
+    handle.addEventListener('pointerup', up, { once: true });
+    handle.addEventListener('pointercancel', up, { once: true });
+  });
+}
+
+function showNotes() {
+  const open = socket && socket.readyState === WebSocket.OPEN;
+  const note = !open ? 'reconnecting' : (linkUp ? '' : 'no simulator');
+  stateText.textContent = note;
+  for (const tile of grid.children) {
+    tile.querySelector('.note').textContent = note;
+    tile.classList.toggle('stale', note !== '' || !tile.dataset.drawn);
+  }
+  window.skyvane.link = !open ? 'reconnecting' : (linkUp ? 'up' : 'down');
+}
+
+function buildGrid() {
+  grid.replaceChildren(...arrangement.tiles.map(makeTile));
+  subscribe();
+  showNotes();
+}
+
+function subscribe() {
+  const size = layoutGrid();
+  if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  socket.send(JSON.stringify({
+    subscribe: arrangement.tiles.map((t) => ({ gauge: t.gauge, size, turn: t.turns })),
+  }));
+}
+
+function drawFrame(data) {
+  const view = new DataView(data);
+  if (data.byteLength < HEADER_BYTES || view.getUint8(0) !== FRAME_KIND) return;
+  const index = view.getUint8(1);
+  const size = view.getUint16(2, true);
+  const turns = view.getUint8(4);
+  const gauge = `TForm${index + 2}`;
+  const tile = grid.querySelector(`.tile[data-gauge="${gauge}"]`);
+  const entry = arrangement.tiles.find((t) => t.gauge === gauge);
+  if (!tile || !entry || entry.turns !== turns) return;
+  const canvas = tile.querySelector('canvas');
+  if (canvas.width !== size) return;  // from before a resize: the next one comes at the new size
+  createImageBitmap(new Blob([data.slice(HEADER_BYTES)], { type: 'image/jpeg' })).then((picture) => {
+    canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
+    picture.close();
+    tile.dataset.drawn = '1';
+    window.skyvane.frames++;
+    window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
+    showNotes();
+  });
+}
+
+function connect() {
+  socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`);
+  socket.binaryType = 'arraybuffer';
+  socket.onopen = () => { retryMs = 1000; subscribe(); showNotes(); };
+  socket.onmessage = (event) => {
+    if (typeof event.data === 'string') {
+      try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
+      showNotes();
+    } else {
+      drawFrame(event.data);
+    }
+  };
+  socket.onclose = () => {
+    showNotes();
+    setTimeout(connect, retryMs);
+    retryMs = Math.min(5000, retryMs * 2);
+  };
+}
+
+function buildPicker() {
+  const choices = document.getElementById('choices');
+  choices.replaceChildren(...gauges.map((g) => {
+    const label = document.createElement('label');
+    label.className = g.on ? '' : 'off';
+    label.innerHTML = '<input type="checkbox"> ';
+    label.append(g.caption);
+    const box = label.querySelector('input');
+    box.checked = arrangement.tiles.some((t) => t.gauge === g.gauge);
+    box.disabled = !g.on;
+    box.addEventListener('change', () => {
+      if (box.checked) {
+        arrangement.tiles.push({ gauge: g.gauge, turns: 0 });
+      } else {
+        arrangement.tiles = arrangement.tiles.filter((t) => t.gauge !== g.gauge);
+      }
+      saveArrangement();
+      buildGrid();
+    });
+    return label;
+  }));
+  document.getElementById('picker').showModal();
+}
+
+async function keepAwake() {
+  // Where the browser allows it; it is given up when the page is hidden and taken again when shown.
+  try {
+    if ('wakeLock' in navigator && document.visibilityState === 'visible') {
+      await navigator.wakeLock.request('screen');
+    }
+  } catch (e) { /* not allowed here: the screen may sleep */ }
+}
+
+async function start() {
+  gauges = await (await fetch('/api/gauges')).json();
+  arrangement = loadArrangement();
+  for (let c = 0; c <= 8; c++) {
+    colsSelect.add(new Option(c === 0 ? 'auto' : String(c), String(c)));
+  }
+  colsSelect.value = String(arrangement.cols);
+  colsSelect.addEventListener('change', () => {
+    arrangement.cols = Number(colsSelect.value);
+    saveArrangement();
+    subscribe();
+  });
+  document.getElementById('pick').addEventListener('click', buildPicker);
+  document.getElementById('full').addEventListener('click', () => {
+    document.body.classList.add('full');
+    if (document.documentElement.requestFullscreen) {
+      document.documentElement.requestFullscreen().catch(() => {});
+    }
+    setTimeout(subscribe, 300);
+  });
+  document.addEventListener('fullscreenchange', () => {
+    if (!document.fullscreenElement) document.body.classList.remove('full');
+    setTimeout(subscribe, 300);
+  });
+  // Without the browser's full screen (some phones), a double tap leaves the bar-less view.
+  grid.addEventListener('dblclick', (e) => {
+    if (e.target === grid) document.body.classList.remove('full');
+    setTimeout(subscribe, 300);
+  });
+  document.addEventListener('visibilitychange', keepAwake);
+  let resizing = 0;
+  window.addEventListener('resize', () => {
+    clearTimeout(resizing);
+    resizing = setTimeout(subscribe, 200);
+  });
+  saveArrangement();
+  buildGrid();
+  keepAwake();
+  connect();
+}
+
+start();

@@ -1,0 +1,115 @@
+// Parsing of the browser's messages and the frame header.
+#include "WebProtocol.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <set>
+
+namespace web {
+namespace {
+
+// Deep nesting is refused before the JSON reader sees it: a subscription is three levels deep.
+bool nestedTooDeeply(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > 8) {
+        return true;
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+Result<Variant> parseVariant(const nlohmann::json& item, std::span<const std::string_view> gauges) {
+  if (!item.is_object()) {
+    return Problem{"a subscription is not an object"};
+  }
+  const auto gauge = item.find("gauge");
+  if (gauge == item.end() || !gauge->is_string()) {
+    return Problem{"a subscription names no gauge"};
+  }
+  const auto& name = gauge->get_ref<const std::string&>();
+  const auto found = std::find(gauges.begin(), gauges.end(), name);
+  if (found == gauges.end()) {
+    return Problem{"no gauge called \"" + name.substr(0, 64) + "\""};
+  }
+  Variant v;
+  v.gauge = static_cast<int>(found - gauges.begin());
+  const auto size = item.find("size");
+  if (size != item.end()) {
+    if (!size->is_number_integer() || size->get<std::int64_t>() < 1 || size->get<std::int64_t>() > kAbsurdSizePx) {
+      return Problem{"a size is not a number of pixels from 1 to " + std::to_string(kAbsurdSizePx)};
+    }
+    v.sizePx = std::clamp(static_cast<int>(size->get<std::int64_t>()), kMinSizePx, kMaxSizePx);
+  }
+  const auto turn = item.find("turn");
+  if (turn != item.end()) {
+    if (!turn->is_number_integer() || turn->get<std::int64_t>() < 0 || turn->get<std::int64_t>() > 3) {
+      return Problem{"a turn is not 0, 1, 2 or 3"};
+    }
+    v.turns = static_cast<int>(turn->get<std::int64_t>());
+  }
+  return v;
+}
+
+}  // namespace
+
+Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
+  if (text.size() > kMaxMessageBytes) {
+    return Problem{"a message of more than " + std::to_string(kMaxMessageBytes) + " bytes"};
+  }
+  if (nestedTooDeeply(text)) {
+    return Problem{"a message nested too deeply"};
+  }
+  const nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+  if (message.is_discarded() || !message.is_object()) {
+    return Problem{"a message that is not a JSON object"};
+  }
+  const auto list = message.find("subscribe");
+  if (list == message.end() || !list->is_array()) {
+    return Problem{"a message without a \"subscribe\" list"};
+  }
+  if (list->size() > gauges.size()) {
+    return Problem{"more subscriptions than gauges"};
+  }
+  std::vector<Variant> variants;
+  std::set<int> seen;
+  for (const nlohmann::json& item : *list) {
+    Result<Variant> v = parseVariant(item, gauges);
+    if (!v) {
+      return Problem{v.error()};
+    }
+    if (!seen.insert(v->gauge).second) {
+      return Problem{"a gauge subscribed twice"};
+    }
+    variants.push_back(*v);
+  }
+  return variants;
+}
+
+std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg) {
+  std::vector<std::uint8_t> bytes(kFrameHeaderBytes + jpeg.size());
+  bytes[0] = kFrameKind;
+  bytes[1] = static_cast<std::uint8_t>(variant.gauge);
+  bytes[2] = static_cast<std::uint8_t>(variant.sizePx & 0xFF);
+  bytes[3] = static_cast<std::uint8_t>(variant.sizePx >> 8);
+  bytes[4] = static_cast<std::uint8_t>(variant.turns);
+  std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + kFrameHeaderBytes);
+  return bytes;
+}
+
+}  // namespace web

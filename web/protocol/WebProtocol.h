@@ -1,0 +1,50 @@
+// What a browser and skyvane-web say to each other on the panel's WebSocket. No Qt, so that the parser can be
+// fuzzed on its own.
+//
+// Browser to server, text: {"subscribe":[{"gauge":"TForm2","size":400,"turn":0}, ...]} replaces the gauges
+// the client watches (an empty list watches none). size is in device pixels, clamped to 64..1024; turn is the
+// quarter turns clockwise, 0..3. Anything else (bad JSON, other keys' values of the wrong kind, an unknown
+// gauge, a size beyond reason, a gauge twice, a binary message, more than kMaxMessageBytes) is malformed and
+// closes that client.
+//
+// Server to browser, binary: one frame per picture, an 8-byte header then a JPEG file:
+//   u8 kFrameKind, u8 gauge (index in the gauge table, TForm2 = 0), u16 size (px, little-endian),
+//   u8 turn, u8 0, u16 0, JPEG bytes.
+// Server to browser, text: {"link":"up"} or {"link":"down"} whenever the simulator link changes, and once
+// after connecting.
+#pragma once
+
+#include "Result.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace web {
+
+inline constexpr std::size_t kMaxMessageBytes = 8192;
+inline constexpr int kMinSizePx = 64;
+inline constexpr int kMaxSizePx = 1024;
+// A size above this is not a screen's: the message is refused rather than clamped.
+inline constexpr int kAbsurdSizePx = 16384;
+inline constexpr std::uint8_t kFrameKind = 1;
+inline constexpr std::size_t kFrameHeaderBytes = 8;
+
+// One picture a client wants: which gauge, how large, how turned. Ordered so that sets of them can be kept.
+struct Variant {
+  int gauge = 0;  // index in the gauge table
+  int sizePx = 400;
+  int turns = 0;
+  auto operator<=>(const Variant&) const = default;
+};
+
+// The gauges a subscription may name, by window class, in table order.
+Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
+
+// The header of a frame of `variant`, followed by `jpeg`.
+std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);
+
+}  // namespace web
