@@ -236,7 +236,9 @@ void WebPanel::drop(Client& client, const QString& reason) {
   m_clients.erase(found);
   QWebSocket* socket = gone->socket.release();
   socket->disconnect(this);
-  if (!reason.isEmpty()) {
+  if (client.behindSince) {
+    socket->abort();  // a close frame would wait behind the unread ones, and with it the connection
+  } else if (!reason.isEmpty()) {
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(120));
   }
   socket->deleteLater();

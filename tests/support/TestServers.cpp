@@ -62,8 +62,9 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-SimProcess::SimProcess(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args{SKYVANE_SIM_PATH};
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& readyText) {
+  std::vector<std::string> args{program};
   args.insert(args.end(), arguments.begin(), arguments.end());
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -78,23 +79,22 @@ SimProcess::SimProcess(const std::vector<std::string>& arguments) {
   }
   ::close(out[1]);
   // The first line says where it listens; it comes only once the socket is bound.
-  std::string line;
   char c = 0;
   while (::read(out[0], &c, 1) == 1 && c != '\n') {
-    line += c;
+    m_firstLine += c;
   }
   ::close(out[0]);
-  if (line.find("listening on") == std::string::npos) {
+  if (m_firstLine.find(readyText) == std::string::npos) {
     stop();
     m_pid = -1;
   }
 }
 
-SimProcess::~SimProcess() {
+ChildProcess::~ChildProcess() {
   stop();
 }
 
-int SimProcess::stop() {
+int ChildProcess::stop() {
   if (m_pid <= 0) {
     return -1;
   }

@@ -24,17 +24,30 @@ private:
   std::string m_path;
 };
 
-// skyvane-sim as a child process; ready (listening) when the constructor returns.
-class SimProcess {
+// A program as a child process, ready when the constructor returns: its first line of output contained
+// `readyText` (that line is kept); otherwise it is stopped and not running.
+class ChildProcess {
 public:
-  explicit SimProcess(const std::vector<std::string>& arguments);
-  ~SimProcess();
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const std::string& readyText);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
   bool running() const { return m_pid > 0; }
+  pid_t pid() const { return m_pid; }
+  const std::string& firstLine() const { return m_firstLine; }
   // Sends SIGTERM and waits; returns the exit status.
   int stop();
 
 private:
   pid_t m_pid = -1;
+  std::string m_firstLine;
+};
+
+// skyvane-sim as a child process; ready (listening) when the constructor returns.
+class SimProcess : public ChildProcess {
+public:
+  explicit SimProcess(const std::vector<std::string>& arguments)
+      : ChildProcess(SKYVANE_SIM_PATH, arguments, "listening on") {}
 };
 
 // A private directory of this process's (0700, made at the first call, removed at exit), for what tests write

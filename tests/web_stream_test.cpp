@@ -1,0 +1,330 @@
+// skyvane-web as browsers meet it: a real skyvane-web process on the real link to a real skyvane-sim, and
+// scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
+// closed without disturbing others, the client limit and the listed routes hold, and a client that never
+// reads is closed while the server's memory stays flat.
+#include "Assignments.h"
+#include "OffsetSpace.h"
+#include "support/QtWait.h"
+#include "SimLink.h"
+#include "support/TestServers.h"
+
+#include <QTcpSocket>
+#include <QWebSocket>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Gauge indexes in frame headers: TForm2 = 0.
+constexpr int kAirspeed = 0;
+constexpr int kAltimeter = 1;
+constexpr int kVerticalSpeed = 4;
+
+class QtRun : public ::testing::Environment {
+public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "web_stream_test";
+    static char* argv[] = {name, nullptr};
+    m_app = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { m_app.reset(); }
+
+private:
+  std::unique_ptr<QCoreApplication> m_app;
+};
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtRun);
+
+// skyvane-web on a free loopback port, with a data directory of its own.
+class WebProcess {
+public:
+  explicit WebProcess(std::vector<std::string> extra = {}) {
+    char pattern[] = "/tmp/skyvane-web-test-XXXXXX";
+    m_home = ::mkdtemp(pattern);
+    ::setenv("SKYVANE_HOME", m_home.c_str(), 1);
+    extra.insert(extra.begin(), {"--listen", "127.0.0.1:0", "--aa", "none"});
+    m_process = std::make_unique<ChildProcess>(SKYVANE_WEB_PATH, extra, "open http://127.0.0.1:");
+    const std::string& line = m_process->firstLine();
+    const std::size_t colon = line.rfind(':');
+    m_port = m_process->running() ? std::atoi(line.c_str() + colon + 1) : 0;
+  }
+  ~WebProcess() {
+    m_process.reset();
+    std::filesystem::remove_all(m_home);
+  }
+  int port() const { return m_port; }
+  pid_t pid() const { return m_process->pid(); }
+  long rssKb() const {
+    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
+    std::string key;
+    while (status >> key) {
+      if (key == "VmRSS:") {
+        long kb = 0;
+        status >> kb;
+        return kb;
+      }
+    }
+    return -1;
+  }
+
+private:
+  std::string m_home;
+  std::unique_ptr<ChildProcess> m_process;
+  int m_port = 0;
+};
+
+struct Client {
+  QWebSocket socket;
+  std::vector<QByteArray> frames;
+  std::vector<QString> texts;
+  bool closed = false;
+
+  explicit Client(int port) {
+    QObject::connect(&socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray& f) { frames.push_back(f); });
+    QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& t) { texts.push_back(t); });
+    QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
+  }
+  bool connected() { return waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }); }
+  bool linkUp() {
+    return waitUntil([&] { return !texts.empty() && texts.back() == QStringLiteral("{\"link\":\"up\"}"); });
+  }
+  void subscribe(const QString& json) { socket.sendTextMessage(json); }
+  int framesOf(int gauge) const {
+    return static_cast<int>(std::count_if(frames.begin(), frames.end(), [&](const QByteArray& f) {
+      return f.size() > 8 && static_cast<unsigned char>(f[1]) == gauge;
+    }));
+  }
+};
+
+// A value changed on the running server through the link, as a simulator would change it: the bytes the
+// assignment writes are found by applying it to two spaces that differ in every byte.
+void writeThroughLink(const std::string& set) {
+  const Result<simlink::SetAssignment> parsed = simlink::parseSet(set);
+  ASSERT_TRUE(parsed) << parsed.error();
+  static server::OffsetSpace zeros;
+  static server::OffsetSpace ones;
+  zeros.write(0, std::vector<std::uint8_t>(server::OffsetSpace::kSize, 0x00));
+  ones.write(0, std::vector<std::uint8_t>(server::OffsetSpace::kSize, 0xFF));
+  zeros.apply({*parsed});
+  ones.apply({*parsed});
+  static std::array<std::uint8_t, server::OffsetSpace::kSize> a, b;
+  zeros.read(0, a);
+  ones.read(0, b);
+  SimLinkResult result{};
+  ASSERT_TRUE(SimLinkOpen(0, result));
+  for (std::uint32_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) {
+      ASSERT_TRUE(SimLinkWrite(i, 1, &a[i], result));
+    }
+  }
+  ASSERT_TRUE(SimLinkProcess(result));
+  SimLinkClose();
+}
+
+std::string httpGet(int port, const std::string& requestLine) {
+  QTcpSocket socket;
+  socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+  if (!socket.waitForConnected(2000)) {
+    return {};
+  }
+  socket.write(QByteArray::fromStdString(requestLine + "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+  // Until the headers and the body they announce are in.
+  QByteArray reply;
+  while (socket.waitForReadyRead(2000)) {
+    reply += socket.readAll();
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    const qsizetype length = reply.toLower().indexOf("content-length: ");
+    if (end >= 0 && length >= 0 && reply.size() >= end + 4 + reply.mid(length + 16, 12).split('\r')[0].toLongLong()) {
+      break;
+    }
+  }
+  return reply.toStdString();
+}
+
+const QString kThreeGauges = QStringLiteral(
+    R"({"subscribe":[{"gauge":"TForm2","size":200},{"gauge":"TForm3","size":200},{"gauge":"TForm6","size":200}]})");
+
+class WebStream : public ::testing::Test {
+protected:
+  TempRuntimeDir runtime;
+};
+
+TEST_F(WebStream, FramesComeAtOnceThenOnlyForTheGaugeWhoseValueChanged) {
+  SimProcess sim({"--feed", "none", "--set", "airspeed=120", "--set", "altitude=4350"});
+  ASSERT_TRUE(sim.running());
+  WebProcess web;
+  ASSERT_GT(web.port(), 0);
+  Client client(web.port());
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.linkUp());
+
+  QElapsedTimer clock;
+  clock.start();
+  client.subscribe(kThreeGauges);
+  ASSERT_TRUE(waitUntil([&] { return client.frames.size() >= 3; }));
+  // 200 ms on an idle machine; the bound leaves room for a loaded one.
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_EQ(client.framesOf(kAirspeed), 1);
+  EXPECT_EQ(client.framesOf(kAltimeter), 1);
+  EXPECT_EQ(client.framesOf(kVerticalSpeed), 1);
+
+  runEvents(800);  // a steady simulator: nothing moves, nothing is sent
+  EXPECT_EQ(client.frames.size(), 3u);
+
+  writeThroughLink("airspeed=150");
+  EXPECT_TRUE(waitUntil([&] { return client.framesOf(kAirspeed) >= 2; }, 2000));
+  runEvents(300);
+  EXPECT_EQ(client.framesOf(kAltimeter), 1);
+  EXPECT_EQ(client.framesOf(kVerticalSpeed), 1);
+  // A frame is the header and a JPEG file.
+  const QByteArray& last = client.frames.back();
+  EXPECT_EQ(static_cast<unsigned char>(last[0]), 1);
+  EXPECT_EQ(static_cast<unsigned char>(last[2]) | static_cast<unsigned char>(last[3]) << 8, 200);
+  EXPECT_TRUE(last.mid(8, 3) == QByteArray("\xFF\xD8\xFF", 3));
+}
+
+TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  WebProcess web;
+  Client steady(web.port());
+  ASSERT_TRUE(steady.connected());
+  steady.subscribe(kThreeGauges);
+  ASSERT_TRUE(waitUntil([&] { return steady.frames.size() >= 3; }));
+
+  const std::vector<QString> bad{
+      QStringLiteral("not json"),
+      QStringLiteral(R"({"subscribe":[{"gauge":"TForm2","size":100000}]})"),
+      QStringLiteral(R"({"subscribe":[{"gauge":"TForm99"}]})"),
+      QStringLiteral(R"({"subscribe":[{"gauge":"TForm2","turn":7}]})"),
+      QStringLiteral(R"({"subscribe":"TForm2"})"),
+      QString(20000, QLatin1Char('[')),
+  };
+  for (const QString& message : bad) {
+    Client client(web.port());
+    ASSERT_TRUE(client.connected());
+    client.subscribe(message);
+    EXPECT_TRUE(waitUntil([&] { return client.closed; }, 2000)) << message.left(60).toStdString();
+  }
+  Client binary(web.port());
+  ASSERT_TRUE(binary.connected());
+  binary.socket.sendBinaryMessage(QByteArray("\x01\x02garbage", 9));
+  EXPECT_TRUE(waitUntil([&] { return binary.closed; }, 2000));
+
+  // The steady client is still served: a new size brings new frames.
+  EXPECT_FALSE(steady.closed);
+  steady.subscribe(QStringLiteral(R"({"subscribe":[{"gauge":"TForm2","size":100}]})"));
+  EXPECT_TRUE(waitUntil([&] { return steady.frames.size() >= 4; }, 2000));
+}
+
+TEST_F(WebStream, ClientsBeyondTheLimitAreRefused) {
+  WebProcess web({"--max-clients", "2"});
+  Client first(web.port());
+  Client second(web.port());
+  ASSERT_TRUE(first.connected());
+  ASSERT_TRUE(second.connected());
+  Client third(web.port());
+  EXPECT_TRUE(waitUntil([&] { return third.closed; }, 2000));
+  EXPECT_EQ(third.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+  runEvents(200);
+  EXPECT_FALSE(first.closed);
+  EXPECT_FALSE(second.closed);
+}
+
+TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
+  WebProcess web;
+  const std::string page = httpGet(web.port(), "GET /?gauges=TForm2,TForm3&cols=2 HTTP/1.1");
+  EXPECT_TRUE(page.starts_with("HTTP/1.1 200")) << page.substr(0, 80);
+  EXPECT_NE(page.find("text/html"), std::string::npos);
+  const std::string list = httpGet(web.port(), "GET /api/gauges HTTP/1.1");
+  EXPECT_TRUE(list.starts_with("HTTP/1.1 200"));
+  EXPECT_NE(list.find(R"({"button":"Airspeed","caption":"Anemometer","gauge":"TForm2","on":true})"),
+            std::string::npos);
+  EXPECT_NE(list.find(R"("gauge":"TForm37")"), std::string::npos);
+  for (const char* path : {"/../etc/passwd", "/etc/passwd", "/index.html", "/api/gauges/1", "/app.js/..", "/ws",
+                           "//", "/%2e%2e/etc/passwd"}) {
+    EXPECT_TRUE(httpGet(web.port(), std::string("GET ") + path + " HTTP/1.1").starts_with("HTTP/1.1 404")) << path;
+  }
+  EXPECT_TRUE(httpGet(web.port(), "POST / HTTP/1.1\r\nContent-Length: 0").starts_with("HTTP/1.1 405"));
+}
+
+TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnection) {
+  WebProcess web;
+  QTcpSocket socket;
+  socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
+  ASSERT_TRUE(socket.waitForConnected(2000));
+  socket.write("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n");
+  const QByteArray chunk(64 * 1024, 'x');
+  bool closed = false;
+  for (int i = 0; i < 64 && !closed; ++i) {  // up to 4 MiB
+    socket.write(chunk);
+    socket.waitForBytesWritten(500);
+    closed = socket.state() != QAbstractSocket::ConnectedState;
+  }
+  EXPECT_TRUE(closed || socket.waitForDisconnected(2000));
+  EXPECT_LT(web.rssKb(), 400 * 1024);
+}
+
+TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
+  SimProcess sim({"--feed", "demo", "--start-at", "300"});
+  ASSERT_TRUE(sim.running());
+  WebProcess web;
+  // A raw WebSocket that subscribes to six large gauges and then never reads a byte.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(web.port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int small = 64 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string handshake =
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  ASSERT_EQ(::send(fd, handshake.data(), handshake.size(), 0), static_cast<ssize_t>(handshake.size()));
+  // A client may send only once the server has switched protocols.
+  std::string answer;
+  char c = 0;
+  while (!answer.ends_with("\r\n\r\n") && ::recv(fd, &c, 1, 0) == 1) {
+    answer += c;
+  }
+  ASSERT_TRUE(answer.starts_with("HTTP/1.1 101")) << answer;
+  std::string json = R"({"subscribe":[)";
+  for (int i = 2; i < 8; ++i) {
+    json += std::string(i > 2 ? "," : "") + R"({"gauge":"TForm)" + std::to_string(i) + R"(","size":1024})";
+  }
+  json += "]}";
+  // One masked text frame (a client must mask): FIN + text, 16-bit length, zero mask.
+  std::string frame{'\x81', static_cast<char>(0x80 | 126), static_cast<char>(json.size() >> 8),
+                    static_cast<char>(json.size() & 0xFF), 0, 0, 0, 0};
+  frame += json;
+  ASSERT_EQ(::send(fd, frame.data(), frame.size(), 0), static_cast<ssize_t>(frame.size()));
+
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const long early = web.rssKb();
+  std::this_thread::sleep_for(std::chrono::seconds(12));
+  const long late = web.rssKb();
+  EXPECT_LT(late - early, 20 * 1024) << early << " kB after 3 s, " << late << " kB after 15 s";
+  // Closed by the server: what it had sent drains, then the stream ends.
+  char buffer[65536];
+  ssize_t n = 0;
+  timeval wait{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+  }
+  EXPECT_EQ(n, 0) << "the connection is still open";
+  ::close(fd);
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// The headless panel behind skyvane-web: a gauge is drawn when a browser first wants it, again only when one
+// of its nodes moved, once per distinct size and turn, and no more often than the interval allows.
+#include "Assignments.h"
+#include "GaugeStreamer.h"
+#include "OffscreenContext.h"
+#include "QuartzFont.h"
+#include "SimLink.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int kAirspeed = 0;  // TForm2
+constexpr int kAltimeter = 1;
+
+class WebStreamer : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!engine::OffscreenContext::available()) {
+      GTEST_SKIP() << "no EGL surfaceless context on this machine";
+    }
+    resources::installQuartzFont(privateTestDirectory());
+    streamer = std::make_unique<web::GaugeStreamer>(settings::Settings{}, TGLAntiAliasing::aaNone);
+    SimLinkResult result{};
+    ASSERT_TRUE(SimLinkOpen(0, result));
+  }
+  void TearDown() override {
+    streamer.reset();
+    SimLinkClose();
+  }
+  void set(const std::string& assignment) {
+    const auto parsed = simlink::parseSet(assignment);
+    ASSERT_TRUE(parsed) << parsed.error();
+    server.space().apply({*parsed});
+    ASSERT_EQ(streamer->tick(), instruments::TickOutcome::Updated);
+  }
+  std::vector<web::FramePtr> due(const std::set<web::Variant>& wanted, milliseconds at,
+                                 milliseconds interval = milliseconds(0)) {
+    return streamer->renderDue(wanted, start + at, interval);
+  }
+
+  TempRuntimeDir runtime;
+  FakeServer server{"UIPCMAIN", INT_MAX, FakeServer::After::Answer};
+  std::unique_ptr<web::GaugeStreamer> streamer;
+  web::Clock::time_point start = web::Clock::now();
+};
+
+TEST_F(WebStreamer, AGaugeIsDrawnWhenFirstWantedAndAgainOnlyWhenItMoved) {
+  const std::set<web::Variant> wanted{{kAirspeed, 200, 0}, {kAltimeter, 200, 0}};
+  set("airspeed=120");
+  EXPECT_EQ(due(wanted, milliseconds(0)).size(), 2u);
+  EXPECT_TRUE(due(wanted, milliseconds(30)).empty());
+
+  set("altitude=4350");
+  const auto frames = due(wanted, milliseconds(60));
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]->variant.gauge, kAltimeter);
+  EXPECT_EQ(streamer->renders(), 3);
+
+  set("altitude=4350");  // the same value again: nothing moved
+  EXPECT_TRUE(due(wanted, milliseconds(90)).empty());
+}
+
+TEST_F(WebStreamer, EachDistinctSizeAndTurnIsOneDrawingSharedByItsWatchers) {
+  set("airspeed=120");
+  const std::set<web::Variant> wanted{{kAirspeed, 200, 0}, {kAirspeed, 300, 0}, {kAirspeed, 200, 1}};
+  const auto frames = due(wanted, milliseconds(0));
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_NE(frames[0]->bytes, frames[1]->bytes);
+  EXPECT_NE(frames[0]->bytes, frames[2]->bytes);
+  // Later watchers of a variant take the frame already drawn.
+  EXPECT_EQ(streamer->latest({kAirspeed, 200, 1}), frames[1]);
+  set("airspeed=140");
+  EXPECT_EQ(due(wanted, milliseconds(30)).size(), 3u);
+  EXPECT_EQ(streamer->renders(), 6);
+}
+
+TEST_F(WebStreamer, AMovedGaugeWaitsForItsIntervalAndStaysDue) {
+  const std::set<web::Variant> wanted{{kAirspeed, 128, 0}};
+  set("airspeed=100");
+  ASSERT_EQ(due(wanted, milliseconds(0), milliseconds(100)).size(), 1u);
+  set("airspeed=110");
+  EXPECT_TRUE(due(wanted, milliseconds(40), milliseconds(100)).empty());
+  EXPECT_EQ(due(wanted, milliseconds(120), milliseconds(100)).size(), 1u);
+  EXPECT_TRUE(due(wanted, milliseconds(300), milliseconds(100)).empty());
+}
+
+TEST_F(WebStreamer, AVariantNoLongerWantedIsForgotten) {
+  set("airspeed=100");
+  due({{kAirspeed, 128, 0}}, milliseconds(0));
+  ASSERT_NE(streamer->latest({kAirspeed, 128, 0}), nullptr);
+  due({{kAltimeter, 128, 0}}, milliseconds(30));
+  EXPECT_EQ(streamer->latest({kAirspeed, 128, 0}), nullptr);
+}
+
+}  // namespace
