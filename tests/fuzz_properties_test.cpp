@@ -53,6 +53,7 @@ constexpr Target kTargets[] = {
     {"xplane_beacon_fuzz", fuzz::checkXPlaneBeacon},
     {"bridge_mapping_fuzz", fuzz::checkMappingFile},
     {"replay_fuzz", fuzz::checkReplay},
+    {"web_message_fuzz", fuzz::checkWebMessage},
 };
 // clang-format on
 

@@ -48,4 +48,8 @@ std::optional<std::string> checkXPlaneBeacon(Bytes input);      // one beacon da
 std::optional<std::string> checkMappingFile(Bytes input);       // a mapping file, as both flavours
 std::optional<std::string> checkReplay(Bytes input);            // a recording's text
 
+// A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
+// reads back the same from its canonical form; a message over the limit is never taken.
+std::optional<std::string> checkWebMessage(Bytes input);
+
 }  // namespace fuzz
