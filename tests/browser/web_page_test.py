@@ -1,0 +1,168 @@
+#!/usr/bin/python3
+"""The browser panel in a real browser: headless Chromium opens skyvane-web's page for the airspeed indicator and
+the altimeter against skyvane-sim with known values. The pictures the page draws must be skyvane-render's
+pictures of those values (JPEG aside); after the server is restarted with a new airspeed the page must show it
+within 2 s, and say "no simulator" while there is none.
+
+Usage: web_page_test.py SKYVANE_SIM SKYVANE_WEB SKYVANE_RENDER [SCREENSHOT.png]
+Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 on a failure.
+"""
+import base64
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+GAUGES = ["TForm2", "TForm3"]
+FIRST = ["airspeed=120", "altitude=4350"]
+SECOND = ["airspeed=150", "altitude=4350"]
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def start(argv, ready, env):
+    """A program whose first line of output contains `ready`; returns the process and that line."""
+    process = subprocess.Popen(argv, stdout=subprocess.PIPE, env=env, text=True)
+    line = process.stdout.readline()
+    if ready not in line:
+        process.kill()
+        fail(f"{argv[0]} did not start: {line!r}")
+    return process, line
+
+
+def stop(process):
+    process.send_signal(signal.SIGTERM)
+    process.wait(timeout=10)
+
+
+def mean_difference(a, b):
+    """ImageMagick's mean absolute error of two PNG files, in levels of 255."""
+    run = subprocess.run(["compare", "-metric", "MAE", a, b, "null:"], capture_output=True, text=True)
+    return float(run.stderr.split("(")[1].split(")")[0]) * 255
+
+
+class Page:
+    def __init__(self, url):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.options import Options
+        from selenium.webdriver.chrome.service import Service
+        options = Options()
+        for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                         "--window-size=1000,560", "--force-device-scale-factor=1"]:
+            options.add_argument(argument)
+        options.binary_location = shutil.which("chromium")
+        self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+        self.driver.get(url)
+
+    def state(self):
+        return self.driver.execute_script("return window.skyvane") or {}
+
+    def wait(self, condition, seconds):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if condition():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def canvas_png(self, gauge, path):
+        """What the page drew for `gauge`, as a PNG file; returns its size in pixels."""
+        data = self.driver.execute_script(
+            f"const c = document.querySelector('.tile[data-gauge={gauge}] canvas');"
+            "return [c.width, c.toDataURL('image/png')];")
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data[1].split(",", 1)[1]))
+        return data[0]
+
+    def quit(self):
+        self.driver.quit()
+
+
+def main():
+    sim_path, web_path, render_path = sys.argv[1:4]
+    screenshot = sys.argv[4] if len(sys.argv) > 4 else None
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        print("skipped: python3-selenium is not installed")
+        return SKIP
+    if not shutil.which("chromium") or not shutil.which("chromedriver"):
+        print("skipped: chromium or chromium-driver is not installed")
+        return SKIP
+
+    work = tempfile.mkdtemp(prefix="skyvane-browser-")
+    runtime = os.path.join(work, "run")
+    os.mkdir(runtime, 0o700)
+    env = dict(os.environ, SKYVANE_RUNTIME_DIR=runtime, SKYVANE_HOME=os.path.join(work, "home"))
+    os.mkdir(env["SKYVANE_HOME"])
+    sets = lambda values: [a for v in values for a in ("--set", v)]
+    sim, _ = start([sim_path, "--feed", "none"] + sets(FIRST), "listening on", env)
+    web, line = start([web_path, "--listen", "127.0.0.1:0", "--aa", "4x"], "open http://", env)
+    url = line.split("open ", 1)[1].strip()
+    page = None
+    try:
+        page = Page(url + "?gauges=" + ",".join(GAUGES) + "&cols=2")
+        if not page.wait(lambda: all(page.state().get("framesByGauge", {}).get(g) for g in GAUGES)
+                         and page.state().get("link") == "up", 10):
+            fail(f"the page drew no gauge: {page.state()}")
+        if screenshot:
+            page.driver.save_screenshot(screenshot)
+
+        def reference(gauge, values, size):
+            path = os.path.join(work, f"{gauge}-{'-'.join(values)}.png")
+            subprocess.run([render_path, "--gauge", gauge, "-o", path, "--size", str(size), "--aa", "4x"]
+                           + sets(values), check=True, env=env)
+            return path
+
+        def difference(gauge, values):
+            shown = os.path.join(work, f"shown-{gauge}.png")
+            size = page.canvas_png(gauge, shown)
+            return mean_difference(shown, reference(gauge, values, size))
+
+        # Each gauge is skyvane-render's picture of the values, and unlike the picture of other values.
+        for gauge in GAUGES:
+            same = difference(gauge, FIRST)
+            other = difference(gauge, SECOND if gauge == "TForm2" else ["airspeed=120", "altitude=4850"])
+            print(f"{gauge}: mean difference {same:.2f} levels from its picture, {other:.2f} from another")
+            if same > 3.0 or other < 2 * same:
+                fail(f"{gauge} does not show the values: {same:.2f} / {other:.2f}")
+
+        # The simulator goes away: the page says so; it comes back with a new airspeed: the page shows it.
+        stop(sim)
+        if not page.wait(lambda: page.state().get("link") == "down", 5):
+            fail("the page did not say the simulator is gone")
+        # The link tries each failed batch for about a second and closes after three; from then on it looks for
+        # the simulator every second, which is when a restarted one is found.
+        time.sleep(4)
+        sim, _ = start([sim_path, "--feed", "none"] + sets(SECOND), "listening on", env)
+        restarted = time.time()
+        expected = reference("TForm2", SECOND, page.canvas_png("TForm2", os.path.join(work, "size.png")))
+        shown = os.path.join(work, "shown-new.png")
+
+        def new_airspeed_shown():
+            page.canvas_png("TForm2", shown)
+            return page.state().get("link") == "up" and mean_difference(shown, expected) < 3.0
+
+        if not page.wait(new_airspeed_shown, 2.0 + (time.time() - restarted)):
+            fail(f"the new airspeed did not show within 2 s: {page.state()}, "
+                 f"{mean_difference(shown, expected):.2f} levels from its picture")
+        print(f"new airspeed shown {time.time() - restarted:.2f} s after the server restarted")
+        return 0
+    finally:
+        if page:
+            page.quit()
+        stop(web)
+        if sim.poll() is None:
+            stop(sim)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
