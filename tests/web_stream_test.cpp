@@ -2,11 +2,8 @@
 // scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
 // closed without disturbing others, the client limit and the listed routes hold, and a client that never
 // reads is closed while the server's memory stays flat.
-#include "Assignments.h"
-#include "OffsetSpace.h"
 #include "support/QtWait.h"
-#include "SimLink.h"
-#include "support/TestServers.h"
+#include "support/WebTestKit.h"
 
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -17,9 +14,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -44,93 +38,6 @@ private:
   std::unique_ptr<QCoreApplication> m_app;
 };
 const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtRun);
-
-// skyvane-web on a free loopback port, with a data directory of its own.
-class WebProcess {
-public:
-  explicit WebProcess(std::vector<std::string> extra = {}) {
-    char pattern[] = "/tmp/skyvane-web-test-XXXXXX";
-    m_home = ::mkdtemp(pattern);
-    ::setenv("SKYVANE_HOME", m_home.c_str(), 1);
-    extra.insert(extra.begin(), {"--listen", "127.0.0.1:0", "--aa", "none"});
-    m_process = std::make_unique<ChildProcess>(SKYVANE_WEB_PATH, extra, "open http://127.0.0.1:");
-    const std::string& line = m_process->firstLine();
-    const std::size_t colon = line.rfind(':');
-    m_port = m_process->running() ? std::atoi(line.c_str() + colon + 1) : 0;
-  }
-  ~WebProcess() {
-    m_process.reset();
-    std::filesystem::remove_all(m_home);
-  }
-  int port() const { return m_port; }
-  pid_t pid() const { return m_process->pid(); }
-  long rssKb() const {
-    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
-    std::string key;
-    while (status >> key) {
-      if (key == "VmRSS:") {
-        long kb = 0;
-        status >> kb;
-        return kb;
-      }
-    }
-    return -1;
-  }
-
-private:
-  std::string m_home;
-  std::unique_ptr<ChildProcess> m_process;
-  int m_port = 0;
-};
-
-struct Client {
-  QWebSocket socket;
-  std::vector<QByteArray> frames;
-  std::vector<QString> texts;
-  bool closed = false;
-
-  explicit Client(int port) {
-    QObject::connect(&socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray& f) { frames.push_back(f); });
-    QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& t) { texts.push_back(t); });
-    QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
-    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
-  }
-  bool connected() { return waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }); }
-  bool linkUp() {
-    return waitUntil([&] { return !texts.empty() && texts.back() == QStringLiteral("{\"link\":\"up\"}"); });
-  }
-  void subscribe(const QString& json) { socket.sendTextMessage(json); }
-  int framesOf(int gauge) const {
-    return static_cast<int>(std::count_if(frames.begin(), frames.end(), [&](const QByteArray& f) {
-      return f.size() > 8 && static_cast<unsigned char>(f[1]) == gauge;
-    }));
-  }
-};
-
-// A value changed on the running server through the link, as a simulator would change it: the bytes the
-// assignment writes are found by applying it to two spaces that differ in every byte.
-void writeThroughLink(const std::string& set) {
-  const Result<simlink::SetAssignment> parsed = simlink::parseSet(set);
-  ASSERT_TRUE(parsed) << parsed.error();
-  static server::OffsetSpace zeros;
-  static server::OffsetSpace ones;
-  zeros.write(0, std::vector<std::uint8_t>(server::OffsetSpace::kSize, 0x00));
-  ones.write(0, std::vector<std::uint8_t>(server::OffsetSpace::kSize, 0xFF));
-  zeros.apply({*parsed});
-  ones.apply({*parsed});
-  static std::array<std::uint8_t, server::OffsetSpace::kSize> a, b;
-  zeros.read(0, a);
-  ones.read(0, b);
-  SimLinkResult result{};
-  ASSERT_TRUE(SimLinkOpen(0, result));
-  for (std::uint32_t i = 0; i < a.size(); ++i) {
-    if (a[i] == b[i]) {
-      ASSERT_TRUE(SimLinkWrite(i, 1, &a[i], result));
-    }
-  }
-  ASSERT_TRUE(SimLinkProcess(result));
-  SimLinkClose();
-}
 
 std::string httpGet(int port, const std::string& requestLine) {
   QTcpSocket socket;
@@ -165,7 +72,7 @@ TEST_F(WebStream, FramesComeAtOnceThenOnlyForTheGaugeWhoseValueChanged) {
   ASSERT_TRUE(sim.running());
   WebProcess web;
   ASSERT_GT(web.port(), 0);
-  Client client(web.port());
+  WebClient client(web.port());
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.linkUp());
 
@@ -182,7 +89,7 @@ TEST_F(WebStream, FramesComeAtOnceThenOnlyForTheGaugeWhoseValueChanged) {
   runEvents(800);  // a steady simulator: nothing moves, nothing is sent
   EXPECT_EQ(client.frames.size(), 3u);
 
-  writeThroughLink("airspeed=150");
+  ASSERT_TRUE(writeThroughLink("airspeed=150"));
   EXPECT_TRUE(waitUntil([&] { return client.framesOf(kAirspeed) >= 2; }, 2000));
   runEvents(300);
   EXPECT_EQ(client.framesOf(kAltimeter), 1);
@@ -198,7 +105,7 @@ TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
   SimProcess sim({"--feed", "none"});
   ASSERT_TRUE(sim.running());
   WebProcess web;
-  Client steady(web.port());
+  WebClient steady(web.port());
   ASSERT_TRUE(steady.connected());
   steady.subscribe(kThreeGauges);
   ASSERT_TRUE(waitUntil([&] { return steady.frames.size() >= 3; }));
@@ -212,12 +119,12 @@ TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
       QString(20000, QLatin1Char('[')),
   };
   for (const QString& message : bad) {
-    Client client(web.port());
+    WebClient client(web.port());
     ASSERT_TRUE(client.connected());
     client.subscribe(message);
     EXPECT_TRUE(waitUntil([&] { return client.closed; }, 2000)) << message.left(60).toStdString();
   }
-  Client binary(web.port());
+  WebClient binary(web.port());
   ASSERT_TRUE(binary.connected());
   binary.socket.sendBinaryMessage(QByteArray("\x01\x02garbage", 9));
   EXPECT_TRUE(waitUntil([&] { return binary.closed; }, 2000));
@@ -230,11 +137,11 @@ TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
 
 TEST_F(WebStream, ClientsBeyondTheLimitAreRefused) {
   WebProcess web({"--max-clients", "2"});
-  Client first(web.port());
-  Client second(web.port());
+  WebClient first(web.port());
+  WebClient second(web.port());
   ASSERT_TRUE(first.connected());
   ASSERT_TRUE(second.connected());
-  Client third(web.port());
+  WebClient third(web.port());
   EXPECT_TRUE(waitUntil([&] { return third.closed; }, 2000));
   EXPECT_EQ(third.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
   runEvents(200);

@@ -80,14 +80,32 @@ TEST_F(WebStreamer, EachDistinctSizeAndTurnIsOneDrawingSharedByItsWatchers) {
   EXPECT_EQ(streamer->renders(), 6);
 }
 
-TEST_F(WebStreamer, AMovedGaugeWaitsForItsIntervalAndStaysDue) {
+TEST_F(WebStreamer, AMovedGaugeKeepsToItsRateAndStaysDueWhileItWaits) {
   const std::set<web::Variant> wanted{{kAirspeed, 128, 0}};
+  const milliseconds interval(100);
   set("airspeed=100");
-  ASSERT_EQ(due(wanted, milliseconds(0), milliseconds(100)).size(), 1u);
+  ASSERT_EQ(due(wanted, milliseconds(0), interval).size(), 1u);  // the first frame, at once
   set("airspeed=110");
-  EXPECT_TRUE(due(wanted, milliseconds(40), milliseconds(100)).empty());
-  EXPECT_EQ(due(wanted, milliseconds(120), milliseconds(100)).size(), 1u);
-  EXPECT_TRUE(due(wanted, milliseconds(300), milliseconds(100)).empty());
+  ASSERT_EQ(due(wanted, milliseconds(10), interval).size(), 1u);  // a second one may follow: bursts of two
+  set("airspeed=120");
+  EXPECT_TRUE(due(wanted, milliseconds(20), interval).empty());
+  EXPECT_TRUE(due(wanted, milliseconds(90), interval).empty());
+  EXPECT_EQ(due(wanted, milliseconds(130), interval).size(), 1u);  // still due once it has earned a frame
+  EXPECT_TRUE(due(wanted, milliseconds(400), interval).empty());   // nothing moved since
+}
+
+TEST_F(WebStreamer, TicksALittleShorterThanTheIntervalStillGiveTheFullRate) {
+  // The panel's 30 ms tick against 30 frames a second: a gauge that moves at every tick gets 30 frames a
+  // second, not the 16.7 that drawing at every other tick would give.
+  const std::set<web::Variant> wanted{{kAirspeed, 64, 0}};
+  const auto interval = std::chrono::duration_cast<web::Clock::duration>(std::chrono::seconds(1)) / 30;
+  int frames = 0;
+  for (int tick = 0; tick < 100; ++tick) {  // 3 s
+    set("airspeed=" + std::to_string(100 + tick));
+    frames += static_cast<int>(streamer->renderDue(wanted, start + milliseconds(30 * tick), interval).size());
+  }
+  EXPECT_GE(frames, 89);
+  EXPECT_LE(frames, 92);
 }
 
 TEST_F(WebStreamer, AVariantNoLongerWantedIsForgotten) {

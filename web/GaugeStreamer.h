@@ -49,8 +49,8 @@ public:
   const settings::Settings& settings() const { return m_settings; }
 
   // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
-  // last frame, unless that gauge was drawn less than `minInterval` ago (it stays due). Frames of variants no
-  // longer wanted are forgotten.
+  // last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of two); a moved
+  // gauge that has to wait stays due. Frames of variants no longer wanted are forgotten.
   std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
   // The newest frame of a variant, or null.
   FramePtr latest(const Variant& variant) const;
@@ -60,6 +60,7 @@ public:
 
 private:
   void noteChange(const TGLBaseSceneObject* changed);
+  bool earnedFrame(std::size_t gauge, Clock::time_point now, Clock::duration minInterval);
   FramePtr render(const Variant& variant);
 
   settings::Settings m_settings;
@@ -68,7 +69,8 @@ private:
   instruments::InstrumentTick m_tick;
   std::array<TGLCamera*, gauges::kGauges.size()> m_cameras{};  // null: switched off
   std::array<bool, gauges::kGauges.size()> m_moved{};
-  std::array<Clock::time_point, gauges::kGauges.size()> m_drawnAt{};
+  std::array<double, gauges::kGauges.size()> m_credit{};  // frames earned and not yet drawn, 0..2
+  std::array<Clock::time_point, gauges::kGauges.size()> m_creditAt{};
   std::map<Variant, FramePtr> m_latest;
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;

@@ -40,6 +40,9 @@ protected:
       delete socket;
       return;
     }
+    // A frame is written as header and payload: without this, Nagle's algorithm holds the tail of one back
+    // for the peer's delayed acknowledgement, some 40 ms.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto received = std::make_shared<qint64>(0);
     auto guard = std::make_shared<QMetaObject::Connection>();
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.

@@ -1,0 +1,168 @@
+// skyvane-web-bench: what the browser panel costs, run on demand (prints numbers, asserts nothing).
+//   1. Drawing and encoding one 400 px gauge whose value changed (the streamer, in process): median and p99
+//      ms, bytes per frame; and the two codecs on the same picture (JPEG through libturbojpeg, WebP).
+//   2. From a value changed on skyvane-sim to its frame arriving at a WebSocket client on loopback, through a
+//      real skyvane-web: p50 and p99 ms.
+//   3. Six gauges streamed to two clients during the demo flight's climb: CPU of skyvane-web (% of a core)
+//      and bytes a second.
+#include "BenchTiming.h"
+#include "GaugeStreamer.h"
+#include "JpegEncoder.h"
+#include "OffscreenContext.h"
+#include "PanelBuild.h"
+#include "QuartzFont.h"
+#include "SimLink.h"
+#include "TGLCamera.h"
+#include "support/QtWait.h"
+#include "support/WebTestKit.h"
+
+#include <webp/encode.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void drawingAndEncoding(int rounds) {
+  TempRuntimeDir runtime;
+  FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  resources::installQuartzFont(privateTestDirectory());
+  for (const TGLAntiAliasing level : {TGLAntiAliasing::aaNone, TGLAntiAliasing::aa4x}) {
+    web::GaugeStreamer streamer(settings::Settings{}, level);
+    SimLinkResult r{};
+    SimLinkOpen(0, r);
+    const std::set<web::Variant> wanted{{0, 400, 0}};
+    std::vector<double> ms;
+    std::vector<double> bytes;
+    for (int i = 0; i < rounds; ++i) {
+      server.space().apply({*simlink::parseSet("airspeed=" + std::to_string(60 + i % 200))});
+      streamer.tick();
+      const double start = nowUs();
+      const auto frames = streamer.renderDue(wanted, web::Clock::now(), {});
+      ms.push_back((nowUs() - start) / 1000);
+      bytes.push_back(frames.empty() ? 0 : static_cast<double>(frames[0]->bytes.size()));
+    }
+    SimLinkClose();
+    const Stats s = stats(ms);
+    std::printf("draw + JPEG, airspeed 400 px, %s: median %.2f ms, p99 %.2f ms, %.0f bytes a frame (median)\n",
+                level == TGLAntiAliasing::aaNone ? "no anti-aliasing" : "4x", s.median, s.p99, median(bytes));
+  }
+}
+
+// The codecs alone on one drawn picture of the airspeed indicator at 400 px.
+void codecs(int rounds) {
+  panel::PanelScene panel;
+  settings::Settings settings;
+  gauges::ScaleStates states;
+  gauges::buildPanel(panel, settings, states);
+  TGLSceneBuffer buffer([] { return std::make_unique<engine::OffscreenContext>(400, 400); });
+  buffer.resize(400, 400);
+  buffer.setAntiAliasing(TGLAntiAliasing::aa4x);
+  buffer.createRenderingContext();
+  buffer.setCamera(&gauges::aimCamera(panel.nodes(), gauges::kGauges[0]));
+  buffer.renderFrame();
+  const std::vector<std::uint8_t> rgba = static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels();
+  buffer.setCamera(nullptr);
+  buffer.destroyRenderingContext();
+
+  web::JpegEncoder jpeg;
+  std::vector<double> jpegMs;
+  std::vector<double> webpMs;
+  std::size_t jpegBytes = 0;
+  std::size_t webpBytes = 0;
+  for (int i = 0; i < rounds; ++i) {
+    double start = nowUs();
+    jpegBytes = jpeg.encode(rgba, 400, 400).size();
+    jpegMs.push_back((nowUs() - start) / 1000);
+    start = nowUs();
+    std::uint8_t* out = nullptr;
+    webpBytes = WebPEncodeRGBA(rgba.data(), 400, 400, 400 * 4, 80, &out);
+    WebPFree(out);
+    webpMs.push_back((nowUs() - start) / 1000);
+  }
+  std::printf("encode only, 400 px: JPEG q85 %.2f ms %zu bytes; WebP q80 %.2f ms %zu bytes (medians)\n",
+              median(jpegMs), jpegBytes, median(webpMs), webpBytes);
+}
+
+void changeToFrame(int rounds) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "none", "--set", "airspeed=100"});
+  WebProcess web;
+  WebClient client(web.port());
+  if (!client.connected() || !client.linkUp()) {
+    std::fprintf(stderr, "skyvane-web did not come up\n");
+    return;
+  }
+  client.subscribe(QStringLiteral(R"({"subscribe":[{"gauge":"TForm2","size":400}]})"));
+  waitUntil([&] { return !client.frames.empty(); });
+  SimLinkResult r{};
+  SimLinkOpen(0, r);  // the writer's own link, opened once: its handshake is not part of the latency
+  std::vector<double> ms;
+  std::vector<double> written;  // of which the change itself, through the writer's link
+  for (int i = 0; i < rounds; ++i) {
+    const std::size_t before = client.frames.size();
+    runEvents(static_cast<int>(7 * (i % 5)));  // a change lands anywhere in the 30 ms tick
+    const double start = nowUs();
+    writeThroughLink("airspeed=" + std::to_string(110 + i % 100));
+    written.push_back((nowUs() - start) / 1000);
+    if (waitUntil([&] { return client.frames.size() > before; }, 2000)) {
+      ms.push_back((nowUs() - start) / 1000);
+    }
+  }
+  SimLinkClose();
+  const Stats s = stats(ms);
+  std::printf("value change to frame at a client (loopback, 400 px, no anti-aliasing): p50 %.1f ms, p99 %.1f ms "
+              "(%zu of %d arrived; the write itself %.1f ms median)\n",
+              s.median, s.p99, ms.size(), rounds, median(written));
+}
+
+void climb(int seconds) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "demo", "--start-at", "300"});
+  for (const char* aa : {"none", "4x"}) {
+    WebProcess web({"--aa", aa});
+    WebClient a(web.port());
+    WebClient b(web.port());
+    if (!a.connected() || !b.connected() || !a.linkUp()) {
+      std::fprintf(stderr, "skyvane-web did not come up\n");
+      return;
+    }
+    const QString six = QStringLiteral(
+        R"({"subscribe":[{"gauge":"TForm2","size":400},{"gauge":"TForm3","size":400},{"gauge":"TForm4","size":400},)"
+        R"({"gauge":"TForm5","size":400},{"gauge":"TForm6","size":400},{"gauge":"TForm7","size":400}]})");
+    a.subscribe(six);
+    b.subscribe(six);
+    runEvents(1000);
+    const double cpuBefore = web.cpuSeconds();
+    const long long bytesBefore = a.bytes + b.bytes;
+    const std::size_t framesBefore = a.frames.size() + b.frames.size();
+    runEvents(seconds * 1000);
+    std::printf("six 400 px gauges to two clients, demo climb, %s: skyvane-web %.0f %% of a core, %.2f MB/s, "
+                "%.1f frames/s a client\n",
+                aa, 100 * (web.cpuSeconds() - cpuBefore) / seconds,
+                static_cast<double>(a.bytes + b.bytes - bytesBefore) / seconds / 1e6,
+                static_cast<double>(a.frames.size() + b.frames.size() - framesBefore) / 2 / seconds);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+  if (rounds < 20) {
+    std::fprintf(stderr, "usage: skyvane-web-bench [ROUNDS >= 20]\n");
+    return 2;
+  }
+  if (!engine::OffscreenContext::available()) {
+    std::fprintf(stderr, "no EGL surfaceless context on this machine\n");
+    return 1;
+  }
+  drawingAndEncoding(rounds);
+  codecs(rounds);
+  QCoreApplication app(argc, argv);
+  changeToFrame(rounds / 2);
+  climb(20);
+  return 0;
+}
