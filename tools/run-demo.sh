@@ -3,12 +3,18 @@
 # demo data directory of its own (a config.ini for the aircraft and a window layout sized to the screen; the
 # user's own data directory is never touched). The server stops when the panel closes.
 # Without a display the panel runs on a virtual screen (Xvfb) for a few seconds and two screenshots are written.
-#   tools/run-demo.sh [single|twin|turboprop]
+# With --web, skyvane-web streams the panel to browsers too, listening where it is told (e.g. 0.0.0.0:8787).
+#   tools/run-demo.sh [--web [ADDR:]PORT] [single|twin|turboprop]
 # Environment: SKYVANE_BIN (the programs, default build/bin), SKYVANE_DEMO_HOME (the demo data directory,
 # default build/demo-home), SKYVANE_DEMO_SHOTS (where screenshots go, default build/demo-shots).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+web=""
+if [ "${1:-}" = "--web" ]; then
+  web="${2:?run-demo: --web needs [ADDR:]PORT, e.g. 0.0.0.0:8787}"
+  shift 2
+fi
 aircraft="${1:-single}"
 case "$aircraft" in
   single | twin | turboprop) ;;
@@ -26,9 +32,10 @@ export SKYVANE_HOME="$home"
 # Seventeen seconds into the take-off roll: lifting off and climbing away, so the needles move at once.
 "$bin/skyvane-sim" --feed demo --aircraft "$aircraft" --start-at 167 > /dev/null &
 sim=$!
+web_pid=""
 cleanup() {
-  kill "$sim" 2>/dev/null || true
-  wait "$sim" 2>/dev/null || true
+  kill $web_pid "$sim" 2>/dev/null || true
+  wait $web_pid "$sim" 2>/dev/null || true
   rm -rf "$runtime"
 }
 trap cleanup EXIT
@@ -36,6 +43,11 @@ for _ in $(seq 50); do
   [ -S "$runtime/UIPCMAIN" ] && break
   sleep 0.1
 done
+
+if [ -n "$web" ]; then
+  "$bin/skyvane-web" --listen "$web" &
+  web_pid=$!
+fi
 
 layout_for() {  # width height
   # The demo's own arrangement, made for this screen the first time; after that, what the user left at the
