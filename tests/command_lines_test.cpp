@@ -46,11 +46,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", "x.png", "--turn", "1.5"}, "--turn"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm99", "-o", "x.png"}, "--gauge"},
                       Refusal{{SKYVANE_FG_PROTOCOL_PATH, "-o"}, "-o"},
+                      Refusal{{SKYVANE_WEB_PATH, "--listen", "127.0.0.1:99999"}, "--listen"},
+                      Refusal{{SKYVANE_WEB_PATH, "--listen", "nowhere:80"}, "--listen"},
+                      Refusal{{SKYVANE_WEB_PATH, "--max-clients", "0"}, "--max-clients"},
+                      Refusal{{SKYVANE_WEB_PATH, "--fps", "1000"}, "--fps"},
+                      Refusal{{SKYVANE_WEB_PATH, "--aa", "8x"}, "--aa"},
                       Refusal{{SKYVANE_GAUGES_PATH, "--frobnicate"}, "frobnicate"},
                       Refusal{{SKYVANE_GAUGES_PATH, "--check-config", "--check-link"}, "--check-link"}));
 
 TEST(CommandLines, HelpAndVersionGoToStandardOutput) {
-  for (const char* program : {SKYVANE_SIM_PATH, SKYVANE_RENDER_PATH, SKYVANE_FG_PROTOCOL_PATH, SKYVANE_GAUGES_PATH}) {
+  for (const char* program :
+       {SKYVANE_SIM_PATH, SKYVANE_RENDER_PATH, SKYVANE_FG_PROTOCOL_PATH, SKYVANE_GAUGES_PATH, SKYVANE_WEB_PATH}) {
     const ProgramRun help = runProgram({program, "--help"});
     EXPECT_EQ(help.status, 0) << program;
     EXPECT_NE(help.out.find("Usage: "), std::string::npos) << help.out;
