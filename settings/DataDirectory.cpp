@@ -9,8 +9,6 @@
 
 namespace settings {
 
-namespace {
-
 std::string executableDirectory() {
   char path[4096];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -21,6 +19,8 @@ std::string executableDirectory() {
   const auto slash = exe.find_last_of('/');
   return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash == 0 ? 1 : slash));
 }
+
+namespace {
 
 std::string env(const char* name) {
   const char* value = std::getenv(name);

@@ -10,6 +10,9 @@ namespace settings {
 // reading from or writing to it then fails softly where it is used.
 std::string dataDirectory();
 
+// The directory of the running program (from /proc/self/exe), empty when it cannot be told.
+std::string executableDirectory();
+
 // The rule itself, from what the environment says (empty strings for unset variables).
 struct DataDirectoryInputs {
   std::string skyvaneHome;

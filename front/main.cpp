@@ -1,0 +1,185 @@
+// skyvane: the front command. Starts the simulator server with a feed (or uses the one already running), the
+// panel beside it, and stops what it started when the panel closes.
+#include "SkyvaneVersion.h"
+#include "CommandLine.h"
+#include "DataDirectory.h"
+#include "DemoLayout.h"
+#include "FileWrite.h"
+#include "FlightGearSetup.h"
+#include "Session.h"
+#include "TextFile.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+
+namespace {
+
+constexpr int kFlightGearPort = 5500;
+
+struct Options {
+  std::string aircraft = "single";
+  int flightGearPort = kFlightGearPort;
+  bool installProtocol = false;
+  std::string xplaneHost;
+  std::string replayFile;
+  std::string webListen = "127.0.0.1:8787";
+  std::string alsoWeb;  // --web beside the panel
+};
+
+// The demo's aircraft settings: installed beside the programs, or in the source tree of a build.
+std::string demoSettings(const std::string& aircraft) {
+  const std::string installed = settings::executableDirectory() + "/../share/skyvane/demo/" + aircraft + ".ini";
+  struct stat st {};
+  if (::stat(installed.c_str(), &st) == 0) {
+    return installed;
+  }
+  return std::string(SKYVANE_SOURCE_SHARE) + "/demo/" + aircraft + ".ini";
+}
+
+// The demo's own data directory ($SKYVANE_HOME, else "demo" in the data directory), so that the user's own
+// config.ini is never touched; its config.ini is the aircraft's whenever the aircraft changes.
+Result<std::string> prepareDemoHome(const std::string& aircraft) {
+  const char* set = std::getenv("SKYVANE_HOME");
+  const std::string home = set != nullptr && *set != '\0' ? set : settings::dataDirectory() + "/demo";
+  ::mkdir(home.c_str(), 0700);
+  const settings::TextFileRead marker = settings::readTextFile(home + "/aircraft", 64);
+  const settings::TextFileRead config = settings::readTextFile(home + "/config.ini", 1 << 20);
+  if (marker.text == aircraft + "\n" && config.status == settings::TextFileRead::Status::Read) {
+    return home;
+  }
+  const settings::TextFileRead ini = settings::readTextFile(demoSettings(aircraft), 1 << 20);
+  if (ini.status != settings::TextFileRead::Status::Read) {
+    return Problem{"the demo's settings for the " + aircraft + " are missing (" + demoSettings(aircraft) + ")"};
+  }
+  if (auto w = settings::replaceFile(home + "/config.ini", ini.text, settings::Durability::Flushed); !w) {
+    return Problem{w.error()};
+  }
+  // The demo's arrangement, made for this screen with a new aircraft; after that, what the user left.
+  const auto [width, height] = front::screenSize();
+  if (auto w = settings::saveWindowLayout(home + "/ConfigWindows.cfg", front::demoLayout(aircraft, width, height));
+      !w) {
+    return Problem{w.error()};
+  }
+  if (auto w = settings::replaceFile(home + "/aircraft", aircraft + "\n", settings::Durability::Flushed); !w) {
+    return Problem{w.error()};
+  }
+  return home;
+}
+
+front::Launch sim(std::vector<std::string> feed) {
+  feed.insert(feed.begin(), front::besideMe("skyvane-sim"));
+  return {feed, {}};
+}
+
+front::SessionPlan withViewers(front::Launch server, const std::string& home, const std::string& web) {
+  front::SessionPlan plan{std::move(server), {{{front::besideMe("skyvane-gauges")}, home}}};
+  if (!web.empty()) {
+    plan.viewers.push_back({{front::besideMe("skyvane-web"), "--listen", web}, home});
+  }
+  return plan;
+}
+
+Result<front::SessionPlan> flightGearPlan(const Options& o) {
+  const std::string feed = "flightgear:" + std::to_string(o.flightGearPort);
+  if (const Result<std::string> root = front::flightGearRoot(); root) {
+    if (const std::string warning = front::protocolWarning(*root); !warning.empty()) {
+      std::fprintf(stderr, "skyvane: %s\n", warning.c_str());
+    }
+  } else {
+    std::fprintf(stderr, "skyvane: %s\n", root.error().c_str());
+  }
+  std::printf("skyvane: start FlightGear with: fgfs %s\n", front::fgfsOption(o.flightGearPort).c_str());
+  return withViewers(sim({"--feed", feed}), {}, o.alsoWeb);
+}
+
+int installProtocol() {
+  const Result<std::string> root = front::flightGearRoot();
+  const Result<std::string> done = root ? front::installProtocol(*root) : Result<std::string>(Problem{root.error()});
+  if (!done) {
+    std::fprintf(stderr, "skyvane: %s\n", done.error().c_str());
+    return 1;
+  }
+  std::printf("skyvane: %s\n", done->c_str());
+  return 0;
+}
+
+void addCommands(CLI::App& app, Options& o) {
+  app.description("Starts the simulator server with a feed and the panel beside it; closing the panel stops both.");
+  app.require_subcommand(1, 1);
+  auto* demo = app.add_subcommand("demo", "the demo flight: single, twin or turboprop (default single)");
+  demo->add_option("AIRCRAFT", o.aircraft, "single, twin or turboprop")
+      ->type_name("")
+      ->check(CLI::IsMember({"single", "twin", "turboprop"}).description(""));
+  auto* fg = app.add_subcommand("flightgear", "FlightGear sends to this machine's UDP PORT (default 5500)");
+  fg->add_option("PORT", o.flightGearPort, "the UDP port")->check(CLI::Range(1, 65535).description(""));
+  fg->add_flag("--install-protocol", o.installProtocol,
+               "copy the protocol file into FlightGear's Protocol folder (or say the command that does) and exit");
+  auto* xp = app.add_subcommand("xplane", "X-Plane at HOST (default: the first X-Plane that announces itself)");
+  xp->add_option("HOST", o.xplaneHost, "X-Plane's address");
+  auto* replay = app.add_subcommand("replay", "a recording made with skyvane-sim --record, looping");
+  replay->add_option("FILE", o.replayFile, "the recording")->required();
+  auto* web = app.add_subcommand("web", "the panel for browsers instead of windows (default 127.0.0.1:8787)");
+  web->add_option("LISTEN", o.webListen, "[ADDR:]PORT to listen on");
+  for (CLI::App* feed : {demo, fg, xp, replay}) {
+    feed->add_option("--web", o.alsoWeb, "also stream the panel to browsers, listening on [ADDR:]PORT")
+        ->type_name("[ADDR:]PORT");
+  }
+  app.footer(
+      "The server is skyvane-sim of the runtime directory ($SKYVANE_RUNTIME_DIR, else\n"
+      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>); one already running there is used as it is and left\n"
+      "running. Only one skyvane runs at a time for a user. Ctrl-C or SIGTERM stop everything it started.\n"
+      "The demo keeps its own data directory (\"demo\" in the data directory), never the user's config.ini.\n"
+      "\"skyvane web\" serves browsers from the running server, or from the demo flight when none runs.");
+}
+
+Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
+  const std::string command = app.get_subcommands().front()->get_name();
+  if (command == "demo" || command == "web") {
+    Result<std::string> home = prepareDemoHome(o.aircraft);
+    if (!home) {
+      return Problem{home.error()};
+    }
+    front::Launch server = sim({"--feed", "demo", "--aircraft", o.aircraft, "--start-at", "167"});
+    if (command == "web") {
+      return front::SessionPlan{server, {{{front::besideMe("skyvane-web"), "--listen", o.webListen}, *home}}};
+    }
+    return withViewers(server, *home, o.alsoWeb);
+  }
+  if (command == "flightgear") {
+    return flightGearPlan(o);
+  }
+  if (command == "xplane") {
+    return withViewers(sim({"--feed", o.xplaneHost.empty() ? "xplane" : "xplane:" + o.xplaneHost}), {}, o.alsoWeb);
+  }
+  return withViewers(sim({"--feed", "replay:" + o.replayFile}), {}, o.alsoWeb);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app;
+  cli::configure(app, "skyvane", SKYVANE_VERSION,
+                 "Usage: skyvane demo [single|twin|turboprop]\n"
+                 "       skyvane flightgear [PORT] [--install-protocol]\n"
+                 "       skyvane xplane [HOST]\n"
+                 "       skyvane replay FILE\n"
+                 "       skyvane web [ADDR:]PORT");
+  Options options;
+  addCommands(app, options);
+  if (const auto exit = cli::parse(app, argc, argv)) {
+    return *exit;
+  }
+  if (options.installProtocol) {
+    return installProtocol();
+  }
+  const Result<front::SessionPlan> plan = planFor(app, options);
+  const Result<int> ended = plan ? front::runSession(*plan) : Result<int>(Problem{plan.error()});
+  if (!ended) {
+    std::fprintf(stderr, "skyvane: %s\n", ended.error().c_str());
+    return 1;
+  }
+  return *ended;
+}

@@ -1,0 +1,216 @@
+// The front command as a desktop user meets it, with the real programs on an X server: `skyvane demo` starts
+// the server and a moving panel and SIGTERM stops both, leaving no process and no socket; a server already
+// running is used and left running; a second skyvane says so; the FlightGear protocol file is installed and a
+// changed one is pointed out.
+#include "PngFile.h"
+#include "support/Desktop.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A program running in the background, its standard output and error merged into a pipe the test reads.
+class Spawned {
+public:
+  explicit Spawned(const std::vector<std::string>& argv) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+      return;
+    }
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      std::vector<char*> args;
+      for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+      }
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    m_out = out[0];
+  }
+  ~Spawned() {
+    if (m_pid > 0) {
+      stop();
+    }
+    ::close(m_out);
+  }
+  pid_t pid() const { return m_pid; }
+  // True once the output so far contains `text`.
+  bool waitFor(const std::string& text, milliseconds within = milliseconds(10000)) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (m_text.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{m_out, POLLIN, 0};
+      char buffer[4096];
+      ssize_t n = 0;
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1 ||
+          (n = ::read(m_out, buffer, sizeof buffer)) <= 0) {
+        return false;
+      }
+      m_text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  const std::string& text() const { return m_text; }
+  int stop() {
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return status;
+  }
+
+private:
+  pid_t m_pid = -1;
+  int m_out = -1;
+  std::string m_text;
+};
+
+std::vector<pid_t> childrenOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<pid_t> children;
+  pid_t child = 0;
+  while (file >> child) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+bool alive(pid_t pid) {
+  return ::kill(pid, 0) == 0;
+}
+
+std::string commandOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(file, name);
+  return name;
+}
+
+std::optional<PngImage> screenshot(const std::string& path) {
+  if (std::system(("import -window root " + path + " 2>/dev/null").c_str()) != 0) {
+    return std::nullopt;
+  }
+  return readPng(path);
+}
+
+// An X server with openbox of this test's own: the demo's windows must not cover another test's.
+Desktop g_desktop;
+std::string g_noDesktop = "not started";
+
+class DesktopRun : public ::testing::Environment {
+public:
+  void SetUp() override { g_noDesktop = g_desktop.start(); }
+};
+const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(new DesktopRun);
+
+class Front : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (g_noDesktop == "not installed") {
+      GTEST_SKIP() << "Xvfb or openbox is not installed";
+    }
+    ASSERT_EQ(g_noDesktop, "");
+    home = privateTestDirectory() + "/front-home-" + std::to_string(::getpid());
+    fs::create_directories(home);
+    ::setenv("SKYVANE_HOME", home.c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
+  }
+
+  TempRuntimeDir runtime;
+  std::string home;
+};
+
+TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
+  Spawned skyvane({SKYVANE_FRONT_PATH, "demo"});
+  ASSERT_TRUE(skyvane.waitFor("listening on")) << skyvane.text();
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  const std::vector<pid_t> children = childrenOf(skyvane.pid());
+  std::vector<std::string> names;
+  for (const pid_t child : children) {
+    names.push_back(commandOf(child));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"skyvane-sim", "skyvane-gauges"}));
+  // The demo's layout shows the gauges; the aircraft is flying: two pictures a second apart differ.
+  const auto first = screenshot(home + "/one.png");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const auto second = screenshot(home + "/two.png");
+  ASSERT_TRUE(first && second);
+  long differing = 0;
+  for (std::size_t i = 0; i < first->rgba.size(); i += 4) {
+    differing += first->rgba[i] != second->rgba[i] || first->rgba[i + 1] != second->rgba[i + 1] ? 1 : 0;
+  }
+  EXPECT_GT(differing, 500) << "the needles did not move";
+
+  const int status = skyvane.stop();
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  for (const pid_t child : children) {
+    EXPECT_FALSE(alive(child)) << commandOf(child) << " was left running";
+  }
+  EXPECT_FALSE(fs::exists(runtime.path() + "/UIPCMAIN")) << "the socket was left behind";
+  EXPECT_TRUE(fs::exists(home + "/config.ini")) << "the demo data directory is $SKYVANE_HOME when set";
+}
+
+TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefused) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  Spawned skyvane({SKYVANE_FRONT_PATH, "demo", "twin"});
+  ASSERT_TRUE(skyvane.waitFor("already running")) << skyvane.text();
+
+  const ProgramRun second = runProgram({SKYVANE_FRONT_PATH, "demo"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("another skyvane is running"), std::string::npos) << second.err;
+
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  skyvane.stop();
+  EXPECT_TRUE(fs::exists(runtime.path() + "/UIPCMAIN")) << "the server that was running is still serving";
+  EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {
+  const std::string root = home + "/fgroot";
+  fs::create_directories(root);
+  ::setenv("FG_ROOT", root.c_str(), 1);
+  const ProgramRun install = runProgram({SKYVANE_FRONT_PATH, "flightgear", "--install-protocol"});
+  EXPECT_EQ(install.status, 0) << install.err;
+  std::ifstream installed(root + "/Protocol/skyvane.xml");
+  const std::string text((std::istreambuf_iterator<char>(installed)), std::istreambuf_iterator<char>());
+  const ProgramRun generated = runProgram({SKYVANE_FG_PROTOCOL_PATH});
+  EXPECT_FALSE(text.empty());
+  EXPECT_TRUE(text == generated.out) << "the protocol of the mapping in use (the built-in one here)";
+
+  {
+    Spawned same({SKYVANE_FRONT_PATH, "flightgear", "5597"});
+    ASSERT_TRUE(same.waitFor("fgfs --generic=socket,out,30,127.0.0.1,5597,udp,skyvane")) << same.text();
+    EXPECT_EQ(same.text().find("not the protocol"), std::string::npos) << same.text();
+  }
+  std::ofstream(root + "/Protocol/skyvane.xml", std::ios::app) << "<!-- changed -->\n";
+  Spawned changed({SKYVANE_FRONT_PATH, "flightgear", "5597"});
+  EXPECT_TRUE(changed.waitFor("is not the protocol of the mapping in use")) << changed.text();
+  ::unsetenv("FG_ROOT");
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// Xvfb, and openbox on it, for tests that need an X server of their own.
+#include "Desktop.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed.
+pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+      args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(out, STDERR_FILENO);
+    for (int fd = 3; fd < 256; ++fd) {
+      if (fd != keepFd) {
+        ::close(fd);
+      }
+    }
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::string Desktop::start(bool withWindowManager) {
+  if (std::system("command -v Xvfb > /dev/null") != 0 ||
+      (withWindowManager && std::system("command -v openbox > /dev/null") != 0)) {
+    return "not installed";
+  }
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    return "no pipe";
+  }
+  xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"},
+               log, fds[1]);
+  ::close(fds[1]);
+  char number[16] = {};
+  const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+  ::close(fds[0]);
+  if (n <= 0) {
+    return "Xvfb did not start";
+  }
+  display = ":" + std::string(number, static_cast<std::size_t>(n - (number[n - 1] == '\n' ? 1 : 0)));
+  ::setenv("DISPLAY", display.c_str(), 1);
+  if (!withWindowManager) {
+    return {};
+  }
+  wm = spawnLogged({"openbox"}, log);
+  // Ready when openbox has named itself on the root window (slow on a loaded machine).
+  for (int i = 0; i < 400; ++i) {
+    if (::waitpid(xvfb, nullptr, WNOHANG) == xvfb) {
+      xvfb = -1;
+      return "Xvfb on " + display + " stopped";
+    }
+    if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0) {
+      return {};
+    }
+    ::usleep(50000);
+  }
+  std::ifstream in(log);
+  return "openbox did not take " + display +
+         " within 20 s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Desktop::~Desktop() {
+  for (pid_t pid : {wm, xvfb}) {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+}

@@ -1,0 +1,23 @@
+// An X server of a test's own: Xvfb on a display it picks itself (exported as DISPLAY), with openbox on it when
+// asked, so that window frames exist and no other window test shares the screen. Both end with the object.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed.
+pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd = -1);
+
+struct Desktop {
+  pid_t xvfb = -1;
+  pid_t wm = -1;
+  std::string display;
+  std::string log = "/dev/null";
+
+  // Empty when the X server (and openbox, when asked for) runs; "not installed" when a program is missing;
+  // else what went wrong.
+  std::string start(bool withWindowManager = true);
+  ~Desktop();
+};
