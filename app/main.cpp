@@ -1,4 +1,5 @@
 // skyvane-gauges: the instrument panel, and two window-less diagnostics.
+#include "SkyvaneVersion.h"
 #include "DataDirectory.h"
 #include "Diagnostics.h"
 #include "PanelRun.h"
@@ -8,9 +9,6 @@
 
 #include <cstdio>
 
-#ifndef SKYVANE_VERSION
-#define SKYVANE_VERSION "0.0.0"
-#endif
 
 namespace {
 

@@ -1,5 +1,6 @@
 // skyvane-fgprotocol: writes the FlightGear protocol file for a mapping file, so that the record FlightGear
 // sends and the record skyvane-sim expects are always made from the same list.
+#include "SkyvaneVersion.h"
 #include "BridgeMapping.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
@@ -9,9 +10,6 @@
 #include <string>
 #include <variant>
 
-#ifndef SKYVANE_VERSION
-#define SKYVANE_VERSION "0.0.0"
-#endif
 
 int main(int argc, char** argv) {
   CLI::App app;

@@ -1,4 +1,5 @@
 // skyvane-sim: a substitute for the simulator's inter-process server, for demos and tests.
+#include "SkyvaneVersion.h"
 #include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
@@ -20,9 +21,6 @@
 #include <variant>
 #include <vector>
 
-#ifndef SKYVANE_VERSION
-#define SKYVANE_VERSION "0.0.0"
-#endif
 
 namespace {
 

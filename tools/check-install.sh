@@ -6,11 +6,17 @@ build="$1"
 prefix=$(mktemp -d /tmp/skyvane-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
-for f in bin/skyvane-gauges bin/skyvane-sim bin/skyvane-render share/applications/skyvane-gauges.desktop \
-         share/icons/hicolor/256x256/apps/skyvane-gauges.png share/skyvane/demo/single.ini; do
+for f in bin/skyvane bin/skyvane-gauges bin/skyvane-sim bin/skyvane-render bin/skyvane-web \
+         share/applications/skyvane-gauges.desktop share/metainfo/io.github.skyvane.Skyvane.metainfo.xml \
+         share/icons/hicolor/256x256/apps/skyvane-gauges.png share/skyvane/demo/single.ini \
+         share/doc/skyvane/copyright; do
   [ -e "$prefix/$f" ] || { echo "check-install: $f is missing" >&2; exit 1; }
 done
-for program in skyvane-gauges skyvane-sim skyvane-render; do
+if command -v help2man > /dev/null && [ ! -e "$prefix/share/man/man1/skyvane-sim.1" ]; then
+  echo "check-install: share/man/man1/skyvane-sim.1 is missing" >&2
+  exit 1
+fi
+for program in skyvane skyvane-gauges skyvane-sim skyvane-render skyvane-web; do
   help=$("$prefix/bin/$program" --help)
   [[ "$help" == *--version* ]] || { echo "check-install: $program --help does not list its options" >&2; exit 1; }
 done

@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-utils openbox locales imagemagick python3
   clang libclang-rt-14-dev
   chromium chromium-driver python3-selenium
+  help2man desktop-file-utils appstream lintian man-db
 )
 
 missing=()

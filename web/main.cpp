@@ -1,5 +1,6 @@
 // skyvane-web: the panel for browsers. Reads the simulator server like the desktop panel, draws the gauges
 // browsers watch offscreen, and streams them to any tablet, phone or second screen on the network.
+#include "SkyvaneVersion.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
 #include "GaugeStreamer.h"
@@ -19,9 +20,6 @@
 
 #include <cstdio>
 
-#ifndef SKYVANE_VERSION
-#define SKYVANE_VERSION "0.0.0"
-#endif
 
 namespace {
 

@@ -1,6 +1,7 @@
 // skyvane-render: draws gauges of the panel offscreen into PNG files, with the data directory's config.ini,
 // as the panel would show them: at rest, or after one instrument tick on given or live simulator values. No
 // window and no display server needed.
+#include "SkyvaneVersion.h"
 #include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
@@ -24,9 +25,6 @@
 #include <string_view>
 #include <vector>
 
-#ifndef SKYVANE_VERSION
-#define SKYVANE_VERSION "0.0.0"
-#endif
 
 namespace {
 

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the Debian package build/skyvane_<version>_<arch>.deb (installing to /usr) from what tools/build.sh
+# builds, and runs lintian on it.
+#   tools/package.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/build.sh
+(cd build && cpack -G DEB > /dev/null)
+deb=$(ls build/skyvane_*.deb)
+echo "package: $deb"
+if command -v lintian > /dev/null; then
+  # Kept warnings, on purpose: no-manual-page is not among them (every program has one); see the README.
+  lintian --fail-on error "$deb" || { echo "package: lintian reports errors" >&2; exit 1; }
+fi
