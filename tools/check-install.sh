@@ -12,8 +12,8 @@ for f in bin/skyvane bin/skyvane-gauges bin/skyvane-sim bin/skyvane-render bin/s
          share/doc/skyvane/copyright; do
   [ -e "$prefix/$f" ] || { echo "check-install: $f is missing" >&2; exit 1; }
 done
-if command -v help2man > /dev/null && [ ! -e "$prefix/share/man/man1/skyvane-sim.1" ]; then
-  echo "check-install: share/man/man1/skyvane-sim.1 is missing" >&2
+if command -v help2man > /dev/null && [ ! -e "$prefix/share/man/man1/skyvane-sim.1.gz" ]; then
+  echo "check-install: share/man/man1/skyvane-sim.1.gz is missing" >&2
   exit 1
 fi
 for program in skyvane skyvane-gauges skyvane-sim skyvane-render skyvane-web; do
