@@ -1,14 +1,13 @@
 // skyvane-gauges: the instrument panel, and two window-less diagnostics.
-#include "SkyvaneVersion.h"
 #include "DataDirectory.h"
 #include "Diagnostics.h"
 #include "PanelRun.h"
+#include "SkyvaneVersion.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
 
 #include <cstdio>
-
 
 namespace {
 

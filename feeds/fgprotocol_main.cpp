@@ -1,15 +1,14 @@
 // skyvane-fgprotocol: writes the FlightGear protocol file for a mapping file, so that the record FlightGear
 // sends and the record skyvane-sim expects are always made from the same list.
-#include "SkyvaneVersion.h"
 #include "BridgeMapping.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
 #include "FileWrite.h"
+#include "SkyvaneVersion.h"
 
 #include <cstdio>
 #include <string>
 #include <variant>
-
 
 int main(int argc, char** argv) {
   CLI::App app;

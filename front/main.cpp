@@ -1,19 +1,18 @@
 // skyvane: the front command. Starts the simulator server with a feed (or uses the one already running), the
 // panel beside it, and stops what it started when the panel closes.
-#include "SkyvaneVersion.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
 #include "DemoLayout.h"
 #include "FileWrite.h"
 #include "FlightGearSetup.h"
 #include "Session.h"
+#include "SkyvaneVersion.h"
 #include "TextFile.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
-
 
 namespace {
 

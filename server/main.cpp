@@ -1,5 +1,4 @@
 // skyvane-sim: a substitute for the simulator's inter-process server, for demos and tests.
-#include "SkyvaneVersion.h"
 #include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
@@ -9,6 +8,7 @@
 #include "Recording.h"
 #include "SimLink.h"
 #include "SimServer.h"
+#include "SkyvaneVersion.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -20,7 +20,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "ControlWindow.h"
 #include "GaugePanel.h"
 #include "WindowLayout.h"
-#include "support/QtWait.h"
 #include "support/Desktop.h"
+#include "support/QtWait.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>

@@ -10,10 +10,10 @@ namespace {
 const std::array<std::string_view, 3> kGauges{"TForm2", "TForm3", "TForm4"};
 
 TEST(WebProtocol, ASubscriptionListIsTakenWithSizesClampedAndDefaults) {
-  const auto parsed = web::parseClientMessage(
-      R"({"subscribe":[{"gauge":"TForm3","size":400,"turn":3},{"gauge":"TForm2","size":20},)"
-      R"({"gauge":"TForm4","size":5000}]})",
-      kGauges);
+  const auto parsed =
+      web::parseClientMessage(R"({"subscribe":[{"gauge":"TForm3","size":400,"turn":3},{"gauge":"TForm2","size":20},)"
+                              R"({"gauge":"TForm4","size":5000}]})",
+                              kGauges);
   ASSERT_TRUE(parsed) << parsed.error();
   const std::vector<web::Variant> expected{{1, 400, 3}, {0, 64, 0}, {2, 1024, 0}};
   EXPECT_EQ(*parsed, expected);
@@ -29,14 +29,25 @@ TEST(WebProtocol, AnythingElseIsRefused) {
   const std::string tooLong = R"({"subscribe":[],"pad":")" + std::string(web::kMaxMessageBytes, 'x') + "\"}";
   const std::string deep = std::string(100, '[') + std::string(100, ']');
   for (const std::string& message : std::vector<std::string>{
-           "", "null", "[]", "not json", R"({"subscribe":{}})", R"({"subscribe":["TForm2"]})",
-           R"({"subscribe":[{"gauge":"TForm5"}]})", R"({"subscribe":[{"gauge":2}]})",
-           R"({"subscribe":[{"gauge":"TForm2","size":0}]})", R"({"subscribe":[{"gauge":"TForm2","size":1e9}]})",
-           R"({"subscribe":[{"gauge":"TForm2","size":"400"}]})", R"({"subscribe":[{"gauge":"TForm2","size":400.5}]})",
-           R"({"subscribe":[{"gauge":"TForm2","turn":4}]})", R"({"subscribe":[{"gauge":"TForm2","turn":-1}]})",
+           "",
+           "null",
+           "[]",
+           "not json",
+           R"({"subscribe":{}})",
+           R"({"subscribe":["TForm2"]})",
+           R"({"subscribe":[{"gauge":"TForm5"}]})",
+           R"({"subscribe":[{"gauge":2}]})",
+           R"({"subscribe":[{"gauge":"TForm2","size":0}]})",
+           R"({"subscribe":[{"gauge":"TForm2","size":1e9}]})",
+           R"({"subscribe":[{"gauge":"TForm2","size":"400"}]})",
+           R"({"subscribe":[{"gauge":"TForm2","size":400.5}]})",
+           R"({"subscribe":[{"gauge":"TForm2","turn":4}]})",
+           R"({"subscribe":[{"gauge":"TForm2","turn":-1}]})",
            R"({"subscribe":[{"gauge":"TForm2"},{"gauge":"TForm2","size":200}]})",
            R"({"subscribe":[{"gauge":"TForm2"},{"gauge":"TForm3"},{"gauge":"TForm4"},{"gauge":"TForm2"}]})",
-           R"({"subscribe":[{"gauge":"TForm2"}])", tooLong, deep,
+           R"({"subscribe":[{"gauge":"TForm2"}])",
+           tooLong,
+           deep,
            R"({"subscribe":[{"gauge":"TForm2","x":[[[[[[[[[[1]]]]]]]]]]}]})"}) {
     EXPECT_FALSE(web::parseClientMessage(message, kGauges)) << message.substr(0, 80);
   }

@@ -165,11 +165,10 @@ TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
   EXPECT_NE(page.find("text/html"), std::string::npos);
   const std::string list = httpGet(web.port(), "GET /api/gauges HTTP/1.1");
   EXPECT_TRUE(list.starts_with("HTTP/1.1 200"));
-  EXPECT_NE(list.find(R"({"button":"Airspeed","caption":"Anemometer","gauge":"TForm2","on":true})"),
-            std::string::npos);
+  EXPECT_NE(list.find(R"({"button":"Airspeed","caption":"Anemometer","gauge":"TForm2","on":true})"), std::string::npos);
   EXPECT_NE(list.find(R"("gauge":"TForm37")"), std::string::npos);
-  for (const char* path : {"/../etc/passwd", "/etc/passwd", "/index.html", "/api/gauges/1", "/app.js/..", "/ws",
-                           "//", "/%2e%2e/etc/passwd"}) {
+  for (const char* path : {"/../etc/passwd", "/etc/passwd", "/index.html", "/api/gauges/1", "/app.js/..", "/ws", "//",
+                           "/%2e%2e/etc/passwd"}) {
     EXPECT_TRUE(httpGet(web.port(), std::string("GET ") + path + " HTTP/1.1").starts_with("HTTP/1.1 404")) << path;
   }
   EXPECT_TRUE(httpGet(web.port(), "POST / HTTP/1.1\r\nContent-Length: 0").starts_with("HTTP/1.1 405"));
@@ -222,8 +221,14 @@ TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
   }
   json += "]}";
   // One masked text frame (a client must mask): FIN + text, 16-bit length, zero mask.
-  std::string frame{'\x81', static_cast<char>(0x80 | 126), static_cast<char>(json.size() >> 8),
-                    static_cast<char>(json.size() & 0xFF), 0, 0, 0, 0};
+  std::string frame{'\x81',
+                    static_cast<char>(0x80 | 126),
+                    static_cast<char>(json.size() >> 8),
+                    static_cast<char>(json.size() & 0xFF),
+                    0,
+                    0,
+                    0,
+                    0};
   frame += json;
   ASSERT_EQ(::send(fd, frame.data(), frame.size(), 0), static_cast<ssize_t>(frame.size()));
 

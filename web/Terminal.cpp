@@ -25,15 +25,16 @@ std::vector<std::string> pageAddresses(const QHostAddress& listening, quint16 po
   }
   std::vector<std::string> urls;
   for (const QHostAddress& host : hosts) {
-    const QString name = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
+    const QString name =
+        host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
     urls.push_back("http://" + name.toStdString() + ":" + std::to_string(port) + "/");
   }
   return urls;
 }
 
 std::string qrCode(const std::string& text) {
-  const std::unique_ptr<QRcode, void (*)(QRcode*)> code(QRcode_encodeString(text.c_str(), 0, QR_ECLEVEL_L, QR_MODE_8, 1),
-                                                        QRcode_free);
+  const std::unique_ptr<QRcode, void (*)(QRcode*)> code(
+      QRcode_encodeString(text.c_str(), 0, QR_ECLEVEL_L, QR_MODE_8, 1), QRcode_free);
   if (!code) {
     return {};
   }

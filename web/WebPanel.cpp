@@ -132,18 +132,19 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
       responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
       return true;
     }
-    responder.write(body, {{"Content-Type", type},
-                           {"Cache-Control", "no-cache"},
-                           {"X-Content-Type-Options", "nosniff"},
-                           {"Content-Security-Policy",
-                            "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'"}});
+    responder.write(body,
+                    {{"Content-Type", type},
+                     {"Cache-Control", "no-cache"},
+                     {"X-Content-Type-Options", "nosniff"},
+                     {"Content-Security-Policy",
+                      "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'"}});
     return true;
   };
   for (const Page& page : kPages) {
     if (path == QLatin1String(page.path)) {
-      return respond(QByteArray::fromRawData(reinterpret_cast<const char*>(page.bytes),
-                                             static_cast<qsizetype>(page.size)),
-                     page.type);
+      return respond(
+          QByteArray::fromRawData(reinterpret_cast<const char*>(page.bytes), static_cast<qsizetype>(page.size)),
+          page.type);
     }
   }
   if (path == QLatin1String("/api/gauges")) {
@@ -154,8 +155,8 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
 }
 
 void WebPanel::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
-  makeResponder(request, socket).write(QByteArray("not found\n"), "text/plain",
-                                       QHttpServerResponder::StatusCode::NotFound);
+  makeResponder(request, socket)
+      .write(QByteArray("not found\n"), "text/plain", QHttpServerResponder::StatusCode::NotFound);
 }
 
 QByteArray WebPanel::gaugeList() const {
@@ -177,10 +178,10 @@ void WebPanel::acceptWebSockets() {
     // A page of another site may not watch: the origin, when the browser names one, is this server.
     const QUrl origin(socket->origin());
     const QUrl asked = socket->requestUrl();
-    const bool foreign = !socket->origin().isEmpty() &&
-                         (origin.host() != asked.host() || origin.port(80) != asked.port(80));
-    const QString refusal = asked.path() != QLatin1String("/ws") ? QStringLiteral("no such WebSocket")
-                            : foreign                           ? QStringLiteral("foreign origin")
+    const bool foreign =
+        !socket->origin().isEmpty() && (origin.host() != asked.host() || origin.port(80) != asked.port(80));
+    const QString refusal = asked.path() != QLatin1String("/ws")    ? QStringLiteral("no such WebSocket")
+                            : foreign                               ? QStringLiteral("foreign origin")
                             : clientCount() >= m_options.maxClients ? QStringLiteral("too many clients")
                                                                     : QString();
     if (!refusal.isEmpty()) {
@@ -231,7 +232,8 @@ void WebPanel::received(Client& client, const QString& message) {
 }
 
 void WebPanel::drop(Client& client, const QString& reason) {
-  const auto found = std::find_if(m_clients.begin(), m_clients.end(), [&](const auto& c) { return c.get() == &client; });
+  const auto found =
+      std::find_if(m_clients.begin(), m_clients.end(), [&](const auto& c) { return c.get() == &client; });
   if (found == m_clients.end()) {
     return;
   }
@@ -302,8 +304,8 @@ void WebPanel::flush(Client& client) {
   while (client.inFlight < kMaxInFlightBytes && !client.unsent.empty()) {
     const FramePtr frame = client.unsent.begin()->second;
     client.unsent.erase(client.unsent.begin());
-    client.inFlight += client.socket->sendBinaryMessage(QByteArray(
-        reinterpret_cast<const char*>(frame->bytes.data()), static_cast<qsizetype>(frame->bytes.size())));
+    client.inFlight += client.socket->sendBinaryMessage(
+        QByteArray(reinterpret_cast<const char*>(frame->bytes.data()), static_cast<qsizetype>(frame->bytes.size())));
   }
   if (client.unsent.empty()) {
     client.behindSince.reset();
@@ -313,7 +315,8 @@ void WebPanel::flush(Client& client) {
 }
 
 void WebPanel::sendLinkState(Client& client) {
-  client.socket->sendTextMessage(m_linkUp ? QStringLiteral("{\"link\":\"up\"}") : QStringLiteral("{\"link\":\"down\"}"));
+  client.socket->sendTextMessage(m_linkUp ? QStringLiteral("{\"link\":\"up\"}")
+                                          : QStringLiteral("{\"link\":\"down\"}"));
 }
 
 }  // namespace web

@@ -1,6 +1,5 @@
 // skyvane-web: the panel for browsers. Reads the simulator server like the desktop panel, draws the gauges
 // browsers watch offscreen, and streams them to any tablet, phone or second screen on the network.
-#include "SkyvaneVersion.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
 #include "GaugeStreamer.h"
@@ -8,6 +7,7 @@
 #include "OffscreenContext.h"
 #include "QuartzFont.h"
 #include "Settings.h"
+#include "SkyvaneVersion.h"
 #include "Terminal.h"
 #include "WebPanel.h"
 
@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-
 
 namespace {
 

@@ -82,8 +82,8 @@ void codecs(int rounds) {
     WebPFree(out);
     webpMs.push_back((nowUs() - start) / 1000);
   }
-  std::printf("encode only, 400 px: JPEG q85 %.2f ms %zu bytes; WebP q80 %.2f ms %zu bytes (medians)\n",
-              median(jpegMs), jpegBytes, median(webpMs), webpBytes);
+  std::printf("encode only, 400 px: JPEG q85 %.2f ms %zu bytes; WebP q80 %.2f ms %zu bytes (medians)\n", median(jpegMs),
+              jpegBytes, median(webpMs), webpBytes);
 }
 
 void changeToFrame(int rounds) {
@@ -113,9 +113,10 @@ void changeToFrame(int rounds) {
   }
   SimLinkClose();
   const Stats s = stats(ms);
-  std::printf("value change to frame at a client (loopback, 400 px, no anti-aliasing): p50 %.1f ms, p99 %.1f ms "
-              "(%zu of %d arrived; the write itself %.1f ms median)\n",
-              s.median, s.p99, ms.size(), rounds, median(written));
+  std::printf(
+      "value change to frame at a client (loopback, 400 px, no anti-aliasing): p50 %.1f ms, p99 %.1f ms "
+      "(%zu of %d arrived; the write itself %.1f ms median)\n",
+      s.median, s.p99, ms.size(), rounds, median(written));
 }
 
 void climb(int seconds) {
@@ -139,11 +140,12 @@ void climb(int seconds) {
     const long long bytesBefore = a.bytes + b.bytes;
     const std::size_t framesBefore = a.frames.size() + b.frames.size();
     runEvents(seconds * 1000);
-    std::printf("six 400 px gauges to two clients, demo climb, %s: skyvane-web %.0f %% of a core, %.2f MB/s, "
-                "%.1f frames/s a client\n",
-                aa, 100 * (web.cpuSeconds() - cpuBefore) / seconds,
-                static_cast<double>(a.bytes + b.bytes - bytesBefore) / seconds / 1e6,
-                static_cast<double>(a.frames.size() + b.frames.size() - framesBefore) / 2 / seconds);
+    std::printf(
+        "six 400 px gauges to two clients, demo climb, %s: skyvane-web %.0f %% of a core, %.2f MB/s, "
+        "%.1f frames/s a client\n",
+        aa, 100 * (web.cpuSeconds() - cpuBefore) / seconds,
+        static_cast<double>(a.bytes + b.bytes - bytesBefore) / seconds / 1e6,
+        static_cast<double>(a.frames.size() + b.frames.size() - framesBefore) / 2 / seconds);
   }
 }
 

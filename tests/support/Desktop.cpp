@@ -38,17 +38,33 @@ std::string Desktop::start(bool withWindowManager) {
       (withWindowManager && std::system("command -v openbox > /dev/null") != 0)) {
     return "not installed";
   }
+  // An Xvfb that picked a display another server is just letting go of may stop at once: try again.
+  std::string why;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    why = startOnce(withWindowManager);
+    if (why.empty() || xvfb > 0) {
+      return why;
+    }
+    ::usleep(200000);
+  }
+  return why;
+}
+
+std::string Desktop::startOnce(bool withWindowManager) {
   int fds[2];
   if (::pipe(fds) != 0) {
     return "no pipe";
   }
   xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"},
-               log, fds[1]);
+                     log, fds[1]);
   ::close(fds[1]);
   char number[16] = {};
   const ssize_t n = ::read(fds[0], number, sizeof number - 1);
   ::close(fds[0]);
   if (n <= 0) {
+    ::kill(xvfb, SIGTERM);
+    ::waitpid(xvfb, nullptr, 0);
+    xvfb = -1;
     return "Xvfb did not start";
   }
   display = ":" + std::string(number, static_cast<std::size_t>(n - (number[n - 1] == '\n' ? 1 : 0)));
@@ -61,6 +77,9 @@ std::string Desktop::start(bool withWindowManager) {
   for (int i = 0; i < 400; ++i) {
     if (::waitpid(xvfb, nullptr, WNOHANG) == xvfb) {
       xvfb = -1;
+      ::kill(wm, SIGTERM);
+      ::waitpid(wm, nullptr, 0);
+      wm = -1;
       return "Xvfb on " + display + " stopped";
     }
     if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0) {

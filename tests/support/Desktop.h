@@ -20,4 +20,7 @@ struct Desktop {
   // else what went wrong.
   std::string start(bool withWindowManager = true);
   ~Desktop();
+
+private:
+  std::string startOnce(bool withWindowManager);
 };

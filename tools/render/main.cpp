@@ -1,7 +1,6 @@
 // skyvane-render: draws gauges of the panel offscreen into PNG files, with the data directory's config.ini,
 // as the panel would show them: at rest, or after one instrument tick on given or live simulator values. No
 // window and no display server needed.
-#include "SkyvaneVersion.h"
 #include "AssignmentOptions.h"
 #include "Assignments.h"
 #include "CommandLine.h"
@@ -16,6 +15,7 @@
 #include "PngFile.h"
 #include "QuartzFont.h"
 #include "Settings.h"
+#include "SkyvaneVersion.h"
 #include "TGLSceneBuffer.h"
 
 #include <cstdio>
@@ -24,7 +24,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
 
 namespace {
 
