@@ -237,6 +237,7 @@ void GaugePanel::applyGaugeRecord(GaugeWindow& window, const settings::LayoutRec
   const QRect placed = ontoAScreen(QRect(record.left(), record.top(), width, height));
   window.setGeometry(placed);
   window.setTurnDeg(static_cast<float>(record.rollAngleDeg()));
+  window.setStayOnTop(record.stayOnTop());
   if (record.visible() == 1) {
     window.show();
   } else {
@@ -316,6 +317,7 @@ settings::WindowLayout GaugePanel::currentLayout() const {
     r.setHeight(g.height());
     r.setRollAngleDeg(w.tableCamera().rollAngle());
     r.setVisible(w.isVisible());
+    r.setStayOnTop(w.stayOnTop());
   }
   return layout;
 }

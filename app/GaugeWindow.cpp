@@ -234,12 +234,25 @@ void GaugeWindow::viewMainWindow() {
   }
 }
 
-void GaugeWindow::showMenu(const QPoint& globalPos) {
-  QMenu menu;
+void GaugeWindow::setStayOnTop(bool on) {
+  // Qt hands a mapped window's change to the window manager (_NET_WM_STATE_ABOVE on X11) without re-creating it.
+  setFlag(Qt::WindowStaysOnTopHint, on);
+}
+
+void GaugeWindow::fillMenu(QMenu& menu) {
   menu.addAction(QStringLiteral("Turn Clockwise"), [this] { guarded([this] { turnClockwise(); }); });
   menu.addAction(QStringLiteral("Turn AntiClockwise"), [this] { guarded([this] { turnAntiClockwise(); }); });
   menu.addAction(QStringLiteral("Close"), [this] { close(); });
   menu.addAction(QStringLiteral("View Main Window"), [this] { viewMainWindow(); });
+  QAction* onTop = menu.addAction(QStringLiteral("Stay on Top"));
+  onTop->setCheckable(true);
+  onTop->setChecked(stayOnTop());
+  QObject::connect(onTop, &QAction::toggled, [this](bool on) { guarded([this, on] { setStayOnTop(on); }); });
+}
+
+void GaugeWindow::showMenu(const QPoint& globalPos) {
+  QMenu menu;
+  fillMenu(menu);
   menu.exec(globalPos);
 }
 

@@ -17,6 +17,8 @@ class QBackingStore;
 class QImage;
 class TGLCamera;
 
+class QMenu;
+
 namespace app {
 
 class QtContext;
@@ -44,6 +46,12 @@ public:
   void turnClockwise();
   void turnAntiClockwise();
   void viewMainWindow();
+  // Above other applications' windows (the simulator's full-screen one too, where the window manager allows).
+  bool stayOnTop() const { return flags().testFlag(Qt::WindowStaysOnTopHint); }
+  void setStayOnTop(bool on);
+  // The right-click menu's items, in order: "Turn Clockwise", "Turn AntiClockwise", "Close", "View Main
+  // Window", and "Stay on Top", checkable, checked while the window stays on top.
+  void fillMenu(QMenu& menu);
 
   // Draws at once when the window can be drawn on (tests and benchmarks; the panel paints on expose and on
   // change). Returns whether a frame was drawn.

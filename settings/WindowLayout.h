@@ -35,7 +35,10 @@ public:
   std::int32_t visible() const { return int32At(16); }                              // 1 = shown; anything else = hidden
   long double rollAngleDeg() const { return decodeExtended(m_bytes.data() + 24); }  // gauge records
   std::uint8_t startMasked() const { return m_bytes[36]; }                          // control record
-  std::int32_t antiAliasing() const { return int32At(40); }                         // control record, 0..4
+  // Gauge records: byte 36, reserved in older files (they hold 0 there: off), is 1 for a window that stays on
+  // top of other applications' windows. The file keeps its size and older versions read it as before.
+  bool stayOnTop() const { return m_bytes[36] == 1; }
+  std::int32_t antiAliasing() const { return int32At(40); }  // control record, 0..4
 
   void setTop(std::int32_t v) { setInt32At(0, v); }
   void setLeft(std::int32_t v) { setInt32At(4, v); }
@@ -44,6 +47,7 @@ public:
   void setVisible(bool v) { setInt32At(16, v ? 1 : 0); }
   void setRollAngleDeg(long double v);
   void setStartMasked(bool v) { m_bytes[36] = v ? 1 : 0; }
+  void setStayOnTop(bool v) { m_bytes[36] = v ? 1 : 0; }
   void setAntiAliasing(std::int32_t v) { setInt32At(40, v); }
 
   const Bytes& bytes() const { return m_bytes; }

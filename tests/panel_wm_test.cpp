@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QSlider>
 #include <QWindow>
 
@@ -183,6 +184,76 @@ TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacking
   }
   EXPECT_EQ(stackingOf(ids), stacking);
   EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
+}
+
+// The window manager's state atoms of an X window, as xprop prints them.
+std::string netWmState(WId id) {
+  return runProgram({"/usr/bin/xprop", "-id", std::to_string(id), "_NET_WM_STATE"}).out;
+}
+
+QAction* menuItem(QMenu& menu, const QString& text) {
+  for (QAction* action : menu.actions()) {
+    if (action->text() == text) {
+      return action;
+    }
+  }
+  return nullptr;
+}
+
+TEST(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNextStart) {
+  if (!g_haveDesktop) {
+    if (g_noDesktop == "not installed") {
+      GTEST_SKIP() << "openbox or Xvfb is not installed";
+    }
+    FAIL() << g_noDesktop;
+  }
+  TempHome home;
+  settings::WindowLayout layout;
+  for (std::size_t i = 1; i <= 2; ++i) {
+    layout.records[i].setLeft(static_cast<int>(40 + 220 * (i - 1)));
+    layout.records[i].setTop(400);
+    layout.records[i].setWidth(201);
+    layout.records[i].setHeight(201);
+    layout.records[i].setVisible(true);
+  }
+  const std::string path = home.dir + "/" + settings::kLayoutFileName;
+  ASSERT_TRUE(settings::saveWindowLayout(path, layout).ok());
+  {
+    app::GaugePanel panel(home.dir);
+    panel.start();
+    app::GaugeWindow& airspeed = *panel.window("TForm2");
+    ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed(); }));
+    const WId id = airspeed.winId();
+    QMenu menu;
+    airspeed.fillMenu(menu);
+    ASSERT_EQ(menu.actions().size(), 5);
+    QAction* onTop = menu.actions().back();
+    EXPECT_EQ(onTop->text(), QStringLiteral("Stay on Top"));
+    EXPECT_TRUE(onTop->isCheckable());
+    EXPECT_FALSE(onTop->isChecked()) << "an older layout file reads as off";
+    EXPECT_EQ(netWmState(id).find("_NET_WM_STATE_ABOVE"), std::string::npos);
+    onTop->trigger();
+    EXPECT_TRUE(waitUntil([&] { return netWmState(id).find("_NET_WM_STATE_ABOVE") != std::string::npos; }))
+        << netWmState(id);
+    EXPECT_EQ(airspeed.winId(), id) << "the window is not re-created";
+    EXPECT_EQ(netWmState(panel.window("TForm3")->winId()).find("_NET_WM_STATE_ABOVE"), std::string::npos);
+    panel.control().close();  // saves the layout
+  }
+  const settings::LayoutLoad saved = settings::loadWindowLayout(path);
+  EXPECT_EQ(fs::file_size(path), settings::kLayoutFileSize);
+  EXPECT_TRUE(saved.layout.records[1].stayOnTop());
+  EXPECT_FALSE(saved.layout.records[2].stayOnTop());
+
+  app::GaugePanel again(home.dir);
+  again.start();
+  app::GaugeWindow& airspeed = *again.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed(); }));
+  EXPECT_TRUE(airspeed.stayOnTop());
+  EXPECT_TRUE(waitUntil([&] { return netWmState(airspeed.winId()).find("_NET_WM_STATE_ABOVE") != std::string::npos; }));
+  QMenu menu;
+  airspeed.fillMenu(menu);
+  EXPECT_TRUE(menuItem(menu, QStringLiteral("Stay on Top"))->isChecked());
+  again.control().close();
 }
 
 }  // namespace

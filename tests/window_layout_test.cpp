@@ -134,6 +134,25 @@ TEST(WindowLayoutFile, WritesThirtySevenLittleEndianRecordsAndReadsThemBack) {
   EXPECT_EQ(readAll(again), bytes);
 }
 
+TEST(WindowLayoutFile, StayOnTopIsByteThirtySixOfAGaugeRecordAndOffInAnOlderFile) {
+  // An older file: zeros in the reserved bytes, or (from another writer) anything but 1 there.
+  std::string older(settings::kLayoutFileSize, '\0');
+  older[48 * 3 + 36] = 2;
+  const settings::LayoutLoad load = settings::parseWindowLayout(older);
+  for (const settings::LayoutRecord& record : load.layout.records) {
+    EXPECT_FALSE(record.stayOnTop());
+  }
+  settings::WindowLayout layout = load.layout;
+  layout.records[7].setStayOnTop(true);
+  const std::string bytes = settings::encodeWindowLayout(layout);
+  ASSERT_EQ(bytes.size(), 1776u);
+  EXPECT_EQ(bytes[48 * 7 + 36], 1);
+  EXPECT_EQ(bytes.substr(0, 48 * 7 + 36) + bytes.substr(48 * 7 + 37),
+            older.substr(0, 48 * 7 + 36) + older.substr(48 * 7 + 37))
+      << "nothing else changes";
+  EXPECT_TRUE(settings::parseWindowLayout(bytes).layout.records[7].stayOnTop());
+}
+
 TEST(WindowLayoutFile, ShortLongAndPartialFilesFillWhatTheyHold) {
   const std::string full = [] {
     std::string s;
