@@ -197,9 +197,13 @@ void ReplayFeed::storeAt(double seconds, server::OffsetSpace& space) {
       case Play::Step:
         space.setPhysical(catalogue::kRows[row], wrappedAngle(row, a));
         break;
-      case Play::Interpolate:
-        space.setPhysical(catalogue::kRows[row], wrappedAngle(row, a + (b - a) * f));
+      case Play::Interpolate: {
+        // b - a overflows for finite values of opposite signs near the largest double; the weighted sum cannot
+        // leave the range of a and b but by rounding at its very edge, where the line's own value stands in.
+        const double between = a * (1 - f) + b * f;
+        space.setPhysical(catalogue::kRows[row], wrappedAngle(row, std::isfinite(between) ? between : a));
         break;
+      }
     }
   }
 }
