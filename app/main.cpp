@@ -2,6 +2,7 @@
 #include "DataDirectory.h"
 #include "Diagnostics.h"
 #include "PanelRun.h"
+#include "Profiles.h"
 #include "SkyvaneVersion.h"
 
 #include <QCommandLineParser>
@@ -48,17 +49,31 @@ int main(int argc, char** argv) {
       "check-link",
       "Open the simulator link once, read one batch of every simulator variable and print it as "
       "\"0xOFFSET name value [unit]\".");
+  const QCommandLineOption profileOption(
+      "profile",
+      "Use profiles/<name>/ of the data directory for config.ini and the window layout (made from the current "
+      "files on first use); with any of the other options.",
+      "name");
+  const QCommandLineOption listOption("list-profiles", "List the profiles of the data directory.");
   const QCommandLineOption help({"h", "help"}, "Show this text.");
   const QCommandLineOption version("version", "Show the version.");
-  parser.addOptions({configOption, linkOption, help, version});
+  parser.addOptions({configOption, linkOption, profileOption, listOption, help, version});
   if (!parser.parse(arguments)) {
     return usage(parser.errorText());
   }
   if (!parser.positionalArguments().isEmpty()) {
     return usage("unexpected argument \"" + parser.positionalArguments().front() + "\"");
   }
-  if (parser.optionNames().size() > 1) {
-    return usage("one option at most, not --" + parser.optionNames().join(" --"));
+  QStringList chosen = parser.optionNames();
+  chosen.removeAll("profile");
+  if (chosen.size() > 1) {
+    return usage("one option at most beside --profile, not --" + chosen.join(" --"));
+  }
+  if (parser.isSet(profileOption)) {
+    const QByteArray name = parser.value(profileOption).toUtf8();
+    if (const auto checked = settings::checkProfileName(name.toStdString()); !checked) {
+      return usage(QString::fromStdString("--profile: " + checked.error()));
+    }
   }
   if (parser.isSet(help)) {
     // No application exists yet to name the program in the usage line.
@@ -70,6 +85,18 @@ int main(int argc, char** argv) {
   if (parser.isSet(version)) {
     std::printf("skyvane-gauges %s\n", SKYVANE_VERSION);
     return 0;
+  }
+  if (parser.isSet(listOption)) {
+    for (const std::string& name : settings::listProfiles(settings::dataDirectory())) {
+      std::printf("%s\n", name.c_str());
+    }
+    return 0;
+  }
+  if (parser.isSet(profileOption)) {
+    if (const Result<std::string> dir = settings::useProfile(parser.value(profileOption).toStdString()); !dir) {
+      std::fprintf(stderr, "skyvane-gauges: --profile: %s\n", dir.error().c_str());
+      return 1;
+    }
   }
   if (parser.isSet(configOption)) {
     return app::checkConfig(settings::dataDirectory() + "/config.ini", stdout, stderr);

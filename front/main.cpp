@@ -5,6 +5,8 @@
 #include "DemoLayout.h"
 #include "FileWrite.h"
 #include "FlightGearSetup.h"
+#include "ProfileOption.h"
+#include "Profiles.h"
 #include "Session.h"
 #include "SkyvaneVersion.h"
 #include "TextFile.h"
@@ -26,6 +28,7 @@ struct Options {
   std::string replayFile;
   std::string webListen = "127.0.0.1:8787";
   std::string alsoWeb;  // --web beside the panel
+  cli::ProfileChoice profile;
 };
 
 // The demo's aircraft settings: installed beside the programs, or in the source tree of a build.
@@ -38,34 +41,34 @@ std::string demoSettings(const std::string& aircraft) {
   return std::string(SKYVANE_SOURCE_SHARE) + "/demo/" + aircraft + ".ini";
 }
 
-// The demo's own data directory ($SKYVANE_HOME, else "demo" in the data directory), so that the user's own
-// config.ini is never touched; its config.ini is the aircraft's whenever the aircraft changes.
-Result<std::string> prepareDemoHome(const std::string& aircraft) {
+// The demo's aircraft are profiles of the demo's own data directory ($SKYVANE_HOME, else "demo" in the data
+// directory), so that the user's own config.ini is never touched: on first use a profile gets the aircraft's
+// settings and a layout made for this screen; after that it keeps what the user left.
+Result<std::string> prepareDemoProfile(const std::string& aircraft) {
   const char* set = std::getenv("SKYVANE_HOME");
   const std::string home = set != nullptr && *set != '\0' ? set : settings::dataDirectory() + "/demo";
   ::mkdir(home.c_str(), 0700);
-  const settings::TextFileRead marker = settings::readTextFile(home + "/aircraft", 64);
-  const settings::TextFileRead config = settings::readTextFile(home + "/config.ini", 1 << 20);
-  if (marker.text == aircraft + "\n" && config.status == settings::TextFileRead::Status::Read) {
-    return home;
+  const std::string dir = home + "/profiles/" + aircraft;
+  if (settings::readTextFile(dir + "/config.ini", 1 << 20).status == settings::TextFileRead::Status::Read) {
+    return dir;
   }
   const settings::TextFileRead ini = settings::readTextFile(demoSettings(aircraft), 1 << 20);
   if (ini.status != settings::TextFileRead::Status::Read) {
     return Problem{"the demo's settings for the " + aircraft + " are missing (" + demoSettings(aircraft) + ")"};
   }
-  if (auto w = settings::replaceFile(home + "/config.ini", ini.text, settings::Durability::Flushed); !w) {
+  if (Result<std::string> made = settings::openProfile(home, aircraft); !made) {
+    return made;
+  }
+  if (auto w = settings::replaceFile(dir + "/config.ini", ini.text, settings::Durability::Flushed); !w) {
     return Problem{w.error()};
   }
-  // The demo's arrangement, made for this screen with a new aircraft; after that, what the user left.
   const auto [width, height] = front::screenSize();
-  if (auto w = settings::saveWindowLayout(home + "/ConfigWindows.cfg", front::demoLayout(aircraft, width, height));
+  if (auto w =
+          settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, front::demoLayout(aircraft, width, height));
       !w) {
     return Problem{w.error()};
   }
-  if (auto w = settings::replaceFile(home + "/aircraft", aircraft + "\n", settings::Durability::Flushed); !w) {
-    return Problem{w.error()};
-  }
-  return home;
+  return dir;
 }
 
 front::Launch sim(std::vector<std::string> feed) {
@@ -81,7 +84,7 @@ front::SessionPlan withViewers(front::Launch server, const std::string& home, co
   return plan;
 }
 
-Result<front::SessionPlan> flightGearPlan(const Options& o) {
+Result<front::SessionPlan> flightGearPlan(const Options& o, const std::string& home) {
   const std::string feed = "flightgear:" + std::to_string(o.flightGearPort);
   if (const Result<std::string> root = front::flightGearRoot(); root) {
     if (const std::string warning = front::protocolWarning(*root); !warning.empty()) {
@@ -91,7 +94,7 @@ Result<front::SessionPlan> flightGearPlan(const Options& o) {
     std::fprintf(stderr, "skyvane: %s\n", root.error().c_str());
   }
   std::printf("skyvane: start FlightGear with: fgfs %s\n", front::fgfsOption(o.flightGearPort).c_str());
-  return withViewers(sim({"--feed", feed}), {}, o.alsoWeb);
+  return withViewers(sim({"--feed", feed}), home, o.alsoWeb);
 }
 
 int installProtocol() {
@@ -107,7 +110,8 @@ int installProtocol() {
 
 void addCommands(CLI::App& app, Options& o) {
   app.description("Starts the simulator server with a feed and the panel beside it; closing the panel stops both.");
-  app.require_subcommand(1, 1);
+  app.require_subcommand(0, 1);
+  cli::addProfileOptions(app, o.profile);
   auto* demo = app.add_subcommand("demo", "the demo flight: single, twin or turboprop (default single)");
   demo->add_option("AIRCRAFT", o.aircraft, "single, twin or turboprop")
       ->type_name("")
@@ -130,14 +134,18 @@ void addCommands(CLI::App& app, Options& o) {
       "The server is skyvane-sim of the runtime directory ($SKYVANE_RUNTIME_DIR, else\n"
       "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>); one already running there is used as it is and left\n"
       "running. Only one skyvane runs at a time for a user. Ctrl-C or SIGTERM stop everything it started.\n"
-      "The demo keeps its own data directory (\"demo\" in the data directory), never the user's config.ini.\n"
+      "The demo's aircraft are profiles of its own data directory (\"demo\" in the data directory): the\n"
+      "user's config.ini is never touched. --profile NAME (before the command) gives the panel a profile.\n"
       "\"skyvane web\" serves browsers from the running server, or from the demo flight when none runs.");
 }
 
 Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
   const std::string command = app.get_subcommands().front()->get_name();
   if (command == "demo" || command == "web") {
-    Result<std::string> home = prepareDemoHome(o.aircraft);
+    if (!o.profile.name.empty()) {
+      return Problem{"the demo's profiles are its aircraft: skyvane demo single|twin|turboprop"};
+    }
+    Result<std::string> home = prepareDemoProfile(o.aircraft);
     if (!home) {
       return Problem{home.error()};
     }
@@ -147,13 +155,22 @@ Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
     }
     return withViewers(server, *home, o.alsoWeb);
   }
+  // The panel of a profile; the server keeps the data directory itself (its mappings are not per aircraft).
+  std::string home;
+  if (!o.profile.name.empty()) {
+    Result<std::string> dir = settings::openProfile(settings::dataDirectory(), o.profile.name);
+    if (!dir) {
+      return Problem{dir.error()};
+    }
+    home = *dir;
+  }
   if (command == "flightgear") {
-    return flightGearPlan(o);
+    return flightGearPlan(o, home);
   }
   if (command == "xplane") {
-    return withViewers(sim({"--feed", o.xplaneHost.empty() ? "xplane" : "xplane:" + o.xplaneHost}), {}, o.alsoWeb);
+    return withViewers(sim({"--feed", o.xplaneHost.empty() ? "xplane" : "xplane:" + o.xplaneHost}), home, o.alsoWeb);
   }
-  return withViewers(sim({"--feed", "replay:" + o.replayFile}), {}, o.alsoWeb);
+  return withViewers(sim({"--feed", "replay:" + o.replayFile}), home, o.alsoWeb);
 }
 
 }  // namespace
@@ -170,6 +187,12 @@ int main(int argc, char** argv) {
   addCommands(app, options);
   if (const auto exit = cli::parse(app, argc, argv)) {
     return *exit;
+  }
+  if (options.profile.list) {
+    return *cli::applyProfile("skyvane", options.profile);
+  }
+  if (app.get_subcommands().empty()) {
+    return cli::usage(app, "a command is required: demo, flightgear, xplane, replay or web");
   }
   if (options.installProtocol) {
     return installProtocol();

@@ -171,7 +171,7 @@ TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
     EXPECT_FALSE(alive(child)) << commandOf(child) << " was left running";
   }
   EXPECT_FALSE(fs::exists(runtime.path() + "/UIPCMAIN")) << "the socket was left behind";
-  EXPECT_TRUE(fs::exists(home + "/config.ini")) << "the demo data directory is $SKYVANE_HOME when set";
+  EXPECT_TRUE(fs::exists(home + "/profiles/single/config.ini")) << "the demo aircraft is a profile of $SKYVANE_HOME";
 }
 
 TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefused) {
@@ -188,6 +188,26 @@ TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefuse
   skyvane.stop();
   EXPECT_TRUE(fs::exists(runtime.path() + "/UIPCMAIN")) << "the server that was running is still serving";
   EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST_F(Front, TwoProfilesKeepTheirOwnLayoutsAcrossRestarts) {
+  const auto runPanel = [](const std::string& profile) {
+    Spawned panel({SKYVANE_GAUGES_PATH, "--profile", profile});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    return panel.stop();  // SIGTERM: the panel closes the normal way and saves its layout
+  };
+  const std::string layout = std::string("/") + "ConfigWindows.cfg";
+  EXPECT_EQ(runPanel("cub"), 0);
+  ASSERT_TRUE(fs::exists(home + "/profiles/cub" + layout));
+  EXPECT_FALSE(fs::exists(home + layout)) << "the data directory's own layout is not the profile's";
+  // A profile's layout comes back at its next start and is saved there again; the other profile is separate.
+  std::ofstream(home + "/profiles/cub/config.ini") << "[General]\nNbOfEngines=2\n";
+  EXPECT_EQ(runPanel("baron"), 0);
+  EXPECT_EQ(runPanel("cub"), 0);
+  EXPECT_TRUE(fs::exists(home + "/profiles/baron" + layout));
+  EXPECT_FALSE(fs::exists(home + "/profiles/baron/config.ini")) << "made from the files there were: none";
+  const ProgramRun list = runProgram({SKYVANE_GAUGES_PATH, "--list-profiles"});
+  EXPECT_EQ(list.out, "baron\ncub\n");
 }
 
 TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {

@@ -39,6 +39,30 @@ TEST(GaugesCli, CheckConfigPrintsEverySettingThenWarnings) {
   EXPECT_NE(run.err.find("[VOR1] Glide = \"true\" is not an integer"), std::string::npos) << run.err;
 }
 
+TEST(GaugesCli, ProfilesStartFromTheCurrentFilesAndThenKeepTheirOwn) {
+  TempRuntimeDir home;
+  ::setenv("SKYVANE_HOME", home.path().c_str(), 1);
+  std::ofstream(home.path() + "/config.ini") << "[IAS]\nunit=KPH\n";
+  const auto unitOf = [](const std::vector<std::string>& argv) {
+    const ProgramRun run = runProgram(argv);
+    return run.status == 0 ? linesOf(run.out).at(0) : "status " + std::to_string(run.status) + ": " + run.err;
+  };
+  EXPECT_EQ(unitOf({SKYVANE_GAUGES_PATH, "--profile", "cub", "--check-config"}), "[IAS] unit = KPH");
+  std::ofstream(home.path() + "/profiles/cub/config.ini") << "[IAS]\nunit=MPH\n";
+  EXPECT_EQ(unitOf({SKYVANE_GAUGES_PATH, "--profile", "cub", "--check-config"}), "[IAS] unit = MPH");
+  EXPECT_EQ(unitOf({SKYVANE_GAUGES_PATH, "--profile", "Baron 58", "--check-config"}), "[IAS] unit = KPH");
+  EXPECT_EQ(unitOf({SKYVANE_GAUGES_PATH, "--check-config"}), "[IAS] unit = KPH") << "the data directory's own";
+  EXPECT_EQ(runProgram({SKYVANE_GAUGES_PATH, "--list-profiles"}).out, "Baron 58\ncub\n");
+
+  for (const std::string& bad : std::vector<std::string>{"", "a/b", "..", ".", std::string(65, 'x'), "tab\there"}) {
+    const ProgramRun run = runProgram({SKYVANE_GAUGES_PATH, "--profile", bad, "--check-config"});
+    EXPECT_EQ(run.status, 2) << bad;
+    EXPECT_NE(run.err.find("--profile"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(home.path() + "/a")) << "nothing made for a refused name";
+  ::unsetenv("SKYVANE_HOME");
+}
+
 TEST(GaugesCli, CheckLinkPrintsEveryVariable) {
   TempRuntimeDir runtime;
   SimProcess sim({"--feed", "demo", "--set", "airspeed=120", "--set", "eng2.oilTemp=70"});

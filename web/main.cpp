@@ -5,6 +5,7 @@
 #include "GaugeStreamer.h"
 #include "LinkWire.h"
 #include "OffscreenContext.h"
+#include "ProfileOption.h"
 #include "QuartzFont.h"
 #include "Settings.h"
 #include "SkyvaneVersion.h"
@@ -25,6 +26,7 @@ namespace {
 struct Options {
   web::WebOptions web;
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
+  cli::ProfileChoice profile;
 };
 
 // "[ADDR:]PORT": an IPv4 or bracketed IPv6 address, or none for loopback.
@@ -76,6 +78,7 @@ void addOptions(CLI::App& app, Options& o) {
          },
          "anti-aliasing of the pictures: none, 2x or 4x (default 4x)")
       ->type_name("LEVEL");
+  cli::addProfileOptions(app, o.profile);
   app.footer(
       "The gauges, their scales and which are switched on come from config.ini in the data directory\n"
       "($SKYVANE_HOME, else the program's directory when writable, else $XDG_CONFIG_HOME/skyvane), as for\n"
@@ -142,6 +145,9 @@ int main(int argc, char** argv) {
   Options options;
   addOptions(app, options);
   if (const auto exit = cli::parse(app, argc, argv)) {
+    return *exit;
+  }
+  if (const auto exit = cli::applyProfile("skyvane-web", options.profile)) {
     return *exit;
   }
   if (!engine::OffscreenContext::available()) {

@@ -13,6 +13,7 @@
 #include "PanelBuild.h"
 #include "PanelScene.h"
 #include "PngFile.h"
+#include "ProfileOption.h"
 #include "QuartzFont.h"
 #include "Settings.h"
 #include "SkyvaneVersion.h"
@@ -35,6 +36,7 @@ struct Options {
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4xHQ;
   std::vector<simlink::Assignment> assignments;  // --set and --poke, in the order given
   bool fromSim = false;
+  cli::ProfileChoice profile;
 };
 
 std::optional<TGLAntiAliasing> antiAliasingNamed(std::string_view s) {
@@ -71,6 +73,7 @@ void addOptions(CLI::App& app, Options& o) {
   app.add_option("--turn", o.turns, "quarter turns clockwise, as the gauge window's Turn menu gives (default 0)")
       ->type_name("N");
   cli::addAssignmentOptions(app, o.assignments, "repeatable", "repeatable");
+  cli::addProfileOptions(app, o.profile, false);
   app.add_flag("--from-sim", o.fromSim, "take the values from the simulator server already running (one batch)")
       ->excludes("--set")
       ->excludes("--poke");
@@ -149,6 +152,9 @@ int main(int argc, char** argv) {
   Options options;
   addOptions(app, options);
   if (const auto exit = cli::parse(app, argc, argv)) {
+    return *exit;
+  }
+  if (const auto exit = cli::applyProfile("skyvane-render", options.profile)) {
     return *exit;
   }
   std::vector<const gauges::GaugeRow*> rows;
