@@ -2,6 +2,7 @@
 #include "GaugePanel.h"
 
 #include "ControlWindow.h"
+#include "IniFile.h"
 #include "LinkWire.h"
 #include "PanelBuild.h"
 #include "PrivateFont.h"
@@ -9,8 +10,10 @@
 #include "QuartzFont.h"
 #include "SimLink.h"
 #include "TGLCamera.h"
+#include "TextFile.h"
 
 #include <QCheckBox>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -36,6 +39,9 @@ constexpr int kTickMs = 30;
 constexpr int kDeferredStartMs = 100;
 constexpr int kAntiAliasingDelayMs = 1000;
 constexpr int kMinimumSidePx = 32;
+// An editor's save is several changes (truncate and write, or write a temporary and rename it over): the file
+// is read once they have settled.
+constexpr int kSettingsReloadDelayMs = 300;
 
 // Trackbar position p selects the level after aaDefault, which the trackbar never chooses.
 TGLAntiAliasing levelOfPosition(int position) {
@@ -86,9 +92,11 @@ GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
 }
 
 GaugePanel::~GaugePanel() {
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
     t->stop();
   }
+  m_watcher.reset();
+  m_warningBox.reset();
   // Windows and their contexts go first; the scene's lists are then deleted in the base context.
   m_windows.clear();
   m_instruments.reset();
@@ -134,6 +142,13 @@ void GaugePanel::startUp() {
     std::fprintf(stderr, "skyvane-gauges: config.ini: %s\n", warning.c_str());
   }
   m_settings = settings.settings;
+  m_fileSettings = settings.settings;
+  greyEngine2Buttons();
+
+  gauges::buildPanel(*m_panel, m_settings, m_states);
+}
+
+void GaugePanel::greyEngine2Buttons() {
   if (m_settings.general.nbOfEngines <= 1) {
     for (const gauges::GaugeRow& g : gauges::kGauges) {
       if (g.engine2) {
@@ -141,8 +156,6 @@ void GaugePanel::startUp() {
       }
     }
   }
-
-  gauges::buildPanel(*m_panel, m_settings, m_states);
 }
 
 void GaugePanel::createGaugeWindows() {
@@ -181,6 +194,10 @@ void GaugePanel::wireControls() {
   }
   QObject::connect(&m_timer3, &QTimer::timeout, [this] { guarded([this] { deferredStart(true); }); });
   QObject::connect(&m_timer4, &QTimer::timeout, [this] { guarded([this] { deferredStart(false); }); });
+  m_reloadTimer.setInterval(kSettingsReloadDelayMs);
+  m_reloadTimer.setSingleShot(true);
+  QObject::connect(&m_reloadTimer, &QTimer::timeout, [this] { guarded([this] { reloadSettings(); }); });
+  watchSettings();
   m_timerAA.setInterval(kAntiAliasingDelayMs);
   m_timerAA.setSingleShot(true);
   QObject::connect(&m_timerAA, &QTimer::timeout, [this] { guarded([this] { applyAntiAliasing(); }); });
@@ -333,13 +350,112 @@ void GaugePanel::shutdown() {
   if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
     std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
   }
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
     t->stop();
   }
   for (auto& w : m_windows) {
     w->hide();
   }
   QCoreApplication::quit();
+}
+
+void GaugePanel::watchSettings() {
+  // The directory too: an editor that saves by renaming a new file over config.ini replaces the file the watch
+  // was on, and a config.ini made later is seen.
+  m_watcher = std::make_unique<QFileSystemWatcher>();
+  const QString dir = QString::fromStdString(m_dataDir);
+  const QString file = dir + QStringLiteral("/config.ini");
+  m_watcher->addPath(dir);
+  m_watcher->addPath(file);
+  const auto changed = [this, file] {
+    if (!m_watcher->files().contains(file)) {
+      m_watcher->addPath(file);  // back on the file that now has the name
+    }
+    m_reloadTimer.start();  // restarted by every change: the file is read once they settle
+  };
+  QObject::connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, changed);
+  QObject::connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, changed);
+}
+
+void GaugePanel::reloadSettings() {
+  const std::string path = m_dataDir + "/config.ini";
+  const settings::TextFileRead read = settings::readTextFile(path, settings::IniFile::kMaxFileSize);
+  if (read.status == settings::TextFileRead::Status::Failed) {
+    // Unreadable: the running panel stays as it is until the next change.
+    std::fprintf(stderr, "skyvane-gauges: config.ini not read again: %s\n", read.error.c_str());
+    return;
+  }
+  if (read.status == settings::TextFileRead::Status::Missing) {
+    return;  // gone (between an editor's remove and rename): the panel stays as it is
+  }
+  const settings::SettingsLoad load = settings::parseSettings(read.text);
+  if (load.settings == m_fileSettings) {
+    return;  // touched, or saved unchanged: nothing the settings decide changed
+  }
+  std::vector<std::string> lines;
+  for (const std::string& warning : load.warnings) {
+    lines.push_back("config.ini: " + warning);
+  }
+  for (const std::string& problem : settings::unworkableScales(load.settings)) {
+    lines.push_back("warning: " + problem);
+  }
+  rebuildScene(load.settings);
+  ++m_settingsReloads;
+  if (!lines.empty()) {
+    showWarnings(lines);
+  }
+  if (m_settingsReloaded) {
+    m_settingsReloaded();
+  }
+}
+
+void GaugePanel::rebuildScene(settings::Settings fileSettings) {
+  // A new scene built by the start-up phases from the new settings; the windows, their contexts, positions,
+  // turns and level, and the link stay. The windows take the new scene's cameras, the tick its nodes.
+  auto panel = std::make_unique<panel::PanelScene>();
+  settings::Settings built = fileSettings;
+  gauges::ScaleStates states;
+  gauges::buildPanel(*panel, built, states);
+  for (auto& w : m_windows) {
+    w->buffer().setCamera(nullptr);
+  }
+  const instruments::FuelStatsState fuel = m_instruments->fuelStats();
+  m_instruments.reset();
+  m_panel = std::move(panel);  // the old scene goes; its lists with it
+  m_settings = built;
+  m_fileSettings = std::move(fileSettings);
+  m_states = states;
+  m_instruments = std::make_unique<instruments::InstrumentTick>(m_panel->nodes(), m_settings, m_states);
+  m_instruments->fuelStats() = fuel;
+  for (auto& w : m_windows) {
+    w->setTableCamera(*(m_panel->nodes().*(w->row().camera)));
+  }
+  for (const gauges::GaugeRow& g : gauges::kGauges) {
+    m_control->button(g.button).setEnabled(true);
+  }
+  greyEngine2Buttons();
+  bindCameras();
+}
+
+void GaugePanel::showWarnings(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    std::fprintf(stderr, "skyvane-gauges: %s\n", line.c_str());
+    text += line + "\n";
+  }
+  if (m_warningSink) {
+    m_warningSink(text);
+    return;
+  }
+  // One box, not modal: the needles go on moving behind it; a later reload replaces its text.
+  if (!m_warningBox) {
+    m_warningBox = std::make_unique<QMessageBox>(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle),
+                                                 QString(), QMessageBox::Ok);
+    m_warningBox->setModal(false);
+  }
+  m_warningBox->setText(QStringLiteral("config.ini was read again; some values were not understood:"));
+  m_warningBox->setInformativeText(QString::fromStdString(text));
+  m_warningBox->show();
 }
 
 void GaugePanel::guarded(const std::function<void()>& work) {

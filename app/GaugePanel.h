@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+class QFileSystemWatcher;
+class QMessageBox;
 class QOffscreenSurface;
 
 namespace app {
@@ -56,6 +58,14 @@ public:
   // Milliseconds until the pending level is applied; -1 when none is pending.
   int antiAliasingDueInMs() const { return m_timerAA.remainingTime(); }
 
+  // config.ini read again: how many times the running panel took a changed file, and where the warnings of a
+  // file with problems go (by default one message that does not block the needles, and stderr).
+  int settingsReloads() const { return m_settingsReloads; }
+  void setSettingsReloaded(std::function<void()> observer) { m_settingsReloaded = std::move(observer); }
+  void setWarningSink(std::function<void(const std::string&)> sink) { m_warningSink = std::move(sink); }
+  // Reads config.ini again now, as the file watch does 300 ms after the last change it saw.
+  void reloadSettings();
+
   // Where errors of timers, paints and window handlers go; by default a message box and stderr.
   void setErrorSink(std::function<void(const std::string&)> sink) { m_errorSink = std::move(sink); }
   void reportError(const std::exception& error);
@@ -66,6 +76,10 @@ private:
   void wireControls();
   void deferredStart(bool withLayout);
   void bindCameras();
+  void greyEngine2Buttons();
+  void watchSettings();
+  void rebuildScene(settings::Settings fileSettings);
+  void showWarnings(const std::vector<std::string>& lines);
   void applyLayout();
   void applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record);
   void enableTimerAA();
@@ -84,7 +98,8 @@ private:
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<panel::PanelScene> m_panel;
-  settings::Settings m_settings;
+  settings::Settings m_settings;      // as the dial builders left them
+  settings::Settings m_fileSettings;  // as read from config.ini, to tell a changed file from a touched one
   gauges::ScaleStates m_states;
   settings::WindowLayout m_layout;
   bool m_layoutFound = false;
@@ -92,11 +107,17 @@ private:
   std::vector<std::unique_ptr<GaugeWindow>> m_windows;
   std::unique_ptr<instruments::InstrumentTick> m_instruments;
 
-  QTimer m_timer1;   // link-open attempts, every second until one succeeds
-  QTimer m_timer2;   // the instrument tick, every 30 ms
-  QTimer m_timer3;   // deferred start-up with a saved layout
-  QTimer m_timer4;   // deferred start-up without one
-  QTimer m_timerAA;  // applies the anti-aliasing level, once per enabling
+  QTimer m_timer1;       // link-open attempts, every second until one succeeds
+  QTimer m_timer2;       // the instrument tick, every 30 ms
+  QTimer m_timer3;       // deferred start-up with a saved layout
+  QTimer m_timer4;       // deferred start-up without one
+  QTimer m_timerAA;      // applies the anti-aliasing level, once per enabling
+  QTimer m_reloadTimer;  // config.ini read again 300 ms after the last change seen
+  std::unique_ptr<QFileSystemWatcher> m_watcher;
+  std::unique_ptr<QMessageBox> m_warningBox;
+  int m_settingsReloads = 0;
+  std::function<void()> m_settingsReloaded;
+  std::function<void(const std::string&)> m_warningSink;
   std::function<void()> m_aaApplied;
   bool m_shutDown = false;
   bool m_showingError = false;

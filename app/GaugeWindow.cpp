@@ -28,7 +28,7 @@ constexpr int kMinimumSidePx = 32;
 
 GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtContext& base, Hooks hooks)
     : m_row(row),
-      m_camera(camera),
+      m_camera(&camera),
       m_base(base),
       m_hooks(std::move(hooks)),
       m_buffer([this] {
@@ -80,7 +80,7 @@ void GaugeWindow::guarded(const std::function<void()>& work) {
 }
 
 bool GaugeWindow::concerns(const TGLBaseSceneObject* changed) const {
-  if (changed == nullptr || changed == &m_camera) {
+  if (changed == nullptr || changed == m_camera) {
     return true;
   }
   const TGLBaseSceneObject* top = gauges::topObjectOf(changed);
@@ -90,7 +90,7 @@ bool GaugeWindow::concerns(const TGLBaseSceneObject* changed) const {
   if (dynamic_cast<const TGLCamera*>(top) != nullptr) {
     return false;  // another window's camera
   }
-  if (top == m_camera.targetObject()) {
+  if (top == m_camera->targetObject()) {
     return true;
   }
   // Gauges stand 30 units apart and a square view shows ±5.3 units around its gauge: a neighbour's moving
@@ -108,7 +108,7 @@ void GaugeWindow::fitViewer() {
   const QSize drawable = devicePixelSize(*this);
   m_buffer.setDrawableSize(drawable.width(), drawable.height());
   m_buffer.resize(drawable.width() - 1, drawable.height() - 1);
-  m_camera.setSceneScale(static_cast<float>(m_buffer.height()) / kDesignHeightPx);
+  m_camera->setSceneScale(static_cast<float>(m_buffer.height()) / kDesignHeightPx);
 }
 
 void GaugeWindow::resizeEvent(QResizeEvent*) {
@@ -217,7 +217,13 @@ void GaugeWindow::present(const QImage& bottomUp) {
 
 void GaugeWindow::setTurnDeg(long double degrees) {
   m_turnDeg = degrees;
-  m_camera.setRollAngle(static_cast<float>(degrees));
+  m_camera->setRollAngle(static_cast<float>(degrees));
+}
+
+void GaugeWindow::setTableCamera(TGLCamera& camera) {
+  m_camera = &camera;
+  m_camera->setSceneScale(static_cast<float>(m_buffer.height()) / kDesignHeightPx);
+  m_camera->setRollAngle(static_cast<float>(m_turnDeg));
 }
 
 void GaugeWindow::turnClockwise() {

@@ -37,8 +37,11 @@ public:
 
   const gauges::GaugeRow& row() const { return m_row; }
   TGLSceneBuffer& buffer() { return m_buffer; }
-  TGLCamera& tableCamera() { return m_camera; }
-  const TGLCamera& tableCamera() const { return m_camera; }
+  TGLCamera& tableCamera() { return *m_camera; }
+  const TGLCamera& tableCamera() const { return *m_camera; }
+  // The row's camera of a scene built anew (settings reloaded): it takes this window's framing and turns; the
+  // viewer is bound to it again by the panel.
+  void setTableCamera(TGLCamera& camera);
 
   // The context-menu actions, also used by tests. Turns accumulate unwrapped from the last angle set here
   // (the camera keeps its angle within ±180): three clockwise and one anticlockwise give -180, not 180.
@@ -78,7 +81,7 @@ private:
   void guarded(const std::function<void()>& work);
 
   const gauges::GaugeRow& m_row;
-  TGLCamera& m_camera;
+  TGLCamera* m_camera;
   QtContext& m_base;
   Hooks m_hooks;
   std::unique_ptr<QBackingStore> m_backingStore;  // when frames are read back

@@ -329,6 +329,39 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   EXPECT_EQ(panel.window("TForm5")->geometry().size(), QSize(32, 32));
 }
 
+// A window's frame (`got`, read back, `width` wide, the viewer one row below its top) against what
+// skyvane-render draws of its gauge with the data directory's config.ini, at the viewer's size and the level
+// the window really got. Multisampling on a window and on an offscreen buffer may place their samples
+// differently: edges differ by a few levels, nothing more.
+void expectAsRendered(const std::uint8_t* got, int width, app::GaugeWindow& window, const std::string& dir,
+                      const std::string& label) {
+  const int side = window.buffer().height();
+  const std::string gauge(window.row().windowClass);
+  const std::string file = dir + "/" + gauge + "-" + std::to_string(side) + ".png";
+  ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+  const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", gauge, "-o", file, "--size", std::to_string(side),
+                                     "--aa", window.frameSamples() > 0 ? "4xhq" : "none"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::optional<PngImage> expected = readPng(file);
+  ASSERT_TRUE(expected);
+  long differing = 0;
+  long long totalDifference = 0;
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const std::uint8_t* g = got + (static_cast<std::size_t>(y + 1) * width + x) * 4;
+      const std::uint8_t* e = expected->rgba.data() + (static_cast<std::size_t>(y) * side + x) * 4;
+      bool far = false;
+      for (int c = 0; c < 3; ++c) {
+        totalDifference += std::abs(g[c] - e[c]);
+        far = far || std::abs(g[c] - e[c]) > 64;
+      }
+      differing += far ? 1 : 0;
+    }
+  }
+  EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference, " << label;
+  EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture, " << label;
+}
+
 // The airspeed window's picture, read back from the window, against skyvane-render's at the viewer's size (the
 // window less one pixel, in device pixels) and the level the window really got; the pixel row above the
 // viewer and the column to its right show the gauge's dark backdrop, never the light background.
@@ -384,31 +417,7 @@ void expectAirspeedAsRendered(app::GaugeWindow& ias, const std::string& dir, con
   }
   EXPECT_EQ(lightStrip, 0) << "top row and right column, " << label;
 
-  const std::string file = dir + "/ias" + std::to_string(side) + ".png";
-  ::setenv("SKYVANE_HOME", dir.c_str(), 1);
-  const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", file, "--size",
-                                     std::to_string(side), "--aa", ias.frameSamples() > 0 ? "4xhq" : "none"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::optional<PngImage> expected = readPng(file);
-  ASSERT_TRUE(expected);
-  // Multisampling on a window and on an offscreen buffer may place their samples differently: edges differ
-  // by a few levels, nothing more.
-  long differing = 0;
-  long long totalDifference = 0;
-  for (int y = 0; y < side; ++y) {
-    for (int x = 0; x < side; ++x) {
-      const std::uint8_t* g = pixel(x, y + 1);
-      const std::uint8_t* e = expected->rgba.data() + (static_cast<std::size_t>(y) * side + x) * 4;
-      bool far = false;
-      for (int c = 0; c < 3; ++c) {
-        totalDifference += std::abs(g[c] - e[c]);
-        far = far || std::abs(g[c] - e[c]) > 64;
-      }
-      differing += far ? 1 : 0;
-    }
-  }
-  EXPECT_LT(static_cast<double>(totalDifference) / (3.0 * side * side), 3.0) << "mean difference, " << label;
-  EXPECT_LT(differing, side * side / 1000) << "pixels unlike the offscreen picture, " << label;
+  expectAsRendered(got.data(), width, ias, dir, label);
 }
 
 TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryLevelAndSize) {
@@ -437,6 +446,65 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
     }
     EXPECT_EQ(ias.frameSamples() > 0, position != 0) << "the samples the driver gave at " << position;
   }
+}
+
+// config.ini edited while the panel runs: the dials, units, switches and engine count follow within 2 s, in
+// the same windows, once per save whatever way the editor saves, and a value not understood is reported while
+// the rest applies.
+TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
+  writeConfig("[IAS]\nunit=MPH\n");
+  writeLayout(layoutShowing({0, 1}));
+  app::GaugePanel& panel = start();
+  std::vector<std::string> warnings;
+  panel.setWarningSink([&](const std::string& text) { warnings.push_back(text); });
+  app::GaugeWindow& ias = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
+  ias.setPosition(std::max(0, QGuiApplication::primaryScreen()->geometry().width() - 402), 420);
+  ias.resize(201, 201);
+  ASSERT_TRUE(waitUntil([&] { return ias.buffer().height() == app::devicePixelSize(ias).height() - 1; }));
+  const WId id = ias.winId();
+  const QRect geometry = ias.geometry();
+  EXPECT_FALSE(panel.control().button(11).isEnabled()) << "RPM2: one engine";
+  const auto reloaded = [&](int count) { return waitUntil([&] { return panel.settingsReloads() == count; }, 2000); };
+  const auto looksRendered = [&](const std::string& label) {
+    ASSERT_TRUE(waitUntil([&] { return ias.paintNow(); }));
+    int width = 0;
+    int height = 0;
+    const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
+    expectAsRendered(got.data(), width, ias, m_dir, label);
+  };
+
+  // Scales and the unit, saved the way most editors do (truncate, then write): one reload.
+  writeConfig("[IAS]\nunit=KPH\nLastValue=250\nAngleEnd=300\nREDARCvalueStart=240\nREDARCvalueEnd=250\n");
+  ASSERT_TRUE(reloaded(1));
+  looksRendered("km/h, 250 at 300 degrees");
+  runEvents(500);
+  EXPECT_EQ(panel.settingsReloads(), 1) << "one save, one reload";
+
+  // A new file renamed over the old one: one reload, and the watch follows the new file.
+  std::ofstream(m_dir + "/config.ini.new") << "[IAS]\nunit=MPH\n[General]\nNbOfEngines=2\nAltimeter=0\n";
+  ASSERT_EQ(std::rename((m_dir + "/config.ini.new").c_str(), (m_dir + "/config.ini").c_str()), 0);
+  ASSERT_TRUE(reloaded(2));
+  looksRendered("back to the defaults");
+  EXPECT_TRUE(panel.control().button(11).isEnabled()) << "RPM2: two engines now";
+  EXPECT_FALSE(panel.control().button(2).isEnabled()) << "the altimeter is switched off";
+  EXPECT_EQ(panel.window("TForm3")->buffer().camera(), nullptr) << "a switched-off gauge shows its background";
+
+  // A value not understood: reported once, the rest applied; the altimeter back on.
+  writeConfig("[IAS]\nunit=MPH\nLastValue=lots\n[General]\nNbOfEngines=2\n");
+  ASSERT_TRUE(reloaded(3));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("LastValue"), std::string::npos) << warnings[0];
+  EXPECT_TRUE(panel.control().button(2).isEnabled());
+  EXPECT_NE(panel.window("TForm3")->buffer().camera(), nullptr);
+  writeConfig("[IAS]\nunit=MPH\nLastValue=lots\n[General]\nNbOfEngines=2\n");  // saved again, unchanged
+  runEvents(600);
+  EXPECT_EQ(panel.settingsReloads(), 3);
+  EXPECT_EQ(warnings.size(), 1u);
+
+  EXPECT_EQ(ias.winId(), id) << "the same window throughout";
+  EXPECT_EQ(ias.geometry(), geometry);
+  EXPECT_TRUE(m_errors.empty()) << m_errors.front();
 }
 
 // The test above in child processes: at device pixel ratios 1.5 and 2 (the same framing), and with frames
