@@ -334,13 +334,24 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
 // the window really got. Multisampling on a window and on an offscreen buffer may place their samples
 // differently: edges differ by a few levels, nothing more.
 void expectAsRendered(const std::uint8_t* got, int width, app::GaugeWindow& window, const std::string& dir,
-                      const std::string& label) {
+                      const std::string& label, const std::vector<std::string>& values = {}) {
   const int side = window.buffer().height();
   const std::string gauge(window.row().windowClass);
   const std::string file = dir + "/" + gauge + "-" + std::to_string(side) + ".png";
   ::setenv("SKYVANE_HOME", dir.c_str(), 1);
-  const ProgramRun run = runProgram({SKYVANE_RENDER_PATH, "--gauge", gauge, "-o", file, "--size", std::to_string(side),
-                                     "--aa", window.frameSamples() > 0 ? "4xhq" : "none"});
+  std::vector<std::string> argv{SKYVANE_RENDER_PATH,
+                                "--gauge",
+                                gauge,
+                                "-o",
+                                file,
+                                "--size",
+                                std::to_string(side),
+                                "--aa",
+                                window.frameSamples() > 0 ? "4xhq" : "none"};
+  for (const std::string& value : values) {
+    argv.insert(argv.end(), {"--set", value});
+  }
+  const ProgramRun run = runProgram(argv);
   ASSERT_EQ(run.status, 0) << run.err;
   const std::optional<PngImage> expected = readPng(file);
   ASSERT_TRUE(expected);
@@ -452,9 +463,14 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
 // the same windows, once per save whatever way the editor saves, and a value not understood is reported while
 // the rest applies.
 TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
+  // A simulator at 120 kt: after each reload the new scene's needle is the one the tick moves.
+  FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
+  server.space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 120);
   writeConfig("[IAS]\nunit=MPH\n");
   writeLayout(layoutShowing({0, 1}));
   app::GaugePanel& panel = start();
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  const int connections = server.connections();
   std::vector<std::string> warnings;
   panel.setWarningSink([&](const std::string& text) { warnings.push_back(text); });
   app::GaugeWindow& ias = *panel.window("TForm2");
@@ -471,12 +487,13 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
     int width = 0;
     int height = 0;
     const std::vector<std::uint8_t> got = ias.grabFramebuffer(width, height);
-    expectAsRendered(got.data(), width, ias, m_dir, label);
+    expectAsRendered(got.data(), width, ias, m_dir, label, {"airspeed=120"});
   };
 
   // Scales and the unit, saved the way most editors do (truncate, then write): one reload.
   writeConfig("[IAS]\nunit=KPH\nLastValue=250\nAngleEnd=300\nREDARCvalueStart=240\nREDARCvalueEnd=250\n");
   ASSERT_TRUE(reloaded(1));
+  runEvents(100);  // a tick on the new scene
   looksRendered("km/h, 250 at 300 degrees");
   runEvents(500);
   EXPECT_EQ(panel.settingsReloads(), 1) << "one save, one reload";
@@ -485,6 +502,7 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
   std::ofstream(m_dir + "/config.ini.new") << "[IAS]\nunit=MPH\n[General]\nNbOfEngines=2\nAltimeter=0\n";
   ASSERT_EQ(std::rename((m_dir + "/config.ini.new").c_str(), (m_dir + "/config.ini").c_str()), 0);
   ASSERT_TRUE(reloaded(2));
+  runEvents(100);
   looksRendered("back to the defaults");
   EXPECT_TRUE(panel.control().button(11).isEnabled()) << "RPM2: two engines now";
   EXPECT_FALSE(panel.control().button(2).isEnabled()) << "the altimeter is switched off";
@@ -504,6 +522,8 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
 
   EXPECT_EQ(ias.winId(), id) << "the same window throughout";
   EXPECT_EQ(ias.geometry(), geometry);
+  EXPECT_TRUE(SimLinkIsOpen());
+  EXPECT_EQ(server.connections(), connections) << "the link was not opened again";
   EXPECT_TRUE(m_errors.empty()) << m_errors.front();
 }
 

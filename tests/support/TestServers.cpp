@@ -201,6 +201,7 @@ void FakeServer::loop() {
     }
     if (fds[1].revents != 0) {
       clients.push_back(::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+      ++m_connections;
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
       if (fds[i].revents == 0) {

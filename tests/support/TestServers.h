@@ -71,6 +71,8 @@ public:
   ~FakeServer();
   server::OffsetSpace& space() { return m_space; }
   int requests() const { return m_requests.load(); }
+  // Connections accepted so far: a link opened anew is one more.
+  int connections() const { return m_connections.load(); }
   // From the next request on: misbehave as told, or (answer < 0 with After::Answer) be honest again.
   void setMisbehaviour(After after, int answer);
 
@@ -85,6 +87,7 @@ private:
   int m_listenFd = -1;
   int m_stopPipe[2] = {-1, -1};
   std::atomic<int> m_requests{0};
+  std::atomic<int> m_connections{0};
   std::string m_path;
   std::thread m_thread;
 };
