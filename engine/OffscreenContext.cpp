@@ -67,6 +67,8 @@ void OffscreenContext::platformCreate(TGLContext* shareWith) {
   if (shareWith != nullptr && share == nullptr) {
     throw EngineError("Incompatible contexts");
   }
+  // The bound API is a thread's own: a context made or used on another thread than the first must bind it too.
+  eglBindAPI(EGL_OPENGL_API);
   const EGLint attributes[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
   m_context = eglCreateContext(d.display, d.config, share != nullptr ? share->m_context : EGL_NO_CONTEXT, attributes);
   if (m_context == EGL_NO_CONTEXT) {
@@ -97,6 +99,7 @@ void OffscreenContext::platformDestroy() {
 }
 
 void OffscreenContext::platformActivate() {
+  eglBindAPI(EGL_OPENGL_API);  // per thread, as at creation
   if (!eglMakeCurrent(display().display, EGL_NO_SURFACE, EGL_NO_SURFACE, m_context)) {
     char text[64];
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", static_cast<unsigned>(eglGetError()),

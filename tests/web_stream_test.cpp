@@ -5,6 +5,7 @@
 #include "support/QtWait.h"
 #include "support/WebTestKit.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -14,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
 #include <memory>
 #include <thread>
 
@@ -189,6 +191,22 @@ TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnection) {
   }
   EXPECT_TRUE(closed || socket.waitForDisconnected(2000));
   EXPECT_LT(web.rssKb(), 400 * 1024);
+}
+
+TEST_F(WebStream, AStalledSimulatorDoesNotHoldUpTheBrowsers) {
+  // A server that answers the link's first requests and then never again: each batch waits its timeouts out.
+  FakeServer server("UIPCMAIN", 6, FakeServer::After::Stall);
+  auto web = std::make_unique<WebProcess>();
+  ASSERT_TRUE(waitUntil([&] { return server.requests() > 6; }, 3000));
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_TRUE(httpGet(web->port(), "GET /api/gauges HTTP/1.1").starts_with("HTTP/1.1 200"));
+  WebClient client(web->port());
+  EXPECT_TRUE(client.connected());
+  EXPECT_LT(clock.elapsed(), 1000) << "the page and the WebSocket answer while the link waits";
+  clock.restart();
+  web.reset();  // SIGTERM
+  EXPECT_LT(clock.elapsed(), 5000) << "it stops without waiting for the simulator's 20 s of retries";
 }
 
 TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {

@@ -54,6 +54,8 @@ public:
   std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
   // The newest frame of a variant, or null.
   FramePtr latest(const Variant& variant) const;
+  // Drops the variant's frame: it is drawn afresh when next wanted.
+  void forget(const Variant& variant) { m_latest.erase(variant); }
 
   // Gauges drawn so far (each variant drawn counts once).
   long renders() const { return m_renders; }

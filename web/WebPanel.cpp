@@ -1,7 +1,7 @@
 // The page, the gauge list, the WebSocket clients and the timers of skyvane-web.
 #include "WebPanel.h"
 
-#include "SimLink.h"
+#include "PanelBuild.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -23,9 +23,6 @@ extern const std::size_t kStyleCssSize;
 
 namespace web {
 namespace {
-
-constexpr int kTickMs = 30;
-constexpr int kLinkRetryMs = 1000;
 
 // An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
 // reader keeps a request body whole in memory, whatever its announced length.
@@ -92,20 +89,25 @@ struct WebPanel::Client {
   std::optional<Clock::time_point> behindSince;
 };
 
-WebPanel::WebPanel(GaugeStreamer& streamer, const WebOptions& options) : m_streamer(streamer), m_options(options) {
+WebPanel::WebPanel(const settings::Settings& settings, const WebOptions& options) : m_options(options) {
+  for (std::size_t i = 0; i < gauges::kGauges.size(); ++i) {
+    m_switchedOn[i] = gauges::switchedOn(settings.general, gauges::kGauges[i]);
+  }
   connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { acceptWebSockets(); });
-  m_linkTimer.setInterval(kLinkRetryMs);
-  connect(&m_linkTimer, &QTimer::timeout, this, [this] { tryOpenLink(); });
-  m_tickTimer.setInterval(kTickMs);
-  connect(&m_tickTimer, &QTimer::timeout, this, [this] { tick(); });
+  // Each tick's output crosses to this thread as a posted event; one still queued when this object goes is
+  // dropped with it.
+  m_worker = std::make_unique<StreamWorker>(settings, options.antiAliasing, options.fps, [this](StreamOutput output) {
+    QMetaObject::invokeMethod(
+        this, [this, output = std::move(output)]() mutable { take(std::move(output)); }, Qt::QueuedConnection);
+  });
 }
 
 WebPanel::~WebPanel() {
+  m_worker.reset();  // no output arrives from here on
   for (auto& client : m_clients) {
     client->socket->disconnect();
     client->socket->abort();
   }
-  SimLinkClose();
 }
 
 Result<quint16> WebPanel::start() {
@@ -116,10 +118,10 @@ Result<quint16> WebPanel::start() {
     return Problem{"cannot listen on " + m_options.address.toString().toStdString() + ":" +
                    std::to_string(m_options.port) + ": " + why.toStdString()};
   }
+  if (Result<void> started = m_worker->start(); !started) {
+    return Problem{"cannot draw offscreen: " + started.error()};
+  }
   bind(server);
-  m_linkTimer.start();
-  m_tickTimer.start();
-  tryOpenLink();
   return server->serverPort();
 }
 
@@ -167,7 +169,7 @@ QByteArray WebPanel::gaugeList() const {
     list.append(QJsonObject{{"gauge", text(row.windowClass)},
                             {"caption", text(row.caption)},
                             {"button", text(row.buttonCaption)},
-                            {"on", m_streamer.switchedOn(static_cast<int>(i))}});
+                            {"on", m_switchedOn[i]}});
   }
   return QJsonDocument(list).toJson(QJsonDocument::Compact);
 }
@@ -223,12 +225,25 @@ void WebPanel::received(Client& client, const QString& message) {
                         [&](const Variant& v) { return v.gauge == entry.first; });
   });
   // What is already drawn goes at once; the rest is drawn at the next tick.
+  std::set<Variant> fresh;
   for (const Variant& v : client.watching) {
-    if (FramePtr frame = m_streamer.latest(v)) {
-      client.unsent[v.gauge] = std::move(frame);
+    if (const auto found = m_latest.find(v); found != m_latest.end()) {
+      client.unsent[v.gauge] = found->second;
+    } else {
+      fresh.insert(v);
     }
   }
+  updateWanted(fresh);
   flush(client);
+}
+
+void WebPanel::updateWanted(const std::set<Variant>& fresh) {
+  std::set<Variant> wanted;
+  for (const auto& client : m_clients) {
+    wanted.insert(client->watching.begin(), client->watching.end());
+  }
+  std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
+  m_worker->setWanted(std::move(wanted), fresh);
 }
 
 void WebPanel::drop(Client& client, const QString& reason) {
@@ -247,44 +262,26 @@ void WebPanel::drop(Client& client, const QString& reason) {
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(120));
   }
   socket->deleteLater();
+  updateWanted();
 }
 
-void WebPanel::tryOpenLink() {
-  SimLinkResult result = SimLinkOk;
-  if (SimLinkOpen(0, result)) {
-    m_linkTimer.stop();
-  }
-}
-
-void WebPanel::tick() {
-  const instruments::TickOutcome outcome = m_streamer.tick();
-  if (outcome == instruments::TickOutcome::LinkClosed) {
-    // The simulator went away: look for it again at once, then every second, as at start-up.
-    m_linkTimer.start();
-    tryOpenLink();
-  }
-  const bool up = outcome == instruments::TickOutcome::Updated;
-  if (up != m_linkUp) {
-    m_linkUp = up;
+void WebPanel::take(StreamOutput output) {
+  if (output.linkUp != m_linkUp) {
+    m_linkUp = output.linkUp;
     for (auto& client : m_clients) {
       sendLinkState(*client);
     }
   }
-  stream();
-}
-
-void WebPanel::stream() {
-  std::set<Variant> wanted;
-  for (const auto& client : m_clients) {
-    wanted.insert(client->watching.begin(), client->watching.end());
-  }
-  const Clock::time_point now = Clock::now();
-  const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / m_options.fps;
-  for (const FramePtr& frame : m_streamer.renderDue(wanted, now, interval)) {
+  for (const FramePtr& frame : output.frames) {
+    bool watched = false;
     for (auto& client : m_clients) {
       if (std::find(client->watching.begin(), client->watching.end(), frame->variant) != client->watching.end()) {
         client->unsent[frame->variant.gauge] = frame;
+        watched = true;
       }
+    }
+    if (watched) {
+      m_latest[frame->variant] = frame;
     }
   }
   // Flushing may drop a client: walk a copy.
@@ -292,6 +289,7 @@ void WebPanel::stream() {
   for (auto& client : m_clients) {
     clients.push_back(client.get());
   }
+  const Clock::time_point now = Clock::now();
   for (Client* client : clients) {
     flush(*client);
     if (client->behindSince && now - *client->behindSince > kBehindLimit) {

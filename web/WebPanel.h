@@ -1,5 +1,5 @@
-// skyvane-web's server: the page, the gauge list and the panel's WebSocket on one port, fed by a GaugeStreamer
-// that the same 30 ms tick and 1 s link retry as the desktop panel keep moving.
+// skyvane-web's server: the page, the gauge list and the panel's WebSocket on one port, fed by a StreamWorker
+// (the link, the 30 ms tick and the drawing, on a thread of their own) whose frames it hands to the browsers.
 //
 // Towards browsers it is read-only and bounded: three page files and one JSON list (anything else is 404), at
 // most kMaxRequestBytes per HTTP connection and kMaxMessageBytes per WebSocket message, at most maxClients
@@ -10,11 +10,12 @@
 
 #include "GaugeStreamer.h"
 #include "Result.h"
+#include "StreamWorker.h"
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
-#include <QTimer>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <vector>
@@ -32,14 +33,16 @@ struct WebOptions {
   quint16 port = 8787;
   int maxClients = 16;
   int fps = 30;  // frames a second per gauge, at most
+  TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
 };
 
 class WebPanel : public QAbstractHttpServer {
 public:
-  WebPanel(GaugeStreamer& streamer, const WebOptions& options);
+  // `settings` as loaded from config.ini.
+  WebPanel(const settings::Settings& settings, const WebOptions& options);
   ~WebPanel() override;
 
-  // Starts listening and the timers; the port actually bound (for port 0).
+  // Starts listening and the worker; the port actually bound (for port 0), or why not.
   Result<quint16> start();
 
   int clientCount() const { return static_cast<int>(m_clients.size()); }
@@ -53,19 +56,18 @@ private:
   void acceptWebSockets();
   void received(Client& client, const QString& message);
   void drop(Client& client, const QString& reason);
-  void tryOpenLink();
-  void tick();
-  void stream();
+  void take(StreamOutput output);
+  void updateWanted(const std::set<Variant>& fresh = {});
   void flush(Client& client);
   void sendLinkState(Client& client);
   QByteArray gaugeList() const;
 
-  GaugeStreamer& m_streamer;
   WebOptions m_options;
+  std::array<bool, gauges::kGauges.size()> m_switchedOn{};
   std::vector<std::unique_ptr<Client>> m_clients;
-  QTimer m_linkTimer;  // link-open attempts, every second until one succeeds
-  QTimer m_tickTimer;  // the instrument tick and the frames it makes due
+  std::map<Variant, FramePtr> m_latest;  // the newest frame of each variant watched
   bool m_linkUp = false;
+  std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };
 
 }  // namespace web

@@ -25,7 +25,6 @@ namespace {
 
 struct Options {
   web::WebOptions web;
-  TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
   cli::ProfileChoice profile;
 };
 
@@ -67,11 +66,11 @@ void addOptions(CLI::App& app, Options& o) {
          "--aa",
          [&o](const std::string& v) {
            if (v == "none") {
-             o.antiAliasing = TGLAntiAliasing::aaNone;
+             o.web.antiAliasing = TGLAntiAliasing::aaNone;
            } else if (v == "2x") {
-             o.antiAliasing = TGLAntiAliasing::aa2x;
+             o.web.antiAliasing = TGLAntiAliasing::aa2x;
            } else if (v == "4x") {
-             o.antiAliasing = TGLAntiAliasing::aa4x;
+             o.web.antiAliasing = TGLAntiAliasing::aa4x;
            } else {
              throw CLI::ValidationError("--aa", "takes none, 2x or 4x, not \"" + v + "\"");
            }
@@ -120,8 +119,7 @@ int serve(int argc, char** argv, const Options& o) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("skyvane-web"));
   QCoreApplication::setApplicationVersion(QStringLiteral(SKYVANE_VERSION));
-  web::GaugeStreamer streamer(load.settings, o.antiAliasing);
-  web::WebPanel panel(streamer, o.web);
+  web::WebPanel panel(load.settings, o.web);
   const Result<quint16> port = panel.start();
   if (!port) {
     std::fprintf(stderr, "skyvane-web: %s\n", port.error().c_str());

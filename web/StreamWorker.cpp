@@ -1,0 +1,108 @@
+// The worker thread's loop.
+#include "StreamWorker.h"
+
+#include "SimLink.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace web {
+namespace {
+
+constexpr auto kTick = std::chrono::milliseconds(30);
+constexpr auto kLinkRetry = std::chrono::seconds(1);
+constexpr auto kStopWait = std::chrono::seconds(2);
+
+}  // namespace
+
+StreamWorker::StreamWorker(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int fps,
+                           std::function<void(StreamOutput)> deliver)
+    : m_settings(settings),
+      m_antiAliasing(antiAliasing),
+      m_frameInterval(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / fps),
+      m_deliver(std::move(deliver)) {}
+
+StreamWorker::~StreamWorker() {
+  m_stop = true;
+  if (!m_thread.joinable()) {
+    return;
+  }
+  const Clock::time_point until = Clock::now() + kStopWait;
+  while (!m_finished && Clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!m_finished) {
+    std::fprintf(stderr, "skyvane-web: the simulator does not answer; stopping without waiting for it\n");
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  m_thread.join();
+}
+
+Result<void> StreamWorker::start() {
+  std::promise<Result<void>> made;
+  std::future<Result<void>> result = made.get_future();
+  m_thread = std::thread([this, &made] { run(made); });
+  Result<void> started = result.get();
+  if (!started && m_thread.joinable()) {
+    m_thread.join();
+  }
+  return started;
+}
+
+void StreamWorker::setWanted(std::set<Variant> wanted, std::set<Variant> fresh) {
+  const std::lock_guard lock(m_mutex);
+  m_wanted = std::move(wanted);
+  m_fresh.insert(fresh.begin(), fresh.end());
+}
+
+void StreamWorker::run(std::promise<Result<void>>& made) {
+  std::unique_ptr<GaugeStreamer> streamer;
+  try {
+    // Made on this thread: the offscreen context is current here and nowhere else.
+    streamer = std::make_unique<GaugeStreamer>(m_settings, m_antiAliasing);
+  } catch (const std::exception& e) {
+    m_finished = true;
+    made.set_value(Problem{e.what()});
+    return;
+  }
+  made.set_value({});
+  loop(*streamer);
+  streamer.reset();
+  SimLinkClose();
+  m_finished = true;
+}
+
+void StreamWorker::loop(GaugeStreamer& streamer) {
+  Clock::time_point nextTick = Clock::now();
+  Clock::time_point nextLinkTry = nextTick;
+  while (!m_stop) {
+    std::this_thread::sleep_until(nextTick);
+    const Clock::time_point now = Clock::now();
+    nextTick = std::max(nextTick + kTick, now);  // after a blocked tick: on from now, no burst to catch up
+    if (!SimLinkIsOpen() && now >= nextLinkTry) {
+      SimLinkResult result = SimLinkOk;
+      SimLinkOpen(0, result);
+      nextLinkTry = now + kLinkRetry;
+    }
+    const instruments::TickOutcome outcome = streamer.tick();
+    if (outcome == instruments::TickOutcome::LinkClosed) {
+      nextLinkTry = Clock::now();  // the simulator went away: look for it again at once
+    }
+    std::set<Variant> wanted;
+    {
+      const std::lock_guard lock(m_mutex);
+      wanted = m_wanted;
+      for (const Variant& v : m_fresh) {
+        streamer.forget(v);
+      }
+      m_fresh.clear();
+    }
+    StreamOutput output;
+    output.frames = streamer.renderDue(wanted, Clock::now(), m_frameInterval);
+    output.linkUp = outcome == instruments::TickOutcome::Updated;
+    m_deliver(std::move(output));
+  }
+}
+
+}  // namespace web
