@@ -74,6 +74,18 @@ QRect ontoAScreen(QRect r) {
   return r;
 }
 
+// What is said about a config.ini, as --check-config says it.
+std::vector<std::string> warningLines(const settings::SettingsLoad& load) {
+  std::vector<std::string> lines;
+  for (const std::string& warning : load.warnings) {
+    lines.push_back("config.ini: " + warning);
+  }
+  for (const std::string& problem : settings::unworkableScales(load.settings)) {
+    lines.push_back("warning: " + problem);
+  }
+  return lines;
+}
+
 }  // namespace
 
 GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
@@ -143,6 +155,7 @@ void GaugePanel::startUp() {
   }
   m_settings = settings.settings;
   m_fileSettings = settings.settings;
+  m_fileWarnings = warningLines(settings);
   greyEngine2Buttons();
 
   gauges::buildPanel(*m_panel, m_settings, m_states);
@@ -389,21 +402,20 @@ void GaugePanel::reloadSettings() {
     return;  // gone (between an editor's remove and rename): the panel stays as it is
   }
   const settings::SettingsLoad load = settings::parseSettings(read.text);
+  const std::vector<std::string> lines = warningLines(load);
+  const bool sameWarnings = lines == m_fileWarnings;
+  m_fileWarnings = lines;
   if (load.settings == m_fileSettings) {
-    return;  // touched, or saved unchanged: nothing the settings decide changed
-  }
-  std::vector<std::string> lines;
-  for (const std::string& warning : load.warnings) {
-    lines.push_back("config.ini: " + warning);
-  }
-  for (const std::string& problem : settings::unworkableScales(load.settings)) {
-    lines.push_back("warning: " + problem);
+    // Touched, saved unchanged, or a value not understood whose default is what the panel has: nothing the
+    // settings decide changed; only new warnings are said.
+    if (!sameWarnings) {
+      showWarnings(lines);
+    }
+    return;
   }
   rebuildScene(load.settings);
   ++m_settingsReloads;
-  if (!lines.empty()) {
-    showWarnings(lines);
-  }
+  showWarnings(lines);
   if (m_settingsReloaded) {
     m_settingsReloaded();
   }
@@ -438,6 +450,12 @@ void GaugePanel::rebuildScene(settings::Settings fileSettings) {
 }
 
 void GaugePanel::showWarnings(const std::vector<std::string>& lines) {
+  if (lines.empty()) {
+    if (m_warningBox) {
+      m_warningBox->hide();  // the file is right again
+    }
+    return;
+  }
   std::string text;
   for (const std::string& line : lines) {
     std::fprintf(stderr, "skyvane-gauges: %s\n", line.c_str());

@@ -98,8 +98,9 @@ private:
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<panel::PanelScene> m_panel;
-  settings::Settings m_settings;      // as the dial builders left them
-  settings::Settings m_fileSettings;  // as read from config.ini, to tell a changed file from a touched one
+  settings::Settings m_settings;            // as the dial builders left them
+  settings::Settings m_fileSettings;        // as read from config.ini, to tell a changed file from a touched one
+  std::vector<std::string> m_fileWarnings;  // what was said about the file last read
   gauges::ScaleStates m_states;
   settings::WindowLayout m_layout;
   bool m_layoutFound = false;

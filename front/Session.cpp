@@ -35,8 +35,10 @@ sigset_t sessionSignals() {
   return set;
 }
 
-// A child with the session's signals unblocked again, ended with the session, its output on `stdoutFd`.
+// A child with the session's signals unblocked again, ended with the session, its output on `stdoutFd`; -1
+// when no process could be made.
 pid_t spawn(const Launch& launch, int stdoutFd) {
+  const pid_t session = ::getpid();
   const pid_t pid = ::fork();
   if (pid != 0) {
     return pid;
@@ -44,6 +46,9 @@ pid_t spawn(const Launch& launch, int stdoutFd) {
   const sigset_t set = sessionSignals();
   ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != session) {
+    ::_exit(1);  // the session ended before the death signal was set up
+  }
   if (stdoutFd >= 0) {
     ::dup2(stdoutFd, 1);
   }
@@ -62,6 +67,9 @@ pid_t spawn(const Launch& launch, int stdoutFd) {
 
 // SIGTERM, then waiting up to kStopMs before SIGKILL; the exit status.
 int stopChild(pid_t pid) {
+  if (pid <= 0) {
+    return 0;  // never kill(-1) or kill(0): those reach every process of the user or the group
+  }
   ::kill(pid, SIGTERM);
   int status = 0;
   for (int waited = 0; waited < kStopMs; waited += 20) {
@@ -97,6 +105,10 @@ Result<pid_t> startServer(const Launch& server) {
   }
   const pid_t pid = spawn(server, out[1]);
   ::close(out[1]);
+  if (pid < 0) {
+    ::close(out[0]);
+    return Problem{"cannot start the simulator server: " + std::string(std::strerror(errno))};
+  }
   std::string line;
   pollfd wait{out[0], POLLIN, 0};
   char c = 0;
@@ -121,12 +133,18 @@ struct Lock {
   }
 };
 
-// Waits for the end: a viewer exiting, or a stop signal. The first viewer's exit status.
+int exitCode(int status) {
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// Waits for the end: the first viewer (the panel) exiting, or a stop signal; a later viewer that exits is
+// reported and the session goes on. The first viewer's exit code (SIGTERM from us counts as a normal end).
 int watch(std::vector<pid_t>& viewers, pid_t& server) {
   const sigset_t set = sessionSignals();
-  int firstStatus = 0;
-  bool first = true;
-  while (!viewers.empty()) {
+  const pid_t main = viewers.front();
+  int mainStatus = 0;
+  bool mainEnded = false;
+  while (!mainEnded) {
     siginfo_t info{};
     if (::sigwaitinfo(&set, &info) < 0) {
       continue;
@@ -140,24 +158,19 @@ int watch(std::vector<pid_t>& viewers, pid_t& server) {
       if (pid == server) {
         std::fprintf(stderr, "skyvane: the simulator server stopped\n");
         server = -1;
+      } else if (pid == main) {
+        mainStatus = status;
+        mainEnded = true;
+      } else if (std::erase(viewers, pid) > 0) {
+        std::fprintf(stderr, "skyvane: a program of the session ended (exit code %d)\n", exitCode(status));
       }
-      if (std::erase(viewers, pid) > 0 && first) {
-        firstStatus = status;
-        first = false;
-      }
-    }
-    if (!first) {
-      break;  // one viewer closed: the session ends
     }
   }
+  std::erase(viewers, main);
   for (const pid_t viewer : viewers) {
-    const int status = stopChild(viewer);
-    if (first) {
-      firstStatus = status;
-      first = false;
-    }
+    stopChild(viewer);
   }
-  return WIFEXITED(firstStatus) ? WEXITSTATUS(firstStatus) : 0;
+  return mainEnded ? exitCode(mainStatus) : (stopChild(main), 0);
 }
 
 }  // namespace
@@ -192,7 +205,15 @@ Result<int> runSession(const SessionPlan& plan) {
   std::fflush(stdout);
   std::vector<pid_t> viewers;
   for (const Launch& viewer : plan.viewers) {
-    viewers.push_back(spawn(viewer, -1));
+    const pid_t pid = spawn(viewer, -1);
+    if (pid < 0) {
+      for (const pid_t started : viewers) {
+        stopChild(started);
+      }
+      stopChild(server);
+      return Problem{"cannot start " + viewer.argv.front() + ": " + std::strerror(errno)};
+    }
+    viewers.push_back(pid);
   }
   const int status = watch(viewers, server);
   if (server > 0) {

@@ -2,7 +2,7 @@
 // runtime directory reused), and the programs that show the panel (the desktop panel, the browser panel or
 // both), stopped together. Only one session per user runs at a time.
 //
-// Ending: when the last viewer exits, or on SIGINT/SIGTERM (the viewers get SIGTERM, so the desktop panel
+// Ending: when the first viewer (the panel) exits, or on SIGINT/SIGTERM (the viewers get SIGTERM, so the desktop panel
 // saves its layout), the server this session started is stopped with SIGTERM (it removes its socket); a
 // reused server is left running. Children get SIGTERM too if the session itself is killed
 // (PR_SET_PDEATHSIG), so no process is left behind.

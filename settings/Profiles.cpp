@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,8 +20,8 @@ Result<void> checkProfileName(std::string_view name) {
   if (name.empty() || name.size() > kMaxProfileNameLength) {
     return Problem{"a profile name has 1 to " + std::to_string(kMaxProfileNameLength) + " characters"};
   }
-  if (name == "." || name == ".." || name.find('/') != std::string_view::npos) {
-    return Problem{"a profile name has no \"/\" and is not \".\" or \"..\""};
+  if (name.front() == '.' || name.find('/') != std::string_view::npos) {
+    return Problem{"a profile name has no \"/\" and does not start with \".\""};
   }
   if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
     return Problem{"a profile name has no control characters"};
@@ -43,23 +44,36 @@ Result<std::string> openProfile(const std::string& dataDir, std::string_view nam
   }
   ::mkdir(dataDir.c_str(), 0700);
   ::mkdir(profiles.c_str(), 0700);
-  if (::mkdir(dir.c_str(), 0700) != 0) {
+  // Made whole in a fresh directory and renamed into place: a profile is never seen half made, and of two
+  // programs making it at once one wins and the other uses it.
+  std::string pattern = profiles + "/.new-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
     return Problem{"cannot make the profile directory " + dir};
   }
+  const std::string made = pattern;
   // The profile starts as the panel was: its settings and its layout, when there are such files.
+  Result<void> copied;
   const TextFileRead config = readTextFile(dataDir + "/config.ini", IniFile::kMaxFileSize);
   if (config.status == TextFileRead::Status::Read) {
-    if (auto written = replaceFile(dir + "/config.ini", config.text, Durability::Flushed); !written) {
-      return Problem{written.error()};
-    }
+    copied = replaceFile(made + "/config.ini", config.text, Durability::Flushed);
   }
   const LayoutLoad layout = loadWindowLayout(dataDir + "/" + kLayoutFileName);
-  if (layout.found) {
-    if (auto written = saveWindowLayout(dir + "/" + kLayoutFileName, layout.layout); !written) {
-      return Problem{written.error()};
-    }
+  if (copied && layout.found) {
+    copied = saveWindowLayout(made + "/" + kLayoutFileName, layout.layout);
   }
-  return dir;
+  if (copied && ::rename(made.c_str(), dir.c_str()) == 0) {
+    return dir;
+  }
+  ::unlink((made + "/config.ini").c_str());
+  ::unlink((made + "/" + kLayoutFileName).c_str());
+  ::rmdir(made.c_str());
+  if (!copied) {
+    return Problem{copied.error()};
+  }
+  if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    return dir;  // made by another program meanwhile
+  }
+  return Problem{"cannot make the profile directory " + dir};
 }
 
 std::vector<std::string> listProfiles(const std::string& dataDir) {

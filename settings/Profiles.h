@@ -12,7 +12,8 @@ namespace settings {
 
 inline constexpr std::size_t kMaxProfileNameLength = 64;
 
-// A name is 1..64 characters, no '/', not "." or "..", no control characters; else why not.
+// A name is 1..64 characters, no '/', no control characters, not starting with '.' (so never "." or "..", and
+// never a profile being made); else why not.
 Result<void> checkProfileName(std::string_view name);
 
 // The directory of profile `name` in `dataDir`, made on first use with copies of the data directory's own

@@ -6,6 +6,7 @@
 #include "support/WebTestKit.h"
 
 #include <QElapsedTimer>
+#include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -41,13 +42,13 @@ private:
 };
 const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtRun);
 
-std::string httpGet(int port, const std::string& requestLine) {
+std::string httpGet(int port, const std::string& requestLine, const std::string& host = "127.0.0.1") {
   QTcpSocket socket;
   socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
   if (!socket.waitForConnected(2000)) {
     return {};
   }
-  socket.write(QByteArray::fromStdString(requestLine + "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+  socket.write(QByteArray::fromStdString(requestLine + "\r\nHost: " + host + "\r\nConnection: close\r\n\r\n"));
   // Until the headers and the body they announce are in.
   QByteArray reply;
   while (socket.waitForReadyRead(2000)) {
@@ -176,21 +177,41 @@ TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
   EXPECT_TRUE(httpGet(web.port(), "POST / HTTP/1.1\r\nContent-Length: 0").starts_with("HTTP/1.1 405"));
 }
 
-TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnection) {
+TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnectionWhateverItsHeadersSay) {
   WebProcess web;
-  QTcpSocket socket;
-  socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
-  ASSERT_TRUE(socket.waitForConnected(2000));
-  socket.write("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n");
-  const QByteArray chunk(64 * 1024, 'x');
-  bool closed = false;
-  for (int i = 0; i < 64 && !closed; ++i) {  // up to 4 MiB
-    socket.write(chunk);
-    socket.waitForBytesWritten(500);
-    closed = socket.state() != QAbstractSocket::ConnectedState;
+  for (const char* head : {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n",
+                           "POST / HTTP/1.1\r\nHost: x\r\nX: upgrade: websocket\r\nContent-Length: 100000000\r\n\r\n",
+                           "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nContent-Length: 100000000\r\n\r\n"}) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
+    ASSERT_TRUE(socket.waitForConnected(2000));
+    socket.write(head);
+    const QByteArray chunk(64 * 1024, 'x');
+    bool closed = false;
+    for (int i = 0; i < 64 && !closed; ++i) {  // up to 4 MiB
+      socket.write(chunk);
+      socket.waitForBytesWritten(500);
+      closed = socket.state() != QAbstractSocket::ConnectedState;
+    }
+    EXPECT_TRUE(closed || socket.waitForDisconnected(2000)) << head;
   }
-  EXPECT_TRUE(closed || socket.waitForDisconnected(2000));
   EXPECT_LT(web.rssKb(), 400 * 1024);
+}
+
+TEST_F(WebStream, APageOfAnotherSiteCannotWatchThroughARenamedHost) {
+  WebProcess web;
+  // DNS rebinding: the other site's name now points here, and the browser names that host.
+  const std::string list = httpGet(web.port(), "GET /api/gauges HTTP/1.1\r\nX-Test: 1", "evil.example:80");
+  EXPECT_TRUE(list.starts_with("HTTP/1.1 403")) << list.substr(0, 40);
+  QWebSocket socket;
+  QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(web.port())));
+  request.setRawHeader("Host", "evil.example:80");
+  request.setRawHeader("Origin", "http://evil.example:80");
+  bool closed = false;
+  QObject::connect(&socket, &QWebSocket::disconnected, [&] { closed = true; });
+  socket.open(request);
+  EXPECT_TRUE(waitUntil([&] { return closed; }, 2000));
+  EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1", "localhost:80").starts_with("HTTP/1.1 200"));
 }
 
 TEST_F(WebStream, AStalledSimulatorDoesNotHoldUpTheBrowsers) {

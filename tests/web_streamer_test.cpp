@@ -108,6 +108,15 @@ TEST_F(WebStreamer, TicksALittleShorterThanTheIntervalStillGiveTheFullRate) {
   EXPECT_LE(frames, 92);
 }
 
+TEST_F(WebStreamer, NoMoreThanThirtySixDrawingsATickHoweverManySizesAreAskedFor) {
+  std::set<web::Variant> wanted;
+  for (int size = 64; size < 64 + 50; ++size) {
+    wanted.insert({kAirspeed, size, 0});
+  }
+  EXPECT_EQ(due(wanted, milliseconds(0)).size(), web::kMaxDrawingsPerCall);
+  EXPECT_EQ(due(wanted, milliseconds(30)).size(), 50 - web::kMaxDrawingsPerCall) << "the rest at the next tick";
+}
+
 TEST_F(WebStreamer, AVariantNoLongerWantedIsForgotten) {
   set("airspeed=100");
   due({{kAirspeed, 128, 0}}, milliseconds(0));

@@ -58,6 +58,9 @@ std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, 
   std::array<bool, gauges::kGauges.size()> drawn{};
   std::vector<FramePtr> frames;
   for (const Variant& v : wanted) {
+    if (frames.size() >= kMaxDrawingsPerCall) {
+      break;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+    }
     const auto g = static_cast<std::size_t>(v.gauge);
     const bool first = !m_latest.contains(v);
     const bool due = m_moved[g] && earnedFrame(g, now, minInterval);

@@ -30,6 +30,9 @@ struct Frame {
 using FramePtr = std::shared_ptr<const Frame>;
 using Clock = std::chrono::steady_clock;
 
+// At most this many gauges are drawn in one call (one tick): as many as the panel has.
+inline constexpr std::size_t kMaxDrawingsPerCall = 36;
+
 class GaugeStreamer {
 public:
   // Builds the panel from `settings` (as loaded from config.ini) and makes the offscreen context; throws the
@@ -50,7 +53,8 @@ public:
 
   // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
   // last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of two); a moved
-  // gauge that has to wait stays due. Frames of variants no longer wanted are forgotten.
+  // gauge that has to wait stays due, as does what is beyond kMaxDrawingsPerCall. Frames of variants no longer
+  // wanted are forgotten.
   std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
   // The newest frame of a variant, or null.
   FramePtr latest(const Variant& variant) const;

@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -23,6 +25,30 @@ extern const std::size_t kStyleCssSize;
 
 namespace web {
 namespace {
+
+constexpr qint64 kMaxHandshakeBytes = 8192;
+
+// Whether a connection's first bytes are a whole WebSocket handshake for /ws: the request line, an Upgrade
+// header whose value is websocket, and no body announced. A header merely containing the words does not count.
+bool isWebSocketHandshake(const QByteArray& head) {
+  const qsizetype end = head.indexOf("\r\n\r\n");
+  if (end < 0 || !head.startsWith("GET /ws ")) {
+    return false;
+  }
+  bool upgrade = false;
+  const QList<QByteArray> lines = head.left(end).split('\n');
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const QByteArray line = lines[i].trimmed();
+    const qsizetype colon = line.indexOf(':');
+    const QByteArray name = line.left(colon).trimmed().toLower();
+    const QByteArray value = line.mid(colon + 1).trimmed().toLower();
+    if (name == "content-length" || name == "transfer-encoding") {
+      return false;
+    }
+    upgrade = upgrade || (name == "upgrade" && value == "websocket");
+  }
+  return upgrade;
+}
 
 // An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
 // reader keeps a request body whole in memory, whatever its announced length.
@@ -44,7 +70,7 @@ protected:
     auto guard = std::make_shared<QMetaObject::Connection>();
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.
     *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard] {
-      if (*received == 0 && socket->peek(4096).toLower().contains("upgrade: websocket")) {
+      if (*received == 0 && isWebSocketHandshake(socket->peek(kMaxHandshakeBytes))) {
         disconnect(*guard);  // a WebSocket: its own message limits hold from here
         return;
       }
@@ -121,13 +147,44 @@ Result<quint16> WebPanel::start() {
   if (Result<void> started = m_worker->start(); !started) {
     return Problem{"cannot draw offscreen: " + started.error()};
   }
+  // The names browsers may use for this server: loopback's, this machine's name, and the addresses it listens
+  // on.
+  const QString machine = QSysInfo::machineHostName().toLower();
+  m_hosts = {QStringLiteral("localhost"),
+             QStringLiteral("127.0.0.1"),
+             QStringLiteral("::1"),
+             m_options.address.toString().toLower(),
+             machine,
+             machine + QStringLiteral(".local")};
+  if (m_options.address == QHostAddress::Any || m_options.address == QHostAddress::AnyIPv4) {
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+      m_hosts.insert(a.toString().toLower());
+    }
+  }
   bind(server);
   return server->serverPort();
+}
+
+bool WebPanel::hostAllowed(QString host) const {
+  // "name:port", "[v6]:port" or a bare name: the name alone, without brackets.
+  const qsizetype close = host.lastIndexOf(']');
+  const qsizetype colon = host.lastIndexOf(':');
+  if (colon > close && (close >= 0 || host.count(':') == 1)) {
+    host.truncate(colon);
+  }
+  host.remove('[').remove(']');
+  return m_hosts.contains(host.toLower());
 }
 
 bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   const QString path = request.url().path();
   const bool get = request.method() == QHttpServerRequest::Method::Get;
+  // A page of another site that had its name point here (DNS rebinding) names its own host: refused.
+  if (!hostAllowed(QString::fromLatin1(request.value("host")))) {
+    makeResponder(request, socket)
+        .write(QByteArray("unknown host\n"), "text/plain", QHttpServerResponder::StatusCode::Forbidden);
+    return true;
+  }
   const auto respond = [&](const QByteArray& body, const char* type) {
     QHttpServerResponder responder = makeResponder(request, socket);
     if (!get) {
@@ -183,6 +240,7 @@ void WebPanel::acceptWebSockets() {
     const bool foreign =
         !socket->origin().isEmpty() && (origin.host() != asked.host() || origin.port(80) != asked.port(80));
     const QString refusal = asked.path() != QLatin1String("/ws")    ? QStringLiteral("no such WebSocket")
+                            : !hostAllowed(asked.host())            ? QStringLiteral("unknown host")
                             : foreign                               ? QStringLiteral("foreign origin")
                             : clientCount() >= m_options.maxClients ? QStringLiteral("too many clients")
                                                                     : QString();

@@ -14,6 +14,7 @@
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
+#include <QSet>
 
 #include <array>
 #include <map>
@@ -61,11 +62,13 @@ private:
   void flush(Client& client);
   void sendLinkState(Client& client);
   QByteArray gaugeList() const;
+  bool hostAllowed(QString host) const;
 
   WebOptions m_options;
   std::array<bool, gauges::kGauges.size()> m_switchedOn{};
   std::vector<std::unique_ptr<Client>> m_clients;
   std::map<Variant, FramePtr> m_latest;  // the newest frame of each variant watched
+  QSet<QString> m_hosts;                 // the names a request may give for this server
   bool m_linkUp = false;
   std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };

@@ -108,6 +108,10 @@ int serve(int argc, char** argv, const Options& o) {
   ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
   const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (stopFd < 0) {
+    std::perror("skyvane-web: signalfd");  // without it SIGINT and SIGTERM, blocked, could never stop us
+    return 1;
+  }
 
   const std::string dataDir = settings::dataDirectory();
   settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");

@@ -185,7 +185,15 @@ function drawFrame(data) {
   if (!tile || !entry || entry.turns !== turns) return;
   const canvas = tile.querySelector('canvas');
   if (canvas.width !== size) return;  // from before a resize: the next one comes at the new size
+  // Pictures decode in any order: one older than the last drawn is dropped, never drawn over it.
+  const order = (Number(tile.dataset.arrived) || 0) + 1;
+  tile.dataset.arrived = order;
   createImageBitmap(new Blob([data.slice(HEADER_BYTES)], { type: 'image/jpeg' })).then((picture) => {
+    if (order < (Number(tile.dataset.shown) || 0)) {
+      picture.close();
+      return;
+    }
+    tile.dataset.shown = order;
     canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
     picture.close();
     tile.dataset.drawn = '1';
