@@ -39,25 +39,31 @@ namespace {
 bool g_haveDesktop = false;
 std::string g_noDesktop;  // why not, when not
 
-struct TempHome {
-  std::string dir;
-  TempHome() {
-    char pattern[] = "/tmp/skyvane-wm-XXXXXX";
-    dir = ::mkdtemp(pattern);
-  }
-  ~TempHome() {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
+// Every test needs the X server with openbox of this run: skipped where the programs are missing.
+class UnderAWindowManager : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!g_haveDesktop) {
+      if (g_noDesktop == "not installed") {
+        GTEST_SKIP() << "openbox or Xvfb is not installed";
+      }
+      FAIL() << g_noDesktop;
+    }
   }
 };
 
-TEST(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFrameUnchangedFiveTimes) {
-  if (!g_haveDesktop) {
-    if (g_noDesktop == "not installed") {
-      GTEST_SKIP() << "openbox or Xvfb is not installed";
-    }
-    FAIL() << g_noDesktop;
+// A data directory inside the run's private one, removed with it at the end of the run: fontconfig may still
+// name an earlier panel's font file after it was unregistered, and a later panel in this process would fail
+// to open it.
+struct TempHome {
+  std::string dir;
+  TempHome() {
+    std::string pattern = std::string(std::getenv("SKYVANE_RUNTIME_DIR")) + "/home-XXXXXX";
+    dir = ::mkdtemp(pattern.data());
   }
+};
+
+TEST_F(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFrameUnchangedFiveTimes) {
   char pattern[] = "/tmp/skyvane-wm-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
   settings::WindowLayout layout;
@@ -117,13 +123,7 @@ std::vector<WId> stackingOf(const std::vector<WId>& ours) {
   return order;
 }
 
-TEST(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
-  if (!g_haveDesktop) {
-    if (g_noDesktop == "not installed") {
-      GTEST_SKIP() << "openbox or Xvfb is not installed";
-    }
-    FAIL() << g_noDesktop;
-  }
+TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
   TempHome home;
   settings::WindowLayout layout;
   layout.records[0].setLeft(700);
@@ -200,13 +200,7 @@ QAction* menuItem(QMenu& menu, const QString& text) {
   return nullptr;
 }
 
-TEST(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNextStart) {
-  if (!g_haveDesktop) {
-    if (g_noDesktop == "not installed") {
-      GTEST_SKIP() << "openbox or Xvfb is not installed";
-    }
-    FAIL() << g_noDesktop;
-  }
+TEST_F(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNextStart) {
   TempHome home;
   settings::WindowLayout layout;
   for (std::size_t i = 1; i <= 2; ++i) {
@@ -220,6 +214,7 @@ TEST(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNext
   ASSERT_TRUE(settings::saveWindowLayout(path, layout).ok());
   {
     app::GaugePanel panel(home.dir);
+    panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
     panel.start();
     app::GaugeWindow& airspeed = *panel.window("TForm2");
     ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed(); }));
@@ -245,6 +240,7 @@ TEST(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNext
   EXPECT_FALSE(saved.layout.records[2].stayOnTop());
 
   app::GaugePanel again(home.dir);
+  again.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   again.start();
   app::GaugeWindow& airspeed = *again.window("TForm2");
   ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed(); }));
