@@ -214,6 +214,21 @@ TEST_F(WebStream, APageOfAnotherSiteCannotWatchThroughARenamedHost) {
   EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1", "localhost:80").starts_with("HTTP/1.1 200"));
 }
 
+TEST_F(WebStream, SilentConnectionsDoNotKeepTheirPlaces) {
+  WebProcess web({"--max-clients", "1"});
+  QTcpSocket idle;  // connects and says nothing
+  idle.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
+  ASSERT_TRUE(idle.waitForConnected(2000));
+  WebClient silent(web.port());  // upgrades and never subscribes
+  ASSERT_TRUE(silent.connected());
+  EXPECT_TRUE(waitUntil([&] { return silent.closed && idle.state() != QAbstractSocket::ConnectedState; }, 13000));
+  WebClient next(web.port());  // the one place is free again
+  ASSERT_TRUE(next.connected());
+  next.subscribe(QStringLiteral(R"({"subscribe":[]})"));
+  runEvents(300);
+  EXPECT_FALSE(next.closed);
+}
+
 TEST_F(WebStream, AStalledSimulatorDoesNotHoldUpTheBrowsers) {
   // A server that answers the link's first requests and then never again: each batch waits its timeouts out.
   FakeServer server("UIPCMAIN", 6, FakeServer::After::Stall);

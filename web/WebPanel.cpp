@@ -12,9 +12,11 @@
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 
 #include <algorithm>
+#include <utility>
 
 extern const unsigned char kIndexHtml[];
 extern const std::size_t kIndexHtmlSize;
@@ -27,6 +29,10 @@ namespace web {
 namespace {
 
 constexpr qint64 kMaxHandshakeBytes = 8192;
+// Plain HTTP connections at once, at most, and how long one may stay silent; a WebSocket that says nothing
+// for as long after connecting is closed too, so that silent connections cannot keep the places.
+constexpr int kMaxHttpConnections = 64;
+constexpr int kIdleMs = 10000;
 
 // Whether a connection's first bytes are a whole WebSocket handshake for /ws: the request line, an Upgrade
 // header whose value is websocket, and no body announced. A header merely containing the words does not count.
@@ -59,19 +65,36 @@ public:
 protected:
   void incomingConnection(qintptr descriptor) override {
     auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
-      delete socket;
+    if (!socket->setSocketDescriptor(descriptor) || *m_open >= kMaxHttpConnections) {
+      delete socket;  // closes it
       return;
     }
     // A frame is written as header and payload: without this, Nagle's algorithm holds the tail of one back
     // for the peer's delayed acknowledgement, some 40 ms.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Counted while it is plain HTTP; closed when silent for kIdleMs.
+    ++*m_open;
+    auto counted = std::make_shared<bool>(true);
+    const auto uncount = [open = m_open, counted] {
+      if (std::exchange(*counted, false)) {
+        --*open;
+      }
+    };
+    connect(socket, &QObject::destroyed, uncount);
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    idle->setInterval(kIdleMs);
+    connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    idle->start();
     auto received = std::make_shared<qint64>(0);
     auto guard = std::make_shared<QMetaObject::Connection>();
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.
-    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard] {
+    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard, idle, uncount] {
+      idle->start();
       if (*received == 0 && isWebSocketHandshake(socket->peek(kMaxHandshakeBytes))) {
-        disconnect(*guard);  // a WebSocket: its own message limits hold from here
+        disconnect(*guard);  // a WebSocket: its own limits hold from here
+        idle->stop();
+        uncount();
         return;
       }
       *received += socket->bytesAvailable();
@@ -82,6 +105,9 @@ protected:
     });
     addPendingConnection(socket);
   }
+
+private:
+  std::shared_ptr<int> m_open = std::make_shared<int>(0);  // plain HTTP connections; outlives this object
 };
 
 struct Page {
@@ -109,6 +135,8 @@ std::vector<std::string_view> gaugeClasses() {
 
 struct WebPanel::Client {
   std::unique_ptr<QWebSocket> socket;
+  Clock::time_point connectedAt = Clock::now();
+  bool spoke = false;  // sent a subscription
   std::vector<Variant> watching;
   std::map<int, FramePtr> unsent;  // by gauge: the newest frame not yet handed to the socket
   qint64 inFlight = 0;             // bytes handed to the socket and not yet written
@@ -278,6 +306,7 @@ void WebPanel::received(Client& client, const QString& message) {
     return;
   }
   client.watching = std::move(*parsed);
+  client.spoke = true;
   std::erase_if(client.unsent, [&](const auto& entry) {
     return std::none_of(client.watching.begin(), client.watching.end(),
                         [&](const Variant& v) { return v.gauge == entry.first; });
@@ -352,6 +381,8 @@ void WebPanel::take(StreamOutput output) {
     flush(*client);
     if (client->behindSince && now - *client->behindSince > kBehindLimit) {
       drop(*client, QStringLiteral("too slow"));
+    } else if (!client->spoke && now - client->connectedAt > std::chrono::milliseconds(kIdleMs)) {
+      drop(*client, QStringLiteral("no subscription"));
     }
   }
 }
