@@ -136,6 +136,7 @@ protected:
     ::setenv("SKYVANE_HOME", home.c_str(), 1);
   }
   void TearDown() override {
+    ::unsetenv("FG_ROOT");  // also when a test stopped early
     std::error_code ignored;
     fs::remove_all(home, ignored);
   }
@@ -230,7 +231,6 @@ TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {
   std::ofstream(root + "/Protocol/skyvane.xml", std::ios::app) << "<!-- changed -->\n";
   Spawned changed({SKYVANE_FRONT_PATH, "flightgear", "5597"});
   EXPECT_TRUE(changed.waitFor("is not the protocol of the mapping in use")) << changed.text();
-  ::unsetenv("FG_ROOT");
 }
 
 }  // namespace

@@ -251,6 +251,10 @@ TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
   WebProcess web;
   // A raw WebSocket that subscribes to six large gauges and then never reads a byte.
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const std::unique_ptr<int, void (*)(int*)> closing(new int(fd), [](int* f) {
+    ::close(*f);  // also when an assertion ends the test early
+    delete f;
+  });
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(web.port()));
@@ -299,7 +303,6 @@ TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
   while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
   }
   EXPECT_EQ(n, 0) << "the connection is still open";
-  ::close(fd);
 }
 
 }  // namespace
