@@ -3,8 +3,9 @@
 
 #include "TextFile.h"
 
-#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory_resource>
 #include <unordered_set>
 
 namespace settings {
@@ -22,21 +23,43 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-void appendLower(std::string& out, std::string_view s) {
-  for (char c : s) {
-    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+// ASCII letters lowered, every other byte as it is; a table, since every lookup lowers its whole key.
+constexpr std::array<char, 256> kLowerAscii = [] {
+  std::array<char, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[static_cast<std::size_t>(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   }
+  return table;
+}();
+
+char* copyLowered(std::string_view s, char* out) {
+  for (const char c : s) {
+    *out++ = kLowerAscii[static_cast<unsigned char>(c)];
+  }
+  return out;
 }
 
 }  // namespace
 
-std::string IniFile::lowerKey(std::string_view section, std::string_view key) {
-  std::string k;
-  k.reserve(section.size() + key.size() + 1);
-  appendLower(k, section);
-  k += '\n';
-  appendLower(k, key);
+// "section\nkey" lowered, in a string of the caller's kind.
+// Where the first line of `text` ends (CR or LF), or npos. memchr: it runs over every byte of the file.
+std::size_t lineEnd(std::string_view text) {
+  const auto* lf = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
+  const std::size_t lfAt = lf ? static_cast<std::size_t>(lf - text.data()) : text.size();
+  const auto* cr = static_cast<const char*>(std::memchr(text.data(), '\r', lfAt));
+  const std::size_t at = cr ? static_cast<std::size_t>(cr - text.data()) : lfAt;
+  return at == text.size() ? std::string_view::npos : at;
+}
+
+template <class String, class... Allocator>
+String loweredKey(std::string_view section, std::string_view key, const Allocator&... allocator) {
+  String k(section.size() + 1 + key.size(), '\n', allocator...);
+  copyLowered(key, copyLowered(section, k.data()) + 1);
   return k;
+}
+
+std::string IniFile::lowerKey(std::string_view section, std::string_view key) {
+  return loweredKey<std::string>(section, key);
 }
 
 IniFile IniFile::parse(std::string_view text) {
@@ -47,9 +70,12 @@ IniFile IniFile::parse(std::string_view text) {
   std::string_view section;
   bool inSection = false;
   // The profile functions look a key up in the first section of a name only: a repeated section is dead.
-  std::unordered_set<std::string> seenSections;
+  std::pmr::unordered_set<std::pmr::string, KeyHash, std::equal_to<>> seenSections(ini.m_arena.get());
+  const auto lowered = [&](std::string_view section, std::string_view key) {
+    return loweredKey<std::pmr::string>(section, key, ini.m_arena.get());
+  };
   while (!text.empty()) {
-    const std::size_t end = text.find_first_of("\r\n");
+    const std::size_t end = lineEnd(text);
     std::string_view line = trim(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
@@ -59,7 +85,7 @@ IniFile IniFile::parse(std::string_view text) {
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
       section = trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-      inSection = seenSections.insert(lowerKey(section, {})).second;
+      inSection = seenSections.insert(lowered(section, {})).second;
       continue;
     }
     const std::size_t equals = line.find('=');
@@ -75,7 +101,7 @@ IniFile IniFile::parse(std::string_view text) {
       value = value.substr(1, value.size() - 2);
     }
     // emplace keeps the first: the first of duplicated sections or keys wins.
-    ini.m_values.emplace(lowerKey(section, key), std::string(value.substr(0, kMaxValueLength)));
+    ini.m_values.try_emplace(lowered(section, key), value.substr(0, kMaxValueLength));
   }
   return ini;
 }
@@ -94,16 +120,18 @@ Result<IniFile> IniFile::load(const std::string& path) {
 }
 
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {
-  // Every setting is looked up once per read of the file: the key is lowered on the stack, not allocated,
-  // unless it is longer than any real one.
+  // Every setting is looked up once per read of the file, most of them absent: nothing to find in an empty
+  // file, and the key is lowered on the stack, not allocated, unless it is longer than any real one.
+  if (m_values.empty()) {
+    return std::nullopt;
+  }
   std::array<char, 256> buffer;
   std::string longer;
   std::string_view lowered;
   if (section.size() + key.size() + 1 <= buffer.size()) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    char* out = std::transform(section.begin(), section.end(), buffer.begin(), lower);
+    char* out = copyLowered(section, buffer.data());
     *out++ = '\n';
-    out = std::transform(key.begin(), key.end(), out, lower);
+    out = copyLowered(key, out);
     lowered = std::string_view(buffer.data(), static_cast<std::size_t>(out - buffer.data()));
   } else {
     longer = lowerKey(section, key);

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,19 +28,28 @@ public:
   static Result<IniFile> load(const std::string& path);
   static IniFile parse(std::string_view text);
 
-  // The value of `key` in `section`, or nullopt when either is absent.
-  std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
-
-private:
-  static std::string lowerKey(std::string_view section, std::string_view key);
-
   // Looked up by string_view without making a string.
   struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
   };
   // "section\nkey" in lower case -> value.
-  std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> m_values;
+  using Entries = std::pmr::unordered_map<std::pmr::string, std::pmr::string, KeyHash, std::equal_to<>>;
+
+  // The name an entry is filed under in entries(): "section\nkey" with ASCII letters lowered.
+  static std::string lowerKey(std::string_view section, std::string_view key);
+
+  // The value of `key` in `section`, or nullopt when either is absent.
+  std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
+  // Every live entry (the first of duplicated sections or keys), in no particular order.
+  const Entries& entries() const { return m_values; }
+
+private:
+  // The names and values of a file live in one arena: a file is read once and dropped whole, and a few
+  // large blocks cost far less than a small allocation for every name and every value.
+  std::unique_ptr<std::pmr::monotonic_buffer_resource> m_arena =
+      std::make_unique<std::pmr::monotonic_buffer_resource>();
+  Entries m_values{m_arena.get()};
 };
 
 }  // namespace settings

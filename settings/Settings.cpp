@@ -4,10 +4,14 @@
 
 #include "IniFile.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 #include <type_traits>
+#include <unordered_map>
 
 namespace settings {
 
@@ -275,22 +279,58 @@ std::optional<int> parseInt(std::string_view text) {
   return static_cast<int>(negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude));
 }
 
+// Every key's place in the walk, by the name the file reader files it under.
+using KeyOrdinals = std::unordered_map<std::string, std::size_t, IniFile::KeyHash, std::equal_to<>>;
+
+const KeyOrdinals& keyOrdinals() {
+  static const KeyOrdinals ordinals = [] {
+    KeyOrdinals table;
+    std::size_t ordinal = 0;
+    Settings any;
+    visitSettings(
+        [&](std::string_view section, std::string_view key, auto&) {
+          if (!table.emplace(IniFile::lowerKey(section, key), ordinal++).second) {
+            throw std::logic_error("the settings table names [" + std::string(section) + "] " + std::string(key) +
+                                   " twice");
+          }
+        },
+        any);
+    return table;
+  }();
+  return ordinals;
+}
+
 SettingsLoad parseSettingsFrom(const IniFile& ini) {
+  // A file sets a few of several hundred keys: find the file's entries in the table, then walk the table
+  // once, setting them in reading order (the order of the warnings).
+  std::vector<std::pair<std::size_t, std::string_view>> found;
+  const KeyOrdinals& ordinals = keyOrdinals();
+  for (const auto& [name, value] : ini.entries()) {
+    if (const auto it = ordinals.find(std::string_view(name)); it != ordinals.end()) {
+      found.emplace_back(it->second, value);
+    }
+  }
   SettingsLoad load;
+  if (found.empty()) {
+    return load;
+  }
+  std::sort(found.begin(), found.end());
+  auto next = found.begin();
+  std::size_t ordinal = 0;
   visitSettings(
       [&](std::string_view section, std::string_view key, auto& field) {
-        const std::optional<std::string_view> text = ini.value(section, key);
-        if (!text) {
+        if (next == found.end() || next->first != ordinal++) {
           return;
         }
+        const std::string_view text = (next++)->second;
         using T = std::remove_reference_t<decltype(field)>;
         if constexpr (std::is_same_v<T, std::string>) {
-          field = *text;
+          field = text;
         } else {
-          const std::optional<int> number = parseInt(*text);
+          const std::optional<int> number = parseInt(text);
           if (!number) {
             load.warnings.push_back("[" + std::string(section) + "] " + std::string(key) + " = \"" +
-                                    std::string(text->substr(0, 40)) + "\" is not an integer; the default is used");
+                                    std::string(text.substr(0, 40)) + "\" is not an integer; the default is used");
             return;
           }
           field = static_cast<T>(*number);  // a bool is true for any non-zero number
@@ -316,20 +356,30 @@ SettingsLoad parseSettings(std::string_view iniText) {
   return parseSettingsFrom(IniFile::parse(iniText));
 }
 
-std::vector<std::string> describeSettings(const Settings& settings) {
-  std::vector<std::string> lines;
+void forEachSetting(const Settings& settings, const SettingVisitor& visit) {
   visitSettings(
       [&](std::string_view section, std::string_view key, const auto& field) {
-        std::string line = "[" + std::string(section) + "] " + std::string(key) + " = ";
         using T = std::remove_cvref_t<decltype(field)>;
         if constexpr (std::is_same_v<T, std::string>) {
-          line += field;
+          visit(section, key, field);
         } else {
-          line += std::to_string(static_cast<int>(field));
+          std::array<char, 16> number{};
+          const auto end = std::to_chars(number.begin(), number.end(), static_cast<int>(field)).ptr;
+          visit(section, key, std::string_view(number.data(), static_cast<std::size_t>(end - number.data())));
         }
-        lines.push_back(std::move(line));
       },
       settings);
+}
+
+std::vector<std::string> describeSettings(const Settings& settings) {
+  static const std::size_t keyCount = keyOrdinals().size();
+  std::vector<std::string> lines;
+  lines.reserve(keyCount);
+  forEachSetting(settings, [&](std::string_view section, std::string_view key, std::string_view value) {
+    std::string& line = lines.emplace_back();
+    line.reserve(section.size() + key.size() + value.size() + 6);
+    line.append("[").append(section).append("] ").append(key).append(" = ").append(value);
+  });
   return lines;
 }
 

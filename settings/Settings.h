@@ -2,6 +2,7 @@
 // whatever is missing or not understood. No Qt.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,7 +141,10 @@ SettingsLoad loadSettings(const std::string& path);
 // The same from text already in memory.
 SettingsLoad parseSettings(std::string_view iniText);
 
-// Every setting in reading order, one line each: "[Section] Key = value" (booleans as 0/1, text as read).
+// Every setting in reading order, with its value as text (booleans as 0/1, text as read).
+using SettingVisitor = std::function<void(std::string_view section, std::string_view key, std::string_view value)>;
+void forEachSetting(const Settings& settings, const SettingVisitor& visit);
+// The same as lines: "[Section] Key = value".
 std::vector<std::string> describeSettings(const Settings& settings);
 
 // Ticks of a scale from `first` to `last` by `step`: 1 + the integer nearest to (last - first) / step, halves

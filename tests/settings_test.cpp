@@ -124,6 +124,22 @@ TEST(SettingsValues, TextIsCutAt2047Characters) {
   EXPECT_EQ(settings::parseSettings(ini).settings.iasUnit, std::string(2047, 'x'));
 }
 
+// A file names its keys in any order; the values not understood are reported in the table's reading order,
+// and every other value still lands in its own field.
+TEST(SettingsValues, WarningsComeInReadingOrderWhateverTheFilesOrder) {
+  const settings::SettingsLoad load = settings::parseSettings(
+      "[ALTI]\nhPa=no\n[RPM]\nLastValue=2700\nN1=maybe\n[general]\nvor2=0\nNbOfEngines=two\n[IAS]\nunit=KPH\n");
+  ASSERT_EQ(load.warnings.size(), 3u);
+  EXPECT_EQ(load.warnings[0].rfind("[General] NbOfEngines = \"two\"", 0), 0u) << load.warnings[0];
+  EXPECT_EQ(load.warnings[1].rfind("[RPM] N1 = \"maybe\"", 0), 0u) << load.warnings[1];
+  EXPECT_EQ(load.warnings[2].rfind("[ALTI] hPa = \"no\"", 0), 0u) << load.warnings[2];
+  EXPECT_EQ(load.settings.rpm.lastValue, 2700);
+  EXPECT_FALSE(load.settings.general.vor2);
+  EXPECT_EQ(load.settings.iasUnit, "KPH");
+  EXPECT_EQ(load.settings.general.nbOfEngines, 1);
+  EXPECT_TRUE(load.settings.altiHpa);
+}
+
 class SettingsFiles : public ::testing::Test {
 protected:
   SettingsFiles() {

@@ -46,31 +46,46 @@ std::string firstDifference(const std::vector<std::string>& expected, const std:
 
 }  // namespace
 
-// The "[Section] Key = value" lines as a file: one section header per section, in order of first appearance
-// (a section printed twice, like [IAS], is written once: the reader only sees the first of a name).
+namespace {
+
+// A config.ini assembled key by key: one header per section, in order of first appearance (a section
+// visited twice, like [IAS], is written once: the reader only sees the first of a name).
+class SettingsFileText {
+public:
+  void add(std::string_view section, std::string_view key, std::string_view value) {
+    auto it = m_sections.begin();
+    while (it != m_sections.end() && it->first != section) {
+      ++it;
+    }
+    if (it == m_sections.end()) {
+      it = m_sections.emplace(m_sections.end(), std::string(section), std::string());
+    }
+    it->second.append(key).append(" = ").append(quotedIfNeeded(value)).append("\n");
+  }
+
+  std::string text() const {
+    std::string file;
+    for (const auto& [name, keys] : m_sections) {
+      file.append("[").append(name).append("]\n").append(keys);
+    }
+    return file;
+  }
+
+private:
+  std::vector<std::pair<std::string, std::string>> m_sections;  // name, its key lines
+};
+
+}  // namespace
+
 std::string settingsFileFromDescription(const std::vector<std::string>& lines) {
-  std::vector<std::pair<std::string, std::string>> sections;  // name, its key lines
+  SettingsFileText file;
   for (const std::string& line : lines) {
     const std::size_t close = line.find("] ");
     const std::size_t equals = line.find(" = ", close);
-    const std::string name = line.substr(1, close - 1);
-    const std::string keyLine = line.substr(close + 2, equals - close - 2) + " = " +
-                                quotedIfNeeded(std::string_view(line).substr(equals + 3)) + "\n";
-    auto it = sections.begin();
-    while (it != sections.end() && it->first != name) {
-      ++it;
-    }
-    if (it == sections.end()) {
-      sections.emplace_back(name, keyLine);
-    } else {
-      it->second += keyLine;
-    }
+    const std::string_view view(line);
+    file.add(view.substr(1, close - 1), view.substr(close + 2, equals - close - 2), view.substr(equals + 3));
   }
-  std::string file;
-  for (const auto& [name, keys] : sections) {
-    file += "[" + name + "]\n" + keys;
-  }
-  return file;
+  return file.text();
 }
 
 std::optional<std::string> checkSettingsFile(Bytes input) {
@@ -90,26 +105,38 @@ std::optional<std::string> checkSettingsFile(Bytes input) {
            std::to_string(load.warnings.size());
   }
 
-  // A key left out of a file reads as its default, so only the lines that differ from an empty file's need
+  // A key left out of a file reads as its default, so only the values that differ from an empty file's need
   // to go back through the reader; the empty file's own description is checked once, whole.
-  static const std::vector<std::string> defaults = settings::describeSettings(settings::parseSettings("").settings);
+  static const settings::Settings defaults = settings::parseSettings("").settings;
+  static const std::vector<std::string> defaultValues = [] {
+    std::vector<std::string> values;
+    settings::forEachSetting(
+        defaults, [&](std::string_view, std::string_view, std::string_view value) { values.emplace_back(value); });
+    return values;
+  }();
   static const bool defaultsRoundTrip = [] {
-    const settings::SettingsLoad back = settings::parseSettings(settingsFileFromDescription(defaults));
-    return back.warnings.empty() && back.settings == settings::parseSettings("").settings;
+    const settings::SettingsLoad back =
+        settings::parseSettings(settingsFileFromDescription(settings::describeSettings(defaults)));
+    return back.warnings.empty() && back.settings == defaults;
   }();
   if (!defaultsRoundTrip) {
     return std::string("the description of an empty file does not read back as it");
   }
-  const std::vector<std::string> described = settings::describeSettings(load.settings);
-  std::vector<std::string> changed;
-  for (std::size_t i = 0; i < described.size(); ++i) {
-    if (described.size() != defaults.size() || described[i] != defaults[i]) {
-      changed.push_back(described[i]);
-    }
+  if (load.settings == defaults) {
+    return std::nullopt;
   }
-  const settings::SettingsLoad back = settings::parseSettings(settingsFileFromDescription(changed));
+  SettingsFileText changed;
+  std::size_t index = 0;
+  settings::forEachSetting(load.settings, [&](std::string_view section, std::string_view key, std::string_view value) {
+    if (index >= defaultValues.size() || defaultValues[index] != value) {
+      changed.add(section, key, value);
+    }
+    ++index;
+  });
+  const settings::SettingsLoad back = settings::parseSettings(changed.text());
   if (back.settings != load.settings) {
-    return firstDifference(described, settings::describeSettings(back.settings), "the description read back");
+    return firstDifference(settings::describeSettings(load.settings), settings::describeSettings(back.settings),
+                           "the description read back");
   }
   if (!back.warnings.empty()) {
     return "the description read back warns: " + back.warnings.front();
