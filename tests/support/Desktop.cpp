@@ -58,16 +58,21 @@ std::string Desktop::startOnce(bool withWindowManager) {
   xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"},
                      log, fds[1]);
   ::close(fds[1]);
-  char number[16] = {};
-  const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+  // Xvfb writes the number and then a newline in two writes, and dies of a broken pipe if the reading end is
+  // closed between them: read up to the newline.
+  std::string number;
+  char c = 0;
+  while (number.size() < 16 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
+    number += c;
+  }
   ::close(fds[0]);
-  if (n <= 0) {
+  if (number.empty() || c != '\n') {
     ::kill(xvfb, SIGTERM);
     ::waitpid(xvfb, nullptr, 0);
     xvfb = -1;
     return "Xvfb did not start";
   }
-  display = ":" + std::string(number, static_cast<std::size_t>(n - (number[n - 1] == '\n' ? 1 : 0)));
+  display = ":" + number;
   ::setenv("DISPLAY", display.c_str(), 1);
   if (!withWindowManager) {
     return {};
