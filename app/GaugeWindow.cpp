@@ -52,6 +52,7 @@ GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtConte
   // change never touches the window.
   setFormat(QtContext::surfaceFormat());
   m_buffer.setRepaintRequest([this] {
+    m_storeCurrent = false;
     // Coalesced: however many changes a tick makes, the window draws once, in its next update.
     if (!m_updatePending && isExposed()) {
       m_updatePending = true;
@@ -105,6 +106,7 @@ void GaugeWindow::fitViewer() {
   // The viewer is the outer size less one pixel; the dial scales with its height (device pixels, so that a
   // HiDPI screen keeps the framing). The frame covers the whole window: the pixel row above the viewer and
   // the column to its right show the scene beyond it, the gauge's own backdrop.
+  m_storeCurrent = false;
   const QSize drawable = devicePixelSize(*this);
   m_buffer.setDrawableSize(drawable.width(), drawable.height());
   m_buffer.resize(drawable.width() - 1, drawable.height() - 1);
@@ -116,9 +118,14 @@ void GaugeWindow::resizeEvent(QResizeEvent*) {
 }
 
 void GaugeWindow::exposeEvent(QExposeEvent*) {
-  if (isExposed()) {
-    guarded([this] { paint(); });
+  if (!isExposed()) {
+    return;
   }
+  if (m_storeCurrent && m_backingStore && m_backingStore->size() == size()) {
+    m_backingStore->flush(QRect(QPoint(0, 0), size()));
+    return;
+  }
+  guarded([this] { paint(); });
 }
 
 bool GaugeWindow::event(QEvent* event) {
@@ -213,6 +220,7 @@ void GaugeWindow::present(const QImage& bottomUp) {
   }
   m_backingStore->endPaint();
   m_backingStore->flush(all);
+  m_storeCurrent = true;
 }
 
 void GaugeWindow::setTurnDeg(long double degrees) {

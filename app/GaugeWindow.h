@@ -87,6 +87,9 @@ private:
   std::unique_ptr<QBackingStore> m_backingStore;  // when frames are read back
   TGLSceneBuffer m_buffer;
   bool m_updatePending = false;
+  // The backing store holds the newest frame at the window's size, and nothing has changed since: an expose
+  // is answered by showing it again instead of drawing it again (a window mapped is exposed twice).
+  bool m_storeCurrent = false;
   long double m_turnDeg = 0;
 
   // Dragging and resizing by hand, when the window manager cannot do it for us.

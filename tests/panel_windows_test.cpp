@@ -582,6 +582,42 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
   stop();
 }
 
+// Where frames are read back into the window's own store, mapping a window again shows what it holds; only a
+// change draws again.
+TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
+  writeLayout(layoutShowing({0}));
+  app::GaugePanel& panel = start();
+  app::GaugeWindow& ias = *panel.window("TForm2");
+  if (ias.surfaceType() != QSurface::RasterSurface) {
+    GTEST_SKIP() << "frames are swapped on this driver: an exposed window is drawn again";
+  }
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }, 3000));
+  runEvents(200);
+  const auto onScreen = [&] {
+    ias.raise();
+    runEvents(30);
+    return QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage();
+  };
+  const QImage before = onScreen();
+  const long drawn = ias.buffer().frameCount();
+  ASSERT_GE(drawn, 1);
+
+  for (int round = 0; round < 3; ++round) {
+    ias.hide();
+    runEvents(50);
+    ias.show();
+    ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
+    runEvents(100);
+  }
+  EXPECT_EQ(ias.buffer().frameCount(), drawn) << "mapped three times, drawn again";
+  EXPECT_EQ(onScreen(), before) << "the window shows another picture after being mapped again";
+
+  ias.turnClockwise();
+  ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() == drawn + 1; }));
+  EXPECT_NE(onScreen(), before) << "a quarter turn is shown";
+  stop();
+}
+
 TEST_F(PanelWindows, TheNeedlesComeBackAfterTheSimulatorRestarts) {
   auto server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
   server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 100);

@@ -7,6 +7,7 @@
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
 //   build/bin/skyvane-window-bench --feeds       (only the CPU against the demo flight)
+//   build/bin/skyvane-window-bench --startup     (only the start-up times)
 #include "BenchTiming.h"
 #include "ControlWindow.h"
 #include "GaugePanel.h"
@@ -270,6 +271,13 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 && !feedsOnly ? std::max(1, std::atoi(argv[1])) : 30;
   const std::string home = makeHome();
   int one = 1;
+  if (argc > 1 && std::strcmp(argv[1], "--startup") == 0) {
+    measureStartup(argv[0], home, "none");
+    measureStartup(argv[0], home, "4x");
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return 0;
+  }
   if (!feedsOnly) {
     measureStartup(argv[0], home, "none");
     measureStartup(argv[0], home, "4x");
