@@ -102,6 +102,9 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
   if (r.rows.empty()) {
     return Problem{fileName + ": no header naming the time and at least one simulator variable"};
   }
+  // Values the variable cannot hold are served at its limit, as the bridges serve them; said once, counted.
+  std::size_t held = 0;
+  std::string firstHeld;
   while (std::getline(in, line)) {
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -120,21 +123,34 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
     }
     std::vector<double> values;
     bool good = true;
+    std::size_t lineHeld = 0;
     for (std::size_t i = 0; i < columns.size() && good; ++i) {
       if (!columns[i]) continue;
       const auto v = number(fields[i + 1]);
       good = v.has_value();
       values.push_back(v.value_or(0));
+      if (good && !catalogue::holds(catalogue::kRows[*columns[i]], wrappedAngle(*columns[i], *v))) {
+        if (held + lineHeld == 0) {
+          firstHeld = catalogue::fullName(catalogue::kRows[*columns[i]]) + " = " +
+                      std::string(fields[i + 1].substr(0, 40)) + " on line " + std::to_string(lineNumber);
+        }
+        ++lineHeld;
+      }
     }
     if (!good) {
       r.warnings.push_back(where + "a value is not a number; line skipped");
       continue;
     }
+    held += lineHeld;
     r.times.push_back(*time);
     r.values.push_back(std::move(values));
   }
   if (r.times.empty()) {
     return Problem{fileName + ": no well-formed line to play"};
+  }
+  if (held > 0) {
+    r.warnings.push_back(fileName + ": " + std::to_string(held) + (held == 1 ? " value is" : " values are") +
+                         " beyond what the variable can hold and served at its limit (the first: " + firstHeld + ")");
   }
   return r;
 }

@@ -129,4 +129,18 @@ void fromPhysical(const Row& row, long double physical, std::uint8_t* rawBytes) 
   encodeRaw(row.type, physical / row.factor, rawBytes);
 }
 
+bool holds(const Row& row, long double physical) {
+  const long double raw = physical / row.factor;
+  return withRawType(row.type, [&](auto tag) {
+    using T = decltype(tag);
+    if constexpr (std::is_floating_point_v<T>) {
+      return std::isfinite(raw) && std::fabs(raw) <= std::numeric_limits<T>::max();
+    } else {
+      const long double rounded = std::nearbyint(raw);
+      return rounded >= static_cast<long double>(std::numeric_limits<T>::min()) &&
+             rounded <= static_cast<long double>(std::numeric_limits<T>::max());
+    }
+  });
+}
+
 }  // namespace catalogue

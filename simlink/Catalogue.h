@@ -227,6 +227,8 @@ std::optional<RawType> parseRawType(std::string_view name);
 // The physical value of a row from its raw bytes, and the raw bytes of a physical value.
 long double toPhysical(const Row& row, const std::uint8_t* rawBytes);
 void fromPhysical(const Row& row, long double physical, std::uint8_t* rawBytes);
+// Whether the row's raw value holds `physical` as it is (rounded to a raw step), not held at the type's limit.
+bool holds(const Row& row, long double physical);
 
 // Conversions the instruments apply on top of the rows.
 inline long double rankineToCelsius(long double rankine) {

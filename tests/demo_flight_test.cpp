@@ -350,6 +350,20 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
 
 // Replay serves what a bridge would: headings wrapped, and whatever a line holds finite in the panel's raw
 // types (the largest finite values saturate, never become infinities).
+TEST(Recordings, AValueAtTheEdgeOfItsVariableIsHeldAndOneStepBeyondIsCounted) {
+  // airspeed is a signed 32-bit count of 1/128 kt: 16,777,215.99 kt is its largest value.
+  const std::string text =
+      "time,airspeed,vor1ToFrom\n"
+      "0,16777215.99,127\n"
+      "1,-16777216,-128\n"
+      "2,16777216.01,128\n";
+  const auto parsed = feeds::parseRecording(text, "edge.csv");
+  ASSERT_TRUE(parsed.ok()) << parsed.error();
+  ASSERT_EQ(parsed->warnings.size(), 1u);
+  EXPECT_NE(parsed->warnings[0].find("2 values are beyond"), std::string::npos) << parsed->warnings[0];
+  EXPECT_NE(parsed->warnings[0].find("airspeed = 16777216.01 on line 4"), std::string::npos) << parsed->warnings[0];
+}
+
 TEST(Recordings, ReplayWrapsHeadingsAndServesOnlyFiniteValues) {
   const std::string text =
       "time,gyroHeading,adfBearing,eng1.torque,pitch,airspeed\n"
@@ -357,6 +371,12 @@ TEST(Recordings, ReplayWrapsHeadingsAndServesOnlyFiniteValues) {
       "1,557.9,190,1e300,-1.7e308,1e300\n";
   auto parsed = feeds::parseRecording(text, "extreme.csv");
   ASSERT_TRUE(parsed.ok()) << parsed.error();
+  // The wrapped angles fit, and so does the pitch (a double); torque (a float) and airspeed (32-bit
+  // 1/128 kt) are beyond their variables on both lines.
+  ASSERT_EQ(parsed->warnings.size(), 1u);
+  EXPECT_EQ(parsed->warnings[0],
+            "extreme.csv: 4 values are beyond what the variable can hold and served at its limit (the first: "
+            "eng1.torque = 1e300 on line 2)");
   feeds::ReplayFeed replay(std::move(parsed).value());
   static server::OffsetSpace played;
   for (double t : {0.0, 0.5}) {
