@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -185,9 +186,16 @@ Result<int> runSession(const SessionPlan& plan) {
     return Problem{"no private runtime directory (" + simlink::runtimeDirectory() + ")"};
   }
   Lock lock;
-  lock.fd = ::open((runtime + "/skyvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (lock.fd < 0 || ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
-    return Problem{"another skyvane is running for this user (" + runtime + "); close it first"};
+  const std::string lockPath = runtime + "/skyvane.lock";
+  lock.fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lock.fd < 0) {
+    return Problem{"cannot open " + lockPath + ": " + std::strerror(errno)};
+  }
+  if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      return Problem{"another skyvane is running for this user (" + runtime + "); close it first"};
+    }
+    return Problem{"cannot lock " + lockPath + ": " + std::strerror(errno)};
   }
   const sigset_t set = sessionSignals();
   ::sigprocmask(SIG_BLOCK, &set, nullptr);

@@ -191,6 +191,16 @@ TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefuse
   EXPECT_EQ(sim.stop(), 0);
 }
 
+TEST_F(Front, ALockFileThatCannotBeOpenedIsNamedWithItsErrorNotTakenForASecondSkyvane) {
+  // A link in the lock's place is never followed.
+  ASSERT_EQ(::symlink((home + "/elsewhere").c_str(), (runtime.path() + "/skyvane.lock").c_str()), 0);
+  const ProgramRun run = runProgram({SKYVANE_FRONT_PATH, "demo"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot open " + runtime.path() + "/skyvane.lock: "), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("another skyvane"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(home + "/elsewhere"));
+}
+
 TEST_F(Front, TwoProfilesKeepTheirOwnLayoutsAcrossRestarts) {
   const auto runPanel = [](const std::string& profile) {
     Spawned panel({SKYVANE_GAUGES_PATH, "--profile", profile});
