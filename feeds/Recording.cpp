@@ -71,13 +71,14 @@ std::string recordingHeader() {
   return header;
 }
 
-Result<Recording> parseRecording(const std::string& text, const std::string& fileName) {
-  Recording r;
-  std::istringstream in(text);
-  std::string line;
-  std::size_t lineNumber = 0;
-  // The header: "time" first, then variable names; columns of unknown names are ignored.
+namespace {
+
+// The header: "time" first, then variable names; columns of unknown names are ignored (each with a warning).
+// The catalogue row of every column, in order, with the known ones also in r.rows.
+Result<std::vector<std::optional<std::size_t>>> readHeader(std::istringstream& in, std::size_t& lineNumber,
+                                                           Recording& r, const std::string& fileName) {
   std::vector<std::optional<std::size_t>> columns;
+  std::string line;
   while (std::getline(in, line)) {
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -102,6 +103,21 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
   if (r.rows.empty()) {
     return Problem{fileName + ": no header naming the time and at least one simulator variable"};
   }
+  return columns;
+}
+
+}  // namespace
+
+Result<Recording> parseRecording(const std::string& text, const std::string& fileName) {
+  Recording r;
+  std::istringstream in(text);
+  std::string line;
+  std::size_t lineNumber = 0;
+  auto header = readHeader(in, lineNumber, r, fileName);
+  if (!header) {
+    return Problem{header.error()};
+  }
+  const std::vector<std::optional<std::size_t>> columns = std::move(header).value();
   // Values the variable cannot hold are served at its limit, as the bridges serve them; said once, counted.
   std::size_t held = 0;
   std::string firstHeld;
