@@ -26,66 +26,6 @@ namespace {
 using std::chrono::milliseconds;
 
 // A program running in the background, its standard output and error merged into a pipe the test reads.
-class Spawned {
-public:
-  explicit Spawned(const std::vector<std::string>& argv) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      return;
-    }
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      ::dup2(out[1], 1);
-      ::dup2(out[1], 2);
-      std::vector<char*> args;
-      for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-      }
-      args.push_back(nullptr);
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    m_out = out[0];
-  }
-  ~Spawned() {
-    if (m_pid > 0) {
-      stop();
-    }
-    ::close(m_out);
-  }
-  pid_t pid() const { return m_pid; }
-  // True once the output so far contains `text`.
-  bool waitFor(const std::string& text, milliseconds within = milliseconds(10000)) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    while (m_text.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd p{m_out, POLLIN, 0};
-      char buffer[4096];
-      ssize_t n = 0;
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1 ||
-          (n = ::read(m_out, buffer, sizeof buffer)) <= 0) {
-        return false;
-      }
-      m_text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-  const std::string& text() const { return m_text; }
-  int stop() {
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    return status;
-  }
-
-private:
-  pid_t m_pid = -1;
-  int m_out = -1;
-  std::string m_text;
-};
-
 std::vector<pid_t> childrenOf(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
   std::vector<pid_t> children;
@@ -146,7 +86,7 @@ protected:
 };
 
 TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
-  Spawned skyvane({SKYVANE_FRONT_PATH, "demo"});
+  ChildProcess skyvane({SKYVANE_FRONT_PATH, "demo"}, true);
   ASSERT_TRUE(skyvane.waitFor("listening on")) << skyvane.text();
   std::this_thread::sleep_for(std::chrono::seconds(4));
   const std::vector<pid_t> children = childrenOf(skyvane.pid());
@@ -178,7 +118,7 @@ TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
 TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefused) {
   SimProcess sim({"--feed", "none"});
   ASSERT_TRUE(sim.running());
-  Spawned skyvane({SKYVANE_FRONT_PATH, "demo", "twin"});
+  ChildProcess skyvane({SKYVANE_FRONT_PATH, "demo", "twin"}, true);
   ASSERT_TRUE(skyvane.waitFor("already running")) << skyvane.text();
 
   const ProgramRun second = runProgram({SKYVANE_FRONT_PATH, "demo"});
@@ -203,7 +143,7 @@ TEST_F(Front, ALockFileThatCannotBeOpenedIsNamedWithItsErrorNotTakenForASecondSk
 
 TEST_F(Front, TwoProfilesKeepTheirOwnLayoutsAcrossRestarts) {
   const auto runPanel = [](const std::string& profile) {
-    Spawned panel({SKYVANE_GAUGES_PATH, "--profile", profile});
+    ChildProcess panel({SKYVANE_GAUGES_PATH, "--profile", profile}, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     return panel.stop();  // SIGTERM: the panel closes the normal way and saves its layout
   };
@@ -234,12 +174,12 @@ TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {
   EXPECT_TRUE(text == generated.out) << "the protocol of the mapping in use (the built-in one here)";
 
   {
-    Spawned same({SKYVANE_FRONT_PATH, "flightgear", "5597"});
+    ChildProcess same({SKYVANE_FRONT_PATH, "flightgear", "5597"}, true);
     ASSERT_TRUE(same.waitFor("fgfs --generic=socket,out,30,127.0.0.1,5597,udp,skyvane")) << same.text();
     EXPECT_EQ(same.text().find("not the protocol"), std::string::npos) << same.text();
   }
   std::ofstream(root + "/Protocol/skyvane.xml", std::ios::app) << "<!-- changed -->\n";
-  Spawned changed({SKYVANE_FRONT_PATH, "flightgear", "5597"});
+  ChildProcess changed({SKYVANE_FRONT_PATH, "flightgear", "5597"}, true);
   EXPECT_TRUE(changed.waitFor("is not the protocol of the mapping in use")) << changed.text();
 }
 

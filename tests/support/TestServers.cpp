@@ -62,10 +62,7 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& readyText) {
-  std::vector<std::string> args{program};
-  args.insert(args.end(), arguments.begin(), arguments.end());
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool withStandardError) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -73,25 +70,56 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   m_pid = ::fork();
   if (m_pid == 0) {
     ::dup2(out[1], 1);
-    auto argv = argvOf(args);
-    ::execv(argv[0], argv.data());
+    if (withStandardError) {
+      ::dup2(out[1], 2);
+    }
+    auto args = argvOf(argv);
+    ::execv(args[0], args.data());
     ::_exit(127);
   }
   ::close(out[1]);
+  m_out = out[0];
+}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& readyText)
+    : ChildProcess([&] {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return argv;
+      }()) {
   // The first line says where it listens; it comes only once the socket is bound.
-  char c = 0;
-  while (::read(out[0], &c, 1) == 1 && c != '\n') {
-    m_firstLine += c;
-  }
-  ::close(out[0]);
+  waitFor("\n", std::chrono::seconds(60));
+  m_firstLine = m_text.substr(0, m_text.find('\n'));
+  ::close(m_out);
+  m_out = -1;
   if (m_firstLine.find(readyText) == std::string::npos) {
     stop();
-    m_pid = -1;
   }
 }
 
 ChildProcess::~ChildProcess() {
   stop();
+  if (m_out >= 0) {
+    ::close(m_out);
+  }
+}
+
+bool ChildProcess::waitFor(const std::string& text, std::chrono::milliseconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  while (m_text.find(text) == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{m_out, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = 0;
+    if (m_out < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1 ||
+        (n = ::read(m_out, buffer, sizeof buffer)) <= 0) {
+      return false;
+    }
+    m_text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
 int ChildProcess::stop() {

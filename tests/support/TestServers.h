@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,10 +25,13 @@ private:
   std::string m_path;
 };
 
-// A program as a child process, ready when the constructor returns: its first line of output contained
-// `readyText` (that line is kept); otherwise it is stopped and not running.
+// A program as a child process, its standard output (and standard error, when asked) read through a pipe.
 class ChildProcess {
 public:
+  explicit ChildProcess(const std::vector<std::string>& argv, bool withStandardError = false);
+  // Ready when the constructor returns: its first line of output contained `readyText` (that line is kept,
+  // and the pipe closed, so that the child never blocks on output nobody reads); otherwise it is stopped and
+  // not running.
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const std::string& readyText);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -35,11 +39,16 @@ public:
   bool running() const { return m_pid > 0; }
   pid_t pid() const { return m_pid; }
   const std::string& firstLine() const { return m_firstLine; }
+  // True once the output read so far contains `text`; reads for at most `within`.
+  bool waitFor(const std::string& text, std::chrono::milliseconds within = std::chrono::seconds(10));
+  const std::string& text() const { return m_text; }
   // Sends SIGTERM and waits; returns the exit status.
   int stop();
 
 private:
   pid_t m_pid = -1;
+  int m_out = -1;
+  std::string m_text;
   std::string m_firstLine;
 };
 
