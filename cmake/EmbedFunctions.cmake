@@ -1,5 +1,6 @@
 # skyvane_embed(TARGET FILE SYMBOL): compiles FILE's bytes into TARGET as `const unsigned char SYMBOL[]` with
-# `const std::size_t SYMBOLSize`, regenerated whenever the file changes.
+# `const std::size_t SYMBOLSize`, regenerated whenever the file changes; the target's sources declare both by
+# including "embedded/SYMBOL.h".
 function(skyvane_embed target file symbol)
   get_filename_component(absolute "${file}" ABSOLUTE)
   set(output "${CMAKE_CURRENT_BINARY_DIR}/${symbol}.cpp")
@@ -10,4 +11,15 @@ function(skyvane_embed target file symbol)
     DEPENDS "${absolute}" ${PROJECT_SOURCE_DIR}/cmake/Embed.cmake
     COMMENT "Embedding ${file}")
   target_sources(${target} PRIVATE "${output}")
+  get_filename_component(name "${file}" NAME)
+  file(CONFIGURE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/embedded/${symbol}.h" CONTENT
+"// Generated: the bytes of ${name}, compiled in.
+#pragma once
+
+#include <cstddef>
+
+extern const unsigned char ${symbol}[];
+extern const std::size_t ${symbol}Size;
+")
+  target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}")
 endfunction()

@@ -3,16 +3,13 @@
 
 #include "PanelFrame.h"
 #include "TextFile.h"
+#include "embedded/kFlightGearMap.h"
+#include "embedded/kXPlaneMap.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-
-extern const unsigned char kFlightGearMap[];
-extern const std::size_t kFlightGearMapSize;
-extern const unsigned char kXPlaneMap[];
-extern const std::size_t kXPlaneMapSize;
 
 namespace feeds {
 

@@ -10,6 +10,7 @@
 #include "TGLScene.h"
 #include "TGLSpaceText.h"
 #include "TGLSphere.h"
+#include "embedded/kPanelDescription.h"
 
 #include <charconv>
 #include <functional>
@@ -19,8 +20,6 @@
 #include <vector>
 
 // The built-in description, embedded at build time.
-extern const unsigned char kPanelDescription[];
-extern const std::size_t kPanelDescriptionSize;
 
 namespace panel {
 

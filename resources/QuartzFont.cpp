@@ -3,11 +3,9 @@
 
 #include "FileWrite.h"
 #include "PrivateFont.h"
+#include "embedded/kQuartzFont.h"
 
 #include <string_view>
-
-extern const unsigned char kQuartzFont[];
-extern const std::size_t kQuartzFontSize;
 
 namespace resources {
 

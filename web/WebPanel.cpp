@@ -2,6 +2,9 @@
 #include "WebPanel.h"
 
 #include "PanelBuild.h"
+#include "embedded/kAppJs.h"
+#include "embedded/kIndexHtml.h"
+#include "embedded/kStyleCss.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -17,13 +20,6 @@
 
 #include <algorithm>
 #include <utility>
-
-extern const unsigned char kIndexHtml[];
-extern const std::size_t kIndexHtmlSize;
-extern const unsigned char kAppJs[];
-extern const std::size_t kAppJsSize;
-extern const unsigned char kStyleCss[];
-extern const std::size_t kStyleCssSize;
 
 namespace web {
 namespace {
