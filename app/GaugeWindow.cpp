@@ -121,7 +121,7 @@ void GaugeWindow::exposeEvent(QExposeEvent*) {
   if (!isExposed()) {
     return;
   }
-  if (m_storeCurrent && m_backingStore && m_backingStore->size() == size()) {
+  if (m_storeCurrent && m_backingStore && m_backingStore->size() == size() && m_storeRatio == devicePixelRatio()) {
     m_backingStore->flush(QRect(QPoint(0, 0), size()));
     return;
   }
@@ -221,6 +221,7 @@ void GaugeWindow::present(const QImage& bottomUp) {
   m_backingStore->endPaint();
   m_backingStore->flush(all);
   m_storeCurrent = true;
+  m_storeRatio = devicePixelRatio();
 }
 
 void GaugeWindow::setTurnDeg(long double degrees) {

@@ -90,6 +90,7 @@ private:
   // The backing store holds the newest frame at the window's size, and nothing has changed since: an expose
   // is answered by showing it again instead of drawing it again (a window mapped is exposed twice).
   bool m_storeCurrent = false;
+  qreal m_storeRatio = 0;  // the device pixel ratio of that frame
   long double m_turnDeg = 0;
 
   // Dragging and resizing by hand, when the window manager cannot do it for us.

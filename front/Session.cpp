@@ -189,13 +189,15 @@ Result<int> runSession(const SessionPlan& plan) {
   const std::string lockPath = runtime + "/skyvane.lock";
   lock.fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock.fd < 0) {
-    return Problem{"cannot open " + lockPath + ": " + std::strerror(errno)};
+    const int error = errno;
+    return Problem{"cannot open " + lockPath + ": " + std::strerror(error)};
   }
   if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
+    const int error = errno;
+    if (error == EWOULDBLOCK) {
       return Problem{"another skyvane is running for this user (" + runtime + "); close it first"};
     }
-    return Problem{"cannot lock " + lockPath + ": " + std::strerror(errno)};
+    return Problem{"cannot lock " + lockPath + ": " + std::strerror(error)};
   }
   const sigset_t set = sessionSignals();
   ::sigprocmask(SIG_BLOCK, &set, nullptr);

@@ -19,8 +19,6 @@
 #include <set>
 #include <vector>
 
-// The built-in description, embedded at build time.
-
 namespace panel {
 
 namespace {

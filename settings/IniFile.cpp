@@ -39,9 +39,6 @@ char* copyLowered(std::string_view s, char* out) {
   return out;
 }
 
-}  // namespace
-
-// "section\nkey" lowered, in a string of the caller's kind.
 // Where the first line of `text` ends (CR or LF), or npos. memchr: it runs over every byte of the file.
 std::size_t lineEnd(std::string_view text) {
   const auto* lf = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
@@ -51,12 +48,15 @@ std::size_t lineEnd(std::string_view text) {
   return at == text.size() ? std::string_view::npos : at;
 }
 
+// "section\nkey" lowered, in a string of the caller's kind.
 template <class String, class... Allocator>
 String loweredKey(std::string_view section, std::string_view key, const Allocator&... allocator) {
   String k(section.size() + 1 + key.size(), '\n', allocator...);
   copyLowered(key, copyLowered(section, k.data()) + 1);
   return k;
 }
+
+}  // namespace
 
 std::string IniFile::lowerKey(std::string_view section, std::string_view key) {
   return loweredKey<std::string>(section, key);
@@ -70,9 +70,11 @@ IniFile IniFile::parse(std::string_view text) {
   std::string_view section;
   bool inSection = false;
   // The profile functions look a key up in the first section of a name only: a repeated section is dead.
-  std::pmr::unordered_set<std::pmr::string, KeyHash, std::equal_to<>> seenSections(ini.m_arena.get());
+  // Not in the arena: a file of many section lines would leave every discarded node and bucket array there.
+  std::unordered_set<std::string, KeyHash, std::equal_to<>> seenSections;
+  std::pmr::memory_resource* arena = &ini.m_storage->arena;
   const auto lowered = [&](std::string_view section, std::string_view key) {
-    return loweredKey<std::pmr::string>(section, key, ini.m_arena.get());
+    return loweredKey<std::pmr::string>(section, key, arena);
   };
   while (!text.empty()) {
     const std::size_t end = lineEnd(text);
@@ -85,7 +87,7 @@ IniFile IniFile::parse(std::string_view text) {
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
       section = trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-      inSection = seenSections.insert(lowered(section, {})).second;
+      inSection = seenSections.insert(loweredKey<std::string>(section, {})).second;
       continue;
     }
     const std::size_t equals = line.find('=');
@@ -101,7 +103,7 @@ IniFile IniFile::parse(std::string_view text) {
       value = value.substr(1, value.size() - 2);
     }
     // emplace keeps the first: the first of duplicated sections or keys wins.
-    ini.m_values.try_emplace(lowered(section, key), value.substr(0, kMaxValueLength));
+    ini.m_storage->values.try_emplace(lowered(section, key), value.substr(0, kMaxValueLength));
   }
   return ini;
 }
@@ -119,10 +121,15 @@ Result<IniFile> IniFile::load(const std::string& path) {
   return parse(read.text);
 }
 
+const IniFile::Entries& IniFile::entries() const {
+  static const Entries none;
+  return m_storage ? m_storage->values : none;  // a moved-from file is empty
+}
+
 std::optional<std::string_view> IniFile::value(std::string_view section, std::string_view key) const {
   // Every setting is looked up once per read of the file, most of them absent: nothing to find in an empty
   // file, and the key is lowered on the stack, not allocated, unless it is longer than any real one.
-  if (m_values.empty()) {
+  if (!m_storage || m_storage->values.empty()) {
     return std::nullopt;
   }
   std::array<char, 256> buffer;
@@ -137,8 +144,8 @@ std::optional<std::string_view> IniFile::value(std::string_view section, std::st
     longer = lowerKey(section, key);
     lowered = longer;
   }
-  const auto found = m_values.find(lowered);
-  if (found == m_values.end()) {
+  const auto found = m_storage->values.find(lowered);
+  if (found == m_storage->values.end()) {
     return std::nullopt;
   }
   return std::string_view(found->second);

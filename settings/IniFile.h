@@ -42,14 +42,17 @@ public:
   // The value of `key` in `section`, or nullopt when either is absent.
   std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
   // Every live entry (the first of duplicated sections or keys), in no particular order.
-  const Entries& entries() const { return m_values; }
+  const Entries& entries() const;
 
 private:
   // The names and values of a file live in one arena: a file is read once and dropped whole, and a few
-  // large blocks cost far less than a small allocation for every name and every value.
-  std::unique_ptr<std::pmr::monotonic_buffer_resource> m_arena =
-      std::make_unique<std::pmr::monotonic_buffer_resource>();
-  Entries m_values{m_arena.get()};
+  // large blocks cost far less than a small allocation for every name and every value. Arena and map move
+  // together (a map moved alone would keep allocating from the arena it left).
+  struct Storage {
+    std::pmr::monotonic_buffer_resource arena;
+    Entries values{&arena};
+  };
+  std::unique_ptr<Storage> m_storage = std::make_unique<Storage>();
 };
 
 }  // namespace settings

@@ -348,8 +348,6 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// Replay serves what a bridge would: headings wrapped, and whatever a line holds finite in the panel's raw
-// types (the largest finite values saturate, never become infinities).
 TEST(Recordings, AValueAtTheEdgeOfItsVariableIsHeldAndOneStepBeyondIsCounted) {
   // airspeed is a signed 32-bit count of 1/128 kt: 16,777,215.99 kt is its largest value.
   const std::string text =
@@ -364,6 +362,8 @@ TEST(Recordings, AValueAtTheEdgeOfItsVariableIsHeldAndOneStepBeyondIsCounted) {
   EXPECT_NE(parsed->warnings[0].find("airspeed = 16777216.01 on line 4"), std::string::npos) << parsed->warnings[0];
 }
 
+// Replay serves what a bridge would: headings wrapped, and whatever a line holds finite in the panel's raw
+// types (the largest finite values saturate, never become infinities).
 TEST(Recordings, ReplayWrapsHeadingsAndServesOnlyFiniteValues) {
   const std::string text =
       "time,gyroHeading,adfBearing,eng1.torque,pitch,airspeed\n"

@@ -25,7 +25,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A program running in the background, its standard output and error merged into a pipe the test reads.
 std::vector<pid_t> childrenOf(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
   std::vector<pid_t> children;

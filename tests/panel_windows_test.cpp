@@ -613,7 +613,7 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   EXPECT_EQ(onScreen(), before) << "the window shows another picture after being mapped again";
 
   ias.turnClockwise();
-  ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() == drawn + 1; }));
+  ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() > drawn; }));
   EXPECT_NE(onScreen(), before) << "a quarter turn is shown";
   stop();
 }

@@ -140,6 +140,19 @@ TEST(SettingsValues, WarningsComeInReadingOrderWhateverTheFilesOrder) {
   EXPECT_TRUE(load.settings.altiHpa);
 }
 
+TEST(IniFiles, AFileMovedOrAssignedKeepsItsValuesAndTheOneItReplacedIsGone) {
+  settings::IniFile kept = settings::IniFile::parse("[General]\nNbOfEngines=2\n[IAS]\nunit=" + std::string(300, 'k'));
+  settings::IniFile other = settings::IniFile::parse("[ALTI]\nhPa=0\n");
+  kept = std::move(other);
+  EXPECT_EQ(kept.value("alti", "HPA"), "0");
+  EXPECT_FALSE(kept.value("General", "NbOfEngines"));
+  settings::IniFile moved(std::move(kept));
+  EXPECT_EQ(moved.value("ALTI", "hPa"), "0");
+  EXPECT_EQ(moved.entries().size(), 1u);
+  std::swap(moved, other);
+  EXPECT_EQ(other.value("ALTI", "hPa"), "0");
+}
+
 class SettingsFiles : public ::testing::Test {
 protected:
   SettingsFiles() {

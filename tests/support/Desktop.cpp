@@ -2,10 +2,12 @@
 #include "Desktop.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -62,13 +64,32 @@ std::string Desktop::startOnce(bool withWindowManager) {
   // closed between them: read up to the newline.
   std::string number;
   char c = 0;
-  while (number.size() < 16 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
+  const auto readOne = [&] {
+    pollfd p{fds[0], POLLIN, 0};
+    for (;;) {
+      const int ready = ::poll(&p, 1, 20000);  // an Xvfb that hangs before it answers is given up on
+      if (ready < 0 && errno == EINTR) {
+        continue;
+      }
+      if (ready != 1) {
+        return false;
+      }
+      const ssize_t n = ::read(fds[0], &c, 1);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      return n == 1;
+    }
+  };
+  while (number.size() < 16 && readOne() && c != '\n') {
     number += c;
   }
   ::close(fds[0]);
   if (number.empty() || c != '\n') {
-    ::kill(xvfb, SIGTERM);
-    ::waitpid(xvfb, nullptr, 0);
+    if (xvfb > 0) {
+      ::kill(xvfb, SIGTERM);
+      ::waitpid(xvfb, nullptr, 0);
+    }
     xvfb = -1;
     return "Xvfb did not start";
   }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -67,13 +68,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool withStanda
   if (::pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  auto args = argvOf(argv);  // made before fork: the child of a threaded process must not allocate
   m_pid = ::fork();
   if (m_pid == 0) {
     ::dup2(out[1], 1);
     if (withStandardError) {
       ::dup2(out[1], 2);
     }
-    auto args = argvOf(argv);
     ::execv(args[0], args.data());
     ::_exit(127);
   }
@@ -111,10 +112,19 @@ bool ChildProcess::waitFor(const std::string& text, std::chrono::milliseconds wi
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{m_out, POLLIN, 0};
+    if (m_out < 0 || left.count() <= 0) {
+      return false;
+    }
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
     char buffer[4096];
-    ssize_t n = 0;
-    if (m_out < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1 ||
-        (n = ::read(m_out, buffer, sizeof buffer)) <= 0) {
+    const ssize_t n = ready == 1 ? ::read(m_out, buffer, sizeof buffer) : -1;
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
       return false;
     }
     m_text.append(buffer, static_cast<std::size_t>(n));
