@@ -105,10 +105,11 @@ Result<pid_t> startServer(const Launch& server) {
     return Problem{"cannot make a pipe"};
   }
   const pid_t pid = spawn(server, out[1]);
+  const int error = errno;  // before close can change it
   ::close(out[1]);
   if (pid < 0) {
     ::close(out[0]);
-    return Problem{"cannot start the simulator server: " + std::string(std::strerror(errno))};
+    return Problem{"cannot start the simulator server: " + std::string(std::strerror(error))};
   }
   std::string line;
   pollfd wait{out[0], POLLIN, 0};
@@ -217,11 +218,12 @@ Result<int> runSession(const SessionPlan& plan) {
   for (const Launch& viewer : plan.viewers) {
     const pid_t pid = spawn(viewer, -1);
     if (pid < 0) {
+      const int error = errno;  // before stopping the others can change it
       for (const pid_t started : viewers) {
         stopChild(started);
       }
       stopChild(server);
-      return Problem{"cannot start " + viewer.argv.front() + ": " + std::strerror(errno)};
+      return Problem{"cannot start " + viewer.argv.front() + ": " + std::strerror(error)};
     }
     viewers.push_back(pid);
   }

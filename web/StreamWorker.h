@@ -27,7 +27,7 @@ public:
   StreamWorker(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int fps,
                std::function<void(StreamOutput)> deliver);
   // Stops the thread; the streamer and its context go on it. A thread still waiting for a stalled simulator's
-  // answer after kStopWaitMs cannot be interrupted (the link's retries run their course, up to 20 s): the
+  // answer after two seconds cannot be interrupted (the link's retries run their course, up to 20 s): the
   // process then ends at once, without waiting for it.
   ~StreamWorker();
   StreamWorker(const StreamWorker&) = delete;
