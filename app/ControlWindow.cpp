@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTimer>
 
 namespace app {
 
@@ -96,6 +97,14 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
     m_onClose();
   }
   event->accept();
+}
+
+void ControlWindow::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (m_onFirstShown) {
+    // Queued: the picture is flushed to the screen once this paint returns.
+    QTimer::singleShot(0, this, std::exchange(m_onFirstShown, nullptr));
+  }
 }
 
 }  // namespace app

@@ -26,9 +26,12 @@ public:
 
   // Runs when the window is closed, before the program ends.
   void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
+  // Runs once, from the event loop, after the window's first picture has gone to the screen.
+  void setFirstShownHandler(std::function<void()> handler) { m_onFirstShown = std::move(handler); }
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
 private:
   void fitCaptions();
@@ -38,6 +41,7 @@ private:
   QLabel* m_label = nullptr;
   QCheckBox* m_startMasked = nullptr;
   std::function<void()> m_onClose;
+  std::function<void()> m_onFirstShown;
 };
 
 }  // namespace app

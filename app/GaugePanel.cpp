@@ -217,10 +217,32 @@ void GaugePanel::wireControls() {
 }
 
 void GaugePanel::start() {
+  // Drawn ahead once the control window is on the screen, inside the deferred step's wait.
+  m_control->setFirstShownHandler([this] { guarded([this] { warmUp(); }); });
   m_control->show();
   m_timer1.start();
   m_timer2.start();
   (m_layoutFound ? m_timer3 : m_timer4).start();
+}
+
+void GaugePanel::warmUp() {
+  // The first frame drawn in the panel's context compiles the pipeline code of its states: on a software
+  // renderer about 80 ms, paid here while the panel waits for its deferred step rather than by the first
+  // window shown. It is drawn off screen with the first gauge's camera at its window's size and level, and
+  // thrown away; the display lists it compiled stay in the share group.
+  const bool deferredStepPending = m_timer3.isActive() || m_timer4.isActive();
+  if (m_windows.empty() || m_shutDown || !deferredStepPending) {
+    return;
+  }
+  GaugeWindow& first = *m_windows.front();
+  TGLSceneBuffer scratch([this] { return std::make_unique<QtContext>(m_baseSurface.get()); });
+  scratch.setAntiAliasing(first.buffer().antiAliasing());
+  scratch.setDrawableSize(first.buffer().drawableWidth(), first.buffer().drawableHeight());
+  scratch.resize(first.buffer().width(), first.buffer().height());
+  scratch.setCamera(&first.tableCamera());
+  scratch.createRenderingContext(m_baseContext.get());
+  scratch.renderFrame();
+  scratch.setCamera(nullptr);
 }
 
 void GaugePanel::deferredStart(bool withLayout) {

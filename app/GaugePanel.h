@@ -74,6 +74,7 @@ private:
   void startUp();
   void createGaugeWindows();
   void wireControls();
+  void warmUp();
   void deferredStart(bool withLayout);
   void bindCameras();
   void greyEngine2Buttons();
