@@ -44,7 +44,8 @@ struct Target {
 
 // clang-format off
 constexpr Target kTargets[] = {
-    {"config_ini_fuzz", fuzz::checkSettingsFile},
+    {"config_ini_fuzz", fuzz::checkSettingsReader},
+    {"config_ini_roundtrip_fuzz", fuzz::checkSettingsFile},
     {"window_layout_fuzz", fuzz::checkLayoutFile},
     {"server_request_fuzz", fuzz::checkServerRequest},
     {"client_walk_fuzz", fuzz::checkClientWalk},

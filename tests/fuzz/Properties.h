@@ -13,7 +13,11 @@ namespace fuzz {
 
 using Bytes = std::span<const std::uint8_t>;
 
-// config.ini: upper-casing the file changes no setting (the [IAS] unit text, being a value, only changes its
+// config.ini, one read: only key lines set anything or warn (one warning at most per line with an '='), and
+// every warning names its key. Cheap, so that the reader itself is explored at full speed.
+std::optional<std::string> checkSettingsReader(Bytes input);
+
+// config.ini, three reads: upper-casing the file changes no setting (the [IAS] unit text, being a value, only changes its
 // case); the --check-config lines written back as a file read back the same settings, without a warning.
 std::optional<std::string> checkSettingsFile(Bytes input);
 

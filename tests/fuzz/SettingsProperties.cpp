@@ -4,6 +4,7 @@
 
 #include "Settings.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace fuzz {
@@ -86,6 +87,25 @@ std::string settingsFileFromDescription(const std::vector<std::string>& lines) {
     file.add(view.substr(1, close - 1), view.substr(close + 2, equals - close - 2), view.substr(equals + 3));
   }
   return file.text();
+}
+
+std::optional<std::string> checkSettingsReader(Bytes input) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const settings::SettingsLoad load = settings::parseSettings(text);
+  static const settings::Settings defaults = settings::parseSettings("").settings;
+  const auto keyLines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '='));
+  if (keyLines == 0 && (load.settings != defaults || !load.warnings.empty())) {
+    return std::string("a file without a key line changed the settings or warned");
+  }
+  if (load.warnings.size() > keyLines) {
+    return std::to_string(load.warnings.size()) + " warnings for " + std::to_string(keyLines) + " key lines";
+  }
+  for (const std::string& warning : load.warnings) {
+    if (!warning.starts_with("[")) {
+      return "a warning that names no key: " + warning;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> checkSettingsFile(Bytes input) {
