@@ -262,16 +262,30 @@ int main(int argc, char** argv) {
     int one = 1;
     return startupChild(one, argv, argv[2], level, std::atoi(argv[4]));
   }
+  // No argument: everything, repaints measured over 30 rounds; ROUNDS: the same over that many rounds.
+  const char* const usage = "usage: skyvane-window-bench [ROUNDS >= 1 | --startup | --feeds]\n";
+  const std::string mode = argc > 1 ? argv[1] : "";
+  char* end = nullptr;
+  const long asked = argc > 1 ? std::strtol(argv[1], &end, 10) : 30;
+  const bool isRounds = argc > 1 && end != argv[1] && *end == '\0' && asked >= 1 && asked <= 100000;
+  if (mode == "--help" || mode == "-h") {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (argc > 2 || (argc == 2 && mode != "--startup" && mode != "--feeds" && !isRounds)) {
+    std::fputs(usage, stderr);
+    return 2;
+  }
   if (std::getenv("DISPLAY") == nullptr) {
     std::fprintf(stderr, "skyvane-window-bench needs an X server: run it under xvfb-run\n");
     return 2;
   }
   // --feeds: only the panel's CPU against the simulator (the longest and noisiest part), for repeated runs.
-  const bool feedsOnly = argc > 1 && std::strcmp(argv[1], "--feeds") == 0;
-  const int rounds = argc > 1 && !feedsOnly ? std::max(1, std::atoi(argv[1])) : 30;
+  const bool feedsOnly = mode == "--feeds";
+  const int rounds = argc > 1 && isRounds ? static_cast<int>(asked) : 30;
   const std::string home = makeHome();
   int one = 1;
-  if (argc > 1 && std::strcmp(argv[1], "--startup") == 0) {
+  if (mode == "--startup") {
     measureStartup(argv[0], home, "none");
     measureStartup(argv[0], home, "4x");
     std::error_code ignored;
