@@ -27,11 +27,7 @@ StreamWorker::~StreamWorker() {
   if (!m_thread.joinable()) {
     return;
   }
-  const Clock::time_point until = Clock::now() + kStopWait;
-  while (!m_finished && Clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!m_finished) {
+  if (m_finished.get_future().wait_for(kStopWait) != std::future_status::ready) {
     std::fprintf(stderr, "skyvane-web: the simulator does not answer; stopping without waiting for it\n");
     std::fflush(nullptr);
     std::_Exit(0);
@@ -62,7 +58,7 @@ void StreamWorker::run(std::promise<Result<void>>& made) {
     // Made on this thread: the offscreen context is current here and nowhere else.
     streamer = std::make_unique<GaugeStreamer>(m_settings, m_antiAliasing);
   } catch (const std::exception& e) {
-    m_finished = true;
+    m_finished.set_value();
     made.set_value(Problem{e.what()});
     return;
   }
@@ -70,7 +66,7 @@ void StreamWorker::run(std::promise<Result<void>>& made) {
   loop(*streamer);
   streamer.reset();
   SimLinkClose();
-  m_finished = true;
+  m_finished.set_value();
 }
 
 void StreamWorker::loop(GaugeStreamer& streamer) {

@@ -51,7 +51,7 @@ private:
   std::set<Variant> m_wanted;  // under m_mutex
   std::set<Variant> m_fresh;   // under m_mutex
   std::atomic<bool> m_stop{false};
-  std::atomic<bool> m_finished{false};
+  std::promise<void> m_finished;  // set by the thread as its last act
   std::thread m_thread;
 };
 
