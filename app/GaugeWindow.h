@@ -76,6 +76,7 @@ private:
   void fitViewer();
   void paint();
   void present(const QImage& bottomUp);
+  void prefault(const QImage& store);
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);
@@ -91,6 +92,7 @@ private:
   // is answered by showing it again instead of drawing it again (a window mapped is exposed twice).
   bool m_storeCurrent = false;
   qreal m_storeRatio = 0;  // the device pixel ratio of that frame
+  const uchar* m_storeBits = nullptr;  // the store's pixels, once made ready to be written
   long double m_turnDeg = 0;
 
   // Dragging and resizing by hand, when the window manager cannot do it for us.
