@@ -218,31 +218,48 @@ void GaugePanel::wireControls() {
 
 void GaugePanel::start() {
   // Drawn ahead once the control window is on the screen, inside the deferred step's wait.
-  m_control->setFirstShownHandler([this] { guarded([this] { warmUp(); }); });
+  m_control->setFirstShownHandler([this] { warmUp(); });
   m_control->show();
   m_timer1.start();
   m_timer2.start();
   (m_layoutFound ? m_timer3 : m_timer4).start();
 }
 
+std::size_t GaugePanel::firstShownWindow() const {
+  for (std::size_t i = 0; m_layoutFound && i < m_windows.size(); ++i) {
+    if (m_layout.records[i + 1].visible() == 1) {
+      return i;
+    }
+  }
+  return 0;
+}
+
 void GaugePanel::warmUp() {
-  // The first frame drawn in the panel's context compiles the pipeline code of its states: on a software
-  // renderer about 80 ms, paid here while the panel waits for its deferred step rather than by the first
-  // window shown. It is drawn off screen with the first gauge's camera at its window's size and level, and
-  // thrown away; the display lists it compiled stay in the share group.
+  // On a software renderer the first frame drawn in the panel's context compiles the code of its pipeline
+  // states: about 80 ms, paid here while the panel waits for its deferred step rather than by the first window
+  // shown. The frame is drawn with the camera and level of the first window the layout shows, on the panel's
+  // tiny hidden surface (what is compiled does not depend on the size), and thrown away; the display
+  // lists it compiled stay in the share group. Only a head start: a failure is said on stderr and the windows
+  // draw as they would have.
   const bool deferredStepPending = m_timer3.isActive() || m_timer4.isActive();
-  if (m_windows.empty() || m_shutDown || !deferredStepPending) {
+  if (m_windows.empty() || m_shutDown || !deferredStepPending ||
+      m_baseContext->presentation() != FramePresentation::ReadBack) {
     return;
   }
-  GaugeWindow& first = *m_windows.front();
-  TGLSceneBuffer scratch([this] { return std::make_unique<QtContext>(m_baseSurface.get()); });
-  scratch.setAntiAliasing(first.buffer().antiAliasing());
-  scratch.setDrawableSize(first.buffer().drawableWidth(), first.buffer().drawableHeight());
-  scratch.resize(first.buffer().width(), first.buffer().height());
-  scratch.setCamera(&first.tableCamera());
-  scratch.createRenderingContext(m_baseContext.get());
-  scratch.renderFrame();
-  scratch.setCamera(nullptr);
+  GaugeWindow& first = *m_windows[firstShownWindow()];
+  const TGLSceneBuffer& viewer = first.buffer();
+  try {
+    TGLSceneBuffer scratch([this] { return std::make_unique<QtContext>(m_baseSurface.get()); });
+    scratch.setAntiAliasing(viewer.antiAliasing());
+    scratch.setDrawableSize(viewer.drawableWidth(), viewer.drawableHeight());
+    scratch.resize(viewer.width(), viewer.height());
+    scratch.setCamera(&first.tableCamera());
+    scratch.createRenderingContext(m_baseContext.get());
+    scratch.renderFrame();
+    m_warmUpFrames += static_cast<int>(scratch.frameCount());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "skyvane-gauges: the first frame could not be drawn ahead (%s)\n", e.what());
+  }
 }
 
 void GaugePanel::deferredStart(bool withLayout) {

@@ -61,6 +61,8 @@ public:
   // config.ini read again: how many times the running panel took a changed file, and where the warnings of a
   // file with problems go (by default one message that does not block the needles, and stderr).
   int settingsReloads() const { return m_settingsReloads; }
+  // Frames drawn off screen ahead of the deferred step (on a software renderer, one).
+  int warmUpFrames() const { return m_warmUpFrames; }
   void setSettingsReloaded(std::function<void()> observer) { m_settingsReloaded = std::move(observer); }
   void setWarningSink(std::function<void(const std::string&)> sink) { m_warningSink = std::move(sink); }
   // Reads config.ini again now, as the file watch does 300 ms after the last change it saw.
@@ -74,6 +76,7 @@ private:
   void startUp();
   void createGaugeWindows();
   void wireControls();
+  std::size_t firstShownWindow() const;
   void warmUp();
   void deferredStart(bool withLayout);
   void bindCameras();
@@ -118,6 +121,7 @@ private:
   std::unique_ptr<QFileSystemWatcher> m_watcher;
   std::unique_ptr<QMessageBox> m_warningBox;
   int m_settingsReloads = 0;
+  int m_warmUpFrames = 0;
   std::function<void()> m_settingsReloaded;
   std::function<void(const std::string&)> m_warningSink;
   std::function<void()> m_aaApplied;

@@ -231,9 +231,10 @@ void GaugeWindow::present(const QImage& bottomUp) {
 }
 
 void GaugeWindow::prefault(const QImage& store) {
-  // A new store is fresh shared memory: writing the first frame would fault its pages in one by one, which
-  // costs about 2.5 ms a 400-pixel window in a virtual machine. One request maps them all. A kernel without
-  // it refuses (EINVAL) and the pages fault in as before.
+  // A new store is fresh memory (shared with the X server where it has the shared-memory extension): writing
+  // the first frame would fault its pages in one by one, about 2.5 ms a 400-pixel window in a virtual machine.
+  // One request maps them all. A kernel older than 5.14 refuses it (EINVAL), and a C library that does not
+  // know the request builds without it: the pages then fault in as before.
   m_storeBits = store.constBits();
   const long page = ::sysconf(_SC_PAGESIZE);
   const auto first = reinterpret_cast<std::uintptr_t>(m_storeBits) & ~static_cast<std::uintptr_t>(page - 1);

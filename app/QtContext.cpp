@@ -161,8 +161,8 @@ void QtContext::platformDestroy() {
       m_native->resolved.release();
       gl->doneCurrent();
     }
-  } else if (QOpenGLContext::currentContext() == gl && gl->surface() == m_surface) {
-    gl->doneCurrent();  // this view's surface may go next
+  } else if (QOpenGLContext::currentContext() == gl && gl->surface() == m_surface && m_surface != m_native->home) {
+    gl->doneCurrent();  // this view's surface may go next (the home surface stays as long as the context)
   }
   m_native.reset();
 }

@@ -28,7 +28,7 @@ for source in tests/fuzz/*_fuzz.cpp; do
   "$out/bin/$name" "${options[@]}" "$corpus" "tests/fuzz/corpus/$name" > "$out/logs/$name.log" 2>&1 || status=$?
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/logs/$name.log")"
   verdict="$([ "$status" -eq 0 ] && echo ok || echo FINDING)"
-  summary+=("$(printf '%-22s %12s execs  %s' "$name" "${execs:-?}" "$verdict")")
+  summary+=("$(printf '%-26s %12s execs  %s' "$name" "${execs:-?}" "$verdict")")
   if [ "$status" -ne 0 ]; then
     failed+=("$name")
     tail -n 40 "$out/logs/$name.log"

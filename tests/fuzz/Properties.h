@@ -13,8 +13,9 @@ namespace fuzz {
 
 using Bytes = std::span<const std::uint8_t>;
 
-// config.ini, one read: only key lines set anything or warn (one warning at most per line with an '='), and
-// every warning names its key. Cheap, so that the reader itself is explored at full speed.
+// config.ini, one read: a file without an '=' sets nothing and says nothing, there are no more warnings than
+// '=' characters, and every warning names its key. Cheap, so that the reader itself is explored at full speed
+// for what the sanitizers find; the properties that read a file again are checkSettingsFile's.
 std::optional<std::string> checkSettingsReader(Bytes input);
 
 // config.ini, three reads: upper-casing the file changes no setting (the [IAS] unit text, being a value, only changes its
