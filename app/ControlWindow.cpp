@@ -12,6 +12,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <utility>
+
 namespace app {
 
 namespace {

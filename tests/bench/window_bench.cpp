@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
     return startupChild(one, argv, argv[2], level, std::atoi(argv[4]));
   }
   // No argument: everything, repaints measured over 30 rounds; ROUNDS: the same over that many rounds.
-  const char* const usage = "usage: skyvane-window-bench [ROUNDS >= 1 | --startup | --feeds]\n";
+  const char* const usage = "usage: skyvane-window-bench [ROUNDS 1..100000 | --startup | --feeds]\n";
   const std::string mode = argc > 1 ? argv[1] : "";
   char* end = nullptr;
   const long asked = argc > 1 ? std::strtol(argv[1], &end, 10) : 30;
