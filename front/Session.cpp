@@ -172,7 +172,11 @@ int watch(std::vector<pid_t>& viewers, pid_t& server) {
   for (const pid_t viewer : viewers) {
     stopChild(viewer);
   }
-  return mainEnded ? exitCode(mainStatus) : (stopChild(main), 0);
+  if (!mainEnded) {
+    stopChild(main);  // a stop signal: the panel ends as the other viewers did, a normal end
+    return 0;
+  }
+  return exitCode(mainStatus);
 }
 
 }  // namespace
