@@ -225,13 +225,13 @@ void GaugePanel::start() {
   (m_layoutFound ? m_timer3 : m_timer4).start();
 }
 
-std::size_t GaugePanel::firstShownWindow() const {
+std::optional<std::size_t> GaugePanel::firstShownWindow() const {
   for (std::size_t i = 0; m_layoutFound && i < m_windows.size(); ++i) {
     if (m_layout.records[i + 1].visible() == 1) {
       return i;
     }
   }
-  return 0;
+  return std::nullopt;
 }
 
 void GaugePanel::warmUp() {
@@ -240,13 +240,12 @@ void GaugePanel::warmUp() {
   // shown. The frame is drawn with the camera and level of the first window the layout shows, on the panel's
   // tiny hidden surface (what is compiled does not depend on the size), and thrown away; the display
   // lists it compiled stay in the share group. Only a head start: a failure is said on stderr and the windows
-  // draw as they would have.
-  const bool deferredStepPending = m_timer3.isActive() || m_timer4.isActive();
-  if (m_windows.empty() || m_shutDown || !deferredStepPending ||
-      m_baseContext->presentation() != FramePresentation::ReadBack) {
+  // draw as they would have. Without a window to show (a first start), nothing is drawn ahead.
+  const std::optional<std::size_t> shown = firstShownWindow();
+  if (!shown || m_shutDown || !m_timer3.isActive() || m_baseContext->presentation() != FramePresentation::ReadBack) {
     return;
   }
-  GaugeWindow& first = *m_windows[firstShownWindow()];
+  GaugeWindow& first = *m_windows[*shown];
   const TGLSceneBuffer& viewer = first.buffer();
   try {
     TGLSceneBuffer scratch([this] { return std::make_unique<QtContext>(m_baseSurface.get()); });

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,8 @@ public:
   // config.ini read again: how many times the running panel took a changed file, and where the warnings of a
   // file with problems go (by default one message that does not block the needles, and stderr).
   int settingsReloads() const { return m_settingsReloads; }
-  // Frames drawn off screen ahead of the deferred step (on a software renderer, one).
+  // Frames drawn off screen ahead of the deferred step (on a software renderer with a layout showing a
+  // window, one).
   int warmUpFrames() const { return m_warmUpFrames; }
   void setSettingsReloaded(std::function<void()> observer) { m_settingsReloaded = std::move(observer); }
   void setWarningSink(std::function<void(const std::string&)> sink) { m_warningSink = std::move(sink); }
@@ -76,7 +78,7 @@ private:
   void startUp();
   void createGaugeWindows();
   void wireControls();
-  std::size_t firstShownWindow() const;
+  std::optional<std::size_t> firstShownWindow() const;
   void warmUp();
   void deferredStart(bool withLayout);
   void bindCameras();

@@ -130,9 +130,7 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
   EXPECT_EQ(panel.control().windowTitle(), "Skyvane Gauges");
   EXPECT_EQ(panel.control().size(), QSize(841, 343));
   EXPECT_TRUE(visibleGauges().empty());
-  // One frame was drawn ahead on this software renderer, and it left no viewer behind in the scene.
-  EXPECT_EQ(panel.warmUpFrames(), 1);
-  EXPECT_TRUE(panel.scene().scene().buffers().empty());
+  EXPECT_EQ(panel.warmUpFrames(), 0) << "nothing to show, nothing drawn ahead";
   EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
   int greyed = 0;
   for (const gauges::GaugeRow& g : gauges::kGauges) {
@@ -194,6 +192,11 @@ TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEven
     }
   }
   EXPECT_NE(panel.window("TForm2")->buffer().camera(), nullptr);
+  // One frame was drawn ahead on this software renderer, and it left no viewer of its own in the scene.
+  EXPECT_EQ(panel.warmUpFrames(), 1);
+  for (const TGLSceneBuffer* viewer : panel.scene().scene().buffers()) {
+    EXPECT_EQ(viewer, &panel.window("TForm2")->buffer());
+  }
 }
 
 TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {

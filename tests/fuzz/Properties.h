@@ -18,8 +18,9 @@ using Bytes = std::span<const std::uint8_t>;
 // for what the sanitizers find; the properties that read a file again are checkSettingsFile's.
 std::optional<std::string> checkSettingsReader(Bytes input);
 
-// config.ini, three reads: upper-casing the file changes no setting (the [IAS] unit text, being a value, only changes its
-// case); the --check-config lines written back as a file read back the same settings, without a warning.
+// config.ini, three reads: upper-casing the file changes no setting (the [IAS] unit text, being a value, only
+// changes its case); the --check-config lines written back as a file read back the same settings, without a
+// warning.
 std::optional<std::string> checkSettingsFile(Bytes input);
 
 // The "[Section] Key = value" lines --check-config prints, as a config.ini file that holds those settings.
