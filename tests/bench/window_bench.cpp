@@ -1,13 +1,15 @@
 // On demand, not a test: the panel's windows on the X server of $DISPLAY (run it under Xvfb for a software
 // renderer). Measures (1) start of a process to all 36 windows shown and drawn, from a layout showing all,
 // with the viewers at no anti-aliasing and at 4x, median of 5 runs each, with the peak resident size; and
-// (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap); and (3) the
-// panel's CPU share and frames drawn per second over 10 s against skyvane-sim flying its demo, next to the
-// same against a steady feed; and (4) a level change, from the debounce firing to every window drawn again.
+// (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap), at no
+// anti-aliasing and at 4x; and (3) the panel's CPU share and frames drawn per second over 10 s against
+// skyvane-sim flying its demo, next to the same against a steady feed; and (4) a level change, from the
+// debounce firing to every window drawn again.
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
 //   build/bin/skyvane-window-bench --feeds       (only the CPU against the demo flight)
 //   build/bin/skyvane-window-bench --startup     (only the start-up times)
+//   build/bin/skyvane-window-bench --repaint     (only the repaints and the level change)
 #include "BenchTiming.h"
 #include "ControlWindow.h"
 #include "GaugePanel.h"
@@ -133,17 +135,18 @@ void measureStartup(const char* self, const std::string& home, const char* level
               ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()), static_cast<double>(peakKb) / 1024);
 }
 
-void measureRepaint(int argc, char** argv, const std::string& home, int rounds) {
+void measureRepaint(int argc, char** argv, const std::string& home, int rounds, TGLAntiAliasing level) {
   QApplication app(argc, argv);
   app::GaugePanel panel(home);
-  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
-    panel.window(i).buffer().setAntiAliasing(TGLAntiAliasing::aaNone);
-  }
   panel.start();
-  processFor(1500);
+  processFor(1500);  // drawn, and the saved level applied
   if (!allDrawn(panel)) {
     std::fprintf(stderr, "not every window was drawn\n");
     return;
+  }
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    panel.window(i).buffer().setAntiAliasing(level);
+    panel.window(i).paintNow();
   }
   std::vector<double> full;
   std::vector<double> empty;
@@ -168,16 +171,15 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds) 
     empty.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     QCoreApplication::processEvents();
   }
-  std::printf(
-      "one repaint of all 36 windows at %dx%d, no AA: median %.1f ms, p90 %.1f ms "
-      "(%.0f %% of a 30 ms tick)\n",
-      kSide, kSide, median(full), percentile(full, 0.9), 100 * median(full) / 30);
+  const char* levelName = level == TGLAntiAliasing::aaNone ? "no AA" : "4x";
+  std::printf("one repaint of all 36 windows at %dx%d, %-5s: median %.1f ms, p90 %.1f ms (%.0f %% of a 30 ms tick)\n",
+              kSide, kSide, levelName, median(full), percentile(full, 0.9), 100 * median(full) / 30);
   std::printf("36 empty frames (clear + swap), same run:   median %.1f ms, p90 %.1f ms\n", median(empty),
               percentile(empty, 0.9));
 }
 
 // (4) A level change: from the one-second debounce firing to every one of 36 windows drawn again, alternating
-// none and 4x, median of five.
+// none and 4x, median of five each way.
 void measureLevelChange(int argc, char** argv, const std::string& home) {
   QApplication app(argc, argv);
   app::GaugePanel panel(home);
@@ -189,8 +191,9 @@ void measureLevelChange(int argc, char** argv, const std::string& home) {
     std::fprintf(stderr, "not every window was drawn\n");
     return;
   }
-  std::vector<double> ms;
-  for (int change = 0; change < 5; ++change) {
+  std::vector<double> toFour;
+  std::vector<double> toNone;
+  for (int change = 0; change < 10; ++change) {
     const int applied = applications;
     panel.control().trackBar().setValue(change % 2 == 0 ? 3 : 0);
     while (applications == applied) {
@@ -212,10 +215,12 @@ void measureLevelChange(int argc, char** argv, const std::string& home) {
     while (!redrawn() && nowUs() - t0 < 20e6) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     }
-    ms.push_back((nowUs() - t0) / 1000);
+    (change % 2 == 0 ? toFour : toNone).push_back((nowUs() - t0) / 1000);
   }
-  std::printf("a level change, debounce firing to 36 windows redrawn: median %.1f ms (min %.1f, max %.1f)\n",
-              median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+  for (const auto& [ms, label] : {std::pair{toFour, "none to 4x"}, std::pair{toNone, "4x to none"}}) {
+    std::printf("a level change %s, debounce firing to 36 windows redrawn: median %.1f ms (min %.1f, max %.1f)\n",
+                label, median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+  }
 }
 
 double cpuSeconds() {
@@ -263,7 +268,7 @@ int main(int argc, char** argv) {
     return startupChild(one, argv, argv[2], level, std::atoi(argv[4]));
   }
   // No argument: everything, repaints measured over 30 rounds; ROUNDS: the same over that many rounds.
-  const char* const usage = "usage: skyvane-window-bench [ROUNDS 1..100000 | --startup | --feeds]\n";
+  const char* const usage = "usage: skyvane-window-bench [ROUNDS 1..100000 | --startup | --repaint | --feeds]\n";
   const std::string mode = argc > 1 ? argv[1] : "";
   char* end = nullptr;
   const long asked = argc > 1 ? std::strtol(argv[1], &end, 10) : 30;
@@ -272,7 +277,8 @@ int main(int argc, char** argv) {
     std::fputs(usage, stdout);
     return 0;
   }
-  if (argc > 2 || (argc == 2 && mode != "--startup" && mode != "--feeds" && !isRounds)) {
+  if (argc > 2 || (argc == 2 && mode != "--startup" && mode != "--repaint" && mode != "--feeds" &&
+                    !isRounds)) {
     std::fputs(usage, stderr);
     return 2;
   }
@@ -292,11 +298,20 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(home, ignored);
     return 0;
   }
-  if (!feedsOnly) {
+  const bool repaintOnly = mode == "--repaint";
+  if (!feedsOnly && !repaintOnly) {
     measureStartup(argv[0], home, "none");
     measureStartup(argv[0], home, "4x");
-    measureRepaint(one, argv, home, rounds);
+  }
+  if (!feedsOnly) {
+    measureRepaint(one, argv, home, rounds, TGLAntiAliasing::aaNone);
+    measureRepaint(one, argv, home, rounds, TGLAntiAliasing::aa4x);
     measureLevelChange(one, argv, home);
+  }
+  if (repaintOnly) {
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return 0;
   }
   if (!feedsOnly) {
     measureFeed(one, argv, home, {"--feed", "cruise"}, "36 windows, steady feed:");
