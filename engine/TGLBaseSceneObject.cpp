@@ -27,6 +27,9 @@ vm::Vec4 rightOf(const vm::Vec4& a, const vm::Vec4& b) {
 TGLBaseSceneObject::TGLBaseSceneObject(std::string name) : m_name(std::move(name)) {}
 
 TGLBaseSceneObject::~TGLBaseSceneObject() {
+  if (m_scene != nullptr && m_parent == nullptr) {
+    m_scene->nodeRemoved();  // a root, or a subtree destroyed with its parent: counted once for the whole tree
+  }
   for (engine::NodeObserver* o : std::vector<engine::NodeObserver*>(m_observers)) {
     o->nodeDestroyed(*this);
   }
@@ -43,6 +46,9 @@ bool TGLBaseSceneObject::isLoading() const {
 void TGLBaseSceneObject::setScene(TGLScene* scene) {
   if (m_scene != scene) {
     m_list.release();  // a list belongs to one scene's contexts
+    if (m_scene != nullptr) {
+      m_scene->nodeRemoved();
+    }
   }
   m_scene = scene;
   for (auto& c : m_children) {

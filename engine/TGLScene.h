@@ -56,6 +56,11 @@ public:
   // Called after every signalled change, before the buffers are told.
   void setChangeHook(std::function<void()> hook) { m_hook = std::move(hook); }
 
+  // Nodes that have left the scene (detached or destroyed) since it was made: a buffer that remembers nodes
+  // by address forgets them all when this moves on, as an address may then name another node.
+  long nodesRemoved() const { return m_nodesRemoved; }
+  void nodeRemoved() { ++m_nodesRemoved; }
+
   // Buffers register at their first frame; the first one's context is the base the others share with.
   void registerBuffer(TGLSceneBuffer& buffer);
   void unregisterBuffer(TGLSceneBuffer& buffer);
@@ -73,6 +78,7 @@ private:
   bool m_loading = false;
   bool m_destroying = false;
   long m_changes = 0;
+  long m_nodesRemoved = 0;
   std::function<void()> m_hook;
   std::vector<TGLSceneBuffer*> m_buffers;
 };

@@ -1,0 +1,74 @@
+// Which part of a viewer's drawable the next frame has to draw. Where the viewer's window keeps the picture it
+// was last given, a frame after a few nodes changed is drawn only inside the rectangle around where those
+// nodes were drawn last and where they are now, and only that rectangle reaches the window. Every node is
+// still drawn, the scissor only limits where, so the pixels inside come out exactly as in a whole frame.
+//
+// A node's place is its visible subtree's box in world coordinates (the box culling trusts), taken through
+// the frame's matrices to window pixels and grown by the culling margin for wide and smoothed lines.
+#pragma once
+
+#include "GLMath.h"
+
+#include <unordered_map>
+#include <vector>
+
+class TGLBaseSceneObject;
+
+namespace engine {
+
+// Device pixels in OpenGL's window coordinates (x to the right, y up from the bottom row): [x0, x1) × [y0, y1).
+struct PixelRect {
+  int x0 = 0;
+  int y0 = 0;
+  int x1 = 0;
+  int y1 = 0;
+
+  static PixelRect whole(int width, int height) { return {0, 0, width, height}; }
+  int width() const { return x1 - x0; }
+  int height() const { return y1 - y0; }
+  bool isEmpty() const { return x0 >= x1 || y0 >= y1; }
+  // The smallest rectangle holding both; an empty one adds nothing.
+  PixelRect united(const PixelRect& other) const;
+  // Grown by `by` pixels on every side, kept within a width × height drawable; an empty one stays empty.
+  PixelRect grown(int by, int width, int height) const;
+  friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+class FrameDamage {
+public:
+  // The next frame draws the whole drawable: the window's picture is gone or stale as a whole (new size,
+  // camera, level, context, or a change that names no node).
+  void invalidateAll() { m_all = true; }
+  // A node changed since the last frame (placement, shape, visibility or material). Null: unknown.
+  void nodeChanged(const TGLBaseSceneObject* node);
+
+  struct View {
+    vm::Mat4 modelView;   // as the frame draws with them
+    vm::Mat4 projection;
+    vm::Mat4 clip;  // world to clip coordinates: modelView times projection
+    int width = 1;  // the drawable, device pixels
+    int height = 1;
+    long nodesRemoved = 0;  // the scene's count: when it moves on, remembered addresses mean nothing
+  };
+  // The part of the drawable the next frame must draw: the whole of it when the window keeps no picture
+  // (`keepsPicture` false) or the damage cannot be placed; empty when nothing visible changed.
+  PixelRect plan(const View& view, bool keepsPicture);
+  // After the frame was drawn with that view: the changed nodes' places become what the window shows.
+  void frameDrawn(const View& view);
+
+  // Where a node is drawn in the view: empty when it or an ancestor is hidden, the whole drawable when its
+  // box is unbounded or reaches behind the eye.
+  static PixelRect placeOf(TGLBaseSceneObject& node, const View& view);
+
+private:
+  bool m_all = true;
+  // Changed since the last frame, in the order they said so, each once.
+  std::vector<TGLBaseSceneObject*> m_changed;
+  // Where each node that has changed before is drawn in the window's picture, as of the last frame.
+  std::unordered_map<TGLBaseSceneObject*, PixelRect> m_shown;
+  int m_width = 0;
+  int m_height = 0;
+  long m_nodesRemoved = 0;
+};
+
+}  // namespace engine
