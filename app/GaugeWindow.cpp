@@ -36,7 +36,7 @@ GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtConte
       m_hooks(std::move(hooks)),
       m_buffer([this] {
         auto context = std::make_unique<QtContext>(this);
-        context->setPresenter([this](const QImage& frame) { present(frame); });
+        context->setPresenter([this](const QImage& frame, const engine::PixelRect& part) { present(frame, part); });
         return context;
       }) {
   // Where frames are read back (a software renderer), the window is a plain raster window they are copied
@@ -128,6 +128,8 @@ void GaugeWindow::exposeEvent(QExposeEvent*) {
     m_backingStore->flush(QRect(QPoint(0, 0), size()));
     return;
   }
+  // The whole window must be shown again, not only what changed since the last frame.
+  m_buffer.invalidatePicture();
   guarded([this] { paint(); });
 }
 
@@ -163,6 +165,7 @@ bool GaugeWindow::paintNow() {
     return false;
   }
   const long before = m_buffer.frameCount();
+  m_buffer.invalidatePicture();
   guarded([this] { paint(); });
   return m_buffer.frameCount() > before;
 }
@@ -178,6 +181,7 @@ std::vector<std::uint8_t> GaugeWindow::grabFramebuffer(int& width, int& height) 
       paint();
     }
     static_cast<QtContext*>(m_buffer.context())->grabNextFrame();
+    m_buffer.invalidatePicture();
     paint();
   });
   auto* context = static_cast<QtContext*>(m_buffer.context());
@@ -193,41 +197,67 @@ int GaugeWindow::frameSamples() const {
   return m_buffer.context() != nullptr ? m_buffer.context()->samples() : -1;
 }
 
-void GaugeWindow::present(const QImage& bottomUp) {
+void GaugeWindow::present(const QImage& bottomUp, const engine::PixelRect& part) {
   if (!m_backingStore || !isExposed()) {
     return;
   }
-  const QRect all(QPoint(0, 0), size());
+  // The part in the store's device pixels (top row first), and the window's logical pixels that cover it.
+  const int h = bottomUp.height();
+  const QRect drawn(part.x0, h - part.y1, part.width(), part.height());
+  const qreal ratio = devicePixelRatio();
+  const QRect covered = QRect(QPoint(static_cast<int>(std::floor(drawn.left() / ratio)),
+                                     static_cast<int>(std::floor(drawn.top() / ratio))),
+                              QPoint(static_cast<int>(std::ceil((drawn.right() + 1) / ratio)),
+                                     static_cast<int>(std::ceil((drawn.bottom() + 1) / ratio))))
+                            .intersected(QRect(QPoint(0, 0), size()));
   m_backingStore->resize(size());
-  m_backingStore->beginPaint(all);
+  // The store keeps what it was given outside the region painted (partial repaints rely on that).
+  m_backingStore->beginPaint(covered);
   auto* store = dynamic_cast<QImage*>(m_backingStore->paintDevice());
-  const bool words = store != nullptr && (store->format() == QImage::Format_RGB32 ||
-                                          store->format() == QImage::Format_ARGB32_Premultiplied ||
-                                          store->format() == QImage::Format_ARGB32);
   if (store != nullptr && store->constBits() != m_storeBits) {
     prefault(*store);
   }
-  if (words && bottomUp.format() == QImage::Format_RGBX8888 && store->size() == bottomUp.size()) {
-    // The usual case (an X server of 24 or 32 bits): one pass that turns the rows over and puts each pixel's
-    // R, G, B bytes into the store's 0xAARRGGBB words, opaque.
-    const int h = bottomUp.height();
-    const int w = bottomUp.width();
-    for (int y = 0; y < h; ++y) {
-      auto* out = reinterpret_cast<std::uint32_t*>(store->scanLine(y));
-      const std::uint8_t* in = bottomUp.constScanLine(h - 1 - y);
-      for (int x = 0; x < w; ++x, in += 4) {
-        out[x] = 0xff000000u | (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
-      }
-    }
-  } else {
+  if (store != nullptr && store->size() == bottomUp.size()) {
+    copyPart(bottomUp, drawn, *store);
+  } else if (drawn == QRect(QPoint(0, 0), bottomUp.size())) {
     QPainter painter(m_backingStore->paintDevice());
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QPoint(0, 0), bottomUp.mirrored(false, true));
+  } else {
+    // A store that does not match the frame takes whole frames only: the next one is.
+    m_buffer.invalidatePicture();
+    requestUpdate();
   }
   m_backingStore->endPaint();
-  m_backingStore->flush(all);
+  m_backingStore->flush(covered);
   m_storeCurrent = true;
-  m_storeRatio = devicePixelRatio();
+  m_storeRatio = ratio;
+}
+
+void GaugeWindow::copyPart(const QImage& bottomUp, const QRect& drawn, QImage& store) {
+  const int h = bottomUp.height();
+  const bool words = store.format() == QImage::Format_RGB32 || store.format() == QImage::Format_ARGB32_Premultiplied ||
+                     store.format() == QImage::Format_ARGB32;
+  if (words && bottomUp.format() == QImage::Format_RGBX8888) {
+    // The usual case (an X server of 24 or 32 bits): one pass that turns the rows over and puts each pixel's
+    // R, G, B bytes into the store's 0xAARRGGBB words, opaque.
+    for (int y = drawn.top(); y <= drawn.bottom(); ++y) {
+      auto* out = reinterpret_cast<std::uint32_t*>(store.scanLine(y)) + drawn.left();
+      const std::uint8_t* in = bottomUp.constScanLine(h - 1 - y) + static_cast<std::ptrdiff_t>(drawn.left()) * 4;
+      for (int x = 0; x < drawn.width(); ++x, in += 4) {
+        out[x] = 0xff000000u | (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
+      }
+    }
+    return;
+  }
+  // Any other store: converted by QPainter, in device pixels (the store's memory seen at ratio 1).
+  QImage device(store.bits(), store.width(), store.height(), store.bytesPerLine(), store.format());
+  QPainter painter(&device);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  const QImage piece = bottomUp.copy(drawn.left(), h - 1 - drawn.bottom(), drawn.width(), drawn.height());
+  QImage upright = piece.mirrored(false, true);
+  upright.setDevicePixelRatio(1);
+  painter.drawImage(drawn.topLeft(), upright);
 }
 
 void GaugeWindow::prefault(const QImage& store) {

@@ -56,8 +56,8 @@ public:
   // Window", and "Stay on Top", checkable, checked while the window stays on top.
   void fillMenu(QMenu& menu);
 
-  // Draws at once when the window can be drawn on (tests and benchmarks; the panel paints on expose and on
-  // change). Returns whether a frame was drawn.
+  // Draws a whole frame at once when the window can be drawn on (tests and benchmarks; the panel paints on
+  // expose and on change, only where things changed). Returns whether a frame was drawn.
   bool paintNow();
   // Draws a frame now and reads it back: RGBA, top row first, device pixels.
   std::vector<std::uint8_t> grabFramebuffer(int& width, int& height);
@@ -75,7 +75,10 @@ private:
   bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();
-  void present(const QImage& bottomUp);
+  // Copies the part of a frame the context drew (OpenGL's window coordinates) into the backing store and
+  // shows it.
+  void present(const QImage& bottomUp, const engine::PixelRect& part);
+  static void copyPart(const QImage& bottomUp, const QRect& drawn, QImage& store);
   void prefault(const QImage& store);
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;

@@ -249,18 +249,32 @@ int QtContext::samples() const {
   return target != nullptr ? target->samples() : 0;
 }
 
+bool QtContext::keepsPicture() const {
+  return m_native && m_native->presentation == FramePresentation::ReadBack && drawTarget() != nullptr &&
+         m_presenter && !m_grabRequested;
+}
+
+void QtContext::swapPart(const engine::PixelRect& part) {
+  if (keepsPicture()) {
+    presentReadBack(part);
+  } else {
+    swapBuffers();
+  }
+}
+
 void QtContext::swapBuffers() {
   if (!m_native) {
     return;
   }
+  const QSize size = surfacePixels(m_surface);
+  const engine::PixelRect whole = engine::PixelRect::whole(size.width(), size.height());
   if (m_native->presentation == FramePresentation::ReadBack && drawTarget() != nullptr) {
-    presentReadBack();
+    presentReadBack(whole);
     return;
   }
   QOpenGLContext* gl = m_native->gl.get();
-  const QSize size = surfacePixels(m_surface);
   if (const engine::FramebufferTarget* target = drawTarget(); target != nullptr && target->name() != 0) {
-    target->blitTo(gl->defaultFramebufferObject(), size.width(), size.height());
+    target->blitTo(gl->defaultFramebufferObject(), whole);
   }
   if (m_grabRequested) {
     // The window's back buffer holds the finished, resolved picture.
@@ -274,7 +288,7 @@ void QtContext::swapBuffers() {
   }
 }
 
-void QtContext::presentReadBack() {
+void QtContext::presentReadBack(const engine::PixelRect& part) {
   Native& native = *m_native;
   const engine::FramebufferTarget& drawn = *drawTarget();
   const QSize size = surfacePixels(m_surface);
@@ -282,7 +296,7 @@ void QtContext::presentReadBack() {
   const int h = size.height();
   if (drawn.samples() > 0) {
     native.resolved.reserve(w, h);
-    drawn.blitTo(native.resolved.name(), w, h);
+    drawn.blitTo(native.resolved.name(), part);
     native.resolved.bind();
   }
   // Read in the framebuffer's own byte order: asking for BGRA makes a software renderer convert every pixel
@@ -291,10 +305,13 @@ void QtContext::presentReadBack() {
   if (native.frame.size() != size) {
     native.frame = QImage(size, QImage::Format_RGBX8888);
   }
+  // Only the part drawn, into its place in the image (rows of the image's width).
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_PACK_ROW_LENGTH, w);
   // Left bottom-up, as OpenGL reads: the presenter turns the rows over while it copies them anyway.
-  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, native.frame.bits());
+  uchar* first = native.frame.bits() + (static_cast<qsizetype>(part.y0) * w + part.x0) * 4;
+  glReadPixels(part.x0, part.y0, part.width(), part.height(), GL_RGBA, GL_UNSIGNED_BYTE, first);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   if (auto* window = dynamic_cast<QWindow*>(m_surface)) {
     native.frame.setDevicePixelRatio(window->devicePixelRatio());
   }
@@ -303,7 +320,7 @@ void QtContext::presentReadBack() {
     grab(w, h);
   }
   if (m_presenter) {
-    m_presenter(native.frame);
+    m_presenter(native.frame, part);
   }
 }
 

@@ -49,6 +49,10 @@ public:
 
   // Resolves a multisampled frame into the window, then shows it.
   void swapBuffers() override;
+  // With read-back, the presenter's window keeps the last picture: a frame may be read back and handed over
+  // only where it drew.
+  bool keepsPicture() const override;
+  void swapPart(const engine::PixelRect& part) override;
   // What the driver gave for this view's level: 0 when it draws straight into its window.
   int samples() const override;
 
@@ -56,8 +60,10 @@ public:
   // view decides: $SKYVANE_PRESENT (swap or readback) when set, else ReadBack on a software renderer.
   FramePresentation presentation() const;
   // ReadBack: receives each finished frame in device pixels, its rows bottom-up as OpenGL reads them (the
-  // presenter turns them over as it copies), device pixel ratio set.
-  void setPresenter(std::function<void(const QImage&)> presenter) { m_presenter = std::move(presenter); }
+  // presenter turns them over as it copies), device pixel ratio set, with the part of it the frame drew (in
+  // OpenGL's window coordinates): only that part of the image is the new frame's.
+  using Presenter = std::function<void(const QImage&, const engine::PixelRect&)>;
+  void setPresenter(Presenter presenter) { m_presenter = std::move(presenter); }
 
   // Asks the next swapBuffers to read the finished picture back first: RGBA bytes, top row first, the
   // drawable's size in device pixels (devicePixelSize of the window), opaque as the window shows it.
@@ -80,14 +86,14 @@ private:
   engine::FramebufferTarget* drawTarget() const;
   void bindDrawTarget();
   QSurface* drawSurface() const;
-  void presentReadBack();
+  void presentReadBack(const engine::PixelRect& part);
   // Reads the framebuffer bound for reading into grabbed(), opaque as the window shows it.
   void grab(int width, int height);
 
   QSurface* m_surface;
   std::shared_ptr<Native> m_native;
   int m_countedSamples = -1;  // the sample count this view is counted under in m_native (-1: none)
-  std::function<void(const QImage&)> m_presenter;
+  Presenter m_presenter;
   bool m_grabRequested = false;
   std::vector<std::uint8_t> m_grabbed;
   int m_grabbedWidth = 0;

@@ -91,11 +91,12 @@ void FramebufferTarget::bind() const {
   glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
 }
 
-void FramebufferTarget::blitTo(GLuint target, int width, int height) const {
+void FramebufferTarget::blitTo(GLuint target, const PixelRect& part) const {
   glBindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
   // A resolve needs equal source and destination rectangles, and takes only GL_NEAREST.
-  glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  glBlitFramebuffer(part.x0, part.y0, part.x1, part.y1, part.x0, part.y0, part.x1, part.y1, GL_COLOR_BUFFER_BIT,
+                    GL_NEAREST);
 }
 
 std::vector<std::uint8_t> FramebufferTarget::readTopDown(int width, int height) {

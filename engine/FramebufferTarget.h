@@ -4,6 +4,8 @@
 // the context that was current when it was first reserved: every call needs that context current.
 #pragma once
 
+#include "FrameDamage.h"
+
 #include <GL/gl.h>
 
 #include <cstdint>
@@ -33,9 +35,9 @@ public:
   void reserve(int width, int height);
   // Binds the target for drawing and reading (GL_FRAMEBUFFER).
   void bind() const;
-  // Copies the lower-left width × height pixels into framebuffer `target` (0: the window's back buffer),
+  // Copies the pixels of `part` into the same place of framebuffer `target` (0: the window's back buffer),
   // resolving the samples on the way. Leaves `target` bound for drawing and this target for reading.
-  void blitTo(GLuint target, int width, int height) const;
+  void blitTo(GLuint target, const PixelRect& part) const;
   // Another sample count for the next storage; frees the present one when it differs (context current).
   void requestSamples(int samples);
   // The lower-left width × height pixels of the framebuffer bound for reading, RGBA bytes with the top row

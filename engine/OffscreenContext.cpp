@@ -174,7 +174,7 @@ void OffscreenContext::swapBuffers() {
 std::vector<std::uint8_t> OffscreenContext::readPixels() {
   engine::ContextGuard guard(this);
   if (samples() > 0) {
-    m_draw.blitTo(m_resolve.name(), m_width, m_height);
+    m_draw.blitTo(m_resolve.name(), PixelRect::whole(m_width, m_height));
     m_resolve.bind();
   }
   glReadBuffer(GL_COLOR_ATTACHMENT0);

@@ -76,6 +76,10 @@ void TGLListHandle::forget() {
 
 TGLContext::~TGLContext() = default;
 
+void TGLContext::swapPart(const engine::PixelRect&) {
+  swapBuffers();
+}
+
 void TGLContext::setFormat(const Format& format) {
   if (m_created) {
     throw engine::EngineError("Cannot alter an active context");

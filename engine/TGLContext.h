@@ -21,6 +21,8 @@ class TGLListHandle;
 
 namespace engine {
 
+struct PixelRect;
+
 // Contexts that use one set of display lists, and the lists made in them.
 class ShareGroup {
 public:
@@ -110,6 +112,11 @@ public:
   const std::shared_ptr<engine::ShareGroup>& shareGroup() const { return m_group; }
 
   virtual void swapBuffers() = 0;
+  // Whether the drawable keeps the picture it was last shown until the next one, so that a frame may draw,
+  // and show, only part of it. False unless a platform says so.
+  virtual bool keepsPicture() const { return false; }
+  // Shows a frame that drew only `part` of the drawable, the rest being the kept picture (where keepsPicture).
+  virtual void swapPart(const engine::PixelRect& part);
   // What the platform gave: sample count (0 without multisampling).
   virtual int samples() const = 0;
 

@@ -6,6 +6,15 @@
 
 #include <GL/glu.h>
 
+namespace {
+
+// A frame drawn in part is drawn this much beyond the part it shows: llvmpipe rasterises a multisampled line
+// that the scissor cuts with less coverage in the last pixels inside the cut than without the cut, so the
+// scissor must not run through pixels that are shown.
+constexpr int kScissorGuardPx = 2;
+
+}  // namespace
+
 TGLSceneBuffer::TGLSceneBuffer(ContextFactory factory)
     : m_factory(std::move(factory)),
       m_stateCache(std::make_unique<TGLStateCache>()) {}
@@ -69,11 +78,13 @@ void TGLSceneBuffer::setAntiAliasing(TGLAntiAliasing level) {
 void TGLSceneBuffer::resize(int width, int height) {
   m_width = width < 1 ? 1 : width;
   m_height = height < 1 ? 1 : height;
+  m_damage.invalidateAll();
 }
 
 void TGLSceneBuffer::setDrawableSize(int width, int height) {
   m_drawableWidth = width;
   m_drawableHeight = height;
+  m_damage.invalidateAll();
 }
 
 void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
@@ -93,6 +104,7 @@ void TGLSceneBuffer::createRenderingContext(TGLContext* shareWith) {
   context->setFormat(format);
   context->create(shareWith);
   m_context = std::move(context);
+  m_damage.invalidateAll();
 
   engine::ContextGuard guard(m_context.get());
   const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
@@ -160,6 +172,7 @@ void TGLSceneBuffer::renderFrame() {
       // Registered only once registration (sharing lists with the base context) has worked.
       m_camera->scene()->registerBuffer(*this);
       m_scene = m_camera->scene();
+      m_damage = engine::FrameDamage();
     }
   }
 
@@ -176,22 +189,46 @@ void TGLSceneBuffer::renderFrame() {
   m_stateCache->forgetCapabilities();
   prepareGLState();
   glViewport(0, 0, drawableWidth(), drawableHeight());
-  glClearColor(m_background.x, m_background.y, m_background.z, 1);
-  // The draw target may be larger than this drawable (one framebuffer serves windows of every size): clear
-  // only what this frame covers.
-  glScissor(0, 0, drawableWidth(), drawableHeight());
-  m_stateCache->forceEnabled(TGLState::ScissorTest, true);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  m_stateCache->forceEnabled(TGLState::ScissorTest, false);
-  checkGLError();
-
   applyProjection();
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   if (m_camera != nullptr) {
     m_camera->applyView();
   }
+  const engine::FrameDamage::View view = damageView();
+  const engine::PixelRect part = m_damage.plan(view, m_context->keepsPicture());
+  if (part.isEmpty()) {
+    m_damage.frameDrawn(view);  // what changed is out of sight: the picture stands as it is
+    return;
+  }
+  clearPart(part.grown(kScissorGuardPx, drawableWidth(), drawableHeight()));
+  drawScene(view);
+  const bool whole = part == engine::PixelRect::whole(drawableWidth(), drawableHeight());
+  // Drawn with the scissor on: the part is all that was touched.
+  m_stateCache->forceEnabled(TGLState::ScissorTest, false);
+  checkGLError();
+  if (whole) {
+    m_context->swapBuffers();
+  } else {
+    m_context->swapPart(part);
+    ++m_partialFrames;
+  }
+  // Only a frame that reached the viewer changes what its picture shows.
+  m_damage.frameDrawn(view);
+  ++m_frames;
+}
 
+void TGLSceneBuffer::clearPart(const engine::PixelRect& part) {
+  // The draw target may be larger than this drawable (one framebuffer serves windows of every size), and a
+  // frame may draw only part of the drawable: the scissor keeps the clear, and the drawing after it, there.
+  glClearColor(m_background.x, m_background.y, m_background.z, 1);
+  glScissor(part.x0, part.y0, part.width(), part.height());
+  m_stateCache->forceEnabled(TGLState::ScissorTest, true);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  checkGLError();
+}
+
+void TGLSceneBuffer::drawScene(const engine::FrameDamage::View& view) {
   GLint maxLights = 8;
   glGetIntegerv(GL_MAX_LIGHTS, &maxLights);
   for (GLint i = 0; i < maxLights; ++i) {
@@ -199,24 +236,21 @@ void TGLSceneBuffer::renderFrame() {
   }
   glDisable(GL_FOG);
   m_stateCache->forceEnabled(TGLState::Fog, false);
-
-  if (m_scene != nullptr && m_camera != nullptr) {
-    engine::FrameState frame;
-    frame.buffer = this;
-    frame.bufferFaceCulling = m_faceCulling;
-    frame.cameraPosition = m_camera->worldPosition();
-    frame.cameraDirection = vm::normalized3(m_camera->targetObject() != nullptr ? m_camera->lastDirection()
-                                                                                : m_camera->direction().value());
-    frame.cameraUp = m_camera->up().value();
-    frame.stateCache = m_stateCache.get();
-    frame.frustum = viewFrustum();
-    m_scene->renderScene(frame);
-    m_lastCounts = frame.counts;
+  if (m_scene == nullptr || m_camera == nullptr) {
+    return;
   }
-  checkGLError();
-  m_context->swapBuffers();
-
-  ++m_frames;
+  engine::FrameState frame;
+  frame.buffer = this;
+  frame.bufferFaceCulling = m_faceCulling;
+  frame.cameraPosition = m_camera->worldPosition();
+  frame.cameraDirection = vm::normalized3(m_camera->targetObject() != nullptr ? m_camera->lastDirection()
+                                                                              : m_camera->direction().value());
+  frame.cameraUp = m_camera->up().value();
+  frame.stateCache = m_stateCache.get();
+  frame.frustum = engine::ViewFrustum(view.modelView, view.projection, view.width, view.height,
+                                      engine::kCullingMarginPx);
+  m_scene->renderScene(frame);
+  m_lastCounts = frame.counts;
 }
 
 void TGLSceneBuffer::applyProjection() {
@@ -235,22 +269,37 @@ void TGLSceneBuffer::applyProjection() {
   }
 }
 
-engine::ViewFrustum TGLSceneBuffer::viewFrustum() const {
+engine::FrameDamage::View TGLSceneBuffer::damageView() const {
   // The matrices exactly as this frame draws with them (the modelview holds the camera's view only).
-  vm::Mat4 modelView;
-  vm::Mat4 projection;
-  glGetFloatv(GL_MODELVIEW_MATRIX, &modelView.m[0][0]);
-  glGetFloatv(GL_PROJECTION_MATRIX, &projection.m[0][0]);
-  return engine::ViewFrustum(modelView, projection, drawableWidth(), drawableHeight(), engine::kCullingMarginPx);
+  engine::FrameDamage::View view;
+  glGetFloatv(GL_MODELVIEW_MATRIX, &view.modelView.m[0][0]);
+  glGetFloatv(GL_PROJECTION_MATRIX, &view.projection.m[0][0]);
+  view.clip = vm::multiply(view.modelView, view.projection);
+  view.width = drawableWidth();
+  view.height = drawableHeight();
+  view.nodesRemoved = m_scene != nullptr ? m_scene->nodesRemoved() : 0;
+  return view;
 }
 
 void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {
-  if (!m_rendering && (!m_changeFilter || m_changeFilter(sender))) {
-    repaint();
+  if (m_rendering || (m_changeFilter && !m_changeFilter(sender))) {
+    return;
   }
+  // A camera frames everything it shows: when one moves, the whole picture does.
+  if (sender == nullptr || dynamic_cast<const TGLCamera*>(sender) != nullptr) {
+    m_damage.invalidateAll();
+  } else {
+    m_damage.nodeChanged(sender);
+  }
+  requestRepaint();
 }
 
 void TGLSceneBuffer::repaint() {
+  m_damage.invalidateAll();
+  requestRepaint();
+}
+
+void TGLSceneBuffer::requestRepaint() {
   if (m_repaintRequest) {
     m_repaintRequest();
   }

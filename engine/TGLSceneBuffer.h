@@ -3,6 +3,7 @@
 // and is asked for repaints and for re-creation through two callbacks.
 #pragma once
 
+#include "FrameDamage.h"
 #include "FrameState.h"
 #include "GLMath.h"
 #include "TGLBaseSceneObject.h"
@@ -66,8 +67,11 @@ public:
   TGLContext* context() const { return m_context.get(); }
 
   // One frame (nothing while a frame is being drawn or without a context); errors after clearing or drawing
-  // are raised with the GLU error text.
+  // are raised with the GLU error text. Where the context keeps its picture, a frame after changes of a few
+  // nodes draws only around them, and one after changes out of sight draws nothing at all.
   void renderFrame();
+  // The next frame draws the whole drawable (the viewer's picture was lost or must be read back whole).
+  void invalidatePicture() { m_damage.invalidateAll(); }
   bool isRendering() const { return m_rendering; }
 
   // Told by the scene: asks the viewer for a repaint unless a frame is being drawn, or the viewer's change
@@ -79,6 +83,8 @@ public:
 
   TGLStateCache& stateCache() { return *m_stateCache; }
   long frameCount() const { return m_frames; }
+  // Frames that drew only part of the drawable.
+  long partialFrameCount() const { return m_partialFrames; }
   // What the last frame drew and what culling left out of it.
   const engine::FrameCounts& lastFrameCounts() const { return m_lastCounts; }
 
@@ -86,10 +92,14 @@ private:
   void nodeDestroyed(TGLBaseSceneObject& node) override;
   void prepareGLState();
   void applyProjection();
-  // The volume the current matrices show (context current, matrices applied).
-  engine::ViewFrustum viewFrustum() const;
+  // The frame's view of the world (context current, matrices applied).
+  engine::FrameDamage::View damageView() const;
+  void clearPart(const engine::PixelRect& part);
+  void drawScene(const engine::FrameDamage::View& view);
   void checkGLError();
+  // Asks the viewer for a frame that draws everything, or for the next frame the damage decides.
   void repaint();
+  void requestRepaint();
 
   ContextFactory m_factory;
   std::unique_ptr<TGLContext> m_context;
@@ -109,6 +119,8 @@ private:
   int m_drawableHeight = 0;
   bool m_rendering = false;
   long m_frames = 0;
+  long m_partialFrames = 0;
+  engine::FrameDamage m_damage;
   engine::FrameCounts m_lastCounts;
   std::function<void()> m_repaintRequest;
   std::function<void()> m_recreateRequest;

@@ -243,8 +243,10 @@ void measureFeed(int argc, char** argv, const std::string& home, const std::vect
     processFor(1500);
   }
   long frames = 0;
+  long partial = 0;
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     frames -= panel.window(i).buffer().frameCount();
+    partial -= panel.window(i).buffer().partialFrameCount();
   }
   const double cpu0 = cpuSeconds();
   const double wall0 = nowUs();
@@ -253,9 +255,12 @@ void measureFeed(int argc, char** argv, const std::string& home, const std::vect
   const double cpu = cpuSeconds() - cpu0;
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     frames += panel.window(i).buffer().frameCount();
+    partial += panel.window(i).buffer().partialFrameCount();
   }
-  std::printf("%-34s panel CPU %5.1f %% of a core, %6.1f window frames/s (link %s)\n", label, 100 * cpu / wallS,
-              static_cast<double>(frames) / wallS, SimLinkIsOpen() ? "open" : "closed");
+  std::printf("%-34s panel CPU %5.1f %% of a core, %6.1f window frames/s, %3.0f %% of them in part (link %s)\n",
+              label, 100 * cpu / wallS, static_cast<double>(frames) / wallS,
+              frames > 0 ? 100.0 * static_cast<double>(partial) / static_cast<double>(frames) : 0.0,
+              SimLinkIsOpen() ? "open" : "closed");
   SimLinkClose();
 }
 
