@@ -157,6 +157,15 @@ void GaugeWindow::paint() {
     m_buffer.createRenderingContext(&m_base);
     fitViewer();
   }
+  // Another screen's ratio changes the drawable without a resize; a store painted at another ratio holds no
+  // picture a part could be drawn into.
+  const QSize drawable = devicePixelSize(*this);
+  if (drawable.width() != m_buffer.drawableWidth() || drawable.height() != m_buffer.drawableHeight()) {
+    fitViewer();
+  }
+  if (m_backingStore && m_storeRatio != devicePixelRatio()) {
+    m_buffer.invalidatePicture();
+  }
   m_buffer.renderFrame();
 }
 
@@ -205,18 +214,24 @@ void GaugeWindow::present(const QImage& bottomUp, const engine::PixelRect& part)
   const int h = bottomUp.height();
   const QRect drawn(part.x0, h - part.y1, part.width(), part.height());
   const qreal ratio = devicePixelRatio();
-  const QRect covered = QRect(QPoint(static_cast<int>(std::floor(drawn.left() / ratio)),
-                                     static_cast<int>(std::floor(drawn.top() / ratio))),
-                              QPoint(static_cast<int>(std::ceil((drawn.right() + 1) / ratio)),
-                                     static_cast<int>(std::ceil((drawn.bottom() + 1) / ratio))))
-                            .intersected(QRect(QPoint(0, 0), size()));
+  const int left = static_cast<int>(std::floor(drawn.left() / ratio));
+  const int top = static_cast<int>(std::floor(drawn.top() / ratio));
+  const int right = static_cast<int>(std::ceil((drawn.right() + 1) / ratio));  // exclusive
+  const int bottom = static_cast<int>(std::ceil((drawn.bottom() + 1) / ratio));
+  // One logical pixel more on every side: at a fractional ratio Qt rounds a region's position and size each
+  // on its own, and the device pixels it flushes must include every one drawn. The extra pixels hold the
+  // picture as it was, which is still right.
+  const QRect covered =
+      QRect(left - 1, top - 1, right - left + 2, bottom - top + 2).intersected(QRect(QPoint(0, 0), size()));
   m_backingStore->resize(size());
-  // The store keeps what it was given outside the region painted (partial repaints rely on that).
+  // The store keeps what it was given outside the region painted (partial repaints of widgets rely on that,
+  // on X11 and on Wayland alike).
   m_backingStore->beginPaint(covered);
   auto* store = dynamic_cast<QImage*>(m_backingStore->paintDevice());
   if (store != nullptr && store->constBits() != m_storeBits) {
     prefault(*store);
   }
+  bool shown = true;
   if (store != nullptr && store->size() == bottomUp.size()) {
     copyPart(bottomUp, drawn, *store);
   } else if (drawn == QRect(QPoint(0, 0), bottomUp.size())) {
@@ -225,12 +240,13 @@ void GaugeWindow::present(const QImage& bottomUp, const engine::PixelRect& part)
     painter.drawImage(QPoint(0, 0), bottomUp.mirrored(false, true));
   } else {
     // A store that does not match the frame takes whole frames only: the next one is.
+    shown = false;
     m_buffer.invalidatePicture();
     requestUpdate();
   }
   m_backingStore->endPaint();
   m_backingStore->flush(covered);
-  m_storeCurrent = true;
+  m_storeCurrent = shown;
   m_storeRatio = ratio;
 }
 

@@ -255,11 +255,11 @@ bool QtContext::keepsPicture() const {
 }
 
 void QtContext::swapPart(const engine::PixelRect& part) {
-  if (keepsPicture()) {
-    presentReadBack(part);
-  } else {
-    swapBuffers();
+  if (!keepsPicture()) {
+    TGLContext::swapPart(part);  // throws: the window holds no picture to draw a part into
+    return;
   }
+  presentReadBack(part);
 }
 
 void QtContext::swapBuffers() {

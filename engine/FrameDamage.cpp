@@ -96,16 +96,21 @@ PixelRect FrameDamage::placeOf(TGLBaseSceneObject& node, const View& view) {
           clampTo(std::ceil(top + kCullingMarginPx), view.height)};
 }
 
-PixelRect FrameDamage::plan(const View& view, bool keepsPicture) {
-  const PixelRect whole = PixelRect::whole(view.width, view.height);
-  if (view.nodesRemoved != m_nodesRemoved) {
+void FrameDamage::followScene(const View& view) {
+  if (view.scene != m_scene || view.nodesRemoved != m_nodesRemoved) {
     // The addresses remembered may now name other nodes, or none: start again from a whole frame.
     m_shown.clear();
     m_changed.clear();
     m_all = true;
+    m_scene = view.scene;
     m_nodesRemoved = view.nodesRemoved;
   }
-  if (!keepsPicture || m_all || view.width != m_width || view.height != m_height) {
+}
+
+PixelRect FrameDamage::plan(const View& view, bool keepsPicture) {
+  followScene(view);
+  const PixelRect whole = PixelRect::whole(view.width, view.height);
+  if (!keepsPicture || m_all || view.width != m_width || view.height != m_height || !(view.clip == m_clip)) {
     return whole;
   }
   PixelRect part;
@@ -120,6 +125,7 @@ PixelRect FrameDamage::plan(const View& view, bool keepsPicture) {
 }
 
 void FrameDamage::frameDrawn(const View& view) {
+  followScene(view);
   for (TGLBaseSceneObject* node : m_changed) {
     m_shown.try_emplace(node);
   }
@@ -130,9 +136,9 @@ void FrameDamage::frameDrawn(const View& view) {
     place = placeOf(*node, view);
   }
   m_all = false;
+  m_clip = view.clip;
   m_width = view.width;
   m_height = view.height;
-  m_nodesRemoved = view.nodesRemoved;
 }
 
 }  // namespace engine

@@ -9,6 +9,7 @@
 
 #include "GLMath.h"
 
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -48,10 +49,14 @@ public:
     vm::Mat4 clip;  // world to clip coordinates: modelView times projection
     int width = 1;  // the drawable, device pixels
     int height = 1;
-    long nodesRemoved = 0;  // the scene's count: when it moves on, remembered addresses mean nothing
+    // The scene drawn (its serial, 0 for none) and its count of removed nodes: when either differs from the
+    // last frame's, the node addresses remembered may name freed memory or other nodes.
+    std::uint64_t scene = 0;
+    long nodesRemoved = 0;
   };
   // The part of the drawable the next frame must draw: the whole of it when the window keeps no picture
-  // (`keepsPicture` false) or the damage cannot be placed; empty when nothing visible changed.
+  // (`keepsPicture` false), the view moved (another clip matrix: a camera, its target, or anything carrying
+  // them) or the damage cannot be placed; empty when nothing visible changed.
   PixelRect plan(const View& view, bool keepsPicture);
   // After the frame was drawn with that view: the changed nodes' places become what the window shows.
   void frameDrawn(const View& view);
@@ -61,13 +66,19 @@ public:
   static PixelRect placeOf(TGLBaseSceneObject& node, const View& view);
 
 private:
+  // Forgets every node when the view shows another scene, or the scene lost a node.
+  void followScene(const View& view);
+
   bool m_all = true;
   // Changed since the last frame, in the order they said so, each once.
   std::vector<TGLBaseSceneObject*> m_changed;
   // Where each node that has changed before is drawn in the window's picture, as of the last frame.
   std::unordered_map<TGLBaseSceneObject*, PixelRect> m_shown;
+  // The last frame's view.
+  vm::Mat4 m_clip;
   int m_width = 0;
   int m_height = 0;
+  std::uint64_t m_scene = 0;
   long m_nodesRemoved = 0;
 };
 

@@ -328,12 +328,10 @@ const engine::BoundingBox& TGLBaseSceneObject::subtreeBounds() {
 
 void TGLBaseSceneObject::invalidateGeometry() {
   invalidateBounds();
-  if (!hasFlag(GeometryDirty)) {
-    m_flags |= GeometryDirty;
-    signalChange(this);
-  } else if (directDraw()) {
-    signalChange(this);
-  }
+  m_flags |= GeometryDirty;
+  // Every change is signalled, not only the first since the list was compiled: a node no viewer draws keeps
+  // its list stale, and a viewer that draws only where things changed must hear of each change.
+  signalChange(this);
 }
 
 void TGLBaseSceneObject::signalChange(TGLBaseSceneObject* sender) {

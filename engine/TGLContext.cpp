@@ -77,7 +77,8 @@ void TGLListHandle::forget() {
 TGLContext::~TGLContext() = default;
 
 void TGLContext::swapPart(const engine::PixelRect&) {
-  swapBuffers();
+  // Showing the shared target whole would show other frames' pixels outside the part.
+  throw engine::EngineError("This context cannot show part of a frame");
 }
 
 void TGLContext::setFormat(const Format& format) {

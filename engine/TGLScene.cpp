@@ -4,10 +4,18 @@
 #include "TGLSceneBuffer.h"
 
 #include <algorithm>
+#include <atomic>
+
+namespace {
+
+std::atomic<std::uint64_t> g_lastSerial{0};
+
+}  // namespace
 
 TGLScene::TGLScene()
     : m_objectRoot(std::make_unique<TGLSceneRootObject>()),
-      m_cameraRoot(std::make_unique<TGLSceneRootObject>()) {
+      m_cameraRoot(std::make_unique<TGLSceneRootObject>()),
+      m_serial(++g_lastSerial) {
   m_objectRoot->setName("ObjectRoot");
   m_cameraRoot->setName("CameraRoot");
   m_objectRoot->setScene(this);

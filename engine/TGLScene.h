@@ -5,6 +5,7 @@
 #include "FrameState.h"
 #include "TGLBaseSceneObject.h"
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -56,6 +57,8 @@ public:
   // Called after every signalled change, before the buffers are told.
   void setChangeHook(std::function<void()> hook) { m_hook = std::move(hook); }
 
+  // Different for every scene the process makes, never 0: an address may be reused, a serial never is.
+  std::uint64_t serial() const { return m_serial; }
   // Nodes that have left the scene (detached or destroyed) since it was made: a buffer that remembers nodes
   // by address forgets them all when this moves on, as an address may then name another node.
   long nodesRemoved() const { return m_nodesRemoved; }
@@ -79,6 +82,7 @@ private:
   bool m_destroying = false;
   long m_changes = 0;
   long m_nodesRemoved = 0;
+  std::uint64_t m_serial;
   std::function<void()> m_hook;
   std::vector<TGLSceneBuffer*> m_buffers;
 };

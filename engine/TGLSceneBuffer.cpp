@@ -172,7 +172,6 @@ void TGLSceneBuffer::renderFrame() {
       // Registered only once registration (sharing lists with the base context) has worked.
       m_camera->scene()->registerBuffer(*this);
       m_scene = m_camera->scene();
-      m_damage = engine::FrameDamage();
     }
   }
 
@@ -207,14 +206,20 @@ void TGLSceneBuffer::renderFrame() {
   // Drawn with the scissor on: the part is all that was touched.
   m_stateCache->forceEnabled(TGLState::ScissorTest, false);
   checkGLError();
-  if (whole) {
-    m_context->swapBuffers();
-  } else {
-    m_context->swapPart(part);
-    ++m_partialFrames;
-  }
-  // Only a frame that reached the viewer changes what its picture shows.
+  // Recorded before the frame is shown, so that a viewer that cannot take the part asks for a whole frame
+  // and is heard; a frame that fails to reach the viewer leaves its picture unknown.
   m_damage.frameDrawn(view);
+  try {
+    if (whole) {
+      m_context->swapBuffers();
+    } else {
+      m_context->swapPart(part);
+      ++m_partialFrames;
+    }
+  } catch (...) {
+    m_damage.invalidateAll();
+    throw;
+  }
   ++m_frames;
 }
 
@@ -277,6 +282,7 @@ engine::FrameDamage::View TGLSceneBuffer::damageView() const {
   view.clip = vm::multiply(view.modelView, view.projection);
   view.width = drawableWidth();
   view.height = drawableHeight();
+  view.scene = m_scene != nullptr ? m_scene->serial() : 0;
   view.nodesRemoved = m_scene != nullptr ? m_scene->nodesRemoved() : 0;
   return view;
 }
@@ -285,8 +291,8 @@ void TGLSceneBuffer::sceneChanged(const TGLBaseSceneObject* sender) {
   if (m_rendering || (m_changeFilter && !m_changeFilter(sender))) {
     return;
   }
-  // A camera frames everything it shows: when one moves, the whole picture does.
-  if (sender == nullptr || dynamic_cast<const TGLCamera*>(sender) != nullptr) {
+  // A camera's change shows as another view (the frame compares its matrices); its own box is empty.
+  if (sender == nullptr) {
     m_damage.invalidateAll();
   } else {
     m_damage.nodeChanged(sender);

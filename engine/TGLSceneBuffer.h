@@ -35,14 +35,27 @@ public:
   vm::Vec4 backgroundColor() const { return m_background; }
   void setBackgroundColor(const vm::Vec4& rgba);
   vm::Vec4 ambientColor() const { return m_ambient; }
-  void setAmbientColor(const vm::Vec4& rgba) { m_ambient = rgba; }
+  // The setters below take effect at the next frame, which draws everything (nothing asks for it).
+  void setAmbientColor(const vm::Vec4& rgba) {
+    m_ambient = rgba;
+    m_damage.invalidateAll();
+  }
   bool depthTest() const { return m_depthTest; }
   bool faceCulling() const { return m_faceCulling; }
   bool lighting() const { return m_lighting; }
   bool fogEnable() const { return m_fog; }
-  void setDepthTest(bool on) { m_depthTest = on; }
-  void setFaceCulling(bool on) { m_faceCulling = on; }
-  void setLighting(bool on) { m_lighting = on; }
+  void setDepthTest(bool on) {
+    m_depthTest = on;
+    m_damage.invalidateAll();
+  }
+  void setFaceCulling(bool on) {
+    m_faceCulling = on;
+    m_damage.invalidateAll();
+  }
+  void setLighting(bool on) {
+    m_lighting = on;
+    m_damage.invalidateAll();
+  }
 
   TGLAntiAliasing antiAliasing() const { return m_antiAliasing; }
   // When different: stored and handed to the context, which takes it without re-creation where it can (the

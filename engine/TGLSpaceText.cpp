@@ -108,8 +108,10 @@ engine::BoundingBox TGLSpaceText::localBounds() const {
   if (drawable.empty()) {
     return engine::BoundingBox::empty();
   }
-  if (m_entry == nullptr || m_entry->listBase() == 0) {
-    return engine::BoundingBox::unbounded();  // only a draw acquires the glyphs (or tries again after a failure)
+  if (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0) {
+    // Only a draw acquires the glyphs (or tries again after a failure); until then the held ones may be
+    // another font's.
+    return engine::BoundingBox::unbounded();
   }
   // The glyphs along the pen, in em.
   engine::BoundingBox box;

@@ -216,6 +216,13 @@ TEST(Culling, TextIsDrawnUntilItsGlyphsAreKnownThenCulledByThem) {
   text.setPosition(0, 0, 0);
   view.render();
   EXPECT_EQ(view.buffer().lastFrameCounts().listCalls, 1);
+  // Another font: the glyphs held are the old font's until a draw takes the new ones.
+  engine::TextFont bold = text.font();
+  bold.style.bold = true;
+  text.setFont(bold);
+  EXPECT_TRUE(text.localBounds().isUnbounded());
+  view.render();
+  EXPECT_FALSE(text.localBounds().isUnbounded());
 }
 
 // A perspective view from the origin down -z: near 1, far 100, and 1 unit either side at the near plane, so

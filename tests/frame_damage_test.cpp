@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 using engine::FrameDamage;
@@ -19,6 +21,7 @@ FrameDamage::View viewOf(const TGLScene& scene) {
   view.clip.m = {{{0.1f, 0, 0, 0}, {0, 0.1f, 0, 0}, {0, 0, 0, -1}, {0, 0, 0, 1}}};
   view.width = 200;
   view.height = 200;
+  view.scene = scene.serial();
   view.nodesRemoved = scene.nodesRemoved();
   return view;
 }
@@ -126,6 +129,17 @@ TEST(FrameDamage, ANodeThatMovedWithItsParentIsErasedWhereItWasLastShown) {
   // Shown at world (2, 5) after the dial moved, not at (2, 0) where it last changed itself.
   EXPECT_TRUE(covers(frame(), PixelRect{107, 137, 143, 163}));
 
+  // The view itself moves (a camera, or the dial it looks at): everything is drawn.
+  FrameDamage::View turned = viewOf(scene);
+  turned.clip.m[0][0] = 0.2f;
+  needle.setPosition(2.5f, 0, 0);
+  damage.nodeChanged(&needle);
+  EXPECT_EQ(damage.plan(turned, true), PixelRect::whole(200, 200));
+  damage.frameDrawn(turned);
+  needle.setPosition(3, 0, 0);
+  damage.nodeChanged(&needle);
+  EXPECT_EQ(frame(), PixelRect::whole(200, 200)) << "and back";
+
   // A node leaving the scene: addresses may be reused, so every place is forgotten.
   scene.objectRoot().detachChild(other, false);
   needle.setPosition(4, 0, 0);
@@ -140,3 +154,31 @@ TEST(FrameDamage, ANodeThatMovedWithItsParentIsErasedWhereItWasLastShown) {
 }
 
 }  // namespace
+
+// A viewer whose scene was replaced must not look at the old scene's nodes again (they are freed): another
+// scene, or none, is a whole frame and a fresh start.
+TEST(FrameDamage, AnotherSceneForgetsEveryNodeOfTheOldOne) {
+  FrameDamage damage;
+  auto old = std::make_unique<TGLScene>();
+  auto& needle = old->objectRoot().addChild<TGLPlane>();
+  FrameDamage::View view = viewOf(*old);
+  damage.plan(view, true);
+  damage.frameDrawn(view);
+  needle.setPosition(1, 0, 0);
+  damage.nodeChanged(&needle);
+  damage.plan(view, true);
+  damage.frameDrawn(view);  // the needle's place is remembered
+  needle.setPosition(2, 0, 0);
+  damage.nodeChanged(&needle);
+  old.reset();
+  TGLScene next;
+  EXPECT_NE(next.serial(), view.scene) << "serials are never reused";
+  for (const std::uint64_t scene : {std::uint64_t{0}, next.serial()}) {
+    FrameDamage::View other = viewOf(next);
+    other.scene = scene;
+    EXPECT_EQ(damage.plan(other, true), PixelRect::whole(200, 200));
+    damage.frameDrawn(other);
+    EXPECT_TRUE(damage.plan(other, true).isEmpty()) << "nothing remembered, nothing changed";
+    damage.frameDrawn(other);
+  }
+}

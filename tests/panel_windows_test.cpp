@@ -11,6 +11,7 @@
 #include "SimLink.h"
 #include "TGLCamera.h"
 #include "WindowLayout.h"
+#include "support/Desktop.h"
 #include "support/QtWait.h"
 #include "support/TestServers.h"
 
@@ -556,13 +557,29 @@ TEST(PanelScaledAndSwapped, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws)
   }
 }
 
-TEST(PanelScaledAndSwapped, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDrawAtAScaleOfOneAndAHalf) {
-  ::setenv("QT_SCALE_FACTOR", "1.5", 1);
-  const ProgramRun run =
-      runProgram({"/proc/self/exe", "--gtest_filter=PanelWindows.WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw"});
-  ::unsetenv("QT_SCALE_FACTOR");
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+// The test below compares what sixteen windows show on the screen: it runs in child processes on an X server
+// of its own, where no other window test's windows come over them, at scales 1 and 1.5.
+TEST(PanelOwnScreen, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
+  const std::string display = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+  {
+    Desktop desktop;
+    const std::string failed = desktop.start(false);
+    if (failed == "not installed") {
+      GTEST_SKIP() << "Xvfb is not installed";
+    }
+    ASSERT_EQ(failed, "");
+    ::setenv("SKYVANE_OWN_SCREEN", "1", 1);
+    for (const char* scale : {"1", "1.5"}) {
+      ::setenv("QT_SCALE_FACTOR", scale, 1);
+      const ProgramRun run = runProgram(
+          {"/proc/self/exe", "--gtest_filter=PanelWindows.WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw"});
+      EXPECT_EQ(run.status, 0) << "scale " << scale << ":\n" << run.out << run.err;
+      EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << "scale " << scale << ":\n" << run.out;
+    }
+    ::unsetenv("QT_SCALE_FACTOR");
+    ::unsetenv("SKYVANE_OWN_SCREEN");
+  }
+  ::setenv("DISPLAY", display.c_str(), 1);
 }
 
 TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnlyItsGauge) {
@@ -600,8 +617,11 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
 
 // Where frames are read back, a frame after a tick draws only around what moved; the screen must then show
 // exactly what a whole frame draws. Sixteen gauges follow the demo twin through its climb, at 4x and then
-// without anti-aliasing, compared after every step.
+// without anti-aliasing, compared every few steps.
 TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
+  if (std::getenv("SKYVANE_OWN_SCREEN") == nullptr) {
+    GTEST_SKIP() << "looks at the screen: run on a screen of its own by PanelOwnScreen";
+  }
   FakeServer server("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
   feeds::DemoFlight flight(feeds::DemoAircraft::Twin, 7);
   flight.advance(290);
@@ -635,6 +655,9 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
     flight.advance(2);
     flight.store(server.space());
     runEvents(200);  // read by a few ticks and drawn where it moved
+    if (step != 2 && step != 5 && step != 9) {
+      continue;  // partial frames pile up on one another between the looks
+    }
     for (app::GaugeWindow* w : shown) {
       const long before = w->buffer().partialFrameCount();
       w->raise();  // over the control window, wherever the screen's size put it
