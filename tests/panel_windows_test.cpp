@@ -627,14 +627,15 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
   flight.advance(290);
   flight.store(server.space());
   writeConfig("[General]\nNbOfEngines=2\n");
-  // Six to a row, 161 pixels square: the sixteen fit a 1920 x 1080 screen also at a scale of 1.5.
+  // Six to a row, 161 pixels square: the sixteen fit a 1920 x 1080 screen also at a scale of 1.5. The
+  // horizon is wider than tall, the altimeter a quarter turn round: views the camera frames otherwise.
   settings::WindowLayout layout = layoutShowing({}, 3);
   for (int i = 0; i < 16; ++i) {
     settings::LayoutRecord& r = layout.records[static_cast<std::size_t>(i) + 1];
     r.setLeft(10 + 170 * (i % 6));
     r.setTop(10 + 170 * (i / 6));
     r.setWidth(161);
-    r.setHeight(161);
+    r.setHeight(i == 2 ? 121 : 161);
     r.setVisible(true);
   }
   writeLayout(layout);
@@ -646,6 +647,7 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
   if (shown.front()->surfaceType() != QSurface::RasterSurface) {
     GTEST_SKIP() << "frames are swapped on this driver: every frame is drawn whole";
   }
+  shown[1]->turnClockwise();
   runEvents(300);
   for (int step = 0; step < 10; ++step) {
     if (step == 6) {
