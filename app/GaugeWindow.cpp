@@ -189,8 +189,8 @@ std::vector<std::uint8_t> GaugeWindow::grabFramebuffer(int& width, int& height) 
     if (m_buffer.context() == nullptr) {
       paint();
     }
+    // Whole: a context asked for a grab keeps no picture for the frame.
     static_cast<QtContext*>(m_buffer.context())->grabNextFrame();
-    m_buffer.invalidatePicture();
     paint();
   });
   auto* context = static_cast<QtContext*>(m_buffer.context());

@@ -20,23 +20,6 @@ constexpr float kNearestW = 1e-6f;
 
 }  // namespace
 
-PixelRect PixelRect::united(const PixelRect& other) const {
-  if (other.isEmpty()) {
-    return *this;
-  }
-  if (isEmpty()) {
-    return other;
-  }
-  return {std::min(x0, other.x0), std::min(y0, other.y0), std::max(x1, other.x1), std::max(y1, other.y1)};
-}
-
-PixelRect PixelRect::grown(int by, int width, int height) const {
-  if (isEmpty()) {
-    return *this;
-  }
-  return {std::max(0, x0 - by), std::max(0, y0 - by), std::min(width, x1 + by), std::min(height, y1 + by)};
-}
-
 void FrameDamage::nodeChanged(const TGLBaseSceneObject* node) {
   // Recorded even when the next frame is whole anyway, so that it learns where the node is drawn.
   if (node == nullptr || m_changed.size() >= kMostChangedNodes) {
@@ -97,13 +80,12 @@ PixelRect FrameDamage::placeOf(TGLBaseSceneObject& node, const View& view) {
 }
 
 void FrameDamage::followScene(const View& view) {
-  if (view.scene != m_scene || view.nodesRemoved != m_nodesRemoved) {
+  if (view.sceneEpoch != m_sceneEpoch) {
     // The addresses remembered may now name other nodes, or none: start again from a whole frame.
     m_shown.clear();
     m_changed.clear();
     m_all = true;
-    m_scene = view.scene;
-    m_nodesRemoved = view.nodesRemoved;
+    m_sceneEpoch = view.sceneEpoch;
   }
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "GLMath.h"
+#include "PixelRect.h"
 
 #include <cstdint>
 #include <unordered_map>
@@ -16,24 +17,6 @@
 class TGLBaseSceneObject;
 
 namespace engine {
-
-// Device pixels in OpenGL's window coordinates (x to the right, y up from the bottom row): [x0, x1) × [y0, y1).
-struct PixelRect {
-  int x0 = 0;
-  int y0 = 0;
-  int x1 = 0;
-  int y1 = 0;
-
-  static PixelRect whole(int width, int height) { return {0, 0, width, height}; }
-  int width() const { return x1 - x0; }
-  int height() const { return y1 - y0; }
-  bool isEmpty() const { return x0 >= x1 || y0 >= y1; }
-  // The smallest rectangle holding both; an empty one adds nothing.
-  PixelRect united(const PixelRect& other) const;
-  // Grown by `by` pixels on every side, kept within a width × height drawable; an empty one stays empty.
-  PixelRect grown(int by, int width, int height) const;
-  friend bool operator==(const PixelRect&, const PixelRect&) = default;
-};
 
 class FrameDamage {
 public:
@@ -49,10 +32,9 @@ public:
     vm::Mat4 clip;  // world to clip coordinates: modelView times projection
     int width = 1;  // the drawable, device pixels
     int height = 1;
-    // The scene drawn (its serial, 0 for none) and its count of removed nodes: when either differs from the
-    // last frame's, the node addresses remembered may name freed memory or other nodes.
-    std::uint64_t scene = 0;
-    long nodesRemoved = 0;
+    // The scene's epoch (0: no scene): when it differs from the last frame's, the node addresses remembered
+    // may name freed memory or other nodes.
+    std::uint64_t sceneEpoch = 0;
   };
   // The part of the drawable the next frame must draw: the whole of it when the window keeps no picture
   // (`keepsPicture` false), the view moved (another clip matrix: a camera, its target, or anything carrying
@@ -66,7 +48,7 @@ public:
   static PixelRect placeOf(TGLBaseSceneObject& node, const View& view);
 
 private:
-  // Forgets every node when the view shows another scene, or the scene lost a node.
+  // Forgets every node when the view shows another scene, or its scene lost a node.
   void followScene(const View& view);
 
   bool m_all = true;
@@ -78,8 +60,7 @@ private:
   vm::Mat4 m_clip;
   int m_width = 0;
   int m_height = 0;
-  std::uint64_t m_scene = 0;
-  long m_nodesRemoved = 0;
+  std::uint64_t m_sceneEpoch = 0;
 };
 
 }  // namespace engine

@@ -4,7 +4,7 @@
 // the context that was current when it was first reserved: every call needs that context current.
 #pragma once
 
-#include "FrameDamage.h"
+#include "PixelRect.h"
 
 #include <GL/gl.h>
 

@@ -27,9 +27,6 @@ vm::Vec4 rightOf(const vm::Vec4& a, const vm::Vec4& b) {
 TGLBaseSceneObject::TGLBaseSceneObject(std::string name) : m_name(std::move(name)) {}
 
 TGLBaseSceneObject::~TGLBaseSceneObject() {
-  if (m_scene != nullptr && m_parent == nullptr) {
-    m_scene->nodeRemoved();  // a root, or a subtree destroyed with its parent: counted once for the whole tree
-  }
   for (engine::NodeObserver* o : std::vector<engine::NodeObserver*>(m_observers)) {
     o->nodeDestroyed(*this);
   }

@@ -8,14 +8,14 @@
 
 namespace {
 
-std::atomic<std::uint64_t> g_lastSerial{0};
+std::atomic<std::uint64_t> g_lastEpoch{0};
 
 }  // namespace
 
 TGLScene::TGLScene()
     : m_objectRoot(std::make_unique<TGLSceneRootObject>()),
       m_cameraRoot(std::make_unique<TGLSceneRootObject>()),
-      m_serial(++g_lastSerial) {
+      m_epoch(++g_lastEpoch) {
   m_objectRoot->setName("ObjectRoot");
   m_cameraRoot->setName("CameraRoot");
   m_objectRoot->setScene(this);
@@ -37,6 +37,10 @@ void TGLScene::setObjectsSorting(TGLObjectsSorting sorting) {
 
 void TGLScene::setVisibilityCulling(TGLVisibilityCulling culling) {
   m_culling = culling == TGLVisibilityCulling::vcInherited ? TGLVisibilityCulling::vcNone : culling;
+}
+
+void TGLScene::nodeRemoved() {
+  m_epoch = ++g_lastEpoch;
 }
 
 void TGLScene::endUpdate() {

@@ -57,12 +57,11 @@ public:
   // Called after every signalled change, before the buffers are told.
   void setChangeHook(std::function<void()> hook) { m_hook = std::move(hook); }
 
-  // Different for every scene the process makes, never 0: an address may be reused, a serial never is.
-  std::uint64_t serial() const { return m_serial; }
-  // Nodes that have left the scene (detached or destroyed) since it was made: a buffer that remembers nodes
-  // by address forgets them all when this moves on, as an address may then name another node.
-  long nodesRemoved() const { return m_nodesRemoved; }
-  void nodeRemoved() { ++m_nodesRemoved; }
+  // Never 0 and never the same twice in the process: a new scene takes a new value, and so does a scene a
+  // node leaves. A buffer that remembers nodes by address forgets them all when it moves on, as an address
+  // may then name another node, or freed memory.
+  std::uint64_t epoch() const { return m_epoch; }
+  void nodeRemoved();
 
   // Buffers register at their first frame; the first one's context is the base the others share with.
   void registerBuffer(TGLSceneBuffer& buffer);
@@ -81,8 +80,7 @@ private:
   bool m_loading = false;
   bool m_destroying = false;
   long m_changes = 0;
-  long m_nodesRemoved = 0;
-  std::uint64_t m_serial;
+  std::uint64_t m_epoch;
   std::function<void()> m_hook;
   std::vector<TGLSceneBuffer*> m_buffers;
 };

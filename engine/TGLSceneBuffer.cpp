@@ -282,8 +282,7 @@ engine::FrameDamage::View TGLSceneBuffer::damageView() const {
   view.clip = vm::multiply(view.modelView, view.projection);
   view.width = drawableWidth();
   view.height = drawableHeight();
-  view.scene = m_scene != nullptr ? m_scene->serial() : 0;
-  view.nodesRemoved = m_scene != nullptr ? m_scene->nodesRemoved() : 0;
+  view.sceneEpoch = m_scene != nullptr ? m_scene->epoch() : 0;
   return view;
 }
 

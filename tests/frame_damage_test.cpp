@@ -21,8 +21,7 @@ FrameDamage::View viewOf(const TGLScene& scene) {
   view.clip.m = {{{0.1f, 0, 0, 0}, {0, 0.1f, 0, 0}, {0, 0, 0, -1}, {0, 0, 0, 1}}};
   view.width = 200;
   view.height = 200;
-  view.scene = scene.serial();
-  view.nodesRemoved = scene.nodesRemoved();
+  view.sceneEpoch = scene.epoch();
   return view;
 }
 
@@ -153,8 +152,6 @@ TEST(FrameDamage, ANodeThatMovedWithItsParentIsErasedWhereItWasLastShown) {
   EXPECT_TRUE(covers(frame(), PixelRect{137, 137, 173, 163}));
 }
 
-}  // namespace
-
 // A viewer whose scene was replaced must not look at the old scene's nodes again (they are freed): another
 // scene, or none, is a whole frame and a fresh start.
 TEST(FrameDamage, AnotherSceneForgetsEveryNodeOfTheOldOne) {
@@ -172,13 +169,15 @@ TEST(FrameDamage, AnotherSceneForgetsEveryNodeOfTheOldOne) {
   damage.nodeChanged(&needle);
   old.reset();
   TGLScene next;
-  EXPECT_NE(next.serial(), view.scene) << "serials are never reused";
-  for (const std::uint64_t scene : {std::uint64_t{0}, next.serial()}) {
+  EXPECT_NE(next.epoch(), view.sceneEpoch) << "epochs are never reused";
+  for (const std::uint64_t epoch : {std::uint64_t{0}, next.epoch()}) {
     FrameDamage::View other = viewOf(next);
-    other.scene = scene;
+    other.sceneEpoch = epoch;
     EXPECT_EQ(damage.plan(other, true), PixelRect::whole(200, 200));
     damage.frameDrawn(other);
     EXPECT_TRUE(damage.plan(other, true).isEmpty()) << "nothing remembered, nothing changed";
     damage.frameDrawn(other);
   }
 }
+
+}  // namespace

@@ -384,6 +384,24 @@ void expectAsRendered(const std::uint8_t* got, int width, app::GaugeWindow& wind
 // The airspeed window's picture, read back from the window, against skyvane-render's at the viewer's size (the
 // window less one pixel, in device pixels) and the level the window really got; the pixel row above the
 // viewer and the column to its right show the gauge's dark backdrop, never the light background.
+// What the X server shows in the window, as RGBA bytes.
+QImage onScreen(const QWindow& window) {
+  const QImage shown = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage();
+  return shown.convertToFormat(QImage::Format_RGBA8888);
+}
+
+// Rows of `shown` unlike those of a frame read back (RGBA, top row first, as wide as `shown`); a row the frame
+// lacks counts as unlike.
+long rowsUnlike(const QImage& shown, const std::vector<std::uint8_t>& frame) {
+  const auto row = static_cast<std::size_t>(shown.width()) * 4;
+  long unlike = 0;
+  for (int y = 0; y < shown.height(); ++y) {
+    const std::size_t at = static_cast<std::size_t>(y) * row;
+    unlike += at + row > frame.size() || std::memcmp(shown.constScanLine(y), frame.data() + at, row) != 0 ? 1 : 0;
+  }
+  return unlike;
+}
+
 void expectAirspeedAsRendered(app::GaugeWindow& ias, const std::string& dir, const std::string& label) {
   int width = 0;
   int height = 0;
@@ -399,16 +417,9 @@ void expectAirspeedAsRendered(app::GaugeWindow& ias, const std::string& dir, con
   for (int look = 0; look < 3; ++look) {
     ias.raise();
     runEvents(30);
-    const QImage shown =
-        QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage().convertToFormat(QImage::Format_RGBA8888);
+    const QImage shown = onScreen(ias);
     ASSERT_EQ(shown.size(), drawable) << label;
-    unlike = 0;
-    for (int y = 0; y < height; ++y) {
-      unlike += std::memcmp(shown.constScanLine(y), got.data() + static_cast<std::size_t>(y) * width * 4,
-                            static_cast<std::size_t>(width) * 4) != 0
-                    ? 1
-                    : 0;
-    }
+    unlike = rowsUnlike(shown, got);
     if (unlike == 0) {
       break;
     }
@@ -664,18 +675,13 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
       const long before = w->buffer().partialFrameCount();
       w->raise();  // over the control window, wherever the screen's size put it
       runEvents(20);
-      const QImage onScreen =
-          QGuiApplication::primaryScreen()->grabWindow(w->winId()).toImage().convertToFormat(QImage::Format_RGBA8888);
+      const QImage shown = onScreen(*w);
       int width = 0;
       int height = 0;
       const std::vector<std::uint8_t> whole = w->grabFramebuffer(width, height);
-      ASSERT_EQ(onScreen.size(), QSize(width, height)) << w->title().toStdString();
-      long unlike = 0;
-      for (int y = 0; y < height; ++y) {
-        unlike += std::memcmp(onScreen.constScanLine(y), whole.data() + static_cast<std::size_t>(y) * width * 4,
-                              static_cast<std::size_t>(width) * 4) != 0;
-      }
-      EXPECT_EQ(unlike, 0) << "rows unlike a whole frame: " << w->title().toStdString() << ", step " << step;
+      ASSERT_EQ(shown.size(), QSize(width, height)) << w->title().toStdString();
+      EXPECT_EQ(rowsUnlike(shown, whole), 0) << "rows unlike a whole frame: " << w->title().toStdString() << ", step "
+                                             << step;
       EXPECT_EQ(w->buffer().partialFrameCount(), before) << "a grab draws the whole frame";
     }
   }
@@ -698,12 +704,12 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   }
   ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }, 3000));
   runEvents(200);
-  const auto onScreen = [&] {
+  const auto raisedAndShown = [&] {
     ias.raise();
     runEvents(30);
-    return QGuiApplication::primaryScreen()->grabWindow(ias.winId()).toImage();
+    return onScreen(ias);
   };
-  const QImage before = onScreen();
+  const QImage before = raisedAndShown();
   const long drawn = ias.buffer().frameCount();
   ASSERT_GE(drawn, 1);
 
@@ -715,11 +721,11 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
     runEvents(100);
   }
   EXPECT_EQ(ias.buffer().frameCount(), drawn) << "mapped three times, drawn again";
-  EXPECT_EQ(onScreen(), before) << "the window shows another picture after being mapped again";
+  EXPECT_EQ(raisedAndShown(), before) << "the window shows another picture after being mapped again";
 
   ias.turnClockwise();
   ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() > drawn; }));
-  EXPECT_NE(onScreen(), before) << "a quarter turn is shown";
+  EXPECT_NE(raisedAndShown(), before) << "a quarter turn is shown";
   stop();
 }
 

@@ -291,39 +291,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "skyvane-window-bench needs an X server: run it under xvfb-run\n");
     return 2;
   }
-  // --feeds: only the panel's CPU against the simulator (the longest and noisiest part), for repeated runs.
-  const bool feedsOnly = mode == "--feeds";
-  const int rounds = argc > 1 && isRounds ? static_cast<int>(asked) : 30;
+  // Without a mode, everything; --feeds (the longest and noisiest part), --startup and --repaint for repeated
+  // runs of one part.
+  const bool all = argc == 1 || isRounds;
+  const int rounds = isRounds ? static_cast<int>(asked) : 30;
   const std::string home = makeHome();
   int one = 1;
-  if (mode == "--startup") {
-    measureStartup(argv[0], home, "none");
-    measureStartup(argv[0], home, "4x");
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    return 0;
-  }
-  const bool repaintOnly = mode == "--repaint";
-  if (!feedsOnly && !repaintOnly) {
+  if (all || mode == "--startup") {
     measureStartup(argv[0], home, "none");
     measureStartup(argv[0], home, "4x");
   }
-  if (!feedsOnly) {
+  if (all || mode == "--repaint") {
     measureRepaint(one, argv, home, rounds, TGLAntiAliasing::aaNone);
     measureRepaint(one, argv, home, rounds, TGLAntiAliasing::aa4x);
     measureLevelChange(one, argv, home);
   }
-  if (repaintOnly) {
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    return 0;
-  }
-  if (!feedsOnly) {
+  if (all) {
     measureFeed(one, argv, home, {"--feed", "cruise"}, "36 windows, steady feed:");
   }
-  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "600"}, "36 windows, demo flight (cruise):");
-  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, no AA:");
-  measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, 4x:", 3);
+  if (all || mode == "--feeds") {
+    measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "600"}, "36 windows, demo flight (cruise):");
+    measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, no AA:");
+    measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, 4x:", 3);
+  }
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);
   return 0;
