@@ -7,6 +7,9 @@
 // kRetainedHeapBytes lets every frame reuse the last one's pages. The peak resident size does not change: the
 // pages were resident while the frame was drawn anyway. 64 MiB is as far as glibc would raise the threshold
 // on its own (twice its largest mapping threshold), so no process keeps less than it might have.
+//
+// A buffer asks for it at its second frame: until something draws again there is nothing to reuse, and a
+// panel starting up would hold its last first frame's bins (about 4 MiB) at its peak for nothing.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +22,7 @@ constexpr std::size_t kRetainedHeapBytes = std::size_t{64} << 20;
 // glibc.malloc.trim_threshold in GLIBC_TUNABLES (either may be null). Their choice stands.
 bool trimThresholdChosen(const char* legacyVariable, const char* tunables);
 
-// Once per process, before drawing; later calls do nothing. Without glibc it does nothing.
+// Once per process; later calls do nothing. Without glibc it does nothing.
 void retainFrameMemory();
 
 }  // namespace engine

@@ -1,8 +1,6 @@
 // Counted activation, share groups and list hand-over.
 #include "TGLContext.h"
 
-#include "FrameMemory.h"
-
 #include <algorithm>
 
 namespace {
@@ -107,8 +105,6 @@ void TGLContext::create(TGLContext* shareWith) {
   if (m_created) {
     throw engine::EngineError("Context already created");
   }
-  // Every program that draws creates a context first: the one place to keep a frame's memory for the next.
-  engine::retainFrameMemory();
   platformCreate(shareWith);
   m_created = true;
   if (shareWith != nullptr && shareWith->m_created) {

@@ -1,6 +1,8 @@
 // The frame sequence of a buffer.
 #include "TGLSceneBuffer.h"
 
+#include "FrameMemory.h"
+
 #include "TGLCamera.h"
 #include "TGLScene.h"
 
@@ -221,6 +223,9 @@ void TGLSceneBuffer::renderFrame() {
     throw;
   }
   ++m_frames;
+  if (m_frames == 2) {
+    engine::retainFrameMemory();  // a viewer that draws again reuses its last frame's memory
+  }
 }
 
 void TGLSceneBuffer::clearPart(const engine::PixelRect& part) {
