@@ -52,7 +52,6 @@ struct QtContext::Native {
                                                    engine::FramebufferTarget(4)};
   engine::FramebufferTarget resolved{0, engine::FramebufferTarget::Depth::Without};
   std::array<int, 3> views{};  // at 0, 2 and 4 samples
-  std::size_t spare = 0;       // the target the views left last: kept, though no view draws at it
   QImage frame;                // the last frame read back
   bool framebuffers = false;
   bool filterHint = false;
@@ -186,12 +185,9 @@ void QtContext::platformActivate() {
     std::snprintf(text, sizeof text, "Context activation failed: %X, %s", 0u, "the surface cannot be drawn on");
     throw engine::EngineError(text);
   }
-  // A target that no view draws at any more (after a level change) gives its memory back, except the one
-  // the views left last: a change back to it then allocates nothing. On a software renderer a new target's
-  // memory is written through once, 7 to 16 ms at 4x for a 400-pixel window, the most of a change's cost
-  // beyond drawing. At most two targets are held.
+  // A target that no view draws at any more (after a level change) gives its memory back.
   for (std::size_t i = 0; i < native.targets.size(); ++i) {
-    if (native.views[i] == 0 && i != native.spare && native.targets[i].name() != 0) {
+    if (native.views[i] == 0 && native.targets[i].name() != 0) {
       native.targets[i].release();
     }
   }
@@ -215,10 +211,7 @@ bool QtContext::platformShares(const TGLContext& other) const {
 }
 
 bool QtContext::platformChangeAntiAliasing() {
-  const auto left = static_cast<std::size_t>(countIndex(m_countedSamples));
-  if (--m_native->views[left] == 0) {
-    m_native->spare = left;
-  }
+  --m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
   m_countedSamples = requestedSamples(format().antiAliasing);
   ++m_native->views[static_cast<std::size_t>(countIndex(m_countedSamples))];
   if (TGLContext::current() == this) {
