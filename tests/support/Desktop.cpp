@@ -40,6 +40,10 @@ std::string Desktop::start(bool withWindowManager) {
       (withWindowManager && std::system("command -v openbox > /dev/null") != 0)) {
     return "not installed";
   }
+  if (const char* previous = std::getenv("DISPLAY"); previous != nullptr) {
+    m_hadDisplay = true;
+    m_previousDisplay = previous;
+  }
   // An Xvfb that picked a display another server is just letting go of may stop at once: try again.
   std::string why;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -124,5 +128,13 @@ Desktop::~Desktop() {
       ::kill(pid, SIGTERM);
       ::waitpid(pid, nullptr, 0);
     }
+  }
+  if (display.empty()) {
+    return;  // never exported
+  }
+  if (m_hadDisplay) {
+    ::setenv("DISPLAY", m_previousDisplay.c_str(), 1);
+  } else {
+    ::unsetenv("DISPLAY");
   }
 }

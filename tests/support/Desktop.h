@@ -1,5 +1,6 @@
 // An X server of a test's own: Xvfb on a display it picks itself (exported as DISPLAY), with openbox on it when
-// asked, so that window frames exist and no other window test shares the screen. Both end with the object.
+// asked, so that window frames exist and no other window test shares the screen. Both end with the object,
+// and DISPLAY is what it was before.
 #pragma once
 
 #include <sys/types.h>
@@ -23,4 +24,7 @@ struct Desktop {
 
 private:
   std::string startOnce(bool withWindowManager);
+
+  bool m_hadDisplay = false;
+  std::string m_previousDisplay;
 };
