@@ -2,6 +2,7 @@
 #include "GaugeWindow.h"
 
 #include "PanelBuild.h"
+#include "PixelRows.h"
 #include "QtContext.h"
 #include "TGLCamera.h"
 
@@ -260,9 +261,7 @@ void GaugeWindow::copyPart(const QImage& bottomUp, const QRect& drawn, QImage& s
     for (int y = drawn.top(); y <= drawn.bottom(); ++y) {
       auto* out = reinterpret_cast<std::uint32_t*>(store.scanLine(y)) + drawn.left();
       const std::uint8_t* in = bottomUp.constScanLine(h - 1 - y) + static_cast<std::ptrdiff_t>(drawn.left()) * 4;
-      for (int x = 0; x < drawn.width(); ++x, in += 4) {
-        out[x] = 0xff000000u | (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
-      }
+      rgbxToOpaqueArgb(in, out, drawn.width());
     }
     return;
   }
