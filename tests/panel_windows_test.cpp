@@ -702,12 +702,33 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   }
   ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }, 3000));
   runEvents(200);
+  // Other window tests share this screen and may raise a window over this one at any moment: a look counts
+  // once two in a row agree, and a picture is looked for up to three times.
   const auto raisedAndShown = [&] {
     ias.raise();
     runEvents(30);
     return onScreen(ias);
   };
-  const QImage before = raisedAndShown();
+  const auto settledLook = [&] {
+    QImage last = raisedAndShown();
+    for (int look = 0; look < 5; ++look) {
+      QImage next = raisedAndShown();
+      if (next == last) {
+        break;
+      }
+      last = std::move(next);
+    }
+    return last;
+  };
+  const auto shows = [&](const QImage& picture) {
+    for (int look = 0; look < 3; ++look) {
+      if (raisedAndShown() == picture) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const QImage before = settledLook();
   const long drawn = ias.buffer().frameCount();
   ASSERT_GE(drawn, 1);
 
@@ -719,11 +740,11 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
     runEvents(100);
   }
   EXPECT_EQ(ias.buffer().frameCount(), drawn) << "mapped three times, drawn again";
-  EXPECT_EQ(raisedAndShown(), before) << "the window shows another picture after being mapped again";
+  EXPECT_TRUE(shows(before)) << "the window shows another picture after being mapped again";
 
   ias.turnClockwise();
   ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() > drawn; }));
-  EXPECT_NE(raisedAndShown(), before) << "a quarter turn is shown";
+  EXPECT_NE(settledLook(), before) << "a quarter turn is shown";
   stop();
 }
 
