@@ -20,7 +20,6 @@
 #include "support/TestServers.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSlider>
 #include <QTimer>
@@ -88,7 +87,7 @@ ThreadCpu threadCpu() {
   return cpu;
 }
 
-// Sums the CPU of the spans measured with it, and says what it was per span.
+// The CPU of each span measured with it (begin to end), printed as the median span's.
 class CpuTally {
 public:
   void begin() { m_start = threadCpu(); }
