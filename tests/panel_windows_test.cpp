@@ -46,6 +46,7 @@
 #include <functional>
 #include <iterator>
 #include <set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -390,6 +391,22 @@ QImage onScreen(const QWindow& window) {
   return shown.convertToFormat(QImage::Format_RGBA8888);
 }
 
+// What the X server shows in `window` once it shows what `wanted` accepts, or after `looks` looks. Other window
+// tests share this screen and may bring a window over this one at any moment: the window is raised before each
+// look. Returns the last look.
+QImage raisedLook(QWindow& window, const std::function<bool(const QImage&)>& wanted, int looks = 3) {
+  QImage shown;
+  for (int look = 0; look < looks; ++look) {
+    window.raise();
+    runEvents(30);
+    shown = onScreen(window);
+    if (wanted(shown)) {
+      break;
+    }
+  }
+  return shown;
+}
+
 // Rows of `shown` unlike those of a frame read back (RGBA, top row first, as wide as `shown`); a row the frame
 // lacks counts as unlike.
 long rowsUnlike(const QImage& shown, const std::vector<std::uint8_t>& frame) {
@@ -411,20 +428,10 @@ void expectAirspeedAsRendered(app::GaugeWindow& ias, const std::string& dir, con
   ASSERT_EQ(height, drawable.height()) << label;
   const int side = height - 1;
   ASSERT_EQ(ias.buffer().height(), side) << label;
-  // What the X server shows in the window is that very picture. Other window tests share this screen: the
-  // window is raised first, and looked at again should another program's window have come over it.
-  long unlike = 0;
-  for (int look = 0; look < 3; ++look) {
-    ias.raise();
-    runEvents(30);
-    const QImage shown = onScreen(ias);
-    ASSERT_EQ(shown.size(), drawable) << label;
-    unlike = rowsUnlike(shown, got);
-    if (unlike == 0) {
-      break;
-    }
-  }
-  EXPECT_EQ(unlike, 0) << "rows on the screen unlike the frame drawn, " << label;
+  // What the X server shows in the window is that very picture.
+  const QImage shown = raisedLook(ias, [&](const QImage& look) { return rowsUnlike(look, got) == 0; });
+  ASSERT_EQ(shown.size(), drawable) << label;
+  EXPECT_EQ(rowsUnlike(shown, got), 0) << "rows on the screen unlike the frame drawn, " << label;
   EXPECT_FLOAT_EQ(ias.tableCamera().sceneScale(), static_cast<float>(side) / 400) << label;
   const auto pixel = [&](int x, int y) { return got.data() + (static_cast<std::size_t>(y) * width + x) * 4; };
 
@@ -702,31 +709,10 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   }
   ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }, 3000));
   runEvents(200);
-  // Other window tests share this screen and may raise a window over this one at any moment: a look counts
-  // once two in a row agree, and a picture is looked for up to three times.
-  const auto raisedAndShown = [&] {
-    ias.raise();
-    runEvents(30);
-    return onScreen(ias);
-  };
+  // A look at what the window shows counts once it is what the look before it showed: nothing came over it.
   const auto settledLook = [&] {
-    QImage last = raisedAndShown();
-    for (int look = 0; look < 5; ++look) {
-      QImage next = raisedAndShown();
-      if (next == last) {
-        break;
-      }
-      last = std::move(next);
-    }
-    return last;
-  };
-  const auto shows = [&](const QImage& picture) {
-    for (int look = 0; look < 3; ++look) {
-      if (raisedAndShown() == picture) {
-        return true;
-      }
-    }
-    return false;
+    QImage last;
+    return raisedLook(ias, [&last](const QImage& look) { return std::exchange(last, look) == look; }, 6);
   };
   const QImage before = settledLook();
   const long drawn = ias.buffer().frameCount();
@@ -740,7 +726,8 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
     runEvents(100);
   }
   EXPECT_EQ(ias.buffer().frameCount(), drawn) << "mapped three times, drawn again";
-  EXPECT_TRUE(shows(before)) << "the window shows another picture after being mapped again";
+  EXPECT_EQ(raisedLook(ias, [&](const QImage& look) { return look == before; }), before)
+      << "the window shows another picture after being mapped again";
 
   ias.turnClockwise();
   ASSERT_TRUE(waitUntil([&] { return ias.buffer().frameCount() > drawn; }));
