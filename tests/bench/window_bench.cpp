@@ -110,13 +110,6 @@ private:
   std::vector<double> m_others;
 };
 
-// Runs the event loop as the panel's own does (sleeping when idle), for `ms` milliseconds.
-void processFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 // Runs the event loop as the panel's own does, asleep while nothing is due, until `done` holds or `limitMs`
 // have passed. (A loop polling for events would keep a core busy that the renderer's threads and the X server
 // need, and the panel does not poll.)
@@ -128,6 +121,10 @@ bool processUntil(const std::function<bool()>& done, int limitMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   return done();
+}
+
+void processFor(int ms) {
+  processUntil([] { return false; }, ms);
 }
 
 bool allDrawn(app::GaugePanel& panel) {
