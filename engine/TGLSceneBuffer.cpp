@@ -2,7 +2,6 @@
 #include "TGLSceneBuffer.h"
 
 #include "FrameMemory.h"
-
 #include "TGLCamera.h"
 #include "TGLScene.h"
 

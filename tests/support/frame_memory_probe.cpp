@@ -26,6 +26,10 @@ long frame() {
   const long before = minorFaults();
   for (std::size_t done = 0; done < kFrame; done += kBlock) {
     auto* block = static_cast<char*>(std::malloc(kBlock));
+    if (block == nullptr) {
+      std::fprintf(stderr, "frame_memory_probe: out of memory\n");
+      std::exit(1);
+    }
     std::memset(block, 1, kBlock);
     blocks.push_back(block);
   }
