@@ -4,9 +4,10 @@
 // (2) one full repaint of all 36 visible 400 x 400 windows next to 36 empty frames (clear + swap), at no
 // anti-aliasing and at 4x; and (3) the panel's CPU share and frames drawn per second over 10 s against
 // skyvane-sim flying its demo, next to the same against a steady feed; and (4) a level change, from the
-// debounce firing to every window drawn again. (2) and (4) also give the CPU time the frames took, the panel's
-// own thread apart from the rest (a software renderer's rasteriser threads), and the least wall time that
-// CPU allows on this machine's cores, however well the threads overlapped.
+// debounce firing to every window drawn again, next to the same repaints without a change. (2) and (4) also
+// give the CPU time the frames took, the panel's own thread apart from the rest (a software renderer's
+// rasteriser threads), and the least wall time that CPU allows on this machine's cores, however well the
+// threads overlapped.
 //
 //   build/bin/skyvane-window-bench [ROUNDS]
 //   build/bin/skyvane-window-bench --feeds       (only the CPU against the demo flight)
@@ -29,15 +30,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -240,8 +241,32 @@ void measureRepaint(int argc, char** argv, const std::string& home, int rounds, 
               percentile(empty, 0.9));
 }
 
+// Runs the event loop until every window has drawn a frame more than `before` says, at most 20 s; the time
+// from `t0` (µs) in ms, or a negative number if some window never drew.
+double msUntilRedrawn(app::GaugePanel& panel, const std::vector<long>& before, double t0) {
+  const auto redrawn = [&] {
+    for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+      if (panel.window(i).buffer().frameCount() <= before[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  return processUntil(redrawn, 20000) ? (nowUs() - t0) / 1000 : -1;
+}
+
+std::vector<long> frameCounts(app::GaugePanel& panel) {
+  std::vector<long> counts;
+  for (std::size_t i = 0; i < panel.windowCount(); ++i) {
+    counts.push_back(panel.window(i).buffer().frameCount());
+  }
+  return counts;
+}
+
 // (4) A level change: from the one-second debounce firing to every one of 36 windows drawn again, alternating
-// none and 4x, median of five each way.
+// none and 4x, median of five each way. Each change is paired with the same 36 repaints at the new level
+// without a change, through the same event loop after the same idle second: their difference is what the
+// change itself costs, apart from what drawing 36 windows at that level costs on this machine at that moment.
 void measureLevelChange(int argc, char** argv, const std::string& home) {
   QApplication app(argc, argv);
   app::GaugePanel panel(home);
@@ -253,12 +278,16 @@ void measureLevelChange(int argc, char** argv, const std::string& home) {
     std::fprintf(stderr, "not every window was drawn\n");
     return;
   }
-  std::vector<double> toFour;
-  std::vector<double> toNone;
-  CpuTally toFourCpu;
-  CpuTally toNoneCpu;
+  struct Way {
+    const char* label;
+    std::vector<double> change;
+    std::vector<double> repaint;
+    std::vector<double> excess;
+    CpuTally cpu;
+  };
+  std::array<Way, 2> ways{Way{"none to 4x", {}, {}, {}, {}}, Way{"4x to none", {}, {}, {}, {}}};
   for (int change = 0; change < 10; ++change) {
-    CpuTally& cpu = change % 2 == 0 ? toFourCpu : toNoneCpu;
+    Way& way = ways[static_cast<std::size_t>(change % 2)];
     const int applied = applications;
     panel.control().trackBar().setValue(change % 2 == 0 ? 3 : 0);
     if (!processUntil([&] { return applications != applied; }, 5000)) {
@@ -266,33 +295,35 @@ void measureLevelChange(int argc, char** argv, const std::string& home) {
       return;
     }
     // From the observer, called as the apply ends: the apply itself only marks the 36 viewers (about 0.1 ms).
-    const double t0 = nowUs();
-    cpu.begin();
-    std::vector<long> before;
+    double t0 = nowUs();
+    way.cpu.begin();
+    const double changed = msUntilRedrawn(panel, frameCounts(panel), t0);
+    way.cpu.end();
+    processFor(1000);
+    const std::vector<long> before = frameCounts(panel);
+    t0 = nowUs();
     for (std::size_t i = 0; i < panel.windowCount(); ++i) {
-      before.push_back(panel.window(i).buffer().frameCount());
+      panel.window(i).buffer().invalidatePicture();
+      panel.window(i).requestUpdate();
     }
-    const auto redrawn = [&] {
-      for (std::size_t i = 0; i < panel.windowCount(); ++i) {
-        if (panel.window(i).buffer().frameCount() <= before[i]) {
-          return false;
-        }
-      }
-      return true;
-    };
-    if (!processUntil(redrawn, 20000)) {
+    const double repainted = msUntilRedrawn(panel, before, t0);
+    if (changed < 0 || repainted < 0) {
       std::fprintf(stderr, "not every window was drawn again within 20 s\n");
       return;
     }
-    (change % 2 == 0 ? toFour : toNone).push_back((nowUs() - t0) / 1000);
-    cpu.end();
+    way.change.push_back(changed);
+    way.repaint.push_back(repainted);
+    way.excess.push_back(changed - repainted);
   }
-  for (const auto& [ms, label, cpu] :
-       {std::tuple{&toFour, "none to 4x", &toFourCpu}, std::tuple{&toNone, "4x to none", &toNoneCpu}}) {
+  for (const Way& way : ways) {
     std::printf("a level change %s, debounce firing to 36 windows redrawn: median %.1f ms (min %.1f, max %.1f)\n",
-                label, median(*ms), *std::min_element(ms->begin(), ms->end()),
-                *std::max_element(ms->begin(), ms->end()));
-    cpu->print("a change (median)");
+                way.label, median(way.change), *std::min_element(way.change.begin(), way.change.end()),
+                *std::max_element(way.change.begin(), way.change.end()));
+    way.cpu.print("a change (median)");
+    std::printf(
+        "  the same 36 repaints without a change, after an idle second: median %.1f ms; the change's own\n"
+        "  cost (each change less its repaint): median %.1f ms\n",
+        median(way.repaint), median(way.excess));
   }
 }
 
@@ -330,8 +361,8 @@ void measureFeed(int argc, char** argv, const std::string& home, const std::vect
     frames += panel.window(i).buffer().frameCount();
     partial += panel.window(i).buffer().partialFrameCount();
   }
-  std::printf("%-34s panel CPU %5.1f %% of a core, %6.1f window frames/s, %3.0f %% of them in part (link %s)\n",
-              label, 100 * cpu / wallS, static_cast<double>(frames) / wallS,
+  std::printf("%-34s panel CPU %5.1f %% of a core, %6.1f window frames/s, %3.0f %% of them in part (link %s)\n", label,
+              100 * cpu / wallS, static_cast<double>(frames) / wallS,
               frames > 0 ? 100.0 * static_cast<double>(partial) / static_cast<double>(frames) : 0.0,
               SimLinkIsOpen() ? "open" : "closed");
   SimLinkClose();
@@ -355,8 +386,7 @@ int main(int argc, char** argv) {
     std::fputs(usage, stdout);
     return 0;
   }
-  if (argc > 2 || (argc == 2 && mode != "--startup" && mode != "--repaint" && mode != "--feeds" &&
-                    !isRounds)) {
+  if (argc > 2 || (argc == 2 && mode != "--startup" && mode != "--repaint" && mode != "--feeds" && !isRounds)) {
     std::fputs(usage, stderr);
     return 2;
   }
