@@ -205,7 +205,7 @@ TEST(DemoFlight, TheSameSeedFliesTheSameFlight) {
 // Recordings.
 
 std::string tempFile(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("skyvane-" + std::to_string(::getpid()) + "-" + name)).string();
+  return privateTestDirectory() + "/" + name;
 }
 
 TEST(Recordings, ReplayGivesTheRecordedValuesAtTheRecordedTimesAndHalfwayBetween) {

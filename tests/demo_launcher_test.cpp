@@ -31,8 +31,7 @@ long differingPixels(const PngImage& a, const PngImage& b, int left, int top, in
 }  // namespace
 
 TEST(DemoLauncher, WithoutADisplayThePanelFliesOnAVirtualScreenAndIsPhotographed) {
-  char pattern[] = "/tmp/skyvane-launcher-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const std::string dir = newTestDirectory("launcher");
   std::map<std::string, std::string> saved;
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     if (const char* v = std::getenv(name)) {
@@ -73,6 +72,4 @@ TEST(DemoLauncher, WithoutADisplayThePanelFliesOnAVirtualScreenAndIsPhotographed
     EXPECT_GT(differingPixels(*first, *second, r.left(), r.top(), r.width(), r.height()), 50)
         << "the needles of window " << record << " moved";
   }
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }

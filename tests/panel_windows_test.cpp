@@ -2,8 +2,8 @@
 // gauge windows' menu actions, layout saved and restored, anti-aliasing applied, and pictures read back from
 // a real window. Runs under Xvfb.
 #include "Catalogue.h"
-#include "DemoFlight.h"
 #include "ControlWindow.h"
+#include "DemoFlight.h"
 #include "GaugePanel.h"
 #include "PanelScene.h"
 #include "PngFile.h"
@@ -54,20 +54,7 @@ namespace {
 
 class PanelWindows : public ::testing::Test {
 public:
-  PanelWindows() {
-    char pattern[] = "/tmp/skyvane-windows-XXXXXX";
-    m_dir = ::mkdtemp(pattern);
-  }
-  ~PanelWindows() override {
-    m_panel.reset();
-    // Removed only when the whole run ends: fontconfig may still name an earlier panel's font file after
-    // it was unregistered, and a later panel in this process would then fail to open it.
-    leftovers().push_back(m_dir);
-  }
-  static std::vector<std::string>& leftovers() {
-    static std::vector<std::string> dirs;
-    return dirs;
-  }
+  ~PanelWindows() override { m_panel.reset(); }
 
   void writeConfig(const std::string& text) { std::ofstream(m_dir + "/config.ini") << text; }
   std::string layoutPath() const { return m_dir + "/" + settings::kLayoutFileName; }
@@ -102,7 +89,9 @@ public:
     return shown;
   }
 
-  std::string m_dir;
+  // Removed only when the whole run ends: fontconfig may still name an earlier panel's font file after it was
+  // unregistered, and a later panel in this process would then fail to open it.
+  std::string m_dir = newTestDirectory("windows");
   std::unique_ptr<app::GaugePanel> m_panel;
   std::vector<std::string> m_errors;
   int m_aaApplied = 0;  // applications of the anti-aliasing level
@@ -685,8 +674,8 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
       int height = 0;
       const std::vector<std::uint8_t> whole = w->grabFramebuffer(width, height);
       ASSERT_EQ(shown.size(), QSize(width, height)) << w->title().toStdString();
-      EXPECT_EQ(rowsUnlike(shown, whole), 0) << "rows unlike a whole frame: " << w->title().toStdString() << ", step "
-                                             << step;
+      EXPECT_EQ(rowsUnlike(shown, whole), 0)
+          << "rows unlike a whole frame: " << w->title().toStdString() << ", step " << step;
       EXPECT_EQ(w->buffer().partialFrameCount(), before) << "a grab draws the whole frame";
     }
   }
@@ -712,7 +701,8 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   // A look at what the window shows counts once it is what the look before it showed: nothing came over it.
   const auto settledLook = [&] {
     QImage last;
-    return raisedLook(ias, [&last](const QImage& look) { return std::exchange(last, look) == look; }, 6);
+    return raisedLook(
+        ias, [&last](const QImage& look) { return std::exchange(last, look) == look; }, 6);
   };
   const QImage before = settledLook();
   const long drawn = ias.buffer().frameCount();
@@ -801,8 +791,7 @@ PanelProcessRun runPanelProcess(const std::string& dir, const std::vector<std::p
 }
 
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
-  char pattern[] = "/tmp/skyvane-sigterm-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const std::string dir = newTestDirectory("sigterm");
   const PanelProcessRun run = runPanelProcess(dir, {}, 1500);
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
   const std::string layout = dir + "/" + settings::kLayoutFileName;
@@ -818,8 +807,6 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const bool software =
       renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos;
   EXPECT_EQ(notes, software ? 1u : 0u) << renderer << "\n" << run.errors;
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }
 
 // With one context for every window, the wait for the vertical blank must still be switched off for each
@@ -827,8 +814,7 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
 // on a graphics card. Qt does this when the context is made current on a window whose interval it has not set;
 // this guards it. The recorder claims the GLX extension this X server may lack and notes each call.
 TEST(PanelProcess, EverySwappedWindowIsToldNotToWaitForTheVerticalBlank) {
-  char pattern[] = "/tmp/skyvane-swap-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const std::string dir = newTestDirectory("swap");
   ASSERT_TRUE(settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layoutShowing({0, 1, 2})).ok());
   const std::string log = dir + "/swap.log";
   // The drawables told their interval, and whether every one was told 0.
@@ -855,8 +841,6 @@ TEST(PanelProcess, EverySwappedWindowIsToldNotToWaitForTheVerticalBlank) {
   const std::set<unsigned long> spared = recorded(allZero);
   EXPECT_TRUE(allZero) << "a drawable was told to wait";
   EXPECT_GE(spared.size(), 3u) << "one call for each of the three windows shown";
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }
 
 int main(int argc, char** argv) {
@@ -865,21 +849,12 @@ int main(int argc, char** argv) {
     return RUN_ALL_TESTS();  // listing needs no display and no directory
   }
   // No simulator: the link attempts find nobody in a runtime directory of our own, removed at the end.
-  char pattern[] = "/tmp/skyvane-windows-run-XXXXXX";
-  const std::string runtime = ::mkdtemp(pattern) != nullptr ? pattern : "";
-  ::setenv("SKYVANE_RUNTIME_DIR", runtime.c_str(), 1);
+  ::setenv("SKYVANE_RUNTIME_DIR", newTestDirectory("run").c_str(), 1);
   int status = 0;
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     status = RUN_ALL_TESTS();
-  }
-  std::error_code ignored;
-  for (const std::string& dir : PanelWindows::leftovers()) {
-    fs::remove_all(dir, ignored);
-  }
-  if (!runtime.empty()) {
-    fs::remove_all(runtime, ignored);
   }
   return status;
 }

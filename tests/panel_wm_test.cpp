@@ -52,20 +52,14 @@ protected:
   }
 };
 
-// A data directory inside the run's private one, removed with it at the end of the run: fontconfig may still
-// name an earlier panel's font file after it was unregistered, and a later panel in this process would fail
-// to open it.
+// A data directory removed only at the end of the run: fontconfig may still name an earlier panel's font file
+// after it was unregistered, and a later panel in this process would fail to open it.
 struct TempHome {
-  std::string dir;
-  TempHome() {
-    std::string pattern = std::string(std::getenv("SKYVANE_RUNTIME_DIR")) + "/home-XXXXXX";
-    dir = ::mkdtemp(pattern.data());
-  }
+  std::string dir = newTestDirectory("home");
 };
 
 TEST_F(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFrameUnchangedFiveTimes) {
-  char pattern[] = "/tmp/skyvane-wm-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const std::string dir = newTestDirectory("wm");
   settings::WindowLayout layout;
   layout.records[0].setLeft(300);
   layout.records[0].setTop(200);
@@ -105,8 +99,6 @@ TEST_F(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFr
   EXPECT_EQ(saved[0][0], 300);
   EXPECT_EQ(saved[0][1], 200);
   EXPECT_GT(saved[0][3], 343) << "the frame's height, title bar included";
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }
 
 // Our windows' X ids from the bottom of the stack to the top, as the X server has them.
@@ -259,8 +251,7 @@ int main(int argc, char** argv) {
   if (::testing::GTEST_FLAG(list_tests)) {
     return RUN_ALL_TESTS();  // listing needs no display
   }
-  char pattern[] = "/tmp/skyvane-wm-run-XXXXXX";
-  ::setenv("SKYVANE_RUNTIME_DIR", ::mkdtemp(pattern), 1);
+  ::setenv("SKYVANE_RUNTIME_DIR", newTestDirectory("run").c_str(), 1);
   // Another X server starting at the same moment may take the display number this one chose: try again.
   std::unique_ptr<Desktop> desktop;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -282,7 +273,5 @@ int main(int argc, char** argv) {
     status = RUN_ALL_TESTS();
   }
   desktop.reset();
-  std::error_code ignored;
-  fs::remove_all(std::getenv("SKYVANE_RUNTIME_DIR"), ignored);
   return status;
 }

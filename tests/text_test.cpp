@@ -6,6 +6,7 @@
 #include "TGLPlane.h"
 #include "TGLSpaceText.h"
 #include "support/OffscreenView.h"
+#include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
@@ -207,7 +208,7 @@ TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
 TEST(PrivateFonts, ARegisteredFileIsKnownToThisProcessOnly) {
   const std::string source = engine::findFontFile("Liberation Sans", {});
   ASSERT_FALSE(source.empty());
-  const std::string copy = std::filesystem::temp_directory_path() / "skyvane-private-test.ttf";
+  const std::string copy = privateTestDirectory() + "/private-test.ttf";
   std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
   EXPECT_FALSE(engine::isPrivateFontRegistered(copy));
   EXPECT_TRUE(engine::registerPrivateFont(copy));

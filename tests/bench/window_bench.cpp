@@ -46,8 +46,7 @@ namespace {
 constexpr int kSide = 400;
 
 std::string makeHome() {
-  char pattern[] = "/tmp/skyvane-window-bench-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const std::string dir = newTestDirectory("window-bench");
   settings::WindowLayout layout;
   layout.records[0].setLeft(1000);
   layout.records[0].setTop(700);
@@ -419,7 +418,5 @@ int main(int argc, char** argv) {
     measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, no AA:");
     measureFeed(one, argv, home, {"--feed", "demo", "--start-at", "300"}, "36 windows, demo climb, 4x:", 3);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
   return 0;
 }

@@ -154,9 +154,20 @@ const std::string& privateTestDirectory() {
   };
   static const Owned dir{[] {
     char pattern[] = "/tmp/skyvane-test-XXXXXX";
-    return std::string(::mkdtemp(pattern) != nullptr ? pattern : "");
+    if (::mkdtemp(pattern) == nullptr) {
+      throw std::runtime_error(std::string("no private test directory in /tmp: ") + std::strerror(errno));
+    }
+    return std::string(pattern);
   }()};
   return dir.path;
+}
+
+std::string newTestDirectory(const std::string& name) {
+  std::string pattern = privateTestDirectory() + "/" + name + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("no test directory " + pattern + ": " + std::strerror(errno));
+  }
+  return pattern;
 }
 
 ProgramRun runProgram(const std::vector<std::string>& args) {

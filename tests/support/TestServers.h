@@ -60,8 +60,13 @@ public:
 };
 
 // A private directory of this process's (0700, made at the first call, removed at exit), for what tests write
-// beside their data, such as the font file: never a shared directory like /tmp itself.
+// beside their data, such as the font file: never a shared directory like /tmp itself. Throws when it cannot be
+// made.
 const std::string& privateTestDirectory();
+
+// A new directory of its own inside privateTestDirectory(), its name starting with `name`: removed with it at
+// exit, so that a test stopped by a failed assertion leaves nothing behind either. Throws when it cannot be made.
+std::string newTestDirectory(const std::string& name);
 
 // Runs a program to completion and returns its exit status and what it printed.
 struct ProgramRun {
