@@ -252,16 +252,8 @@ int main(int argc, char** argv) {
     return RUN_ALL_TESTS();  // listing needs no display
   }
   ::setenv("SKYVANE_RUNTIME_DIR", newTestDirectory("run").c_str(), 1);
-  // Another X server starting at the same moment may take the display number this one chose: try again.
-  std::unique_ptr<Desktop> desktop;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    desktop = std::make_unique<Desktop>();
-    desktop->log = std::string(std::getenv("SKYVANE_RUNTIME_DIR")) + "/desktop.log";
-    g_noDesktop = desktop->start();
-    if (g_noDesktop.empty() || g_noDesktop == "not installed") {
-      break;
-    }
-  }
+  auto desktop = std::make_unique<Desktop>();
+  g_noDesktop = desktop->start();
   g_haveDesktop = g_noDesktop.empty();
   if (!g_haveDesktop) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,6 +1,8 @@
 // Xvfb, and openbox on it, for tests that need an X server of their own.
 #include "Desktop.h"
 
+#include "TestServers.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -44,13 +46,18 @@ std::string Desktop::start(bool withWindowManager) {
     m_hadDisplay = true;
     m_previousDisplay = previous;
   }
-  // An Xvfb that picked a display another server is just letting go of may stop at once: try again.
+  if (log.empty()) {
+    log = newTestDirectory("desktop") + "/desktop.log";
+  }
+  // An Xvfb that picked a display another server is just letting go of may stop at once, and an openbox on a
+  // loaded machine may not come up in time: start both again.
   std::string why;
   for (int attempt = 0; attempt < 3; ++attempt) {
     why = startOnce(withWindowManager);
-    if (why.empty() || xvfb > 0) {
+    if (why.empty()) {
       return why;
     }
+    stop();
     ::usleep(200000);
   }
   return why;
@@ -90,12 +97,7 @@ std::string Desktop::startOnce(bool withWindowManager) {
   }
   ::close(fds[0]);
   if (number.empty() || c != '\n') {
-    if (xvfb > 0) {
-      ::kill(xvfb, SIGTERM);
-      ::waitpid(xvfb, nullptr, 0);
-    }
-    xvfb = -1;
-    return "Xvfb did not start";
+    return "Xvfb did not start";  // stopped by the caller
   }
   display = ":" + number;
   ::setenv("DISPLAY", display.c_str(), 1);
@@ -106,10 +108,7 @@ std::string Desktop::startOnce(bool withWindowManager) {
   // Ready when openbox has named itself on the root window (slow on a loaded machine).
   for (int i = 0; i < 400; ++i) {
     if (::waitpid(xvfb, nullptr, WNOHANG) == xvfb) {
-      xvfb = -1;
-      ::kill(wm, SIGTERM);
-      ::waitpid(wm, nullptr, 0);
-      wm = -1;
+      xvfb = -1;  // reaped; openbox is stopped by the caller
       return "Xvfb on " + display + " stopped";
     }
     if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0) {
@@ -122,13 +121,18 @@ std::string Desktop::startOnce(bool withWindowManager) {
          " within 20 s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Desktop::~Desktop() {
-  for (pid_t pid : {wm, xvfb}) {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
+void Desktop::stop() {
+  for (pid_t* pid : {&wm, &xvfb}) {
+    if (*pid > 0) {
+      ::kill(*pid, SIGTERM);
+      ::waitpid(*pid, nullptr, 0);
     }
+    *pid = -1;
   }
+}
+
+Desktop::~Desktop() {
+  stop();
   if (display.empty()) {
     return;  // never exported
   }

@@ -15,15 +15,16 @@ struct Desktop {
   pid_t xvfb = -1;
   pid_t wm = -1;
   std::string display;
-  std::string log = "/dev/null";
+  std::string log;  // both programs' output; empty: a file of its own in the test's private directory
 
   // Empty when the X server (and openbox, when asked for) runs; "not installed" when a program is missing;
-  // else what went wrong.
+  // else what went wrong on the last of three tries, with what the programs said.
   std::string start(bool withWindowManager = true);
   ~Desktop();
 
 private:
   std::string startOnce(bool withWindowManager);
+  void stop();
 
   bool m_hadDisplay = false;
   std::string m_previousDisplay;
