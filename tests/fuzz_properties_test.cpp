@@ -55,6 +55,7 @@ constexpr Target kTargets[] = {
     {"bridge_mapping_fuzz", fuzz::checkMappingFile},
     {"replay_fuzz", fuzz::checkReplay},
     {"web_message_fuzz", fuzz::checkWebMessage},
+    {"web_handshake_fuzz", fuzz::checkWebHandshake},
 };
 // clang-format on
 

@@ -63,3 +63,42 @@ TEST(WebProtocol, AFrameIsAnEightByteHeaderAndThePicture) {
 }
 
 }  // namespace
+
+// What a browser sends to open the panel's WebSocket (Firefox names keep-alive too), and requests that only
+// look like it: each of those stays plain HTTP, under HTTP's limits.
+TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
+  const std::string browser =
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8787\r\nConnection: keep-alive, Upgrade\r\nUpgrade: websocket\r\n"
+      "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+  EXPECT_TRUE(web::isWebSocketUpgrade(browser));
+  EXPECT_TRUE(
+      web::isWebSocketUpgrade("GET /ws HTTP/1.1\r\nconnection:upgrade\r\nupgrade: WebSocket\r\nsec-websocket-key: a\r\n"
+                              "sec-websocket-version: 13\r\n\r\nbytes of the first frame"));
+  const auto without = [&](const std::string& line) {
+    std::string head = browser;
+    head.erase(head.find(line), line.size());
+    return head;
+  };
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string head = browser;
+    return head.replace(head.find(from), from.size(), to);
+  };
+  for (const std::string& head : {
+           without("Connection: keep-alive, Upgrade\r\n"),  // a plain request that Qt's reader does not upgrade
+           without("Upgrade: websocket\r\n"),
+           without("Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"),
+           replaced("Version: 13", "Version: 8"),
+           replaced("keep-alive, Upgrade", "keep-alive, Upgraded"),
+           replaced("GET /ws ", "GET /wss "),
+           replaced("GET /ws ", "POST /ws "),
+           replaced("Upgrade: websocket", "X-Note: upgrade: websocket"),  // a header merely naming the words
+           replaced("\r\n\r\n", "\r\nContent-Length: 100000000\r\n\r\n"),
+           replaced("\r\n\r\n", "\r\nno colon here\r\n\r\n"),
+           browser.substr(0, browser.size() - 2),  // the blank line not yet in
+           replaced("\r\n\r\n", "\r\nX-Pad: " + std::string(web::kMaxHandshakeBytes, 'x') + "\r\n\r\n"),
+       }) {
+    EXPECT_FALSE(web::isWebSocketUpgrade(head)) << head.substr(0, 120);
+  }
+  EXPECT_TRUE(web::namesToken(" keep-alive ,Upgrade", "upgrade"));
+  EXPECT_FALSE(web::namesToken("keep-alive upgrade", "upgrade"));
+}

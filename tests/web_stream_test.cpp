@@ -175,13 +175,18 @@ TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
     EXPECT_TRUE(httpGet(web.port(), std::string("GET ") + path + " HTTP/1.1").starts_with("HTTP/1.1 404")) << path;
   }
   EXPECT_TRUE(httpGet(web.port(), "POST / HTTP/1.1\r\nContent-Length: 0").starts_with("HTTP/1.1 405"));
+  // Not an upgrade without Connection naming it: answered, not left hanging.
+  EXPECT_TRUE(httpGet(web.port(), "GET /ws HTTP/1.1\r\nUpgrade: websocket").starts_with("HTTP/1.1 400"));
 }
 
 TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnectionWhateverItsHeadersSay) {
   WebProcess web;
   for (const char* head : {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n",
                            "POST / HTTP/1.1\r\nHost: x\r\nX: upgrade: websocket\r\nContent-Length: 100000000\r\n\r\n",
-                           "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nContent-Length: 100000000\r\n\r\n"}) {
+                           "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nContent-Length: 100000000\r\n\r\n",
+                           // what only looks like an upgrade, then a large request on the same connection
+                           "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n\r\n"
+                           "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000000\r\n\r\n"}) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
     ASSERT_TRUE(socket.waitForConnected(2000));

@@ -24,33 +24,10 @@
 namespace web {
 namespace {
 
-constexpr qint64 kMaxHandshakeBytes = 8192;
 // Plain HTTP connections at once, at most, and how long one may stay silent; a WebSocket that says nothing
 // for as long after connecting is closed too, so that silent connections cannot keep the places.
 constexpr int kMaxHttpConnections = 64;
 constexpr int kIdleMs = 10000;
-
-// Whether a connection's first bytes are a whole WebSocket handshake for /ws: the request line, an Upgrade
-// header whose value is websocket, and no body announced. A header merely containing the words does not count.
-bool isWebSocketHandshake(const QByteArray& head) {
-  const qsizetype end = head.indexOf("\r\n\r\n");
-  if (end < 0 || !head.startsWith("GET /ws ")) {
-    return false;
-  }
-  bool upgrade = false;
-  const QList<QByteArray> lines = head.left(end).split('\n');
-  for (qsizetype i = 1; i < lines.size(); ++i) {
-    const QByteArray line = lines[i].trimmed();
-    const qsizetype colon = line.indexOf(':');
-    const QByteArray name = line.left(colon).trimmed().toLower();
-    const QByteArray value = line.mid(colon + 1).trimmed().toLower();
-    if (name == "content-length" || name == "transfer-encoding") {
-      return false;
-    }
-    upgrade = upgrade || (name == "upgrade" && value == "websocket");
-  }
-  return upgrade;
-}
 
 // An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
 // reader keeps a request body whole in memory, whatever its announced length.
@@ -87,7 +64,8 @@ protected:
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.
     *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard, idle, uncount] {
       idle->start();
-      if (*received == 0 && isWebSocketHandshake(socket->peek(kMaxHandshakeBytes))) {
+      const QByteArray head = *received == 0 ? socket->peek(static_cast<qint64>(kMaxHandshakeBytes)) : QByteArray();
+      if (isWebSocketUpgrade(std::string_view(head.constData(), static_cast<std::size_t>(head.size())))) {
         disconnect(*guard);  // a WebSocket: its own limits hold from here
         idle->stop();
         uncount();
@@ -233,8 +211,18 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
   if (path == QLatin1String("/api/gauges")) {
     return respond(gaugeList(), "application/json");
   }
-  // The HTTP reader hands a WebSocket upgrade on only for a request taken here (and answers nothing itself).
-  return path == QLatin1String("/ws") && get && request.value("upgrade").toLower() == "websocket";
+  if (path == QLatin1String("/ws") && get && request.value("upgrade").toLower() == "websocket") {
+    // The HTTP reader hands a WebSocket upgrade on only for a request taken here (and answers nothing itself).
+    // It upgrades when Connection names upgrade too; without that the request stays plain HTTP, and is
+    // answered, so that it cannot hold its connection open with nothing said.
+    if (namesToken(request.value("connection").toStdString(), "upgrade")) {
+      return true;
+    }
+    makeResponder(request, socket)
+        .write(QByteArray("not a WebSocket upgrade\n"), "text/plain", QHttpServerResponder::StatusCode::BadRequest);
+    return true;
+  }
+  return false;
 }
 
 void WebPanel::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {

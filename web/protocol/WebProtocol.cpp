@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 namespace web {
@@ -66,7 +67,66 @@ Result<Variant> parseVariant(const nlohmann::json& item, std::span<const std::st
   return v;
 }
 
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
 }  // namespace
+
+bool namesToken(std::string_view list, std::string_view token) {
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    if (sameText(trimmed(list.substr(0, comma)), token)) {
+      return true;
+    }
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  return false;
+}
+
+bool isWebSocketUpgrade(std::string_view head) {
+  const std::size_t end = head.find("\r\n\r\n");
+  if (end == std::string_view::npos || end + 4 > kMaxHandshakeBytes || !head.starts_with("GET /ws ")) {
+    return false;
+  }
+  bool connection = false;
+  bool upgrade = false;
+  bool key = false;
+  bool version = false;
+  std::string_view rest = head.substr(0, end + 2);
+  rest.remove_prefix(rest.find("\r\n") + 2);  // past the request line
+  while (!rest.empty()) {
+    const std::size_t eol = rest.find("\r\n");
+    const std::string_view line = rest.substr(0, eol);
+    rest.remove_prefix(eol + 2);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      return false;
+    }
+    const std::string_view name = trimmed(line.substr(0, colon));
+    const std::string_view value = trimmed(line.substr(colon + 1));
+    if (sameText(name, "content-length") || sameText(name, "transfer-encoding")) {
+      return false;
+    }
+    connection = connection || (sameText(name, "connection") && namesToken(value, "upgrade"));
+    upgrade = upgrade || (sameText(name, "upgrade") && sameText(value, "websocket"));
+    key = key || (sameText(name, "sec-websocket-key") && !value.empty());
+    version = version || (sameText(name, "sec-websocket-version") && value == "13");
+  }
+  return connection && upgrade && key && version;
+}
 
 Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
   if (text.size() > kMaxMessageBytes) {

@@ -12,6 +12,9 @@
 //   u8 turn, u8 0, u16 0, JPEG bytes.
 // Server to browser, text: {"link":"up"} or {"link":"down"} whenever the simulator link changes, and once
 // after connecting.
+//
+// The upgrade to that WebSocket: a connection stays plain HTTP, with HTTP's limits, until its first bytes are a
+// whole WebSocket upgrade request for /ws.
 #pragma once
 
 #include "Result.h"
@@ -26,6 +29,8 @@
 namespace web {
 
 inline constexpr std::size_t kMaxMessageBytes = 8192;
+// A browser's upgrade request is well under 1 KiB; with cookies a few.
+inline constexpr std::size_t kMaxHandshakeBytes = 8192;
 inline constexpr int kMinSizePx = 64;
 inline constexpr int kMaxSizePx = 1024;
 // A size above this is not a screen's: the message is refused rather than clamped.
@@ -43,6 +48,15 @@ struct Variant {
 
 // The gauges a subscription may name, by window class, in table order.
 Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
+
+// Whether a header value's comma-separated list names `token` (case-insensitive), as Connection names upgrade.
+bool namesToken(std::string_view list, std::string_view token);
+
+// Whether `head`, a connection's first bytes, begins with a whole WebSocket upgrade request for /ws within
+// kMaxHandshakeBytes: the request line, a Connection header naming upgrade, Upgrade: websocket, a
+// Sec-WebSocket-Key, Sec-WebSocket-Version 13, and no body announced. Header names are case-insensitive; a
+// header merely containing the words does not count.
+bool isWebSocketUpgrade(std::string_view head);
 
 // The header of a frame of `variant`, followed by `jpeg`.
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);
