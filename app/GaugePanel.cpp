@@ -39,6 +39,11 @@ constexpr int kTickMs = 30;
 constexpr int kDeferredStartMs = 100;
 constexpr int kAntiAliasingDelayMs = 1000;
 constexpr int kMinimumSidePx = 32;
+// A saved position or size beyond this came from a damaged file: no desktop is 2^20 pixels across, and within it
+// a rectangle's right and bottom edges cannot overflow an int.
+constexpr int kFarthestPx = 1 << 20;
+// From here on a float no longer holds every whole degree, and quarter turns stop turning the camera.
+constexpr long double kLargestTurnDeg = 1 << 24;
 // An editor's save is several changes (truncate and write, or write a temporary and rename it over): the file
 // is read once they have settled.
 constexpr int kSettingsReloadDelayMs = 300;
@@ -46,6 +51,23 @@ constexpr int kSettingsReloadDelayMs = 300;
 // Trackbar position p selects the level after aaDefault, which the trackbar never chooses.
 TGLAntiAliasing levelOfPosition(int position) {
   return static_cast<TGLAntiAliasing>(position + 1);
+}
+
+// A saved rectangle as a window can take it: its corner within kFarthestPx, its sides no longer than that and
+// at least `minimumSide`.
+QRect savedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height, int minimumSide) {
+  const auto far = [](std::int32_t v) { return std::clamp<std::int32_t>(v, -kFarthestPx, kFarthestPx); };
+  const auto side = [minimumSide](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, kFarthestPx); };
+  return QRect(far(left), far(top), side(width), side(height));
+}
+
+// A saved camera roll the camera can take: not a number or infinite is no turn at all, and one too large for a
+// float to turn in quarter turns is brought within a turn of 0, keeping the dial's heading.
+long double savedTurnDeg(long double degrees) {
+  if (!std::isfinite(degrees)) {
+    return 0;
+  }
+  return std::fabs(degrees) > kLargestTurnDeg ? std::fmod(degrees, 360.0L) : degrees;
 }
 
 // A rectangle that no screen shows any more (a monitor unplugged) comes back on the nearest screen.
@@ -286,7 +308,7 @@ void GaugePanel::applyLayout() {
     m_control->trackBar().setValue(main.antiAliasing());  // clamped to 0..4; fires the change handler
   }
   const QRect placed = ontoAScreen(
-      QRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height()));
+      savedRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height(), 1));
   m_control->move(placed.topLeft());
   if (main.startMasked() == 1) {
     m_control->startMasked().setChecked(true);
@@ -298,13 +320,11 @@ void GaugePanel::applyLayout() {
 }
 
 void GaugePanel::applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record) {
-  // A saved size too small to grab is raised, and a window no screen shows comes back onto the nearest one,
-  // so that no window is lost for good.
-  const int width = std::max(record.width(), kMinimumSidePx);
-  const int height = std::max(record.height(), kMinimumSidePx);
-  const QRect placed = ontoAScreen(QRect(record.left(), record.top(), width, height));
-  window.setGeometry(placed);
-  window.setTurnDeg(static_cast<float>(record.rollAngleDeg()));
+  // A saved size too small to grab is raised, a window no screen shows comes back onto the nearest one, and
+  // values only a damaged file holds are made usable, so that no window is lost for good.
+  window.setGeometry(
+      ontoAScreen(savedRect(record.left(), record.top(), record.width(), record.height(), kMinimumSidePx)));
+  window.setTurnDeg(static_cast<float>(savedTurnDeg(record.rollAngleDeg())));
   window.setStayOnTop(record.stayOnTop());
   if (record.visible() == 1) {
     window.show();

@@ -45,6 +45,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <utility>
 
@@ -313,11 +314,17 @@ TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
 }
 
 TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
-  settings::WindowLayout layout = layoutShowing({1, 3});
+  settings::WindowLayout layout = layoutShowing({0, 1, 2, 3});
   layout.records[2].setLeft(5000);
   layout.records[2].setTop(5000);
   layout.records[4].setWidth(3);
   layout.records[4].setHeight(0);
+  // What only a damaged file holds: edges past the end of an int, rolls no camera can take.
+  layout.records[1].setLeft(std::numeric_limits<std::int32_t>::max());
+  layout.records[1].setTop(std::numeric_limits<std::int32_t>::min());
+  layout.records[1].setWidth(std::numeric_limits<std::int32_t>::max());
+  layout.records[1].setRollAngleDeg(std::numeric_limits<long double>::quiet_NaN());
+  layout.records[3].setRollAngleDeg(1e30L + 90);  // far beyond a float's whole degrees
   writeLayout(layout);
   app::GaugePanel& panel = start();
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -325,6 +332,17 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   EXPECT_TRUE(screen.contains(altimeter)) << altimeter.x() << "," << altimeter.y();
   EXPECT_EQ(altimeter.size(), QSize(241, 241));
   EXPECT_EQ(panel.window("TForm5")->geometry().size(), QSize(32, 32));
+  const QRect airspeed = panel.window("TForm2")->geometry();
+  EXPECT_TRUE(screen.intersects(airspeed)) << airspeed.x() << "," << airspeed.y();
+  EXPECT_EQ(airspeed.height(), 241);
+  // Both cameras can be turned again, from a heading a quarter turn can change.
+  for (const char* gauge : {"TForm2", "TForm4"}) {
+    app::GaugeWindow& window = *panel.window(gauge);
+    const float before = window.tableCamera().rollAngle();
+    window.turnClockwise();
+    EXPECT_TRUE(std::isfinite(before)) << gauge;
+    EXPECT_FLOAT_EQ(window.tableCamera().rollAngle(), before - 90) << gauge;
+  }
 }
 
 // A window's frame (`got`, read back, `width` wide, the viewer one row below its top) against what
