@@ -121,20 +121,24 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
   // Values the variable cannot hold are served at its limit, as the bridges serve them; said once, counted.
   std::size_t held = 0;
   std::string firstHeld;
+  std::size_t skipped = 0;
+  const auto skip = [&](const std::string& why) {
+    if (++skipped <= kDescribedLines) {
+      r.warnings.push_back(fileName + ":" + std::to_string(lineNumber) + ": " + why + "; line skipped");
+    }
+  };
   while (std::getline(in, line)) {
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
-    const std::string where = fileName + ":" + std::to_string(lineNumber) + ": ";
     const auto fields = splitCommas(line);
     if (fields.size() != columns.size() + 1) {
-      r.warnings.push_back(where + std::to_string(fields.size()) + " fields where the header has " +
-                           std::to_string(columns.size() + 1) + "; line skipped");
+      skip(std::to_string(fields.size()) + " fields where the header has " + std::to_string(columns.size() + 1));
       continue;
     }
     const auto time = number(fields[0]);
     if (!time || (!r.times.empty() && *time <= r.times.back())) {
-      r.warnings.push_back(where + "the time is not a number after the previous line's; line skipped");
+      skip("the time is not a number after the previous line's");
       continue;
     }
     std::vector<double> values;
@@ -154,7 +158,7 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
       }
     }
     if (!good) {
-      r.warnings.push_back(where + "a value is not a number; line skipped");
+      skip("a value is not a number");
       continue;
     }
     held += lineHeld;
@@ -163,6 +167,9 @@ Result<Recording> parseRecording(const std::string& text, const std::string& fil
   }
   if (r.times.empty()) {
     return Problem{fileName + ": no well-formed line to play"};
+  }
+  if (skipped > kDescribedLines) {
+    r.warnings.push_back(fileName + ": " + std::to_string(skipped - kDescribedLines) + " more lines skipped");
   }
   if (held > 0) {
     r.warnings.push_back(fileName + ": " + std::to_string(held) + (held == 1 ? " value is" : " values are") +
@@ -251,31 +258,66 @@ Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
     }
     return Problem{"cannot write the recording " + path + ": " + why};
   }
-  std::fprintf(file, "%s\n", recordingHeader().c_str());
-  return std::unique_ptr<Recorder>(new Recorder(file));
+  auto recorder = std::unique_ptr<Recorder>(new Recorder(file, path));
+  if (std::fprintf(file, "%s\n", recordingHeader().c_str()) < 0 || std::fflush(file) != 0) {
+    recorder->fail("its header");
+    return Problem{recorder->failure()};
+  }
+  return recorder;
 }
 
-Recorder::Recorder(std::FILE* file) : m_file(file), m_start(Clock::now()), m_next(m_start) {}
+Recorder::Recorder(std::FILE* file, std::string path)
+    : m_file(file),
+      m_path(std::move(path)),
+      m_start(Clock::now()),
+      m_next(m_start) {}
 
 Recorder::~Recorder() {
-  std::fclose(m_file);
+  finish();
+}
+
+void Recorder::fail(const char* what) {
+  if (m_failure.empty()) {
+    m_failure = "cannot write " + std::string(what) + " to the recording " + m_path + ": " + std::strerror(errno);
+  }
+  m_next = Clock::time_point::max();  // nothing more is written
+}
+
+bool Recorder::finish() {
+  if (m_file != nullptr) {
+    if (std::fclose(m_file) != 0) {
+      fail("its end");
+    }
+    m_file = nullptr;
+  }
+  return m_failure.empty();
 }
 
 void Recorder::step(server::OffsetSpace& space, Clock::time_point now) {
-  writeLine(std::chrono::duration<double>(now - m_start).count(), space);
+  if (!writeLine(std::chrono::duration<double>(now - m_start).count(), space)) {
+    std::fprintf(stderr, "skyvane-sim: %s; the recording stops here, the feed goes on\n", m_failure.c_str());
+    return;
+  }
   m_next += kRecordInterval;
   if (m_next <= now) {
     m_next = now + kRecordInterval;  // a stalled loop does not make up the lines it missed
   }
 }
 
-void Recorder::writeLine(double seconds, const server::OffsetSpace& space) {
-  std::fprintf(m_file, "%.3f", seconds);
-  for (const catalogue::Row& row : catalogue::kRows) {
-    std::fprintf(m_file, ",%.10g", static_cast<double>(space.physical(row)));
+bool Recorder::writeLine(double seconds, const server::OffsetSpace& space) {
+  if (!m_failure.empty() || m_file == nullptr) {
+    return false;
   }
-  std::fputc('\n', m_file);
-  std::fflush(m_file);
+  bool written = std::fprintf(m_file, "%.3f", seconds) >= 0;
+  for (const catalogue::Row& row : catalogue::kRows) {
+    written = written && std::fprintf(m_file, ",%.10g", static_cast<double>(space.physical(row))) >= 0;
+  }
+  // Flushed line by line, so that a recording cut short by a crash holds every line but the last.
+  if (!written || std::fputc('\n', m_file) == EOF || std::fflush(m_file) != 0) {
+    fail("a line");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace feeds

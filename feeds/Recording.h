@@ -15,8 +15,10 @@
 
 namespace feeds {
 
-// A recording read into memory. Malformed lines are skipped; each is described in `warnings` with its line
-// number ("FILE:12: ...").
+// A recording read into memory. Malformed lines are skipped; the first kDescribedLines of them are described in
+// `warnings` with their line numbers ("FILE:12: ..."), the rest counted in one more.
+inline constexpr std::size_t kDescribedLines = 20;
+
 struct Recording {
   std::vector<std::size_t> rows;            // catalogue row of each value column
   std::vector<double> times;                // seconds, strictly increasing
@@ -48,7 +50,8 @@ private:
   std::size_t m_lastLine = static_cast<std::size_t>(-1);
 };
 
-// Writes what the space holds every 100 ms.
+// Writes what the space holds every 100 ms. A line that cannot be written (a full disk) ends the recording:
+// said once on stderr, and kept in failure() for the program's exit status.
 class Recorder final : public server::FeedSource {
 public:
   // Opens (truncates) the file and writes the header; the text says why it could not.
@@ -56,12 +59,19 @@ public:
   ~Recorder() override;
   Clock::time_point nextStep() const override { return m_next; }
   void step(server::OffsetSpace& space, Clock::time_point now) override;
-  // One line for `seconds`, as step writes it.
-  void writeLine(double seconds, const server::OffsetSpace& space);
+  // One line for `seconds`, as step writes it; false once the recording has failed.
+  bool writeLine(double seconds, const server::OffsetSpace& space);
+  // Closes the file; false (and failure() says why) when a line or the file's end was not written.
+  bool finish();
+  // Empty while every line has been written.
+  const std::string& failure() const { return m_failure; }
 
 private:
-  explicit Recorder(std::FILE* file);
+  Recorder(std::FILE* file, std::string path);
+  void fail(const char* what);
   std::FILE* m_file;
+  std::string m_path;
+  std::string m_failure;
   Clock::time_point m_start;
   Clock::time_point m_next;
 };

@@ -118,6 +118,17 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Opened before the server listens: a panel finds no server that cannot record (a named pipe with no reader
+  // holds the open up).
+  std::unique_ptr<feeds::Recorder> recorder;
+  if (!recordPath.empty()) {
+    auto opened = feeds::Recorder::open(recordPath);
+    if (!opened) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", opened.error().c_str());
+      return 1;
+    }
+    recorder = std::move(*opened);
+  }
   server::SimServer server(space);
   if (const auto listening = server.listen(simlink::runtimeDirectory(), className); !listening) {
     std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());
@@ -129,17 +140,15 @@ int main(int argc, char** argv) {
   for (const auto& source : feed.sources) {
     sources.push_back(source.get());
   }
-  std::unique_ptr<feeds::Recorder> recorder;
-  if (!recordPath.empty()) {
-    auto opened = feeds::Recorder::open(recordPath);
-    if (!opened) {
-      std::fprintf(stderr, "skyvane-sim: %s\n", opened.error().c_str());
-      return 1;
-    }
-    recorder = std::move(*opened);
+  if (recorder) {
     sources.push_back(recorder.get());  // after the feed: it records what the feed has just written
   }
   server.run(stopFd, sources);
+  if (recorder && !recorder->finish()) {
+    std::printf("skyvane-sim: stopped\n");
+    std::fprintf(stderr, "skyvane-sim: the recording is incomplete: %s\n", recorder->failure().c_str());
+    return 1;
+  }
   std::printf("skyvane-sim: stopped\n");
   return 0;
 }

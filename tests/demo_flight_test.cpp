@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -267,6 +269,17 @@ TEST(Recordings, MalformedLinesAreSkippedWithTheirNumbersAndUnplayableFilesRefus
   EXPECT_EQ(r.warnings[2].rfind("r.csv:4:", 0), 0u) << r.warnings[2];
   EXPECT_EQ(r.warnings[3].rfind("r.csv:5:", 0), 0u) << r.warnings[3];
 
+  // A file of nothing but bad lines is described by its first lines and a count, not a text per line.
+  std::string bad = "time,airspeed\n0,1\n";
+  for (int i = 0; i < 1000; ++i) {
+    bad += "x\n";
+  }
+  const auto many = feeds::parseRecording(bad, "bad.csv");
+  ASSERT_TRUE(many.ok());
+  ASSERT_EQ(many->warnings.size(), feeds::kDescribedLines + 1);
+  EXPECT_EQ(many->warnings[0].rfind("bad.csv:3:", 0), 0u) << many->warnings[0];
+  EXPECT_EQ(many->warnings.back(), "bad.csv: " + std::to_string(1000 - feeds::kDescribedLines) + " more lines skipped");
+
   for (const char* unplayable : {"", "airspeed\n0,1\n", "time,nothing\n0,1\n", "time,airspeed\nx,1\n"}) {
     EXPECT_FALSE(feeds::parseRecording(unplayable, "bad.csv").ok()) << unplayable;
   }
@@ -342,6 +355,40 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
     } catch (...) {
       ::_exit(3);
     }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(Recordings, ARecordingThatCannotBeWrittenEndsAndSaysSo) {
+  // A full disk at the start: refused before the server listens.
+  TempRuntimeDir runtime;
+  const ProgramRun full = runProgram({SKYVANE_SIM_PATH, "--feed", "demo", "--record", "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write its header to the recording /dev/full"), std::string::npos) << full.err;
+  EXPECT_EQ(full.out.find("listening"), std::string::npos) << full.out;
+
+  // A file that reaches its size limit part way: the recording stops, and says why, once.
+  const std::string path = newTestDirectory("recording-limit") + "/cut.csv";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 << 10, 64 << 10};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto opened = feeds::Recorder::open(path);
+    if (!opened.ok()) {
+      ::_exit(2);
+    }
+    static server::OffsetSpace space;
+    int lines = 0;
+    while (lines < 100000 && opened.value()->writeLine(lines * 0.1, space)) {
+      ++lines;
+    }
+    const std::string& why = opened.value()->failure();
+    const bool said = why.find("cannot write a line to the recording") != std::string::npos &&
+                      why.find(std::strerror(EFBIG)) != std::string::npos;
+    ::_exit(lines == 100000 ? 3 : !said ? 4 : opened.value()->finish() ? 5 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
