@@ -1,11 +1,13 @@
 // The data directory rule.
 #include "DataDirectory.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace settings {
 
@@ -27,6 +29,18 @@ std::string env(const char* name) {
   return value != nullptr ? std::string(value) : std::string();
 }
 
+std::string accountHome() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr) {
+    return {};
+  }
+  return found->pw_dir;
+}
+
 }  // namespace
 
 std::string chooseDataDirectory(const DataDirectoryInputs& in) {
@@ -36,9 +50,12 @@ std::string chooseDataDirectory(const DataDirectoryInputs& in) {
   if (!in.executableDir.empty() && in.executableDirWritable) {
     return in.executableDir;
   }
-  const std::string config =
-      !in.xdgConfigHome.empty() ? in.xdgConfigHome : (in.home.empty() ? std::string("/tmp") : in.home) + "/.config";
-  return config + "/skyvane";
+  if (!in.xdgConfigHome.empty()) {
+    return in.xdgConfigHome + "/skyvane";
+  }
+  // A program started with an empty environment (a service) still has an account.
+  const std::string& home = !in.home.empty() ? in.home : in.accountHome;
+  return (home == "/" ? std::string() : home) + "/.config/skyvane";
 }
 
 std::string dataDirectory() {
@@ -48,6 +65,7 @@ std::string dataDirectory() {
   in.executableDirWritable = !in.executableDir.empty() && ::access(in.executableDir.c_str(), W_OK) == 0;
   in.xdgConfigHome = env("XDG_CONFIG_HOME");
   in.home = env("HOME");
+  in.accountHome = accountHome();
   const std::string dir = chooseDataDirectory(in);
   if (dir != in.skyvaneHome && dir != in.executableDir) {
     // The fallback is made on demand, with its parent (~/.config may not exist yet).

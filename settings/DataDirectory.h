@@ -6,7 +6,9 @@
 namespace settings {
 
 // $SKYVANE_HOME when set; else the executable's directory when it is writable; else $XDG_CONFIG_HOME/skyvane
-// (~/.config/skyvane), created on demand. Never fails: a directory that cannot be made is still returned, and
+// (~/.config/skyvane, the home folder the account database names when $HOME is unset), created on demand.
+// Never a folder other users may write to that the user did not name: without any home it is /.config/skyvane,
+// which only root can make. Never fails: a directory that cannot be made is still returned, and
 // reading from or writing to it then fails softly where it is used.
 std::string dataDirectory();
 
@@ -20,6 +22,7 @@ struct DataDirectoryInputs {
   bool executableDirWritable = false;
   std::string xdgConfigHome;
   std::string home;
+  std::string accountHome;  // the account database's home folder, for when $HOME is unset
 };
 std::string chooseDataDirectory(const DataDirectoryInputs& in);
 

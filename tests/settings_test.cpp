@@ -236,7 +236,8 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
 namespace {
 
 TEST(DataDirectory, HomeThenWritableProgramFolderThenXdgConfig) {
-  settings::DataDirectoryInputs in{"/srv/panel", "/opt/skyvane/bin", true, "/home/pilot/.cfg", "/home/pilot"};
+  settings::DataDirectoryInputs in{"/srv/panel",       "/opt/skyvane/bin", true,
+                                   "/home/pilot/.cfg", "/home/pilot",      "/home/account"};
   EXPECT_EQ(settings::chooseDataDirectory(in), "/srv/panel");
   in.skyvaneHome.clear();
   EXPECT_EQ(settings::chooseDataDirectory(in), "/opt/skyvane/bin");
@@ -244,6 +245,13 @@ TEST(DataDirectory, HomeThenWritableProgramFolderThenXdgConfig) {
   EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
   in.xdgConfigHome.clear();
   EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.config/skyvane");
+  // An empty environment: the account's home, and without one a folder only root can make, never /tmp.
+  in.home.clear();
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/home/account/.config/skyvane");
+  in.accountHome.clear();
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/.config/skyvane");
+  in.accountHome = "/";
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/.config/skyvane");
 }
 
 }  // namespace
