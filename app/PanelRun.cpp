@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +22,10 @@ int g_signalPipe[2] = {-1, -1};
 
 // Only async-signal-safe work here: the event loop reads the pipe and closes the control window.
 void onSignal(int) {
+  const int interrupted = errno;  // the code the signal stopped may be about to read it
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+  errno = interrupted;
 }
 
 void preferX11OnWayland() {

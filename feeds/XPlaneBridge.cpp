@@ -166,8 +166,12 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   if (m_target && m_monitor.everReceived() && !m_monitor.silent()) {
     return;  // the X-Plane we have is alive: a second one on the network does not take over
   }
-  if (m_target) {
-    subscribe(0);
+  const Clock::time_point now = Clock::now();
+  if (m_target && m_fromBeacon && now - m_takenAt < m_options.takeOverInterval) {
+    return;
+  }
+  if (m_target && m_monitor.everReceived()) {
+    subscribe(0);  // an X-Plane that never answered has no subscriptions to cancel
   }
   if (m_log != nullptr) {
     std::fprintf(m_log, "skyvane-sim: found %s at %s\n", description.c_str(), addressText(xplane).c_str());
@@ -175,6 +179,7 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   }
   m_target = xplane;
   m_fromBeacon = true;
+  m_takenAt = now;
   resetRetries();
   subscribe(m_options.frequencyHz);
 }

@@ -61,6 +61,9 @@ struct XPlaneOptions {
   std::uint16_t beaconPort = xplane::kBeaconPort;
   int frequencyHz = 30;
   BridgeTiming timing;
+  // Another X-Plane's beacon moves the bridge at most this often: beacons that alternate between two addresses
+  // (forged on the network) cannot make it send a burst of requests for each one.
+  std::chrono::milliseconds takeOverInterval{10000};
 };
 
 class XPlaneBridge : public server::FeedSource {
@@ -107,6 +110,7 @@ private:
   std::chrono::milliseconds m_retryDelay{2000};  // until the next subscription while nothing answers
   int m_unansweredTries = 0;
   bool m_fromBeacon = false;  // the target came from a beacon, not from the user
+  Clock::time_point m_takenAt{};  // when a beacon last gave the target
   std::vector<std::uint8_t> m_buffer;
 };
 

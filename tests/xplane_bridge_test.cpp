@@ -197,6 +197,15 @@ TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
   EXPECT_NE(log.text().find("found X-Plane 12.1 on \"sim-pc\" at 127.0.0.1:" + std::to_string(xplane.port())),
             std::string::npos)
       << log.text();
+
+  // Another address's beacon straight after (forged, or a second X-Plane): no take-over within the interval,
+  // so no cancels to the first and no subscriptions to the second.
+  UdpPeer other;
+  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, other.port()));
+  pumpSources(sources, space, 300ms);
+  EXPECT_EQ(ntohs(bridge.target()->sin_port), xplane.port());
+  EXPECT_TRUE(receiveAll(other, 1).empty());
+  EXPECT_TRUE(receiveAll(xplane, 1).empty());
 }
 
 TEST(XPlaneBridge, SkyvaneSimServesXPlaneAndCancelsWhenStopped) {
