@@ -16,8 +16,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -250,50 +253,80 @@ TEST_F(WebStream, AStalledSimulatorDoesNotHoldUpTheBrowsers) {
   EXPECT_LT(clock.elapsed(), 5000) << "it stops without waiting for the simulator's 20 s of retries";
 }
 
+// A WebSocket opened by hand, its handshake written in `parts` a little apart, once the server has switched
+// protocols; closed when the test ends.
+class RawWebSocket {
+public:
+  RawWebSocket(int port, std::initializer_list<std::string_view> parts, int receiveBufferBytes = 0) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      return;
+    }
+    if (receiveBufferBytes > 0) {
+      ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+    }
+    for (std::string_view part : parts) {
+      if (::send(m_fd, part.data(), part.size(), 0) != static_cast<ssize_t>(part.size())) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // A client may send only once the server has switched protocols.
+    std::string answer;
+    char c = 0;
+    while (!answer.ends_with("\r\n\r\n") && ::recv(m_fd, &c, 1, 0) == 1) {
+      answer += c;
+    }
+    m_open = answer.starts_with("HTTP/1.1 101");
+  }
+  ~RawWebSocket() { ::close(m_fd); }
+  RawWebSocket(const RawWebSocket&) = delete;
+  RawWebSocket& operator=(const RawWebSocket&) = delete;
+
+  int fd() const { return m_fd; }
+  bool open() const { return m_open; }
+  // One masked text frame (a client must mask): FIN + text, the length in 7 or 16 bits (the shortest that holds
+  // it, as the protocol asks), a zero mask.
+  bool sendText(const std::string& json) const {
+    std::string frame{'\x81'};
+    if (json.size() < 126) {
+      frame += static_cast<char>(0x80 | json.size());
+    } else {
+      frame +=
+          {static_cast<char>(0x80 | 126), static_cast<char>(json.size() >> 8), static_cast<char>(json.size() & 0xFF)};
+    }
+    frame += std::string(4, '\0');
+    frame += json;
+    return ::send(m_fd, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
+  }
+
+private:
+  int m_fd = -1;
+  bool m_open = false;
+};
+
+const std::string kHandshakeHead = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n";
+const std::string kHandshakeTail =
+    "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
 TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
   SimProcess sim({"--feed", "demo", "--start-at", "300"});
   ASSERT_TRUE(sim.running());
   WebProcess web;
   // A raw WebSocket that subscribes to six large gauges and then never reads a byte.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  const std::unique_ptr<int, void (*)(int*)> closing(new int(fd), [](int* f) {
-    ::close(*f);  // also when an assertion ends the test early
-    delete f;
-  });
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(web.port()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const int small = 64 * 1024;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  const std::string handshake =
-      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-  ASSERT_EQ(::send(fd, handshake.data(), handshake.size(), 0), static_cast<ssize_t>(handshake.size()));
-  // A client may send only once the server has switched protocols.
-  std::string answer;
-  char c = 0;
-  while (!answer.ends_with("\r\n\r\n") && ::recv(fd, &c, 1, 0) == 1) {
-    answer += c;
-  }
-  ASSERT_TRUE(answer.starts_with("HTTP/1.1 101")) << answer;
+  RawWebSocket socket(web.port(), {kHandshakeHead + kHandshakeTail}, 64 * 1024);
+  ASSERT_TRUE(socket.open());
+  const int fd = socket.fd();
   std::string json = R"({"subscribe":[)";
   for (int i = 2; i < 8; ++i) {
     json += std::string(i > 2 ? "," : "") + R"({"gauge":"TForm)" + std::to_string(i) + R"(","size":1024})";
   }
   json += "]}";
-  // One masked text frame (a client must mask): FIN + text, 16-bit length, zero mask.
-  std::string frame{'\x81',
-                    static_cast<char>(0x80 | 126),
-                    static_cast<char>(json.size() >> 8),
-                    static_cast<char>(json.size() & 0xFF),
-                    0,
-                    0,
-                    0,
-                    0};
-  frame += json;
-  ASSERT_EQ(::send(fd, frame.data(), frame.size(), 0), static_cast<ssize_t>(frame.size()));
+  ASSERT_TRUE(socket.sendText(json));
 
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const long early = web.rssKb();
@@ -308,6 +341,24 @@ TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
   while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
   }
   EXPECT_EQ(n, 0) << "the connection is still open";
+}
+
+TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNotClose) {
+  WebProcess web;
+  RawWebSocket socket(web.port(), {kHandshakeHead, kHandshakeTail});
+  ASSERT_TRUE(socket.open());
+  ASSERT_TRUE(socket.sendText(R"({"subscribe":[{"gauge":"TForm2","size":64}]})"));
+  // Quiet past an HTTP connection's 10 s, reading all the while: the server keeps the WebSocket open.
+  char buffer[65536];
+  bool closed = false;
+  for (int i = 0; i < 120 && !closed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ssize_t n = 0;
+    while ((n = ::recv(socket.fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    }
+    closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+  EXPECT_FALSE(closed);
 }
 
 }  // namespace

@@ -59,20 +59,37 @@ protected:
     idle->setInterval(kIdleMs);
     connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
     idle->start();
-    auto received = std::make_shared<qint64>(0);
+    // What the connection has brought so far, and its first bytes while they may still be a WebSocket upgrade:
+    // a handshake may come in several reads (a large one, or one written in parts).
+    struct Seen {
+      qint64 bytes = 0;
+      QByteArray head;
+      bool mayUpgrade = true;
+    };
+    auto seen = std::make_shared<Seen>();
     auto guard = std::make_shared<QMetaObject::Connection>();
-    // Connected before the HTTP reader's own slot, so it sees every byte before that reads it.
-    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, received, guard, idle, uncount] {
+    // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
+    // bytes that arrived since the reader's last read).
+    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, seen, guard, idle, uncount] {
       idle->start();
-      const QByteArray head = *received == 0 ? socket->peek(static_cast<qint64>(kMaxHandshakeBytes)) : QByteArray();
-      if (isWebSocketUpgrade(std::string_view(head.constData(), static_cast<std::size_t>(head.size())))) {
-        disconnect(*guard);  // a WebSocket: its own limits hold from here
-        idle->stop();
-        uncount();
-        return;
+      const qint64 arrived = socket->bytesAvailable();
+      if (seen->mayUpgrade) {
+        seen->head += socket->peek(std::min(arrived, static_cast<qint64>(kMaxHandshakeBytes) - seen->head.size()));
+        if (isWebSocketUpgrade(std::string_view(seen->head.constData(), static_cast<std::size_t>(seen->head.size())))) {
+          disconnect(*guard);  // a WebSocket: its own limits hold from here
+          idle->stop();
+          uncount();
+          return;
+        }
+        const QByteArray line = "GET /ws ";
+        seen->mayUpgrade = line.startsWith(seen->head.left(line.size())) && !seen->head.contains("\r\n\r\n") &&
+                           seen->head.size() < static_cast<qsizetype>(kMaxHandshakeBytes);
+        if (!seen->mayUpgrade) {
+          seen->head = QByteArray();
+        }
       }
-      *received += socket->bytesAvailable();
-      if (*received > kMaxRequestBytes) {
+      seen->bytes += arrived;
+      if (seen->bytes > kMaxRequestBytes) {
         disconnect(*guard);
         socket->abort();
       }
