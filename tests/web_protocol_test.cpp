@@ -64,7 +64,7 @@ TEST(WebProtocol, AFrameIsAnEightByteHeaderAndThePicture) {
 
 }  // namespace
 
-// What a browser sends to open the panel's WebSocket (Firefox names keep-alive too), and requests that only
+// What a browser sends to open the panel's WebSocket (some name keep-alive too), and requests that only
 // look like it: each of those stays plain HTTP, under HTTP's limits.
 TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
   const std::string browser =
@@ -74,6 +74,7 @@ TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
   EXPECT_TRUE(
       web::isWebSocketUpgrade("GET /ws HTTP/1.1\r\nconnection:upgrade\r\nupgrade: WebSocket\r\nsec-websocket-key: a\r\n"
                               "sec-websocket-version: 13\r\n\r\nbytes of the first frame"));
+  EXPECT_TRUE(web::isWebSocketUpgrade(std::string(browser).replace(0, 8, "GET /ws?v=2 ")));
   const auto without = [&](const std::string& line) {
     std::string head = browser;
     head.erase(head.find(line), line.size());

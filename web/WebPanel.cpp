@@ -28,6 +28,8 @@ namespace {
 // for as long after connecting is closed too, so that silent connections cannot keep the places.
 constexpr int kMaxHttpConnections = 64;
 constexpr int kIdleMs = 10000;
+// The property a connection's guard sets on its socket when the connection's first bytes are a whole upgrade.
+constexpr const char* kUpgradeTaken = "skyvaneUpgradeTaken";
 
 // An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
 // reader keeps a request body whole in memory, whatever its announced length.
@@ -76,12 +78,13 @@ protected:
       if (seen->mayUpgrade) {
         seen->head += socket->peek(std::min(arrived, static_cast<qint64>(kMaxHandshakeBytes) - seen->head.size()));
         if (isWebSocketUpgrade(std::string_view(seen->head.constData(), static_cast<std::size_t>(seen->head.size())))) {
-          disconnect(*guard);  // a WebSocket: its own limits hold from here
+          socket->setProperty(kUpgradeTaken, true);  // only this is handed to the WebSocket server
+          disconnect(*guard);                        // a WebSocket: its own limits hold from here
           idle->stop();
           uncount();
           return;
         }
-        const QByteArray line = "GET /ws ";
+        const QByteArray line = "GET /ws";
         seen->mayUpgrade = line.startsWith(seen->head.left(line.size())) && !seen->head.contains("\r\n\r\n") &&
                            seen->head.size() < static_cast<qsizetype>(kMaxHandshakeBytes);
         if (!seen->mayUpgrade) {
@@ -229,12 +232,12 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
     return respond(gaugeList(), "application/json");
   }
   if (path == QLatin1String("/ws") && get && request.value("upgrade").toLower() == "websocket") {
-    // The HTTP reader hands a WebSocket upgrade on only for a request taken here (and answers nothing itself).
-    // It upgrades when Connection names upgrade too; without that the request stays plain HTTP, and is
-    // answered, so that it cannot hold its connection open with nothing said.
-    if (namesToken(request.value("connection").toStdString(), "upgrade")) {
+    // The HTTP reader hands a WebSocket upgrade on only for a request taken here (and answers nothing itself):
+    // only for one the connection's guard has let go of HTTP's limits for, or it would stay under them.
+    if (socket->property(kUpgradeTaken).toBool()) {
       return true;
     }
+    // Anything else is answered, so that it cannot hold its connection open with nothing said.
     makeResponder(request, socket)
         .write(QByteArray("not a WebSocket upgrade\n"), "text/plain", QHttpServerResponder::StatusCode::BadRequest);
     return true;

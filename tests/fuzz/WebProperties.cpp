@@ -56,7 +56,8 @@ std::optional<std::string> checkWebHandshake(Bytes input) {
     return std::nullopt;
   }
   const std::size_t end = head.find("\r\n\r\n");
-  if (!head.starts_with("GET /ws ") || end == std::string_view::npos || end + 4 > web::kMaxHandshakeBytes) {
+  if (!(head.starts_with("GET /ws ") || head.starts_with("GET /ws?")) || end == std::string_view::npos ||
+      end + 4 > web::kMaxHandshakeBytes) {
     return "an upgrade was taken without its request line or blank line within the limit";
   }
   // Only the head counts: what follows it (a first frame) changes nothing, and without its blank line it is

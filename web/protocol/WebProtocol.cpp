@@ -98,7 +98,8 @@ bool namesToken(std::string_view list, std::string_view token) {
 
 bool isWebSocketUpgrade(std::string_view head) {
   const std::size_t end = head.find("\r\n\r\n");
-  if (end == std::string_view::npos || end + 4 > kMaxHandshakeBytes || !head.starts_with("GET /ws ")) {
+  if (end == std::string_view::npos || end + 4 > kMaxHandshakeBytes ||
+      !(head.starts_with("GET /ws ") || head.starts_with("GET /ws?"))) {
     return false;
   }
   bool connection = false;

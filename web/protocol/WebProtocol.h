@@ -52,10 +52,10 @@ Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span
 // Whether a header value's comma-separated list names `token` (case-insensitive), as Connection names upgrade.
 bool namesToken(std::string_view list, std::string_view token);
 
-// Whether `head`, a connection's first bytes, begins with a whole WebSocket upgrade request for /ws within
-// kMaxHandshakeBytes: the request line, a Connection header naming upgrade, Upgrade: websocket, a
-// Sec-WebSocket-Key, Sec-WebSocket-Version 13, and no body announced. Header names are case-insensitive; a
-// header merely containing the words does not count.
+// Whether `head`, a connection's first bytes, begins with a whole WebSocket upgrade request within
+// kMaxHandshakeBytes: the request line for /ws (a query allowed), a Connection header naming upgrade,
+// Upgrade: websocket, a Sec-WebSocket-Key, Sec-WebSocket-Version 13, and no body announced. Header names are
+// case-insensitive; a header merely containing the words does not count.
 bool isWebSocketUpgrade(std::string_view head);
 
 // The header of a frame of `variant`, followed by `jpeg`.
