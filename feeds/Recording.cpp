@@ -6,6 +6,7 @@
 #include "TextFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -247,9 +248,10 @@ void ReplayFeed::storeAt(double seconds, server::OffsetSpace& space) {
   }
 }
 
-Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
-  // The user names the file; a link someone planted at that name is refused, never written through.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+Result<std::unique_ptr<Recorder>> Recorder::create(const std::string& path) {
+  // The user names the file; a link someone planted at that name is refused, never written through. Not
+  // truncated yet: a program that cannot start after all leaves what the file held.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
   if (file == nullptr) {
     const std::string why = std::strerror(errno);
@@ -258,19 +260,39 @@ Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
     }
     return Problem{"cannot write the recording " + path + ": " + why};
   }
-  auto recorder = std::unique_ptr<Recorder>(new Recorder(file, path));
-  if (std::fprintf(file, "%s\n", recordingHeader().c_str()) < 0 || std::fflush(file) != 0) {
-    recorder->fail("its header");
-    return Problem{recorder->failure()};
+  return std::unique_ptr<Recorder>(new Recorder(file, path));
+}
+
+Result<void> Recorder::start() {
+  struct stat st {};
+  // A pipe or a device is written as it is; only a file has an old content to drop.
+  const bool regular = ::fstat(::fileno(m_file), &st) == 0 && S_ISREG(st.st_mode);
+  if ((regular && ::ftruncate(::fileno(m_file), 0) != 0) ||
+      std::fprintf(m_file, "%s\n", recordingHeader().c_str()) < 0 || std::fflush(m_file) != 0) {
+    fail("its header");
+    return Problem{m_failure};
   }
-  return recorder;
+  m_start = Clock::now();
+  m_next = m_start;
+  return {};
+}
+
+Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
+  auto created = create(path);
+  if (!created) {
+    return created;
+  }
+  if (Result<void> started = (*created)->start(); !started) {
+    return Problem{started.error()};
+  }
+  return created;
 }
 
 Recorder::Recorder(std::FILE* file, std::string path)
     : m_file(file),
       m_path(std::move(path)),
       m_start(Clock::now()),
-      m_next(m_start) {}
+      m_next(Clock::time_point::max()) {}
 
 Recorder::~Recorder() {
   finish();

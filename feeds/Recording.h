@@ -54,7 +54,11 @@ private:
 // said once on stderr, and kept in failure() for the program's exit status.
 class Recorder final : public server::FeedSource {
 public:
-  // Opens (truncates) the file and writes the header; the text says why it could not.
+  // Opens the file without changing it yet (refusing a link at its name); the text says why it could not.
+  static Result<std::unique_ptr<Recorder>> create(const std::string& path);
+  // Empties a file, writes the header and starts the clock: the first line is due at once.
+  Result<void> start();
+  // create and start.
   static Result<std::unique_ptr<Recorder>> open(const std::string& path);
   ~Recorder() override;
   Clock::time_point nextStep() const override { return m_next; }

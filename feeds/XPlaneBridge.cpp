@@ -170,7 +170,7 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
   if (m_target && m_fromBeacon && now - m_takenAt < m_options.takeOverInterval) {
     return;
   }
-  if (m_target && m_monitor.everReceived()) {
+  if (m_target && m_targetAnswered) {
     subscribe(0);  // an X-Plane that never answered has no subscriptions to cancel
   }
   if (m_log != nullptr) {
@@ -178,6 +178,7 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
     std::fflush(m_log);
   }
   m_target = xplane;
+  m_targetAnswered = false;
   m_fromBeacon = true;
   m_takenAt = now;
   resetRetries();
@@ -216,7 +217,9 @@ void XPlaneBridge::onReadable(server::OffsetSpace& space) {
                     if (!m_target || m_target->sin_addr.s_addr != from.sin_addr.s_addr) {
                       return Result<void>(Problem{"a packet from " + addressText(from) + ", not from X-Plane"});
                     }
-                    return take(packet, fullLength, space);
+                    Result<void> taken = take(packet, fullLength, space);
+                    m_targetAnswered = m_targetAnswered || taken.ok();
+                    return taken;
                   });
 }
 

@@ -109,8 +109,9 @@ private:
   Clock::time_point m_nextSubscribe = Clock::time_point::max();
   std::chrono::milliseconds m_retryDelay{2000};  // until the next subscription while nothing answers
   int m_unansweredTries = 0;
-  bool m_fromBeacon = false;  // the target came from a beacon, not from the user
+  bool m_fromBeacon = false;      // the target came from a beacon, not from the user
   Clock::time_point m_takenAt{};  // when a beacon last gave the target
+  bool m_targetAnswered = false;  // the target has sent a reply that was taken
   std::vector<std::uint8_t> m_buffer;
 };
 

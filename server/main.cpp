@@ -118,21 +118,28 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Opened before the server listens: a panel finds no server that cannot record (a named pipe with no reader
-  // holds the open up).
+  // Opened before the server listens (a named pipe with no reader holds the open up, and no panel should find
+  // a server that is not serving), emptied and begun only once it listens (a server that cannot start leaves
+  // an earlier recording as it was).
   std::unique_ptr<feeds::Recorder> recorder;
   if (!recordPath.empty()) {
-    auto opened = feeds::Recorder::open(recordPath);
-    if (!opened) {
-      std::fprintf(stderr, "skyvane-sim: %s\n", opened.error().c_str());
+    auto created = feeds::Recorder::create(recordPath);
+    if (!created) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", created.error().c_str());
       return 1;
     }
-    recorder = std::move(*opened);
+    recorder = std::move(*created);
   }
   server::SimServer server(space);
   if (const auto listening = server.listen(simlink::runtimeDirectory(), className); !listening) {
     std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());
     return 1;
+  }
+  if (recorder) {
+    if (Result<void> started = recorder->start(); !started) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", started.error().c_str());
+      return 1;
+    }
   }
   std::printf("skyvane-sim: listening on %s (feed %s)\n", server.socketPath().c_str(), feed.description.c_str());
   std::fflush(stdout);

@@ -65,7 +65,9 @@ std::string dataDirectory() {
   in.executableDirWritable = !in.executableDir.empty() && ::access(in.executableDir.c_str(), W_OK) == 0;
   in.xdgConfigHome = env("XDG_CONFIG_HOME");
   in.home = env("HOME");
-  in.accountHome = accountHome();
+  if (in.home.empty()) {
+    in.accountHome = accountHome();  // a password database may be a network lookup: only when needed
+  }
   const std::string dir = chooseDataDirectory(in);
   if (dir != in.skyvaneHome && dir != in.executableDir) {
     // The fallback is made on demand, with its parent (~/.config may not exist yet).

@@ -364,13 +364,28 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
 TEST(Recordings, ARecordingThatCannotBeWrittenEndsAndSaysSo) {
   // A full disk at the start: refused before the server listens.
   TempRuntimeDir runtime;
-  const ProgramRun full = runProgram({SKYVANE_SIM_PATH, "--feed", "demo", "--record", "/dev/full"});
+  const ProgramRun full =
+      runProgram({"/usr/bin/timeout", "20", SKYVANE_SIM_PATH, "--feed", "demo", "--record", "/dev/full"});
   EXPECT_EQ(full.status, 1);
   EXPECT_NE(full.err.find("cannot write its header to the recording /dev/full"), std::string::npos) << full.err;
   EXPECT_EQ(full.out.find("listening"), std::string::npos) << full.out;
 
+  // A server that cannot start (another one listens) leaves an earlier recording as it was.
+  const std::string dir = newTestDirectory("recording-limit");
+  {
+    SimProcess running({"--feed", "demo"});
+    ASSERT_TRUE(running.running());
+    const std::string earlier = dir + "/earlier.csv";
+    const std::string kept = "time,airspeed\n0,1\n";
+    std::ofstream(earlier) << kept;
+    const ProgramRun second =
+        runProgram({"/usr/bin/timeout", "20", SKYVANE_SIM_PATH, "--feed", "demo", "--record", earlier});
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_EQ(std::filesystem::file_size(earlier), kept.size());
+  }
+
   // A file that reaches its size limit part way: the recording stops, and says why, once.
-  const std::string path = newTestDirectory("recording-limit") + "/cut.csv";
+  const std::string path = dir + "/cut.csv";
   const pid_t child = ::fork();
   if (child == 0) {
     ::signal(SIGXFSZ, SIG_IGN);
