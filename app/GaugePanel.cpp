@@ -417,9 +417,13 @@ void GaugePanel::shutdown() {
   m_shutDown = true;
   engine::unregisterPrivateFonts();
   SimLinkClose();
-  m_layout = currentLayout();
-  if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
-    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+  // Stopped before the deferred step has applied the saved layout (a signal or a close straight after the
+  // start), the windows still stand where they were built: the file keeps the layout they never took.
+  if (!m_timer3.isActive()) {
+    m_layout = currentLayout();
+    if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
+      std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+    }
   }
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
     t->stop();

@@ -206,6 +206,16 @@ TEST_F(PanelWindows, CloseAndRestartRestoresTheArrangement) {
   stop();
   ASSERT_EQ(fs::file_size(layoutPath()), 1776u);
 
+  // Closed again before its deferred step has applied the layout: the file is left as it was.
+  const auto bytes = [this] {
+    std::ifstream in(layoutPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string saved = bytes();
+  start(0);
+  stop();
+  EXPECT_EQ(bytes(), saved);
+
   app::GaugePanel& second = start();
   EXPECT_TRUE(second.layoutFound());
   app::GaugeWindow& again = *second.window("TForm6");
