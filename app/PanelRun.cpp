@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 namespace app {
 
@@ -65,7 +66,7 @@ int runPanel(int argc, char** argv, const std::string& dataDir) {
   ::sigaction(SIGTERM, &action, nullptr);
 
   int status = 0;
-  {
+  try {
     GaugePanel panel(dataDir);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&panel] {
@@ -76,6 +77,10 @@ int runPanel(int argc, char** argv, const std::string& dataDir) {
     });
     panel.start();
     status = QApplication::exec();
+  } catch (const std::exception& e) {
+    // What the panel cannot start without (an OpenGL context on this display): said, not a core dump.
+    std::fprintf(stderr, "skyvane-gauges: the panel cannot start: %s\n", e.what());
+    return 1;
   }  // windows and contexts go before the application object
   return status;
 }

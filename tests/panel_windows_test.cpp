@@ -837,6 +837,19 @@ TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   EXPECT_EQ(notes, software ? 1u : 0u) << renderer << "\n" << run.errors;
 }
 
+TEST(PanelProcess, WithoutOpenGLOnTheDisplayThePanelSaysSoAndExits) {
+  const std::string dir = newTestDirectory("no-gl");
+  const auto said = [&dir] {
+    std::ifstream in(dir + "/stderr.txt");
+    return std::string(std::istreambuf_iterator<char>(in), {}).find("cannot start") != std::string::npos;
+  };
+  const PanelProcessRun run = runPanelProcess(dir, {{"QT_XCB_GL_INTEGRATION", "none"}}, 10000, said);
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status << "\n" << run.errors;
+  EXPECT_NE(run.errors.find("skyvane-gauges: the panel cannot start: Failed to create RenderingContext."),
+            std::string::npos)
+      << run.errors;
+}
+
 // With one context for every window, the wait for the vertical blank must still be switched off for each
 // window's drawable (the interval belongs to the drawable), or every window but the first would wait for it
 // on a graphics card. Qt does this when the context is made current on a window whose interval it has not set;
