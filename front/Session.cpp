@@ -219,7 +219,10 @@ Result<int> runSession(const SessionPlan& plan) {
   }
   std::fflush(stdout);
   std::vector<pid_t> viewers;
-  for (const Launch& viewer : plan.viewers) {
+  for (Launch viewer : plan.viewers) {
+    if (server < 0 && viewer.homeWithRunningServer) {
+      viewer.home = *viewer.homeWithRunningServer;
+    }
     const pid_t pid = spawn(viewer, -1);
     if (pid < 0) {
       const int error = errno;  // before stopping the others can change it

@@ -10,15 +10,19 @@
 
 #include "Result.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace front {
 
-// A program to run: its argv, and SKYVANE_HOME for it when not empty.
+// A program to run: its argv, and SKYVANE_HOME for it when not empty; when a server is already running and
+// `homeWithRunningServer` is set, that one instead (a viewer of the user's own server reads the user's
+// config.ini, not the one made for the server the session would have started).
 struct Launch {
   std::vector<std::string> argv;
   std::string home;
+  std::optional<std::string> homeWithRunningServer;
 };
 
 struct SessionPlan {

@@ -73,13 +73,13 @@ Result<std::string> prepareDemoProfile(const std::string& aircraft) {
 
 front::Launch sim(std::vector<std::string> feed) {
   feed.insert(feed.begin(), front::besideMe("skyvane-sim"));
-  return {feed, {}};
+  return {feed, {}, {}};
 }
 
 front::SessionPlan withViewers(front::Launch server, const std::string& home, const std::string& web) {
-  front::SessionPlan plan{std::move(server), {{{front::besideMe("skyvane-gauges")}, home}}};
+  front::SessionPlan plan{std::move(server), {{{front::besideMe("skyvane-gauges")}, home, {}}}};
   if (!web.empty()) {
-    plan.viewers.push_back({{front::besideMe("skyvane-web"), "--listen", web}, home});
+    plan.viewers.push_back({{front::besideMe("skyvane-web"), "--listen", web}, home, {}});
   }
   return plan;
 }
@@ -136,24 +136,14 @@ void addCommands(CLI::App& app, Options& o) {
       "running. Only one skyvane runs at a time for a user. Ctrl-C or SIGTERM stop everything it started.\n"
       "The demo's aircraft are profiles of its own data directory (\"demo\" in the data directory): the\n"
       "user's config.ini is never touched. --profile NAME (before the command) gives the panel a profile.\n"
-      "\"skyvane web\" serves browsers from the running server, or from the demo flight when none runs.");
+      "\"skyvane web\" serves browsers from the running server (the gauges of the data directory's\n"
+      "config.ini, or of --profile's), or from the demo flight when none runs.");
 }
 
 Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
   const std::string command = app.get_subcommands().front()->get_name();
-  if (command == "demo" || command == "web") {
-    if (!o.profile.name.empty()) {
-      return Problem{"the demo's profiles are its aircraft: skyvane demo single|twin|turboprop"};
-    }
-    Result<std::string> home = prepareDemoProfile(o.aircraft);
-    if (!home) {
-      return Problem{home.error()};
-    }
-    front::Launch server = sim({"--feed", "demo", "--aircraft", o.aircraft, "--start-at", "167"});
-    if (command == "web") {
-      return front::SessionPlan{server, {{{front::besideMe("skyvane-web"), "--listen", o.webListen}, *home}}};
-    }
-    return withViewers(server, *home, o.alsoWeb);
+  if (command == "demo" && !o.profile.name.empty()) {
+    return Problem{"the demo's profiles are its aircraft: skyvane demo single|twin|turboprop"};
   }
   // The panel of a profile; the server keeps the data directory itself (its mappings are not per aircraft).
   std::string home;
@@ -163,6 +153,18 @@ Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
       return Problem{dir.error()};
     }
     home = *dir;
+  }
+  if (command == "demo" || command == "web") {
+    Result<std::string> demoHome = prepareDemoProfile(o.aircraft);
+    if (!demoHome) {
+      return Problem{demoHome.error()};
+    }
+    front::Launch server = sim({"--feed", "demo", "--aircraft", o.aircraft, "--start-at", "167"});
+    if (command == "web") {
+      // The demo's aircraft when the demo flies; the user's own gauges when their server is already running.
+      return front::SessionPlan{server, {{{front::besideMe("skyvane-web"), "--listen", o.webListen}, *demoHome, home}}};
+    }
+    return withViewers(server, *demoHome, o.alsoWeb);
   }
   if (command == "flightgear") {
     return flightGearPlan(o, home);

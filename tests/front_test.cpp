@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +141,53 @@ TEST_F(Front, ALockFileThatCannotBeOpenedIsNamedWithItsErrorNotTakenForASecondSk
   EXPECT_NE(run.err.find("cannot open " + runtime.path() + "/skyvane.lock: "), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("another skyvane"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(home + "/elsewhere"));
+}
+
+// A TCP port free a moment ago on loopback.
+int freeTcpPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// The whole answer to a GET of `path` on loopback's `port`.
+std::string httpGet(int port, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return answer;
+}
+
+TEST_F(Front, BrowsersOfAServerAlreadyRunningSeeTheUsersOwnGaugesNotTheDemos) {
+  std::ofstream(home + "/config.ini") << "[General]\nAnemometer=0\n";
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  const int port = freeTcpPort();
+  ChildProcess skyvane({SKYVANE_FRONT_PATH, "web", "127.0.0.1:" + std::to_string(port)}, true);
+  ASSERT_TRUE(skyvane.waitFor("skyvane-web: open")) << skyvane.text();
+  const std::string list = httpGet(port, "/api/gauges");
+  EXPECT_NE(list.find(R"("caption":"Anemometer","gauge":"TForm2","on":false)"), std::string::npos) << list;
+  skyvane.stop();
+  EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST_F(Front, TwoProfilesKeepTheirOwnLayoutsAcrossRestarts) {
