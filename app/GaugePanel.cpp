@@ -39,9 +39,12 @@ constexpr int kTickMs = 30;
 constexpr int kDeferredStartMs = 100;
 constexpr int kAntiAliasingDelayMs = 1000;
 constexpr int kMinimumSidePx = 32;
-// A saved position or size beyond this came from a damaged file: no desktop is 2^20 pixels across, and within it
-// a rectangle's right and bottom edges cannot overflow an int.
+// A saved position beyond this came from a damaged file: no desktop is 2^20 pixels across, and within it a
+// rectangle's right and bottom edges cannot overflow an int.
 constexpr int kFarthestPx = 1 << 20;
+// Nor is a gauge window wider or taller than this: the largest framebuffer the software renderer makes, and
+// more than any screen shows. A larger one could not be drawn at all.
+constexpr int kLargestSidePx = 1 << 14;
 // From here on a float no longer holds every whole degree, and quarter turns stop turning the camera.
 constexpr long double kLargestTurnDeg = 1 << 24;
 // An editor's save is several changes (truncate and write, or write a temporary and rename it over): the file
@@ -53,11 +56,11 @@ TGLAntiAliasing levelOfPosition(int position) {
   return static_cast<TGLAntiAliasing>(position + 1);
 }
 
-// A saved rectangle as a window can take it: its corner within kFarthestPx, its sides no longer than that and
-// at least `minimumSide`.
+// A saved rectangle as a window can take it: its corner within kFarthestPx, its sides at least `minimumSide`
+// and at most kLargestSidePx.
 QRect savedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height, int minimumSide) {
   const auto far = [](std::int32_t v) { return std::clamp<std::int32_t>(v, -kFarthestPx, kFarthestPx); };
-  const auto side = [minimumSide](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, kFarthestPx); };
+  const auto side = [minimumSide](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, kLargestSidePx); };
   return QRect(far(left), far(top), side(width), side(height));
 }
 

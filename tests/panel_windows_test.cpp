@@ -345,6 +345,8 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   const QRect airspeed = panel.window("TForm2")->geometry();
   EXPECT_TRUE(screen.intersects(airspeed)) << airspeed.x() << "," << airspeed.y();
   EXPECT_EQ(airspeed.height(), 241);
+  EXPECT_LE(airspeed.width(), 16384);  // drawable: no error from its frames
+  EXPECT_TRUE(m_errors.empty()) << m_errors.front();
   // Both cameras can be turned again, from a heading a quarter turn can change.
   for (const char* gauge : {"TForm2", "TForm4"}) {
     app::GaugeWindow& window = *panel.window(gauge);
