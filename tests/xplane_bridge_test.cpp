@@ -208,6 +208,47 @@ TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
   EXPECT_TRUE(receiveAll(xplane, 1).empty());
 }
 
+TEST(XPlaneBridge, WhenAnotherTakesOverOnlyAnXPlaneThatAnsweredIsSentCancels) {
+  UdpPeer first;
+  UdpPeer second;
+  UdpPeer third;
+  server::OffsetSpace space;
+  CapturedLog log;
+  feeds::XPlaneOptions options;
+  options.beaconPort = freeUdpPort();
+  options.timing.silence = 10ms;
+  options.takeOverInterval = 0ms;
+  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
+  auto& bridge = *opened.value();
+  auto found = feeds::XPlaneDiscovery::open(bridge, options);
+  ASSERT_TRUE(found.ok()) << found.error();
+  server::FeedSource* sources[] = {found.value().get(), &bridge};
+  const auto takeOver = [&](UdpPeer& peer) {
+    first.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, peer.port()));
+    return pumpSources(sources, space, 2s, [&] { return ntohs(bridge.target()->sin_port) == peer.port(); });
+  };
+  const auto cancels = [&](UdpPeer& peer) {
+    std::size_t count = 0;
+    for (const auto& request : receiveAll(peer, 100)) {
+      count += request == expectedRequest(0, 0, testMapping().entries[0].source) ? 1 : 0;
+    }
+    return count;
+  };
+
+  // The first answers, then goes quiet: a second takes over, and the first's subscriptions are cancelled.
+  first.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, first.port()));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
+  first.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 1; }));
+  pumpSources(sources, space, 100ms);
+  ASSERT_TRUE(takeOver(second));
+  EXPECT_EQ(cancels(first), 1u);
+  // The second never answers: when a third takes over, nothing is sent to cancel at the second.
+  pumpSources(sources, space, 100ms);
+  ASSERT_TRUE(takeOver(third));
+  EXPECT_EQ(cancels(second), 0u);
+}
+
 TEST(XPlaneBridge, SkyvaneSimServesXPlaneAndCancelsWhenStopped) {
   TempRuntimeDir runtime;
   ::setenv("SKYVANE_HOME", runtime.path().c_str(), 1);
