@@ -64,17 +64,13 @@ TEST(WebProtocol, AFrameIsAnEightByteHeaderAndThePicture) {
 
 }  // namespace
 
-// What a browser sends to open the panel's WebSocket (some name keep-alive too), and requests that only
-// look like it: each of those stays plain HTTP, under HTTP's limits.
+// What a browser sends to open the panel's WebSocket (some name keep-alive too), its first bytes while they
+// may still become one, and requests that only look like it: each of those stays plain HTTP, under HTTP's limits.
 TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
+  using web::UpgradeHead;
   const std::string browser =
       "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8787\r\nConnection: keep-alive, Upgrade\r\nUpgrade: websocket\r\n"
       "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-  EXPECT_TRUE(web::isWebSocketUpgrade(browser));
-  EXPECT_TRUE(
-      web::isWebSocketUpgrade("GET /ws HTTP/1.1\r\nconnection:upgrade\r\nupgrade: WebSocket\r\nsec-websocket-key: a\r\n"
-                              "sec-websocket-version: 13\r\n\r\nbytes of the first frame"));
-  EXPECT_TRUE(web::isWebSocketUpgrade(std::string(browser).replace(0, 8, "GET /ws?v=2 ")));
   const auto without = [&](const std::string& line) {
     std::string head = browser;
     head.erase(head.find(line), line.size());
@@ -84,22 +80,32 @@ TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
     std::string head = browser;
     return head.replace(head.find(from), from.size(), to);
   };
-  for (const std::string& head : {
-           without("Connection: keep-alive, Upgrade\r\n"),  // a plain request that Qt's reader does not upgrade
-           without("Upgrade: websocket\r\n"),
-           without("Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"),
-           replaced("Version: 13", "Version: 8"),
-           replaced("keep-alive, Upgrade", "keep-alive, Upgraded"),
-           replaced("GET /ws ", "GET /wss "),
-           replaced("GET /ws ", "POST /ws "),
-           replaced("Upgrade: websocket", "X-Note: upgrade: websocket"),  // a header merely naming the words
-           replaced("\r\n\r\n", "\r\nContent-Length: 100000000\r\n\r\n"),
-           replaced("\r\n\r\n", "\r\nno colon here\r\n\r\n"),
-           browser.substr(0, browser.size() - 2),  // the blank line not yet in
-           replaced("\r\n\r\n", "\r\nX-Pad: " + std::string(web::kMaxHandshakeBytes, 'x') + "\r\n\r\n"),
-       }) {
-    EXPECT_FALSE(web::isWebSocketUpgrade(head)) << head.substr(0, 120);
+  const std::pair<std::string, UpgradeHead> cases[] = {
+      {browser, UpgradeHead::Upgrade},
+      {"GET /ws HTTP/1.1\r\nconnection:upgrade\r\nupgrade: WebSocket\r\nsec-websocket-key: a\r\n"
+       "sec-websocket-version: 13\r\n\r\nbytes of the first frame",
+       UpgradeHead::Upgrade},
+      {replaced("GET /ws ", "GET /ws?v=2 "), UpgradeHead::Upgrade},
+      {"", UpgradeHead::Incomplete},
+      {"GET /w", UpgradeHead::Incomplete},
+      {browser.substr(0, browser.size() - 2), UpgradeHead::Incomplete},  // the blank line not yet in
+      {"GET /api/gauges HTTP/1.1\r\n", UpgradeHead::NotAnUpgrade},
+      {"POST /ws", UpgradeHead::NotAnUpgrade},
+      {replaced("GET /ws ", "GET /wss "), UpgradeHead::NotAnUpgrade},
+      {without("Connection: keep-alive, Upgrade\r\n"), UpgradeHead::NotAnUpgrade},  // Qt's reader keeps it HTTP
+      {without("Upgrade: websocket\r\n"), UpgradeHead::NotAnUpgrade},
+      {without("Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"), UpgradeHead::NotAnUpgrade},
+      {replaced("Version: 13", "Version: 8"), UpgradeHead::NotAnUpgrade},
+      {replaced("keep-alive, Upgrade", "keep-alive, Upgraded"), UpgradeHead::NotAnUpgrade},
+      {replaced("keep-alive, Upgrade", "keep-alive upgrade"), UpgradeHead::NotAnUpgrade},
+      {replaced("Upgrade: websocket", "X-Note: upgrade: websocket"), UpgradeHead::NotAnUpgrade},  // words only
+      {replaced("\r\n\r\n", "\r\nContent-Length: 100000000\r\n\r\n"), UpgradeHead::NotAnUpgrade},
+      {replaced("\r\n\r\n", "\r\nno colon here\r\n\r\n"), UpgradeHead::NotAnUpgrade},
+      {replaced("\r\n\r\n", "\r\nX-Pad: " + std::string(web::kMaxHandshakeBytes, 'x') + "\r\n\r\n"),
+       UpgradeHead::NotAnUpgrade},
+      {browser.substr(0, 20) + std::string(web::kMaxHandshakeBytes, 'x'), UpgradeHead::NotAnUpgrade},  // no end
+  };
+  for (const auto& [head, verdict] : cases) {
+    EXPECT_EQ(web::judgeUpgradeHead(head), verdict) << head.substr(0, 120);
   }
-  EXPECT_TRUE(web::namesToken(" keep-alive ,Upgrade", "upgrade"));
-  EXPECT_FALSE(web::namesToken("keep-alive upgrade", "upgrade"));
 }

@@ -77,16 +77,16 @@ protected:
       const qint64 arrived = socket->bytesAvailable();
       if (seen->mayUpgrade) {
         seen->head += socket->peek(std::min(arrived, static_cast<qint64>(kMaxHandshakeBytes) - seen->head.size()));
-        if (isWebSocketUpgrade(std::string_view(seen->head.constData(), static_cast<std::size_t>(seen->head.size())))) {
+        const UpgradeHead verdict =
+            judgeUpgradeHead(std::string_view(seen->head.constData(), static_cast<std::size_t>(seen->head.size())));
+        if (verdict == UpgradeHead::Upgrade) {
           socket->setProperty(kUpgradeTaken, true);  // only this is handed to the WebSocket server
           disconnect(*guard);                        // a WebSocket: its own limits hold from here
           idle->stop();
           uncount();
           return;
         }
-        const QByteArray line = "GET /ws";
-        seen->mayUpgrade = line.startsWith(seen->head.left(line.size())) && !seen->head.contains("\r\n\r\n") &&
-                           seen->head.size() < static_cast<qsizetype>(kMaxHandshakeBytes);
+        seen->mayUpgrade = verdict == UpgradeHead::Incomplete;
         if (!seen->mayUpgrade) {
           seen->head = QByteArray();
         }

@@ -57,7 +57,8 @@ std::optional<std::string> checkReplay(Bytes input);            // a recording's
 // A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
 // reads back the same from its canonical form; a message over the limit is never taken.
 std::optional<std::string> checkWebMessage(Bytes input);
-// skyvane-web: a connection's first bytes, taken as a WebSocket upgrade only when they hold a whole one.
+// skyvane-web: a connection's first bytes, taken as a WebSocket upgrade only when they hold a whole one, and
+// waited on only while they may still become one.
 std::optional<std::string> checkWebHandshake(Bytes input);
 
 }  // namespace fuzz

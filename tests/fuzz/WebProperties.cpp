@@ -52,18 +52,20 @@ std::optional<std::string> checkWebMessage(Bytes input) {
 
 std::optional<std::string> checkWebHandshake(Bytes input) {
   const std::string_view head(reinterpret_cast<const char*>(input.data()), input.size());
-  if (!web::isWebSocketUpgrade(head)) {
+  const web::UpgradeHead verdict = web::judgeUpgradeHead(head);
+  const std::size_t end = head.find("\r\n\r\n");
+  if (verdict == web::UpgradeHead::Incomplete &&
+      (end != std::string_view::npos || head.size() >= web::kMaxHandshakeBytes)) {
+    return "a head with its blank line, or at the size limit, is still waiting for more";
+  }
+  if (verdict != web::UpgradeHead::Upgrade) {
     return std::nullopt;
   }
-  const std::size_t end = head.find("\r\n\r\n");
-  if (!(head.starts_with("GET /ws ") || head.starts_with("GET /ws?")) || end == std::string_view::npos ||
-      end + 4 > web::kMaxHandshakeBytes) {
-    return "an upgrade was taken without its request line or blank line within the limit";
-  }
-  // Only the head counts: what follows it (a first frame) changes nothing, and without its blank line it is
-  // not yet an upgrade.
+  // Only the head counts: what follows it (a first frame) changes nothing; cut before its blank line it is not
+  // an upgrade yet, but may still become one.
   const std::string more = std::string(head.substr(0, end + 4)) + "\r\n\r\nContent-Length: 1\r\n";
-  if (!web::isWebSocketUpgrade(more) || web::isWebSocketUpgrade(head.substr(0, end + 2))) {
+  if (web::judgeUpgradeHead(more) != web::UpgradeHead::Upgrade ||
+      web::judgeUpgradeHead(head.substr(0, end + 2)) != web::UpgradeHead::Incomplete) {
     return "the verdict depends on bytes outside the head";
   }
   return std::nullopt;

@@ -83,8 +83,7 @@ bool sameText(std::string_view a, std::string_view b) {
          });
 }
 
-}  // namespace
-
+// Whether a header value's comma-separated list names `token` (case-insensitive), as Connection names upgrade.
 bool namesToken(std::string_view list, std::string_view token) {
   while (!list.empty()) {
     const std::size_t comma = list.find(',');
@@ -96,12 +95,8 @@ bool namesToken(std::string_view list, std::string_view token) {
   return false;
 }
 
-bool isWebSocketUpgrade(std::string_view head) {
-  const std::size_t end = head.find("\r\n\r\n");
-  if (end == std::string_view::npos || end + 4 > kMaxHandshakeBytes ||
-      !(head.starts_with("GET /ws ") || head.starts_with("GET /ws?"))) {
-    return false;
-  }
+// Whether `head`, whose blank line ends at `end`, asks for the upgrade in its headers.
+bool headersAskForUpgrade(std::string_view head, std::size_t end) {
   bool connection = false;
   bool upgrade = false;
   bool key = false;
@@ -127,6 +122,26 @@ bool isWebSocketUpgrade(std::string_view head) {
     version = version || (sameText(name, "sec-websocket-version") && value == "13");
   }
   return connection && upgrade && key && version;
+}
+
+}  // namespace
+
+UpgradeHead judgeUpgradeHead(std::string_view head) {
+  // The request line's start, seen whole or in part: "GET /ws " or "GET /ws?".
+  constexpr std::string_view kLine = "GET /ws";
+  const std::string_view start = head.substr(0, kLine.size() + 1);
+  const bool forTheSocket = start.size() <= kLine.size()
+                                ? kLine.starts_with(start)
+                                : start.starts_with(kLine) && (start.back() == ' ' || start.back() == '?');
+  const std::size_t end = head.find("\r\n\r\n");
+  if (!forTheSocket ||
+      (end == std::string_view::npos ? head.size() >= kMaxHandshakeBytes : end + 4 > kMaxHandshakeBytes)) {
+    return UpgradeHead::NotAnUpgrade;
+  }
+  if (end == std::string_view::npos) {
+    return UpgradeHead::Incomplete;
+  }
+  return headersAskForUpgrade(head, end) ? UpgradeHead::Upgrade : UpgradeHead::NotAnUpgrade;
 }
 
 Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {

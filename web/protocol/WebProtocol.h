@@ -49,14 +49,12 @@ struct Variant {
 // The gauges a subscription may name, by window class, in table order.
 Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
 
-// Whether a header value's comma-separated list names `token` (case-insensitive), as Connection names upgrade.
-bool namesToken(std::string_view list, std::string_view token);
-
-// Whether `head`, a connection's first bytes, begins with a whole WebSocket upgrade request within
-// kMaxHandshakeBytes: the request line for /ws (a query allowed), a Connection header naming upgrade,
-// Upgrade: websocket, a Sec-WebSocket-Key, Sec-WebSocket-Version 13, and no body announced. Header names are
-// case-insensitive; a header merely containing the words does not count.
-bool isWebSocketUpgrade(std::string_view head);
+// What a connection's first bytes are: a whole WebSocket upgrade request within kMaxHandshakeBytes (the
+// request line for /ws, a query allowed; a Connection header naming upgrade; Upgrade: websocket; a
+// Sec-WebSocket-Key; Sec-WebSocket-Version 13; no body announced), the start of what may still become one, or
+// anything else. Header names are case-insensitive; a header merely containing the words does not count.
+enum class UpgradeHead { Upgrade, Incomplete, NotAnUpgrade };
+UpgradeHead judgeUpgradeHead(std::string_view head);
 
 // The header of a frame of `variant`, followed by `jpeg`.
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);
