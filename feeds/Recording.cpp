@@ -288,11 +288,7 @@ Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
   return created;
 }
 
-Recorder::Recorder(std::FILE* file, std::string path)
-    : m_file(file),
-      m_path(std::move(path)),
-      m_start(Clock::now()),
-      m_next(Clock::time_point::max()) {}
+Recorder::Recorder(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
 
 Recorder::~Recorder() {
   finish();

@@ -76,8 +76,8 @@ private:
   std::FILE* m_file;
   std::string m_path;
   std::string m_failure;
-  Clock::time_point m_start;
-  Clock::time_point m_next;
+  Clock::time_point m_start;                            // set by start()
+  Clock::time_point m_next = Clock::time_point::max();  // nothing is due before start()
 };
 
 // The header of a recording: "time," and every catalogue variable's name.

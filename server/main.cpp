@@ -151,11 +151,10 @@ int main(int argc, char** argv) {
     sources.push_back(recorder.get());  // after the feed: it records what the feed has just written
   }
   server.run(stopFd, sources);
+  std::printf("skyvane-sim: stopped\n");
   if (recorder && !recorder->finish()) {
-    std::printf("skyvane-sim: stopped\n");
     std::fprintf(stderr, "skyvane-sim: the recording is incomplete: %s\n", recorder->failure().c_str());
     return 1;
   }
-  std::printf("skyvane-sim: stopped\n");
   return 0;
 }

@@ -164,45 +164,66 @@ std::vector<std::uint8_t> beacon(int hostId, unsigned role, std::uint16_t port) 
   return out;
 }
 
-TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
-  UdpPeer xplane;
+// A bridge that finds X-Plane by its beacon, listening for beacons on a port of the test's own (the real 49707
+// may be in use on a developer's machine).
+struct FoundByBeacon {
+  explicit FoundByBeacon(feeds::XPlaneOptions given = {}) : options(std::move(given)) {
+    options.beaconPort = freeUdpPort();
+    bridge = feeds::XPlaneBridge::open(testMapping(), options, space, log.file()).value();
+    if (auto found = feeds::XPlaneDiscovery::open(*bridge, options)) {
+      discovery = std::move(*found);
+    } else {
+      problem = found.error();
+    }
+  }
+  bool pump(
+      std::chrono::milliseconds timeout, const std::function<bool()>& done = [] { return false; }) {
+    server::FeedSource* sources[] = {discovery.get(), bridge.get()};
+    return pumpSources(sources, space, timeout, done);
+  }
+
+  feeds::XPlaneOptions options;
   server::OffsetSpace space;
   CapturedLog log;
-  feeds::XPlaneOptions options;
-  options.beaconPort = freeUdpPort();  // the real 49707 may be in use on a developer's machine
-  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
-  auto& bridge = *opened.value();
-  auto found = feeds::XPlaneDiscovery::open(bridge, options);
-  ASSERT_TRUE(found.ok()) << found.error();
-  server::FeedSource* sources[] = {found.value().get(), &bridge};
+  std::unique_ptr<feeds::XPlaneBridge> bridge;
+  std::unique_ptr<feeds::XPlaneDiscovery> discovery;
+  std::string problem;  // why the discovery could not listen
+};
+
+TEST(XPlaneBridge, FindsXPlaneByItsBeacon) {
+  UdpPeer xplane;
+  FoundByBeacon f;
+  ASSERT_TRUE(f.discovery) << f.problem;
+  const feeds::XPlaneBridge& bridge = *f.bridge;
 
   // A visual-only X-Plane and a Plane Maker beacon are not the flight.
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 2, xplane.port()));
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(2, 1, xplane.port()));
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 2, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(2, 1, xplane.port()));
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort,
+                   {reinterpret_cast<const std::uint8_t*>("BECN"), 4});
   // Replies before any X-Plane is known are nobody's.
   UdpPeer early;
   early.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
-  pumpSources(sources, space, 200ms);
+  f.pump(200ms);
   EXPECT_FALSE(bridge.target().has_value());
   EXPECT_EQ(bridge.monitor().droppedTotal(), 1u);
-  EXPECT_EQ(served(space, "airspeed"), 0);
+  EXPECT_EQ(served(f.space, "airspeed"), 0);
 
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 1, xplane.port()));
+  ASSERT_TRUE(f.pump(2s, [&] { return bridge.target().has_value(); }));
   EXPECT_EQ(ntohs(bridge.target()->sin_port), xplane.port());
   const auto requests = receiveAll(xplane, 3);
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0], expectedRequest(30, 0, "sim/cockpit2/gauges/indicators/airspeed_kts_pilot"));
-  EXPECT_NE(log.text().find("found X-Plane 12.1 on \"sim-pc\" at 127.0.0.1:" + std::to_string(xplane.port())),
+  EXPECT_NE(f.log.text().find("found X-Plane 12.1 on \"sim-pc\" at 127.0.0.1:" + std::to_string(xplane.port())),
             std::string::npos)
-      << log.text();
+      << f.log.text();
 
   // Another address's beacon straight after (forged, or a second X-Plane): no take-over within the interval,
   // so no cancels to the first and no subscriptions to the second.
   UdpPeer other;
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, other.port()));
-  pumpSources(sources, space, 300ms);
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 1, other.port()));
+  f.pump(300ms);
   EXPECT_EQ(ntohs(bridge.target()->sin_port), xplane.port());
   EXPECT_TRUE(receiveAll(other, 1).empty());
   EXPECT_TRUE(receiveAll(xplane, 1).empty());
@@ -212,20 +233,15 @@ TEST(XPlaneBridge, WhenAnotherTakesOverOnlyAnXPlaneThatAnsweredIsSentCancels) {
   UdpPeer first;
   UdpPeer second;
   UdpPeer third;
-  server::OffsetSpace space;
-  CapturedLog log;
   feeds::XPlaneOptions options;
-  options.beaconPort = freeUdpPort();
   options.timing.silence = 10ms;
   options.takeOverInterval = 0ms;
-  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
-  auto& bridge = *opened.value();
-  auto found = feeds::XPlaneDiscovery::open(bridge, options);
-  ASSERT_TRUE(found.ok()) << found.error();
-  server::FeedSource* sources[] = {found.value().get(), &bridge};
+  FoundByBeacon f(options);
+  ASSERT_TRUE(f.discovery) << f.problem;
+  const feeds::XPlaneBridge& bridge = *f.bridge;
   const auto takeOver = [&](UdpPeer& peer) {
-    first.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, peer.port()));
-    return pumpSources(sources, space, 2s, [&] { return ntohs(bridge.target()->sin_port) == peer.port(); });
+    first.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 1, peer.port()));
+    return f.pump(2s, [&] { return ntohs(bridge.target()->sin_port) == peer.port(); });
   };
   const auto cancels = [&](UdpPeer& peer) {
     std::size_t count = 0;
@@ -236,15 +252,15 @@ TEST(XPlaneBridge, WhenAnotherTakesOverOnlyAnXPlaneThatAnsweredIsSentCancels) {
   };
 
   // The first answers, then goes quiet: a second takes over, and the first's subscriptions are cancelled.
-  first.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, first.port()));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
+  first.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 1, first.port()));
+  ASSERT_TRUE(f.pump(2s, [&] { return bridge.target().has_value(); }));
   first.sendTo(localPortOf(bridge.fd()), reply({{0, 50.0f}}));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 1; }));
-  pumpSources(sources, space, 100ms);
+  ASSERT_TRUE(f.pump(2s, [&] { return bridge.monitor().taken() == 1; }));
+  f.pump(100ms);
   ASSERT_TRUE(takeOver(second));
   EXPECT_EQ(cancels(first), 1u);
   // The second never answers: when a third takes over, nothing is sent to cancel at the second.
-  pumpSources(sources, space, 100ms);
+  f.pump(100ms);
   ASSERT_TRUE(takeOver(third));
   EXPECT_EQ(cancels(second), 0u);
 }
@@ -299,42 +315,37 @@ TEST(XPlaneBridge, ARemoteXPlaneNeedsAListenAddressThatReachesIt) {
 // again, and a computer name reaches the terminal with its control bytes escaped.
 TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOffRequests) {
   UdpPeer xplane;
-  server::OffsetSpace space;
-  CapturedLog log;
   feeds::XPlaneOptions options;
-  options.beaconPort = freeUdpPort();
   options.timing.silence = 10ms;
-  auto opened = feeds::XPlaneBridge::open(testMapping(), options, space, log.file());
-  auto& bridge = *opened.value();
-  auto found = feeds::XPlaneDiscovery::open(bridge, options);
-  ASSERT_TRUE(found.ok()) << found.error();
-  server::FeedSource* sources[] = {found.value().get(), &bridge};
+  FoundByBeacon f(options);
+  ASSERT_TRUE(f.discovery) << f.problem;
+  const feeds::XPlaneBridge& bridge = *f.bridge;
 
   // Sent straight to the beacon port, not to the group: never seen.
   UdpPeer forger;
-  forger.sendTo(options.beaconPort, beacon(1, 1, xplane.port()));
-  pumpSources(sources, space, 200ms);
+  forger.sendTo(f.options.beaconPort, beacon(1, 1, xplane.port()));
+  f.pump(200ms);
   EXPECT_FALSE(bridge.target().has_value());
 
   std::vector<std::uint8_t> named = beacon(1, 1, xplane.port());
   named.pop_back();  // the name's NUL
   const char evil[] = "\x1b[2Jpc";
   named.insert(named.end(), evil, evil + sizeof evil);
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, named);
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.target().has_value(); }));
-  EXPECT_NE(log.text().find("\"sim-pc\\x1b[2Jpc\""), std::string::npos) << log.text();
-  EXPECT_EQ(log.text().find('\x1b'), std::string::npos);
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, named);
+  ASSERT_TRUE(f.pump(2s, [&] { return bridge.target().has_value(); }));
+  EXPECT_NE(f.log.text().find("\"sim-pc\\x1b[2Jpc\""), std::string::npos) << f.log.text();
+  EXPECT_EQ(f.log.text().find('\x1b'), std::string::npos);
 
   // Silent: asked at 0, 10, 30, 70 ms ... doubling, eight times in all, then no more.
-  pumpSources(sources, space, 6s, [&] { return log.text().find("waiting for its next beacon") != std::string::npos; });
-  EXPECT_NE(log.text().find("does not answer; waiting for its next beacon"), std::string::npos) << log.text();
+  f.pump(6s, [&] { return f.log.text().find("waiting for its next beacon") != std::string::npos; });
+  EXPECT_NE(f.log.text().find("does not answer; waiting for its next beacon"), std::string::npos) << f.log.text();
   std::size_t requests = receiveAll(xplane, 1000).size();
   EXPECT_EQ(requests, 8u * testMapping().entries.size());
-  pumpSources(sources, space, 300ms);
+  f.pump(300ms);
   EXPECT_TRUE(receiveAll(xplane, 1).empty()) << "no more requests";
 
   // Its beacon again: asked again.
-  xplane.multicast(feeds::xplane::kBeaconGroup, options.beaconPort, beacon(1, 1, xplane.port()));
-  pumpSources(sources, space, 100ms);
+  xplane.multicast(feeds::xplane::kBeaconGroup, f.options.beaconPort, beacon(1, 1, xplane.port()));
+  f.pump(100ms);
   EXPECT_EQ(receiveAll(xplane, 3).size(), 3u);
 }
