@@ -156,7 +156,8 @@ int freeTcpPort() {
   return ntohs(address.sin_port);
 }
 
-// The whole answer to a GET of `path` on loopback's `port`.
+// The answer to a GET of `path` on loopback's `port`: its headers and the body they announce (the server may
+// keep the connection open after it).
 std::string httpGet(int port, const std::string& path) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -169,7 +170,13 @@ std::string httpGet(int port, const std::string& path) {
       ::send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    const auto whole = [&answer] {
+      const std::size_t end = answer.find("\r\n\r\n");
+      const std::size_t length = answer.find("Content-Length: ");
+      return end != std::string::npos && length != std::string::npos &&
+             answer.size() >= end + 4 + std::stoul(answer.substr(length + 16, 12));
+    };
+    while (!whole() && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
       answer.append(buffer, static_cast<std::size_t>(n));
     }
   }
