@@ -23,6 +23,8 @@ namespace {
 constexpr auto kRecordInterval = std::chrono::milliseconds(100);
 constexpr auto kReplayInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxFileBytes = 512u << 20;
+// Lines a reader that does not read may fall behind by: about two minutes of recording.
+constexpr std::size_t kMaxPendingBytes = 1u << 20;
 
 // States and counts are not halfway between two lines: they take the earlier line's value; a page request is
 // made once, when its line comes (the panel clears it after reading).
@@ -252,23 +254,25 @@ Result<std::unique_ptr<Recorder>> Recorder::create(const std::string& path) {
   // The user names the file; a link someone planted at that name is refused, never written through. Not
   // truncated yet: a program that cannot start after all leaves what the file held.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
-  if (file == nullptr) {
-    const std::string why = std::strerror(errno);
-    if (fd >= 0) {
-      ::close(fd);
-    }
-    return Problem{"cannot write the recording " + path + ": " + why};
+  if (fd < 0) {
+    return Problem{"cannot write the recording " + path + ": " + std::strerror(errno)};
   }
-  return std::unique_ptr<Recorder>(new Recorder(file, path));
+  return std::unique_ptr<Recorder>(new Recorder(fd, path));
 }
 
 Result<void> Recorder::start() {
   struct stat st {};
   // A pipe or a device is written as it is; only a file has an old content to drop.
-  const bool regular = ::fstat(::fileno(m_file), &st) == 0 && S_ISREG(st.st_mode);
-  if ((regular && ::ftruncate(::fileno(m_file), 0) != 0) ||
-      std::fprintf(m_file, "%s\n", recordingHeader().c_str()) < 0 || std::fflush(m_file) != 0) {
+  const bool regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && ::ftruncate(m_fd, 0) != 0) {
+    fail("its header");
+    return Problem{m_failure};
+  }
+  // Anything but a file is written without waiting: a reader that stops reading (a stopped pipeline) must not
+  // hold up the server's loop, and with it every panel.
+  m_waitless = !regular && ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK) == 0;
+  m_pending = recordingHeader() + "\n";
+  if (!writePending()) {
     fail("its header");
     return Problem{m_failure};
   }
@@ -288,7 +292,7 @@ Result<std::unique_ptr<Recorder>> Recorder::open(const std::string& path) {
   return created;
 }
 
-Recorder::Recorder(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
+Recorder::Recorder(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
 
 Recorder::~Recorder() {
   finish();
@@ -301,20 +305,61 @@ void Recorder::fail(const char* what) {
   m_next = Clock::time_point::max();  // nothing more is written
 }
 
+bool Recorder::writePending() {
+  while (!m_pending.empty()) {
+    // A line at a time: to a pipe, a write of at most PIPE_BUF bytes goes whole or not at all, so a reader
+    // never sees part of a line, even when the recording stops with lines it has not taken.
+    const std::size_t line = std::min(m_pending.find('\n'), m_pending.size() - 1) + 1;
+    const ssize_t n = ::write(m_fd, m_pending.data(), line);
+    if (n > 0) {
+      m_pending.erase(0, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && m_waitless && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;  // the reader takes the rest later
+    } else {
+      if (n == 0) {
+        errno = EIO;
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Recorder::finish() {
-  if (m_file != nullptr) {
-    if (std::fclose(m_file) != 0) {
+  if (m_fd >= 0) {
+    // A reader that still has not taken the last lines does not get them: stopping waits for no one.
+    if (m_failure.empty() && !writePending()) {
+      fail("a line");
+    }
+    if (::close(m_fd) != 0) {
       fail("its end");
     }
-    m_file = nullptr;
+    m_fd = -1;
+  }
+  if (m_failure.empty() && (m_dropped > 0 || !m_pending.empty())) {
+    m_failure = "its reader did not read: ";
+    if (m_dropped > 0) {
+      m_failure += std::to_string(m_dropped) + " lines were dropped" + (m_pending.empty() ? "" : ", and ");
+    }
+    if (!m_pending.empty()) {
+      m_failure += "the last " + std::to_string(m_pending.size()) + " bytes were not taken";
+    }
+    m_failure += " (" + m_path + ")";
   }
   return m_failure.empty();
 }
 
 void Recorder::step(server::OffsetSpace& space, Clock::time_point now) {
+  const std::size_t droppedBefore = m_dropped;
   if (!writeLine(std::chrono::duration<double>(now - m_start).count(), space)) {
     std::fprintf(stderr, "skyvane-sim: %s; the recording stops here, the feed goes on\n", m_failure.c_str());
     return;
+  }
+  if (droppedBefore == 0 && m_dropped > 0) {
+    std::fprintf(stderr, "skyvane-sim: the reader of the recording %s does not read: lines are dropped until it does\n",
+                 m_path.c_str());
   }
   m_next += kRecordInterval;
   if (m_next <= now) {
@@ -323,15 +368,28 @@ void Recorder::step(server::OffsetSpace& space, Clock::time_point now) {
 }
 
 bool Recorder::writeLine(double seconds, const server::OffsetSpace& space) {
-  if (!m_failure.empty() || m_file == nullptr) {
+  if (!m_failure.empty() || m_fd < 0) {
     return false;
   }
-  bool written = std::fprintf(m_file, "%.3f", seconds) >= 0;
+  std::string line;
+  const auto add = [&line](const char* format, double value) {
+    char field[40];
+    const int n = std::snprintf(field, sizeof field, format, value);
+    line.append(field, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof field) - 1)));
+  };
+  add("%.3f", seconds);
   for (const catalogue::Row& row : catalogue::kRows) {
-    written = written && std::fprintf(m_file, ",%.10g", static_cast<double>(space.physical(row))) >= 0;
+    add(",%.10g", static_cast<double>(space.physical(row)));
   }
-  // Flushed line by line, so that a recording cut short by a crash holds every line but the last.
-  if (!written || std::fputc('\n', m_file) == EOF || std::fflush(m_file) != 0) {
+  line += '\n';
+  // Whole lines only: one that does not fit beside what the reader has yet to take is dropped and counted.
+  if (m_pending.size() + line.size() > kMaxPendingBytes) {
+    ++m_dropped;
+  } else {
+    m_pending += line;
+  }
+  // Written line by line, so that a recording cut short by a crash holds every line but the last.
+  if (!writePending()) {
     fail("a line");
     return false;
   }

@@ -51,7 +51,9 @@ private:
 };
 
 // Writes what the space holds every 100 ms. A line that cannot be written (a full disk) ends the recording:
-// said once on stderr, and kept in failure() for the program's exit status.
+// said once on stderr, and kept in failure() for the program's exit status. A pipe or another non-file is
+// written without waiting: lines its reader has not taken wait in memory (about two minutes of them), and
+// lines beyond that are dropped, said once, and counted into failure() at finish().
 class Recorder final : public server::FeedSource {
 public:
   // Opens the file without changing it yet (refusing a link at its name); the text says why it could not.
@@ -61,6 +63,8 @@ public:
   // create and start.
   static Result<std::unique_ptr<Recorder>> open(const std::string& path);
   ~Recorder() override;
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
   Clock::time_point nextStep() const override { return m_next; }
   void step(server::OffsetSpace& space, Clock::time_point now) override;
   // One line for `seconds`, as step writes it; false once the recording has failed.
@@ -69,13 +73,20 @@ public:
   bool finish();
   // Empty while every line has been written.
   const std::string& failure() const { return m_failure; }
+  // Lines dropped because a reader did not take them.
+  std::size_t dropped() const { return m_dropped; }
 
 private:
-  Recorder(std::FILE* file, std::string path);
+  Recorder(int fd, std::string path);
   void fail(const char* what);
-  std::FILE* m_file;
+  // Writes what waits; true when it is written or the reader will take it later.
+  bool writePending();
+  int m_fd;
   std::string m_path;
   std::string m_failure;
+  bool m_waitless = false;  // not a file: written without waiting for the reader
+  std::string m_pending;    // whole lines the reader has not taken yet
+  std::size_t m_dropped = 0;
   Clock::time_point m_start;                            // set by start()
   Clock::time_point m_next = Clock::time_point::max();  // nothing is due before start()
 };

@@ -105,6 +105,19 @@ int main(int argc, char** argv) {
   feeds::Feed& feed = (*made);
   space.apply(assignments);
 
+  // Opened before the server listens (a named pipe with no reader holds the open up, and no panel should find
+  // a server that is not serving), emptied and begun only once it listens (a server that cannot start leaves
+  // an earlier recording as it was). Opened before the stop signals are taken over, so that Ctrl-C still ends
+  // a wait for a pipe's reader.
+  std::unique_ptr<feeds::Recorder> recorder;
+  if (!recordPath.empty()) {
+    auto created = feeds::Recorder::create(recordPath);
+    if (!created) {
+      std::fprintf(stderr, "skyvane-sim: %s\n", created.error().c_str());
+      return 1;
+    }
+    recorder = std::move(*created);
+  }
   // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -118,18 +131,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Opened before the server listens (a named pipe with no reader holds the open up, and no panel should find
-  // a server that is not serving), emptied and begun only once it listens (a server that cannot start leaves
-  // an earlier recording as it was).
-  std::unique_ptr<feeds::Recorder> recorder;
-  if (!recordPath.empty()) {
-    auto created = feeds::Recorder::create(recordPath);
-    if (!created) {
-      std::fprintf(stderr, "skyvane-sim: %s\n", created.error().c_str());
-      return 1;
-    }
-    recorder = std::move(*created);
-  }
   server::SimServer server(space);
   if (const auto listening = server.listen(simlink::runtimeDirectory(), className); !listening) {
     std::fprintf(stderr, "skyvane-sim: %s\n", listening.error().c_str());

@@ -7,15 +7,19 @@
 #include "OffsetSpace.h"
 #include "Recording.h"
 #include "Settings.h"
+#include "SimLink.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -23,6 +27,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -408,6 +413,76 @@ TEST(Recordings, ARecordingThatCannotBeWrittenEndsAndSaysSo) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A pipe whose reader has stopped (kill -STOP, Ctrl-Z in a pipeline): what it has not taken waits, whole lines
+// beyond that are dropped, and nothing blocks.
+TEST(Recordings, APipeWhoseReaderStopsHoldsNothingUp) {
+  const std::string dir = newTestDirectory("recording-pipe");
+  const std::string fifo = dir + "/pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ::fcntl(reader, F_SETPIPE_SZ, 4096);
+  auto opened = feeds::Recorder::open(fifo);
+  ASSERT_TRUE(opened.ok()) << opened.error();
+  feeds::Recorder& recorder = *opened.value();
+  static server::OffsetSpace space;
+  // About 2.5 MB of lines: more than twice what may wait.
+  for (int line = 0; line < 15000; ++line) {
+    ASSERT_TRUE(recorder.writeLine(line * 0.1, space)) << recorder.failure();
+  }
+  EXPECT_GT(recorder.dropped(), 0u);
+  EXPECT_LT(recorder.dropped(), 15000u);
+  // The reader comes back: it gets the header and whole lines, none cut.
+  std::string taken;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) {
+    taken.append(buffer, static_cast<std::size_t>(n));
+  }
+  ASSERT_FALSE(taken.empty());
+  EXPECT_EQ(taken.rfind(feeds::recordingHeader() + "\n", 0), 0u);
+  EXPECT_EQ(taken.back(), '\n');
+  std::istringstream lines(taken.substr(feeds::recordingHeader().size() + 1));
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(std::count(line.begin(), line.end(), ','), static_cast<long>(kRows.size())) << line;
+  }
+  EXPECT_FALSE(recorder.finish());
+  EXPECT_NE(recorder.failure().find("lines were dropped"), std::string::npos) << recorder.failure();
+  ::close(reader);
+}
+
+// The server behind such a pipe: it serves while the reader stops, stops at once when asked, and says the
+// recording is incomplete; waiting for a pipe's first reader, it still ends on SIGTERM.
+TEST(Recordings, TheServerServesWhileItsRecordingsReaderStops) {
+  TempRuntimeDir runtime;
+  const std::string dir = newTestDirectory("recording-server-pipe");
+  const std::string fifo = dir + "/pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    ChildProcess waiting({SKYVANE_SIM_PATH, "--feed", "demo", "--record", fifo}, true);
+    ::usleep(300 * 1000);
+    const int status = waiting.stop();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  }
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ::fcntl(reader, F_SETPIPE_SZ, 4096);
+  ChildProcess sim({SKYVANE_SIM_PATH, "--feed", "demo", "--record", fifo}, true);
+  ASSERT_TRUE(sim.waitFor("listening on"));
+  ::usleep(1500 * 1000);  // fifteen lines: more than the pipe holds
+  SimLinkResult r{};
+  ASSERT_TRUE(SimLinkOpen(0, r)) << SimLinkResultName(r);
+  std::uint32_t value = 0;
+  EXPECT_TRUE(SimLinkRead(0x0330, 4, &value, r));
+  EXPECT_TRUE(SimLinkProcess(r)) << SimLinkResultName(r);
+  SimLinkClose();
+  const auto asked = std::chrono::steady_clock::now();
+  const int status = sim.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_TRUE(sim.waitFor("the recording is incomplete: its reader did not read")) << sim.text();
+  ::close(reader);
 }
 
 TEST(Recordings, AValueAtTheEdgeOfItsVariableIsHeldAndOneStepBeyondIsCounted) {
