@@ -6,6 +6,7 @@
 #include "Recording.h"
 #include "XPlaneBridge.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -25,7 +26,8 @@ DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std:
       m_next(m_last) {}
 
 void DemoFeed::step(server::OffsetSpace& space, Clock::time_point now) {
-  m_flight.advance(std::chrono::duration<double>(now - m_last).count() * m_speed);
+  const Clock::duration elapsed = std::min<Clock::duration>(now - m_last, kMaxCatchUp);
+  m_flight.advance(std::chrono::duration<double>(elapsed).count() * m_speed);
   m_last = now;
   m_next = now + kDemoInterval;
   m_flight.store(space);

@@ -6,6 +6,7 @@
 #include "OffsetSpace.h"
 #include "Result.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,15 +37,22 @@ Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space);
 void applyCruise(server::OffsetSpace& space);
 
 // The demo flight on the server's clock, `speed` times faster than real time; pinned values are written
-// over it after every step.
+// over it after every step. A loop that stalled (stopped with Ctrl-Z, held in a debugger) pauses the flight:
+// at most kMaxCatchUp of real time is flown at once, where the whole stall at a high speed would hold the
+// server up for minutes.
 class DemoFeed final : public server::FeedSource {
 public:
   DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<simlink::Assignment> pinned);
   Clock::time_point nextStep() const override { return m_next; }
   void step(server::OffsetSpace& space, Clock::time_point now) override;
   const DemoFlight& flight() const { return m_flight; }
-  // Flies `seconds` of flight time at once (where the demo starts).
-  void skip(double seconds) { m_flight.advance(seconds); }
+  static constexpr auto kMaxCatchUp = std::chrono::seconds(1);
+  // Flies `seconds` of flight time at once (where the demo starts); the real time that takes is not flown
+  // again at the next step.
+  void skip(double seconds) {
+    m_flight.advance(seconds);
+    m_last = Clock::now();
+  }
 
 private:
   DemoFlight m_flight;

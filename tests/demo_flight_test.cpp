@@ -209,6 +209,34 @@ TEST(DemoFlight, TheSameSeedFliesTheSameFlight) {
   EXPECT_NE(a.state().bankDeg, c.state().bankDeg);  // another seed: other gusts
 }
 
+// A server loop that stalled (Ctrl-Z, a debugger) pauses the demo: at 1000 times real time an hour's stop flown
+// at once would be 40 days of flight, minutes of work with every panel waiting. And the real time a long
+// --start-at takes to fly is not flown again at the first step.
+TEST(DemoFlight, AStallPausesTheFeedAndTheStartIsFlownOnce) {
+  static server::OffsetSpace space;
+  feeds::DemoFeed stalled(feeds::DemoAircraft::Twin, 7, 1000, {});
+  const auto stepStarted = std::chrono::steady_clock::now();
+  stalled.step(space, feeds::DemoFeed::Clock::now() + std::chrono::hours(1));
+  EXPECT_LT(std::chrono::steady_clock::now() - stepStarted, std::chrono::seconds(5));
+  feeds::DemoFlight second(feeds::DemoAircraft::Twin, 7);
+  second.advance(1000);  // one second of real time at 1000 times
+  EXPECT_EQ(stalled.flight().state().altitudeFt, second.state().altitudeFt);
+  EXPECT_EQ(stalled.flight().state().headingDeg, second.state().headingDeg);
+
+  constexpr double kStartS = 24 * 3600;
+  feeds::DemoFeed started(feeds::DemoAircraft::Twin, 7, 1000, {});
+  const auto skipStarted = std::chrono::steady_clock::now();
+  started.skip(kStartS);
+  const double skipS = std::chrono::duration<double>(std::chrono::steady_clock::now() - skipStarted).count();
+  started.step(space, feeds::DemoFeed::Clock::now());
+  feeds::DemoFlight exact(feeds::DemoAircraft::Twin, 7);
+  exact.advance(kStartS);
+  const feeds::DemoState& s = started.flight().state();
+  // Flight time beyond the start; into a next loop, at least the time since that loop began.
+  const double extraS = s.loop == exact.state().loop ? s.timeS - exact.state().timeS : s.timeS;
+  EXPECT_LT(extraS, 0.5 * skipS * 1000) << "the skip took " << skipS << " s";
+}
+
 // Recordings.
 
 std::string tempFile(const std::string& name) {
