@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
 
   const std::string xml = feeds::flightGearProtocol(*mapping);
   if (output.empty()) {
-    std::fwrite(xml.data(), 1, xml.size(), stdout);
+    if (std::fwrite(xml.data(), 1, xml.size(), stdout) != xml.size() || std::fflush(stdout) != 0) {
+      std::perror("skyvane-fgprotocol: cannot write the protocol to the standard output");
+      return 1;
+    }
     return 0;
   }
   if (const auto written = settings::replaceFile(output, xml, settings::Durability::Cached); !written) {

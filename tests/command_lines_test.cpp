@@ -69,4 +69,13 @@ TEST(CommandLines, HelpAndVersionGoToStandardOutput) {
   }
 }
 
+// A protocol written to a standard output that takes nothing (a full disk) is a failure, not an empty file and
+// success.
+TEST(CommandLines, AProtocolThatCannotBeWrittenIsAnError) {
+  const ProgramRun full =
+      runProgram({"/bin/sh", "-c", std::string("exec ") + SKYVANE_FG_PROTOCOL_PATH + " >/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write the protocol to the standard output"), std::string::npos) << full.err;
+}
+
 }  // namespace
