@@ -247,8 +247,9 @@ int msUntilNextStep(std::span<FeedSource* const> sources) {
 
 }  // namespace
 
-void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
+bool SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
   std::vector<pollfd> fds;
+  bool asked = true;
   for (;;) {
     fds.clear();
     fds.push_back({stopFd, POLLIN, 0});
@@ -264,6 +265,7 @@ void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
       if (errno == EINTR) {
         continue;
       }
+      asked = false;
       break;
     }
     if (fds[0].revents != 0) {
@@ -293,10 +295,13 @@ void SimServer::run(int stopFd, std::span<FeedSource* const> sources) {
       acceptClients(now);
     }
   }
+  const int why = errno;
   m_clients.clear();
   ::close(m_listenFd);
   ::unlink(m_socketPath.c_str());
   m_listenFd = -1;
+  errno = why;
+  return asked;
 }
 
 }  // namespace server

@@ -38,7 +38,8 @@ public:
 
   // Serves until `stopFd` becomes readable (a signalfd or a pipe), then closes every connection and removes
   // the socket. Between requests it drives the feed sources: their input as it arrives, their steps when due.
-  void run(int stopFd, std::span<FeedSource* const> sources = {});
+  // False when the wait itself failed (errno says why): the server stopped without being asked to.
+  bool run(int stopFd, std::span<FeedSource* const> sources = {});
 
   // Answers one request: 1 when the block named in it was served, else 0. Any name is safe to pass: one that
   // could not be a block name (empty, too long, blanks, '/', bytes outside printable ASCII) is answered 0.

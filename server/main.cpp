@@ -151,7 +151,10 @@ int main(int argc, char** argv) {
   if (recorder) {
     sources.push_back(recorder.get());  // after the feed: it records what the feed has just written
   }
-  server.run(stopFd, sources);
+  if (!server.run(stopFd, sources)) {
+    std::perror("skyvane-sim: the server's wait for requests failed, it stops");
+    return 1;
+  }
   std::printf("skyvane-sim: stopped\n");
   if (recorder && !recorder->finish()) {
     std::fprintf(stderr, "skyvane-sim: the recording is incomplete: %s\n", recorder->failure().c_str());
