@@ -413,9 +413,14 @@ void TGLBaseSceneObject::renderNode(engine::FrameState& frame) {
     }
   }
   glPushMatrix();
+  // Popped however the drawing below ends: an error it throws (a font that cannot be made, a polygon that
+  // cannot be tessellated) must not leave matrices on the stack every window's frames share, which overflows
+  // after a few such frames and fails every window from then on.
+  struct PopMatrix {
+    ~PopMatrix() { glPopMatrix(); }
+  } pop;
   glMultMatrixf(localMatrix().data());
   renderSelfAndChildren(frame, self, !m_children.empty());
-  glPopMatrix();
   restore();
 }
 
