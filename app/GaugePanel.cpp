@@ -42,8 +42,8 @@ constexpr int kMinimumSidePx = 32;
 // A saved position beyond this came from a damaged file: no desktop is 2^20 pixels across, and within it a
 // rectangle's right and bottom edges cannot overflow an int.
 constexpr int kFarthestPx = 1 << 20;
-// Nor is a gauge window wider or taller than this: the largest framebuffer the software renderer makes, and
-// more than any screen shows. A larger one could not be drawn at all.
+// Nor is a gauge window wider or taller than this in device pixels: the largest framebuffer the software
+// renderer makes, and more than any screen shows. A larger one could not be drawn at all.
 constexpr int kLargestSidePx = 1 << 14;
 // From here on a float no longer holds every whole degree, and quarter turns stop turning the camera.
 constexpr long double kLargestTurnDeg = 1 << 24;
@@ -57,10 +57,15 @@ TGLAntiAliasing levelOfPosition(int position) {
 }
 
 // A saved rectangle as a window can take it: its corner within kFarthestPx, its sides at least `minimumSide`
-// and at most kLargestSidePx.
+// and at most kLargestSidePx device pixels on the screen of the highest ratio (the window may go to any).
 QRect savedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height, int minimumSide) {
+  qreal ratio = 1;
+  for (const QScreen* s : QGuiApplication::screens()) {
+    ratio = std::max(ratio, s->devicePixelRatio());
+  }
+  const int largest = std::max(minimumSide, static_cast<int>(kLargestSidePx / ratio));
   const auto far = [](std::int32_t v) { return std::clamp<std::int32_t>(v, -kFarthestPx, kFarthestPx); };
-  const auto side = [minimumSide](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, kLargestSidePx); };
+  const auto side = [&](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, largest); };
   return QRect(far(left), far(top), side(width), side(height));
 }
 
