@@ -77,6 +77,18 @@ void addOptions(CLI::App& app, Options& o) {
       "after the feed. SIGINT or SIGTERM stop it and remove the socket.");
 }
 
+// SIGINT and SIGTERM from here on arrive through the returned descriptor (-1 when it cannot be made), so the
+// loop never runs a handler in the middle of a request; a reader gone from a pipe is an error, not a signal.
+int takeOverStopSignals() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,14 +130,7 @@ int main(int argc, char** argv) {
     }
     recorder = std::move(*created);
   }
-  // Signals arrive through a descriptor, so the loop never runs a handler in the middle of a request.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  const int stopFd = takeOverStopSignals();
   if (stopFd < 0) {
     std::perror("skyvane-sim: signalfd");
     return 1;
