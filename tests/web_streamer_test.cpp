@@ -125,4 +125,26 @@ TEST_F(WebStreamer, AVariantNoLongerWantedIsForgotten) {
   EXPECT_EQ(streamer->latest({kAirspeed, 128, 0}), nullptr);
 }
 
+TEST_F(WebStreamer, AGaugeThatCannotBeDrawnGivesNoFrameIsSaidOnceAndTheOthersGoOn) {
+  // Larger than any framebuffer the renderer makes: its drawing fails.
+  const web::Variant huge{kAirspeed, 1 << 15, 0};
+  const web::Variant altimeter{kAltimeter, 128, 0};
+  testing::internal::CaptureStderr();
+  std::vector<web::FramePtr> first;
+  std::vector<web::FramePtr> second;
+  EXPECT_NO_THROW(first = due({huge, altimeter}, milliseconds(0)));
+  set("airspeed=150");
+  set("altitude=5000");
+  EXPECT_NO_THROW(second = due({huge, altimeter}, milliseconds(30)));
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(first.size(), 1u) << said;
+  EXPECT_EQ(first[0]->variant, altimeter);
+  ASSERT_EQ(second.size(), 1u) << "both moved; the failed one is not tried again";
+  EXPECT_EQ(second[0]->variant, altimeter);
+  EXPECT_EQ(streamer->latest(huge), nullptr);
+  const std::string text = "the gauge \"Anemometer\" cannot be drawn at 32768 px";
+  EXPECT_NE(said.find(text), std::string::npos) << said;
+  EXPECT_EQ(said.find(text), said.rfind(text)) << said;
+}
+
 }  // namespace

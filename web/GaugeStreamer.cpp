@@ -6,6 +6,8 @@
 #include "TGLCamera.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 
 namespace web {
 
@@ -55,19 +57,27 @@ void GaugeStreamer::noteChange(const TGLBaseSceneObject* changed) {
 std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, Clock::time_point now,
                                                Clock::duration minInterval) {
   std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
+  std::erase_if(m_failed, [&](const Variant& v) { return !wanted.contains(v); });
   std::array<bool, gauges::kGauges.size()> drawn{};
   std::vector<FramePtr> frames;
+  std::size_t drawings = 0;
   for (const Variant& v : wanted) {
-    if (frames.size() >= kMaxDrawingsPerCall) {
+    if (drawings >= kMaxDrawingsPerCall) {
       break;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+    }
+    if (m_failed.contains(v)) {
+      continue;
     }
     const auto g = static_cast<std::size_t>(v.gauge);
     const bool first = !m_latest.contains(v);
     const bool due = m_moved[g] && earnedFrame(g, now, minInterval);
     if (first || due) {
-      frames.push_back(render(v));
-      m_latest[v] = frames.back();
+      ++drawings;
       drawn[g] = drawn[g] || due;
+      if (FramePtr frame = tryRender(v)) {
+        frames.push_back(frame);
+        m_latest[v] = std::move(frame);
+      }
     }
   }
   for (std::size_t g = 0; g < drawn.size(); ++g) {
@@ -77,6 +87,19 @@ std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, 
     }
   }
   return frames;
+}
+
+FramePtr GaugeStreamer::tryRender(const Variant& v) {
+  try {
+    return render(v);
+  } catch (const std::exception& e) {
+    // Said once: the variant is not tried again until a browser asks for it anew. Other gauges go on.
+    m_failed.insert(v);
+    const std::string_view caption = gauges::kGauges.at(static_cast<std::size_t>(v.gauge)).caption;
+    std::fprintf(stderr, "skyvane-web: the gauge \"%.*s\" cannot be drawn at %d px: %s\n",
+                 static_cast<int>(caption.size()), caption.data(), v.sizePx, e.what());
+    return nullptr;
+  }
 }
 
 bool GaugeStreamer::earnedFrame(std::size_t gauge, Clock::time_point now, Clock::duration minInterval) {

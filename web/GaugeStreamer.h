@@ -54,7 +54,8 @@ public:
   // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
   // last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of two); a moved
   // gauge that has to wait stays due, as does what is beyond kMaxDrawingsPerCall. Frames of variants no longer
-  // wanted are forgotten.
+  // wanted are forgotten. A variant whose drawing fails (a face that cannot be made) gets no frame, is said once
+  // on stderr and is not tried again while it stays wanted; the others are drawn as ever.
   std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
   // The newest frame of a variant, or null.
   FramePtr latest(const Variant& variant) const;
@@ -68,6 +69,8 @@ private:
   void noteChange(const TGLBaseSceneObject* changed);
   bool earnedFrame(std::size_t gauge, Clock::time_point now, Clock::duration minInterval);
   FramePtr render(const Variant& variant);
+  // render, or null when drawing failed (said on stderr; the variant is kept in m_failed).
+  FramePtr tryRender(const Variant& variant);
 
   settings::Settings m_settings;
   panel::PanelScene m_panel;
@@ -78,6 +81,7 @@ private:
   std::array<double, gauges::kGauges.size()> m_credit{};  // frames earned and not yet drawn, 0..2
   std::array<Clock::time_point, gauges::kGauges.size()> m_creditAt{};
   std::map<Variant, FramePtr> m_latest;
+  std::set<Variant> m_failed;  // wanted variants whose drawing failed: not tried again while wanted
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;
   int m_sizePx = 0;
