@@ -1,7 +1,7 @@
 // skyvane-web as browsers meet it: a real skyvane-web process on the real link to a real skyvane-sim, and
 // scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
-// closed without disturbing others, the client limit and the listed routes hold, and a client that never
-// reads is closed while the server's memory stays flat.
+// closed without disturbing others, the client limit and the listed routes hold, and a client that stops
+// reading is closed while one that reads slowly gets every gauge, and the server's memory stays flat.
 #include "support/QtWait.h"
 #include "support/WebTestKit.h"
 
@@ -16,9 +16,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -313,27 +315,110 @@ const std::string kHandshakeHead = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgra
 const std::string kHandshakeTail =
     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
-TEST_F(WebStream, AClientThatNeverReadsIsClosedAndTheServerMemoryStaysFlat) {
+// Reads a WebSocket from the server at about 40 kB/s on a thread of its own, and notes when each frame of each
+// gauge came (frame header byte 1), until told to stop or the server closes the connection.
+class SlowReader {
+public:
+  explicit SlowReader(int fd) : m_fd(fd), m_start(std::chrono::steady_clock::now()), m_thread([this] { run(); }) {}
+  ~SlowReader() {
+    m_stop = true;
+    m_thread.join();
+  }
+  SlowReader(const SlowReader&) = delete;
+  SlowReader& operator=(const SlowReader&) = delete;
+  // Stops reading; what came, by gauge: the latest arrival in seconds from the start.
+  std::map<int, double> finish() {
+    m_stop = true;
+    m_thread.join();
+    m_thread = std::thread([] {});
+    return m_lastFrameS;
+  }
+  bool closed() const { return m_closed; }
+
+private:
+  void run() {
+    std::string stream;
+    char chunk[2 * 1024];
+    while (!m_stop && !m_closed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
+      m_closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+      stream.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      parse(stream);
+    }
+  }
+  // Unmasked frames from a server: opcode, then a 7-, 16- or 64-bit length.
+  void parse(std::string& stream) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(stream[i])); };
+    while (stream.size() >= 2) {
+      std::uint64_t length = byte(1) & 0x7F;
+      std::size_t head = 2;
+      if (length >= 126) {
+        head = length == 126 ? 4 : 10;
+        if (stream.size() < head) {
+          return;
+        }
+        length = 0;
+        for (std::size_t i = 2; i < head; ++i) {
+          length = length << 8 | byte(i);
+        }
+      }
+      if (stream.size() < head + length) {
+        return;
+      }
+      const std::uint64_t opcode = byte(0) & 0x0F;
+      if (opcode == 2 && length >= 8) {
+        m_lastFrameS[static_cast<int>(byte(head + 1))] =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+      }
+      m_closed = m_closed || opcode == 8;
+      stream.erase(0, head + length);
+    }
+  }
+
+  int m_fd;
+  std::chrono::steady_clock::time_point m_start;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_closed{false};
+  std::map<int, double> m_lastFrameS;
+  std::thread m_thread;
+};
+
+TEST_F(WebStream, AClientThatStopsReadingIsClosedOneThatReadsSlowlyGetsEveryGaugeAndMemoryStaysFlat) {
   SimProcess sim({"--feed", "demo", "--start-at", "300"});
   ASSERT_TRUE(sim.running());
   WebProcess web;
-  // A raw WebSocket that subscribes to six large gauges and then never reads a byte.
-  RawWebSocket socket(web.port(), {kHandshakeHead + kHandshakeTail}, 64 * 1024);
-  ASSERT_TRUE(socket.open());
-  const int fd = socket.fd();
+  // Two raw WebSockets subscribe to six large gauges: one never reads a byte, one reads far slower than the
+  // gauges move (a phone on a weak link).
   std::string json = R"({"subscribe":[)";
   for (int i = 2; i < 8; ++i) {
     json += std::string(i > 2 ? "," : "") + R"({"gauge":"TForm)" + std::to_string(i) + R"(","size":1024})";
   }
   json += "]}";
+  RawWebSocket socket(web.port(), {kHandshakeHead + kHandshakeTail}, 64 * 1024);
+  ASSERT_TRUE(socket.open());
+  const int fd = socket.fd();
+  RawWebSocket slow(web.port(), {kHandshakeHead + kHandshakeTail}, 64 * 1024);
+  ASSERT_TRUE(slow.open());
   ASSERT_TRUE(socket.sendText(json));
+  ASSERT_TRUE(slow.sendText(json));
+  SlowReader reader(slow.fd());
 
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const long early = web.rssKb();
   std::this_thread::sleep_for(std::chrono::seconds(12));
   const long late = web.rssKb();
   EXPECT_LT(late - early, 20 * 1024) << early << " kB after 3 s, " << late << " kB after 15 s";
-  // Closed by the server: what it had sent drains, then the stream ends.
+  // The slow one is still served past the time a stopped one is closed, and has had every gauge.
+  EXPECT_FALSE(reader.closed());
+  const std::map<int, double> lastFrameS = reader.finish();
+  EXPECT_EQ(lastFrameS.size(), 6u);
+  double latestS = 0;
+  for (const auto& [gauge, s] : lastFrameS) {
+    latestS = std::max(latestS, s);
+  }
+  EXPECT_GT(latestS, 12) << "frames still come";
+  // The stopped one was closed by the server: what it had sent drains, then the stream ends.
   char buffer[65536];
   ssize_t n = 0;
   timeval wait{2, 0};

@@ -134,7 +134,13 @@ struct WebPanel::Client {
   std::vector<Variant> watching;
   std::map<int, FramePtr> unsent;  // by gauge: the newest frame not yet handed to the socket
   qint64 inFlight = 0;             // bytes handed to the socket and not yet written
-  std::optional<Clock::time_point> behindSince;
+  int lastSent = -1;               // the gauge sent last: the next one after it goes first, so none starves
+  Clock::time_point lastProgress = Clock::now();  // when the socket last wrote bytes towards the browser
+  std::optional<Clock::time_point> behindSince;   // frames have waited since then
+  // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
+  bool stalled(Clock::time_point now) const {
+    return behindSince && now - std::max(*behindSince, lastProgress) > kBehindLimit;
+  }
 };
 
 WebPanel::WebPanel(const settings::Settings& settings, const WebOptions& options) : m_options(options) {
@@ -293,6 +299,7 @@ void WebPanel::acceptWebSockets() {
     connect(s, &QWebSocket::disconnected, this, [this, c] { drop(*c, {}); });
     connect(s, &QWebSocket::bytesWritten, this, [this, c](qint64 written) {
       c->inFlight = std::max<qint64>(0, c->inFlight - written);
+      c->lastProgress = Clock::now();
       flush(*c);
     });
     m_clients.push_back(std::move(client));
@@ -383,7 +390,7 @@ void WebPanel::take(StreamOutput output) {
   const Clock::time_point now = Clock::now();
   for (Client* client : clients) {
     flush(*client);
-    if (client->behindSince && now - *client->behindSince > kBehindLimit) {
+    if (client->stalled(now)) {
       drop(*client, QStringLiteral("too slow"));
     } else if (!client->spoke && now - client->connectedAt > std::chrono::milliseconds(kIdleMs)) {
       drop(*client, QStringLiteral("no subscription"));
@@ -393,8 +400,13 @@ void WebPanel::take(StreamOutput output) {
 
 void WebPanel::flush(Client& client) {
   while (client.inFlight < kMaxInFlightBytes && !client.unsent.empty()) {
-    const FramePtr frame = client.unsent.begin()->second;
-    client.unsent.erase(client.unsent.begin());
+    auto next = client.unsent.upper_bound(client.lastSent);
+    if (next == client.unsent.end()) {
+      next = client.unsent.begin();
+    }
+    const FramePtr frame = next->second;
+    client.lastSent = next->first;
+    client.unsent.erase(next);
     client.inFlight += client.socket->sendBinaryMessage(
         QByteArray(reinterpret_cast<const char*>(frame->bytes.data()), static_cast<qsizetype>(frame->bytes.size())));
   }

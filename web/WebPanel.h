@@ -5,7 +5,8 @@
 // most kMaxRequestBytes per HTTP connection and kMaxMessageBytes per WebSocket message, at most maxClients
 // WebSockets, a malformed message closes only its own client. A slow client never makes memory grow: per
 // client and gauge only the newest frame not yet sent is kept, at most kMaxInFlightBytes are handed to the
-// socket, and a client that stays behind for kBehindLimit is closed.
+// socket, and the gauges take turns, so a browser that reads slowly gets every gauge at the rate it reads. One
+// that takes nothing for kBehindLimit while frames wait has stopped reading, and is closed.
 #pragma once
 
 #include "GaugeStreamer.h"
