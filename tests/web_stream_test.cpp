@@ -2,6 +2,7 @@
 // scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
 // closed without disturbing others, the client limit and the listed routes hold, and a client that stops
 // reading is closed while one that reads slowly gets every gauge, and the server's memory stays flat.
+#include "Terminal.h"
 #include "support/QtWait.h"
 #include "support/WebTestKit.h"
 
@@ -448,6 +449,22 @@ TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNo
     closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
   }
   EXPECT_FALSE(closed);
+}
+
+// What skyvane-web prints to open: never an any-address, which no browser can open.
+TEST(WebAddresses, ListeningEverywhereShowsThisMachinesAddressesAndOneAddressShowsItself) {
+  for (const char* any : {"0.0.0.0", "::"}) {
+    for (const std::string& url : web::pageAddresses(QHostAddress(QString::fromLatin1(any)), 8787)) {
+      EXPECT_EQ(url.find("0.0.0.0"), std::string::npos) << url;
+      EXPECT_EQ(url.find("[::]"), std::string::npos) << url;
+      EXPECT_TRUE(url.starts_with("http://") && url.ends_with(":8787/")) << url;
+    }
+  }
+  for (const QHostAddress& a : web::interfaceAddresses(QHostAddress(QStringLiteral("::")))) {
+    EXPECT_EQ(a.protocol(), QAbstractSocket::IPv6Protocol) << a.toString().toStdString();
+  }
+  EXPECT_TRUE(web::interfaceAddresses(QHostAddress(QStringLiteral("192.168.1.7"))).empty());
+  EXPECT_EQ(web::pageAddresses(QHostAddress(QStringLiteral("::1")), 80), std::vector<std::string>{"http://[::1]:80/"});
 }
 
 }  // namespace

@@ -9,16 +9,39 @@
 
 namespace web {
 
+bool listensEverywhere(const QHostAddress& listening) {
+  return listening == QHostAddress::Any || listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+}
+
+std::vector<QHostAddress> interfaceAddresses(const QHostAddress& listening) {
+  std::vector<QHostAddress> found;
+  if (!listensEverywhere(listening)) {
+    return found;
+  }
+  const bool v4 = listening != QHostAddress::AnyIPv6;
+  const bool v6 = listening != QHostAddress::AnyIPv4;
+  for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+    const bool family = a.protocol() == QAbstractSocket::IPv4Protocol ? v4 : v6;
+    if (family && !a.isLoopback()) {
+      found.push_back(a);
+    }
+  }
+  return found;
+}
+
 std::vector<std::string> pageAddresses(const QHostAddress& listening, quint16 port) {
   std::vector<QHostAddress> hosts;
-  if (listening == QHostAddress::Any || listening == QHostAddress::AnyIPv4) {
-    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-      if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) {
+  if (listensEverywhere(listening)) {
+    for (const QHostAddress& a : interfaceAddresses(listening)) {
+      // A link-local IPv6 address needs its interface named, which browsers do not take in an address.
+      const bool usable =
+          listening == QHostAddress::AnyIPv6 ? !a.isLinkLocal() : a.protocol() == QAbstractSocket::IPv4Protocol;
+      if (usable) {
         hosts.push_back(a);
       }
     }
     if (hosts.empty()) {
-      hosts.emplace_back(QHostAddress::LocalHost);
+      hosts.emplace_back(listening == QHostAddress::AnyIPv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
     }
   } else {
     hosts.push_back(listening);

@@ -8,8 +8,15 @@
 
 namespace web {
 
-// The addresses a browser on another device can open: every non-loopback IPv4 address of this machine when
-// listening on all of them, else the one listened on.
+// Whether `listening` is an any-address (0.0.0.0, ::, or both): connections come at every interface's address.
+bool listensEverywhere(const QHostAddress& listening);
+
+// This machine's interface addresses, loopback aside, that a socket listening on the any-address `listening`
+// takes connections at: IPv4 ones for 0.0.0.0, IPv6 ones for ::, both for the dual-stack any-address.
+std::vector<QHostAddress> interfaceAddresses(const QHostAddress& listening);
+
+// The addresses a browser on another device can open: when listening everywhere, this machine's IPv4 ones (its
+// IPv6 ones, link-local aside, when it listens on IPv6 alone), else the one listened on.
 std::vector<std::string> pageAddresses(const QHostAddress& listening, quint16 port);
 
 // `text` as a QR code in the terminal, two modules a character (half blocks), dark on light, with its quiet

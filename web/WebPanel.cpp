@@ -2,6 +2,7 @@
 #include "WebPanel.h"
 
 #include "PanelBuild.h"
+#include "Terminal.h"
 #include "embedded/kAppJs.h"
 #include "embedded/kIndexHtml.h"
 #include "embedded/kStyleCss.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkInterface>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -184,10 +184,8 @@ Result<quint16> WebPanel::start() {
              m_options.address.toString().toLower(),
              machine,
              machine + QStringLiteral(".local")};
-  if (m_options.address == QHostAddress::Any || m_options.address == QHostAddress::AnyIPv4) {
-    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-      m_hosts.insert(a.toString().toLower());
-    }
+  for (const QHostAddress& a : interfaceAddresses(m_options.address)) {
+    m_hosts.insert(a.toString().toLower());
   }
   bind(server);
   return server->serverPort();
