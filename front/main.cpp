@@ -41,12 +41,12 @@ std::string demoSettings(const std::string& aircraft) {
   return std::string(SKYVANE_SOURCE_SHARE) + "/demo/" + aircraft + ".ini";
 }
 
-// The demo's aircraft are profiles of the demo's own data directory ($SKYVANE_HOME, else "demo" in the data
-// directory), so that the user's own config.ini is never touched: on first use a profile gets the aircraft's
-// settings and a layout made for this screen; after that it keeps what the user left.
+// The demo's aircraft are profiles of the demo's own directory, "demo" in the data directory (which
+// $SKYVANE_HOME names when set), so that the user's own config.ini and profiles are never touched, even where
+// one of them has an aircraft's name: on first use a profile gets the aircraft's settings and a layout made for
+// this screen; after that it keeps what the user left.
 Result<std::string> prepareDemoProfile(const std::string& aircraft) {
-  const char* set = std::getenv("SKYVANE_HOME");
-  const std::string home = set != nullptr && *set != '\0' ? set : settings::dataDirectory() + "/demo";
+  const std::string home = settings::dataDirectory() + "/demo";
   ::mkdir(home.c_str(), 0700);
   const std::string dir = home + "/profiles/" + aircraft;
   if (settings::readTextFile(dir + "/config.ini", 1 << 20).status == settings::TextFileRead::Status::Read) {

@@ -55,7 +55,7 @@ TEST(DemoLauncher, WithoutADisplayThePanelFliesOnAVirtualScreenAndIsPhotographed
   ASSERT_EQ(first->width, 1920);
   // The windows stand where the demo layout put them; the airspeed (record 1) and the altimeter (record 2).
   const settings::LayoutLoad layout =
-      settings::loadWindowLayout(dir + "/home/profiles/single/" + settings::kLayoutFileName);
+      settings::loadWindowLayout(dir + "/home/demo/profiles/single/" + settings::kLayoutFileName);
   ASSERT_TRUE(layout.found);
   for (std::size_t record : {1u, 2u}) {
     const settings::LayoutRecord& r = layout.layout.records[record];

@@ -3,6 +3,7 @@
 // running is used and left running; a second skyvane says so; the FlightGear protocol file is installed and a
 // changed one is pointed out.
 #include "PngFile.h"
+#include "WindowLayout.h"
 #include "support/Desktop.h"
 #include "support/TestServers.h"
 
@@ -20,6 +21,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -88,6 +91,11 @@ protected:
 };
 
 TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
+  // The user's own profile of the demo aircraft's name is neither flown nor saved over.
+  const std::string own = home + "/profiles/single";
+  fs::create_directories(own);
+  const std::string ownConfig = "[General]\nNbOfEngines=2\n";
+  std::ofstream(own + "/config.ini") << ownConfig;
   ChildProcess skyvane({SKYVANE_FRONT_PATH, "demo"}, true);
   ASSERT_TRUE(skyvane.waitFor("listening on")) << skyvane.text();
   std::this_thread::sleep_for(std::chrono::seconds(4));
@@ -114,7 +122,10 @@ TEST_F(Front, DemoStartsAMovingPanelAndSigtermStopsEverythingItStarted) {
     EXPECT_FALSE(alive(child)) << commandOf(child) << " was left running";
   }
   EXPECT_FALSE(fs::exists(runtime.path() + "/UIPCMAIN")) << "the socket was left behind";
-  EXPECT_TRUE(fs::exists(home + "/profiles/single/config.ini")) << "the demo aircraft is a profile of $SKYVANE_HOME";
+  EXPECT_TRUE(fs::exists(home + "/demo/profiles/single/config.ini")) << "the demo aircraft is a profile of the demo's";
+  std::ifstream kept(own + "/config.ini");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), ownConfig);
+  EXPECT_FALSE(fs::exists(own + "/" + settings::kLayoutFileName));
 }
 
 TEST_F(Front, AServerAlreadyRunningIsUsedAndLeftRunningAndASecondSkyvaneIsRefused) {

@@ -6,8 +6,9 @@
 # Without a display the panel runs on a virtual screen (Xvfb) for a few seconds and two screenshots are written.
 # With --web, skyvane-web streams the panel to browsers too, listening where it is told (e.g. 0.0.0.0:8787).
 #   tools/run-demo.sh [--web [ADDR:]PORT] [single|twin|turboprop]
-# Environment: SKYVANE_BIN (the programs, default build/bin), SKYVANE_DEMO_HOME (the demo data directory,
-# default build/demo-home), SKYVANE_DEMO_SHOTS (where screenshots go, default build/demo-shots).
+# Environment: SKYVANE_BIN (the programs, default build/bin), SKYVANE_DEMO_HOME (the data directory the demo
+# keeps its aircraft in, under demo/profiles/, default build/demo-home), SKYVANE_DEMO_SHOTS (where screenshots
+# go, default build/demo-shots).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
