@@ -22,8 +22,9 @@ const char* const kMoreHelp =
     "closes (also on SIGINT and SIGTERM).\n"
     "\n"
     "Files (config.ini, ConfigWindows.cfg, Quartz.ttf) live in the data directory:\n"
-    "$SKYVANE_HOME, else the program's directory when it is writable, else\n"
-    "$XDG_CONFIG_HOME/skyvane. The simulator server is looked for in\n"
+    "$SKYVANE_HOME, else the program's directory when it is writable and not an\n"
+    "installed one (share/skyvane beside it), else $XDG_CONFIG_HOME/skyvane.\n"
+    "The simulator server is looked for in\n"
     "$SKYVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>.\n";
 
 int usage(const QString& message) {

@@ -1,6 +1,8 @@
 // The data directory rule.
 #include "DataDirectory.h"
 
+#include "WindowLayout.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +49,8 @@ std::string chooseDataDirectory(const DataDirectoryInputs& in) {
   if (!in.skyvaneHome.empty()) {
     return in.skyvaneHome;
   }
-  if (!in.executableDir.empty() && in.executableDirWritable) {
+  if (!in.executableDir.empty() && in.executableDirWritable &&
+      (!in.executableDirInstalled || in.executableDirHoldsSettings)) {
     return in.executableDir;
   }
   if (!in.xdgConfigHome.empty()) {
@@ -63,6 +66,12 @@ std::string dataDirectory() {
   in.skyvaneHome = env("SKYVANE_HOME");
   in.executableDir = executableDirectory();
   in.executableDirWritable = !in.executableDir.empty() && ::access(in.executableDir.c_str(), W_OK) == 0;
+  const auto exists = [&in](const char* name) {
+    struct stat st {};
+    return !in.executableDir.empty() && ::stat((in.executableDir + "/" + name).c_str(), &st) == 0;
+  };
+  in.executableDirInstalled = exists("../share/skyvane");
+  in.executableDirHoldsSettings = exists("config.ini") || exists(kLayoutFileName);
   in.xdgConfigHome = env("XDG_CONFIG_HOME");
   in.home = env("HOME");
   if (in.home.empty()) {

@@ -23,6 +23,11 @@ struct DataDirectoryInputs {
   std::string xdgConfigHome;
   std::string home;
   std::string accountHome;  // the account database's home folder, for when $HOME is unset
+  // The programs are installed (share/skyvane beside their bin/): their folder is the system's or a prefix's,
+  // not the place for new user files, even where it is writable (root, a prefix in the home folder)...
+  bool executableDirInstalled = false;
+  // ...unless it holds config.ini or ConfigWindows.cfg already: an earlier version kept them there.
+  bool executableDirHoldsSettings = false;
 };
 std::string chooseDataDirectory(const DataDirectoryInputs& in);
 

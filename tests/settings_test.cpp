@@ -235,12 +235,17 @@ TEST(UnworkableScales, EachKindIsReportedOnce) {
 
 namespace {
 
-TEST(DataDirectory, HomeThenWritableProgramFolderThenXdgConfig) {
+TEST(DataDirectory, HomeThenWritableProgramFolderUnlessInstalledThenXdgConfig) {
   settings::DataDirectoryInputs in{"/srv/panel",       "/opt/skyvane/bin", true,
                                    "/home/pilot/.cfg", "/home/pilot",      "/home/account"};
   EXPECT_EQ(settings::chooseDataDirectory(in), "/srv/panel");
   in.skyvaneHome.clear();
   EXPECT_EQ(settings::chooseDataDirectory(in), "/opt/skyvane/bin");
+  in.executableDirInstalled = true;  // /usr/bin as root, ~/.local/bin: not where new user files go
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
+  in.executableDirHoldsSettings = true;  // where an earlier version put them: they are still found
+  EXPECT_EQ(settings::chooseDataDirectory(in), "/opt/skyvane/bin");
+  in.executableDirInstalled = false;
   in.executableDirWritable = false;
   EXPECT_EQ(settings::chooseDataDirectory(in), "/home/pilot/.cfg/skyvane");
   in.xdgConfigHome.clear();

@@ -80,9 +80,10 @@ void addOptions(CLI::App& app, Options& o) {
   cli::addProfileOptions(app, o.profile);
   app.footer(
       "The gauges, their scales and which are switched on come from config.ini in the data directory\n"
-      "($SKYVANE_HOME, else the program's directory when writable, else $XDG_CONFIG_HOME/skyvane), as for\n"
-      "the desktop panel. The values come from the simulator server of $SKYVANE_RUNTIME_DIR (else\n"
-      "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>), looked for every second until it answers.\n"
+      "($SKYVANE_HOME, else the program's directory when writable and not an installed one, else\n"
+      "$XDG_CONFIG_HOME/skyvane), as for the desktop panel. The values come from the simulator server of\n"
+      "$SKYVANE_RUNTIME_DIR (else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>), looked for every\n"
+      "second until it answers.\n"
       "Browsers only watch: nothing they send reaches the simulator. SIGINT or SIGTERM stop it.");
 }
 

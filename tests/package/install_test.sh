@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built from the build directory, installed with apt-get, used from /usr
-# (a gauge drawn, the front command's help, the desktop entry and metainfo valid, a man page found), then
-# removed, leaving nothing of it under /usr. Installing needs root: skipped (77) otherwise, and where apt-get
+# (a gauge drawn, user files kept out of /usr/bin, the front command's help, the desktop entry and metainfo
+# valid, a man page found), then removed, leaving nothing of it under /usr. Installing needs root: skipped (77) otherwise, and where apt-get
 # or cpack is missing. Skipped too when a skyvane package is installed already (it is not ours to remove).
 #   install_test.sh BUILD_DIR
 set -euo pipefail
@@ -28,6 +28,11 @@ export SKYVANE_HOME="$work/home" SKYVANE_RUNTIME_DIR="$work/run"
 mkdir -p "$SKYVANE_HOME"
 /usr/bin/skyvane-render --gauge TForm2 -o "$work/x.png" > /dev/null || fail "skyvane-render did not draw"
 [ "$(identify -format '%w' "$work/x.png" 2>/dev/null || echo 400)" = 400 ] || fail "the gauge is not 400 px wide"
+# Without $SKYVANE_HOME, root's files go to its configuration folder, never into /usr/bin, which it can write.
+mkdir -p "$work/root-home"
+(unset SKYVANE_HOME XDG_CONFIG_HOME; HOME="$work/root-home" /usr/bin/skyvane-render --gauge TForm2 -o "$work/y.png" \
+  > /dev/null) || fail "skyvane-render did not draw from the default data directory"
+[ -e "$work/root-home/.config/skyvane/Quartz.ttf" ] || fail "the default data directory is not ~/.config/skyvane"
 help=$(/usr/bin/skyvane --help)
 for feed in demo flightgear xplane replay web; do
   [[ "$help" == *"$feed"* ]] || fail "skyvane --help does not list $feed"

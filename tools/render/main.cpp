@@ -84,8 +84,9 @@ void addOptions(CLI::App& app, Options& o) {
       "$XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>) and fails when none answers. Without any of them\n"
       "the gauges are drawn at rest.\n"
       "\n"
-      "The data directory is $SKYVANE_HOME, else the program's directory when writable, else\n"
-      "$XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background only.");
+      "The data directory is $SKYVANE_HOME, else the program's directory when writable and not an\n"
+      "installed one, else $XDG_CONFIG_HOME/skyvane. A switched-off gauge is drawn as its window shows it: background "
+      "only.");
 }
 
 // The panel as the gauge windows would show it: built from config.ini, then, when values are given or asked
