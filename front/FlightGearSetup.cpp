@@ -93,8 +93,16 @@ Result<std::string> installProtocol(const std::string& root) {
   if (auto written = settings::replaceFile(kept, *xml, settings::Durability::Flushed); !written) {
     return Problem{written.error()};
   }
-  return "no permission to write " + folder + "; install it with:\n  sudo install -m 644 " + kept + " " +
-         installedPath(root);
+  // Quoted for the shell it is pasted into: a folder's name may hold spaces or quotes.
+  const auto quoted = [](const std::string& path) {
+    std::string q = "'";
+    for (const char c : path) {
+      q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+  };
+  return "no permission to write " + folder + "; install it with:\n  sudo install -m 644 " + quoted(kept) + " " +
+         quoted(installedPath(root));
 }
 
 std::string protocolWarning(const std::string& root) {

@@ -180,11 +180,11 @@ Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
 int main(int argc, char** argv) {
   CLI::App app;
   cli::configure(app, "skyvane", SKYVANE_VERSION,
-                 "Usage: skyvane demo [single|twin|turboprop]\n"
-                 "       skyvane flightgear [PORT] [--install-protocol]\n"
-                 "       skyvane xplane [HOST]\n"
-                 "       skyvane replay FILE\n"
-                 "       skyvane web [ADDR:]PORT");
+                 "Usage: skyvane demo [single|twin|turboprop] [--web [ADDR:]PORT]\n"
+                 "  or:  skyvane flightgear [PORT] [--install-protocol] [--web [ADDR:]PORT]\n"
+                 "  or:  skyvane xplane [HOST] [--web [ADDR:]PORT]\n"
+                 "  or:  skyvane replay FILE [--web [ADDR:]PORT]\n"
+                 "  or:  skyvane web [ADDR:]PORT");
   Options options;
   addCommands(app, options);
   if (const auto exit = cli::parse(app, argc, argv)) {

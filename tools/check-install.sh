@@ -4,7 +4,8 @@
 set -euo pipefail
 build="$1"
 prefix=$(mktemp -d /tmp/skyvane-install-XXXXXX)
-trap 'rm -rf "$prefix"' EXIT
+home=$(mktemp -d /tmp/skyvane-install-home-XXXXXX)
+trap 'rm -rf "$prefix" "$home"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
 for f in bin/skyvane bin/skyvane-gauges bin/skyvane-sim bin/skyvane-render bin/skyvane-web \
          share/applications/skyvane-gauges.desktop share/metainfo/io.github.skyvane.Skyvane.metainfo.xml \
@@ -24,9 +25,7 @@ grep -q '^Exec=skyvane-gauges$' "$prefix/share/applications/skyvane-gauges.deskt
 grep -q '^Icon=skyvane-gauges$' "$prefix/share/applications/skyvane-gauges.desktop"
 # The installed panel reads its settings from its data directory (for a user who cannot write the install
 # prefix: ~/.config/skyvane, which the data directory rule's own tests cover).
-home=$(mktemp -d /tmp/skyvane-install-home-XXXXXX)
 printf '[IAS]\nunit=KPH\n' > "$home/config.ini"
 out=$(SKYVANE_HOME="$home" "$prefix/bin/skyvane-gauges" --check-config 2>&1)
-rm -rf "$home"
 [[ "$out" == "[IAS] unit = KPH"* ]] || { echo "check-install: --check-config said: ${out%%$'\n'*}" >&2; exit 1; }
 echo "check-install: everything in place under a fresh prefix"

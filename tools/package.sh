@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
+rm -f build/skyvane_*.deb  # an earlier version's package would be taken for this one
 (cd build && cpack -G DEB > /dev/null)
 deb=$(ls build/skyvane_*.deb)
 echo "package: $deb"
