@@ -451,6 +451,36 @@ TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNo
   EXPECT_FALSE(closed);
 }
 
+// A WebSocket that answers no ping (a phone asleep or off the network without closing) gives its place up,
+// even while nothing moves; a browser, which answers, stays.
+TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  WebProcess web;
+  WebClient browser(web.port());
+  ASSERT_TRUE(browser.connected());
+  browser.subscribe(kThreeGauges);
+  RawWebSocket silent(web.port(), {kHandshakeHead + kHandshakeTail});
+  ASSERT_TRUE(silent.open());
+  ASSERT_TRUE(silent.sendText(R"({"subscribe":[{"gauge":"TForm2","size":64}]})"));
+  // It reads all it is sent, and answers nothing.
+  QElapsedTimer clock;
+  clock.start();
+  bool closed = false;
+  while (!closed && clock.elapsed() < 30000) {
+    runEvents(200);
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = ::recv(silent.fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    }
+    closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+  EXPECT_TRUE(closed) << "still open after " << clock.elapsed() << " ms";
+  EXPECT_GT(clock.elapsed(), 14000) << "closed before it was silent for long";
+  EXPECT_TRUE(browser.connected());
+  EXPECT_EQ(browser.framesOf(kAirspeed), 1);
+}
+
 // What skyvane-web prints to open: never an any-address, which no browser can open.
 TEST(WebAddresses, ListeningEverywhereShowsThisMachinesAddressesAndOneAddressShowsItself) {
   for (const char* any : {"0.0.0.0", "::"}) {

@@ -137,6 +137,7 @@ struct WebPanel::Client {
   int lastSent = -1;               // the gauge sent last: the next one after it goes first, so none starves
   Clock::time_point lastProgress = Clock::now();  // when the socket last wrote bytes towards the browser
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
+  Clock::time_point lastHeard = Clock::now();     // its last pong or message
   // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
   bool stalled(Clock::time_point now) const {
     return behindSince && now - std::max(*behindSince, lastProgress) > kBehindLimit;
@@ -188,7 +189,27 @@ Result<quint16> WebPanel::start() {
     m_hosts.insert(a.toString().toLower());
   }
   bind(server);
+  m_pings = new QTimer(this);
+  m_pings->setInterval(kPingInterval);
+  connect(m_pings, &QTimer::timeout, this, [this] { pingClients(); });
+  m_pings->start();
   return server->serverPort();
+}
+
+void WebPanel::pingClients() {
+  const Clock::time_point now = Clock::now();
+  // Dropping changes the list: walk a copy.
+  std::vector<Client*> clients;
+  for (auto& client : m_clients) {
+    clients.push_back(client.get());
+  }
+  for (Client* client : clients) {
+    if (now - client->lastHeard > kSilenceLimit) {
+      drop(*client, {}, Ending::Abort);  // nobody is there to read a close frame
+    } else {
+      client->socket->ping();
+    }
+  }
 }
 
 bool WebPanel::hostAllowed(QString host) const {
@@ -291,7 +312,11 @@ void WebPanel::acceptWebSockets() {
     client->socket = std::move(socket);
     Client* c = client.get();
     QWebSocket* s = c->socket.get();
-    connect(s, &QWebSocket::textMessageReceived, this, [this, c](const QString& message) { received(*c, message); });
+    connect(s, &QWebSocket::textMessageReceived, this, [this, c](const QString& message) {
+      c->lastHeard = Clock::now();
+      received(*c, message);
+    });
+    connect(s, &QWebSocket::pong, this, [c](quint64, const QByteArray&) { c->lastHeard = Clock::now(); });
     connect(s, &QWebSocket::binaryMessageReceived, this,
             [this, c](const QByteArray&) { drop(*c, QStringLiteral("binary message")); });
     connect(s, &QWebSocket::disconnected, this, [this, c] { drop(*c, {}); });
@@ -342,7 +367,7 @@ void WebPanel::updateWanted(const std::set<Variant>& fresh) {
   m_worker->setWanted(std::move(wanted), fresh);
 }
 
-void WebPanel::drop(Client& client, const QString& reason) {
+void WebPanel::drop(Client& client, const QString& reason, Ending ending) {
   const auto found =
       std::find_if(m_clients.begin(), m_clients.end(), [&](const auto& c) { return c.get() == &client; });
   if (found == m_clients.end()) {
@@ -352,7 +377,7 @@ void WebPanel::drop(Client& client, const QString& reason) {
   m_clients.erase(found);
   QWebSocket* socket = gone->socket.release();
   socket->disconnect(this);
-  if (client.behindSince) {
+  if (client.behindSince || ending == Ending::Abort) {
     socket->abort();  // a close frame would wait behind the unread ones, and with it the connection
   } else if (!reason.isEmpty()) {
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason.left(120));

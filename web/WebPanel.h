@@ -6,7 +6,8 @@
 // WebSockets, a malformed message closes only its own client. A slow client never makes memory grow: per
 // client and gauge only the newest frame not yet sent is kept, at most kMaxInFlightBytes are handed to the
 // socket, and the gauges take turns, so a browser that reads slowly gets every gauge at the rate it reads. One
-// that takes nothing for kBehindLimit while frames wait has stopped reading, and is closed.
+// that takes nothing for kBehindLimit while frames wait has stopped reading, and is closed; so is one that
+// answers no ping for kSilenceLimit, even while nothing moves.
 #pragma once
 
 #include "GaugeStreamer.h"
@@ -22,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+class QTimer;
 class QWebSocket;
 
 namespace web {
@@ -29,6 +31,10 @@ namespace web {
 inline constexpr qint64 kMaxRequestBytes = 256 * 1024;
 inline constexpr qint64 kMaxInFlightBytes = 512 * 1024;
 inline constexpr auto kBehindLimit = std::chrono::seconds(10);
+// Every WebSocket is pinged this often (a browser answers by itself); one that has answered nothing for
+// kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up.
+inline constexpr auto kPingInterval = std::chrono::seconds(5);
+inline constexpr auto kSilenceLimit = std::chrono::seconds(15);
 
 struct WebOptions {
   QHostAddress address = QHostAddress::LocalHost;
@@ -57,7 +63,10 @@ private:
   struct Client;
   void acceptWebSockets();
   void received(Client& client, const QString& message);
-  void drop(Client& client, const QString& reason);
+  enum class Ending { Close, Abort };
+  // Forgets the client; a reason is sent in a close frame unless the connection is aborted.
+  void drop(Client& client, const QString& reason, Ending ending = Ending::Close);
+  void pingClients();
   void take(StreamOutput output);
   void updateWanted(const std::set<Variant>& fresh = {});
   void flush(Client& client);
@@ -71,6 +80,7 @@ private:
   std::map<Variant, FramePtr> m_latest;  // the newest frame of each variant watched
   QSet<QString> m_hosts;                 // the names a request may give for this server
   bool m_linkUp = false;
+  QTimer* m_pings = nullptr;
   std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };
 
