@@ -73,7 +73,11 @@ QSize devicePixelSize(const QWindow& window) {
 
 namespace {
 
-FramePresentation choosePresentation(bool softwareRenderer) {
+FramePresentation choosePresentation(bool softwareRenderer, bool framebuffers) {
+  if (!framebuffers) {
+    // Reading back needs every view drawn into a framebuffer object: without them, frames go to the windows.
+    return FramePresentation::Swap;
+  }
   if (const char* chosen = std::getenv("SKYVANE_PRESENT")) {
     if (std::strcmp(chosen, "swap") == 0) {
       return FramePresentation::Swap;
@@ -138,7 +142,7 @@ void QtContext::platformCreate(TGLContext* shareWith) {
       native->filterHint = engine::FramebufferTarget::hasExtension("GL_NV_multisample_filter_hint");
       native->gl->doneCurrent();
     }
-    native->presentation = choosePresentation(software);
+    native->presentation = choosePresentation(software, native->framebuffers);
     m_native = std::move(native);
   }
   m_countedSamples = requestedSamples(format().antiAliasing);
@@ -250,8 +254,8 @@ int QtContext::samples() const {
 }
 
 bool QtContext::keepsPicture() const {
-  return m_native && m_native->presentation == FramePresentation::ReadBack && drawTarget() != nullptr &&
-         m_presenter && !m_grabRequested;
+  return m_native && m_native->presentation == FramePresentation::ReadBack && drawTarget() != nullptr && m_presenter &&
+         !m_grabRequested;
 }
 
 void QtContext::swapPart(const engine::PixelRect& part) {

@@ -57,7 +57,8 @@ public:
   int samples() const override;
 
   // How frames reach windows in this context's share of the native context (valid once created). The first
-  // view decides: $SKYVANE_PRESENT (swap or readback) when set, else ReadBack on a software renderer.
+  // view decides: Swap where the driver has no framebuffer objects, else $SKYVANE_PRESENT (swap or
+  // readback) when set, else ReadBack on a software renderer.
   FramePresentation presentation() const;
   // ReadBack: receives each finished frame in device pixels, its rows bottom-up as OpenGL reads them (the
   // presenter turns them over as it copies), device pixel ratio set, with the part of it the frame drew (in

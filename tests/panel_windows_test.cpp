@@ -345,7 +345,8 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   const QRect airspeed = panel.window("TForm2")->geometry();
   EXPECT_TRUE(screen.intersects(airspeed)) << airspeed.x() << "," << airspeed.y();
   EXPECT_EQ(airspeed.height(), 241);
-  EXPECT_LE(airspeed.width() * panel.window("TForm2")->devicePixelRatio(), 16384);  // drawable: no error from its frames
+  EXPECT_LE(airspeed.width() * panel.window("TForm2")->devicePixelRatio(),
+            16384);  // drawable: no error from its frames
   EXPECT_TRUE(m_errors.empty()) << m_errors.front();
   // Both cameras can be turned again, from a heading a quarter turn can change.
   for (const char* gauge : {"TForm2", "TForm4"}) {
@@ -598,6 +599,53 @@ TEST(PanelScaledAndSwapped, TheAirspeedWindowShowsWhatTheOffscreenRendererDraws)
         << label << ":\n"
         << run.out;
   }
+}
+
+// A driver without framebuffer objects (here made so by Mesa's overrides, in a child process), even with read
+// back asked for: the frames go to the windows, which show their gauges.
+TEST(PanelWithoutFramebuffers, TheWindowsStillShowTheirGauges) {
+  ::setenv("SKYVANE_TEST_NO_FRAMEBUFFERS", "1", 1);
+  ::setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+  ::setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
+  ::setenv("SKYVANE_PRESENT", "readback", 1);
+  const ProgramRun run =
+      runProgram({"/proc/self/exe", "--gtest_filter=PanelWindows.WithoutFramebufferObjectsTheWindowsShowTheirGauges"});
+  for (const char* name :
+       {"SKYVANE_TEST_NO_FRAMEBUFFERS", "MESA_GL_VERSION_OVERRIDE", "MESA_EXTENSION_OVERRIDE", "SKYVANE_PRESENT"}) {
+    ::unsetenv(name);
+  }
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+}
+
+TEST_F(PanelWindows, WithoutFramebufferObjectsTheWindowsShowTheirGauges) {
+  if (std::getenv("SKYVANE_TEST_NO_FRAMEBUFFERS") == nullptr) {
+    GTEST_SKIP() << "needs a driver without framebuffer objects: run by PanelWithoutFramebuffers";
+  }
+  app::GaugePanel& panel = start();
+  panel.control().button(1).click();
+  app::GaugeWindow& ias = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return ias.isExposed(); }));
+  ias.setPosition(std::max(0, QGuiApplication::primaryScreen()->geometry().width() - 402), 0);
+  runEvents(300);
+  // The dial's white ticks and figures on its dark face, as the X server shows the window: some pixels
+  // bright, a quarter of them or more dark (a window nothing was drawn into shows neither so).
+  const auto showsDial = [](const QImage& look) {
+    long bright = 0;
+    long dark = 0;
+    for (int y = 0; y < look.height(); ++y) {
+      const uchar* row = look.constScanLine(y);
+      for (int x = 0; x < look.width(); ++x) {
+        const int sum = row[4 * x] + row[4 * x + 1] + row[4 * x + 2];
+        bright += sum > 600 ? 1 : 0;
+        dark += sum < 120 ? 1 : 0;
+      }
+    }
+    return bright > 1000 && dark * 4 > static_cast<long>(look.width()) * look.height();
+  };
+  EXPECT_TRUE(showsDial(raisedLook(ias, showsDial))) << "the window shows no gauge";
+  EXPECT_TRUE(m_errors.empty()) << m_errors.front();
+  EXPECT_EQ(ias.frameSamples(), 0);
 }
 
 // The test below compares what sixteen windows show on the screen: it runs in child processes on an X server
