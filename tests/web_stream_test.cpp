@@ -292,6 +292,14 @@ public:
 
   int fd() const { return m_fd; }
   bool open() const { return m_open; }
+  // Reads, without waiting, all the server has sent so far; whether it has closed the connection.
+  bool drainedAndClosed() const {
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    }
+    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+  }
   // One masked text frame (a client must mask): FIN + text, the length in 7 or 16 bits (the shortest that holds
   // it, as the protocol asks), a zero mask.
   bool sendText(const std::string& json) const {
@@ -439,14 +447,10 @@ TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNo
   ASSERT_TRUE(socket.open());
   ASSERT_TRUE(socket.sendText(R"({"subscribe":[{"gauge":"TForm2","size":64}]})"));
   // Quiet past an HTTP connection's 10 s, reading all the while: the server keeps the WebSocket open.
-  char buffer[65536];
   bool closed = false;
   for (int i = 0; i < 120 && !closed; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ssize_t n = 0;
-    while ((n = ::recv(socket.fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-    }
-    closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    closed = socket.drainedAndClosed();
   }
   EXPECT_FALSE(closed);
 }
@@ -469,11 +473,7 @@ TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
   bool closed = false;
   while (!closed && clock.elapsed() < 30000) {
     runEvents(200);
-    char buffer[65536];
-    ssize_t n = 0;
-    while ((n = ::recv(silent.fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-    }
-    closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    closed = silent.drainedAndClosed();
   }
   EXPECT_TRUE(closed) << "still open after " << clock.elapsed() << " ms";
   EXPECT_GT(clock.elapsed(), 14000) << "closed before it was silent for long";
