@@ -125,8 +125,7 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
     return failAndClose(result, SimLinkRegisterFailed);
   }
 
-  std::snprintf(l.blockName.data(), l.blockName.size(), "%s:%X:%X", kLinkMessageName,
-                static_cast<unsigned>(l.transport->processId()), 1u);
+  std::snprintf(l.blockName.data(), l.blockName.size(), "%s", SimLinkBlockNameOf(l.transport->processId()).c_str());
   l.atom = l.transport->addAtom(l.blockName.data());
   if (l.atom == 0) {
     return failAndClose(result, SimLinkAtomFailed);
@@ -279,6 +278,12 @@ std::uint32_t SimLinkSimulatorVersion() {
 }
 std::string_view SimLinkBlockName() {
   return link().blockName.data();
+}
+
+std::string SimLinkBlockNameOf(std::uint32_t processId) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%s:%X:%X", kLinkMessageName, static_cast<unsigned>(processId), 1u);
+  return name;
 }
 
 void SimLinkSetTransport(simlink::LinkTransport& transport) {

@@ -9,6 +9,7 @@
 #include "LinkLayout.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace simlink {
@@ -59,6 +60,8 @@ std::uint32_t SimLinkServerVersion();
 std::uint32_t SimLinkSimulatorVersion();
 // The name of the shared block while the link is open, else empty.
 std::string_view SimLinkBlockName();
+// The name a process's shared block has while its link is open (one block a process).
+std::string SimLinkBlockNameOf(std::uint32_t processId);
 
 // The platform calls the link goes through; the POSIX one unless replaced. Replace only while the link is
 // closed; the transport must outlive every later call.

@@ -2,6 +2,7 @@
 // scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
 // closed without disturbing others, the client limit and the listed routes hold, and a client that stops
 // reading is closed while one that reads slowly gets every gauge, and the server's memory stays flat.
+#include "SimLink.h"
 #include "Terminal.h"
 #include "support/QtWait.h"
 #include "support/WebTestKit.h"
@@ -15,11 +16,13 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -479,6 +482,23 @@ TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
   EXPECT_GT(clock.elapsed(), 14000) << "closed before it was silent for long";
   EXPECT_TRUE(browser.connected());
   EXPECT_EQ(browser.framesOf(kAirspeed), 1);
+}
+
+// A simulator that stops answering while skyvane-web is asked to stop: it waits 2 s for its link, not the link's
+// 21 s, and leaves nothing of the link behind in the runtime directory.
+TEST_F(WebStream, StoppingWhileTheSimulatorHangsTakesTwoSecondsAndLeavesNoBlockFile) {
+  FakeServer server("UIPCMAIN", 20, FakeServer::After::Stall);
+  WebProcess web;
+  ASSERT_TRUE(waitUntil([&] { return server.requests() > 20; }, 5000)) << "the link never reached the server";
+  const std::string block = runtime.path() + "/" + SimLinkBlockNameOf(static_cast<std::uint32_t>(web.pid()));
+  ASSERT_TRUE(std::filesystem::exists(block));
+  QElapsedTimer clock;
+  clock.start();
+  const int status = web.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_GE(clock.elapsed(), 1500);
+  EXPECT_LT(clock.elapsed(), 6000);
+  EXPECT_FALSE(std::filesystem::exists(block));
 }
 
 // What skyvane-web prints to open: never an any-address, which no browser can open.

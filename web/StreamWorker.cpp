@@ -1,7 +1,10 @@
 // The worker thread's loop.
 #include "StreamWorker.h"
 
+#include "LinkWire.h"
 #include "SimLink.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +33,9 @@ StreamWorker::~StreamWorker() {
   if (m_finished.get_future().wait_for(kStopWait) != std::future_status::ready) {
     std::fprintf(stderr, "skyvane-web: the simulator does not answer; stopping without waiting for it\n");
     std::fflush(nullptr);
+    // The link's thread is held inside a request and never closes its shared block: its file would outlive
+    // the process in the runtime directory.
+    ::unlink(simlink::blockPath(simlink::runtimeDirectory(), SimLinkBlockNameOf(::getpid())).c_str());
     std::_Exit(0);
   }
   m_thread.join();

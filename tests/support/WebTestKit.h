@@ -21,6 +21,8 @@ public:
   long rssKb() const;
   // User and system CPU time so far, in seconds.
   double cpuSeconds() const;
+  // Sends SIGTERM and waits; the exit status.
+  int stop() { return m_process->stop(); }
 
 private:
   std::string m_home;
