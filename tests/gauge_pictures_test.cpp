@@ -279,6 +279,12 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
   }
   EXPECT_EQ(files, 1u) << "no temporary left behind";
   EXPECT_EQ(resources::installQuartzFont((victim / "sub").string(), [] { return std::string(); }), "");
+  // A data directory others may write to (where the file could be swapped before it is read): the fallback.
+  const std::filesystem::path shared = home / "shared";
+  std::filesystem::create_directory(shared);
+  std::filesystem::permissions(shared, std::filesystem::perms::all);
+  EXPECT_EQ(resources::installQuartzFont(shared.string(), privateDir), (fallback / "Quartz.ttf").string());
+  EXPECT_FALSE(std::filesystem::exists(shared / "Quartz.ttf"));
   std::filesystem::remove_all(home);
 }
 
