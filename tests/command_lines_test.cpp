@@ -42,6 +42,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{{SKYVANE_SIM_PATH, "--frobnicate"}, "--frobnicate"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2"}, "-o"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", "x.png", "--size", "9"}, "--size"},
+                      // Smaller pictures show no dial: the near plane passes it.
+                      Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", "x.png", "--size", "37"}, "--size"},
+                      Refusal{{SKYVANE_RENDER_PATH, "--gauge", "all", "-o", ""}, "-o"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", "x.png", "--aa", "8x"}, "--aa"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2", "-o", "x.png", "--turn", "1.5"}, "--turn"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm99", "-o", "x.png"}, "--gauge"},

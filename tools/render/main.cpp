@@ -28,6 +28,10 @@
 
 namespace {
 
+// The camera's near plane moves out as the picture shrinks (it is set in millimetres of a 96 dpi screen): below
+// about 38 px it passes the dial and the picture is background only. A margin above that.
+constexpr int kSmallestSidePx = 40;
+
 struct Options {
   std::string gauge;
   std::string output;
@@ -58,7 +62,7 @@ void addOptions(CLI::App& app, Options& o) {
       ->required();
   app.add_option("--size", o.size, "picture width and height in pixels (default 400)")
       ->type_name("PX")
-      ->check(CLI::Range(16, 4096).description(""));
+      ->check(CLI::Range(kSmallestSidePx, 4096).description(""));
   app.add_option_function<std::string>(
          "--aa",
          [&o](const std::string& value) {
@@ -158,13 +162,22 @@ int main(int argc, char** argv) {
   if (const auto exit = cli::applyProfile("skyvane-render", options.profile)) {
     return *exit;
   }
+  if (options.output.empty()) {
+    return cli::usage(app, "-o: the path is empty");
+  }
   std::vector<const gauges::GaugeRow*> rows;
   if (options.gauge == "all") {
     for (const gauges::GaugeRow& row : gauges::kGauges) {
       rows.push_back(&row);
     }
+    // Said before anything is drawn: a folder that cannot be made would fail at the first picture anyway.
     std::error_code error;
     std::filesystem::create_directories(options.output, error);
+    if (error || !std::filesystem::is_directory(options.output)) {
+      std::fprintf(stderr, "skyvane-render: cannot make the folder %s: %s\n", options.output.c_str(),
+                   error ? error.message().c_str() : "a file of that name is in the way");
+      return 1;
+    }
   } else if (const gauges::GaugeRow* row = gauges::findGauge(options.gauge)) {
     rows.push_back(row);
   } else {
