@@ -332,17 +332,15 @@ const std::string kHandshakeTail =
 class SlowReader {
 public:
   explicit SlowReader(int fd) : m_fd(fd), m_start(std::chrono::steady_clock::now()), m_thread([this] { run(); }) {}
-  ~SlowReader() {
-    m_stop = true;
-    m_thread.join();
-  }
+  ~SlowReader() { finish(); }
   SlowReader(const SlowReader&) = delete;
   SlowReader& operator=(const SlowReader&) = delete;
   // Stops reading; what came, by gauge: the latest arrival in seconds from the start.
-  std::map<int, double> finish() {
+  const std::map<int, double>& finish() {
     m_stop = true;
-    m_thread.join();
-    m_thread = std::thread([] {});
+    if (m_thread.joinable()) {
+      m_thread.join();
+    }
     return m_lastFrameS;
   }
   bool closed() const { return m_closed; }

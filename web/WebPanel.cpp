@@ -196,14 +196,17 @@ Result<quint16> WebPanel::start() {
   return server->serverPort();
 }
 
-void WebPanel::pingClients() {
-  const Clock::time_point now = Clock::now();
-  // Dropping changes the list: walk a copy.
+std::vector<WebPanel::Client*> WebPanel::clientsNow() const {
   std::vector<Client*> clients;
-  for (auto& client : m_clients) {
+  for (const auto& client : m_clients) {
     clients.push_back(client.get());
   }
-  for (Client* client : clients) {
+  return clients;
+}
+
+void WebPanel::pingClients() {
+  const Clock::time_point now = Clock::now();
+  for (Client* client : clientsNow()) {  // a copy: dropping changes the list
     if (now - client->lastHeard > kSilenceLimit) {
       drop(*client, {}, Ending::Abort);  // nobody is there to read a close frame
     } else {
@@ -405,13 +408,8 @@ void WebPanel::take(StreamOutput output) {
       m_latest[frame->variant] = frame;
     }
   }
-  // Flushing may drop a client: walk a copy.
-  std::vector<Client*> clients;
-  for (auto& client : m_clients) {
-    clients.push_back(client.get());
-  }
   const Clock::time_point now = Clock::now();
-  for (Client* client : clients) {
+  for (Client* client : clientsNow()) {  // a copy: flushing may drop a client
     flush(*client);
     if (client->stalled(now)) {
       drop(*client, QStringLiteral("too slow"));

@@ -67,6 +67,8 @@ private:
   // Forgets the client; a reason is sent in a close frame unless the connection is aborted.
   void drop(Client& client, const QString& reason, Ending ending = Ending::Close);
   void pingClients();
+  // The clients as they are now, for a walk that may drop some.
+  std::vector<Client*> clientsNow() const;
   void take(StreamOutput output);
   void updateWanted(const std::set<Variant>& fresh = {});
   void flush(Client& client);
