@@ -53,10 +53,11 @@ constexpr long double kTurnFlagVolts = 17;
 }  // namespace
 
 InstrumentTick::InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings,
-                               const gauges::ScaleStates& scales)
+                               const gauges::ScaleStates& scales, SelectorRole role)
     : m_nodes(nodes),
       m_settings(settings),
-      m_scales(scales) {}
+      m_scales(scales),
+      m_role(role) {}
 
 TickOutcome InstrumentTick::tick() {
   const bool wasOpen = SimLinkIsOpen();
@@ -161,7 +162,7 @@ void InstrumentTick::updateFuelStatsPages(const simlink::CatalogueBatch& b) {
 }
 
 void InstrumentTick::acknowledgeSelector() {
-  if (!selectorNeedsClearing(m_fuelStats)) {
+  if (m_role == SelectorRole::Watch || !selectorNeedsClearing(m_fuelStats)) {
     return;
   }
   static constexpr std::uint16_t kCleared = 0;

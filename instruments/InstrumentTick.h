@@ -6,7 +6,9 @@
 // go straight to the acknowledgement. Otherwise: fuel statistics page selection; the flight instruments; the
 // engine needles up to fuel flow; the fuel statistics pages; the other engine and systems needles. Last, the
 // acknowledgement: while the last selector read was a page code (10 .. 14), write 0 (16 bits) to the selector
-// and send it — also after a failed batch.
+// and send it — also after a failed batch. Only the panel that answers page requests acknowledges them; a
+// watcher beside it (the browser panel, a one-off picture) writes nothing, or it would take requests meant for
+// that panel.
 //
 // Failures. A failed batch changes no node: every gauge keeps its last pose. After kFailedBatchesBeforeClose
 // consecutive failed batches on an open link the tick closes the link (SimLinkClose) and reports
@@ -47,10 +49,15 @@ enum class TickOutcome {
 
 inline constexpr int kFailedBatchesBeforeClose = 3;
 
+// Whether the tick clears the fuel statistics page request it read (the desktop panel), or only shows the
+// page asked for and never writes to the simulator (watchers).
+enum class SelectorRole { Acknowledge, Watch };
+
 class InstrumentTick {
 public:
   // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
-  InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales);
+  InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales,
+                 SelectorRole role = SelectorRole::Acknowledge);
   InstrumentTick(const InstrumentTick&) = delete;
   InstrumentTick& operator=(const InstrumentTick&) = delete;
 
@@ -79,6 +86,7 @@ private:
   panel::PanelNodes& m_nodes;
   const settings::Settings& m_settings;
   const gauges::ScaleStates& m_scales;
+  SelectorRole m_role;
   simlink::CatalogueBatch m_batch;
   FuelStatsState m_fuelStats;
   long double m_airspeed = 0;

@@ -147,4 +147,12 @@ TEST_F(WebStreamer, AGaugeThatCannotBeDrawnGivesNoFrameIsSaidOnceAndTheOthersGoO
   EXPECT_EQ(said.find(text), said.rfind(text)) << said;
 }
 
+TEST_F(WebStreamer, ShowsTheAskedFuelPageButLeavesTheRequestForTheDesktopPanel) {
+  set("fuelStatsSelector=12");
+  EXPECT_EQ(streamer->instruments().fuelStats().page, instruments::FuelPage::USED);
+  std::uint8_t selector[2] = {0xff, 0xff};
+  server.space().read(0x78EA, selector);
+  EXPECT_EQ(selector[0] | selector[1] << 8, 12) << "a watcher never clears the page request";
+}
+
 }  // namespace

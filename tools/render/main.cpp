@@ -108,7 +108,8 @@ Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::
   if (!o.fromSim && o.assignments.empty()) {
     return {};
   }
-  instruments::InstrumentTick tick(panel.nodes(), settings, states);
+  // A picture only watches: a page request pending on a running simulator stays for the panel that answers it.
+  instruments::InstrumentTick tick(panel.nodes(), settings, states, instruments::SelectorRole::Watch);
   return o.fromSim ? tickFromRunningServer(tick) : tickWithValues(tick, o.assignments);
 }
 
