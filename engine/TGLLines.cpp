@@ -22,7 +22,9 @@ void TGLLineBase::beginLineStyle() const {
   } else {
     glDisable(GL_LINE_SMOOTH);
   }
-  glLineWidth(m_lineWidth);
+  // OpenGL refuses a width that is not positive, and the refusal fails the whole frame: such a line (a
+  // LineWidth of 0 or less in the settings) is drawn as thin as a line can be.
+  glLineWidth(m_lineWidth > 0 ? m_lineWidth : 1);
   if (m_lineColor.w != 1) {
     if (!m_antiAliased) {
       glEnable(GL_BLEND);

@@ -63,7 +63,7 @@ DialObjects buildAirspeedDial(DialContext& context) {
     disk.setSlices(64);
     disk.setPosition(0, 0, a.z);
     disk.setStartAngle(static_cast<float>(clockwise ? start + 360 + a.from * k : 360 - start - a.to * k));
-    disk.setSweepAngle(static_cast<float>(std::fabs(static_cast<long double>(a.from - a.to)) * k));
+    disk.setSweepAngle(static_cast<float>(std::fabs(static_cast<long double>(a.from) - a.to) * k));
     disk.material().frontProperties().emission().assign(a.color);
     scale.arcs.push_back(&disk);
   }

@@ -212,7 +212,7 @@ void addLimitLines(const PanelNodes& nodes, TGLBaseSceneObject& parent, const Sc
       return;
     }
     made.limitLines.push_back(&addScaleLine(nodes, parent, 4.2f, 3.25f, g.rollAt(value),
-                                            static_cast<float>(s.lineWidth + 1), color, 0.00001f));
+                                            static_cast<float>(s.lineWidth) + 1, color, 0.00001f));
   };
   switch (lines) {
     case LimitLines::RedAndCruise:
@@ -236,7 +236,7 @@ void addArcs(TGLBaseSceneObject& parent, const ScaleSettings& s, const ScaleGeom
     disk.setInnerRadius(4);
     disk.setOuterRadius(4.3f);
     disk.setSlices(64);
-    const long double sweep = std::fabs(static_cast<long double>(from - to)) * g.k;
+    const long double sweep = std::fabs(static_cast<long double>(from) - to) * g.k;
     if (g.half == Half::Clockwise) {
       disk.setStartAngle(static_cast<float>(g.a + 360 + (from - g.f) * g.k));
       disk.setSweepAngle(static_cast<float>(sweep));

@@ -423,6 +423,9 @@ std::vector<std::string> unworkableScales(const Settings& st) {
     if (s.hasDivideBy && d.divideBy == 0) {
       problems.push_back("DivideBy = " + std::to_string(d.divideBy) + " is below 1");
     }
+    if (d.lineWidth < 1) {
+      problems.push_back("LineWidth = " + std::to_string(d.lineWidth) + " is below 1 (its lines are drawn 1 px wide)");
+    }
     if (d.lastValue == d.firstValue) {
       problems.push_back("LastValue equals the first value (" + std::to_string(d.firstValue) + ")");
     } else if (d.incrementation >= 1 && scaleTickCount(d.firstValue, d.lastValue, d.incrementation) == 0) {

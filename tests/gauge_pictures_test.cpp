@@ -128,6 +128,19 @@ TEST_F(GaugePictures, TurnedPictureIsTheUnturnedRotatedClockwise) {
   EXPECT_LT(different, w * w / 100);
 }
 
+// OpenGL refuses a line width that is not positive, which failed the gauge's every frame: a configured
+// width below 1 draws the thinnest lines instead, and a huge one (whose limit lines are one wider) draws too.
+TEST_F(GaugePictures, LineWidthsBelowOneDrawTheThinnestLines) {
+  const auto withConfig = [&](const std::string& text, const std::string& gauge) {
+    std::ofstream(m_dir + "/config.ini") << text;
+    return render(gauge).image.rgba;
+  };
+  EXPECT_EQ(withConfig("[IAS]\nLineWidth=0\n", "TForm2"), withConfig("[IAS]\nLineWidth=1\n", "TForm2"));
+  // OAT's limit lines are one wider than its ticks: at -5 and at 0 every line is 1 px.
+  EXPECT_EQ(withConfig("[OAT]\nLineWidth=-5\n", "TForm31"), withConfig("[OAT]\nLineWidth=0\n", "TForm31"));
+  EXPECT_FALSE(withConfig("[OAT]\nLineWidth=2147483647\n", "TForm31").empty());
+}
+
 TEST_F(GaugePictures, ArgumentsTheRendererRefuses) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--gauge", "TForm99", "-o", "x.png"},

@@ -216,14 +216,16 @@ TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {
 TEST(UnworkableScales, EachKindIsReportedOnce) {
   const settings::SettingsLoad load = settings::parseSettings(
       "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=0\n[FF]\nDivideBy=0\n"
-      "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\n"  // negative: negated numerals, every |D|-th tick
-      "[CHT]\nFirstValue=100\nLastValue=100\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
+      "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\nLineWidth=1\n"  // negative: negated numerals, every |D|-th
+                                                                         // tick
+      "[CHT]\nFirstValue=100\nLastValue=100\nLineWidth=0\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
       "LastValue=1000000\n[IAS]\nIncrementation=0\n[ITT]\nDivideBy=0\nFirstValue=50\n");
   const std::vector<std::string> problems = settings::unworkableScales(load.settings);
   ASSERT_EQ(problems.size(), 8u);
   EXPECT_EQ(problems[0], "[AMP] Incrementation = 0 is below 1");
   EXPECT_EQ(problems[1], "[VOLT] DigitEveryXincrementation = 0 is below 1");
-  EXPECT_EQ(problems[2], "[CHT] LastValue equals the first value (100)");
+  EXPECT_EQ(problems[2],
+            "[CHT] LineWidth = 0 is below 1 (its lines are drawn 1 px wide); LastValue equals the first value (100)");
   EXPECT_EQ(problems[3], "[EGT] would have 1000001 ticks, more than 20000");
   EXPECT_EQ(problems[4], "[FF] DivideBy = 0 is below 1");
   EXPECT_EQ(problems[5], "[ITT] DivideBy = 0 is below 1; LastValue equals the first value (50)");
