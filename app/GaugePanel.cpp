@@ -203,21 +203,33 @@ void GaugePanel::greyEngine2Buttons() {
 
 void GaugePanel::createGaugeWindows() {
   panel::PanelNodes& nodes = m_panel->nodes();
-  GaugeWindow::Hooks hooks{[this] {
-                             m_control->show();
-                             m_control->raise();
-                             m_control->activateWindow();
-                           },
-                           [this](const std::exception& e) { reportError(e); }};
+  GaugeWindow::Hooks hooks{[this] { showControlWindow(); }, [this](const std::exception& e) { reportError(e); }};
   m_windows.reserve(gauges::kGauges.size());
   for (const gauges::GaugeRow& row : gauges::kGauges) {
     m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
   }
 }
 
+void GaugePanel::showControlWindow() {
+  m_control->show();
+  m_control->raise();
+  m_control->activateWindow();
+}
+
+bool GaugePanel::anyGaugeWindowShown() const {
+  return std::any_of(m_windows.begin(), m_windows.end(), [](const auto& w) { return w->isVisible(); });
+}
+
 void GaugePanel::wireControls() {
   for (std::size_t i = 0; i < m_windows.size(); ++i) {
     GaugeWindow* w = m_windows[i].get();
+    // A masked control window comes back through a gauge window's menu: when the last gauge window is closed,
+    // it comes back by itself, or nothing would be left on the screen to reach the program with.
+    QObject::connect(w, &QWindow::visibleChanged, [this](bool visible) {
+      if (!visible && !m_shutDown && !m_control->isVisible() && !anyGaugeWindowShown()) {
+        showControlWindow();
+      }
+    });
     QObject::connect(&m_control->button(w->row().button), &QPushButton::clicked, [w] {
       w->show();
       w->raise();
@@ -320,7 +332,10 @@ void GaugePanel::applyLayout() {
   m_control->move(placed.topLeft());
   if (main.startMasked() == 1) {
     m_control->startMasked().setChecked(true);
-    m_control->hide();
+    // Masked with no gauge window to show, the program would run with nothing on the screen.
+    if (firstShownWindow()) {
+      m_control->hide();
+    }
   }
   for (std::size_t i = 0; i < m_windows.size(); ++i) {
     applyGaugeRecord(*m_windows[i], m_layout.records[i + 1]);

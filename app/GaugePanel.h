@@ -79,6 +79,8 @@ private:
   void createGaugeWindows();
   void wireControls();
   std::optional<std::size_t> firstShownWindow() const;
+  void showControlWindow();
+  bool anyGaugeWindowShown() const;
   void warmUp();
   void deferredStart(bool withLayout);
   void bindCameras();

@@ -242,11 +242,24 @@ TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
   EXPECT_FALSE(panel.control().isVisible());
   horizon.viewMainWindow();  // the menu's "View Main Window"
   EXPECT_TRUE(panel.control().isVisible());
+  // Masked again: closing the last gauge window shown brings the control window back by itself.
+  panel.control().hide();
+  horizon.close();
+  EXPECT_FALSE(horizon.isVisible());
+  EXPECT_TRUE(panel.control().isVisible()) << "nothing would be left on the screen";
   // Unchecked at close, the next start is not masked.
   panel.control().startMasked().setChecked(false);
   stop();
   app::GaugePanel& next = start();
   EXPECT_TRUE(next.control().isVisible());
+  // Masked with no gauge window to show, the control window shows.
+  stop();
+  layout = layoutShowing({});
+  layout.records[0].setStartMasked(true);
+  writeLayout(layout);
+  app::GaugePanel& alone = start();
+  EXPECT_TRUE(alone.control().startMasked().isChecked());
+  EXPECT_TRUE(alone.control().isVisible());
 }
 
 TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
