@@ -131,7 +131,10 @@ void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings
     if (enduranceComputed(settings)) {
       state.enduranceH = endurance(in);
     }
-    state.distance = in.airspeed * state.enduranceH;
+    // Nautical miles whatever the airspeed dial reads: a km/h airspeed is turned back into knots first, or a
+    // 300 NM range would read 555.6 NM.
+    const long double knots = settings.airspeedInKph() ? in.airspeed / kKphPerKnot : in.airspeed;
+    state.distance = knots * state.enduranceH;
     setText(text, numberText(state.distance) + " NM");
   }
   markPage(*nodes.SphereDTG, page == FuelPage::DTG);

@@ -39,7 +39,7 @@ struct FuelStatsState {
   long double fuelAtStartGal = 0;  // total fuel when the engines were last seen stopped, US gallons
   long double fuelUsedGal = 0;     // refreshed while USED is shown
   long double enduranceH = 0;      // hours; +infinity while no fuel is being burnt
-  long double distance = 0;        // airspeed unit × hours (nautical miles for knots)
+  long double distance = 0;        // nautical miles: knots × hours
 };
 
 // What one tick gives the read-out.

@@ -107,6 +107,9 @@ TEST_F(FuelStatsTick, PageTexts) {
   EXPECT_EQ(text(), "2 HR 30 MIN");
   showPage(14);
   EXPECT_EQ(text(), "300 NM");
+  rig.settings.iasUnit = "KPH";  // the airspeed is kept as 222.24 km/h; the range is still 300 NM
+  showPage(14);
+  EXPECT_EQ(text(), "300 NM");
   showPage(11);
   EXPECT_EQ(text(), "60 GAL");
 }
