@@ -3,6 +3,7 @@
 #include "Settings.h"
 #include "DataDirectory.h"
 #include "IniFile.h"
+#include "TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +184,29 @@ TEST_F(SettingsFiles, HandEditedFileIsRead) {
   EXPECT_FALSE(load.settings.general.vor2);
   EXPECT_EQ(load.settings.iasUnit, "KPH");
   EXPECT_TRUE(load.warnings.empty());
+}
+
+// Windows editors save "Unicode" as UTF-16 with a byte order mark, little-endian ("\xFF\xFE") or big-endian.
+TEST_F(SettingsFiles, AUtf16FileIsReadAsItsText) {
+  using namespace std::literals;
+  const std::u16string text = u"[General]\r\nNbOfEngines=2\r\n[IAS]\r\nunit=KPH\r\n; \u00e9t\u00e9 \U0001F6E9\r\n";
+  for (const bool little : {true, false}) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+      const char low = static_cast<char>(unit & 0xFF);
+      const char high = static_cast<char>(unit >> 8);
+      bytes += little ? std::string{low, high} : std::string{high, low};
+    }
+    write(bytes);
+    const settings::SettingsLoad load = settings::loadSettings(path());
+    EXPECT_EQ(load.settings.general.nbOfEngines, 2) << little;
+    EXPECT_EQ(load.settings.iasUnit, "KPH") << little;
+    EXPECT_TRUE(load.warnings.empty()) << little;
+  }
+  EXPECT_EQ(settings::utf16ToUtf8("\xFF\xFE\x41\x00\xE9\x00\x3D\xD8\xE9\xDE"sv), "A\u00e9\U0001F6E9");
+  // An unpaired surrogate and a last odd byte are replacement characters; no mark, no decoding.
+  EXPECT_EQ(settings::utf16ToUtf8("\xFF\xFE\x3D\xD8\x41\x00\x42"sv), "\uFFFDA\uFFFD");
+  EXPECT_FALSE(settings::utf16ToUtf8("A\x00"sv));
 }
 
 TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {

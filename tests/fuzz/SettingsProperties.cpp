@@ -3,6 +3,7 @@
 #include "Properties.h"
 
 #include "Settings.h"
+#include "TextFile.h"
 
 #include <algorithm>
 #include <string_view>
@@ -105,6 +106,13 @@ std::optional<std::string> checkSettingsReader(Bytes input) {
       return "a warning that names no key: " + warning;
     }
   }
+  // The same bytes as a UTF-16 file: every two bytes give at most three of UTF-8, the odd last one a
+  // replacement character.
+  const std::optional<std::string> decoded = settings::utf16ToUtf8("\xFF\xFE" + std::string(text));
+  if (!decoded || decoded->size() > 3 * (text.size() / 2) + 3) {
+    return std::string("a UTF-16 text decoded to nothing or too much");
+  }
+  settings::parseSettings(*decoded);
   return std::nullopt;
 }
 
