@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 
 namespace {
 
@@ -115,6 +116,40 @@ TEST_F(WebStreamer, NoMoreThanThirtySixDrawingsATickHoweverManySizesAreAskedFor)
   }
   EXPECT_EQ(due(wanted, milliseconds(0)).size(), web::kMaxDrawingsPerCall);
   EXPECT_EQ(due(wanted, milliseconds(30)).size(), 50 - web::kMaxDrawingsPerCall) << "the rest at the next tick";
+}
+
+TEST_F(WebStreamer, VariantsBeyondTheCapShowEveryMoveAndLaterGaugesGetTheirTurn) {
+  // One gauge at 40 sizes: a move is drawn in two ticks, and the 4 variants past the cap are not left showing
+  // the value from before it.
+  std::set<web::Variant> wanted;
+  for (int size = 64; size < 64 + 40; ++size) {
+    wanted.insert({kAirspeed, size, 0});
+  }
+  due(wanted, milliseconds(0));
+  due(wanted, milliseconds(30));
+  set("airspeed=150");
+  std::map<web::Variant, web::FramePtr> before;
+  for (const web::Variant& v : wanted) {
+    before[v] = streamer->latest(v);
+  }
+  EXPECT_EQ(due(wanted, milliseconds(60)).size(), web::kMaxDrawingsPerCall);
+  EXPECT_EQ(due(wanted, milliseconds(90)).size(), 4u);
+  for (const web::Variant& v : wanted) {
+    EXPECT_NE(streamer->latest(v), before[v]) << v.sizePx;
+  }
+  // With the altimeter watched too and both moving at every tick, the altimeter is drawn every other tick at
+  // least, however many airspeed variants come before it.
+  wanted.insert({kAltimeter, 64, 0});
+  due(wanted, milliseconds(120));
+  int altimeterFrames = 0;
+  for (int tick = 0; tick < 6; ++tick) {
+    set("airspeed=" + std::to_string(160 + tick));
+    set("altitude=" + std::to_string(1000 + 100 * tick));
+    for (const web::FramePtr& f : due(wanted, milliseconds(150 + 30 * tick))) {
+      altimeterFrames += f->variant.gauge == kAltimeter ? 1 : 0;
+    }
+  }
+  EXPECT_GE(altimeterFrames, 3);
 }
 
 TEST_F(WebStreamer, AVariantNoLongerWantedIsForgotten) {

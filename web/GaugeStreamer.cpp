@@ -28,7 +28,6 @@ GaugeStreamer::GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing
     noteChange(changed);
     return false;
   });
-  m_moved.fill(true);
 }
 
 GaugeStreamer::~GaugeStreamer() {
@@ -40,7 +39,9 @@ GaugeStreamer::~GaugeStreamer() {
 void GaugeStreamer::noteChange(const TGLBaseSceneObject* changed) {
   const TGLBaseSceneObject* top = changed == nullptr ? nullptr : gauges::topObjectOf(changed);
   if (top == nullptr) {
-    m_moved.fill(true);  // nothing to go by
+    for (std::uint64_t& version : m_version) {
+      ++version;  // nothing to go by
+    }
     return;
   }
   if (dynamic_cast<const TGLCamera*>(top) != nullptr) {
@@ -49,7 +50,7 @@ void GaugeStreamer::noteChange(const TGLBaseSceneObject* changed) {
   panel::PanelNodes& nodes = m_panel.nodes();
   for (std::size_t i = 0; i < gauges::kGauges.size(); ++i) {
     if (nodes.*(gauges::kGauges[i].root) == top) {
-      m_moved[i] = true;
+      ++m_version[i];
     }
   }
 }
@@ -58,31 +59,42 @@ std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, 
                                                Clock::duration minInterval) {
   std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
   std::erase_if(m_failed, [&](const Variant& v) { return !wanted.contains(v); });
-  std::array<bool, gauges::kGauges.size()> drawn{};
+  std::array<bool, gauges::kGauges.size()> drawnMoved{};
   std::vector<FramePtr> frames;
   std::size_t drawings = 0;
-  for (const Variant& v : wanted) {
-    if (drawings >= kMaxDrawingsPerCall) {
-      break;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+  // Round the wanted set from where the last call stopped: gauges early in the order that move at every tick
+  // cannot starve the later ones of the drawings a call allows.
+  auto at = m_resumeAt ? wanted.lower_bound(*m_resumeAt) : wanted.begin();
+  m_resumeAt.reset();
+  for (std::size_t visited = 0; visited < wanted.size(); ++visited, ++at) {
+    if (at == wanted.end()) {
+      at = wanted.begin();
     }
+    const Variant& v = *at;
     if (m_failed.contains(v)) {
       continue;
     }
     const auto g = static_cast<std::size_t>(v.gauge);
-    const bool first = !m_latest.contains(v);
-    const bool due = m_moved[g] && earnedFrame(g, now, minInterval);
-    if (first || due) {
-      ++drawings;
-      drawn[g] = drawn[g] || due;
-      if (FramePtr frame = tryRender(v)) {
-        frames.push_back(frame);
-        m_latest[v] = std::move(frame);
-      }
+    const auto shown = m_latest.find(v);
+    const bool first = shown == m_latest.end();
+    // A first frame is drawn at once, and counts against the gauge's rate like any other.
+    const bool due = (first || shown->second.version != m_version[g]) && earnedFrame(g, now, minInterval);
+    if (!first && !due) {
+      continue;
+    }
+    if (drawings == kMaxDrawingsPerCall) {
+      m_resumeAt = v;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+      break;
+    }
+    ++drawings;
+    drawnMoved[g] = drawnMoved[g] || due;
+    if (FramePtr frame = tryRender(v)) {
+      frames.push_back(frame);
+      m_latest[v] = Shown{std::move(frame), m_version[g]};
     }
   }
-  for (std::size_t g = 0; g < drawn.size(); ++g) {
-    if (drawn[g]) {
-      m_moved[g] = false;
+  for (std::size_t g = 0; g < drawnMoved.size(); ++g) {
+    if (drawnMoved[g]) {
       m_credit[g] -= 1;
     }
   }
@@ -116,7 +128,7 @@ bool GaugeStreamer::earnedFrame(std::size_t gauge, Clock::time_point now, Clock:
 
 FramePtr GaugeStreamer::latest(const Variant& variant) const {
   const auto found = m_latest.find(variant);
-  return found == m_latest.end() ? nullptr : found->second;
+  return found == m_latest.end() ? nullptr : found->second.frame;
 }
 
 FramePtr GaugeStreamer::render(const Variant& v) {

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -54,7 +55,8 @@ public:
 
   // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
   // last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of two); a moved
-  // gauge that has to wait stays due, as does what is beyond kMaxDrawingsPerCall. Frames of variants no longer
+  // gauge that has to wait stays due, as does what is beyond kMaxDrawingsPerCall (the next call starts where
+  // this one stopped, so that gauges late in the order get their turn). Frames of variants no longer
   // wanted are forgotten. A variant whose drawing fails (a face that cannot be made) gets no frame, is said once
   // on stderr and is not tried again while it stays wanted; the others are drawn as ever.
   std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
@@ -78,11 +80,17 @@ private:
   gauges::ScaleStates m_states;
   instruments::InstrumentTick m_tick;
   std::array<TGLCamera*, gauges::kGauges.size()> m_cameras{};  // null: switched off
-  std::array<bool, gauges::kGauges.size()> m_moved{};
+  // Bumped at every change signalled for the gauge; a frame shows the version it was drawn at.
+  std::array<std::uint64_t, gauges::kGauges.size()> m_version{};
   std::array<double, gauges::kGauges.size()> m_credit{};  // frames earned and not yet drawn, 0..2
   std::array<Clock::time_point, gauges::kGauges.size()> m_creditAt{};
-  std::map<Variant, FramePtr> m_latest;
-  std::set<Variant> m_failed;  // wanted variants whose drawing failed: not tried again while wanted
+  struct Shown {
+    FramePtr frame;
+    std::uint64_t version = 0;
+  };
+  std::map<Variant, Shown> m_latest;
+  std::optional<Variant> m_resumeAt;  // where the last call stopped at its cap: the next one starts there
+  std::set<Variant> m_failed;         // wanted variants whose drawing failed: not tried again while wanted
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;
   int m_sizePx = 0;
