@@ -148,7 +148,9 @@ void TGLBaseSceneObject::rotateAbout(const vm::Vec4& axis, float fromDegrees, fl
 
 void TGLBaseSceneObject::setAngle(int component, float degrees) {
   const float stored = m_rotation.value()[component];
-  if (degrees == stored) {
+  // A NaN or infinite angle (instrument arithmetic may give one) would turn Up and Direction into NaN for
+  // good, every later write rotating by a difference against it: the node keeps its pose instead.
+  if (degrees == stored || !std::isfinite(degrees)) {
     return;
   }
   if (!isLoading()) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 void expectVec(const vm::Vec4& v, float x, float y, float z, const char* what = "") {
@@ -71,6 +73,17 @@ TEST(SceneGraph, AnglesAreStoredNormalisedAndEqualWritesSignalNothing) {
   EXPECT_EQ(scene.changesSignalled(), before + 1);
   node.setRollAngle(-150);  // the transform is already stale: signalled once until the next draw
   EXPECT_EQ(scene.changesSignalled(), before + 1);
+  // Angles that are not numbers leave the pose as it was, and the next real angle turns it as usual.
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()}) {
+    node.setRollAngle(bad);
+    node.setTurnAngle(bad);
+    EXPECT_FLOAT_EQ(node.rollAngle(), -150);
+    EXPECT_FLOAT_EQ(node.turnAngle(), 0);
+  }
+  node.setRollAngle(0);
+  EXPECT_NEAR(node.up().x(), 0, 1e-6);
+  EXPECT_NEAR(node.up().y(), 1, 1e-6);
 }
 
 TEST(SceneGraph, DirectionAndUpStayPerpendicular) {
