@@ -90,6 +90,9 @@ LinkTransport::Handle PosixLinkTransport::findWindow(const char* className) {
   }
   const SocketPath path = serverSocketPath(dir, className);
   if (!path.error.empty()) {
+    // Said of the directory, not of the class's path: the same words for every class looked for.
+    refuse("the runtime directory " + dir + " is too long for a server's socket address (at most " +
+           std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + " bytes with the server's name)");
     return 0;
   }
   auto connection = std::make_unique<Connection>();
