@@ -30,7 +30,7 @@ struct Link {
   std::uint32_t cursor = 0;  // bytes queued in the block
   std::uint32_t serverVersion = 0;
   std::uint32_t simulatorVersion = 0;
-  std::uint16_t clientVersion = kClientVersion;
+  std::array<std::uint8_t, 2> clientVersion{};  // kClientVersion as the block holds it: little-endian
   std::array<char, 64> blockName{};
   // The block carries 32-bit references: 1 + the index of the read's destination here; 0 is "none".
   std::array<Destination, kMaxReads> destinations{};
@@ -142,14 +142,21 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
   }
   l.startBatch();
 
+  // The block's integers are little-endian whatever the host's order: read and written as bytes.
+  std::array<std::uint8_t, 4> serverBytes{};
+  std::array<std::uint8_t, 4> simulatorBytes{};
+  wire::putU16(l.clientVersion.data(), kClientVersion);
   for (int tries = 0; tries < kHandshakeTries && (l.serverVersion == 0 || l.simulatorVersion == 0);) {
     ++tries;
-    if (!SimLinkRead(kServerVersionOffset, 4, &l.serverVersion, result) ||
-        !SimLinkRead(kSimulatorVersionOffset, 4, &l.simulatorVersion, result) ||
-        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, &l.clientVersion, result)) || !SimLinkProcess(result)) {
+    if (!SimLinkRead(kServerVersionOffset, 4, serverBytes.data(), result) ||
+        !SimLinkRead(kSimulatorVersionOffset, 4, simulatorBytes.data(), result) ||
+        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, l.clientVersion.data(), result)) ||
+        !SimLinkProcess(result)) {
       SimLinkClose();
       return false;
     }
+    l.serverVersion = getU32(serverBytes.data());
+    l.simulatorVersion = getU32(simulatorBytes.data());
     l.transport->sleepMs(kHandshakeSleepMs);
   }
 
@@ -254,8 +261,9 @@ bool SimLinkProcess(SimLinkResult& result) {
       }
     }
   });
-  if (end == layout::WalkEnd::UnknownId || end == layout::WalkEnd::Overrun) {
-    // An id this client never queues, or a record cut off by the block's end: the answers behind it are lost.
+  if (end != layout::WalkEnd::EndMark) {
+    // An id this client never queues, a record cut off by the block's end, or records running to the end of
+    // the block (this client always leaves room for its end mark): what lies behind is not this batch's.
     return fail(result, SimLinkBadData);
   }
   for (std::uint32_t i = 0; i < destinationCount; ++i) {

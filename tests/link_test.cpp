@@ -409,6 +409,11 @@ TEST_F(LinkTest, AServerThatBreaksTheRecordsCannotMakeTheClientWriteOutOfBounds)
   tampered(
       "unknown id", [&] { wire::putU32(block + 18, 7); }, true);
   tampered("end mark moved before the read", [&] { wire::putU32(block, 0); });
+  // The last record grown to the block's end: the client always leaves room for its end mark, so records
+  // without one are not (all) this batch's.
+  tampered(
+      "records up to the block's end",
+      [&] { wire::putU32(block + 18 + 8, kSimLinkBlockSize - 18 - kSimLinkReadHeader); }, true);
   ::munmap(block, kSimLinkBlockSize);
   ::close(fd);
 }
@@ -442,6 +447,19 @@ TEST_F(LinkTrust, ADirectoryOpenToOthersIsRefusedOnceWithItsReason) {
   EXPECT_EQ(find().second, "") << "said once while it lasts";
   ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
   EXPECT_TRUE(find().first);
+}
+
+TEST_F(LinkTrust, ADirectoryTooLongForASocketAddressIsSaidOnce) {
+  const std::string deep = dir.path() + "/" + std::string(110, 'd');
+  ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+  const std::string previous = ::getenv("SKYVANE_RUNTIME_DIR");
+  ::setenv("SKYVANE_RUNTIME_DIR", deep.c_str(), 1);
+  const auto [found, said] = find();
+  const std::string again = find().second;
+  ::setenv("SKYVANE_RUNTIME_DIR", previous.c_str(), 1);
+  EXPECT_FALSE(found);
+  EXPECT_NE(said.find("is too long for a server's socket address"), std::string::npos) << said;
+  EXPECT_EQ(again, "") << "said once while it lasts";
 }
 
 TEST_F(LinkTrust, AnotherUsersDirectoryOrServerIsRefused) {
