@@ -211,6 +211,7 @@ void WebPanel::pingClients() {
       drop(*client, {}, Ending::Abort);  // nobody is there to read a close frame
     } else {
       client->socket->ping();
+      sendLinkState(*client);
     }
   }
 }

@@ -32,7 +32,9 @@ inline constexpr qint64 kMaxRequestBytes = 256 * 1024;
 inline constexpr qint64 kMaxInFlightBytes = 512 * 1024;
 inline constexpr auto kBehindLimit = std::chrono::seconds(10);
 // Every WebSocket is pinged this often (a browser answers by itself); one that has answered nothing for
-// kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up.
+// kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up. The link
+// state goes along with each ping, so that the page too hears from the server at least this often, and can
+// tell a connection whose far end has gone quiet.
 inline constexpr auto kPingInterval = std::chrono::seconds(5);
 inline constexpr auto kSilenceLimit = std::chrono::seconds(15);
 

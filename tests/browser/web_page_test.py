@@ -2,7 +2,8 @@
 """The browser panel in a real browser: headless Chromium opens skyvane-web's page for the airspeed indicator and
 the altimeter against skyvane-sim with known values. The pictures the page draws must be skyvane-render's
 pictures of those values (JPEG aside); after the server is restarted with a new airspeed the page must show it
-within 2 s, and say "no simulator" while there is none.
+within 2 s, and say "no simulator" while there is none; a panel server gone silent must be said within its
+silence limit; an address naming no usable gauge must keep the saved arrangement.
 
 Usage: web_page_test.py SKYVANE_SIM SKYVANE_WEB SKYVANE_RENDER [SCREENSHOT.png]
 Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 on a failure.
@@ -102,6 +103,8 @@ def main():
     os.mkdir(runtime, 0o700)
     env = dict(os.environ, SKYVANE_RUNTIME_DIR=runtime, SKYVANE_HOME=os.path.join(work, "home"))
     os.mkdir(env["SKYVANE_HOME"])
+    with open(os.path.join(env["SKYVANE_HOME"], "config.ini"), "w") as f:
+        f.write("[General]\nRPM=0\n")  # both RPM gauges switched off
     sets = lambda values: [a for v in values for a in ("--set", v)]
     sim, _ = start([sim_path, "--feed", "none"] + sets(FIRST), "listening on", env)
     web, line = start([web_path, "--listen", "127.0.0.1:0", "--aa", "4x"], "open http://", env)
@@ -154,6 +157,27 @@ def main():
             fail(f"the new airspeed did not show within 2 s: {page.state()}, "
                  f"{mean_difference(shown, expected):.2f} levels from its picture")
         print(f"new airspeed shown {time.time() - restarted:.2f} s after the server restarted")
+
+        # The panel server stops answering without closing (as a phone's connection does when it sleeps):
+        # the page says so within its 15 s of silence and is fed again once the server goes on.
+        frames = page.state().get("frames", 0)
+        web.send_signal(signal.SIGSTOP)
+        stopped = time.time()
+        said = page.wait(lambda: page.state().get("link") == "reconnecting", 18)
+        web.send_signal(signal.SIGCONT)
+        if not said:
+            fail(f"the page still looked live {time.time() - stopped:.1f} s into a silent server: {page.state()}")
+        print(f"a silent server said after {time.time() - stopped:.1f} s")
+        if not page.wait(lambda: page.state().get("link") == "up" and page.state().get("frames", 0) > frames, 10):
+            fail(f"the page did not come back after the server went on: {page.state()}")
+
+        # An address that names no gauge the panel shows (unknown, or switched off in config.ini) keeps the
+        # arrangement saved in the browser.
+        page.driver.get(url + "?gauges=Bogus,TForm12")
+        tiles = page.driver.execute_script(
+            "return Array.from(document.querySelectorAll('.tile')).map((t) => t.dataset.gauge)")
+        if tiles != GAUGES:
+            fail(f"a mistyped address replaced the saved arrangement: {tiles}")
         return 0
     finally:
         if page:

@@ -17,6 +17,9 @@ let arrangement = null;     // {tiles: [{gauge, turns}], cols}
 let socket = null;
 let linkUp = false;
 let retryMs = 1000;
+let refusal = '';           // why the server closed the last connection, when it said
+let lastHeard = 0;          // Date.now() of the last message; the server sends one at least every 5 s
+const SILENCE_MS = 15000;   // a connection quiet for this long is gone (a phone that slept, a stopped server)
 // For tests and curious users: what arrived.
 window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting' };
 
@@ -24,7 +27,8 @@ function parseArrangement(text, cols) {
   const tiles = [];
   for (const item of (text || '').split(',')) {
     const [gauge, turn] = item.split(':');
-    if (gauges.some((g) => g.gauge === gauge) && !tiles.some((t) => t.gauge === gauge)) {
+    // A gauge switched off in config.ini draws nothing, and the picker cannot take it away again.
+    if (gauges.some((g) => g.gauge === gauge && g.on) && !tiles.some((t) => t.gauge === gauge)) {
       tiles.push({ gauge, turns: ((parseInt(turn, 10) || 0) % 4 + 4) % 4 });
     }
   }
@@ -35,7 +39,10 @@ function parseArrangement(text, cols) {
 function loadArrangement() {
   const query = new URLSearchParams(location.search);
   if (query.has('gauges')) {
-    return parseArrangement(query.get('gauges'), query.get('cols'));
+    // An address that names no gauge this panel shows (mistyped, from another panel's settings) leaves the
+    // saved arrangement as it is.
+    const fromAddress = parseArrangement(query.get('gauges'), query.get('cols'));
+    if (fromAddress.tiles.length > 0 || query.get('gauges') === '') return fromAddress;
   }
   try {
     const stored = JSON.parse(localStorage.getItem(STORE_KEY) || 'null');
@@ -118,6 +125,7 @@ function makeTile(entry, index) {
 // Reordering by dragging a tile's handle onto another tile, with a mouse, a pen or a finger.
 function enableDragging(tile, handle) {
   handle.addEventListener('pointerdown', (down) => {
+    if (down.button !== 0) return;  // the main button, a pen or a finger
     down.preventDefault();
     handle.setPointerCapture(down.pointerId);
     tile.classList.add('dragging');
@@ -129,11 +137,14 @@ function enableDragging(tile, handle) {
       target = next && next !== tile ? next : null;
       if (target) target.classList.add('target');
     };
-    const up = () => {
+    const end = (dropped) => {
       handle.removeEventListener('pointermove', move);
+      handle.removeEventListener('pointerup', up);
+      handle.removeEventListener('pointercancel', cancel);
       tile.classList.remove('dragging');
-      if (target) {
-        target.classList.remove('target');
+      if (target) target.classList.remove('target');
+      // A drag the system took over (a call, a gesture) moves nothing.
+      if (dropped && target) {
         const from = Number(tile.dataset.index);
         const to = Number(target.dataset.index);
         const [moved] = arrangement.tiles.splice(from, 1);
@@ -142,15 +153,17 @@ function enableDragging(tile, handle) {
         buildGrid();
       }
     };
+    const up = () => end(true);
+    const cancel = () => end(false);
     handle.addEventListener('pointermove', move);
-    handle.addEventListener('pointerup', up, { once: true });
-    handle.addEventListener('pointercancel', up, { once: true });
+    handle.addEventListener('pointerup', up);
+    handle.addEventListener('pointercancel', cancel);
   });
 }
 
 function showNotes() {
   const open = socket && socket.readyState === WebSocket.OPEN;
-  const note = !open ? 'reconnecting' : (linkUp ? '' : 'no simulator');
+  const note = !open ? (refusal ? `reconnecting (${refusal})` : 'reconnecting') : (linkUp ? '' : 'no simulator');
   stateText.textContent = note;
   for (const tile of grid.children) {
     tile.querySelector('.note').textContent = note;
@@ -206,8 +219,13 @@ function drawFrame(data) {
 function connect() {
   socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`);
   socket.binaryType = 'arraybuffer';
-  socket.onopen = () => { retryMs = 1000; subscribe(); showNotes(); };
+  socket.onopen = () => { lastHeard = Date.now(); subscribe(); showNotes(); };
   socket.onmessage = (event) => {
+    // Only a server that answers resets the wait: one that accepts and then refuses (too many clients) is
+    // asked again less and less often.
+    lastHeard = Date.now();
+    retryMs = 1000;
+    refusal = '';
     if (typeof event.data === 'string') {
       try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
       showNotes();
@@ -215,11 +233,25 @@ function connect() {
       drawFrame(event.data);
     }
   };
-  socket.onclose = () => {
+  socket.onclose = (event) => {
+    refusal = event.reason || '';
     showNotes();
     setTimeout(connect, retryMs);
     retryMs = Math.min(5000, retryMs * 2);
   };
+}
+
+// A connection that has carried nothing for SILENCE_MS is given up for a new one: its far end is gone without
+// a word (the browser itself may not notice for minutes), and the tiles must not look live meanwhile.
+function checkAlive() {
+  if (!socket || socket.readyState !== WebSocket.OPEN || Date.now() - lastHeard < SILENCE_MS) return;
+  const gone = socket;
+  gone.onclose = null;
+  gone.onmessage = null;
+  gone.close();
+  socket = null;
+  showNotes();
+  connect();
 }
 
 function buildPicker() {
@@ -255,8 +287,23 @@ async function keepAwake() {
   } catch (e) { /* not allowed here: the screen may sleep */ }
 }
 
+// The gauge list, asked again every 2 s while the server cannot give it (restarting, not yet listening).
+async function fetchGauges() {
+  for (;;) {
+    try {
+      const reply = await fetch('/api/gauges');
+      if (reply.ok) return await reply.json();
+      stateText.textContent = `the panel server refused the gauge list (${reply.status})`;
+    } catch (e) {
+      stateText.textContent = 'the panel server does not answer';
+    }
+    await new Promise((resolve) => { setTimeout(resolve, 2000); });
+  }
+}
+
 async function start() {
-  gauges = await (await fetch('/api/gauges')).json();
+  gauges = await fetchGauges();
+  stateText.textContent = '';
   arrangement = loadArrangement();
   for (let c = 0; c <= 8; c++) {
     colsSelect.add(new Option(c === 0 ? 'auto' : String(c), String(c)));
@@ -284,7 +331,8 @@ async function start() {
     if (e.target === grid) document.body.classList.remove('full');
     setTimeout(subscribe, 300);
   });
-  document.addEventListener('visibilitychange', keepAwake);
+  document.addEventListener('visibilitychange', () => { keepAwake(); checkAlive(); });
+  setInterval(checkAlive, 1000);
   let resizing = 0;
   window.addEventListener('resize', () => {
     clearTimeout(resizing);
