@@ -110,9 +110,13 @@ function makeTile(entry, index) {
   tile.dataset.gauge = entry.gauge;
   tile.dataset.index = index;
   tile.title = info.caption;
-  tile.innerHTML = '<canvas></canvas><div class="note"></div>' +
+  tile.innerHTML = '<canvas role="img"></canvas><div class="note"></div>' +
     '<div class="tools"><button class="turn" title="Turn a quarter">&#8635;</button>' +
     '<button class="move" title="Drag to move">&#10021;</button></div>';
+  // Read out by name: the glyphs alone say nothing, and every tile has the same two.
+  tile.querySelector('canvas').setAttribute('aria-label', info.caption);
+  tile.querySelector('.turn').setAttribute('aria-label', `Turn ${info.caption} a quarter`);
+  tile.querySelector('.move').setAttribute('aria-label', `Move ${info.caption} (drag)`);
   tile.querySelector('.turn').addEventListener('click', () => {
     entry.turns = (entry.turns + 1) % 4;
     saveArrangement();
@@ -209,10 +213,11 @@ function drawFrame(data) {
     tile.dataset.shown = order;
     canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
     picture.close();
+    const first = !tile.dataset.drawn;
     tile.dataset.drawn = '1';
     window.skyvane.frames++;
     window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
-    showNotes();
+    if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
   });
 }
 
