@@ -134,6 +134,7 @@ GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
 }
 
 GaugePanel::~GaugePanel() {
+  m_shutDown = true;  // windows closing from here on are the panel going, not the user hiding them
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
     t->stop();
   }
@@ -225,7 +226,7 @@ void GaugePanel::wireControls() {
     GaugeWindow* w = m_windows[i].get();
     // A masked control window comes back through a gauge window's menu: when the last gauge window is closed,
     // it comes back by itself, or nothing would be left on the screen to reach the program with.
-    QObject::connect(w, &QWindow::visibleChanged, [this](bool visible) {
+    QObject::connect(w, &QWindow::visibleChanged, m_control.get(), [this](bool visible) {
       if (!visible && !m_shutDown && !m_control->isVisible() && !anyGaugeWindowShown()) {
         showControlWindow();
       }
@@ -330,15 +331,15 @@ void GaugePanel::applyLayout() {
   const QRect placed = ontoAScreen(
       savedRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height(), 1));
   m_control->move(placed.topLeft());
+  for (std::size_t i = 0; i < m_windows.size(); ++i) {
+    applyGaugeRecord(*m_windows[i], m_layout.records[i + 1]);
+  }
   if (main.startMasked() == 1) {
     m_control->startMasked().setChecked(true);
     // Masked with no gauge window to show, the program would run with nothing on the screen.
-    if (firstShownWindow()) {
+    if (anyGaugeWindowShown()) {
       m_control->hide();
     }
-  }
-  for (std::size_t i = 0; i < m_windows.size(); ++i) {
-    applyGaugeRecord(*m_windows[i], m_layout.records[i + 1]);
   }
 }
 

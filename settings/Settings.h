@@ -154,7 +154,8 @@ inline constexpr long long kMaxScaleTicks = 20000;
 long long scaleTickCount(long double first, long double last, long double step);
 
 // The scales the dial builders cannot draw as configured: a step below 1, a digit interval or divisor of 0, a
-// last value equal to the first, or no drawable tick count; also a line width below 1 (drawn 1 px wide). One "[Section] problem; problem" line per scale.
+// last value equal to the first, or no drawable tick count; also a line width below 1 (drawn 1 px wide). One
+// "[Section] problem; problem" line per scale.
 std::vector<std::string> unworkableScales(const Settings& settings);
 
 }  // namespace settings

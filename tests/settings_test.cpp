@@ -240,8 +240,8 @@ TEST_F(SettingsFiles, UnreadableFilesGiveTheDefaults) {
 TEST(UnworkableScales, EachKindIsReportedOnce) {
   const settings::SettingsLoad load = settings::parseSettings(
       "[AMP]\nIncrementation=0\n[VOLT]\nDigitEveryXincrementation=0\n[FF]\nDivideBy=0\n"
-      "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\nLineWidth=1\n"  // negative: negated numerals, every |D|-th
-                                                                         // tick
+      // Negative: negated numerals, every |D|-th tick.
+      "[OAT]\nDigitEveryXincrementation=-1\nDivideBy=-2\nLineWidth=1\n"
       "[CHT]\nFirstValue=100\nLastValue=100\nLineWidth=0\n[RPM]\nLastValue=0\n[EGT]\nIncrementation=1\nFirstValue=0\n"
       "LastValue=1000000\n[IAS]\nIncrementation=0\n[ITT]\nDivideBy=0\nFirstValue=50\n");
   const std::vector<std::string> problems = settings::unworkableScales(load.settings);

@@ -480,6 +480,9 @@ TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
   EXPECT_GT(clock.elapsed(), 14000) << "closed before it was silent for long";
   EXPECT_TRUE(browser.connected());
   EXPECT_EQ(browser.framesOf(kAirspeed), 1);
+  // The link state comes with every ping: a page hears from a panel whose gauges stand still, and can tell it
+  // from one gone quiet.
+  EXPECT_GE(browser.texts.size(), 3u);
 }
 
 // A simulator that stops answering while skyvane-web is asked to stop: it waits 2 s for its link, not the link's

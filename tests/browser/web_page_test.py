@@ -163,8 +163,10 @@ def main():
         frames = page.state().get("frames", 0)
         web.send_signal(signal.SIGSTOP)
         stopped = time.time()
-        said = page.wait(lambda: page.state().get("link") == "reconnecting", 18)
-        web.send_signal(signal.SIGCONT)
+        try:
+            said = page.wait(lambda: page.state().get("link") == "reconnecting", 18)
+        finally:
+            web.send_signal(signal.SIGCONT)
         if not said:
             fail(f"the page still looked live {time.time() - stopped:.1f} s into a silent server: {page.state()}")
         print(f"a silent server said after {time.time() - stopped:.1f} s")
@@ -174,10 +176,11 @@ def main():
         # An address that names no gauge the panel shows (unknown, or switched off in config.ini) keeps the
         # arrangement saved in the browser.
         page.driver.get(url + "?gauges=Bogus,TForm12")
-        tiles = page.driver.execute_script(
+        tiles = lambda: page.driver.execute_script(
             "return Array.from(document.querySelectorAll('.tile')).map((t) => t.dataset.gauge)")
-        if tiles != GAUGES:
-            fail(f"a mistyped address replaced the saved arrangement: {tiles}")
+        page.wait(lambda: tiles() != [], 5)  # the tiles come once the gauge list has arrived
+        if tiles() != GAUGES:
+            fail(f"a mistyped address replaced the saved arrangement: {tiles()}")
         return 0
     finally:
         if page:

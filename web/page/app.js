@@ -18,7 +18,8 @@ let socket = null;
 let linkUp = false;
 let retryMs = 1000;
 let refusal = '';           // why the server closed the last connection, when it said
-let lastHeard = 0;          // Date.now() of the last message; the server sends one at least every 5 s
+let lastHeard = 0;          // Date.now() of the last message (or of the connection's start); the server sends
+                            // one at least every 5 s
 const SILENCE_MS = 15000;   // a connection quiet for this long is gone (a phone that slept, a stopped server)
 // For tests and curious users: what arrived.
 window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting' };
@@ -222,6 +223,7 @@ function drawFrame(data) {
 }
 
 function connect() {
+  lastHeard = Date.now();
   socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`);
   socket.binaryType = 'arraybuffer';
   socket.onopen = () => { lastHeard = Date.now(); subscribe(); showNotes(); };
@@ -232,8 +234,10 @@ function connect() {
     retryMs = 1000;
     refusal = '';
     if (typeof event.data === 'string') {
+      const wasUp = linkUp;
       try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
-      showNotes();
+      // Repeated with every ping: the notes change only when the link does.
+      if (linkUp !== wasUp) showNotes();
     } else {
       drawFrame(event.data);
     }
@@ -246,10 +250,11 @@ function connect() {
   };
 }
 
-// A connection that has carried nothing for SILENCE_MS is given up for a new one: its far end is gone without
-// a word (the browser itself may not notice for minutes), and the tiles must not look live meanwhile.
+// A connection that has carried nothing for SILENCE_MS, or that has not opened within it, is given up for a new
+// one: its far end is gone without a word (the browser itself may not notice for minutes), and the tiles must
+// not look live meanwhile.
 function checkAlive() {
-  if (!socket || socket.readyState !== WebSocket.OPEN || Date.now() - lastHeard < SILENCE_MS) return;
+  if (!socket || socket.readyState > WebSocket.OPEN || Date.now() - lastHeard < SILENCE_MS) return;
   const gone = socket;
   gone.onclose = null;
   gone.onmessage = null;
