@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -17,7 +18,7 @@ float airspeedRoll(long double knots, const gauges::ScaleStates& states) {
   return storedRoll(-knots * states.airspeedK);  // the default dial: clockwise from 12 o'clock
 }
 
-TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
+TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackASecondAfterTheLinkIsGivenUp) {
   TempRuntimeDir runtime;
   panel::PanelScene panel;
   settings::Settings settings;
@@ -41,13 +42,17 @@ TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
   // The application's two timers: the tick every 30 ms (Timer2); after the tick gave the link up, one open
   // attempt per second until one succeeds (Timer1).
   bool reopening = false;
-  bool closedSeen = false;
+  std::optional<Clock::time_point> closedAt;
   Clock::time_point nextOpen{};
-  while (needle.rollAngle() != airspeedRoll(200, states) && Clock::now() - restarted < 10s) {
+  int keptPoses = 0;
+  while (needle.rollAngle() != airspeedRoll(200, states) && Clock::now() - restarted < 15s) {
     const instruments::TickOutcome outcome = instruments.tick();
-    if (outcome == instruments::TickOutcome::LinkClosed) {
-      closedSeen = true;
+    if (outcome != instruments::TickOutcome::Updated) {
       EXPECT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(100, states)) << "the last pose is kept while down";
+      ++keptPoses;
+    }
+    if (outcome == instruments::TickOutcome::LinkClosed) {
+      closedAt = Clock::now();
       reopening = true;
       nextOpen = Clock::now() + 1s;
     }
@@ -57,12 +62,19 @@ TEST(LinkRecovery, RestartedServerBringsTheNeedlesBackWithinFiveSeconds) {
     }
     std::this_thread::sleep_for(30ms);
   }
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - restarted);
-  EXPECT_TRUE(closedSeen);
+  const Clock::time_point back = Clock::now();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(back - restarted);
+  ASSERT_TRUE(closedAt) << "the link was never given up";
   EXPECT_FLOAT_EQ(needle.rollAngle(), airspeedRoll(200, states));
-  EXPECT_LT(took.count(), 5000) << "values came back after " << took.count() << " ms";
+  EXPECT_GT(keptPoses, 3);
+  // Giving the link up takes three failed batches of the link's own attempts and pauses (about 3 s, longer on
+  // a loaded machine); from then on the first open attempt, a second later, finds the new server.
+  const auto reopened = std::chrono::duration_cast<std::chrono::milliseconds>(back - *closedAt);
+  EXPECT_LT(reopened.count(), 2000) << "values came back " << reopened.count() << " ms after the link was given up";
+  EXPECT_LT(took.count(), 10000) << "values came back after " << took.count() << " ms";
   RecordProperty("recovery_ms", static_cast<int>(took.count()));
-  std::printf("values back %lld ms after the restart\n", static_cast<long long>(took.count()));
+  std::printf("values back %lld ms after the restart, %lld ms after the link was given up\n",
+              static_cast<long long>(took.count()), static_cast<long long>(reopened.count()));
   SimLinkClose();
 }
 

@@ -161,13 +161,17 @@ TEST_F(WebStream, TheSeventeenthClientIsRefused) {
   for (const auto& client : clients) {
     EXPECT_FALSE(client->closed);
   }
-  // A place freed is a place taken.
+  // A place freed is a place taken, once the server has heard of the close (a moment on a loaded machine).
   clients.pop_back();
-  runEvents(200);
-  WebClient next(web.port());
-  ASSERT_TRUE(next.connected());
-  runEvents(200);
-  EXPECT_FALSE(next.closed);
+  bool admitted = false;
+  for (int attempt = 0; attempt < 10 && !admitted; ++attempt) {
+    runEvents(200);
+    WebClient next(web.port());
+    ASSERT_TRUE(next.connected());
+    runEvents(300);
+    admitted = !next.closed;
+  }
+  EXPECT_TRUE(admitted);
 }
 
 TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
