@@ -211,7 +211,9 @@ TEST_F(Front, BrowsersOfAServerAlreadyRunningSeeTheUsersOwnGaugesNotTheDemos) {
 TEST_F(Front, TwoProfilesKeepTheirOwnLayoutsAcrossRestarts) {
   const auto runPanel = [](const std::string& profile) {
     ChildProcess panel({SKYVANE_GAUGES_PATH, "--profile", profile}, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Said once its signal handling is in place (on a software renderer, as here); then it is given a moment.
+    panel.waitFor("anti-aliasing costs about three times", std::chrono::seconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     return panel.stop();  // SIGTERM: the panel closes the normal way and saves its layout
   };
   const std::string layout = std::string("/") + "ConfigWindows.cfg";

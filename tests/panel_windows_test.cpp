@@ -46,6 +46,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -889,7 +890,19 @@ PanelProcessRun runPanelProcess(const std::string& dir, const std::vector<std::p
 
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string dir = newTestDirectory("sigterm");
-  const PanelProcessRun run = runPanelProcess(dir, {}, 1500);
+  // Stopped once it has said what renders it (its signal handling is in place by then) and had a moment more.
+  using std::chrono::steady_clock;
+  std::optional<steady_clock::time_point> saidAt;
+  const PanelProcessRun run = runPanelProcess(dir, {}, 10000, [&] {
+    if (!saidAt) {
+      std::ifstream in(dir + "/stderr.txt");
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text.find("anti-aliasing costs about three times") != std::string::npos) {
+        saidAt = steady_clock::now();
+      }
+    }
+    return saidAt && steady_clock::now() - *saidAt > std::chrono::milliseconds(500);
+  });
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
   const std::string layout = dir + "/" + settings::kLayoutFileName;
   EXPECT_TRUE(fs::exists(layout));
