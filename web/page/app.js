@@ -256,6 +256,7 @@ function connect() {
 function checkAlive() {
   if (!socket || socket.readyState > WebSocket.OPEN || Date.now() - lastHeard < SILENCE_MS) return;
   const gone = socket;
+  gone.onopen = null;
   gone.onclose = null;
   gone.onmessage = null;
   gone.close();
