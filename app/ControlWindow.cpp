@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 
 #include <utility>
 
@@ -20,6 +21,10 @@ namespace {
 
 constexpr int kClientWidth = 841;
 constexpr int kClientHeight = 343;
+// The status line below the designed area: two lines of the window's font, so a long hint wraps.
+constexpr int kStatusTop = kClientHeight;
+constexpr int kStatusHeight = 30;
+constexpr int kStatusMargin = 19;
 constexpr int kDesignLeft = 367;
 constexpr int kDesignTop = 249;
 constexpr std::array<int, 6> kColumnLefts = {19, 157, 295, 433, 571, 710};
@@ -40,7 +45,7 @@ ControlWindow::ControlWindow() {
   // A fixed single border with the system menu and minimise only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kClientWidth, kClientHeight + kStatusHeight + 6);
   move(kDesignLeft, kDesignTop);
   QFont font = this->font();
   font.setPixelSize(11);
@@ -72,6 +77,41 @@ ControlWindow::ControlWindow() {
   m_startMasked = new QCheckBox(QStringLiteral("Next time start masked"), this);
   m_startMasked->setObjectName(QStringLiteral("CheckBox1"));
   m_startMasked->setGeometry(30, 238, 142 + 40, 17);
+
+  m_status = new QLabel(this);
+  m_status->setObjectName(QStringLiteral("StatusLine"));
+  m_status->setGeometry(kStatusMargin, kStatusTop, kClientWidth - 2 * kStatusMargin, kStatusHeight);
+  m_status->setWordWrap(true);
+  m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  m_status->setTextFormat(Qt::RichText);
+  // Selectable, so that the fgfs option can be copied; the log link opens in the desktop's viewer.
+  m_status->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  m_status->setOpenExternalLinks(true);
+}
+
+void ControlWindow::setStatus(const QString& text, bool suggestButtons, const QString& logPath) {
+  QString plain = text;
+  QString rich = text.toHtmlEscaped();
+  if (suggestButtons) {
+    const QString hint = QStringLiteral(" · Click a button above to show its gauge.");
+    plain += hint;
+    rich += hint.toHtmlEscaped();
+  }
+  if (!logPath.isEmpty()) {
+    plain += QStringLiteral(" · Open the log");
+    rich += QStringLiteral(" · <a href=\"%1\">Open the log</a>")
+                .arg(QUrl::fromLocalFile(logPath).toString(QUrl::FullyEncoded).toHtmlEscaped());
+  }
+  if (plain == m_statusPlain && rich == m_status->text()) {
+    return;
+  }
+  m_statusPlain = plain;
+  m_status->setText(rich);
+  m_status->setAccessibleDescription(plain);
+}
+
+QString ControlWindow::statusText() const {
+  return m_statusPlain;
 }
 
 void ControlWindow::fitCaptions() {

@@ -9,7 +9,43 @@ namespace feeds {
 BridgeMonitor::BridgeMonitor(std::string simulator, BridgeTiming timing, std::FILE* log)
     : m_simulator(std::move(simulator)),
       m_timing(timing),
-      m_log(log) {}
+      m_log(log),
+      m_waitingSince(Clock::now()),
+      m_nextHint(m_waitingSince + timing.hintAfter),
+      m_nextPublish(m_waitingSince) {}
+
+void BridgeMonitor::restartWaiting(Clock::time_point now) {
+  m_waitingSince = now;
+  if (!m_everReceived) {
+    m_nextHint = now + m_timing.hintAfter;
+  }
+}
+
+simlink::FeedPhase BridgeMonitor::phase() const {
+  if (!m_everReceived) {
+    return simlink::FeedPhase::Waiting;
+  }
+  return m_silent ? simlink::FeedPhase::Stopped : simlink::FeedPhase::Receiving;
+}
+
+std::uint16_t BridgeMonitor::phaseSeconds(Clock::time_point now) const {
+  if (phase() == simlink::FeedPhase::Receiving || now < quietSince()) {
+    return 0;
+  }
+  const auto whole = std::chrono::duration_cast<std::chrono::seconds>(now - quietSince()).count();
+  return static_cast<std::uint16_t>(std::min<std::int64_t>(whole, 65535));
+}
+
+bool BridgeMonitor::publishDue(Clock::time_point now) {
+  if (now < m_nextPublish) {
+    return false;
+  }
+  m_rate = static_cast<std::uint16_t>(std::min<std::uint64_t>(m_taken - m_takenAtPublish, 65535));
+  m_takenAtPublish = m_taken;
+  // Whole periods from the last one, so that a late wake-up does not shift the counting window for good.
+  m_nextPublish = std::max(m_nextPublish + kPublishEvery, now);
+  return true;
+}
 
 void BridgeMonitor::say(const std::string& message) {
   if (m_log != nullptr) {
@@ -45,6 +81,7 @@ void BridgeMonitor::packetTaken(Clock::time_point now, const std::string& from) 
   m_everReceived = true;
   m_silent = false;
   m_lastPacket = now;
+  m_nextHint = Clock::time_point::max();
   ++m_taken;
 }
 
@@ -59,7 +96,7 @@ void BridgeMonitor::packetDropped(Clock::time_point now, std::string why) {
 
 BridgeMonitor::Clock::time_point BridgeMonitor::nextCheck() const {
   const auto silenceDue = m_everReceived && !m_silent ? m_lastPacket + m_timing.silence : Clock::time_point::max();
-  return std::min(silenceDue, m_periodEnd);
+  return std::min({silenceDue, m_periodEnd, m_nextHint, m_nextPublish});
 }
 
 void BridgeMonitor::check(Clock::time_point now) {
@@ -69,6 +106,13 @@ void BridgeMonitor::check(Clock::time_point now) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);
     say("no packets from " + m_simulator + " for " + text + " s; the panel keeps the last values");
+    m_nextHint = m_lastPacket + m_timing.hintAfter;
+  }
+  if (now >= m_nextHint) {
+    if (!m_hint.empty()) {
+      say(m_hint);
+    }
+    m_nextHint = now + m_timing.hintEvery;
   }
   if (now >= m_periodEnd) {
     if (m_droppedInPeriod != 0) {

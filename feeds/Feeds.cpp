@@ -16,6 +16,18 @@ namespace {
 
 constexpr auto kDemoInterval = std::chrono::milliseconds(20);
 
+// A feed that needs no peer says what it is once.
+void publishSteady(server::OffsetSpace& space, simlink::FeedKind kind, std::string detail = {}) {
+  simlink::FeedState state;
+  state.kind = kind;
+  // A path too long for the block keeps its end, where the file's own name is.
+  if (detail.size() >= simlink::kFeedDetailSize) {
+    detail = "…" + detail.substr(detail.size() - (simlink::kFeedDetailSize - 5));
+  }
+  state.detail = std::move(detail);
+  space.publish(state);
+}
+
 }  // namespace
 
 DemoFeed::DemoFeed(DemoAircraft aircraft, std::uint32_t seed, double speed, std::vector<simlink::Assignment> pinned)
@@ -39,6 +51,7 @@ Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space) {
   const std::string_view source = options.source;
   if (source == "none") {
     feed.description = "none";
+    publishSteady(space, simlink::FeedKind::Manual);
   } else if (source == "demo") {
     const auto aircraft = parseDemoAircraft(options.aircraft);
     if (!aircraft) {
@@ -55,6 +68,7 @@ Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space) {
     demo->step(space, server::FeedSource::Clock::now());
     feed.sources.push_back(std::move(demo));
     feed.description = "demo flight, " + options.aircraft;
+    publishSteady(space, simlink::FeedKind::Demo, options.aircraft);
   } else if (source.starts_with("replay:")) {
     const std::string path(source.substr(7));
     auto loaded = loadRecording(path);
@@ -70,9 +84,11 @@ Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space) {
     replay->storeAt(0, space);
     feed.sources.push_back(std::move(replay));
     feed.description = "replay of " + path + ", " + std::to_string(lines) + " lines";
+    publishSteady(space, simlink::FeedKind::Replay, path);
   } else if (source == "cruise") {
     applyCruise(space);
     feed.description = "steady cruise";
+    publishSteady(space, simlink::FeedKind::Cruise);
   } else if (options.source == "flightgear" || options.source.starts_with("flightgear:")) {
     return makeFlightGearFeed(options, space);
   } else if (options.source == "xplane" || options.source.starts_with("xplane:")) {

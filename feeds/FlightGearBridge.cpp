@@ -58,7 +58,22 @@ Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping
   }
   std::unique_ptr<FlightGearBridge> bridge(new FlightGearBridge(std::move(mapping), std::move(*socket), timing, log));
   bridge->m_frame.writeTo(space);
+  const std::uint16_t bound = bridge->port();
+  bridge->m_monitor.setHint("nothing from FlightGear on UDP " + std::to_string(bound) +
+                            ": start FlightGear with fgfs " + simlink::fgfsOption(bound) +
+                            " (skyvane flightgear --install-protocol installs the protocol file it needs)");
+  bridge->publish(space, Clock::now());
   return bridge;
+}
+
+void FlightGearBridge::publish(server::OffsetSpace& space, Clock::time_point now) const {
+  simlink::FeedState state;
+  state.kind = simlink::FeedKind::FlightGear;
+  state.phase = m_monitor.phase();
+  state.port = port();
+  state.ratePerSecond = m_monitor.ratePerSecond();
+  state.phaseSeconds = m_monitor.phaseSeconds(now);
+  space.publish(state);
 }
 
 Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::size_t fullLength,
@@ -85,8 +100,11 @@ void FlightGearBridge::onReadable(server::OffsetSpace& space) {
                   });
 }
 
-void FlightGearBridge::step(server::OffsetSpace& /*space*/, Clock::time_point now) {
+void FlightGearBridge::step(server::OffsetSpace& space, Clock::time_point now) {
   m_monitor.check(now);
+  if (m_monitor.publishDue(now)) {
+    publish(space, now);
+  }
 }
 
 Result<Feed> makeFlightGearFeed(const FeedOptions& options, server::OffsetSpace& space) {

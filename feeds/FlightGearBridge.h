@@ -42,6 +42,8 @@ public:
 
 private:
   FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTiming timing, std::FILE* log);
+  // The feed-state block: waiting on our port, the records of the last second, or how long it has been silent.
+  void publish(server::OffsetSpace& space, Clock::time_point now) const;
 
   Mapping m_mapping;
   RecordLayout m_layout;

@@ -96,6 +96,33 @@ XPlaneBridge::XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSoc
     m_frame.set(target, value);
   }
   resetRetries();
+  m_monitor.setHint("no X-Plane beacon heard on " + options.beaconGroup + ":" + std::to_string(options.beaconPort) +
+                    ": in X-Plane's Network settings turn on 'Send network data' (its beacon), or name its "
+                    "computer: --feed xplane:HOST (with --listen 0.0.0.0 for another computer)");
+}
+
+void XPlaneBridge::aimAt(const sockaddr_in& xplane) {
+  m_target = xplane;
+  const std::string port = std::to_string(ntohs(xplane.sin_port));
+  m_monitor.setHint("X-Plane at " + addressText(xplane) + " does not answer: is X-Plane running there, accepting " +
+                    "data requests on UDP " + port + " (its Network settings), with no firewall dropping UDP?");
+  m_monitor.restartWaiting(Clock::now());
+}
+
+void XPlaneBridge::publish(server::OffsetSpace& space, Clock::time_point now) const {
+  simlink::FeedState state;
+  state.kind = simlink::FeedKind::XPlane;
+  state.phase = m_monitor.phase();
+  state.ratePerSecond = m_monitor.ratePerSecond();
+  state.phaseSeconds = m_monitor.phaseSeconds(now);
+  state.datarefs = static_cast<std::uint16_t>(std::min<std::size_t>(m_mapping.entries.size(), 65535));
+  if (m_target) {
+    state.port = ntohs(m_target->sin_port);
+    const std::uint32_t address = ntohl(m_target->sin_addr.s_addr);
+    state.peer = {static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+  }
+  space.publish(state);
 }
 
 Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping, const XPlaneOptions& options,
@@ -123,9 +150,10 @@ Result<std::unique_ptr<XPlaneBridge>> XPlaneBridge::open(Mapping mapping, const 
   std::unique_ptr<XPlaneBridge> bridge(new XPlaneBridge(std::move(mapping), options, std::move(*socket), log));
   bridge->m_frame.writeTo(space);
   if (target) {
-    bridge->m_target = target;
+    bridge->aimAt(*target);
     bridge->subscribe(options.frequencyHz);
   }
+  bridge->publish(space, Clock::now());
   return bridge;
 }
 
@@ -177,7 +205,7 @@ void XPlaneBridge::offer(const sockaddr_in& xplane, const std::string& descripti
     std::fprintf(m_log, "skyvane-sim: found %s at %s\n", description.c_str(), addressText(xplane).c_str());
     std::fflush(m_log);
   }
-  m_target = xplane;
+  aimAt(xplane);
   m_targetAnswered = false;
   m_fromBeacon = true;
   m_takenAt = now;
@@ -227,8 +255,11 @@ XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
   return std::min(m_monitor.nextCheck(), m_nextSubscribe);
 }
 
-void XPlaneBridge::step(server::OffsetSpace& /*space*/, Clock::time_point now) {
+void XPlaneBridge::step(server::OffsetSpace& space, Clock::time_point now) {
   m_monitor.check(now);
+  if (m_monitor.publishDue(now)) {
+    publish(space, now);
+  }
   if (m_target && now >= m_nextSubscribe) {
     if (m_monitor.everReceived() && !m_monitor.silent()) {
       resetRetries();

@@ -95,6 +95,10 @@ private:
   XPlaneBridge(Mapping mapping, const XPlaneOptions& options, UdpSocket socket, std::FILE* log);
   void subscribe(int frequencyHz);
   void resetRetries();
+  // Takes `xplane` as the one to ask, and waits for it afresh (what to do is said about it now).
+  void aimAt(const sockaddr_in& xplane);
+  // The feed-state block: the X-Plane asked (none before a beacon), its datarefs and replies a second.
+  void publish(server::OffsetSpace& space, Clock::time_point now) const;
 
   static constexpr std::chrono::seconds kLongestRetry{60};
   static constexpr int kMostUnansweredTries = 8;

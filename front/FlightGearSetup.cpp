@@ -123,8 +123,4 @@ std::string protocolWarning(const std::string& root) {
   return {};
 }
 
-std::string fgfsOption(int port) {
-  return "--generic=socket,out,30,127.0.0.1," + std::to_string(port) + ",udp,skyvane";
-}
-
 }  // namespace front

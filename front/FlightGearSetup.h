@@ -23,7 +23,4 @@ Result<std::string> installProtocol(const std::string& root);
 // empty when it is the same.
 std::string protocolWarning(const std::string& root);
 
-// The fgfs option that sends to skyvane-sim listening on `port` of this machine.
-std::string fgfsOption(int port);
-
 }  // namespace front

@@ -91,4 +91,9 @@ void OffsetSpace::apply(const std::vector<simlink::Assignment>& assignments) {
   }
 }
 
+void OffsetSpace::publish(simlink::FeedState state) {
+  state.publication = ++m_publications;
+  write(simlink::kFeedStateOffset, simlink::encodeFeedState(state));
+}
+
 }  // namespace server

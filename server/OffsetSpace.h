@@ -4,6 +4,7 @@
 
 #include "Assignments.h"
 #include "Catalogue.h"
+#include "FeedState.h"
 
 #include <array>
 #include <cstddef>
@@ -39,6 +40,9 @@ public:
   // written). `dirtyEnd` receives how many leading bytes of the block may have changed.
   int serveBlock(std::span<std::uint8_t> block, std::size_t& dirtyEnd);
 
+  // Writes the feed-state block (a new publication number each time): what the panel's status line shows.
+  void publish(simlink::FeedState state);
+
   // The version a client announced at 0x330A. Kept apart from the bytes, whose high word of 0x3308 must keep
   // saying 0xFADE to the next client.
   std::uint16_t clientVersion() const { return m_clientVersion; }
@@ -49,6 +53,7 @@ private:
 
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;
+  std::uint32_t m_publications = 0;
 };
 
 }  // namespace server

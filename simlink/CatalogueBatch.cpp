@@ -10,7 +10,8 @@ bool CatalogueBatch::fetch(SimLinkResult& result) {
       return false;
     }
   }
-  if (!SimLinkProcess(result)) {
+  if (!SimLinkRead(kFeedStateOffset, kFeedStateSize, m_incoming.data() + kSlots.back(), result) ||
+      !SimLinkProcess(result)) {
     return false;
   }
   m_raw = m_incoming;

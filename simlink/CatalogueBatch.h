@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "FeedState.h"
 #include "SimLink.h"
 
 #include <array>
@@ -21,6 +22,9 @@ public:
     return catalogue::toPhysical(catalogue::kRows[row], m_raw.data() + kSlots[row]);
   }
   const std::uint8_t* raw(std::size_t row) const { return m_raw.data() + kSlots[row]; }
+  // What the server published about its feed in the last successful batch; nothing from a server that does
+  // not publish it.
+  std::optional<FeedState> feedState() const { return decodeFeedState(std::span(m_raw).last<kFeedStateSize>()); }
 
 private:
   static constexpr auto kSlots = [] {
@@ -30,10 +34,12 @@ private:
     }
     return slots;
   }();
+  // The feed-state block follows the rows' values.
+  static constexpr std::uint32_t kRawSize = kSlots.back() + kFeedStateSize;
 
   // Reads land in `m_incoming`, so a failed exchange leaves the last good values in place.
-  std::array<std::uint8_t, kSlots.back()> m_raw{};
-  std::array<std::uint8_t, kSlots.back()> m_incoming{};
+  std::array<std::uint8_t, kRawSize> m_raw{};
+  std::array<std::uint8_t, kRawSize> m_incoming{};
 };
 
 }  // namespace simlink

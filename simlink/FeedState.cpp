@@ -1,0 +1,149 @@
+// The feed-state block's encoding and the status line made from it.
+#include "FeedState.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace simlink {
+
+namespace {
+
+constexpr std::uint8_t kLayoutVersion = 1;
+
+void store16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void store32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+std::uint16_t load16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+std::uint32_t load32(const std::uint8_t* at) {
+  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
+}
+
+std::string peerText(const FeedState& s) {
+  return std::to_string(s.peer[0]) + "." + std::to_string(s.peer[1]) + "." + std::to_string(s.peer[2]) + "." +
+         std::to_string(s.peer[3]);
+}
+
+bool hasPeer(const FeedState& s) {
+  return s.peer != std::array<std::uint8_t, 4>{};
+}
+
+std::string seconds(std::uint16_t value) {
+  return std::to_string(value) + " s";
+}
+
+const std::string kKeepsLast = " — the gauges keep the last values";
+
+std::string flightGearLine(const FeedState& s) {
+  switch (s.phase) {
+    case FeedPhase::Receiving:
+      return "FlightGear: " + std::to_string(s.ratePerSecond) + " records/s";
+    case FeedPhase::Stopped:
+      return "FlightGear: no data for " + seconds(s.phaseSeconds) + kKeepsLast;
+    case FeedPhase::Waiting:
+    case FeedPhase::Steady:
+      break;
+  }
+  return "FlightGear: waiting for data on UDP " + std::to_string(s.port) + " — start FlightGear with " +
+         fgfsOption(s.port);
+}
+
+std::string xplaneLine(const FeedState& s) {
+  if (!hasPeer(s)) {
+    return "X-Plane: no beacon for " + seconds(s.phaseSeconds) + " — is 'Send network data' on?";
+  }
+  const std::string at = "X-Plane at " + peerText(s) + ": ";
+  switch (s.phase) {
+    case FeedPhase::Receiving:
+      return at + std::to_string(s.datarefs) + " datarefs, " + std::to_string(s.ratePerSecond) + "/s";
+    case FeedPhase::Stopped:
+      return at + "no data for " + seconds(s.phaseSeconds) + kKeepsLast;
+    case FeedPhase::Waiting:
+    case FeedPhase::Steady:
+      break;
+  }
+  return at + "no answer for " + seconds(s.phaseSeconds) + " — does it accept data requests on UDP " +
+         std::to_string(s.port) + "?";
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kFeedStateSize> encodeFeedState(const FeedState& state) {
+  std::array<std::uint8_t, kFeedStateSize> block{};
+  std::uint8_t* b = block.data();
+  store32(b, kFeedStateMagic);
+  b[4] = kLayoutVersion;
+  b[5] = static_cast<std::uint8_t>(state.kind);
+  b[6] = static_cast<std::uint8_t>(state.phase);
+  store16(b + 8, state.port);
+  store16(b + 10, state.ratePerSecond);
+  store16(b + 12, state.phaseSeconds);
+  store16(b + 14, state.datarefs);
+  std::copy(state.peer.begin(), state.peer.end(), b + 16);
+  store32(b + 20, state.publication);
+  std::memcpy(b + 32, state.detail.data(), std::min(state.detail.size(), kFeedDetailSize - 1));
+  return block;
+}
+
+std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStateSize> block) {
+  const std::uint8_t* b = block.data();
+  if (load32(b) != kFeedStateMagic || b[4] != kLayoutVersion) {
+    return std::nullopt;
+  }
+  if (b[5] < static_cast<std::uint8_t>(FeedKind::Manual) || b[5] > static_cast<std::uint8_t>(FeedKind::XPlane) ||
+      b[6] > static_cast<std::uint8_t>(FeedPhase::Stopped)) {
+    return std::nullopt;
+  }
+  FeedState s;
+  s.kind = static_cast<FeedKind>(b[5]);
+  s.phase = static_cast<FeedPhase>(b[6]);
+  s.port = load16(b + 8);
+  s.ratePerSecond = load16(b + 10);
+  s.phaseSeconds = load16(b + 12);
+  s.datarefs = load16(b + 14);
+  std::copy(b + 16, b + 20, s.peer.begin());
+  s.publication = load32(b + 20);
+  const auto* text = reinterpret_cast<const char*>(b + 32);
+  s.detail.assign(text, strnlen(text, kFeedDetailSize));
+  return s;
+}
+
+std::string fgfsOption(int port) {
+  return "--generic=socket,out,30,127.0.0.1," + std::to_string(port) + ",udp,skyvane";
+}
+
+std::string statusLine(bool linkOpen, const std::optional<FeedState>& state) {
+  if (!linkOpen) {
+    return "No simulator server — start one with skyvane demo";
+  }
+  if (!state) {
+    return "Connected";
+  }
+  switch (state->kind) {
+    case FeedKind::Demo:
+      return "Connected: demo flight";
+    case FeedKind::Cruise:
+      return "Connected: steady cruise";
+    case FeedKind::Replay:
+      return "Replay of " + state->detail;
+    case FeedKind::FlightGear:
+      return flightGearLine(*state);
+    case FeedKind::XPlane:
+      return xplaneLine(*state);
+    case FeedKind::Manual:
+      break;
+  }
+  return "Connected: values set by hand";
+}
+
+}  // namespace simlink
