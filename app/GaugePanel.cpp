@@ -9,6 +9,7 @@
 #include "QtContext.h"
 #include "QuartzFont.h"
 #include "SimLink.h"
+#include "StarterLayout.h"
 #include "TGLCamera.h"
 #include "TextFile.h"
 
@@ -25,6 +26,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace app {
@@ -118,7 +120,12 @@ std::vector<std::string> warningLines(const settings::SettingsLoad& load) {
 
 }  // namespace
 
-GaugePanel::GaugePanel(std::string dataDir) : m_dataDir(std::move(dataDir)) {
+GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
+    : m_dataDir(std::move(dataDir)),
+      m_arrange(std::move(arrange)) {
+  if (const char* log = std::getenv("SKYVANE_LOG"); log != nullptr) {
+    m_logPath = QString::fromLocal8Bit(log);
+  }
   // The base surface and context hold the share group of every window's display lists for the whole run.
   m_baseSurface = std::make_unique<QOffscreenSurface>();
   m_baseSurface->setFormat(QtContext::surfaceFormat());
@@ -188,8 +195,35 @@ void GaugePanel::startUp() {
   m_fileSettings = settings.settings;
   m_fileWarnings = warningLines(settings);
   greyEngine2Buttons();
+  if (!m_layoutFound && !m_arrange.empty()) {
+    arrangeFirstStart();
+  }
 
   gauges::buildPanel(*m_panel, m_settings, m_states);
+}
+
+void GaugePanel::arrangeFirstStart() {
+  const auto aircraft = m_arrange == "auto" ? (m_settings.general.nbOfEngines >= 2 ? gauges::StarterAircraft::Twin
+                                                                                   : gauges::StarterAircraft::Single)
+                                            : gauges::parseStarterAircraft(m_arrange);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!aircraft || screen == nullptr) {
+    return;
+  }
+  // The free part of the screen (without panels and docks), and the control window as the window manager
+  // will frame it: its frame is not known before it is shown, so a title bar and borders are allowed for.
+  constexpr QSize kFrameAllowance(12, 40);
+  const QRect area = screen->availableGeometry();
+  const QSize control = m_control->size() + kFrameAllowance;
+  m_layout = gauges::starterLayout(*aircraft, {area.left(), area.top(), area.width(), area.height()}, control.width(),
+                                   control.height());
+  // A gauge the settings switch off would show an empty window.
+  for (const gauges::GaugeRow& row : gauges::kGauges) {
+    if (!gauges::switchedOn(m_settings.general, row)) {
+      m_layout.records[static_cast<std::size_t>(&row - gauges::kGauges.data()) + 1].setVisible(false);
+    }
+  }
+  m_layoutFound = true;
 }
 
 void GaugePanel::greyEngine2Buttons() {
@@ -262,6 +296,7 @@ void GaugePanel::wireControls() {
 void GaugePanel::start() {
   // Drawn ahead once the control window is on the screen, inside the deferred step's wait.
   m_control->setFirstShownHandler([this] { warmUp(); });
+  updateStatus();
   m_control->show();
   m_timer1.start();
   m_timer2.start();
@@ -382,6 +417,7 @@ void GaugePanel::applyAntiAliasing() {
 }
 
 void GaugePanel::tryOpenLink() {
+  m_linkTried = true;
   SimLinkResult result = SimLinkOk;
   if (SimLinkOpen(0, result)) {
     m_timer1.stop();
@@ -395,6 +431,22 @@ void GaugePanel::tick() {
     m_timer1.start();
     tryOpenLink();
   }
+  updateStatus();
+}
+
+void GaugePanel::updateStatus() {
+  // Made again only when the link, the server's publication or the shown gauges changed: the tick runs every
+  // 30 ms and the line rarely changes.
+  const bool open = SimLinkIsOpen();
+  const std::optional<simlink::FeedState> state = open ? m_instruments->feedState() : std::nullopt;
+  const StatusKey key{m_linkTried, open, state.has_value(), state ? state->publication : 0, !anyGaugeWindowShown()};
+  if (m_statusShown == key) {
+    return;
+  }
+  m_statusShown = key;
+  const std::string line =
+      m_linkTried ? simlink::statusLine(open, state) : std::string("Looking for a simulator server…");
+  m_control->setStatus(QString::fromStdString(line), key.suggestButtons, m_logPath);
 }
 
 QRect GaugePanel::controlFrame() const {
@@ -427,7 +479,8 @@ settings::WindowLayout GaugePanel::currentLayout() const {
     r.setLeft(g.left());
     r.setWidth(g.width());
     r.setHeight(g.height());
-    r.setRollAngleDeg(w.tableCamera().rollAngle());
+    // The quarter turns as accumulated: the camera keeps its roll within one turn, the file keeps the count.
+    r.setRollAngleDeg(w.turnDeg());
     r.setVisible(w.isVisible());
     r.setStayOnTop(w.stayOnTop());
   }
@@ -556,6 +609,9 @@ void GaugePanel::showWarnings(const std::vector<std::string>& lines) {
     m_warningBox = std::make_unique<QMessageBox>(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle),
                                                  QString(), QMessageBox::Ok);
     m_warningBox->setModal(false);
+    // A pilot editing config.ini beside a flight keeps the keyboard where it was: the box only shows.
+    m_warningBox->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_warningBox->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
   }
   m_warningBox->setText(QStringLiteral("config.ini was read again; some values were not understood:"));
   m_warningBox->setInformativeText(QString::fromStdString(text));

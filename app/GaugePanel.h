@@ -35,8 +35,10 @@ extern const std::array<const char*, 5> kAntiAliasingLabels;
 
 class GaugePanel {
 public:
-  // Creates everything hidden; `dataDir` holds config.ini, the layout file and the font file.
-  explicit GaugePanel(std::string dataDir);
+  // Creates everything hidden; `dataDir` holds config.ini, the layout file and the font file. Without a
+  // layout file, `arrange` (single, twin, turboprop, or auto: the twin's for two engines, else the single's)
+  // opens the starter layout fitted to the screen instead of the button grid alone; empty: the grid alone.
+  explicit GaugePanel(std::string dataDir, std::string arrange = {});
   ~GaugePanel();
   GaugePanel(const GaugePanel&) = delete;
   GaugePanel& operator=(const GaugePanel&) = delete;
@@ -76,6 +78,7 @@ public:
 
 private:
   void startUp();
+  void arrangeFirstStart();
   void createGaugeWindows();
   void wireControls();
   std::optional<std::size_t> firstShownWindow() const;
@@ -95,6 +98,7 @@ private:
   void applyAntiAliasing();
   void tryOpenLink();
   void tick();
+  void updateStatus();
   void shutdown();
   QRect controlFrame() const;
   settings::WindowLayout currentLayout() const;
@@ -102,6 +106,7 @@ private:
   void showError(const std::string& text);
 
   std::string m_dataDir;
+  std::string m_arrange;
   std::unique_ptr<ControlWindow> m_control;
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
@@ -130,6 +135,17 @@ private:
   std::function<void(const std::string&)> m_warningSink;
   std::function<void()> m_aaApplied;
   bool m_shutDown = false;
+  bool m_linkTried = false;  // the first link-open attempt has been made
+  struct StatusKey {
+    bool linkTried = false;
+    bool linkOpen = false;
+    bool published = false;
+    std::uint32_t publication = 0;
+    bool suggestButtons = false;
+    bool operator==(const StatusKey&) const = default;
+  };
+  std::optional<StatusKey> m_statusShown;  // what the status line was last made from
+  QString m_logPath;                       // $SKYVANE_LOG: where a menu launch's output goes
   bool m_showingError = false;
   std::function<void(const std::string&)> m_errorSink;
 };

@@ -5,14 +5,17 @@
 #include "PixelRows.h"
 #include "QtContext.h"
 #include "TGLCamera.h"
+#include "TaskbarHints.h"
 
 #include <QBackingStore>
 #include <QCursor>
 #include <QExposeEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStyleHints>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -66,6 +69,12 @@ GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtConte
   m_buffer.setChangeFilter([this](const TGLBaseSceneObject* changed) { return concerns(changed); });
   setGeometry(row.defaultLeft, row.defaultTop, kDesignHeightPx, kDesignHeightPx);
   fitViewer();
+}
+
+void GaugeWindow::showEvent(QShowEvent* event) {
+  // Sent before the window is mapped, and again at every show: a withdrawn window loses its state.
+  skipTaskbarAndPager(*this);
+  QWindow::showEvent(event);
 }
 
 GaugeWindow::~GaugeWindow() {
@@ -351,18 +360,30 @@ void GaugeWindow::mousePressEvent(QMouseEvent* event) {
     showMenu(event->globalPosition().toPoint());
     return;
   }
+  m_drag = Drag::Pending;
+  m_dragEdges = edgesAt(event->position());
+  m_pressGlobal = event->globalPosition().toPoint();
+  m_pressGeometry = geometry();
+}
+
+void GaugeWindow::startDrag() {
   // The window manager moves or resizes the window when it can; otherwise we follow the mouse ourselves.
-  const Qt::Edges edges = edgesAt(event->position());
-  const bool system = edges ? startSystemResize(edges) : startSystemMove();
-  if (!system) {
-    m_drag = edges ? Drag::Resize : Drag::Move;
-    m_dragEdges = edges;
-    m_pressGlobal = event->globalPosition().toPoint();
-    m_pressGeometry = geometry();
-  }
+  const bool system = m_dragEdges ? startSystemResize(m_dragEdges) : startSystemMove();
+  m_drag = system ? Drag::None : m_dragEdges ? Drag::Resize : Drag::Move;
 }
 
 void GaugeWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (m_drag == Drag::Pending) {
+    const QPoint moved = event->globalPosition().toPoint() - m_pressGlobal;
+    if (!(event->buttons() & ~Qt::RightButton) ||
+        moved.manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) {
+      return;
+    }
+    startDrag();
+    if (m_drag == Drag::None) {
+      return;
+    }
+  }
   if (m_drag == Drag::None) {
     const Qt::Edges edges = edgesAt(event->position());
     const bool diagonal = (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));

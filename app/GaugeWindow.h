@@ -37,6 +37,8 @@ public:
 
   const gauges::GaugeRow& row() const { return m_row; }
   TGLSceneBuffer& buffer() { return m_buffer; }
+  // The quarter turns made, in degrees, accumulated (anticlockwise positive): never wrapped.
+  long double turnDeg() const { return m_turnDeg; }
   TGLCamera& tableCamera() { return *m_camera; }
   const TGLCamera& tableCamera() const { return *m_camera; }
   // The row's camera of a scene built anew (settings reloaded): it takes this window's framing and turns; the
@@ -66,10 +68,12 @@ public:
 protected:
   bool event(QEvent* event) override;
   void exposeEvent(QExposeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void startDrag();
 
 private:
   bool concerns(const TGLBaseSceneObject* changed) const;
@@ -94,12 +98,15 @@ private:
   // The backing store holds the newest frame at the window's size, and nothing has changed since: an expose
   // is answered by showing it again instead of drawing it again (a window mapped is exposed twice).
   bool m_storeCurrent = false;
-  qreal m_storeRatio = 0;  // the device pixel ratio of that frame
+  qreal m_storeRatio = 0;              // the device pixel ratio of that frame
   const uchar* m_storeBits = nullptr;  // the store's pixels, once made ready to be written
   long double m_turnDeg = 0;
 
-  // Dragging and resizing by hand, when the window manager cannot do it for us.
-  enum class Drag { None, Move, Resize };
+  // Dragging and resizing: Pending from the press until the pointer has moved far enough to be a drag (a
+  // click moves nothing: a window manager asked to move at the press would take the release that came before
+  // its grab for none, and follow the pointer until the next click); then the window manager's, or by hand
+  // when it cannot do it for us.
+  enum class Drag { None, Pending, Move, Resize };
   Drag m_drag = Drag::None;
   Qt::Edges m_dragEdges;
   QPoint m_pressGlobal;

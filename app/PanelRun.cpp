@@ -40,7 +40,7 @@ void preferX11OnWayland() {
 
 }  // namespace
 
-int runPanel(int argc, char** argv, const std::string& dataDir) {
+int runPanel(int argc, char** argv, const std::string& dataDir, const std::string& arrange) {
   preferX11OnWayland();
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
       std::getenv("QT_QPA_PLATFORM") == nullptr) {
@@ -67,7 +67,7 @@ int runPanel(int argc, char** argv, const std::string& dataDir) {
 
   int status = 0;
   try {
-    GaugePanel panel(dataDir);
+    GaugePanel panel(dataDir, arrange);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&panel] {
       char buffer[16];

@@ -5,6 +5,7 @@
 
 namespace app {
 
-int runPanel(int argc, char** argv, const std::string& dataDir);
+// `arrange`: see GaugePanel.
+int runPanel(int argc, char** argv, const std::string& dataDir, const std::string& arrange = {});
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include "PanelRun.h"
 #include "Profiles.h"
 #include "SkyvaneVersion.h"
+#include "StarterLayout.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -32,6 +33,29 @@ int usage(const QString& message) {
   return kUsageError;
 }
 
+// The options, in the order --help lists them.
+struct Options {
+  QCommandLineOption config{"check-config",
+                            "Print every effective setting of config.ini, one line each, then a warning line per scale "
+                            "the dials cannot draw as configured."};
+  QCommandLineOption link{"check-link",
+                          "Open the simulator link once, read one batch of every simulator variable and print it as "
+                          "\"0xOFFSET name value [unit]\"."};
+  QCommandLineOption profile{
+      "profile",
+      "Use profiles/<name>/ of the data directory for config.ini and the window layout (made from the current "
+      "files on first use); with any of the other options.",
+      "name"};
+  QCommandLineOption arrange{
+      "arrange",
+      "Without a saved window layout, open the gauges of an aircraft arranged to fit the screen instead of the "
+      "control window alone: single, twin, turboprop, or auto (the twin's with two engines, else the single's).",
+      "kind"};
+  QCommandLineOption list{"list-profiles", "List the profiles of the data directory."};
+  QCommandLineOption help{{"h", "help"}, "Show this text."};
+  QCommandLineOption version{"version", "Show the version."};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,23 +66,15 @@ int main(int argc, char** argv) {
   }
   QCommandLineParser parser;
   parser.setApplicationDescription("Analogue instrument panel for flight simulators.");
-  const QCommandLineOption configOption(
-      "check-config",
-      "Print every effective setting of config.ini, one line each, then a warning line per scale "
-      "the dials cannot draw as configured.");
-  const QCommandLineOption linkOption(
-      "check-link",
-      "Open the simulator link once, read one batch of every simulator variable and print it as "
-      "\"0xOFFSET name value [unit]\".");
-  const QCommandLineOption profileOption(
-      "profile",
-      "Use profiles/<name>/ of the data directory for config.ini and the window layout (made from the current "
-      "files on first use); with any of the other options.",
-      "name");
-  const QCommandLineOption listOption("list-profiles", "List the profiles of the data directory.");
-  const QCommandLineOption help({"h", "help"}, "Show this text.");
-  const QCommandLineOption version("version", "Show the version.");
-  parser.addOptions({configOption, linkOption, profileOption, listOption, help, version});
+  const Options o;
+  const QCommandLineOption& configOption = o.config;
+  const QCommandLineOption& linkOption = o.link;
+  const QCommandLineOption& profileOption = o.profile;
+  const QCommandLineOption& arrangeOption = o.arrange;
+  const QCommandLineOption& listOption = o.list;
+  const QCommandLineOption& help = o.help;
+  const QCommandLineOption& version = o.version;
+  parser.addOptions({configOption, linkOption, profileOption, arrangeOption, listOption, help, version});
   if (!parser.parse(arguments)) {
     return usage(parser.errorText());
   }
@@ -67,8 +83,13 @@ int main(int argc, char** argv) {
   }
   QStringList chosen = parser.optionNames();
   chosen.removeAll("profile");
+  chosen.removeAll("arrange");
   if (chosen.size() > 1) {
     return usage("one option at most beside --profile, not --" + chosen.join(" --"));
+  }
+  if (const QString kind = parser.value(arrangeOption);
+      parser.isSet(arrangeOption) && kind != "auto" && !gauges::parseStarterAircraft(kind.toStdString())) {
+    return usage("--arrange takes single, twin, turboprop or auto, not \"" + kind + "\"");
   }
   if (parser.isSet(profileOption)) {
     const QByteArray name = parser.value(profileOption).toUtf8();
@@ -105,5 +126,5 @@ int main(int argc, char** argv) {
   if (parser.isSet(linkOption)) {
     return app::checkLink(stdout, stderr);
   }
-  return app::runPanel(argc, argv, settings::dataDirectory());
+  return app::runPanel(argc, argv, settings::dataDirectory(), parser.value(arrangeOption).toStdString());
 }

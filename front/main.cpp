@@ -2,7 +2,7 @@
 // panel beside it, and stops what it started when the panel closes.
 #include "CommandLine.h"
 #include "DataDirectory.h"
-#include "DemoLayout.h"
+#include "FeedState.h"
 #include "FileWrite.h"
 #include "FlightGearSetup.h"
 #include "ProfileOption.h"
@@ -41,32 +41,39 @@ std::string demoSettings(const std::string& aircraft) {
   return std::string(SKYVANE_SOURCE_SHARE) + "/demo/" + aircraft + ".ini";
 }
 
-// The demo's aircraft are profiles of the demo's own directory, "demo" in the data directory (which
-// $SKYVANE_HOME names when set), so that the user's own config.ini and profiles are never touched, even where
-// one of them has an aircraft's name: on first use a profile gets the aircraft's settings and a layout made for
-// this screen; after that it keeps what the user left.
-Result<std::string> prepareDemoProfile(const std::string& aircraft) {
-  const std::string home = settings::dataDirectory() + "/demo";
-  ::mkdir(home.c_str(), 0700);
-  const std::string dir = home + "/profiles/" + aircraft;
-  if (settings::readTextFile(dir + "/config.ini", 1 << 20).status == settings::TextFileRead::Status::Read) {
-    return dir;
-  }
+bool hasSettings(const std::string& dir) {
+  return settings::readTextFile(dir + "/config.ini", 1 << 20).status == settings::TextFileRead::Status::Read;
+}
+
+// A config.ini to start from in `dir`: the demo aircraft's settings (the default ones crowd the airspeed dial
+// with 32 overlapping labels).
+Result<void> writeStarterSettings(const std::string& dir, const std::string& aircraft) {
   const settings::TextFileRead ini = settings::readTextFile(demoSettings(aircraft), 1 << 20);
   if (ini.status != settings::TextFileRead::Status::Read) {
     return Problem{"the demo's settings for the " + aircraft + " are missing (" + demoSettings(aircraft) + ")"};
   }
-  if (Result<std::string> made = settings::openProfile(home, aircraft); !made) {
-    return made;
-  }
   if (auto w = settings::replaceFile(dir + "/config.ini", ini.text, settings::Durability::Flushed); !w) {
     return Problem{w.error()};
   }
-  const auto [width, height] = front::screenSize();
-  if (auto w =
-          settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, front::demoLayout(aircraft, width, height));
-      !w) {
-    return Problem{w.error()};
+  return {};
+}
+
+// The demo's aircraft are profiles of the demo's own directory, "demo" in the data directory (which
+// $SKYVANE_HOME names when set), so that the user's own config.ini and profiles are never touched, even where
+// one of them has an aircraft's name: on first use a profile gets the aircraft's settings (and the panel, which
+// finds no layout, arranges the aircraft's gauges for this screen); after that it keeps what the user left.
+Result<std::string> prepareDemoProfile(const std::string& aircraft) {
+  const std::string home = settings::dataDirectory() + "/demo";
+  ::mkdir(home.c_str(), 0700);
+  const std::string dir = home + "/profiles/" + aircraft;
+  if (hasSettings(dir)) {
+    return dir;
+  }
+  if (Result<std::string> made = settings::openProfile(home, aircraft); !made) {
+    return made;
+  }
+  if (Result<void> written = writeStarterSettings(dir, aircraft); !written) {
+    return Problem{written.error()};
   }
   return dir;
 }
@@ -76,8 +83,10 @@ front::Launch sim(std::vector<std::string> feed) {
   return {feed, {}, {}};
 }
 
-front::SessionPlan withViewers(front::Launch server, const std::string& home, const std::string& web) {
-  front::SessionPlan plan{std::move(server), {{{front::besideMe("skyvane-gauges")}, home, {}}}};
+// The panel beside the server; without a layout of its own it opens `arrange`'s gauges fitted to the screen.
+front::SessionPlan withViewers(front::Launch server, const std::string& home, const std::string& web,
+                               const std::string& arrange = "auto") {
+  front::SessionPlan plan{std::move(server), {{{front::besideMe("skyvane-gauges"), "--arrange", arrange}, home, {}}}};
   if (!web.empty()) {
     plan.viewers.push_back({{front::besideMe("skyvane-web"), "--listen", web}, home, {}});
   }
@@ -93,7 +102,7 @@ Result<front::SessionPlan> flightGearPlan(const Options& o, const std::string& h
   } else {
     std::fprintf(stderr, "skyvane: %s\n", root.error().c_str());
   }
-  std::printf("skyvane: start FlightGear with: fgfs %s\n", front::fgfsOption(o.flightGearPort).c_str());
+  std::printf("skyvane: start FlightGear with: fgfs %s\n", simlink::fgfsOption(o.flightGearPort).c_str());
   return withViewers(sim({"--feed", feed}), home, o.alsoWeb);
 }
 
@@ -164,7 +173,16 @@ Result<front::SessionPlan> planFor(const CLI::App& app, const Options& o) {
       // The demo's aircraft when the demo flies; the user's own gauges when their server is already running.
       return front::SessionPlan{server, {{{front::besideMe("skyvane-web"), "--listen", o.webListen}, *demoHome, home}}};
     }
-    return withViewers(server, *demoHome, o.alsoWeb);
+    return withViewers(server, *demoHome, o.alsoWeb, o.aircraft);
+  }
+  // A first start through a simulator's feed starts from the demo single's settings, as the demo does.
+  const std::string panelHome = home.empty() ? settings::dataDirectory() : home;
+  if (!hasSettings(panelHome)) {
+    if (Result<void> written = writeStarterSettings(panelHome, "single"); !written) {
+      std::fprintf(stderr, "skyvane: %s\n", written.error().c_str());
+    } else {
+      std::printf("skyvane: wrote a starter config.ini (a single-engine aircraft's) to %s\n", panelHome.c_str());
+    }
   }
   if (command == "flightgear") {
     return flightGearPlan(o, home);

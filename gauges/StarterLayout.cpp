@@ -1,14 +1,12 @@
-// The demo's window layout.
-#include "DemoLayout.h"
+// The starter layout.
+#include "StarterLayout.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <memory>
 #include <span>
 #include <vector>
 
-namespace front {
+namespace gauges {
 namespace {
 
 // Gauge windows by table index (0 = TForm2 .. 35 = TForm37).
@@ -19,8 +17,9 @@ constexpr std::array<int, 10> kSingle{9, 11, 13, 22, 24, 26, 27, 34, 17, 35};
 constexpr std::array<int, 14> kTwin{9, 10, 11, 12, 13, 14, 22, 23, 24, 25, 26, 27, 34, 35};
 // N1, propeller, ITT, torque, oil, fuel flow, tanks, OAT, battery, suction, fuel statistics.
 constexpr std::array<int, 12> kTurboprop{9, 15, 18, 20, 13, 22, 26, 27, 29, 34, 17, 35};
-constexpr int kControlWidth = 841;
-constexpr int kControlHeight = 343;
+
+constexpr int kMargin = 10;        // between the screen's edge, the gauges and the control window
+constexpr int kLargestSide = 400;  // a gauge on a very large screen
 
 struct Place {
   int gauge;
@@ -28,13 +27,12 @@ struct Place {
   int row;
 };
 
-}  // namespace
-
-settings::WindowLayout demoLayout(const std::string& aircraft, int screenWidth, int screenHeight) {
-  const std::span<const int> engines = aircraft == "twin"        ? std::span<const int>(kTwin)
-                                       : aircraft == "turboprop" ? std::span<const int>(kTurboprop)
-                                                                 : std::span<const int>(kSingle);
-  const int engineColumns = aircraft == "twin" ? 7 : aircraft == "turboprop" ? 6 : 5;
+// The gauges as the cockpit has them: flight instruments and radios on top, the engine's below.
+std::vector<Place> cockpitPlaces(StarterAircraft aircraft) {
+  const std::span<const int> engines = aircraft == StarterAircraft::Twin        ? std::span<const int>(kTwin)
+                                       : aircraft == StarterAircraft::Turboprop ? std::span<const int>(kTurboprop)
+                                                                                : std::span<const int>(kSingle);
+  const int engineColumns = aircraft == StarterAircraft::Twin ? 7 : aircraft == StarterAircraft::Turboprop ? 6 : 5;
   std::vector<Place> places;
   for (int n = 0; n < static_cast<int>(kFlight.size()); ++n) {
     places.push_back({kFlight[static_cast<std::size_t>(n)], n % 3, n / 3});
@@ -45,46 +43,101 @@ settings::WindowLayout demoLayout(const std::string& aircraft, int screenWidth, 
   for (int n = 0; n < static_cast<int>(engines.size()); ++n) {
     places.push_back({engines[static_cast<std::size_t>(n)], n % engineColumns, 2 + n / engineColumns});
   }
-  int rows = 0;
-  int columns = 0;
-  for (const Place& p : places) {
-    rows = std::max(rows, p.row + 1);
-    columns = std::max(columns, p.column + 1);
+  return places;
+}
+
+// The same gauges in reading order, `columns` a row.
+std::vector<Place> flowPlaces(const std::vector<Place>& cockpit, int columns) {
+  std::vector<Place> places;
+  for (const Place& p : cockpit) {
+    const int n = static_cast<int>(places.size());
+    places.push_back({p.gauge, n % columns, n / columns});
   }
-  // The control window goes beside the gauges on a wide screen, else below them: whichever leaves them larger.
-  const int beside = std::max(120, std::min((screenWidth - 40 - kControlWidth) / columns, (screenHeight - 20) / rows));
-  const int below = std::max(120, std::min((screenWidth - 20) / columns, (screenHeight - 420) / rows));
-  const int side = std::max(beside, below);
+  return places;
+}
+
+std::pair<int, int> gridSize(const std::vector<Place>& places) {
+  int columns = 0;
+  int rows = 0;
+  for (const Place& p : places) {
+    columns = std::max(columns, p.column + 1);
+    rows = std::max(rows, p.row + 1);
+  }
+  return {columns, rows};
+}
+
+// The side of a square gauge when `places` fill `width` x `height` (margins included).
+int sideIn(const std::vector<Place>& places, int width, int height) {
+  const auto [columns, rows] = gridSize(places);
+  return std::min((width - 2 * kMargin) / columns, (height - 2 * kMargin) / rows);
+}
+
+struct Plan {
+  std::vector<Place> places;
+  int side = 0;
+  bool controlBeside = false;
+};
+
+Plan bestPlan(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight) {
+  const std::vector<Place> cockpit = cockpitPlaces(aircraft);
+  const int widthBeside = area.width - controlWidth - kMargin;
+  const int heightAbove = area.height - controlHeight - kMargin;
+  Plan best{cockpit, sideIn(cockpit, widthBeside, area.height), true};
+  if (const int below = sideIn(cockpit, area.width, heightAbove); below > best.side) {
+    best = {cockpit, below, false};
+  }
+  // The cockpit's arrangement only while its gauges stay readable; else whatever flow makes them largest.
+  constexpr int kReadable = 120;
+  if (best.side < kReadable) {
+    for (int columns = 1; columns <= static_cast<int>(cockpit.size()); ++columns) {
+      std::vector<Place> flow = flowPlaces(cockpit, columns);
+      if (const int side = sideIn(flow, area.width, heightAbove); side > best.side) {
+        best = {std::move(flow), side, false};
+      }
+    }
+  }
+  best.side = std::clamp(best.side, 1, kLargestSide);
+  return best;
+}
+
+}  // namespace
+
+std::optional<StarterAircraft> parseStarterAircraft(std::string_view name) {
+  if (name == "single") {
+    return StarterAircraft::Single;
+  }
+  if (name == "twin") {
+    return StarterAircraft::Twin;
+  }
+  if (name == "turboprop") {
+    return StarterAircraft::Turboprop;
+  }
+  return std::nullopt;
+}
+
+settings::WindowLayout starterLayout(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight) {
+  const Plan plan = bestPlan(aircraft, area, controlWidth, controlHeight);
+  const auto [columns, rows] = gridSize(plan.places);
   settings::WindowLayout layout;
   settings::LayoutRecord& control = layout.records[0];
-  control.setTop(side == beside ? 20 : std::min(screenHeight - 400, rows * side + 20));
-  control.setLeft(side == beside ? 20 + columns * side : 20);
-  control.setWidth(kControlWidth);
-  control.setHeight(kControlHeight);
+  // Beside the gauges, or below them; never past the area's right or bottom edge.
+  const int controlLeft = plan.controlBeside ? kMargin + columns * plan.side + kMargin : kMargin;
+  const int controlTop = plan.controlBeside ? kMargin : kMargin + rows * plan.side + kMargin;
+  control.setLeft(area.left + std::max(0, std::min(controlLeft, area.width - controlWidth)));
+  control.setTop(area.top + std::max(0, std::min(controlTop, area.height - controlHeight)));
+  control.setWidth(controlWidth);
+  control.setHeight(controlHeight);
   control.setVisible(true);
-  for (const Place& p : places) {
+  for (const Place& p : plan.places) {
     settings::LayoutRecord& record = layout.records[static_cast<std::size_t>(p.gauge) + 1];
-    record.setTop(10 + p.row * side);
-    record.setLeft(10 + p.column * side);
-    record.setWidth(side);
-    record.setHeight(side);
+    record.setTop(area.top + kMargin + p.row * plan.side);
+    record.setLeft(area.left + kMargin + p.column * plan.side);
+    record.setWidth(plan.side);
+    record.setHeight(plan.side);
     record.setVisible(true);
     record.setRollAngleDeg(0);
   }
   return layout;
 }
 
-std::pair<int, int> screenSize() {
-  const std::unique_ptr<FILE, int (*)(FILE*)> info(::popen("xdpyinfo 2>/dev/null", "r"), ::pclose);
-  char line[512];
-  while (info && std::fgets(line, sizeof line, info.get()) != nullptr) {
-    int width = 0;
-    int height = 0;
-    if (std::sscanf(line, " dimensions: %dx%d", &width, &height) == 2 && width > 0 && height > 0) {
-      return {width, height};
-    }
-  }
-  return {1920, 1080};
-}
-
-}  // namespace front
+}  // namespace gauges

@@ -1,17 +1,29 @@
-// The demo's window layout: the six flight instruments in two rows of three, the radios beside them and the
-// engine gauges of the aircraft below, all square and sized to the screen, with the control window beside
-// the gauges on a wide screen and below them otherwise.
+// The arranged layout a panel opens with when it has none of its own (the demo, and a first start through the
+// front command): the six flight instruments in two rows of three, the radios beside them and the engine
+// gauges of the aircraft below, all square and sized to the screen's free area, with the control window
+// beside the gauges on a wide screen and below them otherwise. On a screen too small for that arrangement the
+// gauges flow in reading order above the control window. Every window lies wholly inside the area given.
 #pragma once
 
 #include "WindowLayout.h"
 
-#include <string>
+#include <optional>
+#include <string_view>
 
-namespace front {
+namespace gauges {
 
-settings::WindowLayout demoLayout(const std::string& aircraft, int screenWidth, int screenHeight);
+enum class StarterAircraft { Single, Twin, Turboprop };
+std::optional<StarterAircraft> parseStarterAircraft(std::string_view name);  // single, twin, turboprop
 
-// The X screen's size as xdpyinfo reports it, else 1920 x 1080.
-std::pair<int, int> screenSize();
+// A rectangle of the desktop in pixels (the screen's available geometry: without panels and docks).
+struct ScreenArea {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
 
-}  // namespace front
+// `controlWidth` x `controlHeight`: the control window with its frame, as the window manager will draw it.
+settings::WindowLayout starterLayout(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight);
+
+}  // namespace gauges

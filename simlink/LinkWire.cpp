@@ -140,6 +140,16 @@ Result<void> checkRuntimeDirectory(const std::string& dir) {
   if (::lstat(dir.c_str(), &st) != 0) {
     return Problem{"cannot use runtime directory " + dir + ": " + std::strerror(errno)};
   }
+  if (S_ISLNK(st.st_mode)) {
+    // Not followed: whoever may replace the link could point it at a directory of theirs between the check
+    // and the use. Say where it leads, so that the user can name the directory itself.
+    char target[4096];
+    const ssize_t n = ::readlink(dir.c_str(), target, sizeof target - 1);
+    const std::string to = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string("?");
+    return Problem{"runtime directory " + dir + " is a symbolic link (to " + to +
+                   "), which is refused: another user able to change the link could redirect it; name the "
+                   "directory itself (SKYVANE_RUNTIME_DIR)"};
+  }
   if (!S_ISDIR(st.st_mode)) {
     return Problem{"runtime directory " + dir + " is not a directory"};
   }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6opengl6-dev qt6-httpserver-dev qt6-websockets-dev
+  qt6-base-dev libqt6opengl6-dev libxcb1-dev qt6-httpserver-dev qt6-websockets-dev
   libturbojpeg0-dev libqrencode-dev nlohmann-json3-dev libwebp-dev
   libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev

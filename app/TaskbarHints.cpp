@@ -1,0 +1,61 @@
+// The skip-taskbar state through the X connection Qt already holds.
+#include "TaskbarHints.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace app {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+  const xcb_intern_atom_cookie_t cookie =
+      xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(strlen(name)), name);
+  const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+      xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+}  // namespace
+
+void skipTaskbarAndPager(QWindow& window) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->connection() == nullptr) {
+    return;
+  }
+  xcb_connection_t* c = x11->connection();
+  const auto id = static_cast<xcb_window_t>(window.winId());
+  const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+  const std::array<xcb_atom_t, 2> wanted{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
+  if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE) {
+    return;
+  }
+  // Kept: whatever states the window already has.
+  std::vector<xcb_atom_t> atoms;
+  const xcb_get_property_cookie_t cookie = xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024);
+  const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+      xcb_get_property_reply(c, cookie, nullptr), &std::free);
+  if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    atoms.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
+  }
+  for (const xcb_atom_t a : wanted) {
+    if (std::find(atoms.begin(), atoms.end(), a) == atoms.end()) {
+      atoms.push_back(a);
+    }
+  }
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(atoms.size()),
+                      atoms.data());
+  xcb_flush(c);
+}
+
+}  // namespace app
