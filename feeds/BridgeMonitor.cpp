@@ -37,6 +37,10 @@ std::uint16_t BridgeMonitor::phaseSeconds(Clock::time_point now) const {
 }
 
 bool BridgeMonitor::publishDue(Clock::time_point now) {
+  if (phase() != m_publishedPhase) {
+    m_publishedPhase = phase();
+    return true;  // the rate keeps counting its whole second
+  }
   if (now < m_nextPublish) {
     return false;
   }

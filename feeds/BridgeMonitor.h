@@ -59,8 +59,8 @@ public:
   // receiving); packets taken in the last whole publishing period.
   simlink::FeedPhase phase() const;
   std::uint16_t phaseSeconds(Clock::time_point now) const;
-  std::uint16_t ratePerSecond() const { return m_rate; }
-  // True once per publishing period: the bridge should publish its state now.
+  std::uint16_t ratePerSecond() const { return phase() == simlink::FeedPhase::Receiving ? m_rate : 0; }
+  // True once per publishing period, and at once when the phase changed: the bridge should publish now.
   bool publishDue(Clock::time_point now);
 
   Clock::time_point nextCheck() const;
@@ -87,6 +87,7 @@ private:
   Clock::time_point m_nextPublish;
   std::uint64_t m_takenAtPublish = 0;
   std::uint16_t m_rate = 0;
+  simlink::FeedPhase m_publishedPhase = simlink::FeedPhase::Waiting;
 };
 
 }  // namespace feeds

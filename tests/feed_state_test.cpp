@@ -1,0 +1,273 @@
+// What the panel's status line says, from the feed-state block the server publishes: the block's codec, the
+// texts, the bridges' phases and rates as they publish them, the hints skyvane-sim prints while nothing
+// arrives, and the whole road from a real skyvane-sim through the link.
+#include "BridgeMapping.h"
+#include "CatalogueBatch.h"
+#include "FeedState.h"
+#include "FlightGearBridge.h"
+#include "XPlaneBridge.h"
+#include "support/BridgeTestKit.h"
+#include "support/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using simlink::FeedKind;
+using simlink::FeedPhase;
+using simlink::FeedState;
+
+std::optional<FeedState> published(const server::OffsetSpace& space) {
+  std::array<std::uint8_t, simlink::kFeedStateSize> block{};
+  space.read(simlink::kFeedStateOffset, block);
+  return simlink::decodeFeedState(block);
+}
+
+FeedState state(FeedKind kind, FeedPhase phase) {
+  FeedState s;
+  s.kind = kind;
+  s.phase = phase;
+  return s;
+}
+
+TEST(FeedState, TheStatusLineSaysWhatTheLinkAndTheFeedAreDoing) {
+  FeedState fgWaiting = state(FeedKind::FlightGear, FeedPhase::Waiting);
+  fgWaiting.port = 5500;
+  FeedState fgReceiving = state(FeedKind::FlightGear, FeedPhase::Receiving);
+  fgReceiving.ratePerSecond = 30;
+  FeedState fgStopped = state(FeedKind::FlightGear, FeedPhase::Stopped);
+  fgStopped.phaseSeconds = 12;
+  FeedState noBeacon = state(FeedKind::XPlane, FeedPhase::Waiting);
+  noBeacon.phaseSeconds = 10;
+  FeedState xplane = state(FeedKind::XPlane, FeedPhase::Receiving);
+  xplane.peer = {192, 168, 1, 20};
+  xplane.datarefs = 62;
+  xplane.ratePerSecond = 20;
+  FeedState replay = state(FeedKind::Replay, FeedPhase::Steady);
+  replay.detail = "circuit.csv";
+  const struct {
+    bool open;
+    std::optional<FeedState> state;
+    const char* line;
+  } cases[] = {
+      {false, std::nullopt, "No simulator server — start one with skyvane demo"},
+      {false, fgReceiving, "No simulator server — start one with skyvane demo"},
+      {true, std::nullopt, "Connected"},
+      {true, state(FeedKind::Demo, FeedPhase::Steady), "Connected: demo flight"},
+      {true, fgWaiting,
+       "FlightGear: waiting for data on UDP 5500 — start FlightGear with "
+       "--generic=socket,out,30,127.0.0.1,5500,udp,skyvane"},
+      {true, fgReceiving, "FlightGear: 30 records/s"},
+      {true, fgStopped, "FlightGear: no data for 12 s — the gauges keep the last values"},
+      {true, noBeacon, "X-Plane: no beacon for 10 s — is 'Send network data' on?"},
+      {true, xplane, "X-Plane at 192.168.1.20: 62 datarefs, 20/s"},
+      {true, replay, "Replay of circuit.csv"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(simlink::statusLine(c.open, c.state), c.line);
+  }
+}
+
+TEST(FeedState, TheBlockKeepsEveryFieldAndABlockOfAnotherServerIsNone) {
+  FeedState s = state(FeedKind::XPlane, FeedPhase::Stopped);
+  s.port = 49000;
+  s.ratePerSecond = 65535;
+  s.phaseSeconds = 300;
+  s.datarefs = 62;
+  s.peer = {10, 0, 0, 7};
+  s.publication = 0xDEADBEEF;
+  s.detail = std::string(200, 'x');  // cut to what the block holds, with its terminator
+  const auto block = simlink::encodeFeedState(s);
+  const auto back = simlink::decodeFeedState(block);
+  ASSERT_TRUE(back);
+  FeedState expected = s;
+  expected.detail = std::string(simlink::kFeedDetailSize - 1, 'x');
+  EXPECT_EQ(*back, expected);
+  // The magic spelled out by hand: little-endian "SVFS" at the block's start.
+  EXPECT_EQ(std::string(block.begin(), block.begin() + 4), "SVFS");
+
+  std::array<std::uint8_t, simlink::kFeedStateSize> zeros{};
+  EXPECT_FALSE(simlink::decodeFeedState(zeros)) << "a server that publishes nothing";
+  for (const auto& [at, value] : {std::pair{0, 0x54}, {4, 2}, {5, 0}, {5, 7}, {6, 4}}) {
+    auto bad = block;
+    bad[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+    EXPECT_FALSE(simlink::decodeFeedState(bad)) << "byte " << at << " = " << value;
+  }
+}
+
+feeds::Mapping flightGearMapping() {
+  return feeds::parseMapping(feeds::builtInMapping(feeds::MappingFlavour::FlightGear),
+                             feeds::MappingFlavour::FlightGear)
+      .value();
+}
+
+// A record of `mapping` with every value 0 (only its size and fingerprint matter here).
+std::vector<std::uint8_t> zeroRecord(const feeds::Mapping& mapping) {
+  const feeds::RecordLayout layout = feeds::recordLayout(mapping);
+  std::vector<std::uint8_t> out(layout.size, 0);
+  for (int i = 0; i < 4; ++i) {
+    out[layout.size - 4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(layout.fingerprint >> (24 - 8 * i));
+  }
+  return out;
+}
+
+TEST(FeedState, TheFlightGearBridgeHintsWhileWaitingCountsRecordsAndSaysWhenTheyStop) {
+  const feeds::Mapping mapping = flightGearMapping();
+  server::OffsetSpace space;
+  CapturedLog log;
+  const feeds::BridgeTiming timing{.silence = 300ms, .report = 60s, .hintAfter = 400ms, .hintEvery = 1000ms};
+  auto opened = feeds::FlightGearBridge::open(mapping, "127.0.0.1", 0, space, timing, log.file());
+  ASSERT_TRUE(opened.ok()) << opened.error();
+  auto& bridge = *opened.value();
+  server::FeedSource* sources[] = {&bridge};
+  const std::string port = std::to_string(bridge.port());
+  ASSERT_TRUE(published(space));
+  EXPECT_EQ(published(space)->phase, FeedPhase::Waiting);
+  EXPECT_EQ(published(space)->port, bridge.port());
+
+  // Nothing arrives: the hint after 0.4 s, then every second.
+  const std::string hint = "start FlightGear with fgfs --generic=socket,out,30,127.0.0.1," + port + ",udp,skyvane";
+  pumpSources(sources, space, 1700ms);
+  EXPECT_EQ(countOf(log.text(), hint), 2) << log.text();
+
+  // 20 records in about a second: receiving, and the rate of a whole second published.
+  UdpPeer flightgear;
+  const auto record = zeroRecord(mapping);
+  for (int i = 0; i < 25; ++i) {
+    flightgear.sendTo(bridge.port(), record);
+    pumpSources(sources, space, 50ms);
+  }
+  ASSERT_TRUE(published(space));
+  EXPECT_EQ(published(space)->phase, FeedPhase::Receiving);
+  EXPECT_GE(published(space)->ratePerSecond, 1);
+  EXPECT_LE(published(space)->ratePerSecond, 25);
+  EXPECT_NE(log.text().find("receiving FlightGear from 127.0.0.1"), std::string::npos) << log.text();
+  EXPECT_EQ(countOf(log.text(), hint), 2) << "no hint while records arrive";
+
+  // They stop: one line, the phase published as stopped, and the hint again 0.4 s after the last record.
+  ASSERT_TRUE(pumpSources(sources, space, 3s, [&] { return published(space)->phase == FeedPhase::Stopped; }));
+  pumpSources(sources, space, 600ms);
+  EXPECT_EQ(countOf(log.text(), "no packets from FlightGear"), 1) << log.text();
+  EXPECT_EQ(countOf(log.text(), hint), 3) << log.text();
+  EXPECT_EQ(published(space)->ratePerSecond, 0);
+}
+
+TEST(FeedState, TheRateIsThePacketsOfTheLastWholeSecondAndAStopIsPublishedAtOnce) {
+  feeds::BridgeMonitor monitor("FlightGear", {.silence = 2s}, nullptr);
+  const auto t0 = feeds::BridgeMonitor::Clock::now();
+  EXPECT_TRUE(monitor.publishDue(t0));
+  EXPECT_FALSE(monitor.publishDue(t0 + 500ms));
+  for (int i = 0; i < 30; ++i) {
+    monitor.packetTaken(t0 + 1000ms + i * 33ms, "127.0.0.1:5501");  // 30 a second, from 1 s on
+  }
+  EXPECT_TRUE(monitor.publishDue(t0 + 1000ms)) << "the phase changed to receiving";
+  EXPECT_TRUE(monitor.publishDue(t0 + 2000ms));
+  EXPECT_EQ(monitor.ratePerSecond(), 30);
+  EXPECT_EQ(monitor.phaseSeconds(t0 + 2000ms), 0);
+  // The last packet came at 1.957 s: stopped at 3.957 s, published then, the rate 0 from then on.
+  monitor.check(t0 + 3957ms);
+  EXPECT_EQ(monitor.phase(), FeedPhase::Stopped);
+  EXPECT_TRUE(monitor.publishDue(t0 + 3957ms));
+  EXPECT_EQ(monitor.ratePerSecond(), 0);
+  EXPECT_EQ(monitor.phaseSeconds(t0 + 13957ms), 12);
+}
+
+TEST(FeedState, TheXPlaneBridgePublishesItsPeerItsDatarefsAndItsReplies) {
+  UdpPeer xplane;
+  server::OffsetSpace space;
+  CapturedLog log;
+  feeds::XPlaneOptions options;
+  options.host = "127.0.0.1";
+  options.port = xplane.port();
+  options.timing = {.silence = 300ms, .report = 60s, .hintAfter = 400ms, .hintEvery = 60s};
+  const feeds::Mapping mapping =
+      feeds::parseMapping("sim/a airspeed\nsim/b altitude\n", feeds::MappingFlavour::XPlane).value();
+  auto opened = feeds::XPlaneBridge::open(mapping, options, space, log.file());
+  ASSERT_TRUE(opened.ok()) << opened.error();
+  auto& bridge = *opened.value();
+  server::FeedSource* sources[] = {&bridge};
+  sockaddr_in bridgeAddress{};
+  ASSERT_TRUE(xplane.receive(2s, &bridgeAddress));
+  pumpSources(sources, space, 600ms);
+  EXPECT_NE(log.text().find("X-Plane at 127.0.0.1:" + std::to_string(xplane.port()) + " does not answer"),
+            std::string::npos)
+      << log.text();
+
+  std::vector<std::uint8_t> reply = {'R', 'R', 'E', 'F', ',', 0, 0, 0, 0};
+  const auto speed = std::bit_cast<std::uint32_t>(100.0f);
+  for (int i = 0; i < 4; ++i) {
+    reply.push_back(static_cast<std::uint8_t>(speed >> (8 * i)));
+  }
+  for (int i = 0; i < 25; ++i) {
+    xplane.sendTo(ntohs(bridgeAddress.sin_port), reply);
+    pumpSources(sources, space, 50ms);
+  }
+  const std::string receiving = simlink::statusLine(true, published(space));
+  EXPECT_TRUE(receiving.starts_with("X-Plane at 127.0.0.1: 2 datarefs, ") && receiving.ends_with("/s") &&
+              !receiving.ends_with(" 0/s"))
+      << receiving;
+  ASSERT_TRUE(pumpSources(sources, space, 3s, [&] { return published(space)->phase == FeedPhase::Stopped; }));
+  EXPECT_EQ(simlink::statusLine(true, published(space)).substr(0, 31), "X-Plane at 127.0.0.1: no data f");
+}
+
+// The panel's batch against a real skyvane-sim: what the status line is made from.
+std::string lineThroughTheLink() {
+  static simlink::CatalogueBatch batch;
+  SimLinkResult r{};
+  if (!SimLinkIsOpen() && !SimLinkOpen(0, r)) {
+    return simlink::statusLine(false, std::nullopt);
+  }
+  return batch.fetch(r) ? simlink::statusLine(true, batch.feedState()) : "failed: " + std::string(SimLinkResultName(r));
+}
+
+bool lineBecomes(const std::function<bool(const std::string&)>& wanted, std::string& last) {
+  for (int i = 0; i < 300 && !wanted(last = lineThroughTheLink()); ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  return wanted(last);
+}
+
+TEST(FeedState, ARealServerTellsThePanelItsFeedAndOneThatPublishesNothingIsConnected) {
+  TempRuntimeDir runtime;
+  ::setenv("SKYVANE_HOME", runtime.path().c_str(), 1);
+  std::string line;
+  {
+    const std::uint16_t port = freeUdpPort();
+    SimProcess sim({"--feed", "flightgear:" + std::to_string(port)});
+    ASSERT_TRUE(sim.running());
+    EXPECT_TRUE(lineBecomes(
+        [&](const std::string& l) {
+          return l.starts_with("FlightGear: waiting for data on UDP " + std::to_string(port) + " — ");
+        },
+        line))
+        << line;
+    UdpPeer flightgear;
+    const auto record = zeroRecord(flightGearMapping());
+    for (int i = 0; i < 60 && !line.ends_with(" records/s"); ++i) {
+      flightgear.sendTo(port, record);
+      std::this_thread::sleep_for(33ms);
+      line = lineThroughTheLink();
+    }
+    EXPECT_TRUE(line.starts_with("FlightGear: ") && line.ends_with(" records/s")) << line;
+    SimLinkClose();
+  }
+  {
+    SimProcess sim({"--feed", "demo"});
+    EXPECT_TRUE(lineBecomes([](const std::string& l) { return l == "Connected: demo flight"; }, line)) << line;
+    SimLinkClose();
+  }
+  {
+    // A server that does not publish (here: its block erased) is still served, as "Connected".
+    SimProcess sim({"--feed", "none", "--poke", "0xF000:u32=0"});
+    EXPECT_TRUE(lineBecomes([](const std::string& l) { return l == "Connected"; }, line)) << line;
+    SimLinkClose();
+  }
+  EXPECT_EQ(lineThroughTheLink(), "No simulator server — start one with skyvane demo");
+  ::unsetenv("SKYVANE_HOME");
+}
+
+}  // namespace
