@@ -180,8 +180,28 @@ TEST_F(PanelWindows, TheStatusLineSaysWhatThePanelWaitsForAndHowToShowAGauge) {
     EXPECT_EQ(panel.control().findChild<QLabel*>("StatusLine")->accessibleDescription(), "Connected: demo flight");
   }
   // The server stops: the link is given up after a few failed batches and the line says so again.
-  EXPECT_TRUE(says("No simulator server — start one with skyvane demo"))
-      << panel.control().statusText().toStdString();
+  EXPECT_TRUE(says("No simulator server — start one with skyvane demo")) << panel.control().statusText().toStdString();
+}
+
+TEST_F(PanelWindows, QuarterTurnsAreSavedAsMadeAcrossRestarts) {
+  writeLayout(layoutShowing({0}));
+  const auto savedTurn = [&] { return settings::loadWindowLayout(layoutPath()).layout.records[1].rollAngleDeg(); };
+  start();
+  for (int i = 0; i < 3; ++i) {
+    m_panel->window("TForm2")->turnClockwise();
+  }
+  stop();
+  EXPECT_EQ(savedTurn(), -270.0L) << "three clockwise turns, not wrapped to +90";
+  // One anticlockwise turn after the restart gives -180, and two more restarts keep it.
+  start();
+  m_panel->window("TForm2")->turnAntiClockwise();
+  stop();
+  EXPECT_EQ(savedTurn(), -180.0L);
+  for (int run = 0; run < 2; ++run) {
+    start();
+    stop();
+    EXPECT_EQ(savedTurn(), -180.0L) << "restart " << run;
+  }
 }
 
 TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEvenWhenTheLayoutShowsIt) {

@@ -14,6 +14,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QWindow>
 
@@ -242,6 +244,106 @@ TEST_F(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNe
   airspeed.fillMenu(menu);
   EXPECT_TRUE(menuItem(menu, QStringLiteral("Stay on Top"))->isChecked());
   again.control().close();
+}
+
+TEST_F(UnderAWindowManager, GaugeWindowsSkipTheTaskbarAndPagerAndTheControlWindowDoesNot) {
+  TempHome home;
+  settings::WindowLayout layout;
+  layout.records[1].setLeft(40);
+  layout.records[1].setTop(400);
+  layout.records[1].setWidth(201);
+  layout.records[1].setHeight(201);
+  layout.records[1].setVisible(true);
+  ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
+  app::GaugePanel panel(home.dir);
+  panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
+  panel.start();
+  app::GaugeWindow& airspeed = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed() && panel.control().isVisible(); }));
+  const auto skips = [](WId id) {
+    const std::string state = netWmState(id);
+    return state.find("_NET_WM_STATE_SKIP_TASKBAR") != std::string::npos &&
+           state.find("_NET_WM_STATE_SKIP_PAGER") != std::string::npos;
+  };
+  EXPECT_TRUE(waitUntil([&] { return skips(airspeed.winId()); })) << netWmState(airspeed.winId());
+  EXPECT_FALSE(skips(panel.control().winId())) << netWmState(panel.control().winId());
+  // Closed and shown again (the window manager forgets a withdrawn window's state), and kept on top.
+  airspeed.close();
+  ASSERT_TRUE(waitUntil([&] { return !airspeed.isVisible(); }));
+  panel.control().button(1).click();
+  ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed(); }));
+  EXPECT_TRUE(waitUntil([&] { return skips(airspeed.winId()); })) << netWmState(airspeed.winId());
+  airspeed.setStayOnTop(true);
+  EXPECT_TRUE(waitUntil([&] { return netWmState(airspeed.winId()).find("_NET_WM_STATE_ABOVE") != std::string::npos; }));
+  EXPECT_TRUE(skips(airspeed.winId())) << netWmState(airspeed.winId());
+  panel.control().close();
+}
+
+// The X server's pointer, moved and clicked as a user does (no time between press and release).
+void xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"/usr/bin/xdotool"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const ProgramRun run = runProgram(argv);
+  ASSERT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(UnderAWindowManager, AClickWithoutADragMovesNothingAndADragMovesTheWindow) {
+  if (std::system("command -v xdotool > /dev/null") != 0) {
+    GTEST_SKIP() << "xdotool is not installed";
+  }
+  TempHome home;
+  settings::WindowLayout layout;
+  layout.records[1].setLeft(300);
+  layout.records[1].setTop(300);
+  layout.records[1].setWidth(201);
+  layout.records[1].setHeight(201);
+  layout.records[1].setVisible(true);
+  ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
+  app::GaugePanel panel(home.dir);
+  panel.start();
+  app::GaugeWindow& airspeed = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return airspeed.isExposed() && airspeed.position() == QPoint(300, 300); }));
+  xdotool({"mousemove", "400", "400", "click", "1"});
+  xdotool({"mousemove", "700", "650"});
+  // The pointer moved on after the click: a window following it would be there within a few events.
+  runEvents(500);
+  EXPECT_EQ(airspeed.position(), QPoint(300, 300));
+
+  xdotool({"mousemove", "400", "400", "mousedown", "1"});
+  for (int step = 1; step <= 10; ++step) {
+    xdotool({"mousemove", std::to_string(400 + 10 * step), std::to_string(400 + 5 * step)});
+    runEvents(20);
+  }
+  xdotool({"mouseup", "1"});
+  EXPECT_TRUE(waitUntil([&] { return airspeed.position().x() > 350 && airspeed.position().y() > 325; }))
+      << airspeed.position().x() << "," << airspeed.position().y();
+  panel.control().close();
+}
+
+TEST_F(UnderAWindowManager, TheReloadMessageLeavesTheKeyboardFocusWhereItWas) {
+  TempHome home;
+  app::GaugePanel panel(home.dir);
+  panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
+  panel.start();
+  ASSERT_TRUE(waitUntil([&] { return panel.control().isActiveWindow(); }, 5000));
+  const auto activeWindow = [] { return runProgram({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"}).out; };
+  const std::string before = activeWindow();
+  std::ofstream(home.dir + "/config.ini") << "[General]\nNbOfEngines=banana\n";
+  panel.reloadSettings();
+  QWidget* box = nullptr;
+  ASSERT_TRUE(waitUntil([&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->inherits("QMessageBox") && w->isVisible()) {
+        box = w;
+      }
+    }
+    return box != nullptr;
+  }));
+  runEvents(500);  // what the window manager does with a new window, it has done by now
+  EXPECT_TRUE(panel.control().isActiveWindow());
+  EXPECT_FALSE(box->isActiveWindow());
+  EXPECT_EQ(activeWindow(), before);
+  panel.control().close();
 }
 
 }  // namespace
