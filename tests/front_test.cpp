@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +251,54 @@ TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {
   std::ofstream(root + "/Protocol/skyvane.xml", std::ios::app) << "<!-- changed -->\n";
   ChildProcess changed({SKYVANE_FRONT_PATH, "flightgear", "5597"}, true);
   EXPECT_TRUE(changed.waitFor("is not the protocol of the mapping in use")) << changed.text();
+}
+
+// Runs the front command until the panel has said what renders it and half a second more, then stops it the
+// normal way (the panel saves its layout); the layout saved in `dir`.
+settings::WindowLayout layoutAfterARun(const std::vector<std::string>& argv, const std::string& dir) {
+  ChildProcess skyvane(argv, true);
+  EXPECT_TRUE(skyvane.waitFor("anti-aliasing costs about three times", std::chrono::seconds(15))) << skyvane.text();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  skyvane.stop();
+  const settings::LayoutLoad load = settings::loadWindowLayout(dir + "/" + settings::kLayoutFileName);
+  EXPECT_TRUE(load.found) << skyvane.text();
+  return load.layout;
+}
+
+int shownGauges(const settings::WindowLayout& layout) {
+  return static_cast<int>(
+      std::count_if(layout.records.begin() + 1, layout.records.end(), [](const auto& r) { return r.visible() == 1; }));
+}
+
+TEST_F(Front, AFirstStartWithAFeedOpensAnArrangedPanelWithStarterSettings) {
+  const settings::WindowLayout layout = layoutAfterARun({SKYVANE_FRONT_PATH, "flightgear", "5596"}, home);
+  EXPECT_EQ(shownGauges(layout), 18) << "the demo single's arrangement";
+  std::ifstream written(home + "/config.ini");
+  std::ifstream single(SKYVANE_SOURCE_SHARE "/demo/single.ini");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+            std::string(std::istreambuf_iterator<char>(single), {}));
+}
+
+TEST_F(Front, TheDemoTwinKeepsEveryWindowOnALaptopAndANetbookScreen) {
+  for (const auto& [width, height] : {std::pair{1366, 768}, {1024, 600}}) {
+    Desktop small;
+    small.screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    ASSERT_EQ(small.start(), "");
+    fs::remove_all(home + "/demo");
+    const settings::WindowLayout layout =
+        layoutAfterARun({SKYVANE_FRONT_PATH, "demo", "twin"}, home + "/demo/profiles/twin");
+    EXPECT_EQ(shownGauges(layout), 22);
+    for (std::size_t i = 0; i < layout.records.size(); ++i) {
+      const settings::LayoutRecord& r = layout.records[i];
+      if (i == 0 || r.visible() == 1) {
+        // Saved as the window manager framed them: the control window with its title bar.
+        EXPECT_GE(r.left(), 0) << width << "x" << height << " record " << i;
+        EXPECT_GE(r.top(), 0) << width << "x" << height << " record " << i;
+        EXPECT_LE(r.left() + r.width(), width) << width << "x" << height << " record " << i;
+        EXPECT_LE(r.top() + r.height(), height) << width << "x" << height << " record " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

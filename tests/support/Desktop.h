@@ -16,6 +16,7 @@ struct Desktop {
   pid_t wm = -1;
   std::string display;
   std::string log;  // both programs' output; empty: a file of its own in the test's private directory
+  std::string screen = "1600x1000x24";  // Xvfb's screen: width x height x depth
 
   // Empty when the X server (and openbox, when asked for) runs; "not installed" when a program is missing;
   // else what went wrong on the last of three tries, with what the programs said.
