@@ -81,6 +81,24 @@ void showTime(FuelStatsState& state, TGLSpaceText& text) {
   }
 }
 
+// The read-out's text stands right-aligned at x = 4 with the authored Scale 2; a text wider than the box (from
+// its inner edge at x = -4.4, less a margin, to x = 4: 8.2 scene units) is drawn smaller, keeping its shape,
+// so that "12 HR 59 MIN" or a large quantity stays inside the box at every window size.
+constexpr float kAuthoredTextScale = 2;
+constexpr float kReadOutWidth = 8.2f;
+
+void fitReadOut(TGLSpaceText& text) {
+  float em = 0;
+  for (const char c : text.text()) {
+    em += quartzAdvanceEm(c);
+  }
+  const float scale = em * kAuthoredTextScale <= kReadOutWidth ? kAuthoredTextScale : kReadOutWidth / em;
+  const vm::Vec4& now = text.scale().value();
+  if (now.x != scale || now.y != scale) {
+    text.setScale(scale, scale, now.z);
+  }
+}
+
 }  // namespace
 
 void selectFuelPage(FuelStatsState& state, std::int32_t selector) {
@@ -138,6 +156,11 @@ void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings
     setText(text, numberText(state.distance) + " NM");
   }
   markPage(*nodes.SphereDTG, page == FuelPage::DTG);
+  fitReadOut(text);
+}
+
+float quartzAdvanceEm(char c) {
+  return c == ' ' ? 0.3f : c == '.' ? 0.2f : 0.6f;
 }
 
 std::string numberText(long double value) {

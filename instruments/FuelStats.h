@@ -64,4 +64,8 @@ void updateFuelStats(FuelStatsState& state, const FuelInputs& in, const settings
 // The number-text rule above, without a unit.
 std::string numberText(long double value);
 
+// The pen advance of a character in the read-out's face ("Quartz", made by tools/make-quartz-font.py), in em:
+// 0.6 for every glyph, 0.3 for a space, 0.2 for a point.
+float quartzAdvanceEm(char c);
+
 }  // namespace instruments

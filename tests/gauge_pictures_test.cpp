@@ -194,6 +194,44 @@ TEST_F(GaugePictures, SetValuesMoveTheNeedleThroughOneTick) {
       << "no server to take values from";
 }
 
+TEST_F(GaugePictures, EveryFuelStatisticsTextStaysInsideItsBoxAtEverySize) {
+  // 80 gallons at 10 gal/h: "8 HR 0 MIN" on the TIME page, 10.2 units wide at the authored scale where the box
+  // holds 8.8; 8000 gallons on the REM page: "8000 GAL", 9 units.
+  const auto fuel = [](int selector, int capacityGal) {
+    return std::vector<std::string>{"--set", "fuelStatsSelector=" + std::to_string(selector),
+                                    "--set", "eng1.running=1",
+                                    "--set", "eng1.fuelFlow=60",
+                                    "--set", "fuelWeight=6",
+                                    "--set", "tankLeft1Level=1",
+                                    "--set", "tankLeft1Capacity=" + std::to_string(capacityGal / 2),
+                                    "--set", "tankRight1Level=1",
+                                    "--set", "tankRight1Capacity=" + std::to_string(capacityGal / 2)};
+  };
+  for (const auto& [selector, capacity] : {std::pair{13, 80}, {11, 8000}}) {
+    for (const int size : {120, 300, 640}) {
+      std::vector<std::string> args = fuel(selector, capacity);
+      args.insert(args.end(), {"--size", std::to_string(size)});
+      const Picture p = render("TForm37", args);
+      ASSERT_EQ(p.image.width, size);
+      // The text's colours are warm (yellow or red); the box's frame and captions are grey.
+      int inside = 0;
+      int outside = 0;
+      const double perPixel = 10.583 / size;
+      for (double y = 0.2; y < 2.8; y += perPixel) {
+        for (double x = -5.2; x < 5.2; x += perPixel) {
+          const auto c = p.at(x, y);
+          if (c[0] > 120 && c[0] - c[2] > 80) {
+            (std::abs(x) < 4.4 ? inside : outside) += 1;
+          }
+        }
+      }
+      const std::string where = "page " + std::to_string(selector) + " at " + std::to_string(size) + " px";
+      EXPECT_GT(inside, size / 4) << where;
+      EXPECT_EQ(outside, 0) << where;
+    }
+  }
+}
+
 // The built panel seen through one gauge's camera, in-process.
 class PanelView : public ::testing::Test {
 protected:
