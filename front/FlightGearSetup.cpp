@@ -101,8 +101,9 @@ Result<std::string> installProtocol(const std::string& root) {
     }
     return q + "'";
   };
-  return "no permission to write " + folder + "; install it with:\n  sudo install -m 644 " + quoted(kept) + " " +
-         quoted(installedPath(root));
+  // Nothing was installed: said as a failure (a non-zero exit), with the command that does it.
+  return Problem{"no permission to write " + folder + "; the protocol file is kept in " + kept +
+                 ", install it with:\n  sudo install -m 644 " + quoted(kept) + " " + quoted(installedPath(root))};
 }
 
 std::string protocolWarning(const std::string& root) {

@@ -35,17 +35,14 @@ void addOptions(CLI::App& app, Options& o) {
       "A substitute simulator server: owns a 64 KiB offset space and answers the panel's link "
       "requests.");
   app.add_option("--feed", o.feed.source,
-                 "what fills the offset space (default: demo):\n"
-                 "  demo         a whole flight, cold and dark to shutdown, looping\n"
-                 "               (25 to 30 minutes a loop at --speed 1)\n"
-                 "  cruise       a steady cruise of a light twin\n"
-                 "  replay:FILE  a recording made with --record, looping\n"
-                 "  none         nothing but the version words\n"
-                 "  flightgear[:PORT]  what FlightGear sends with the skyvane protocol\n"
-                 "               on UDP PORT (default 5500)\n"
-                 "  xplane[:HOST[:PORT]]  what X-Plane sends: asks X-Plane at HOST\n"
-                 "               (port 49000) for its values, or finds it by its\n"
-                 "               beacon when no HOST is given")
+                 "what fills the offset space (default: demo), one of:\n"
+                 "demo: a whole flight, cold and dark to shutdown, looping\n"
+                 "cruise: a steady cruise of a light twin\n"
+                 "replay:FILE: a recording made with --record, looping\n"
+                 "none: nothing but the version words\n"
+                 "flightgear[:PORT]: FlightGear's skyvane protocol on UDP PORT\n"
+                 "xplane[:HOST[:PORT]]: X-Plane at HOST, or the one its beacon names\n"
+                 "(FEEDS in skyvane-sim(1) says more)")
       ->type_name("FEED");
   app.add_option("--aircraft", o.feed.aircraft, "the demo's aircraft: single, twin or turboprop (default: single)")
       ->type_name("KIND");

@@ -44,6 +44,22 @@ desktop-file-validate /usr/share/applications/skyvane-gauges.desktop || fail "th
 appstreamcli validate --no-net /usr/share/metainfo/io.github.skyvane.Skyvane.metainfo.xml > "$work/as.log" ||
   fail "the metainfo is not valid: $(cat "$work/as.log")"
 man -w skyvane-sim > /dev/null 2>&1 || fail "man skyvane-sim finds no page"
+for doc in README.md simulators.md SECURITY.md; do
+  [ -s "/usr/share/doc/skyvane/$doc" ] || fail "/usr/share/doc/skyvane/$doc is missing"
+done
+page=$(zcat /usr/share/man/man1/skyvane.1.gz)
+for section in '.SH FILES' '.SH "SEE ALSO"' '.SH FLIGHTGEAR' 'generic=socket,out,30,127.0.0.1,5500,udp,skyvane'; do
+  [[ "$page" == *"$section"* ]] || fail "skyvane(1) lacks $section"
+done
+if zcat /usr/share/man/man1/skyvane-sim.1.gz | grep -A1 '^\.TP' | grep -q '^('; then
+  fail "skyvane-sim(1) takes a line of its feed list for an option"
+fi
+zcat /usr/share/man/man1/skyvane-sim.1.gz | grep -q '^\.SH FEEDS' || fail "skyvane-sim(1) has no FEEDS section"
+# The protocol file shipped is the one --install-protocol writes for the built-in mapping, byte for byte.
+(cd "$work" && unset SKYVANE_HOME && HOME="$work/root-home" /usr/bin/skyvane-fgprotocol) > "$work/skyvane.xml" ||
+  fail "skyvane-fgprotocol failed"
+cmp -s "$work/skyvane.xml" /usr/share/skyvane/flightgear/Protocol/skyvane.xml ||
+  fail "the shipped protocol file differs from what --install-protocol writes"
 versions=$(for p in skyvane skyvane-gauges skyvane-sim skyvane-render skyvane-web skyvane-fgprotocol; do
   QT_QPA_PLATFORM=offscreen "/usr/bin/$p" --version | sed 's/^[^ ]* //'; done | sort -u)
 [ "$(echo "$versions" | wc -l)" = 1 ] || fail "the programs give different versions: $versions"
