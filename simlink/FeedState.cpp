@@ -1,6 +1,8 @@
 // The feed-state block's encoding and the status line made from it.
 #include "FeedState.h"
 
+#include "LinkWire.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,25 +11,6 @@ namespace simlink {
 namespace {
 
 constexpr std::uint8_t kLayoutVersion = 1;
-
-void store16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void store32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-std::uint16_t load16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-
-std::uint32_t load32(const std::uint8_t* at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
-}
 
 std::string peerText(const FeedState& s) {
   return std::to_string(s.peer[0]) + "." + std::to_string(s.peer[1]) + "." + std::to_string(s.peer[2]) + "." +
@@ -81,23 +64,23 @@ std::string xplaneLine(const FeedState& s) {
 std::array<std::uint8_t, kFeedStateSize> encodeFeedState(const FeedState& state) {
   std::array<std::uint8_t, kFeedStateSize> block{};
   std::uint8_t* b = block.data();
-  store32(b, kFeedStateMagic);
+  wire::putU32(b, kFeedStateMagic);
   b[4] = kLayoutVersion;
   b[5] = static_cast<std::uint8_t>(state.kind);
   b[6] = static_cast<std::uint8_t>(state.phase);
-  store16(b + 8, state.port);
-  store16(b + 10, state.ratePerSecond);
-  store16(b + 12, state.phaseSeconds);
-  store16(b + 14, state.datarefs);
+  wire::putU16(b + 8, state.port);
+  wire::putU16(b + 10, state.ratePerSecond);
+  wire::putU16(b + 12, state.phaseSeconds);
+  wire::putU16(b + 14, state.datarefs);
   std::copy(state.peer.begin(), state.peer.end(), b + 16);
-  store32(b + 20, state.publication);
+  wire::putU32(b + 20, state.publication);
   std::memcpy(b + 32, state.detail.data(), std::min(state.detail.size(), kFeedDetailSize - 1));
   return block;
 }
 
 std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStateSize> block) {
   const std::uint8_t* b = block.data();
-  if (load32(b) != kFeedStateMagic || b[4] != kLayoutVersion) {
+  if (wire::getU32(b) != kFeedStateMagic || b[4] != kLayoutVersion) {
     return std::nullopt;
   }
   if (b[5] < static_cast<std::uint8_t>(FeedKind::Manual) || b[5] > static_cast<std::uint8_t>(FeedKind::XPlane) ||
@@ -107,12 +90,12 @@ std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStat
   FeedState s;
   s.kind = static_cast<FeedKind>(b[5]);
   s.phase = static_cast<FeedPhase>(b[6]);
-  s.port = load16(b + 8);
-  s.ratePerSecond = load16(b + 10);
-  s.phaseSeconds = load16(b + 12);
-  s.datarefs = load16(b + 14);
+  s.port = wire::getU16(b + 8);
+  s.ratePerSecond = wire::getU16(b + 10);
+  s.phaseSeconds = wire::getU16(b + 12);
+  s.datarefs = wire::getU16(b + 14);
   std::copy(b + 16, b + 20, s.peer.begin());
-  s.publication = load32(b + 20);
+  s.publication = wire::getU32(b + 20);
   const auto* text = reinterpret_cast<const char*>(b + 32);
   s.detail.assign(text, strnlen(text, kFeedDetailSize));
   return s;

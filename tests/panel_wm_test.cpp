@@ -246,15 +246,21 @@ TEST_F(UnderAWindowManager, StayOnTopPutsTheWindowAboveOthersAndComesBackAtTheNe
   again.control().close();
 }
 
+// A layout in `dir` that shows the airspeed window alone, 201 px square at (left, top).
+bool saveAirspeedAt(const std::string& dir, int left, int top) {
+  settings::WindowLayout layout;
+  settings::LayoutRecord& airspeed = layout.records[1];
+  airspeed.setLeft(left);
+  airspeed.setTop(top);
+  airspeed.setWidth(201);
+  airspeed.setHeight(201);
+  airspeed.setVisible(true);
+  return settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layout).ok();
+}
+
 TEST_F(UnderAWindowManager, GaugeWindowsSkipTheTaskbarAndPagerAndTheControlWindowDoesNot) {
   TempHome home;
-  settings::WindowLayout layout;
-  layout.records[1].setLeft(40);
-  layout.records[1].setTop(400);
-  layout.records[1].setWidth(201);
-  layout.records[1].setHeight(201);
-  layout.records[1].setVisible(true);
-  ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
+  ASSERT_TRUE(saveAirspeedAt(home.dir, 40, 400));
   app::GaugePanel panel(home.dir);
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   panel.start();
@@ -292,13 +298,7 @@ TEST_F(UnderAWindowManager, AClickWithoutADragMovesNothingAndADragMovesTheWindow
     GTEST_SKIP() << "xdotool is not installed";
   }
   TempHome home;
-  settings::WindowLayout layout;
-  layout.records[1].setLeft(300);
-  layout.records[1].setTop(300);
-  layout.records[1].setWidth(201);
-  layout.records[1].setHeight(201);
-  layout.records[1].setVisible(true);
-  ASSERT_TRUE(settings::saveWindowLayout(home.dir + "/" + settings::kLayoutFileName, layout).ok());
+  ASSERT_TRUE(saveAirspeedAt(home.dir, 300, 300));
   app::GaugePanel panel(home.dir);
   panel.start();
   app::GaugeWindow& airspeed = *panel.window("TForm2");
