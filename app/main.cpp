@@ -1,6 +1,7 @@
 // skyvane-gauges: the instrument panel, and two window-less diagnostics.
 #include "DataDirectory.h"
 #include "Diagnostics.h"
+#include "LogFile.h"
 #include "PanelRun.h"
 #include "Profiles.h"
 #include "SkyvaneVersion.h"
@@ -9,7 +10,10 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -33,6 +37,22 @@ int usage(const QString& message) {
   return kUsageError;
 }
 
+// --log: standard output and error appended to the menu launches' log (rotated when it starts full). A log
+// that cannot be opened is said on the terminal there is, and the panel runs all the same.
+void sendOutputToLog() {
+  static Result<settings::LogFile> log = settings::LogFile::open(settings::logDirectory());
+  if (!log) {
+    std::fprintf(stderr, "skyvane-gauges: %s\n", log.error().c_str());
+    return;
+  }
+  log->write("--- skyvane-gauges\n");
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::dup2(log->fd(), STDOUT_FILENO);
+  ::dup2(log->fd(), STDERR_FILENO);
+  ::setenv("SKYVANE_LOG", log->path().c_str(), 1);
+}
+
 // The options, in the order --help lists them.
 struct Options {
   QCommandLineOption config{"check-config",
@@ -51,6 +71,10 @@ struct Options {
       "Without a saved window layout, open the gauges of an aircraft arranged to fit the screen instead of the "
       "control window alone: single, twin, turboprop, or auto (the twin's with two engines, else the single's).",
       "kind"};
+  QCommandLineOption log{"log",
+                         "Write what the panel prints to $XDG_STATE_HOME/skyvane/skyvane.log (else "
+                         "~/.local/state/skyvane/skyvane.log; rotated at 1 MiB), as the desktop menu's entry does; "
+                         "the control window's status line offers to open it."};
   QCommandLineOption list{"list-profiles", "List the profiles of the data directory."};
   QCommandLineOption help{{"h", "help"}, "Show this text."};
   QCommandLineOption version{"version", "Show the version."};
@@ -71,10 +95,11 @@ int main(int argc, char** argv) {
   const QCommandLineOption& linkOption = o.link;
   const QCommandLineOption& profileOption = o.profile;
   const QCommandLineOption& arrangeOption = o.arrange;
+  const QCommandLineOption& logOption = o.log;
   const QCommandLineOption& listOption = o.list;
   const QCommandLineOption& help = o.help;
   const QCommandLineOption& version = o.version;
-  parser.addOptions({configOption, linkOption, profileOption, arrangeOption, listOption, help, version});
+  parser.addOptions({configOption, linkOption, profileOption, arrangeOption, logOption, listOption, help, version});
   if (!parser.parse(arguments)) {
     return usage(parser.errorText());
   }
@@ -84,6 +109,7 @@ int main(int argc, char** argv) {
   QStringList chosen = parser.optionNames();
   chosen.removeAll("profile");
   chosen.removeAll("arrange");
+  chosen.removeAll("log");
   if (chosen.size() > 1) {
     return usage("one option at most beside --profile, not --" + chosen.join(" --"));
   }
@@ -125,6 +151,9 @@ int main(int argc, char** argv) {
   }
   if (parser.isSet(linkOption)) {
     return app::checkLink(stdout, stderr);
+  }
+  if (parser.isSet(logOption)) {
+    sendOutputToLog();
   }
   return app::runPanel(argc, argv, settings::dataDirectory(), parser.value(arrangeOption).toStdString());
 }

@@ -8,12 +8,14 @@
 #include "ProfileOption.h"
 #include "Profiles.h"
 #include "Session.h"
+#include "SessionLog.h"
 #include "SkyvaneVersion.h"
 #include "TextFile.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -29,6 +31,7 @@ struct Options {
   std::string webListen = "127.0.0.1:8787";
   std::string alsoWeb;  // --web beside the panel
   cli::ProfileChoice profile;
+  bool log = false;  // --log: the session's output into the menu launches' log
 };
 
 // The demo's aircraft settings: installed beside the programs, or in the source tree of a build.
@@ -121,6 +124,10 @@ void addCommands(CLI::App& app, Options& o) {
   app.description("Starts the simulator server with a feed and the panel beside it; closing the panel stops both.");
   app.require_subcommand(0, 1);
   cli::addProfileOptions(app, o.profile);
+  app.add_flag("--log", o.log,
+               "write what the programs print to $XDG_STATE_HOME/skyvane/skyvane.log (else\n"
+               "~/.local/state/skyvane/skyvane.log; rotated at 1 MiB) instead of the terminal, as the\n"
+               "desktop menu's entries do; the control window's status line offers to open it");
   auto* demo = app.add_subcommand("demo", "the demo flight: single, twin or turboprop (default single)");
   demo->add_option("AIRCRAFT", o.aircraft, "single, twin or turboprop")
       ->type_name("")
@@ -216,6 +223,20 @@ int main(int argc, char** argv) {
   }
   if (options.installProtocol) {
     return installProtocol();
+  }
+  std::unique_ptr<front::SessionLog> log;
+  if (options.log) {
+    std::string commandLine;
+    for (int i = 0; i < argc; ++i) {
+      commandLine += (i == 0 ? "" : " ") + std::string(argv[i]);
+    }
+    Result<std::unique_ptr<front::SessionLog>> started =
+        front::SessionLog::start(settings::logDirectory(), commandLine);
+    if (!started) {
+      std::fprintf(stderr, "skyvane: %s\n", started.error().c_str());  // said where it can be, and carried on
+    } else {
+      log = std::move(*started);
+    }
   }
   const Result<front::SessionPlan> plan = planFor(app, options);
   const Result<int> ended = plan ? front::runSession(*plan) : Result<int>(Problem{plan.error()});
