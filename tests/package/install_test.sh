@@ -55,6 +55,12 @@ if zcat /usr/share/man/man1/skyvane-sim.1.gz | grep -A1 '^\.TP' | grep -q '^('; 
   fail "skyvane-sim(1) takes a line of its feed list for an option"
 fi
 zcat /usr/share/man/man1/skyvane-sim.1.gz | grep -q '^\.SH FEEDS' || fail "skyvane-sim(1) has no FEEDS section"
+# Built with Debian's hardening flags: read-only relocations bound at start, fortified C library calls.
+for p in skyvane skyvane-gauges skyvane-sim skyvane-web; do
+  readelf -lW "/usr/bin/$p" | grep -q GNU_RELRO || fail "$p has no read-only relocations (relro)"
+  readelf -dW "/usr/bin/$p" | grep -q 'BIND_NOW\|FLAGS.*NOW' || fail "$p is not bound at start (bindnow)"
+  readelf --dyn-syms -W "/usr/bin/$p" | grep -q '__[a-z]*_chk' || fail "$p calls no fortified function"
+done
 # The protocol file shipped is the one --install-protocol writes for the built-in mapping, byte for byte.
 (cd "$work" && unset SKYVANE_HOME && HOME="$work/root-home" /usr/bin/skyvane-fgprotocol) > "$work/skyvane.xml" ||
   fail "skyvane-fgprotocol failed"
