@@ -97,7 +97,14 @@ std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStat
   std::copy(b + 16, b + 20, s.peer.begin());
   s.publication = wire::getU32(b + 20);
   const auto* text = reinterpret_cast<const char*>(b + 32);
-  s.detail.assign(text, strnlen(text, kFeedDetailSize));
+  s.detail.assign(text, strnlen(text, kFeedDetailSize - 1));
+  // Shown on the panel: a control character (a peer's escape sequence, a newline) becomes '?'.
+  for (char& c : s.detail) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      c = '?';
+    }
+  }
   return s;
 }
 

@@ -55,7 +55,8 @@ struct FeedState {
 };
 
 std::array<std::uint8_t, kFeedStateSize> encodeFeedState(const FeedState& state);
-// Nothing for a block without the magic, of another layout version, or naming no known kind or phase.
+// Nothing for a block without the magic, of another layout version, or naming no known kind or phase. The
+// detail's control characters read as '?'.
 std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStateSize> block);
 
 // The fgfs option that makes FlightGear send our protocol to UDP `port` of this computer.

@@ -52,6 +52,7 @@ constexpr Target kTargets[] = {
     {"flightgear_record_fuzz", fuzz::checkFlightGearRecord},
     {"xplane_reply_fuzz", fuzz::checkXPlaneReply},
     {"xplane_beacon_fuzz", fuzz::checkXPlaneBeacon},
+    {"feed_state_fuzz", fuzz::checkFeedState},
     {"bridge_mapping_fuzz", fuzz::checkMappingFile},
     {"replay_fuzz", fuzz::checkReplay},
     {"web_message_fuzz", fuzz::checkWebMessage},

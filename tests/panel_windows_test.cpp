@@ -11,6 +11,7 @@
 #include "SimLink.h"
 #include "TGLCamera.h"
 #include "WindowLayout.h"
+#include "support/BridgeTestKit.h"
 #include "support/Desktop.h"
 #include "support/QtWait.h"
 #include "support/TestServers.h"
@@ -39,6 +40,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -47,6 +49,7 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <regex>
 #include <set>
 #include <utility>
 
@@ -202,6 +205,48 @@ TEST_F(PanelWindows, QuarterTurnsAreSavedAsMadeAcrossRestarts) {
     stop();
     EXPECT_EQ(savedTurn(), -180.0L) << "restart " << run;
   }
+}
+
+TEST_F(PanelWindows, TheStatusLineFollowsASilentFlightGearAndAnXPlaneThatSendsThenStops) {
+  app::GaugePanel& panel = start();
+  panel.control().button(1).click();  // a gauge shown: the line is the link's alone
+  const auto line = [&] { return panel.control().statusText().toStdString(); };
+  {
+    const std::uint16_t port = freeUdpPort();
+    SimProcess sim({"--feed", "flightgear:" + std::to_string(port)});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return line() == "FlightGear: waiting for data on UDP " + std::to_string(port) +
+                               " — start FlightGear with --generic=socket,out,30,127.0.0.1," + std::to_string(port) +
+                               ",udp,skyvane";
+        },
+        5000))
+        << line();
+  }
+  EXPECT_TRUE(waitUntil([&] { return line().starts_with("No simulator server"); }, 5000)) << line();
+
+  // A fake X-Plane: it answers the bridge's subscription with one airspeed value 25 times a second.
+  UdpPeer xplane;
+  SimProcess sim({"--feed", "xplane:127.0.0.1:" + std::to_string(xplane.port())});
+  sockaddr_in bridge{};
+  ASSERT_TRUE(xplane.receive(std::chrono::seconds(3), &bridge));
+  std::vector<std::uint8_t> reply = {'R', 'R', 'E', 'F', ',', 0, 0, 0, 0};
+  const auto speed = std::bit_cast<std::uint32_t>(100.0f);
+  for (int i = 0; i < 4; ++i) {
+    reply.push_back(static_cast<std::uint8_t>(speed >> (8 * i)));
+  }
+  const std::regex receiving("X-Plane at 127\\.0\\.0\\.1: [0-9]+ datarefs, [1-9][0-9]*/s");
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        xplane.sendTo(ntohs(bridge.sin_port), reply);
+        runEvents(40);
+        return std::regex_match(line(), receiving);
+      },
+      8000))
+      << line();
+  // It stops sending: after 2 s without data the line says so and that the gauges keep their values.
+  EXPECT_TRUE(waitUntil([&] { return line().starts_with("X-Plane at 127.0.0.1: no data for "); }, 6000)) << line();
+  EXPECT_TRUE(line().ends_with(" — the gauges keep the last values")) << line();
 }
 
 TEST_F(PanelWindows, TwoEnginesKeepEveryButtonAndASwitchedOffGaugeStaysBlankEvenWhenTheLayoutShowsIt) {
@@ -911,7 +956,9 @@ PanelProcessRun runPanelProcess(const std::string& dir, const std::vector<std::p
     for (const auto& [name, value] : env) {
       ::setenv(name.c_str(), value.c_str(), 1);
     }
-    ::freopen(errors.c_str(), "w", stderr);
+    if (::freopen(errors.c_str(), "w", stderr) == nullptr) {
+      ::_exit(126);
+    }
     ::execl(SKYVANE_GAUGES_PATH, SKYVANE_GAUGES_PATH, static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -2,10 +2,13 @@
 // the mapping files and replayed recordings.
 #include "BridgeMapping.h"
 #include "Catalogue.h"
+#include "FeedState.h"
 #include "FlightGearBridge.h"
 #include "OffsetSpace.h"
 #include "PanelFrame.h"
 #include "Properties.h"
+
+#include "FeedState.h"
 #include "Recording.h"
 #include "XPlaneBridge.h"
 
@@ -108,6 +111,28 @@ std::optional<std::string> checkXPlaneBeacon(Bytes input) {
     if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
       return "a computer name reaches the terminal with byte " + std::to_string(static_cast<unsigned char>(c));
     }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> checkFeedState(Bytes input) {
+  std::array<std::uint8_t, simlink::kFeedStateSize> block{};
+  std::copy_n(input.begin(), std::min(input.size(), block.size()), block.begin());
+  const auto state = simlink::decodeFeedState(block);
+  if (!state) {
+    return std::nullopt;
+  }
+  if (simlink::decodeFeedState(simlink::encodeFeedState(*state)) != state) {
+    return std::string("a feed state does not read back from its own encoding");
+  }
+  const std::string line = simlink::statusLine(true, state);
+  for (const char c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      return "the status line carries control byte " + std::to_string(static_cast<unsigned char>(c));
+    }
+  }
+  if (line.size() > 300) {
+    return "a status line of " + std::to_string(line.size()) + " bytes";
   }
   return std::nullopt;
 }

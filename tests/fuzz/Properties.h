@@ -54,6 +54,11 @@ std::optional<std::string> checkXPlaneBeacon(Bytes input);      // one beacon da
 std::optional<std::string> checkMappingFile(Bytes input);       // a mapping file, as both flavours
 std::optional<std::string> checkReplay(Bytes input);            // a recording's text
 
+// The feed-state block a server publishes (the input cut or padded with zeros to the block's size): a block
+// taken encodes back to a block that decodes the same, and the status line made from it holds no control
+// character and stays short.
+std::optional<std::string> checkFeedState(Bytes input);
+
 // A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
 // reads back the same from its canonical form; a message over the limit is never taken.
 std::optional<std::string> checkWebMessage(Bytes input);
