@@ -345,6 +345,7 @@ void GaugePanel::deferredStart(bool withLayout) {
     applyLayout();
     enableTimerAA();  // the trackbar may have enabled it already: that one second is not restarted
   }
+  m_deferredStepDone = true;
 }
 
 void GaugePanel::bindCameras() {

@@ -54,6 +54,8 @@ public:
   panel::PanelScene& scene() { return *m_panel; }
   instruments::InstrumentTick& instruments() { return *m_instruments; }
   bool layoutFound() const { return m_layoutFound; }
+  // The deferred start-up step has run: cameras bound and the saved layout (if any) applied to the windows.
+  bool deferredStepDone() const { return m_deferredStepDone; }
   const std::string& dataDir() const { return m_dataDir; }
   // Told after each application of the anti-aliasing level to the viewers (for tests: the panel keeps no
   // count of its own).
@@ -135,6 +137,7 @@ private:
   std::function<void(const std::string&)> m_warningSink;
   std::function<void()> m_aaApplied;
   bool m_shutDown = false;
+  bool m_deferredStepDone = false;
   bool m_linkTried = false;  // the first link-open attempt has been made
   struct StatusKey {
     bool linkTried = false;
