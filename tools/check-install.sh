@@ -21,7 +21,7 @@ for program in skyvane skyvane-gauges skyvane-sim skyvane-render skyvane-web; do
   help=$("$prefix/bin/$program" --help)
   [[ "$help" == *--version* ]] || { echo "check-install: $program --help does not list its options" >&2; exit 1; }
 done
-grep -q '^Exec=skyvane-gauges$' "$prefix/share/applications/skyvane-gauges.desktop"
+grep -q '^Exec=skyvane-gauges --log$' "$prefix/share/applications/skyvane-gauges.desktop"
 grep -q '^Icon=skyvane-gauges$' "$prefix/share/applications/skyvane-gauges.desktop"
 # The installed panel reads its settings from its data directory (for a user who cannot write the install
 # prefix: ~/.config/skyvane, which the data directory rule's own tests cover).

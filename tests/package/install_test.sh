@@ -57,9 +57,13 @@ fi
 zcat /usr/share/man/man1/skyvane-sim.1.gz | grep -q '^\.SH FEEDS' || fail "skyvane-sim(1) has no FEEDS section"
 # Built with Debian's hardening flags: read-only relocations bound at start, fortified C library calls.
 for p in skyvane skyvane-gauges skyvane-sim skyvane-web; do
-  readelf -lW "/usr/bin/$p" | grep -q GNU_RELRO || fail "$p has no read-only relocations (relro)"
-  readelf -dW "/usr/bin/$p" | grep -q 'BIND_NOW\|FLAGS.*NOW' || fail "$p is not bound at start (bindnow)"
-  readelf --dyn-syms -W "/usr/bin/$p" | grep -q '__[a-z]*_chk' || fail "$p calls no fortified function"
+  # Read whole first: grep -q would stop reading early, and pipefail would take readelf's broken pipe for a miss.
+  segments=$(readelf -lW "/usr/bin/$p")
+  dynamic=$(readelf -dW "/usr/bin/$p")
+  symbols=$(readelf --dyn-syms -W "/usr/bin/$p")
+  [[ "$segments" == *GNU_RELRO* ]] || fail "$p has no read-only relocations (relro)"
+  [[ "$dynamic" == *BIND_NOW* || "$dynamic" == *"Flags: NOW"* ]] || fail "$p is not bound at start (bindnow)"
+  [[ "$symbols" =~ __[a-z]+_chk@ ]] || fail "$p calls no fortified function"
 done
 # The protocol file shipped is the one --install-protocol writes for the built-in mapping, byte for byte.
 (cd "$work" && unset SKYVANE_HOME && HOME="$work/root-home" /usr/bin/skyvane-fgprotocol) > "$work/skyvane.xml" ||
