@@ -73,7 +73,8 @@ GaugeWindow::GaugeWindow(const gauges::GaugeRow& row, TGLCamera& camera, QtConte
 
 void GaugeWindow::showEvent(QShowEvent* event) {
   // Sent before the window is mapped, and again at every show: a withdrawn window loses its state.
-  skipTaskbarAndPager(*this);
+  skipTaskbarAndPager(*this, WindowMapping::Unmapped);
+  m_askSkipTaskbar = true;  // and asked again once mapped
   QWindow::showEvent(event);
 }
 
@@ -133,6 +134,10 @@ void GaugeWindow::resizeEvent(QResizeEvent*) {
 void GaugeWindow::exposeEvent(QExposeEvent*) {
   if (!isExposed()) {
     return;
+  }
+  if (m_askSkipTaskbar) {
+    m_askSkipTaskbar = false;
+    skipTaskbarAndPager(*this, WindowMapping::Mapped);
   }
   if (m_storeCurrent && m_backingStore && m_backingStore->size() == size() && m_storeRatio == devicePixelRatio()) {
     m_backingStore->flush(QRect(QPoint(0, 0), size()));

@@ -101,6 +101,7 @@ private:
   qreal m_storeRatio = 0;              // the device pixel ratio of that frame
   const uchar* m_storeBits = nullptr;  // the store's pixels, once made ready to be written
   long double m_turnDeg = 0;
+  bool m_askSkipTaskbar = false;  // shown, not yet exposed: the skip-taskbar state is still to be asked for
 
   // Dragging and resizing: Pending from the press until the pointer has moved far enough to be a drag (a
   // click moves nothing: a window manager asked to move at the press would take the release that came before

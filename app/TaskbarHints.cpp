@@ -27,7 +27,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
 
 }  // namespace
 
-void skipTaskbarAndPager(QWindow& window) {
+void skipTaskbarAndPager(QWindow& window, WindowMapping mapping) {
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   if (x11 == nullptr || x11->connection() == nullptr) {
     return;
@@ -37,6 +37,24 @@ void skipTaskbarAndPager(QWindow& window) {
   const xcb_atom_t state = atom(c, "_NET_WM_STATE");
   const std::array<xcb_atom_t, 2> wanted{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
   if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE) {
+    return;
+  }
+  if (mapping == WindowMapping::Mapped) {
+    // A mapped window's state belongs to the window manager: it is asked, as the window manager protocol says
+    // (add = 1, source 1 = an application).
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = id;
+    request.type = state;
+    request.data.data32[0] = 1;
+    request.data.data32[1] = wanted[0];
+    request.data.data32[2] = wanted[1];
+    request.data.data32[3] = 1;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&request));
+    xcb_flush(c);
     return;
   }
   // Kept: whatever states the window already has.

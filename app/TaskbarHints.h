@@ -6,9 +6,13 @@ class QWindow;
 
 namespace app {
 
-// Adds _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER to the window's state. Call it while the
-// window is created but not mapped (from its show event): the window manager reads the state when it maps the
-// window, and drops it when the window is withdrawn. The platform layer merges its own states into it.
-void skipTaskbarAndPager(QWindow& window);
+enum class WindowMapping { Unmapped, Mapped };
+
+// Adds _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER to the window's state: on a window not yet
+// mapped (from its show event) as the state the window manager reads when it maps it (the platform layer
+// merges its own states into it); on a mapped one as a request to the window manager. Both are needed: the
+// window manager drops the state of a withdrawn window, and when a hidden window is shown again at once it may
+// do so only after the show event has set it.
+void skipTaskbarAndPager(QWindow& window, WindowMapping mapping);
 
 }  // namespace app
