@@ -37,6 +37,7 @@ const std::array<const char*, 5> kAntiAliasingLabels = {"No Anti Aliasing", "Ant
 namespace {
 
 constexpr int kLinkRetryMs = 1000;
+constexpr int kLayoutWatchMs = 1000;
 constexpr int kTickMs = 30;
 constexpr int kDeferredStartMs = 100;
 constexpr int kAntiAliasingDelayMs = 1000;
@@ -142,7 +143,7 @@ GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
 
 GaugePanel::~GaugePanel() {
   m_shutDown = true;  // windows closing from here on are the panel going, not the user hiding them
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
     t->stop();
   }
   m_watcher.reset();
@@ -284,6 +285,8 @@ void GaugePanel::wireControls() {
   }
   QObject::connect(&m_timer3, &QTimer::timeout, [this] { guarded([this] { deferredStart(true); }); });
   QObject::connect(&m_timer4, &QTimer::timeout, [this] { guarded([this] { deferredStart(false); }); });
+  m_layoutWatch.setInterval(kLayoutWatchMs);
+  QObject::connect(&m_layoutWatch, &QTimer::timeout, [this] { guarded([this] { saveIfArrangementSettled(); }); });
   m_reloadTimer.setInterval(kSettingsReloadDelayMs);
   m_reloadTimer.setSingleShot(true);
   QObject::connect(&m_reloadTimer, &QTimer::timeout, [this] { guarded([this] { reloadSettings(); }); });
@@ -346,6 +349,27 @@ void GaugePanel::deferredStart(bool withLayout) {
     enableTimerAA();  // the trackbar may have enabled it already: that one second is not restarted
   }
   m_deferredStepDone = true;
+  m_layoutSaved = m_layoutFound ? settings::encodeWindowLayout(m_layout) : std::string();
+  m_layoutWatch.start();
+}
+
+void GaugePanel::saveIfArrangementSettled() {
+  const settings::WindowLayout layout = currentLayout();
+  const std::string now = settings::encodeWindowLayout(layout);
+  if (now == m_layoutSaved) {
+    m_layoutPending.clear();
+    return;
+  }
+  if (now != m_layoutPending) {
+    m_layoutPending = now;  // still moving, perhaps: saved at the next look if it stays so
+    return;
+  }
+  if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, layout); !saved) {
+    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+  }
+  // Not tried again until the arrangement changes again: a read-only folder is said once a change.
+  m_layoutSaved = now;
+  m_layoutPending.clear();
 }
 
 void GaugePanel::bindCameras() {
@@ -503,7 +527,7 @@ void GaugePanel::shutdown() {
       std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
     }
   }
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
     t->stop();
   }
   for (auto& w : m_windows) {

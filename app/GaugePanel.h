@@ -102,6 +102,7 @@ private:
   void tick();
   void updateStatus();
   void shutdown();
+  void saveIfArrangementSettled();
   QRect controlFrame() const;
   settings::WindowLayout currentLayout() const;
   void guarded(const std::function<void()>& work);
@@ -129,6 +130,12 @@ private:
   QTimer m_timer4;       // deferred start-up without one
   QTimer m_timerAA;      // applies the anti-aliasing level, once per enabling
   QTimer m_reloadTimer;  // config.ini read again 300 ms after the last change seen
+  // The arrangement is looked at once a second after the deferred step, and saved once it has changed and then
+  // stayed the same for a look: a display that goes away (a logout, an X server that ends) loses nothing
+  // older than that, where the save at exit never runs.
+  QTimer m_layoutWatch;
+  std::string m_layoutSaved;    // the file's bytes as last written or read
+  std::string m_layoutPending;  // a changed arrangement seen at the last look, not yet saved
   std::unique_ptr<QFileSystemWatcher> m_watcher;
   std::unique_ptr<QMessageBox> m_warningBox;
   int m_settingsReloads = 0;

@@ -982,6 +982,45 @@ PanelProcessRun runPanelProcess(const std::string& dir, const std::vector<std::p
   return run;
 }
 
+TEST(PanelProcess, AnArrangementChangedBeforeTheDisplayGoesIsKept) {
+  if (std::system("command -v xdotool > /dev/null") != 0) {
+    GTEST_SKIP() << "xdotool is not installed";
+  }
+  const std::string dir = newTestDirectory("display-gone");
+  ASSERT_TRUE(settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layoutShowing({0})).ok());
+  const auto savedAirspeed = [&] {
+    return settings::loadWindowLayout(dir + "/" + settings::kLayoutFileName).layout.records[1];
+  };
+  pid_t panel = -1;
+  {
+    auto display = std::make_unique<Desktop>();  // an X server of its own, ended under the panel's feet
+    ASSERT_EQ(display->start(false), "");
+    panel = ::fork();
+    if (panel == 0) {
+      ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+      ::execl(SKYVANE_GAUGES_PATH, SKYVANE_GAUGES_PATH, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // The airspeed window is moved as a window manager or a user would; the panel saves it once it settles.
+    ProgramRun moved;
+    for (int i = 0; i < 100; ++i) {
+      moved = runProgram({"/usr/bin/xdotool", "search", "--name", "^Anemometer$", "windowmove", "%@", "456", "345"});
+      if (moved.status == 0) {
+        break;
+      }
+      ::usleep(100 * 1000);
+    }
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    ASSERT_TRUE(waitUntil([&] { return savedAirspeed().left() == 456 && savedAirspeed().top() == 345; }, 8000))
+        << savedAirspeed().left() << "," << savedAirspeed().top();
+  }  // the X server ends here; SIGTERM never reaches the panel
+  int status = 0;
+  ASSERT_TRUE(waitUntil([&] { return ::waitpid(panel, &status, WNOHANG) == panel; }, 10000));
+  EXPECT_EQ(savedAirspeed().left(), 456);
+  EXPECT_EQ(savedAirspeed().top(), 345);
+  EXPECT_EQ(savedAirspeed().visible(), 1);
+}
+
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string dir = newTestDirectory("sigterm");
   // Stopped once it has said what renders it (its signal handling is in place by then) and had a moment more.
