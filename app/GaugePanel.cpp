@@ -464,14 +464,14 @@ void GaugePanel::updateStatus() {
   // 30 ms and the line rarely changes.
   const bool open = SimLinkIsOpen();
   const std::optional<simlink::FeedState> state = open ? m_instruments->feedState() : std::nullopt;
-  const StatusKey key{m_linkTried, open, state.has_value(), state ? state->publication : 0, !anyGaugeWindowShown()};
+  StatusKey key{m_linkTried, open, state, !anyGaugeWindowShown()};
   if (m_statusShown == key) {
     return;
   }
-  m_statusShown = key;
+  m_statusShown = std::move(key);
   const std::string line =
       m_linkTried ? simlink::statusLine(open, state) : std::string("Looking for a simulator server…");
-  m_control->setStatus(QString::fromStdString(line), key.suggestButtons, m_logPath);
+  m_control->setStatus(QString::fromStdString(line), m_statusShown->suggestButtons, m_logPath);
 }
 
 QRect GaugePanel::controlFrame() const {

@@ -149,8 +149,7 @@ private:
   struct StatusKey {
     bool linkTried = false;
     bool linkOpen = false;
-    bool published = false;
-    std::uint32_t publication = 0;
+    std::optional<simlink::FeedState> state;  // as decoded: a new server with the same publication count differs
     bool suggestButtons = false;
     bool operator==(const StatusKey&) const = default;
   };

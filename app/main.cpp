@@ -1,7 +1,7 @@
 // skyvane-gauges: the instrument panel, and two window-less diagnostics.
 #include "DataDirectory.h"
 #include "Diagnostics.h"
-#include "LogFile.h"
+#include "OutputLog.h"
 #include "PanelRun.h"
 #include "Profiles.h"
 #include "SkyvaneVersion.h"
@@ -10,10 +10,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -37,20 +34,14 @@ int usage(const QString& message) {
   return kUsageError;
 }
 
-// --log: standard output and error appended to the menu launches' log (rotated when it starts full). A log
-// that cannot be opened is said on the terminal there is, and the panel runs all the same.
+// --log: standard output and error into the menu launches' log until the program ends. A log that cannot be
+// opened is said on the terminal there is, and the panel runs all the same.
 void sendOutputToLog() {
-  static Result<settings::LogFile> log = settings::LogFile::open(settings::logDirectory());
+  static Result<std::unique_ptr<settings::OutputLog>> log =
+      settings::OutputLog::start(settings::logDirectory(), "skyvane-gauges --log");
   if (!log) {
     std::fprintf(stderr, "skyvane-gauges: %s\n", log.error().c_str());
-    return;
   }
-  log->write("--- skyvane-gauges\n");
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ::dup2(log->fd(), STDOUT_FILENO);
-  ::dup2(log->fd(), STDERR_FILENO);
-  ::setenv("SKYVANE_LOG", log->path().c_str(), 1);
 }
 
 // The options, in the order --help lists them.

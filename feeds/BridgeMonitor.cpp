@@ -2,6 +2,7 @@
 #include "BridgeMonitor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace feeds {
@@ -15,10 +16,11 @@ BridgeMonitor::BridgeMonitor(std::string simulator, BridgeTiming timing, std::FI
       m_nextPublish(m_waitingSince) {}
 
 void BridgeMonitor::restartWaiting(Clock::time_point now) {
+  // A new peer has sent nothing yet: what an earlier one sent says nothing about it.
+  m_everReceived = false;
+  m_silent = false;
   m_waitingSince = now;
-  if (!m_everReceived) {
-    m_nextHint = now + m_timing.hintAfter;
-  }
+  m_nextHint = now + m_timing.hintAfter;
 }
 
 simlink::FeedPhase BridgeMonitor::phase() const {
@@ -37,18 +39,21 @@ std::uint16_t BridgeMonitor::phaseSeconds(Clock::time_point now) const {
 }
 
 bool BridgeMonitor::publishDue(Clock::time_point now) {
+  const bool due = now >= m_nextPublish;
+  if (due) {
+    // A late wake-up (a stalled loop) counted more than a second: the rate is the packets of the time spanned.
+    const auto spanned = now - (m_nextPublish - kPublishEvery);
+    const double seconds = std::max(1.0, std::chrono::duration<double>(spanned).count());
+    m_rate = static_cast<std::uint16_t>(
+        std::min<double>(std::nearbyint(static_cast<double>(m_taken - m_takenAtPublish) / seconds), 65535));
+    m_takenAtPublish = m_taken;
+    m_nextPublish = now >= m_nextPublish + kPublishEvery ? now + kPublishEvery : m_nextPublish + kPublishEvery;
+  }
   if (phase() != m_publishedPhase) {
     m_publishedPhase = phase();
-    return true;  // the rate keeps counting its whole second
+    return true;  // at once: the rate, if not yet counted over a whole second, reads 0 ("receiving")
   }
-  if (now < m_nextPublish) {
-    return false;
-  }
-  m_rate = static_cast<std::uint16_t>(std::min<std::uint64_t>(m_taken - m_takenAtPublish, 65535));
-  m_takenAtPublish = m_taken;
-  // Whole periods from the last one, so that a late wake-up does not shift the counting window for good.
-  m_nextPublish = std::max(m_nextPublish + kPublishEvery, now);
-  return true;
+  return due;
 }
 
 void BridgeMonitor::say(const std::string& message) {

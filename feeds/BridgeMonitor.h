@@ -47,7 +47,8 @@ public:
   // The line that says what to do while nothing arrives; the bridge changes it as it learns (an X-Plane
   // found). Empty: none is said.
   void setHint(std::string hint) { m_hint = std::move(hint); }
-  // Waiting starts again from `now` (a new peer is asked): the phase's seconds and the next hint count from it.
+  // Waiting starts again from `now` (a new peer is asked): nothing received from it yet, the phase's seconds
+  // and the next hint count from now.
   void restartWaiting(Clock::time_point now);
 
   bool silent() const { return m_silent; }

@@ -60,10 +60,19 @@ Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping
   bridge->m_frame.writeTo(space);
   const std::uint16_t bound = bridge->port();
   bridge->m_monitor.setHint("nothing from FlightGear on UDP " + std::to_string(bound) +
-                            ": start FlightGear with fgfs " + simlink::fgfsOption(bound) +
+                            ": start FlightGear with fgfs " + simlink::fgfsOption(bound, bridge->sendTo()) +
                             " (skyvane flightgear --install-protocol installs the protocol file it needs)");
   bridge->publish(space, Clock::now());
   return bridge;
+}
+
+std::string FlightGearBridge::sendTo() const {
+  const std::uint32_t address = m_socket.localAddress();
+  if (address == 0 || (address >> 24) == 127) {
+    return "127.0.0.1";
+  }
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
 void FlightGearBridge::publish(server::OffsetSpace& space, Clock::time_point now) const {
@@ -71,6 +80,10 @@ void FlightGearBridge::publish(server::OffsetSpace& space, Clock::time_point now
   state.kind = simlink::FeedKind::FlightGear;
   state.phase = m_monitor.phase();
   state.port = port();
+  if (const std::uint32_t address = m_socket.localAddress(); address != 0 && (address >> 24) != 127) {
+    state.peer = {static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+  }
   state.ratePerSecond = m_monitor.ratePerSecond();
   state.phaseSeconds = m_monitor.phaseSeconds(now);
   space.publish(state);

@@ -37,6 +37,9 @@ public:
   Result<void> take(std::span<const std::uint8_t> packet, std::size_t fullLength, server::OffsetSpace& space);
 
   std::uint16_t port() const { return m_socket.localPort(); }
+  // Where FlightGear must send: the address listened on when it is one interface's, else this computer's
+  // loopback (a FlightGear on another computer names this one's address on their network).
+  std::string sendTo() const;
   std::size_t recordSize() const { return m_layout.size; }
   const BridgeMonitor& monitor() const { return m_monitor; }
 

@@ -100,6 +100,15 @@ std::uint16_t UdpSocket::localPort() const {
   return ntohs(address.sin_port);
 }
 
+std::uint32_t UdpSocket::localAddress() const {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 0;
+  }
+  return ntohl(address.sin_addr.s_addr);
+}
+
 std::optional<UdpSocket::Datagram> UdpSocket::receive(std::span<std::uint8_t> buffer) {
   for (;;) {
     Datagram d{};

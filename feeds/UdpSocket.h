@@ -38,6 +38,8 @@ public:
 
   int fd() const { return m_fd; }
   std::uint16_t localPort() const;
+  // The IPv4 address it is bound to, in host order (0 for every interface).
+  std::uint32_t localAddress() const;
 
   struct Datagram {
     std::size_t length;  // the datagram's full length; more than the buffer when it was cut short

@@ -5,10 +5,10 @@
 #include "FeedState.h"
 #include "FileWrite.h"
 #include "FlightGearSetup.h"
+#include "OutputLog.h"
 #include "ProfileOption.h"
 #include "Profiles.h"
 #include "Session.h"
-#include "SessionLog.h"
 #include "SkyvaneVersion.h"
 #include "TextFile.h"
 
@@ -44,8 +44,10 @@ std::string demoSettings(const std::string& aircraft) {
   return std::string(SKYVANE_SOURCE_SHARE) + "/demo/" + aircraft + ".ini";
 }
 
+// Whether `dir` holds a config.ini of any kind: one that cannot be read (too large, unreadable) is the user's
+// still, and is never replaced.
 bool hasSettings(const std::string& dir) {
-  return settings::readTextFile(dir + "/config.ini", 1 << 20).status == settings::TextFileRead::Status::Read;
+  return settings::readTextFile(dir + "/config.ini", 1 << 20).status != settings::TextFileRead::Status::Missing;
 }
 
 // A config.ini to start from in `dir`: the demo aircraft's settings (the default ones crowd the airspeed dial
@@ -224,14 +226,14 @@ int main(int argc, char** argv) {
   if (options.installProtocol) {
     return installProtocol();
   }
-  std::unique_ptr<front::SessionLog> log;
+  std::unique_ptr<settings::OutputLog> log;
   if (options.log) {
     std::string commandLine;
     for (int i = 0; i < argc; ++i) {
       commandLine += (i == 0 ? "" : " ") + std::string(argv[i]);
     }
-    Result<std::unique_ptr<front::SessionLog>> started =
-        front::SessionLog::start(settings::logDirectory(), commandLine);
+    Result<std::unique_ptr<settings::OutputLog>> started =
+        settings::OutputLog::start(settings::logDirectory(), commandLine);
     if (!started) {
       std::fprintf(stderr, "skyvane: %s\n", started.error().c_str());  // said where it can be, and carried on
     } else {

@@ -2,7 +2,8 @@
 // front command): the six flight instruments in two rows of three, the radios beside them and the engine
 // gauges of the aircraft below, all square and sized to the screen's free area, with the control window
 // beside the gauges on a wide screen and below them otherwise. On a screen too small for that arrangement the
-// gauges flow in reading order above the control window. Every window lies wholly inside the area given.
+// gauges flow in reading order above the control window. Every window lies wholly inside the area given when
+// the area holds the control window and gauges of a few pixels (a screen of 1024 x 600 does).
 #pragma once
 
 #include "WindowLayout.h"

@@ -31,8 +31,14 @@ Result<void> privateDirectory(const std::string& dir) {
   return {};
 }
 
+// Never waits (a FIFO at the name would hold the open up) and leaves the log to this user alone.
 int openForAppending(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    ::fchmod(fd, 0600);
+  }
+  return fd;
 }
 
 }  // namespace

@@ -30,15 +30,19 @@ const std::string kKeepsLast = " — the gauges keep the last values";
 std::string flightGearLine(const FeedState& s) {
   switch (s.phase) {
     case FeedPhase::Receiving:
-      return "FlightGear: " + std::to_string(s.ratePerSecond) + " records/s";
+      // 0 until a whole second has been counted.
+      return s.ratePerSecond == 0 ? std::string("FlightGear: receiving records")
+                                  : "FlightGear: " + std::to_string(s.ratePerSecond) + " records/s";
     case FeedPhase::Stopped:
       return "FlightGear: no data for " + seconds(s.phaseSeconds) + kKeepsLast;
     case FeedPhase::Waiting:
     case FeedPhase::Steady:
       break;
   }
+  // The bridge's own address when it listens on one interface only, else this computer's loopback.
+  const std::string host = hasPeer(s) ? peerText(s) : std::string("127.0.0.1");
   return "FlightGear: waiting for data on UDP " + std::to_string(s.port) + " — start FlightGear with " +
-         fgfsOption(s.port);
+         fgfsOption(s.port, host);
 }
 
 std::string xplaneLine(const FeedState& s) {
@@ -48,7 +52,8 @@ std::string xplaneLine(const FeedState& s) {
   const std::string at = "X-Plane at " + peerText(s) + ": ";
   switch (s.phase) {
     case FeedPhase::Receiving:
-      return at + std::to_string(s.datarefs) + " datarefs, " + std::to_string(s.ratePerSecond) + "/s";
+      return at + std::to_string(s.datarefs) + " datarefs, " +
+             (s.ratePerSecond == 0 ? std::string("receiving") : std::to_string(s.ratePerSecond) + "/s");
     case FeedPhase::Stopped:
       return at + "no data for " + seconds(s.phaseSeconds) + kKeepsLast;
     case FeedPhase::Waiting:
@@ -108,8 +113,8 @@ std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStat
   return s;
 }
 
-std::string fgfsOption(int port) {
-  return "--generic=socket,out,30,127.0.0.1," + std::to_string(port) + ",udp,skyvane";
+std::string fgfsOption(int port, const std::string& host) {
+  return "--generic=socket,out,30," + host + "," + std::to_string(port) + ",udp,skyvane";
 }
 
 std::string statusLine(bool linkOpen, const std::optional<FeedState>& state) {

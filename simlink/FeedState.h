@@ -13,7 +13,8 @@
 //   +10  u16  records (FlightGear) or replies (X-Plane) taken in the last whole second
 //   +12  u16  seconds the phase has lasted (waiting or stopped), at most 65535
 //   +14  u16  X-Plane: datarefs subscribed
-//   +16  u8[4] X-Plane: its IPv4 address, 0.0.0.0 while none is known
+//   +16  u8[4] X-Plane: its IPv4 address, 0.0.0.0 while none is known; FlightGear: the address the bridge
+//              listens on when it is one interface's (not loopback, not all), else 0.0.0.0
 //   +20  u32  publication count: grows with every publication
 //   +24  u8[8] 0
 //   +32  u8[96] detail text, UTF-8, NUL-padded: the replayed file's name, the demo's aircraft
@@ -59,8 +60,8 @@ std::array<std::uint8_t, kFeedStateSize> encodeFeedState(const FeedState& state)
 // detail's control characters read as '?'.
 std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStateSize> block);
 
-// The fgfs option that makes FlightGear send our protocol to UDP `port` of this computer.
-std::string fgfsOption(int port);
+// The fgfs option that makes FlightGear send our protocol to UDP `port` of `host` (this computer by default).
+std::string fgfsOption(int port, const std::string& host = "127.0.0.1");
 
 // The panel's status line: what the link and the server's feed are doing and, while it waits, what to do.
 // `linkOpen` false: no server answers. `state` empty: a server that does not publish its feed.

@@ -161,19 +161,41 @@ TEST(FeedState, TheRateIsThePacketsOfTheLastWholeSecondAndAStopIsPublishedAtOnce
   const auto t0 = feeds::BridgeMonitor::Clock::now();
   EXPECT_TRUE(monitor.publishDue(t0));
   EXPECT_FALSE(monitor.publishDue(t0 + 500ms));
+  EXPECT_TRUE(monitor.publishDue(t0 + 1000ms));
+  // 30 records a second from 1.001 s on, the loop asking after each as the server's does.
   for (int i = 0; i < 30; ++i) {
-    monitor.packetTaken(t0 + 1000ms + i * 33ms, "127.0.0.1:5501");  // 30 a second, from 1 s on
+    const auto at = t0 + 1001ms + i * 33ms;
+    monitor.packetTaken(at, "127.0.0.1:5501");
+    EXPECT_EQ(monitor.publishDue(at), i == 0) << "only the change to receiving, at " << i;
   }
-  EXPECT_TRUE(monitor.publishDue(t0 + 1000ms)) << "the phase changed to receiving";
+  EXPECT_EQ(monitor.ratePerSecond(), 0) << "not yet counted over a whole second";
   EXPECT_TRUE(monitor.publishDue(t0 + 2000ms));
   EXPECT_EQ(monitor.ratePerSecond(), 30);
   EXPECT_EQ(monitor.phaseSeconds(t0 + 2000ms), 0);
-  // The last packet came at 1.957 s: stopped at 3.957 s, published then, the rate 0 from then on.
-  monitor.check(t0 + 3957ms);
+  // The last record came at 1.958 s: stopped at 3.958 s, published then, the rate 0 from then on.
+  monitor.check(t0 + 3958ms);
   EXPECT_EQ(monitor.phase(), FeedPhase::Stopped);
-  EXPECT_TRUE(monitor.publishDue(t0 + 3957ms));
+  EXPECT_TRUE(monitor.publishDue(t0 + 3958ms));
   EXPECT_EQ(monitor.ratePerSecond(), 0);
-  EXPECT_EQ(monitor.phaseSeconds(t0 + 13957ms), 12);
+  EXPECT_EQ(monitor.phaseSeconds(t0 + 13958ms), 12);
+  // A new peer is asked: waiting again, counted from now, whatever the old one sent.
+  monitor.restartWaiting(t0 + 20s);
+  EXPECT_EQ(monitor.phase(), FeedPhase::Waiting);
+  EXPECT_EQ(monitor.phaseSeconds(t0 + 23s), 3);
+}
+
+TEST(FeedState, ALateWakeUpCountsTheRateOverTheTimeItSpanned) {
+  feeds::BridgeMonitor monitor("X-Plane", {.silence = 60s}, nullptr);
+  const auto t0 = feeds::BridgeMonitor::Clock::now();
+  monitor.publishDue(t0);
+  for (int i = 0; i < 40; ++i) {
+    monitor.packetTaken(t0 + 10ms + i * 100ms, "10.0.0.2:49000");  // 10 a second for 4 s
+  }
+  monitor.publishDue(t0 + 10ms);
+  EXPECT_TRUE(monitor.publishDue(t0 + 4000ms)) << "three seconds late";
+  EXPECT_EQ(monitor.ratePerSecond(), 10);
+  EXPECT_FALSE(monitor.publishDue(t0 + 4500ms)) << "the next second counts from the late wake-up";
+  EXPECT_TRUE(monitor.publishDue(t0 + 5000ms));
 }
 
 TEST(FeedState, TheXPlaneBridgePublishesItsPeerItsDatarefsAndItsReplies) {

@@ -4,6 +4,7 @@
 // changed one is pointed out.
 #include "PngFile.h"
 #include "WindowLayout.h"
+#include "support/BridgeTestKit.h"
 #include "support/Desktop.h"
 #include "support/TestServers.h"
 
@@ -253,12 +254,16 @@ TEST_F(Front, TheFlightGearProtocolIsInstalledAndAChangedOneIsPointedOut) {
   EXPECT_TRUE(changed.waitFor("is not the protocol of the mapping in use")) << changed.text();
 }
 
-// Runs the front command until the panel has said what renders it and half a second more, then stops it the
-// normal way (the panel saves its layout); the layout saved in `dir`.
+// Runs the front command until the panel has saved its settled arrangement, then stops it the normal way (the
+// panel saves its layout again); the layout saved in `dir`.
 settings::WindowLayout layoutAfterARun(const std::vector<std::string>& argv, const std::string& dir) {
   ChildProcess skyvane(argv, true);
   EXPECT_TRUE(skyvane.waitFor("anti-aliasing costs about three times", std::chrono::seconds(15))) << skyvane.text();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The panel saves its arrangement once it has settled after the deferred step: by then the layout is applied.
+  const std::string path = dir + "/" + settings::kLayoutFileName;
+  for (int i = 0; i < 200 && !fs::exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   skyvane.stop();
   const settings::LayoutLoad load = settings::loadWindowLayout(dir + "/" + settings::kLayoutFileName);
   EXPECT_TRUE(load.found) << skyvane.text();
@@ -271,7 +276,8 @@ int shownGauges(const settings::WindowLayout& layout) {
 }
 
 TEST_F(Front, AFirstStartWithAFeedOpensAnArrangedPanelWithStarterSettings) {
-  const settings::WindowLayout layout = layoutAfterARun({SKYVANE_FRONT_PATH, "flightgear", "5596"}, home);
+  const settings::WindowLayout layout =
+      layoutAfterARun({SKYVANE_FRONT_PATH, "flightgear", std::to_string(freeUdpPort())}, home);
   EXPECT_EQ(shownGauges(layout), 18) << "the demo single's arrangement";
   std::ifstream written(home + "/config.ini");
   std::ifstream single(SKYVANE_SOURCE_SHARE "/demo/single.ini");

@@ -1,12 +1,17 @@
 // The menu launches' log: appended to, rotated at its limit into one older generation, never more than twice
 // the limit on disk, private, and never written through a link; and skyvane --log catching a whole session.
 #include "LogFile.h"
+#include "OutputLog.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,6 +73,39 @@ TEST(LogFile, NeverWritesThroughALinkNorIntoAFolderOthersMayWrite) {
   ::chmod(open.c_str(), 0777);
   EXPECT_FALSE(settings::LogFile::open(open).ok()) << "a folder anyone may write to";
   EXPECT_FALSE(settings::LogFile::open("").ok());
+}
+
+TEST(LogFile, OutputSentToTheLogIsCopiedWholeAndAProgramStillHoldingItDelaysNothing) {
+  const std::string state = newTestDirectory("output");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // In a child of its own: the log takes this process's standard output and error.
+    auto log = settings::OutputLog::start(state + "/skyvane", "test");
+    if (!log) {
+      ::_exit(2);
+    }
+    for (int i = 0; i < 2000; ++i) {
+      std::printf("line %d\n", i);
+    }
+    std::fprintf(stderr, "last line\n");
+    // A program started from here keeps the pipe open long after (as a log viewer opened from the panel does).
+    if (::fork() == 0) {
+      ::execl("/bin/sleep", "sleep", "5", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    log->reset();
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = -1;
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << "the end waited for the pipe";
+  EXPECT_EQ(status, 0);
+  const std::string text = contents(state + "/skyvane/skyvane.log");
+  EXPECT_NE(text.find("line 0\nline 1\n"), std::string::npos);
+  EXPECT_NE(text.find("line 1998\nline 1999\n"), std::string::npos);
+  EXPECT_NE(text.find("last line\n"), std::string::npos);
 }
 
 TEST(LogFile, SkyvaneWithLogCatchesWhatTheSessionPrints) {

@@ -69,16 +69,18 @@ TEST(StarterLayout, EveryWindowFitsTheFreeAreaWithoutOverlapOnEveryScreen) {
 }
 
 TEST(StarterLayout, TheCockpitArrangementKeepsTheFlightInstrumentsInTheirPlaces) {
-  // Airspeed, horizon and altimeter on top, left to right; the turn indicator, compass and VSI under them.
+  // The airspeed, altimeter and horizon on top, left to right; the VSI, compass and turn indicator under them.
   const settings::WindowLayout l = gauges::starterLayout(gauges::StarterAircraft::Single, {0, 0, 1920, 1080}, 853, 419);
   const auto at = [&](int tableIndex) { return rectOf(l.records[static_cast<std::size_t>(tableIndex) + 1]); };
-  const Rect airspeed = at(0), horizon = at(2), altimeter = at(1), turn = at(5), compass = at(3), vsi = at(4);
-  EXPECT_EQ(airspeed.top, horizon.top);
-  EXPECT_EQ(horizon.top, altimeter.top);
+  const Rect airspeed = at(0), altimeter = at(1), horizon = at(2), compass = at(3), vsi = at(4), turn = at(5);
+  EXPECT_EQ(airspeed.top, altimeter.top);
+  EXPECT_EQ(altimeter.top, horizon.top);
   EXPECT_LT(airspeed.left, altimeter.left);
-  EXPECT_EQ(turn.top, compass.top);
-  EXPECT_GT(turn.top, airspeed.top);
-  EXPECT_EQ(compass.left, vsi.left - (vsi.left - compass.left));
+  EXPECT_LT(altimeter.left, horizon.left);
+  EXPECT_EQ(vsi.top, airspeed.top + airspeed.height);
+  EXPECT_EQ(vsi.left, airspeed.left);
+  EXPECT_EQ(compass.left, altimeter.left);
+  EXPECT_EQ(turn.left, horizon.left);
   EXPECT_EQ(l.records[0].left(), 10 + 5 * airspeed.width + 10) << "the control window beside the gauges";
 }
 

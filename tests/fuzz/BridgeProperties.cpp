@@ -8,7 +8,6 @@
 #include "PanelFrame.h"
 #include "Properties.h"
 
-#include "FeedState.h"
 #include "Recording.h"
 #include "XPlaneBridge.h"
 
