@@ -16,7 +16,7 @@ namespace server {
 
 class OffsetSpace {
 public:
-  static constexpr std::uint32_t kSize = 0x10000;
+  static constexpr std::uint32_t kSize = simlink::kOffsetSpaceSize;
   // What the handshake finds: a server version of at least 0x19980005, and the simulator version with 0xFADE
   // in its high word.
   static constexpr std::uint32_t kServerVersion = 0x20260001;

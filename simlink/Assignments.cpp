@@ -91,6 +91,10 @@ Result<PokeAssignment> parsePoke(std::string_view argument) {
   if (!type) {
     return Problem{"\"" + std::string(typeName) + "\" is not a type (i8 u8 i16 u16 i32 u32 f32 f64)"};
   }
+  // A value past the offset space would be dropped without a word, or cut short at its end.
+  if (*offset + catalogue::rawSize(*type) > kOffsetSpaceSize) {
+    return Problem{"\"" + std::string(argument.substr(0, equals)) + "\" reaches past the offset space (0x0 to 0xFFFF)"};
+  }
   const std::string_view valueText = argument.substr(equals + 1);
   const bool integral = *type != catalogue::RawType::F32 && *type != catalogue::RawType::F64;
   const std::optional<long double> value = integral ? parseInteger(valueText) : parseReal(valueText);

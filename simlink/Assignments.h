@@ -18,6 +18,9 @@ struct SetAssignment {
   long double value;  // in the row's physical unit
 };
 
+// The server's offset space: a --poke lies wholly inside it.
+inline constexpr std::uint32_t kOffsetSpaceSize = 0x10000;
+
 struct PokeAssignment {
   std::uint32_t offset;
   catalogue::RawType type;

@@ -154,7 +154,9 @@ Result<void> checkRuntimeDirectory(const std::string& dir) {
     return Problem{"runtime directory " + dir + " is not a directory"};
   }
   if (st.st_uid != ::geteuid()) {
-    return Problem{"runtime directory " + dir + " belongs to another user"};
+    // /tmp/skyvane-<uid> made first by someone else (where XDG_RUNTIME_DIR is not set): say the way out.
+    return Problem{"runtime directory " + dir +
+                   " belongs to another user; name a directory of your own with SKYVANE_RUNTIME_DIR"};
   }
   if ((st.st_mode & 077) != 0) {
     return Problem{"runtime directory " + dir + " is open to other users (mode " +

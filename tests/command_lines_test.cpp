@@ -38,6 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{{SKYVANE_SIM_PATH, "--class", "OTHER"}, "--class"},
                       Refusal{{SKYVANE_SIM_PATH, "--set", "nosuch=1"}, "--set"},
                       Refusal{{SKYVANE_SIM_PATH, "--poke", "0x10:u9=1"}, "--poke"},
+                      Refusal{{SKYVANE_SIM_PATH, "--poke", "0x10000:u8=1"}, "--poke"},
+                      Refusal{{SKYVANE_SIM_PATH, "--poke", "65535:f64=1"}, "--poke"},
                       Refusal{{SKYVANE_SIM_PATH, "--feed"}, "--feed"},
                       Refusal{{SKYVANE_SIM_PATH, "--frobnicate"}, "--frobnicate"},
                       Refusal{{SKYVANE_RENDER_PATH, "--gauge", "TForm2"}, "-o"},
