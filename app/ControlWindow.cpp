@@ -102,9 +102,6 @@ void ControlWindow::setStatus(const QString& text, bool suggestButtons, const QS
     rich += QStringLiteral(" · <a href=\"%1\">Open the log</a>")
                 .arg(QUrl::fromLocalFile(logPath).toString(QUrl::FullyEncoded).toHtmlEscaped());
   }
-  if (plain == m_statusPlain && rich == m_status->text()) {
-    return;
-  }
   m_statusPlain = plain;
   m_status->setText(rich);
   m_status->setAccessibleDescription(plain);

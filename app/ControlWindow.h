@@ -26,7 +26,7 @@ public:
   QCheckBox& startMasked() { return *m_startMasked; }
 
   // The status line: `text` (plain), then, when `suggestButtons`, how to show a gauge, and when `logPath` is
-  // not empty a link that opens that file. Redrawn only when something changed.
+  // not empty a link that opens that file. The panel calls it only when something changed.
   void setStatus(const QString& text, bool suggestButtons, const QString& logPath);
   // What the line says, as plain text (its accessible description too).
   QString statusText() const;

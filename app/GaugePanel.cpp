@@ -204,9 +204,9 @@ void GaugePanel::startUp() {
 }
 
 void GaugePanel::arrangeFirstStart() {
-  const auto aircraft = m_arrange == "auto" ? (m_settings.general.nbOfEngines >= 2 ? gauges::StarterAircraft::Twin
-                                                                                   : gauges::StarterAircraft::Single)
-                                            : gauges::parseStarterAircraft(m_arrange);
+  const auto aircraft = m_arrange == "auto" ? (m_settings.general.nbOfEngines >= 2 ? settings::DemoAircraft::Twin
+                                                                                   : settings::DemoAircraft::Single)
+                                            : settings::parseDemoAircraft(m_arrange);
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!aircraft || screen == nullptr) {
     return;
@@ -462,16 +462,19 @@ void GaugePanel::tick() {
 void GaugePanel::updateStatus() {
   // Made again only when the link, the server's publication or the shown gauges changed: the tick runs every
   // 30 ms and the line rarely changes.
-  const bool open = SimLinkIsOpen();
-  const std::optional<simlink::FeedState> state = open ? m_instruments->feedState() : std::nullopt;
-  StatusKey key{m_linkTried, open, state, !anyGaugeWindowShown()};
+  StatusKey key{m_linkTried, SimLinkIsOpen(), {}, !anyGaugeWindowShown()};
+  if (key.linkOpen) {
+    std::ranges::copy(m_instruments->feedStateBlock(), key.feedBlock.begin());
+  }
   if (m_statusShown == key) {
     return;
   }
-  m_statusShown = std::move(key);
+  m_statusShown = key;
+  const std::optional<simlink::FeedState> state =
+      key.linkOpen ? simlink::decodeFeedState(key.feedBlock) : std::optional<simlink::FeedState>();
   const std::string line =
-      m_linkTried ? simlink::statusLine(open, state) : std::string("Looking for a simulator server…");
-  m_control->setStatus(QString::fromStdString(line), m_statusShown->suggestButtons, m_logPath);
+      m_linkTried ? simlink::statusLine(key.linkOpen, state) : std::string("Looking for a simulator server…");
+  m_control->setStatus(QString::fromStdString(line), key.suggestButtons, m_logPath);
 }
 
 QRect GaugePanel::controlFrame() const {

@@ -149,7 +149,9 @@ private:
   struct StatusKey {
     bool linkTried = false;
     bool linkOpen = false;
-    std::optional<simlink::FeedState> state;  // as decoded: a new server with the same publication count differs
+    // The block's bytes as read: compared at every tick, decoded only when they change (a new server with the
+    // same publication count differs in them too).
+    std::array<std::uint8_t, simlink::kFeedStateSize> feedBlock{};
     bool suggestButtons = false;
     bool operator==(const StatusKey&) const = default;
   };

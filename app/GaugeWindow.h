@@ -73,9 +73,9 @@ protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
-  void startDrag();
 
 private:
+  void startDrag();
   bool concerns(const TGLBaseSceneObject* changed) const;
   void fitViewer();
   void paint();

@@ -25,6 +25,22 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
   return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
+// The three atoms, asked of the X server once a connection (a process has one, Qt's).
+struct StateAtoms {
+  xcb_connection_t* connection = nullptr;
+  xcb_atom_t state = XCB_ATOM_NONE;
+  std::array<xcb_atom_t, 2> wanted{};
+  bool usable() const { return state != XCB_ATOM_NONE && wanted[0] != XCB_ATOM_NONE && wanted[1] != XCB_ATOM_NONE; }
+};
+
+const StateAtoms& stateAtoms(xcb_connection_t* c) {
+  static StateAtoms atoms;
+  if (atoms.connection != c) {
+    atoms = {c, atom(c, "_NET_WM_STATE"), {atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")}};
+  }
+  return atoms;
+}
+
 }  // namespace
 
 void skipTaskbarAndPager(QWindow& window, WindowMapping mapping) {
@@ -34,11 +50,12 @@ void skipTaskbarAndPager(QWindow& window, WindowMapping mapping) {
   }
   xcb_connection_t* c = x11->connection();
   const auto id = static_cast<xcb_window_t>(window.winId());
-  const xcb_atom_t state = atom(c, "_NET_WM_STATE");
-  const std::array<xcb_atom_t, 2> wanted{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
-  if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE) {
+  const StateAtoms& atoms = stateAtoms(c);
+  if (!atoms.usable()) {
     return;
   }
+  const xcb_atom_t state = atoms.state;
+  const std::array<xcb_atom_t, 2>& wanted = atoms.wanted;
   if (mapping == WindowMapping::Mapped) {
     // A mapped window's state belongs to the window manager: it is asked, as the window manager protocol says
     // (add = 1, source 1 = an application).
@@ -58,21 +75,21 @@ void skipTaskbarAndPager(QWindow& window, WindowMapping mapping) {
     return;
   }
   // Kept: whatever states the window already has.
-  std::vector<xcb_atom_t> atoms;
+  std::vector<xcb_atom_t> present;
   const xcb_get_property_cookie_t cookie = xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024);
   const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
       xcb_get_property_reply(c, cookie, nullptr), &std::free);
   if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
     const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    atoms.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
+    present.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
   }
   for (const xcb_atom_t a : wanted) {
-    if (std::find(atoms.begin(), atoms.end(), a) == atoms.end()) {
-      atoms.push_back(a);
+    if (std::find(present.begin(), present.end(), a) == present.end()) {
+      present.push_back(a);
     }
   }
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(atoms.size()),
-                      atoms.data());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
+                      static_cast<std::uint32_t>(present.size()), present.data());
   xcb_flush(c);
 }
 

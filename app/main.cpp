@@ -82,15 +82,7 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Analogue instrument panel for flight simulators.");
   const Options o;
-  const QCommandLineOption& configOption = o.config;
-  const QCommandLineOption& linkOption = o.link;
-  const QCommandLineOption& profileOption = o.profile;
-  const QCommandLineOption& arrangeOption = o.arrange;
-  const QCommandLineOption& logOption = o.log;
-  const QCommandLineOption& listOption = o.list;
-  const QCommandLineOption& help = o.help;
-  const QCommandLineOption& version = o.version;
-  parser.addOptions({configOption, linkOption, profileOption, arrangeOption, logOption, listOption, help, version});
+  parser.addOptions({o.config, o.link, o.profile, o.arrange, o.log, o.list, o.help, o.version});
   if (!parser.parse(arguments)) {
     return usage(parser.errorText());
   }
@@ -104,47 +96,47 @@ int main(int argc, char** argv) {
   if (chosen.size() > 1) {
     return usage("one option at most beside --profile, not --" + chosen.join(" --"));
   }
-  if (const QString kind = parser.value(arrangeOption);
-      parser.isSet(arrangeOption) && kind != "auto" && !gauges::parseStarterAircraft(kind.toStdString())) {
+  if (const QString kind = parser.value(o.arrange);
+      parser.isSet(o.arrange) && kind != "auto" && !settings::parseDemoAircraft(kind.toStdString())) {
     return usage("--arrange takes single, twin, turboprop or auto, not \"" + kind + "\"");
   }
-  if (parser.isSet(profileOption)) {
-    const QByteArray name = parser.value(profileOption).toUtf8();
+  if (parser.isSet(o.profile)) {
+    const QByteArray name = parser.value(o.profile).toUtf8();
     if (const auto checked = settings::checkProfileName(name.toStdString()); !checked) {
       return usage(QString::fromStdString("--profile: " + checked.error()));
     }
   }
-  if (parser.isSet(help)) {
+  if (parser.isSet(o.help)) {
     // No application exists yet to name the program in the usage line.
     QString text = parser.helpText();
     text.replace("<executable_name> [options]", "skyvane-gauges [OPTION]");
     std::printf("%s%s", qPrintable(text), kMoreHelp);
     return 0;
   }
-  if (parser.isSet(version)) {
+  if (parser.isSet(o.version)) {
     std::printf("skyvane-gauges %s\n", SKYVANE_VERSION);
     return 0;
   }
-  if (parser.isSet(listOption)) {
+  if (parser.isSet(o.list)) {
     for (const std::string& name : settings::listProfiles(settings::dataDirectory())) {
       std::printf("%s\n", name.c_str());
     }
     return 0;
   }
-  if (parser.isSet(profileOption)) {
-    if (const Result<std::string> dir = settings::useProfile(parser.value(profileOption).toStdString()); !dir) {
+  if (parser.isSet(o.profile)) {
+    if (const Result<std::string> dir = settings::useProfile(parser.value(o.profile).toStdString()); !dir) {
       std::fprintf(stderr, "skyvane-gauges: --profile: %s\n", dir.error().c_str());
       return 1;
     }
   }
-  if (parser.isSet(configOption)) {
+  if (parser.isSet(o.config)) {
     return app::checkConfig(settings::dataDirectory() + "/config.ini", stdout, stderr);
   }
-  if (parser.isSet(linkOption)) {
+  if (parser.isSet(o.link)) {
     return app::checkLink(stdout, stderr);
   }
-  if (parser.isSet(logOption)) {
+  if (parser.isSet(o.log)) {
     sendOutputToLog();
   }
-  return app::runPanel(argc, argv, settings::dataDirectory(), parser.value(arrangeOption).toStdString());
+  return app::runPanel(argc, argv, settings::dataDirectory(), parser.value(o.arrange).toStdString());
 }

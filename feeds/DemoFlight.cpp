@@ -90,13 +90,6 @@ const Profile& profileOf(DemoAircraft a) {
 
 }  // namespace
 
-std::optional<DemoAircraft> parseDemoAircraft(std::string_view name) {
-  if (name == "single") return DemoAircraft::Single;
-  if (name == "twin") return DemoAircraft::Twin;
-  if (name == "turboprop") return DemoAircraft::Turboprop;
-  return std::nullopt;
-}
-
 std::string_view phaseName(DemoPhase phase) {
   static constexpr std::string_view kNames[] = {"cold and dark", "battery on", "engine start", "taxi",
                                                 "take-off",      "climb",      "cruise",       "approach",

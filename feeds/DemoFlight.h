@@ -5,6 +5,7 @@
 // other. Deterministic: the same aircraft and seed give the same flight.
 #pragma once
 
+#include "DemoAircraft.h"
 #include "OffsetSpace.h"
 
 #include <array>
@@ -14,8 +15,8 @@
 
 namespace feeds {
 
-enum class DemoAircraft { Single, Twin, Turboprop };
-std::optional<DemoAircraft> parseDemoAircraft(std::string_view name);
+using settings::DemoAircraft;
+using settings::parseDemoAircraft;
 
 enum class DemoPhase {
   ColdAndDark,

@@ -66,13 +66,17 @@ Result<std::unique_ptr<FlightGearBridge>> FlightGearBridge::open(Mapping mapping
   return bridge;
 }
 
-std::string FlightGearBridge::sendTo() const {
+std::optional<std::array<std::uint8_t, 4>> FlightGearBridge::oneInterface() const {
   const std::uint32_t address = m_socket.localAddress();
   if (address == 0 || (address >> 24) == 127) {
-    return "127.0.0.1";
+    return std::nullopt;  // every interface, or this computer's loopback
   }
-  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
-         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+  return simlink::ipv4Octets(address);
+}
+
+std::string FlightGearBridge::sendTo() const {
+  const auto address = oneInterface();
+  return address ? simlink::ipv4Text(*address) : std::string("127.0.0.1");
 }
 
 void FlightGearBridge::publish(server::OffsetSpace& space, Clock::time_point now) const {
@@ -80,10 +84,7 @@ void FlightGearBridge::publish(server::OffsetSpace& space, Clock::time_point now
   state.kind = simlink::FeedKind::FlightGear;
   state.phase = m_monitor.phase();
   state.port = port();
-  if (const std::uint32_t address = m_socket.localAddress(); address != 0 && (address >> 24) != 127) {
-    state.peer = {static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
-                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  }
+  state.peer = oneInterface().value_or(std::array<std::uint8_t, 4>{});
   state.ratePerSecond = m_monitor.ratePerSecond();
   state.phaseSeconds = m_monitor.phaseSeconds(now);
   space.publish(state);

@@ -9,8 +9,10 @@
 #include "PanelFrame.h"
 #include "UdpSocket.h"
 
+#include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -45,6 +47,8 @@ public:
 
 private:
   FlightGearBridge(Mapping mapping, UdpSocket socket, BridgeTiming timing, std::FILE* log);
+  // The address listened on when it is one interface's (not all of them, not loopback).
+  std::optional<std::array<std::uint8_t, 4>> oneInterface() const;
   // The feed-state block: waiting on our port, the records of the last second, or how long it has been silent.
   void publish(server::OffsetSpace& space, Clock::time_point now) const;
 

@@ -118,9 +118,7 @@ void XPlaneBridge::publish(server::OffsetSpace& space, Clock::time_point now) co
   state.datarefs = static_cast<std::uint16_t>(std::min<std::size_t>(m_mapping.entries.size(), 65535));
   if (m_target) {
     state.port = ntohs(m_target->sin_port);
-    const std::uint32_t address = ntohl(m_target->sin_addr.s_addr);
-    state.peer = {static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
-                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+    state.peer = simlink::ipv4Octets(ntohl(m_target->sin_addr.s_addr));
   }
   space.publish(state);
 }

@@ -28,11 +28,14 @@ struct Place {
 };
 
 // The gauges as the cockpit has them: flight instruments and radios on top, the engine's below.
-std::vector<Place> cockpitPlaces(StarterAircraft aircraft) {
-  const std::span<const int> engines = aircraft == StarterAircraft::Twin        ? std::span<const int>(kTwin)
-                                       : aircraft == StarterAircraft::Turboprop ? std::span<const int>(kTurboprop)
-                                                                                : std::span<const int>(kSingle);
-  const int engineColumns = aircraft == StarterAircraft::Twin ? 7 : aircraft == StarterAircraft::Turboprop ? 6 : 5;
+std::vector<Place> cockpitPlaces(settings::DemoAircraft aircraft) {
+  const std::span<const int> engines = aircraft == settings::DemoAircraft::Twin ? std::span<const int>(kTwin)
+                                       : aircraft == settings::DemoAircraft::Turboprop
+                                           ? std::span<const int>(kTurboprop)
+                                           : std::span<const int>(kSingle);
+  const int engineColumns = aircraft == settings::DemoAircraft::Twin        ? 7
+                            : aircraft == settings::DemoAircraft::Turboprop ? 6
+                                                                            : 5;
   std::vector<Place> places;
   for (int n = 0; n < static_cast<int>(kFlight.size()); ++n) {
     places.push_back({kFlight[static_cast<std::size_t>(n)], n % 3, n / 3});
@@ -78,7 +81,7 @@ struct Plan {
   bool controlBeside = false;
 };
 
-Plan bestPlan(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight) {
+Plan bestPlan(settings::DemoAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight) {
   const std::vector<Place> cockpit = cockpitPlaces(aircraft);
   const int widthBeside = area.width - controlWidth - kMargin;
   const int heightAbove = area.height - controlHeight - kMargin;
@@ -102,20 +105,8 @@ Plan bestPlan(StarterAircraft aircraft, ScreenArea area, int controlWidth, int c
 
 }  // namespace
 
-std::optional<StarterAircraft> parseStarterAircraft(std::string_view name) {
-  if (name == "single") {
-    return StarterAircraft::Single;
-  }
-  if (name == "twin") {
-    return StarterAircraft::Twin;
-  }
-  if (name == "turboprop") {
-    return StarterAircraft::Turboprop;
-  }
-  return std::nullopt;
-}
-
-settings::WindowLayout starterLayout(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight) {
+settings::WindowLayout starterLayout(settings::DemoAircraft aircraft, ScreenArea area, int controlWidth,
+                                     int controlHeight) {
   const Plan plan = bestPlan(aircraft, area, controlWidth, controlHeight);
   const auto [columns, rows] = gridSize(plan.places);
   settings::WindowLayout layout;

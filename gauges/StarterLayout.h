@@ -6,15 +6,10 @@
 // the area holds the control window and gauges of a few pixels (a screen of 1024 x 600 does).
 #pragma once
 
+#include "DemoAircraft.h"
 #include "WindowLayout.h"
 
-#include <optional>
-#include <string_view>
-
 namespace gauges {
-
-enum class StarterAircraft { Single, Twin, Turboprop };
-std::optional<StarterAircraft> parseStarterAircraft(std::string_view name);  // single, twin, turboprop
 
 // A rectangle of the desktop in pixels (the screen's available geometry: without panels and docks).
 struct ScreenArea {
@@ -25,6 +20,7 @@ struct ScreenArea {
 };
 
 // `controlWidth` x `controlHeight`: the control window with its frame, as the window manager will draw it.
-settings::WindowLayout starterLayout(StarterAircraft aircraft, ScreenArea area, int controlWidth, int controlHeight);
+settings::WindowLayout starterLayout(settings::DemoAircraft aircraft, ScreenArea area, int controlWidth,
+                                     int controlHeight);
 
 }  // namespace gauges

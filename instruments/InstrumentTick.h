@@ -72,8 +72,8 @@ public:
   // next successful tick (it starts true); fuelStats().page is the page shown.
   FuelStatsState& fuelStats() { return m_fuelStats; }
   const FuelStatsState& fuelStats() const { return m_fuelStats; }
-  // What the server published about its feed in the last successful batch (nothing when it publishes none).
-  std::optional<simlink::FeedState> feedState() const { return m_batch.feedState(); }
+  // The feed-state block of the last successful batch, undecoded (see simlink/FeedState.h).
+  std::span<const std::uint8_t, simlink::kFeedStateSize> feedStateBlock() const { return m_batch.feedStateBlock(); }
   // The last airspeed, in the airspeed dial's unit (knots, or km/h when [IAS] unit is "KPH").
   long double airspeed() const { return m_airspeed; }
 

@@ -28,7 +28,6 @@ public:
   ~LogFile();
 
   const std::string& path() const { return m_path; }
-  int fd() const { return m_fd; }
   // Appends `bytes`, rotating first when they would take the log past its limit. False when the disk refused.
   bool write(std::string_view bytes);
 

@@ -44,8 +44,14 @@ Result<std::unique_ptr<OutputLog>> OutputLog::start(const std::string& dir, cons
   }
   int output[2];
   int stop[2];
-  if (::pipe2(output, O_CLOEXEC) != 0 || ::pipe2(stop, O_CLOEXEC) != 0) {
+  if (::pipe2(output, O_CLOEXEC) != 0) {
     return Problem{std::string("cannot make the log's pipe: ") + std::strerror(errno)};
+  }
+  if (::pipe2(stop, O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(output[0]);
+    ::close(output[1]);
+    return Problem{std::string("cannot make the log's pipe: ") + std::strerror(error)};
   }
   ::fcntl(output[0], F_SETFL, O_NONBLOCK);
   const std::time_t now = std::time(nullptr);

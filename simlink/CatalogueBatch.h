@@ -22,9 +22,11 @@ public:
     return catalogue::toPhysical(catalogue::kRows[row], m_raw.data() + kSlots[row]);
   }
   const std::uint8_t* raw(std::size_t row) const { return m_raw.data() + kSlots[row]; }
-  // What the server published about its feed in the last successful batch; nothing from a server that does
-  // not publish it.
-  std::optional<FeedState> feedState() const { return decodeFeedState(std::span(m_raw).last<kFeedStateSize>()); }
+  // The feed-state block of the last successful batch, as the server wrote it (decodeFeedState reads it;
+  // all zeros from a server that does not publish it).
+  std::span<const std::uint8_t, kFeedStateSize> feedStateBlock() const {
+    return std::span(m_raw).last<kFeedStateSize>();
+  }
 
 private:
   static constexpr auto kSlots = [] {

@@ -2,6 +2,7 @@
 #include "FeedState.h"
 
 #include "LinkWire.h"
+#include "Printable.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,11 +12,6 @@ namespace simlink {
 namespace {
 
 constexpr std::uint8_t kLayoutVersion = 1;
-
-std::string peerText(const FeedState& s) {
-  return std::to_string(s.peer[0]) + "." + std::to_string(s.peer[1]) + "." + std::to_string(s.peer[2]) + "." +
-         std::to_string(s.peer[3]);
-}
 
 bool hasPeer(const FeedState& s) {
   return s.peer != std::array<std::uint8_t, 4>{};
@@ -40,7 +36,7 @@ std::string flightGearLine(const FeedState& s) {
       break;
   }
   // The bridge's own address when it listens on one interface only, else this computer's loopback.
-  const std::string host = hasPeer(s) ? peerText(s) : std::string("127.0.0.1");
+  const std::string host = hasPeer(s) ? ipv4Text(s.peer) : std::string("127.0.0.1");
   return "FlightGear: waiting for data on UDP " + std::to_string(s.port) + " — start FlightGear with " +
          fgfsOption(s.port, host);
 }
@@ -49,7 +45,7 @@ std::string xplaneLine(const FeedState& s) {
   if (!hasPeer(s)) {
     return "X-Plane: no beacon for " + seconds(s.phaseSeconds) + " — is 'Send network data' on?";
   }
-  const std::string at = "X-Plane at " + peerText(s) + ": ";
+  const std::string at = "X-Plane at " + ipv4Text(s.peer) + ": ";
   switch (s.phase) {
     case FeedPhase::Receiving:
       return at + std::to_string(s.datarefs) + " datarefs, " +
@@ -102,15 +98,18 @@ std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStat
   std::copy(b + 16, b + 20, s.peer.begin());
   s.publication = wire::getU32(b + 20);
   const auto* text = reinterpret_cast<const char*>(b + 32);
-  s.detail.assign(text, strnlen(text, kFeedDetailSize - 1));
-  // Shown on the panel: a control character (a peer's escape sequence, a newline) becomes '?'.
-  for (char& c : s.detail) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      c = '?';
-    }
-  }
+  s.detail = printable(std::string_view(text, strnlen(text, kFeedDetailSize - 1)));  // shown on the panel
   return s;
+}
+
+std::array<std::uint8_t, 4> ipv4Octets(std::uint32_t hostOrder) {
+  return {static_cast<std::uint8_t>(hostOrder >> 24), static_cast<std::uint8_t>(hostOrder >> 16),
+          static_cast<std::uint8_t>(hostOrder >> 8), static_cast<std::uint8_t>(hostOrder)};
+}
+
+std::string ipv4Text(const std::array<std::uint8_t, 4>& octets) {
+  return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
+         std::to_string(octets[3]);
 }
 
 std::string fgfsOption(int port, const std::string& host) {

@@ -60,6 +60,10 @@ std::array<std::uint8_t, kFeedStateSize> encodeFeedState(const FeedState& state)
 // detail's control characters read as '?'.
 std::optional<FeedState> decodeFeedState(std::span<const std::uint8_t, kFeedStateSize> block);
 
+// An IPv4 address given in host order as its bytes a.b.c.d, and those bytes as dotted text.
+std::array<std::uint8_t, 4> ipv4Octets(std::uint32_t hostOrder);
+std::string ipv4Text(const std::array<std::uint8_t, 4>& octets);
+
 // The fgfs option that makes FlightGear send our protocol to UDP `port` of `host` (this computer by default).
 std::string fgfsOption(int port, const std::string& host = "127.0.0.1");
 

@@ -1,6 +1,8 @@
 // Frames, message ids and the runtime directory shared by the link client and the servers.
 #include "LinkWire.h"
 
+#include "Printable.h"
+
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -145,7 +147,7 @@ Result<void> checkRuntimeDirectory(const std::string& dir) {
     // and the use. Say where it leads, so that the user can name the directory itself.
     char target[4096];
     const ssize_t n = ::readlink(dir.c_str(), target, sizeof target - 1);
-    const std::string to = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string("?");
+    const std::string to = n > 0 ? printable(std::string_view(target, static_cast<std::size_t>(n))) : "?";
     return Problem{"runtime directory " + dir + " is a symbolic link (to " + to +
                    "), which is refused: another user able to change the link could redirect it; name the "
                    "directory itself (SKYVANE_RUNTIME_DIR)"};

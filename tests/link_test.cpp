@@ -451,6 +451,20 @@ TEST_F(LinkTrust, ADirectoryOpenToOthersIsRefusedOnceWithItsReason) {
   EXPECT_TRUE(find().first);
 }
 
+TEST_F(LinkTrust, ARuntimeDirectoryGivenAsALinkIsRefusedSayingWhereItLeads) {
+  // The link's target is a name of the file system: its escape sequence is not passed on to the terminal.
+  const std::string target = dir.path() + "/real\x1b[2J";
+  ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+  const std::string link = dir.path() + "/linked";
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  const Result<void> checked = simlink::checkRuntimeDirectory(link);
+  ASSERT_FALSE(checked.ok());
+  EXPECT_EQ(checked.error(), "runtime directory " + link + " is a symbolic link (to " + dir.path() +
+                                 "/real?[2J), which is refused: another user able to change the link could "
+                                 "redirect it; name the directory itself (SKYVANE_RUNTIME_DIR)");
+  EXPECT_TRUE(simlink::checkRuntimeDirectory(target).ok());
+}
+
 TEST_F(LinkTrust, ADirectoryTooLongForASocketAddressIsSaidOnce) {
   const std::string deep = dir.path() + "/" + std::string(110, 'd');
   ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);

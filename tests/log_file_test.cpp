@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,8 +78,11 @@ TEST(LogFile, NeverWritesThroughALinkNorIntoAFolderOthersMayWrite) {
 
 TEST(LogFile, OutputSentToTheLogIsCopiedWholeAndAProgramStillHoldingItDelaysNothing) {
   const std::string state = newTestDirectory("output");
+  int holder[2];  // the child says here which program still holds the log's pipe, to be ended afterwards
+  ASSERT_EQ(::pipe(holder), 0);
   const pid_t child = ::fork();
   if (child == 0) {
+    ::close(holder[0]);
     // In a child of its own: the log takes this process's standard output and error.
     auto log = settings::OutputLog::start(state + "/skyvane", "test");
     if (!log) {
@@ -89,10 +93,12 @@ TEST(LogFile, OutputSentToTheLogIsCopiedWholeAndAProgramStillHoldingItDelaysNoth
     }
     std::fprintf(stderr, "last line\n");
     // A program started from here keeps the pipe open long after (as a log viewer opened from the panel does).
-    if (::fork() == 0) {
-      ::execl("/bin/sleep", "sleep", "5", static_cast<char*>(nullptr));
+    const pid_t sleeper = ::fork();
+    if (sleeper == 0) {
+      ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    [[maybe_unused]] const ssize_t said = ::write(holder[1], &sleeper, sizeof sleeper);
     log->reset();
     ::_exit(0);
   }
@@ -100,7 +106,13 @@ TEST(LogFile, OutputSentToTheLogIsCopiedWholeAndAProgramStillHoldingItDelaysNoth
   int status = -1;
   const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << "the end waited for the pipe";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "the end waited for the pipe";
+  ::close(holder[1]);
+  pid_t sleeper = -1;
+  if (::read(holder[0], &sleeper, sizeof sleeper) == sizeof sleeper && sleeper > 0) {
+    ::kill(sleeper, SIGKILL);  // not our child: the child's, reaped by init
+  }
+  ::close(holder[0]);
   EXPECT_EQ(status, 0);
   const std::string text = contents(state + "/skyvane/skyvane.log");
   EXPECT_NE(text.find("line 0\nline 1\n"), std::string::npos);

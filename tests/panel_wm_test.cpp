@@ -339,7 +339,8 @@ TEST_F(UnderAWindowManager, TheReloadMessageLeavesTheKeyboardFocusWhereItWas) {
     }
     return box != nullptr;
   }));
-  runEvents(500);  // what the window manager does with a new window, it has done by now
+  // The window manager decides the focus when it maps a window, before the window is exposed.
+  ASSERT_TRUE(waitUntil([&] { return box->windowHandle() != nullptr && box->windowHandle()->isExposed(); }));
   EXPECT_TRUE(panel.control().isActiveWindow());
   EXPECT_FALSE(box->isActiveWindow());
   EXPECT_EQ(activeWindow(), before);

@@ -36,7 +36,7 @@ TEST(StarterLayout, EveryWindowFitsTheFreeAreaWithoutOverlapOnEveryScreen) {
       {{0, 0, 1920, 1080}, 140}, {{1920, 0, 1280, 1024}, 100}, {{0, 0, 3840, 2112}, 300},
   };
   for (const auto aircraft :
-       {gauges::StarterAircraft::Single, gauges::StarterAircraft::Twin, gauges::StarterAircraft::Turboprop}) {
+       {settings::DemoAircraft::Single, settings::DemoAircraft::Twin, settings::DemoAircraft::Turboprop}) {
     for (const auto& s : screens) {
       const std::string where = std::to_string(s.area.width) + "x" + std::to_string(s.area.height) + "+" +
                                 std::to_string(s.area.left) + "+" + std::to_string(s.area.top) + " aircraft " +
@@ -50,9 +50,9 @@ TEST(StarterLayout, EveryWindowFitsTheFreeAreaWithoutOverlapOnEveryScreen) {
           gauges.push_back(rectOf(layout.records[i]));
         }
       }
-      const std::size_t expected = aircraft == gauges::StarterAircraft::Single ? 18
-                                   : aircraft == gauges::StarterAircraft::Twin ? 22
-                                                                               : 20;
+      const std::size_t expected = aircraft == settings::DemoAircraft::Single ? 18
+                                   : aircraft == settings::DemoAircraft::Twin ? 22
+                                                                              : 20;
       ASSERT_EQ(gauges.size(), expected) << where;
       for (std::size_t i = 0; i < gauges.size(); ++i) {
         const Rect& g = gauges[i];
@@ -70,7 +70,7 @@ TEST(StarterLayout, EveryWindowFitsTheFreeAreaWithoutOverlapOnEveryScreen) {
 
 TEST(StarterLayout, TheCockpitArrangementKeepsTheFlightInstrumentsInTheirPlaces) {
   // The airspeed, altimeter and horizon on top, left to right; the VSI, compass and turn indicator under them.
-  const settings::WindowLayout l = gauges::starterLayout(gauges::StarterAircraft::Single, {0, 0, 1920, 1080}, 853, 419);
+  const settings::WindowLayout l = gauges::starterLayout(settings::DemoAircraft::Single, {0, 0, 1920, 1080}, 853, 419);
   const auto at = [&](int tableIndex) { return rectOf(l.records[static_cast<std::size_t>(tableIndex) + 1]); };
   const Rect airspeed = at(0), altimeter = at(1), horizon = at(2), compass = at(3), vsi = at(4), turn = at(5);
   EXPECT_EQ(airspeed.top, altimeter.top);
