@@ -56,7 +56,7 @@ constexpr Target kTargets[] = {
     {"bridge_mapping_fuzz", fuzz::checkMappingFile},
     {"replay_fuzz", fuzz::checkReplay},
     {"web_message_fuzz", fuzz::checkWebMessage},
-    {"web_handshake_fuzz", fuzz::checkWebHandshake},
+    {"request_gate_fuzz", fuzz::checkRequestGate},
 };
 // clang-format on
 

@@ -1,4 +1,5 @@
 // The browser's subscription messages: what is taken (and clamped), what is refused; the frame header.
+#include "RequestGate.h"
 #include "WebProtocol.h"
 
 #include <gtest/gtest.h>
@@ -64,48 +65,99 @@ TEST(WebProtocol, AFrameIsAnEightByteHeaderAndThePicture) {
 
 }  // namespace
 
-// What a browser sends to open the panel's WebSocket (some name keep-alive too), its first bytes while they
-// may still become one, and requests that only look like it: each of those stays plain HTTP, under HTTP's limits.
-TEST(WebProtocol, OnlyAWholeUpgradeRequestForTheSocketIsAnUpgrade) {
-  using web::UpgradeHead;
-  const std::string browser =
-      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8787\r\nConnection: keep-alive, Upgrade\r\nUpgrade: websocket\r\n"
-      "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-  const auto without = [&](const std::string& line) {
-    std::string head = browser;
-    head.erase(head.find(line), line.size());
-    return head;
-  };
-  const auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string head = browser;
-    return head.replace(head.find(from), from.size(), to);
-  };
-  const std::pair<std::string, UpgradeHead> cases[] = {
-      {browser, UpgradeHead::Upgrade},
+namespace {
+
+const std::string kBrowserUpgrade =
+    "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8787\r\nConnection: keep-alive, Upgrade\r\nUpgrade: websocket\r\n"
+    "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+
+std::string replaced(std::string head, const std::string& from, const std::string& to) {
+  return head.replace(head.find(from), from.size(), to);
+}
+
+web::GateVerdict verdictOf(const std::string& head) { return web::judgeHead(head).verdict; }
+
+}  // namespace
+
+// What a browser sends to open the panel's WebSocket is the one upgrade taken; a head that names an upgrade in
+// any other way (another path, a second Upgrade header, a body) is refused, so that the HTTP reader can never
+// take a connection for a WebSocket that the gate took for plain HTTP, or the other way round.
+TEST(RequestGate, OnlyThePanelsOwnUpgradeIsTakenAndEveryOtherUpgradeIsRefused) {
+  using web::GateVerdict;
+  const std::string& b = kBrowserUpgrade;
+  const std::pair<std::string, GateVerdict> cases[] = {
+      {b, GateVerdict::Upgrade},
       {"GET /ws HTTP/1.1\r\nconnection:upgrade\r\nupgrade: WebSocket\r\nsec-websocket-key: a\r\n"
-       "sec-websocket-version: 13\r\n\r\nbytes of the first frame",
-       UpgradeHead::Upgrade},
-      {replaced("GET /ws ", "GET /ws?v=2 "), UpgradeHead::Upgrade},
-      {"", UpgradeHead::Incomplete},
-      {"GET /w", UpgradeHead::Incomplete},
-      {browser.substr(0, browser.size() - 2), UpgradeHead::Incomplete},  // the blank line not yet in
-      {"GET /api/gauges HTTP/1.1\r\n", UpgradeHead::NotAnUpgrade},
-      {"POST /ws", UpgradeHead::NotAnUpgrade},
-      {replaced("GET /ws ", "GET /wss "), UpgradeHead::NotAnUpgrade},
-      {without("Connection: keep-alive, Upgrade\r\n"), UpgradeHead::NotAnUpgrade},  // Qt's reader keeps it HTTP
-      {without("Upgrade: websocket\r\n"), UpgradeHead::NotAnUpgrade},
-      {without("Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"), UpgradeHead::NotAnUpgrade},
-      {replaced("Version: 13", "Version: 8"), UpgradeHead::NotAnUpgrade},
-      {replaced("keep-alive, Upgrade", "keep-alive, Upgraded"), UpgradeHead::NotAnUpgrade},
-      {replaced("keep-alive, Upgrade", "keep-alive upgrade"), UpgradeHead::NotAnUpgrade},
-      {replaced("Upgrade: websocket", "X-Note: upgrade: websocket"), UpgradeHead::NotAnUpgrade},  // words only
-      {replaced("\r\n\r\n", "\r\nContent-Length: 100000000\r\n\r\n"), UpgradeHead::NotAnUpgrade},
-      {replaced("\r\n\r\n", "\r\nno colon here\r\n\r\n"), UpgradeHead::NotAnUpgrade},
-      {replaced("\r\n\r\n", "\r\nX-Pad: " + std::string(web::kMaxHandshakeBytes, 'x') + "\r\n\r\n"),
-       UpgradeHead::NotAnUpgrade},
-      {browser.substr(0, 20) + std::string(web::kMaxHandshakeBytes, 'x'), UpgradeHead::NotAnUpgrade},  // no end
+       "sec-websocket-version: 13\r\n\r\n",
+       GateVerdict::Upgrade},
+      {replaced(b, "GET /ws ", "GET /ws?v=2 "), GateVerdict::Upgrade},
+      // a page of any site: new WebSocket("ws://127.0.0.1:PORT/") and friends
+      {replaced(b, "GET /ws ", "GET / "), GateVerdict::Refuse},
+      {replaced(b, "GET /ws ", "GET /api/gauges "), GateVerdict::Refuse},
+      {replaced(b, "GET /ws ", "GET /wss "), GateVerdict::Refuse},
+      {replaced(b, "GET /ws ", "POST /ws "), GateVerdict::Refuse},
+      {replaced(b, "Upgrade: websocket\r\n", "Upgrade: websocket\r\nUpgrade: websocket\r\n"), GateVerdict::Refuse},
+      {replaced(b, "Host: 127.0.0.1:8787\r\n", "Host: a\r\nHost: b\r\n"), GateVerdict::Refuse},
+      {replaced(b, "\r\n\r\n", "\r\nContent-Length: 10\r\n\r\n"), GateVerdict::Refuse},
+      {replaced(b, "Version: 13", "Version: 8"), GateVerdict::Refuse},
+      {replaced(b, "keep-alive, Upgrade", "keep-alive"), GateVerdict::Refuse},  // Upgrade alone still names one
+      {replaced(b, "Upgrade: websocket\r\n", ""), GateVerdict::Refuse},       // so does Connection alone
+      {replaced(b, "Upgrade: websocket", "Upgrade: h2c"), GateVerdict::Refuse},
+      {"CONNECT /ws HTTP/1.1\r\nHost: x\r\n\r\n", GateVerdict::Refuse},
+      // plain HTTP, and what only contains the words
+      {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", GateVerdict::Continue},
+      {"GET /ws HTTP/1.1\r\nX-Note: upgrade: websocket\r\nConnection: keep-alive\r\n\r\n", GateVerdict::Continue},
+      {"POST / HTTP/1.0\r\nContent-Length: 65536\r\n\r\n", GateVerdict::Continue},
+      // malformed, or what a reader might read otherwise
+      {"POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n", GateVerdict::Refuse},
+      {"POST / HTTP/1.1\r\nContent-Length: 1e3\r\n\r\n", GateVerdict::Refuse},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", GateVerdict::Refuse},
+      {"GET / HTTP/1.1\r\nX-A: 1\r\n folded: upgrade\r\n\r\n", GateVerdict::Refuse},
+      {"GET / HTTP/1.1\r\nUpgrade : websocket\r\n\r\n", GateVerdict::Refuse},
+      {"GET / HTTP/1.1\r\nno colon here\r\n\r\n", GateVerdict::Refuse},
+      {"GET http://x/ HTTP/1.1\r\n\r\n", GateVerdict::Refuse},
+      {"GET / HTTP/2\r\n\r\n", GateVerdict::Refuse},
+      {"GET /\r\n\r\n", GateVerdict::Refuse},
   };
   for (const auto& [head, verdict] : cases) {
-    EXPECT_EQ(web::judgeUpgradeHead(head), verdict) << head.substr(0, 120);
+    EXPECT_EQ(verdictOf(head), verdict) << head.substr(0, 120);
   }
+}
+
+// A connection's bytes as they arrive: in any pieces, with bodies and requests one after another. Each head
+// is judged, also the second of a kept-alive connection, while bytes of a body are never taken for a head.
+TEST(RequestGate, EveryHeadOfAConnectionIsJudgedInWhateverPiecesItComes) {
+  using web::GateVerdict;
+  const std::string plain = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string body = "Connection: Upgrade\r\nUpgrade: h2c\r\n\r\n";  // words of a head, in a body
+  const std::string post = "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  const std::string sneaky = replaced(kBrowserUpgrade, "GET /ws ", "GET / ");
+  const std::pair<std::string, GateVerdict> streams[] = {
+      {plain + post + plain + kBrowserUpgrade, GateVerdict::Upgrade},
+      {plain + post + sneaky, GateVerdict::Refuse},
+      {plain + plain + plain, GateVerdict::Continue},
+  };
+  for (const auto& [stream, verdict] : streams) {
+    for (const std::size_t piece : {stream.size(), std::size_t{1}, std::size_t{3}, std::size_t{17}}) {
+      web::RequestGate gate;
+      web::GateStep last;
+      for (std::size_t at = 0; at < stream.size() && last.verdict == GateVerdict::Continue; at += piece) {
+        last = gate.feed(std::string_view(stream).substr(at, piece));
+      }
+      EXPECT_EQ(last.verdict, verdict) << "in pieces of " << piece << ": " << stream.substr(0, 60);
+      EXPECT_EQ(last.verdict == GateVerdict::Refuse, !last.reason.empty());
+      EXPECT_EQ(gate.feed("more").verdict, last.verdict) << "a verdict other than Continue is final";
+    }
+  }
+  web::RequestGate gate;
+  EXPECT_FALSE(gate.midRequest());
+  gate.feed("GET / HTTP/1.1\r\n");
+  EXPECT_TRUE(gate.midRequest());
+  gate.feed("\r\nPOST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab");
+  EXPECT_TRUE(gate.midRequest()) << "half a body";
+  gate.feed("cd");
+  EXPECT_FALSE(gate.midRequest());
+  EXPECT_EQ(gate.requests(), 2);
+  const web::GateStep endless = gate.feed("GET / HTTP/1.1\r\nX-Pad: " + std::string(web::kMaxHeadBytes, 'x'));
+  EXPECT_EQ(endless.verdict, GateVerdict::Refuse) << "a head without end";
 }

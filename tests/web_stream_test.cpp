@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QNetworkRequest>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 
 #include <gtest/gtest.h>
@@ -237,9 +238,20 @@ TEST_F(WebStream, SilentConnectionsDoNotKeepTheirPlaces) {
   QTcpSocket idle;  // connects and says nothing
   idle.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
   ASSERT_TRUE(idle.waitForConnected(2000));
+  QTcpSocket trickle;  // never silent: a byte of its head every second
+  trickle.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
+  ASSERT_TRUE(trickle.waitForConnected(2000));
+  QTimer drip;
+  QObject::connect(&drip, &QTimer::timeout, [&] { trickle.write("G"); });
+  drip.start(1000);
   WebClient silent(web.port());  // upgrades and never subscribes
   ASSERT_TRUE(silent.connected());
-  EXPECT_TRUE(waitUntil([&] { return silent.closed && idle.state() != QAbstractSocket::ConnectedState; }, 13000));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return silent.closed && idle.state() != QAbstractSocket::ConnectedState &&
+               trickle.state() != QAbstractSocket::ConnectedState;
+      },
+      13000));
   WebClient next(web.port());  // the one place is free again
   ASSERT_TRUE(next.connected());
   next.subscribe(QStringLiteral(R"({"subscribe":[]})"));
@@ -322,10 +334,39 @@ public:
     return ::send(m_fd, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
   }
 
+  // Masked pings of 125 bytes, as many as the connection takes without waiting; false once it is closed.
+  bool flood(int pings) const {
+    std::string ping{'\x89', static_cast<char>(0x80 | 125)};
+    ping += std::string(4, '\0') + std::string(125, 'p');
+    std::string burst;
+    for (int i = 0; i < pings; ++i) {
+      burst += ping;
+    }
+    const ssize_t sent = ::send(m_fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sent >= 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+
 private:
   int m_fd = -1;
   bool m_open = false;
 };
+
+// Connects, writes `bytes` and reads until the server closes (true) or two seconds pass (false).
+bool closedAfter(int port, const std::string& bytes) {
+  QTcpSocket socket;
+  socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+  if (!socket.waitForConnected(2000)) {
+    return false;
+  }
+  socket.write(QByteArray::fromStdString(bytes));
+  QElapsedTimer clock;
+  clock.start();
+  while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 2000) {
+    socket.waitForReadyRead(100);
+    socket.readAll();
+  }
+  return socket.state() != QAbstractSocket::ConnectedState;
+}
 
 const std::string kHandshakeHead = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n";
 const std::string kHandshakeTail =
@@ -507,6 +548,136 @@ TEST_F(WebStream, StoppingWhileTheSimulatorHangsTakesTwoSecondsAndLeavesNoBlockF
 }
 
 // What skyvane-web prints to open: never an any-address, which no browser can open.
+// Any page of any site may open WebSockets to any address ("new WebSocket('ws://127.0.0.1:PORT/')"): upgrade
+// requests on the paths the server answers itself, for a host it refuses, or with a body, are each refused and
+// closed, and however many come, every place they took is given back.
+TEST_F(WebStream, UpgradesAnywhereButTheSocketNeverUseUpThePlaces) {
+  WebProcess web;
+  const auto upgrade = [](const std::string& line, const std::string& host, const std::string& extra = {}) {
+    return line + "\r\nHost: " + host + "\r\nUpgrade: websocket\r\n" + extra + kHandshakeTail;
+  };
+  const std::string requests[] = {
+      upgrade("GET / HTTP/1.1", "127.0.0.1"),
+      upgrade("GET /app.js HTTP/1.1", "127.0.0.1"),
+      upgrade("GET /api/gauges HTTP/1.1", "127.0.0.1"),
+      upgrade("GET /ws HTTP/1.1", "evil.example"),
+      upgrade("GET /ws HTTP/1.1", "127.0.0.1", "Content-Length: 5\r\n") + "hello",
+      upgrade("GET /ws HTTP/1.1", "127.0.0.1", "Upgrade: websocket\r\n"),  // the header twice
+  };
+  for (int round = 0; round < 20; ++round) {  // 120 connections, the limit is 64
+    for (const std::string& request : requests) {
+      ASSERT_TRUE(closedAfter(web.port(), request)) << round << ": " << request.substr(0, 40);
+    }
+  }
+  EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1").starts_with("HTTP/1.1 200"));
+  WebClient client(web.port());
+  EXPECT_TRUE(client.connected());
+}
+
+// A head that names Upgrade twice is refused at its blank line: its body is never read, whatever its size.
+TEST_F(WebStream, AHeadWithUpgradeTwiceIsClosedBeforeItsBodyIsRead) {
+  WebProcess web;
+  const long before = web.rssKb();
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(web.port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string head = kHandshakeHead + "Upgrade: websocket\r\nContent-Length: 314572800\r\n" + kHandshakeTail;
+  ASSERT_EQ(::send(fd, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
+  const timeval wait{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  const std::string chunk(64 * 1024, 'x');
+  long long sent = 0;
+  for (ssize_t n = 0; n >= 0 && sent < 64 * 1024 * 1024; sent += n) {
+    n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+  }
+  ::close(fd);
+  EXPECT_LT(sent, 16 * 1024 * 1024) << "the body was read";
+  EXPECT_LT(web.rssKb() - before, 16 * 1024);
+}
+
+// A client that floods pings and never reads the pongs (subscribing now and then, so that it never seems
+// silent) is closed once the replies waiting for it pass their bound, long before the server's memory grows.
+TEST_F(WebStream, APingFloodNeverReadIsClosedAndTheServersMemoryStaysFlat) {
+  WebProcess web;
+  RawWebSocket flood(web.port(), {kHandshakeHead + kHandshakeTail}, 4096);
+  ASSERT_TRUE(flood.open());
+  const long before = web.rssKb();
+  long highest = before;
+  QElapsedTimer clock;
+  clock.start();
+  bool open = true;
+  for (qint64 subscribed = -2000; open && clock.elapsed() < 20000;) {
+    if (clock.elapsed() - subscribed >= 2000) {
+      subscribed = clock.elapsed();
+      open = flood.sendText(R"({"subscribe":[]})");
+    }
+    open = open && flood.flood(200);
+    highest = std::max(highest, web.rssKb());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(open) << "still open after 20 s";
+  EXPECT_LT(highest - before, 50 * 1024) << before << " kB before, " << highest << " kB at most";
+}
+
+// One browser re-subscribing every gauge at a new size every 30 ms beside one that watches three moving
+// gauges: the watcher keeps at least half the frames it gets alone.
+TEST_F(WebStream, ABrowserThatResubscribesAllTheTimeDoesNotStarveAnother) {
+  SimProcess sim({"--feed", "demo", "--start-at", "300"});  // climbing: the three gauges move
+  ASSERT_TRUE(sim.running());
+  WebProcess web;
+  WebClient watcher(web.port());
+  ASSERT_TRUE(watcher.connected());
+  watcher.subscribe(kThreeGauges);
+  runEvents(1000);
+  std::size_t mark = watcher.frames.size();
+  runEvents(3000);
+  const std::size_t alone = watcher.frames.size() - mark;
+  ASSERT_GT(alone, 30u);
+
+  WebClient storm(web.port());
+  ASSERT_TRUE(storm.connected());
+  int size = 100;
+  QTimer resubscribe;
+  QObject::connect(&resubscribe, &QTimer::timeout, [&] {
+    size = size >= 1000 ? 100 : size + 7;
+    std::string json = R"({"subscribe":[)";
+    for (int i = 2; i <= 37; ++i) {
+      json += std::string(i > 2 ? "," : "") + R"({"gauge":"TForm)" + std::to_string(i) + R"(","size":)" +
+              std::to_string(size) + "}";
+    }
+    storm.subscribe(QString::fromStdString(json + "]}"));
+  });
+  resubscribe.start(30);
+  runEvents(1000);
+  mark = watcher.frames.size();
+  runEvents(3000);
+  const std::size_t beside = watcher.frames.size() - mark;
+  resubscribe.stop();
+  EXPECT_FALSE(storm.closed) << "a page resized often is rationed, not closed";
+  EXPECT_GE(beside * 2, alone) << alone << " frames alone, " << beside << " beside the storm";
+}
+
+// Connections that send a few bytes now and then hold every place: a new browser still gets in, and a
+// request not whole within its time limit is closed however steadily its bytes come.
+TEST_F(WebStream, SlowConnectionsHoldingEveryPlaceDoNotKeepABrowserOut) {
+  WebProcess web;
+  std::vector<std::unique_ptr<QTcpSocket>> slow;
+  for (int i = 0; i < 64; ++i) {
+    slow.push_back(std::make_unique<QTcpSocket>());
+    slow.back()->connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
+    ASSERT_TRUE(slow.back()->waitForConnected(2000));
+    slow.back()->write("GET / HT");
+    slow.back()->flush();
+  }
+  runEvents(300);
+  EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1").starts_with("HTTP/1.1 200"));
+  WebClient client(web.port());
+  EXPECT_TRUE(client.connected());
+}
+
 TEST(WebAddresses, ListeningEverywhereShowsThisMachinesAddressesAndOneAddressShowsItself) {
   for (const char* any : {"0.0.0.0", "::"}) {
     for (const std::string& url : web::pageAddresses(QHostAddress(QString::fromLatin1(any)), 8787)) {

@@ -41,8 +41,8 @@ protected:
     ASSERT_EQ(streamer->tick(), instruments::TickOutcome::Updated);
   }
   std::vector<web::FramePtr> due(const std::set<web::Variant>& wanted, milliseconds at,
-                                 milliseconds interval = milliseconds(0)) {
-    return streamer->renderDue(wanted, start + at, interval);
+                                 web::Clock::duration interval = milliseconds(0)) {
+    return streamer->renderDue({{wanted.begin(), wanted.end()}}, start + at, interval);
   }
 
   TempRuntimeDir runtime;
@@ -103,7 +103,7 @@ TEST_F(WebStreamer, TicksALittleShorterThanTheIntervalStillGiveTheFullRate) {
   int frames = 0;
   for (int tick = 0; tick < 100; ++tick) {  // 3 s
     set("airspeed=" + std::to_string(100 + tick));
-    frames += static_cast<int>(streamer->renderDue(wanted, start + milliseconds(30 * tick), interval).size());
+    frames += static_cast<int>(due(wanted, milliseconds(30 * tick), interval).size());
   }
   EXPECT_GE(frames, 89);
   EXPECT_LE(frames, 92);

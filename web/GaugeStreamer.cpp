@@ -55,42 +55,69 @@ void GaugeStreamer::noteChange(const TGLBaseSceneObject* changed) {
   }
 }
 
-std::vector<FramePtr> GaugeStreamer::renderDue(const std::set<Variant>& wanted, Clock::time_point now,
-                                               Clock::duration minInterval) {
-  std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
-  std::erase_if(m_failed, [&](const Variant& v) { return !wanted.contains(v); });
-  std::array<bool, gauges::kGauges.size()> drawnMoved{};
-  std::vector<FramePtr> frames;
-  std::size_t drawings = 0;
-  // Round the wanted set from where the last call stopped: gauges early in the order that move at every tick
-  // cannot starve the later ones of the drawings a call allows.
-  auto at = m_resumeAt ? wanted.lower_bound(*m_resumeAt) : wanted.begin();
-  m_resumeAt.reset();
-  for (std::size_t visited = 0; visited < wanted.size(); ++visited, ++at) {
-    if (at == wanted.end()) {
-      at = wanted.begin();
-    }
-    const Variant& v = *at;
-    if (m_failed.contains(v)) {
+const Variant* GaugeStreamer::nextFor(const std::vector<Variant>& watcher, const std::set<Variant>& drawn,
+                                      const std::function<bool(const Variant&)>& due) const {
+  const Variant* best = nullptr;
+  long bestAt = 0;
+  for (const Variant& v : watcher) {
+    if (drawn.contains(v) || !due(v)) {
       continue;
     }
+    const auto shown = m_latest.find(v);
+    const long at = shown == m_latest.end() ? -1 : shown->second.drawnAt;  // a first frame: before any other
+    if (best == nullptr || at < bestAt) {
+      best = &v;
+      bestAt = at;
+    }
+  }
+  return best;
+}
+
+std::vector<FramePtr> GaugeStreamer::renderDue(const Watchers& watchers, Clock::time_point now,
+                                               Clock::duration minInterval, Clock::duration budget) {
+  std::set<Variant> wanted;
+  for (const std::vector<Variant>& watcher : watchers) {
+    wanted.insert(watcher.begin(), watcher.end());
+  }
+  std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
+  std::erase_if(m_failed, [&](const Variant& v) { return !wanted.contains(v); });
+  // Whether a gauge has earned a frame at this call: asked once per gauge, as earning updates its credit.
+  std::array<std::optional<bool>, gauges::kGauges.size()> earned{};
+  const auto credit = [&](std::size_t g) {
+    if (!earned[g]) {
+      earned[g] = earnedFrame(g, now, minInterval);
+    }
+    return *earned[g];
+  };
+  // A first frame is drawn at once, and counts against the gauge's rate like any other.
+  const std::function<bool(const Variant&)> due = [&](const Variant& v) {
     const auto g = static_cast<std::size_t>(v.gauge);
     const auto shown = m_latest.find(v);
     const bool first = shown == m_latest.end();
-    // A first frame is drawn at once, and counts against the gauge's rate like any other.
-    const bool due = (first || shown->second.version != m_version[g]) && earnedFrame(g, now, minInterval);
-    if (!first && !due) {
+    const bool moved = !first && shown->second.version != m_version[g];
+    return !m_failed.contains(v) && (first || moved) && (credit(g) || first);
+  };
+  const Clock::time_point began = Clock::now();
+  std::array<bool, gauges::kGauges.size()> drawnMoved{};
+  std::set<Variant> drawn;
+  std::vector<FramePtr> frames;
+  std::size_t idle = 0;  // watchers in a row that had nothing due
+  for (std::size_t w = m_nextWatcher; !watchers.empty() && idle < watchers.size(); ++w) {
+    if (drawn.size() == kMaxDrawingsPerCall || (!drawn.empty() && Clock::now() - began >= budget)) {
+      break;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+    }
+    const Variant* v = nextFor(watchers[w % watchers.size()], drawn, due);
+    m_nextWatcher = (w + 1) % watchers.size();
+    idle = v == nullptr ? idle + 1 : 0;
+    if (v == nullptr) {
       continue;
     }
-    if (drawings == kMaxDrawingsPerCall) {
-      m_resumeAt = v;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
-      break;
-    }
-    ++drawings;
-    drawnMoved[g] = drawnMoved[g] || due;
-    if (FramePtr frame = tryRender(v)) {
+    const auto g = static_cast<std::size_t>(v->gauge);
+    drawn.insert(*v);
+    drawnMoved[g] = drawnMoved[g] || credit(g);
+    if (FramePtr frame = tryRender(*v)) {
       frames.push_back(frame);
-      m_latest[v] = Shown{std::move(frame), m_version[g]};
+      m_latest[*v] = Shown{std::move(frame), m_version[g], m_renders};
     }
   }
   for (std::size_t g = 0; g < drawnMoved.size(); ++g) {

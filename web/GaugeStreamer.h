@@ -15,6 +15,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,7 +33,9 @@ using FramePtr = std::shared_ptr<const Frame>;
 using Clock = std::chrono::steady_clock;
 
 // At most this many gauges are drawn in one call (one tick): as many as the panel has.
-inline constexpr std::size_t kMaxDrawingsPerCall = 36;
+inline constexpr std::size_t kMaxDrawingsPerCall = gauges::kGauges.size();
+// What each browser watches, one list per browser: the drawings of a call are shared out between them.
+using Watchers = std::vector<std::vector<Variant>>;
 
 class GaugeStreamer {
 public:
@@ -53,13 +56,16 @@ public:
   bool switchedOn(int gauge) const { return m_cameras.at(static_cast<std::size_t>(gauge)) != nullptr; }
   const settings::Settings& settings() const { return m_settings; }
 
-  // New frames for the wanted variants: each one without a frame yet, and each one whose gauge moved since its
-  // last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of two); a moved
-  // gauge that has to wait stays due, as does what is beyond kMaxDrawingsPerCall (the next call starts where
-  // this one stopped, so that gauges late in the order get their turn). Frames of variants no longer
-  // wanted are forgotten. A variant whose drawing fails (a face that cannot be made) gets no frame, is said once
-  // on stderr and is not tried again while it stays wanted; the others are drawn as ever.
-  std::vector<FramePtr> renderDue(const std::set<Variant>& wanted, Clock::time_point now, Clock::duration minInterval);
+  // New frames for the variants the watchers want: each one without a frame yet, and each one whose gauge moved
+  // since its last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of
+  // two). The watchers take turns, one drawing each (a variant two of them want is drawn once), and each
+  // watcher's due variant drawn longest ago goes first: a browser that asks for many new sizes gets as many
+  // drawings as one that watches a few, not more. A call stops after kMaxDrawingsPerCall drawings or once it
+  // has spent `budget`; what is left stays due, and the next call begins with the watcher after the last one
+  // served. Frames of variants no longer wanted are forgotten. A variant whose drawing fails (a face that
+  // cannot be made) gets no frame, is said once on stderr and is not tried again while it stays wanted.
+  std::vector<FramePtr> renderDue(const Watchers& watchers, Clock::time_point now, Clock::duration minInterval,
+                                  Clock::duration budget = Clock::duration::max());
   // The newest frame of a variant, or null.
   FramePtr latest(const Variant& variant) const;
   // Drops the variant's frame: it is drawn afresh when next wanted.
@@ -87,9 +93,13 @@ private:
   struct Shown {
     FramePtr frame;
     std::uint64_t version = 0;
+    long drawnAt = 0;  // m_renders when it was drawn: smaller is longer ago
   };
+  // The variant a watcher should have drawn next, or null: due, not drawn in this call, drawn longest ago.
+  const Variant* nextFor(const std::vector<Variant>& watcher, const std::set<Variant>& drawn,
+                         const std::function<bool(const Variant&)>& due) const;
   std::map<Variant, Shown> m_latest;
-  std::optional<Variant> m_resumeAt;  // where the last call stopped at its cap: the next one starts there
+  std::size_t m_nextWatcher = 0;  // the watcher served first by the next call
   std::set<Variant> m_failed;         // wanted variants whose drawing failed: not tried again while wanted
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;

@@ -15,6 +15,9 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(30);
 constexpr auto kLinkRetry = std::chrono::seconds(1);
 constexpr auto kStopWait = std::chrono::seconds(2);
+// Drawing time a tick may spend: what is left is drawn at the next one, so the tick keeps its pace and the
+// link is read every 30 ms however many new pictures browsers ask for.
+constexpr auto kDrawBudget = std::chrono::milliseconds(24);
 
 }  // namespace
 
@@ -52,9 +55,9 @@ Result<void> StreamWorker::start() {
   return started;
 }
 
-void StreamWorker::setWanted(std::set<Variant> wanted, std::set<Variant> fresh) {
+void StreamWorker::setWanted(Watchers watchers, std::set<Variant> fresh) {
   const std::lock_guard lock(m_mutex);
-  m_wanted = std::move(wanted);
+  m_watchers = std::move(watchers);
   m_fresh.insert(fresh.begin(), fresh.end());
 }
 
@@ -91,17 +94,17 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
     if (outcome == instruments::TickOutcome::LinkClosed) {
       nextLinkTry = Clock::now();  // the simulator went away: look for it again at once
     }
-    std::set<Variant> wanted;
+    Watchers watchers;
     {
       const std::lock_guard lock(m_mutex);
-      wanted = m_wanted;
+      watchers = m_watchers;
       for (const Variant& v : m_fresh) {
         streamer.forget(v);
       }
       m_fresh.clear();
     }
     StreamOutput output;
-    output.frames = streamer.renderDue(wanted, Clock::now(), m_frameInterval);
+    output.frames = streamer.renderDue(watchers, Clock::now(), m_frameInterval, kDrawBudget);
     output.linkUp = outcome == instruments::TickOutcome::Updated;
     m_deliver(std::move(output));
   }

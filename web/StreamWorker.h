@@ -35,9 +35,9 @@ public:
 
   // Starts the thread and waits until the offscreen context is made, or says why it could not be.
   Result<void> start();
-  // What the browsers watch now, and which of those variants must be drawn afresh at the next tick (a browser
-  // wants one whose last frame is no longer kept); any thread.
-  void setWanted(std::set<Variant> wanted, std::set<Variant> fresh);
+  // What the browsers watch now, one list per browser, and which of those variants must be drawn afresh at the
+  // next tick (a browser wants one whose last frame is no longer kept); any thread.
+  void setWanted(Watchers watchers, std::set<Variant> fresh);
 
 private:
   void run(std::promise<Result<void>>& made);
@@ -48,7 +48,7 @@ private:
   Clock::duration m_frameInterval;
   std::function<void(StreamOutput)> m_deliver;
   std::mutex m_mutex;
-  std::set<Variant> m_wanted;  // under m_mutex
+  Watchers m_watchers;         // under m_mutex
   std::set<Variant> m_fresh;   // under m_mutex
   std::atomic<bool> m_stop{false};
   std::promise<void> m_finished;  // set by the thread as its last act

@@ -2,6 +2,7 @@
 #include "WebPanel.h"
 
 #include "PanelBuild.h"
+#include "RequestGate.h"
 #include "Terminal.h"
 #include "embedded/kAppJs.h"
 #include "embedded/kIndexHtml.h"
@@ -18,21 +19,128 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace web {
 namespace {
 
-// Plain HTTP connections at once, at most, and how long one may stay silent; a WebSocket that says nothing
-// for as long after connecting is closed too, so that silent connections cannot keep the places.
+// Plain HTTP connections at once, at most. When every place is taken, a new connection takes the place of
+// the one that has waited longest (for the rest of its request, or idle for its next one): connections that
+// are slow or silent on purpose cannot keep a browser out.
 constexpr int kMaxHttpConnections = 64;
+// A request must be whole within this of its first byte, however slowly its bytes come; a connection between
+// requests may stay idle as long. A WebSocket that subscribes to nothing for as long is closed too.
+constexpr auto kRequestLimit = std::chrono::seconds(10);
 constexpr int kIdleMs = 10000;
-// The property a connection's guard sets on its socket when the connection's first bytes are a whole upgrade.
+// Replies a client does not read are not kept beyond this: a page and the gauge list are far less.
+constexpr qint64 kMaxUnreadReplyBytes = 2 * 1024 * 1024;
+// The property a connection's guard sets on its socket when its head is the panel's WebSocket upgrade.
 constexpr const char* kUpgradeTaken = "skyvaneUpgradeTaken";
 
-// An HTTP connection may bring at most kMaxRequestBytes before it becomes a WebSocket or is closed: the HTTP
-// reader keeps a request body whole in memory, whatever its announced length.
+class ConnectionGuard;
+using GuardBook = std::set<ConnectionGuard*>;  // the plain HTTP connections, each by its guard
+
+// Watches one connection while it is plain HTTP: every byte passes the request gate before the HTTP reader
+// reads it, and the connection is closed when a request is refused, takes too long, or replies pile up. The
+// guard is a child of the socket: it is counted for exactly as long as the socket lives, whatever the HTTP
+// reader or the WebSocket server connect or disconnect (both disconnect every signal of a socket they take).
+class ConnectionGuard : public QObject {
+public:
+  ConnectionGuard(QTcpSocket* socket, std::shared_ptr<GuardBook> book)
+      : QObject(socket), m_socket(socket), m_book(std::move(book)) {
+    m_book->insert(this);
+    // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
+    // bytes that arrived since the reader's last read).
+    m_reading = connect(socket, &QTcpSocket::readyRead, this, [this] { readable(); });
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { check(); });
+    timer->start(500);
+  }
+  ~ConnectionGuard() override { m_book->erase(this); }
+  ConnectionGuard(const ConnectionGuard&) = delete;
+  ConnectionGuard& operator=(const ConnectionGuard&) = delete;
+
+  Clock::time_point waitingSince() const { return m_since; }
+  void evict() { leave(true); }
+
+private:
+  void readable() {
+    const qint64 arrived = m_socket->bytesAvailable();
+    if (arrived <= 0 || m_letGo) {
+      return;
+    }
+    const bool wasMidRequest = m_gate.midRequest();
+    const QByteArray bytes = m_socket->peek(arrived);
+    const GateStep step = m_gate.feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (step.verdict == GateVerdict::Refuse) {
+      refuse(step.reason);
+      return;
+    }
+    if (step.verdict == GateVerdict::Upgrade) {
+      m_socket->setProperty(kUpgradeTaken, true);  // only this is handed to the WebSocket server
+      m_letGo = true;
+      return;
+    }
+    if (wasMidRequest != m_gate.midRequest() || !m_gate.midRequest()) {
+      m_since = Clock::now();  // a request began, or one ended
+    }
+  }
+
+  void check() {
+    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+      leave(false);
+      return;
+    }
+    if (m_letGo) {
+      // The HTTP reader disconnected our slot when it handed the socket to the WebSocket server; if it did
+      // not, it read the head otherwise than the gate, and the connection is not kept.
+      leave(static_cast<bool>(m_reading));
+      return;
+    }
+    const auto limit = m_gate.midRequest() ? kRequestLimit : std::chrono::milliseconds(kIdleMs);
+    if (Clock::now() - m_since > limit || m_socket->bytesToWrite() > kMaxUnreadReplyBytes) {
+      leave(true);
+    }
+  }
+
+  // The client hears why (when nothing else waits to be written to it), then the connection ends.
+  void refuse(const std::string& reason) {
+    if (m_socket->bytesToWrite() == 0) {
+      const std::string body = reason + "\n";
+      const std::string reply = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      // Past Qt's buffer: the socket is aborted next, and the HTTP reader must not see the request.
+      [[maybe_unused]] const ssize_t sent =
+          ::send(static_cast<int>(m_socket->socketDescriptor()), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    leave(true);
+  }
+
+  // Stops counting the connection, and ends it when `abort`.
+  void leave(bool abort) {
+    m_book->erase(this);
+    disconnect(m_reading);
+    if (auto* timer = findChild<QTimer*>()) {
+      timer->stop();
+    }
+    if (abort) {
+      m_socket->abort();
+    }
+  }
+
+  QTcpSocket* m_socket;
+  std::shared_ptr<GuardBook> m_book;
+  RequestGate m_gate;
+  QMetaObject::Connection m_reading;
+  Clock::time_point m_since = Clock::now();
+  bool m_letGo = false;
+};
+
+// Every connection is guarded while it is plain HTTP.
 class GuardedTcpServer : public QTcpServer {
 public:
   using QTcpServer::QTcpServer;
@@ -40,68 +148,25 @@ public:
 protected:
   void incomingConnection(qintptr descriptor) override {
     auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor) || *m_open >= kMaxHttpConnections) {
-      delete socket;  // closes it
+    if (!socket->setSocketDescriptor(descriptor)) {
+      delete socket;
       return;
+    }
+    if (m_book->size() >= kMaxHttpConnections) {
+      const auto longest = std::min_element(m_book->begin(), m_book->end(), [](const auto* a, const auto* b) {
+        return a->waitingSince() < b->waitingSince();
+      });
+      (*longest)->evict();
     }
     // A frame is written as header and payload: without this, Nagle's algorithm holds the tail of one back
     // for the peer's delayed acknowledgement, some 40 ms.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // Counted while it is plain HTTP; closed when silent for kIdleMs.
-    ++*m_open;
-    auto counted = std::make_shared<bool>(true);
-    const auto uncount = [open = m_open, counted] {
-      if (std::exchange(*counted, false)) {
-        --*open;
-      }
-    };
-    connect(socket, &QObject::destroyed, uncount);
-    auto* idle = new QTimer(socket);
-    idle->setSingleShot(true);
-    idle->setInterval(kIdleMs);
-    connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
-    idle->start();
-    // What the connection has brought so far, and its first bytes while they may still be a WebSocket upgrade:
-    // a handshake may come in several reads (a large one, or one written in parts).
-    struct Seen {
-      qint64 bytes = 0;
-      QByteArray head;
-      bool mayUpgrade = true;
-    };
-    auto seen = std::make_shared<Seen>();
-    auto guard = std::make_shared<QMetaObject::Connection>();
-    // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
-    // bytes that arrived since the reader's last read).
-    *guard = connect(socket, &QTcpSocket::readyRead, socket, [socket, seen, guard, idle, uncount] {
-      idle->start();
-      const qint64 arrived = socket->bytesAvailable();
-      if (seen->mayUpgrade) {
-        seen->head += socket->peek(std::min(arrived, static_cast<qint64>(kMaxHandshakeBytes) - seen->head.size()));
-        const UpgradeHead verdict =
-            judgeUpgradeHead(std::string_view(seen->head.constData(), static_cast<std::size_t>(seen->head.size())));
-        if (verdict == UpgradeHead::Upgrade) {
-          socket->setProperty(kUpgradeTaken, true);  // only this is handed to the WebSocket server
-          disconnect(*guard);                        // a WebSocket: its own limits hold from here
-          idle->stop();
-          uncount();
-          return;
-        }
-        seen->mayUpgrade = verdict == UpgradeHead::Incomplete;
-        if (!seen->mayUpgrade) {
-          seen->head = QByteArray();
-        }
-      }
-      seen->bytes += arrived;
-      if (seen->bytes > kMaxRequestBytes) {
-        disconnect(*guard);
-        socket->abort();
-      }
-    });
+    new ConnectionGuard(socket, m_book);
     addPendingConnection(socket);
   }
 
 private:
-  std::shared_ptr<int> m_open = std::make_shared<int>(0);  // plain HTTP connections; outlives this object
+  std::shared_ptr<GuardBook> m_book = std::make_shared<GuardBook>();  // outlives this object with its guards
 };
 
 struct Page {
@@ -138,6 +203,9 @@ struct WebPanel::Client {
   Clock::time_point lastProgress = Clock::now();  // when the socket last wrote bytes towards the browser
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
   Clock::time_point lastHeard = Clock::now();     // its last pong or message
+  std::optional<std::vector<Variant>> waiting;    // a subscription change beyond its ration, the newest
+  double changes = kSubscriptionBurst;            // subscription changes it may make now
+  Clock::time_point changesAt = Clock::now();
   // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
   bool stalled(Clock::time_point now) const {
     return behindSince && now - std::max(*behindSince, lastProgress) > kBehindLimit;
@@ -193,6 +261,10 @@ Result<quint16> WebPanel::start() {
   m_pings->setInterval(kPingInterval);
   connect(m_pings, &QTimer::timeout, this, [this] { pingClients(); });
   m_pings->start();
+  m_queues = new QTimer(this);
+  m_queues->setInterval(250);
+  connect(m_queues, &QTimer::timeout, this, [this] { watchQueues(); });
+  m_queues->start();
   return server->serverPort();
 }
 
@@ -212,6 +284,14 @@ void WebPanel::pingClients() {
     } else {
       client->socket->ping();
       sendLinkState(*client);
+    }
+  }
+}
+
+void WebPanel::watchQueues() {
+  for (Client* client : clientsNow()) {
+    if (client->socket->bytesToWrite() > kMaxQueuedBytes) {
+      drop(*client, {}, Ending::Abort);  // it does not read what it asks for
     }
   }
 }
@@ -343,8 +423,22 @@ void WebPanel::received(Client& client, const QString& message) {
     drop(client, QString::fromStdString(parsed.error()));
     return;
   }
-  client.watching = std::move(*parsed);
+  client.waiting = std::move(*parsed);
   client.spoke = true;
+  subscribeWhenDue(client);
+}
+
+void WebPanel::subscribeWhenDue(Client& client) {
+  const Clock::time_point now = Clock::now();
+  const std::chrono::duration<double> since = now - client.changesAt;
+  client.changes = std::min(kSubscriptionBurst, client.changes + since / kSubscriptionEvery);
+  client.changesAt = now;
+  if (!client.waiting || client.changes < 1) {
+    return;
+  }
+  client.changes -= 1;
+  client.watching = std::move(*client.waiting);
+  client.waiting.reset();
   std::erase_if(client.unsent, [&](const auto& entry) {
     return std::none_of(client.watching.begin(), client.watching.end(),
                         [&](const Variant& v) { return v.gauge == entry.first; });
@@ -363,12 +457,14 @@ void WebPanel::received(Client& client, const QString& message) {
 }
 
 void WebPanel::updateWanted(const std::set<Variant>& fresh) {
+  Watchers watchers;
   std::set<Variant> wanted;
   for (const auto& client : m_clients) {
+    watchers.push_back(client->watching);
     wanted.insert(client->watching.begin(), client->watching.end());
   }
   std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
-  m_worker->setWanted(std::move(wanted), fresh);
+  m_worker->setWanted(std::move(watchers), fresh);
 }
 
 void WebPanel::drop(Client& client, const QString& reason, Ending ending) {
@@ -411,6 +507,7 @@ void WebPanel::take(StreamOutput output) {
   }
   const Clock::time_point now = Clock::now();
   for (Client* client : clientsNow()) {  // a copy: flushing may drop a client
+    subscribeWhenDue(*client);
     flush(*client);
     if (client->stalled(now)) {
       drop(*client, QStringLiteral("too slow"));

@@ -1,13 +1,15 @@
 // skyvane-web's server: the page, the gauge list and the panel's WebSocket on one port, fed by a StreamWorker
 // (the link, the 30 ms tick and the drawing, on a thread of their own) whose frames it hands to the browsers.
 //
-// Towards browsers it is read-only and bounded: three page files and one JSON list (anything else is 404), at
-// most kMaxRequestBytes per HTTP connection and kMaxMessageBytes per WebSocket message, at most maxClients
-// WebSockets, a malformed message closes only its own client. A slow client never makes memory grow: per
-// client and gauge only the newest frame not yet sent is kept, at most kMaxInFlightBytes are handed to the
-// socket, and the gauges take turns, so a browser that reads slowly gets every gauge at the rate it reads. One
-// that takes nothing for kBehindLimit while frames wait has stopped reading, and is closed; so is one that
-// answers no ping for kSilenceLimit, even while nothing moves.
+// Towards browsers it is read-only and bounded: three page files and one JSON list (anything else is 404),
+// every request judged by the request gate before the HTTP reader sees it, kMaxMessageBytes per WebSocket
+// message, at most maxClients WebSockets, a malformed message closes only its own client. A slow client never
+// makes memory grow: per client and gauge only the newest frame not yet sent is kept, at most
+// kMaxInFlightBytes are handed to the socket, and the gauges take turns, so a browser that reads slowly gets
+// every gauge at the rate it reads. One that takes nothing for kBehindLimit while frames wait has stopped
+// reading, and is closed; so is one that answers no ping for kSilenceLimit, even while nothing moves, and one
+// with more than kMaxQueuedBytes waiting to be written (pongs to a flood of pings it never reads). No client
+// can take the drawing from the others: subscription changes are rationed, and the browsers take turns.
 #pragma once
 
 #include "GaugeStreamer.h"
@@ -28,8 +30,12 @@ class QWebSocket;
 
 namespace web {
 
-inline constexpr qint64 kMaxRequestBytes = 256 * 1024;
 inline constexpr qint64 kMaxInFlightBytes = 512 * 1024;
+inline constexpr qint64 kMaxQueuedBytes = 4 * kMaxInFlightBytes;
+// Subscription changes a browser may make: kSubscriptionBurst at once, then one per kSubscriptionEvery (a
+// page being resized sends a few). One beyond that waits, only the newest is kept, until the browser's turn.
+inline constexpr double kSubscriptionBurst = 4;
+inline constexpr auto kSubscriptionEvery = std::chrono::milliseconds(500);
 inline constexpr auto kBehindLimit = std::chrono::seconds(10);
 // Every WebSocket is pinged this often (a browser answers by itself); one that has answered nothing for
 // kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up. The link
@@ -65,6 +71,10 @@ private:
   struct Client;
   void acceptWebSockets();
   void received(Client& client, const QString& message);
+  // Applies the client's waiting subscription change when its ration allows.
+  void subscribeWhenDue(Client& client);
+  // Closes the clients that let more than kMaxQueuedBytes pile up.
+  void watchQueues();
   enum class Ending { Close, Abort };
   // Forgets the client; a reason is sent in a close frame unless the connection is aborted.
   void drop(Client& client, const QString& reason, Ending ending = Ending::Close);
@@ -85,6 +95,7 @@ private:
   QSet<QString> m_hosts;                 // the names a request may give for this server
   bool m_linkUp = false;
   QTimer* m_pings = nullptr;
+  QTimer* m_queues = nullptr;
   std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };
 

@@ -40,7 +40,7 @@ void drawingAndEncoding(int rounds) {
       server.space().apply({*simlink::parseSet("airspeed=" + std::to_string(60 + i % 200))});
       streamer.tick();
       const double start = nowUs();
-      const auto frames = streamer.renderDue(wanted, web::Clock::now(), {});
+      const auto frames = streamer.renderDue({{wanted.begin(), wanted.end()}}, web::Clock::now(), {});
       ms.push_back((nowUs() - start) / 1000);
       bytes.push_back(frames.empty() ? 0 : static_cast<double>(frames[0]->bytes.size()));
     }

@@ -62,8 +62,8 @@ std::optional<std::string> checkFeedState(Bytes input);
 // A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
 // reads back the same from its canonical form; a message over the limit is never taken.
 std::optional<std::string> checkWebMessage(Bytes input);
-// skyvane-web: a connection's first bytes, taken as a WebSocket upgrade only when they hold a whole one, and
-// waited on only while they may still become one.
-std::optional<std::string> checkWebHandshake(Bytes input);
+// skyvane-web: a connection's bytes judged the same however they are cut, and taken for an upgrade only at a
+// bodiless GET of /ws.
+std::optional<std::string> checkRequestGate(Bytes input);
 
 }  // namespace fuzz

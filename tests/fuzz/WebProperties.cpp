@@ -2,7 +2,11 @@
 // subscription, and taken again from its own canonical form it is the same.
 #include "Properties.h"
 
+#include "RequestGate.h"
 #include "WebProtocol.h"
+
+#include <algorithm>
+#include <cctype>
 
 #include <array>
 #include <set>
@@ -50,23 +54,36 @@ std::optional<std::string> checkWebMessage(Bytes input) {
   return std::nullopt;
 }
 
-std::optional<std::string> checkWebHandshake(Bytes input) {
-  const std::string_view head(reinterpret_cast<const char*>(input.data()), input.size());
-  const web::UpgradeHead verdict = web::judgeUpgradeHead(head);
-  const std::size_t end = head.find("\r\n\r\n");
-  if (verdict == web::UpgradeHead::Incomplete &&
-      (end != std::string_view::npos || head.size() >= web::kMaxHandshakeBytes)) {
-    return "a head with its blank line, or at the size limit, is still waiting for more";
+// A connection's bytes fed to the gate whole and in pieces (sized by the first byte) come to the same
+// verdict; an upgrade is only ever taken for a head that is, read on its own, a GET of /ws without a body.
+std::optional<std::string> checkRequestGate(Bytes input) {
+  const std::string_view stream(reinterpret_cast<const char*>(input.data()), input.size());
+  web::RequestGate whole;
+  const web::GateStep once = whole.feed(stream);
+  web::RequestGate pieces;
+  web::GateStep step;
+  const std::size_t piece = input.empty() ? 1 : input[0] % 23 + 1;
+  for (std::size_t at = 0; at < stream.size() && step.verdict == web::GateVerdict::Continue; at += piece) {
+    step = pieces.feed(stream.substr(at, piece));
   }
-  if (verdict != web::UpgradeHead::Upgrade) {
-    return std::nullopt;
+  if (step.verdict != once.verdict || step.reason != once.reason) {
+    return "the verdict depends on how the bytes were cut";
   }
-  // Only the head counts: what follows it (a first frame) changes nothing; cut before its blank line it is not
-  // an upgrade yet, but may still become one.
-  const std::string more = std::string(head.substr(0, end + 4)) + "\r\n\r\nContent-Length: 1\r\n";
-  if (web::judgeUpgradeHead(more) != web::UpgradeHead::Upgrade ||
-      web::judgeUpgradeHead(head.substr(0, end + 2)) != web::UpgradeHead::Incomplete) {
-    return "the verdict depends on bytes outside the head";
+  if (once.verdict == web::GateVerdict::Refuse && once.reason.empty()) {
+    return "a refusal without a reason";
+  }
+  if (once.verdict == web::GateVerdict::Upgrade) {
+    // The upgrade's head is the last one: after the blank line before it, or the stream's start.
+    const std::size_t end = stream.find("\r\n\r\n", stream.rfind("GET /ws"));
+    const std::string_view head = stream.substr(0, end);
+    const std::size_t start = head.rfind("\r\n\r\n");
+    const std::string_view last = start == std::string_view::npos ? head : head.substr(start + 4);
+    std::string lower(last);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (!(last.starts_with("GET /ws ") || last.starts_with("GET /ws?")) ||
+        lower.find("\r\ncontent-length:") != std::string::npos) {
+      return "an upgrade taken for a head that is not a bodiless GET of /ws";
+    }
   }
   return std::nullopt;
 }

@@ -13,8 +13,7 @@
 // Server to browser, text: {"link":"up"} or {"link":"down"} whenever the simulator link changes, and once
 // after connecting.
 //
-// The upgrade to that WebSocket: a connection stays plain HTTP, with HTTP's limits, until its first bytes are a
-// whole WebSocket upgrade request for /ws.
+// The upgrade to that WebSocket: see RequestGate.h.
 #pragma once
 
 #include "Result.h"
@@ -29,8 +28,6 @@
 namespace web {
 
 inline constexpr std::size_t kMaxMessageBytes = 8192;
-// A browser's upgrade request is well under 1 KiB; with cookies a few.
-inline constexpr std::size_t kMaxHandshakeBytes = 8192;
 inline constexpr int kMinSizePx = 64;
 inline constexpr int kMaxSizePx = 1024;
 // A size above this is not a screen's: the message is refused rather than clamped.
@@ -48,13 +45,6 @@ struct Variant {
 
 // The gauges a subscription may name, by window class, in table order.
 Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
-
-// What a connection's first bytes are: a whole WebSocket upgrade request within kMaxHandshakeBytes (the
-// request line for /ws, a query allowed; a Connection header naming upgrade; Upgrade: websocket; a
-// Sec-WebSocket-Key; Sec-WebSocket-Version 13; no body announced), the start of what may still become one, or
-// anything else. Header names are case-insensitive; a header merely containing the words does not count.
-enum class UpgradeHead { Upgrade, Incomplete, NotAnUpgrade };
-UpgradeHead judgeUpgradeHead(std::string_view head);
 
 // The header of a frame of `variant`, followed by `jpeg`.
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);
