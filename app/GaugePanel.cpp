@@ -35,6 +35,11 @@ const std::array<const char*, 5> kAntiAliasingLabels = {"No Anti Aliasing", "Ant
                                                         "Anti Aliasing 4x", "Anti Aliasing 4x HQ"};
 
 namespace {
+// The panel an exit() from inside Qt (the display gone) saves the arrangement of; null when none lives.
+GaugePanel* g_livePanel = nullptr;
+}  // namespace
+
+namespace {
 
 constexpr int kLinkRetryMs = 1000;
 constexpr int kLayoutWatchMs = 1000;
@@ -142,6 +147,9 @@ GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
 }
 
 GaugePanel::~GaugePanel() {
+  if (g_livePanel == this) {
+    g_livePanel = nullptr;
+  }
   m_shutDown = true;  // windows closing from here on are the panel going, not the user hiding them
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
     t->stop();
@@ -297,6 +305,16 @@ void GaugePanel::wireControls() {
 }
 
 void GaugePanel::start() {
+  // Qt's X11 connection ends the process with exit(1) when the X server goes (or the session, or XWayland):
+  // no signal and no return from the event loop. An exit handler still runs then.
+  static const bool exitHandler = std::atexit([] {
+    if (g_livePanel != nullptr) {
+      g_livePanel->saveBeforeExit();
+    }
+  }) == 0;
+  if (exitHandler) {
+    g_livePanel = this;
+  }
   // Drawn ahead once the control window is on the screen, inside the deferred step's wait.
   m_control->setFirstShownHandler([this] { warmUp(); });
   updateStatus();
@@ -365,7 +383,8 @@ void GaugePanel::saveIfArrangementSettled() {
     return;
   }
   if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, layout); !saved) {
-    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+    // The arrangement is the user's work: said where the user looks, not only on stderr.
+    showWarnings({saved.error()}, "The window layout could not be saved:");
   }
   // Not tried again until the arrangement changes again: a read-only folder is said once a change.
   m_layoutSaved = now;
@@ -524,10 +543,12 @@ void GaugePanel::shutdown() {
   SimLinkClose();
   // Stopped before the deferred step has applied the saved layout (a signal or a close straight after the
   // start), the windows still stand where they were built: the file keeps the layout they never took.
+  int status = 0;
   if (!m_timer3.isActive()) {
     m_layout = currentLayout();
     if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
       std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+      status = 1;  // an arrangement lost is a failure, not a normal end
     }
   }
   for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
@@ -536,7 +557,25 @@ void GaugePanel::shutdown() {
   for (auto& w : m_windows) {
     w->hide();
   }
-  QCoreApplication::quit();
+  QCoreApplication::exit(status);
+}
+
+void GaugePanel::saveBeforeExit() noexcept {
+  if (m_shutDown || !m_deferredStepDone) {
+    return;
+  }
+  try {
+    const settings::WindowLayout layout = currentLayout();
+    if (settings::encodeWindowLayout(layout) != m_layoutSaved) {
+      if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, layout); !saved) {
+        std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
+      } else {
+        std::fprintf(stderr, "skyvane-gauges: the window layout was saved before the exit\n");
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", e.what());
+  }
 }
 
 void GaugePanel::watchSettings() {
@@ -616,7 +655,7 @@ void GaugePanel::rebuildScene(settings::Settings fileSettings) {
   bindCameras();
 }
 
-void GaugePanel::showWarnings(const std::vector<std::string>& lines) {
+void GaugePanel::showWarnings(const std::vector<std::string>& lines, const char* heading) {
   if (lines.empty()) {
     if (m_warningBox) {
       m_warningBox->hide();  // the file is right again
@@ -641,7 +680,7 @@ void GaugePanel::showWarnings(const std::vector<std::string>& lines) {
     m_warningBox->setAttribute(Qt::WA_ShowWithoutActivating);
     m_warningBox->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
   }
-  m_warningBox->setText(QStringLiteral("config.ini was read again; some values were not understood:"));
+  m_warningBox->setText(QString::fromUtf8(heading));
   m_warningBox->setInformativeText(QString::fromStdString(text));
   m_warningBox->show();
 }

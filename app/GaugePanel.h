@@ -92,7 +92,9 @@ private:
   void greyEngine2Buttons();
   void watchSettings();
   void rebuildScene(settings::Settings fileSettings);
-  void showWarnings(const std::vector<std::string>& lines);
+  // Lines said on stderr and in one box (not modal) under `heading`; none hides the box.
+  void showWarnings(const std::vector<std::string>& lines,
+                    const char* heading = "config.ini was read again; some values were not understood:");
   void applyLayout();
   void applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record);
   void enableTimerAA();
@@ -103,6 +105,9 @@ private:
   void updateStatus();
   void shutdown();
   void saveIfArrangementSettled();
+  // Saves the arrangement as the windows last had it, when it changed since the last save: for an exit that
+  // is not the panel's own (Qt ends the process when the display goes), from what Qt already knows.
+  void saveBeforeExit() noexcept;
   QRect controlFrame() const;
   settings::WindowLayout currentLayout() const;
   void guarded(const std::function<void()>& work);
