@@ -1,6 +1,7 @@
 // Writing and registering the built-in font.
 #include "QuartzFont.h"
 
+#include "DataDirectory.h"
 #include "FileWrite.h"
 #include "PrivateFont.h"
 #include "embedded/kQuartzFont.h"
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string_view>
 
 namespace resources {
@@ -18,12 +20,20 @@ std::span<const unsigned char> quartzFontData() {
 
 namespace {
 
-// A folder only this user can change: a font file is read by its path later (by the font configuration and by
-// the glyph reader), so in a folder another user can write to, the file could be swapped for theirs.
+// A folder only this user can change, nor any folder above it: a font file is read by its path later (by the
+// font configuration and by the glyph reader), so where another user can write to the folder, or rename it
+// away from a folder above, the file could be swapped for theirs (a FIFO that blocks the reader, another font).
 bool privateDirectory(const std::string& directory) {
   struct stat st {};
-  return ::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return false;
+  }
+  if (const std::optional<std::string> why = settings::whyOthersCanSwap(directory)) {
+    std::fprintf(stderr, "skyvane: the font is not kept in %s: %s\n", directory.c_str(), why->c_str());
+    return false;
+  }
+  return true;
 }
 
 bool writeFile(const std::string& directory) {

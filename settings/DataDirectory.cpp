@@ -45,6 +45,32 @@ std::string accountHome() {
 
 }  // namespace
 
+std::optional<std::string> whyOthersCanSwap(const std::string& directory) {
+  char* resolved = ::realpath(directory.c_str(), nullptr);
+  if (resolved == nullptr) {
+    return directory + " cannot be resolved";
+  }
+  std::string at = resolved;
+  std::free(resolved);
+  while (true) {
+    struct stat st {};
+    if (::stat(at.c_str(), &st) != 0) {
+      return at + " cannot be examined";
+    }
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+      return at + " belongs to another user";
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+      return at + " is writable by others and not sticky";
+    }
+    if (at == "/") {
+      return std::nullopt;
+    }
+    const std::size_t slash = at.find_last_of('/');
+    at = slash == 0 ? "/" : at.substr(0, slash);
+  }
+}
+
 std::string chooseDataDirectory(const DataDirectoryInputs& in) {
   if (!in.skyvaneHome.empty()) {
     return in.skyvaneHome;

@@ -1,6 +1,7 @@
 // Where the panel keeps config.ini, the window layout and its font file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace settings {
@@ -11,6 +12,11 @@ namespace settings {
 // which only root can make. Never fails: a directory that cannot be made is still returned, and
 // reading from or writing to it then fails softly where it is used.
 std::string dataDirectory();
+
+// Why another user could swap the files of `directory` for their own: the folder itself or one above it is
+// another user's (root's aside), or others may write to it without the sticky bit (a folder there can be
+// renamed away and replaced). Nothing when only this user and root can. Symbolic links are followed first.
+std::optional<std::string> whyOthersCanSwap(const std::string& directory);
 
 // The directory of the running program (from /proc/self/exe), empty when it cannot be told.
 std::string executableDirectory();

@@ -3,13 +3,15 @@
 
 #include "FileWrite.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
-#include <fstream>
 
 namespace settings {
 
@@ -112,29 +114,44 @@ LayoutLoad parseWindowLayout(const std::string& bytes) {
 }
 
 LayoutLoad loadWindowLayout(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    LayoutLoad load;
-    if (errno != ENOENT) {
+  LayoutLoad load;
+  // Opened first and judged by its descriptor: a name swapped between a look and the open (a FIFO, a link)
+  // can neither block the start nor be read for the file. Non-blocking, not through a link.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      load.warnings.push_back(path + " is a symbolic link; the saved layout is ignored");
+    } else if (errno != ENOENT) {
       load.warnings.push_back(systemError("cannot read", path));
     }
     return load;
   }
-  if (!S_ISREG(info.st_mode)) {
-    LayoutLoad load;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
     load.warnings.push_back(path + " is not a regular file; the saved layout is ignored");
-    return load;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    LayoutLoad load;
-    load.warnings.push_back(systemError("cannot read", path));
     return load;
   }
   // Only the first 37 records matter; never read more than that from a file that may be anything.
   std::string bytes(kLayoutFileSize, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      load.warnings.push_back(systemError("cannot read", path));
+      ::close(fd);
+      return load;
+    }
+    if (n == 0) {
+      break;
+    }
+    have += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  bytes.resize(have);
   return parseWindowLayout(bytes);
 }
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <unistd.h>
 
 #include <cmath>
@@ -336,6 +338,17 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
   std::filesystem::permissions(shared, std::filesystem::perms::all);
   EXPECT_EQ(resources::installQuartzFont(shared.string(), privateDir), (fallback / "Quartz.ttf").string());
   EXPECT_FALSE(std::filesystem::exists(shared / "Quartz.ttf"));
+  // A private data directory in a group's folder without the sticky bit (2775): another member can rename it
+  // away and put one of theirs in its place, so it is not private either.
+  const std::filesystem::path group = home / "group";
+  std::filesystem::create_directory(group);
+  ::chmod(group.c_str(), 02775);
+  std::filesystem::create_directory(group / "mine");
+  ::chmod((group / "mine").c_str(), 0700);
+  EXPECT_EQ(resources::installQuartzFont((group / "mine").string(), privateDir), (fallback / "Quartz.ttf").string());
+  EXPECT_FALSE(std::filesystem::exists(group / "mine" / "Quartz.ttf"));
+  ::chmod(group.c_str(), 01777);  // with the sticky bit, only the owner may rename it
+  EXPECT_EQ(resources::installQuartzFont((group / "mine").string(), privateDir), (group / "mine" / "Quartz.ttf").string());
   std::filesystem::remove_all(home);
 }
 

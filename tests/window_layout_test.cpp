@@ -188,6 +188,18 @@ TEST(WindowLayoutFile, MissingAndUnreadableFilesReadAsNone) {
   const settings::LayoutLoad directory = settings::loadWindowLayout((dir.path / settings::kLayoutFileName).string());
   EXPECT_FALSE(directory.found);
   EXPECT_EQ(directory.warnings.size(), 1u);
+  // Planted in a shared folder: a FIFO would block the start in open(), a link would read another file.
+  const fs::path fifo = dir.path / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const settings::LayoutLoad blocked = settings::loadWindowLayout(fifo.string());
+  EXPECT_FALSE(blocked.found);
+  EXPECT_EQ(blocked.warnings.size(), 1u);
+  std::ofstream(dir.path / "real", std::ios::binary) << std::string(settings::kLayoutFileSize, '\1');
+  fs::create_symlink(dir.path / "real", dir.path / "link");
+  const settings::LayoutLoad linked = settings::loadWindowLayout((dir.path / "link").string());
+  EXPECT_FALSE(linked.found);
+  ASSERT_EQ(linked.warnings.size(), 1u);
+  EXPECT_NE(linked.warnings[0].find("symbolic link"), std::string::npos);
 }
 
 TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
