@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -253,9 +254,27 @@ void ReplayFeed::storeAt(double seconds, server::OffsetSpace& space) {
 Result<std::unique_ptr<Recorder>> Recorder::create(const std::string& path) {
   // The user names the file; a link someone planted at that name is refused, never written through. Not
   // truncated yet: a program that cannot start after all leaves what the file held.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(path.c_str(), kFlags | O_NONBLOCK, 0644);
+  if (fd < 0 && errno == ENXIO) {
+    // A FIFO nobody reads yet: the user's own is waited on, said aloud (a reader started after the server);
+    // another user's planted in a shared folder is refused before it can hold the start up.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && st.st_uid != ::geteuid()) {
+      return Problem{"the recording " + path + " belongs to another user: not written to"};
+    }
+    std::fprintf(stderr, "skyvane-sim: waiting for a reader of the recording %s\n", path.c_str());
+    fd = ::open(path.c_str(), kFlags, 0644);
+  }
   if (fd < 0) {
     return Problem{"cannot write the recording " + path + ": " + std::strerror(errno)};
+  }
+  // What was opened is judged, not the name: a file someone else made (a 0666 one left in /tmp) would hand
+  // them the recording. Devices (/dev/null, a terminal) belong to the system.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || (!S_ISCHR(st.st_mode) && st.st_uid != ::geteuid())) {
+    ::close(fd);
+    return Problem{"the recording " + path + " belongs to another user: not written to"};
   }
   return std::unique_ptr<Recorder>(new Recorder(fd, path));
 }

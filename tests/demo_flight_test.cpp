@@ -370,6 +370,20 @@ TEST(Recordings, RecordingsAndMappingsMustBeRegularFilesAndAreReadWithoutReservi
   std::filesystem::create_symlink(victim, linked);
   EXPECT_FALSE(feeds::Recorder::open(linked).ok());
   EXPECT_EQ(std::filesystem::file_size(victim), 4u);
+  // Nor into a file or FIFO another user planted at its name (in /tmp, say): refused, without waiting.
+  if (::geteuid() == 0) {
+    const std::string planted = dir + "/planted.csv";
+    std::ofstream(planted) << "theirs";
+    const std::string plantedFifo = dir + "/planted.fifo";
+    ASSERT_EQ(::mkfifo(plantedFifo.c_str(), 0666), 0);
+    for (const std::string& path : {planted, plantedFifo}) {
+      ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+      const auto refused = feeds::Recorder::open(path);
+      ASSERT_FALSE(refused.ok()) << path;
+      EXPECT_NE(refused.error().find("belongs to another user"), std::string::npos) << refused.error();
+    }
+    EXPECT_EQ(std::filesystem::file_size(planted), 6u);
+  }
 
   // A small recording loads within 300 MB of address space (the reader once set aside 512 MiB first).
   const std::string small = dir + "/small.csv";
