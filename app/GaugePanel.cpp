@@ -12,6 +12,7 @@
 #include "StarterLayout.h"
 #include "TGLCamera.h"
 #include "TextFile.h"
+#include "WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QFileSystemWatcher>
@@ -47,14 +48,6 @@ constexpr int kTickMs = 30;
 constexpr int kDeferredStartMs = 100;
 constexpr int kAntiAliasingDelayMs = 1000;
 constexpr int kMinimumSidePx = 32;
-// A saved position beyond this came from a damaged file: no desktop is 2^20 pixels across, and within it a
-// rectangle's right and bottom edges cannot overflow an int.
-constexpr int kFarthestPx = 1 << 20;
-// Nor is a gauge window wider or taller than this in device pixels: the largest framebuffer the software
-// renderer makes, and more than any screen shows. A larger one could not be drawn at all.
-constexpr int kLargestSidePx = 1 << 14;
-// From here on a float no longer holds every whole degree, and quarter turns stop turning the camera.
-constexpr long double kLargestTurnDeg = 1 << 24;
 // An editor's save is several changes (truncate and write, or write a temporary and rename it over): the file
 // is read once they have settled.
 constexpr int kSettingsReloadDelayMs = 300;
@@ -64,52 +57,22 @@ TGLAntiAliasing levelOfPosition(int position) {
   return static_cast<TGLAntiAliasing>(position + 1);
 }
 
-// A saved rectangle as a window can take it: its corner within kFarthestPx, its sides at least `minimumSide`
-// and at most kLargestSidePx device pixels on the screen of the highest ratio (the window may go to any).
-QRect savedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height, int minimumSide) {
-  qreal ratio = 1;
+// The screens as the placement rules take them.
+std::vector<settings::ScreenArea> screenAreas() {
+  std::vector<settings::ScreenArea> areas;
   for (const QScreen* s : QGuiApplication::screens()) {
-    ratio = std::max(ratio, s->devicePixelRatio());
-  }
-  const int largest = std::max(minimumSide, static_cast<int>(kLargestSidePx / ratio));
-  const auto far = [](std::int32_t v) { return std::clamp<std::int32_t>(v, -kFarthestPx, kFarthestPx); };
-  const auto side = [&](std::int32_t v) { return std::clamp<std::int32_t>(v, minimumSide, largest); };
-  return QRect(far(left), far(top), side(width), side(height));
-}
-
-// A saved camera roll the camera can take: not a number or infinite is no turn at all, and one too large for a
-// float to turn in quarter turns is brought within a turn of 0, keeping the dial's heading.
-long double savedTurnDeg(long double degrees) {
-  if (!std::isfinite(degrees)) {
-    return 0;
-  }
-  return std::fabs(degrees) > kLargestTurnDeg ? std::fmod(degrees, 360.0L) : degrees;
-}
-
-// A rectangle that no screen shows any more (a monitor unplugged) comes back on the nearest screen.
-QRect ontoAScreen(QRect r) {
-  const QList<QScreen*> screens = QGuiApplication::screens();
-  if (screens.isEmpty()) {
-    return r;
-  }
-  const QScreen* nearest = nullptr;
-  long long nearestDistance = std::numeric_limits<long long>::max();
-  for (const QScreen* s : screens) {
     const QRect g = s->availableGeometry();
-    if (g.intersects(r)) {
-      return r;
-    }
-    const long long dx = std::max({0, g.left() - r.right(), r.left() - g.right()});
-    const long long dy = std::max({0, g.top() - r.bottom(), r.top() - g.bottom()});
-    if (dx * dx + dy * dy < nearestDistance) {
-      nearestDistance = dx * dx + dy * dy;
-      nearest = s;
-    }
+    areas.push_back({{g.left(), g.top(), g.width(), g.height()}, s->devicePixelRatio()});
   }
-  const QRect g = nearest->availableGeometry();
-  r.moveLeft(std::clamp(r.left(), g.left(), std::max(g.left(), g.right() - r.width() + 1)));
-  r.moveTop(std::clamp(r.top(), g.top(), std::max(g.top(), g.bottom() - r.height() + 1)));
-  return r;
+  return areas;
+}
+
+// A saved rectangle placed as a window can take it, on a screen there is now.
+QRect placedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height, int minimumSide) {
+  const std::vector<settings::ScreenArea> screens = screenAreas();
+  const settings::PixelRect r =
+      settings::ontoAScreen(settings::savedRect(left, top, width, height, minimumSide, screens), screens);
+  return QRect(r.left, r.top, r.width, r.height);
 }
 
 // What is said about a config.ini, as --check-config says it.
@@ -407,8 +370,8 @@ void GaugePanel::applyLayout() {
   if (main.antiAliasing() != 0) {
     m_control->trackBar().setValue(main.antiAliasing());  // clamped to 0..4; fires the change handler
   }
-  const QRect placed = ontoAScreen(
-      savedRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height(), 1));
+  const QRect placed =
+      placedRect(main.left(), main.top(), m_control->frameGeometry().width(), m_control->frameGeometry().height(), 1);
   m_control->move(placed.topLeft());
   for (std::size_t i = 0; i < m_windows.size(); ++i) {
     applyGaugeRecord(*m_windows[i], m_layout.records[i + 1]);
@@ -426,8 +389,8 @@ void GaugePanel::applyGaugeRecord(GaugeWindow& window, const settings::LayoutRec
   // A saved size too small to grab is raised, a window no screen shows comes back onto the nearest one, and
   // values only a damaged file holds are made usable, so that no window is lost for good.
   window.setGeometry(
-      ontoAScreen(savedRect(record.left(), record.top(), record.width(), record.height(), kMinimumSidePx)));
-  window.setTurnDeg(static_cast<float>(savedTurnDeg(record.rollAngleDeg())));
+      placedRect(record.left(), record.top(), record.width(), record.height(), kMinimumSidePx));
+  window.setTurnDeg(static_cast<float>(settings::savedTurnDeg(record.rollAngleDeg())));
   window.setStayOnTop(record.stayOnTop());
   if (record.visible() == 1) {
     window.show();

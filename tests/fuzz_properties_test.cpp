@@ -57,6 +57,7 @@ constexpr Target kTargets[] = {
     {"replay_fuzz", fuzz::checkReplay},
     {"web_message_fuzz", fuzz::checkWebMessage},
     {"request_gate_fuzz", fuzz::checkRequestGate},
+    {"window_placement_fuzz", fuzz::checkWindowPlacement},
 };
 // clang-format on
 

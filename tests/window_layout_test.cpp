@@ -1,5 +1,6 @@
 // The window layout file: byte format, 80-bit angles, tolerant reading and a replace that never half-happens.
 #include "WindowLayout.h"
+#include "WindowPlacement.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +9,13 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -233,4 +236,33 @@ TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {
   }
   EXPECT_FALSE(settings::saveWindowLayout((file / "inside").string(), changed).ok());
   EXPECT_EQ(readAll(file), before);
+}
+
+// A damaged or hostile layout file's rectangles as windows take them: no side beyond what the screens span
+// together (eighteen windows of 16,384 px each wanted a gigabyte framebuffer), none too small to grab, no
+// corner far off, and a window no screen shows comes back whole on the nearest one.
+TEST(WindowPlacement, SavedRectanglesAreMadeUsableOnTheScreensThereAreNow) {
+  using settings::PixelRect;
+  using settings::ScreenArea;
+  const std::vector<ScreenArea> one{{{0, 0, 1920, 1040}, 1}};
+  const std::vector<ScreenArea> two{{{0, 0, 1920, 1040}, 1}, {{1920, 0, 1280, 1024}, 1}};
+  const std::vector<ScreenArea> dense{{{0, 0, 3840, 2160}, 2}, {{3840, 0, 3840, 2160}, 2}, {{7680, 0, 3840, 2160}, 2}};
+  EXPECT_EQ(settings::savedRect(10, 20, 16384, 16384, 32, one), (PixelRect{10, 20, 1920, 1040}));
+  EXPECT_EQ(settings::savedRect(10, 20, 16384, 16384, 32, two), (PixelRect{10, 20, 3200, 1040}));
+  EXPECT_EQ(settings::savedRect(0, 0, 16384, 100, 32, dense).width, 8192) << "16,384 device pixels at ratio 2";
+  EXPECT_EQ(settings::savedRect(0, 0, 5, -7, 32, one), (PixelRect{0, 0, 32, 32})) << "too small to grab";
+  EXPECT_EQ(settings::savedRect(INT32_MIN, INT32_MAX, 300, 300, 32, one),
+            (PixelRect{-settings::kFarthestPx, settings::kFarthestPx, 300, 300}));
+  EXPECT_EQ(settings::savedRect(0, 0, 99999, 99999, 32, {}).width, settings::kLargestSidePx) << "no screen known";
+
+  EXPECT_EQ(settings::ontoAScreen({100, 100, 300, 300}, two), (PixelRect{100, 100, 300, 300})) << "shown: stays";
+  EXPECT_EQ(settings::ontoAScreen({3150, 900, 300, 300}, two), (PixelRect{3150, 900, 300, 300})) << "partly shown";
+  EXPECT_EQ(settings::ontoAScreen({5000, 500, 300, 300}, two), (PixelRect{2900, 500, 300, 300})) << "right of both";
+  EXPECT_EQ(settings::ontoAScreen({-900, -900, 300, 300}, two), (PixelRect{0, 0, 300, 300}));
+  EXPECT_EQ(settings::ontoAScreen({100, 2000, 300, 300}, one), (PixelRect{100, 740, 300, 300}));
+
+  EXPECT_EQ(settings::savedTurnDeg(std::nanl("")), 0);
+  EXPECT_EQ(settings::savedTurnDeg(-HUGE_VALL), 0);
+  EXPECT_EQ(settings::savedTurnDeg(450), 450) << "accumulated quarter turns are kept";
+  EXPECT_EQ(settings::savedTurnDeg(1e30L), std::fmod(1e30L, 360.0L));
 }

@@ -3,6 +3,11 @@
 #include "Properties.h"
 
 #include "WindowLayout.h"
+#include "WindowPlacement.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include <cmath>
 #include <cstring>
@@ -58,6 +63,47 @@ std::optional<std::string> checkLayoutFile(Bytes input) {
       return "record " + std::to_string(r) + ": the roll angle's encoding " + hex(again.bytes().data() + 24, 10) +
              " is not stable (" + hex(third.bytes().data() + 24, 10) + ")";
     }
+  }
+  return std::nullopt;
+}
+
+// A layout record's rectangle (from a file that may be anything) placed on up to four screens (the rest of
+// the input): sides within their bounds, corner within reach, shown by a screen, and placed again unchanged.
+std::optional<std::string> checkWindowPlacement(Bytes input) {
+  std::int32_t values[4] = {};
+  if (input.size() < sizeof values + 1) {
+    return std::nullopt;
+  }
+  std::memcpy(values, input.data(), sizeof values);
+  const int minimumSide = input[sizeof values] % 64 + 1;
+  std::vector<settings::ScreenArea> screens;
+  for (std::size_t at = sizeof values + 1; at + 9 <= input.size() && screens.size() < 4; at += 9) {
+    std::int16_t g[4] = {};
+    std::memcpy(g, input.data() + at, sizeof g);
+    const auto side = [](std::int16_t v) { return static_cast<int>(static_cast<std::uint16_t>(v) % 8192) + 1; };
+    screens.push_back({{g[0], g[1], side(g[2]), side(g[3])}, 1.0 + input[at + 8] % 4 * 0.5});
+  }
+  const settings::PixelRect r = settings::savedRect(values[0], values[1], values[2], values[3], minimumSide, screens);
+  if (r.width < minimumSide || r.height < minimumSide || r.width > settings::kLargestSidePx ||
+      r.height > settings::kLargestSidePx) {
+    return "a side out of its bounds";
+  }
+  if (std::abs(r.left) > settings::kFarthestPx || std::abs(r.top) > settings::kFarthestPx) {
+    return "a corner beyond reach";
+  }
+  const settings::PixelRect placed = settings::ontoAScreen(r, screens);
+  if (placed.width != r.width || placed.height != r.height) {
+    return "placing changed the size";
+  }
+  if (settings::ontoAScreen(placed, screens) != placed) {
+    return "placed twice, placed differently";
+  }
+  const bool shown = std::any_of(screens.begin(), screens.end(), [&](const settings::ScreenArea& s) {
+    const settings::PixelRect& g = s.available;
+    return placed.left <= g.right() && g.left <= placed.right() && placed.top <= g.bottom() && g.top <= placed.bottom();
+  });
+  if (!screens.empty() && !shown) {
+    return "no screen shows the placed window";
   }
   return std::nullopt;
 }

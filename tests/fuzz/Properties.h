@@ -62,6 +62,8 @@ std::optional<std::string> checkFeedState(Bytes input);
 // A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
 // reads back the same from its canonical form; a message over the limit is never taken.
 std::optional<std::string> checkWebMessage(Bytes input);
+// The panel: a layout record's rectangle placed on the screens there are, within bounds and shown by one.
+std::optional<std::string> checkWindowPlacement(Bytes input);
 // skyvane-web: a connection's bytes judged the same however they are cut, and taken for an upgrade only at a
 // bodiless GET of /ws.
 std::optional<std::string> checkRequestGate(Bytes input);
