@@ -73,15 +73,16 @@ std::optional<std::string> checkRequestGate(Bytes input) {
     return "a refusal without a reason";
   }
   if (once.verdict == web::GateVerdict::Upgrade) {
-    // The upgrade's head is the last one: after the blank line before it, or the stream's start.
-    const std::size_t end = stream.find("\r\n\r\n", stream.rfind("GET /ws"));
-    const std::string_view head = stream.substr(0, end);
-    const std::size_t start = head.rfind("\r\n\r\n");
-    const std::string_view last = start == std::string_view::npos ? head : head.substr(start + 4);
-    std::string lower(last);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (!(last.starts_with("GET /ws ") || last.starts_with("GET /ws?")) ||
-        lower.find("\r\ncontent-length:") != std::string::npos) {
+    // Where the stream is one head (its first blank line ends it), that head is read on its own here.
+    const std::size_t end = stream.find("\r\n\r\n");
+    std::string head(stream.substr(0, end));
+    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+    web::RequestGate upToIt;
+    const bool oneHead = end != std::string_view::npos &&
+                         upToIt.feed(stream.substr(0, end + 4)).verdict == web::GateVerdict::Upgrade;
+    if (oneHead && (!(head.starts_with("get /ws ") || head.starts_with("get /ws?")) ||
+                    head.find("\r\ncontent-length:") != std::string::npos ||
+                    head.find("\r\nupgrade:") == std::string::npos)) {
       return "an upgrade taken for a head that is not a bodiless GET of /ws";
     }
   }
