@@ -3,6 +3,7 @@
 
 #include "ControlWindow.h"
 #include "GaugePanel.h"
+#include "PosixLinkTransport.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -24,6 +25,7 @@ int g_signalPipe[2] = {-1, -1};
 // Only async-signal-safe work here: the event loop reads the pipe and closes the control window.
 void onSignal(int) {
   const int interrupted = errno;  // the code the signal stopped may be about to read it
+  simlink::abandonLinkWaits();    // a tick waiting on a hung server returns at once
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
   errno = interrupted;

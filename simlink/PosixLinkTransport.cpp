@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,13 @@
 #include <utility>
 
 namespace simlink {
+
+namespace {
+// Set from a signal handler: lock-free, so that storing it is async-signal-safe.
+std::atomic<bool> g_abandoned{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+}  // namespace
+
 
 namespace {
 
@@ -276,7 +284,7 @@ bool PosixLinkTransport::sendMessageTimeout(Handle window, std::uint32_t message
   const std::int64_t deadline = nowMs() + timeoutMs;
   for (;;) {
     const std::int64_t left = deadline - nowMs();
-    if (left <= 0) {
+    if (left <= 0 || g_abandoned.load()) {
       lastError = 0;
       return false;
     }
@@ -321,8 +329,12 @@ bool PosixLinkTransport::sendMessageTimeout(Handle window, std::uint32_t message
 
 void PosixLinkTransport::sleepMs(std::uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  while (!g_abandoned.load() && ::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
+}
+
+void abandonLinkWaits() noexcept {
+  g_abandoned.store(true);
 }
 
 std::uint32_t PosixLinkTransport::processId() {

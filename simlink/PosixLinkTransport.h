@@ -11,6 +11,11 @@
 
 namespace simlink {
 
+// Makes every wait for a server's answer, the one under way and any later one, give up at once as a timeout
+// would: for a program stopping on a signal while its server hangs (stopped, or stuck), which would otherwise
+// wait out the link's retries (up to 20 s) before its event loop hears the signal. Async-signal-safe.
+void abandonLinkWaits() noexcept;
+
 class PosixLinkTransport final : public LinkTransport {
 public:
   PosixLinkTransport();

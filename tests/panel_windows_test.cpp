@@ -1026,6 +1026,35 @@ TEST(PanelProcess, AnArrangementChangedBeforeTheDisplayGoesIsKept) {
   EXPECT_EQ(savedAirspeed().visible(), 1);
 }
 
+// A server stopped (SIGSTOP, a debugger) holds the panel's tick in the link's retries for up to 20 s; SIGTERM
+// still ends the panel within two seconds, with its layout saved.
+TEST(PanelProcess, SigtermWhileTheServerIsStoppedEndsThePanelWithinTwoSeconds) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  const std::string dir = newTestDirectory("sigterm-hung");
+  using std::chrono::steady_clock;
+  const steady_clock::time_point started = steady_clock::now();
+  std::optional<steady_clock::time_point> stoppedAt;
+  std::optional<steady_clock::time_point> askedAt;
+  const PanelProcessRun run = runPanelProcess(dir, {}, 15000, [&] {
+    const steady_clock::time_point now = steady_clock::now();
+    if (!stoppedAt && now - started > std::chrono::seconds(3)) {  // linked and ticking by now
+      ::kill(sim.pid(), SIGSTOP);
+      stoppedAt = now;
+    }
+    // A tick is then waiting on the stopped server.
+    askedAt = stoppedAt && now - *stoppedAt > std::chrono::milliseconds(1500) ? std::optional(now) : std::nullopt;
+    return askedAt.has_value();
+  });
+  const auto took = steady_clock::now() - askedAt.value_or(started);
+  ::kill(sim.pid(), SIGCONT);
+  ASSERT_TRUE(askedAt.has_value());
+  EXPECT_LT(took, std::chrono::milliseconds(2000)) << run.errors;
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << run.errors;
+  EXPECT_TRUE(std::filesystem::exists(dir + "/" + settings::kLayoutFileName));
+}
+
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string dir = newTestDirectory("sigterm");
   // Stopped once it has said what renders it (its signal handling is in place by then) and had a moment more.
