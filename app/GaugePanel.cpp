@@ -2,6 +2,7 @@
 #include "GaugePanel.h"
 
 #include "ControlWindow.h"
+#include "FileWrite.h"
 #include "IniFile.h"
 #include "LinkWire.h"
 #include "PanelBuild.h"
@@ -95,6 +96,7 @@ GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
   if (const char* log = std::getenv("SKYVANE_LOG"); log != nullptr) {
     m_logPath = QString::fromLocal8Bit(log);
   }
+  settings::removeStaleTemporaries(m_dataDir);  // of saves killed between their write and their rename
   // The base surface and context hold the share group of every window's display lists for the whole run.
   m_baseSurface = std::make_unique<QOffscreenSurface>();
   m_baseSurface->setFormat(QtContext::surfaceFormat());

@@ -1,12 +1,14 @@
 // Whole-file replacement through a temporary.
 #include "FileWrite.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace settings {
 
@@ -23,8 +25,34 @@ std::string directoryOf(const std::string& path) {
 
 }  // namespace
 
+constexpr std::string_view kTemporaryPrefix = ".skyvane-";
+constexpr std::size_t kTemporaryNameLength = kTemporaryPrefix.size() + 6;  // mkstemp's six characters
+
+int removeStaleTemporaries(const std::string& directory) {
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* listing = dirFd < 0 ? nullptr : ::fdopendir(dirFd);
+  if (listing == nullptr) {
+    if (dirFd >= 0) {
+      ::close(dirFd);
+    }
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name(entry->d_name);
+    struct stat st {};
+    if (name.size() == kTemporaryNameLength && name.starts_with(kTemporaryPrefix) &&
+        ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid() && ::time(nullptr) - st.st_mtime >= 60 && ::unlinkat(dirFd, entry->d_name, 0) == 0) {
+      ++removed;
+    }
+  }
+  ::closedir(listing);  // closes dirFd too
+  return removed;
+}
+
 Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
-  std::string temporary = directoryOf(path) + "/.skyvane-XXXXXX";
+  std::string temporary = directoryOf(path) + "/" + std::string(kTemporaryPrefix) + "XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     return Problem{systemError("cannot create a file beside", path)};

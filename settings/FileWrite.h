@@ -19,4 +19,9 @@ enum class Durability {
 // the old file, if any, is left as it was and no temporary remains.
 Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability);
 
+// Removes the temporaries replaceFile leaves in `directory` when the process is killed between its write and
+// its rename: this user's regular files of that name pattern untouched for a minute (a save in progress takes
+// milliseconds). Returns how many were removed.
+int removeStaleTemporaries(const std::string& directory);
+
 }  // namespace settings

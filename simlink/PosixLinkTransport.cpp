@@ -1,9 +1,12 @@
 // Linux stand-ins for the window lookup, message, atom and shared-memory services of the link.
 #include "PosixLinkTransport.h"
 
+#include "LinkLayout.h"
 #include "LinkWire.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -173,6 +176,45 @@ void PosixLinkTransport::deleteAtom(std::uint16_t id) {
   }
 }
 
+namespace {
+
+// Removes the block file at `path` when it is this user's regular file, no live process holds its lock, and
+// it has not been written for `quietSeconds` (a block is written at every batch; a program of an earlier
+// version holds no lock on its block).
+bool takeOverIfStale(const std::string& path, time_t quietSeconds = 0) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return errno == ENOENT;  // gone meanwhile: the name is free
+  }
+  struct stat st {};
+  const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                     ::time(nullptr) - st.st_mtime >= quietSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (stale) {
+    ::unlink(path.c_str());
+  }
+  ::close(fd);
+  return stale;
+}
+
+// The blocks of panels that were killed (their files outlive them) are removed whenever a block is made: only
+// blocks whose lock nobody holds and that nothing wrote for a minute, so a live panel's is never touched.
+constexpr time_t kStaleBlockSeconds = 60;
+void removeStaleBlocks(const std::string& dir) {
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) {
+    return;
+  }
+  const std::string prefix = std::string(kLinkMessageName) + ":";
+  while (const dirent* entry = ::readdir(listing)) {
+    if (std::string_view(entry->d_name).starts_with(prefix) && entry->d_type == DT_REG) {
+      takeOverIfStale(dir + "/" + entry->d_name, kStaleBlockSeconds);
+    }
+  }
+  ::closedir(listing);
+}
+
+}  // namespace
+
 LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::uint32_t size,
                                                         std::uint32_t& lastError) {
   // The block is a file in the private runtime directory: only this user can ever hold its names.
@@ -182,24 +224,26 @@ LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::u
     lastError = EACCES;
     return 0;
   }
+  removeStaleBlocks(dir);
   constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::open(path.c_str(), kCreate, 0600);
   if (fd < 0 && errno == EEXIST) {
-    // Unlike a Windows mapping, a block file outlives a crashed process. One of this user's that carries this
-    // process's id can only be left from a crashed predecessor with the same (reused) id.
-    struct stat st {};
-    const bool ours = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-    if (!ours) {
+    // Unlike a Windows mapping, a block file outlives a crashed process. One whose lock nobody holds is left
+    // from a dead process and is taken over; a held one belongs to a live process with the same id (another
+    // PID namespace sharing this runtime directory) and is left alone: the caller takes another name.
+    if (!takeOverIfStale(path)) {
       lastError = kErrorAlreadyExists;
       return 0;
     }
-    ::unlink(path.c_str());
     fd = ::open(path.c_str(), kCreate, 0600);
   }
   if (fd < 0) {
     lastError = errno == EEXIST ? kErrorAlreadyExists : static_cast<std::uint32_t>(errno);
     return 0;
   }
+  // Held for as long as this process lives (the descriptor stays open with the mapping): the mark that the
+  // block is in use, which the system drops when the process dies, however it dies.
+  ::flock(fd, LOCK_EX | LOCK_NB);
   if (::ftruncate(fd, size) != 0) {
     lastError = static_cast<std::uint32_t>(errno);
     ::close(fd);

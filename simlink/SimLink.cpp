@@ -13,6 +13,8 @@ namespace {
 
 // Every queued read takes at least its 16-byte header, so this many destinations cover a full block.
 constexpr std::uint32_t kMaxReads = kSimLinkCapacity / kSimLinkReadHeader;
+// Names tried for a process's block before the open fails.
+constexpr std::uint32_t kBlockCounters = 8;
 
 struct Destination {
   void* bytes = nullptr;
@@ -125,14 +127,23 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
     return failAndClose(result, SimLinkRegisterFailed);
   }
 
-  std::snprintf(l.blockName.data(), l.blockName.size(), "%s", SimLinkBlockNameOf(l.transport->processId()).c_str());
-  l.atom = l.transport->addAtom(l.blockName.data());
-  if (l.atom == 0) {
-    return failAndClose(result, SimLinkAtomFailed);
-  }
-
+  // The block is named after this process and a counter: a name another live process holds (the same id in
+  // another PID namespace sharing the runtime directory) is passed over for the next counter.
   std::uint32_t lastError = 0;
-  l.mapping = l.transport->createMapping(l.blockName.data(), kSimLinkBlockSize, lastError);
+  for (std::uint32_t counter = 1; counter <= kBlockCounters && l.mapping == 0; ++counter) {
+    std::snprintf(l.blockName.data(), l.blockName.size(), "%s",
+                  SimLinkBlockNameOf(l.transport->processId(), counter).c_str());
+    l.atom = l.transport->addAtom(l.blockName.data());
+    if (l.atom == 0) {
+      return failAndClose(result, SimLinkAtomFailed);
+    }
+    l.mapping = l.transport->createMapping(l.blockName.data(), kSimLinkBlockSize, lastError);
+    if (l.mapping != 0 || lastError != simlink::kErrorAlreadyExists || counter == kBlockCounters) {
+      break;
+    }
+    l.transport->deleteAtom(l.atom);
+    l.atom = 0;
+  }
   if (l.mapping == 0 || lastError == simlink::kErrorAlreadyExists) {
     return failAndClose(result, SimLinkMappingFailed);
   }
@@ -288,9 +299,9 @@ std::string_view SimLinkBlockName() {
   return link().blockName.data();
 }
 
-std::string SimLinkBlockNameOf(std::uint32_t processId) {
+std::string SimLinkBlockNameOf(std::uint32_t processId, std::uint32_t counter) {
   char name[64];
-  std::snprintf(name, sizeof name, "%s:%X:%X", kLinkMessageName, static_cast<unsigned>(processId), 1u);
+  std::snprintf(name, sizeof name, "%s:%X:%X", kLinkMessageName, static_cast<unsigned>(processId), counter);
   return name;
 }
 

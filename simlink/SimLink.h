@@ -60,8 +60,9 @@ std::uint32_t SimLinkServerVersion();
 std::uint32_t SimLinkSimulatorVersion();
 // The name of the shared block while the link is open, else empty.
 std::string_view SimLinkBlockName();
-// The name a process's shared block has while its link is open (one block a process).
-std::string SimLinkBlockNameOf(std::uint32_t processId);
+// The name a process's shared block has while its link is open (one block a process): counter 1, unless
+// another live process held that name (the same id in another PID namespace), then the next free one.
+std::string SimLinkBlockNameOf(std::uint32_t processId, std::uint32_t counter = 1);
 
 // The platform calls the link goes through; the POSIX one unless replaced. Replace only while the link is
 // closed; the transport must outlive every later call.

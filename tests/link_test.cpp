@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -187,19 +190,49 @@ TEST_F(LinkTest, PlatformFailuresDuringOpenLeaveNothingBehind) {
   EXPECT_EQ(open(), SimLinkOk);
 }
 
-TEST_F(LinkTest, ABlockOfAnotherUserUnderOurNameIsRefused) {
+TEST_F(LinkTest, ABlockOfAnotherUserUnderOurNameIsLeftAloneAndTheNextNameTaken) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to give a block to another user";
   }
-  SimProcess sim({"--feed", "none"});
+  SimProcess sim({"--feed", "none", "--poke", "0x1000:u32=0xFEEDF00D"});
   const std::string path = ourBlockPath();
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
-  EXPECT_EQ(open(), SimLinkMappingFailed);
   ::close(fd);
+  EXPECT_EQ(open(), SimLinkOk);
+  EXPECT_TRUE(SimLinkBlockName().ends_with(":2")) << SimLinkBlockName();
+  EXPECT_EQ(readU32(0x1000), 0xFEEDF00Du);
+  SimLinkClose();
+  EXPECT_TRUE(std::filesystem::exists(path)) << "another user's file is never removed";
   ::unlink(path.c_str());
   expectNothingHeld();
+}
+
+// Two PID namespaces of one user sharing a runtime directory give two live processes one id: the block name a
+// live process holds (its lock) is passed over, never taken from it; blocks of dead processes (no lock) are
+// cleared away when a block is made.
+TEST_F(LinkTest, ALiveBlockUnderOurNameIsPassedOverAndDeadOnesAreCleared) {
+  SimProcess sim({"--feed", "none", "--poke", "0x1000:u32=0xFEEDF00D"});
+  const std::string path = ourBlockPath();
+  const int held = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);  // what the live twin holds
+  const std::string dead = runtime.path() + "/FsasmLib:IPC:7FFFFFF0:1";
+  const int deadFd = ::open(dead.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(deadFd, 0);
+  const timespec longAgo[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::futimens(deadFd, longAgo), 0);  // its process died an hour ago: nothing writes it, nobody locks it
+  ::close(deadFd);
+
+  EXPECT_EQ(open(), SimLinkOk);
+  EXPECT_TRUE(SimLinkBlockName().ends_with(":2")) << SimLinkBlockName();
+  EXPECT_EQ(readU32(0x1000), 0xFEEDF00Du);
+  EXPECT_TRUE(std::filesystem::exists(path)) << "the live twin keeps its block";
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  SimLinkClose();
+  ::close(held);
+  ::unlink(path.c_str());
 }
 
 TEST_F(LinkTest, BlockNamesSquattedInTheSharedMemoryFolderByAnotherUserDoNotStopTheLink) {

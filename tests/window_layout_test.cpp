@@ -1,9 +1,11 @@
 // The window layout file: byte format, 80-bit angles, tolerant reading and a replace that never half-happens.
+#include "FileWrite.h"
 #include "WindowLayout.h"
 #include "WindowPlacement.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,6 +205,32 @@ TEST(WindowLayoutFile, MissingAndUnreadableFilesReadAsNone) {
   EXPECT_FALSE(linked.found);
   ASSERT_EQ(linked.warnings.size(), 1u);
   EXPECT_NE(linked.warnings[0].find("symbolic link"), std::string::npos);
+}
+
+// A save killed between its write and its rename leaves a temporary; those of this user untouched for a
+// minute are removed at the next start, a save in progress (a fresh one) is not, nor another user's.
+TEST(WindowLayoutFile, TemporariesLeftByAKilledSaveAreRemovedOnceStale) {
+  TempDir dir;
+  const auto make = [&](const std::string& name, time_t ageSeconds) {
+    const fs::path path = dir.path / name;
+    std::ofstream(path) << "half a layout";
+    const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - ageSeconds, 0}};
+    EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    return path;
+  };
+  const fs::path stale = make(".skyvane-a1B2c3", 3600);
+  const fs::path fresh = make(".skyvane-d4E5f6", 0);
+  const fs::path other = make(".skyvane-notours", 3600);  // not mkstemp's length: not a temporary of ours
+  const fs::path layout = make(settings::kLayoutFileName, 3600);
+  EXPECT_EQ(settings::removeStaleTemporaries(dir.path.string()), 1);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(fresh) && fs::exists(other) && fs::exists(layout));
+  if (::geteuid() == 0) {
+    const fs::path theirs = make(".skyvane-g7H8i9", 3600);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(settings::removeStaleTemporaries(dir.path.string()), 0);
+    EXPECT_TRUE(fs::exists(theirs));
+  }
 }
 
 TEST(WindowLayoutFile, AFailedWriteLeavesTheOldFileIntact) {

@@ -38,7 +38,10 @@ StreamWorker::~StreamWorker() {
     std::fflush(nullptr);
     // The link's thread is held inside a request and never closes its shared block: its file would outlive
     // the process in the runtime directory.
-    ::unlink(simlink::blockPath(simlink::runtimeDirectory(), SimLinkBlockNameOf(::getpid())).c_str());
+    const std::lock_guard lock(m_mutex);
+    if (!m_blockName.empty()) {
+      ::unlink(simlink::blockPath(simlink::runtimeDirectory(), m_blockName).c_str());
+    }
     std::_Exit(0);
   }
   m_thread.join();
@@ -87,7 +90,10 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
     nextTick = std::max(nextTick + kTick, now);  // after a blocked tick: on from now, no burst to catch up
     if (!SimLinkIsOpen() && now >= nextLinkTry) {
       SimLinkResult result = SimLinkOk;
-      SimLinkOpen(0, result);
+      if (SimLinkOpen(0, result)) {
+        const std::lock_guard lock(m_mutex);
+        m_blockName = SimLinkBlockName();
+      }
       nextLinkTry = now + kLinkRetry;
     }
     const instruments::TickOutcome outcome = streamer.tick();

@@ -50,6 +50,7 @@ private:
   std::mutex m_mutex;
   Watchers m_watchers;         // under m_mutex
   std::set<Variant> m_fresh;   // under m_mutex
+  std::string m_blockName;     // under m_mutex: the link's block file while it is open
   std::atomic<bool> m_stop{false};
   std::promise<void> m_finished;  // set by the thread as its last act
   std::thread m_thread;

@@ -2,6 +2,7 @@
 // browsers watch offscreen, and streams them to any tablet, phone or second screen on the network.
 #include "CommandLine.h"
 #include "DataDirectory.h"
+#include "FileWrite.h"
 #include "GaugeStreamer.h"
 #include "LinkWire.h"
 #include "OffscreenContext.h"
@@ -115,6 +116,7 @@ int serve(int argc, char** argv, const Options& o) {
   }
 
   const std::string dataDir = settings::dataDirectory();
+  settings::removeStaleTemporaries(dataDir);  // of font writes killed between their write and their rename
   settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");
   for (const std::string& warning : load.warnings) {
     std::fprintf(stderr, "skyvane-web: config.ini: %s\n", warning.c_str());
