@@ -2,6 +2,7 @@
 // scripted WebSocket and HTTP clients on loopback. Frames come only when a gauge moves, malformed clients are
 // closed without disturbing others, the client limit and the listed routes hold, and a client that stops
 // reading is closed while one that reads slowly gets every gauge, and the server's memory stays flat.
+#include "LogRation.h"
 #include "SimLink.h"
 #include "Terminal.h"
 #include "support/QtWait.h"
@@ -694,3 +695,22 @@ TEST(WebAddresses, ListeningEverywhereShowsThisMachinesAddressesAndOneAddressSho
 }
 
 }  // namespace
+
+// Lines said for others (a warning of Qt per refused connection): ten a minute, then one line saying how many
+// were held back when the next minute opens.
+TEST(LogRation, TenLinesAMinuteThenACountOfThoseHeldBack) {
+  using namespace std::chrono_literals;
+  web::LogRation ration(10, 1min);
+  const web::LogRation::Clock::time_point t0{};
+  int said = 0;
+  for (int i = 0; i < 911; ++i) {
+    const auto verdict = ration.take(t0 + i * 10ms);
+    said += verdict.say;
+    EXPECT_EQ(verdict.heldBack, 0u);
+  }
+  EXPECT_EQ(said, 10);
+  const auto next = ration.take(t0 + 61s);
+  EXPECT_TRUE(next.say);
+  EXPECT_EQ(next.heldBack, 901u);
+  EXPECT_EQ(ration.take(t0 + 62s).heldBack, 0u) << "said once";
+}

@@ -4,6 +4,7 @@
 #include "DataDirectory.h"
 #include "FileWrite.h"
 #include "GaugeStreamer.h"
+#include "LogRation.h"
 #include "LinkWire.h"
 #include "OffscreenContext.h"
 #include "ProfileOption.h"
@@ -123,6 +124,7 @@ int serve(int argc, char** argv, const Options& o) {
   }
   resources::installQuartzFont(dataDir, simlink::privateRuntimeDirectory);
 
+  web::rationQtMessages("skyvane-web");
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("skyvane-web"));
   QCoreApplication::setApplicationVersion(QStringLiteral(SKYVANE_VERSION));
