@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string_view>
+#include <utility>
 #include <limits>
 #include <string>
 
@@ -140,6 +142,24 @@ long double wrap180(const catalogue::Row& row, long double degrees) {
     v -= 360;
   }
   return v;
+}
+
+// The largest magnitude a value of a unit can have in any aircraft, with room to spare: beyond it a value is a
+// peer's garbage (an X-Plane float of 3e38 for the pitch), and the row shows its value at rest instead.
+long double plausibleMagnitude(std::string_view unit) {
+  // clang-format off
+  static constexpr std::pair<std::string_view, long double> kBounds[] = {
+      {"deg", 2000},   {"kt", 2000},     {"ft", 200000}, {"ft/min", 100000}, {"hPa", 2000},  {"inHg", 100},
+      {"A", 10000},    {"V", 1000},      {"degC", 1000}, {"R", 5000},        {"%", 1000},    {"psi", 10000},
+      {"gal", 100000}, {"lb/gal", 100},  {"lb/h", 100000},
+  };
+  // clang-format on
+  for (const auto& [name, bound] : kBounds) {
+    if (name == unit) {
+      return bound;
+    }
+  }
+  return 1e6L;  // counts, states and fractions
 }
 
 }  // namespace
@@ -294,7 +314,10 @@ void PanelFrame::writeTo(server::OffsetSpace& space) const {
       continue;
     }
     const catalogue::Row& row = kRows[r];
-    space.setPhysical(row, wrappedAngle(r, std::isnan(out[r]) ? restValue(row) : out[r]));
+    const long double value = wrappedAngle(r, out[r]);
+    const bool usable = !std::isnan(value) && std::fabs(value) <= plausibleMagnitude(row.unit) &&
+                        catalogue::holds(row, value);
+    space.setPhysical(row, usable ? value : restValue(row));
   }
 }
 

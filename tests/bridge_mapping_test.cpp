@@ -175,6 +175,25 @@ TEST(BridgeFrame, NonFiniteValuesAreIgnored) {
   EXPECT_FALSE(feeds::PanelFrame::findTarget("fuelStatsSelector").has_value());  // the panel's, not a bridge's
 }
 
+// A finite value no aircraft has (an X-Plane float of 3e38, a rate beyond its variable) is a peer's garbage:
+// the row shows its value at rest, never a horizon turned by 3e38 degrees.
+TEST(BridgeFrame, ValuesBeyondWhatAnyAircraftHasShowTheRowAtRest) {
+  const Served garbage = serve({{"pitch", 3e38}, {"bank", -3e38}, {"airspeed", 1e30}, {"altitude", 1e12},
+                                {"verticalSpeed", 5e9}, {"outsideAirTemp", 2e5}});
+  EXPECT_EQ(garbage["pitch"], 0);
+  EXPECT_EQ(garbage["bank"], 0);
+  EXPECT_EQ(garbage["airspeed"], 0);
+  EXPECT_EQ(garbage["altitude"], 0);
+  EXPECT_EQ(garbage["verticalSpeed"], 0);
+  EXPECT_EQ(garbage["outsideAirTemp"], 15) << "the rest value of the air outside";
+  // The edges of real flight pass: a dive at 89 degrees, a jet's 600 kt at 45,000 ft, -6,000 ft/min.
+  const Served real = serve({{"pitch", -89}, {"airspeed", 600}, {"altitude", 45000}, {"verticalSpeed", -6000}});
+  EXPECT_NEAR(real["pitch"], -89, 1e-6);
+  EXPECT_NEAR(real["airspeed"], 600, 0.01);
+  EXPECT_NEAR(real["altitude"], 45000, 1);
+  EXPECT_NEAR(real["verticalSpeed"], -6000, 1);
+}
+
 TEST(BridgeMapping, ShippedMappingsParseAndFeedTheFlightInstruments) {
   for (const auto flavour : {feeds::MappingFlavour::FlightGear, feeds::MappingFlavour::XPlane}) {
     const auto parsed = feeds::parseMapping(feeds::builtInMapping(flavour), flavour);
