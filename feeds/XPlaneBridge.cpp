@@ -162,7 +162,12 @@ XPlaneBridge::~XPlaneBridge() {
 }
 
 void XPlaneBridge::subscribe(int frequencyHz) {
-  for (std::size_t i = 0; i < m_mapping.entries.size(); ++i) {
+  // A peer known only from a beacon (which anyone on the network can forge) is first asked for one value: the
+  // whole subscription, a request a dataref, goes only to a peer that answered. A forged beacon thus draws one
+  // packet a try, not one a dataref, and cannot turn the bridge into a reflector.
+  const bool probe = frequencyHz != 0 && m_fromBeacon && !m_targetAnswered;
+  const std::size_t count = probe ? std::min<std::size_t>(1, m_mapping.entries.size()) : m_mapping.entries.size();
+  for (std::size_t i = 0; i < count; ++i) {
     const auto request = xplane::rrefRequest(frequencyHz, static_cast<std::int32_t>(i), m_mapping.entries[i].source);
     m_socket.sendTo(request, *m_target);
   }
@@ -244,7 +249,12 @@ void XPlaneBridge::onReadable(server::OffsetSpace& space) {
                       return Result<void>(Problem{"a packet from " + addressText(from) + ", not from X-Plane"});
                     }
                     Result<void> taken = take(packet, fullLength, space);
-                    m_targetAnswered = m_targetAnswered || taken.ok();
+                    if (taken.ok() && !m_targetAnswered) {
+                      m_targetAnswered = true;
+                      if (m_fromBeacon) {
+                        subscribe(m_options.frequencyHz);  // it answered the probe: now every dataref
+                      }
+                    }
                     return taken;
                   });
 }
