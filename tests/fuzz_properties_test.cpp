@@ -58,6 +58,7 @@ constexpr Target kTargets[] = {
     {"web_message_fuzz", fuzz::checkWebMessage},
     {"request_gate_fuzz", fuzz::checkRequestGate},
     {"window_placement_fuzz", fuzz::checkWindowPlacement},
+    {"host_check_fuzz", fuzz::checkHostCheck},
 };
 // clang-format on
 

@@ -1,10 +1,13 @@
 // The browser's subscription messages: what is taken (and clamped), what is refused; the frame header.
+#include "HostCheck.h"
 #include "RequestGate.h"
 #include "WebProtocol.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -160,4 +163,28 @@ TEST(RequestGate, EveryHeadOfAConnectionIsJudgedInWhateverPiecesItComes) {
   EXPECT_EQ(gate.requests(), 2);
   const web::GateStep endless = gate.feed("GET / HTTP/1.1\r\nX-Pad: " + std::string(web::kMaxHeadBytes, 'x'));
   EXPECT_EQ(endless.verdict, GateVerdict::Refuse) << "a head without end";
+}
+
+// The host a request names, and whether its page is its own: what a page of another site (DNS rebinding: its
+// own name now pointing here) cannot pass.
+TEST(HostCheck, NamesPortsAndOriginsAsBrowsersSendThem) {
+  const std::set<std::string> names{"localhost", "127.0.0.1", "::1", "sim-pc", "sim-pc.local"};
+  for (const char* host : {"127.0.0.1:8787", "LOCALHOST", "[::1]:8787", "[::1]", "::1", "sim-pc.local:80"}) {
+    EXPECT_TRUE(web::hostAllowed(host, names)) << host;
+  }
+  for (const char* host : {"", "evil.example", "evil.example:8787", "127.0.0.1:", "127.0.0.1:123456", "[::1",
+                           "127.0.0.1:87a", "sim pc", "localhost.:8787", "127.0.0.1\r\nX: y"}) {
+    EXPECT_FALSE(web::hostAllowed(host, names)) << host;
+  }
+  EXPECT_EQ(web::hostName("[FE80::1]:99"), "fe80::1");
+
+  EXPECT_TRUE(web::sameOrigin("", "127.0.0.1:8787")) << "not a browser's page";
+  EXPECT_TRUE(web::sameOrigin("http://127.0.0.1:8787", "127.0.0.1:8787"));
+  EXPECT_TRUE(web::sameOrigin("http://Sim-PC", "sim-pc:80"));
+  EXPECT_TRUE(web::sameOrigin("http://[::1]:8787", "[::1]:8787"));
+  EXPECT_FALSE(web::sameOrigin("http://evil.example:8787", "127.0.0.1:8787"));
+  EXPECT_FALSE(web::sameOrigin("http://127.0.0.1:9999", "127.0.0.1:8787")) << "another port is another site";
+  EXPECT_FALSE(web::sameOrigin("https://127.0.0.1", "127.0.0.1:80"));
+  EXPECT_FALSE(web::sameOrigin("null", "127.0.0.1:8787")) << "a sandboxed page";
+  EXPECT_FALSE(web::sameOrigin("file://", "127.0.0.1:8787"));
 }

@@ -2,6 +2,7 @@
 #include "WebPanel.h"
 
 #include "PanelBuild.h"
+#include "HostCheck.h"
 #include "RequestGate.h"
 #include "Terminal.h"
 #include "embedded/kAppJs.h"
@@ -246,15 +247,11 @@ Result<quint16> WebPanel::start() {
   }
   // The names browsers may use for this server: loopback's, this machine's name, and the addresses it listens
   // on.
-  const QString machine = QSysInfo::machineHostName().toLower();
-  m_hosts = {QStringLiteral("localhost"),
-             QStringLiteral("127.0.0.1"),
-             QStringLiteral("::1"),
-             m_options.address.toString().toLower(),
-             machine,
-             machine + QStringLiteral(".local")};
+  const std::string machine = QSysInfo::machineHostName().toLower().toStdString();
+  m_hosts = {"localhost", "127.0.0.1", "::1", m_options.address.toString().toLower().toStdString(), machine,
+             machine + ".local"};
   for (const QHostAddress& a : interfaceAddresses(m_options.address)) {
-    m_hosts.insert(a.toString().toLower());
+    m_hosts.insert(a.toString().toLower().toStdString());
   }
   bind(server);
   m_pings = new QTimer(this);
@@ -296,22 +293,11 @@ void WebPanel::watchQueues() {
   }
 }
 
-bool WebPanel::hostAllowed(QString host) const {
-  // "name:port", "[v6]:port" or a bare name: the name alone, without brackets.
-  const qsizetype close = host.lastIndexOf(']');
-  const qsizetype colon = host.lastIndexOf(':');
-  if (colon > close && (close >= 0 || host.count(':') == 1)) {
-    host.truncate(colon);
-  }
-  host.remove('[').remove(']');
-  return m_hosts.contains(host.toLower());
-}
-
 bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   const QString path = request.url().path();
   const bool get = request.method() == QHttpServerRequest::Method::Get;
   // A page of another site that had its name point here (DNS rebinding) names its own host: refused.
-  if (!hostAllowed(QString::fromLatin1(request.value("host")))) {
+  if (!hostAllowed(request.value("host").toStdString(), m_hosts)) {
     makeResponder(request, socket)
         .write(QByteArray("unknown host\n"), "text/plain", QHttpServerResponder::StatusCode::Forbidden);
     return true;
@@ -376,15 +362,13 @@ void WebPanel::acceptWebSockets() {
   while (hasPendingWebSocketConnections()) {
     std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
     // A page of another site may not watch: the origin, when the browser names one, is this server.
-    const QUrl origin(socket->origin());
     const QUrl asked = socket->requestUrl();
-    const bool foreign =
-        !socket->origin().isEmpty() && (origin.host() != asked.host() || origin.port(80) != asked.port(80));
-    const QString refusal = asked.path() != QLatin1String("/ws")    ? QStringLiteral("no such WebSocket")
-                            : !hostAllowed(asked.host())            ? QStringLiteral("unknown host")
-                            : foreign                               ? QStringLiteral("foreign origin")
-                            : clientCount() >= m_options.maxClients ? QStringLiteral("too many clients")
-                                                                    : QString();
+    const std::string host = asked.authority(QUrl::FullyEncoded).toStdString();
+    const QString refusal = asked.path() != QLatin1String("/ws")                  ? QStringLiteral("no such WebSocket")
+                            : !hostAllowed(host, m_hosts)                         ? QStringLiteral("unknown host")
+                            : !sameOrigin(socket->origin().toStdString(), host)   ? QStringLiteral("foreign origin")
+                            : clientCount() >= m_options.maxClients               ? QStringLiteral("too many clients")
+                                                                                  : QString();
     if (!refusal.isEmpty()) {
       socket->close(QWebSocketProtocol::CloseCodePolicyViolated, refusal);
       socket.release()->deleteLater();

@@ -18,11 +18,12 @@
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
-#include <QSet>
 
 #include <array>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 class QTimer;
@@ -86,13 +87,12 @@ private:
   void flush(Client& client);
   void sendLinkState(Client& client);
   QByteArray gaugeList() const;
-  bool hostAllowed(QString host) const;
 
   WebOptions m_options;
   std::array<bool, gauges::kGauges.size()> m_switchedOn{};
   std::vector<std::unique_ptr<Client>> m_clients;
   std::map<Variant, FramePtr> m_latest;  // the newest frame of each variant watched
-  QSet<QString> m_hosts;                 // the names a request may give for this server
+  std::set<std::string> m_hosts;         // the names a request may give for this server (lowercase)
   bool m_linkUp = false;
   QTimer* m_pings = nullptr;
   QTimer* m_queues = nullptr;

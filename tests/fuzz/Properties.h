@@ -67,5 +67,7 @@ std::optional<std::string> checkWindowPlacement(Bytes input);
 // skyvane-web: a connection's bytes judged the same however they are cut, and taken for an upgrade only at a
 // bodiless GET of /ws.
 std::optional<std::string> checkRequestGate(Bytes input);
+// skyvane-web: Host and Origin headers, read without capitals or brackets, and a page's own origin its own.
+std::optional<std::string> checkHostCheck(Bytes input);
 
 }  // namespace fuzz

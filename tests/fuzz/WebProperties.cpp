@@ -2,6 +2,7 @@
 // subscription, and taken again from its own canonical form it is the same.
 #include "Properties.h"
 
+#include "HostCheck.h"
 #include "RequestGate.h"
 #include "WebProtocol.h"
 
@@ -85,6 +86,31 @@ std::optional<std::string> checkRequestGate(Bytes input) {
                     head.find("\r\nupgrade:") == std::string::npos)) {
       return "an upgrade taken for a head that is not a bodiless GET of /ws";
     }
+  }
+  return std::nullopt;
+}
+
+// A Host header and an Origin header (the input cut at its first NUL): a name read is lowercase and without
+// brackets, allowed by a set holding it, and a page whose origin is "http://" and the very host is its own.
+std::optional<std::string> checkHostCheck(Bytes input) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const std::size_t cut = text.find('\0');
+  const std::string_view host = text.substr(0, cut);
+  const std::string_view origin = cut == std::string_view::npos ? std::string_view() : text.substr(cut + 1);
+  const std::optional<std::string> name = web::hostName(host);
+  [[maybe_unused]] const bool judged = web::sameOrigin(origin, host);
+  if (!name) {
+    return web::hostAllowed(host, {""}) ? std::optional<std::string>("a malformed host was allowed") : std::nullopt;
+  }
+  if (name->empty() || name->find_first_of("[]/ \r\n") != std::string::npos ||
+      std::any_of(name->begin(), name->end(), [](unsigned char c) { return std::isupper(c); })) {
+    return "a host name read with brackets, spaces or capitals: " + *name;
+  }
+  if (!web::hostAllowed(host, {*name})) {
+    return "a host not allowed by the set holding its name";
+  }
+  if (!web::sameOrigin("http://" + std::string(host), host)) {
+    return "a page served from the very host is taken for another site's";
   }
   return std::nullopt;
 }
