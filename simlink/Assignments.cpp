@@ -73,6 +73,11 @@ Result<SetAssignment> parseSet(std::string_view argument) {
   if (!value) {
     return Problem{"\"" + std::string(argument.substr(equals + 1)) + "\" is not a number"};
   }
+  // Served as the nearest value the variable holds, a typo would pass unseen (-405 degrees as -280).
+  if (!catalogue::holds(catalogue::kRows[*row], *value)) {
+    return Problem{"\"" + std::string(argument.substr(equals + 1)) + "\" is beyond what " + std::string(name) +
+                   " can hold"};
+  }
   return SetAssignment{*row, *value};
 }
 

@@ -37,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{{SKYVANE_SIM_PATH, "--seed", "-1"}, "--seed"},
                       Refusal{{SKYVANE_SIM_PATH, "--class", "OTHER"}, "--class"},
                       Refusal{{SKYVANE_SIM_PATH, "--set", "nosuch=1"}, "--set"},
+                      Refusal{{SKYVANE_SIM_PATH, "--set", "eng1.oilTemp=-405"}, "beyond what eng1.oilTemp can hold"},
                       Refusal{{SKYVANE_SIM_PATH, "--poke", "0x10:u9=1"}, "--poke"},
                       Refusal{{SKYVANE_SIM_PATH, "--poke", "0x10000:u8=1"}, "--poke"},
                       Refusal{{SKYVANE_SIM_PATH, "--poke", "65535:f64=1"}, "--poke"},

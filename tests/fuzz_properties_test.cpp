@@ -59,6 +59,9 @@ constexpr Target kTargets[] = {
     {"request_gate_fuzz", fuzz::checkRequestGate},
     {"window_placement_fuzz", fuzz::checkWindowPlacement},
     {"host_check_fuzz", fuzz::checkHostCheck},
+    {"client_messages_fuzz", fuzz::checkClientMessages},
+    {"link_frames_fuzz", fuzz::checkLinkFrames},
+    {"assignments_fuzz", fuzz::checkAssignments},
 };
 // clang-format on
 

@@ -205,8 +205,7 @@ struct WebPanel::Client {
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
   Clock::time_point lastHeard = Clock::now();     // its last pong or message
   std::optional<std::vector<Variant>> waiting;    // a subscription change beyond its ration, the newest
-  double changes = kSubscriptionBurst;            // subscription changes it may make now
-  Clock::time_point changesAt = Clock::now();
+  ChangeRation changes{kSubscriptionBurst, kSubscriptionEvery, Clock::now()};
   // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
   bool stalled(Clock::time_point now) const {
     return behindSince && now - std::max(*behindSince, lastProgress) > kBehindLimit;
@@ -413,14 +412,9 @@ void WebPanel::received(Client& client, const QString& message) {
 }
 
 void WebPanel::subscribeWhenDue(Client& client) {
-  const Clock::time_point now = Clock::now();
-  const std::chrono::duration<double> since = now - client.changesAt;
-  client.changes = std::min(kSubscriptionBurst, client.changes + since / kSubscriptionEvery);
-  client.changesAt = now;
-  if (!client.waiting || client.changes < 1) {
+  if (!client.waiting || !client.changes.take(Clock::now())) {
     return;
   }
-  client.changes -= 1;
   client.watching = std::move(*client.waiting);
   client.waiting.reset();
   std::erase_if(client.unsent, [&](const auto& entry) {

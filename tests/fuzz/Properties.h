@@ -43,6 +43,10 @@ std::optional<std::string> checkServerRequest(Bytes input);
 // answered only when every destination got bytes the server put under its reference, an honest answer fills
 // every destination, and the next batch starts afresh.
 std::optional<std::string> checkClientWalk(Bytes input);
+// The link's reply and request frames against a little-endian reading of their own.
+std::optional<std::string> checkLinkFrames(Bytes input);
+// The command line's --set and --poke: refused with a reason or taken within bounds.
+std::optional<std::string> checkAssignments(Bytes input);
 
 // What comes from a real simulator or a file. For each: a packet the bridge refuses changes nothing in the
 // offset space; what it takes (or a recording replays at any time) changes only bytes of catalogue rows and
@@ -62,6 +66,8 @@ std::optional<std::string> checkFeedState(Bytes input);
 // A browser's message to skyvane-web: a subscription taken has valid gauges (each once), sizes and turns, and
 // reads back the same from its canonical form; a message over the limit is never taken.
 std::optional<std::string> checkWebMessage(Bytes input);
+// skyvane-web: a browser's messages in a row, each judged alone, their changes rationed, none left waiting.
+std::optional<std::string> checkClientMessages(Bytes input);
 // The panel: a layout record's rectangle placed on the screens there are, within bounds and shown by one.
 std::optional<std::string> checkWindowPlacement(Bytes input);
 // skyvane-web: a connection's bytes judged the same however they are cut, and taken for an upgrade only at a

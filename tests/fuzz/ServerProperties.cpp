@@ -2,6 +2,7 @@
 // in memory and through a shared block as a client would hand it over.
 #include "Properties.h"
 
+#include "Assignments.h"
 #include "LinkLayout.h"
 #include "LinkWire.h"
 #include "OffsetSpace.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -225,6 +227,68 @@ std::optional<std::string> checkServerRequest(Bytes input) {
     return problem;
   }
   return checkBlock(contents);
+}
+
+// The link's frames read with an oracle of their own (little-endian by hand, not the reader's helpers): a reply
+// (the input's first 12 bytes) is its magic, sequence and result, or nothing without the magic; a request
+// header's name length is both its bytes, and one beyond 255 is malformed however its low byte reads.
+std::optional<std::string> checkLinkFrames(Bytes input) {
+  const auto little = [&](std::size_t at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+      v = v << 8 | input[at + static_cast<std::size_t>(i)];
+    }
+    return v;
+  };
+  if (input.size() >= wire::kReplySize) {
+    const auto reply = wire::decodeReply(std::span<const std::uint8_t, wire::kReplySize>(input.data(), wire::kReplySize));
+    if (reply.has_value() != (little(0, 4) == wire::kMagic)) {
+      return "a reply taken or refused against its magic";
+    }
+    if (reply && (reply->sequence != little(4, 4) || static_cast<std::uint32_t>(reply->result) != little(8, 4))) {
+      return "a reply's sequence or result read wrongly";
+    }
+  }
+  wire::Request request;
+  std::size_t used = 0;
+  const wire::Decode decoded = wire::decodeRequest(input, request, used);
+  if (input.size() >= wire::kRequestHeaderSize && little(0, 4) == wire::kMagic) {
+    const std::uint64_t length = little(20, 2);
+    if (length > wire::kMaxNameLength && decoded != wire::Decode::Malformed) {
+      return "a name of " + std::to_string(length) + " bytes was not refused";
+    }
+    if (decoded == wire::Decode::Complete &&
+        (request.name.size() != length || used != wire::kRequestHeaderSize + length ||
+         request.sequence != little(4, 4) || request.lParam != little(16, 4))) {
+      return "a request's fields read wrongly";
+    }
+  }
+  return std::nullopt;
+}
+
+// A command line's --set and --poke arguments (the input is one of each, cut at its first newline): refused with
+// a reason, or taken within bounds: a row of the catalogue holding the value, a poke wholly inside the space.
+std::optional<std::string> checkAssignments(Bytes input) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const std::size_t cut = text.find('\n');
+  const std::string_view set = text.substr(0, cut);
+  const std::string_view poke = cut == std::string_view::npos ? std::string_view() : text.substr(cut + 1);
+  if (const auto s = simlink::parseSet(set); !s) {
+    if (s.error().empty()) {
+      return "a --set refused without a reason";
+    }
+  } else if (s->row >= catalogue::kRows.size() || !std::isfinite(s->value) ||
+             !catalogue::holds(catalogue::kRows[s->row], s->value)) {
+    return "a --set taken for a value its row cannot hold";
+  }
+  if (const auto p = simlink::parsePoke(poke); !p) {
+    if (p.error().empty()) {
+      return "a --poke refused without a reason";
+    }
+  } else if (std::uint64_t{p->offset} + catalogue::rawSize(p->type) > simlink::kOffsetSpaceSize) {
+    return "a --poke taken beyond the offset space";
+  }
+  return std::nullopt;
 }
 
 }  // namespace fuzz

@@ -10,6 +10,7 @@
 #include <cctype>
 
 #include <array>
+#include <chrono>
 #include <set>
 #include <string_view>
 
@@ -111,6 +112,48 @@ std::optional<std::string> checkHostCheck(Bytes input) {
   }
   if (!web::sameOrigin("http://" + std::string(host), host)) {
     return "a page served from the very host is taken for another site's";
+  }
+  return std::nullopt;
+}
+
+// A browser's messages one after another (lines; the first byte of each is the wait before it, in 10 ms):
+// each is taken or refused with a reason, changes are made no faster than the ration allows, and a change left
+// waiting is made once the ration has had time to refill.
+std::optional<std::string> checkClientMessages(Bytes input) {
+  using Clock = web::ChangeRation::Clock;
+  constexpr double kBurst = 4;
+  constexpr auto kEvery = std::chrono::milliseconds(500);
+  Clock::time_point now{};
+  const Clock::time_point start = now;
+  web::ChangeRation ration(kBurst, kEvery, now);
+  bool waiting = false;
+  int made = 0;
+  std::string_view rest(reinterpret_cast<const char*>(input.data()), input.size());
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (line.empty()) {
+      continue;
+    }
+    now += std::chrono::milliseconds(10 * static_cast<unsigned char>(line.front()));
+    line.remove_prefix(1);
+    const auto parsed = web::parseClientMessage(line, kGauges);
+    if (!parsed && parsed.error().empty()) {
+      return "a message refused without a reason";
+    }
+    waiting = waiting || parsed.ok();
+    if (waiting && ration.take(now)) {
+      waiting = false;
+      ++made;
+    }
+    const double allowed = kBurst + std::chrono::duration<double>(now - start) / kEvery;
+    if (made > allowed + 1e-9) {
+      return "changes made faster than the ration allows";
+    }
+  }
+  if (waiting && !ration.take(now + kEvery)) {
+    return "a change left waiting after the ration refilled";
   }
   return std::nullopt;
 }

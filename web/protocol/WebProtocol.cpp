@@ -113,4 +113,15 @@ std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std
   return bytes;
 }
 
+bool ChangeRation::take(Clock::time_point now) {
+  const std::chrono::duration<double> since = now - m_at;
+  m_tokens = std::min(m_burst, m_tokens + std::max(0.0, since / std::chrono::duration<double>(m_every)));
+  m_at = std::max(m_at, now);
+  if (m_tokens < 1) {
+    return false;
+  }
+  m_tokens -= 1;
+  return true;
+}
+
 }  // namespace web

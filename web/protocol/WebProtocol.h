@@ -18,6 +18,7 @@
 
 #include "Result.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -48,5 +49,22 @@ Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span
 
 // The header of a frame of `variant`, followed by `jpeg`.
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);
+
+// How often a browser may change what it watches: `burst` changes at once, then one per `every`. A change
+// beyond that waits (the caller keeps only the newest) until take() allows it.
+class ChangeRation {
+public:
+  using Clock = std::chrono::steady_clock;
+  ChangeRation(double burst, Clock::duration every, Clock::time_point now)
+      : m_burst(burst), m_every(every), m_tokens(burst), m_at(now) {}
+  // Whether a change may be made at `now` (and then counts it).
+  bool take(Clock::time_point now);
+
+private:
+  double m_burst;
+  Clock::duration m_every;
+  double m_tokens;
+  Clock::time_point m_at;
+};
 
 }  // namespace web
