@@ -92,6 +92,7 @@ std::vector<std::string> warningLines(const settings::SettingsLoad& load) {
 
 GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
     : m_dataDir(std::move(dataDir)),
+      m_dataDirHandle(m_dataDir),
       m_arrange(std::move(arrange)) {
   if (const char* log = std::getenv("SKYVANE_LOG"); log != nullptr) {
     m_logPath = QString::fromLocal8Bit(log);
@@ -153,15 +154,14 @@ void GaugePanel::startUp() {
     std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
   }
 
-  const std::string layoutPath = m_dataDir + "/" + settings::kLayoutFileName;
-  settings::LayoutLoad layout = settings::loadWindowLayout(layoutPath);
+  settings::LayoutLoad layout = settings::loadWindowLayoutAt(m_dataDirHandle.fd(), m_dataDir);
   for (const std::string& warning : layout.warnings) {
     std::fprintf(stderr, "skyvane-gauges: %s\n", warning.c_str());
   }
   m_layout = layout.layout;
   m_layoutFound = layout.found;
 
-  settings::SettingsLoad settings = settings::loadSettings(m_dataDir + "/config.ini");
+  settings::SettingsLoad settings = settings::loadSettingsAt(m_dataDirHandle.fd(), m_dataDir);
   for (const std::string& warning : settings.warnings) {
     std::fprintf(stderr, "skyvane-gauges: config.ini: %s\n", warning.c_str());
   }
@@ -347,7 +347,7 @@ void GaugePanel::saveIfArrangementSettled() {
     m_layoutPending = now;  // still moving, perhaps: saved at the next look if it stays so
     return;
   }
-  if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, layout); !saved) {
+  if (const auto saved = settings::saveWindowLayoutAt(m_dataDirHandle.fd(), m_dataDir, layout); !saved) {
     // The arrangement is the user's work: said where the user looks, not only on stderr.
     showWarnings({saved.error()}, "The window layout could not be saved:");
   }
@@ -511,7 +511,7 @@ void GaugePanel::shutdown() {
   int status = 0;
   if (!m_timer3.isActive()) {
     m_layout = currentLayout();
-    if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, m_layout); !saved) {
+    if (const auto saved = settings::saveWindowLayoutAt(m_dataDirHandle.fd(), m_dataDir, m_layout); !saved) {
       std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
       status = 1;  // an arrangement lost is a failure, not a normal end
     }
@@ -532,7 +532,7 @@ void GaugePanel::saveBeforeExit() noexcept {
   try {
     const settings::WindowLayout layout = currentLayout();
     if (settings::encodeWindowLayout(layout) != m_layoutSaved) {
-      if (const auto saved = settings::saveWindowLayout(m_dataDir + "/" + settings::kLayoutFileName, layout); !saved) {
+      if (const auto saved = settings::saveWindowLayoutAt(m_dataDirHandle.fd(), m_dataDir, layout); !saved) {
         std::fprintf(stderr, "skyvane-gauges: the window layout was not saved: %s\n", saved.error().c_str());
       } else {
         std::fprintf(stderr, "skyvane-gauges: the window layout was saved before the exit\n");
@@ -562,8 +562,8 @@ void GaugePanel::watchSettings() {
 }
 
 void GaugePanel::reloadSettings() {
-  const std::string path = m_dataDir + "/config.ini";
-  const settings::TextFileRead read = settings::readTextFile(path, settings::IniFile::kMaxFileSize);
+  const settings::TextFileRead read =
+      settings::readTextFileAt(m_dataDirHandle.fd(), "config.ini", settings::IniFile::kMaxFileSize);
   if (read.status == settings::TextFileRead::Status::Failed) {
     // Unreadable: the running panel stays as it is until the next change.
     std::fprintf(stderr, "skyvane-gauges: config.ini not read again: %s\n", read.error.c_str());

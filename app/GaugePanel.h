@@ -3,6 +3,7 @@
 // anti-aliasing choice, and the shutdown that saves the layout. Everything runs on the UI thread.
 #pragma once
 
+#include "DataDirectory.h"
 #include "DialState.h"
 #include "GaugeWindow.h"
 #include "InstrumentTick.h"
@@ -114,6 +115,7 @@ private:
   void showError(const std::string& text);
 
   std::string m_dataDir;
+  settings::DirectoryHandle m_dataDirHandle;  // config.ini and the layout are read and written through it
   std::string m_arrange;
   std::unique_ptr<ControlWindow> m_control;
   std::unique_ptr<QOffscreenSurface> m_baseSurface;

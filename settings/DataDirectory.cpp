@@ -3,12 +3,15 @@
 
 #include "WindowLayout.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace settings {
@@ -44,6 +47,30 @@ std::string accountHome() {
 }
 
 }  // namespace
+
+DirectoryHandle::DirectoryHandle(std::string path) : m_path(std::move(path)) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  m_fd = ::open(m_path.c_str(), kFlags | O_NOFOLLOW);
+  struct stat link {};
+  // A link refused by O_NOFOLLOW reads as ELOOP, or as ENOTDIR beside O_DIRECTORY.
+  if (m_fd < 0 && (errno == ELOOP || errno == ENOTDIR) && ::lstat(m_path.c_str(), &link) == 0 &&
+      S_ISLNK(link.st_mode)) {
+    // A link the user made to a folder of theirs (a data directory kept elsewhere): followed once, here.
+    m_fd = ::open(m_path.c_str(), kFlags);
+    struct stat st {};
+    if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || st.st_uid != ::geteuid())) {
+      ::close(m_fd);
+      m_fd = -1;
+      errno = EPERM;
+    }
+  }
+}
+
+DirectoryHandle::~DirectoryHandle() {
+  if (m_fd >= 0) {
+    ::close(m_fd);
+  }
+}
 
 std::optional<std::string> whyOthersCanSwap(const std::string& directory) {
   char* resolved = ::realpath(directory.c_str(), nullptr);

@@ -18,6 +18,25 @@ std::string dataDirectory();
 // renamed away and replaced). Nothing when only this user and root can. Symbolic links are followed first.
 std::optional<std::string> whyOthersCanSwap(const std::string& directory);
 
+// The data directory held open for the whole run: every file of it is read and written through this
+// descriptor (openat, renameat), so that once the program runs, the directory renamed away and another put in
+// its place receives nothing and gives nothing. Opened without following a link at its own name, unless that
+// link leads to a directory of this user's.
+class DirectoryHandle {
+public:
+  explicit DirectoryHandle(std::string path);
+  ~DirectoryHandle();
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+  int fd() const { return m_fd; }  // -1 when it could not be opened: every use then fails with a reason
+  const std::string& path() const { return m_path; }
+
+private:
+  std::string m_path;
+  int m_fd = -1;
+};
+
 // The directory of the running program (from /proc/self/exe), empty when it cannot be told.
 std::string executableDirectory();
 

@@ -3,10 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -51,18 +53,31 @@ int removeStaleTemporaries(const std::string& directory) {
   return removed;
 }
 
-Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
-  std::string temporary = directoryOf(path) + "/" + std::string(kTemporaryPrefix) + "XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    return Problem{systemError("cannot create a file beside", path)};
+namespace {
+
+// A temporary created exclusively beside `name` (mkstemp's rule, through the directory's descriptor): its
+// descriptor, and its name in `temporary`; -1 when none could be made.
+int createTemporary(int dirFd, std::string& temporary) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint32_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != sizeof random) {
+      random = static_cast<std::uint32_t>(::getpid()) * 2654435761u + static_cast<std::uint32_t>(attempt);
+    }
+    std::uint64_t bits = random ^ (static_cast<std::uint64_t>(::time(nullptr)) << 20);
+    temporary = std::string(kTemporaryPrefix);
+    for (int i = 0; i < 6; ++i, bits /= 62) {
+      temporary += kLetters[bits % 62];
+    }
+    const int fd = ::openat(dirFd, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
   }
-  const auto fail = [&](const std::string& what) {
-    std::string message = systemError(what, path);
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return Problem{message};
-  };
+  return -1;
+}
+
+bool writeWhole(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -73,9 +88,42 @@ Result<void> replaceFile(const std::string& path, std::string_view bytes, Durabi
       if (n == 0) {
         errno = ENOSPC;
       }
-      return fail("cannot write");
+      return false;
     }
     done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<void> replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
+  const std::string dir = directoryOf(path);
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) {
+    return Problem{systemError("cannot create a file beside", path)};
+  }
+  Result<void> replaced = replaceFileAt(dirFd, dir, path.substr(path.find_last_of('/') + 1), bytes, durability);
+  ::close(dirFd);
+  return replaced;
+}
+
+Result<void> replaceFileAt(int dirFd, const std::string& dirPath, const std::string& name, std::string_view bytes,
+                           Durability durability) {
+  const std::string path = dirPath + "/" + name;
+  std::string temporary;
+  const int fd = createTemporary(dirFd, temporary);
+  if (fd < 0) {
+    return Problem{systemError("cannot create a file beside", path)};
+  }
+  const auto fail = [&](const std::string& what) {
+    std::string message = systemError(what, path);
+    ::close(fd);
+    ::unlinkat(dirFd, temporary.c_str(), 0);
+    return Problem{message};
+  };
+  if (!writeWhole(fd, bytes)) {
+    return fail("cannot write");
   }
   ::fchmod(fd, 0644);
   if (durability == Durability::Flushed && ::fsync(fd) != 0) {
@@ -83,21 +131,16 @@ Result<void> replaceFile(const std::string& path, std::string_view bytes, Durabi
   }
   if (::close(fd) != 0) {
     std::string message = systemError("cannot close", path);
-    ::unlink(temporary.c_str());
+    ::unlinkat(dirFd, temporary.c_str(), 0);
     return Problem{message};
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) != 0) {
     std::string message = systemError("cannot replace", path);
-    ::unlink(temporary.c_str());
+    ::unlinkat(dirFd, temporary.c_str(), 0);
     return Problem{message};
   }
   if (durability == Durability::Flushed) {
-    // Make the rename itself durable: flush the directory entry.
-    const int dirFd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
+    ::fsync(dirFd);  // the rename itself reaches the disk
   }
   return {};
 }

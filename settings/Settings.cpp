@@ -3,6 +3,7 @@
 #include "Settings.h"
 
 #include "IniFile.h"
+#include "TextFile.h"
 
 #include <algorithm>
 #include <array>
@@ -350,6 +351,16 @@ SettingsLoad loadSettings(const std::string& path) {
     return defaults;
   }
   return parseSettingsFrom(*ini);
+}
+
+SettingsLoad loadSettingsAt(int dirFd, const std::string& dirPath) {
+  const TextFileRead read = readTextFileAt(dirFd, "config.ini", IniFile::kMaxFileSize);
+  if (read.status == TextFileRead::Status::Failed) {
+    SettingsLoad defaults;
+    defaults.warnings.push_back(dirPath + "/config.ini was not read (" + read.error + "); defaults are used");
+    return defaults;
+  }
+  return parseSettings(read.text);  // a missing file reads as empty: the defaults, without a warning
 }
 
 SettingsLoad parseSettings(std::string_view iniText) {

@@ -138,6 +138,8 @@ struct SettingsLoad {
 
 // Reads the file at `path`; a missing file gives the defaults without a warning.
 SettingsLoad loadSettings(const std::string& path);
+// config.ini of the directory open as `dirFd` (`dirPath` names it in messages).
+SettingsLoad loadSettingsAt(int dirFd, const std::string& dirPath);
 // The same from text already in memory.
 SettingsLoad parseSettings(std::string_view iniText);
 

@@ -64,9 +64,15 @@ std::optional<std::string> utf16ToUtf8(std::string_view bytes) {
 }
 
 TextFileRead readTextFile(const std::string& path, std::size_t maxBytes) {
+  return readTextFileAt(AT_FDCWD, path, maxBytes);
+}
+
+TextFileRead readTextFileAt(int dirFd, const std::string& name, std::size_t maxBytes) {
   TextFileRead result;
-  // Non-blocking, so that a FIFO in the file's place cannot stall whoever reads it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the file's place cannot stall whoever reads it. A path the user gave may
+  // go through links; a name in a directory held open may not.
+  const int noFollow = dirFd == AT_FDCWD ? 0 : O_NOFOLLOW;
+  const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow);
   if (fd < 0) {
     if (errno != ENOENT) {
       result.status = TextFileRead::Status::Failed;

@@ -19,6 +19,8 @@ struct TextFileRead {
 };
 
 TextFileRead readTextFile(const std::string& path, std::size_t maxBytes);
+// The file `name` of the directory open as `dirFd` (never through a link at that name).
+TextFileRead readTextFileAt(int dirFd, const std::string& name, std::size_t maxBytes);
 
 // The UTF-8 text of `bytes` when they start with a UTF-16 byte order mark (little- or big-endian), without the
 // mark; an unpaired surrogate or a last odd byte becomes U+FFFD. Nothing when there is no such mark.

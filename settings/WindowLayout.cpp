@@ -113,13 +113,15 @@ LayoutLoad parseWindowLayout(const std::string& bytes) {
   return load;
 }
 
-LayoutLoad loadWindowLayout(const std::string& path) {
+namespace {
+
+LayoutLoad loadLayoutNamed(int dirFd, const std::string& name, const std::string& path) {
   LayoutLoad load;
   // Opened first and judged by its descriptor: a name swapped between a look and the open (a FIFO, a link)
   // can neither block the start nor be read for the file. Non-blocking, not through a link.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ELOOP) {
+    if (errno == ELOOP || errno == EMLINK) {
       load.warnings.push_back(path + " is a symbolic link; the saved layout is ignored");
     } else if (errno != ENOENT) {
       load.warnings.push_back(systemError("cannot read", path));
@@ -154,6 +156,33 @@ LayoutLoad loadWindowLayout(const std::string& path) {
   bytes.resize(have);
   return parseWindowLayout(bytes);
 }
+
+}  // namespace
+
+LayoutLoad loadWindowLayout(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) {
+    LayoutLoad load;
+    if (errno != ENOENT) {
+      load.warnings.push_back(systemError("cannot read", path));
+    }
+    return load;
+  }
+  LayoutLoad load = loadLayoutNamed(dirFd, path.substr(slash + 1), path);
+  ::close(dirFd);
+  return load;
+}
+
+LayoutLoad loadWindowLayoutAt(int dirFd, const std::string& dirPath) {
+  return loadLayoutNamed(dirFd, kLayoutFileName, dirPath + "/" + kLayoutFileName);
+}
+
+Result<void> saveWindowLayoutAt(int dirFd, const std::string& dirPath, const WindowLayout& layout) {
+  return replaceFileAt(dirFd, dirPath, kLayoutFileName, encodeWindowLayout(layout), Durability::Flushed);
+}
+
 
 std::string encodeWindowLayout(const WindowLayout& layout) {
   std::string bytes;

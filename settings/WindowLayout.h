@@ -75,6 +75,8 @@ struct LayoutLoad {
 // missing records stay zero. A missing file is not a warning; an unreadable one (not a regular file, no
 // permission) reads as missing, with a warning.
 LayoutLoad loadWindowLayout(const std::string& path);
+// The layout file of the directory open as `dirFd` (`dirPath` names it in messages).
+LayoutLoad loadWindowLayoutAt(int dirFd, const std::string& dirPath);
 LayoutLoad parseWindowLayout(const std::string& bytes);
 
 // The file's bytes for the table: the 37 records back to back, 1,776 bytes.
@@ -83,5 +85,6 @@ std::string encodeWindowLayout(const WindowLayout& layout);
 // Writes the 37 records (1,776 bytes) so that the file is replaced whole or not at all: a temporary file in the
 // same directory, flushed to disk, then renamed over the old one. On failure the old file is left as it was.
 Result<void> saveWindowLayout(const std::string& path, const WindowLayout& layout);
+Result<void> saveWindowLayoutAt(int dirFd, const std::string& dirPath, const WindowLayout& layout);
 
 }  // namespace settings

@@ -1,5 +1,7 @@
 // The window layout file: byte format, 80-bit angles, tolerant reading and a replace that never half-happens.
+#include "DataDirectory.h"
 #include "FileWrite.h"
+#include "Settings.h"
 #include "WindowLayout.h"
 #include "WindowPlacement.h"
 
@@ -293,4 +295,37 @@ TEST(WindowPlacement, SavedRectanglesAreMadeUsableOnTheScreensThereAreNow) {
   EXPECT_EQ(settings::savedTurnDeg(-HUGE_VALL), 0);
   EXPECT_EQ(settings::savedTurnDeg(450), 450) << "accumulated quarter turns are kept";
   EXPECT_EQ(settings::savedTurnDeg(1e30L), std::fmod(1e30L, 360.0L));
+}
+
+// The data directory is held open for the run: renamed away and replaced by another one (a member of a shared
+// group folder can do it), the files still go to and come from the directory the program started with.
+TEST(DataDirectoryHandle, ADirectorySwappedAfterTheStartReceivesNothing) {
+  TempDir dir;
+  const fs::path data = dir.path / "data";
+  fs::create_directory(data);
+  const settings::DirectoryHandle handle(data.string());
+  ASSERT_GE(handle.fd(), 0);
+  fs::rename(data, dir.path / "moved");
+  fs::create_directory(data);  // the other one's, with a FIFO where the layout would be
+  ASSERT_EQ(::mkfifo((data / settings::kLayoutFileName).c_str(), 0600), 0);
+  std::ofstream(data / "config.ini") << "[IAS]\nunit=KPH\n";
+
+  ASSERT_TRUE(settings::saveWindowLayoutAt(handle.fd(), handle.path(), sampleLayout()).ok());
+  EXPECT_TRUE(fs::is_regular_file(dir.path / "moved" / settings::kLayoutFileName));
+  EXPECT_TRUE(fs::is_fifo(data / settings::kLayoutFileName)) << "the replacement is untouched";
+  const settings::LayoutLoad back = settings::loadWindowLayoutAt(handle.fd(), handle.path());
+  EXPECT_TRUE(back.found);
+  EXPECT_EQ(settings::encodeWindowLayout(back.layout), settings::encodeWindowLayout(sampleLayout()));
+  EXPECT_FALSE(settings::loadSettingsAt(handle.fd(), handle.path()).settings.airspeedInKph())
+      << "config.ini comes from the directory it started with";
+
+  // A link at the data directory's own name is followed only to a directory of this user's.
+  fs::create_directory_symlink(dir.path / "moved", dir.path / "link");
+  EXPECT_GE(settings::DirectoryHandle((dir.path / "link").string()).fd(), 0);
+  if (::geteuid() == 0) {
+    fs::create_directory(dir.path / "theirs");
+    ASSERT_EQ(::chown((dir.path / "theirs").c_str(), 65534, 65534), 0);
+    fs::create_directory_symlink(dir.path / "theirs", dir.path / "their-link");
+    EXPECT_EQ(settings::DirectoryHandle((dir.path / "their-link").string()).fd(), -1);
+  }
 }
