@@ -1055,6 +1055,16 @@ TEST(PanelProcess, SigtermWhileTheServerIsStoppedEndsThePanelWithinTwoSeconds) {
   EXPECT_TRUE(std::filesystem::exists(dir + "/" + settings::kLayoutFileName));
 }
 
+// A layout that cannot be saved at the end (a folder in its place here; a full disk or a read-only folder
+// elsewhere) is the user's arrangement lost: said, and the exit status says so too.
+TEST(PanelProcess, ALayoutThatCannotBeSavedMakesTheExitAFailure) {
+  const std::string dir = newTestDirectory("unsaved");
+  std::filesystem::create_directories(dir + "/" + settings::kLayoutFileName + "/in-the-way");
+  const PanelProcessRun run = runPanelProcess(dir, {}, 2500);
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status << run.errors;
+  EXPECT_NE(run.errors.find("the window layout was not saved"), std::string::npos) << run.errors;
+}
+
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
   const std::string dir = newTestDirectory("sigterm");
   // Stopped once it has said what renders it (its signal handling is in place by then) and had a moment more.
