@@ -8,6 +8,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <algorithm>
 #include <string>
 
 namespace engine {
@@ -135,6 +136,11 @@ void OffscreenContext::resize(int width, int height) {
   }
   m_width = width;
   m_height = height;
+  // A picture no larger than the storage is drawn in its lower-left corner: no new storage (a renderer that
+  // draws pictures of two sizes in turn would otherwise make it anew for each).
+  if (width <= m_storageWidth && height <= m_storageHeight) {
+    return;
+  }
   m_storageStale = true;
   if (TGLContext::current() == this) {
     makeFramebuffer();
@@ -152,11 +158,17 @@ bool OffscreenContext::platformChangeAntiAliasing() {
 void OffscreenContext::makeFramebuffer() {
   freeFramebuffer();
   m_draw.requestSamples(requestedSamples(format().antiAliasing));
-  m_draw.reserve(m_width, m_height);
+  const int width = std::max(m_storageWidth, m_width);
+  const int height = std::max(m_storageHeight, m_height);
+  m_storageWidth = 0;  // none until made: a size that cannot be made leaves none to draw into
+  m_storageHeight = 0;
+  m_draw.reserve(width, height);
   if (samples() > 0) {
-    m_resolve.reserve(m_width, m_height);
+    m_resolve.reserve(width, height);
     glEnable(GL_MULTISAMPLE);
   }
+  m_storageWidth = width;
+  m_storageHeight = height;
   m_draw.bind();
   m_storageStale = false;
 }

@@ -19,7 +19,8 @@ public:
 
   int width() const { return m_width; }
   int height() const { return m_height; }
-  // New framebuffer storage of that size (made at the next activation when not current now).
+  // Pictures of that size from now on: new framebuffer storage when it is larger than any before (made at the
+  // next activation when not current now), else drawn and read in the storage's lower-left corner.
   void resize(int width, int height);
 
   void swapBuffers() override;
@@ -46,6 +47,8 @@ private:
 
   int m_width;
   int m_height;
+  int m_storageWidth = 0;  // the framebuffer's size: the largest picture asked for so far
+  int m_storageHeight = 0;
   void* m_context = nullptr;                                          // EGLContext
   std::shared_ptr<int> m_shareToken;                                  // one per platform share group
   FramebufferTarget m_draw{0};                                        // multisampled for the anti-aliasing levels

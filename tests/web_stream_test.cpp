@@ -661,6 +661,44 @@ TEST_F(WebStream, ABrowserThatResubscribesAllTheTimeDoesNotStarveAnother) {
   EXPECT_GE(beside * 2, alone) << alone << " frames alone, " << beside << " beside the storm";
 }
 
+// Two screens of different sizes (a phone at 567 px, a tablet at 672 px), at a rate the drawing can keep up
+// with for both: each gets nearly what one screen alone gets. Each size earns its own frames (not half of its
+// gauge's), and the context is resized once per size and tick, not for every picture.
+TEST_F(WebStream, TwoScreensOfDifferentSizesEachGetTheFramesOfOne) {
+  SimProcess sim({"--feed", "demo", "--start-at", "300", "--speed", "5"});  // a dozen gauges on the move
+  ASSERT_TRUE(sim.running());
+  WebProcess web({"--fps", "4"});
+  const auto dozenAt = [](int size) {
+    std::string json = R"({"subscribe":[)";
+    for (int i = 2; i < 14; ++i) {
+      json += std::string(i > 2 ? "," : "") + R"({"gauge":"TForm)" + std::to_string(i) + R"(","size":)" +
+              std::to_string(size) + "}";
+    }
+    return QString::fromStdString(json + "]}");
+  };
+  WebClient phone(web.port());
+  ASSERT_TRUE(phone.connected());
+  phone.subscribe(dozenAt(567));
+  runEvents(1000);
+  std::size_t mark = phone.frames.size();
+  runEvents(3000);
+  const std::size_t alone = phone.frames.size() - mark;
+  ASSERT_GT(alone, 20u);
+
+  WebClient tablet(web.port());
+  ASSERT_TRUE(tablet.connected());
+  tablet.subscribe(dozenAt(672));
+  runEvents(1000);
+  mark = phone.frames.size();
+  const std::size_t tabletMark = tablet.frames.size();
+  runEvents(3000);
+  const std::size_t phoneBeside = phone.frames.size() - mark;
+  const std::size_t tabletBeside = tablet.frames.size() - tabletMark;
+  std::printf("frames in 3 s: one screen %zu; two screens %zu and %zu\n", alone, phoneBeside, tabletBeside);
+  EXPECT_GE(phoneBeside * 4, alone * 3);
+  EXPECT_GE(tabletBeside * 4, alone * 3);
+}
+
 // Connections that send a few bytes now and then hold every place: a new browser still gets in, and a
 // request not whole within its time limit is closed however steadily its bytes come.
 TEST_F(WebStream, SlowConnectionsHoldingEveryPlaceDoNotKeepABrowserOut) {

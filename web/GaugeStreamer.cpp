@@ -73,6 +73,23 @@ const Variant* GaugeStreamer::nextFor(const std::vector<Variant>& watcher, const
   return best;
 }
 
+std::vector<Variant> GaugeStreamer::choose(const Watchers& watchers, std::size_t most,
+                                           const std::function<bool(const Variant&)>& due) {
+  std::set<Variant> taken;
+  std::vector<Variant> chosen;
+  std::size_t idle = 0;  // watchers in a row that had nothing due
+  for (std::size_t w = m_nextWatcher; !watchers.empty() && idle < watchers.size() && chosen.size() < most; ++w) {
+    const Variant* v = nextFor(watchers[w % watchers.size()], taken, due);
+    m_nextWatcher = (w + 1) % watchers.size();
+    idle = v == nullptr ? idle + 1 : 0;
+    if (v != nullptr) {
+      taken.insert(*v);
+      chosen.push_back(*v);
+    }
+  }
+  return chosen;
+}
+
 std::vector<FramePtr> GaugeStreamer::renderDue(const Watchers& watchers, Clock::time_point now,
                                                Clock::duration minInterval, Clock::duration budget) {
   std::set<Variant> wanted;
@@ -81,49 +98,58 @@ std::vector<FramePtr> GaugeStreamer::renderDue(const Watchers& watchers, Clock::
   }
   std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
   std::erase_if(m_failed, [&](const Variant& v) { return !wanted.contains(v); });
-  // Whether a gauge has earned a frame at this call: asked once per gauge, as earning updates its credit.
-  std::array<std::optional<bool>, gauges::kGauges.size()> earned{};
-  const auto credit = [&](std::size_t g) {
-    if (!earned[g]) {
-      earned[g] = earnedFrame(g, now, minInterval);
+  std::erase_if(m_credits, [&](const auto& entry) { return !wanted.contains(entry.first); });
+  // Whether a variant has earned a frame at this call: asked once per variant, as earning updates its credit.
+  std::map<Variant, bool> earned;
+  const auto credit = [&](const Variant& v) {
+    const auto [at, added] = earned.try_emplace(v, false);
+    if (added) {
+      at->second = earnedFrame(v, now, minInterval);
     }
-    return *earned[g];
+    return at->second;
   };
-  // A first frame is drawn at once, and counts against the gauge's rate like any other.
+  // A first frame is drawn at once, and counts against the variant's rate like any other.
   const std::function<bool(const Variant&)> due = [&](const Variant& v) {
     const auto g = static_cast<std::size_t>(v.gauge);
     const auto shown = m_latest.find(v);
     const bool first = shown == m_latest.end();
     const bool moved = !first && shown->second.version != m_version[g];
-    return !m_failed.contains(v) && (first || moved) && (credit(g) || first);
+    return !m_failed.contains(v) && (first || moved) && (credit(v) || first);
   };
+  // As many drawings as the budget holds at the recent cost of one, chosen with the watchers taking turns...
+  const double fits = std::chrono::duration<double>(budget).count() / m_drawCost;
+  const auto most = static_cast<std::size_t>(std::clamp(fits, 1.0, static_cast<double>(kMaxDrawingsPerCall)));
+  const std::vector<Variant> chosen = choose(watchers, most, due);
+  // ...and drawn size by size (in the order the sizes first come), so that the context is resized once per
+  // size and call: two screens of different sizes cost twice one, not a resize a picture.
+  std::vector<Variant> ordered = chosen;
+  std::stable_sort(ordered.begin(), ordered.end(), [&](const Variant& a, const Variant& b) {
+    const auto firstOf = [&](int size) {
+      return std::find_if(chosen.begin(), chosen.end(), [&](const Variant& v) { return v.sizePx == size; });
+    };
+    return firstOf(a.sizePx) < firstOf(b.sizePx);
+  });
   const Clock::time_point began = Clock::now();
-  std::array<bool, gauges::kGauges.size()> drawnMoved{};
-  std::set<Variant> drawn;
+  const Clock::duration stopAfter = budget > Clock::duration::max() / 2 ? Clock::duration::max() : budget * 2;
   std::vector<FramePtr> frames;
-  std::size_t idle = 0;  // watchers in a row that had nothing due
-  for (std::size_t w = m_nextWatcher; !watchers.empty() && idle < watchers.size(); ++w) {
-    if (drawn.size() == kMaxDrawingsPerCall || (!drawn.empty() && Clock::now() - began >= budget)) {
-      break;  // the rest stays due: browsers that keep asking for new sizes cannot stall the tick
+  std::size_t drawings = 0;
+  for (const Variant& v : ordered) {
+    if (drawings > 0 && Clock::now() - began >= stopAfter) {
+      break;  // far dearer than the estimate: the rest stays due
     }
-    const Variant* v = nextFor(watchers[w % watchers.size()], drawn, due);
-    m_nextWatcher = (w + 1) % watchers.size();
-    idle = v == nullptr ? idle + 1 : 0;
-    if (v == nullptr) {
-      continue;
+    const auto g = static_cast<std::size_t>(v.gauge);
+    ++drawings;
+    if (credit(v)) {
+      m_credits[v].frames -= 1;
     }
-    const auto g = static_cast<std::size_t>(v->gauge);
-    drawn.insert(*v);
-    drawnMoved[g] = drawnMoved[g] || credit(g);
-    if (FramePtr frame = tryRender(*v)) {
+    if (FramePtr frame = tryRender(v)) {
       frames.push_back(frame);
-      m_latest[*v] = Shown{std::move(frame), m_version[g], m_renders};
+      m_latest[v] = Shown{std::move(frame), m_version[g], m_renders};
     }
   }
-  for (std::size_t g = 0; g < drawnMoved.size(); ++g) {
-    if (drawnMoved[g]) {
-      m_credit[g] -= 1;
-    }
+  if (drawings > 0) {
+    const double each = std::chrono::duration<double>(Clock::now() - began).count() / static_cast<double>(drawings);
+    m_drawCost = 0.8 * m_drawCost + 0.2 * each;
   }
   return frames;
 }
@@ -141,16 +167,17 @@ FramePtr GaugeStreamer::tryRender(const Variant& v) {
   }
 }
 
-bool GaugeStreamer::earnedFrame(std::size_t gauge, Clock::time_point now, Clock::duration minInterval) {
-  // Each gauge earns one frame per interval and keeps at most two: a tick a little shorter than the interval
+bool GaugeStreamer::earnedFrame(const Variant& variant, Clock::time_point now, Clock::duration minInterval) {
+  // Each variant earns one frame per interval and keeps at most two: a tick a little shorter than the interval
   // (30 ms against 33 ms at 30 frames a second) then skips one tick in ten instead of every other one.
   if (minInterval <= Clock::duration::zero()) {
     return true;
   }
-  const double earned = std::chrono::duration<double>(now - m_creditAt[gauge]) / minInterval;
-  m_credit[gauge] = std::min(2.0, m_credit[gauge] + std::max(0.0, earned));
-  m_creditAt[gauge] = now;
-  return m_credit[gauge] >= 1;
+  Credit& c = m_credits[variant];
+  const double earned = std::chrono::duration<double>(now - c.at) / minInterval;
+  c.frames = std::min(2.0, c.frames + std::max(0.0, earned));
+  c.at = now;
+  return c.frames >= 1;
 }
 
 FramePtr GaugeStreamer::latest(const Variant& variant) const {

@@ -58,11 +58,12 @@ public:
 
   // New frames for the variants the watchers want: each one without a frame yet, and each one whose gauge moved
   // since its last frame, as long as the gauge keeps to one frame per `minInterval` on average (bursts of
-  // two). The watchers take turns, one drawing each (a variant two of them want is drawn once), and each
-  // watcher's due variant drawn longest ago goes first: a browser that asks for many new sizes gets as many
-  // drawings as one that watches a few, not more. A call stops after kMaxDrawingsPerCall drawings or once it
-  // has spent `budget`; what is left stays due, and the next call begins with the watcher after the last one
-  // served. Frames of variants no longer wanted are forgotten. A variant whose drawing fails (a face that
+  // two). A call makes as many drawings as `budget` holds at the recent cost of one (at most
+  // kMaxDrawingsPerCall), chosen with the watchers taking turns, one each (a variant two of them want is drawn
+  // once), each watcher's due variant drawn longest ago first: a browser that asks for many new sizes gets as
+  // many drawings as one that watches a few, not more. They are drawn size by size, so that the context is
+  // resized once per size. What is left stays due, and the next call begins with the watcher after the last
+  // one served. Frames of variants no longer wanted are forgotten. A variant whose drawing fails (a face that
   // cannot be made) gets no frame, is said once on stderr and is not tried again while it stays wanted.
   std::vector<FramePtr> renderDue(const Watchers& watchers, Clock::time_point now, Clock::duration minInterval,
                                   Clock::duration budget = Clock::duration::max());
@@ -76,7 +77,7 @@ public:
 
 private:
   void noteChange(const TGLBaseSceneObject* changed);
-  bool earnedFrame(std::size_t gauge, Clock::time_point now, Clock::duration minInterval);
+  bool earnedFrame(const Variant& variant, Clock::time_point now, Clock::duration minInterval);
   FramePtr render(const Variant& variant);
   // render, or null when drawing failed (said on stderr; the variant is kept in m_failed).
   FramePtr tryRender(const Variant& variant);
@@ -88,18 +89,27 @@ private:
   std::array<TGLCamera*, gauges::kGauges.size()> m_cameras{};  // null: switched off
   // Bumped at every change signalled for the gauge; a frame shows the version it was drawn at.
   std::array<std::uint64_t, gauges::kGauges.size()> m_version{};
-  std::array<double, gauges::kGauges.size()> m_credit{};  // frames earned and not yet drawn, 0..2
-  std::array<Clock::time_point, gauges::kGauges.size()> m_creditAt{};
+  // Each picture stream (a variant) earns its own frames: two screens of one gauge at two sizes each get the
+  // full rate, not half of it.
+  struct Credit {
+    double frames = 0;  // earned and not yet drawn, 0..2
+    Clock::time_point at{};
+  };
+  std::map<Variant, Credit> m_credits;
   struct Shown {
     FramePtr frame;
     std::uint64_t version = 0;
     long drawnAt = 0;  // m_renders when it was drawn: smaller is longer ago
   };
+  // Up to `most` due variants, the watchers taking turns from m_nextWatcher (which moves on past them).
+  std::vector<Variant> choose(const Watchers& watchers, std::size_t most,
+                              const std::function<bool(const Variant&)>& due);
   // The variant a watcher should have drawn next, or null: due, not drawn in this call, drawn longest ago.
   const Variant* nextFor(const std::vector<Variant>& watcher, const std::set<Variant>& drawn,
                          const std::function<bool(const Variant&)>& due) const;
   std::map<Variant, Shown> m_latest;
   std::size_t m_nextWatcher = 0;  // the watcher served first by the next call
+  double m_drawCost = 0.002;      // seconds a drawing takes, lately (a moving average)
   std::set<Variant> m_failed;         // wanted variants whose drawing failed: not tried again while wanted
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;
