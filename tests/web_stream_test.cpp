@@ -185,6 +185,10 @@ TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
   EXPECT_TRUE(list.starts_with("HTTP/1.1 200"));
   EXPECT_NE(list.find(R"({"button":"Airspeed","caption":"Anemometer","gauge":"TForm2","on":true})"), std::string::npos);
   EXPECT_NE(list.find(R"("gauge":"TForm37")"), std::string::npos);
+  // What a home screen needs to install the page.
+  for (const char* path : {"/manifest.webmanifest", "/icon.svg", "/icon-192.png", "/icon-512.png"}) {
+    EXPECT_TRUE(httpGet(web.port(), std::string("GET ") + path + " HTTP/1.1").starts_with("HTTP/1.1 200")) << path;
+  }
   for (const char* path : {"/../etc/passwd", "/etc/passwd", "/index.html", "/api/gauges/1", "/app.js/..", "/ws", "//",
                            "/%2e%2e/etc/passwd"}) {
     EXPECT_TRUE(httpGet(web.port(), std::string("GET ") + path + " HTTP/1.1").starts_with("HTTP/1.1 404")) << path;

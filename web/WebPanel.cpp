@@ -6,7 +6,11 @@
 #include "RequestGate.h"
 #include "Terminal.h"
 #include "embedded/kAppJs.h"
+#include "embedded/kIcon192.h"
+#include "embedded/kIcon512.h"
+#include "embedded/kIconSvg.h"
 #include "embedded/kIndexHtml.h"
+#include "embedded/kManifest.h"
 #include "embedded/kStyleCss.h"
 
 #include <QHttpServerRequest>
@@ -181,6 +185,11 @@ const Page kPages[] = {
     {"/", kIndexHtml, kIndexHtmlSize, "text/html; charset=utf-8"},
     {"/app.js", kAppJs, kAppJsSize, "text/javascript; charset=utf-8"},
     {"/style.css", kStyleCss, kStyleCssSize, "text/css; charset=utf-8"},
+    // What a home screen needs to install the page as an app of its own.
+    {"/manifest.webmanifest", kManifest, kManifestSize, "application/manifest+json"},
+    {"/icon.svg", kIconSvg, kIconSvgSize, "image/svg+xml"},
+    {"/icon-192.png", kIcon192, kIcon192Size, "image/png"},
+    {"/icon-512.png", kIcon512, kIcon512Size, "image/png"},
 };
 
 std::vector<std::string_view> gaugeClasses() {
@@ -261,6 +270,15 @@ Result<quint16> WebPanel::start() {
   m_queues->setInterval(250);
   connect(m_queues, &QTimer::timeout, this, [this] { watchQueues(); });
   m_queues->start();
+  // The link state every second: a page dims its tiles after a few seconds without it.
+  m_news = new QTimer(this);
+  m_news->setInterval(1000);
+  connect(m_news, &QTimer::timeout, this, [this] {
+    for (auto& client : m_clients) {
+      sendLinkState(*client);
+    }
+  });
+  m_news->start();
   return server->serverPort();
 }
 
@@ -279,7 +297,6 @@ void WebPanel::pingClients() {
       drop(*client, {}, Ending::Abort);  // nobody is there to read a close frame
     } else {
       client->socket->ping();
-      sendLinkState(*client);
     }
   }
 }

@@ -40,8 +40,8 @@ inline constexpr auto kSubscriptionEvery = std::chrono::milliseconds(500);
 inline constexpr auto kBehindLimit = std::chrono::seconds(10);
 // Every WebSocket is pinged this often (a browser answers by itself); one that has answered nothing for
 // kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up. The link
-// state goes along with each ping, so that the page too hears from the server at least this often, and can
-// tell a connection whose far end has gone quiet.
+// state goes to every client every second besides, so that a page hears from the server that often, and
+// can tell a connection whose far end has gone quiet.
 inline constexpr auto kPingInterval = std::chrono::seconds(5);
 inline constexpr auto kSilenceLimit = std::chrono::seconds(15);
 
@@ -96,6 +96,7 @@ private:
   bool m_linkUp = false;
   QTimer* m_pings = nullptr;
   QTimer* m_queues = nullptr;
+  QTimer* m_news = nullptr;  // the link state to every client, every second
   std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };
 

@@ -3,7 +3,8 @@
 the altimeter against skyvane-sim with known values. The pictures the page draws must be skyvane-render's
 pictures of those values (JPEG aside); after the server is restarted with a new airspeed the page must show it
 within 2 s, and say "no simulator" while there is none; a panel server gone silent must be said within its
-silence limit; an address naming no usable gauge must keep the saved arrangement.
+silence limit (its tiles dimmed within 3 s); an address naming no usable gauge shows the default panel and says
+why, and keeps the saved arrangement for the next visit.
 
 Usage: web_page_test.py SKYVANE_SIM SKYVANE_WEB SKYVANE_RENDER [SCREENSHOT.png]
 Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 on a failure.
@@ -158,27 +159,38 @@ def main():
                  f"{mean_difference(shown, expected):.2f} levels from its picture")
         print(f"new airspeed shown {time.time() - restarted:.2f} s after the server restarted")
 
-        # The panel server stops answering without closing (as a phone's connection does when it sleeps):
-        # the page says so within its 15 s of silence and is fed again once the server goes on.
+        # The panel server stops answering without closing (as a phone's connection does when it sleeps): the
+        # tiles are dimmed within 3 s of silence (the server says the link state every second), the page
+        # reconnects after its 15 s of silence and is fed again once the server goes on.
         frames = page.state().get("frames", 0)
         web.send_signal(signal.SIGSTOP)
         stopped = time.time()
         try:
+            quiet = page.wait(lambda: page.state().get("link") == "quiet", 5)
+            quiet_after = time.time() - stopped
             said = page.wait(lambda: page.state().get("link") == "reconnecting", 18)
         finally:
             web.send_signal(signal.SIGCONT)
+        if not quiet:
+            fail(f"the tiles were not dimmed within 5 s of a silent server: {page.state()}")
+        print(f"a silent server dimmed the tiles after {quiet_after:.1f} s")
         if not said:
             fail(f"the page still looked live {time.time() - stopped:.1f} s into a silent server: {page.state()}")
         print(f"a silent server said after {time.time() - stopped:.1f} s")
         if not page.wait(lambda: page.state().get("link") == "up" and page.state().get("frames", 0) > frames, 10):
             fail(f"the page did not come back after the server went on: {page.state()}")
 
-        # An address that names no gauge the panel shows (unknown, or switched off in config.ini) keeps the
-        # arrangement saved in the browser.
+        # An address that names no gauge the panel shows (unknown, or switched off in config.ini): the default
+        # panel, and why; the arrangement saved in the browser is there again at the next plain visit.
         page.driver.get(url + "?gauges=Bogus,TForm12")
         tiles = lambda: page.driver.execute_script(
             "return Array.from(document.querySelectorAll('.tile')).map((t) => t.dataset.gauge)")
         page.wait(lambda: tiles() != [], 5)  # the tiles come once the gauge list has arrived
+        said = page.driver.execute_script("return document.getElementById('state').textContent")
+        if tiles() == GAUGES or "none of the gauges in the address" not in said:
+            fail(f"a mistyped address did not show the default panel and say why: {tiles()}, {said!r}")
+        page.driver.get(url)
+        page.wait(lambda: tiles() != [], 5)
         if tiles() != GAUGES:
             fail(f"a mistyped address replaced the saved arrangement: {tiles()}")
         return 0

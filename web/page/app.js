@@ -19,8 +19,14 @@ let linkUp = false;
 let retryMs = 1000;
 let refusal = '';           // why the server closed the last connection, when it said
 let lastHeard = 0;          // Date.now() of the last message (or of the connection's start); the server sends
-                            // one at least every 5 s
+                            // one every second
 const SILENCE_MS = 15000;   // a connection quiet for this long is gone (a phone that slept, a stopped server)
+const QUIET_MS = 3000;      // the server says the link state every second: this long without it dims the tiles
+const BRIGHTNESS = [1, 0.6, 0.35];  // the night switch's steps
+let settingsNote = '';      // said once in the bar: what of the address was not taken, what the browser cannot do
+let zoomed = null;          // the gauge shown alone for a moment (a tap on its tile), or null
+let locked = false;         // the tiles' buttons hidden: nothing to touch by mistake
+let brightness = 0;         // index into BRIGHTNESS
 // For tests and curious users: what arrived.
 window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting' };
 
@@ -37,21 +43,35 @@ function parseArrangement(text, cols) {
   return { tiles, cols: c >= 1 && c <= 8 ? c : 0 };
 }
 
-function loadArrangement() {
-  const query = new URLSearchParams(location.search);
-  if (query.has('gauges')) {
-    // An address that names no gauge this panel shows (mistyped, from another panel's settings) leaves the
-    // saved arrangement as it is.
-    const fromAddress = parseArrangement(query.get('gauges'), query.get('cols'));
-    if (fromAddress.tiles.length > 0 || query.get('gauges') === '') return fromAddress;
-  }
+function storedArrangement() {
   try {
     const stored = JSON.parse(localStorage.getItem(STORE_KEY) || 'null');
     if (stored && typeof stored.gauges === 'string') {
+      locked = stored.locked === true;
+      brightness = Math.max(0, BRIGHTNESS.indexOf(stored.brightness));
       return parseArrangement(stored.gauges, stored.cols);
     }
   } catch (e) { /* a damaged store reads as none */ }
-  return parseArrangement(DEFAULT_GAUGES.join(','), 3);
+  return null;
+}
+
+function loadArrangement() {
+  const query = new URLSearchParams(location.search);
+  const stored = storedArrangement();
+  if (query.has('gauges')) {
+    const fromAddress = parseArrangement(query.get('gauges'), query.get('cols'));
+    if (fromAddress.tiles.length > 0 || query.get('gauges') === '') return fromAddress;
+    // An address that names no gauge this panel shows (mistyped, from another panel's settings): the default
+    // panel, said why; what is saved in the browser stays as it is until the arrangement is changed here.
+    settingsNote = 'none of the gauges in the address is on this panel: showing the default gauges';
+    return { ...parseArrangement(DEFAULT_GAUGES.join(','), query.get('cols')), unsaved: true };
+  }
+  const base = stored || parseArrangement(DEFAULT_GAUGES.join(','), 0);
+  if (query.has('cols')) {
+    // ?cols=N alone: the saved (or default) gauges in N columns.
+    base.cols = parseArrangement('', query.get('cols')).cols;
+  }
+  return base;
 }
 
 function arrangementText() {
@@ -61,8 +81,9 @@ function arrangementText() {
 function saveArrangement() {
   const text = arrangementText();
   const cols = arrangement.cols || '';
+  delete arrangement.unsaved;
   try {
-    localStorage.setItem(STORE_KEY, JSON.stringify({ gauges: text, cols }));
+    localStorage.setItem(STORE_KEY, JSON.stringify({ gauges: text, cols, locked, brightness: BRIGHTNESS[brightness] }));
   } catch (e) { /* private mode: the address still carries it */ }
   const query = new URLSearchParams({ gauges: text });
   if (cols) query.set('cols', cols);
@@ -93,15 +114,21 @@ function layoutGrid() {
     (grid.clientHeight - 8 - gap * (rows - 1)) / rows));
   grid.style.gridTemplateColumns = `repeat(${cols}, ${side}px)`;
   grid.style.gridAutoRows = `${side}px`;
-  const device = Math.max(64, Math.min(1024, Math.round(side * (window.devicePixelRatio || 1))));
+  const ratio = window.devicePixelRatio || 1;
+  const device = Math.max(64, Math.min(1024, Math.round(side * ratio)));
+  // The zoomed tile fills the screen's shorter side for as long as it is zoomed.
+  const zoomSide = Math.min(window.innerWidth, window.innerHeight);
+  const sizes = {};
   for (const tile of grid.children) {
     const canvas = tile.querySelector('canvas');
-    if (canvas.width !== device) {
-      canvas.width = device;
-      canvas.height = device;
+    const size = tile.dataset.gauge === zoomed ? Math.max(64, Math.min(1024, Math.round(zoomSide * ratio))) : device;
+    sizes[tile.dataset.gauge] = size;
+    if (canvas.width !== size) {
+      canvas.width = size;
+      canvas.height = size;
     }
   }
-  return device;
+  return sizes;
 }
 
 function makeTile(entry, index) {
@@ -123,6 +150,14 @@ function makeTile(entry, index) {
     saveArrangement();
     subscribe();
   });
+  // A tap on the picture shows the gauge alone, as large as the screen allows; another tap brings the panel
+  // back. The arrangement is not changed.
+  tile.querySelector('canvas').addEventListener('click', () => {
+    zoomed = zoomed === entry.gauge ? null : entry.gauge;
+    for (const t of grid.children) t.classList.toggle('zoomed', t.dataset.gauge === zoomed);
+    subscribe();
+  });
+  tile.classList.toggle('zoomed', entry.gauge === zoomed);
   enableDragging(tile, tile.querySelector('.move'));
   return tile;
 }
@@ -168,13 +203,15 @@ function enableDragging(tile, handle) {
 
 function showNotes() {
   const open = socket && socket.readyState === WebSocket.OPEN;
-  const note = !open ? (refusal ? `reconnecting (${refusal})` : 'reconnecting') : (linkUp ? '' : 'no simulator');
-  stateText.textContent = note;
+  const quiet = open && Date.now() - lastHeard > QUIET_MS;
+  const note = !open ? (refusal ? `reconnecting (${refusal})` : 'reconnecting')
+    : quiet ? 'no news from the panel server' : (linkUp ? '' : 'no simulator');
+  stateText.textContent = note || settingsNote;
   for (const tile of grid.children) {
     tile.querySelector('.note').textContent = note;
     tile.classList.toggle('stale', note !== '' || !tile.dataset.drawn);
   }
-  window.skyvane.link = !open ? 'reconnecting' : (linkUp ? 'up' : 'down');
+  window.skyvane.link = !open ? 'reconnecting' : quiet ? 'quiet' : (linkUp ? 'up' : 'down');
 }
 
 function buildGrid() {
@@ -184,11 +221,14 @@ function buildGrid() {
 }
 
 function subscribe() {
-  const size = layoutGrid();
+  const sizes = layoutGrid();
   if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  // A hidden page (another app in front, the screen off) watches nothing: no pictures are drawn or sent for it.
+  const hidden = document.visibilityState === 'hidden';
   socket.send(JSON.stringify({
-    subscribe: arrangement.tiles.map((t) => ({ gauge: t.gauge, size, turn: t.turns })),
+    subscribe: hidden ? [] : arrangement.tiles.map((t) => ({ gauge: t.gauge, size: sizes[t.gauge], turn: t.turns })),
   }));
+  window.skyvane.watching = hidden ? 0 : arrangement.tiles.length;
 }
 
 function drawFrame(data) {
@@ -206,20 +246,30 @@ function drawFrame(data) {
   // Pictures decode in any order: one older than the last drawn is dropped, never drawn over it.
   const order = (Number(tile.dataset.arrived) || 0) + 1;
   tile.dataset.arrived = order;
-  createImageBitmap(new Blob([data.slice(HEADER_BYTES)], { type: 'image/jpeg' })).then((picture) => {
-    if (order < (Number(tile.dataset.shown) || 0)) {
-      picture.close();
-      return;
+  const show = (picture, done) => {
+    if (order >= (Number(tile.dataset.shown) || 0)) {
+      tile.dataset.shown = order;
+      canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
+      const first = !tile.dataset.drawn;
+      tile.dataset.drawn = '1';
+      window.skyvane.frames++;
+      window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
+      if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
     }
-    tile.dataset.shown = order;
-    canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
-    picture.close();
-    const first = !tile.dataset.drawn;
-    tile.dataset.drawn = '1';
-    window.skyvane.frames++;
-    window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
-    if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
-  });
+    done();
+  };
+  const jpeg = new Blob([data.slice(HEADER_BYTES)], { type: 'image/jpeg' });
+  if (typeof window.createImageBitmap === 'function') {
+    createImageBitmap(jpeg).then((picture) => show(picture, () => picture.close()));
+    return;
+  }
+  // Browsers without createImageBitmap (iPads before iOS 15): decoded by an image element.
+  const url = URL.createObjectURL(jpeg);
+  const image = new Image();
+  image.onload = () => show(image, () => URL.revokeObjectURL(url));
+  image.onerror = () => URL.revokeObjectURL(url);
+  image.src = url;
+  window.skyvane.drawnBy = 'img';
 }
 
 function connect() {
@@ -236,8 +286,8 @@ function connect() {
     if (typeof event.data === 'string') {
       const wasUp = linkUp;
       try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
-      // Repeated with every ping: the notes change only when the link does.
-      if (linkUp !== wasUp) showNotes();
+      // Repeated every second: the notes change only when the link does, or when news comes back.
+      if (linkUp !== wasUp || stateText.textContent === 'no news from the panel server') showNotes();
     } else {
       drawFrame(event.data);
     }
@@ -286,16 +336,55 @@ function buildPicker() {
     });
     return label;
   }));
-  document.getElementById('picker').showModal();
+  const picker = document.getElementById('picker');
+  if (typeof picker.showModal === 'function') {
+    picker.showModal();
+  } else {
+    // Browsers without <dialog> (iPads before iOS 15.4): shown as a panel of the page, closed by its button.
+    picker.setAttribute('open', '');
+    picker.classList.add('shown');
+    picker.querySelector('form').onsubmit = (e) => { e.preventDefault(); picker.removeAttribute('open'); };
+  }
 }
 
+function applyLockAndNight() {
+  document.body.classList.toggle('locked', locked);
+  const lock = document.getElementById('lock');
+  lock.setAttribute('aria-pressed', String(locked));
+  lock.textContent = locked ? 'Unlock' : 'Lock';
+  grid.style.filter = BRIGHTNESS[brightness] === 1 ? '' : `brightness(${BRIGHTNESS[brightness]})`;
+  window.skyvane.brightness = BRIGHTNESS[brightness];
+  window.skyvane.locked = locked;
+}
+
+let sleepSaid = false;
+
 async function keepAwake() {
-  // Where the browser allows it; it is given up when the page is hidden and taken again when shown.
+  // Where the browser allows it; it is given up when the page is hidden and taken again when shown. Where it
+  // cannot (a page not served over HTTPS or from this machine has no wake lock), it is said once.
+  const sayOnce = () => {
+    if (sleepSaid) return;
+    sleepSaid = true;
+    settingsNote = 'this browser may let the screen sleep (keeping it awake needs HTTPS or localhost)';
+    showNotes();
+    setTimeout(() => { settingsNote = ''; showNotes(); }, 8000);
+  };
+  if (!('wakeLock' in navigator) || !window.isSecureContext) {
+    sayOnce();
+    return;
+  }
   try {
-    if ('wakeLock' in navigator && document.visibilityState === 'visible') {
-      await navigator.wakeLock.request('screen');
-    }
-  } catch (e) { /* not allowed here: the screen may sleep */ }
+    if (document.visibilityState === 'visible') await navigator.wakeLock.request('screen');
+  } catch (e) { sayOnce(); }
+}
+
+// What this browser cannot do at all, in words: the gauges need a canvas to be drawn on.
+function cannotDraw() {
+  const probe = document.createElement('canvas');
+  if (probe.getContext && probe.getContext('2d')) return false;
+  document.body.innerHTML = '<p class="cannot">This browser cannot draw the gauges: it has no canvas. ' +
+    'Open this address in a current browser (Chrome, Firefox, Safari or Edge).</p>';
+  return true;
 }
 
 // The gauge list, asked again every 2 s while the server cannot give it (restarting, not yet listening).
@@ -313,9 +402,21 @@ async function fetchGauges() {
 }
 
 async function start() {
+  if (cannotDraw()) return;
   gauges = await fetchGauges();
   stateText.textContent = '';
   arrangement = loadArrangement();
+  applyLockAndNight();
+  document.getElementById('lock').addEventListener('click', () => {
+    locked = !locked;
+    applyLockAndNight();
+    if (!arrangement.unsaved) saveArrangement();
+  });
+  document.getElementById('night').addEventListener('click', () => {
+    brightness = (brightness + 1) % BRIGHTNESS.length;
+    applyLockAndNight();
+    if (!arrangement.unsaved) saveArrangement();
+  });
   for (let c = 0; c <= 8; c++) {
     colsSelect.add(new Option(c === 0 ? 'auto' : String(c), String(c)));
   }
@@ -342,14 +443,14 @@ async function start() {
     if (e.target === grid) document.body.classList.remove('full');
     setTimeout(subscribe, 300);
   });
-  document.addEventListener('visibilitychange', () => { keepAwake(); checkAlive(); });
-  setInterval(checkAlive, 1000);
+  document.addEventListener('visibilitychange', () => { keepAwake(); checkAlive(); subscribe(); });
+  setInterval(() => { checkAlive(); showNotes(); }, 1000);
   let resizing = 0;
   window.addEventListener('resize', () => {
     clearTimeout(resizing);
     resizing = setTimeout(subscribe, 200);
   });
-  saveArrangement();
+  if (!arrangement.unsaved) saveArrangement();
   buildGrid();
   keepAwake();
   connect();
