@@ -212,9 +212,15 @@ void GaugePanel::greyEngine2Buttons() {
 
 void GaugePanel::createGaugeWindows() {
   panel::PanelNodes& nodes = m_panel->nodes();
-  GaugeWindow::Hooks hooks{[this] { showControlWindow(); }, [this](const std::exception& e) { reportError(e); }};
   m_windows.reserve(gauges::kGauges.size());
   for (const gauges::GaugeRow& row : gauges::kGauges) {
+    GaugeWindow::Hooks hooks;
+    hooks.showControlWindow = [this] { showControlWindow(); };
+    hooks.reportError = [this](const std::exception& e) { reportError(e); };
+    if (const instruments::KnobRow* knob = instruments::knobOf(row.windowClass)) {
+      // Written in the next tick's batch; the gauge moves when the simulator reads the new value back.
+      hooks.turnKnob = [this, knob](int notches) { m_instruments->turnKnob(*knob, notches); };
+    }
     m_windows.push_back(std::make_unique<GaugeWindow>(row, *(nodes.*(row.camera)), *m_baseContext, hooks));
   }
 }

@@ -11,11 +11,13 @@
 #include <QCursor>
 #include <QExposeEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QStyleHints>
+#include <QWheelEvent>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -162,6 +164,36 @@ bool GaugeWindow::event(QEvent* event) {
     default:
       return QWindow::event(event);
   }
+}
+
+void GaugeWindow::wheelEvent(QWheelEvent* event) {
+  if (!m_hooks.turnKnob) {
+    QWindow::wheelEvent(event);
+    return;
+  }
+  // A notch is 120 eighths of a degree; finer wheels send parts of one, counted until they make a notch.
+  // Wheel up turns clockwise. With Shift, some systems report the wheel as horizontal: either axis counts.
+  const QPoint delta = event->angleDelta();
+  m_wheelEighths += delta.y() != 0 ? delta.y() : delta.x();
+  const int notches = m_wheelEighths / 120;
+  m_wheelEighths -= notches * 120;
+  const int each = event->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1;
+  if (notches != 0) {
+    guarded([&] { m_hooks.turnKnob(notches * each); });
+  }
+  event->accept();
+}
+
+void GaugeWindow::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  const int direction = key == Qt::Key_Plus || key == Qt::Key_Equal ? 1 : key == Qt::Key_Minus ? -1 : 0;
+  if (!m_hooks.turnKnob || direction == 0) {
+    QWindow::keyPressEvent(event);
+    return;
+  }
+  const int each = event->modifiers().testFlag(Qt::ShiftModifier) && key != Qt::Key_Plus ? 10 : 1;
+  guarded([&] { m_hooks.turnKnob(direction * each); });
+  event->accept();
 }
 
 void GaugeWindow::paint() {

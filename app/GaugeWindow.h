@@ -28,6 +28,9 @@ public:
   struct Hooks {
     std::function<void()> showControlWindow;                 // "View Main Window"
     std::function<void(const std::exception&)> reportError;  // errors of paint and window handlers
+    // The gauge's knob turned by notches (positive: clockwise, larger): the mouse wheel over the window, or
+    // + and - on it; Shift makes each ten. Unset for a gauge without a knob.
+    std::function<void(int notches)> turnKnob;
   };
 
   // `camera` is the row's camera in the shared scene; the window acts on it (scale, turns) whether or not the
@@ -73,6 +76,8 @@ protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
 private:
   void startDrag();
@@ -87,6 +92,7 @@ private:
   void showMenu(const QPoint& globalPos);
   Qt::Edges edgesAt(const QPointF& pos) const;
   void guarded(const std::function<void()>& work);
+  int m_wheelEighths = 0;  // a wheel's movement not yet a whole notch (fine-grained wheels and touchpads)
 
   const gauges::GaugeRow& m_row;
   TGLCamera* m_camera;

@@ -7,6 +7,7 @@
 #include "XPlaneBridge.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -42,8 +43,35 @@ void DemoFeed::step(server::OffsetSpace& space, Clock::time_point now) {
   m_flight.advance(std::chrono::duration<double>(elapsed).count() * m_speed);
   m_last = now;
   m_next = now + kDemoInterval;
+  // What a panel wrote since the last step is in the space now, before this step's store writes over it.
+  for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
+    if (space.pilotWrites(i) != m_pilotWritesSeen[i]) {
+      m_pilotWritesSeen[i] = space.pilotWrites(i);
+      m_pilot[i] = space.physical(catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])]);
+    }
+  }
   m_flight.store(space);
+  keepPilotSettings(space);
   space.apply(m_pinned);
+}
+
+static_assert(catalogue::kPilotSettings[0] == "altimeterSetting", "the altitude follows the first setting");
+
+void DemoFeed::keepPilotSettings(server::OffsetSpace& space) {
+  using catalogue::kPilotSettings;
+  using catalogue::kRows;
+  for (std::size_t i = 0; i < kPilotSettings.size(); ++i) {
+    if (m_pilot[i]) {
+      space.setPhysical(kRows[catalogue::index(kPilotSettings[i])], *m_pilot[i]);
+    }
+  }
+  if (const std::optional<long double>& setting = m_pilot[0]) {
+    // The altimeter reads higher by about 27 ft for each hPa its setting is above the flight's own.
+    constexpr long double kFeetPerHpa = 27.3L;
+    const DemoState& s = m_flight.state();
+    space.setPhysical(kRows[catalogue::index("altitude")],
+                      std::round(s.altitudeFt + (*setting - s.qnhHpa) * kFeetPerHpa));
+  }
 }
 
 Result<Feed> makeFeed(const FeedOptions& options, server::OffsetSpace& space) {

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -55,9 +57,15 @@ public:
   }
 
 private:
+  // The pilot's settings: a value a panel wrote is kept from then on, and the altimeter reads the altitude
+  // for the setting the pilot made (about 27 ft a hPa above the flight's own pressure setting).
+  void keepPilotSettings(server::OffsetSpace& space);
+
   DemoFlight m_flight;
   double m_speed;
   std::vector<simlink::Assignment> m_pinned;
+  std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWritesSeen{};
+  std::array<std::optional<long double>, catalogue::kPilotSettings.size()> m_pilot;
   Clock::time_point m_last;
   Clock::time_point m_next;
 };

@@ -205,6 +205,15 @@ ReplayFeed::ReplayFeed(Recording recording)
 }
 
 void ReplayFeed::step(server::OffsetSpace& space, Clock::time_point now) {
+  std::uint64_t pilotWrites = 0;
+  for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
+    pilotWrites += space.pilotWrites(i);
+  }
+  if (pilotWrites != 0 && !m_pilotSaid) {
+    // A recording plays what was recorded: a knob turned on a panel is not taken, and that is said once.
+    m_pilotSaid = true;
+    std::fprintf(stderr, "skyvane-sim: a panel set a knob; a replay plays the recorded settings and ignores it\n");
+  }
   storeAt(std::chrono::duration<double>(now - m_start).count(), space);
   m_next = now + kReplayInterval;
 }

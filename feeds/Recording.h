@@ -48,6 +48,7 @@ private:
   Clock::time_point m_start;
   Clock::time_point m_next;
   std::size_t m_lastLine = static_cast<std::size_t>(-1);
+  bool m_pilotSaid = false;  // a knob turned on a panel was said to be ignored
 };
 
 // Writes what the space holds every 100 ms. A line that cannot be written (a full disk) ends the recording:

@@ -62,6 +62,7 @@ InstrumentTick::InstrumentTick(panel::PanelNodes& nodes, const settings::Setting
 TickOutcome InstrumentTick::tick() {
   const bool wasOpen = SimLinkIsOpen();
   SimLinkResult result{};
+  queueKnobWrites();
   const bool fetched = m_batch.fetch(result);
   if (fetched) {
     m_failedBatches = 0;
@@ -159,6 +160,34 @@ void InstrumentTick::updateFuelStatsPages(const simlink::CatalogueBatch& b) {
   in.engine2Running = b.value(rows::kRunning(2)) != 0;
   in.airspeed = m_airspeed;
   updateFuelStats(m_fuelStats, in, m_settings, m_nodes);
+}
+
+void InstrumentTick::turnKnob(const KnobRow& knob, int notches) {
+  const std::size_t k = static_cast<std::size_t>(&knob - kKnobs.data());
+  if (k >= kKnobs.size() || notches == 0) {
+    return;
+  }
+  const long double from = m_knobs[k].value_or(m_batch.value(catalogue::index(knob.variable)));
+  m_knobs[k] = turnedValue(knob, from, notches, !m_settings.altiHpa);
+}
+
+std::optional<long double> InstrumentTick::pendingKnob(const KnobRow& knob) const {
+  const std::size_t k = static_cast<std::size_t>(&knob - kKnobs.data());
+  return k < kKnobs.size() ? m_knobs[k] : std::nullopt;
+}
+
+void InstrumentTick::queueKnobWrites() {
+  for (std::size_t k = 0; k < kKnobs.size(); ++k) {
+    if (!m_knobs[k]) {
+      continue;
+    }
+    const catalogue::Row& row = catalogue::kRows[catalogue::index(kKnobs[k].variable)];
+    std::uint8_t raw[8]{};
+    catalogue::fromPhysical(row, *m_knobs[k], raw);
+    SimLinkResult result{};
+    SimLinkWrite(row.offset, row.size(), raw, result);  // a batch that fails drops it (and a closed link)
+    m_knobs[k].reset();
+  }
 }
 
 void InstrumentTick::acknowledgeSelector() {

@@ -28,6 +28,7 @@
 
 #include "CatalogueBatch.h"
 #include "FuelStats.h"
+#include "Knobs.h"
 
 namespace panel {
 struct PanelNodes;
@@ -77,6 +78,13 @@ public:
   // The last airspeed, in the airspeed dial's unit (knots, or km/h when [IAS] unit is "KPH").
   long double airspeed() const { return m_airspeed; }
 
+  // A knob turned by `notches` (positive: clockwise): the new setting, from the last value read (or the one
+  // still waiting), is written in the next tick's batch, ahead of its reads. The gauge then shows what the
+  // simulator reads back: one that refuses the write shows no change.
+  void turnKnob(const KnobRow& knob, int notches);
+  // The setting a knob waits to write, if any.
+  std::optional<long double> pendingKnob(const KnobRow& knob) const;
+
 private:
   void updateAirspeedAndAltimeter(const simlink::CatalogueBatch& b);
   void updateAttitudeAndTurn(const simlink::CatalogueBatch& b);
@@ -84,6 +92,8 @@ private:
   void updateEngineNeedles(const simlink::CatalogueBatch& b, bool firstPart);
   void updateFuelStatsPages(const simlink::CatalogueBatch& b);
   void acknowledgeSelector();
+  // Queues the knobs' waiting settings as writes of the coming batch.
+  void queueKnobWrites();
 
   panel::PanelNodes& m_nodes;
   const settings::Settings& m_settings;
@@ -93,6 +103,7 @@ private:
   FuelStatsState m_fuelStats;
   long double m_airspeed = 0;
   int m_failedBatches = 0;
+  std::array<std::optional<long double>, kKnobs.size()> m_knobs;  // settings waiting to be written, by knob
 };
 
 }  // namespace instruments

@@ -69,6 +69,12 @@ int OffsetSpace::serveBlock(std::span<std::uint8_t> block, std::size_t& dirtyEnd
 }
 
 void OffsetSpace::applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
+    const catalogue::Row& row = catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])];
+    if (row.offset == offset && bytes.size() == row.size()) {
+      ++m_pilotWrites[i];
+    }
+  }
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::uint64_t target = std::uint64_t{offset} + i;
     if (target == kClientVersionOffset || target == kClientVersionOffset + 1) {

@@ -46,6 +46,9 @@ public:
   // The version a client announced at 0x330A. Kept apart from the bytes, whose high word of 0x3308 must keep
   // saying 0xFADE to the next client.
   std::uint16_t clientVersion() const { return m_clientVersion; }
+  // How many times a client (a panel's knob) has written the pilot setting catalogue::kPilotSettings[i]: a feed
+  // that sees the count change takes the value (the demo keeps it, a bridge passes it to its simulator).
+  std::uint64_t pilotWrites(std::size_t setting) const { return m_pilotWrites.at(setting); }
 
 private:
   // A client's write: the client-version word goes aside, the rest into the space.
@@ -53,6 +56,7 @@ private:
 
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;
+  std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWrites{};
   std::uint32_t m_publications = 0;
 };
 

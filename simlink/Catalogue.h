@@ -211,6 +211,11 @@ constexpr std::size_t index(std::string_view name, std::uint8_t engine = 0) {
   throw std::invalid_argument("no such catalogue row");
 }
 
+// The settings a pilot turns on the panel (the altimeter's barometric setting, the heading bug, both courses,
+// the ADF card): the rows a panel writes, and a feed keeps or passes on to its simulator.
+inline constexpr std::array<std::string_view, 5> kPilotSettings = {"altimeterSetting", "headingBug", "vor1Course",
+                                                                   "vor2Course", "adfCard"};
+
 // "airspeed", "eng2.oilTemp": the name the command lines use.
 std::string fullName(const Row& row);
 std::optional<std::size_t> findByFullName(std::string_view name);

@@ -1,4 +1,5 @@
 // The needle laws, altimeter digits, vertical-speed stops and fuel quantity groups against hand-worked values.
+#include "Knobs.h"
 #include "NeedleLaws.h"
 #include "Settings.h"
 
@@ -142,3 +143,23 @@ INSTANTIATE_TEST_SUITE_P(
         FuelCase{"percentage wins over mass", {{{0.5L, 50}, {0, 0}, {0, 0}}}, true, true, true, 6, 50}));
 
 }  // namespace
+
+// The knobs' steps against numbers worked by hand: degrees wrap to 0..359 from the nearest whole degree, the
+// barometer keeps to whole hPa (or hundredths of an inch where its card shows inches) within 900..1100 hPa.
+TEST(Knobs, StepsWrapsAndLimits) {
+  const instruments::KnobRow& baro = *instruments::knobOf("TForm3");
+  const instruments::KnobRow& bug = *instruments::knobOf("TForm5");
+  EXPECT_EQ(instruments::knobOf("TForm2"), nullptr) << "the airspeed indicator has no knob";
+  EXPECT_EQ(instruments::knobOf("TForm10")->variable, "adfCard");
+  EXPECT_EQ(instruments::turnedValue(bug, 358, 5, false), 3);
+  EXPECT_EQ(instruments::turnedValue(bug, 2, -5, false), 357);
+  EXPECT_EQ(instruments::turnedValue(bug, 90.4L, 1, false), 91);
+  EXPECT_EQ(instruments::turnedValue(bug, 0, -360, false), 0);
+  EXPECT_EQ(instruments::turnedValue(baro, 1013.25L, 5, false), 1018);
+  EXPECT_EQ(instruments::turnedValue(baro, 1098, 50, false), 1100);
+  EXPECT_EQ(instruments::turnedValue(baro, 905, -10, false), 900);
+  // 29.92 inHg is 1013.21 hPa; a notch up is 29.93 inHg, 1013.55 hPa; the top is 32.48 inHg (1099.9 hPa).
+  EXPECT_NEAR(instruments::turnedValue(baro, 1013.21L, 1, true), 29.93 * 33.8639, 1e-6);
+  EXPECT_NEAR(instruments::turnedValue(baro, 1090, 500, true), 32.48 * 33.8639, 1e-6);
+  EXPECT_NEAR(instruments::turnedValue(baro, 910, -500, true), 26.58 * 33.8639, 1e-6);
+}

@@ -45,6 +45,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -1063,6 +1064,85 @@ TEST(PanelProcess, ALayoutThatCannotBeSavedMakesTheExitAFailure) {
   const PanelProcessRun run = runPanelProcess(dir, {}, 2500);
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status << run.errors;
   EXPECT_NE(run.errors.find("the window layout was not saved"), std::string::npos) << run.errors;
+}
+
+// The knobs as a pilot turns them: the wheel over the altimeter, the gyrocompass, both VOR receivers and the
+// ADF, on a panel of its own X server beside the demo flight. Each setting read back through the link moves by
+// five steps for five notches, and the demo keeps it five seconds later; Shift makes a notch ten steps; the
+// barometer stops at 1100 hPa.
+TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
+  if (std::system("command -v xdotool > /dev/null") != 0) {
+    GTEST_SKIP() << "xdotool is not installed";
+  }
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "demo", "--start-at", "300"});
+  ASSERT_TRUE(sim.running());
+  const std::string dir = newTestDirectory("knobs");
+  ASSERT_TRUE(settings::saveWindowLayout(dir + "/" + settings::kLayoutFileName, layoutShowing({1, 3, 6, 7, 8})).ok());
+  auto display = std::make_unique<Desktop>();
+  ASSERT_EQ(display->start(false), "");
+  const pid_t panel = ::fork();
+  if (panel == 0) {
+    ::setenv("SKYVANE_HOME", dir.c_str(), 1);
+    ::execl(SKYVANE_GAUGES_PATH, SKYVANE_GAUGES_PATH, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  struct Knob {
+    const char* variable;
+    int gauge;  // index in the table: its window stands where layoutShowing puts it
+  };
+  const Knob knobs[] = {{"altimeterSetting", 1}, {"headingBug", 3}, {"vor1Course", 6}, {"vor2Course", 7}, {"adfCard", 8}};
+  const auto read = [](const char* variable) {
+    const catalogue::Row& row = catalogue::kRows[catalogue::index(variable)];
+    std::uint8_t raw[8]{};
+    SimLinkResult r{};
+    if (!SimLinkIsOpen() && !SimLinkOpen(0, r)) {
+      return std::nanl("");
+    }
+    return SimLinkRead(row.offset, row.size(), raw, r) && SimLinkProcess(r) ? catalogue::toPhysical(row, raw)
+                                                                          : std::nanl("");
+  };
+  const auto wheel = [](int gauge, int notches, bool shift) {
+    const std::string x = std::to_string(20 + 250 * (gauge % 4) + 120);
+    const std::string y = std::to_string(20 + 250 * (gauge / 4 % 4) + 120);
+    std::vector<std::string> argv{"/usr/bin/xdotool", "mousemove", x, y};
+    if (shift) {
+      argv.insert(argv.end(), {"keydown", "shift"});
+    }
+    argv.insert(argv.end(), {"click", "--repeat", std::to_string(notches), "--delay", "40", "4"});
+    if (shift) {
+      argv.insert(argv.end(), {"keyup", "shift"});
+    }
+    return runProgram(argv).status == 0;
+  };
+  // Up once every window is mapped (the last one of the layout is the ADF's).
+  ASSERT_TRUE(waitUntil([] { return runProgram({"/usr/bin/xdotool", "search", "--name", "^ADF Receiver$"}).status == 0; },
+                        10000));
+  ::usleep(1000 * 1000);
+  std::map<std::string, long double> expected;
+  for (const Knob& k : knobs) {
+    const long double before = read(k.variable);
+    ASSERT_FALSE(std::isnan(before)) << k.variable;
+    // Five steps up, worked out by hand: whole degrees wrapped, whole hPa.
+    expected[k.variable] = k.gauge == 1 ? std::round(before) + 5 : std::fmod(std::round(before) + 5, 360.0L);
+    ASSERT_TRUE(wheel(k.gauge, 5, false));
+    EXPECT_TRUE(waitUntil([&] { return std::fabs(read(k.variable) - expected[k.variable]) < 0.01; }, 3000))
+        << k.variable << ": " << before << " then " << read(k.variable) << ", " << expected[k.variable] << " expected";
+  }
+  ::usleep(5000 * 1000);
+  for (const Knob& k : knobs) {
+    EXPECT_NEAR(read(k.variable), expected[k.variable], 0.01) << k.variable << " not kept by the demo flight";
+  }
+  ASSERT_TRUE(wheel(1, 5, true));
+  EXPECT_TRUE(waitUntil([&] { return std::fabs(read("altimeterSetting") - (expected["altimeterSetting"] + 50)) < 0.01; },
+                        3000))
+      << read("altimeterSetting");
+  ASSERT_TRUE(wheel(1, 10, true));
+  EXPECT_TRUE(waitUntil([&] { return read("altimeterSetting") == 1100; }, 3000)) << read("altimeterSetting");
+  SimLinkClose();
+  ::kill(panel, SIGTERM);
+  int status = 0;
+  ::waitpid(panel, &status, 0);
 }
 
 TEST(PanelProcess, SigtermClosesThePanelTheNormalWayAndSavesTheLayout) {
