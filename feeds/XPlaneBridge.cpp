@@ -54,6 +54,14 @@ std::array<std::uint8_t, kRequestSize> rrefRequest(std::int32_t frequencyHz, std
   return request;
 }
 
+std::array<std::uint8_t, kDrefSize> drefPacket(float value, std::string_view dataref) {
+  std::array<std::uint8_t, kDrefSize> packet{};
+  std::memcpy(packet.data(), "DREF", 4);  // and the NUL after it
+  storeLittle32(std::bit_cast<std::uint32_t>(value), packet.data() + 5);
+  std::memcpy(packet.data() + 9, dataref.data(), std::min(dataref.size(), kDrefSize - 9 - 1));
+  return packet;
+}
+
 std::optional<Beacon> parseBeacon(std::span<const std::uint8_t> packet) {
   constexpr std::size_t kFixed = 5 + 1 + 1 + 4 + 4 + 4 + 2;
   if (packet.size() < kFixed || std::memcmp(packet.data(), "BECN", 5) != 0) {
@@ -241,6 +249,7 @@ Result<void> XPlaneBridge::take(std::span<const std::uint8_t> packet, std::size_
 }
 
 void XPlaneBridge::onReadable(server::OffsetSpace& space) {
+  passOnPilotSettings(space);  // at X-Plane's pace (30 replies a second), not only at the next step
   m_monitor.drain(m_socket, m_buffer, kPacketsPerWake,
                   [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in& from) {
                     // Replies are matched by host only: X-Plane may answer from another port than the one it
@@ -263,7 +272,26 @@ XPlaneBridge::Clock::time_point XPlaneBridge::nextStep() const {
   return std::min(m_monitor.nextCheck(), m_nextSubscribe);
 }
 
+void XPlaneBridge::passOnPilotSettings(server::OffsetSpace& space) {
+  for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
+    if (space.pilotWrites(i) == m_pilotWritesSeen[i]) {
+      continue;
+    }
+    m_pilotWritesSeen[i] = space.pilotWrites(i);
+    const std::optional<std::size_t> target = PanelFrame::findTarget(catalogue::kPilotSettings[i]);
+    const auto entry = std::find_if(m_mapping.entries.begin(), m_mapping.entries.end(),
+                                    [&](const MappingEntry& e) { return target && e.target == *target; });
+    if (!m_target || entry == m_mapping.entries.end() || entry->scale == 0) {
+      continue;  // no X-Plane yet, or the mapping reads this setting from nowhere
+    }
+    const long double physical = space.physical(catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])]);
+    const auto value = static_cast<float>((physical - entry->offset) / entry->scale);
+    m_socket.sendTo(xplane::drefPacket(value, entry->source), *m_target);
+  }
+}
+
 void XPlaneBridge::step(server::OffsetSpace& space, Clock::time_point now) {
+  passOnPilotSettings(space);
   m_monitor.check(now);
   if (m_monitor.publishDue(now)) {
     publish(space, now);

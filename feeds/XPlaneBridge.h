@@ -36,6 +36,10 @@ constexpr std::uint16_t kBeaconPort = 49707;
 constexpr std::size_t kRequestSize = 413;
 constexpr std::size_t kPathSize = 400;
 
+// A dataref write: "DREF\0", float32 value (little-endian), the path NUL-padded to 500 bytes: 509 bytes.
+inline constexpr std::size_t kDrefSize = 509;
+std::array<std::uint8_t, kDrefSize> drefPacket(float value, std::string_view dataref);
+
 std::array<std::uint8_t, kRequestSize> rrefRequest(std::int32_t frequencyHz, std::int32_t index,
                                                    std::string_view dataref);
 
@@ -99,6 +103,9 @@ private:
   void aimAt(const sockaddr_in& xplane);
   // The feed-state block: the X-Plane asked (none before a beacon), its datarefs and replies a second.
   void publish(server::OffsetSpace& space, Clock::time_point now) const;
+  // A pilot setting a panel wrote since the last step goes to X-Plane as a DREF of the dataref the mapping
+  // reads it from (scale and offset undone); X-Plane's own knobs are left alone otherwise.
+  void passOnPilotSettings(server::OffsetSpace& space);
 
   static constexpr std::chrono::seconds kLongestRetry{60};
   static constexpr int kMostUnansweredTries = 8;
@@ -117,6 +124,7 @@ private:
   Clock::time_point m_takenAt{};  // when a beacon last gave the target
   bool m_targetAnswered = false;  // the target has sent a reply that was taken
   std::vector<std::uint8_t> m_buffer;
+  std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWritesSeen{};
 };
 
 // Listens for X-Plane's beacons and offers what it finds to the bridge.

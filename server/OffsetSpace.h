@@ -50,9 +50,11 @@ public:
   // that sees the count change takes the value (the demo keeps it, a bridge passes it to its simulator).
   std::uint64_t pilotWrites(std::size_t setting) const { return m_pilotWrites.at(setting); }
 
-private:
-  // A client's write: the client-version word goes aside, the rest into the space.
+  // A client's write, as a write record of a request block brings it: the client-version word goes aside, the
+  // rest into the space, and a pilot setting's write is counted.
   void applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes);
+
+private:
 
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;

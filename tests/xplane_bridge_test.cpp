@@ -2,6 +2,7 @@
 // subscriptions, replies with several values, unknown indices, foreign and broken packets, discovery by
 // beacon, and the cancellation of every subscription when the bridge, or skyvane-sim, ends.
 #include "BridgeMapping.h"
+#include "OffsetSpace.h"
 #include "XPlaneBridge.h"
 #include "support/BridgeTestKit.h"
 #include "support/TestServers.h"
@@ -364,3 +365,52 @@ TEST(XPlaneBridge, ABeaconForAPeerThatNeverAnswersCostsABoundedNumberOfBackedOff
     EXPECT_EQ(request, expectedRequest(30, 0, testMapping().entries[0].source));
   }
 }
+
+namespace {
+
+// A knob turned on a panel (a client's write of a pilot setting) reaches X-Plane as a DREF of the dataref the
+// mapping reads it from, with the mapping's scale undone; nothing is sent while no panel writes.
+TEST(XPlaneBridge, APanelsKnobReachesXPlaneAsADrefOfTheMappedDataref) {
+  UdpPeer xplane;
+  server::OffsetSpace space;
+  const char* const mapping =
+      "sim/cockpit2/gauges/actuators/barometer_setting_in_hg_pilot altimeterSetting 33.8639\n"
+      "sim/cockpit2/autopilot/heading_dial_deg_mag_pilot headingBug\n";
+  auto opened = feeds::XPlaneBridge::open(feeds::parseMapping(mapping, feeds::MappingFlavour::XPlane).value(),
+                                          optionsFor(xplane), space, nullptr);
+  ASSERT_TRUE(opened) << opened.error();
+  feeds::XPlaneBridge& bridge = **opened;
+  receiveAll(xplane, 2);  // the subscriptions
+  bridge.step(space, feeds::XPlaneBridge::Clock::now());
+  EXPECT_TRUE(receiveAll(xplane, 1).empty()) << "nothing written, nothing sent";
+
+  const auto write = [&](std::string_view name, long double physical) {
+    const catalogue::Row& row = catalogue::kRows[catalogue::index(name)];
+    std::uint8_t raw[8]{};
+    catalogue::fromPhysical(row, physical, raw);
+    space.applyWrite(row.offset, std::span(raw, row.size()));
+  };
+  write("headingBug", 245);
+  write("altimeterSetting", 1020);  // 30.12 inHg
+  bridge.step(space, feeds::XPlaneBridge::Clock::now());
+  const auto sent = receiveAll(xplane, 3);
+  ASSERT_EQ(sent.size(), 2u);
+  std::map<std::string, float> values;
+  for (const auto& packet : sent) {
+    ASSERT_EQ(packet.size(), 509u);
+    ASSERT_EQ(std::string(packet.begin(), packet.begin() + 5), std::string("DREF\0", 5));
+    std::uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i) {
+      bits = bits << 8 | packet[5 + static_cast<std::size_t>(i)];
+    }
+    values[std::string(reinterpret_cast<const char*>(packet.data() + 9))] = std::bit_cast<float>(bits);
+    EXPECT_EQ(packet.back(), 0) << "the path ends in a NUL";
+  }
+  // The heading bug's raw step is 360/65536 degrees: 245 is held as 44601/65536 of a turn.
+  EXPECT_NEAR(values["sim/cockpit2/autopilot/heading_dial_deg_mag_pilot"], 245, 360.0 / 65536);
+  EXPECT_NEAR(values["sim/cockpit2/gauges/actuators/barometer_setting_in_hg_pilot"], 1020 / 33.8639, 1e-4);
+  bridge.step(space, feeds::XPlaneBridge::Clock::now());
+  EXPECT_TRUE(receiveAll(xplane, 1).empty()) << "sent once a write";
+}
+
+}  // namespace
