@@ -313,7 +313,8 @@ std::string flightGearProtocol(const Mapping& mapping) {
       std::to_string(layout.size) +
       " bytes per packet, big-endian.\n"
       "     Use: copy into $FG_ROOT/Protocol/ and start fgfs with\n"
-      "     generic=socket,out,30,HOST,5500,udp,skyvane -->\n"
+      "     generic=socket,out,30,HOST,5500,udp,skyvane\n"
+      "     and, for the panel's knobs, generic=socket,in,30,HOST,5501,udp,skyvane -->\n"
       "<PropertyList>\n"
       " <generic>\n"
       "  <output>\n"
@@ -325,8 +326,33 @@ std::string flightGearProtocol(const Mapping& mapping) {
     xml += "   <chunk>\n    <name>" + xmlEscape(PanelFrame::targetName(e.target)) + "</name>\n    <type>" +
            std::string(typeName(e.type)) + "</type>\n    <node>" + xmlEscape(e.source) + "</node>\n   </chunk>\n";
   }
-  xml += "  </output>\n </generic>\n</PropertyList>\n";
+  xml += "  </output>\n";
+  // The settings a pilot turns on the panel, as lines of text values the bridge sends when one is turned.
+  const std::vector<const MappingEntry*> settings = pilotSettingEntries(mapping);
+  if (!settings.empty()) {
+    xml += "  <input>\n   <line_separator>newline</line_separator>\n   <var_separator>,</var_separator>\n";
+    for (const MappingEntry* e : settings) {
+      xml += "   <chunk>\n    <name>" + xmlEscape(PanelFrame::targetName(e->target)) +
+             "</name>\n    <type>float</type>\n    <node>" + xmlEscape(e->source) + "</node>\n   </chunk>\n";
+    }
+    xml += "  </input>\n";
+  }
+  xml += " </generic>\n</PropertyList>\n";
   return xml;
+}
+
+std::vector<const MappingEntry*> pilotSettingEntries(const Mapping& mapping) {
+  std::vector<const MappingEntry*> entries;
+  for (const std::string_view setting : catalogue::kPilotSettings) {
+    const std::optional<std::size_t> target = PanelFrame::findTarget(setting);
+    const auto found = std::find_if(mapping.entries.begin(), mapping.entries.end(), [&](const MappingEntry& e) {
+      return target && e.target == *target && e.scale != 0;
+    });
+    if (found != mapping.entries.end()) {
+      entries.push_back(&*found);
+    }
+  }
+  return entries;
 }
 
 }  // namespace feeds

@@ -63,5 +63,8 @@ RecordLayout recordLayout(const Mapping& mapping);
 
 // The FlightGear generic-protocol file (output, binary, network byte order, fingerprint footer) for a mapping.
 std::string flightGearProtocol(const Mapping& mapping);
+// The entries the pilot settings are read from (catalogue::kPilotSettings, in its order; one without an entry
+// or with a scale of 0 is left out): the protocol's input half, the values a knob sends back.
+std::vector<const MappingEntry*> pilotSettingEntries(const Mapping& mapping);
 
 }  // namespace feeds

@@ -108,13 +108,44 @@ Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::s
 }
 
 void FlightGearBridge::onReadable(server::OffsetSpace& space) {
+  passOnPilotSettings(space);
   m_monitor.drain(m_socket, m_buffer, kPacketsPerWake,
-                  [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in&) {
-                    return take(packet, fullLength, space);
+                  [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in& from) {
+                    Result<void> taken = take(packet, fullLength, space);
+                    if (taken.ok()) {
+                      m_flightGear = from;
+                    }
+                    return taken;
                   });
 }
 
+void FlightGearBridge::passOnPilotSettings(server::OffsetSpace& space) {
+  bool changed = false;
+  for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
+    changed = changed || space.pilotWrites(i) != m_pilotWritesSeen[i];
+    m_pilotWritesSeen[i] = space.pilotWrites(i);
+  }
+  const std::vector<const MappingEntry*> entries = pilotSettingEntries(m_mapping);
+  if (!changed || !m_flightGear || entries.empty()) {
+    return;
+  }
+  // The space holds what the panel wrote, and for the other settings what FlightGear sent last.
+  std::string line;
+  for (const MappingEntry* e : entries) {
+    const std::size_t row = catalogue::index(PanelFrame::targetName(e->target));
+    const long double physical = space.physical(catalogue::kRows[row]);
+    char value[32];
+    std::snprintf(value, sizeof value, "%.4f", static_cast<double>((physical - e->offset) / e->scale));
+    line += (line.empty() ? "" : ",") + std::string(value);  // in the property's unit: scale and offset undone
+  }
+  line += "\n";
+  sockaddr_in input = *m_flightGear;
+  input.sin_port = htons(static_cast<std::uint16_t>(port() + 1));
+  m_socket.sendTo(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), input);
+}
+
 void FlightGearBridge::step(server::OffsetSpace& space, Clock::time_point now) {
+  passOnPilotSettings(space);
   m_monitor.check(now);
   if (m_monitor.publishDue(now)) {
     publish(space, now);

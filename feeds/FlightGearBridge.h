@@ -51,6 +51,10 @@ private:
   std::optional<std::array<std::uint8_t, 4>> oneInterface() const;
   // The feed-state block: waiting on our port, the records of the last second, or how long it has been silent.
   void publish(server::OffsetSpace& space, Clock::time_point now) const;
+  // When a panel wrote a pilot setting: one line of the protocol's input half to FlightGear's input (our port
+  // + 1 at the address its records come from), the written setting with the others as FlightGear last sent
+  // them, so that its own knobs are not turned back.
+  void passOnPilotSettings(server::OffsetSpace& space);
 
   Mapping m_mapping;
   RecordLayout m_layout;
@@ -58,6 +62,8 @@ private:
   BridgeMonitor m_monitor;
   PanelFrame m_frame;
   std::vector<std::uint8_t> m_buffer;
+  std::optional<sockaddr_in> m_flightGear;  // where its records come from
+  std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWritesSeen{};
 };
 
 // --feed flightgear[:PORT]: the mapping from the data directory or the built-in one.

@@ -107,7 +107,10 @@ Result<front::SessionPlan> flightGearPlan(const Options& o, const std::string& h
   } else {
     std::fprintf(stderr, "skyvane: %s\n", root.error().c_str());
   }
-  std::printf("skyvane: start FlightGear with: fgfs %s\n", simlink::fgfsOption(o.flightGearPort).c_str());
+  std::printf("skyvane: start FlightGear with: fgfs %s %s\n", simlink::fgfsOption(o.flightGearPort).c_str(),
+              simlink::fgfsInputOption(o.flightGearPort).c_str());
+  std::printf("skyvane: (the second option lets the panel's knobs set FlightGear's altimeter, heading bug, "
+              "courses and ADF card)\n");
   return withViewers(sim({"--feed", feed}), home, o.alsoWeb);
 }
 

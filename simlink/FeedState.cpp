@@ -116,6 +116,10 @@ std::string fgfsOption(int port, const std::string& host) {
   return "--generic=socket,out,30," + host + "," + std::to_string(port) + ",udp,skyvane";
 }
 
+std::string fgfsInputOption(int port, const std::string& host) {
+  return "--generic=socket,in,30," + host + "," + std::to_string(port + 1) + ",udp,skyvane";
+}
+
 std::string statusLine(bool linkOpen, const std::optional<FeedState>& state) {
   if (!linkOpen) {
     return "No simulator server — start one with skyvane demo";

@@ -66,6 +66,8 @@ std::string ipv4Text(const std::array<std::uint8_t, 4>& octets);
 
 // The fgfs option that makes FlightGear send our protocol to UDP `port` of `host` (this computer by default).
 std::string fgfsOption(int port, const std::string& host = "127.0.0.1");
+// The option that lets the panel's knobs turn FlightGear's settings: its input half, on `port` + 1.
+std::string fgfsInputOption(int port, const std::string& host = "127.0.0.1");
 
 // The panel's status line: what the link and the server's feed are doing and, while it waits, what to do.
 // `linkOpen` false: no server answers. `state` empty: a server that does not publish its feed.

@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -139,6 +144,74 @@ TEST(FlightGearBridge, ARecordedFlightReadsBackThroughTheLink) {
     ASSERT_TRUE(values.contains(e.name)) << e.name;
     EXPECT_NEAR(values.at(e.name), e.value, e.tolerance) << e.name;
   }
+}
+
+// A knob turned on a panel goes to FlightGear's input (the protocol's input half, on the bridge's port + 1 at
+// the address its records come from): one line of the five settings in their properties' units, the turned
+// one as the panel wrote it and the others as FlightGear last sent them; nothing is sent while no panel writes.
+TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsItSentThem) {
+  const feeds::Mapping mapping = shippedMapping();
+  const std::string protocol = feeds::flightGearProtocol(mapping);
+  const std::string inputHalf = protocol.substr(protocol.find("<input>"));
+  std::size_t at = 0;
+  for (const char* node : {"/instrumentation/altimeter/setting-hpa", "/autopilot/settings/heading-bug-deg",
+                           "/instrumentation/nav[0]/radials/selected-deg", "/instrumentation/nav[1]/radials/selected-deg",
+                           "/instrumentation/adf/rotation-deg"}) {
+    at = inputHalf.find(node, at);
+    ASSERT_NE(at, std::string::npos) << node << " missing or out of order in the input half";
+  }
+  // FlightGear's input port: the bridge's own + 1.
+  int input = -1;
+  std::uint16_t port = 0;
+  for (int attempt = 0; attempt < 20 && input < 0; ++attempt) {
+    port = freeUdpPort();
+    input = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port + 1));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(input, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(input);
+      input = -1;
+    }
+  }
+  ASSERT_GE(input, 0);
+  const timeval wait{0, 300 * 1000};
+  ::setsockopt(input, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  server::OffsetSpace space;
+  auto opened = feeds::FlightGearBridge::open(mapping, "127.0.0.1", port, space, {.silence = 10s, .report = 300ms},
+                                              nullptr);
+  ASSERT_TRUE(opened.ok()) << opened.error();
+  auto& bridge = *opened.value();
+  server::FeedSource* sources[] = {&bridge};
+  UdpPeer flightgear;
+  const std::map<std::string, double> values{{"/instrumentation/altimeter/setting-hpa", 1009},
+                                             {"/autopilot/settings/heading-bug-deg", 90},
+                                             {"/instrumentation/nav[0]/radials/selected-deg", 180},
+                                             {"/instrumentation/nav[1]/radials/selected-deg", 270},
+                                             {"/instrumentation/adf/rotation-deg", 15}};
+  flightgear.sendTo(bridge.port(), record(mapping, values));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 1; }));
+  char line[256] = {};
+  EXPECT_LT(::recv(input, line, sizeof line - 1, 0), 0) << "sent without a panel's write: " << line;
+
+  const catalogue::Row& bug = catalogue::kRows[catalogue::index("headingBug")];
+  std::uint8_t raw[8]{};
+  catalogue::fromPhysical(bug, 245, raw);
+  space.applyWrite(bug.offset, std::span(raw, bug.size()));
+  flightgear.sendTo(bridge.port(), record(mapping, values));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 2; }));
+  const ssize_t n = ::recv(input, line, sizeof line - 1, 0);
+  ::close(input);
+  ASSERT_GT(n, 0) << "nothing reached FlightGear's input";
+  double got[5] = {};
+  ASSERT_EQ(std::sscanf(line, "%lf,%lf,%lf,%lf,%lf\n", &got[0], &got[1], &got[2], &got[3], &got[4]), 5) << line;
+  EXPECT_EQ(std::string(line, static_cast<std::size_t>(n)).back(), '\n');
+  EXPECT_NEAR(got[0], 1009, 0.07) << "the barometer as FlightGear sent it (raw steps of 1/16 hPa)";
+  EXPECT_NEAR(got[1], 245, 0.01) << "the heading bug as the panel wrote it";
+  EXPECT_NEAR(got[2], 180, 0.01);
+  EXPECT_NEAR(got[3], 270, 0.01);
+  EXPECT_NEAR(got[4], 15, 0.01);
 }
 
 TEST(FlightGearBridge, PacketsThatAreNotRecordsAreCountedAndChangeNothing) {
