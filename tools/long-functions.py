@@ -8,8 +8,8 @@ import glob
 import re
 import sys
 
-FOLDERS = ['app', 'base', 'cli', 'engine', 'feeds', 'gauges', 'instruments', 'panel', 'resources', 'server',
-           'settings', 'simlink', 'tests', 'tools']
+FOLDERS = ['app', 'base', 'cli', 'engine', 'feeds', 'front', 'gauges', 'instruments', 'panel', 'resources',
+           'server', 'settings', 'sim', 'simlink', 'tests', 'tools', 'web']
 
 
 def stripped(text):
