@@ -160,6 +160,20 @@ TEST_F(FuelStatsTick, TimeIsShownFromExactlyOneHourAndKeptBelow) {
   EXPECT_EQ(text(), "1 HR 0 MIN");
 }
 
+// The edges of the read-outs, worked by hand: a time a breath short of two hours still reads its 59 minutes
+// (never "1 HR 60 MIN"), and empty tanks with nothing flowing read a range of 0 NM (there is no fuel to fly
+// on: a known 0, not an unknown "--").
+TEST_F(FuelStatsTick, JustShortOfTwoHoursAndEmptyTanksReadWhatTheyAre) {
+  rig.set("eng1.fuelFlow", 180.09L);  // 360 lb / 180.09 lb/h = 1.99900 h = 1 h 59.94 min
+  showPage(13);
+  EXPECT_EQ(text(), "1 HR 59 MIN");
+  rig.set("tankLeft1Level", 0);
+  rig.set("eng1.fuelFlow", 0);
+  rig.set("airspeed", 120);
+  showPage(14);
+  EXPECT_EQ(text(), "0 NM");
+}
+
 TEST_F(FuelStatsTick, ZeroFlowShowsDashesNeverInfinity) {
   rig.set("eng1.fuelFlow", 0);
   showPage(13);

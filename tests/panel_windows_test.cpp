@@ -43,6 +43,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -431,19 +432,27 @@ TEST_F(PanelWindows, ADialIsDraggedFromAnywhereAndResizedByItsEdges) {
 }
 
 TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
-  settings::WindowLayout layout = layoutShowing({0, 1, 2, 3});
+  settings::WindowLayout layout = layoutShowing({0, 1, 2, 3, 4, 5});
   layout.records[2].setLeft(5000);
   layout.records[2].setTop(5000);
   layout.records[4].setWidth(3);
   layout.records[4].setHeight(0);
-  // What only a damaged file holds: edges past the end of an int, rolls no camera can take.
+  // What only a damaged file holds: edges past the end of an int, rolls no camera can take, a shown flag other
+  // than 1 (such a window stays hidden).
   layout.records[1].setLeft(std::numeric_limits<std::int32_t>::max());
   layout.records[1].setTop(std::numeric_limits<std::int32_t>::min());
   layout.records[1].setWidth(std::numeric_limits<std::int32_t>::max());
   layout.records[1].setRollAngleDeg(std::numeric_limits<long double>::quiet_NaN());
   layout.records[3].setRollAngleDeg(1e30L + 90);  // far beyond a float's whole degrees
+  const auto setShown = [&](std::size_t record, std::int32_t flag) {
+    std::memcpy(layout.records[record].bytes().data() + 16, &flag, sizeof flag);  // little-endian hosts
+  };
+  setShown(5, 2);
+  setShown(6, -1);
   writeLayout(layout);
   app::GaugePanel& panel = start();
+  EXPECT_FALSE(panel.window("TForm6")->isVisible()) << "shown flag 2";
+  EXPECT_FALSE(panel.window("TForm7")->isVisible()) << "shown flag -1";
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   const QRect altimeter = panel.window("TForm3")->geometry();
   EXPECT_TRUE(screen.contains(altimeter)) << altimeter.x() << "," << altimeter.y();
@@ -454,6 +463,7 @@ TEST_F(PanelWindows, AWindowSavedOffEveryScreenOrTooSmallComesBack) {
   EXPECT_EQ(airspeed.height(), 241);
   EXPECT_LE(airspeed.width() * panel.window("TForm2")->devicePixelRatio(),
             16384);  // drawable: no error from its frames
+  EXPECT_LE(airspeed.width(), screen.width()) << "no wider than the screens together";
   EXPECT_TRUE(m_errors.empty()) << m_errors.front();
   // Both cameras can be turned again, from a heading a quarter turn can change.
   for (const char* gauge : {"TForm2", "TForm4"}) {
