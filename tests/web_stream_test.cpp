@@ -73,6 +73,14 @@ std::string httpGet(int port, const std::string& requestLine, const std::string&
   return reply.toStdString();
 }
 
+// Frames a client gets in 3 s, after a second for what it asked to settle.
+std::size_t framesInThreeSeconds(const WebClient& client) {
+  runEvents(1000);
+  const std::size_t mark = client.frames.size();
+  runEvents(3000);
+  return client.frames.size() - mark;
+}
+
 const QString kThreeGauges = QStringLiteral(
     R"({"subscribe":[{"gauge":"TForm2","size":200},{"gauge":"TForm3","size":200},{"gauge":"TForm6","size":200}]})");
 
@@ -636,10 +644,7 @@ TEST_F(WebStream, ABrowserThatResubscribesAllTheTimeDoesNotStarveAnother) {
   WebClient watcher(web.port());
   ASSERT_TRUE(watcher.connected());
   watcher.subscribe(kThreeGauges);
-  runEvents(1000);
-  std::size_t mark = watcher.frames.size();
-  runEvents(3000);
-  const std::size_t alone = watcher.frames.size() - mark;
+  const std::size_t alone = framesInThreeSeconds(watcher);
   ASSERT_GT(alone, 30u);
 
   WebClient storm(web.port());
@@ -656,10 +661,7 @@ TEST_F(WebStream, ABrowserThatResubscribesAllTheTimeDoesNotStarveAnother) {
     storm.subscribe(QString::fromStdString(json + "]}"));
   });
   resubscribe.start(30);
-  runEvents(1000);
-  mark = watcher.frames.size();
-  runEvents(3000);
-  const std::size_t beside = watcher.frames.size() - mark;
+  const std::size_t beside = framesInThreeSeconds(watcher);
   resubscribe.stop();
   EXPECT_FALSE(storm.closed) << "a page resized often is rationed, not closed";
   EXPECT_GE(beside * 2, alone) << alone << " frames alone, " << beside << " beside the storm";
@@ -683,20 +685,17 @@ TEST_F(WebStream, TwoScreensOfDifferentSizesEachGetTheFramesOfOne) {
   WebClient phone(web.port());
   ASSERT_TRUE(phone.connected());
   phone.subscribe(dozenAt(567));
-  runEvents(1000);
-  std::size_t mark = phone.frames.size();
-  runEvents(3000);
-  const std::size_t alone = phone.frames.size() - mark;
+  const std::size_t alone = framesInThreeSeconds(phone);
   ASSERT_GT(alone, 20u);
 
   WebClient tablet(web.port());
   ASSERT_TRUE(tablet.connected());
   tablet.subscribe(dozenAt(672));
   runEvents(1000);
-  mark = phone.frames.size();
+  const std::size_t phoneMark = phone.frames.size();
   const std::size_t tabletMark = tablet.frames.size();
   runEvents(3000);
-  const std::size_t phoneBeside = phone.frames.size() - mark;
+  const std::size_t phoneBeside = phone.frames.size() - phoneMark;
   const std::size_t tabletBeside = tablet.frames.size() - tabletMark;
   std::printf("frames in 3 s: one screen %zu; two screens %zu and %zu\n", alone, phoneBeside, tabletBeside);
   EXPECT_GE(phoneBeside * 4, alone * 3);

@@ -44,6 +44,27 @@ def stop(process):
     process.wait(timeout=10)
 
 
+def missing_browser():
+    """Why the browser tests cannot run here (a message for the skip), or None."""
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        return "skipped: python3-selenium is not installed"
+    if not shutil.which("chromium") or not shutil.which("chromedriver"):
+        return "skipped: chromium or chromium-driver is not installed"
+    return None
+
+
+def private_home(prefix):
+    """A folder of the test's own, and the environment giving the programs a runtime and a data directory in it."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    runtime = os.path.join(work, "run")
+    os.mkdir(runtime, 0o700)
+    env = dict(os.environ, SKYVANE_RUNTIME_DIR=runtime, SKYVANE_HOME=os.path.join(work, "home"))
+    os.mkdir(env["SKYVANE_HOME"])
+    return work, env
+
+
 def mean_difference(a, b):
     """ImageMagick's mean absolute error of two PNG files, in levels of 255."""
     run = subprocess.run(["compare", "-metric", "MAE", a, b, "null:"], capture_output=True, text=True)
@@ -90,20 +111,11 @@ class Page:
 def main():
     sim_path, web_path, render_path = sys.argv[1:4]
     screenshot = sys.argv[4] if len(sys.argv) > 4 else None
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        print("skipped: python3-selenium is not installed")
-        return SKIP
-    if not shutil.which("chromium") or not shutil.which("chromedriver"):
-        print("skipped: chromium or chromium-driver is not installed")
+    if missing := missing_browser():
+        print(missing)
         return SKIP
 
-    work = tempfile.mkdtemp(prefix="skyvane-browser-")
-    runtime = os.path.join(work, "run")
-    os.mkdir(runtime, 0o700)
-    env = dict(os.environ, SKYVANE_RUNTIME_DIR=runtime, SKYVANE_HOME=os.path.join(work, "home"))
-    os.mkdir(env["SKYVANE_HOME"])
+    work, env = private_home("skyvane-browser-")
     with open(os.path.join(env["SKYVANE_HOME"], "config.ini"), "w") as f:
         f.write("[General]\nRPM=0\n")  # both RPM gauges switched off
     sets = lambda values: [a for v in values for a in ("--set", v)]

@@ -12,11 +12,10 @@ Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 o
 import os
 import shutil
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import SKIP, fail, start, stop  # noqa: E402
+from web_page_test import SKIP, fail, missing_browser, private_home, start, stop  # noqa: E402
 
 
 class Phone:
@@ -151,19 +150,10 @@ def check_image_fallback(phone):
 
 def main():
     sim_path, web_path = sys.argv[1:3]
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        print("skipped: python3-selenium is not installed")
+    if missing := missing_browser():
+        print(missing)
         return SKIP
-    if not shutil.which("chromium") or not shutil.which("chromedriver"):
-        print("skipped: chromium or chromium-driver is not installed")
-        return SKIP
-    work = tempfile.mkdtemp(prefix="skyvane-touch-")
-    runtime = os.path.join(work, "run")
-    os.mkdir(runtime, 0o700)
-    env = dict(os.environ, SKYVANE_RUNTIME_DIR=runtime, SKYVANE_HOME=os.path.join(work, "home"))
-    os.mkdir(env["SKYVANE_HOME"])
+    work, env = private_home("skyvane-touch-")
     sim, _ = start([sim_path, "--feed", "demo", "--start-at", "300"], "listening on", env)
     web, line = start([web_path, "--listen", "127.0.0.1:0", "--aa", "none"], "open http://", env)
     url = line.split("open ", 1)[1].strip()
