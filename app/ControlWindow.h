@@ -3,6 +3,8 @@
 // doing. It only lays out and forwards; the panel decides what the controls do and what the line says.
 #pragma once
 
+#include "GaugeTable.h"
+
 #include <QWidget>
 
 #include <array>
@@ -43,7 +45,7 @@ protected:
 private:
   void fitCaptions();
 
-  std::array<QPushButton*, 36> m_buttons{};
+  std::array<QPushButton*, gauges::kGauges.size()> m_buttons{};  // by button number - 1: one per gauge
   QSlider* m_trackBar = nullptr;
   QLabel* m_label = nullptr;
   QCheckBox* m_startMasked = nullptr;
