@@ -6,6 +6,7 @@
 #include "IniFile.h"
 #include "LinkWire.h"
 #include "PanelBuild.h"
+#include "Prelude.h"
 #include "PrivateFont.h"
 #include "QtContext.h"
 #include "QuartzFont.h"
@@ -97,7 +98,6 @@ GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
   if (const char* log = std::getenv("SKYVANE_LOG"); log != nullptr) {
     m_logPath = QString::fromLocal8Bit(log);
   }
-  settings::removeStaleTemporaries(m_dataDir);  // of saves killed between their write and their rename
   // The base surface and context hold the share group of every window's display lists for the whole run.
   m_baseSurface = std::make_unique<QOffscreenSurface>();
   m_baseSurface->setFormat(QtContext::surfaceFormat());
@@ -148,11 +148,11 @@ void GaugePanel::startUp() {
   m_instruments->fuelStats().page = instruments::FuelPage::FF;
   m_instruments->fuelStats().capturePending = true;
 
-  // The private face of the fuel statistics read-out, written afresh and registered for this process.
-  m_fontPath = resources::installQuartzFont(m_dataDir, simlink::privateRuntimeDirectory);
-  if (m_fontPath.empty()) {
-    std::fprintf(stderr, "skyvane-gauges: the Quartz font could not be installed; the fuel statistics stay blank\n");
-  }
+  // config.ini, and the private face of the fuel statistics read-out, written afresh and registered for this
+  // process.
+  resources::Prelude prelude =
+      resources::runPrelude("skyvane-gauges", m_dataDirHandle.fd(), m_dataDir, simlink::privateRuntimeDirectory);
+  m_fontPath = prelude.fontPath;
 
   settings::LayoutLoad layout = settings::loadWindowLayoutAt(m_dataDirHandle.fd(), m_dataDir);
   for (const std::string& warning : layout.warnings) {
@@ -161,10 +161,7 @@ void GaugePanel::startUp() {
   m_layout = layout.layout;
   m_layoutFound = layout.found;
 
-  settings::SettingsLoad settings = settings::loadSettingsAt(m_dataDirHandle.fd(), m_dataDir);
-  for (const std::string& warning : settings.warnings) {
-    std::fprintf(stderr, "skyvane-gauges: config.ini: %s\n", warning.c_str());
-  }
+  const settings::SettingsLoad& settings = prelude.load;
   m_settings = settings.settings;
   m_fileSettings = settings.settings;
   m_fileWarnings = warningLines(settings);

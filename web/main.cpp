@@ -2,13 +2,12 @@
 // browsers watch offscreen, and streams them to any tablet, phone or second screen on the network.
 #include "CommandLine.h"
 #include "DataDirectory.h"
-#include "FileWrite.h"
 #include "GaugeStreamer.h"
-#include "LogRation.h"
 #include "LinkWire.h"
+#include "LogRation.h"
 #include "OffscreenContext.h"
+#include "Prelude.h"
 #include "ProfileOption.h"
-#include "QuartzFont.h"
 #include "Settings.h"
 #include "SkyvaneVersion.h"
 #include "Terminal.h"
@@ -116,13 +115,10 @@ int serve(int argc, char** argv, const Options& o) {
     return 1;
   }
 
-  const std::string dataDir = settings::dataDirectory();
-  settings::removeStaleTemporaries(dataDir);  // of font writes killed between their write and their rename
-  settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");
-  for (const std::string& warning : load.warnings) {
-    std::fprintf(stderr, "skyvane-web: config.ini: %s\n", warning.c_str());
-  }
-  resources::installQuartzFont(dataDir, simlink::privateRuntimeDirectory);
+  const settings::DirectoryHandle dataDir(settings::dataDirectory());
+  const resources::Prelude prelude =
+      resources::runPrelude("skyvane-web", dataDir.fd(), dataDir.path(), simlink::privateRuntimeDirectory);
+  const settings::SettingsLoad& load = prelude.load;
 
   web::rationQtMessages("skyvane-web");
   QCoreApplication app(argc, argv);

@@ -84,6 +84,7 @@ def check_zoom(phone):
     """A tap shows one gauge alone at the screen's size; another brings the panel back, the arrangement kept."""
     saved = phone.js("return localStorage.getItem('skyvane.arrangement')")
     before = phone.js("return document.querySelector('.tile[data-gauge=TForm2] canvas').width")
+    drawn = phone.drawn("TForm2")  # before the tap: the first picture at the new size may come at once
     phone.tap(".tile[data-gauge=TForm2] canvas")
     zoomed = lambda: phone.js("return document.querySelector('.tile[data-gauge=TForm2]').classList.contains('zoomed')")
     if not phone.wait(zoomed, 2):
@@ -91,7 +92,6 @@ def check_zoom(phone):
     size = phone.js("return document.querySelector('.tile[data-gauge=TForm2] canvas').width")
     if size != 1024 or size <= before:
         fail(f"the tile alone is drawn at {size} device px, {before} before (1024 expected: 390 px at ratio 3)")
-    drawn = phone.drawn("TForm2")
     if not phone.wait(lambda: phone.drawn("TForm2") > drawn, 5):
         fail("no picture came at the zoomed size")
     phone.tap(".tile[data-gauge=TForm2] canvas")

@@ -13,8 +13,8 @@
 #include "PanelBuild.h"
 #include "PanelScene.h"
 #include "PngFile.h"
+#include "Prelude.h"
 #include "ProfileOption.h"
-#include "QuartzFont.h"
 #include "Settings.h"
 #include "SkyvaneVersion.h"
 #include "TGLSceneBuffer.h"
@@ -97,13 +97,9 @@ void addOptions(CLI::App& app, Options& o) {
 // of the running simulator, moved by one instrument tick.
 Result<void> preparePanel(const Options& o, panel::PanelScene& panel, settings::Settings& settings,
                           gauges::ScaleStates& states) {
-  const std::string dataDir = settings::dataDirectory();
-  settings::SettingsLoad load = settings::loadSettings(dataDir + "/config.ini");
-  for (const std::string& warning : load.warnings) {
-    std::fprintf(stderr, "skyvane-render: config.ini: %s\n", warning.c_str());
-  }
-  settings = load.settings;
-  resources::installQuartzFont(dataDir, simlink::privateRuntimeDirectory);
+  const settings::DirectoryHandle dataDir(settings::dataDirectory());
+  settings = resources::runPrelude("skyvane-render", dataDir.fd(), dataDir.path(), simlink::privateRuntimeDirectory)
+                 .load.settings;
   gauges::buildPanel(panel, settings, states);
   if (!o.fromSim && o.assignments.empty()) {
     return {};
