@@ -47,7 +47,7 @@ void DemoFeed::step(server::OffsetSpace& space, Clock::time_point now) {
   for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
     if (space.pilotWrites(i) != m_pilotWritesSeen[i]) {
       m_pilotWritesSeen[i] = space.pilotWrites(i);
-      m_pilot[i] = space.physical(catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])]);
+      m_pilot[i] = space.physical(catalogue::kRows[catalogue::kPilotSettingRows[i]]);
     }
   }
   m_flight.store(space);
@@ -62,7 +62,7 @@ void DemoFeed::keepPilotSettings(server::OffsetSpace& space) {
   using catalogue::kRows;
   for (std::size_t i = 0; i < kPilotSettings.size(); ++i) {
     if (m_pilot[i]) {
-      space.setPhysical(kRows[catalogue::index(kPilotSettings[i])], *m_pilot[i]);
+      space.setPhysical(kRows[catalogue::kPilotSettingRows[i]], *m_pilot[i]);
     }
   }
   if (const std::optional<long double>& setting = m_pilot[0]) {

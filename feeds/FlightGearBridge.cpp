@@ -125,8 +125,11 @@ void FlightGearBridge::passOnPilotSettings(server::OffsetSpace& space) {
     changed = changed || space.pilotWrites(i) != m_pilotWritesSeen[i];
     m_pilotWritesSeen[i] = space.pilotWrites(i);
   }
+  if (!changed || !m_flightGear) {
+    return;
+  }
   const std::vector<const MappingEntry*> entries = pilotSettingEntries(m_mapping);
-  if (!changed || !m_flightGear || entries.empty()) {
+  if (entries.empty()) {
     return;
   }
   // The space holds what the panel wrote, and for the other settings what FlightGear sent last.

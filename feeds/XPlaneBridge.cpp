@@ -284,7 +284,7 @@ void XPlaneBridge::passOnPilotSettings(server::OffsetSpace& space) {
     if (!m_target || entry == m_mapping.entries.end() || entry->scale == 0) {
       continue;  // no X-Plane yet, or the mapping reads this setting from nowhere
     }
-    const long double physical = space.physical(catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])]);
+    const long double physical = space.physical(catalogue::kRows[catalogue::kPilotSettingRows[i]]);
     const auto value = static_cast<float>((physical - entry->offset) / entry->scale);
     m_socket.sendTo(xplane::drefPacket(value, entry->source), *m_target);
   }

@@ -167,7 +167,7 @@ void InstrumentTick::turnKnob(const KnobRow& knob, int notches) {
   if (k >= kKnobs.size() || notches == 0) {
     return;
   }
-  const long double from = m_knobs[k].value_or(m_batch.value(catalogue::index(knob.variable)));
+  const long double from = m_knobs[k].value_or(m_batch.value(catalogue::kPilotSettingRows[k]));
   m_knobs[k] = turnedValue(knob, from, notches, !m_settings.altiHpa);
 }
 
@@ -181,7 +181,7 @@ void InstrumentTick::queueKnobWrites() {
     if (!m_knobs[k]) {
       continue;
     }
-    const catalogue::Row& row = catalogue::kRows[catalogue::index(kKnobs[k].variable)];
+    const catalogue::Row& row = catalogue::kRows[catalogue::kPilotSettingRows[k]];
     std::uint8_t raw[8]{};
     catalogue::fromPhysical(row, *m_knobs[k], raw);
     SimLinkResult result{};

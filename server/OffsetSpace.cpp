@@ -70,7 +70,7 @@ int OffsetSpace::serveBlock(std::span<std::uint8_t> block, std::size_t& dirtyEnd
 
 void OffsetSpace::applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
   for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
-    const catalogue::Row& row = catalogue::kRows[catalogue::index(catalogue::kPilotSettings[i])];
+    const catalogue::Row& row = catalogue::kRows[catalogue::kPilotSettingRows[i]];
     if (row.offset == offset && bytes.size() == row.size()) {
       ++m_pilotWrites[i];
     }

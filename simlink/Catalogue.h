@@ -215,6 +215,14 @@ constexpr std::size_t index(std::string_view name, std::uint8_t engine = 0) {
 // the ADF card): the rows a panel writes, and a feed keeps or passes on to its simulator.
 inline constexpr std::array<std::string_view, 5> kPilotSettings = {"altimeterSetting", "headingBug", "vor1Course",
                                                                    "vor2Course", "adfCard"};
+// Their rows, found once at compile time.
+inline constexpr std::array<std::size_t, kPilotSettings.size()> kPilotSettingRows = [] {
+  std::array<std::size_t, kPilotSettings.size()> rows{};
+  for (std::size_t i = 0; i < kPilotSettings.size(); ++i) {
+    rows[i] = index(kPilotSettings[i]);
+  }
+  return rows;
+}();
 
 // "airspeed", "eng2.oilTemp": the name the command lines use.
 std::string fullName(const Row& row);

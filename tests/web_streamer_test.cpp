@@ -190,4 +190,18 @@ TEST_F(WebStreamer, ShowsTheAskedFuelPageButLeavesTheRequestForTheDesktopPanel) 
   EXPECT_EQ(selector[0] | selector[1] << 8, 12) << "a watcher never clears the page request";
 }
 
+TEST_F(WebStreamer, APictureAfterALargerOneIsThePictureOfItsOwnSize) {
+  // Framebuffer storage is reused between sizes; a smaller picture must not keep a corner of the larger one.
+  // One streamer only: the glyph lists belong to the process's one font manager and its first context.
+  set("airspeed=120");
+  const auto before = due({{kAirspeed, 300, 1}}, milliseconds(0));
+  set("airspeed=140");
+  ASSERT_EQ(due({{kAirspeed, 600, 0}}, milliseconds(30)).size(), 1u);
+  set("airspeed=120");
+  const auto after = due({{kAirspeed, 300, 1}}, milliseconds(60));
+  ASSERT_EQ(before.size(), 1u);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_TRUE(before[0]->bytes == after[0]->bytes);
+}
+
 }  // namespace

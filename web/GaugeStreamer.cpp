@@ -122,13 +122,13 @@ std::vector<FramePtr> GaugeStreamer::renderDue(const Watchers& watchers, Clock::
   const std::vector<Variant> chosen = choose(watchers, most, due);
   // ...and drawn size by size (in the order the sizes first come), so that the context is resized once per
   // size and call: two screens of different sizes cost twice one, not a resize a picture.
+  std::map<int, std::size_t> sizeTurn;  // a size's place: where it first comes among those chosen
+  for (const Variant& v : chosen) {
+    sizeTurn.try_emplace(v.sizePx, sizeTurn.size());
+  }
   std::vector<Variant> ordered = chosen;
-  std::stable_sort(ordered.begin(), ordered.end(), [&](const Variant& a, const Variant& b) {
-    const auto firstOf = [&](int size) {
-      return std::find_if(chosen.begin(), chosen.end(), [&](const Variant& v) { return v.sizePx == size; });
-    };
-    return firstOf(a.sizePx) < firstOf(b.sizePx);
-  });
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&](const Variant& a, const Variant& b) { return sizeTurn[a.sizePx] < sizeTurn[b.sizePx]; });
   const Clock::time_point began = Clock::now();
   const Clock::duration stopAfter = budget > Clock::duration::max() / 2 ? Clock::duration::max() : budget * 2;
   std::vector<FramePtr> frames;

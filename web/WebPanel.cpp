@@ -61,9 +61,8 @@ public:
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
     // bytes that arrived since the reader's last read).
     m_reading = connect(socket, &QTcpSocket::readyRead, this, [this] { readable(); });
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, [this] { check(); });
-    timer->start(500);
+    connect(&m_timer, &QTimer::timeout, this, [this] { check(); });
+    m_timer.start(500);
   }
   ~ConnectionGuard() override { m_book->erase(this); }
   ConnectionGuard(const ConnectionGuard&) = delete;
@@ -129,9 +128,7 @@ private:
   void leave(bool abort) {
     m_book->erase(this);
     disconnect(m_reading);
-    if (auto* timer = findChild<QTimer*>()) {
-      timer->stop();
-    }
+    m_timer.stop();
     if (abort) {
       m_socket->abort();
     }
@@ -141,6 +138,7 @@ private:
   std::shared_ptr<GuardBook> m_book;
   RequestGate m_gate;
   QMetaObject::Connection m_reading;
+  QTimer m_timer;  // the limits looked at twice a second
   Clock::time_point m_since = Clock::now();
   bool m_letGo = false;
 };

@@ -15,10 +15,12 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import SKIP, fail, missing_browser, private_home, start, stop  # noqa: E402
+from web_page_test import SKIP, Page, fail, missing_browser, private_home, start, stop  # noqa: E402
 
 
-class Phone:
+class Phone(Page):
+    """The page in a browser emulating a phone's screen: 390 x 844 px at ratio 3, touch."""
+
     def __init__(self, url):
         from selenium import webdriver
         from selenium.webdriver.chrome.options import Options
@@ -36,17 +38,6 @@ class Phone:
     def js(self, script):
         return self.driver.execute_script(script)
 
-    def state(self):
-        return self.js("return window.skyvane") or {}
-
-    def wait(self, condition, seconds):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if condition():
-                return True
-            time.sleep(0.05)
-        return False
-
     def tiles(self):
         return self.js("return Array.from(document.querySelectorAll('.tile')).map((t) => t.dataset.gauge)")
 
@@ -63,9 +54,6 @@ class Phone:
 
     def drawn(self, gauge):
         return self.state().get("framesByGauge", {}).get(gauge, 0)
-
-    def quit(self):
-        self.driver.quit()
 
 
 def check_controls(phone):
