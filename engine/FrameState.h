@@ -2,6 +2,7 @@
 #pragma once
 
 #include "GLMath.h"
+#include "GeometrySink.h"
 #include "ViewFrustum.h"
 
 #include <optional>
@@ -41,6 +42,8 @@ struct FrameState {
   // Set while drawing a subtree whose bounds lie wholly inside the frustum: nothing below needs a test.
   bool wholeInView = false;
   FrameCounts counts;
+  // Where the shapes emit their geometry: OpenGL, unless the frame is being recorded.
+  GeometrySink* sink = &glSink();
 };
 
 }  // namespace engine

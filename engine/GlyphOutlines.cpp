@@ -130,15 +130,15 @@ std::vector<Contour> flatten(FT_Face face, double tolerance) {
   return state.contours;
 }
 
-void emitGlyph(const std::vector<Contour>& contours, double extrusion) {
+void emitGlyph(const std::vector<Contour>& contours, double extrusion, GeometrySink& sink) {
   static constexpr double kFront[3] = {0, 0, 1};
   static constexpr double kBack[3] = {0, 0, -1};
   TessellateOptions options;
   options.windingRule = GLU_TESS_WINDING_NONZERO;
   options.combineCapacity = 4096;
   options.normal = kFront;
-  glNormal3dv(kFront);
-  tessellate(contours, options);
+  sink.normal(kFront[0], kFront[1], kFront[2]);
+  tessellate(contours, options, sink);
   if (extrusion <= 0) {
     return;
   }
@@ -151,22 +151,22 @@ void emitGlyph(const std::vector<Contour>& contours, double extrusion) {
     }
   }
   options.normal = kBack;
-  glNormal3dv(kBack);
-  tessellate(back, options);
-  glBegin(GL_QUADS);
+  sink.normal(kBack[0], kBack[1], kBack[2]);
+  tessellate(back, options, sink);
+  sink.begin(GL_QUADS);
   for (const Contour& c : contours) {
     for (std::size_t i = 0; i < c.size(); ++i) {
       const Point3& a = c[i];
       const Point3& b = c[(i + 1) % c.size()];
       // Filled area on the left of a -> b: outward is to the right.
-      glNormal3d(b[1] - a[1], a[0] - b[0], 0);
-      glVertex3d(a[0], a[1], 0);
-      glVertex3d(a[0], a[1], -extrusion);
-      glVertex3d(b[0], b[1], -extrusion);
-      glVertex3d(b[0], b[1], 0);
+      sink.normal(b[1] - a[1], a[0] - b[0], 0);
+      sink.vertex(a[0], a[1], 0);
+      sink.vertex(a[0], a[1], -extrusion);
+      sink.vertex(b[0], b[1], -extrusion);
+      sink.vertex(b[0], b[1], 0);
     }
   }
-  glEnd();
+  sink.end();
 }
 
 }  // namespace
@@ -254,7 +254,7 @@ bool buildGlyphLists(const std::string& family, const FontStyle& style, int firs
     }
     metrics[i] = m;
     glNewList(base + static_cast<GLuint>(i), GL_COMPILE);
-    emitGlyph(contours, extrusion);
+    emitGlyph(contours, extrusion, glSink());
     glTranslatef(m.cellIncX, m.cellIncY, 0);
     glEndList();
   }

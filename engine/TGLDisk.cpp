@@ -1,5 +1,7 @@
-// Disk geometry through the GLU partial disk.
+// Disk geometry through our own partial disk.
 #include "TGLDisk.h"
+
+#include "DiskGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +16,8 @@ engine::BoundingBox TGLDisk::localBounds() const {
   return engine::BoundingBox::between(-r, -r, 0, r, r, 0);
 }
 
-void TGLDisk::emitGeometry(engine::FrameState&) {
-  GLUquadric* quadric = gluNewQuadric();
-  setupQuadric(quadric);
-  gluPartialDisk(quadric, m_innerRadius, m_outerRadius, m_slices, m_loops, m_startAngle, m_sweepAngle);
-  gluDeleteQuadric(quadric);
+void TGLDisk::emitGeometry(engine::FrameState& frame) {
+  engine::partialDisk(*frame.sink, {m_innerRadius, m_outerRadius, m_slices, m_loops, m_startAngle, m_sweepAngle,
+                                    normals() != TNormalSmoothing::nsNone,
+                                    normalDirection() == TNormalDirection::ndInside, true});
 }

@@ -28,12 +28,12 @@ engine::BoundingBox TGLDummyCube::localBounds() const {
   return engine::BoundingBox::between(-h, -h, -h, h, h, h);
 }
 
-void TGLDummyCube::emitGeometry(engine::FrameState&) {
+void TGLDummyCube::emitGeometry(engine::FrameState& frame) {
   if (!m_visibleAtRunTime) {
     return;
   }
   const float h = m_cubeSize / 2;
-  const engine::UnlitLines lines(m_edgeColor);
+  const engine::UnlitLines lines(*frame.sink, m_edgeColor);
   for (int axis = 0; axis < 3; ++axis) {
     for (int a = -1; a <= 1; a += 2) {
       for (int b = -1; b <= 1; b += 2) {

@@ -6,34 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-void TGLLineBase::beginLineStyle() const {
-  glPushAttrib(GL_CURRENT_BIT | GL_LINE_BIT | GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT);
-  glDisable(GL_LIGHTING);
-  if (m_linePattern != 0xFFFF) {
-    glEnable(GL_LINE_STIPPLE);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glLineStipple(1, m_linePattern);
-  }
-  if (m_antiAliased) {
-    glEnable(GL_LINE_SMOOTH);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  } else {
-    glDisable(GL_LINE_SMOOTH);
-  }
-  // OpenGL refuses a width that is not positive, and the refusal fails the whole frame: such a line (a
-  // LineWidth of 0 or less in the settings) is drawn as thin as a line can be.
-  glLineWidth(m_lineWidth > 0 ? m_lineWidth : 1);
-  if (m_lineColor.w != 1) {
-    if (!m_antiAliased) {
-      glEnable(GL_BLEND);
-      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    }
-    glColor4fv(&m_lineColor.x);
-  } else {
-    glColor3fv(&m_lineColor.x);
-  }
+engine::LineStyle TGLLineBase::lineStyle() const {
+  return {m_lineWidth, m_antiAliased, m_linePattern, m_lineColor};
 }
 
 void TGLNodedLines::setNodeColor(const vm::Vec4& color) {
@@ -62,13 +36,13 @@ engine::BoundingBox TGLNodedLines::localBounds() const {
   return m_nodesAspect == TLineNodesAspect::lnaInvisible ? box : box.grown(m_nodeSize / 2);
 }
 
-void TGLNodedLines::drawNodeMarkers() const {
+void TGLNodedLines::drawNodeMarkers(engine::GeometrySink& sink) const {
   if (m_nodesAspect == TLineNodesAspect::lnaInvisible) {
     return;
   }
   // Three short axes through each node, whatever the aspect asked for.
   const float h = m_nodeSize / 2;
-  const engine::UnlitLines lines(m_nodeColor);
+  const engine::UnlitLines lines(sink, m_nodeColor);
   for (const TGLNode& n : m_nodes.nodes()) {
     lines.segment(n.x - h, n.y, n.z, n.x + h, n.y, n.z);
     lines.segment(n.x, n.y - h, n.z, n.x, n.y + h, n.z);
@@ -76,20 +50,21 @@ void TGLNodedLines::drawNodeMarkers() const {
   }
 }
 
-void TGLLines::emitGeometry(engine::FrameState&) {
+void TGLLines::emitGeometry(engine::FrameState& frame) {
   const auto& nodes = this->nodes().nodes();
   if (nodes.size() < 2) {
     return;
   }
-  beginLineStyle();
-  glBegin(m_splineMode == TLineSplineMode::lsmSegments ? GL_LINES : GL_LINE_STRIP);
+  engine::GeometrySink& sink = *frame.sink;
+  sink.beginLines(lineStyle());
+  sink.begin(m_splineMode == TLineSplineMode::lsmSegments ? GL_LINES : GL_LINE_STRIP);
   for (const TGLNode& n : nodes) {
     if (m_useNodeColor) {
-      glColor4fv(&n.color.x);
+      sink.color(n.color);
     }
-    glVertex3f(n.x, n.y, n.z);
+    sink.vertex(n.x, n.y, n.z);
   }
-  glEnd();
-  glPopAttrib();
-  drawNodeMarkers();
+  sink.end();
+  sink.endLines();
+  drawNodeMarkers(sink);
 }

@@ -20,7 +20,7 @@ public:
 
 protected:
   // Pushes the attributes the line style changes and sets it up; pair with glPopAttrib.
-  void beginLineStyle() const;
+  engine::LineStyle lineStyle() const;
 
 private:
   vm::Vec4 m_lineColor{1, 1, 1, 1};
@@ -47,7 +47,7 @@ public:
 
 protected:
   // A small marker at every node, in NodeColor, unless the aspect is lnaInvisible.
-  void drawNodeMarkers() const;
+  void drawNodeMarkers(engine::GeometrySink& sink) const;
 
 private:
   TGLNodes m_nodes{[this] { invalidateGeometry(); }, {0, 0, 1, 1}};

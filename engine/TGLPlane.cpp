@@ -19,8 +19,9 @@ engine::BoundingBox TGLPlane::localBounds() const {
   return engine::BoundingBox::between(-m_width / 2, -m_height / 2, 0, m_width / 2, m_height / 2, 0);
 }
 
-void TGLPlane::emitGeometry(engine::FrameState&) {
-  glNormal3f(0, 0, 1);
+void TGLPlane::emitGeometry(engine::FrameState& frame) {
+  engine::GeometrySink& sink = *frame.sink;
+  sink.normal(0, 0, 1);
   float s0 = 0;
   float s1 = m_xScope;
   float t0 = 0;
@@ -32,22 +33,22 @@ void TGLPlane::emitGeometry(engine::FrameState&) {
     t1 = m_yTiles * m_yScope + m_yOffset;
   }
   if (m_noZWrite) {
-    glDepthMask(GL_FALSE);
+    sink.depthMask(false);
   }
   const float hw = m_width / 2;
   const float hh = m_height / 2;
   if (m_singleQuad) {
     // Counter-clockwise seen from +Z: the front faces +Z.
-    glBegin(GL_QUADS);
-    glTexCoord2f(s1, t1);
-    glVertex2f(hw, hh);
-    glTexCoord2f(s0, t1);
-    glVertex2f(-hw, hh);
-    glTexCoord2f(s0, t0);
-    glVertex2f(-hw, -hh);
-    glTexCoord2f(s1, t0);
-    glVertex2f(hw, -hh);
-    glEnd();
+    sink.begin(GL_QUADS);
+    sink.texCoord(s1, t1);
+    sink.vertex(hw, hh, 0);
+    sink.texCoord(s0, t1);
+    sink.vertex(-hw, hh, 0);
+    sink.texCoord(s0, t0);
+    sink.vertex(-hw, -hh, 0);
+    sink.texCoord(s1, t0);
+    sink.vertex(hw, -hh, 0);
+    sink.end();
   } else {
     const int xTiles = m_xTiles < 1 ? 1 : m_xTiles;
     const int yTiles = m_yTiles < 1 ? 1 : m_yTiles;
@@ -56,19 +57,19 @@ void TGLPlane::emitGeometry(engine::FrameState&) {
       const float yBottom = hh - m_height * static_cast<float>(row + 1) / yTiles;
       const float tTop = t1 - (t1 - t0) * static_cast<float>(row) / yTiles;
       const float tBottom = t1 - (t1 - t0) * static_cast<float>(row + 1) / yTiles;
-      glBegin(GL_TRIANGLE_STRIP);
+      sink.begin(GL_TRIANGLE_STRIP);
       for (int column = 0; column <= xTiles; ++column) {
         const float x = -hw + m_width * static_cast<float>(column) / xTiles;
         const float s = s0 + (s1 - s0) * static_cast<float>(column) / xTiles;
-        glTexCoord2f(s, tTop);
-        glVertex2f(x, yTop);
-        glTexCoord2f(s, tBottom);
-        glVertex2f(x, yBottom);
+        sink.texCoord(s, tTop);
+        sink.vertex(x, yTop, 0);
+        sink.texCoord(s, tBottom);
+        sink.vertex(x, yBottom, 0);
       }
-      glEnd();
+      sink.end();
     }
   }
   if (m_noZWrite) {
-    glDepthMask(GL_TRUE);
+    sink.depthMask(true);
   }
 }

@@ -24,7 +24,7 @@ void TGLPolygon::setParts(bool top, bool bottom) {
   }
 }
 
-void TGLPolygon::emitGeometry(engine::FrameState&) {
+void TGLPolygon::emitGeometry(engine::FrameState& frame) {
   const auto& nodes = this->nodes().nodes();
   if (nodes.size() < 3) {
     return;
@@ -45,9 +45,9 @@ void TGLPolygon::emitGeometry(engine::FrameState&) {
     options.normal = hasNormal ? normal : nullptr;
     options.combineCapacity = nodes.size();
     if (hasNormal) {
-      glNormal3dv(normal);
+      frame.sink->normal(normal[0], normal[1], normal[2]);
     }
-    if (const GLenum error = engine::tessellate({contour}, options); error != 0) {
+    if (const GLenum error = engine::tessellate({contour}, options, *frame.sink); error != 0) {
       throw engine::EngineError(std::string(reinterpret_cast<const char*>(gluErrorString(error))) + ": " +
                                 std::to_string(error));
     }

@@ -1,9 +1,7 @@
-// Shapes drawn through GLU quadrics: the normals and facing they are made with.
+// Round shapes (disks, spheres): the normals and facing they are made with.
 #pragma once
 
 #include "TGLCustomSceneObject.h"
-
-#include <GL/glu.h>
 
 enum class TNormalSmoothing { nsFlat, nsSmooth, nsNone };
 enum class TNormalDirection { ndInside, ndOutside };
@@ -14,10 +12,6 @@ public:
   void setNormals(TNormalSmoothing value) { setGeometryProperty(m_normals, value); }
   TNormalDirection normalDirection() const { return m_normalDirection; }
   void setNormalDirection(TNormalDirection value) { setGeometryProperty(m_normalDirection, value); }
-
-protected:
-  // Sets fill style, normals, orientation and texture coordinates on the quadric.
-  void setupQuadric(GLUquadric* quadric) const;
 
 private:
   TNormalSmoothing m_normals = TNormalSmoothing::nsSmooth;

@@ -192,53 +192,53 @@ void TGLSpaceText::renderSelfAndChildren(engine::FrameState& frame, bool self, b
   TGLCustomSceneObject::renderSelfAndChildren(frame, self, children);
 }
 
-void TGLSpaceText::emitGeometry(engine::FrameState&) {
+void TGLSpaceText::emitGeometry(engine::FrameState& frame) {
+  engine::GeometrySink& sink = *frame.sink;
   const std::string drawable = drawableText();
   if (drawable.empty() || m_entry == nullptr || m_entry->listBase() == 0) {
     return;
   }
-  glPushMatrix();
+  sink.pushMatrix();
   if (m_aspectRatio != 0) {
-    glScalef(m_aspectRatio, 1, 1);
+    sink.scale(m_aspectRatio, 1, 1);
   }
   if (m_oblique != 0) {
-    glRotatef(m_oblique, 0, 0, 1);
+    sink.rotate(m_oblique, 0, 0, 1);
   }
   if (m_adjust.horz != TGLTextHorzAdjust::haLeft || m_adjust.vert != TGLTextVertAdjust::vaBaseLine ||
       m_textHeight != 0) {
     const Metrics m = textMetrics();
     if (m_textHeight != 0 && m.highest != 0) {
       const float f = m_textHeight / m.highest;
-      glScalef(f, f, 1);
+      sink.scale(f, f, 1);
     }
     switch (m_adjust.horz) {
       case TGLTextHorzAdjust::haCenter:
-        glTranslatef(-m.width / 2, 0, 0);
+        sink.translate(-m.width / 2, 0, 0);
         break;
       case TGLTextHorzAdjust::haRight:
-        glTranslatef(-m.width, 0, 0);
+        sink.translate(-m.width, 0, 0);
         break;
       default:
         break;
     }
     switch (m_adjust.vert) {
       case TGLTextVertAdjust::vaTop:
-        glTranslatef(0, -m.highest, 0);
+        sink.translate(0, -m.highest, 0);
         break;
       case TGLTextVertAdjust::vaCenter:
-        glTranslatef(0, std::fabs(m.lowest) / 2 - m.highest / 2, 0);
+        sink.translate(0, std::fabs(m.lowest) / 2 - m.highest / 2, 0);
         break;
       case TGLTextVertAdjust::vaBottom:
-        glTranslatef(0, std::fabs(m.lowest), 0);
+        sink.translate(0, std::fabs(m.lowest), 0);
         break;
       case TGLTextVertAdjust::vaBaseLine:
         break;
     }
   }
-  glPushAttrib(GL_POLYGON_BIT);
+  sink.pushFacing();
   m_compiledBase = m_entry->listBase();
-  glListBase(m_entry->listBase() - static_cast<GLuint>(m_entry->first()));
-  glCallLists(static_cast<GLsizei>(drawable.size()), GL_UNSIGNED_BYTE, drawable.data());
-  glPopAttrib();
-  glPopMatrix();
+  sink.glyphs(m_entry->listBase(), m_entry->first(), drawable);
+  sink.popFacing();
+  sink.popMatrix();
 }

@@ -10,19 +10,21 @@ namespace engine {
 namespace {
 
 struct TessState {
+  GeometrySink* sink = nullptr;
   std::size_t combineCapacity = 0;
   std::deque<Point3> combined;  // stable addresses while the tessellator holds them
   GLenum error = 0;
 };
 
-void GLAPIENTRY onBegin(GLenum type) {
-  glBegin(type);
+void GLAPIENTRY onBegin(GLenum type, void* data) {
+  static_cast<TessState*>(data)->sink->begin(type);
 }
-void GLAPIENTRY onEnd() {
-  glEnd();
+void GLAPIENTRY onEnd(void* data) {
+  static_cast<TessState*>(data)->sink->end();
 }
-void GLAPIENTRY onVertex(void* vertex) {
-  glVertex3dv(static_cast<const GLdouble*>(vertex));
+void GLAPIENTRY onVertex(void* vertex, void* data) {
+  const auto* p = static_cast<const GLdouble*>(vertex);
+  static_cast<TessState*>(data)->sink->vertex(p[0], p[1], p[2]);
 }
 
 void GLAPIENTRY onError(GLenum error, void* data) {
@@ -44,17 +46,18 @@ void GLAPIENTRY onCombine(GLdouble coords[3], void* [4], GLfloat[4], void** out,
 
 }  // namespace
 
-GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options) {
+GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options, GeometrySink& sink) {
   GLUtesselator* tess = gluNewTess();
   if (tess == nullptr) {
     return GLU_OUT_OF_MEMORY;
   }
   TessState state;
+  state.sink = &sink;
   state.combineCapacity = options.combineCapacity;
   using Callback = void(GLAPIENTRY*)();
-  gluTessCallback(tess, GLU_TESS_BEGIN, reinterpret_cast<Callback>(&onBegin));
-  gluTessCallback(tess, GLU_TESS_END, reinterpret_cast<Callback>(&onEnd));
-  gluTessCallback(tess, GLU_TESS_VERTEX, reinterpret_cast<Callback>(&onVertex));
+  gluTessCallback(tess, GLU_TESS_BEGIN_DATA, reinterpret_cast<Callback>(&onBegin));
+  gluTessCallback(tess, GLU_TESS_END_DATA, reinterpret_cast<Callback>(&onEnd));
+  gluTessCallback(tess, GLU_TESS_VERTEX_DATA, reinterpret_cast<Callback>(&onVertex));
   gluTessCallback(tess, GLU_TESS_ERROR_DATA, reinterpret_cast<Callback>(&onError));
   gluTessCallback(tess, GLU_TESS_COMBINE_DATA, reinterpret_cast<Callback>(&onCombine));
   gluTessProperty(tess, GLU_TESS_WINDING_RULE, options.windingRule);

@@ -1,6 +1,8 @@
-// Filled outlines through the GLU tessellator, emitted as immediate-mode OpenGL (so that they land in the
-// display list being compiled). Shared by polygons and glyph outlines.
+// Filled outlines through the GLU tessellator, emitted as primitives into a geometry sink (OpenGL, so that
+// they land in the display list being compiled, or a recorder). Shared by polygons and glyph outlines.
 #pragma once
+
+#include "GeometrySink.h"
 
 #include <GL/gl.h>
 
@@ -22,6 +24,6 @@ struct TessellateOptions {
 };
 
 // Emits the filled region; returns 0, or the GLU error code the tessellator reported.
-GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options);
+GLenum tessellate(const std::vector<Contour>& contours, const TessellateOptions& options, GeometrySink& sink);
 
 }  // namespace engine

@@ -1,32 +1,31 @@
-// Helper lines drawn unlit in one colour (a dummy cube's edges, line node markers): the scope issues
-// glBegin(GL_LINES) after setting the state up, and ends and restores it when it closes.
+// Helper lines drawn unlit in one colour (a dummy cube's edges, line node markers): the scope begins
+// GL_LINES after setting the state up, and ends and restores it when it closes.
 #pragma once
 
-#include "GLMath.h"
-
-#include <GL/gl.h>
+#include "GeometrySink.h"
 
 namespace engine {
 
 class UnlitLines {
 public:
-  explicit UnlitLines(const vm::Vec4& color) {
-    glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT);
-    glDisable(GL_LIGHTING);
-    glColor4fv(&color.x);
-    glBegin(GL_LINES);
+  UnlitLines(GeometrySink& sink, const vm::Vec4& color) : m_sink(sink) {
+    m_sink.beginUnlitLines(color);
+    m_sink.begin(GL_LINES);
   }
   ~UnlitLines() {
-    glEnd();
-    glPopAttrib();
+    m_sink.end();
+    m_sink.endLines();
   }
   UnlitLines(const UnlitLines&) = delete;
   UnlitLines& operator=(const UnlitLines&) = delete;
 
   void segment(float x0, float y0, float z0, float x1, float y1, float z1) const {
-    glVertex3f(x0, y0, z0);
-    glVertex3f(x1, y1, z1);
+    m_sink.vertex(x0, y0, z0);
+    m_sink.vertex(x1, y1, z1);
   }
+
+private:
+  GeometrySink& m_sink;
 };
 
 }  // namespace engine
