@@ -18,7 +18,7 @@ struct DiskShape {
   int loops = 2;
   double startAngle = 0;
   double sweepAngle = 360;
-  bool normals = true;      // one normal along the facing before the primitives
+  bool normals = true;       // one normal along the facing before the primitives
   bool facesMinusZ = false;  // "inside": normal -Z, winding reversed
   bool texture = true;
 };

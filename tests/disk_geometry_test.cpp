@@ -72,8 +72,8 @@ protected:
 
   static std::string describe(const engine::DiskShape& d) {
     std::ostringstream s;
-    s << "inner " << d.innerRadius << " outer " << d.outerRadius << " slices " << d.slices << " loops "
-      << d.loops << " start " << d.startAngle << " sweep " << d.sweepAngle << (d.facesMinusZ ? " inside" : "")
+    s << "inner " << d.innerRadius << " outer " << d.outerRadius << " slices " << d.slices << " loops " << d.loops
+      << " start " << d.startAngle << " sweep " << d.sweepAngle << (d.facesMinusZ ? " inside" : "")
       << (d.normals ? "" : " no normals") << (d.texture ? "" : " no texture");
     return s.str();
   }
@@ -129,9 +129,10 @@ TEST_F(DiskGeometry, SameTrianglesAsGluOverTheShapesTheGaugesUse) {
 TEST_F(DiskGeometry, WithoutNormalsOrTextureAndWhereGluRefusesTheShape) {
   EXPECT_TRUE(same({0.2, 1.5, 12, 3, 45, 270, false, false, false}));
   EXPECT_TRUE(same({0, 1.5, 12, 3, 45, 270, false, true, true}));
-  for (const engine::DiskShape refused : {engine::DiskShape{0, 1, 1, 2, 0, 360}, engine::DiskShape{0, 1, 8, 0, 0, 360},
-                                           engine::DiskShape{1.5, 1, 8, 2, 0, 360}, engine::DiskShape{0, 0, 8, 2, 0, 360},
-                                           engine::DiskShape{-0.5, 1, 8, 2, 0, 360}}) {
+  for (const engine::DiskShape refused :
+       {engine::DiskShape{0, 1, 1, 2, 0, 360}, engine::DiskShape{0, 1, 8, 0, 0, 360},
+        engine::DiskShape{1.5, 1, 8, 2, 0, 360}, engine::DiskShape{0, 0, 8, 2, 0, 360},
+        engine::DiskShape{-0.5, 1, 8, 2, 0, 360}}) {
     EXPECT_TRUE(ours(refused).empty()) << describe(refused);
     EXPECT_TRUE(same(refused));
   }

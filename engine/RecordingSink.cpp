@@ -1,0 +1,100 @@
+// Replaying a recording: each call back to the sink method it came from, with its own arguments.
+#include "RecordingSink.h"
+
+namespace engine {
+
+void RecordingSink::glyphs(GLuint listBase, int first, std::string_view codes) {
+  Call& call = add(Op::Glyphs, first);
+  call.name = listBase;
+  call.codes = std::string(codes);
+}
+
+namespace {
+
+vm::Vec4 rgba(const std::array<double, 4>& v) {
+  return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]), static_cast<float>(v[3])};
+}
+
+// Transform arguments were floats when recorded: the casts give them back exactly.
+void replayTransform(GeometrySink& sink, const RecordingSink::Call& c) {
+  const auto f = [&](int i) { return static_cast<float>(c.values[static_cast<std::size_t>(i)]); };
+  using Op = RecordingSink::Op;
+  switch (c.op) {
+    case Op::Translate:
+      sink.translate(f(0), f(1), f(2));
+      break;
+    case Op::Scale:
+      sink.scale(f(0), f(1), f(2));
+      break;
+    case Op::Rotate:
+      sink.rotate(f(0), f(1), f(2), f(3));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void RecordingSink::replay(GeometrySink& sink) const {
+  for (const Call& c : m_calls) {
+    const auto& v = c.values;
+    switch (c.op) {
+      case Op::Begin:
+        sink.begin(c.name);
+        break;
+      case Op::End:
+        sink.end();
+        break;
+      case Op::Vertex:
+        sink.vertex(v[0], v[1], v[2]);
+        break;
+      case Op::Normal:
+        sink.normal(v[0], v[1], v[2]);
+        break;
+      case Op::TexCoord:
+        sink.texCoord(v[0], v[1]);
+        break;
+      case Op::Color:
+        sink.color(rgba(v));
+        break;
+      case Op::PushMatrix:
+        sink.pushMatrix();
+        break;
+      case Op::PopMatrix:
+        sink.popMatrix();
+        break;
+      case Op::Translate:
+      case Op::Scale:
+      case Op::Rotate:
+        replayTransform(sink, c);
+        break;
+      case Op::PushFacing:
+        sink.pushFacing();
+        break;
+      case Op::PopFacing:
+        sink.popFacing();
+        break;
+      case Op::FrontFace:
+        sink.frontFace(c.name);
+        break;
+      case Op::DepthMask:
+        sink.depthMask(v[0] != 0);
+        break;
+      case Op::BeginLines:
+        sink.beginLines(c.style);
+        break;
+      case Op::BeginUnlitLines:
+        sink.beginUnlitLines(rgba(v));
+        break;
+      case Op::EndLines:
+        sink.endLines();
+        break;
+      case Op::Glyphs:
+        sink.glyphs(c.name, static_cast<int>(v[0]), c.codes);
+        break;
+    }
+  }
+}
+
+}  // namespace engine
