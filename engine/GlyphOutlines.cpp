@@ -1,4 +1,4 @@
-// FreeType outlines, flattened and tessellated into display lists.
+// FreeType outlines, flattened and tessellated into recorded geometry, and that compiled into display lists.
 #include "GlyphOutlines.h"
 
 #include "Tessellator.h"
@@ -222,22 +222,23 @@ std::string findFontFile(const std::string& family, const FontStyle& style) {
   return path;
 }
 
-bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
-                     float deviation, float extrusion, GlyphMetrics* metrics) {
+std::optional<std::vector<GlyphMesh>> buildGlyphMeshes(const std::string& family, const FontStyle& style, int first,
+                                                       int count, float deviation, float extrusion) {
   const std::string file = findFontFile(family, style);
   FT_Face face = nullptr;
   if (file.empty() || freetype() == nullptr || FT_New_Face(freetype(), file.c_str(), 0, &face) != 0) {
-    return false;
+    return std::nullopt;
   }
   const std::unique_ptr<FT_FaceRec_, decltype(&FT_Done_Face)> owner(face, &FT_Done_Face);
   if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) {
-    return false;
+    return std::nullopt;
   }
   const double em = face->units_per_EM;
   const double tolerance = deviation > 0 ? deviation : kDefaultDeviation;
+  std::vector<GlyphMesh> glyphs(static_cast<std::size_t>(std::max(count, 0)));
   for (int i = 0; i < count; ++i) {
     const int code = first + i;
-    GlyphMetrics m;
+    GlyphMesh& g = glyphs[static_cast<std::size_t>(i)];
     std::vector<Contour> contours;
     const std::uint32_t unicode = cp1252ToUnicode(static_cast<std::uint8_t>(code));
     const FT_UInt glyph = unicode == 0 ? 0 : FT_Get_Char_Index(face, unicode);
@@ -245,17 +246,30 @@ bool buildGlyphLists(const std::string& family, const FontStyle& style, int firs
     const bool draw = glyph != 0 || code >= 32;
     if (draw && FT_Load_Glyph(face, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) == 0) {
       const FT_Glyph_Metrics& gm = face->glyph->metrics;
-      m = {static_cast<float>(gm.width / em),        static_cast<float>(gm.height / em),
-           static_cast<float>(gm.horiBearingX / em), static_cast<float>(gm.horiBearingY / em),
-           static_cast<float>(gm.horiAdvance / em),  0};
+      g.metrics = {static_cast<float>(gm.width / em),        static_cast<float>(gm.height / em),
+                   static_cast<float>(gm.horiBearingX / em), static_cast<float>(gm.horiBearingY / em),
+                   static_cast<float>(gm.horiAdvance / em),  0};
       if (face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
         contours = flatten(face, tolerance);
       }
     }
-    metrics[i] = m;
+    emitGlyph(contours, extrusion, g.outline);
+  }
+  return glyphs;
+}
+
+bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
+                     float deviation, float extrusion, GlyphMetrics* metrics) {
+  const auto glyphs = buildGlyphMeshes(family, style, first, count, deviation, extrusion);
+  if (!glyphs) {
+    return false;
+  }
+  for (std::size_t i = 0; i < glyphs->size(); ++i) {
+    const GlyphMesh& g = (*glyphs)[i];
+    metrics[i] = g.metrics;
     glNewList(base + static_cast<GLuint>(i), GL_COMPILE);
-    emitGlyph(contours, extrusion, glSink());
-    glTranslatef(m.cellIncX, m.cellIncY, 0);
+    g.outline.replay(glSink());
+    glTranslatef(g.metrics.cellIncX, g.metrics.cellIncY, 0);
     glEndList();
   }
   return true;

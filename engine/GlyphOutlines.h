@@ -1,12 +1,17 @@
-// Glyph outlines as display lists: the characters of a font face, found by family name through fontconfig and
-// read with FreeType, flattened and tessellated into filled polygons in em units (baseline at y = 0, faces in
-// z = 0 facing +Z, extruded towards -Z when asked), each list ending with the character's advance.
+// Glyph outlines: the characters of a font face, found by family name through fontconfig and read with
+// FreeType, flattened and tessellated into filled polygons in em units (baseline at y = 0, faces in z = 0
+// facing +Z, extruded towards -Z when asked). Made as recorded geometry without any context, then compiled
+// into display lists, each ending with the character's advance.
 #pragma once
+
+#include "RecordingSink.h"
 
 #include <GL/gl.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -35,6 +40,17 @@ std::uint32_t cp1252ToUnicode(std::uint8_t byte);
 // The font file of the family and style (installed or privately registered, or a stand-in the font
 // configuration binds to that name), or empty when there is none.
 std::string findFontFile(const std::string& family, const FontStyle& style);
+
+// One character: its metrics and its filled outline (without the advance).
+struct GlyphMesh {
+  GlyphMetrics metrics;
+  RecordingSink outline;
+};
+
+// The characters first .. first + count - 1 (see buildGlyphLists for deviation and extrusion); nothing when
+// the face cannot be loaded. Needs no context.
+std::optional<std::vector<GlyphMesh>> buildGlyphMeshes(const std::string& family, const FontStyle& style, int first,
+                                                       int count, float deviation, float extrusion);
 
 // Compiles `count` lists from `base` for the characters first .. first + count - 1 and fills `metrics` (count
 // records). deviation: the largest chordal error of flattened curves, in em (0 picks a fine default);

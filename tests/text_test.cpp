@@ -12,6 +12,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -213,6 +214,36 @@ TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   EXPECT_EQ(depth, 1);
   EXPECT_TRUE(engine::findFontFile("NoSuchFaceAnywhere", {}).empty());
   EXPECT_FALSE(engine::findFontFile("Arial", {}).empty());  // a stand-in the configuration binds to the name
+}
+
+// Glyphs are made without any context, and each outline lies within the black box FreeType reports for it.
+TEST(GlyphMeshes, MadeWithoutAContextInsideTheirBlackBoxes) {
+  ASSERT_EQ(TGLContext::current(), nullptr);
+  EXPECT_FALSE(engine::buildGlyphMeshes("NoSuchFaceAnywhere", {}, 32, 96, 0, 0));
+  const auto glyphs = engine::buildGlyphMeshes("Liberation Sans", {}, 0, 128, 0, 0);
+  ASSERT_TRUE(glyphs);
+  ASSERT_EQ(glyphs->size(), 128u);
+  const auto vertexCount = [](const engine::RecordingSink& outline) {
+    return std::count_if(outline.calls().begin(), outline.calls().end(),
+                         [](const auto& call) { return call.op == engine::RecordingSink::Op::Vertex; });
+  };
+  EXPECT_EQ(vertexCount((*glyphs)[1].outline), 0) << "a control character has no glyph";
+  EXPECT_EQ(vertexCount((*glyphs)[' '].outline), 0);
+  EXPECT_GT((*glyphs)[' '].metrics.cellIncX, 0) << "a space still moves the pen";
+  for (const char c : std::string("W0g.")) {
+    const engine::GlyphMesh& g = (*glyphs)[static_cast<std::size_t>(c)];
+    const engine::GlyphMetrics& m = g.metrics;
+    for (const auto& call : g.outline.calls()) {
+      if (call.op != engine::RecordingSink::Op::Vertex) {
+        continue;
+      }
+      const double x = call.values[0];
+      const double y = call.values[1];
+      EXPECT_TRUE(x >= m.originX - 1e-4 && x <= m.originX + m.blackBoxX + 1e-4) << c << " x " << x;
+      EXPECT_TRUE(y <= m.originY + 1e-4 && y >= m.originY - m.blackBoxY - 1e-4) << c << " y " << y;
+    }
+    EXPECT_GE(vertexCount(g.outline), 3) << c;
+  }
 }
 
 TEST(PrivateFonts, ARegisteredFileIsKnownToThisProcessOnly) {
