@@ -43,8 +43,8 @@ public:
   virtual void scale(float x, float y, float z) = 0;
   virtual void rotate(float degrees, float x, float y, float z) = 0;
 
-  // State set inside geometry. Each push is undone by its pop; `frontFace` and `depthMask` are kept only
-  // until the pop of the enclosing `pushFacing` (depthMask is set back by the shape itself).
+  // State set inside geometry. `frontFace` holds until the pop of the enclosing `pushFacing`; a shape that
+  // turns depth writing off turns it back on itself.
   virtual void pushFacing() = 0;
   virtual void popFacing() = 0;
   virtual void frontFace(GLenum winding) = 0;

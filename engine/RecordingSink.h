@@ -1,5 +1,5 @@
-// A geometry sink that keeps the calls, in order, to be replayed into another sink later: the first half of
-// sending a shape's geometry elsewhere (the other half encodes the calls). Replayed into `GLSink`, a
+// A geometry sink that keeps the calls, in order, to be replayed into another sink later: a shape's geometry
+// as data, for glyphs made without a context and for sending geometry elsewhere. Replayed into `GLSink`, a
 // recording draws exactly what the shape drew.
 #pragma once
 
@@ -72,7 +72,7 @@ public:
 
 private:
   Call& add(Op op, double a = 0, double b = 0, double c = 0, double d = 0) {
-    return m_calls.emplace_back(Call{op, {a, b, c, d}});
+    return m_calls.emplace_back(Call{op, {a, b, c, d}, 0, {}, {}});
   }
   std::vector<Call> m_calls;
 };
