@@ -42,7 +42,7 @@ struct FrameState {
   // Set while drawing a subtree whose bounds lie wholly inside the frustum: nothing below needs a test.
   bool wholeInView = false;
   FrameCounts counts;
-  // Where the shapes emit their geometry: OpenGL, unless the frame is being recorded.
+  // Where a shape drawn directly emits its geometry (display lists are always compiled through OpenGL).
   GeometrySink* sink = &glSink();
 };
 

@@ -4,9 +4,8 @@
 namespace engine {
 
 void RecordingSink::glyphs(GLuint listBase, int first, std::string_view codes) {
-  Call& call = add(Op::Glyphs, first);
-  call.name = listBase;
-  call.codes = std::string(codes);
+  add(Op::Glyphs, first, listBase).name = static_cast<GLuint>(m_codes.size());
+  m_codes.emplace_back(codes);
 }
 
 namespace {
@@ -15,30 +14,13 @@ vm::Vec4 rgba(const std::array<double, 4>& v) {
   return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]), static_cast<float>(v[3])};
 }
 
-// Transform arguments were floats when recorded: the casts give them back exactly.
-void replayTransform(GeometrySink& sink, const RecordingSink::Call& c) {
-  const auto f = [&](int i) { return static_cast<float>(c.values[static_cast<std::size_t>(i)]); };
-  using Op = RecordingSink::Op;
-  switch (c.op) {
-    case Op::Translate:
-      sink.translate(f(0), f(1), f(2));
-      break;
-    case Op::Scale:
-      sink.scale(f(0), f(1), f(2));
-      break;
-    case Op::Rotate:
-      sink.rotate(f(0), f(1), f(2), f(3));
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace
 
 void RecordingSink::replay(GeometrySink& sink) const {
   for (const Call& c : m_calls) {
     const auto& v = c.values;
+    // Transform arguments were floats when recorded: the casts give them back exactly.
+    const auto f = [&](std::size_t i) { return static_cast<float>(v[i]); };
     switch (c.op) {
       case Op::Begin:
         sink.begin(c.name);
@@ -65,9 +47,13 @@ void RecordingSink::replay(GeometrySink& sink) const {
         sink.popMatrix();
         break;
       case Op::Translate:
+        sink.translate(f(0), f(1), f(2));
+        break;
       case Op::Scale:
+        sink.scale(f(0), f(1), f(2));
+        break;
       case Op::Rotate:
-        replayTransform(sink, c);
+        sink.rotate(f(0), f(1), f(2), f(3));
         break;
       case Op::PushFacing:
         sink.pushFacing();
@@ -82,7 +68,7 @@ void RecordingSink::replay(GeometrySink& sink) const {
         sink.depthMask(v[0] != 0);
         break;
       case Op::BeginLines:
-        sink.beginLines(c.style);
+        sink.beginLines(m_styles[c.name]);
         break;
       case Op::BeginUnlitLines:
         sink.beginUnlitLines(rgba(v));
@@ -91,7 +77,7 @@ void RecordingSink::replay(GeometrySink& sink) const {
         sink.endLines();
         break;
       case Op::Glyphs:
-        sink.glyphs(c.name, static_cast<int>(v[0]), c.codes);
+        sink.glyphs(static_cast<GLuint>(v[1]), static_cast<int>(v[0]), m_codes[c.name]);
         break;
     }
   }

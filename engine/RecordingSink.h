@@ -34,13 +34,12 @@ public:
     EndLines,
     Glyphs,
   };
-  // One call: `values` hold its numbers in argument order, `name` a GL enum (mode, winding) or list base.
+  // One call: `values` hold its numbers in argument order; `name` a GL enum (mode, winding), a list base,
+  // or the index of its line style or glyph codes in the side tables (rare calls keep vertices small).
   struct Call {
     Op op;
     std::array<double, 4> values{};
     GLuint name = 0;
-    LineStyle style{};
-    std::string codes;
   };
 
   void begin(GLenum mode) override { add(Op::Begin).name = mode; }
@@ -60,21 +59,25 @@ public:
   void popFacing() override { add(Op::PopFacing); }
   void frontFace(GLenum winding) override { add(Op::FrontFace).name = winding; }
   void depthMask(bool write) override { add(Op::DepthMask, write ? 1 : 0); }
-  void beginLines(const LineStyle& style) override { add(Op::BeginLines).style = style; }
+  void beginLines(const LineStyle& style) override {
+    add(Op::BeginLines).name = static_cast<GLuint>(m_styles.size());
+    m_styles.push_back(style);
+  }
   void beginUnlitLines(const vm::Vec4& c) override { add(Op::BeginUnlitLines, c.x, c.y, c.z, c.w); }
   void endLines() override { add(Op::EndLines); }
   void glyphs(GLuint listBase, int first, std::string_view codes) override;
 
   const std::vector<Call>& calls() const { return m_calls; }
-  void clear() { m_calls.clear(); }
   // The calls again, in order, into `sink`.
   void replay(GeometrySink& sink) const;
 
 private:
   Call& add(Op op, double a = 0, double b = 0, double c = 0, double d = 0) {
-    return m_calls.emplace_back(Call{op, {a, b, c, d}, 0, {}, {}});
+    return m_calls.emplace_back(Call{op, {a, b, c, d}, 0});
   }
   std::vector<Call> m_calls;
+  std::vector<LineStyle> m_styles;
+  std::vector<std::string> m_codes;
 };
 
 }  // namespace engine

@@ -358,6 +358,13 @@ GLuint TGLBaseSceneObject::displayList(engine::FrameState& frame) {
                               (m_name.empty() ? std::string("a node") : m_name));
   }
   ++g_compilations;
+  // A list holds OpenGL calls whatever the frame's sink is; the frame gets its sink back however this ends.
+  struct SinkSwap {
+    engine::FrameState& frame;
+    engine::GeometrySink* kept;
+    ~SinkSwap() { frame.sink = kept; }
+  } swap{frame, frame.sink};
+  frame.sink = &engine::glSink();
   glNewList(m_list.name(), GL_COMPILE);
   try {
     emitGeometry(frame);
