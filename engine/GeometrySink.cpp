@@ -1,6 +1,8 @@
 // The OpenGL side of the geometry sink: the line styles as attribute pushes, glyph runs as list calls.
 #include "GeometrySink.h"
 
+#include "TFontManager.h"
+
 namespace engine {
 
 void GLSink::beginLines(const LineStyle& style) {
@@ -32,8 +34,8 @@ void GLSink::beginUnlitLines(const vm::Vec4& color) {
   glColor4fv(&color.x);
 }
 
-void GLSink::glyphs(GLuint listBase, int first, std::string_view codes) {
-  glListBase(listBase - static_cast<GLuint>(first));
+void GLSink::glyphs(const FontEntry& font, std::string_view codes) {
+  glListBase(font.listBase() - static_cast<GLuint>(font.first()));
   glCallLists(static_cast<GLsizei>(codes.size()), GL_UNSIGNED_BYTE, codes.data());
 }
 

@@ -14,6 +14,8 @@
 
 namespace engine {
 
+class FontEntry;
+
 // A line's look while its segments are drawn: unlit, in one colour (or per-vertex colours), `width` pixels
 // wide, smoothed or not, and dashed by a 16-bit stipple pattern (0xFFFF draws it solid).
 struct LineStyle {
@@ -55,8 +57,9 @@ public:
   virtual void beginUnlitLines(const vm::Vec4& color) = 0;
   virtual void endLines() = 0;
 
-  // A run of glyphs already made as display lists `listBase + code - first`, each moving the pen on.
-  virtual void glyphs(GLuint listBase, int first, std::string_view codes) = 0;
+  // A run of the font's glyphs, each moving the pen on by its advance. Codes outside the font's range draw
+  // nothing and do not move the pen.
+  virtual void glyphs(const FontEntry& font, std::string_view codes) = 0;
 };
 
 // Straight to OpenGL, call for call. Holds no state: one instance serves every context and thread.
@@ -83,7 +86,8 @@ public:
   void beginUnlitLines(const vm::Vec4& color) override;
   void endLines() override { glPopAttrib(); }
 
-  void glyphs(GLuint listBase, int first, std::string_view codes) override;
+  // Calls the font's glyph lists, which must exist in the current context.
+  void glyphs(const FontEntry& font, std::string_view codes) override;
 };
 
 // The one `GLSink`.

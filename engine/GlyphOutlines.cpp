@@ -258,21 +258,14 @@ std::optional<std::vector<GlyphMesh>> buildGlyphMeshes(const std::string& family
   return glyphs;
 }
 
-bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
-                     float deviation, float extrusion, GlyphMetrics* metrics) {
-  const auto glyphs = buildGlyphMeshes(family, style, first, count, deviation, extrusion);
-  if (!glyphs) {
-    return false;
-  }
-  for (std::size_t i = 0; i < glyphs->size(); ++i) {
-    const GlyphMesh& g = (*glyphs)[i];
-    metrics[i] = g.metrics;
+void compileGlyphLists(const std::vector<GlyphMesh>& glyphs, GLuint base) {
+  for (std::size_t i = 0; i < glyphs.size(); ++i) {
+    const GlyphMesh& g = glyphs[i];
     glNewList(base + static_cast<GLuint>(i), GL_COMPILE);
     g.outline.replay(glSink());
     glTranslatef(g.metrics.cellIncX, g.metrics.cellIncY, 0);
     glEndList();
   }
-  return true;
 }
 
 }  // namespace engine

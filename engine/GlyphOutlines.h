@@ -47,16 +47,14 @@ struct GlyphMesh {
   RecordingSink outline;
 };
 
-// The characters first .. first + count - 1 (see buildGlyphLists for deviation and extrusion); nothing when
-// the face cannot be loaded. Needs no context.
+// The characters first .. first + count - 1; nothing when the face cannot be loaded. deviation: the largest
+// chordal error of flattened curves, in em (0 picks a fine default); extrusion: depth along -Z in em (0: flat
+// glyphs). Needs no context.
 std::optional<std::vector<GlyphMesh>> buildGlyphMeshes(const std::string& family, const FontStyle& style, int first,
                                                        int count, float deviation, float extrusion);
 
-// Compiles `count` lists from `base` for the characters first .. first + count - 1 and fills `metrics` (count
-// records). deviation: the largest chordal error of flattened curves, in em (0 picks a fine default);
-// extrusion: depth along -Z in em (0: flat glyphs). False when the face cannot be loaded. Needs a current
-// context.
-bool buildGlyphLists(const std::string& family, const FontStyle& style, int first, int count, GLuint base,
-                     float deviation, float extrusion, GlyphMetrics* metrics);
+// Compiles one list per glyph from `base` on, in order: its outline, then the move of the pen by its advance.
+// Needs a current context.
+void compileGlyphLists(const std::vector<GlyphMesh>& glyphs, GLuint base);
 
 }  // namespace engine

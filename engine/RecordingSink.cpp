@@ -3,9 +3,9 @@
 
 namespace engine {
 
-void RecordingSink::glyphs(GLuint listBase, int first, std::string_view codes) {
-  add(Op::Glyphs, first, listBase).name = static_cast<GLuint>(m_codes.size());
-  m_codes.emplace_back(codes);
+void RecordingSink::glyphs(const FontEntry& font, std::string_view codes) {
+  add(Op::Glyphs).name = static_cast<GLuint>(m_runs.size());
+  m_runs.push_back({&font, std::string(codes)});
 }
 
 namespace {
@@ -77,7 +77,7 @@ void RecordingSink::replay(GeometrySink& sink) const {
         sink.endLines();
         break;
       case Op::Glyphs:
-        sink.glyphs(static_cast<GLuint>(v[1]), static_cast<int>(v[0]), m_codes[c.name]);
+        sink.glyphs(*m_runs[c.name].font, m_runs[c.name].codes);
         break;
     }
   }

@@ -35,7 +35,7 @@ public:
     Glyphs,
   };
   // One call: `values` hold its numbers in argument order; `name` a GL enum (mode, winding), a list base,
-  // or the index of its line style or glyph codes in the side tables (rare calls keep vertices small).
+  // or the index of its line style or glyph run in the side tables (rare calls keep vertices small).
   struct Call {
     Op op;
     std::array<double, 4> values{};
@@ -65,7 +65,7 @@ public:
   }
   void beginUnlitLines(const vm::Vec4& c) override { add(Op::BeginUnlitLines, c.x, c.y, c.z, c.w); }
   void endLines() override { add(Op::EndLines); }
-  void glyphs(GLuint listBase, int first, std::string_view codes) override;
+  void glyphs(const FontEntry& font, std::string_view codes) override;
 
   const std::vector<Call>& calls() const { return m_calls; }
   // The calls again, in order, into `sink`.
@@ -77,7 +77,11 @@ private:
   }
   std::vector<Call> m_calls;
   std::vector<LineStyle> m_styles;
-  std::vector<std::string> m_codes;
+  struct GlyphRun {
+    const FontEntry* font;
+    std::string codes;
+  };
+  std::vector<GlyphRun> m_runs;
 };
 
 }  // namespace engine

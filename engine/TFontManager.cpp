@@ -64,14 +64,17 @@ engine::FontEntry* TFontManager::acquire(const std::string& name, const engine::
     throw engine::EngineError(message);
   };
   const int count = last - first + 1;
+  if (entry->m_glyphs.empty()) {
+    auto glyphs = engine::buildGlyphMeshes(name, style, first, count, deviation, extrusion);
+    if (!glyphs) {
+      fail("FontManager: font creation failed");
+    }
+    entry->m_glyphs = std::move(*glyphs);
+  }
   if (entry->m_lists.allocate(count) == 0) {
     fail("FontManager: no more display lists available");
   }
-  if (!engine::buildGlyphLists(name, style, first, count, entry->listBase(), deviation, extrusion,
-                               entry->m_metrics.data())) {
-    entry->m_lists.release();
-    fail("FontManager: font creation failed");
-  }
+  engine::compileGlyphLists(entry->m_glyphs, entry->listBase());
   return entry;
 }
 

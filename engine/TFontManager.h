@@ -1,11 +1,10 @@
-// The one font manager: glyph display lists shared by every text with the same face, style, extrusion,
+// The one font manager: glyphs (as data, and as display lists) shared by every text with the same face, style, extrusion,
 // deviation and character range, reference counted, re-made when their lists went with their contexts.
 #pragma once
 
 #include "GlyphOutlines.h"
 #include "TGLContext.h"
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,8 +25,18 @@ public:
   int references() const { return m_references; }
   // The first list (character `first`), or 0 when the lists are gone.
   GLuint listBase() const { return m_lists.name(); }
-  // The metrics of a character code in first .. last.
-  const engine::GlyphMetrics& metrics(int code) const { return m_metrics[static_cast<std::size_t>(code - m_first)]; }
+  // The glyph of a character code: its metrics and outline, made without a context and kept while the entry
+  // lives (the lists are compiled from them). Null outside first .. last, or while the face could not be read.
+  const engine::GlyphMesh* glyph(int code) const {
+    const long i = static_cast<long>(code) - m_first;
+    return i < 0 || i >= static_cast<long>(m_glyphs.size()) ? nullptr : &m_glyphs[static_cast<std::size_t>(i)];
+  }
+  // Its metrics; zero where there is no glyph.
+  const engine::GlyphMetrics& metrics(int code) const {
+    static const engine::GlyphMetrics kNone{};
+    const engine::GlyphMesh* g = glyph(code);
+    return g == nullptr ? kNone : g->metrics;
+  }
 
 private:
   friend class ::TFontManager;
@@ -39,7 +48,7 @@ private:
   int m_last = 255;
   TGLListHandle m_lists;
   int m_references = 0;
-  std::array<engine::GlyphMetrics, 256> m_metrics{};
+  std::vector<engine::GlyphMesh> m_glyphs;
   std::vector<TGLSpaceText*> m_users;
 };
 

@@ -238,7 +238,7 @@ void TGLSpaceText::emitGeometry(engine::FrameState& frame) {
   }
   sink.pushFacing();
   m_compiledBase = m_entry->listBase();
-  sink.glyphs(m_entry->listBase(), m_entry->first(), drawable);
+  sink.glyphs(*m_entry, drawable);
   sink.popFacing();
   sink.popMatrix();
 }
