@@ -83,6 +83,12 @@ inline Mat4 rotationAbout(const Vec4& axis, float radians) {
 // The general inverse; the identity when the matrix is singular.
 Mat4 inverse(const Mat4& a);
 
+// The matrices gluLookAt, glFrustum and glOrtho multiply by, as their references define them, in this file's
+// layout (for row vectors: eye = world · lookAt, clip = eye · frustum). Computed in double precision.
+Mat4 lookAt(const Vec4& eye, const Vec4& centre, const Vec4& up);
+Mat4 frustumMatrix(double left, double right, double bottom, double top, double nearPlane, double farPlane);
+Mat4 orthoMatrix(double left, double right, double bottom, double top, double nearPlane, double farPlane);
+
 inline float radians(float degrees) {
   return degrees * static_cast<float>(M_PI) / 180.0f;
 }

@@ -147,6 +147,9 @@ public:
   // Compiles the display list first when missing or stale.
   GLuint displayList(engine::FrameState& frame);
   virtual void emitGeometry(engine::FrameState& /*frame*/) {}
+  // Makes what emitGeometry needs that is not the node's own (a text's font), before geometry is emitted
+  // outside a frame; the context current.
+  virtual void prepareGeometry() {}
 
   // Lists compiled by every node since the program started: a test's sentinel for "not recompiled".
   static long compilations();

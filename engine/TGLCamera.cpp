@@ -156,3 +156,33 @@ void TGLCamera::applyView() {
   const vm::Vec4 u = vm::transform(up().value(), parentWorld);
   gluLookAt(eye.x, eye.y, eye.z, eye.x + d.x, eye.y + d.y, eye.z + d.z, u.x, u.y, u.z);
 }
+
+vm::Mat4 TGLCamera::viewMatrix() {
+  const vm::Vec4 eye = worldPosition();
+  if (m_target != nullptr) {
+    return vm::lookAt(eye, m_target->worldPosition(), up().value());
+  }
+  const vm::Mat4 parentWorld =
+      parent() != nullptr && !parent()->isSceneRoot() ? parent()->worldMatrix() : vm::Mat4::identity();
+  const vm::Vec4 d = vm::transform(direction().value(), parentWorld);
+  return vm::lookAt(eye, {eye.x + d.x, eye.y + d.y, eye.z + d.z, 1}, vm::transform(up().value(), parentWorld));
+}
+
+vm::Mat4 TGLCamera::projectionMatrix(int width, int height) const {
+  if (width < 1 || height < 1 || m_style == TGLCameraStyle::csOrtho2D || m_style == TGLCameraStyle::csCustom) {
+    return vm::Mat4::identity();
+  }
+  const Frustum f = frustum(0, 0, width, height, width, height, 96);
+  switch (m_style) {
+    case TGLCameraStyle::csOrthogonal:
+      return vm::orthoMatrix(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
+    case TGLCameraStyle::csInfinitePerspective: {
+      vm::Mat4 m = vm::frustumMatrix(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
+      m.m[2][2] = -1;
+      m.m[3][2] = static_cast<float>(-2 * f.nearPlane);
+      return m;
+    }
+    default:
+      return vm::frustumMatrix(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
+  }
+}

@@ -38,6 +38,11 @@ public:
   void applyProjection(int x, int y, int vpWidth, int vpHeight, int width, int height, float dpi);
   // Loads the view into the current (modelview) matrix. Context current.
   void applyView();
+  // The same two without a context, as matrices for row vectors (eye = world · view, clip = eye ·
+  // projection): the view applyView loads, and the projection applyProjection makes for a whole viewer of
+  // width × height pixels at 96 dpi (identity for the 2D and custom styles).
+  vm::Mat4 viewMatrix();
+  vm::Mat4 projectionMatrix(int width, int height) const;
   // A camera draws nothing.
   engine::BoundingBox localBounds() const override { return engine::BoundingBox::empty(); }
 

@@ -174,7 +174,7 @@ engine::BoundingBox TGLSpaceText::localBounds() const {
   return box;
 }
 
-void TGLSpaceText::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
+void TGLSpaceText::prepareGeometry() {
   if (!m_text.empty() && (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0)) {
     TFontManager& manager = TFontManager::instance();
     if (m_entry != nullptr) {
@@ -189,6 +189,10 @@ void TGLSpaceText::renderSelfAndChildren(engine::FrameState& frame, bool self, b
       markGeometryStale();
     }
   }
+}
+
+void TGLSpaceText::renderSelfAndChildren(engine::FrameState& frame, bool self, bool children) {
+  prepareGeometry();
   TGLCustomSceneObject::renderSelfAndChildren(frame, self, children);
 }
 

@@ -69,6 +69,7 @@ public:
   // The glyphs' black boxes as emitGeometry places them, from z = -extrusion to 0; unbounded while the font
   // entry has no glyph lists (the first draw acquires them; a draw after a failed acquisition tries again).
   engine::BoundingBox localBounds() const override;
+  void prepareGeometry() override;
   void renderSelfAndChildren(engine::FrameState& frame, bool drawSelf, bool drawChildren) override;
   void emitGeometry(engine::FrameState& frame) override;
 
