@@ -65,7 +65,20 @@ std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>&
   return out;
 }
 
+namespace {
+
+// A text knows its box only once its font is made.
+void prepareSubtree(TGLBaseSceneObject& node) {
+  node.prepareGeometry();
+  for (std::size_t i = 0; i < node.childCount(); ++i) {
+    prepareSubtree(node.child(i));
+  }
+}
+
+}  // namespace
+
 std::vector<TGLBaseSceneObject*> topsSeenBy(TGLBaseSceneObject& root, TGLCamera& camera, int width, int height) {
+  prepareSubtree(root);
   const ViewFrustum view(camera.viewMatrix(), camera.projectionMatrix(width, height), width, height, kCullingMarginPx);
   std::vector<TGLBaseSceneObject*> seen;
   for (std::size_t i = 0; i < root.childCount(); ++i) {

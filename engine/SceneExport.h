@@ -51,7 +51,8 @@ std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node);
 std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>& tops, bool bufferCulls);
 
 // The children of `root` (a scene's object root) whose subtrees meet what the camera shows in a viewer of
-// width × height pixels, with the frame's culling margin: everything outside draws no pixel there.
+// width × height pixels, with the frame's culling margin: everything outside draws no pixel there. Texts'
+// fonts are made first (their boxes depend on them), so the context must be current.
 std::vector<TGLBaseSceneObject*> topsSeenBy(TGLBaseSceneObject& root, TGLCamera& camera, int width, int height);
 
 }  // namespace engine

@@ -328,6 +328,7 @@ const engine::BoundingBox& TGLBaseSceneObject::subtreeBounds() {
 void TGLBaseSceneObject::invalidateGeometry() {
   invalidateBounds();
   m_flags |= GeometryDirty;
+  ++m_geometryVersion;
   // Every change is signalled, not only the first since the list was compiled: a node no viewer draws keeps
   // its list stale, and a viewer that draws only where things changed must hear of each change.
   signalChange(this);

@@ -123,6 +123,8 @@ public:
   // Change propagation.
   void invalidateTransform();
   void invalidateGeometry();
+  // Counts the changes of the node's own shape: a copy of the shape made elsewhere is stale when it differs.
+  std::uint32_t geometryVersion() const { return m_geometryVersion; }
   virtual void signalChange(TGLBaseSceneObject* sender);
   bool hasFlag(Flag flag) const { return (m_flags & flag) != 0; }
 
@@ -198,6 +200,7 @@ private:
   TGLCoordinates m_scale{this, {1, 1, 1, 0}, TGLCoordinates::Style::Vector};
   TGLCoordinates m_rotation{this, {0, 0, 0, 0}, TGLCoordinates::Style::Vector};
   bool m_visible = true;
+  std::uint32_t m_geometryVersion = 0;
   std::vector<std::unique_ptr<TGLBaseSceneObject>> m_children;
   TGLBaseSceneObject* m_parent = nullptr;
   TGLScene* m_scene = nullptr;

@@ -156,15 +156,19 @@ TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
   for (const gauges::GaugeRow& row : gauges::kGauges) {
     TGLCamera& camera = gauges::aimCamera(s_panel->nodes(), row);
     camera.setSceneScale(static_cast<float>(kSize) / 400);
-    buffer.setCamera(&camera);
-    buffer.renderFrame();
-    const std::vector<std::uint8_t> engineFrame = context.readPixels();
-
-    const auto tops = engine::topsSeenBy(s_panel->scene().objectRoot(), camera, kSize, kSize);
+    // Exported before the engine draws it: the first gauge is exported before any frame has made a font.
     std::vector<ExportedNode> exported;
     {
       engine::ContextGuard current(&context);  // a text's font is made in the context
+      const auto tops = engine::topsSeenBy(s_panel->scene().objectRoot(), camera, kSize, kSize);
+      EXPECT_EQ(tops.size(), 2u) << row.windowClass << ": the gauge and the backdrop behind every gauge";
       exported = engine::exportSubtrees(tops, true);
+    }
+    buffer.setCamera(&camera);
+    buffer.renderFrame();
+    const std::vector<std::uint8_t> engineFrame = context.readPixels();
+    {
+      engine::ContextGuard current(&context);
       drawExport(exported, camera.viewMatrix(), camera.projectionMatrix(kSize, kSize), kSize,
                  buffer.backgroundColor());
       ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));

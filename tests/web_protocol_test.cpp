@@ -20,13 +20,20 @@ TEST(WebProtocol, ASubscriptionListIsTakenWithSizesClampedAndDefaults) {
                               kGauges);
   ASSERT_TRUE(parsed) << parsed.error();
   const std::vector<web::Variant> expected{{1, 400, 3}, {0, 64, 0}, {2, 1024, 0}};
-  EXPECT_EQ(*parsed, expected);
+  EXPECT_EQ(parsed->variants, expected);
+  EXPECT_EQ(parsed->drawing, web::Drawing::Pictures);
   const auto defaults = web::parseClientMessage(R"({"subscribe":[{"gauge":"TForm2"}],"other":1})", kGauges);
   ASSERT_TRUE(defaults);
-  EXPECT_EQ(*defaults, (std::vector<web::Variant>{{0, 400, 0}}));
+  EXPECT_EQ(defaults->variants, (std::vector<web::Variant>{{0, 400, 0}}));
   const auto none = web::parseClientMessage(R"({"subscribe":[]})", kGauges);
   ASSERT_TRUE(none);
-  EXPECT_TRUE(none->empty());
+  EXPECT_TRUE(none->variants.empty());
+  const auto scene = web::parseClientMessage(R"({"draw":"scene","subscribe":[{"gauge":"TForm4"}]})", kGauges);
+  ASSERT_TRUE(scene);
+  EXPECT_EQ(scene->drawing, web::Drawing::Scene);
+  const auto pictures = web::parseClientMessage(R"({"draw":"pictures","subscribe":[]})", kGauges);
+  ASSERT_TRUE(pictures);
+  EXPECT_EQ(pictures->drawing, web::Drawing::Pictures);
 }
 
 TEST(WebProtocol, AnythingElseIsRefused) {
@@ -50,6 +57,9 @@ TEST(WebProtocol, AnythingElseIsRefused) {
            R"({"subscribe":[{"gauge":"TForm2"},{"gauge":"TForm2","size":200}]})",
            R"({"subscribe":[{"gauge":"TForm2"},{"gauge":"TForm3"},{"gauge":"TForm4"},{"gauge":"TForm2"}]})",
            R"({"subscribe":[{"gauge":"TForm2"}])",
+           R"({"draw":"webgl","subscribe":[]})",
+           R"({"draw":1,"subscribe":[]})",
+           R"({"draw":["scene"],"subscribe":[]})",
            tooLong,
            deep,
            R"({"subscribe":[{"gauge":"TForm2","x":[[[[[[[[[[1]]]]]]]]]]}]})"}) {

@@ -205,4 +205,31 @@ FramePtr GaugeStreamer::render(const Variant& v) {
   return std::make_shared<const Frame>(Frame{v, frameBytes(v, m_encoder.encode(pixels, v.sizePx, v.sizePx))});
 }
 
+SceneMessagePtr GaugeStreamer::sceneOf(int gauge, std::uint32_t sequence) {
+  if (m_sceneless.contains(gauge)) {
+    return nullptr;
+  }
+  try {
+    const engine::ContextGuard current(m_buffer.context());  // a text's font is made in it
+    return m_scenes.snapshot(gauge, sequence);
+  } catch (const std::exception& e) {
+    m_sceneless.insert(gauge);
+    const std::string_view caption = gauges::kGauges.at(static_cast<std::size_t>(gauge)).caption;
+    std::fprintf(stderr, "skyvane-web: the gauge \"%.*s\" cannot be sent as a scene: %s\n",
+                 static_cast<int>(caption.size()), caption.data(), e.what());
+    return nullptr;
+  }
+}
+
+std::vector<SceneMessagePtr> GaugeStreamer::sceneChanges(const std::set<int>& gauges, std::uint32_t sequence) {
+  try {
+    const engine::ContextGuard current(m_buffer.context());
+    return m_scenes.collect(gauges, sequence);
+  } catch (const std::exception& e) {
+    // A text whose new characters cannot be made: its browsers keep the last shape they were sent.
+    std::fprintf(stderr, "skyvane-web: a change cannot be sent as a scene: %s\n", e.what());
+    return {};
+  }
+}
+
 }  // namespace web

@@ -9,6 +9,7 @@
 #include "InstrumentTick.h"
 #include "JpegEncoder.h"
 #include "PanelScene.h"
+#include "SceneStreamer.h"
 #include "Settings.h"
 #include "TGLSceneBuffer.h"
 #include "WebProtocol.h"
@@ -72,6 +73,12 @@ public:
   // Drops the variant's frame: it is drawn afresh when next wanted.
   void forget(const Variant& variant) { m_latest.erase(variant); }
 
+  // For browsers that draw the gauges themselves: the gauge's scene as it is now (null for a switched-off
+  // gauge, or one that cannot be exported, which is said once on stderr), and what changed in those of
+  // `gauges` since the last call.
+  SceneMessagePtr sceneOf(int gauge, std::uint32_t sequence);
+  std::vector<SceneMessagePtr> sceneChanges(const std::set<int>& gauges, std::uint32_t sequence);
+
   // Gauges drawn so far (each variant drawn counts once).
   long renders() const { return m_renders; }
 
@@ -115,6 +122,8 @@ private:
   JpegEncoder m_encoder;
   int m_sizePx = 0;
   long m_renders = 0;
+  SceneStreamer m_scenes{m_panel, m_cameras, m_buffer};
+  std::set<int> m_sceneless;  // gauges whose export failed: said once, not tried again
 };
 
 }  // namespace web

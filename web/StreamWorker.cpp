@@ -64,6 +64,12 @@ void StreamWorker::setWanted(Watchers watchers, std::set<Variant> fresh) {
   m_fresh.insert(fresh.begin(), fresh.end());
 }
 
+void StreamWorker::setScenesWanted(std::set<int> watched, std::set<int> fresh) {
+  const std::lock_guard lock(m_mutex);
+  m_sceneGauges = std::move(watched);
+  m_freshScenes.insert(fresh.begin(), fresh.end());
+}
+
 void StreamWorker::run(std::promise<Result<void>>& made) {
   std::unique_ptr<GaugeStreamer> streamer;
   try {
@@ -101,6 +107,8 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
       nextLinkTry = Clock::now();  // the simulator went away: look for it again at once
     }
     Watchers watchers;
+    std::set<int> sceneGauges;
+    std::set<int> freshScenes;
     {
       const std::lock_guard lock(m_mutex);
       watchers = m_watchers;
@@ -108,8 +116,18 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
         streamer.forget(v);
       }
       m_fresh.clear();
+      sceneGauges = m_sceneGauges;
+      freshScenes.swap(m_freshScenes);
     }
     StreamOutput output;
+    ++m_sequence;
+    // Changes first: a scene made after them holds them, and its browsers apply only later ones.
+    output.sceneChanges = streamer.sceneChanges(sceneGauges, m_sequence);
+    for (const int gauge : freshScenes) {
+      if (SceneMessagePtr scene = streamer.sceneOf(gauge, m_sequence)) {
+        output.scenes.push_back(std::move(scene));
+      }
+    }
     output.frames = streamer.renderDue(watchers, Clock::now(), m_frameInterval, kDrawBudget);
     output.linkUp = outcome == instruments::TickOutcome::Updated;
     m_deliver(std::move(output));

@@ -19,6 +19,10 @@ namespace web {
 struct StreamOutput {
   std::vector<FramePtr> frames;  // drawn at this tick
   bool linkUp = false;           // the tick's batch arrived
+  // For browsers that draw: the scenes asked for, and what changed at this tick in the scenes watched (a
+  // scene made at this tick already holds this tick's changes).
+  std::vector<SceneMessagePtr> scenes;
+  std::vector<SceneMessagePtr> sceneChanges;
 };
 
 class StreamWorker {
@@ -38,6 +42,8 @@ public:
   // What the browsers watch now, one list per browser, and which of those variants must be drawn afresh at the
   // next tick (a browser wants one whose last frame is no longer kept); any thread.
   void setWanted(Watchers watchers, std::set<Variant> fresh);
+  // The gauges browsers watch as scenes, and those whose scene must be sent at the next tick; any thread.
+  void setScenesWanted(std::set<int> watched, std::set<int> fresh);
 
 private:
   void run(std::promise<Result<void>>& made);
@@ -50,6 +56,9 @@ private:
   std::mutex m_mutex;
   Watchers m_watchers;         // under m_mutex
   std::set<Variant> m_fresh;   // under m_mutex
+  std::set<int> m_sceneGauges;  // under m_mutex
+  std::set<int> m_freshScenes;  // under m_mutex
+  std::uint32_t m_sequence = 0;  // the tick's number: a scene and the changes after it are ordered by it
   std::string m_blockName;     // under m_mutex: the link's block file while it is open
   std::atomic<bool> m_stop{false};
   std::promise<void> m_finished;  // set by the thread as its last act

@@ -6,6 +6,7 @@
 #include "RequestGate.h"
 #include "Terminal.h"
 #include "embedded/kAppJs.h"
+#include "embedded/kSceneJs.h"
 #include "embedded/kIcon192.h"
 #include "embedded/kIcon512.h"
 #include "embedded/kIconSvg.h"
@@ -182,6 +183,7 @@ struct Page {
 const Page kPages[] = {
     {"/", kIndexHtml, kIndexHtmlSize, "text/html; charset=utf-8"},
     {"/app.js", kAppJs, kAppJsSize, "text/javascript; charset=utf-8"},
+    {"/scene.js", kSceneJs, kSceneJsSize, "text/javascript; charset=utf-8"},
     {"/style.css", kStyleCss, kStyleCssSize, "text/css; charset=utf-8"},
     // What a home screen needs to install the page as an app of its own.
     {"/manifest.webmanifest", kManifest, kManifestSize, "application/manifest+json"},
@@ -189,6 +191,11 @@ const Page kPages[] = {
     {"/icon-192.png", kIcon192, kIcon192Size, "image/png"},
     {"/icon-512.png", kIcon512, kIcon512Size, "image/png"},
 };
+
+// What a queued scene message counts against a client's limit: its bytes for a change, nothing for a scene.
+std::size_t changeBytes(const SceneMessage& m) {
+  return !m.bytes.empty() && m.bytes[0] == kDeltaKind ? m.bytes.size() : 0;
+}
 
 std::vector<std::string_view> gaugeClasses() {
   std::vector<std::string_view> classes;
@@ -204,14 +211,21 @@ struct WebPanel::Client {
   std::unique_ptr<QWebSocket> socket;
   Clock::time_point connectedAt = Clock::now();
   bool spoke = false;  // sent a subscription
+  Drawing drawing = Drawing::Pictures;
   std::vector<Variant> watching;
+  // Scene clients: gauges whose scene is awaited (changes are not sent before it), each gauge's scene
+  // sequence (changes up to it are in the scene), and the messages not yet handed to the socket, by gauge.
+  std::set<int> awaitingScene;
+  std::map<int, std::uint32_t> sceneSequence;
+  std::map<int, std::vector<SceneMessagePtr>> unsentScene;
+  std::size_t unsentChangeBytes = 0;  // of the changes among them: scenes are bounded by the gauges
   std::map<int, FramePtr> unsent;  // by gauge: the newest frame not yet handed to the socket
   qint64 inFlight = 0;             // bytes handed to the socket and not yet written
   int lastSent = -1;               // the gauge sent last: the next one after it goes first, so none starves
   Clock::time_point lastProgress = Clock::now();  // when the socket last wrote bytes towards the browser
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
   Clock::time_point lastHeard = Clock::now();     // its last pong or message
-  std::optional<std::vector<Variant>> waiting;    // a subscription change beyond its ration, the newest
+  std::optional<Subscription> waiting;            // a subscription change beyond its ration, the newest
   ChangeRation changes{kSubscriptionBurst, kSubscriptionEvery, Clock::now()};
   // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
   bool stalled(Clock::time_point now) const {
@@ -415,7 +429,7 @@ void WebPanel::acceptWebSockets() {
 void WebPanel::received(Client& client, const QString& message) {
   static const std::vector<std::string_view> classes = gaugeClasses();
   const QByteArray utf8 = message.toUtf8();
-  Result<std::vector<Variant>> parsed =
+  Result<Subscription> parsed =
       parseClientMessage(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), classes);
   if (!parsed) {
     drop(client, QString::fromStdString(parsed.error()));
@@ -430,8 +444,20 @@ void WebPanel::subscribeWhenDue(Client& client) {
   if (!client.waiting || !client.changes.take(Clock::now())) {
     return;
   }
-  client.watching = std::move(*client.waiting);
+  const std::vector<Variant> before = std::move(client.watching);
+  const Drawing drawingBefore = client.drawing;
+  client.watching = std::move(client.waiting->variants);
+  client.drawing = client.waiting->drawing;
   client.waiting.reset();
+  if (client.drawing == Drawing::Scene) {
+    client.unsent.clear();
+    subscribeScenes(client, before, drawingBefore);
+    return;
+  }
+  client.awaitingScene.clear();
+  client.sceneSequence.clear();
+  client.unsentScene.clear();
+  client.unsentChangeBytes = 0;
   std::erase_if(client.unsent, [&](const auto& entry) {
     return std::none_of(client.watching.begin(), client.watching.end(),
                         [&](const Variant& v) { return v.gauge == entry.first; });
@@ -449,15 +475,97 @@ void WebPanel::subscribeWhenDue(Client& client) {
   flush(client);
 }
 
-void WebPanel::updateWanted(const std::set<Variant>& fresh) {
+void WebPanel::subscribeScenes(Client& client, const std::vector<Variant>& before, Drawing drawingBefore) {
+  std::set<int> had;
+  if (drawingBefore == Drawing::Scene) {
+    for (const Variant& v : before) {
+      had.insert(v.gauge);
+    }
+  }
+  std::set<int> now;
+  std::set<int> fresh;
+  for (const Variant& v : client.watching) {
+    now.insert(v.gauge);
+    if (!had.contains(v.gauge)) {
+      fresh.insert(v.gauge);
+    }
+  }
+  const auto gone = [&](int gauge) { return !now.contains(gauge); };
+  std::erase_if(client.awaitingScene, gone);
+  std::erase_if(client.sceneSequence, [&](const auto& entry) { return gone(entry.first); });
+  std::erase_if(client.unsentScene, [&](const auto& entry) { return gone(entry.first); });
+  client.unsentChangeBytes = 0;
+  for (const auto& [gauge, messages] : client.unsentScene) {
+    for (const SceneMessagePtr& m : messages) {
+      client.unsentChangeBytes += changeBytes(*m);
+    }
+  }
+  client.awaitingScene.insert(fresh.begin(), fresh.end());
+  updateWanted({}, fresh);
+  flush(client);
+}
+
+void WebPanel::updateWanted(const std::set<Variant>& fresh, const std::set<int>& freshScenes) {
   Watchers watchers;
   std::set<Variant> wanted;
+  std::set<int> sceneGauges;
   for (const auto& client : m_clients) {
+    if (client->drawing == Drawing::Scene) {
+      for (const Variant& v : client->watching) {
+        sceneGauges.insert(v.gauge);
+      }
+      continue;
+    }
     watchers.push_back(client->watching);
     wanted.insert(client->watching.begin(), client->watching.end());
   }
   std::erase_if(m_latest, [&](const auto& entry) { return !wanted.contains(entry.first); });
   m_worker->setWanted(std::move(watchers), fresh);
+  m_worker->setScenesWanted(std::move(sceneGauges), freshScenes);
+}
+
+void WebPanel::takeScenes(const StreamOutput& output) {
+  std::set<int> resend;
+  for (auto& client : m_clients) {
+    Client& c = *client;
+    if (c.drawing != Drawing::Scene) {
+      continue;
+    }
+    const auto queue = [&](const SceneMessagePtr& m) {
+      c.unsentScene[m->gauge].push_back(m);
+      c.unsentChangeBytes += changeBytes(*m);
+    };
+    for (const SceneMessagePtr& scene : output.scenes) {
+      if (c.awaitingScene.erase(scene->gauge) > 0) {
+        // Anything still queued for the gauge is older than its scene.
+        for (const SceneMessagePtr& old : c.unsentScene[scene->gauge]) {
+          c.unsentChangeBytes -= changeBytes(*old);
+        }
+        c.unsentScene[scene->gauge].clear();
+        c.sceneSequence[scene->gauge] = scene->sequence;
+        queue(scene);
+      }
+    }
+    for (const SceneMessagePtr& change : output.sceneChanges) {
+      const auto seen = c.sceneSequence.find(change->gauge);
+      if (seen != c.sceneSequence.end() && change->sequence > seen->second) {
+        queue(change);
+      }
+    }
+    if (c.unsentChangeBytes > kMaxUnsentChangeBytes) {
+      // It reads too slowly for the changes: it gets each gauge's scene afresh, which holds them all.
+      for (const auto& [gauge, messages] : c.unsentScene) {
+        c.awaitingScene.insert(gauge);
+        c.sceneSequence.erase(gauge);
+        resend.insert(gauge);
+      }
+      c.unsentScene.clear();
+      c.unsentChangeBytes = 0;
+    }
+  }
+  if (!resend.empty()) {
+    updateWanted({}, resend);
+  }
 }
 
 void WebPanel::drop(Client& client, const QString& reason, Ending ending) {
@@ -486,6 +594,7 @@ void WebPanel::take(StreamOutput output) {
       sendLinkState(*client);
     }
   }
+  takeScenes(output);
   for (const FramePtr& frame : output.frames) {
     bool watched = false;
     for (auto& client : m_clients) {
@@ -510,7 +619,26 @@ void WebPanel::take(StreamOutput output) {
   }
 }
 
+void WebPanel::flushScenes(Client& client) {
+  // The gauges take turns, each sending what it has queued, in order.
+  while (client.inFlight < kMaxInFlightBytes && !client.unsentScene.empty()) {
+    auto next = client.unsentScene.upper_bound(client.lastSent);
+    if (next == client.unsentScene.end()) {
+      next = client.unsentScene.begin();
+    }
+    client.lastSent = next->first;
+    const std::vector<SceneMessagePtr> messages = std::move(next->second);
+    client.unsentScene.erase(next);
+    for (const SceneMessagePtr& m : messages) {
+      client.unsentChangeBytes -= changeBytes(*m);
+      client.inFlight += client.socket->sendBinaryMessage(
+          QByteArray(reinterpret_cast<const char*>(m->bytes.data()), static_cast<qsizetype>(m->bytes.size())));
+    }
+  }
+}
+
 void WebPanel::flush(Client& client) {
+  flushScenes(client);
   while (client.inFlight < kMaxInFlightBytes && !client.unsent.empty()) {
     auto next = client.unsent.upper_bound(client.lastSent);
     if (next == client.unsent.end()) {
@@ -522,7 +650,7 @@ void WebPanel::flush(Client& client) {
     client.inFlight += client.socket->sendBinaryMessage(
         QByteArray(reinterpret_cast<const char*>(frame->bytes.data()), static_cast<qsizetype>(frame->bytes.size())));
   }
-  if (client.unsent.empty()) {
+  if (client.unsent.empty() && client.unsentScene.empty()) {
     client.behindSince.reset();
   } else if (!client.behindSince) {
     client.behindSince = Clock::now();

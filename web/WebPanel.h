@@ -32,6 +32,9 @@ class QWebSocket;
 namespace web {
 
 inline constexpr qint64 kMaxInFlightBytes = 512 * 1024;
+// Scene changes waiting for one browser, at most: beyond that its queue is dropped and its gauges' scenes are
+// sent afresh (a scene holds every change before it), so a slow browser costs memory for its scenes and this.
+inline constexpr std::size_t kMaxUnsentChangeBytes = 1024 * 1024;
 inline constexpr qint64 kMaxQueuedBytes = 4 * kMaxInFlightBytes;
 // Subscription changes a browser may make: kSubscriptionBurst at once, then one per kSubscriptionEvery (a
 // page being resized sends a few). One beyond that waits, only the newest is kept, until the browser's turn.
@@ -83,8 +86,12 @@ private:
   // The clients as they are now, for a walk that may drop some.
   std::vector<Client*> clientsNow() const;
   void take(StreamOutput output);
-  void updateWanted(const std::set<Variant>& fresh = {});
+  void updateWanted(const std::set<Variant>& fresh = {}, const std::set<int>& freshScenes = {});
+  // What a client now watches as scenes: the gauges it did not watch so far wait for their scene.
+  void subscribeScenes(Client& client, const std::vector<Variant>& before, Drawing drawingBefore);
+  void takeScenes(const StreamOutput& output);
   void flush(Client& client);
+  void flushScenes(Client& client);
   void sendLinkState(Client& client);
   QByteArray gaugeList() const;
 

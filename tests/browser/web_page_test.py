@@ -71,14 +71,21 @@ def mean_difference(a, b):
     return float(run.stderr.split("(")[1].split(")")[0]) * 255
 
 
+# WebGL through SwiftShader, which newer Chromium versions give only when asked: without these the page would
+# silently fall back to pictures, and a test of the drawing on the device would test the fallback.
+WEBGL = ["--use-angle=swiftshader", "--enable-unsafe-swiftshader"]
+# No WebGL at all: the page must ask the server for pictures.
+NO_WEBGL = ["--disable-3d-apis"]
+
+
 class Page:
-    def __init__(self, url):
+    def __init__(self, url, graphics=WEBGL, ratio=1, window="1000,560"):
         from selenium import webdriver
         from selenium.webdriver.chrome.options import Options
         from selenium.webdriver.chrome.service import Service
         options = Options()
         for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                         "--window-size=1000,560", "--force-device-scale-factor=1"]:
+                         f"--window-size={window}", f"--force-device-scale-factor={ratio}"] + graphics:
             options.add_argument(argument)
         options.binary_location = shutil.which("chromium")
         self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
@@ -128,6 +135,8 @@ def main():
         if not page.wait(lambda: all(page.state().get("framesByGauge", {}).get(g) for g in GAUGES)
                          and page.state().get("link") == "up", 10):
             fail(f"the page drew no gauge: {page.state()}")
+        if page.state().get("drawnBy") != "webgl2":
+            fail(f"the gauges were not drawn by the browser's WebGL 2: {page.state()}")
         if screenshot:
             page.driver.save_screenshot(screenshot)
 

@@ -15,7 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import SKIP, Page, fail, missing_browser, private_home, start, stop  # noqa: E402
+from web_page_test import NO_WEBGL, SKIP, Page, fail, missing_browser, private_home, start, stop  # noqa: E402
 
 
 class Phone(Page):
@@ -26,7 +26,8 @@ class Phone(Page):
         from selenium.webdriver.chrome.options import Options
         from selenium.webdriver.chrome.service import Service
         options = Options()
-        for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"]:
+        # Pictures from the server: the image element fallback is one of the phone's checks.
+        for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"] + NO_WEBGL:
             options.add_argument(argument)
         options.add_experimental_option("mobileEmulation", {
             "deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0, "touch": True}})

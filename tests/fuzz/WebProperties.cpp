@@ -19,8 +19,10 @@ namespace {
 
 const std::array<std::string_view, 4> kGauges{"TForm2", "TForm3", "TForm10", "TForm37"};
 
-std::string canonical(const std::vector<web::Variant>& variants) {
-  std::string text = R"({"subscribe":[)";
+std::string canonical(const web::Subscription& subscription) {
+  const std::vector<web::Variant>& variants = subscription.variants;
+  std::string text = subscription.drawing == web::Drawing::Scene ? R"({"draw":"scene","subscribe":[)"
+                                                                   : R"({"subscribe":[)";
   for (std::size_t i = 0; i < variants.size(); ++i) {
     const web::Variant& v = variants[i];
     text += (i ? "," : "") + std::string(R"({"gauge":")") + std::string(kGauges.at(static_cast<std::size_t>(v.gauge))) +
@@ -33,7 +35,7 @@ std::string canonical(const std::vector<web::Variant>& variants) {
 
 std::optional<std::string> checkWebMessage(Bytes input) {
   const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const Result<std::vector<web::Variant>> parsed = web::parseClientMessage(text, kGauges);
+  const Result<web::Subscription> parsed = web::parseClientMessage(text, kGauges);
   if (!parsed) {
     return parsed.error().empty() ? std::optional<std::string>("a refusal without a reason") : std::nullopt;
   }
@@ -41,7 +43,7 @@ std::optional<std::string> checkWebMessage(Bytes input) {
     return "a message over the size limit was taken";
   }
   std::set<int> gauges;
-  for (const web::Variant& v : *parsed) {
+  for (const web::Variant& v : parsed->variants) {
     if (v.gauge < 0 || v.gauge >= static_cast<int>(kGauges.size()) || !gauges.insert(v.gauge).second) {
       return "a subscription names a gauge outside the list or twice";
     }
@@ -49,7 +51,7 @@ std::optional<std::string> checkWebMessage(Bytes input) {
       return "a subscription's size or turn is out of range";
     }
   }
-  const Result<std::vector<web::Variant>> again = web::parseClientMessage(canonical(*parsed), kGauges);
+  const Result<web::Subscription> again = web::parseClientMessage(canonical(*parsed), kGauges);
   if (!again || *again != *parsed) {
     return "a subscription taken again from its canonical form differs";
   }

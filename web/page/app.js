@@ -27,8 +27,10 @@ let settingsNote = '';      // said once in the bar: what of the address was not
 let zoomed = null;          // the gauge shown alone for a moment (a tap on its tile), or null
 let locked = false;         // the tiles' buttons hidden: nothing to touch by mistake
 let brightness = 0;         // index into BRIGHTNESS
-// For tests and curious users: what arrived.
-window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting' };
+let drawing = null;         // the gauges drawn here (SceneDrawing), or null: pictures drawn by the server
+const dirty = new Set();    // gauges whose scene changed since their tile was last drawn
+// For tests and curious users: what arrived, and who draws.
+window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting', drawnBy: 'server' };
 
 function parseArrangement(text, cols) {
   const tiles = [];
@@ -225,10 +227,62 @@ function subscribe() {
   if (!socket || socket.readyState !== WebSocket.OPEN) return;
   // A hidden page (another app in front, the screen off) watches nothing: no pictures are drawn or sent for it.
   const hidden = document.visibilityState === 'hidden';
-  socket.send(JSON.stringify({
+  const message = {
     subscribe: hidden ? [] : arrangement.tiles.map((t) => ({ gauge: t.gauge, size: sizes[t.gauge], turn: t.turns })),
-  }));
+  };
+  if (drawing) {
+    message.draw = 'scene';
+    // New sizes and turns are this browser's own business: every tile is drawn again from what it has.
+    for (const t of arrangement.tiles) dirty.add(t.gauge);
+    drawSoon();
+  }
+  socket.send(JSON.stringify(message));
   window.skyvane.watching = hidden ? 0 : arrangement.tiles.length;
+}
+
+// A tile has been drawn: counted, and undimmed at its first picture.
+function shown(tile, gauge) {
+  const first = !tile.dataset.drawn;
+  tile.dataset.drawn = '1';
+  window.skyvane.frames++;
+  window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
+  if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
+}
+
+let drawPending = false;
+
+function drawSoon() {
+  if (drawPending || dirty.size === 0) return;
+  drawPending = true;
+  requestAnimationFrame(drawDirty);
+}
+
+// Each tile whose scene changed, drawn once per display frame however many changes came.
+function drawDirty() {
+  drawPending = false;
+  for (const gauge of dirty) {
+    const tile = grid.querySelector(`.tile[data-gauge="${gauge}"]`);
+    const entry = arrangement.tiles.find((t) => t.gauge === gauge);
+    if (!tile || !entry) {
+      dirty.delete(gauge);
+      continue;
+    }
+    const canvas = tile.querySelector('canvas');
+    if (drawing.draw(Number(gauge.slice(5)) - 2, canvas.width, entry.turns, canvas)) {
+      dirty.delete(gauge);
+      shown(tile, gauge);
+    }
+  }
+  window.skyvane.pageCost = drawing.cost;
+}
+
+function takeScene(data) {
+  const index = drawing.take(data);
+  const kind = new DataView(data).getUint8(0) === SceneDrawing.SCENE_KIND ? 'scenes' : 'changes';
+  window.skyvane[index < 0 ? 'ignored' : kind] = (window.skyvane[index < 0 ? 'ignored' : kind] || 0) + 1;
+  if (index < 0) return;
+  dirty.add(`TForm${index + 2}`);
+  drawSoon();
 }
 
 function drawFrame(data) {
@@ -250,11 +304,7 @@ function drawFrame(data) {
     if (order >= (Number(tile.dataset.shown) || 0)) {
       tile.dataset.shown = order;
       canvas.getContext('2d').drawImage(picture, 0, 0, canvas.width, canvas.height);
-      const first = !tile.dataset.drawn;
-      tile.dataset.drawn = '1';
-      window.skyvane.frames++;
-      window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
-      if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
+      shown(tile, gauge);
     }
     done();
   };
@@ -288,6 +338,11 @@ function connect() {
       try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
       // Repeated every second: the notes change only when the link does, or when news comes back.
       if (linkUp !== wasUp || stateText.textContent === 'no news from the panel server') showNotes();
+      return;
+    }
+    window.skyvane.bytes = (window.skyvane.bytes || 0) + event.data.byteLength;
+    if (drawing && new DataView(event.data).getUint8(0) !== FRAME_KIND) {
+      takeScene(event.data);
     } else {
       drawFrame(event.data);
     }
@@ -403,6 +458,11 @@ async function fetchGauges() {
 
 async function start() {
   if (cannotDraw()) return;
+  // WebGL where the browser has it: the gauges are then drawn here, from their scenes; else the server
+  // draws pictures. ?draw=pictures asks for pictures anyway.
+  if (new URLSearchParams(location.search).get('draw') !== 'pictures') drawing = SceneDrawing.create();
+  if (drawing) window.skyvane.drawnBy = `webgl${drawing.version}`;
+  else window.skyvane.whyPictures = SceneDrawing.problem() || 'asked for';
   gauges = await fetchGauges();
   stateText.textContent = '';
   arrangement = loadArrangement();

@@ -69,7 +69,7 @@ Result<Variant> parseVariant(const nlohmann::json& item, std::span<const std::st
 
 }  // namespace
 
-Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
+Result<Subscription> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
   if (text.size() > kMaxMessageBytes) {
     return Problem{"a message of more than " + std::to_string(kMaxMessageBytes) + " bytes"};
   }
@@ -87,7 +87,15 @@ Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span
   if (list->size() > gauges.size()) {
     return Problem{"more subscriptions than gauges"};
   }
-  std::vector<Variant> variants;
+  Subscription subscription;
+  if (const auto draw = message.find("draw"); draw != message.end()) {
+    if (*draw == "scene") {
+      subscription.drawing = Drawing::Scene;
+    } else if (*draw != "pictures") {
+      return Problem{"\"draw\" is neither \"pictures\" nor \"scene\""};
+    }
+  }
+  std::vector<Variant>& variants = subscription.variants;
   std::set<int> seen;
   for (const nlohmann::json& item : *list) {
     Result<Variant> v = parseVariant(item, gauges);
@@ -99,7 +107,7 @@ Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span
     }
     variants.push_back(*v);
   }
-  return variants;
+  return subscription;
 }
 
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg) {

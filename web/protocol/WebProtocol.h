@@ -1,9 +1,11 @@
 // What a browser and skyvane-web say to each other on the panel's WebSocket. No Qt, so that the parser can be
 // fuzzed on its own.
 //
-// Browser to server, text: {"subscribe":[{"gauge":"TForm2","size":400,"turn":0}, ...]} replaces the gauges
-// the client watches (an empty list watches none). size is in device pixels, clamped to 64..1024; turn is the
-// quarter turns clockwise, 0..3. Anything else (bad JSON, other keys' values of the wrong kind, an unknown
+// Browser to server, text: {"subscribe":[{"gauge":"TForm2","size":400,"turn":0}, ...],"draw":"scene"} replaces
+// the gauges the client watches (an empty list watches none). size is in device pixels, clamped to 64..1024;
+// turn is the quarter turns clockwise, 0..3. "draw" is "pictures" (the default: JPEG frames, drawn at that
+// size and turn) or "scene" (the gauges' scenes and their changes, see SceneStreamer.h; size and turn are the
+// browser's own business then). Anything else (bad JSON, other keys' values of the wrong kind, an unknown
 // gauge, a size beyond reason, a gauge twice, a binary message, more than kMaxMessageBytes) is malformed and
 // closes that client.
 //
@@ -44,8 +46,17 @@ struct Variant {
   auto operator<=>(const Variant&) const = default;
 };
 
+// How a browser wants its gauges: as pictures drawn here, or as scenes it draws itself.
+enum class Drawing { Pictures, Scene };
+
+struct Subscription {
+  std::vector<Variant> variants;
+  Drawing drawing = Drawing::Pictures;
+  friend bool operator==(const Subscription&, const Subscription&) = default;
+};
+
 // The gauges a subscription may name, by window class, in table order.
-Result<std::vector<Variant>> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
+Result<Subscription> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
 
 // The header of a frame of `variant`, followed by `jpeg`.
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg);

@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""Gauges drawn by the browser: headless Chromium with WebGL (SwiftShader) opens skyvane-web's page against
+skyvane-sim with known values, and every one of the 36 gauges it draws from the scenes the server sends must be
+skyvane-render's picture of those values at the same device size (mean difference in the dial at most 3
+levels); so must three gauges at device pixel ratios 2 and 3 and a turned tile. The demo flight keeps tiles
+moving with changes alone, a few hundred bytes a tick. Without WebGL the page falls back to the server's
+pictures, drawn through an image element where createImageBitmap is missing too.
+
+Usage: web_scene_test.py SKYVANE_SIM SKYVANE_WEB SKYVANE_RENDER
+Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 on a failure.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from web_page_test import (NO_WEBGL, SKIP, Page, fail, missing_browser, private_home, start,  # noqa: E402
+                           stop)
+
+VALUES = ["airspeed=120", "altitude=4350", "pitch=5", "bank=12", "ball=0.3", "ammeter=10"]
+ALL = [f"TForm{n}" for n in range(2, 38)]
+LIMIT = 3.0
+
+
+def sets(values):
+    return [a for v in values for a in ("--set", v)]
+
+
+def dial_difference(shown, expected, work):
+    """Mean absolute difference per channel, in levels of 255, inside the dial (the circle of 0.42 of the side
+    around the middle: the corners show only the backdrop), and over the whole picture."""
+    size = int(subprocess.run(["identify", "-format", "%w", shown], capture_output=True, text=True).stdout)
+    r = size * 0.42
+    mask = os.path.join(work, "mask.png")
+    subprocess.run(["convert", "-size", f"{size}x{size}", "xc:black", "-fill", "white", "-draw",
+                    f"circle {size / 2},{size / 2} {size / 2 + r},{size / 2}", mask], check=True)
+    means = "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]"
+
+    def mean(*masking):
+        run = subprocess.run(["convert", shown, expected, "-compose", "difference", "-composite", *masking,
+                              "-format", means, "info:"], capture_output=True, text=True, check=True)
+        return sum(float(v) for v in run.stdout.split()) / 3 * 255
+
+    inside = mean(mask, "-compose", "multiply", "-composite") * size * size / (3.14159265 * r * r)
+    return inside, mean()
+
+
+class Checker:
+    def __init__(self, render, env, work):
+        self.render, self.env, self.work = render, env, work
+        self.worst = (0, "")
+
+    def reference(self, gauge, size, turns=0):
+        path = os.path.join(self.work, f"ref-{gauge}-{size}-{turns}.png")
+        subprocess.run([self.render, "--gauge", gauge, "-o", path, "--size", str(size), "--aa", "4x",
+                        "--turn", str(turns)] + sets(VALUES), check=True, env=self.env)
+        return path
+
+    def check(self, page, gauge, turns=0, label=""):
+        shown = os.path.join(self.work, f"shown-{gauge}-{turns}{label}.png")
+        size = page.canvas_png(gauge, shown)
+        inside, whole = dial_difference(shown, self.reference(gauge, size, turns), self.work)
+        if inside > self.worst[0]:
+            self.worst = (inside, f"{gauge}{label} at {size} px")
+        if inside > LIMIT:
+            keep = os.environ.get("SKYVANE_KEEP_PICTURES")
+            if keep:
+                shutil.copy(shown, keep)
+            fail(f"{gauge}{label} at {size} px, turned {turns}: {inside:.2f} levels from skyvane-render's picture "
+                 f"in the dial ({whole:.2f} over the whole tile)")
+        return inside
+
+
+def drawn_all(page, gauges, seconds=30):
+    return page.wait(lambda: page.state().get("drawnBy", "").startswith("webgl")
+                     and all(page.state().get("framesByGauge", {}).get(g) for g in gauges), seconds)
+
+
+def main():
+    sim_path, web_path, render_path = sys.argv[1:4]
+    if missing := missing_browser():
+        print(missing)
+        return SKIP
+    work, env = private_home("skyvane-scene-")
+    sim, _ = start([sim_path, "--feed", "none"] + sets(VALUES), "listening on", env)
+    web, line = start([web_path, "--listen", "127.0.0.1:0", "--aa", "4x"], "open http://", env)
+    url = line.split("open ", 1)[1].strip()
+    checker = Checker(render_path, env, work)
+    pages = []
+    try:
+        # All 36 gauges, six columns: every tile drawn by WebGL from its scene.
+        page = Page(url + "?gauges=" + ",".join(ALL) + "&cols=6", window="1400,1500")
+        pages.append(page)
+        if not drawn_all(page, ALL):
+            fail(f"the page did not draw every gauge with WebGL: {page.state()}")
+        for gauge in ALL:
+            checker.check(page, gauge)
+        print(f"36 gauges drawn by the browser; the largest difference: {checker.worst[0]:.2f} levels "
+              f"({checker.worst[1]})")
+        page.quit()
+        pages.remove(page)
+
+        # Three gauges at device pixel ratios 2 and 3, one of them turned a quarter.
+        for ratio in (2, 3):
+            page = Page(url + "?gauges=TForm2,TForm3:1,TForm4&cols=3", ratio=ratio)
+            pages.append(page)
+            if not drawn_all(page, ["TForm2", "TForm3", "TForm4"]):
+                fail(f"the page at ratio {ratio} did not draw: {page.state()}")
+            for gauge, turns in (("TForm2", 0), ("TForm3", 1), ("TForm4", 0)):
+                checker.check(page, gauge, turns, f" (ratio {ratio})")
+            page.quit()
+            pages.remove(page)
+        print(f"ratios 2 and 3 and a turned tile hold; the largest difference: {checker.worst[0]:.2f} levels")
+
+        # Without WebGL: the server's pictures; without createImageBitmap as well: through an image element.
+        page = Page(url + "?gauges=TForm2,TForm3&cols=2", graphics=NO_WEBGL)
+        pages.append(page)
+        if not page.wait(lambda: page.state().get("drawnBy") == "server"
+                         and page.state().get("frames", 0) >= 2, 10):
+            fail(f"without WebGL the page got no pictures: {page.state()}")
+        page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                    {"source": "window.createImageBitmap = undefined;"})
+        page.driver.get(url + "?gauges=TForm2,TForm3&cols=2")
+        if not page.wait(lambda: page.state().get("drawnBy") == "img" and page.state().get("frames", 0) >= 2, 10):
+            fail(f"without WebGL and createImageBitmap no picture was drawn: {page.state()}")
+        print("without WebGL the pictures are drawn, through an image element where needed")
+        page.quit()
+        pages.remove(page)
+
+        # The demo flight climbing: every tile keeps moving on changes alone.
+        stop(sim)
+        sim, _ = start([sim_path, "--feed", "demo", "--start-at", "300"], "listening on", env)
+        page = Page(url + "?gauges=" + ",".join(ALL) + "&cols=6", window="1400,1500")
+        pages.append(page)
+        if not drawn_all(page, ALL) or not page.wait(lambda: page.state().get("link") == "up", 10):
+            fail(f"the page did not draw the demo flight: {page.state()}")
+        before = page.state()
+        time.sleep(3)
+        after = page.state()
+        # In the climb the altimeter, the horizon and the engine gauges move; each of those tiles must be drawn
+        # at least 10 times in 3 s.
+        moving = [g for g in ALL if after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0) >= 10]
+        if "TForm3" not in moving or "TForm4" not in moving or len(moving) < 8:
+            fail(f"tiles did not keep moving during the demo climb: only {moving}: {after}")
+        rate = (after["bytes"] - before["bytes"]) / 3
+        print(f"demo climb, 36 gauges: first load {before['bytes'] / 1e6:.2f} MB (and the changes until then), "
+              f"then {rate / 1000:.1f} KB/s in changes; page cost "
+              f"{after['pageCost']['ms'] / max(1, after['pageCost']['frames']):.1f} ms a tile")
+        return 0
+    finally:
+        for page in pages:
+            page.quit()
+        stop(web)
+        stop(sim)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

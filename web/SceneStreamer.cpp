@@ -1,0 +1,278 @@
+// Exporting the gauges, encoding their scenes and the changes of each tick.
+#include "SceneStreamer.h"
+
+#include "EngineError.h"
+#include "PanelScene.h"
+#include "TGLCamera.h"
+#include "TGLCustomSceneObject.h"
+#include "TGLSceneBuffer.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace web {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the messages are written as the machine holds them");
+
+class Writer {
+public:
+  explicit Writer(std::vector<std::uint8_t>& out) : m_out(out) {}
+  void u8(std::uint8_t v) { m_out.push_back(v); }
+  void u16(std::uint16_t v) { raw(&v, 2); }
+  void u32(std::uint32_t v) { raw(&v, 4); }
+  void f32(float v) { raw(&v, 4); }
+  void vec4(const vm::Vec4& v) {
+    for (int i = 0; i < 4; ++i) {
+      f32(v[i]);
+    }
+  }
+  void floats(const float* v, std::size_t n) { raw(v, n * 4); }
+  void pad() {
+    while (m_out.size() % 4 != 0) {
+      m_out.push_back(0);
+    }
+  }
+  void raw(const void* p, std::size_t n) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    m_out.insert(m_out.end(), b, b + n);
+  }
+
+private:
+  std::vector<std::uint8_t>& m_out;
+};
+
+void header(Writer& w, std::uint8_t kind, int gauge, std::uint16_t count, std::uint32_t sequence) {
+  w.u8(kind);
+  w.u8(static_cast<std::uint8_t>(gauge));
+  w.u16(count);
+  w.u32(sequence);
+}
+
+void matrix(Writer& w, const vm::Mat4& m) {
+  for (int r = 0; r < 4; ++r) {
+    w.floats(m.m[r].data(), 3);
+  }
+}
+
+void material(Writer& w, const engine::ExportedMaterial& m) {
+  w.vec4(m.emission);
+  w.vec4(m.ambient);
+  w.vec4(m.diffuse);
+  w.u8(m.cullBackFaces ? 1 : 0);
+  w.pad();
+}
+
+// Whether every vertex has the same value in component `c` of `stride`.
+bool constant(const std::vector<float>& v, std::size_t stride, std::size_t c) {
+  for (std::size_t i = c + stride; i < v.size(); i += stride) {
+    if (v[i] != v[c]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool sameNormal(const std::vector<float>& n) {
+  return constant(n, 3, 0) && constant(n, 3, 1) && constant(n, 3, 2);
+}
+
+std::uint8_t byte(float unit) {
+  return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0f, 1.0f) * 255));
+}
+
+void batch(Writer& w, const engine::MeshBatch& b) {
+  const bool lines = b.kind == engine::MeshBatch::Kind::Lines;
+  const std::size_t n = b.vertexCount();
+  const bool oneNormal = !lines && n > 0 && sameNormal(b.normals);
+  const bool oneZ = n > 0 && constant(b.positions, 3, 2);
+  const bool wide = n > std::numeric_limits<std::uint16_t>::max();
+  w.u8(lines ? 1 : 0);
+  w.u8(static_cast<std::uint8_t>((b.depthWrite ? 1 : 0) | ((lines ? b.style.smooth : oneNormal) ? 2 : 0) |
+                                 (oneZ ? 4 : 0) | (wide ? 8 : 0)));
+  w.u16(lines ? b.style.pattern : 0xFFFF);
+  w.f32(lines ? b.style.width : 1);
+  w.u32(static_cast<std::uint32_t>(n));
+  w.u32(static_cast<std::uint32_t>(b.indices.size()));
+  if (!lines) {
+    w.floats(b.normals.data(), oneNormal ? 3 : b.normals.size());
+  }
+  if (oneZ) {
+    w.f32(b.positions[2]);
+    for (std::size_t i = 0; i < n; ++i) {
+      w.floats(&b.positions[i * 3], 2);
+    }
+  } else {
+    w.floats(b.positions.data(), b.positions.size());
+  }
+  if (lines) {
+    for (std::size_t i = 0; i < b.colors.size(); ++i) {
+      w.u8(byte(b.colors[i]));
+    }
+  }
+  for (const std::uint32_t index : b.indices) {
+    wide ? w.u32(index) : w.u16(static_cast<std::uint16_t>(index));
+  }
+  w.pad();
+}
+
+void shape(Writer& w, const std::vector<engine::MeshBatch>& batches) {
+  for (const engine::MeshBatch& b : batches) {
+    batch(w, b);
+  }
+}
+
+std::uint8_t batchCount(const engine::ExportedNode& node) {
+  if (node.shape.size() > 255) {
+    throw engine::EngineError("The node " + node.node->name() + " has more shape batches than a scene carries");
+  }
+  return static_cast<std::uint8_t>(node.shape.size());
+}
+
+}  // namespace
+
+SceneStreamer::SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
+                             const TGLSceneBuffer& buffer)
+    : m_panel(panel),
+      m_cameras(cameras),
+      m_buffer(buffer) {}
+
+SceneStreamer::Exported& SceneStreamer::exported(int gauge) {
+  auto& slot = m_exported.at(static_cast<std::size_t>(gauge));
+  if (!slot) {
+    TGLCamera& camera = *m_cameras.at(static_cast<std::size_t>(gauge));
+    auto e = std::make_unique<Exported>();
+    const auto tops = engine::topsSeenBy(m_panel.scene().objectRoot(), camera, 400, 400);
+    e->nodes = engine::exportSubtrees(tops, m_buffer.faceCulling());
+    if (e->nodes.size() > 0xFFFF) {
+      throw engine::EngineError("The gauge has more nodes than a scene carries");
+    }
+    for (const engine::ExportedNode& n : e->nodes) {
+      e->shadows.push_back({n.local, n.visible, n.material, n.node->geometryVersion()});
+    }
+    slot = std::move(e);
+  }
+  return *slot;
+}
+
+std::vector<std::uint8_t> SceneStreamer::diff(Exported& e, std::uint16_t& records) {
+  std::vector<std::uint8_t> out;
+  Writer w(out);
+  records = 0;
+  const auto record = [&](std::size_t node, std::uint8_t op) {
+    w.u16(static_cast<std::uint16_t>(node));
+    w.u8(op);
+    w.u8(0);
+    ++records;
+  };
+  for (std::size_t i = 0; i < e.nodes.size(); ++i) {
+    engine::ExportedNode& n = e.nodes[i];
+    Shadow& s = e.shadows[i];
+    if (const vm::Mat4& local = n.node->localMatrix(); !(local == s.local)) {
+      s.local = n.local = local;
+      record(i, 1);
+      matrix(w, local);
+    }
+    if (n.node->visible() != s.visible) {
+      s.visible = n.visible = n.node->visible();
+      record(i, 2);
+      w.u8(s.visible ? 1 : 0);
+      w.pad();
+    }
+    if (n.appliesMaterial) {
+      const auto& surface = dynamic_cast<const TGLCustomSceneObject&>(*n.node);
+      if (const engine::ExportedMaterial m = engine::exportedMaterial(surface.material(), m_buffer.faceCulling());
+          !(m == s.material)) {
+        s.material = n.material = m;
+        record(i, 3);
+        material(w, m);
+      }
+    }
+    if (n.node->geometryVersion() != s.geometry) {
+      s.geometry = n.node->geometryVersion();
+      n.shape = engine::recordShape(*n.node);
+      record(i, 4);
+      w.u8(batchCount(n));
+      w.pad();
+      shape(w, n.shape);
+    }
+    if (records == 0xFFFF) {
+      break;  // the rest is sent at the next tick
+    }
+  }
+  return out;
+}
+
+std::vector<SceneMessagePtr> SceneStreamer::collect(const std::set<int>& gauges, std::uint32_t sequence) {
+  std::vector<SceneMessagePtr> out;
+  for (const int g : gauges) {
+    auto& slot = m_exported.at(static_cast<std::size_t>(g));
+    if (!slot) {
+      continue;
+    }
+    std::uint16_t records = 0;
+    std::vector<std::uint8_t> body = diff(*slot, records);
+    if (records == 0) {
+      continue;
+    }
+    slot->snapshot.reset();
+    auto message = std::make_shared<SceneMessage>();
+    message->gauge = g;
+    message->sequence = sequence;
+    Writer w(message->bytes);
+    header(w, kDeltaKind, g, records, sequence);
+    w.raw(body.data(), body.size());
+    out.push_back(std::move(message));
+  }
+  return out;
+}
+
+SceneMessagePtr SceneStreamer::snapshot(int gauge, std::uint32_t sequence) {
+  TGLCamera* camera = m_cameras.at(static_cast<std::size_t>(gauge));
+  if (camera == nullptr) {
+    return nullptr;
+  }
+  if (camera->cameraStyle() != TGLCameraStyle::csPerspective && camera->cameraStyle() != TGLCameraStyle::csOrthogonal) {
+    throw engine::EngineError("The gauge's camera has a style only the engine draws");
+  }
+  Exported& e = exported(gauge);
+  std::uint16_t ignored = 0;
+  if (!diff(e, ignored).empty()) {
+    e.snapshot.reset();
+  }
+  if (e.snapshot) {
+    return e.snapshot;  // nothing changed since it was made: its sequence still holds
+  }
+  // The picture stream turns the shared camera for each picture it draws, and turns it again before the
+  // next: the scene's view is the unturned one, and browsers turn the picture themselves.
+  camera->setRollAngle(0);
+  auto message = std::make_shared<SceneMessage>();
+  message->gauge = gauge;
+  message->sequence = sequence;
+  Writer w(message->bytes);
+  header(w, kSceneKind, gauge, static_cast<std::uint16_t>(e.nodes.size()), sequence);
+  w.floats(camera->viewMatrix().data(), 16);
+  w.f32(camera->focalLength());
+  w.f32(camera->nearPlaneBias());
+  w.f32(camera->depthOfView());
+  w.u8(camera->cameraStyle() == TGLCameraStyle::csOrthogonal ? 1 : 0);
+  w.pad();
+  w.vec4(m_buffer.backgroundColor());
+  w.vec4(m_buffer.ambientColor());
+  for (std::size_t i = 0; i < e.nodes.size(); ++i) {
+    const engine::ExportedNode& n = e.nodes[i];
+    w.u16(n.parent < 0 ? 0xFFFF : static_cast<std::uint16_t>(n.parent));
+    w.u8(static_cast<std::uint8_t>((n.visible ? 1 : 0) | (n.appliesMaterial ? 2 : 0)));
+    w.u8(batchCount(n));
+    matrix(w, n.local);
+    if (n.appliesMaterial) {
+      material(w, n.material);
+    }
+    shape(w, n.shape);
+  }
+  e.snapshot = message;
+  return message;
+}
+
+}  // namespace web

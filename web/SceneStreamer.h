@@ -1,0 +1,90 @@
+// The gauges as scenes for browsers that draw them themselves: each gauge's nodes, materials and shapes sent
+// once (a SCENE message), then per tick only what the tick changed (a DELTA message: new matrices,
+// visibility, materials, and the shape of a text whose characters changed). Runs on the thread that owns
+// the panel; a text's font is made in the context that is current there.
+//
+// Messages, binary, little-endian, every block a multiple of 4 bytes:
+//   header (8 B): u8 kind (kSceneKind or kDeltaKind), u8 gauge, u16 count, u32 sequence (the tick)
+//   SCENE, count nodes: camera block, then the nodes in drawing order (each before its children)
+//     camera (112 B): f32×16 view (world to eye, for row vectors: OpenGL's column-major array), f32 focal
+//       length, f32 near-plane bias, f32 depth of view, u8 style (0 perspective, 1 orthogonal), 3 pad,
+//       f32×4 background, f32×4 light-model ambient
+//     node: u16 parent (0xFFFF: a top node), u8 flags (1 visible, 2 applies a material), u8 batches,
+//       f32×12 local matrix rows 0..3 without their w (0, 0, 0, 1), [material], batches
+//     material (52 B): f32×4 emission, ambient, diffuse; u8 cull back faces, 3 pad
+//     batch: u8 kind (0 triangles, 1 lines), u8 flags (1 depth write, 2 one normal (triangles) or smooth
+//       (lines), 4 one z, 8 32-bit indices), u16 stipple, f32 width, u32 vertices, u32 indices; then
+//       triangles: f32×3 normal (one) or per vertex; positions: f32 z then f32×2 per vertex (one z) or
+//       f32×3 per vertex; lines: u8×4 colour per vertex; indices u16 or u32, padded to 4 bytes
+//   DELTA, count records: u16 node (index in the SCENE), u8 op, u8 0, then
+//     op 1 matrix: f32×12 | op 2 visible: u8, 3 pad | op 3 material block | op 4 shape: u8 batches, 3 pad,
+//     batches
+// A client applies the DELTAs whose sequence is above its SCENE's.
+#pragma once
+
+#include "GaugeTable.h"
+#include "SceneExport.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <vector>
+
+class TGLCamera;
+class TGLSceneBuffer;
+namespace panel {
+class PanelScene;
+}
+
+namespace web {
+
+inline constexpr std::uint8_t kSceneKind = 2;
+inline constexpr std::uint8_t kDeltaKind = 3;
+
+struct SceneMessage {
+  int gauge = 0;
+  std::uint32_t sequence = 0;
+  std::vector<std::uint8_t> bytes;  // as sent
+};
+using SceneMessagePtr = std::shared_ptr<const SceneMessage>;
+
+class SceneStreamer {
+public:
+  // `cameras` (kept by reference): each gauge's camera, null for a switched-off gauge (which has no scene); `buffer`: the frame
+  // state the scenes are drawn with (background, ambient light, face culling).
+  SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
+                const TGLSceneBuffer& buffer);
+
+  // The gauge as it is now, as of `sequence`; the gauge is exported at its first request. Null for a
+  // switched-off gauge. Throws EngineError when the gauge cannot be exported (a camera style a browser
+  // does not draw, a blended material, a shape that cannot be recorded).
+  SceneMessagePtr snapshot(int gauge, std::uint32_t sequence);
+  // What changed since the last collect (or snapshot) in each of `gauges` already exported: one DELTA per
+  // gauge that changed.
+  std::vector<SceneMessagePtr> collect(const std::set<int>& gauges, std::uint32_t sequence);
+
+private:
+  // What a browser was last told of a node.
+  struct Shadow {
+    vm::Mat4 local;
+    bool visible = true;
+    engine::ExportedMaterial material;
+    std::uint32_t geometry = 0;
+  };
+  struct Exported {
+    std::vector<engine::ExportedNode> nodes;
+    std::vector<Shadow> shadows;
+    SceneMessagePtr snapshot;  // the last one made, while nothing changed since
+  };
+  Exported& exported(int gauge);
+  // Brings every shadow of the gauge up to date; returns the DELTA records of what differed.
+  std::vector<std::uint8_t> diff(Exported& e, std::uint16_t& records);
+
+  panel::PanelScene& m_panel;
+  const std::array<TGLCamera*, gauges::kGauges.size()>& m_cameras;  // filled by the owner
+  const TGLSceneBuffer& m_buffer;
+  std::array<std::unique_ptr<Exported>, gauges::kGauges.size()> m_exported;
+};
+
+}  // namespace web

@@ -1,0 +1,467 @@
+// Gauges drawn by this device. skyvane-web sends each gauge's scene once (its nodes in drawing order, their
+// matrices, materials and shapes, made by the panel's own engine) and then, every tick, only what changed;
+// this file keeps those scenes and draws them with WebGL (2, or 1 where that is all there is) in one context
+// for every tile, copying each picture into its tile's canvas. The wire format is described in
+// web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light (a surface shows
+// its emission plus its ambient colour times the light model's ambient), depth test LEQUAL, back faces culled
+// where the material says, lines unlit, as wide as asked, smoothed where asked.
+'use strict';
+
+const SceneDrawing = (() => {
+  const SCENE_KIND = 2;
+  const DELTA_KIND = 3;
+
+  // Row-vector matrices as the engine keeps them (p' = p · M, 16 numbers row by row), which is also the
+  // column-major array WebGL takes for column vectors.
+  function multiply(a, b) {
+    const r = new Float64Array(16);
+    for (let i = 0; i < 4; i++) {
+      for (let j = 0; j < 4; j++) {
+        r[i * 4 + j] = a[i * 4] * b[j] + a[i * 4 + 1] * b[4 + j] + a[i * 4 + 2] * b[8 + j] + a[i * 4 + 3] * b[12 + j];
+      }
+    }
+    return r;
+  }
+
+  // The camera's projection for a square picture of `size` pixels, as the engine makes it at 96 dpi: the
+  // framing does not depend on the size, the near plane does.
+  function projection(camera, size) {
+    const sceneScale = size / 400;
+    const q = camera.style === 1 ? 100 * camera.bias / (size * camera.focal * sceneScale)
+      : camera.bias / (size * sceneScale);
+    const r = size * q / 2;
+    const n = camera.focal * 2 * 96 / (25.4 * size) * camera.bias;
+    const f = n + camera.depthOfView;
+    const m = new Float64Array(16);
+    if (camera.style === 1) {
+      m[0] = 1 / r; m[5] = 1 / r; m[10] = -2 / (f - n); m[14] = -(f + n) / (f - n); m[15] = 1;
+    } else {
+      m[0] = n / r; m[5] = n / r; m[10] = -(f + n) / (f - n); m[11] = -1; m[14] = -2 * f * n / (f - n);
+    }
+    return m;
+  }
+
+  // Reads the little-endian messages; a message that ends early throws (DataView's RangeError).
+  class Reader {
+    constructor(buffer, at) { this.view = new DataView(buffer); this.buffer = buffer; this.at = at; }
+    u8() { return this.view.getUint8(this.at++); }
+    u16() { const v = this.view.getUint16(this.at, true); this.at += 2; return v; }
+    u32() { const v = this.view.getUint32(this.at, true); this.at += 4; return v; }
+    f32() { const v = this.view.getFloat32(this.at, true); this.at += 4; return v; }
+    floats(n) {
+      const out = new Float32Array(n);
+      for (let i = 0; i < n; i++) out[i] = this.f32();
+      return out;
+    }
+    bytes(n) {
+      if (this.at + n > this.buffer.byteLength) throw new RangeError('short message');
+      const out = new Uint8Array(this.buffer.slice(this.at, this.at + n));
+      this.at += n;
+      return out;
+    }
+    pad() { this.at = (this.at + 3) & ~3; }
+  }
+
+  function readMatrix(r) {
+    const m = new Float64Array(16);
+    for (let row = 0; row < 4; row++) {
+      m[row * 4] = r.f32(); m[row * 4 + 1] = r.f32(); m[row * 4 + 2] = r.f32();
+    }
+    m[15] = 1;
+    return m;
+  }
+
+  function readMaterial(r) {
+    const emission = r.floats(4);
+    const ambient = r.floats(4);
+    const diffuse = r.floats(4);
+    const cull = r.u8() !== 0;
+    r.pad();
+    return { emission, ambient, diffuse, cull };
+  }
+
+  function readBatch(r) {
+    const lines = r.u8() === 1;
+    const flags = r.u8();
+    const pattern = r.u16();
+    const width = r.f32();
+    const count = r.u32();
+    const indexCount = r.u32();
+    if (!lines) r.at += (flags & 2) ? 12 : count * 12;  // normals: no light shines on them
+    const positions = new Float32Array(count * 3);
+    if (flags & 4) {
+      const z = r.f32();
+      for (let i = 0; i < count; i++) {
+        positions[i * 3] = r.f32(); positions[i * 3 + 1] = r.f32(); positions[i * 3 + 2] = z;
+      }
+    } else {
+      for (let i = 0; i < count * 3; i++) positions[i] = r.f32();
+    }
+    const colors = lines ? r.bytes(count * 4) : null;
+    const indices = new Uint32Array(indexCount);
+    for (let i = 0; i < indexCount; i++) indices[i] = (flags & 8) ? r.u32() : r.u16();
+    r.pad();
+    for (const index of indices) {
+      if (index >= count) throw new RangeError('an index beyond the vertices');
+    }
+    return {
+      lines, depthWrite: (flags & 1) !== 0, smooth: lines && (flags & 2) !== 0, pattern, width, positions,
+      colors, indices, gpu: null,
+    };
+  }
+
+  function readShape(r, count) {
+    const batches = [];
+    for (let i = 0; i < count; i++) batches.push(readBatch(r));
+    return batches;
+  }
+
+  const SURFACE_VS = `
+attribute vec3 a_position;
+uniform mat4 u_mvp;
+void main() { gl_Position = u_mvp * vec4(a_position, 1.0); }`;
+  const SURFACE_FS = `
+precision mediump float;
+uniform vec4 u_color;
+void main() { gl_FragColor = u_color; }`;
+  // A segment is widened on screen into a quad, as OpenGL widens a line: a smooth line is a rectangle
+  // `width` pixels across, its edges fading over one pixel; an aliased one is widened along the screen's
+  // minor axis of the segment.
+  const LINE_VS = `
+attribute vec3 a_from;
+attribute vec3 a_to;
+attribute vec2 a_corner;
+attribute vec4 a_color;
+uniform mat4 u_mvp;
+uniform vec2 u_half;
+uniform float u_reach;
+uniform mediump float u_smooth;
+varying vec4 v_color;
+varying float v_across;
+void main() {
+  vec4 p0 = u_mvp * vec4(a_from, 1.0);
+  vec4 p1 = u_mvp * vec4(a_to, 1.0);
+  vec2 s0 = p0.xy / p0.w * u_half;
+  vec2 s1 = p1.xy / p1.w * u_half;
+  vec2 d = s1 - s0;
+  float len = length(d);
+  d = len > 0.0 ? d / len : vec2(1.0, 0.0);
+  vec2 side = u_smooth > 0.5 ? vec2(-d.y, d.x) : (abs(d.x) >= abs(d.y) ? vec2(0.0, 1.0) : vec2(1.0, 0.0));
+  vec4 p = a_corner.x < 0.5 ? p0 : p1;
+  v_across = a_corner.y * u_reach;
+  gl_Position = p + vec4(side * v_across / u_half * p.w, 0.0, 0.0);
+  v_color = a_color;
+}`;
+  const LINE_FS = `
+precision mediump float;
+uniform float u_width;
+uniform mediump float u_smooth;
+varying vec4 v_color;
+varying float v_across;
+void main() {
+  float cover = u_smooth > 0.5 ? clamp(u_width * 0.5 + 0.5 - abs(v_across), 0.0, 1.0) : 1.0;
+  gl_FragColor = vec4(v_color.rgb, v_color.a * cover);
+}`;
+
+  function compile(gl, vs, fs) {
+    const program = gl.createProgram();
+    for (const [type, text] of [[gl.VERTEX_SHADER, vs], [gl.FRAGMENT_SHADER, fs]]) {
+      const shader = gl.createShader(type);
+      gl.shaderSource(shader, text);
+      gl.compileShader(shader);
+      if (!gl.getShaderParameter(shader, gl.COMPILE_STATUS)) throw new Error(gl.getShaderInfoLog(shader));
+      gl.attachShader(program, shader);
+    }
+    gl.linkProgram(program);
+    if (!gl.getProgramParameter(program, gl.LINK_STATUS)) throw new Error(gl.getProgramInfoLog(program));
+    const find = (kind, names) => Object.fromEntries(names.map((n) => [n, kind(program, n)]));
+    return {
+      program,
+      attrib: find(gl.getAttribLocation.bind(gl), ['a_position', 'a_from', 'a_to', 'a_corner', 'a_color']),
+      uniform: find(gl.getUniformLocation.bind(gl), ['u_mvp', 'u_color', 'u_half', 'u_reach', 'u_smooth', 'u_width']),
+    };
+  }
+
+  // Six corners per segment (two triangles), each with both ends, its corner and its end's colour.
+  function lineVertices(batch) {
+    const corners = [[0, -1], [1, -1], [1, 1], [0, -1], [1, 1], [0, 1]];
+    const segments = batch.indices.length / 2;
+    const data = new ArrayBuffer(segments * 6 * 36);
+    const f = new Float32Array(data);
+    const b = new Uint8Array(data);
+    for (let s = 0; s < segments; s++) {
+      const a = batch.indices[s * 2];
+      const c = batch.indices[s * 2 + 1];
+      for (let k = 0; k < 6; k++) {
+        const o = (s * 6 + k) * 9;
+        f.set(batch.positions.subarray(a * 3, a * 3 + 3), o);
+        f.set(batch.positions.subarray(c * 3, c * 3 + 3), o + 3);
+        f[o + 6] = corners[k][0];
+        f[o + 7] = corners[k][1];
+        const end = corners[k][0] === 0 ? a : c;
+        b.set(batch.colors.subarray(end * 4, end * 4 + 4), o * 4 + 32);
+      }
+    }
+    return data;
+  }
+
+  class Renderer {
+    constructor(canvas, gl, version) {
+      this.canvas = canvas;
+      this.gl = gl;
+      this.version = version;
+      this.scenes = new Map();  // gauge index → {sequence, camera, nodes}
+      this.generation = 0;      // a lost and restored context needs its buffers made again
+      this.lost = false;
+      this.cost = { frames: 0, ms: 0 };
+      this.setUp();
+      canvas.addEventListener('webglcontextlost', (e) => { e.preventDefault(); this.lost = true; });
+      canvas.addEventListener('webglcontextrestored', () => { this.lost = false; this.setUp(); });
+    }
+
+    setUp() {
+      const gl = this.gl;
+      this.generation++;
+      this.surface = compile(gl, SURFACE_VS, SURFACE_FS);
+      this.line = compile(gl, LINE_VS, LINE_FS);
+      this.uint32 = this.version === 2 || !!gl.getExtension('OES_element_index_uint');
+    }
+
+    // Takes a SCENE or DELTA message; the gauge index it changed, or -1 (another kind, or one that does not fit).
+    take(buffer) {
+      const head = new DataView(buffer);
+      if (buffer.byteLength < 8) return -1;
+      const kind = head.getUint8(0);
+      const gauge = head.getUint8(1);
+      const count = head.getUint16(2, true);
+      const sequence = head.getUint32(4, true);
+      try {
+        if (kind === SCENE_KIND) {
+          this.scenes.set(gauge, this.readScene(new Reader(buffer, 8), count, sequence));
+          return gauge;
+        }
+        const scene = this.scenes.get(gauge);
+        if (kind !== DELTA_KIND || !scene || sequence <= scene.sequence) return -1;
+        this.applyDelta(scene, new Reader(buffer, 8), count);
+        scene.sequence = sequence;
+        return gauge;
+      } catch (e) {
+        // A message that does not read whole: the gauge keeps what it had; its next scene sets it right.
+        this.problem = String(e);
+        return -1;
+      }
+    }
+
+    readScene(r, count, sequence) {
+      const camera = { view: null };
+      const view = r.floats(16);
+      camera.view = Float64Array.from(view);
+      camera.focal = r.f32();
+      camera.bias = r.f32();
+      camera.depthOfView = r.f32();
+      camera.style = r.u8();
+      r.pad();
+      camera.background = r.floats(4);
+      camera.ambient = r.floats(4);
+      const nodes = [];
+      for (let i = 0; i < count; i++) {
+        const parent = r.u16();
+        const flags = r.u8();
+        const batchCount = r.u8();
+        const local = readMatrix(r);
+        const material = (flags & 2) ? readMaterial(r) : null;
+        if (parent !== 0xFFFF && parent >= i) throw new RangeError('a node before its parent');
+        nodes.push({ parent: parent === 0xFFFF ? -1 : parent, visible: (flags & 1) !== 0, local, material,
+          batches: readShape(r, batchCount) });
+      }
+      return { sequence, camera, nodes };
+    }
+
+    applyDelta(scene, r, count) {
+      for (let i = 0; i < count; i++) {
+        const node = scene.nodes[r.u16()];
+        const op = r.u8();
+        r.u8();
+        if (!node) throw new RangeError('no such node');
+        if (op === 1) node.local = readMatrix(r);
+        else if (op === 2) { node.visible = r.u8() !== 0; r.pad(); } else if (op === 3) node.material = readMaterial(r);
+        else if (op === 4) { const n = r.u8(); r.pad(); node.batches = readShape(r, n); } else throw new RangeError('op');
+      }
+    }
+
+    upload(batch) {
+      const gl = this.gl;
+      if (batch.gpu && batch.gpu.generation === this.generation) return batch.gpu;
+      const gpu = { generation: this.generation, buffer: gl.createBuffer(), indices: null, count: 0, type: 0 };
+      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
+      if (batch.lines) {
+        gl.bufferData(gl.ARRAY_BUFFER, lineVertices(batch), gl.STATIC_DRAW);
+        gpu.count = batch.indices.length * 3;
+      } else if (batch.positions.length / 3 <= 65535 || this.uint32) {
+        gl.bufferData(gl.ARRAY_BUFFER, batch.positions, gl.STATIC_DRAW);
+        gpu.indices = gl.createBuffer();
+        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
+        const small = batch.positions.length / 3 <= 65535;
+        gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, small ? Uint16Array.from(batch.indices) : batch.indices, gl.STATIC_DRAW);
+        gpu.type = small ? gl.UNSIGNED_SHORT : gl.UNSIGNED_INT;
+        gpu.count = batch.indices.length;
+      } else {
+        const flat = new Float32Array(batch.indices.length * 3);
+        batch.indices.forEach((v, i) => flat.set(batch.positions.subarray(v * 3, v * 3 + 3), i * 3));
+        gl.bufferData(gl.ARRAY_BUFFER, flat, gl.STATIC_DRAW);
+        gpu.count = batch.indices.length;
+      }
+      batch.gpu = gpu;
+      return gpu;
+    }
+
+    // Draws the gauge at `size` device pixels into `target` (a 2D canvas of that size), turned clockwise by
+    // `turns` quarters. False when there is nothing to draw yet.
+    draw(gauge, size, turns, target) {
+      const scene = this.scenes.get(gauge);
+      if (!scene || this.lost) return false;
+      const started = performance.now();
+      const gl = this.gl;
+      if (this.canvas.width < size || this.canvas.height < size) {
+        this.canvas.width = Math.max(this.canvas.width, size);
+        this.canvas.height = Math.max(this.canvas.height, size);
+      }
+      const bg = scene.camera.background;
+      gl.viewport(0, 0, size, size);
+      gl.enable(gl.SCISSOR_TEST);
+      gl.scissor(0, 0, size, size);
+      gl.clearColor(bg[0], bg[1], bg[2], 1);
+      gl.depthMask(true);
+      gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
+      gl.enable(gl.DEPTH_TEST);
+      gl.depthFunc(gl.LEQUAL);
+      gl.frontFace(gl.CCW);
+      gl.cullFace(gl.BACK);
+      const viewProjection = multiply(scene.camera.view, projection(scene.camera, size));
+      this.drawNodes(scene, viewProjection, size);
+      const ctx = target.getContext('2d');
+      ctx.save();
+      ctx.setTransform(1, 0, 0, 1, 0, 0);
+      ctx.translate(size / 2, size / 2);
+      ctx.rotate(turns * Math.PI / 2);
+      ctx.translate(-size / 2, -size / 2);
+      ctx.drawImage(this.canvas, 0, this.canvas.height - size, size, size, 0, 0, size, size);
+      ctx.restore();
+      this.cost.frames++;
+      this.cost.ms += performance.now() - started;
+      return true;
+    }
+
+    drawNodes(scene, viewProjection, size) {
+      const gl = this.gl;
+      const world = new Array(scene.nodes.length);
+      const shown = new Array(scene.nodes.length);
+      const ambient = scene.camera.ambient;
+      let culling = true;
+      gl.enable(gl.CULL_FACE);
+      scene.nodes.forEach((node, i) => {
+        world[i] = node.parent < 0 ? node.local : multiply(node.local, world[node.parent]);
+        shown[i] = node.visible && (node.parent < 0 || shown[node.parent]);
+        if (!shown[i] || node.batches.length === 0) return;
+        const mvp = new Float32Array(multiply(world[i], viewProjection));
+        let color = null;
+        if (node.material) {
+          const m = node.material;
+          color = [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])));
+          color.push(m.diffuse[3]);
+          if (m.cull !== culling) {
+            culling = m.cull;
+            if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
+          }
+        }
+        for (const batch of node.batches) {
+          gl.depthMask(batch.depthWrite);
+          if (batch.lines) {
+            this.drawLines(batch, mvp, size);
+            if (culling) gl.enable(gl.CULL_FACE);  // the material's culling again for the next surface
+          } else if (color) {
+            this.drawSurface(batch, mvp, color);
+          }
+        }
+      });
+      gl.depthMask(true);
+    }
+
+    drawSurface(batch, mvp, color) {
+      const gl = this.gl;
+      const p = this.surface;
+      const gpu = this.upload(batch);
+      gl.useProgram(p.program);
+      gl.disable(gl.BLEND);
+      gl.uniformMatrix4fv(p.uniform.u_mvp, false, mvp);
+      gl.uniform4fv(p.uniform.u_color, color);
+      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
+      gl.enableVertexAttribArray(p.attrib.a_position);
+      gl.vertexAttribPointer(p.attrib.a_position, 3, gl.FLOAT, false, 0, 0);
+      if (gpu.indices) {
+        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
+        gl.drawElements(gl.TRIANGLES, gpu.count, gpu.type, 0);
+      } else {
+        gl.drawArrays(gl.TRIANGLES, 0, gpu.count);
+      }
+      gl.disableVertexAttribArray(p.attrib.a_position);
+    }
+
+    drawLines(batch, mvp, size) {
+      const gl = this.gl;
+      const p = this.line;
+      const gpu = this.upload(batch);
+      const width = batch.width > 0 ? batch.width : 1;
+      gl.useProgram(p.program);
+      gl.disable(gl.CULL_FACE);  // a widened segment's winding says nothing about its facing
+      if (batch.smooth || batch.pattern !== 0xFFFF) {
+        gl.enable(gl.BLEND);
+        gl.blendFunc(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA);
+      } else {
+        gl.disable(gl.BLEND);
+      }
+      gl.uniformMatrix4fv(p.uniform.u_mvp, false, mvp);
+      gl.uniform2f(p.uniform.u_half, size / 2, size / 2);
+      gl.uniform1f(p.uniform.u_reach, batch.smooth ? width / 2 + 0.5 : width / 2);
+      gl.uniform1f(p.uniform.u_width, width);
+      gl.uniform1f(p.uniform.u_smooth, batch.smooth ? 1 : 0);
+      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
+      const a = p.attrib;
+      const attribs = [[a.a_from, 3, gl.FLOAT, false, 0], [a.a_to, 3, gl.FLOAT, false, 12],
+        [a.a_corner, 2, gl.FLOAT, false, 24], [a.a_color, 4, gl.UNSIGNED_BYTE, true, 32]];
+      for (const [loc, n, type, normalized, offset] of attribs) {
+        gl.enableVertexAttribArray(loc);
+        gl.vertexAttribPointer(loc, n, type, normalized, 36, offset);
+      }
+      gl.drawArrays(gl.TRIANGLES, 0, gpu.count);
+      for (const [loc] of attribs) gl.disableVertexAttribArray(loc);
+    }
+  }
+
+  // A renderer, or null where this browser has no WebGL (the page then asks for pictures).
+  function create() {
+    const canvas = document.createElement('canvas');
+    canvas.width = 64;
+    canvas.height = 64;
+    const options = { antialias: true, depth: true, alpha: false, premultipliedAlpha: false };
+    let gl = null;
+    let version = 0;
+    try {
+      gl = canvas.getContext('webgl2', options);
+      version = gl ? 2 : 0;
+      if (!gl) {
+        gl = canvas.getContext('webgl', options) || canvas.getContext('experimental-webgl', options);
+        version = gl ? 1 : 0;
+      }
+      if (!gl) problem = 'no WebGL';
+      return gl ? new Renderer(canvas, gl, version) : null;
+    } catch (e) {
+      problem = String(e);
+      return null;
+    }
+  }
+
+  // Why create gave null, for the page's diagnostics.
+  let problem = '';
+  return { create, problem: () => problem, SCENE_KIND, DELTA_KIND };
+})();
