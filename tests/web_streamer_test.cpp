@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <cstring>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -202,6 +205,189 @@ TEST_F(WebStreamer, APictureAfterALargerOneIsThePictureOfItsOwnSize) {
   ASSERT_EQ(before.size(), 1u);
   ASSERT_EQ(after.size(), 1u);
   EXPECT_TRUE(before[0]->bytes == after[0]->bytes);
+}
+
+// A browser's copy of a gauge's scene, read back from the messages as the page reads them: what each node
+// shows and where, and each node's shape as its bytes. Reading checks that every block is whole.
+class SceneMirror {
+public:
+  struct Node {
+    int parent = -1;
+    bool visible = true;
+    std::array<float, 12> local{};
+    std::optional<std::array<float, 13>> material;  // emission, ambient, diffuse, then cull
+    std::vector<std::uint8_t> shape;
+  };
+
+  explicit SceneMirror(const web::SceneMessage& scene) {
+    const std::vector<std::uint8_t>& b = scene.bytes;
+    EXPECT_EQ(b.at(0), web::kSceneKind);
+    m_at = 8 + 112;  // the header and the camera
+    sequence = scene.sequence;
+    for (std::uint16_t i = 0, n = u16(b, 2); i < n; ++i) {
+      Node node;
+      const std::uint16_t parent = u16(b, m_at);
+      node.parent = parent == 0xFFFF ? -1 : parent;
+      node.visible = (b.at(m_at + 2) & 1) != 0;
+      const bool material = (b.at(m_at + 2) & 2) != 0;
+      const int batches = b.at(m_at + 3);
+      m_at += 4;
+      node.local = floats<12>(b);
+      if (material) {
+        node.material = readMaterial(b);
+      }
+      node.shape = readShape(b, batches);
+      nodes.push_back(node);
+    }
+    EXPECT_EQ(m_at, b.size()) << "the scene ends where its last node does";
+  }
+
+  void apply(const web::SceneMessage& change) {
+    const std::vector<std::uint8_t>& b = change.bytes;
+    ASSERT_EQ(b.at(0), web::kDeltaKind);
+    ASSERT_GT(change.sequence, sequence);
+    sequence = change.sequence;
+    m_at = 8;
+    for (std::uint16_t i = 0, n = u16(b, 2); i < n; ++i) {
+      Node& node = nodes.at(u16(b, m_at));
+      const std::uint8_t op = b.at(m_at + 2);
+      m_at += 4;
+      switch (op) {
+        case 1:
+          node.local = floats<12>(b);
+          break;
+        case 2:
+          node.visible = b.at(m_at) != 0;
+          m_at += 4;
+          break;
+        case 3:
+          node.material = readMaterial(b);
+          break;
+        case 4: {
+          const int batches = b.at(m_at);
+          m_at += 4;
+          node.shape = readShape(b, batches);
+          break;
+        }
+        default:
+          FAIL() << "an unknown change " << int(op);
+      }
+    }
+    EXPECT_EQ(m_at, b.size());
+  }
+
+  std::vector<Node> nodes;
+  std::uint32_t sequence = 0;
+
+private:
+  static std::uint16_t u16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8);
+  }
+  std::uint32_t u32(const std::vector<std::uint8_t>& b) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, &b.at(m_at + 3) - 3, 4);
+    m_at += 4;
+    return v;
+  }
+  template <std::size_t N>
+  std::array<float, N> floats(const std::vector<std::uint8_t>& b) {
+    std::array<float, N> v{};
+    std::memcpy(v.data(), &b.at(m_at + N * 4 - 1) - (N * 4 - 1), N * 4);
+    m_at += N * 4;
+    return v;
+  }
+  std::array<float, 13> readMaterial(const std::vector<std::uint8_t>& b) {
+    std::array<float, 13> m{};
+    const auto colours = floats<12>(b);
+    std::copy(colours.begin(), colours.end(), m.begin());
+    m[12] = b.at(m_at);
+    m_at += 4;
+    return m;
+  }
+  std::vector<std::uint8_t> readShape(const std::vector<std::uint8_t>& b, int batches) {
+    const std::size_t from = m_at;
+    for (int i = 0; i < batches; ++i) {
+      const bool lines = b.at(m_at) == 1;
+      const std::uint8_t flags = b.at(m_at + 1);
+      m_at += 8;  // kind, flags, stipple, width
+      const std::uint32_t n = u32(b);
+      const std::uint32_t indices = u32(b);
+      m_at += lines ? 0 : (flags & 2) ? 12 : n * 12;          // normals
+      m_at += (flags & 4) ? 4 + n * 8 : n * 12;               // positions
+      m_at += lines ? n * 4 : 0;                              // colours
+      m_at += (indices * ((flags & 8) ? 4 : 2) + 3) / 4 * 4;  // indices, padded
+      EXPECT_LE(m_at, b.size());
+    }
+    return {b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(std::min(m_at, b.size()))};
+  }
+  std::size_t m_at = 0;
+};
+
+// A browser's copy kept up to date by the changes alone equals the scene made afresh; a steady tick sends
+// nothing; the changes are those of the nodes that moved.
+TEST_F(WebStreamer, AScenePlusItsChangesIsTheSceneMadeAfresh) {
+  set("airspeed=100");
+  set("altitude=1000");
+  const web::SceneMessagePtr first = streamer->sceneOf(kAirspeed, 1);
+  ASSERT_TRUE(first);
+  SceneMirror mirror(*first);
+  ASSERT_GT(mirror.nodes.size(), 50u);
+  EXPECT_EQ(streamer->sceneOf(kAirspeed, 2), first) << "nothing changed: the same scene";
+
+  set("airspeed=100");
+  EXPECT_TRUE(streamer->sceneChanges({kAirspeed, kAltimeter}, 3).empty()) << "a steady tick sends nothing";
+
+  set("airspeed=150");
+  set("altitude=5000");
+  const auto changes = streamer->sceneChanges({kAirspeed, kAltimeter}, 4);
+  ASSERT_EQ(changes.size(), 1u) << "the altimeter was never asked for: it has no copy to keep up";
+  EXPECT_EQ(changes[0]->gauge, kAirspeed);
+  EXPECT_LT(changes[0]->bytes.size(), 200u) << "a needle's turn is a few records";
+  mirror.apply(*changes[0]);
+
+  const web::SceneMessagePtr fresh = streamer->sceneOf(kAirspeed, 5);
+  ASSERT_NE(fresh, first);
+  const SceneMirror made(*fresh);
+  ASSERT_EQ(made.nodes.size(), mirror.nodes.size());
+  int moved = 0;
+  for (std::size_t i = 0; i < made.nodes.size(); ++i) {
+    const SceneMirror::Node& a = mirror.nodes[i];
+    const SceneMirror::Node& b = made.nodes[i];
+    EXPECT_EQ(a.local, b.local) << "node " << i;
+    EXPECT_EQ(a.visible, b.visible) << "node " << i;
+    EXPECT_EQ(a.material, b.material) << "node " << i;
+    EXPECT_EQ(a.shape, b.shape) << "node " << i;
+    moved += a.local != SceneMirror(*first).nodes[i].local ? 1 : 0;
+  }
+  EXPECT_GE(moved, 1) << "the needle moved";
+  EXPECT_TRUE(streamer->sceneChanges({kAirspeed}, 6).empty()) << "the fresh scene's changes are not sent again";
+}
+
+// The fuel statistics read-out's text changes with the fuel remaining (a new shape): the changes carry the new
+// shape whole.
+TEST_F(WebStreamer, ATextThatChangesIsSentAsItsNewShape) {
+  const int fuel = static_cast<int>(gauges::findGauge("TForm37") - gauges::kGauges.data());
+  set("fuelStatsSelector=11");  // the fuel remaining
+  set("tankLeft1Capacity=20");
+  set("tankLeft1Level=0.5");
+  const web::SceneMessagePtr first = streamer->sceneOf(fuel, 1);
+  ASSERT_TRUE(first);
+  SceneMirror mirror(*first);
+  set("tankLeft1Level=0.25");
+  const auto changes = streamer->sceneChanges({fuel}, 2);
+  ASSERT_EQ(changes.size(), 1u);
+  mirror.apply(*changes[0]);
+  const SceneMirror made(*streamer->sceneOf(fuel, 3));
+  for (std::size_t i = 0; i < made.nodes.size(); ++i) {
+    EXPECT_EQ(mirror.nodes[i].shape, made.nodes[i].shape) << "node " << i;
+    EXPECT_EQ(mirror.nodes[i].material, made.nodes[i].material) << "node " << i;
+  }
+  int reshaped = 0;
+  const SceneMirror before(*first);
+  for (std::size_t i = 0; i < made.nodes.size(); ++i) {
+    reshaped += before.nodes[i].shape != made.nodes[i].shape ? 1 : 0;
+  }
+  EXPECT_GE(reshaped, 1) << "the page's text changed";
 }
 
 }  // namespace

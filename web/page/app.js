@@ -117,13 +117,15 @@ function layoutGrid() {
   grid.style.gridTemplateColumns = `repeat(${cols}, ${side}px)`;
   grid.style.gridAutoRows = `${side}px`;
   const ratio = window.devicePixelRatio || 1;
-  const device = Math.max(64, Math.min(1024, Math.round(side * ratio)));
+  // Pictures from the server come at 64..1024 device pixels; a browser that draws goes to the screen's pixels.
+  const largest = drawing ? 4096 : 1024;
+  const device = Math.max(64, Math.min(largest, Math.round(side * ratio)));
   // The zoomed tile fills the screen's shorter side for as long as it is zoomed.
   const zoomSide = Math.min(window.innerWidth, window.innerHeight);
   const sizes = {};
   for (const tile of grid.children) {
     const canvas = tile.querySelector('canvas');
-    const size = tile.dataset.gauge === zoomed ? Math.max(64, Math.min(1024, Math.round(zoomSide * ratio))) : device;
+    const size = tile.dataset.gauge === zoomed ? Math.max(64, Math.min(largest, Math.round(zoomSide * ratio))) : device;
     sizes[tile.dataset.gauge] = size;
     if (canvas.width !== size) {
       canvas.width = size;
