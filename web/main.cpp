@@ -60,7 +60,9 @@ void addOptions(CLI::App& app, Options& o) {
   app.add_option("--max-clients", o.web.maxClients, "browsers connected at once, at most (default 16)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));
-  app.add_option("--fps", o.web.fps, "frames a second per gauge, at most (default 30)")
+  app.add_option("--fps", o.web.fps,
+                 "pictures a second per gauge, at most (default 30); browsers that draw the gauges themselves get "
+                 "every tick's changes")
       ->type_name("N")
       ->check(CLI::Range(1, 60).description(""));
   app.add_option_function<std::string>(
@@ -76,7 +78,8 @@ void addOptions(CLI::App& app, Options& o) {
              throw CLI::ValidationError("--aa", "takes none, 2x or 4x, not \"" + v + "\"");
            }
          },
-         "anti-aliasing of the pictures: none, 2x or 4x (default 4x)")
+         "anti-aliasing of the pictures sent to browsers without WebGL: none, 2x or 4x (default 4x); browsers "
+         "that draw use their own multisampling")
       ->type_name("LEVEL");
   cli::addProfileOptions(app, o.profile);
   app.footer(

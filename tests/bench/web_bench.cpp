@@ -5,6 +5,9 @@
 //      real skyvane-web: p50 and p99 ms.
 //   3. Six gauges streamed to two clients during the demo flight's climb: CPU of skyvane-web (% of a core)
 //      and bytes a second.
+//   4. Browsers that draw: a value change to its scene change arriving at a client (p50, p99 ms); all 36
+//      gauges during the climb to one client and to sixteen, as scenes and, in the same run, as pictures of
+//      four sizes and turns: skyvane-web's CPU, the first load and the bytes a second per client.
 #include "BenchTiming.h"
 #include "GaugeStreamer.h"
 #include "JpegEncoder.h"
@@ -18,7 +21,10 @@
 
 #include <webp/encode.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -186,6 +192,81 @@ void climb(int seconds) {
   }
 }
 
+// The first scene change after a value change on skyvane-sim, at a client that draws the airspeed itself.
+void sceneChangeToMessage(int rounds) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "none", "--set", "airspeed=100"});
+  WebProcess web;
+  WebClient client(web.port());
+  if (!client.connected() || !client.linkUp()) {
+    std::fprintf(stderr, "skyvane-web did not come up\n");
+    return;
+  }
+  client.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2"}]})"));
+  waitUntil([&] { return !client.frames.empty(); });
+  SimLinkResult r{};
+  SimLinkOpen(0, r);
+  std::vector<double> ms;
+  const auto changes = [&] {
+    return std::count_if(client.frames.begin(), client.frames.end(),
+                         [](const QByteArray& m) { return m.at(0) == char(web::kDeltaKind); });
+  };
+  for (int i = 0; i < rounds; ++i) {
+    const auto before = changes();
+    runEvents(static_cast<int>(7 * (i % 5)));
+    const double start = nowUs();
+    writeThroughLink("airspeed=" + std::to_string(110 + i % 100));
+    if (waitUntil([&] { return changes() > before; }, 2000)) {
+      ms.push_back((nowUs() - start) / 1000);
+    }
+  }
+  SimLinkClose();
+  const Stats s = stats(ms);
+  std::printf("value change to scene change at a client (loopback): p50 %.1f ms, p99 %.1f ms (%zu of %d arrived)\n",
+              s.median, s.p99, ms.size(), rounds);
+}
+
+// Every gauge to `count` clients during the climb, as scenes or as pictures (sizes and turns spread over four).
+void climbAllGauges(bool scenes, int count, int seconds) {
+  TempRuntimeDir runtime;
+  SimProcess sim({"--feed", "demo", "--start-at", "300"});
+  WebProcess web({"--aa", "4x"});
+  std::vector<std::unique_ptr<WebClient>> clients;
+  for (int i = 0; i < count; ++i) {
+    QString json = scenes ? QStringLiteral(R"({"draw":"scene","subscribe":[)") : QStringLiteral(R"({"subscribe":[)");
+    for (std::size_t g = 0; g < gauges::kGauges.size(); ++g) {
+      const int size = std::array{400, 567, 672, 800}[static_cast<std::size_t>(i % 4)];
+      json += QStringLiteral(R"(%1{"gauge":"%2","size":%3,"turn":%4})")
+                  .arg(g ? "," : "")
+                  .arg(QString::fromUtf8(gauges::kGauges[g].windowClass.data(),
+                                         static_cast<qsizetype>(gauges::kGauges[g].windowClass.size())))
+                  .arg(size)
+                  .arg(i % 4);
+    }
+    clients.push_back(std::make_unique<WebClient>(web.port()));
+    if (!clients.back()->connected()) {
+      std::fprintf(stderr, "skyvane-web did not take client %d\n", i);
+      return;
+    }
+    clients.back()->subscribe(json + "]}");
+  }
+  runEvents(4000);  // the first load
+  long long first = 0;
+  for (const auto& c : clients) {
+    first += c->bytes;
+  }
+  const double cpuBefore = web.cpuSeconds();
+  runEvents(seconds * 1000);
+  long long later = -first;
+  for (const auto& c : clients) {
+    later += c->bytes;
+  }
+  std::printf("36 gauges, demo climb, %2d %s: skyvane-web %3.0f %% of a core; a client: first 4 s %.2f MB, then %.1f KB/s\n",
+              count, scenes ? "clients drawing scenes       " : "clients of pictures (4 sizes)",
+              100 * (web.cpuSeconds() - cpuBefore) / seconds, static_cast<double>(first) / count / 1e6,
+              static_cast<double>(later) / count / seconds / 1e3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,5 +285,11 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   changeToFrame(rounds / 2);
   climb(20);
+  sceneChangeToMessage(rounds / 2);
+  for (const bool scenes : {true, false}) {
+    for (const int count : {1, 16}) {
+      climbAllGauges(scenes, count, 10);
+    }
+  }
   return 0;
 }
