@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <set>
 #include <string>
 
@@ -28,9 +29,11 @@ TEST(WebProtocol, ASubscriptionListIsTakenWithSizesClampedAndDefaults) {
   const auto none = web::parseClientMessage(R"({"subscribe":[]})", kGauges);
   ASSERT_TRUE(none);
   EXPECT_TRUE(none->variants.empty());
-  const auto scene = web::parseClientMessage(R"({"draw":"scene","subscribe":[{"gauge":"TForm4"}]})", kGauges);
+  const auto scene = web::parseClientMessage(
+      R"({"draw":"scene","subscribe":[{"gauge":"TForm4","have":4294967295},{"gauge":"TForm2"}]})", kGauges);
   ASSERT_TRUE(scene);
   EXPECT_EQ(scene->drawing, web::Drawing::Scene);
+  EXPECT_EQ(scene->kept, (std::map<int, std::uint32_t>{{2, 4294967295u}}));
   const auto pictures = web::parseClientMessage(R"({"draw":"pictures","subscribe":[]})", kGauges);
   ASSERT_TRUE(pictures);
   EXPECT_EQ(pictures->drawing, web::Drawing::Pictures);
@@ -60,6 +63,9 @@ TEST(WebProtocol, AnythingElseIsRefused) {
            R"({"draw":"webgl","subscribe":[]})",
            R"({"draw":1,"subscribe":[]})",
            R"({"draw":["scene"],"subscribe":[]})",
+           R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":0}]})",
+           R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":4294967296}]})",
+           R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":"abc"}]})",
            tooLong,
            deep,
            R"({"subscribe":[{"gauge":"TForm2","x":[[[[[[[[[[1]]]]]]]]]]}]})"}) {

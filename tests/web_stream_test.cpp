@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -121,6 +123,54 @@ TEST_F(WebStream, FramesComeAtOnceThenOnlyForTheGaugeWhoseValueChanged) {
   EXPECT_EQ(static_cast<unsigned char>(last[0]), 1);
   EXPECT_EQ(static_cast<unsigned char>(last[2]) | static_cast<unsigned char>(last[3]) << 8, 200);
   EXPECT_TRUE(last.mid(8, 3) == QByteArray("\xFF\xD8\xFF", 3));
+}
+
+// A browser that draws gets the scene, its catch-up, then changes only for what moved, each later than the
+// catch-up; one that names the scene it kept gets the catch-up alone; one that names another gets the scene.
+TEST_F(WebStream, ABrowserThatDrawsGetsTheSceneOnceThenChangesOnly) {
+  SimProcess sim({"--feed", "none", "--set", "airspeed=120"});
+  WebProcess web;
+  WebClient first(web.port());
+  ASSERT_TRUE(first.connected());
+  ASSERT_TRUE(first.linkUp());
+  const auto kinds = [](const WebClient& c) {
+    std::vector<int> k;
+    for (const QByteArray& m : c.frames) {
+      k.push_back(static_cast<unsigned char>(m[0]));
+    }
+    return k;
+  };
+  const auto u32 = [](const QByteArray& m) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, m.constData() + 4, 4);
+    return v;
+  };
+  first.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2"},{"gauge":"TForm3"}]})"));
+  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 4; }));
+  runEvents(300);  // a steady simulator: nothing more
+  ASSERT_EQ(kinds(first), (std::vector<int>{2, 4, 2, 4}));
+  const std::uint32_t id = u32(first.frames[0]);
+  const std::uint32_t caughtUp = u32(first.frames[1]);
+
+  ASSERT_TRUE(writeThroughLink("airspeed=150"));
+  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 5; }, 2000));
+  runEvents(300);
+  ASSERT_EQ(first.frames.size(), 5u) << "one change, of the airspeed alone";
+  EXPECT_EQ(kinds(first).back(), 3);
+  EXPECT_EQ(static_cast<unsigned char>(first.frames.back()[1]), kAirspeed);
+  EXPECT_GT(u32(first.frames.back()), caughtUp);
+  EXPECT_LT(first.frames.back().size(), 200) << "a needle's turn, not a picture";
+
+  WebClient kept(web.port());
+  WebClient other(web.port());
+  ASSERT_TRUE(kept.connected() && other.connected());
+  kept.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id));
+  other.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id ^ 1));
+  ASSERT_TRUE(waitUntil([&] { return !kept.frames.empty() && other.frames.size() >= 2; }));
+  runEvents(200);
+  EXPECT_EQ(kinds(kept), (std::vector<int>{4})) << "the kept scene is not sent again";
+  EXPECT_GT(kept.frames[0].size(), 8) << "the catch-up holds the needle's move";
+  EXPECT_EQ(kinds(other), (std::vector<int>{2, 4}));
 }
 
 TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {

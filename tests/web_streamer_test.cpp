@@ -219,11 +219,12 @@ public:
     std::vector<std::uint8_t> shape;
   };
 
+  // The scene as exported, brought to now by its catch-up.
+  explicit SceneMirror(const web::SceneSnapshot& snapshot) : SceneMirror(*snapshot.scene) { apply(*snapshot.catchUp); }
   explicit SceneMirror(const web::SceneMessage& scene) {
     const std::vector<std::uint8_t>& b = scene.bytes;
     EXPECT_EQ(b.at(0), web::kSceneKind);
     m_at = 8 + 112;  // the header and the camera
-    sequence = scene.sequence;
     for (std::uint16_t i = 0, n = u16(b, 2); i < n; ++i) {
       Node node;
       const std::uint16_t parent = u16(b, m_at);
@@ -242,9 +243,10 @@ public:
     EXPECT_EQ(m_at, b.size()) << "the scene ends where its last node does";
   }
 
+  // A catch-up to the scene as it came, or a tick's changes after it.
   void apply(const web::SceneMessage& change) {
     const std::vector<std::uint8_t>& b = change.bytes;
-    ASSERT_EQ(b.at(0), web::kDeltaKind);
+    ASSERT_TRUE(b.at(0) == web::kDeltaKind || b.at(0) == web::kCatchUpKind);
     ASSERT_GT(change.sequence, sequence);
     sequence = change.sequence;
     m_at = 8;
@@ -324,15 +326,17 @@ private:
 };
 
 // A browser's copy kept up to date by the changes alone equals the scene made afresh; a steady tick sends
-// nothing; the changes are those of the nodes that moved.
+// nothing; the changes are those of the nodes that moved. The scene itself never changes: a browser that kept
+// it gets only the catch-up.
 TEST_F(WebStreamer, AScenePlusItsChangesIsTheSceneMadeAfresh) {
   set("airspeed=100");
   set("altitude=1000");
-  const web::SceneMessagePtr first = streamer->sceneOf(kAirspeed, 1);
+  const auto first = streamer->sceneOf(kAirspeed, 1);
   ASSERT_TRUE(first);
   SceneMirror mirror(*first);
   ASSERT_GT(mirror.nodes.size(), 50u);
-  EXPECT_EQ(streamer->sceneOf(kAirspeed, 2), first) << "nothing changed: the same scene";
+  const auto again = streamer->sceneOf(kAirspeed, 2);
+  EXPECT_EQ(again->catchUp, first->catchUp) << "nothing changed: the same catch-up";
 
   set("airspeed=100");
   EXPECT_TRUE(streamer->sceneChanges({kAirspeed, kAltimeter}, 3).empty()) << "a steady tick sends nothing";
@@ -345,9 +349,12 @@ TEST_F(WebStreamer, AScenePlusItsChangesIsTheSceneMadeAfresh) {
   EXPECT_LT(changes[0]->bytes.size(), 200u) << "a needle's turn is a few records";
   mirror.apply(*changes[0]);
 
-  const web::SceneMessagePtr fresh = streamer->sceneOf(kAirspeed, 5);
-  ASSERT_NE(fresh, first);
+  const auto fresh = streamer->sceneOf(kAirspeed, 5);
+  EXPECT_EQ(fresh->scene, first->scene) << "the scene as exported, the same for the life of the process";
+  EXPECT_EQ(fresh->scene->sequence, first->scene->sequence);
+  EXPECT_NE(fresh->catchUp, first->catchUp);
   const SceneMirror made(*fresh);
+  const SceneMirror before(*first);
   ASSERT_EQ(made.nodes.size(), mirror.nodes.size());
   int moved = 0;
   for (std::size_t i = 0; i < made.nodes.size(); ++i) {
@@ -357,20 +364,20 @@ TEST_F(WebStreamer, AScenePlusItsChangesIsTheSceneMadeAfresh) {
     EXPECT_EQ(a.visible, b.visible) << "node " << i;
     EXPECT_EQ(a.material, b.material) << "node " << i;
     EXPECT_EQ(a.shape, b.shape) << "node " << i;
-    moved += a.local != SceneMirror(*first).nodes[i].local ? 1 : 0;
+    moved += a.local != before.nodes[i].local ? 1 : 0;
   }
   EXPECT_GE(moved, 1) << "the needle moved";
-  EXPECT_TRUE(streamer->sceneChanges({kAirspeed}, 6).empty()) << "the fresh scene's changes are not sent again";
+  EXPECT_TRUE(streamer->sceneChanges({kAirspeed}, 6).empty()) << "the catch-up's changes are not sent again";
 }
 
 // The fuel statistics read-out's text changes with the fuel remaining (a new shape): the changes carry the new
-// shape whole.
+// shape whole, and so does a catch-up made later.
 TEST_F(WebStreamer, ATextThatChangesIsSentAsItsNewShape) {
   const int fuel = static_cast<int>(gauges::findGauge("TForm37") - gauges::kGauges.data());
   set("fuelStatsSelector=11");  // the fuel remaining
   set("tankLeft1Capacity=20");
   set("tankLeft1Level=0.5");
-  const web::SceneMessagePtr first = streamer->sceneOf(fuel, 1);
+  const auto first = streamer->sceneOf(fuel, 1);
   ASSERT_TRUE(first);
   SceneMirror mirror(*first);
   set("tankLeft1Level=0.25");
@@ -378,13 +385,11 @@ TEST_F(WebStreamer, ATextThatChangesIsSentAsItsNewShape) {
   ASSERT_EQ(changes.size(), 1u);
   mirror.apply(*changes[0]);
   const SceneMirror made(*streamer->sceneOf(fuel, 3));
+  const SceneMirror before(*first);
+  int reshaped = 0;
   for (std::size_t i = 0; i < made.nodes.size(); ++i) {
     EXPECT_EQ(mirror.nodes[i].shape, made.nodes[i].shape) << "node " << i;
     EXPECT_EQ(mirror.nodes[i].material, made.nodes[i].material) << "node " << i;
-  }
-  int reshaped = 0;
-  const SceneMirror before(*first);
-  for (std::size_t i = 0; i < made.nodes.size(); ++i) {
     reshaped += before.nodes[i].shape != made.nodes[i].shape ? 1 : 0;
   }
   EXPECT_GE(reshaped, 1) << "the page's text changed";

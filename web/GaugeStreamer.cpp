@@ -205,9 +205,9 @@ FramePtr GaugeStreamer::render(const Variant& v) {
   return std::make_shared<const Frame>(Frame{v, frameBytes(v, m_encoder.encode(pixels, v.sizePx, v.sizePx))});
 }
 
-SceneMessagePtr GaugeStreamer::sceneOf(int gauge, std::uint32_t sequence) {
+std::optional<SceneSnapshot> GaugeStreamer::sceneOf(int gauge, std::uint32_t sequence) {
   if (m_sceneless.contains(gauge)) {
-    return nullptr;
+    return std::nullopt;
   }
   try {
     const engine::ContextGuard current(m_buffer.context());  // a text's font is made in it
@@ -217,7 +217,7 @@ SceneMessagePtr GaugeStreamer::sceneOf(int gauge, std::uint32_t sequence) {
     const std::string_view caption = gauges::kGauges.at(static_cast<std::size_t>(gauge)).caption;
     std::fprintf(stderr, "skyvane-web: the gauge \"%.*s\" cannot be sent as a scene: %s\n",
                  static_cast<int>(caption.size()), caption.data(), e.what());
-    return nullptr;
+    return std::nullopt;
   }
 }
 

@@ -76,7 +76,7 @@ public:
   // For browsers that draw the gauges themselves: the gauge's scene as it is now (null for a switched-off
   // gauge, or one that cannot be exported, which is said once on stderr), and what changed in those of
   // `gauges` since the last call.
-  SceneMessagePtr sceneOf(int gauge, std::uint32_t sequence);
+  std::optional<SceneSnapshot> sceneOf(int gauge, std::uint32_t sequence);
   std::vector<SceneMessagePtr> sceneChanges(const std::set<int>& gauges, std::uint32_t sequence);
 
   // Gauges drawn so far (each variant drawn counts once).

@@ -130,6 +130,26 @@ std::uint8_t batchCount(const engine::ExportedNode& node) {
   return static_cast<std::uint8_t>(node.shape.size());
 }
 
+// A scene's identity: FNV-1a over its bytes after the header, never 0 (0 names no scene).
+std::uint32_t identity(const std::vector<std::uint8_t>& bytes) {
+  std::uint32_t h = 2166136261u;
+  for (std::size_t i = 8; i < bytes.size(); ++i) {
+    h = (h ^ bytes[i]) * 16777619u;
+  }
+  return h == 0 ? 1 : h;
+}
+
+SceneMessagePtr deltaMessage(std::uint8_t kind, int gauge, std::uint32_t sequence, std::uint16_t records,
+                             const std::vector<std::uint8_t>& body) {
+  auto message = std::make_shared<SceneMessage>();
+  message->gauge = gauge;
+  message->sequence = sequence;
+  Writer w(message->bytes);
+  header(w, kind, gauge, records, sequence);
+  w.raw(body.data(), body.size());
+  return message;
+}
+
 }  // namespace
 
 SceneStreamer::SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
@@ -151,57 +171,63 @@ SceneStreamer::Exported& SceneStreamer::exported(int gauge) {
     for (const engine::ExportedNode& n : e->nodes) {
       e->shadows.push_back({n.local, n.visible, n.material, n.node->geometryVersion()});
     }
+    e->base = e->shadows;
+    e->scene = encodeScene(*e, gauge, camera);
     slot = std::move(e);
   }
   return *slot;
 }
 
-std::vector<std::uint8_t> SceneStreamer::diff(Exported& e, std::uint16_t& records) {
-  std::vector<std::uint8_t> out;
+void SceneStreamer::changes(const Exported& e, std::size_t i, const Shadow& from, const Shadow& to,
+                            std::vector<std::uint8_t>& out, std::uint16_t& records) {
   Writer w(out);
-  records = 0;
-  const auto record = [&](std::size_t node, std::uint8_t op) {
-    w.u16(static_cast<std::uint16_t>(node));
+  const auto record = [&](std::uint8_t op) {
+    w.u16(static_cast<std::uint16_t>(i));
     w.u8(op);
     w.u8(0);
     ++records;
   };
-  for (std::size_t i = 0; i < e.nodes.size(); ++i) {
+  if (!(from.local == to.local)) {
+    record(1);
+    matrix(w, to.local);
+  }
+  if (from.visible != to.visible) {
+    record(2);
+    w.u8(to.visible ? 1 : 0);
+    w.pad();
+  }
+  if (e.nodes[i].appliesMaterial && !(from.material == to.material)) {
+    record(3);
+    material(w, to.material);
+  }
+  if (from.geometry != to.geometry) {
+    record(4);
+    w.u8(batchCount(e.nodes[i]));
+    w.pad();
+    shape(w, e.nodes[i].shape);
+  }
+}
+
+std::vector<std::uint8_t> SceneStreamer::diff(Exported& e, std::uint16_t& records) {
+  std::vector<std::uint8_t> out;
+  records = 0;
+  for (std::size_t i = 0; i < e.nodes.size() && records < 0xFFFF - 4; ++i) {
     engine::ExportedNode& n = e.nodes[i];
-    Shadow& s = e.shadows[i];
-    if (const vm::Mat4& local = n.node->localMatrix(); !(local == s.local)) {
-      s.local = n.local = local;
-      record(i, 1);
-      matrix(w, local);
-    }
-    if (n.node->visible() != s.visible) {
-      s.visible = n.visible = n.node->visible();
-      record(i, 2);
-      w.u8(s.visible ? 1 : 0);
-      w.pad();
-    }
+    Shadow now{n.node->localMatrix(), n.node->visible(), n.material, n.node->geometryVersion()};
     if (n.appliesMaterial) {
       const auto& surface = dynamic_cast<const TGLCustomSceneObject&>(*n.node);
-      if (const engine::ExportedMaterial m = engine::exportedMaterial(surface.material(), m_buffer.faceCulling());
-          !(m == s.material)) {
-        s.material = n.material = m;
-        record(i, 3);
-        material(w, m);
-      }
+      now.material = engine::exportedMaterial(surface.material(), m_buffer.faceCulling());
     }
-    if (n.node->geometryVersion() != s.geometry) {
-      s.geometry = n.node->geometryVersion();
+    if (now.geometry != e.shadows[i].geometry) {
       n.shape = engine::recordShape(*n.node);
-      record(i, 4);
-      w.u8(batchCount(n));
-      w.pad();
-      shape(w, n.shape);
     }
-    if (records == 0xFFFF) {
-      break;  // the rest is sent at the next tick
-    }
+    changes(e, i, e.shadows[i], now, out, records);
+    n.local = now.local;
+    n.visible = now.visible;
+    n.material = now.material;
+    e.shadows[i] = now;
   }
-  return out;
+  return out;  // a node past the record limit is sent at the next tick
 }
 
 std::vector<SceneMessagePtr> SceneStreamer::collect(const std::set<int>& gauges, std::uint32_t sequence) {
@@ -216,52 +242,29 @@ std::vector<SceneMessagePtr> SceneStreamer::collect(const std::set<int>& gauges,
     if (records == 0) {
       continue;
     }
-    slot->snapshot.reset();
-    auto message = std::make_shared<SceneMessage>();
-    message->gauge = g;
-    message->sequence = sequence;
-    Writer w(message->bytes);
-    header(w, kDeltaKind, g, records, sequence);
-    w.raw(body.data(), body.size());
-    out.push_back(std::move(message));
+    slot->catchUp.reset();
+    out.push_back(deltaMessage(kDeltaKind, g, sequence, records, body));
   }
   return out;
 }
 
-SceneMessagePtr SceneStreamer::snapshot(int gauge, std::uint32_t sequence) {
-  TGLCamera* camera = m_cameras.at(static_cast<std::size_t>(gauge));
-  if (camera == nullptr) {
-    return nullptr;
-  }
-  if (camera->cameraStyle() != TGLCameraStyle::csPerspective && camera->cameraStyle() != TGLCameraStyle::csOrthogonal) {
-    throw engine::EngineError("The gauge's camera has a style only the engine draws");
-  }
-  Exported& e = exported(gauge);
-  std::uint16_t ignored = 0;
-  if (!diff(e, ignored).empty()) {
-    e.snapshot.reset();
-  }
-  if (e.snapshot) {
-    return e.snapshot;  // nothing changed since it was made: its sequence still holds
-  }
+SceneMessagePtr SceneStreamer::encodeScene(const Exported& e, int gauge, TGLCamera& camera) const {
   // The picture stream turns the shared camera for each picture it draws, and turns it again before the
   // next: the scene's view is the unturned one, and browsers turn the picture themselves.
-  camera->setRollAngle(0);
+  camera.setRollAngle(0);
   auto message = std::make_shared<SceneMessage>();
   message->gauge = gauge;
-  message->sequence = sequence;
   Writer w(message->bytes);
-  header(w, kSceneKind, gauge, static_cast<std::uint16_t>(e.nodes.size()), sequence);
-  w.floats(camera->viewMatrix().data(), 16);
-  w.f32(camera->focalLength());
-  w.f32(camera->nearPlaneBias());
-  w.f32(camera->depthOfView());
-  w.u8(camera->cameraStyle() == TGLCameraStyle::csOrthogonal ? 1 : 0);
+  header(w, kSceneKind, gauge, static_cast<std::uint16_t>(e.nodes.size()), 0);
+  w.floats(camera.viewMatrix().data(), 16);
+  w.f32(camera.focalLength());
+  w.f32(camera.nearPlaneBias());
+  w.f32(camera.depthOfView());
+  w.u8(camera.cameraStyle() == TGLCameraStyle::csOrthogonal ? 1 : 0);
   w.pad();
   w.vec4(m_buffer.backgroundColor());
   w.vec4(m_buffer.ambientColor());
-  for (std::size_t i = 0; i < e.nodes.size(); ++i) {
-    const engine::ExportedNode& n = e.nodes[i];
+  for (const engine::ExportedNode& n : e.nodes) {
     w.u16(n.parent < 0 ? 0xFFFF : static_cast<std::uint16_t>(n.parent));
     w.u8(static_cast<std::uint8_t>((n.visible ? 1 : 0) | (n.appliesMaterial ? 2 : 0)));
     w.u8(batchCount(n));
@@ -271,8 +274,35 @@ SceneMessagePtr SceneStreamer::snapshot(int gauge, std::uint32_t sequence) {
     }
     shape(w, n.shape);
   }
-  e.snapshot = message;
+  message->sequence = identity(message->bytes);
+  std::memcpy(message->bytes.data() + 4, &message->sequence, 4);
   return message;
+}
+
+std::optional<SceneSnapshot> SceneStreamer::snapshot(int gauge, std::uint32_t sequence) {
+  TGLCamera* camera = m_cameras.at(static_cast<std::size_t>(gauge));
+  if (camera == nullptr) {
+    return std::nullopt;
+  }
+  if (camera->cameraStyle() != TGLCameraStyle::csPerspective && camera->cameraStyle() != TGLCameraStyle::csOrthogonal) {
+    throw engine::EngineError("The gauge's camera has a style only the engine draws");
+  }
+  Exported& e = exported(gauge);
+  std::uint16_t records = 0;
+  diff(e, records);
+  if (records > 0) {
+    e.catchUp.reset();
+  }
+  if (!e.catchUp) {
+    // From the scene as exported to now; nothing changed since the last one made: its sequence still holds.
+    std::vector<std::uint8_t> body;
+    records = 0;
+    for (std::size_t i = 0; i < e.nodes.size() && records < 0xFFFF - 4; ++i) {
+      changes(e, i, e.base[i], e.shadows[i], body, records);
+    }
+    e.catchUp = deltaMessage(kCatchUpKind, gauge, sequence, records, body);
+  }
+  return SceneSnapshot{gauge, e.scene, e.catchUp};
 }
 
 }  // namespace web

@@ -1,10 +1,13 @@
-// The gauges as scenes for browsers that draw them themselves: each gauge's nodes, materials and shapes sent
-// once (a SCENE message), then per tick only what the tick changed (a DELTA message: new matrices,
-// visibility, materials, and the shape of a text whose characters changed). Runs on the thread that owns
-// the panel; a text's font is made in the context that is current there.
+// The gauges as scenes for browsers that draw them themselves: each gauge's nodes, materials and shapes as
+// they were exported (a SCENE message, the same for the life of the process, so a browser may keep it and
+// name it when it comes back), a catch-up from that to now (a DELTA message), then per tick only what the tick
+// changed (a DELTA message: new matrices, visibility, materials, and the shape of a text whose characters
+// changed). Runs on the thread that owns the panel; a text's font is made in the context that is current
+// there.
 //
 // Messages, binary, little-endian, every block a multiple of 4 bytes:
-//   header (8 B): u8 kind (kSceneKind or kDeltaKind), u8 gauge, u16 count, u32 sequence (the tick)
+//   header (8 B): u8 kind (kSceneKind or kDeltaKind), u8 gauge, u16 count, u32 sequence (a DELTA: the tick;
+//     a SCENE: its identity, a hash of the bytes after the header, never 0)
 //   SCENE, count nodes: camera block, then the nodes in drawing order (each before its children)
 //     camera (112 B): f32×16 view (world to eye, for row vectors: OpenGL's column-major array), f32 focal
 //       length, f32 near-plane bias, f32 depth of view, u8 style (0 perspective, 1 orthogonal), 3 pad,
@@ -16,10 +19,12 @@
 //       (lines), 4 one z, 8 32-bit indices), u16 stipple, f32 width, u32 vertices, u32 indices; then
 //       triangles: f32×3 normal (one) or per vertex; positions: f32 z then f32×2 per vertex (one z) or
 //       f32×3 per vertex; lines: u8×4 colour per vertex; indices u16 or u32, padded to 4 bytes
-//   DELTA, count records: u16 node (index in the SCENE), u8 op, u8 0, then
+//   DELTA and CATCH-UP (kCatchUpKind: the changes from the SCENE as exported to now), count records: u16 node
+//     (index in the SCENE), u8 op, u8 0, then
 //     op 1 matrix: f32×12 | op 2 visible: u8, 3 pad | op 3 material block | op 4 shape: u8 batches, 3 pad,
 //     batches
-// A client applies the DELTAs whose sequence is above its SCENE's.
+// A client applies a CATCH-UP to the SCENE as it came (not to its copy kept up since), then the DELTAs whose
+// sequence is above the catch-up's.
 #pragma once
 
 #include "GaugeTable.h"
@@ -28,6 +33,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -41,13 +47,22 @@ namespace web {
 
 inline constexpr std::uint8_t kSceneKind = 2;
 inline constexpr std::uint8_t kDeltaKind = 3;
+inline constexpr std::uint8_t kCatchUpKind = 4;
 
 struct SceneMessage {
   int gauge = 0;
-  std::uint32_t sequence = 0;
+  std::uint32_t sequence = 0;  // a SCENE's: its identity
   std::vector<std::uint8_t> bytes;  // as sent
 };
 using SceneMessagePtr = std::shared_ptr<const SceneMessage>;
+
+// What a browser needs to draw a gauge as it is now: the scene (which it may have kept from before) and the
+// changes since it was exported, as of the catch-up's sequence.
+struct SceneSnapshot {
+  int gauge = 0;
+  SceneMessagePtr scene;
+  SceneMessagePtr catchUp;
+};
 
 class SceneStreamer {
 public:
@@ -56,10 +71,10 @@ public:
   SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
                 const TGLSceneBuffer& buffer);
 
-  // The gauge as it is now, as of `sequence`; the gauge is exported at its first request. Null for a
+  // The gauge as it is now, as of `sequence`; the gauge is exported at its first request. Nothing for a
   // switched-off gauge. Throws EngineError when the gauge cannot be exported (a camera style a browser
   // does not draw, a blended material, a shape that cannot be recorded).
-  SceneMessagePtr snapshot(int gauge, std::uint32_t sequence);
+  std::optional<SceneSnapshot> snapshot(int gauge, std::uint32_t sequence);
   // What changed since the last collect (or snapshot) in each of `gauges` already exported: one DELTA per
   // gauge that changed.
   std::vector<SceneMessagePtr> collect(const std::set<int>& gauges, std::uint32_t sequence);
@@ -74,12 +89,18 @@ private:
   };
   struct Exported {
     std::vector<engine::ExportedNode> nodes;
-    std::vector<Shadow> shadows;
-    SceneMessagePtr snapshot;  // the last one made, while nothing changed since
+    std::vector<Shadow> shadows;  // what browsers kept up by the changes were last told
+    std::vector<Shadow> base;     // what the scene says
+    SceneMessagePtr scene;
+    SceneMessagePtr catchUp;  // the last one made, while nothing changed since
   };
   Exported& exported(int gauge);
+  SceneMessagePtr encodeScene(const Exported& e, int gauge, TGLCamera& camera) const;
   // Brings every shadow of the gauge up to date; returns the DELTA records of what differed.
   std::vector<std::uint8_t> diff(Exported& e, std::uint16_t& records);
+  // The records that take node `i` from `from` to `to` (its shape: the node's current one).
+  static void changes(const Exported& e, std::size_t i, const Shadow& from, const Shadow& to,
+                      std::vector<std::uint8_t>& out, std::uint16_t& records);
 
   panel::PanelScene& m_panel;
   const std::array<TGLCamera*, gauges::kGauges.size()>& m_cameras;  // filled by the owner

@@ -124,8 +124,8 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
     // Changes first: a scene made after them holds them, and its browsers apply only later ones.
     output.sceneChanges = streamer.sceneChanges(sceneGauges, m_sequence);
     for (const int gauge : freshScenes) {
-      if (SceneMessagePtr scene = streamer.sceneOf(gauge, m_sequence)) {
-        output.scenes.push_back(std::move(scene));
+      if (std::optional<SceneSnapshot> scene = streamer.sceneOf(gauge, m_sequence)) {
+        output.scenes.push_back(std::move(*scene));
       }
     }
     output.frames = streamer.renderDue(watchers, Clock::now(), m_frameInterval, kDrawBudget);

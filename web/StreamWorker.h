@@ -21,7 +21,7 @@ struct StreamOutput {
   bool linkUp = false;           // the tick's batch arrived
   // For browsers that draw: the scenes asked for, and what changed at this tick in the scenes watched (a
   // scene made at this tick already holds this tick's changes).
-  std::vector<SceneMessagePtr> scenes;
+  std::vector<SceneSnapshot> scenes;
   std::vector<SceneMessagePtr> sceneChanges;
 };
 

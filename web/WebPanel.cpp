@@ -216,6 +216,7 @@ struct WebPanel::Client {
   // Scene clients: gauges whose scene is awaited (changes are not sent before it), each gauge's scene
   // sequence (changes up to it are in the scene), and the messages not yet handed to the socket, by gauge.
   std::set<int> awaitingScene;
+  std::map<int, std::uint32_t> kept;  // the scenes it has from before, by gauge: not sent again
   std::map<int, std::uint32_t> sceneSequence;
   std::map<int, std::vector<SceneMessagePtr>> unsentScene;
   std::size_t unsentChangeBytes = 0;  // of the changes among them: scenes are bounded by the gauges
@@ -448,6 +449,7 @@ void WebPanel::subscribeWhenDue(Client& client) {
   const Drawing drawingBefore = client.drawing;
   client.watching = std::move(client.waiting->variants);
   client.drawing = client.waiting->drawing;
+  client.kept = std::move(client.waiting->kept);
   client.waiting.reset();
   if (client.drawing == Drawing::Scene) {
     client.unsent.clear();
@@ -535,15 +537,20 @@ void WebPanel::takeScenes(const StreamOutput& output) {
       c.unsentScene[m->gauge].push_back(m);
       c.unsentChangeBytes += changeBytes(*m);
     };
-    for (const SceneMessagePtr& scene : output.scenes) {
-      if (c.awaitingScene.erase(scene->gauge) > 0) {
-        // Anything still queued for the gauge is older than its scene.
-        for (const SceneMessagePtr& old : c.unsentScene[scene->gauge]) {
+    for (const SceneSnapshot& snapshot : output.scenes) {
+      const int g = snapshot.gauge;
+      if (c.awaitingScene.erase(g) > 0) {
+        // Anything still queued for the gauge is older than the catch-up.
+        for (const SceneMessagePtr& old : c.unsentScene[g]) {
           c.unsentChangeBytes -= changeBytes(*old);
         }
-        c.unsentScene[scene->gauge].clear();
-        c.sceneSequence[scene->gauge] = scene->sequence;
-        queue(scene);
+        c.unsentScene[g].clear();
+        c.sceneSequence[g] = snapshot.catchUp->sequence;
+        const auto kept = c.kept.find(g);
+        if (kept == c.kept.end() || kept->second != snapshot.scene->sequence) {
+          queue(snapshot.scene);
+        }
+        queue(snapshot.catchUp);
       }
     }
     for (const SceneMessagePtr& change : output.sceneChanges) {

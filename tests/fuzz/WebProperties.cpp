@@ -26,7 +26,11 @@ std::string canonical(const web::Subscription& subscription) {
   for (std::size_t i = 0; i < variants.size(); ++i) {
     const web::Variant& v = variants[i];
     text += (i ? "," : "") + std::string(R"({"gauge":")") + std::string(kGauges.at(static_cast<std::size_t>(v.gauge))) +
-            R"(","size":)" + std::to_string(v.sizePx) + R"(,"turn":)" + std::to_string(v.turns) + "}";
+            R"(","size":)" + std::to_string(v.sizePx) + R"(,"turn":)" + std::to_string(v.turns);
+    if (const auto kept = subscription.kept.find(v.gauge); kept != subscription.kept.end()) {
+      text += R"(,"have":)" + std::to_string(kept->second);
+    }
+    text += "}";
   }
   return text + "]}";
 }
@@ -49,6 +53,11 @@ std::optional<std::string> checkWebMessage(Bytes input) {
     }
     if (v.sizePx < web::kMinSizePx || v.sizePx > web::kMaxSizePx || v.turns < 0 || v.turns > 3) {
       return "a subscription's size or turn is out of range";
+    }
+  }
+  for (const auto& [gauge, id] : parsed->kept) {
+    if (!gauges.contains(gauge) || id == 0) {
+      return "a kept scene of a gauge not subscribed, or named 0";
     }
   }
   const Result<web::Subscription> again = web::parseClientMessage(canonical(*parsed), kGauges);

@@ -234,6 +234,11 @@ function subscribe() {
   };
   if (drawing) {
     message.draw = 'scene';
+    // The scenes this browser has already: the server then sends only how each gauge differs from it now.
+    for (const item of message.subscribe) {
+      const id = drawing.kept(Number(item.gauge.slice(5)) - 2);
+      if (id) item.have = id;
+    }
     // New sizes and turns are this browser's own business: every tile is drawn again from what it has.
     for (const t of arrangement.tiles) dirty.add(t.gauge);
     drawSoon();
@@ -463,7 +468,10 @@ async function start() {
   // WebGL where the browser has it: the gauges are then drawn here, from their scenes; else the server
   // draws pictures. ?draw=pictures asks for pictures anyway.
   if (new URLSearchParams(location.search).get('draw') !== 'pictures') drawing = SceneDrawing.create();
-  if (drawing) window.skyvane.drawnBy = `webgl${drawing.version}`;
+  if (drawing) {
+    window.skyvane.drawnBy = `webgl${drawing.version}`;
+    await drawing.takeKept();
+  }
   else window.skyvane.whyPictures = SceneDrawing.problem() || 'asked for';
   gauges = await fetchGauges();
   stateText.textContent = '';

@@ -10,6 +10,7 @@
 const SceneDrawing = (() => {
   const SCENE_KIND = 2;
   const DELTA_KIND = 3;
+  const CATCH_UP_KIND = 4;
 
   // Row-vector matrices as the engine keeps them (p' = p · M, 16 numbers row by row), which is also the
   // column-major array WebGL takes for column vectors.
@@ -227,8 +228,10 @@ void main() {
       this.uint32 = this.version === 2 || !!gl.getExtension('OES_element_index_uint');
     }
 
-    // Takes a SCENE or DELTA message; the gauge index it changed, or -1 (another kind, or one that does not fit).
-    take(buffer) {
+    // Takes a SCENE, CATCH-UP or DELTA message; the gauge index it changed, or -1 (another kind, or one that
+    // does not fit). A SCENE is kept as it came: a catch-up applies to it as it was exported. One that came
+    // from the server is also kept for the next visit.
+    take(buffer, fromServer = true) {
       const head = new DataView(buffer);
       if (buffer.byteLength < 8) return -1;
       const kind = head.getUint8(0);
@@ -237,11 +240,22 @@ void main() {
       const sequence = head.getUint32(4, true);
       try {
         if (kind === SCENE_KIND) {
-          this.scenes.set(gauge, this.readScene(new Reader(buffer, 8), count, sequence));
+          const scene = this.readScene(new Reader(buffer, 8), count);
+          // Drawn once the server's catch-up has said how the gauge stands now.
+          this.scenes.set(gauge, { ...scene, id: sequence, base: buffer, sequence: 0, ready: false });
+          if (fromServer) keep(gauge, buffer);
           return gauge;
         }
-        const scene = this.scenes.get(gauge);
-        if (kind !== DELTA_KIND || !scene || sequence <= scene.sequence) return -1;
+        let scene = this.scenes.get(gauge);
+        if (!scene) return -1;
+        if (kind === CATCH_UP_KIND) {
+          // From the scene as exported, whatever this copy went through since.
+          const base = new DataView(scene.base);
+          scene = { ...scene, ...this.readScene(new Reader(scene.base, 8), base.getUint16(2, true)), ready: true };
+          this.scenes.set(gauge, scene);
+        } else if (kind !== DELTA_KIND || sequence <= scene.sequence) {
+          return -1;
+        }
         this.applyDelta(scene, new Reader(buffer, 8), count);
         scene.sequence = sequence;
         return gauge;
@@ -252,7 +266,18 @@ void main() {
       }
     }
 
-    readScene(r, count, sequence) {
+    // The scene this browser has of a gauge, from before or from the server: its identity, or 0.
+    kept(gauge) {
+      const scene = this.scenes.get(gauge);
+      return scene ? scene.id : 0;
+    }
+
+    // The scenes kept from the last visit, taken as if they had just come.
+    async takeKept() {
+      for (const [gauge, buffer] of await keptScenes()) this.take(buffer, false);
+    }
+
+    readScene(r, count) {
       const camera = { view: null };
       const view = r.floats(16);
       camera.view = Float64Array.from(view);
@@ -274,7 +299,7 @@ void main() {
         nodes.push({ parent: parent === 0xFFFF ? -1 : parent, visible: (flags & 1) !== 0, local, material,
           batches: readShape(r, batchCount) });
       }
-      return { sequence, camera, nodes };
+      return { camera, nodes };
     }
 
     applyDelta(scene, r, count) {
@@ -319,7 +344,7 @@ void main() {
     // `turns` quarters. False when there is nothing to draw yet.
     draw(gauge, size, turns, target) {
       const scene = this.scenes.get(gauge);
-      if (!scene || this.lost) return false;
+      if (!scene || !scene.ready || this.lost) return false;
       const started = performance.now();
       const gl = this.gl;
       if (this.canvas.width < size || this.canvas.height < size) {
@@ -438,6 +463,52 @@ void main() {
     }
   }
 
+  // Scenes kept between visits (IndexedDB, which pages served over plain HTTP have too): a reload then costs
+  // the catch-ups, not the scenes. Where it cannot be opened nothing is kept.
+  let database = null;
+  function openDatabase() {
+    if (!database) {
+      database = new Promise((resolve) => {
+        try {
+          const request = indexedDB.open('skyvane-scenes', 1);
+          request.onupgradeneeded = () => request.result.createObjectStore('scenes');
+          request.onsuccess = () => resolve(request.result);
+          request.onerror = () => resolve(null);
+        } catch (e) {
+          resolve(null);
+        }
+      });
+    }
+    return database;
+  }
+
+  async function keep(gauge, buffer) {
+    const db = await openDatabase();
+    try {
+      if (db) db.transaction('scenes', 'readwrite').objectStore('scenes').put(buffer, gauge);
+    } catch (e) { /* full or closed: the next visit loads the scene again */ }
+  }
+
+  async function keptScenes() {
+    const db = await openDatabase();
+    if (!db) return [];
+    return new Promise((resolve) => {
+      const found = [];
+      try {
+        const cursor = db.transaction('scenes').objectStore('scenes').openCursor();
+        cursor.onsuccess = () => {
+          const at = cursor.result;
+          if (!at) { resolve(found); return; }
+          found.push([at.key, at.value]);
+          at.continue();
+        };
+        cursor.onerror = () => resolve(found);
+      } catch (e) {
+        resolve(found);
+      }
+    });
+  }
+
   // A renderer, or null where this browser has no WebGL (the page then asks for pictures).
   function create() {
     const canvas = document.createElement('canvas');
@@ -463,5 +534,5 @@ void main() {
 
   // Why create gave null, for the page's diagnostics.
   let problem = '';
-  return { create, problem: () => problem, SCENE_KIND, DELTA_KIND };
+  return { create, problem: () => problem, SCENE_KIND, DELTA_KIND, CATCH_UP_KIND };
 })();

@@ -105,6 +105,12 @@ Result<Subscription> parseClientMessage(std::string_view text, std::span<const s
     if (!seen.insert(v->gauge).second) {
       return Problem{"a gauge subscribed twice"};
     }
+    if (const auto have = item.find("have"); have != item.end()) {
+      if (!have->is_number_integer() || have->get<std::int64_t>() < 1 || have->get<std::int64_t>() > 0xFFFFFFFFll) {
+        return Problem{"a kept scene is not a number from 1 to 4294967295"};
+      }
+      subscription.kept[v->gauge] = static_cast<std::uint32_t>(have->get<std::int64_t>());
+    }
     variants.push_back(*v);
   }
   return subscription;

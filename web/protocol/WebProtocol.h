@@ -5,7 +5,7 @@
 // the gauges the client watches (an empty list watches none). size is in device pixels, clamped to 64..1024;
 // turn is the quarter turns clockwise, 0..3. "draw" is "pictures" (the default: JPEG frames, drawn at that
 // size and turn) or "scene" (the gauges' scenes and their changes, see SceneStreamer.h; size and turn are the
-// browser's own business then). Anything else (bad JSON, other keys' values of the wrong kind, an unknown
+// browser's own business then, and "have":ID names the gauge's scene it kept from before). Anything else (bad JSON, other keys' values of the wrong kind, an unknown
 // gauge, a size beyond reason, a gauge twice, a binary message, more than kMaxMessageBytes) is malformed and
 // closes that client.
 //
@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +53,8 @@ enum class Drawing { Pictures, Scene };
 struct Subscription {
   std::vector<Variant> variants;
   Drawing drawing = Drawing::Pictures;
+  // Scenes the browser kept from before, by gauge: their identities ("have" in a subscription, 1..2^32-1).
+  std::map<int, std::uint32_t> kept;
   friend bool operator==(const Subscription&, const Subscription&) = default;
 };
 
