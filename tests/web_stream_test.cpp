@@ -173,6 +173,70 @@ TEST_F(WebStream, ABrowserThatDrawsGetsTheSceneOnceThenChangesOnly) {
   EXPECT_EQ(kinds(other), (std::vector<int>{2, 4}));
 }
 
+// The altimeter's barometric setting as the simulator holds it (hPa × 16), read through a link of the test's own.
+int settingRaw() {
+  SimLinkResult result{};
+  if (!SimLinkIsOpen() && !SimLinkOpen(0, result)) {
+    return -1;
+  }
+  std::uint16_t raw = 0;
+  if (!SimLinkRead(0x0330, sizeof raw, &raw, result) || !SimLinkProcess(result)) {
+    return -1;
+  }
+  return raw;
+}
+
+// Without --allow-control a browser only watches; with it, only one that gave the printed code turns a knob,
+// only one of the five, and a flood of turns moves it by the ration (20 a second), not by the flood.
+TEST_F(WebStream, KnobsTurnOnlyForABrowserThatGaveTheCodeAndAFloodIsRationed) {
+  SimProcess sim({"--feed", "none"});
+  {
+    WebProcess watching;
+    WebClient asks(watching.port());
+    ASSERT_TRUE(asks.connected());
+    asks.subscribe(QStringLiteral(R"({"control":"123456"})"));
+    EXPECT_TRUE(waitUntil([&] { return !asks.texts.empty() && asks.texts.back().contains("\"off\""); }));
+    asks.subscribe(QStringLiteral(R"({"knob":"TForm3","notches":5})"));
+    EXPECT_TRUE(waitUntil([&] { return asks.closed; })) << "a turn where knobs are not allowed";
+  }
+  WebProcess web({"--allow-control"});
+  ASSERT_EQ(web.controlCode().size(), 6u);
+  ASSERT_TRUE(waitUntil([&] { return settingRaw() >= 0; }));
+  const int before = settingRaw();
+
+  WebClient rogue(web.port());
+  ASSERT_TRUE(rogue.connected());
+  rogue.subscribe(QStringLiteral(R"({"knob":"TForm3","notches":5})"));
+  EXPECT_TRUE(waitUntil([&] { return rogue.closed; })) << "a turn before the code";
+
+  WebClient pilot(web.port());
+  ASSERT_TRUE(pilot.connected());
+  const std::string wrong = web.controlCode() == "000000" ? "000001" : "000000";
+  pilot.subscribe(QStringLiteral(R"({"control":"%1"})").arg(QString::fromStdString(wrong)));
+  ASSERT_TRUE(waitUntil([&] { return !pilot.texts.empty() && pilot.texts.back().contains("\"refused\""); }));
+  pilot.subscribe(QStringLiteral(R"({"control":"%1"})").arg(QString::fromStdString(web.controlCode())));
+  ASSERT_TRUE(waitUntil([&] { return pilot.texts.back().contains("\"granted\""); }));
+  EXPECT_EQ(settingRaw(), before) << "no write reached the simulator before the code";
+
+  pilot.subscribe(QStringLiteral(R"({"knob":"TForm3","notches":1})"));
+  ASSERT_TRUE(waitUntil([&] { return settingRaw() != before; }, 2000));
+  runEvents(1200);  // the ration fills again
+  const int turned = settingRaw();
+  for (int i = 0; i < 100; ++i) {
+    pilot.subscribe(QStringLiteral(R"({"knob":"TForm3","notches":1})"));
+  }
+  runEvents(1000);
+  // 1 hPa a notch is 16 raw; the ration holds 20 turns, and refills one each 50 ms while the flood is sent.
+  const int steps = (settingRaw() - turned) / 16;
+  EXPECT_GE(steps, 20);
+  EXPECT_LE(steps, 24) << "a flood of 100 turns";
+  EXPECT_FALSE(pilot.closed);
+
+  pilot.subscribe(QStringLiteral(R"({"knob":"TForm2","notches":1})"));
+  EXPECT_TRUE(waitUntil([&] { return pilot.closed; })) << "the airspeed indicator has no knob";
+  SimLinkClose();
+}
+
 TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
   SimProcess sim({"--feed", "none"});
   ASSERT_TRUE(sim.running());

@@ -47,8 +47,8 @@ public:
   GaugeStreamer(const GaugeStreamer&) = delete;
   GaugeStreamer& operator=(const GaugeStreamer&) = delete;
 
-  // One instrument tick against the simulator link; it reads only (a fuel statistics page request stays
-  // for the desktop panel to acknowledge).
+  // One instrument tick against the simulator link: it reads, and writes only the knobs turned through
+  // instruments() (a fuel statistics page request stays for the desktop panel to acknowledge).
   instruments::TickOutcome tick() { return m_tick.tick(); }
   // The tick itself, for a batch fetched elsewhere (tests, benchmarks).
   instruments::InstrumentTick& instruments() { return m_tick; }

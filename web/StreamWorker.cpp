@@ -70,6 +70,11 @@ void StreamWorker::setScenesWanted(std::set<int> watched, std::set<int> fresh) {
   m_freshScenes.insert(fresh.begin(), fresh.end());
 }
 
+void StreamWorker::turnKnob(std::size_t knob, int notches) {
+  const std::lock_guard lock(m_mutex);
+  m_turns.emplace_back(knob, notches);
+}
+
 void StreamWorker::run(std::promise<Result<void>>& made) {
   std::unique_ptr<GaugeStreamer> streamer;
   try {
@@ -101,6 +106,14 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
         m_blockName = SimLinkBlockName();
       }
       nextLinkTry = now + kLinkRetry;
+    }
+    std::vector<std::pair<std::size_t, int>> turns;
+    {
+      const std::lock_guard lock(m_mutex);
+      turns.swap(m_turns);
+    }
+    for (const auto& [knob, notches] : turns) {
+      streamer.instruments().turnKnob(instruments::kKnobs.at(knob), notches);
     }
     const instruments::TickOutcome outcome = streamer.tick();
     if (outcome == instruments::TickOutcome::LinkClosed) {

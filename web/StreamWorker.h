@@ -44,6 +44,8 @@ public:
   void setWanted(Watchers watchers, std::set<Variant> fresh);
   // The gauges browsers watch as scenes, and those whose scene must be sent at the next tick; any thread.
   void setScenesWanted(std::set<int> watched, std::set<int> fresh);
+  // A knob (index in the knob table) turned by notches, written at the next tick; any thread.
+  void turnKnob(std::size_t knob, int notches);
 
 private:
   void run(std::promise<Result<void>>& made);
@@ -58,6 +60,7 @@ private:
   std::set<Variant> m_fresh;   // under m_mutex
   std::set<int> m_sceneGauges;  // under m_mutex
   std::set<int> m_freshScenes;  // under m_mutex
+  std::vector<std::pair<std::size_t, int>> m_turns;  // under m_mutex: knob turns not yet handed to the tick
   std::uint32_t m_sequence = 0;  // the tick's number: a scene and the changes after it are ordered by it
   std::string m_blockName;     // under m_mutex: the link's block file while it is open
   std::atomic<bool> m_stop{false};

@@ -1,6 +1,7 @@
 // The page, the gauge list, the WebSocket clients and the timers of skyvane-web.
 #include "WebPanel.h"
 
+#include "Knobs.h"
 #include "PanelBuild.h"
 #include "HostCheck.h"
 #include "RequestGate.h"
@@ -197,6 +198,15 @@ std::size_t changeBytes(const SceneMessage& m) {
   return !m.bytes.empty() && m.bytes[0] == kDeltaKind ? m.bytes.size() : 0;
 }
 
+// Whether a code given is the control code, compared in a time that does not depend on where they differ.
+bool sameCode(const std::string& given, const std::string& code) {
+  unsigned differ = given.size() != code.size() ? 1 : 0;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    differ |= static_cast<unsigned char>(i < given.size() ? given[i] : 0) ^ static_cast<unsigned char>(code[i]);
+  }
+  return differ == 0;
+}
+
 std::vector<std::string_view> gaugeClasses() {
   std::vector<std::string_view> classes;
   for (const gauges::GaugeRow& row : gauges::kGauges) {
@@ -227,6 +237,9 @@ struct WebPanel::Client {
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
   Clock::time_point lastHeard = Clock::now();     // its last pong or message
   std::optional<Subscription> waiting;            // a subscription change beyond its ration, the newest
+  bool control = false;                           // gave the control code: may turn knobs
+  ChangeRation writes{kKnobWritesPerSecond, std::chrono::milliseconds(1000) / kKnobWritesPerSecond, Clock::now()};
+  long writesDropped = 0;
   ChangeRation changes{kSubscriptionBurst, kSubscriptionEvery, Clock::now()};
   // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
   bool stalled(Clock::time_point now) const {
@@ -430,15 +443,63 @@ void WebPanel::acceptWebSockets() {
 void WebPanel::received(Client& client, const QString& message) {
   static const std::vector<std::string_view> classes = gaugeClasses();
   const QByteArray utf8 = message.toUtf8();
-  Result<Subscription> parsed =
-      parseClientMessage(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), classes);
+  Result<ClientMessage> parsed =
+      readClientMessage(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), classes);
   if (!parsed) {
     drop(client, QString::fromStdString(parsed.error()));
     return;
   }
-  client.waiting = std::move(*parsed);
-  client.spoke = true;
-  subscribeWhenDue(client);
+  if (auto* code = std::get_if<ControlCode>(&*parsed)) {
+    askControl(client, code->code);
+  } else if (auto* turn = std::get_if<KnobTurn>(&*parsed)) {
+    turnKnob(client, *turn);
+  } else {
+    client.waiting = std::move(std::get<Subscription>(*parsed));
+    client.spoke = true;
+    subscribeWhenDue(client);
+  }
+}
+
+void WebPanel::askControl(Client& client, const std::string& code) {
+  const auto answer = [&](const char* word) {
+    client.socket->sendTextMessage(QStringLiteral("{\"control\":\"%1\"}").arg(QLatin1String(word)));
+  };
+  if (!m_options.allowControl) {
+    answer("off");
+    return;
+  }
+  // Wrong codes are rationed for all browsers together: a million codes cannot be tried by reconnecting.
+  if (!m_codeTries.take(Clock::now())) {
+    answer("wait");
+    return;
+  }
+  const std::string from = client.socket->peerAddress().toString().toStdString();
+  if (!sameCode(code, m_options.controlCode)) {
+    std::fprintf(stderr, "skyvane-web: a wrong control code from %s\n", from.c_str());
+    answer("refused");
+    return;
+  }
+  m_codeTries.give();  // a right code costs no try
+  client.control = true;
+  std::fprintf(stderr, "skyvane-web: %s may turn the knobs\n", from.c_str());
+  answer("granted");
+}
+
+void WebPanel::turnKnob(Client& client, const KnobTurn& turn) {
+  const gauges::GaugeRow& row = gauges::kGauges.at(static_cast<std::size_t>(turn.gauge));
+  const instruments::KnobRow* knob = instruments::knobOf(row.windowClass);
+  if (!m_options.allowControl || !client.control || knob == nullptr) {
+    // The page asks for a code first and offers only the five knobs: anything else is not a browser's doing.
+    drop(client, QStringLiteral("no knob may be turned"));
+    return;
+  }
+  if (!client.writes.take(Clock::now())) {
+    ++client.writesDropped;
+    return;  // beyond 20 a second: the flood goes nowhere
+  }
+  m_worker->turnKnob(static_cast<std::size_t>(knob - instruments::kKnobs.data()), turn.notches);
+  std::fprintf(stderr, "skyvane-web: %s turned %.*s by %d\n", client.socket->peerAddress().toString().toUtf8().constData(),
+               static_cast<int>(knob->variable.size()), knob->variable.data(), turn.notches);
 }
 
 void WebPanel::subscribeWhenDue(Client& client) {

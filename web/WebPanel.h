@@ -48,12 +48,20 @@ inline constexpr auto kBehindLimit = std::chrono::seconds(10);
 inline constexpr auto kPingInterval = std::chrono::seconds(5);
 inline constexpr auto kSilenceLimit = std::chrono::seconds(15);
 
+// Knob writes a browser may make, at most, a second; control codes all browsers together may get wrong.
+inline constexpr int kKnobWritesPerSecond = 20;
+inline constexpr double kWrongCodesBurst = 5;
+inline constexpr auto kWrongCodeEvery = std::chrono::seconds(12);
+
 struct WebOptions {
   QHostAddress address = QHostAddress::LocalHost;
   quint16 port = 8787;
   int maxClients = 16;
   int fps = 30;  // frames a second per gauge, at most
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
+  // Browsers that give `controlCode` may turn the five knobs; without it they only watch.
+  bool allowControl = false;
+  std::string controlCode;
 };
 
 class WebPanel : public QAbstractHttpServer {
@@ -75,6 +83,8 @@ private:
   struct Client;
   void acceptWebSockets();
   void received(Client& client, const QString& message);
+  void askControl(Client& client, const std::string& code);
+  void turnKnob(Client& client, const KnobTurn& turn);
   // Applies the client's waiting subscription change when its ration allows.
   void subscribeWhenDue(Client& client);
   // Closes the clients that let more than kMaxQueuedBytes pile up.
@@ -101,6 +111,7 @@ private:
   std::map<Variant, FramePtr> m_latest;  // the newest frame of each variant watched
   std::set<std::string> m_hosts;         // the names a request may give for this server (lowercase)
   bool m_linkUp = false;
+  ChangeRation m_codeTries{kWrongCodesBurst, kWrongCodeEvery, Clock::now()};
   QTimer* m_pings = nullptr;
   QTimer* m_queues = nullptr;
   QTimer* m_news = nullptr;  // the link state to every client, every second

@@ -17,6 +17,7 @@
 #include <QSocketNotifier>
 
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -81,6 +82,9 @@ void addOptions(CLI::App& app, Options& o) {
          "anti-aliasing of the pictures sent to browsers without WebGL: none, 2x or 4x (default 4x); browsers "
          "that draw use their own multisampling")
       ->type_name("LEVEL");
+  app.add_flag("--allow-control", o.web.allowControl,
+               "let browsers that give the code printed at start turn the five knobs (altimeter setting, heading "
+               "bug, both courses, ADF card); without it browsers only watch");
   cli::addProfileOptions(app, o.profile);
   app.footer(
       "The gauges, their scales and which are switched on come from config.ini in the data directory\n"
@@ -88,7 +92,9 @@ void addOptions(CLI::App& app, Options& o) {
       "$XDG_CONFIG_HOME/skyvane), as for the desktop panel. The values come from the simulator server of\n"
       "$SKYVANE_RUNTIME_DIR (else $XDG_RUNTIME_DIR/skyvane, else /tmp/skyvane-<uid>), looked for every\n"
       "second until it answers.\n"
-      "Browsers only watch: nothing they send reaches the simulator. SIGINT or SIGTERM stop it.");
+      "Browsers only watch unless --allow-control is given: then a browser that gives the six-digit code\n"
+      "printed at start may turn the five knobs, within their ranges and at most 20 times a second; each\n"
+      "turn is said on stderr with the browser's address. SIGINT or SIGTERM stop it.");
 }
 
 void printWhereToOpen(const web::WebOptions& o, quint16 port) {
@@ -102,7 +108,27 @@ void printWhereToOpen(const web::WebOptions& o, quint16 port) {
   if (!urls.empty()) {
     std::printf("%s", web::qrCode(urls.front()).c_str());
   }
+  if (o.allowControl) {
+    std::printf("skyvane-web: the knobs' code: %s (a browser that gives it may turn the knobs)\n",
+                o.controlCode.c_str());
+  }
   std::fflush(stdout);
+}
+
+// Six random digits, from the kernel's generator; empty when it fails.
+std::string controlCode() {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::uint32_t v = 0;
+    if (::getrandom(&v, sizeof v, 0) != static_cast<ssize_t>(sizeof v)) {
+      return {};
+    }
+    if (v < 4294000000u) {  // a multiple of a million: every code as likely as another
+      char digits[8];
+      std::snprintf(digits, sizeof digits, "%06u", v % 1000000u);
+      return digits;
+    }
+  }
+  return {};
 }
 
 int serve(int argc, char** argv, const Options& o) {
@@ -155,6 +181,10 @@ int main(int argc, char** argv) {
   }
   if (const auto exit = cli::applyProfile("skyvane-web", options.profile)) {
     return *exit;
+  }
+  if (options.web.allowControl && (options.web.controlCode = controlCode()).empty()) {
+    std::fprintf(stderr, "skyvane-web: no random code for the knobs could be made\n");
+    return 1;
   }
   if (!engine::OffscreenContext::available()) {
     std::fprintf(stderr, "skyvane-web: this machine cannot make an offscreen OpenGL context (EGL surfaceless)\n");

@@ -6,11 +6,14 @@
 #include "RequestGate.h"
 #include "WebProtocol.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cctype>
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <string_view>
 
@@ -37,17 +40,11 @@ std::string canonical(const web::Subscription& subscription) {
 
 }  // namespace
 
-std::optional<std::string> checkWebMessage(Bytes input) {
-  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const Result<web::Subscription> parsed = web::parseClientMessage(text, kGauges);
-  if (!parsed) {
-    return parsed.error().empty() ? std::optional<std::string>("a refusal without a reason") : std::nullopt;
-  }
-  if (input.size() > web::kMaxMessageBytes) {
-    return "a message over the size limit was taken";
-  }
+namespace {
+
+std::optional<std::string> checkSubscription(const web::Subscription& parsed) {
   std::set<int> gauges;
-  for (const web::Variant& v : parsed->variants) {
+  for (const web::Variant& v : parsed.variants) {
     if (v.gauge < 0 || v.gauge >= static_cast<int>(kGauges.size()) || !gauges.insert(v.gauge).second) {
       return "a subscription names a gauge outside the list or twice";
     }
@@ -55,14 +52,58 @@ std::optional<std::string> checkWebMessage(Bytes input) {
       return "a subscription's size or turn is out of range";
     }
   }
-  for (const auto& [gauge, id] : parsed->kept) {
+  for (const auto& [gauge, id] : parsed.kept) {
     if (!gauges.contains(gauge) || id == 0) {
       return "a kept scene of a gauge not subscribed, or named 0";
     }
   }
-  const Result<web::Subscription> again = web::parseClientMessage(canonical(*parsed), kGauges);
+  return std::nullopt;
+}
+
+// A knob turn or a control code, written again.
+std::string canonical(const web::ClientMessage& message) {
+  if (const auto* code = std::get_if<web::ControlCode>(&message)) {
+    nlohmann::json j{{"control", code->code}};
+    return j.dump();
+  }
+  if (const auto* turn = std::get_if<web::KnobTurn>(&message)) {
+    return R"({"knob":")" + std::string(kGauges.at(static_cast<std::size_t>(turn->gauge))) + R"(","notches":)" +
+           std::to_string(turn->notches) + "}";
+  }
+  return canonical(std::get<web::Subscription>(message));
+}
+
+}  // namespace
+
+// Whatever a message holds, what is taken is a valid subscription, control code or knob turn, and taken again
+// from its canonical form it is the same.
+std::optional<std::string> checkWebMessage(Bytes input) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const Result<web::ClientMessage> parsed = web::readClientMessage(text, kGauges);
+  if (!parsed) {
+    return parsed.error().empty() ? std::optional<std::string>("a refusal without a reason") : std::nullopt;
+  }
+  if (input.size() > web::kMaxMessageBytes) {
+    return "a message over the size limit was taken";
+  }
+  if (const auto* subscription = std::get_if<web::Subscription>(&*parsed)) {
+    if (auto problem = checkSubscription(*subscription)) {
+      return problem;
+    }
+  } else if (const auto* code = std::get_if<web::ControlCode>(&*parsed)) {
+    if (code->code.size() > web::kControlCodeDigits) {
+      return "a control code longer than six was taken";
+    }
+  } else {
+    const auto& turn = std::get<web::KnobTurn>(*parsed);
+    if (turn.gauge < 0 || turn.gauge >= static_cast<int>(kGauges.size()) || turn.notches == 0 ||
+        std::abs(turn.notches) > web::kMaxNotches) {
+      return "a knob turn of no gauge, or of no or too many notches, was taken";
+    }
+  }
+  const Result<web::ClientMessage> again = web::readClientMessage(canonical(*parsed), kGauges);
   if (!again || *again != *parsed) {
-    return "a subscription taken again from its canonical form differs";
+    return "a message taken again from its canonical form differs";
   }
   return std::nullopt;
 }

@@ -22,9 +22,22 @@ WebProcess::WebProcess(std::vector<std::string> extra) {
     extra.insert(extra.begin(), {"--aa", "none"});
   }
   extra.insert(extra.begin(), {"--listen", "127.0.0.1:0"});
-  m_process = std::make_unique<ChildProcess>(SKYVANE_WEB_PATH, extra, "open http://127.0.0.1:");
-  const std::string& line = m_process->firstLine();
-  m_port = m_process->running() ? std::atoi(line.c_str() + line.rfind(':') + 1) : 0;
+  if (std::find(extra.begin(), extra.end(), "--allow-control") == extra.end()) {
+    m_process = std::make_unique<ChildProcess>(SKYVANE_WEB_PATH, extra, "open http://127.0.0.1:");
+    const std::string& line = m_process->firstLine();
+    m_port = m_process->running() ? std::atoi(line.c_str() + line.rfind(':') + 1) : 0;
+    return;
+  }
+  // The code comes a few lines after the address: the whole output is read up to it.
+  extra.insert(extra.begin(), SKYVANE_WEB_PATH);
+  m_process = std::make_unique<ChildProcess>(extra);
+  const std::string codeText = "the knobs' code: ";
+  if (m_process->waitFor(" (a browser that gives it")) {
+    const std::string& text = m_process->text();
+    const std::string open = "open http://127.0.0.1:";
+    m_port = std::atoi(text.c_str() + text.find(open) + open.size());
+    m_code = text.substr(text.find(codeText) + codeText.size(), 6);
+  }
 }
 
 WebProcess::~WebProcess() {

@@ -17,6 +17,8 @@ public:
   explicit WebProcess(std::vector<std::string> extra = {});
   ~WebProcess();
   int port() const { return m_port; }
+  // The knobs' code it printed, when started with --allow-control.
+  const std::string& controlCode() const { return m_code; }
   pid_t pid() const { return m_process->pid(); }
   long rssKb() const;
   // User and system CPU time so far, in seconds.
@@ -28,6 +30,7 @@ private:
   std::string m_home;
   std::unique_ptr<ChildProcess> m_process;
   int m_port = 0;
+  std::string m_code;
 };
 
 // A WebSocket client of /ws; needs a QCoreApplication and an event loop run by the caller (QtWait.h).

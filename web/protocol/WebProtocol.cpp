@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <set>
 
 namespace web {
@@ -67,9 +68,33 @@ Result<Variant> parseVariant(const nlohmann::json& item, std::span<const std::st
   return v;
 }
 
+Result<ClientMessage> readControl(const nlohmann::json& message, std::span<const std::string_view> gauges) {
+  if (const auto code = message.find("control"); code != message.end()) {
+    if (!code->is_string() || code->get_ref<const std::string&>().size() > kControlCodeDigits) {
+      return Problem{"a control code that is not a string of at most six characters"};
+    }
+    return ClientMessage{ControlCode{code->get<std::string>()}};
+  }
+  const auto knob = message.find("knob");
+  const auto notches = message.find("notches");
+  if (!knob->is_string()) {
+    return Problem{"a knob not named by its gauge"};
+  }
+  const auto found = std::find(gauges.begin(), gauges.end(), knob->get_ref<const std::string&>());
+  if (found == gauges.end()) {
+    return Problem{"no gauge called \"" + knob->get_ref<const std::string&>().substr(0, 64) + "\""};
+  }
+  if (notches == message.end() || !notches->is_number_integer() || notches->get<std::int64_t>() == 0 ||
+      std::abs(notches->get<std::int64_t>()) > kMaxNotches) {
+    return Problem{"a knob's notches are not a whole number from -" + std::to_string(kMaxNotches) + " to " +
+                   std::to_string(kMaxNotches) + " other than 0"};
+  }
+  return ClientMessage{KnobTurn{static_cast<int>(found - gauges.begin()), static_cast<int>(notches->get<std::int64_t>())}};
+}
+
 }  // namespace
 
-Result<Subscription> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
+Result<ClientMessage> readClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
   if (text.size() > kMaxMessageBytes) {
     return Problem{"a message of more than " + std::to_string(kMaxMessageBytes) + " bytes"};
   }
@@ -81,6 +106,9 @@ Result<Subscription> parseClientMessage(std::string_view text, std::span<const s
     return Problem{"a message that is not a JSON object"};
   }
   const auto list = message.find("subscribe");
+  if (list == message.end() && (message.contains("control") || message.contains("knob"))) {
+    return readControl(message, gauges);
+  }
   if (list == message.end() || !list->is_array()) {
     return Problem{"a message without a \"subscribe\" list"};
   }
@@ -113,7 +141,18 @@ Result<Subscription> parseClientMessage(std::string_view text, std::span<const s
     }
     variants.push_back(*v);
   }
-  return subscription;
+  return ClientMessage{std::move(subscription)};
+}
+
+Result<Subscription> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
+  Result<ClientMessage> message = readClientMessage(text, gauges);
+  if (!message) {
+    return Problem{message.error()};
+  }
+  if (auto* subscription = std::get_if<Subscription>(&*message)) {
+    return std::move(*subscription);
+  }
+  return Problem{"a message without a \"subscribe\" list"};
 }
 
 std::vector<std::uint8_t> frameBytes(const Variant& variant, std::span<const std::uint8_t> jpeg) {

@@ -9,11 +9,16 @@
 // gauge, a size beyond reason, a gauge twice, a binary message, more than kMaxMessageBytes) is malformed and
 // closes that client.
 //
+// Browser to server, text, only where skyvane-web was started with --allow-control: {"control":"123456"}, the
+// code it printed, asks to turn knobs; {"knob":"TForm3","notches":-2} turns the knob of that gauge (a whole
+// number of notches, 1..kMaxNotches either way; positive is clockwise).
+//
 // Server to browser, binary: one frame per picture, an 8-byte header then a JPEG file:
 //   u8 kFrameKind, u8 gauge (index in the gauge table, TForm2 = 0), u16 size (px, little-endian),
 //   u8 turn, u8 0, u16 0, JPEG bytes.
 // Server to browser, text: {"link":"up"} or {"link":"down"} whenever the simulator link changes, and once
-// after connecting.
+// after connecting; {"control":"granted"}, "refused" (a wrong code), "wait" (too many wrong codes of late) or
+// "off" (knobs are not allowed) in answer to a control code.
 //
 // The upgrade to that WebSocket: see RequestGate.h.
 #pragma once
@@ -27,6 +32,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace web {
@@ -58,7 +64,25 @@ struct Subscription {
   friend bool operator==(const Subscription&, const Subscription&) = default;
 };
 
-// The gauges a subscription may name, by window class, in table order.
+inline constexpr std::size_t kControlCodeDigits = 6;
+inline constexpr int kMaxNotches = 100;
+
+struct ControlCode {
+  std::string code;
+  friend bool operator==(const ControlCode&, const ControlCode&) = default;
+};
+
+struct KnobTurn {
+  int gauge = 0;  // index in the gauge table
+  int notches = 0;
+  friend bool operator==(const KnobTurn&, const KnobTurn&) = default;
+};
+
+using ClientMessage = std::variant<Subscription, ControlCode, KnobTurn>;
+
+// Any message of a browser; the gauges it may name, by window class, in table order.
+Result<ClientMessage> readClientMessage(std::string_view text, std::span<const std::string_view> gauges);
+// A subscription; any other message is refused.
 Result<Subscription> parseClientMessage(std::string_view text, std::span<const std::string_view> gauges);
 
 // The header of a frame of `variant`, followed by `jpeg`.
@@ -73,6 +97,8 @@ public:
       : m_burst(burst), m_every(every), m_tokens(burst), m_at(now) {}
   // Whether a change may be made at `now` (and then counts it).
   bool take(Clock::time_point now);
+  // Gives back what the last take counted (a try that turned out not to count).
+  void give() { m_tokens = std::min(m_burst, m_tokens + 1); }
 
 private:
   double m_burst;
