@@ -392,10 +392,15 @@ QByteArray WebPanel::gaugeList() const {
   for (std::size_t i = 0; i < gauges::kGauges.size(); ++i) {
     const gauges::GaugeRow& row = gauges::kGauges[i];
     const auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
-    list.append(QJsonObject{{"gauge", text(row.windowClass)},
-                            {"caption", text(row.caption)},
-                            {"button", text(row.buttonCaption)},
-                            {"on", m_switchedOn[i]}});
+    QJsonObject gauge{{"gauge", text(row.windowClass)},
+                      {"caption", text(row.caption)},
+                      {"button", text(row.buttonCaption)},
+                      {"on", m_switchedOn[i]}};
+    // A knob the page may offer: only where browsers may turn knobs at all.
+    if (m_options.allowControl && instruments::knobOf(row.windowClass) != nullptr) {
+      gauge.insert("knob", true);
+    }
+    list.append(gauge);
   }
   return QJsonDocument(list).toJson(QJsonDocument::Compact);
 }

@@ -62,7 +62,8 @@ def check_controls(phone):
     if phone.js("return document.getElementById('cols').value") != "0":
         fail("the columns are not on auto by default")
     small = phone.js(
-        "return Array.from(document.querySelectorAll('#bar button, #bar select, .tile .tools button'))"
+        "return Array.from(document.querySelectorAll('#bar button, #bar select, #bar input, .tile .tools button'))"
+        ".filter((e) => e.getClientRects().length > 0)"  # shown at all (the knobs' code only where allowed)
         ".map((e) => [e.id || e.className, e.getBoundingClientRect()])"
         ".filter(([, r]) => r.width < 44 || r.height < 44).map(([n, r]) => `${n} ${r.width}x${r.height}`)")
     if small:

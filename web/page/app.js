@@ -157,13 +157,140 @@ function makeTile(entry, index) {
   // A tap on the picture shows the gauge alone, as large as the screen allows; another tap brings the panel
   // back. The arrangement is not changed.
   tile.querySelector('canvas').addEventListener('click', () => {
+    if (Date.now() - (Number(tile.dataset.turnedAt) || 0) < 400) return;  // the end of a knob's drag
     zoomed = zoomed === entry.gauge ? null : entry.gauge;
     for (const t of grid.children) t.classList.toggle('zoomed', t.dataset.gauge === zoomed);
     subscribe();
   });
   tile.classList.toggle('zoomed', entry.gauge === zoomed);
   enableDragging(tile, tile.querySelector('.move'));
+  if (gauges.some((g) => g.gauge === entry.gauge && g.knob)) enableKnob(tile, entry.gauge);
   return tile;
+}
+
+// Knobs, where skyvane-web allows them: a browser that gave the code it printed turns the altimeter setting,
+// the heading bug, both courses and the ADF card, with the wheel over the tile (up is clockwise, larger;
+// Shift makes a notch ten) or by dragging around the tile's middle (a notch each 10 degrees). Turns are
+// gathered and sent at most 20 times a second, the server's ration; the gauge then shows what the simulator
+// reads back.
+const CONTROL_KEY = 'skyvane.control';
+const TURN_EVERY_MS = 50;
+const DEGREES_A_NOTCH = 10;
+let control = 'none';  // 'none': no knobs here; 'ask': a code is wanted; 'granted'
+let codeSent = '';
+const pendingTurns = new Map();  // gauge → notches not yet sent
+let turnTimer = 0;
+
+function setUpControl() {
+  if (!gauges.some((g) => g.knob)) return;
+  control = 'ask';
+  const form = document.getElementById('control');
+  form.hidden = false;
+  form.addEventListener('submit', (e) => {
+    e.preventDefault();
+    sendCode(document.getElementById('code').value.trim());
+  });
+}
+
+function sendCode(code) {
+  if (!code || !socket || socket.readyState !== WebSocket.OPEN) return;
+  codeSent = code;
+  socket.send(JSON.stringify({ control: code }));
+}
+
+// A new connection has to be granted again: the code kept from before is given at once.
+function askControl() {
+  if (control === 'none') return;
+  control = 'ask';
+  document.body.classList.remove('knobs');
+  let kept = '';
+  try { kept = localStorage.getItem(CONTROL_KEY) || ''; } catch (e) { /* none kept */ }
+  sendCode(kept);
+}
+
+function controlAnswer(answer) {
+  window.skyvane.control = answer;
+  const form = document.getElementById('control');
+  if (answer === 'granted') {
+    control = 'granted';
+    try { localStorage.setItem(CONTROL_KEY, codeSent); } catch (e) { /* asked again next time */ }
+    form.hidden = true;
+    document.body.classList.add('knobs');
+    return;
+  }
+  if (answer === 'refused') {
+    try { localStorage.removeItem(CONTROL_KEY); } catch (e) { /* nothing kept */ }
+  }
+  settingsNote = answer === 'refused' ? 'that is not the knobs\' code' : answer === 'wait'
+    ? 'too many wrong codes: try again in a minute' : 'this panel server does not allow knobs';
+  form.hidden = answer === 'off';
+  showNotes();
+}
+
+function turn(gauge, notches) {
+  if (control !== 'granted' || notches === 0) return;
+  pendingTurns.set(gauge, (pendingTurns.get(gauge) || 0) + notches);
+  if (!turnTimer) turnTimer = setTimeout(sendTurns, TURN_EVERY_MS);
+}
+
+// One message each TURN_EVERY_MS, for the gauge first turned among those waiting; the rest go next time.
+function sendTurns() {
+  turnTimer = 0;
+  const next = pendingTurns.entries().next();
+  if (next.done || !socket || socket.readyState !== WebSocket.OPEN) {
+    pendingTurns.clear();
+    return;
+  }
+  const [gauge, notches] = next.value;
+  const now = Math.max(-100, Math.min(100, notches));
+  socket.send(JSON.stringify({ knob: gauge, notches: now }));
+  window.skyvane.turnsSent = (window.skyvane.turnsSent || 0) + 1;
+  pendingTurns.delete(gauge);
+  if (notches !== now) pendingTurns.set(gauge, notches - now);
+  if (pendingTurns.size > 0) turnTimer = setTimeout(sendTurns, TURN_EVERY_MS);
+}
+
+function enableKnob(tile, gauge) {
+  tile.classList.add('knob');
+  const canvas = tile.querySelector('canvas');
+  canvas.addEventListener('wheel', (e) => {
+    if (control !== 'granted') return;
+    e.preventDefault();
+    turn(gauge, (e.deltaY < 0 ? 1 : -1) * (e.shiftKey ? 10 : 1));
+  }, { passive: false });
+  // Degrees clockwise on the screen (y grows downwards) around the tile's middle.
+  const angle = (e) => {
+    const r = canvas.getBoundingClientRect();
+    return Math.atan2(e.clientY - (r.top + r.height / 2), e.clientX - (r.left + r.width / 2)) * 180 / Math.PI;
+  };
+  canvas.addEventListener('pointerdown', (down) => {
+    if (control !== 'granted' || down.button !== 0) return;
+    canvas.setPointerCapture(down.pointerId);
+    let last = angle(down);
+    let gathered = 0;
+    let dragged = false;
+    const move = (e) => {
+      dragged = dragged || Math.hypot(e.clientX - down.clientX, e.clientY - down.clientY) > 8;
+      if (!dragged) return;
+      let d = angle(e) - last;
+      d -= 360 * Math.round(d / 360);
+      last += d;
+      gathered += d;
+      const notches = Math.trunc(gathered / DEGREES_A_NOTCH);
+      gathered -= notches * DEGREES_A_NOTCH;
+      turn(gauge, notches);
+    };
+    const end = () => {
+      canvas.removeEventListener('pointermove', move);
+      canvas.removeEventListener('pointerup', end);
+      canvas.removeEventListener('pointercancel', end);
+      // A drag is not a tap: the tile does not zoom for it.
+      if (dragged) tile.dataset.turnedAt = String(Date.now());
+    };
+    canvas.addEventListener('pointermove', move);
+    canvas.addEventListener('pointerup', end);
+    canvas.addEventListener('pointercancel', end);
+  });
 }
 
 // Reordering by dragging a tile's handle onto another tile, with a mouse, a pen or a finger.
@@ -333,7 +460,7 @@ function connect() {
   lastHeard = Date.now();
   socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`);
   socket.binaryType = 'arraybuffer';
-  socket.onopen = () => { lastHeard = Date.now(); subscribe(); showNotes(); };
+  socket.onopen = () => { lastHeard = Date.now(); subscribe(); showNotes(); askControl(); };
   socket.onmessage = (event) => {
     // Only a server that answers resets the wait: one that accepts and then refuses (too many clients) is
     // asked again less and less often.
@@ -341,8 +468,14 @@ function connect() {
     retryMs = 1000;
     refusal = '';
     if (typeof event.data === 'string') {
+      let said = {};
+      try { said = JSON.parse(event.data) || {}; } catch (e) { /* read as the link down */ }
+      if (typeof said.control === 'string') {
+        controlAnswer(said.control);
+        return;
+      }
       const wasUp = linkUp;
-      try { linkUp = JSON.parse(event.data).link === 'up'; } catch (e) { linkUp = false; }
+      linkUp = said.link === 'up';
       // Repeated every second: the notes change only when the link does, or when news comes back.
       if (linkUp !== wasUp || stateText.textContent === 'no news from the panel server') showNotes();
       return;
@@ -475,6 +608,7 @@ async function start() {
   else window.skyvane.whyPictures = SceneDrawing.problem() || 'asked for';
   gauges = await fetchGauges();
   stateText.textContent = '';
+  setUpControl();
   arrangement = loadArrangement();
   applyLockAndNight();
   document.getElementById('lock').addEventListener('click', () => {
