@@ -276,10 +276,10 @@ void GaugePanel::start() {
   // Qt's X11 connection ends the process with exit(1) when the X server goes (or the session, or XWayland):
   // no signal and no return from the event loop. An exit handler still runs then.
   static const bool exitHandler = std::atexit([] {
-    if (g_livePanel != nullptr) {
-      g_livePanel->saveBeforeExit();
-    }
-  }) == 0;
+                                    if (g_livePanel != nullptr) {
+                                      g_livePanel->saveBeforeExit();
+                                    }
+                                  }) == 0;
   if (exitHandler) {
     g_livePanel = this;
   }
@@ -393,8 +393,7 @@ void GaugePanel::applyLayout() {
 void GaugePanel::applyGaugeRecord(GaugeWindow& window, const settings::LayoutRecord& record) {
   // A saved size too small to grab is raised, a window no screen shows comes back onto the nearest one, and
   // values only a damaged file holds are made usable, so that no window is lost for good.
-  window.setGeometry(
-      placedRect(record.left(), record.top(), record.width(), record.height(), kMinimumSidePx));
+  window.setGeometry(placedRect(record.left(), record.top(), record.width(), record.height(), kMinimumSidePx));
   window.setTurnDeg(static_cast<float>(settings::savedTurnDeg(record.rollAngleDeg())));
   window.setStayOnTop(record.stayOnTop());
   if (record.visible() == 1) {

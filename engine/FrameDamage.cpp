@@ -72,7 +72,9 @@ PixelRect FrameDamage::placeOf(TGLBaseSceneObject& node, const View& view) {
   }
   // Grown by the margin culling allows wide and smoothed lines beyond their geometry, then kept within the
   // drawable (a place wholly outside it comes out empty).
-  const auto clampTo = [](float v, int limit) { return static_cast<int>(std::clamp(v, 0.0f, static_cast<float>(limit))); };
+  const auto clampTo = [](float v, int limit) {
+    return static_cast<int>(std::clamp(v, 0.0f, static_cast<float>(limit)));
+  };
   return {clampTo(std::floor(left - kCullingMarginPx), view.width),
           clampTo(std::floor(bottom - kCullingMarginPx), view.height),
           clampTo(std::ceil(right + kCullingMarginPx), view.width),

@@ -27,7 +27,7 @@ public:
   void nodeChanged(const TGLBaseSceneObject* node);
 
   struct View {
-    vm::Mat4 modelView;   // as the frame draws with them
+    vm::Mat4 modelView;  // as the frame draws with them
     vm::Mat4 projection;
     vm::Mat4 clip;  // world to clip coordinates: modelView times projection
     int width = 1;  // the drawable, device pixels

@@ -82,10 +82,8 @@ Mat4 lookAt(const Vec4& eye, const Vec4& centre, const Vec4& up) {
   const D3 s = unit(cross(f, unit({up.x, up.y, up.z})));
   const D3 u = cross(s, f);
   const auto dot = [&](const D3& a) { return -(a[0] * eye.x + a[1] * eye.y + a[2] * eye.z); };
-  return fromColumnForm({{{s[0], s[1], s[2], dot(s)},
-                          {u[0], u[1], u[2], dot(u)},
-                          {-f[0], -f[1], -f[2], -dot(f)},
-                          {0, 0, 0, 1}}});
+  return fromColumnForm(
+      {{{s[0], s[1], s[2], dot(s)}, {u[0], u[1], u[2], dot(u)}, {-f[0], -f[1], -f[2], -dot(f)}, {0, 0, 0, 1}}});
 }
 
 Mat4 frustumMatrix(double l, double r, double b, double t, double n, double f) {

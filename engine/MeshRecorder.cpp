@@ -122,9 +122,9 @@ MeshBatch& MeshRecorder::batchFor(MeshBatch::Kind kind) {
   const LineStyle& style = m_lines.back().style;
   if (!m_batches.empty()) {
     MeshBatch& last = m_batches.back();
-    const bool sameLines = kind != MeshBatch::Kind::Lines ||
-                           (last.style.width == style.width && last.style.smooth == style.smooth &&
-                            last.style.pattern == style.pattern);
+    const bool sameLines =
+        kind != MeshBatch::Kind::Lines ||
+        (last.style.width == style.width && last.style.smooth == style.smooth && last.style.pattern == style.pattern);
     if (last.kind == kind && last.depthWrite == m_depthWrite && sameLines) {
       return last;
     }

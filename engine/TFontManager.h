@@ -1,5 +1,5 @@
-// The one font manager: glyphs (as data, and as display lists) shared by every text with the same face, style, extrusion,
-// deviation and character range, reference counted, re-made when their lists went with their contexts.
+// The one font manager: glyphs (as data, and as display lists) shared by every text with the same face, style,
+// extrusion, deviation and character range, reference counted, re-made when their lists went with their contexts.
 #pragma once
 
 #include "GlyphOutlines.h"

@@ -17,7 +17,7 @@ engine::BoundingBox TGLDisk::localBounds() const {
 }
 
 void TGLDisk::emitGeometry(engine::FrameState& frame) {
-  engine::partialDisk(*frame.sink, {m_innerRadius, m_outerRadius, m_slices, m_loops, m_startAngle, m_sweepAngle,
-                                    normals() != TNormalSmoothing::nsNone,
-                                    normalDirection() == TNormalDirection::ndInside, true});
+  engine::partialDisk(*frame.sink,
+                      {m_innerRadius, m_outerRadius, m_slices, m_loops, m_startAngle, m_sweepAngle,
+                       normals() != TNormalSmoothing::nsNone, normalDirection() == TNormalDirection::ndInside, true});
 }

@@ -252,12 +252,12 @@ void TGLSceneBuffer::drawScene(const engine::FrameDamage::View& view) {
   frame.buffer = this;
   frame.bufferFaceCulling = m_faceCulling;
   frame.cameraPosition = m_camera->worldPosition();
-  frame.cameraDirection = vm::normalized3(m_camera->targetObject() != nullptr ? m_camera->lastDirection()
-                                                                              : m_camera->direction().value());
+  frame.cameraDirection =
+      vm::normalized3(m_camera->targetObject() != nullptr ? m_camera->lastDirection() : m_camera->direction().value());
   frame.cameraUp = m_camera->up().value();
   frame.stateCache = m_stateCache.get();
-  frame.frustum = engine::ViewFrustum(view.modelView, view.projection, view.width, view.height,
-                                      engine::kCullingMarginPx);
+  frame.frustum =
+      engine::ViewFrustum(view.modelView, view.projection, view.width, view.height, engine::kCullingMarginPx);
   m_scene->renderScene(frame);
   m_lastCounts = frame.counts;
 }

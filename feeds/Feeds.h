@@ -6,9 +6,9 @@
 #include "OffsetSpace.h"
 #include "Result.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>

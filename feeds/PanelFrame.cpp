@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <string_view>
-#include <utility>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace feeds {
 
@@ -315,8 +315,8 @@ void PanelFrame::writeTo(server::OffsetSpace& space) const {
     }
     const catalogue::Row& row = kRows[r];
     const long double value = wrappedAngle(r, out[r]);
-    const bool usable = !std::isnan(value) && std::fabs(value) <= plausibleMagnitude(row.unit) &&
-                        catalogue::holds(row, value);
+    const bool usable =
+        !std::isnan(value) && std::fabs(value) <= plausibleMagnitude(row.unit) && catalogue::holds(row, value);
     space.setPhysical(row, usable ? value : restValue(row));
   }
 }

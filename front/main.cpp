@@ -109,8 +109,9 @@ Result<front::SessionPlan> flightGearPlan(const Options& o, const std::string& h
   }
   std::printf("skyvane: start FlightGear with: fgfs %s %s\n", simlink::fgfsOption(o.flightGearPort).c_str(),
               simlink::fgfsInputOption(o.flightGearPort).c_str());
-  std::printf("skyvane: (the second option lets the panel's knobs set FlightGear's altimeter, heading bug, "
-              "courses and ADF card)\n");
+  std::printf(
+      "skyvane: (the second option lets the panel's knobs set FlightGear's altimeter, heading bug, "
+      "courses and ADF card)\n");
   return withViewers(sim({"--feed", feed}), home, o.alsoWeb);
 }
 

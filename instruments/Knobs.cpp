@@ -8,18 +8,20 @@
 
 namespace instruments {
 
-static_assert([] {
-  for (std::size_t i = 0; i < kKnobs.size(); ++i) {
-    if (kKnobs[i].variable != catalogue::kPilotSettings[i]) {
-      return false;
-    }
-  }
-  return kKnobs.size() == catalogue::kPilotSettings.size();
-}(), "one knob per pilot setting, in the catalogue's order");
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < kKnobs.size(); ++i) {
+        if (kKnobs[i].variable != catalogue::kPilotSettings[i]) {
+          return false;
+        }
+      }
+      return kKnobs.size() == catalogue::kPilotSettings.size();
+    }(),
+    "one knob per pilot setting, in the catalogue's order");
 
 const KnobRow* knobOf(std::string_view windowClass) {
-  const auto found = std::find_if(kKnobs.begin(), kKnobs.end(),
-                                  [&](const KnobRow& k) { return k.windowClass == windowClass; });
+  const auto found =
+      std::find_if(kKnobs.begin(), kKnobs.end(), [&](const KnobRow& k) { return k.windowClass == windowClass; });
   return found == kKnobs.end() ? nullptr : &*found;
 }
 

@@ -55,7 +55,6 @@ public:
   void applyWrite(std::uint32_t offset, std::span<const std::uint8_t> bytes);
 
 private:
-
   std::array<std::uint8_t, kSize> m_bytes{};
   std::uint16_t m_clientVersion = 0;
   std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWrites{};

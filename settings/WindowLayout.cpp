@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstring>
 
-
 namespace settings {
 
 namespace {
@@ -182,7 +181,6 @@ LayoutLoad loadWindowLayoutAt(int dirFd, const std::string& dirPath) {
 Result<void> saveWindowLayoutAt(int dirFd, const std::string& dirPath, const WindowLayout& layout) {
   return replaceFileAt(dirFd, dirPath, kLayoutFileName, encodeWindowLayout(layout), Durability::Flushed);
 }
-
 
 std::string encodeWindowLayout(const WindowLayout& layout) {
   std::string bytes;

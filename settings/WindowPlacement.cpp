@@ -47,10 +47,10 @@ PixelRect ontoAScreen(PixelRect r, std::span<const ScreenArea> screens) {
     if (intersects(g, r)) {
       return r;
     }
-    const long long dx = std::max<long long>({0, static_cast<long long>(g.left) - r.right(),
-                                              static_cast<long long>(r.left) - g.right()});
-    const long long dy = std::max<long long>({0, static_cast<long long>(g.top) - r.bottom(),
-                                              static_cast<long long>(r.top) - g.bottom()});
+    const long long dx = std::max<long long>(
+        {0, static_cast<long long>(g.left) - r.right(), static_cast<long long>(r.left) - g.right()});
+    const long long dy = std::max<long long>(
+        {0, static_cast<long long>(g.top) - r.bottom(), static_cast<long long>(r.top) - g.bottom()});
     if (dx * dx + dy * dy < nearestDistance) {
       nearestDistance = dx * dx + dy * dy;
       nearest = &s;

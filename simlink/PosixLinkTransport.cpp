@@ -6,8 +6,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -31,7 +31,6 @@ namespace {
 std::atomic<bool> g_abandoned{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 }  // namespace
-
 
 namespace {
 

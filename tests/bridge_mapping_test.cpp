@@ -178,8 +178,12 @@ TEST(BridgeFrame, NonFiniteValuesAreIgnored) {
 // A finite value no aircraft has (an X-Plane float of 3e38, a rate beyond its variable) is a peer's garbage:
 // the row shows its value at rest, never a horizon turned by 3e38 degrees.
 TEST(BridgeFrame, ValuesBeyondWhatAnyAircraftHasShowTheRowAtRest) {
-  const Served garbage = serve({{"pitch", 3e38}, {"bank", -3e38}, {"airspeed", 1e30}, {"altitude", 1e12},
-                                {"verticalSpeed", 5e9}, {"outsideAirTemp", 2e5}});
+  const Served garbage = serve({{"pitch", 3e38},
+                                {"bank", -3e38},
+                                {"airspeed", 1e30},
+                                {"altitude", 1e12},
+                                {"verticalSpeed", 5e9},
+                                {"outsideAirTemp", 2e5}});
   EXPECT_EQ(garbage["pitch"], 0);
   EXPECT_EQ(garbage["bank"], 0);
   EXPECT_EQ(garbage["airspeed"], 0);

@@ -155,8 +155,8 @@ TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsIt
   const std::string inputHalf = protocol.substr(protocol.find("<input>"));
   std::size_t at = 0;
   for (const char* node : {"/instrumentation/altimeter/setting-hpa", "/autopilot/settings/heading-bug-deg",
-                           "/instrumentation/nav[0]/radials/selected-deg", "/instrumentation/nav[1]/radials/selected-deg",
-                           "/instrumentation/adf/rotation-deg"}) {
+                           "/instrumentation/nav[0]/radials/selected-deg",
+                           "/instrumentation/nav[1]/radials/selected-deg", "/instrumentation/adf/rotation-deg"}) {
     at = inputHalf.find(node, at);
     ASSERT_NE(at, std::string::npos) << node << " missing or out of order in the input half";
   }
@@ -179,8 +179,8 @@ TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsIt
   const timeval wait{0, 300 * 1000};
   ::setsockopt(input, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   server::OffsetSpace space;
-  auto opened = feeds::FlightGearBridge::open(mapping, "127.0.0.1", port, space, {.silence = 10s, .report = 300ms},
-                                              nullptr);
+  auto opened =
+      feeds::FlightGearBridge::open(mapping, "127.0.0.1", port, space, {.silence = 10s, .report = 300ms}, nullptr);
   ASSERT_TRUE(opened.ok()) << opened.error();
   auto& bridge = *opened.value();
   server::FeedSource* sources[] = {&bridge};

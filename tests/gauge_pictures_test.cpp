@@ -348,7 +348,8 @@ TEST(QuartzFontFile, NeverWritesThroughALinkAndFallsBackToThePrivateDirectory) {
   EXPECT_EQ(resources::installQuartzFont((group / "mine").string(), privateDir), (fallback / "Quartz.ttf").string());
   EXPECT_FALSE(std::filesystem::exists(group / "mine" / "Quartz.ttf"));
   ::chmod(group.c_str(), 01777);  // with the sticky bit, only the owner may rename it
-  EXPECT_EQ(resources::installQuartzFont((group / "mine").string(), privateDir), (group / "mine" / "Quartz.ttf").string());
+  EXPECT_EQ(resources::installQuartzFont((group / "mine").string(), privateDir),
+            (group / "mine" / "Quartz.ttf").string());
   std::filesystem::remove_all(home);
 }
 

@@ -46,10 +46,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -1101,7 +1101,8 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
     const char* variable;
     int gauge;  // index in the table: its window stands where layoutShowing puts it
   };
-  const Knob knobs[] = {{"altimeterSetting", 1}, {"headingBug", 3}, {"vor1Course", 6}, {"vor2Course", 7}, {"adfCard", 8}};
+  const Knob knobs[] = {
+      {"altimeterSetting", 1}, {"headingBug", 3}, {"vor1Course", 6}, {"vor2Course", 7}, {"adfCard", 8}};
   const auto read = [](const char* variable) {
     const catalogue::Row& row = catalogue::kRows[catalogue::index(variable)];
     std::uint8_t raw[8]{};
@@ -1110,7 +1111,7 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
       return std::nanl("");
     }
     return SimLinkRead(row.offset, row.size(), raw, r) && SimLinkProcess(r) ? catalogue::toPhysical(row, raw)
-                                                                          : std::nanl("");
+                                                                            : std::nanl("");
   };
   const auto wheel = [](int gauge, int notches, bool shift) {
     const std::string x = std::to_string(20 + 250 * (gauge % 4) + 120);
@@ -1126,8 +1127,11 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
     return runProgram(argv).status == 0;
   };
   // Up once every window is mapped (the last one of the layout is the ADF's).
-  ASSERT_TRUE(waitUntil([] { return runProgram({"/usr/bin/xdotool", "search", "--name", "^ADF Receiver$"}).status == 0; },
-                        10000));
+  ASSERT_TRUE(waitUntil(
+      [] {
+        return runProgram({"/usr/bin/xdotool", "search", "--name", "^ADF Receiver$"}).status == 0;
+      },
+      10000));
   ::usleep(1000 * 1000);
   std::map<std::string, long double> expected;
   for (const Knob& k : knobs) {
@@ -1144,8 +1148,8 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
     EXPECT_NEAR(read(k.variable), expected[k.variable], 0.01) << k.variable << " not kept by the demo flight";
   }
   ASSERT_TRUE(wheel(1, 5, true));
-  EXPECT_TRUE(waitUntil([&] { return std::fabs(read("altimeterSetting") - (expected["altimeterSetting"] + 50)) < 0.01; },
-                        3000))
+  EXPECT_TRUE(
+      waitUntil([&] { return std::fabs(read("altimeterSetting") - (expected["altimeterSetting"] + 50)) < 0.01; }, 3000))
       << read("altimeterSetting");
   ASSERT_TRUE(wheel(1, 10, true));
   EXPECT_TRUE(waitUntil([&] { return read("altimeterSetting") == 1100; }, 3000)) << read("altimeterSetting");

@@ -103,9 +103,9 @@ void drawExport(const std::vector<ExportedNode>& nodes, const vm::Mat4& view, co
 }
 
 struct Difference {
-  long pixels = 0;   // pixels that differ at all
-  int largest = 0;   // the largest difference of one channel
-  double mean = 0;   // mean absolute difference per channel
+  long pixels = 0;  // pixels that differ at all
+  int largest = 0;  // the largest difference of one channel
+  double mean = 0;  // mean absolute difference per channel
 };
 
 Difference compare(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -169,8 +169,7 @@ TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
     const std::vector<std::uint8_t> engineFrame = context.readPixels();
     {
       engine::ContextGuard current(&context);
-      drawExport(exported, camera.viewMatrix(), camera.projectionMatrix(kSize, kSize), kSize,
-                 buffer.backgroundColor());
+      drawExport(exported, camera.viewMatrix(), camera.projectionMatrix(kSize, kSize), kSize, buffer.backgroundColor());
       ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
     nodes += static_cast<long>(exported.size());
@@ -231,8 +230,7 @@ TEST(MeshRecorder, ClosesLoopsRewindsClockwiseFrontsAndAppliesTheShapesTransform
   EXPECT_NEAR(t.positions[7], 0, 1e-6);
 }
 
-INSTANTIATE_TEST_SUITE_P(AntiAliasing, SceneExport,
-                         ::testing::Values(TGLAntiAliasing::aaNone, TGLAntiAliasing::aa4x),
+INSTANTIATE_TEST_SUITE_P(AntiAliasing, SceneExport, ::testing::Values(TGLAntiAliasing::aaNone, TGLAntiAliasing::aa4x),
                          [](const ::testing::TestParamInfo<TGLAntiAliasing>& info) {
                            return info.param == TGLAntiAliasing::aaNone ? std::string("None") : std::string("Aa4x");
                          });

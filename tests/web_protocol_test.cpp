@@ -94,7 +94,9 @@ std::string replaced(std::string head, const std::string& from, const std::strin
   return head.replace(head.find(from), from.size(), to);
 }
 
-web::GateVerdict verdictOf(const std::string& head) { return web::judgeHead(head).verdict; }
+web::GateVerdict verdictOf(const std::string& head) {
+  return web::judgeHead(head).verdict;
+}
 
 }  // namespace
 
@@ -120,7 +122,7 @@ TEST(RequestGate, OnlyThePanelsOwnUpgradeIsTakenAndEveryOtherUpgradeIsRefused) {
       {replaced(b, "\r\n\r\n", "\r\nContent-Length: 10\r\n\r\n"), GateVerdict::Refuse},
       {replaced(b, "Version: 13", "Version: 8"), GateVerdict::Refuse},
       {replaced(b, "keep-alive, Upgrade", "keep-alive"), GateVerdict::Refuse},  // Upgrade alone still names one
-      {replaced(b, "Upgrade: websocket\r\n", ""), GateVerdict::Refuse},       // so does Connection alone
+      {replaced(b, "Upgrade: websocket\r\n", ""), GateVerdict::Refuse},         // so does Connection alone
       {replaced(b, "Upgrade: websocket", "Upgrade: h2c"), GateVerdict::Refuse},
       {"CONNECT /ws HTTP/1.1\r\nHost: x\r\n\r\n", GateVerdict::Refuse},
       // plain HTTP, and what only contains the words

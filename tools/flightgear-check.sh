@@ -2,7 +2,9 @@
 # The live check with a real FlightGear (opt-in, not part of CI: it installs FlightGear, about 1.8 GB): flies a
 # C172P under Xvfb with the shipped protocol file, bridges it with skyvane-sim and compares what the panel reads
 # through the link (skyvane-gauges --check-link) with FlightGear's own property values (its telnet property
-# server): airspeed, altitude, heading and RPM, each within the instrument's resolution.
+# server): airspeed, altitude, heading and RPM, each within the instrument's resolution. Then the knobs: five
+# turns from a browser's connection to skyvane-web --allow-control reach FlightGear's five properties through
+# the protocol's input half, and a setting changed inside FlightGear afterwards is not overwritten.
 #
 #   tools/flightgear-check.sh                 the check (build/ must be configured; the programs are built)
 #   tools/flightgear-check.sh --record FILE   also records 10 s of FlightGear's packets into FILE (the format of
@@ -21,7 +23,7 @@ if ! command -v /usr/games/fgfs > /dev/null; then
   "${sudo[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q flightgear
 fi
-cmake --build build -j2 --target skyvane-sim skyvane-gauges skyvane_flightgear_protocol > /dev/null
+cmake --build build -j2 --target skyvane-sim skyvane-gauges skyvane-web skyvane_flightgear_protocol > /dev/null
 
 fg_root=${FG_ROOT:-/usr/share/games/flightgear}
 sudo=()
@@ -51,10 +53,11 @@ fi
 build/bin/skyvane-sim --feed "flightgear:$port" > "$work/sim.out" 2> "$work/sim.err" &
 pids+=($!)
 
-generic=(--generic=socket,out,30,127.0.0.1,$port,udp,skyvane)
+# Out to skyvane-sim on PORT; in from it (the knobs) on PORT+1.
+generic=(--generic=socket,out,30,127.0.0.1,$port,udp,skyvane --generic=socket,in,30,127.0.0.1,$((port + 1)),udp,skyvane)
 if [ -n "$record" ]; then
-  generic+=(--generic=socket,out,30,127.0.0.1,$((port + 1)),udp,skyvane)
-  python3 - "$((port + 1))" "$record" > "$work/record.out" 2>&1 << 'EOF' &
+  generic+=(--generic=socket,out,30,127.0.0.1,$((port + 2)),udp,skyvane)
+  python3 - "$((port + 2))" "$record" > "$work/record.out" 2>&1 << 'EOF' &
 # Waits until the aircraft flies (airspeed above 50 kt in the record's first value) and 20 s more, records 10 s,
 # then keeps the port open: FlightGear stops its output channel when the port goes away.
 import socket, struct, sys, time
@@ -162,6 +165,80 @@ for round in 1 2 3; do
   done
   sleep 2
 done
+# FlightGear's property set through its telnet server.
+fg_set() {
+  python3 - "$telnet" "$1" "$2" << 'EOF'
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=60)
+f = s.makefile("rw", newline="")
+f.write("data\r\nset %s %s\r\nquit\r\n" % (sys.argv[2], sys.argv[3]))
+f.flush()
+f.read()
+EOF
+}
+
+# The knobs, turned as a browser turns them: skyvane-web with --allow-control, its code, five turns.
+knobs=(
+  "TForm3 3 /instrumentation/altimeter/setting-hpa altimeterSetting"
+  "TForm5 10 /autopilot/settings/heading-bug-deg headingBug"
+  "TForm8 15 /instrumentation/nav[0]/radials/selected-deg vor1Course"
+  "TForm9 -20 /instrumentation/nav[1]/radials/selected-deg vor2Course"
+  "TForm10 7 /instrumentation/adf/rotation-deg adfCard"
+)
+link=$(build/bin/skyvane-gauges --check-link)
+build/bin/skyvane-web --listen 127.0.0.1:0 --allow-control > "$work/web.out" 2> "$work/web.err" &
+pids+=($!)
+until grep -q "knobs' code" "$work/web.out"; do sleep 0.2; done
+web_port=$(sed -n 's|.*open http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/web.out" | head -1)
+code=$(sed -n "s/.*knobs' code: \([0-9]\{6\}\).*/\1/p" "$work/web.out")
+turns=()
+for k in "${knobs[@]}"; do read -r gauge notches _ _ <<< "$k"; turns+=("$gauge" "$notches"); done
+python3 - "$web_port" "$code" "${turns[@]}" << 'EOF'
+# A WebSocket client of the fewest words: the upgrade, the code, the turns, each a masked text frame.
+import base64, os, socket, sys, time
+port, code, turns = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+s = socket.create_connection(("127.0.0.1", port), timeout=10)
+key = base64.b64encode(os.urandom(16)).decode()
+s.sendall(("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n" % (port, key)).encode())
+head = b""
+while b"\r\n\r\n" not in head:
+    head += s.recv(4096)
+assert b" 101 " in head.split(b"\r\n")[0], head
+def send(text):
+    data, mask = text.encode(), os.urandom(4)
+    s.sendall(bytes([0x81, 0x80 | len(data)]) + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
+send('{"control":"%s"}' % code)
+said, deadline = b"", time.time() + 5
+while b"granted" not in said and time.time() < deadline:
+    said += s.recv(4096)
+assert b"granted" in said, said
+for gauge, notches in zip(turns[::2], turns[1::2]):
+    send('{"knob":"%s","notches":%s}' % (gauge, notches))
+    time.sleep(0.1)
+time.sleep(1)
+EOF
+sleep 3
+for k in "${knobs[@]}"; do
+  read -r gauge notches path row <<< "$k"
+  was=$(awk -v r="$row" '$2 == r { print $3 }' <<< "$link")
+  now=$(fg_get "$path")
+  verdict=$(awk -v w="$was" -v n="$notches" -v f="$now" -v r="$row" 'BEGIN {
+    want = w + n; if (r != "altimeterSetting") { want = want % 360; if (want < 0) want += 360 }
+    d = f - want; if (d < 0) d = -d; if (r != "altimeterSetting" && d > 180) d = 360 - d
+    print d <= 0.6 ? "ok" : "MISMATCH" }')
+  printf "knob %-17s %+4d notches: panel read %8.2f, FlightGear now %8.2f  %s\n" "$row" "$notches" "$was" "$now" "$verdict"
+  [ "$verdict" = ok ] || status=1
+done
+# A setting changed inside FlightGear stays: the bridge sends only what the panel's pilot changed.
+fg_set /autopilot/settings/heading-bug-deg 123
+sleep 3
+kept=$(fg_get /autopilot/settings/heading-bug-deg)
+seen=$(build/bin/skyvane-gauges --check-link | awk '$2 == "headingBug" { print $3 }')
+verdict=$(awk -v k="$kept" -v p="$seen" 'BEGIN { print (k > 122.5 && k < 123.5 && p > 122 && p < 124) ? "ok" : "MISMATCH" }')
+printf "heading bug set inside FlightGear to 123: FlightGear keeps %s, the panel reads %s  %s\n" "$kept" "$seen" "$verdict"
+[ "$verdict" = ok ] || status=1
+
 echo "skyvane-sim said:"
 sed 's/^/  /' "$work/sim.out" "$work/sim.err"
 if [ $status -eq 0 ]; then

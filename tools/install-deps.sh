@@ -11,7 +11,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth x11-utils openbox xdotool locales imagemagick python3
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   chromium chromium-driver python3-selenium
   help2man desktop-file-utils appstream lintian man-db
 )

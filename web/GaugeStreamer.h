@@ -117,7 +117,7 @@ private:
   std::map<Variant, Shown> m_latest;
   std::size_t m_nextWatcher = 0;  // the watcher served first by the next call
   double m_drawCost = 0.002;      // seconds a drawing takes, lately (a moving average)
-  std::set<Variant> m_failed;         // wanted variants whose drawing failed: not tried again while wanted
+  std::set<Variant> m_failed;     // wanted variants whose drawing failed: not tried again while wanted
   TGLSceneBuffer m_buffer;
   JpegEncoder m_encoder;
   int m_sizePx = 0;

@@ -51,7 +51,7 @@ inline constexpr std::uint8_t kCatchUpKind = 4;
 
 struct SceneMessage {
   int gauge = 0;
-  std::uint32_t sequence = 0;  // a SCENE's: its identity
+  std::uint32_t sequence = 0;       // a SCENE's: its identity
   std::vector<std::uint8_t> bytes;  // as sent
 };
 using SceneMessagePtr = std::shared_ptr<const SceneMessage>;
@@ -66,8 +66,8 @@ struct SceneSnapshot {
 
 class SceneStreamer {
 public:
-  // `cameras` (kept by reference): each gauge's camera, null for a switched-off gauge (which has no scene); `buffer`: the frame
-  // state the scenes are drawn with (background, ambient light, face culling).
+  // `cameras` (kept by reference): each gauge's camera, null for a switched-off gauge (which has no scene); `buffer`:
+  // the frame state the scenes are drawn with (background, ambient light, face culling).
   SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
                 const TGLSceneBuffer& buffer);
 

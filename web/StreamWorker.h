@@ -56,13 +56,13 @@ private:
   Clock::duration m_frameInterval;
   std::function<void(StreamOutput)> m_deliver;
   std::mutex m_mutex;
-  Watchers m_watchers;         // under m_mutex
-  std::set<Variant> m_fresh;   // under m_mutex
-  std::set<int> m_sceneGauges;  // under m_mutex
-  std::set<int> m_freshScenes;  // under m_mutex
+  Watchers m_watchers;                               // under m_mutex
+  std::set<Variant> m_fresh;                         // under m_mutex
+  std::set<int> m_sceneGauges;                       // under m_mutex
+  std::set<int> m_freshScenes;                       // under m_mutex
   std::vector<std::pair<std::size_t, int>> m_turns;  // under m_mutex: knob turns not yet handed to the tick
   std::uint32_t m_sequence = 0;  // the tick's number: a scene and the changes after it are ordered by it
-  std::string m_blockName;     // under m_mutex: the link's block file while it is open
+  std::string m_blockName;       // under m_mutex: the link's block file while it is open
   std::atomic<bool> m_stop{false};
   std::promise<void> m_finished;  // set by the thread as its last act
   std::thread m_thread;

@@ -1,18 +1,18 @@
 // The page, the gauge list, the WebSocket clients and the timers of skyvane-web.
 #include "WebPanel.h"
 
+#include "HostCheck.h"
 #include "Knobs.h"
 #include "PanelBuild.h"
-#include "HostCheck.h"
 #include "RequestGate.h"
 #include "Terminal.h"
 #include "embedded/kAppJs.h"
-#include "embedded/kSceneJs.h"
 #include "embedded/kIcon192.h"
 #include "embedded/kIcon512.h"
 #include "embedded/kIconSvg.h"
 #include "embedded/kIndexHtml.h"
 #include "embedded/kManifest.h"
+#include "embedded/kSceneJs.h"
 #include "embedded/kStyleCss.h"
 
 #include <QHttpServerRequest>
@@ -58,7 +58,9 @@ using GuardBook = std::set<ConnectionGuard*>;  // the plain HTTP connections, ea
 class ConnectionGuard : public QObject {
 public:
   ConnectionGuard(QTcpSocket* socket, std::shared_ptr<GuardBook> book)
-      : QObject(socket), m_socket(socket), m_book(std::move(book)) {
+      : QObject(socket),
+        m_socket(socket),
+        m_book(std::move(book)) {
     m_book->insert(this);
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
     // bytes that arrived since the reader's last read).
@@ -117,11 +119,12 @@ private:
   void refuse(const std::string& reason) {
     if (m_socket->bytesToWrite() == 0) {
       const std::string body = reason + "\n";
-      const std::string reply = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: " +
-                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      const std::string reply =
+          "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+          "\r\nConnection: close\r\n\r\n" + body;
       // Past Qt's buffer: the socket is aborted next, and the HTTP reader must not see the request.
-      [[maybe_unused]] const ssize_t sent =
-          ::send(static_cast<int>(m_socket->socketDescriptor()), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      [[maybe_unused]] const ssize_t sent = ::send(static_cast<int>(m_socket->socketDescriptor()), reply.data(),
+                                                   reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     leave(true);
   }
@@ -230,9 +233,9 @@ struct WebPanel::Client {
   std::map<int, std::uint32_t> sceneSequence;
   std::map<int, std::vector<SceneMessagePtr>> unsentScene;
   std::size_t unsentChangeBytes = 0;  // of the changes among them: scenes are bounded by the gauges
-  std::map<int, FramePtr> unsent;  // by gauge: the newest frame not yet handed to the socket
-  qint64 inFlight = 0;             // bytes handed to the socket and not yet written
-  int lastSent = -1;               // the gauge sent last: the next one after it goes first, so none starves
+  std::map<int, FramePtr> unsent;     // by gauge: the newest frame not yet handed to the socket
+  qint64 inFlight = 0;                // bytes handed to the socket and not yet written
+  int lastSent = -1;                  // the gauge sent last: the next one after it goes first, so none starves
   Clock::time_point lastProgress = Clock::now();  // when the socket last wrote bytes towards the browser
   std::optional<Clock::time_point> behindSince;   // frames have waited since then
   Clock::time_point lastHeard = Clock::now();     // its last pong or message
@@ -282,8 +285,8 @@ Result<quint16> WebPanel::start() {
   // The names browsers may use for this server: loopback's, this machine's name, and the addresses it listens
   // on.
   const std::string machine = QSysInfo::machineHostName().toLower().toStdString();
-  m_hosts = {"localhost", "127.0.0.1", "::1", m_options.address.toString().toLower().toStdString(), machine,
-             machine + ".local"};
+  m_hosts = {"localhost", "127.0.0.1",       "::1", m_options.address.toString().toLower().toStdString(),
+             machine,     machine + ".local"};
   for (const QHostAddress& a : interfaceAddresses(m_options.address)) {
     m_hosts.insert(a.toString().toLower().toStdString());
   }
@@ -411,11 +414,11 @@ void WebPanel::acceptWebSockets() {
     // A page of another site may not watch: the origin, when the browser names one, is this server.
     const QUrl asked = socket->requestUrl();
     const std::string host = asked.authority(QUrl::FullyEncoded).toStdString();
-    const QString refusal = asked.path() != QLatin1String("/ws")                  ? QStringLiteral("no such WebSocket")
-                            : !hostAllowed(host, m_hosts)                         ? QStringLiteral("unknown host")
-                            : !sameOrigin(socket->origin().toStdString(), host)   ? QStringLiteral("foreign origin")
-                            : clientCount() >= m_options.maxClients               ? QStringLiteral("too many clients")
-                                                                                  : QString();
+    const QString refusal = asked.path() != QLatin1String("/ws")                ? QStringLiteral("no such WebSocket")
+                            : !hostAllowed(host, m_hosts)                       ? QStringLiteral("unknown host")
+                            : !sameOrigin(socket->origin().toStdString(), host) ? QStringLiteral("foreign origin")
+                            : clientCount() >= m_options.maxClients             ? QStringLiteral("too many clients")
+                                                                                : QString();
     if (!refusal.isEmpty()) {
       socket->close(QWebSocketProtocol::CloseCodePolicyViolated, refusal);
       socket.release()->deleteLater();
@@ -503,8 +506,9 @@ void WebPanel::turnKnob(Client& client, const KnobTurn& turn) {
     return;  // beyond 20 a second: the flood goes nowhere
   }
   m_worker->turnKnob(static_cast<std::size_t>(knob - instruments::kKnobs.data()), turn.notches);
-  std::fprintf(stderr, "skyvane-web: %s turned %.*s by %d\n", client.socket->peerAddress().toString().toUtf8().constData(),
-               static_cast<int>(knob->variable.size()), knob->variable.data(), turn.notches);
+  std::fprintf(stderr, "skyvane-web: %s turned %.*s by %d\n",
+               client.socket->peerAddress().toString().toUtf8().constData(), static_cast<int>(knob->variable.size()),
+               knob->variable.data(), turn.notches);
 }
 
 void WebPanel::subscribeWhenDue(Client& client) {

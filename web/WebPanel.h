@@ -114,7 +114,7 @@ private:
   ChangeRation m_codeTries{kWrongCodesBurst, kWrongCodeEvery, Clock::now()};
   QTimer* m_pings = nullptr;
   QTimer* m_queues = nullptr;
-  QTimer* m_news = nullptr;  // the link state to every client, every second
+  QTimer* m_news = nullptr;                // the link state to every client, every second
   std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
 };
 

@@ -24,9 +24,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -261,10 +261,11 @@ void climbAllGauges(bool scenes, int count, int seconds) {
   for (const auto& c : clients) {
     later += c->bytes;
   }
-  std::printf("36 gauges, demo climb, %2d %s: skyvane-web %3.0f %% of a core; a client: first 4 s %.2f MB, then %.1f KB/s\n",
-              count, scenes ? "clients drawing scenes       " : "clients of pictures (4 sizes)",
-              100 * (web.cpuSeconds() - cpuBefore) / seconds, static_cast<double>(first) / count / 1e6,
-              static_cast<double>(later) / count / seconds / 1e3);
+  std::printf(
+      "36 gauges, demo climb, %2d %s: skyvane-web %3.0f %% of a core; a client: first 4 s %.2f MB, then %.1f KB/s\n",
+      count, scenes ? "clients drawing scenes       " : "clients of pictures (4 sizes)",
+      100 * (web.cpuSeconds() - cpuBefore) / seconds, static_cast<double>(first) / count / 1e6,
+      static_cast<double>(later) / count / seconds / 1e3);
 }
 
 }  // namespace

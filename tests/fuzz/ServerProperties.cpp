@@ -241,7 +241,8 @@ std::optional<std::string> checkLinkFrames(Bytes input) {
     return v;
   };
   if (input.size() >= wire::kReplySize) {
-    const auto reply = wire::decodeReply(std::span<const std::uint8_t, wire::kReplySize>(input.data(), wire::kReplySize));
+    const auto reply =
+        wire::decodeReply(std::span<const std::uint8_t, wire::kReplySize>(input.data(), wire::kReplySize));
     if (reply.has_value() != (little(0, 4) == wire::kMagic)) {
       return "a reply taken or refused against its magic";
     }

@@ -24,8 +24,8 @@ const std::array<std::string_view, 4> kGauges{"TForm2", "TForm3", "TForm10", "TF
 
 std::string canonical(const web::Subscription& subscription) {
   const std::vector<web::Variant>& variants = subscription.variants;
-  std::string text = subscription.drawing == web::Drawing::Scene ? R"({"draw":"scene","subscribe":[)"
-                                                                   : R"({"subscribe":[)";
+  std::string text =
+      subscription.drawing == web::Drawing::Scene ? R"({"draw":"scene","subscribe":[)" : R"({"subscribe":[)";
   for (std::size_t i = 0; i < variants.size(); ++i) {
     const web::Variant& v = variants[i];
     text += (i ? "," : "") + std::string(R"({"gauge":")") + std::string(kGauges.at(static_cast<std::size_t>(v.gauge))) +
@@ -132,11 +132,11 @@ std::optional<std::string> checkRequestGate(Bytes input) {
     std::string head(stream.substr(0, end));
     std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
     web::RequestGate upToIt;
-    const bool oneHead = end != std::string_view::npos &&
-                         upToIt.feed(stream.substr(0, end + 4)).verdict == web::GateVerdict::Upgrade;
-    if (oneHead && (!(head.starts_with("get /ws ") || head.starts_with("get /ws?")) ||
-                    head.find("\r\ncontent-length:") != std::string::npos ||
-                    head.find("\r\nupgrade:") == std::string::npos)) {
+    const bool oneHead =
+        end != std::string_view::npos && upToIt.feed(stream.substr(0, end + 4)).verdict == web::GateVerdict::Upgrade;
+    if (oneHead &&
+        (!(head.starts_with("get /ws ") || head.starts_with("get /ws?")) ||
+         head.find("\r\ncontent-length:") != std::string::npos || head.find("\r\nupgrade:") == std::string::npos)) {
       return "an upgrade taken for a head that is not a bodiless GET of /ws";
     }
   }

@@ -68,8 +68,8 @@ std::string Desktop::startOnce(bool withWindowManager) {
   if (::pipe(fds) != 0) {
     return "no pipe";
   }
-  xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
-                     log, fds[1]);
+  xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"}, log,
+                     fds[1]);
   ::close(fds[1]);
   // Xvfb writes the number and then a newline in two writes, and dies of a broken pipe if the reading end is
   // closed between them: read up to the newline.

@@ -48,9 +48,14 @@ bool isToken(std::string_view s) {
 }
 
 // The headers a second copy of would leave the reader and the gate to choose differently.
-constexpr std::array<std::string_view, 8> kSingleHeaders = {
-    "host",          "connection",        "upgrade",           "content-length",
-    "transfer-encoding", "sec-websocket-key", "sec-websocket-version", "origin"};
+constexpr std::array<std::string_view, 8> kSingleHeaders = {"host",
+                                                            "connection",
+                                                            "upgrade",
+                                                            "content-length",
+                                                            "transfer-encoding",
+                                                            "sec-websocket-key",
+                                                            "sec-websocket-version",
+                                                            "origin"};
 
 struct HeadFacts {
   std::string_view method;
@@ -82,9 +87,8 @@ Result<void> readHeader(std::string_view name, std::string_view value, HeadFacts
     return Problem{"an encoded request body"};
   }
   if (sameText(name, "content-length")) {
-    if (value.empty() || value.size() > 9 || !std::all_of(value.begin(), value.end(), [](char c) {
-          return c >= '0' && c <= '9';
-        })) {
+    if (value.empty() || value.size() > 9 ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return Problem{"a malformed Content-Length"};
     }
     facts.contentLength = std::stoull(std::string(value));

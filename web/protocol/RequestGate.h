@@ -52,10 +52,10 @@ private:
   enum class State { Head, Body, Upgraded, Refused };
   GateStep refuse(std::string reason);
   State m_state = State::Head;
-  std::string m_head;           // the current head so far
+  std::string m_head;            // the current head so far
   std::uint64_t m_bodyLeft = 0;  // body bytes still to come in State::Body
   int m_requests = 0;
-  std::string m_reason;         // why it was refused
+  std::string m_reason;  // why it was refused
 };
 
 }  // namespace web

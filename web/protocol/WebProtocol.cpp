@@ -89,7 +89,8 @@ Result<ClientMessage> readControl(const nlohmann::json& message, std::span<const
     return Problem{"a knob's notches are not a whole number from -" + std::to_string(kMaxNotches) + " to " +
                    std::to_string(kMaxNotches) + " other than 0"};
   }
-  return ClientMessage{KnobTurn{static_cast<int>(found - gauges.begin()), static_cast<int>(notches->get<std::int64_t>())}};
+  return ClientMessage{
+      KnobTurn{static_cast<int>(found - gauges.begin()), static_cast<int>(notches->get<std::int64_t>())}};
 }
 
 }  // namespace

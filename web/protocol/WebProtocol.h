@@ -5,9 +5,9 @@
 // the gauges the client watches (an empty list watches none). size is in device pixels, clamped to 64..1024;
 // turn is the quarter turns clockwise, 0..3. "draw" is "pictures" (the default: JPEG frames, drawn at that
 // size and turn) or "scene" (the gauges' scenes and their changes, see SceneStreamer.h; size and turn are the
-// browser's own business then, and "have":ID names the gauge's scene it kept from before). Anything else (bad JSON, other keys' values of the wrong kind, an unknown
-// gauge, a size beyond reason, a gauge twice, a binary message, more than kMaxMessageBytes) is malformed and
-// closes that client.
+// browser's own business then, and "have":ID names the gauge's scene it kept from before). Anything else (bad JSON,
+// other keys' values of the wrong kind, an unknown gauge, a size beyond reason, a gauge twice, a binary message, more
+// than kMaxMessageBytes) is malformed and closes that client.
 //
 // Browser to server, text, only where skyvane-web was started with --allow-control: {"control":"123456"}, the
 // code it printed, asks to turn knobs; {"knob":"TForm3","notches":-2} turns the knob of that gauge (a whole
@@ -94,7 +94,10 @@ class ChangeRation {
 public:
   using Clock = std::chrono::steady_clock;
   ChangeRation(double burst, Clock::duration every, Clock::time_point now)
-      : m_burst(burst), m_every(every), m_tokens(burst), m_at(now) {}
+      : m_burst(burst),
+        m_every(every),
+        m_tokens(burst),
+        m_at(now) {}
   // Whether a change may be made at `now` (and then counts it).
   bool take(Clock::time_point now);
   // Gives back what the last take counted (a try that turned out not to count).
