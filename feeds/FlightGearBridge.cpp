@@ -1,6 +1,8 @@
 // FlightGear records: size and fingerprint checks, big-endian decoding, the feed factory.
 #include "FlightGearBridge.h"
 
+#include <cmath>
+
 #include "DataDirectory.h"
 
 #include <bit>
@@ -104,11 +106,27 @@ Result<void> FlightGearBridge::take(std::span<const std::uint8_t> packet, std::s
     m_frame.set(e.target, decode(e.type, record + m_layout.offsets[i]) * e.scale + e.offset);
   }
   m_frame.writeTo(space);
+  holdPendingSettings(space, Clock::now());
   return {};
 }
 
+void FlightGearBridge::holdPendingSettings(server::OffsetSpace& space, Clock::time_point now) {
+  for (std::size_t i = 0; i < m_pending.size(); ++i) {
+    if (!m_pending[i]) {
+      continue;
+    }
+    const catalogue::Row& row = catalogue::kRows[catalogue::kPilotSettingRows[i]];
+    const bool confirmed = std::fabs(static_cast<double>(space.physical(row) - m_pending[i]->value)) < 0.01;
+    if (confirmed || now - m_pending[i]->since > kPilotSettingPatience) {
+      m_pending[i].reset();  // taken, or refused: from now on its records say
+    } else {
+      space.setPhysical(row, m_pending[i]->value);
+    }
+  }
+}
+
 void FlightGearBridge::onReadable(server::OffsetSpace& space) {
-  passOnPilotSettings(space);
+  passOnPilotSettings(space, Clock::now());
   m_monitor.drain(m_socket, m_buffer, kPacketsPerWake,
                   [&](std::span<const std::uint8_t> packet, std::size_t fullLength, const sockaddr_in& from) {
                     Result<void> taken = take(packet, fullLength, space);
@@ -119,10 +137,13 @@ void FlightGearBridge::onReadable(server::OffsetSpace& space) {
                   });
 }
 
-void FlightGearBridge::passOnPilotSettings(server::OffsetSpace& space) {
+void FlightGearBridge::passOnPilotSettings(server::OffsetSpace& space, Clock::time_point now) {
   bool changed = false;
   for (std::size_t i = 0; i < catalogue::kPilotSettings.size(); ++i) {
-    changed = changed || space.pilotWrites(i) != m_pilotWritesSeen[i];
+    if (space.pilotWrites(i) != m_pilotWritesSeen[i]) {
+      changed = true;
+      m_pending[i] = Pending{space.physical(catalogue::kRows[catalogue::kPilotSettingRows[i]]), now};
+    }
     m_pilotWritesSeen[i] = space.pilotWrites(i);
   }
   if (!changed || !m_flightGear) {
@@ -148,7 +169,7 @@ void FlightGearBridge::passOnPilotSettings(server::OffsetSpace& space) {
 }
 
 void FlightGearBridge::step(server::OffsetSpace& space, Clock::time_point now) {
-  passOnPilotSettings(space);
+  passOnPilotSettings(space, now);
   m_monitor.check(now);
   if (m_monitor.publishDue(now)) {
     publish(space, now);

@@ -22,6 +22,8 @@ namespace feeds {
 class FlightGearBridge : public server::FeedSource {
 public:
   static constexpr std::uint16_t kDefaultPort = 5500;
+  // How long a setting the panel wrote is held against FlightGear's records before it counts as refused.
+  static constexpr std::chrono::seconds kPilotSettingPatience{3};
 
   // Listens on `address`:`port` (port 0: any free one) and puts the rest values into the space.
   static Result<std::unique_ptr<FlightGearBridge>> open(Mapping mapping, const std::string& address, std::uint16_t port,
@@ -53,8 +55,12 @@ private:
   void publish(server::OffsetSpace& space, Clock::time_point now) const;
   // When a panel wrote a pilot setting: one line of the protocol's input half to FlightGear's input (our port
   // + 1 at the address its records come from), the written setting with the others as FlightGear last sent
-  // them, so that its own knobs are not turned back.
-  void passOnPilotSettings(server::OffsetSpace& space);
+  // them, so that its own knobs are not turned back; a setting written earlier that FlightGear's records do
+  // not show yet is sent as written, not as its records still say.
+  void passOnPilotSettings(server::OffsetSpace& space, Clock::time_point now);
+  // After a record: a pending setting its record confirms is done; one not confirmed within
+  // kPilotSettingPatience was refused; the others are shown as written until then.
+  void holdPendingSettings(server::OffsetSpace& space, Clock::time_point now);
 
   Mapping m_mapping;
   RecordLayout m_layout;
@@ -64,6 +70,14 @@ private:
   std::vector<std::uint8_t> m_buffer;
   std::optional<sockaddr_in> m_flightGear;  // where its records come from
   std::array<std::uint64_t, catalogue::kPilotSettings.size()> m_pilotWritesSeen{};
+  // Settings the panel wrote that FlightGear's records do not show yet: FlightGear's records lag its input by
+  // a frame or more (several under a slow renderer), and a line for another setting must not send the old
+  // value of this one back.
+  struct Pending {
+    long double value = 0;
+    Clock::time_point since;
+  };
+  std::array<std::optional<Pending>, catalogue::kPilotSettings.size()> m_pending;
 };
 
 // --feed flightgear[:PORT]: the mapping from the data directory or the built-in one.

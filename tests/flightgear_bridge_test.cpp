@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -149,6 +151,7 @@ TEST(FlightGearBridge, ARecordedFlightReadsBackThroughTheLink) {
 // A knob turned on a panel goes to FlightGear's input (the protocol's input half, on the bridge's port + 1 at
 // the address its records come from): one line of the five settings in their properties' units, the turned
 // one as the panel wrote it and the others as FlightGear last sent them; nothing is sent while no panel writes.
+// A setting FlightGear's records do not show yet is held (shown, and sent with the next knob) as written.
 TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsItSentThem) {
   const feeds::Mapping mapping = shippedMapping();
   const std::string protocol = feeds::flightGearProtocol(mapping);
@@ -201,17 +204,56 @@ TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsIt
   space.applyWrite(bug.offset, std::span(raw, bug.size()));
   flightgear.sendTo(bridge.port(), record(mapping, values));
   ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 2; }));
-  const ssize_t n = ::recv(input, line, sizeof line - 1, 0);
-  ::close(input);
-  ASSERT_GT(n, 0) << "nothing reached FlightGear's input";
-  double got[5] = {};
-  ASSERT_EQ(std::sscanf(line, "%lf,%lf,%lf,%lf,%lf\n", &got[0], &got[1], &got[2], &got[3], &got[4]), 5) << line;
-  EXPECT_EQ(std::string(line, static_cast<std::size_t>(n)).back(), '\n');
+  // The line FlightGear's input gets next, as its five values.
+  const auto nextLine = [&](std::array<double, 5>& got) {
+    const ssize_t n = ::recv(input, line, sizeof line - 1, 0);
+    if (n <= 0) {
+      return false;
+    }
+    line[n] = 0;
+    return line[n - 1] == '\n' &&
+           std::sscanf(line, "%lf,%lf,%lf,%lf,%lf\n", &got[0], &got[1], &got[2], &got[3], &got[4]) == 5;
+  };
+  std::array<double, 5> got{};
+  ASSERT_TRUE(nextLine(got)) << "nothing, or not five values, reached FlightGear's input: " << line;
   EXPECT_NEAR(got[0], 1009, 0.07) << "the barometer as FlightGear sent it (raw steps of 1/16 hPa)";
   EXPECT_NEAR(got[1], 245, 0.01) << "the heading bug as the panel wrote it";
   EXPECT_NEAR(got[2], 180, 0.01);
   EXPECT_NEAR(got[3], 270, 0.01);
   EXPECT_NEAR(got[4], 15, 0.01);
+
+  // FlightGear's records lag its input: one still saying 90 neither shows the panel 90 nor goes back to
+  // FlightGear with the next knob's line.
+  flightgear.sendTo(bridge.port(), record(mapping, values));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 3; }));
+  EXPECT_NEAR(static_cast<double>(space.physical(bug)), 245, 0.01) << "the panel's setting held while pending";
+  const catalogue::Row& course = catalogue::kRows[catalogue::index("vor1Course")];
+  catalogue::fromPhysical(course, 200, raw);
+  space.applyWrite(course.offset, std::span(raw, course.size()));
+  flightgear.sendTo(bridge.port(), record(mapping, values));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 4; }));
+  ASSERT_TRUE(nextLine(got)) << line;
+  EXPECT_NEAR(got[1], 245, 0.01) << "the earlier knob not sent back as FlightGear's late record says";
+  EXPECT_NEAR(got[2], 200, 0.01);
+
+  // Once its records show both, FlightGear's own knobs rule again: its heading bug at 300 is sent as 300.
+  std::map<std::string, double> taken = values;
+  taken["/autopilot/settings/heading-bug-deg"] = 245;
+  taken["/instrumentation/nav[0]/radials/selected-deg"] = 200;
+  flightgear.sendTo(bridge.port(), record(mapping, taken));
+  taken["/autopilot/settings/heading-bug-deg"] = 300;
+  flightgear.sendTo(bridge.port(), record(mapping, taken));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 6; }));
+  const catalogue::Row& card = catalogue::kRows[catalogue::index("adfCard")];
+  catalogue::fromPhysical(card, 20, raw);
+  space.applyWrite(card.offset, std::span(raw, card.size()));
+  flightgear.sendTo(bridge.port(), record(mapping, taken));
+  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 7; }));
+  ASSERT_TRUE(nextLine(got)) << line;
+  ::close(input);
+  EXPECT_NEAR(got[1], 300, 0.01) << "FlightGear's own heading bug";
+  EXPECT_NEAR(got[2], 200, 0.01);
+  EXPECT_NEAR(got[4], 20, 0.01);
 }
 
 TEST(FlightGearBridge, PacketsThatAreNotRecordsAreCountedAndChangeNothing) {
