@@ -7,6 +7,7 @@
 #include "PanelScene.h"
 #include "QuartzFont.h"
 #include "TGLSceneBuffer.h"
+#include "support/BuiltPanel.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -38,33 +39,21 @@ void PrintTo(const View& v, std::ostream* os) {
 
 class CullingPictures : public ::testing::TestWithParam<View> {
 protected:
-  static void SetUpTestSuite() {
-    resources::installQuartzFont(privateTestDirectory());
-    s_panel = std::make_unique<panel::PanelScene>();
-    s_settings = std::make_unique<settings::Settings>();
-    s_states = std::make_unique<gauges::ScaleStates>();
-    gauges::buildPanel(*s_panel, *s_settings, *s_states);
-  }
-  static void TearDownTestSuite() {
-    s_states.reset();
-    s_settings.reset();
-    s_panel.reset();
-  }
+  static void SetUpTestSuite() { s_built = std::make_unique<BuiltPanel>(); }
+  static void TearDownTestSuite() { s_built.reset(); }
 
   // One frame of a window's gauge through a viewer of the view's size, as a gauge window frames it.
   static std::vector<std::uint8_t> frame(TGLSceneBuffer& buffer, const gauges::GaugeRow& row, int height,
                                          TGLVisibilityCulling culling) {
-    TGLCamera* camera = &gauges::aimCamera(s_panel->nodes(), row);
+    TGLCamera* camera = &gauges::aimCamera(s_built->panel.nodes(), row);
     camera->setSceneScale(static_cast<float>(height) / 400);
-    s_panel->scene().setVisibilityCulling(culling);
+    s_built->panel.scene().setVisibilityCulling(culling);
     buffer.setCamera(camera);
     buffer.renderFrame();
     return static_cast<engine::OffscreenContext&>(*buffer.context()).readPixels();
   }
 
-  static inline std::unique_ptr<panel::PanelScene> s_panel;
-  static inline std::unique_ptr<settings::Settings> s_settings;
-  static inline std::unique_ptr<gauges::ScaleStates> s_states;
+  static inline std::unique_ptr<BuiltPanel> s_built;
 };
 
 long differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {

@@ -148,13 +148,82 @@ TEST(FlightGearBridge, ARecordedFlightReadsBackThroughTheLink) {
   }
 }
 
+// FlightGear's side of the knobs: the bridge on a free port, a socket on its port + 1 as FlightGear's input,
+// and a peer that sends FlightGear's records.
+class FlightGearInput : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (int attempt = 0; attempt < 20 && m_input < 0; ++attempt) {
+      m_port = freeUdpPort();
+      m_input = ::socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(static_cast<std::uint16_t>(m_port + 1));
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (::bind(m_input, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(m_input);
+        m_input = -1;
+      }
+    }
+    ASSERT_GE(m_input, 0);
+    const timeval wait{0, 300 * 1000};
+    ::setsockopt(m_input, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    auto opened = feeds::FlightGearBridge::open(m_mapping, "127.0.0.1", m_port, m_space,
+                                                {.silence = 10s, .report = 300ms}, nullptr);
+    ASSERT_TRUE(opened.ok()) << opened.error();
+    m_bridge = std::move(opened.value());
+  }
+  void TearDown() override {
+    if (m_input >= 0) {
+      ::close(m_input);
+    }
+  }
+
+  // FlightGear sends a record of these values, and the bridge takes it.
+  void flightGearSends(const std::map<std::string, double>& values) {
+    m_flightGear.sendTo(m_bridge->port(), record(m_mapping, values));
+    server::FeedSource* sources[] = {m_bridge.get()};
+    const long taken = ++m_records;
+    ASSERT_TRUE(pumpSources(sources, m_space, 2s, [&] { return m_bridge->monitor().taken() == taken; }));
+  }
+  // The panel writes a pilot setting through the link.
+  void panelWrites(const char* name, double value) {
+    const catalogue::Row& row = catalogue::kRows[catalogue::index(name)];
+    std::uint8_t raw[8]{};
+    catalogue::fromPhysical(row, value, raw);
+    m_space.applyWrite(row.offset, std::span(raw, row.size()));
+  }
+  // The next line FlightGear's input gets, as its five values; false when none came (or not five).
+  bool nextLine(std::array<double, 5>& got) {
+    const ssize_t n = ::recv(m_input, m_line, sizeof m_line - 1, 0);
+    if (n <= 0) {
+      return false;
+    }
+    m_line[n] = 0;
+    return m_line[n - 1] == '\n' &&
+           std::sscanf(m_line, "%lf,%lf,%lf,%lf,%lf\n", &got[0], &got[1], &got[2], &got[3], &got[4]) == 5;
+  }
+
+  const feeds::Mapping m_mapping = shippedMapping();
+  const std::map<std::string, double> m_values{{"/instrumentation/altimeter/setting-hpa", 1009},
+                                               {"/autopilot/settings/heading-bug-deg", 90},
+                                               {"/instrumentation/nav[0]/radials/selected-deg", 180},
+                                               {"/instrumentation/nav[1]/radials/selected-deg", 270},
+                                               {"/instrumentation/adf/rotation-deg", 15}};
+  server::OffsetSpace m_space;
+  std::unique_ptr<feeds::FlightGearBridge> m_bridge;
+  UdpPeer m_flightGear;
+  int m_input = -1;
+  std::uint16_t m_port = 0;
+  long m_records = 0;
+  char m_line[256] = {};
+};
+
 // A knob turned on a panel goes to FlightGear's input (the protocol's input half, on the bridge's port + 1 at
 // the address its records come from): one line of the five settings in their properties' units, the turned
 // one as the panel wrote it and the others as FlightGear last sent them; nothing is sent while no panel writes.
-// A setting FlightGear's records do not show yet is held (shown, and sent with the next knob) as written.
-TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsItSentThem) {
-  const feeds::Mapping mapping = shippedMapping();
-  const std::string protocol = feeds::flightGearProtocol(mapping);
+TEST_F(FlightGearInput, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsItSentThem) {
+  const std::string protocol = feeds::flightGearProtocol(m_mapping);
   const std::string inputHalf = protocol.substr(protocol.find("<input>"));
   std::size_t at = 0;
   for (const char* node : {"/instrumentation/altimeter/setting-hpa", "/autopilot/settings/heading-bug-deg",
@@ -163,94 +232,47 @@ TEST(FlightGearBridge, APanelsKnobGoesToFlightGearsInputWithTheOtherSettingsAsIt
     at = inputHalf.find(node, at);
     ASSERT_NE(at, std::string::npos) << node << " missing or out of order in the input half";
   }
-  // FlightGear's input port: the bridge's own + 1.
-  int input = -1;
-  std::uint16_t port = 0;
-  for (int attempt = 0; attempt < 20 && input < 0; ++attempt) {
-    port = freeUdpPort();
-    input = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port + 1));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(input, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ::close(input);
-      input = -1;
-    }
-  }
-  ASSERT_GE(input, 0);
-  const timeval wait{0, 300 * 1000};
-  ::setsockopt(input, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  server::OffsetSpace space;
-  auto opened =
-      feeds::FlightGearBridge::open(mapping, "127.0.0.1", port, space, {.silence = 10s, .report = 300ms}, nullptr);
-  ASSERT_TRUE(opened.ok()) << opened.error();
-  auto& bridge = *opened.value();
-  server::FeedSource* sources[] = {&bridge};
-  UdpPeer flightgear;
-  const std::map<std::string, double> values{{"/instrumentation/altimeter/setting-hpa", 1009},
-                                             {"/autopilot/settings/heading-bug-deg", 90},
-                                             {"/instrumentation/nav[0]/radials/selected-deg", 180},
-                                             {"/instrumentation/nav[1]/radials/selected-deg", 270},
-                                             {"/instrumentation/adf/rotation-deg", 15}};
-  flightgear.sendTo(bridge.port(), record(mapping, values));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 1; }));
-  char line[256] = {};
-  EXPECT_LT(::recv(input, line, sizeof line - 1, 0), 0) << "sent without a panel's write: " << line;
-
-  const catalogue::Row& bug = catalogue::kRows[catalogue::index("headingBug")];
-  std::uint8_t raw[8]{};
-  catalogue::fromPhysical(bug, 245, raw);
-  space.applyWrite(bug.offset, std::span(raw, bug.size()));
-  flightgear.sendTo(bridge.port(), record(mapping, values));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 2; }));
-  // The line FlightGear's input gets next, as its five values.
-  const auto nextLine = [&](std::array<double, 5>& got) {
-    const ssize_t n = ::recv(input, line, sizeof line - 1, 0);
-    if (n <= 0) {
-      return false;
-    }
-    line[n] = 0;
-    return line[n - 1] == '\n' &&
-           std::sscanf(line, "%lf,%lf,%lf,%lf,%lf\n", &got[0], &got[1], &got[2], &got[3], &got[4]) == 5;
-  };
+  flightGearSends(m_values);
   std::array<double, 5> got{};
-  ASSERT_TRUE(nextLine(got)) << "nothing, or not five values, reached FlightGear's input: " << line;
+  EXPECT_FALSE(nextLine(got)) << "sent without a panel's write: " << m_line;
+
+  panelWrites("headingBug", 245);
+  flightGearSends(m_values);
+  ASSERT_TRUE(nextLine(got)) << "nothing, or not five values, reached FlightGear's input: " << m_line;
   EXPECT_NEAR(got[0], 1009, 0.07) << "the barometer as FlightGear sent it (raw steps of 1/16 hPa)";
   EXPECT_NEAR(got[1], 245, 0.01) << "the heading bug as the panel wrote it";
   EXPECT_NEAR(got[2], 180, 0.01);
   EXPECT_NEAR(got[3], 270, 0.01);
   EXPECT_NEAR(got[4], 15, 0.01);
+}
 
-  // FlightGear's records lag its input: one still saying 90 neither shows the panel 90 nor goes back to
-  // FlightGear with the next knob's line.
-  flightgear.sendTo(bridge.port(), record(mapping, values));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 3; }));
-  EXPECT_NEAR(static_cast<double>(space.physical(bug)), 245, 0.01) << "the panel's setting held while pending";
-  const catalogue::Row& course = catalogue::kRows[catalogue::index("vor1Course")];
-  catalogue::fromPhysical(course, 200, raw);
-  space.applyWrite(course.offset, std::span(raw, course.size()));
-  flightgear.sendTo(bridge.port(), record(mapping, values));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 4; }));
-  ASSERT_TRUE(nextLine(got)) << line;
+// FlightGear's records lag its input (by several frames under a slow renderer): a setting they do not show yet
+// is held as written, shown to the panel and sent with the next knob's line, until they show it; then
+// FlightGear's own knobs rule again.
+TEST_F(FlightGearInput, ASettingFlightGearsRecordsDoNotShowYetIsHeldAsWritten) {
+  flightGearSends(m_values);
+  panelWrites("headingBug", 245);
+  flightGearSends(m_values);
+  std::array<double, 5> got{};
+  ASSERT_TRUE(nextLine(got)) << m_line;
+  const catalogue::Row& bug = catalogue::kRows[catalogue::index("headingBug")];
+  flightGearSends(m_values);  // still 90
+  EXPECT_NEAR(static_cast<double>(m_space.physical(bug)), 245, 0.01) << "the panel's setting held while pending";
+  panelWrites("vor1Course", 200);
+  flightGearSends(m_values);
+  ASSERT_TRUE(nextLine(got)) << m_line;
   EXPECT_NEAR(got[1], 245, 0.01) << "the earlier knob not sent back as FlightGear's late record says";
   EXPECT_NEAR(got[2], 200, 0.01);
 
-  // Once its records show both, FlightGear's own knobs rule again: its heading bug at 300 is sent as 300.
-  std::map<std::string, double> taken = values;
+  std::map<std::string, double> taken = m_values;
   taken["/autopilot/settings/heading-bug-deg"] = 245;
   taken["/instrumentation/nav[0]/radials/selected-deg"] = 200;
-  flightgear.sendTo(bridge.port(), record(mapping, taken));
-  taken["/autopilot/settings/heading-bug-deg"] = 300;
-  flightgear.sendTo(bridge.port(), record(mapping, taken));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 6; }));
-  const catalogue::Row& card = catalogue::kRows[catalogue::index("adfCard")];
-  catalogue::fromPhysical(card, 20, raw);
-  space.applyWrite(card.offset, std::span(raw, card.size()));
-  flightgear.sendTo(bridge.port(), record(mapping, taken));
-  ASSERT_TRUE(pumpSources(sources, space, 2s, [&] { return bridge.monitor().taken() == 7; }));
-  ASSERT_TRUE(nextLine(got)) << line;
-  ::close(input);
+  flightGearSends(taken);
+  taken["/autopilot/settings/heading-bug-deg"] = 300;  // turned inside FlightGear
+  flightGearSends(taken);
+  panelWrites("adfCard", 20);
+  flightGearSends(taken);
+  ASSERT_TRUE(nextLine(got)) << m_line;
   EXPECT_NEAR(got[1], 300, 0.01) << "FlightGear's own heading bug";
   EXPECT_NEAR(got[2], 200, 0.01);
   EXPECT_NEAR(got[4], 20, 0.01);

@@ -12,6 +12,7 @@
 #include "SceneExport.h"
 #include "TGLCamera.h"
 #include "TGLSceneBuffer.h"
+#include "support/BuiltPanel.h"
 #include "support/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -127,22 +128,10 @@ Difference compare(const std::vector<std::uint8_t>& a, const std::vector<std::ui
 
 class SceneExport : public ::testing::TestWithParam<TGLAntiAliasing> {
 protected:
-  static void SetUpTestSuite() {
-    resources::installQuartzFont(privateTestDirectory());
-    s_panel = std::make_unique<panel::PanelScene>();
-    s_settings = std::make_unique<settings::Settings>();
-    s_states = std::make_unique<gauges::ScaleStates>();
-    gauges::buildPanel(*s_panel, *s_settings, *s_states);
-  }
-  static void TearDownTestSuite() {
-    s_states.reset();
-    s_settings.reset();
-    s_panel.reset();
-  }
+  static void SetUpTestSuite() { s_built = std::make_unique<BuiltPanel>(); }
+  static void TearDownTestSuite() { s_built.reset(); }
 
-  static inline std::unique_ptr<panel::PanelScene> s_panel;
-  static inline std::unique_ptr<settings::Settings> s_settings;
-  static inline std::unique_ptr<gauges::ScaleStates> s_states;
+  static inline std::unique_ptr<BuiltPanel> s_built;
 };
 
 TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
@@ -154,13 +143,13 @@ TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
   auto& context = static_cast<engine::OffscreenContext&>(*buffer.context());
   long nodes = 0;
   for (const gauges::GaugeRow& row : gauges::kGauges) {
-    TGLCamera& camera = gauges::aimCamera(s_panel->nodes(), row);
+    TGLCamera& camera = gauges::aimCamera(s_built->panel.nodes(), row);
     camera.setSceneScale(static_cast<float>(kSize) / 400);
     // Exported before the engine draws it: the first gauge is exported before any frame has made a font.
     std::vector<ExportedNode> exported;
     {
       engine::ContextGuard current(&context);  // a text's font is made in the context
-      const auto tops = engine::topsSeenBy(s_panel->scene().objectRoot(), camera, kSize, kSize);
+      const auto tops = engine::topsSeenBy(s_built->panel.scene().objectRoot(), camera, kSize, kSize);
       EXPECT_EQ(tops.size(), 2u) << row.windowClass << ": the gauge and the backdrop behind every gauge";
       exported = engine::exportSubtrees(tops, true);
     }

@@ -10,13 +10,12 @@ Exits 0 on success, 77 (skipped) without chromium, chromedriver or selenium, 1 o
 """
 import math
 import os
-import shutil
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import SKIP, Page, fail, missing_browser, private_home, start, stop  # noqa: E402
+from web_page_test import SKIP, Page, close_all, fail, missing_browser, private_home, start  # noqa: E402
 
 
 def setting(gauges_path, env):
@@ -103,11 +102,7 @@ def main():
         print("three wheel notches down: 1019 hPa")
         return 0
     finally:
-        for page in pages:
-            page.quit()
-        stop(web)
-        stop(sim)
-        shutil.rmtree(work, ignore_errors=True)
+        close_all(pages, [web, sim], work)
 
 
 if __name__ == "__main__":

@@ -44,6 +44,17 @@ def stop(process):
     process.wait(timeout=10)
 
 
+def close_all(pages, processes, work):
+    """The end of a test, however it ends: the browsers closed, the programs stopped, the test's folder gone."""
+    for page in pages:
+        if page:
+            page.quit()
+    for process in processes:
+        if process.poll() is None:
+            stop(process)
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def missing_browser():
     """Why the browser tests cannot run here (a message for the skip), or None."""
     try:

@@ -17,8 +17,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import (NO_WEBGL, SKIP, Page, fail, missing_browser, private_home, start,  # noqa: E402
-                           stop)
+from web_page_test import (NO_WEBGL, SKIP, Page, close_all, fail, missing_browser, private_home,  # noqa: E402
+                           start, stop)
 
 VALUES = ["airspeed=120", "altitude=4350", "pitch=5", "bank=12", "ball=0.3", "ammeter=10"]
 ALL = [f"TForm{n}" for n in range(2, 38)]
@@ -160,11 +160,7 @@ def main():
         print(f"a reload cost {reloaded['bytes'] / 1000:.1f} KB until every tile was drawn")
         return 0
     finally:
-        for page in pages:
-            page.quit()
-        stop(web)
-        stop(sim)
-        shutil.rmtree(work, ignore_errors=True)
+        close_all(pages, [web, sim], work)
 
 
 if __name__ == "__main__":

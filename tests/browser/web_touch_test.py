@@ -15,7 +15,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import NO_WEBGL, SKIP, Page, fail, missing_browser, private_home, start, stop  # noqa: E402
+from web_page_test import (NO_WEBGL, SKIP, Page, close_all, fail, missing_browser, private_home,  # noqa: E402
+                           start)
 
 
 class Phone(Page):
@@ -160,11 +161,7 @@ def main():
         print("the phone's touch features hold")
         return 0
     finally:
-        if phone:
-            phone.quit()
-        stop(web)
-        stop(sim)
-        shutil.rmtree(work, ignore_errors=True)
+        close_all([phone], [web, sim], work)
 
 
 if __name__ == "__main__":
