@@ -53,7 +53,9 @@ void parseListen(const std::string& value, web::WebOptions& o) {
 }
 
 void addOptions(CLI::App& app, Options& o) {
-  app.description("Streams the panel's gauges to web browsers: open the printed address on a tablet or phone.");
+  app.description(
+      "Serves the panel's gauges to web browsers: open the printed address on a tablet or phone. A browser with\n"
+      "WebGL draws the gauges itself from the scenes it is sent; others get pictures.");
   app.add_option_function<std::string>(
          "--listen", [&o](const std::string& v) { parseListen(v, o.web); },
          "where to listen (default 127.0.0.1:8787); 0.0.0.0:PORT lets other devices of the network in")
