@@ -183,7 +183,7 @@ protected:
   void flightGearSends(const std::map<std::string, double>& values) {
     m_flightGear.sendTo(m_bridge->port(), record(m_mapping, values));
     server::FeedSource* sources[] = {m_bridge.get()};
-    const long taken = ++m_records;
+    const std::uint64_t taken = ++m_records;
     ASSERT_TRUE(pumpSources(sources, m_space, 2s, [&] { return m_bridge->monitor().taken() == taken; }));
   }
   // The panel writes a pilot setting through the link.
@@ -215,7 +215,7 @@ protected:
   UdpPeer m_flightGear;
   int m_input = -1;
   std::uint16_t m_port = 0;
-  long m_records = 0;
+  std::uint64_t m_records = 0;
   char m_line[256] = {};
 };
 
