@@ -222,6 +222,9 @@ std::optional<SceneSnapshot> GaugeStreamer::sceneOf(int gauge, std::uint32_t seq
 }
 
 std::vector<SceneMessagePtr> GaugeStreamer::sceneChanges(const std::set<int>& gauges, std::uint32_t sequence) {
+  if (gauges.empty()) {
+    return {};  // no browser draws: the tick makes no context current for nothing
+  }
   try {
     const engine::ContextGuard current(m_buffer.context());
     return m_scenes.collect(gauges, sequence);

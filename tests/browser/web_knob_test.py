@@ -15,7 +15,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import SKIP, Page, close_all, fail, missing_browser, private_home, start  # noqa: E402
+from web_page_test import (SKIP, Page, close_all, fail, missing_browser, private_home, start,  # noqa: E402
+                           wait_until)
 
 
 def setting(gauges_path, env):
@@ -42,15 +43,6 @@ def drag_quarter_turn(page, gauge):
         pointer.move_to(canvas, int(r * math.cos(a)), int(r * math.sin(a)))
     pointer.pointer_up()
     actions.perform()
-
-
-def wait_for(condition, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if condition():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 def main():
@@ -91,13 +83,13 @@ def main():
         if not pilot.wait(lambda: pilot.state().get("control") == "granted", 5):
             fail(f"the code was not taken: {pilot.state()}")
         drag_quarter_turn(pilot, "TForm3")
-        if not wait_for(lambda: setting(gauges_path, env) == 1022, 5):
+        if not wait_until(lambda: setting(gauges_path, env) == 1022, 5):
             fail(f"a quarter turn clockwise did not set 1022 hPa: {setting(gauges_path, env)}, {pilot.state()}")
         print(f"a quarter turn dragged on the tile: 1013 -> 1022 hPa in {pilot.state().get('turnsSent')} messages")
         pilot.driver.execute_script(
             "const c = document.querySelector('.tile[data-gauge=TForm3] canvas');"
             "for (let i = 0; i < 3; i++) c.dispatchEvent(new WheelEvent('wheel', {deltaY: 100, cancelable: true}));")
-        if not wait_for(lambda: setting(gauges_path, env) == 1019, 5):
+        if not wait_until(lambda: setting(gauges_path, env) == 1019, 5):
             fail(f"three wheel notches down did not set 1019 hPa: {setting(gauges_path, env)}")
         print("three wheel notches down: 1019 hPa")
         return 0

@@ -44,6 +44,16 @@ def stop(process):
     process.wait(timeout=10)
 
 
+def wait_until(condition, seconds):
+    """Whether `condition()` came true within `seconds`, asked every 50 ms."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def close_all(pages, processes, work):
     """The end of a test, however it ends: the browsers closed, the programs stopped, the test's folder gone."""
     for page in pages:
@@ -106,12 +116,7 @@ class Page:
         return self.driver.execute_script("return window.skyvane") or {}
 
     def wait(self, condition, seconds):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if condition():
-                return True
-            time.sleep(0.05)
-        return False
+        return wait_until(condition, seconds)
 
     def canvas_png(self, gauge, path):
         """What the page drew for `gauge`, as a PNG file; returns its size in pixels."""
