@@ -1,6 +1,7 @@
 // Mapping files: parsing, the built-in copies, the FlightGear record layout and protocol file.
 #include "BridgeMapping.h"
 
+#include "Fnv1a.h"
 #include "PanelFrame.h"
 #include "TextFile.h"
 #include "embedded/kFlightGearMap.h"
@@ -276,22 +277,14 @@ RecordLayout recordLayout(const Mapping& mapping) {
   RecordLayout layout;
   // FNV-1a over "type path\n" per entry; the top bit stays clear so that the number reads the same to any
   // signed parser of the protocol file.
-  std::uint32_t hash = 2166136261u;
-  const auto mix = [&hash](std::string_view bytes) {
-    for (unsigned char c : bytes) {
-      hash = (hash ^ c) * 16777619u;
-    }
-  };
+  Fnv1a hash;
   for (const MappingEntry& e : mapping.entries) {
     layout.offsets.push_back(layout.size);
     layout.size += recordTypeSize(e.type);
-    mix(typeName(e.type));
-    mix(" ");
-    mix(e.source);
-    mix("\n");
+    hash.mix(typeName(e.type)).mix(" ").mix(e.source).mix("\n");
   }
   layout.size += 4;
-  layout.fingerprint = hash & 0x7FFFFFFFu;
+  layout.fingerprint = hash.value() & 0x7FFFFFFFu;
   return layout;
 }
 

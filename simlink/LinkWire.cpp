@@ -1,6 +1,7 @@
 // Frames, message ids and the runtime directory shared by the link client and the servers.
 #include "LinkWire.h"
 
+#include "Fnv1a.h"
 #include "Printable.h"
 
 #include <sys/stat.h>
@@ -33,12 +34,7 @@ std::uint32_t getU32(const std::uint8_t* at) {
 }
 
 std::uint32_t registeredMessageId(std::string_view name) {
-  std::uint32_t hash = 2166136261u;
-  for (char c : name) {
-    hash ^= static_cast<std::uint8_t>(c);
-    hash *= 16777619u;
-  }
-  return 0xC000 + hash % 0x4000;
+  return 0xC000 + Fnv1a().mix(name).value() % 0x4000;
 }
 
 std::size_t encodeRequest(const Request& request, std::span<std::uint8_t> out) {

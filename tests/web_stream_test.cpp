@@ -320,6 +320,27 @@ TEST_F(WebStream, OnlyTheListedRoutesAreServed) {
   EXPECT_TRUE(httpGet(web.port(), "GET /ws HTTP/1.1\r\nUpgrade: websocket").starts_with("HTTP/1.1 400"));
 }
 
+TEST_F(WebStream, APageFileTheBrowserHasCostsA304UntilItsBytesChange) {
+  WebProcess web;
+  const auto tagOf = [](const std::string& reply) {
+    const std::size_t at = reply.find("\r\nETag: ");
+    return at == std::string::npos ? std::string() : reply.substr(at + 8, reply.find("\r\n", at + 2) - at - 8);
+  };
+  const std::string app = tagOf(httpGet(web.port(), "GET /app.js HTTP/1.1"));
+  const std::string scene = tagOf(httpGet(web.port(), "GET /scene.js HTTP/1.1"));
+  ASSERT_FALSE(app.empty());
+  EXPECT_NE(app, scene);  // named by their bytes
+  const std::string again = httpGet(web.port(), "GET /app.js HTTP/1.1\r\nIf-None-Match: " + app);
+  EXPECT_TRUE(again.starts_with("HTTP/1.1 304")) << again.substr(0, 80);
+  EXPECT_EQ(again.find("javascript"), std::string::npos);  // no body
+  EXPECT_TRUE(
+      httpGet(web.port(), "GET /app.js HTTP/1.1\r\nIf-None-Match: \"0\", W/" + app).starts_with("HTTP/1.1 304"));
+  // Another file's tag, or a stale one, brings the file.
+  EXPECT_TRUE(httpGet(web.port(), "GET /app.js HTTP/1.1\r\nIf-None-Match: " + scene).starts_with("HTTP/1.1 200"));
+  // The gauge list follows config.ini: never named for keeping.
+  EXPECT_TRUE(tagOf(httpGet(web.port(), "GET /api/gauges HTTP/1.1")).empty());
+}
+
 TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnectionWhateverItsHeadersSay) {
   WebProcess web;
   for (const char* head : {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n",

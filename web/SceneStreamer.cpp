@@ -2,6 +2,7 @@
 #include "SceneStreamer.h"
 
 #include "EngineError.h"
+#include "Fnv1a.h"
 #include "PanelScene.h"
 #include "TGLCamera.h"
 #include "TGLCustomSceneObject.h"
@@ -132,10 +133,7 @@ std::uint8_t batchCount(const engine::ExportedNode& node) {
 
 // A scene's identity: FNV-1a over its bytes after the header, never 0 (0 names no scene).
 std::uint32_t identity(const std::vector<std::uint8_t>& bytes) {
-  std::uint32_t h = 2166136261u;
-  for (std::size_t i = 8; i < bytes.size(); ++i) {
-    h = (h ^ bytes[i]) * 16777619u;
-  }
+  const std::uint32_t h = Fnv1a().mix(std::span(bytes).subspan(8)).value();
   return h == 0 ? 1 : h;
 }
 

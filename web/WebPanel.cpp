@@ -1,6 +1,7 @@
 // The page, the gauge list, the WebSocket clients and the timers of skyvane-web.
 #include "WebPanel.h"
 
+#include "Fnv1a.h"
 #include "HostCheck.h"
 #include "Knobs.h"
 #include "PanelBuild.h"
@@ -177,6 +178,21 @@ private:
   std::shared_ptr<GuardBook> m_book = std::make_shared<GuardBook>();  // outlives this object with its guards
 };
 
+// Whether an If-None-Match header names `tag` (or any tag, "*"); weak tags compare as strong ones, the bytes
+// being the same either way.
+bool tagMatches(const QByteArray& header, const QByteArray& tag) {
+  for (QByteArray item : header.split(',')) {
+    item = item.trimmed();
+    if (item.startsWith("W/")) {
+      item = item.mid(2);
+    }
+    if (item == tag || item == "*") {
+      return true;
+    }
+  }
+  return false;
+}
+
 struct Page {
   const char* path;
   const unsigned char* bytes;
@@ -347,25 +363,39 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
         .write(QByteArray("unknown host\n"), "text/plain", QHttpServerResponder::StatusCode::Forbidden);
     return true;
   }
-  const auto respond = [&](const QByteArray& body, const char* type) {
+  const auto respond = [&](const QByteArray& body, const char* type, const QByteArray& tag = {}) {
     QHttpServerResponder responder = makeResponder(request, socket);
     if (!get) {
       responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
       return true;
     }
-    responder.write(body,
-                    {{"Content-Type", type},
-                     {"Cache-Control", "no-cache"},
-                     {"X-Content-Type-Options", "nosniff"},
-                     {"Content-Security-Policy",
-                      "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'"}});
+    if (!tag.isEmpty() && tagMatches(request.value("if-none-match"), tag)) {
+      responder.write({{"ETag", tag}, {"Cache-Control", "no-cache"}}, QHttpServerResponder::StatusCode::NotModified);
+      return true;
+    }
+    constexpr const char* kPolicy =
+        "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'";
+    if (tag.isEmpty()) {
+      responder.write(body, {{"Content-Type", type},
+                             {"Cache-Control", "no-cache"},
+                             {"X-Content-Type-Options", "nosniff"},
+                             {"Content-Security-Policy", kPolicy}});
+    } else {
+      responder.write(body, {{"Content-Type", type},
+                             {"Cache-Control", "no-cache"},
+                             {"ETag", tag},
+                             {"X-Content-Type-Options", "nosniff"},
+                             {"Content-Security-Policy", kPolicy}});
+    }
     return true;
   };
   for (const Page& page : kPages) {
     if (path == QLatin1String(page.path)) {
+      // Asked again at every load (no-cache), but named by its bytes: a browser that has them gets a 304.
+      const std::span<const std::uint8_t> bytes(page.bytes, page.size);
       return respond(
           QByteArray::fromRawData(reinterpret_cast<const char*>(page.bytes), static_cast<qsizetype>(page.size)),
-          page.type);
+          page.type, '"' + QByteArray::number(Fnv1a().mix(bytes).value(), 16) + '"');
     }
   }
   if (path == QLatin1String("/api/gauges")) {

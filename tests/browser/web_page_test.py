@@ -100,7 +100,8 @@ NO_WEBGL = ["--disable-3d-apis"]
 
 
 class Page:
-    def __init__(self, url, graphics=WEBGL, ratio=1, window="1000,560"):
+    def __init__(self, url, graphics=WEBGL, ratio=1, window="1000,560", script=None):
+        """`script`, when given, runs in every document the page loads before the page's own scripts."""
         from selenium import webdriver
         from selenium.webdriver.chrome.options import Options
         from selenium.webdriver.chrome.service import Service
@@ -110,6 +111,8 @@ class Page:
             options.add_argument(argument)
         options.binary_location = shutil.which("chromium")
         self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+        if script:
+            self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": script})
         self.driver.get(url)
 
     def state(self):

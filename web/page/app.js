@@ -30,7 +30,7 @@ let brightness = 0;         // index into BRIGHTNESS
 let drawing = null;         // the gauges drawn here (SceneDrawing), or null: pictures drawn by the server
 const dirty = new Set();    // gauges whose scene changed since their tile was last drawn
 // For tests and curious users: what arrived, and who draws.
-window.skyvane = { frames: 0, framesByGauge: {}, link: 'connecting', drawnBy: 'server' };
+window.skyvane = { frames: 0, framesByGauge: {}, drawnAt: {}, link: 'connecting', drawnBy: 'server' };
 
 function parseArrangement(text, cols) {
   const tiles = [];
@@ -380,6 +380,11 @@ function shown(tile, gauge) {
   tile.dataset.drawn = '1';
   window.skyvane.frames++;
   window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
+  // When the last few pictures were drawn, in ms of the wall clock, for measuring the way from a value's
+  // change to its picture.
+  const times = (window.skyvane.drawnAt[gauge] = window.skyvane.drawnAt[gauge] || []);
+  times.push(performance.timeOrigin + performance.now());
+  if (times.length > 64) times.shift();
   if (first) showNotes();  // a tile's first picture ends its dimming; later ones change no note
 }
 
@@ -412,7 +417,11 @@ function drawDirty() {
 
 function takeScene(data) {
   const index = drawing.take(data);
-  const kind = new DataView(data).getUint8(0) === SceneDrawing.SCENE_KIND ? 'scenes' : 'changes';
+  const kindByte = new DataView(data).getUint8(0);
+  const kind = kindByte === SceneDrawing.SCENE_KIND ? 'scenes' : 'changes';
+  if (kindByte === SceneDrawing.CATCH_UP_KIND) {
+    window.skyvane.catchUpBytes = (window.skyvane.catchUpBytes || 0) + data.byteLength;
+  }
   window.skyvane[index < 0 ? 'ignored' : kind] = (window.skyvane[index < 0 ? 'ignored' : kind] || 0) + 1;
   if (index < 0) return;
   dirty.add(`TForm${index + 2}`);
