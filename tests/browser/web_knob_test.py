@@ -15,7 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_page_test import (SKIP, Page, close_all, fail, missing_browser, private_home, start,  # noqa: E402
+from web_page_test import (SKIP, Page, close_all, fail, knob_code, missing_browser, private_home, start,  # noqa: E402
                            wait_until)
 
 
@@ -54,13 +54,7 @@ def main():
     sim, _ = start([sim_path, "--feed", "none", "--set", "altimeterSetting=1013"], "listening on", env)
     web, line = start([web_path, "--listen", "127.0.0.1:0", "--allow-control"], "open http://", env)
     url = line.split("open ", 1)[1].strip()
-    code = None
-    while code is None:
-        said = web.stdout.readline()
-        if not said:
-            fail("skyvane-web printed no knobs' code")
-        if "knobs' code: " in said:
-            code = said.split("knobs' code: ", 1)[1][:6]
+    code = knob_code(web)
     pages = []
     try:
         # A page that never gives the code: its drag is a tap-and-move on a picture, nothing is sent.

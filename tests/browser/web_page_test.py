@@ -39,6 +39,16 @@ def start(argv, ready, env):
     return process, line
 
 
+def knob_code(web):
+    """The knobs' code skyvane-web --allow-control prints after its first line."""
+    while True:
+        said = web.stdout.readline()
+        if not said:
+            fail("skyvane-web printed no knobs' code")
+        if "knobs' code: " in said:
+            return said.split("knobs' code: ", 1)[1][:6]
+
+
 def stop(process):
     process.send_signal(signal.SIGTERM)
     process.wait(timeout=10)

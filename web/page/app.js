@@ -399,6 +399,8 @@ function drawSoon() {
 // Each tile whose scene changed, drawn once per display frame however many changes came.
 function drawDirty() {
   drawPending = false;
+  const started = performance.now();
+  const before = window.skyvane.frames;
   for (const gauge of dirty) {
     const tile = grid.querySelector(`.tile[data-gauge="${gauge}"]`);
     const entry = arrangement.tiles.find((t) => t.gauge === gauge);
@@ -413,6 +415,11 @@ function drawDirty() {
     }
   }
   window.skyvane.pageCost = drawing.cost;
+  // A display frame's whole cost, every tile it drew together.
+  const cost = (window.skyvane.frameCost = window.skyvane.frameCost || { frames: 0, tiles: 0, ms: 0 });
+  cost.frames++;
+  cost.tiles += window.skyvane.frames - before;
+  cost.ms += performance.now() - started;
 }
 
 function takeScene(data) {
