@@ -89,6 +89,7 @@ void InstrumentTick::apply(const simlink::CatalogueBatch& b) {
   updateEngineNeedles(b, true);
   updateFuelStatsPages(b);
   updateEngineNeedles(b, false);
+  ++m_batchesApplied;
 }
 
 void InstrumentTick::updateAirspeedAndAltimeter(const simlink::CatalogueBatch& b) {

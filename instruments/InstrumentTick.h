@@ -75,6 +75,8 @@ public:
   const FuelStatsState& fuelStats() const { return m_fuelStats; }
   // The feed-state block of the last successful batch, undecoded (see simlink/FeedState.h).
   std::span<const std::uint8_t, simlink::kFeedStateSize> feedStateBlock() const { return m_batch.feedStateBlock(); }
+  // Batches applied since this tick was made (successful ticks and batches fetched elsewhere).
+  std::uint64_t batchesApplied() const { return m_batchesApplied; }
   // The last airspeed, in the airspeed dial's unit (knots, or km/h when [IAS] unit is "KPH").
   long double airspeed() const { return m_airspeed; }
 
@@ -103,6 +105,7 @@ private:
   FuelStatsState m_fuelStats;
   long double m_airspeed = 0;
   int m_failedBatches = 0;
+  std::uint64_t m_batchesApplied = 0;
   std::array<std::optional<long double>, kKnobs.size()> m_knobs;  // settings waiting to be written, by knob
 };
 

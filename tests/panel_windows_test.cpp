@@ -69,9 +69,10 @@ public:
     ASSERT_TRUE(settings::saveWindowLayout(layoutPath(), layout).ok());
   }
 
-  // Starts the panel and waits for its deferred step (unless told not to), then `settleMs` more.
+  // Starts the panel and waits for its deferred step and for every window it shows to be mapped (unless told
+  // not to wait), then `settleMs` more.
   enum class Deferred { WaitFor, DoNotWait };
-  app::GaugePanel& start(int settleMs = 300, Deferred deferred = Deferred::WaitFor) {
+  app::GaugePanel& start(int settleMs = 100, Deferred deferred = Deferred::WaitFor) {
     m_panel = std::make_unique<app::GaugePanel>(m_dir);
     m_panel->setErrorSink([this](const std::string& text) { m_errors.push_back(text); });
     m_aaApplied = 0;
@@ -79,7 +80,8 @@ public:
     m_panel->start();
     // The deferred step first (it may come late on a loaded machine), then what the test gives it to settle.
     if (deferred == Deferred::WaitFor) {
-      EXPECT_TRUE(waitUntil([&] { return m_panel->deferredStepDone(); }, 10000)) << "no deferred start-up step";
+      EXPECT_TRUE(waitUntil([&] { return m_panel->deferredStepDone(); })) << "no deferred start-up step";
+      EXPECT_TRUE(waitUntil([&] { return shownWindowsMapped(); })) << "a window shown was never mapped";
     }
     runEvents(settleMs);
     return *m_panel;
@@ -89,6 +91,18 @@ public:
     m_panel->control().close();
     runEvents(20);
     m_panel.reset();
+  }
+
+  // Every window the panel shows is on the screen, and the control window has its size.
+  bool shownWindowsMapped() {
+    for (std::size_t i = 0; i < m_panel->windowCount(); ++i) {
+      const app::GaugeWindow& w = m_panel->window(i);
+      if (w.isVisible() && !w.isExposed()) {
+        return false;
+      }
+    }
+    const QWidget& control = m_panel->control();
+    return !control.isVisible() || (control.windowHandle() != nullptr && control.windowHandle()->isExposed());
   }
 
   std::vector<app::GaugeWindow*> visibleGauges() {
@@ -177,7 +191,7 @@ TEST_F(PanelWindows, WithoutALayoutOnlyTheControlWindowShowsAndEngineTwoIsGreyed
 TEST_F(PanelWindows, TheStatusLineSaysWhatThePanelWaitsForAndHowToShowAGauge) {
   app::GaugePanel& panel = start();
   const auto says = [&](const QString& text) {
-    return waitUntil([&] { return panel.control().statusText() == text; }, 5000);
+    return waitUntil([&] { return panel.control().statusText() == text; });
   };
   EXPECT_TRUE(says("No simulator server — start one with skyvane demo · Click a button above to show its gauge."))
       << panel.control().statusText().toStdString();
@@ -230,7 +244,7 @@ TEST_F(PanelWindows, TheStatusLineFollowsASilentFlightGearAndAnXPlaneThatSendsTh
         5000))
         << line();
   }
-  EXPECT_TRUE(waitUntil([&] { return line().starts_with("No simulator server"); }, 5000)) << line();
+  EXPECT_TRUE(waitUntil([&] { return line().starts_with("No simulator server"); })) << line();
 
   // A fake X-Plane: it answers the bridge's subscription with one airspeed value 25 times a second.
   UdpPeer xplane;
@@ -252,7 +266,7 @@ TEST_F(PanelWindows, TheStatusLineFollowsASilentFlightGearAndAnXPlaneThatSendsTh
       8000))
       << line();
   // It stops sending: after 2 s without data the line says so and that the gauges keep their values.
-  EXPECT_TRUE(waitUntil([&] { return line().starts_with("X-Plane at 127.0.0.1: no data for "); }, 6000)) << line();
+  EXPECT_TRUE(waitUntil([&] { return line().starts_with("X-Plane at 127.0.0.1: no data for "); })) << line();
   EXPECT_TRUE(line().ends_with(" — the gauges keep the last values")) << line();
 }
 
@@ -360,13 +374,17 @@ TEST_F(PanelWindows, AMaskedStartHidesTheControlWindowUntilViewMainWindow) {
 TEST_F(PanelWindows, TrackBarMovesWithinASecondApplyOnceASecondAfterTheFirst) {
   app::GaugePanel& panel = start();
   QSlider& bar = panel.control().trackBar();
+  QElapsedTimer sinceFirst;
+  sinceFirst.start();
   for (int p = 1; p <= 4; ++p) {
     bar.setValue(p);
     runEvents(150);
   }
   EXPECT_EQ(panel.control().label().text(), "Anti Aliasing 4x HQ");
-  EXPECT_EQ(m_aaApplied, 0);  // 0.6 s after the first step
-  ASSERT_TRUE(waitUntil([&] { return m_aaApplied > 0; }, 2000));
+  if (sinceFirst.elapsed() < 950) {  // a loaded machine may have taken longer over the four steps
+    EXPECT_EQ(m_aaApplied, 0) << "applied " << sinceFirst.elapsed() << " ms after the first step";
+  }
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied > 0; }));
   runEvents(1200);
   EXPECT_EQ(m_aaApplied, 1);
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
@@ -383,11 +401,11 @@ TEST_F(PanelWindows, TheDeferredStepDoesNotPostponeALevelTheTrackbarAlreadyAsked
   QElapsedTimer sinceMove;
   m_panel->control().trackBar().setValue(1);  // before the deferred step, 100 ms after start
   sinceMove.start();
-  ASSERT_TRUE(waitUntil([&] { return m_panel->window("TForm2")->isVisible(); }, 2000));
+  ASSERT_TRUE(waitUntil([&] { return m_panel->window("TForm2")->isVisible(); }));
   // Enabling the running timer again does not restart it: it still fires a second after the move (a coarse
   // timer may fire up to 5 % late).
   EXPECT_LE(m_panel->antiAliasingDueInMs(), 1000 - sinceMove.elapsed() + 60);
-  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }, 2000));
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }));
   EXPECT_EQ(m_panel->control().trackBar().value(), 2);  // the saved position, applied once
 }
 
@@ -608,7 +626,7 @@ TEST_F(PanelWindows, TheAirspeedWindowShowsWhatTheOffscreenRendererDrawsAtEveryL
     if (position >= 0) {
       const int applied = m_aaApplied;
       panel.control().trackBar().setValue(position);
-      ASSERT_TRUE(waitUntil([&] { return m_aaApplied > applied; }, 2500));
+      ASSERT_TRUE(waitUntil([&] { return m_aaApplied > applied; }));
       EXPECT_EQ(ias.winId(), id) << "the level changes, the window stays";
     }
     for (int side : {400, 200}) {
@@ -632,7 +650,7 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
   writeConfig("[IAS]\nunit=MPH\n");
   writeLayout(layoutShowing({0, 1}));
   app::GaugePanel& panel = start();
-  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }));
   const int connections = server.connections();
   std::vector<std::string> warnings;
   panel.setWarningSink([&](const std::string& text) { warnings.push_back(text); });
@@ -644,8 +662,11 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
   const WId id = ias.winId();
   const QRect geometry = ias.geometry();
   EXPECT_FALSE(panel.control().button(11).isEnabled()) << "RPM2: one engine";
-  const auto reloaded = [&](int count) { return waitUntil([&] { return panel.settingsReloads() == count; }, 2000); };
+  const auto reloaded = [&](int count) { return waitUntil([&] { return panel.settingsReloads() == count; }); };
   const auto looksRendered = [&](const std::string& label) {
+    // A batch applied to the scene as it is now (it may have been built again).
+    const std::uint64_t applied = panel.instruments().batchesApplied();
+    ASSERT_TRUE(waitUntil([&] { return panel.instruments().batchesApplied() > applied; }));
     ASSERT_TRUE(waitUntil([&] { return ias.paintNow(); }));
     int width = 0;
     int height = 0;
@@ -656,7 +677,6 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
   // Scales and the unit, saved the way most editors do (truncate, then write): one reload.
   writeConfig("[IAS]\nunit=KPH\nLastValue=250\nAngleEnd=300\nREDARCvalueStart=240\nREDARCvalueEnd=250\n");
   ASSERT_TRUE(reloaded(1));
-  runEvents(100);  // a tick on the new scene
   looksRendered("km/h, 250 at 300 degrees");
   runEvents(500);
   EXPECT_EQ(panel.settingsReloads(), 1) << "one save, one reload";
@@ -665,7 +685,6 @@ TEST_F(PanelWindows, AnEditedConfigIniReachesTheRunningPanelInTheSameWindows) {
   std::ofstream(m_dir + "/config.ini.new") << "[IAS]\nunit=MPH\n[General]\nNbOfEngines=2\nAltimeter=0\n";
   ASSERT_EQ(std::rename((m_dir + "/config.ini.new").c_str(), (m_dir + "/config.ini").c_str()), 0);
   ASSERT_TRUE(reloaded(2));
-  runEvents(100);
   looksRendered("back to the defaults");
   EXPECT_TRUE(panel.control().button(11).isEnabled()) << "RPM2: two engines now";
   EXPECT_FALSE(panel.control().button(2).isEnabled()) << "the altimeter is switched off";
@@ -796,10 +815,9 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
   set("airspeed", 100);
   writeLayout(layoutShowing({0, 1, 9}));  // airspeed, altimeter, RPM 1
   app::GaugePanel& panel = start();
-  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }));
   // The saved level is applied a second after start, and every viewer draws again then.
-  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }, 3000));
-  runEvents(500);
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }));
   const auto frames = [&] {
     std::vector<long> counts;
     for (const char* w : {"TForm2", "TForm3", "TForm11"}) {
@@ -807,13 +825,24 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
     }
     return counts;
   };
-  EXPECT_NE(panel.scene().nodes().IASneedle->rollAngle(), 0) << "the needle follows the simulator";
-  const std::vector<long> settled = frames();
+  EXPECT_TRUE(waitUntil([&] { return panel.scene().nodes().IASneedle->rollAngle() != 0; }))
+      << "the needle follows the simulator";
+  // Until the frames of the start and of the level's application are all drawn.
+  std::vector<long> settled = frames();
+  for (int look = 0; look < 20; ++look) {
+    runEvents(300);
+    if (std::exchange(settled, frames()) == settled) {
+      break;
+    }
+  }
+  const std::uint64_t batches = panel.instruments().batchesApplied();
   runEvents(1000);  // some 33 ticks of unchanged values
+  EXPECT_GE(panel.instruments().batchesApplied(), batches + 5) << "ticks that saw nothing change";
   EXPECT_EQ(frames(), settled);
 
   set("airspeed", 120);
-  runEvents(300);
+  ASSERT_TRUE(waitUntil([&] { return frames()[0] > settled[0]; }));
+  runEvents(300);  // more ticks that see the same new value
   const std::vector<long> after = frames();
   EXPECT_EQ(after[0], settled[0] + 1) << "one repaint of the airspeed window, however many ticks saw it";
   EXPECT_EQ(after[1], settled[1]);
@@ -846,8 +875,8 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
   }
   writeLayout(layout);
   app::GaugePanel& panel = start();
-  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
-  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }, 3000));
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }));
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1; }));
   const std::vector<app::GaugeWindow*> shown = visibleGauges();
   ASSERT_EQ(shown.size(), 16u);
   if (shown.front()->surfaceType() != QSurface::RasterSurface) {
@@ -858,7 +887,7 @@ TEST_F(PanelWindows, WindowsDrawnOnlyWhereTheyChangedShowWhatWholeFramesDraw) {
   for (int step = 0; step < 10; ++step) {
     if (step == 6) {
       panel.control().trackBar().setValue(0);
-      ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 2; }, 3000));
+      ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 2; }));
     }
     flight.advance(2);
     flight.store(server.space());
@@ -897,7 +926,7 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   if (ias.surfaceType() != QSurface::RasterSurface) {
     GTEST_SKIP() << "frames are swapped on this driver: an exposed window is drawn again";
   }
-  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }, 3000));
+  ASSERT_TRUE(waitUntil([&] { return m_aaApplied == 1 && ias.isExposed(); }));
   runEvents(200);
   // A look at what the window shows counts once it is what the look before it showed: nothing came over it.
   const auto settledLook = [&] {
@@ -930,15 +959,15 @@ TEST_F(PanelWindows, TheNeedlesComeBackAfterTheSimulatorRestarts) {
   auto server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
   server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 100);
   app::GaugePanel& panel = start();
-  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }, 3000));
-  runEvents(200);
+  ASSERT_TRUE(waitUntil([] { return SimLinkIsOpen(); }));
+  ASSERT_TRUE(waitUntil([&] { return panel.instruments().batchesApplied() > 0; }));
   const float at100 = panel.scene().nodes().IASneedle->rollAngle();
   server.reset();  // the simulator goes away; the gauges keep their pose
   runEvents(500);
   EXPECT_EQ(panel.scene().nodes().IASneedle->rollAngle(), at100);
   server = std::make_unique<FakeServer>("UIPCMAIN", INT_MAX, FakeServer::After::Answer);
   server->space().setPhysical(catalogue::kRows[*catalogue::findByFullName("airspeed")], 150);
-  EXPECT_TRUE(waitUntil([&] { return panel.scene().nodes().IASneedle->rollAngle() != at100; }, 5000))
+  EXPECT_TRUE(waitUntil([&] { return panel.scene().nodes().IASneedle->rollAngle() != at100; }))
       << "needles back within 5 s of the restart";
   stop();
 }
@@ -1022,7 +1051,7 @@ TEST(PanelProcess, AnArrangementChangedBeforeTheDisplayGoesIsKept) {
       ::usleep(100 * 1000);
     }
     ASSERT_EQ(moved.status, 0) << moved.err;
-    ASSERT_TRUE(waitUntil([&] { return savedAirspeed().left() == 456 && savedAirspeed().top() == 345; }, 8000))
+    ASSERT_TRUE(waitUntil([&] { return savedAirspeed().left() == 456 && savedAirspeed().top() == 345; }))
         << savedAirspeed().left() << "," << savedAirspeed().top();
     // Moved again a moment before the end: too soon for the save once settled (two looks a second apart), so
     // only the save on the way out can keep it.
@@ -1140,7 +1169,7 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
     // Five steps up, worked out by hand: whole degrees wrapped, whole hPa.
     expected[k.variable] = k.gauge == 1 ? std::round(before) + 5 : std::fmod(std::round(before) + 5, 360.0L);
     ASSERT_TRUE(wheel(k.gauge, 5, false));
-    EXPECT_TRUE(waitUntil([&] { return std::fabs(read(k.variable) - expected[k.variable]) < 0.01; }, 3000))
+    EXPECT_TRUE(waitUntil([&] { return std::fabs(read(k.variable) - expected[k.variable]) < 0.01; }))
         << k.variable << ": " << before << " then " << read(k.variable) << ", " << expected[k.variable] << " expected";
   }
   ::usleep(5000 * 1000);
@@ -1148,11 +1177,11 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
     EXPECT_NEAR(read(k.variable), expected[k.variable], 0.01) << k.variable << " not kept by the demo flight";
   }
   ASSERT_TRUE(wheel(1, 5, true));
-  EXPECT_TRUE(
-      waitUntil([&] { return std::fabs(read("altimeterSetting") - (expected["altimeterSetting"] + 50)) < 0.01; }, 3000))
-      << read("altimeterSetting");
+  EXPECT_TRUE(waitUntil([&] {
+    return std::fabs(read("altimeterSetting") - (expected["altimeterSetting"] + 50)) < 0.01;
+  })) << read("altimeterSetting");
   ASSERT_TRUE(wheel(1, 10, true));
-  EXPECT_TRUE(waitUntil([&] { return read("altimeterSetting") == 1100; }, 3000)) << read("altimeterSetting");
+  EXPECT_TRUE(waitUntil([&] { return read("altimeterSetting") == 1100; })) << read("altimeterSetting");
   SimLinkClose();
   ::kill(panel, SIGTERM);
   int status = 0;

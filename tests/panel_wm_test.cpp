@@ -80,10 +80,15 @@ TEST_F(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFr
       app::GaugePanel panel(dir);
       panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
       panel.start();
-      runEvents(600);
+      ASSERT_TRUE(waitUntil([&] { return panel.deferredStepDone() && panel.window("TForm4")->isExposed(); }));
+      runEvents(200);
       EXPECT_FALSE(panel.control().isVisible());
       panel.window("TForm4")->viewMainWindow();
-      runEvents(400);
+      ASSERT_TRUE(waitUntil([&] {
+        const QWindow* handle = panel.control().windowHandle();
+        return handle != nullptr && handle->isExposed();
+      }));
+      runEvents(400);           // the window manager's frame and placement
       panel.control().close();  // saves the layout
       runEvents(50);
     }
@@ -135,8 +140,8 @@ TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacki
   int applied = 0;
   panel.setAntiAliasingApplied([&applied] { ++applied; });
   panel.start();
-  runEvents(300);
   app::GaugeWindow& airspeed = *panel.window("TForm2");
+  ASSERT_TRUE(waitUntil([&] { return panel.deferredStepDone() && airspeed.isExposed(); }));
   ASSERT_TRUE(waitUntil([&] { return airspeed.frameSamples() >= 0; }));
   EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);  // the design level, for now
   EXPECT_EQ(panel.control().label().text(), "No Anti-Aliasing");
@@ -151,7 +156,7 @@ TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacki
   const std::vector<WId> stacking = stackingOf(ids);
   ASSERT_EQ(stacking.size(), 4u);
 
-  ASSERT_TRUE(waitUntil([&] { return applied == 1; }, 2500));
+  ASSERT_TRUE(waitUntil([&] { return applied == 1; }));
   EXPECT_EQ(panel.control().label().text(), "No Anti Aliasing");
   for (std::size_t i = 0; i < panel.windowCount(); ++i) {
     EXPECT_EQ(panel.window(i).buffer().antiAliasing(), TGLAntiAliasing::aaNone);
@@ -174,7 +179,7 @@ TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacki
     QCoreApplication::sendEvent(focused, &press);
     QCoreApplication::sendEvent(focused, &release);
     EXPECT_EQ(panel.control().trackBar().value(), position);
-    ASSERT_TRUE(waitUntil([&] { return applied == position + 1; }, 2500));
+    ASSERT_TRUE(waitUntil([&] { return applied == position + 1; }));
   }
   EXPECT_EQ(stackingOf(ids), stacking);
   EXPECT_EQ(airspeed.buffer().antiAliasing(), TGLAntiAliasing::aa4xHQ);
@@ -325,7 +330,7 @@ TEST_F(UnderAWindowManager, TheReloadMessageLeavesTheKeyboardFocusWhereItWas) {
   app::GaugePanel panel(home.dir);
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   panel.start();
-  ASSERT_TRUE(waitUntil([&] { return panel.control().isActiveWindow(); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return panel.control().isActiveWindow(); }));
   const auto activeWindow = [] { return runProgram({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"}).out; };
   const std::string before = activeWindow();
   std::ofstream(home.dir + "/config.ini") << "[General]\nNbOfEngines=banana\n";

@@ -114,7 +114,7 @@ TEST_F(WebStream, FramesComeAtOnceThenOnlyForTheGaugeWhoseValueChanged) {
   EXPECT_EQ(client.frames.size(), 3u);
 
   ASSERT_TRUE(writeThroughLink("airspeed=150"));
-  EXPECT_TRUE(waitUntil([&] { return client.framesOf(kAirspeed) >= 2; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return client.framesOf(kAirspeed) >= 2; }));
   runEvents(300);
   EXPECT_EQ(client.framesOf(kAltimeter), 1);
   EXPECT_EQ(client.framesOf(kVerticalSpeed), 1);
@@ -153,7 +153,7 @@ TEST_F(WebStream, ABrowserThatDrawsGetsTheSceneOnceThenChangesOnly) {
   const std::uint32_t caughtUp = u32(first.frames[1]);
 
   ASSERT_TRUE(writeThroughLink("airspeed=150"));
-  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 5; }, 2000));
+  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 5; }));
   runEvents(300);
   ASSERT_EQ(first.frames.size(), 5u) << "one change, of the airspeed alone";
   EXPECT_EQ(kinds(first).back(), 3);
@@ -219,7 +219,7 @@ TEST_F(WebStream, KnobsTurnOnlyForABrowserThatGaveTheCodeAndAFloodIsRationed) {
   EXPECT_EQ(settingRaw(), before) << "no write reached the simulator before the code";
 
   pilot.subscribe(QStringLiteral(R"({"knob":"TForm3","notches":1})"));
-  ASSERT_TRUE(waitUntil([&] { return settingRaw() != before; }, 2000));
+  ASSERT_TRUE(waitUntil([&] { return settingRaw() != before; }));
   runEvents(1200);  // the ration fills again
   const int turned = settingRaw();
   for (int i = 0; i < 100; ++i) {
@@ -258,17 +258,17 @@ TEST_F(WebStream, AMalformedMessageClosesOnlyItsOwnClient) {
     WebClient client(web.port());
     ASSERT_TRUE(client.connected());
     client.subscribe(message);
-    EXPECT_TRUE(waitUntil([&] { return client.closed; }, 2000)) << message.left(60).toStdString();
+    EXPECT_TRUE(waitUntil([&] { return client.closed; })) << message.left(60).toStdString();
   }
   WebClient binary(web.port());
   ASSERT_TRUE(binary.connected());
   binary.socket.sendBinaryMessage(QByteArray("\x01\x02garbage", 9));
-  EXPECT_TRUE(waitUntil([&] { return binary.closed; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return binary.closed; }));
 
   // The steady client is still served: a new size brings new frames.
   EXPECT_FALSE(steady.closed);
   steady.subscribe(QStringLiteral(R"({"subscribe":[{"gauge":"TForm2","size":100}]})"));
-  EXPECT_TRUE(waitUntil([&] { return steady.frames.size() >= 4; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return steady.frames.size() >= 4; }));
 }
 
 TEST_F(WebStream, TheSeventeenthClientIsRefused) {
@@ -279,7 +279,7 @@ TEST_F(WebStream, TheSeventeenthClientIsRefused) {
     ASSERT_TRUE(clients.back()->connected()) << i;
   }
   WebClient extra(web.port());
-  EXPECT_TRUE(waitUntil([&] { return extra.closed; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return extra.closed; }));
   EXPECT_EQ(extra.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
   runEvents(200);
   for (const auto& client : clients) {
@@ -377,7 +377,7 @@ TEST_F(WebStream, APageOfAnotherSiteCannotWatchThroughARenamedHost) {
   bool closed = false;
   QObject::connect(&socket, &QWebSocket::disconnected, [&] { closed = true; });
   socket.open(request);
-  EXPECT_TRUE(waitUntil([&] { return closed; }, 2000));
+  EXPECT_TRUE(waitUntil([&] { return closed; }));
   EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1", "localhost:80").starts_with("HTTP/1.1 200"));
 }
 
@@ -411,7 +411,7 @@ TEST_F(WebStream, AStalledSimulatorDoesNotHoldUpTheBrowsers) {
   // A server that answers the link's first requests and then never again: each batch waits its timeouts out.
   FakeServer server("UIPCMAIN", 6, FakeServer::After::Stall);
   auto web = std::make_unique<WebProcess>();
-  ASSERT_TRUE(waitUntil([&] { return server.requests() > 6; }, 3000));
+  ASSERT_TRUE(waitUntil([&] { return server.requests() > 6; }));
   QElapsedTimer clock;
   clock.start();
   EXPECT_TRUE(httpGet(web->port(), "GET /api/gauges HTTP/1.1").starts_with("HTTP/1.1 200"));
@@ -683,7 +683,7 @@ TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
 TEST_F(WebStream, StoppingWhileTheSimulatorHangsTakesTwoSecondsAndLeavesNoBlockFile) {
   FakeServer server("UIPCMAIN", 20, FakeServer::After::Stall);
   WebProcess web;
-  ASSERT_TRUE(waitUntil([&] { return server.requests() > 20; }, 5000)) << "the link never reached the server";
+  ASSERT_TRUE(waitUntil([&] { return server.requests() > 20; })) << "the link never reached the server";
   const std::string block = runtime.path() + "/" + SimLinkBlockNameOf(static_cast<std::uint32_t>(web.pid()));
   ASSERT_TRUE(std::filesystem::exists(block));
   QElapsedTimer clock;

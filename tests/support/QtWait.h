@@ -17,7 +17,9 @@ inline void runEvents(int ms) {
   }
 }
 
-inline bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
+// The limit only matters when the condition never comes: it is generous, as a loaded machine may take seconds
+// for what an idle one does at once.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
   QElapsedTimer clock;
   clock.start();
   while (!done()) {
