@@ -8,10 +8,11 @@
 
 namespace engine {
 
-MeshRecorder::MeshRecorder()
+MeshRecorder::MeshRecorder(bool keepGlyphRuns)
     : m_matrices{vm::Mat4::identity()},
       m_facings{GL_CCW},
-      m_lines{LineState{LineStyle{}, {1, 1, 1, 1}}} {}
+      m_lines{LineState{LineStyle{}, {1, 1, 1, 1}}},
+      m_keepGlyphRuns(keepGlyphRuns) {}
 
 void MeshRecorder::apply(const vm::Mat4& m) {
   // OpenGL multiplies on the right for column vectors; with row vectors the new transform comes first.
@@ -221,14 +222,41 @@ void MeshRecorder::flushLines(GLenum mode) {
 }
 
 void MeshRecorder::glyphs(const FontEntry& font, std::string_view codes) {
+  // Glyph outlines draw triangles alone (no facing, depth or line state of their own): recorded alone under
+  // the default state they are what they are here under the same state.
+  const bool defaultState = m_facings.back() == GL_CCW && m_depthWrite && m_lines.size() == 1 && !m_inPrimitive;
+  if (m_keepGlyphRuns && defaultState) {
+    MeshBatch& run = m_batches.emplace_back();
+    run.kind = MeshBatch::Kind::Glyphs;
+    run.font = &font;
+    run.codes = std::string(codes);
+    run.frame = m_matrices.back();
+  }
   for (const char c : codes) {
     const GlyphMesh* g = font.glyph(static_cast<std::uint8_t>(c));
     if (g == nullptr) {
       continue;
     }
-    g->outline.replay(*this);
+    if (!m_keepGlyphRuns || !defaultState) {
+      g->outline.replay(*this);
+    }
     translate(g->metrics.cellIncX, g->metrics.cellIncY, 0);
   }
+}
+
+std::vector<MeshBatch> MeshRecorder::expandGlyphs(const MeshBatch& run) {
+  MeshRecorder recorder;
+  recorder.apply(run.frame);
+  if (run.font != nullptr) {
+    recorder.glyphs(*run.font, run.codes);
+  }
+  return recorder.take();
+}
+
+std::vector<MeshBatch> MeshRecorder::glyphShape(const GlyphMesh& glyph) {
+  MeshRecorder recorder;
+  glyph.outline.replay(recorder);
+  return recorder.take();
 }
 
 }  // namespace engine

@@ -9,12 +9,16 @@
 #include "GeometrySink.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace engine {
 
+struct GlyphMesh;
+
 struct MeshBatch {
-  enum class Kind : std::uint8_t { Triangles, Lines };
+  // Glyphs: a run of a font's glyphs (a recorder keeping runs makes them), drawn as expandGlyphs says.
+  enum class Kind : std::uint8_t { Triangles, Lines, Glyphs };
   Kind kind = Kind::Triangles;
   bool depthWrite = true;
   // Lines: width, smoothing and stipple (the colour is per vertex).
@@ -23,13 +27,22 @@ struct MeshBatch {
   std::vector<float> normals;          // triangles: x, y, z per vertex, unit length (zero stays zero)
   std::vector<float> colors;           // lines: r, g, b, a per vertex
   std::vector<std::uint32_t> indices;  // triangles: three each, front counter-clockwise; lines: two each
+  // Glyphs: the font (which outlives the batch while its text uses it), the character codes, and the frame of
+  // the pen's start (applied to each glyph's own vertices after the pen's offset).
+  const FontEntry* font = nullptr;
+  std::string codes;
+  vm::Mat4 frame;
 
   std::size_t vertexCount() const { return positions.size() / 3; }
 };
 
 class MeshRecorder final : public GeometrySink {
 public:
-  MeshRecorder();
+  // Keeping glyph runs, a text is one Glyphs batch naming its font and codes (a renderer that has the font's
+  // glyphs places them itself); otherwise its glyphs are recorded as triangles like any other shape. A run is
+  // kept only where it draws as the font's glyphs recorded alone would: fronts counter-clockwise, depth
+  // written.
+  explicit MeshRecorder(bool keepGlyphRuns = false);
 
   void begin(GLenum mode) override;
   void end() override;
@@ -52,8 +65,12 @@ public:
   void beginUnlitLines(const vm::Vec4& color) override;
   void endLines() override;
 
-  // Expands the run into each glyph's outline followed by its advance.
+  // Expands the run into each glyph's outline followed by its advance, or keeps it as a Glyphs batch.
   void glyphs(const FontEntry& font, std::string_view codes) override;
+  // A Glyphs batch as triangles and segments: what a recorder that does not keep runs records for the text.
+  static std::vector<MeshBatch> expandGlyphs(const MeshBatch& run);
+  // One glyph of a font as triangles and segments in its own frame (the pen at the origin).
+  static std::vector<MeshBatch> glyphShape(const GlyphMesh& glyph);
 
   // What was recorded, in drawing order; consecutive primitives of one kind and state share a batch.
   const std::vector<MeshBatch>& batches() const { return m_batches; }
@@ -83,6 +100,7 @@ private:
   vm::Vec4 m_normal{0, 0, 1, 0};
   vm::Vec4 m_color{1, 1, 1, 1};
   bool m_depthWrite = true;
+  bool m_keepGlyphRuns = false;
   GLenum m_mode = 0;
   bool m_inPrimitive = false;
   std::vector<Vertex> m_primitive;

@@ -20,9 +20,9 @@ ExportedMaterial exportedMaterial(const TGLMaterial& material, bool bufferCulls)
           c == TFaceCulling::fcCull || (c == TFaceCulling::fcBufferDefault && bufferCulls)};
 }
 
-std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node) {
+std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node, bool glyphRuns) {
   node.prepareGeometry();
-  MeshRecorder recorder;
+  MeshRecorder recorder(glyphRuns);
   FrameState frame;
   frame.sink = &recorder;
   node.emitGeometry(frame);
@@ -31,7 +31,8 @@ std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node) {
 
 namespace {
 
-void exportNode(TGLBaseSceneObject& node, int parent, bool bufferCulls, std::vector<ExportedNode>& out) {
+void exportNode(TGLBaseSceneObject& node, int parent, bool bufferCulls, bool glyphRuns,
+                std::vector<ExportedNode>& out) {
   ExportedNode e;
   e.node = &node;
   e.parent = parent;
@@ -47,20 +48,21 @@ void exportNode(TGLBaseSceneObject& node, int parent, bool bufferCulls, std::vec
     e.appliesMaterial = true;
     e.material = exportedMaterial(surface->material(), bufferCulls);
   }
-  e.shape = recordShape(node);
+  e.shape = recordShape(node, glyphRuns);
   const int self = static_cast<int>(out.size());
   out.push_back(std::move(e));
   for (std::size_t i = 0; i < node.childCount(); ++i) {
-    exportNode(node.child(i), self, bufferCulls, out);
+    exportNode(node.child(i), self, bufferCulls, glyphRuns, out);
   }
 }
 
 }  // namespace
 
-std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>& tops, bool bufferCulls) {
+std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>& tops, bool bufferCulls,
+                                         bool glyphRuns) {
   std::vector<ExportedNode> out;
   for (TGLBaseSceneObject* top : tops) {
-    exportNode(*top, -1, bufferCulls, out);
+    exportNode(*top, -1, bufferCulls, glyphRuns, out);
   }
   return out;
 }

@@ -42,13 +42,15 @@ struct ExportedNode {
 // The material as a frame under a buffer that culls back faces (or not) applies it.
 ExportedMaterial exportedMaterial(const TGLMaterial& material, bool bufferCulls);
 
-// The node's own shape; fonts are made first, so the context must be current for a text.
-std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node);
+// The node's own shape; fonts are made first, so the context must be current for a text. With `glyphRuns`, a
+// text's glyphs are kept as a run (see MeshRecorder).
+std::vector<MeshBatch> recordShape(TGLBaseSceneObject& node, bool glyphRuns = false);
 
 // The subtrees of `tops` in drawing order: each node before its children, children in their order, hidden
 // nodes kept with their subtrees (they may be shown later). Throws EngineError for a blended material, whose
 // drawing order depends on the camera, and for a shape that cannot be recorded.
-std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>& tops, bool bufferCulls);
+std::vector<ExportedNode> exportSubtrees(const std::vector<TGLBaseSceneObject*>& tops, bool bufferCulls,
+                                         bool glyphRuns = false);
 
 // The children of `root` (a scene's object root) whose subtrees meet what the camera shows in a viewer of
 // width × height pixels, with the frame's culling margin: everything outside draws no pixel there. Texts'

@@ -27,6 +27,24 @@ namespace {
 using engine::ExportedNode;
 using engine::MeshBatch;
 
+long s_runsDrawn = 0;  // glyph runs met while drawing exports
+
+// What a node draws: a text's glyph run as its glyphs, each recorded alone and placed as the run says.
+std::vector<MeshBatch> drawnBatches(const ExportedNode& n) {
+  std::vector<MeshBatch> drawn;
+  for (const MeshBatch& b : n.shape) {
+    if (b.kind != MeshBatch::Kind::Glyphs) {
+      drawn.push_back(b);
+      continue;
+    }
+    ++s_runsDrawn;
+    for (MeshBatch& glyphs : engine::MeshRecorder::expandGlyphs(b)) {
+      drawn.push_back(std::move(glyphs));
+    }
+  }
+  return drawn;
+}
+
 // Draws the export as a renderer without the engine must: world matrices from the locals, a hidden node
 // hiding its subtree, the buffer's fixed state, each material, triangles and segments.
 void drawExport(const std::vector<ExportedNode>& nodes, const vm::Mat4& view, const vm::Mat4& projection, int size,
@@ -72,7 +90,7 @@ void drawExport(const std::vector<ExportedNode>& nodes, const vm::Mat4& view, co
       glMaterialf(GL_FRONT, GL_SHININESS, n.material.shininess);
       n.material.cullBackFaces ? glEnable(GL_CULL_FACE) : glDisable(GL_CULL_FACE);
     }
-    for (const MeshBatch& b : n.shape) {
+    for (const MeshBatch& b : drawnBatches(n)) {
       glDepthMask(b.depthWrite ? GL_TRUE : GL_FALSE);
       const bool lines = b.kind == MeshBatch::Kind::Lines;
       if (lines) {
@@ -151,7 +169,7 @@ TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
       engine::ContextGuard current(&context);  // a text's font is made in the context
       const auto tops = engine::topsSeenBy(s_built->panel.scene().objectRoot(), camera, kSize, kSize);
       EXPECT_EQ(tops.size(), 2u) << row.windowClass << ": the gauge and the backdrop behind every gauge";
-      exported = engine::exportSubtrees(tops, true);
+      exported = engine::exportSubtrees(tops, true, true);  // texts as glyph runs, as browsers get them
     }
     buffer.setCamera(&camera);
     buffer.renderFrame();
@@ -170,6 +188,7 @@ TEST_P(SceneExport, EveryGaugeDrawnFromItsExportIsTheEnginesPicture) {
   }
   buffer.setCamera(nullptr);
   EXPECT_GT(nodes, 36 * 20) << "whole gauges were exported";
+  EXPECT_GT(s_runsDrawn, 36) << "the dials' figures came as glyph runs";
 }
 
 // What the recorder cannot carry is refused, never dropped: a renderer would otherwise lose a shape silently.

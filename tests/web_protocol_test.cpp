@@ -30,10 +30,12 @@ TEST(WebProtocol, ASubscriptionListIsTakenWithSizesClampedAndDefaults) {
   ASSERT_TRUE(none);
   EXPECT_TRUE(none->variants.empty());
   const auto scene = web::parseClientMessage(
-      R"({"draw":"scene","subscribe":[{"gauge":"TForm4","have":4294967295},{"gauge":"TForm2"}]})", kGauges);
+      R"({"draw":"scene","fonts":[9,1,9],"subscribe":[{"gauge":"TForm4","have":4294967295},{"gauge":"TForm2"}]})",
+      kGauges);
   ASSERT_TRUE(scene);
   EXPECT_EQ(scene->drawing, web::Drawing::Scene);
   EXPECT_EQ(scene->kept, (std::map<int, std::uint32_t>{{2, 4294967295u}}));
+  EXPECT_EQ(scene->fonts, (std::set<std::uint32_t>{1, 9}));
   const auto pictures = web::parseClientMessage(R"({"draw":"pictures","subscribe":[]})", kGauges);
   ASSERT_TRUE(pictures);
   EXPECT_EQ(pictures->drawing, web::Drawing::Pictures);
@@ -66,6 +68,9 @@ TEST(WebProtocol, AnythingElseIsRefused) {
            R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":0}]})",
            R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":4294967296}]})",
            R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":"abc"}]})",
+           R"({"draw":"scene","fonts":[0],"subscribe":[]})",
+           R"({"draw":"scene","fonts":7,"subscribe":[]})",
+           R"({"draw":"scene","fonts":[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17],"subscribe":[]})",
            tooLong,
            deep,
            R"({"subscribe":[{"gauge":"TForm2","x":[[[[[[[[[[1]]]]]]]]]]}]})"}) {

@@ -148,29 +148,38 @@ TEST_F(WebStream, ABrowserThatDrawsGetsTheSceneOnceThenChangesOnly) {
   first.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2"},{"gauge":"TForm3"}]})"));
   ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 4; }));
   runEvents(300);  // a steady simulator: nothing more
-  ASSERT_EQ(kinds(first), (std::vector<int>{2, 4, 2, 4}));
-  const std::uint32_t id = u32(first.frames[0]);
-  const std::uint32_t caughtUp = u32(first.frames[1]);
+  // The font the dials' figures are drawn with comes first, once for both gauges.
+  ASSERT_EQ(kinds(first), (std::vector<int>{5, 2, 4, 2, 4}));
+  const std::uint32_t font = u32(first.frames[0]);
+  const std::uint32_t id = u32(first.frames[1]);
+  const std::uint32_t caughtUp = u32(first.frames[2]);
 
   ASSERT_TRUE(writeThroughLink("airspeed=150"));
-  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 5; }));
+  ASSERT_TRUE(waitUntil([&] { return first.frames.size() >= 6; }));
   runEvents(300);
-  ASSERT_EQ(first.frames.size(), 5u) << "one change, of the airspeed alone";
+  ASSERT_EQ(first.frames.size(), 6u) << "one change, of the airspeed alone";
   EXPECT_EQ(kinds(first).back(), 3);
   EXPECT_EQ(static_cast<unsigned char>(first.frames.back()[1]), kAirspeed);
   EXPECT_GT(u32(first.frames.back()), caughtUp);
   EXPECT_LT(first.frames.back().size(), 200) << "a needle's turn, not a picture";
 
+  // A browser that kept the scene and its font gets the catch-up alone; one that kept the font alone, the scene
+  // too; one that kept another scene, the font as well.
   WebClient kept(web.port());
+  WebClient fontKept(web.port());
   WebClient other(web.port());
-  ASSERT_TRUE(kept.connected() && other.connected());
-  kept.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id));
+  ASSERT_TRUE(kept.connected() && fontKept.connected() && other.connected());
+  kept.subscribe(
+      QStringLiteral(R"({"draw":"scene","fonts":[%2],"subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id).arg(font));
+  fontKept.subscribe(QStringLiteral(R"({"draw":"scene","fonts":[%1],"subscribe":[{"gauge":"TForm2"}]})").arg(font));
   other.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id ^ 1));
-  ASSERT_TRUE(waitUntil([&] { return !kept.frames.empty() && other.frames.size() >= 2; }));
+  ASSERT_TRUE(
+      waitUntil([&] { return !kept.frames.empty() && fontKept.frames.size() >= 2 && other.frames.size() >= 3; }));
   runEvents(200);
   EXPECT_EQ(kinds(kept), (std::vector<int>{4})) << "the kept scene is not sent again";
   EXPECT_GT(kept.frames[0].size(), 8) << "the catch-up holds the needle's move";
-  EXPECT_EQ(kinds(other), (std::vector<int>{2, 4}));
+  EXPECT_EQ(kinds(fontKept), (std::vector<int>{2, 4}));
+  EXPECT_EQ(kinds(other), (std::vector<int>{5, 2, 4}));
 }
 
 // The altimeter's barometric setting as the simulator holds it (hPa × 16), read through a link of the test's own.

@@ -280,6 +280,7 @@ public:
 
   std::vector<Node> nodes;
   std::uint32_t sequence = 0;
+  int runs = 0;  // glyph runs read
 
 private:
   static std::uint16_t u16(const std::vector<std::uint8_t>& b, std::size_t at) {
@@ -309,6 +310,12 @@ private:
   std::vector<std::uint8_t> readShape(const std::vector<std::uint8_t>& b, int batches) {
     const std::size_t from = m_at;
     for (int i = 0; i < batches; ++i) {
+      if (b.at(m_at) == 2) {  // a glyph run: header, the frame, the codes padded
+        const std::uint32_t codes = (m_at += 8, u32(b));
+        m_at += 4 + 48 + (codes + 3) / 4 * 4;
+        ++runs;
+        continue;
+      }
       const bool lines = b.at(m_at) == 1;
       const std::uint8_t flags = b.at(m_at + 1);
       m_at += 8;  // kind, flags, stipple, width
@@ -372,7 +379,7 @@ TEST_F(WebStreamer, AScenePlusItsChangesIsTheSceneMadeAfresh) {
 
 // The fuel statistics read-out's text changes with the fuel remaining (a new shape): the changes carry the new
 // shape whole, and so does a catch-up made later.
-TEST_F(WebStreamer, ATextThatChangesIsSentAsItsNewShape) {
+TEST_F(WebStreamer, ATextThatChangesIsSentAsARunOfItsFontsGlyphs) {
   const int fuel = static_cast<int>(gauges::findGauge("TForm37") - gauges::kGauges.data());
   set("fuelStatsSelector=11");  // the fuel remaining
   set("tankLeft1Capacity=20");
@@ -383,7 +390,13 @@ TEST_F(WebStreamer, ATextThatChangesIsSentAsItsNewShape) {
   set("tankLeft1Level=0.25");
   const auto changes = streamer->sceneChanges({fuel}, 2);
   ASSERT_EQ(changes.size(), 1u);
+  const int runsBefore = mirror.runs;
   mirror.apply(*changes[0]);
+  // The new figures as a run of codes in the font the browser has: not the glyphs' triangles again.
+  EXPECT_GE(mirror.runs, runsBefore + 1);
+  EXPECT_LT(changes[0]->bytes.size(), 400u);
+  ASSERT_EQ(changes[0]->fonts.size(), 1u);
+  EXPECT_EQ(changes[0]->fonts[0]->bytes.at(0), web::kFontKind);
   const SceneMirror made(*streamer->sceneOf(fuel, 3));
   const SceneMirror before(*first);
   int reshaped = 0;

@@ -4,10 +4,12 @@
 #include "EngineError.h"
 #include "Fnv1a.h"
 #include "PanelScene.h"
+#include "TFontManager.h"
 #include "TGLCamera.h"
 #include "TGLCustomSceneObject.h"
 #include "TGLSceneBuffer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -118,10 +120,16 @@ void batch(Writer& w, const engine::MeshBatch& b) {
   w.pad();
 }
 
-void shape(Writer& w, const std::vector<engine::MeshBatch>& batches) {
-  for (const engine::MeshBatch& b : batches) {
-    batch(w, b);
-  }
+void glyphRun(Writer& w, const engine::MeshBatch& b, std::uint32_t fontKey) {
+  w.u8(2);
+  w.u8(b.depthWrite ? 1 : 0);
+  w.u16(0);
+  w.f32(0);
+  w.u32(static_cast<std::uint32_t>(b.codes.size()));
+  w.u32(fontKey);
+  matrix(w, b.frame);
+  w.raw(b.codes.data(), b.codes.size());
+  w.pad();
 }
 
 std::uint8_t batchCount(const engine::ExportedNode& node) {
@@ -131,24 +139,30 @@ std::uint8_t batchCount(const engine::ExportedNode& node) {
   return static_cast<std::uint8_t>(node.shape.size());
 }
 
-// A scene's identity: FNV-1a over its bytes after the header, never 0 (0 names no scene).
+// A scene's identity or a font's key: FNV-1a over its bytes after the header, never 0 (0 names nothing).
 std::uint32_t identity(const std::vector<std::uint8_t>& bytes) {
   const std::uint32_t h = Fnv1a().mix(std::span(bytes).subspan(8)).value();
   return h == 0 ? 1 : h;
 }
 
-SceneMessagePtr deltaMessage(std::uint8_t kind, int gauge, std::uint32_t sequence, std::uint16_t records,
-                             const std::vector<std::uint8_t>& body) {
+// Writes the identity into the header's sequence.
+void stampIdentity(SceneMessage& message) {
+  message.sequence = identity(message.bytes);
+  std::memcpy(message.bytes.data() + 4, &message.sequence, 4);
+}
+
+}  // namespace
+
+SceneMessagePtr SceneStreamer::deltaMessage(std::uint8_t kind, int gauge, std::uint32_t sequence, Body&& body) {
   auto message = std::make_shared<SceneMessage>();
   message->gauge = gauge;
   message->sequence = sequence;
   Writer w(message->bytes);
-  header(w, kind, gauge, records, sequence);
-  w.raw(body.data(), body.size());
+  header(w, kind, gauge, body.records, sequence);
+  w.raw(body.bytes.data(), body.bytes.size());
+  message->fonts = std::move(body.fonts);
   return message;
 }
-
-}  // namespace
 
 SceneStreamer::SceneStreamer(panel::PanelScene& panel, const std::array<TGLCamera*, gauges::kGauges.size()>& cameras,
                              const TGLSceneBuffer& buffer)
@@ -162,7 +176,7 @@ SceneStreamer::Exported& SceneStreamer::exported(int gauge) {
     TGLCamera& camera = *m_cameras.at(static_cast<std::size_t>(gauge));
     auto e = std::make_unique<Exported>();
     const auto tops = engine::topsSeenBy(m_panel.scene().objectRoot(), camera, 400, 400);
-    e->nodes = engine::exportSubtrees(tops, m_buffer.faceCulling());
+    e->nodes = engine::exportSubtrees(tops, m_buffer.faceCulling(), true);
     if (e->nodes.size() > 0xFFFF) {
       throw engine::EngineError("The gauge has more nodes than a scene carries");
     }
@@ -176,14 +190,67 @@ SceneStreamer::Exported& SceneStreamer::exported(int gauge) {
   return *slot;
 }
 
-void SceneStreamer::changes(const Exported& e, std::size_t i, const Shadow& from, const Shadow& to,
-                            std::vector<std::uint8_t>& out, std::uint16_t& records) {
+void SceneStreamer::encodeShape(std::vector<std::uint8_t>& out, const std::vector<engine::MeshBatch>& batches,
+                                std::vector<SceneMessagePtr>* fonts) {
   Writer w(out);
+  for (const engine::MeshBatch& b : batches) {
+    if (b.kind != engine::MeshBatch::Kind::Glyphs) {
+      batch(w, b);
+      continue;
+    }
+    if (b.font == nullptr || fonts == nullptr) {
+      throw engine::EngineError("A glyph run without its font");
+    }
+    SceneMessagePtr f = font(*b.font);
+    if (std::find(fonts->begin(), fonts->end(), f) == fonts->end()) {
+      fonts->push_back(f);
+    }
+    glyphRun(w, b, f->sequence);
+  }
+}
+
+SceneMessagePtr SceneStreamer::font(const engine::FontEntry& entry) {
+  const FontId id{entry.name(), entry.style().bold, entry.style().italic, entry.first(),
+                  entry.last(), entry.deviation(),  entry.extrusion()};
+  for (const auto& [known, message] : m_fonts) {
+    if (known == id) {
+      return message;
+    }
+  }
+  auto message = std::make_shared<SceneMessage>();
+  Writer w(message->bytes);
+  header(w, kFontKind, 0, 0, 0);
+  std::uint16_t count = 0;
+  for (int code = std::max(entry.first(), 0); code <= std::min(entry.last(), 255); ++code) {
+    const engine::GlyphMesh* glyph = entry.glyph(code);
+    if (glyph == nullptr) {
+      continue;
+    }
+    const std::vector<engine::MeshBatch> batches = engine::MeshRecorder::glyphShape(*glyph);
+    if (batches.size() > 255) {
+      throw engine::EngineError("A glyph has more batches than a font message carries");
+    }
+    w.u8(static_cast<std::uint8_t>(code));
+    w.u8(static_cast<std::uint8_t>(batches.size()));
+    w.u16(0);
+    w.f32(glyph->metrics.cellIncX);
+    w.f32(glyph->metrics.cellIncY);
+    encodeShape(message->bytes, batches, nullptr);
+    ++count;
+  }
+  std::memcpy(message->bytes.data() + 2, &count, 2);
+  stampIdentity(*message);
+  m_fonts.emplace_back(id, message);
+  return message;
+}
+
+void SceneStreamer::changes(const Exported& e, std::size_t i, const Shadow& from, const Shadow& to, Body& out) {
+  Writer w(out.bytes);
   const auto record = [&](std::uint8_t op) {
     w.u16(static_cast<std::uint16_t>(i));
     w.u8(op);
     w.u8(0);
-    ++records;
+    ++out.records;
   };
   if (!(from.local == to.local)) {
     record(1);
@@ -202,14 +269,13 @@ void SceneStreamer::changes(const Exported& e, std::size_t i, const Shadow& from
     record(4);
     w.u8(batchCount(e.nodes[i]));
     w.pad();
-    shape(w, e.nodes[i].shape);
+    encodeShape(out.bytes, e.nodes[i].shape, &out.fonts);
   }
 }
 
-std::vector<std::uint8_t> SceneStreamer::diff(Exported& e, std::uint16_t& records) {
-  std::vector<std::uint8_t> out;
-  records = 0;
-  for (std::size_t i = 0; i < e.nodes.size() && records < 0xFFFF - 4; ++i) {
+SceneStreamer::Body SceneStreamer::diff(Exported& e) {
+  Body out;
+  for (std::size_t i = 0; i < e.nodes.size() && out.records < 0xFFFF - 4; ++i) {
     engine::ExportedNode& n = e.nodes[i];
     Shadow now{n.node->localMatrix(), n.node->visible(), n.material, n.node->geometryVersion()};
     if (n.appliesMaterial) {
@@ -217,9 +283,9 @@ std::vector<std::uint8_t> SceneStreamer::diff(Exported& e, std::uint16_t& record
       now.material = engine::exportedMaterial(surface.material(), m_buffer.faceCulling());
     }
     if (now.geometry != e.shadows[i].geometry) {
-      n.shape = engine::recordShape(*n.node);
+      n.shape = engine::recordShape(*n.node, true);
     }
-    changes(e, i, e.shadows[i], now, out, records);
+    changes(e, i, e.shadows[i], now, out);
     n.local = now.local;
     n.visible = now.visible;
     n.material = now.material;
@@ -235,18 +301,17 @@ std::vector<SceneMessagePtr> SceneStreamer::collect(const std::set<int>& gauges,
     if (!slot) {
       continue;
     }
-    std::uint16_t records = 0;
-    std::vector<std::uint8_t> body = diff(*slot, records);
-    if (records == 0) {
+    Body body = diff(*slot);
+    if (body.records == 0) {
       continue;
     }
     slot->catchUp.reset();
-    out.push_back(deltaMessage(kDeltaKind, g, sequence, records, body));
+    out.push_back(deltaMessage(kDeltaKind, g, sequence, std::move(body)));
   }
   return out;
 }
 
-SceneMessagePtr SceneStreamer::encodeScene(const Exported& e, int gauge, TGLCamera& camera) const {
+SceneMessagePtr SceneStreamer::encodeScene(const Exported& e, int gauge, TGLCamera& camera) {
   // The picture stream turns the shared camera for each picture it draws, and turns it again before the
   // next: the scene's view is the unturned one, and browsers turn the picture themselves.
   camera.setRollAngle(0);
@@ -270,10 +335,9 @@ SceneMessagePtr SceneStreamer::encodeScene(const Exported& e, int gauge, TGLCame
     if (n.appliesMaterial) {
       material(w, n.material);
     }
-    shape(w, n.shape);
+    encodeShape(message->bytes, n.shape, &message->fonts);
   }
-  message->sequence = identity(message->bytes);
-  std::memcpy(message->bytes.data() + 4, &message->sequence, 4);
+  stampIdentity(*message);
   return message;
 }
 
@@ -286,19 +350,16 @@ std::optional<SceneSnapshot> SceneStreamer::snapshot(int gauge, std::uint32_t se
     throw engine::EngineError("The gauge's camera has a style only the engine draws");
   }
   Exported& e = exported(gauge);
-  std::uint16_t records = 0;
-  diff(e, records);
-  if (records > 0) {
+  if (diff(e).records > 0) {
     e.catchUp.reset();
   }
   if (!e.catchUp) {
     // From the scene as exported to now; nothing changed since the last one made: its sequence still holds.
-    std::vector<std::uint8_t> body;
-    records = 0;
-    for (std::size_t i = 0; i < e.nodes.size() && records < 0xFFFF - 4; ++i) {
-      changes(e, i, e.base[i], e.shadows[i], body, records);
+    Body body;
+    for (std::size_t i = 0; i < e.nodes.size() && body.records < 0xFFFF - 4; ++i) {
+      changes(e, i, e.base[i], e.shadows[i], body);
     }
-    e.catchUp = deltaMessage(kCatchUpKind, gauge, sequence, records, body);
+    e.catchUp = deltaMessage(kCatchUpKind, gauge, sequence, std::move(body));
   }
   return SceneSnapshot{gauge, e.scene, e.catchUp};
 }

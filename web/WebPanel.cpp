@@ -246,6 +246,7 @@ struct WebPanel::Client {
   // sequence (changes up to it are in the scene), and the messages not yet handed to the socket, by gauge.
   std::set<int> awaitingScene;
   std::map<int, std::uint32_t> kept;  // the scenes it has from before, by gauge: not sent again
+  std::set<std::uint32_t> fonts;      // the fonts it has (kept from before, or sent), by key
   std::map<int, std::uint32_t> sceneSequence;
   std::map<int, std::vector<SceneMessagePtr>> unsentScene;
   std::size_t unsentChangeBytes = 0;  // of the changes among them: scenes are bounded by the gauges
@@ -550,6 +551,7 @@ void WebPanel::subscribeWhenDue(Client& client) {
   client.watching = std::move(client.waiting->variants);
   client.drawing = client.waiting->drawing;
   client.kept = std::move(client.waiting->kept);
+  client.fonts.insert(client.waiting->fonts.begin(), client.waiting->fonts.end());
   client.waiting.reset();
   if (client.drawing == Drawing::Scene) {
     client.unsent.clear();
@@ -736,10 +738,19 @@ void WebPanel::flushScenes(Client& client) {
     client.lastSent = next->first;
     const std::vector<SceneMessagePtr> messages = std::move(next->second);
     client.unsentScene.erase(next);
+    const auto send = [&](const SceneMessage& m) {
+      client.inFlight += client.socket->sendBinaryMessage(
+          QByteArray(reinterpret_cast<const char*>(m.bytes.data()), static_cast<qsizetype>(m.bytes.size())));
+    };
     for (const SceneMessagePtr& m : messages) {
       client.unsentChangeBytes -= changeBytes(*m);
-      client.inFlight += client.socket->sendBinaryMessage(
-          QByteArray(reinterpret_cast<const char*>(m->bytes.data()), static_cast<qsizetype>(m->bytes.size())));
+      // The glyphs its texts are drawn with go first, once.
+      for (const SceneMessagePtr& font : m->fonts) {
+        if (client.fonts.insert(font->sequence).second) {
+          send(*font);
+        }
+      }
+      send(*m);
     }
   }
 }

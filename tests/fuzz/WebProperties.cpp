@@ -24,8 +24,15 @@ const std::array<std::string_view, 4> kGauges{"TForm2", "TForm3", "TForm10", "TF
 
 std::string canonical(const web::Subscription& subscription) {
   const std::vector<web::Variant>& variants = subscription.variants;
-  std::string text =
-      subscription.drawing == web::Drawing::Scene ? R"({"draw":"scene","subscribe":[)" : R"({"subscribe":[)";
+  std::string text = subscription.drawing == web::Drawing::Scene ? R"({"draw":"scene",)" : "{";
+  if (!subscription.fonts.empty()) {
+    text += R"("fonts":[)";
+    for (const std::uint32_t key : subscription.fonts) {
+      text += std::to_string(key) + (key == *subscription.fonts.rbegin() ? "" : ",");
+    }
+    text += "],";
+  }
+  text += R"("subscribe":[)";
   for (std::size_t i = 0; i < variants.size(); ++i) {
     const web::Variant& v = variants[i];
     text += (i ? "," : "") + std::string(R"({"gauge":")") + std::string(kGauges.at(static_cast<std::size_t>(v.gauge))) +
@@ -51,6 +58,9 @@ std::optional<std::string> checkSubscription(const web::Subscription& parsed) {
     if (v.sizePx < web::kMinSizePx || v.sizePx > web::kMaxSizePx || v.turns < 0 || v.turns > 3) {
       return "a subscription's size or turn is out of range";
     }
+  }
+  if (parsed.fonts.size() > web::kMaxKeptFonts || parsed.fonts.contains(0)) {
+    return "more kept fonts than a browser may name, or one named 0";
   }
   for (const auto& [gauge, id] : parsed.kept) {
     if (!gauges.contains(gauge) || id == 0) {

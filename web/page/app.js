@@ -366,6 +366,9 @@ function subscribe() {
       const id = drawing.kept(Number(item.gauge.slice(5)) - 2);
       if (id) item.have = id;
     }
+    // The fonts it has: their glyphs are not sent again.
+    const fonts = drawing.fontKeys();
+    if (fonts.length) message.fonts = fonts;
     // New sizes and turns are this browser's own business: every tile is drawn again from what it has.
     for (const t of arrangement.tiles) dirty.add(t.gauge);
     drawSoon();
@@ -426,6 +429,11 @@ function takeScene(data) {
   const index = drawing.take(data);
   const kindByte = new DataView(data).getUint8(0);
   const kind = kindByte === SceneDrawing.SCENE_KIND ? 'scenes' : 'changes';
+  if (kindByte === SceneDrawing.FONT_KIND) {
+    window.skyvane.fonts = (window.skyvane.fonts || 0) + 1;
+    window.skyvane.fontBytes = (window.skyvane.fontBytes || 0) + data.byteLength;
+    return;
+  }
   if (kindByte === SceneDrawing.CATCH_UP_KIND) {
     window.skyvane.catchUpBytes = (window.skyvane.catchUpBytes || 0) + data.byteLength;
   }

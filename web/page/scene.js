@@ -11,6 +11,7 @@ const SceneDrawing = (() => {
   const SCENE_KIND = 2;
   const DELTA_KIND = 3;
   const CATCH_UP_KIND = 4;
+  const FONT_KIND = 5;
 
   // Row-vector matrices as the engine keeps them (p' = p · M, 16 numbers row by row), which is also the
   // column-major array WebGL takes for column vectors.
@@ -81,8 +82,25 @@ const SceneDrawing = (() => {
     return { emission, ambient, diffuse, cull };
   }
 
+  // A run of a font's glyphs (a text): its font, its codes and the frame its pen starts from; drawn from the
+  // font's glyphs once the font has come (expandRun).
+  function readRun(r) {
+    const flags = r.u8();
+    r.u16();
+    r.f32();
+    const count = r.u32();
+    const font = r.u32();
+    const frame = readMatrix(r);
+    const codes = r.bytes(count);
+    r.pad();
+    return { run: true, depthWrite: (flags & 1) !== 0, font, frame, codes, expanded: null };
+  }
+
   function readBatch(r) {
-    const lines = r.u8() === 1;
+    const kind = r.u8();
+    if (kind === 2) return readRun(r);
+    if (kind > 2) throw new RangeError('a batch of an unknown kind');
+    const lines = kind === 1;
     const flags = r.u8();
     const pattern = r.u16();
     const width = r.f32();
@@ -115,6 +133,56 @@ const SceneDrawing = (() => {
     const batches = [];
     for (let i = 0; i < count; i++) batches.push(readBatch(r));
     return batches;
+  }
+
+  // A FONT message's glyphs: code → the pen's advance and the glyph's batches in its own frame.
+  function readFont(r, count) {
+    const glyphs = new Map();
+    for (let i = 0; i < count; i++) {
+      const code = r.u8();
+      const batches = r.u8();
+      r.u16();
+      const advance = [r.f32(), r.f32()];
+      glyphs.set(code, { advance, batches: readShape(r, batches) });
+    }
+    return glyphs;
+  }
+
+  // The run's glyphs as triangles and segments in the node's frame, each glyph from the pen (which starts at
+  // the run's origin and moves on by each glyph's advance), consecutive surfaces of one state in one batch.
+  function expandRun(run, glyphs) {
+    const m = run.frame;
+    const out = [];
+    let penX = 0;
+    let penY = 0;
+    for (const code of run.codes) {
+      const glyph = glyphs.get(code);
+      if (!glyph) continue;  // outside the font: nothing drawn, the pen stays
+      for (const b of glyph.batches) {
+        const n = b.positions.length / 3;
+        const positions = new Float32Array(n * 3);
+        for (let i = 0; i < n; i++) {
+          const x = b.positions[i * 3] + penX;
+          const y = b.positions[i * 3 + 1] + penY;
+          const z = b.positions[i * 3 + 2];
+          for (let c = 0; c < 3; c++) positions[i * 3 + c] = x * m[c] + y * m[4 + c] + z * m[8 + c] + m[12 + c];
+        }
+        const last = out[out.length - 1];
+        if (last && !b.lines && !last.lines && last.depthWrite === b.depthWrite) {
+          const base = last.positions.length / 3;
+          const joined = new Float32Array(last.positions.length + positions.length);
+          joined.set(last.positions);
+          joined.set(positions, last.positions.length);
+          last.positions = joined;
+          last.indices = Uint32Array.from([...last.indices, ...b.indices.map((v) => v + base)]);
+        } else {
+          out.push({ ...b, positions, indices: Uint32Array.from(b.indices), gpu: null });
+        }
+      }
+      penX += glyph.advance[0];
+      penY += glyph.advance[1];
+    }
+    return out;
   }
 
   const SURFACE_VS = `
@@ -212,6 +280,7 @@ void main() {
       this.gl = gl;
       this.version = version;
       this.scenes = new Map();  // gauge index → {sequence, camera, nodes}
+      this.fonts = new Map();   // font key → its glyphs
       this.generation = 0;      // a lost and restored context needs its buffers made again
       this.lost = false;
       this.cost = { frames: 0, ms: 0 };
@@ -239,6 +308,11 @@ void main() {
       const count = head.getUint16(2, true);
       const sequence = head.getUint32(4, true);
       try {
+        if (kind === FONT_KIND) {
+          this.fonts.set(sequence, readFont(new Reader(buffer, 8), count));
+          if (fromServer) keep(`font-${sequence}`, buffer);
+          return -1;
+        }
         if (kind === SCENE_KIND) {
           const scene = this.readScene(new Reader(buffer, 8), count);
           // Drawn once the server's catch-up has said how the gauge stands now.
@@ -264,6 +338,20 @@ void main() {
         this.problem = String(e);
         return -1;
       }
+    }
+
+    // The fonts this browser has, by key.
+    fontKeys() { return [...this.fonts.keys()]; }
+
+    // What a shape's batch draws: itself, or a run's glyphs once its font is here (nothing before).
+    drawn(batch) {
+      if (!batch.run) return [batch];
+      if (!batch.expanded) {
+        const glyphs = this.fonts.get(batch.font);
+        if (!glyphs) return [];
+        batch.expanded = expandRun(batch, glyphs);
+      }
+      return batch.expanded;
     }
 
     // The scene this browser has of a gauge, from before or from the server: its identity, or 0.
@@ -399,7 +487,7 @@ void main() {
             if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
           }
         }
-        for (const batch of node.batches) {
+        for (const batch of node.batches.flatMap((b) => this.drawn(b))) {
           gl.depthMask(batch.depthWrite);
           if (batch.lines) {
             this.drawLines(batch, mvp, size);
@@ -534,5 +622,5 @@ void main() {
 
   // Why create gave null, for the page's diagnostics.
   let problem = '';
-  return { create, problem: () => problem, SCENE_KIND, DELTA_KIND, CATCH_UP_KIND };
+  return { create, problem: () => problem, SCENE_KIND, DELTA_KIND, CATCH_UP_KIND, FONT_KIND };
 })();

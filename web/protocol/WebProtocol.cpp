@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 namespace web {
@@ -95,6 +96,33 @@ Result<ClientMessage> readControl(const nlohmann::json& message, std::span<const
 
 }  // namespace
 
+namespace {
+
+// A key as the server names scenes and fonts: a number from 1 to 2^32 - 1.
+bool isKey(const nlohmann::json& value) {
+  return value.is_number_integer() && value.get<std::int64_t>() >= 1 && value.get<std::int64_t>() <= 0xFFFFFFFFll;
+}
+
+// "fonts": the keys of the fonts a browser kept, at most kMaxKeptFonts; what is wrong with it, if anything.
+std::optional<std::string> readKeptFonts(const nlohmann::json& message, std::set<std::uint32_t>& fonts) {
+  const auto list = message.find("fonts");
+  if (list == message.end()) {
+    return std::nullopt;
+  }
+  if (!list->is_array() || list->size() > kMaxKeptFonts) {
+    return "\"fonts\" is not a list of at most " + std::to_string(kMaxKeptFonts) + " keys";
+  }
+  for (const nlohmann::json& key : *list) {
+    if (!isKey(key)) {
+      return std::string("a kept font is not a number from 1 to 4294967295");
+    }
+    fonts.insert(static_cast<std::uint32_t>(key.get<std::int64_t>()));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 Result<ClientMessage> readClientMessage(std::string_view text, std::span<const std::string_view> gauges) {
   if (text.size() > kMaxMessageBytes) {
     return Problem{"a message of more than " + std::to_string(kMaxMessageBytes) + " bytes"};
@@ -124,6 +152,9 @@ Result<ClientMessage> readClientMessage(std::string_view text, std::span<const s
       return Problem{"\"draw\" is neither \"pictures\" nor \"scene\""};
     }
   }
+  if (auto problem = readKeptFonts(message, subscription.fonts)) {
+    return Problem{*problem};
+  }
   std::vector<Variant>& variants = subscription.variants;
   std::set<int> seen;
   for (const nlohmann::json& item : *list) {
@@ -135,7 +166,7 @@ Result<ClientMessage> readClientMessage(std::string_view text, std::span<const s
       return Problem{"a gauge subscribed twice"};
     }
     if (const auto have = item.find("have"); have != item.end()) {
-      if (!have->is_number_integer() || have->get<std::int64_t>() < 1 || have->get<std::int64_t>() > 0xFFFFFFFFll) {
+      if (!isKey(*have)) {
         return Problem{"a kept scene is not a number from 1 to 4294967295"};
       }
       subscription.kept[v->gauge] = static_cast<std::uint32_t>(have->get<std::int64_t>());

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,8 +62,12 @@ struct Subscription {
   Drawing drawing = Drawing::Pictures;
   // Scenes the browser kept from before, by gauge: their identities ("have" in a subscription, 1..2^32-1).
   std::map<int, std::uint32_t> kept;
+  // Fonts the browser kept from before, by key ("fonts" in a subscription): their glyphs are not sent again.
+  std::set<std::uint32_t> fonts;
   friend bool operator==(const Subscription&, const Subscription&) = default;
 };
+
+inline constexpr std::size_t kMaxKeptFonts = 16;
 
 inline constexpr std::size_t kControlCodeDigits = 6;
 inline constexpr int kMaxNotches = 100;
