@@ -1,0 +1,15 @@
+// Whether this test program runs under AddressSanitizer, whose shadow memory and allocator change what some
+// tests measure (address space, pages faulted in) and which must come first among the loaded libraries.
+#pragma once
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kUnderAddressSanitizer = true;
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
