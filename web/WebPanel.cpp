@@ -7,6 +7,7 @@
 #include "PanelBuild.h"
 #include "RequestGate.h"
 #include "Terminal.h"
+#include "ThreadHandoff.h"
 #include "embedded/kAppJs.h"
 #include "embedded/kIcon192.h"
 #include "embedded/kIcon512.h"
@@ -275,8 +276,14 @@ WebPanel::WebPanel(const settings::Settings& settings, const WebOptions& options
   // Each tick's output crosses to this thread as a posted event; one still queued when this object goes is
   // dropped with it.
   m_worker = std::make_unique<StreamWorker>(settings, options.antiAliasing, options.fps, [this](StreamOutput output) {
+    handoffRelease(this);
     QMetaObject::invokeMethod(
-        this, [this, output = std::move(output)]() mutable { take(std::move(output)); }, Qt::QueuedConnection);
+        this,
+        [this, output = std::move(output)]() mutable {
+          handoffAcquire(this);
+          take(std::move(output));
+        },
+        Qt::QueuedConnection);
   });
 }
 
