@@ -7,7 +7,6 @@
 #include "PanelBuild.h"
 #include "RequestGate.h"
 #include "Terminal.h"
-#include "ThreadHandoff.h"
 #include "embedded/kAppJs.h"
 #include "embedded/kIcon192.h"
 #include "embedded/kIcon512.h"
@@ -273,18 +272,11 @@ WebPanel::WebPanel(const settings::Settings& settings, const WebOptions& options
     m_switchedOn[i] = gauges::switchedOn(settings.general, gauges::kGauges[i]);
   }
   connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { acceptWebSockets(); });
-  // Each tick's output crosses to this thread as a posted event; one still queued when this object goes is
+  // Each tick's output crosses to this thread through the handoff; one still queued when this object goes is
   // dropped with it.
-  m_worker = std::make_unique<StreamWorker>(settings, options.antiAliasing, options.fps, [this](StreamOutput output) {
-    handoffRelease(this);
-    QMetaObject::invokeMethod(
-        this,
-        [this, output = std::move(output)]() mutable {
-          handoffAcquire(this);
-          take(std::move(output));
-        },
-        Qt::QueuedConnection);
-  });
+  m_outputs = std::make_unique<Handoff<StreamOutput>>([this](StreamOutput output) { take(std::move(output)); });
+  m_worker = std::make_unique<StreamWorker>(settings, options.antiAliasing, options.fps,
+                                            [this](StreamOutput output) { m_outputs->give(std::move(output)); });
 }
 
 WebPanel::~WebPanel() {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "GaugeStreamer.h"
+#include "Handoff.h"
 #include "Result.h"
 #include "StreamWorker.h"
 
@@ -114,8 +115,9 @@ private:
   ChangeRation m_codeTries{kWrongCodesBurst, kWrongCodeEvery, Clock::now()};
   QTimer* m_pings = nullptr;
   QTimer* m_queues = nullptr;
-  QTimer* m_news = nullptr;                // the link state to every client, every second
-  std::unique_ptr<StreamWorker> m_worker;  // last member: stopped first
+  QTimer* m_news = nullptr;                          // the link state to every client, every second
+  std::unique_ptr<Handoff<StreamOutput>> m_outputs;  // from the worker, which is stopped before it goes
+  std::unique_ptr<StreamWorker> m_worker;            // last member: stopped first
 };
 
 }  // namespace web
