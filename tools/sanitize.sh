@@ -18,10 +18,10 @@ case "$kind" in
   address)
     # Leaks are not looked for: the graphics driver and Qt's plugins are unloaded at exit and leave blocks
     # LeakSanitizer cannot name, in every program that draws. The build runs programs too (the icon is drawn
-    # by skyvane-render). The race of eight servers runs three rounds: each start is slower here.
+    # by skyvane-render). The race of eight servers runs 20 rounds: each start is slower here.
     export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    export SKYVANE_RACE_ROUNDS=3
+    export SKYVANE_RACE_ROUNDS=20
     cmake --build "$out" -j2
     # The package and a live FlightGear are tested from the ordinary build.
     ctest_args+=(-LE "package|flightgear")
