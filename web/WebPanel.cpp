@@ -363,39 +363,35 @@ bool WebPanel::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
         .write(QByteArray("unknown host\n"), "text/plain", QHttpServerResponder::StatusCode::Forbidden);
     return true;
   }
-  const auto respond = [&](const QByteArray& body, const char* type, const QByteArray& tag = {}) {
+  // Every answer is asked for again at each load (no-cache) but named by its bytes: a browser that has them gets
+  // a 304, and a changed gauge list or page file has another name.
+  const auto respond = [&](const QByteArray& body, const char* type) {
     QHttpServerResponder responder = makeResponder(request, socket);
     if (!get) {
       responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
       return true;
     }
-    if (!tag.isEmpty() && tagMatches(request.value("if-none-match"), tag)) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(body.constData()),
+                                              static_cast<std::size_t>(body.size()));
+    const QByteArray tag = '"' + QByteArray::number(Fnv1a().mix(bytes).value(), 16) + '"';
+    if (tagMatches(request.value("if-none-match"), tag)) {
       responder.write({{"ETag", tag}, {"Cache-Control", "no-cache"}}, QHttpServerResponder::StatusCode::NotModified);
       return true;
     }
-    constexpr const char* kPolicy =
-        "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'";
-    if (tag.isEmpty()) {
-      responder.write(body, {{"Content-Type", type},
-                             {"Cache-Control", "no-cache"},
-                             {"X-Content-Type-Options", "nosniff"},
-                             {"Content-Security-Policy", kPolicy}});
-    } else {
-      responder.write(body, {{"Content-Type", type},
-                             {"Cache-Control", "no-cache"},
-                             {"ETag", tag},
-                             {"X-Content-Type-Options", "nosniff"},
-                             {"Content-Security-Policy", kPolicy}});
-    }
+    responder.write(body,
+                    {{"Content-Type", type},
+                     {"Cache-Control", "no-cache"},
+                     {"ETag", tag},
+                     {"X-Content-Type-Options", "nosniff"},
+                     {"Content-Security-Policy",
+                      "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'"}});
     return true;
   };
   for (const Page& page : kPages) {
     if (path == QLatin1String(page.path)) {
-      // Asked again at every load (no-cache), but named by its bytes: a browser that has them gets a 304.
-      const std::span<const std::uint8_t> bytes(page.bytes, page.size);
       return respond(
           QByteArray::fromRawData(reinterpret_cast<const char*>(page.bytes), static_cast<qsizetype>(page.size)),
-          page.type, '"' + QByteArray::number(Fnv1a().mix(bytes).value(), 16) + '"');
+          page.type);
     }
   }
   if (path == QLatin1String("/api/gauges")) {
