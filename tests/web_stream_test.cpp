@@ -166,21 +166,26 @@ TEST_F(WebStream, ABrowserThatDrawsGetsTheSceneOnceThenChangesOnly) {
   EXPECT_GT(u32(first.frames.back()), caughtUp);
   EXPECT_LT(first.frames.back().size(), 200) << "a needle's turn, not a picture";
 
-  // A browser that kept the scene and its font gets the catch-up alone; one that kept the font alone, the scene
-  // too; one that kept another scene, the font as well.
+  // A browser that kept the scene and its font gets the catch-up alone; one that kept the scene alone, the font
+  // too; one that kept the font alone, the scene too; one that kept another scene, the font as well.
   WebClient kept(web.port());
+  WebClient sceneKept(web.port());
   WebClient fontKept(web.port());
   WebClient other(web.port());
-  ASSERT_TRUE(kept.connected() && fontKept.connected() && other.connected());
+  ASSERT_TRUE(kept.connected() && sceneKept.connected() && fontKept.connected() && other.connected());
+  sceneKept.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id));
   kept.subscribe(
       QStringLiteral(R"({"draw":"scene","fonts":[%2],"subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id).arg(font));
   fontKept.subscribe(QStringLiteral(R"({"draw":"scene","fonts":[%1],"subscribe":[{"gauge":"TForm2"}]})").arg(font));
   other.subscribe(QStringLiteral(R"({"draw":"scene","subscribe":[{"gauge":"TForm2","have":%1}]})").arg(id ^ 1));
-  ASSERT_TRUE(
-      waitUntil([&] { return !kept.frames.empty() && fontKept.frames.size() >= 2 && other.frames.size() >= 3; }));
+  ASSERT_TRUE(waitUntil([&] {
+    return !kept.frames.empty() && sceneKept.frames.size() >= 2 && fontKept.frames.size() >= 2 &&
+           other.frames.size() >= 3;
+  }));
   runEvents(200);
   EXPECT_EQ(kinds(kept), (std::vector<int>{4})) << "the kept scene is not sent again";
   EXPECT_GT(kept.frames[0].size(), 8) << "the catch-up holds the needle's move";
+  EXPECT_EQ(kinds(sceneKept), (std::vector<int>{5, 4}));
   EXPECT_EQ(kinds(fontKept), (std::vector<int>{2, 4}));
   EXPECT_EQ(kinds(other), (std::vector<int>{5, 2, 4}));
 }
@@ -349,8 +354,11 @@ TEST_F(WebStream, APageFileTheBrowserHasCostsA304UntilItsBytesChange) {
       httpGet(web.port(), "GET /app.js HTTP/1.1\r\nIf-None-Match: \"0\", W/" + app).starts_with("HTTP/1.1 304"));
   // Another file's tag, or a stale one, brings the file.
   EXPECT_TRUE(httpGet(web.port(), "GET /app.js HTTP/1.1\r\nIf-None-Match: " + scene).starts_with("HTTP/1.1 200"));
-  // The gauge list follows config.ini: never named for keeping.
-  EXPECT_TRUE(tagOf(httpGet(web.port(), "GET /api/gauges HTTP/1.1")).empty());
+  // The gauge list is named by its bytes too (it follows config.ini, and its name with it).
+  const std::string list = tagOf(httpGet(web.port(), "GET /api/gauges HTTP/1.1"));
+  ASSERT_FALSE(list.empty());
+  EXPECT_NE(list, app);
+  EXPECT_TRUE(httpGet(web.port(), "GET /api/gauges HTTP/1.1\r\nIf-None-Match: " + list).starts_with("HTTP/1.1 304"));
 }
 
 TEST_F(WebStream, ARequestBodyBeyondTheLimitClosesTheConnectionWhateverItsHeadersSay) {

@@ -359,6 +359,13 @@ std::optional<SceneSnapshot> SceneStreamer::snapshot(int gauge, std::uint32_t se
     for (std::size_t i = 0; i < e.nodes.size() && body.records < 0xFFFF - 4; ++i) {
       changes(e, i, e.base[i], e.shadows[i], body);
     }
+    // A catch-up is applied to its scene, whose texts need their fonts too: a browser that kept the scene but
+    // not a font gets the font before the catch-up.
+    for (const SceneMessagePtr& f : e.scene->fonts) {
+      if (std::find(body.fonts.begin(), body.fonts.end(), f) == body.fonts.end()) {
+        body.fonts.push_back(f);
+      }
+    }
     e.catchUp = deltaMessage(kCatchUpKind, gauge, sequence, std::move(body));
   }
   return SceneSnapshot{gauge, e.scene, e.catchUp};

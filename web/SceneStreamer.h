@@ -29,8 +29,8 @@
 //     batches
 //   FONT (kFontKind), count glyphs, sequence: the font's key (a hash of the bytes after the header, never 0);
 //     per glyph: u8 code, u8 batches, u16 0, f32×2 the pen's advance, batches in the glyph's own frame. Sent
-//     to a client before the first message whose glyph runs name it, once (a client may name the fonts it
-//     kept when it subscribes).
+//     to a client before the first message whose glyph runs name it (a CATCH-UP names its SCENE's too), once
+//     (a client may name the fonts it kept when it subscribes).
 // A client applies a CATCH-UP to the SCENE as it came (not to its copy kept up since), then the DELTAs whose
 // sequence is above the catch-up's.
 #pragma once
