@@ -829,13 +829,8 @@ TEST_F(PanelWindows, ASteadySimulatorRedrawsNothingAndOneChangedValueRedrawsOnly
   EXPECT_TRUE(waitUntil([&] { return panel.scene().nodes().IASneedle->rollAngle() != 0; }))
       << "the needle follows the simulator";
   // Until the frames of the start and of the level's application are all drawn.
-  std::vector<long> settled = frames();
-  for (int look = 0; look < 20; ++look) {
-    runEvents(300);
-    if (std::exchange(settled, frames()) == settled) {
-      break;
-    }
-  }
+  ASSERT_TRUE(waitSettled(frames));
+  const std::vector<long> settled = frames();
   const std::uint64_t batches = panel.instruments().batchesApplied();
   runEvents(1000);  // some 33 ticks of unchanged values
   EXPECT_GE(panel.instruments().batchesApplied(), batches + 5) << "ticks that saw nothing change";

@@ -88,7 +88,8 @@ TEST_F(UnderAWindowManager, AMaskedStartAndViewMainWindowSaveTheControlWindowsFr
         const QWindow* handle = panel.control().windowHandle();
         return handle != nullptr && handle->isExposed();
       }));
-      runEvents(400);           // the window manager's frame and placement
+      // The window manager frames and places it in steps.
+      ASSERT_TRUE(waitSettled([&] { return panel.control().frameGeometry(); }));
       panel.control().close();  // saves the layout
       runEvents(50);
     }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <utility>
 
 inline void runEvents(int ms) {
   QElapsedTimer clock;
@@ -30,4 +31,22 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
     ::usleep(2000);
   }
   return true;
+}
+
+// Until `look()` gives the same value twice, `stepMs` apart (something the window system or the panel does in
+// steps has come to rest); false when it still moves after `ms`.
+template <typename Look>
+bool waitSettled(const Look& look, int stepMs = 300, int ms = 10000) {
+  auto last = look();
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    runEvents(stepMs);
+    auto now = look();
+    if (now == last) {
+      return true;
+    }
+    last = std::move(now);
+  }
+  return false;
 }
