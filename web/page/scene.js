@@ -152,37 +152,31 @@ const SceneDrawing = (() => {
   // the run's origin and moves on by each glyph's advance), consecutive surfaces of one state in one batch.
   function expandRun(run, glyphs) {
     const m = run.frame;
-    const out = [];
+    const groups = [];  // batches being gathered: positions and indices as plain arrays until the end
     let penX = 0;
     let penY = 0;
     for (const code of run.codes) {
       const glyph = glyphs.get(code);
       if (!glyph) continue;  // outside the font: nothing drawn, the pen stays
       for (const b of glyph.batches) {
-        const n = b.positions.length / 3;
-        const positions = new Float32Array(n * 3);
-        for (let i = 0; i < n; i++) {
-          const x = b.positions[i * 3] + penX;
-          const y = b.positions[i * 3 + 1] + penY;
-          const z = b.positions[i * 3 + 2];
-          for (let c = 0; c < 3; c++) positions[i * 3 + c] = x * m[c] + y * m[4 + c] + z * m[8 + c] + m[12 + c];
+        const last = groups[groups.length - 1];
+        const group = last && !b.lines && !last.batch.lines && last.batch.depthWrite === b.depthWrite ? last
+          : groups[groups.push({ batch: b, positions: [], indices: [] }) - 1];
+        const base = group.positions.length / 3;
+        for (let i = 0; i < b.positions.length; i += 3) {
+          const x = b.positions[i] + penX;
+          const y = b.positions[i + 1] + penY;
+          const z = b.positions[i + 2];
+          for (let c = 0; c < 3; c++) group.positions.push(x * m[c] + y * m[4 + c] + z * m[8 + c] + m[12 + c]);
         }
-        const last = out[out.length - 1];
-        if (last && !b.lines && !last.lines && last.depthWrite === b.depthWrite) {
-          const base = last.positions.length / 3;
-          const joined = new Float32Array(last.positions.length + positions.length);
-          joined.set(last.positions);
-          joined.set(positions, last.positions.length);
-          last.positions = joined;
-          last.indices = Uint32Array.from([...last.indices, ...b.indices.map((v) => v + base)]);
-        } else {
-          out.push({ ...b, positions, indices: Uint32Array.from(b.indices), gpu: null });
-        }
+        for (const v of b.indices) group.indices.push(v + base);
       }
       penX += glyph.advance[0];
       penY += glyph.advance[1];
     }
-    return out;
+    return groups.map((g) => ({
+      ...g.batch, positions: Float32Array.from(g.positions), indices: Uint32Array.from(g.indices), gpu: null,
+    }));
   }
 
   const SURFACE_VS = `
