@@ -109,7 +109,7 @@ def main():
                 print(f"tiles of {size} px: {len(rates)} of 36 moving, drawn {rates[0]:.1f} to {rates[-1]:.1f} "
                       f"a second (median {percentile(rates, 50):.1f}; the tick gives 33.3); the page's cost "
                       f"{ms / max(frames, 1):.1f} ms a display frame ({tiles / max(frames, 1):.1f} tiles), "
-                      f"{ms / max(tiles, 1):.2f} ms a tile")
+                      f"{ms / max(tiles, 1):.2f} ms a tile; drafts so far {page.state().get('drafts', 0)}")
             # A display frame in which every tile changed: all 36 drawn at once, five times.
             whole = page.driver.execute_script(
                 "const started = performance.now();"

@@ -131,8 +131,12 @@ class Page:
     def wait(self, condition, seconds):
         return wait_until(condition, seconds)
 
-    def canvas_png(self, gauge, path):
-        """What the page drew for `gauge`, as a PNG file; returns its size in pixels."""
+    def canvas_png(self, gauge, path, final=True):
+        """What the page drew for `gauge`, as a PNG file; returns its size in pixels. With `final`, once the
+        tile shows no draft (a picture drawn without multisampling while the page was behind)."""
+        if final and not self.wait(lambda: not self.driver.execute_script(
+                f"return document.querySelector('.tile[data-gauge={gauge}]').dataset.draft"), 5):
+            fail(f"{gauge}'s draft was never drawn whole")
         data = self.driver.execute_script(
             f"const c = document.querySelector('.tile[data-gauge={gauge}] canvas');"
             "return [c.width, c.toDataURL('image/png')];")

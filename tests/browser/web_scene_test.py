@@ -2,7 +2,8 @@
 """Gauges drawn by the browser: headless Chromium with WebGL (SwiftShader) opens skyvane-web's page against
 skyvane-sim with known values, and every one of the 36 gauges it draws from the scenes the server sends must be
 skyvane-render's picture of those values at the same device size (mean difference in the dial at most 3
-levels); so must three gauges at device pixel ratios 2 and 3 and a turned tile. The demo flight keeps tiles
+levels); so must three gauges at device pixel ratios 2 and 3 and a turned tile, and a tile drawn as a draft
+while the page was behind, once it is drawn whole again. The demo flight keeps tiles
 moving with changes alone, a few hundred bytes a tick, and a reload costs a few KB, the scenes being kept
 in the browser. Without WebGL the page falls back to the server's
 pictures, drawn through an image element where createImageBitmap is missing too.
@@ -92,6 +93,33 @@ def drawn_all(page, gauges, seconds=30):
                      and all(page.state().get("framesByGauge", {}).get(g) for g in gauges), seconds)
 
 
+def check_draft(page, work):
+    """A page that falls behind draws a moving tile as a draft (no multisampling) and, once the tile is still,
+    draws it whole again: the final picture must be the one drawn before. Falling behind is played by the
+    page's own figures (a costly display frame, the tile drawn a moment ago)."""
+    if not page.driver.execute_script("return drawing.drafts"):
+        fail("WebGL 2 draws no drafts")
+    whole, draft, again = (os.path.join(work, f"draft-{n}.png") for n in ("whole", "draft", "again"))
+    page.canvas_png("TForm2", whole)
+    marked = page.driver.execute_script(
+        "frameMs = 1000; window.skyvane.drawnAt.TForm2.push(performance.timeOrigin + performance.now());"
+        "dirty.add('TForm2'); drawDirty();"
+        "return document.querySelector('.tile[data-gauge=TForm2]').dataset.draft;")
+    page.canvas_png("TForm2", draft, final=False)
+    # Only the edges differ: a draft is the same picture, unsmoothed. The dial's many small figures put that
+    # near 11 levels at 212 px; a black square is 64 levels away.
+    apart = dial_difference(draft, whole, work)
+    if marked != "1" or apart[1] == 0 or apart[0] > 25:
+        fail(f"a moving tile of a page behind was not drawn as a draft (marked {marked}; {apart[0]:.2f} levels "
+             "from the whole picture)")
+    page.canvas_png("TForm2", again)
+    inside, overall = dial_difference(again, whole, work)
+    if overall > 0.01:
+        fail(f"the draft, drawn whole again, differs from the picture before by {overall:.3f} levels")
+    print(f"a draft ({apart[0]:.2f} levels from the whole picture in the dial) is drawn whole once its tile is "
+          "still")
+
+
 def main():
     sim_path, web_path, render_path = sys.argv[1:4]
     if missing := missing_browser():
@@ -113,6 +141,7 @@ def main():
             checker.check(page, gauge)
         print(f"36 gauges drawn by the browser; the largest difference: {checker.worst[0]:.2f} levels "
               f"({checker.worst[1]})")
+        check_draft(page, work)
         page.quit()
         pages.remove(page)
 

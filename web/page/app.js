@@ -393,6 +393,35 @@ function shown(tile, gauge) {
 
 let drawPending = false;
 
+// Where the device cannot draw its moving tiles multisampled as fast as the tick brings changes (a software
+// renderer), a tile that keeps changing is drawn as a draft, without multisampling (about half the work), and
+// drawn whole once it has been still a moment. A device that keeps up never drafts.
+const DRAFT_BUDGET_MS = 16;   // display frames costing more than this, on average, fall behind the 30 ms tick
+const MOVING_MS = 150;        // a tile drawn again within this long is moving
+const FINAL_AFTER_MS = 250;   // a draft still this long is drawn whole
+let frameMs = 0;              // the display frames' cost, a moving average
+const drafted = new Map();    // gauge → performance.now() of its last draft
+let finalsPending = false;
+
+function drawFinalsLater() {
+  if (finalsPending || drafted.size === 0) return;
+  finalsPending = true;
+  setTimeout(() => {
+    finalsPending = false;
+    const now = performance.now();
+    for (const [gauge, at] of drafted) if (now - at >= FINAL_AFTER_MS) dirty.add(gauge);
+    drawSoon();
+    drawFinalsLater();
+  }, FINAL_AFTER_MS / 2);
+}
+
+// Whether this display frame draws `gauge` as a draft: only while behind, and only a tile in motion.
+function asDraft(gauge, now) {
+  if (!drawing.drafts || frameMs <= DRAFT_BUDGET_MS) return false;
+  const times = window.skyvane.drawnAt[gauge];
+  return !!times && times.length > 0 && performance.timeOrigin + now - times[times.length - 1] < MOVING_MS;
+}
+
 function drawSoon() {
   if (drawPending || dirty.size === 0) return;
   drawPending = true;
@@ -412,11 +441,22 @@ function drawDirty() {
       continue;
     }
     const canvas = tile.querySelector('canvas');
-    if (drawing.draw(Number(gauge.slice(5)) - 2, canvas.width, entry.turns, canvas)) {
+    const draft = asDraft(gauge, started);
+    if (drawing.draw(Number(gauge.slice(5)) - 2, canvas.width, entry.turns, canvas, draft)) {
       dirty.delete(gauge);
       shown(tile, gauge);
+      if (draft) {
+        drafted.set(gauge, started);
+        tile.dataset.draft = '1';
+        window.skyvane.drafts = (window.skyvane.drafts || 0) + 1;
+      } else {
+        drafted.delete(gauge);
+        delete tile.dataset.draft;
+      }
     }
   }
+  drawFinalsLater();
+  frameMs = 0.7 * frameMs + 0.3 * (performance.now() - started);
   window.skyvane.pageCost = drawing.cost;
   // A display frame's whole cost, every tile it drew together.
   const cost = (window.skyvane.frameCost = window.skyvane.frameCost || { frames: 0, tiles: 0, ms: 0 });

@@ -1,7 +1,8 @@
 // Gauges drawn by this device. skyvane-web sends each gauge's scene once (its nodes in drawing order, their
 // matrices, materials and shapes, made by the panel's own engine) and then, every tick, only what changed;
 // this file keeps those scenes and draws them with WebGL (2, or 1 where that is all there is) in one context
-// for every tile, copying each picture into its tile's canvas. The wire format is described in
+// for every tile, copying each picture into its tile's canvas. WebGL 2 multisamples in a framebuffer of its
+// own, so that a page falling behind can draw its moving tiles as drafts without (app.js decides). The wire format is described in
 // web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light (a surface shows
 // its emission plus its ambient colour times the light model's ambient), depth test LEQUAL, back faces culled
 // where the material says, lines unlit, as wide as asked, smoothed where asked.
@@ -289,6 +290,44 @@ void main() {
       this.surface = compile(gl, SURFACE_VS, SURFACE_FS);
       this.line = compile(gl, LINE_VS, LINE_FS);
       this.uint32 = this.version === 2 || !!gl.getExtension('OES_element_index_uint');
+      this.samples = null;  // the multisampled target, made at the first final picture
+    }
+
+    // WebGL 2 draws a final picture into its own multisampled framebuffer (as many samples as the canvas
+    // would have had, at most 4) and resolves it into the canvas; a draft goes into the canvas directly, at
+    // a quarter of the rasterising. WebGL 1 has only the canvas's own multisampling: every picture is final.
+    multisampled() {
+      const gl = this.gl;
+      const width = this.canvas.width;
+      const height = this.canvas.height;
+      const s = this.samples;
+      if (s && s.generation === this.generation && s.width === width && s.height === height) {
+        return s.complete ? s : null;
+      }
+      if (s && s.generation === this.generation) {
+        gl.deleteFramebuffer(s.framebuffer);
+        gl.deleteRenderbuffer(s.color);
+        gl.deleteRenderbuffer(s.depth);
+      }
+      const count = Math.min(4, gl.getParameter(gl.MAX_SAMPLES));
+      const storage = (format) => {
+        const buffer = gl.createRenderbuffer();
+        gl.bindRenderbuffer(gl.RENDERBUFFER, buffer);
+        gl.renderbufferStorageMultisample(gl.RENDERBUFFER, count, format, width, height);
+        return buffer;
+      };
+      // A resolving blit needs the canvas's own format: RGB8, the canvas having no alpha.
+      const color = storage(gl.RGB8);
+      const depth = storage(gl.DEPTH_COMPONENT24);
+      const framebuffer = gl.createFramebuffer();
+      gl.bindFramebuffer(gl.FRAMEBUFFER, framebuffer);
+      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, color);
+      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.DEPTH_ATTACHMENT, gl.RENDERBUFFER, depth);
+      const complete = gl.checkFramebufferStatus(gl.FRAMEBUFFER) === gl.FRAMEBUFFER_COMPLETE;
+      gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+      this.samples = { generation: this.generation, width, height, framebuffer, color, depth, count, complete };
+      if (!complete) this.problem = 'no multisampled framebuffer: drawn without anti-aliasing';
+      return complete ? this.samples : null;
     }
 
     // Takes a SCENE, CATCH-UP or DELTA message; the gauge index it changed, or -1 (another kind, or one that
@@ -333,6 +372,9 @@ void main() {
         return -1;
       }
     }
+
+    // Whether a draft is cheaper than a final picture here (multisampling of its own: WebGL 2).
+    get drafts() { return this.version === 2; }
 
     // The fonts this browser has, by key.
     fontKeys() { return [...this.fonts.keys()]; }
@@ -423,8 +465,9 @@ void main() {
     }
 
     // Draws the gauge at `size` device pixels into `target` (a 2D canvas of that size), turned clockwise by
-    // `turns` quarters. False when there is nothing to draw yet.
-    draw(gauge, size, turns, target) {
+    // `turns` quarters; a `draft` without multisampling where the context can tell the two apart. False when
+    // there is nothing to draw yet.
+    draw(gauge, size, turns, target, draft = false) {
       const scene = this.scenes.get(gauge);
       if (!scene || !scene.ready || this.lost) return false;
       const started = performance.now();
@@ -433,6 +476,8 @@ void main() {
         this.canvas.width = Math.max(this.canvas.width, size);
         this.canvas.height = Math.max(this.canvas.height, size);
       }
+      const samples = this.version === 2 && !draft ? this.multisampled() : null;
+      if (samples) gl.bindFramebuffer(gl.FRAMEBUFFER, samples.framebuffer);
       const bg = scene.camera.background;
       gl.viewport(0, 0, size, size);
       gl.enable(gl.SCISSOR_TEST);
@@ -446,6 +491,12 @@ void main() {
       gl.cullFace(gl.BACK);
       const viewProjection = multiply(scene.camera.view, projection(scene.camera, size));
       this.drawNodes(scene, viewProjection, size);
+      if (samples) {
+        gl.bindFramebuffer(gl.READ_FRAMEBUFFER, samples.framebuffer);
+        gl.bindFramebuffer(gl.DRAW_FRAMEBUFFER, null);
+        gl.blitFramebuffer(0, 0, size, size, 0, 0, size, size, gl.COLOR_BUFFER_BIT, gl.NEAREST);
+        gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+      }
       const ctx = target.getContext('2d');
       ctx.save();
       ctx.setTransform(1, 0, 0, 1, 0, 0);
@@ -600,7 +651,8 @@ void main() {
     let gl = null;
     let version = 0;
     try {
-      gl = canvas.getContext('webgl2', options);
+      // WebGL 2 multisamples in a framebuffer of its own, so that it can also draw without.
+      gl = canvas.getContext('webgl2', { ...options, antialias: false });
       version = gl ? 2 : 0;
       if (!gl) {
         gl = canvas.getContext('webgl', options) || canvas.getContext('experimental-webgl', options);
