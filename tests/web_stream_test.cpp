@@ -402,7 +402,7 @@ TEST_F(WebStream, APageOfAnotherSiteCannotWatchThroughARenamedHost) {
 }
 
 TEST_F(WebStream, SilentConnectionsDoNotKeepTheirPlaces) {
-  WebProcess web({"--max-clients", "1"});
+  WebProcess web({"--max-clients", "1", "--idle-limit", "2"});
   QTcpSocket idle;  // connects and says nothing
   idle.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(web.port()));
   ASSERT_TRUE(idle.waitForConnected(2000));
@@ -414,12 +414,10 @@ TEST_F(WebStream, SilentConnectionsDoNotKeepTheirPlaces) {
   drip.start(1000);
   WebClient silent(web.port());  // upgrades and never subscribes
   ASSERT_TRUE(silent.connected());
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        return silent.closed && idle.state() != QAbstractSocket::ConnectedState &&
-               trickle.state() != QAbstractSocket::ConnectedState;
-      },
-      13000));
+  EXPECT_TRUE(waitUntil([&] {
+    return silent.closed && idle.state() != QAbstractSocket::ConnectedState &&
+           trickle.state() != QAbstractSocket::ConnectedState;
+  }));
   WebClient next(web.port());  // the one place is free again
   ASSERT_TRUE(next.connected());
   next.subscribe(QStringLiteral(R"({"subscribe":[]})"));
@@ -654,7 +652,8 @@ TEST_F(WebStream, AClientThatStopsReadingIsClosedOneThatReadsSlowlyGetsEveryGaug
 }
 
 TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNotClose) {
-  WebProcess web;
+  // An HTTP connection may be idle 4 s; this WebSocket, which answers no ping, is closed after 6 s of that.
+  WebProcess web({"--idle-limit", "4"});
   // One over the handshake's size limit is not switched, but answered: it would otherwise become a WebSocket
   // still under HTTP's limits.
   EXPECT_FALSE(
@@ -662,9 +661,10 @@ TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNo
   RawWebSocket socket(web.port(), {kHandshakeHead, kHandshakeTail});
   ASSERT_TRUE(socket.open());
   ASSERT_TRUE(socket.sendText(R"({"subscribe":[{"gauge":"TForm2","size":64}]})"));
-  // Quiet past an HTTP connection's 10 s, reading all the while: the server keeps the WebSocket open.
+  // Quiet past an HTTP connection's 4 s, reading all the while: the server keeps the WebSocket open.
+  const auto subscribed = std::chrono::steady_clock::now();
   bool closed = false;
-  for (int i = 0; i < 120 && !closed; ++i) {
+  while (!closed && std::chrono::steady_clock::now() - subscribed < std::chrono::milliseconds(4800)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     closed = socket.drainedAndClosed();
   }
@@ -676,7 +676,8 @@ TEST_F(WebStream, AHandshakeWrittenInPartsOpensAWebSocketThatHttpsIdleTimeDoesNo
 TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
   SimProcess sim({"--feed", "none"});
   ASSERT_TRUE(sim.running());
-  WebProcess web;
+  // Pinged every second; silent for 3 s is gone.
+  WebProcess web({"--idle-limit", "2"});
   WebClient browser(web.port());
   ASSERT_TRUE(browser.connected());
   browser.subscribe(kThreeGauges);
@@ -687,12 +688,12 @@ TEST_F(WebStream, AClientThatAnswersNoPingIsClosedWhileOneThatAnswersStays) {
   QElapsedTimer clock;
   clock.start();
   bool closed = false;
-  while (!closed && clock.elapsed() < 30000) {
+  while (!closed && clock.elapsed() < 15000) {
     runEvents(200);
     closed = silent.drainedAndClosed();
   }
   EXPECT_TRUE(closed) << "still open after " << clock.elapsed() << " ms";
-  EXPECT_GT(clock.elapsed(), 14000) << "closed before it was silent for long";
+  EXPECT_GT(clock.elapsed(), 2800) << "closed before it was silent for long";
   EXPECT_TRUE(browser.connected());
   EXPECT_EQ(browser.framesOf(kAirspeed), 1);
   // The link state comes with every ping: a page hears from a panel whose gauges stand still, and can tell it

@@ -40,10 +40,6 @@ namespace {
 // the one that has waited longest (for the rest of its request, or idle for its next one): connections that
 // are slow or silent on purpose cannot keep a browser out.
 constexpr int kMaxHttpConnections = 64;
-// A request must be whole within this of its first byte, however slowly its bytes come; a connection between
-// requests may stay idle as long. A WebSocket that subscribes to nothing for as long is closed too.
-constexpr auto kRequestLimit = std::chrono::seconds(10);
-constexpr int kIdleMs = 10000;
 // Replies a client does not read are not kept beyond this: a page and the gauge list are far less.
 constexpr qint64 kMaxUnreadReplyBytes = 2 * 1024 * 1024;
 // The property a connection's guard sets on its socket when its head is the panel's WebSocket upgrade.
@@ -58,10 +54,11 @@ using GuardBook = std::set<ConnectionGuard*>;  // the plain HTTP connections, ea
 // reader or the WebSocket server connect or disconnect (both disconnect every signal of a socket they take).
 class ConnectionGuard : public QObject {
 public:
-  ConnectionGuard(QTcpSocket* socket, std::shared_ptr<GuardBook> book)
+  ConnectionGuard(QTcpSocket* socket, std::shared_ptr<GuardBook> book, const IdleLimits& limits)
       : QObject(socket),
         m_socket(socket),
-        m_book(std::move(book)) {
+        m_book(std::move(book)),
+        m_limits(limits) {
     m_book->insert(this);
     // Connected before the HTTP reader's own slot, so it sees every byte before that reads it (peek shows the
     // bytes that arrived since the reader's last read).
@@ -110,7 +107,7 @@ private:
       leave(static_cast<bool>(m_reading));
       return;
     }
-    const auto limit = m_gate.midRequest() ? kRequestLimit : std::chrono::milliseconds(kIdleMs);
+    const auto limit = m_gate.midRequest() ? m_limits.request() : m_limits.idle;
     if (Clock::now() - m_since > limit || m_socket->bytesToWrite() > kMaxUnreadReplyBytes) {
       leave(true);
     }
@@ -142,6 +139,7 @@ private:
 
   QTcpSocket* m_socket;
   std::shared_ptr<GuardBook> m_book;
+  IdleLimits m_limits;
   RequestGate m_gate;
   QMetaObject::Connection m_reading;
   QTimer m_timer;  // the limits looked at twice a second
@@ -152,7 +150,7 @@ private:
 // Every connection is guarded while it is plain HTTP.
 class GuardedTcpServer : public QTcpServer {
 public:
-  using QTcpServer::QTcpServer;
+  GuardedTcpServer(QObject* parent, const IdleLimits& limits) : QTcpServer(parent), m_limits(limits) {}
 
 protected:
   void incomingConnection(qintptr descriptor) override {
@@ -170,12 +168,13 @@ protected:
     // A frame is written as header and payload: without this, Nagle's algorithm holds the tail of one back
     // for the peer's delayed acknowledgement, some 40 ms.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    new ConnectionGuard(socket, m_book);
+    new ConnectionGuard(socket, m_book, m_limits);
     addPendingConnection(socket);
   }
 
 private:
   std::shared_ptr<GuardBook> m_book = std::make_shared<GuardBook>();  // outlives this object with its guards
+  IdleLimits m_limits;
 };
 
 // Whether an If-None-Match header names `tag` (or any tag, "*"); weak tags compare as strong ones, the bytes
@@ -261,9 +260,9 @@ struct WebPanel::Client {
   ChangeRation writes{kKnobWritesPerSecond, std::chrono::milliseconds(1000) / kKnobWritesPerSecond, Clock::now()};
   long writesDropped = 0;
   ChangeRation changes{kSubscriptionBurst, kSubscriptionEvery, Clock::now()};
-  // Behind, and the browser has taken nothing for kBehindLimit: it stopped reading (not merely reads slowly).
-  bool stalled(Clock::time_point now) const {
-    return behindSince && now - std::max(*behindSince, lastProgress) > kBehindLimit;
+  // Behind, and the browser has taken nothing for `limit`: it stopped reading (not merely reads slowly).
+  bool stalled(Clock::time_point now, std::chrono::milliseconds limit) const {
+    return behindSince && now - std::max(*behindSince, lastProgress) > limit;
   }
 };
 
@@ -288,7 +287,7 @@ WebPanel::~WebPanel() {
 }
 
 Result<quint16> WebPanel::start() {
-  auto* server = new GuardedTcpServer(this);
+  auto* server = new GuardedTcpServer(this, m_options.limits);
   if (!server->listen(m_options.address, m_options.port)) {
     const QString why = server->errorString();
     delete server;
@@ -308,7 +307,7 @@ Result<quint16> WebPanel::start() {
   }
   bind(server);
   m_pings = new QTimer(this);
-  m_pings->setInterval(kPingInterval);
+  m_pings->setInterval(m_options.limits.pingInterval());
   connect(m_pings, &QTimer::timeout, this, [this] { pingClients(); });
   m_pings->start();
   m_queues = new QTimer(this);
@@ -338,7 +337,7 @@ std::vector<WebPanel::Client*> WebPanel::clientsNow() const {
 void WebPanel::pingClients() {
   const Clock::time_point now = Clock::now();
   for (Client* client : clientsNow()) {  // a copy: dropping changes the list
-    if (now - client->lastHeard > kSilenceLimit) {
+    if (now - client->lastHeard > m_options.limits.silence()) {
       drop(*client, {}, Ending::Abort);  // nobody is there to read a close frame
     } else {
       client->socket->ping();
@@ -715,9 +714,9 @@ void WebPanel::take(StreamOutput output) {
   for (Client* client : clientsNow()) {  // a copy: flushing may drop a client
     subscribeWhenDue(*client);
     flush(*client);
-    if (client->stalled(now)) {
+    if (client->stalled(now, m_options.limits.behind())) {
       drop(*client, QStringLiteral("too slow"));
-    } else if (!client->spoke && now - client->connectedAt > std::chrono::milliseconds(kIdleMs)) {
+    } else if (!client->spoke && now - client->connectedAt > m_options.limits.idle) {
       drop(*client, QStringLiteral("no subscription"));
     }
   }

@@ -6,8 +6,8 @@
 // message, at most maxClients WebSockets, a malformed message closes only its own client. A slow client never
 // makes memory grow: per client and gauge only the newest frame not yet sent is kept, at most
 // kMaxInFlightBytes are handed to the socket, and the gauges take turns, so a browser that reads slowly gets
-// every gauge at the rate it reads. One that takes nothing for kBehindLimit while frames wait has stopped
-// reading, and is closed; so is one that answers no ping for kSilenceLimit, even while nothing moves, and one
+// every gauge at the rate it reads. One that takes nothing for its idle limit while frames wait has stopped
+// reading, and is closed; so is one that answers no ping for longer, even while nothing moves, and one
 // with more than kMaxQueuedBytes waiting to be written (pongs to a flood of pings it never reads). No client
 // can take the drawing from the others: subscription changes are rationed, and the browsers take turns.
 #pragma once
@@ -41,13 +41,22 @@ inline constexpr qint64 kMaxQueuedBytes = 4 * kMaxInFlightBytes;
 // page being resized sends a few). One beyond that waits, only the newest is kept, until the browser's turn.
 inline constexpr double kSubscriptionBurst = 4;
 inline constexpr auto kSubscriptionEvery = std::chrono::milliseconds(500);
-inline constexpr auto kBehindLimit = std::chrono::seconds(10);
-// Every WebSocket is pinged this often (a browser answers by itself); one that has answered nothing for
-// kSilenceLimit is gone (a phone asleep or off the network without closing) and gives its place up. The link
-// state goes to every client every second besides, so that a page hears from the server that often, and
-// can tell a connection whose far end has gone quiet.
-inline constexpr auto kPingInterval = std::chrono::seconds(5);
-inline constexpr auto kSilenceLimit = std::chrono::seconds(15);
+
+// How long a connection may keep its place while it gives nothing (`--idle-limit`, 10 s by default), and the
+// limits made from it. A request must be whole within it of its first byte, and a connection between requests
+// may stay idle as long; a WebSocket that subscribes to nothing for as long is closed, and so is a browser
+// that takes nothing for as long while frames wait. Every WebSocket is pinged twice in that time (a browser
+// answers by itself); one that has answered nothing for one and a half times it is gone (a phone asleep or
+// off the network without closing) and gives its place up. The link state goes to every client every second
+// besides, so that a page hears from the server that often, and can tell a connection whose far end has gone
+// quiet.
+struct IdleLimits {
+  std::chrono::milliseconds idle{10000};
+  std::chrono::milliseconds request() const { return idle; }
+  std::chrono::milliseconds behind() const { return idle; }
+  std::chrono::milliseconds pingInterval() const { return idle / 2; }
+  std::chrono::milliseconds silence() const { return idle * 3 / 2; }
+};
 
 // Knob writes a browser may make, at most, a second; control codes all browsers together may get wrong.
 inline constexpr int kKnobWritesPerSecond = 20;
@@ -58,6 +67,7 @@ struct WebOptions {
   QHostAddress address = QHostAddress::LocalHost;
   quint16 port = 8787;
   int maxClients = 16;
+  IdleLimits limits;
   int fps = 30;  // frames a second per gauge, at most
   TGLAntiAliasing antiAliasing = TGLAntiAliasing::aa4x;
   // Browsers that give `controlCode` may turn the five knobs; without it they only watch.

@@ -21,6 +21,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -63,6 +64,13 @@ void addOptions(CLI::App& app, Options& o) {
   app.add_option("--max-clients", o.web.maxClients, "browsers connected at once, at most (default 16)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));
+  app.add_option_function<int>(
+         "--idle-limit", [&o](int seconds) { o.web.limits.idle = std::chrono::seconds(seconds); },
+         "seconds a connection keeps its place giving nothing (default 10): a request must be whole within it, "
+         "a WebSocket must subscribe within it, a browser that takes nothing for it while frames wait is "
+         "closed, and one that answers no ping for one and a half times it")
+      ->type_name("S")
+      ->check(CLI::Range(1, 3600).description(""));
   app.add_option("--fps", o.web.fps,
                  "pictures a second per gauge, at most (default 30); browsers that draw the gauges themselves get "
                  "every tick's changes")
