@@ -43,23 +43,20 @@ def sets(values):
     return [a for v in values for a in ("--set", v)]
 
 
-def dial_difference(shown, expected, work):
+def dial_difference(shown, expected, size):
     """Mean absolute difference per channel, in levels of 255, inside the dial (the circle of 0.42 of the side
-    around the middle: the corners show only the backdrop), and over the whole picture."""
-    size = int(subprocess.run(["identify", "-format", "%w", shown], capture_output=True, text=True).stdout)
+    around the middle: the corners show only the backdrop), and over the whole picture; both pictures `size`
+    pixels square. One ImageMagick run: the difference, and a copy of it masked to the dial."""
     r = size * 0.42
-    mask = os.path.join(work, "mask.png")
-    subprocess.run(["convert", "-size", f"{size}x{size}", "xc:black", "-fill", "white", "-draw",
-                    f"circle {size / 2},{size / 2} {size / 2 + r},{size / 2}", mask], check=True)
-    means = "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]"
-
-    def mean(*masking):
-        run = subprocess.run(["convert", shown, expected, "-compose", "difference", "-composite", *masking,
-                              "-format", means, "info:"], capture_output=True, text=True, check=True)
-        return sum(float(v) for v in run.stdout.split()) / 3 * 255
-
-    inside = mean(mask, "-compose", "multiply", "-composite") * size * size / (3.14159265 * r * r)
-    return inside, mean()
+    circle = f"circle {size / 2},{size / 2} {size / 2 + r},{size / 2}"
+    run = subprocess.run(["convert", shown, expected, "-compose", "difference", "-composite",
+                          "(", "+clone", "(", "-size", f"{size}x{size}", "xc:black", "-fill", "white", "-draw",
+                          circle, ")", "-compose", "multiply", "-composite", ")",
+                          "-format", "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]\n", "info:"],
+                         capture_output=True, text=True, check=True)
+    whole, masked = ([float(v) for v in line.split()] for line in run.stdout.split("\n")[:2])
+    inside = sum(masked) / 3 * 255 * size * size / (3.14159265 * r * r)
+    return inside, sum(whole) / 3 * 255
 
 
 class Checker:
@@ -69,14 +66,24 @@ class Checker:
 
     def reference(self, gauge, size, turns=0):
         path = os.path.join(self.work, f"ref-{gauge}-{size}-{turns}.png")
-        subprocess.run([self.render, "--gauge", gauge, "-o", path, "--size", str(size), "--aa", "4x",
-                        "--turn", str(turns)] + sets(VALUES), check=True, env=self.env)
+        if not os.path.exists(path):
+            subprocess.run([self.render, "--gauge", gauge, "-o", path, "--size", str(size), "--aa", "4x",
+                            "--turn", str(turns)] + sets(VALUES), check=True, env=self.env)
         return path
+
+    def reference_all(self, size):
+        """Every gauge's reference at `size`, unturned, from one skyvane-render run."""
+        folder = os.path.join(self.work, f"all-{size}")
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run([self.render, "--gauge", "all", "-o", folder, "--size", str(size), "--aa", "4x"]
+                       + sets(VALUES), check=True, env=self.env, stdout=subprocess.DEVNULL)
+        for gauge in ALL:
+            os.replace(os.path.join(folder, f"{gauge}.png"), os.path.join(self.work, f"ref-{gauge}-{size}-0.png"))
 
     def check(self, page, gauge, turns=0, label=""):
         shown = os.path.join(self.work, f"shown-{gauge}-{turns}{label}.png")
         size = page.canvas_png(gauge, shown)
-        inside, whole = dial_difference(shown, self.reference(gauge, size, turns), self.work)
+        inside, whole = dial_difference(shown, self.reference(gauge, size, turns), size)
         if inside > self.worst[0]:
             self.worst = (inside, f"{gauge}{label} at {size} px")
         if inside > LIMIT:
@@ -100,7 +107,7 @@ def check_draft(page, work):
     if not page.driver.execute_script("return drawing.drafts"):
         fail("WebGL 2 draws no drafts")
     whole, draft, again = (os.path.join(work, f"draft-{n}.png") for n in ("whole", "draft", "again"))
-    page.canvas_png("TForm2", whole)
+    size = page.canvas_png("TForm2", whole)
     marked = page.driver.execute_script(
         "frameMs = 1000; window.skyvane.drawnAt.TForm2.push(performance.timeOrigin + performance.now());"
         "dirty.add('TForm2'); drawDirty();"
@@ -108,12 +115,12 @@ def check_draft(page, work):
     page.canvas_png("TForm2", draft, final=False)
     # Only the edges differ: a draft is the same picture, unsmoothed. The dial's many small figures put that
     # near 11 levels at 212 px; a black square is 64 levels away.
-    apart = dial_difference(draft, whole, work)
+    apart = dial_difference(draft, whole, size)
     if marked != "1" or apart[1] == 0 or apart[0] > 25:
         fail(f"a moving tile of a page behind was not drawn as a draft (marked {marked}; {apart[0]:.2f} levels "
              "from the whole picture)")
     page.canvas_png("TForm2", again)
-    inside, overall = dial_difference(again, whole, work)
+    inside, overall = dial_difference(again, whole, size)
     if overall > 0.01:
         fail(f"the draft, drawn whole again, differs from the picture before by {overall:.3f} levels")
     print(f"a draft ({apart[0]:.2f} levels from the whole picture in the dial) is drawn whole once its tile is "
@@ -137,6 +144,7 @@ def main():
         pages.append(page)
         if not drawn_all(page, ALL):
             fail(f"the page did not draw every gauge with WebGL: {page.state()}")
+        checker.reference_all(page.driver.execute_script("return document.querySelector('.tile canvas').width"))
         for gauge in ALL:
             checker.check(page, gauge)
         print(f"36 gauges drawn by the browser; the largest difference: {checker.worst[0]:.2f} levels "
