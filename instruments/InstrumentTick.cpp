@@ -8,6 +8,8 @@
 #include "SimLink.h"
 #include "TickRows.h"
 
+#include <utility>
+
 namespace instruments {
 
 namespace {
@@ -67,6 +69,7 @@ TickOutcome InstrumentTick::tick() {
   if (fetched) {
     m_failedBatches = 0;
     apply(m_batch);
+    settleEarlyTurns();
   }
   acknowledgeSelector();
   if (fetched) {
@@ -168,8 +171,21 @@ void InstrumentTick::turnKnob(const KnobRow& knob, int notches) {
   if (k >= kKnobs.size() || notches == 0) {
     return;
   }
+  if (!m_settingsRead) {
+    m_earlyNotches[k] += notches;  // nothing read yet to turn from: the turn waits for the first batch
+    return;
+  }
   const long double from = m_knobs[k].value_or(m_batch.value(catalogue::kPilotSettingRows[k]));
   m_knobs[k] = turnedValue(knob, from, notches, !m_settings.altiHpa);
+}
+
+void InstrumentTick::settleEarlyTurns() {
+  m_settingsRead = true;
+  for (std::size_t k = 0; k < kKnobs.size(); ++k) {
+    if (const int notches = std::exchange(m_earlyNotches[k], 0); notches != 0) {
+      turnKnob(kKnobs[k], notches);
+    }
+  }
 }
 
 std::optional<long double> InstrumentTick::pendingKnob(const KnobRow& knob) const {

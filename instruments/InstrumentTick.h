@@ -82,7 +82,8 @@ public:
 
   // A knob turned by `notches` (positive: clockwise): the new setting, from the last value read (or the one
   // still waiting), is written in the next tick's batch, ahead of its reads. The gauge then shows what the
-  // simulator reads back: one that refuses the write shows no change.
+  // simulator reads back: one that refuses the write shows no change. A turn before the first batch was read
+  // (the link still opening) waits for it: there is no setting to turn from before.
   void turnKnob(const KnobRow& knob, int notches);
   // The setting a knob waits to write, if any.
   std::optional<long double> pendingKnob(const KnobRow& knob) const;
@@ -96,6 +97,8 @@ private:
   void acknowledgeSelector();
   // Queues the knobs' waiting settings as writes of the coming batch.
   void queueKnobWrites();
+  // After a batch was read: turns made before the first one become settings.
+  void settleEarlyTurns();
 
   panel::PanelNodes& m_nodes;
   const settings::Settings& m_settings;
@@ -107,6 +110,8 @@ private:
   int m_failedBatches = 0;
   std::uint64_t m_batchesApplied = 0;
   std::array<std::optional<long double>, kKnobs.size()> m_knobs;  // settings waiting to be written, by knob
+  bool m_settingsRead = false;                                    // a batch has been read by this tick
+  std::array<int, kKnobs.size()> m_earlyNotches{};                // turns made before it, by knob
 };
 
 }  // namespace instruments

@@ -338,3 +338,23 @@ TEST(TickFailure, NonFiniteReadingsLeaveTheNeedle) {
 }
 
 }  // namespace
+
+// A knob turned before the panel has read the simulator (its link still opening) turns the simulator's setting
+// once that is read, never one worked out from nothing; a turn after that starts from what was read.
+TEST(KnobTick, TurnsBeforeTheFirstBatchTurnTheSimulatorsSetting) {
+  TickRig rig;
+  rig.set("altimeterSetting", 1013);
+  rig.set("headingBug", 90);
+  const auto& knobs = instruments::kKnobs;
+  rig.instruments->turnKnob(knobs[0], 3);  // the altimeter's: a hPa a notch
+  rig.instruments->turnKnob(knobs[0], 2);
+  rig.instruments->turnKnob(knobs[1], -5);                   // the heading bug's: a degree a notch
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);  // read: the turns become settings
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);  // written
+  EXPECT_NEAR(rig.get("altimeterSetting"), 1018, 1e-6);
+  EXPECT_NEAR(rig.get("headingBug"), 85, 0.01);  // kept in 360/65536 degree steps
+  rig.instruments->turnKnob(knobs[1], -90);
+  ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
+  EXPECT_NEAR(rig.get("headingBug"), 355, 0.01) << "wrapped";
+  EXPECT_NEAR(rig.get("altimeterSetting"), 1018, 1e-6) << "each turn written once";
+}
