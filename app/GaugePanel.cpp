@@ -1,6 +1,7 @@
 // The panel's life: start-up, deferred binding and layout, timers, anti-aliasing, shutdown.
 #include "GaugePanel.h"
 
+#include "ConfigWatch.h"
 #include "ControlWindow.h"
 #include "FileWrite.h"
 #include "IniFile.h"
@@ -17,7 +18,6 @@
 #include "WindowPlacement.h"
 
 #include <QCheckBox>
-#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -77,18 +77,6 @@ QRect placedRect(std::int32_t left, std::int32_t top, std::int32_t width, std::i
   return QRect(r.left, r.top, r.width, r.height);
 }
 
-// What is said about a config.ini, as --check-config says it.
-std::vector<std::string> warningLines(const settings::SettingsLoad& load) {
-  std::vector<std::string> lines;
-  for (const std::string& warning : load.warnings) {
-    lines.push_back("config.ini: " + warning);
-  }
-  for (const std::string& problem : settings::unworkableScales(load.settings)) {
-    lines.push_back("warning: " + problem);
-  }
-  return lines;
-}
-
 }  // namespace
 
 GaugePanel::GaugePanel(std::string dataDir, std::string arrange)
@@ -117,10 +105,10 @@ GaugePanel::~GaugePanel() {
     g_livePanel = nullptr;
   }
   m_shutDown = true;  // windows closing from here on are the panel going, not the user hiding them
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_layoutWatch}) {
     t->stop();
   }
-  m_watcher.reset();
+  m_configWatch.reset();
   m_warningBox.reset();
   // Windows and their contexts go first; the scene's lists are then deleted in the base context.
   m_windows.clear();
@@ -163,8 +151,7 @@ void GaugePanel::startUp() {
 
   const settings::SettingsLoad& settings = prelude.load;
   m_settings = settings.settings;
-  m_fileSettings = settings.settings;
-  m_fileWarnings = warningLines(settings);
+  m_reload.emplace(settings);
   greyEngine2Buttons();
   if (!m_layoutFound && !m_arrange.empty()) {
     arrangeFirstStart();
@@ -263,10 +250,8 @@ void GaugePanel::wireControls() {
   QObject::connect(&m_timer4, &QTimer::timeout, [this] { guarded([this] { deferredStart(false); }); });
   m_layoutWatch.setInterval(kLayoutWatchMs);
   QObject::connect(&m_layoutWatch, &QTimer::timeout, [this] { guarded([this] { saveIfArrangementSettled(); }); });
-  m_reloadTimer.setInterval(kSettingsReloadDelayMs);
-  m_reloadTimer.setSingleShot(true);
-  QObject::connect(&m_reloadTimer, &QTimer::timeout, [this] { guarded([this] { reloadSettings(); }); });
-  watchSettings();
+  m_configWatch = std::make_unique<ConfigWatch>(m_dataDir, kSettingsReloadDelayMs,
+                                                [this] { guarded([this] { reloadSettings(); }); });
   m_timerAA.setInterval(kAntiAliasingDelayMs);
   m_timerAA.setSingleShot(true);
   QObject::connect(&m_timerAA, &QTimer::timeout, [this] { guarded([this] { applyAntiAliasing(); }); });
@@ -518,9 +503,10 @@ void GaugePanel::shutdown() {
       status = 1;  // an arrangement lost is a failure, not a normal end
     }
   }
-  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_reloadTimer, &m_layoutWatch}) {
+  for (QTimer* t : {&m_timer1, &m_timer2, &m_timer3, &m_timer4, &m_timerAA, &m_layoutWatch}) {
     t->stop();
   }
+  m_configWatch.reset();  // no reload while the panel goes
   for (auto& w : m_windows) {
     w->hide();
   }
@@ -545,56 +531,32 @@ void GaugePanel::saveBeforeExit() noexcept {
   }
 }
 
-void GaugePanel::watchSettings() {
-  // The directory too: an editor that saves by renaming a new file over config.ini replaces the file the watch
-  // was on, and a config.ini made later is seen.
-  m_watcher = std::make_unique<QFileSystemWatcher>();
-  const QString dir = QString::fromStdString(m_dataDir);
-  const QString file = dir + QStringLiteral("/config.ini");
-  m_watcher->addPath(dir);
-  m_watcher->addPath(file);
-  const auto changed = [this, file] {
-    if (!m_watcher->files().contains(file)) {
-      m_watcher->addPath(file);  // back on the file that now has the name
-    }
-    m_reloadTimer.start();  // restarted by every change: the file is read once they settle
-  };
-  QObject::connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, changed);
-  QObject::connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, changed);
-}
-
 void GaugePanel::reloadSettings() {
-  const settings::TextFileRead read =
-      settings::readTextFileAt(m_dataDirHandle.fd(), "config.ini", settings::IniFile::kMaxFileSize);
-  if (read.status == settings::TextFileRead::Status::Failed) {
-    // Unreadable: the running panel stays as it is until the next change.
-    std::fprintf(stderr, "skyvane-gauges: config.ini not read again: %s\n", read.error.c_str());
-    return;
-  }
-  if (read.status == settings::TextFileRead::Status::Missing) {
-    return;  // gone (between an editor's remove and rename): the panel stays as it is
-  }
-  const settings::SettingsLoad load = settings::parseSettings(read.text);
-  const std::vector<std::string> lines = warningLines(load);
-  const bool sameWarnings = lines == m_fileWarnings;
-  m_fileWarnings = lines;
-  if (load.settings == m_fileSettings) {
-    // Touched, saved unchanged, or a value not understood whose default is what the panel has: nothing the
-    // settings decide changed; only new warnings are said.
-    if (!sameWarnings) {
-      showWarnings(lines);
-    }
-    return;
-  }
-  rebuildScene(load.settings);
-  ++m_settingsReloads;
-  showWarnings(lines);
-  if (m_settingsReloaded) {
-    m_settingsReloaded();
+  const settings::ReloadVerdict verdict =
+      m_reload->judge(settings::readTextFileAt(m_dataDirHandle.fd(), "config.ini", settings::IniFile::kMaxFileSize));
+  switch (verdict.action) {
+    case settings::ReloadVerdict::Action::Keep:
+      // Unreadable: the running panel stays as it is until the next change.
+      if (!verdict.error.empty()) {
+        std::fprintf(stderr, "skyvane-gauges: config.ini not read again: %s\n", verdict.error.c_str());
+      }
+      return;
+    case settings::ReloadVerdict::Action::SayWarnings:
+      showWarnings(verdict.warnings);
+      return;
+    case settings::ReloadVerdict::Action::Rebuild:
+      rebuildScene(verdict.settings);
+      m_reload->taken(verdict.settings);
+      ++m_settingsReloads;
+      showWarnings(verdict.warnings);
+      if (m_settingsReloaded) {
+        m_settingsReloaded();
+      }
+      return;
   }
 }
 
-void GaugePanel::rebuildScene(settings::Settings fileSettings) {
+void GaugePanel::rebuildScene(const settings::Settings& fileSettings) {
   // A new scene built by the start-up phases from the new settings; the windows, their contexts, positions,
   // turns and level, and the link stay. The windows take the new scene's cameras, the tick its nodes.
   auto panel = std::make_unique<panel::PanelScene>();
@@ -608,7 +570,6 @@ void GaugePanel::rebuildScene(settings::Settings fileSettings) {
   m_instruments.reset();
   m_panel = std::move(panel);  // the old scene goes; its lists with it
   m_settings = built;
-  m_fileSettings = std::move(fileSettings);
   m_states = states;
   m_instruments = std::make_unique<instruments::InstrumentTick>(m_panel->nodes(), m_settings, m_states);
   m_instruments->fuelStats() = fuel;

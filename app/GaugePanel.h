@@ -3,6 +3,7 @@
 // anti-aliasing choice, and the shutdown that saves the layout. Everything runs on the UI thread.
 #pragma once
 
+#include "ConfigReload.h"
 #include "DataDirectory.h"
 #include "DialState.h"
 #include "GaugeWindow.h"
@@ -19,12 +20,12 @@
 #include <string>
 #include <vector>
 
-class QFileSystemWatcher;
 class QMessageBox;
 class QOffscreenSurface;
 
 namespace app {
 
+class ConfigWatch;
 class ControlWindow;
 class QtContext;
 
@@ -91,8 +92,7 @@ private:
   void deferredStart(bool withLayout);
   void bindCameras();
   void greyEngine2Buttons();
-  void watchSettings();
-  void rebuildScene(settings::Settings fileSettings);
+  void rebuildScene(const settings::Settings& fileSettings);
   // Lines said on stderr and in one box (not modal) under `heading`; none hides the box.
   void showWarnings(const std::vector<std::string>& lines,
                     const char* heading = "config.ini was read again; some values were not understood:");
@@ -121,9 +121,9 @@ private:
   std::unique_ptr<QOffscreenSurface> m_baseSurface;
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<panel::PanelScene> m_panel;
-  settings::Settings m_settings;            // as the dial builders left them
-  settings::Settings m_fileSettings;        // as read from config.ini, to tell a changed file from a touched one
-  std::vector<std::string> m_fileWarnings;  // what was said about the file last read
+  settings::Settings m_settings;  // as the dial builders left them
+  std::optional<settings::ConfigReload>
+      m_reload;  // config.ini as last taken, to tell a changed file from a touched one
   gauges::ScaleStates m_states;
   settings::WindowLayout m_layout;
   bool m_layoutFound = false;
@@ -131,19 +131,18 @@ private:
   std::vector<std::unique_ptr<GaugeWindow>> m_windows;
   std::unique_ptr<instruments::InstrumentTick> m_instruments;
 
-  QTimer m_timer1;       // link-open attempts, every second until one succeeds
-  QTimer m_timer2;       // the instrument tick, every 30 ms
-  QTimer m_timer3;       // deferred start-up with a saved layout
-  QTimer m_timer4;       // deferred start-up without one
-  QTimer m_timerAA;      // applies the anti-aliasing level, once per enabling
-  QTimer m_reloadTimer;  // config.ini read again 300 ms after the last change seen
+  QTimer m_timer1;   // link-open attempts, every second until one succeeds
+  QTimer m_timer2;   // the instrument tick, every 30 ms
+  QTimer m_timer3;   // deferred start-up with a saved layout
+  QTimer m_timer4;   // deferred start-up without one
+  QTimer m_timerAA;  // applies the anti-aliasing level, once per enabling
   // The arrangement is looked at once a second after the deferred step, and saved once it has changed and then
   // stayed the same for a look: a display that goes away (a logout, an X server that ends) loses nothing
   // older than that, where the save at exit never runs.
   QTimer m_layoutWatch;
-  std::string m_layoutSaved;    // the file's bytes as last written or read
-  std::string m_layoutPending;  // a changed arrangement seen at the last look, not yet saved
-  std::unique_ptr<QFileSystemWatcher> m_watcher;
+  std::string m_layoutSaved;                   // the file's bytes as last written or read
+  std::string m_layoutPending;                 // a changed arrangement seen at the last look, not yet saved
+  std::unique_ptr<ConfigWatch> m_configWatch;  // reads config.ini again when an edit of it settles
   std::unique_ptr<QMessageBox> m_warningBox;
   int m_settingsReloads = 0;
   int m_warmUpFrames = 0;
