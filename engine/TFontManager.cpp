@@ -22,8 +22,16 @@ TFontManager::~TFontManager() {
   }
 }
 
+bool TFontManager::referenced() const {
+  return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->m_references > 0; });
+}
+
 engine::FontEntry* TFontManager::acquire(const std::string& name, const engine::FontStyle& style, TGLSpaceText* text,
                                          int last, int first, float deviation, float extrusion) {
+  if (!referenced()) {
+    m_holder.letGo();  // no text holds an entry: whichever thread comes now takes the manager
+  }
+  m_holder.take();
   engine::FontEntry* entry = nullptr;
   for (auto& e : m_entries) {
     if (strcasecmp(e->m_name.c_str(), name.c_str()) == 0 && e->m_style == style && e->m_extrusion == extrusion &&
@@ -82,6 +90,7 @@ void TFontManager::release(engine::FontEntry* entry, TGLSpaceText* text) {
   if (entry == nullptr) {
     return;
   }
+  m_holder.take();
   --entry->m_references;
   if (text != nullptr) {
     std::erase(entry->m_users, text);

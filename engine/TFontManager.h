@@ -3,6 +3,7 @@
 #pragma once
 
 #include "GlyphOutlines.h"
+#include "OneThread.h"
 #include "TGLContext.h"
 
 #include <memory>
@@ -72,5 +73,8 @@ public:
 
 private:
   TFontManager() = default;
+  bool referenced() const;
   std::vector<std::unique_ptr<engine::FontEntry>> m_entries;
+  // The thread whose texts hold entries: one whose scene is gone hands the manager on to the next.
+  base::OneThread m_holder{"the font manager"};
 };

@@ -3,6 +3,7 @@
 
 #include "LinkTransport.h"
 #include "LinkWire.h"
+#include "OneThread.h"
 #include "PosixLinkTransport.h"
 
 #include <array>
@@ -37,6 +38,9 @@ struct Link {
   // The block carries 32-bit references: 1 + the index of the read's destination here; 0 is "none".
   std::array<Destination, kMaxReads> destinations{};
   std::uint32_t destinationCount = 0;
+  // The thread that opened the link holds it until it is closed: a batch queued from another thread meanwhile
+  // would interleave with the holder's.
+  base::OneThread holder{"the simulator link"};
 
   ~Link() { close(); }
 
@@ -103,7 +107,9 @@ std::string_view SimLinkResultName(std::uint32_t code) {
   return code < kNames.size() ? kNames[code] : std::string_view("SimLinkUnknown");
 }
 
-bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
+namespace {
+
+bool openLink(std::uint16_t requestedVersion, SimLinkResult& result) {
   Link& l = link();
   if (l.view != nullptr) {
     return fail(result, SimLinkAlreadyOpen);
@@ -182,8 +188,23 @@ bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
   return true;
 }
 
+}  // namespace
+
+bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
+  Link& l = link();
+  l.holder.take();
+  const bool opened = openLink(requestedVersion, result);
+  if (l.view == nullptr) {
+    l.holder.letGo();  // not open: any thread may try next
+  }
+  return opened;
+}
+
 void SimLinkClose() {
-  link().close();
+  Link& l = link();
+  l.holder.take();
+  l.close();
+  l.holder.letGo();
 }
 
 bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
@@ -191,6 +212,7 @@ bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, Si
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
+  l.holder.take();
   if (!l.fits(std::uint64_t{kSimLinkReadHeader} + size)) {
     return fail(result, SimLinkBufferFull);
   }
@@ -215,6 +237,7 @@ bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, 
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
+  l.holder.take();
   if (!l.fits(std::uint64_t{kSimLinkWriteHeader} + size)) {
     return fail(result, SimLinkBufferFull);
   }
@@ -235,6 +258,7 @@ bool SimLinkProcess(SimLinkResult& result) {
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
+  l.holder.take();
   if (l.cursor == 0) {
     return fail(result, SimLinkNothingQueued);
   }

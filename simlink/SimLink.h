@@ -3,7 +3,8 @@
 // Use: SimLinkOpen once; per instrument tick any number of SimLinkRead/SimLinkWrite, then one SimLinkProcess,
 // after which every read's destination holds fresh bytes (only if that call returned true); SimLinkClose at
 // shutdown. Every call reports a SimLinkResult through its out-parameter beside the true/false return.
-// Single-threaded: all calls come from one thread; the state is not locked.
+// One thread at a time: the thread that opens the link holds it until it closes it, and a call that opens,
+// queues, processes or closes from another thread meanwhile ends the process (the state is not locked).
 #pragma once
 
 #include "LinkLayout.h"

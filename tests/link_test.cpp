@@ -22,7 +22,9 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -92,6 +94,46 @@ TEST_F(LinkTest, OpenOnAnOpenLinkIsRefusedAndTheLinkKeepsWorking) {
   EXPECT_FALSE(opened);
   EXPECT_TRUE(SimLinkIsOpen());
   EXPECT_EQ(readU32(0x2000), 77u);
+}
+
+// The thread that opens the link holds it until it closes it: a call from another thread meanwhile (its batch
+// would interleave with the holder's) ends the process saying so; once the link is closed another thread may
+// open it, and the first may again after that.
+TEST_F(LinkTest, AnotherThreadMayUseTheLinkOnlyOnceItsOpenerHasClosedIt) {
+  SimProcess sim({"--feed", "none", "--poke", "0x2000:u32=77"});
+  ASSERT_EQ(open(), SimLinkOk);
+  const auto onAnotherThread = [](const std::function<void()>& call) { std::thread(call).join(); };
+  const char* said = "the simulator link: used from a second thread while another holds it";
+  EXPECT_DEATH(onAnotherThread([] {
+                 SimLinkResult r{};
+                 std::uint32_t v = 0;
+                 SimLinkRead(0x2000, 4, &v, r);
+               }),
+               said);
+  EXPECT_DEATH(onAnotherThread([] { SimLinkClose(); }), said);
+  EXPECT_DEATH(onAnotherThread([] {
+                 SimLinkResult r{};
+                 SimLinkOpen(0, r);
+               }),
+               said);
+  EXPECT_EQ(readU32(0x2000), 77u) << "the holder's link works on";
+
+  SimLinkClose();
+  std::uint32_t value = 0;
+  bool read = false;
+  onAnotherThread([&] {
+    SimLinkResult r{};
+    read = SimLinkOpen(0, r) && SimLinkRead(0x2000, 4, &value, r) && SimLinkProcess(r);
+    SimLinkClose();
+  });
+  EXPECT_TRUE(read);
+  EXPECT_EQ(value, 77u);
+  EXPECT_EQ(open(), SimLinkOk);
+  // A failed open holds nothing either.
+  SimLinkClose();
+  sim.stop();
+  onAnotherThread([&] { EXPECT_EQ(open(), SimLinkNoServer); });
+  EXPECT_EQ(open(), SimLinkNoServer);
 }
 
 TEST_F(LinkTest, NoServerAndCallsOnAClosedLink) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -173,6 +174,26 @@ TEST_F(Text, ExtrudedTextShowsItsSideWalls) {
   } catch (const engine::EngineError& e) {
     EXPECT_STREQ(e.what(), "Extrusion must be >=0");
   }
+}
+
+// Texts of one thread hold the font manager: a second thread acquiring or releasing meanwhile ends the process
+// saying so; once the first thread's texts are gone, another may take it.
+TEST_F(Text, ASecondThreadUsingTheFontManagerWhileTextsOfTheFirstHoldFontsEndsTheProcess) {
+  view.context().makeCurrent();
+  engine::FontEntry* entry = TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
+  view.context().releaseCurrent();
+  const char* said = "the font manager: used from a second thread while another holds it";
+  const auto acquireThere = [] {
+    try {
+      TFontManager::instance().acquire("Arial", {}, nullptr, 255, 0, 0.125f, 0);
+    } catch (const engine::EngineError&) {
+      // no context there: no lists, and no reference
+    }
+  };
+  EXPECT_DEATH(std::thread(acquireThere).join(), said);
+  EXPECT_DEATH(std::thread([entry] { TFontManager::instance().release(entry, nullptr); }).join(), said);
+  TFontManager::instance().release(entry, nullptr);
+  std::thread(acquireThere).join();  // nothing held: another thread may come (and fails for want of a context)
 }
 
 TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
