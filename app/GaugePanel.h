@@ -122,8 +122,8 @@ private:
   std::unique_ptr<QtContext> m_baseContext;
   std::unique_ptr<panel::PanelScene> m_panel;
   settings::Settings m_settings;  // as the dial builders left them
-  std::optional<settings::ConfigReload>
-      m_reload;  // config.ini as last taken, to tell a changed file from a touched one
+  // config.ini as last taken, to tell a changed file from a touched one.
+  std::optional<settings::ConfigReload> m_reload;
   gauges::ScaleStates m_states;
   settings::WindowLayout m_layout;
   bool m_layoutFound = false;

@@ -69,7 +69,9 @@ TickOutcome InstrumentTick::tick() {
   if (fetched) {
     m_failedBatches = 0;
     apply(m_batch);
-    settleEarlyTurns();
+    if (!m_settingsRead) {
+      settleEarlyTurns();
+    }
   }
   acknowledgeSelector();
   if (fetched) {

@@ -97,7 +97,7 @@ private:
   void acknowledgeSelector();
   // Queues the knobs' waiting settings as writes of the coming batch.
   void queueKnobWrites();
-  // After a batch was read: turns made before the first one become settings.
+  // After the first batch was read: turns made before it become settings.
   void settleEarlyTurns();
 
   panel::PanelNodes& m_nodes;

@@ -383,8 +383,8 @@ function shown(tile, gauge, at = performance.now()) {
   tile.dataset.drawn = '1';
   window.skyvane.frames++;
   window.skyvane.framesByGauge[gauge] = (window.skyvane.framesByGauge[gauge] || 0) + 1;
-  // When the last few pictures were drawn, in ms of the wall clock, for measuring the way from a value's
-  // change to its picture.
+  // When the last few pictures were drawn, in ms of the wall clock: what tells a moving tile (asDraft), and
+  // what measures the way from a value's change to its picture.
   const times = (window.skyvane.drawnAt[gauge] = window.skyvane.drawnAt[gauge] || []);
   times.push(performance.timeOrigin + at);
   if (times.length > 64) times.shift();

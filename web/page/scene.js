@@ -2,8 +2,8 @@
 // matrices, materials and shapes, made by the panel's own engine) and then, every tick, only what changed;
 // this file keeps those scenes and draws them with WebGL (2, or 1 where that is all there is) in one context
 // for every tile, copying each picture into its tile's canvas. WebGL 2 multisamples in a framebuffer of its
-// own, so that a page falling behind can draw its moving tiles as drafts without (app.js decides). The wire format is described in
-// web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light (a surface shows
+// own, so that a page falling behind can draw its moving tiles as drafts without (app.js decides). The wire
+// format is described in web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light (a surface shows
 // its emission plus its ambient colour times the light model's ambient), depth test LEQUAL, back faces culled
 // where the material says, lines unlit, as wide as asked, smoothed where asked.
 'use strict';
@@ -476,7 +476,7 @@ void main() {
         this.canvas.width = Math.max(this.canvas.width, size);
         this.canvas.height = Math.max(this.canvas.height, size);
       }
-      const samples = this.version === 2 && !draft ? this.multisampled() : null;
+      const samples = this.drafts && !draft ? this.multisampled() : null;
       if (samples) gl.bindFramebuffer(gl.FRAMEBUFFER, samples.framebuffer);
       const bg = scene.camera.background;
       gl.viewport(0, 0, size, size);
