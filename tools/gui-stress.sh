@@ -15,7 +15,7 @@ done
 log=$(mktemp -d)
 failed=0
 for i in $(seq 1 "$runs"); do
-  (cd "$build" && xvfb-run -a -s "-screen 0 1920x1080x24" ctest -L gui -j2 --timeout 180 > "$log/run$i.txt" 2>&1)
+  (cd "$build" && xvfb-run -a -s "-screen 0 1920x1080x24" ctest -L gui -j2 --timeout 180 --output-on-failure > "$log/run$i.txt" 2>&1)
   bad=$(grep -E "\*\*\*Failed|\*\*\*Timeout|\(Failed\)|\(Timeout\)" "$log/run$i.txt" | sed 's/^ *[0-9]* - //; s/ (.*//' | sort -u)
   if [ -n "$bad" ]; then
     failed=$((failed + 1))
