@@ -16,6 +16,7 @@
 #include "support/QtWait.h"
 #include "support/Sanitizers.h"
 #include "support/TestServers.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -1270,6 +1271,7 @@ int main(int argc, char** argv) {
   if (::testing::GTEST_FLAG(list_tests)) {
     return RUN_ALL_TESTS();  // listing needs no display and no directory
   }
+  installTestWatchdog(45);  // below the ctest limit of 60 s
   // No simulator: the link attempts find nobody in a runtime directory of our own, removed at the end.
   ::setenv("SKYVANE_RUNTIME_DIR", newTestDirectory("run").c_str(), 1);
   int status = 0;

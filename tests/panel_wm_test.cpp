@@ -6,6 +6,7 @@
 #include "support/Desktop.h"
 #include "support/QtWait.h"
 #include "support/TestServers.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -360,6 +361,7 @@ int main(int argc, char** argv) {
   if (::testing::GTEST_FLAG(list_tests)) {
     return RUN_ALL_TESTS();  // listing needs no display
   }
+  installTestWatchdog(70);  // below the ctest limit of 90 s
   ::setenv("SKYVANE_RUNTIME_DIR", newTestDirectory("run").c_str(), 1);
   auto desktop = std::make_unique<Desktop>();
   g_noDesktop = desktop->start();

@@ -10,7 +10,7 @@ packages=(
   libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libfreetype-dev libfontconfig-dev fonts-liberation libpng-dev
   libgtest-dev libbenchmark-dev libcli11-dev
-  xvfb xauth x11-utils openbox xdotool locales imagemagick python3
+  xvfb xauth x11-utils openbox xdotool locales imagemagick python3 gdb
   clang libclang-rt-14-dev clang-format
   chromium chromium-driver python3-selenium
   help2man desktop-file-utils appstream lintian man-db

@@ -125,7 +125,15 @@ void Desktop::stop() {
   for (pid_t* pid : {&wm, &xvfb}) {
     if (*pid > 0) {
       ::kill(*pid, SIGTERM);
-      ::waitpid(*pid, nullptr, 0);
+      // A server that does not go within 5 s is killed: the next test's start must not wait on it.
+      int tenths = 0;
+      while (::waitpid(*pid, nullptr, WNOHANG) == 0 && ++tenths < 50) {
+        ::usleep(100000);
+      }
+      if (tenths >= 50) {
+        ::kill(*pid, SIGKILL);
+        ::waitpid(*pid, nullptr, 0);
+      }
     }
     *pid = -1;
   }
