@@ -769,9 +769,13 @@ void WebPanel::flush(Client& client) {
   }
 }
 
+// With the silence after which a page gives its connection up: the same as this server's for a page that
+// answers no ping, so that both ends give up together.
 void WebPanel::sendLinkState(Client& client) {
-  client.socket->sendTextMessage(m_linkUp ? QStringLiteral("{\"link\":\"up\"}")
-                                          : QStringLiteral("{\"link\":\"down\"}"));
+  const auto silenceMs = static_cast<long long>(m_options.limits.silence().count());
+  client.socket->sendTextMessage(QStringLiteral("{\"link\":\"%1\",\"silence\":%2}")
+                                     .arg(m_linkUp ? QStringLiteral("up") : QStringLiteral("down"))
+                                     .arg(silenceMs));
 }
 
 }  // namespace web

@@ -88,7 +88,7 @@ bool WebClient::connected() {
 }
 
 bool WebClient::linkUp() {
-  return waitUntil([&] { return !texts.empty() && texts.back() == QStringLiteral("{\"link\":\"up\"}"); });
+  return waitUntil([&] { return !texts.empty() && texts.back().startsWith(QStringLiteral("{\"link\":\"up\"")); });
 }
 
 int WebClient::framesOf(int gauge) const {

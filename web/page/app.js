@@ -20,7 +20,9 @@ let retryMs = 1000;
 let refusal = '';           // why the server closed the last connection, when it said
 let lastHeard = 0;          // Date.now() of the last message (or of the connection's start); the server sends
                             // one every second
-const SILENCE_MS = 15000;   // a connection quiet for this long is gone (a phone that slept, a stopped server)
+// A connection quiet for this long is gone (a phone that slept, a stopped server). The server says its own
+// (one and a half times its --idle-limit) with the link state; kept above QUIET_MS so that tiles dim first.
+let silenceMs = 15000;
 const QUIET_MS = 3000;      // the server says the link state every second: this long without it dims the tiles
 const BRIGHTNESS = [1, 0.6, 0.35];  // the night switch's steps
 let settingsNote = '';      // said once in the bar: what of the address was not taken, what the browser cannot do
@@ -542,6 +544,7 @@ function connect() {
         controlAnswer(said.control);
         return;
       }
+      if (Number.isFinite(said.silence)) silenceMs = Math.max(said.silence, QUIET_MS + 2000);
       const wasUp = linkUp;
       linkUp = said.link === 'up';
       // Repeated every second: the notes change only when the link does, or when news comes back.
@@ -563,11 +566,11 @@ function connect() {
   };
 }
 
-// A connection that has carried nothing for SILENCE_MS, or that has not opened within it, is given up for a new
+// A connection that has carried nothing for silenceMs, or that has not opened within it, is given up for a new
 // one: its far end is gone without a word (the browser itself may not notice for minutes), and the tiles must
 // not look live meanwhile.
 function checkAlive() {
-  if (!socket || socket.readyState > WebSocket.OPEN || Date.now() - lastHeard < SILENCE_MS) return;
+  if (!socket || socket.readyState > WebSocket.OPEN || Date.now() - lastHeard < silenceMs) return;
   const gone = socket;
   gone.onopen = null;
   gone.onclose = null;
