@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,10 +15,13 @@
 #include <fstream>
 #include <iterator>
 
-// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed.
+// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed; it is sent
+// SIGTERM when the process that started it ends.
 pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd) {
   const pid_t pid = ::fork();
   if (pid == 0) {
+    // Gone with the test process, also when it is killed or aborts (a hung test reported by its watchdog).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     std::vector<char*> args;
     for (const std::string& a : argv) {
       args.push_back(const_cast<char*>(a.c_str()));
@@ -101,24 +105,33 @@ std::string Desktop::startOnce(bool withWindowManager) {
   }
   display = ":" + number;
   ::setenv("DISPLAY", display.c_str(), 1);
+  // Xvfb names its display once it listens, but one that raced another for the number may stop right after, or
+  // lose its socket to the other's exit: ready when it answers a request, which is at once when all is well.
+  if (std::string why = awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 5); !why.empty()) {
+    return why;
+  }
   if (!withWindowManager) {
     return {};
   }
   wm = spawnLogged({"openbox"}, log);
   // Ready when openbox has named itself on the root window (slow on a loaded machine).
-  for (int i = 0; i < 400; ++i) {
+  return awaitAnswer("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'", "openbox", 20);
+}
+
+std::string Desktop::awaitAnswer(const char* check, const char* program, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
     if (::waitpid(xvfb, nullptr, WNOHANG) == xvfb) {
       xvfb = -1;  // reaped; openbox is stopped by the caller
       return "Xvfb on " + display + " stopped";
     }
-    if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0) {
+    if (std::system(check) == 0) {
       return {};
     }
     ::usleep(50000);
   }
   std::ifstream in(log);
-  return "openbox did not take " + display +
-         " within 20 s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::string(program) + " did not answer on " + display + " within " + std::to_string(seconds) +
+         " s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void Desktop::stop() {

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed.
+// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed; it is sent
+// SIGTERM when the process that started it ends.
 pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd = -1);
 
 struct Desktop {
@@ -25,6 +26,8 @@ struct Desktop {
 
 private:
   std::string startOnce(bool withWindowManager);
+  // Empty once the shell command `check` succeeds; why not when Xvfb stops or `seconds` pass first.
+  std::string awaitAnswer(const char* check, const char* program, int seconds);
   void stop();
 
   bool m_hadDisplay = false;
