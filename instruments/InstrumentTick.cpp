@@ -55,17 +55,18 @@ constexpr long double kTurnFlagVolts = 17;
 }  // namespace
 
 InstrumentTick::InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings,
-                               const gauges::ScaleStates& scales, SelectorRole role)
+                               const gauges::ScaleStates& scales, SelectorRole role, simlink::Link& link)
     : m_nodes(nodes),
+      m_link(link),
       m_settings(settings),
       m_scales(scales),
       m_role(role) {}
 
 TickOutcome InstrumentTick::tick() {
-  const bool wasOpen = SimLinkIsOpen();
+  const bool wasOpen = m_link.isOpen();
   SimLinkResult result{};
   queueKnobWrites();
-  const bool fetched = m_batch.fetch(result);
+  const bool fetched = m_batch.fetch(m_link, result);
   if (fetched) {
     m_failedBatches = 0;
     apply(m_batch);
@@ -79,7 +80,7 @@ TickOutcome InstrumentTick::tick() {
   }
   // A closed link has nothing to give up; failures count only while it is open.
   if (wasOpen && ++m_failedBatches >= kFailedBatchesBeforeClose) {
-    SimLinkClose();
+    m_link.close();
     m_failedBatches = 0;
     return TickOutcome::LinkClosed;
   }
@@ -204,7 +205,7 @@ void InstrumentTick::queueKnobWrites() {
     std::uint8_t raw[8]{};
     catalogue::fromPhysical(row, *m_knobs[k], raw);
     SimLinkResult result{};
-    SimLinkWrite(row.offset, row.size(), raw, result);  // a batch that fails drops it (and a closed link)
+    m_link.write(row.offset, row.size(), raw, result);  // a batch that fails drops it (and a closed link)
     m_knobs[k].reset();
   }
 }
@@ -215,8 +216,8 @@ void InstrumentTick::acknowledgeSelector() {
   }
   static constexpr std::uint16_t kCleared = 0;
   SimLinkResult result{};
-  if (SimLinkWrite(catalogue::kRows[rows::kSelector].offset, sizeof kCleared, &kCleared, result)) {
-    SimLinkProcess(result);
+  if (m_link.write(catalogue::kRows[rows::kSelector].offset, sizeof kCleared, &kCleared, result)) {
+    m_link.process(result);
   }
 }
 

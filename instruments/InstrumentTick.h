@@ -11,7 +11,7 @@
 // that panel.
 //
 // Failures. A failed batch changes no node: every gauge keeps its last pose. After kFailedBatchesBeforeClose
-// consecutive failed batches on an open link the tick closes the link (SimLinkClose) and reports
+// consecutive failed batches on an open link the tick closes the link and reports
 // TickOutcome::LinkClosed once; the application then re-enables its link-opening timer (Timer1: one
 // SimLinkOpen(0, result) per second until it succeeds, then Timer1 stops). Ticks on a closed link fail at once
 // and cheaply (TickOutcome::Failed); they never close anything.
@@ -56,9 +56,10 @@ enum class SelectorRole { Acknowledge, Watch };
 
 class InstrumentTick {
 public:
-  // All three must outlive the tick. The settings are the ones the dial builders left (they rewrite a few).
+  // All four must outlive the tick. The settings are the ones the dial builders left (they rewrite a few). The
+  // tick reads through `link`: the panel's is the process's default link, a thread of its own brings its own.
   InstrumentTick(panel::PanelNodes& nodes, const settings::Settings& settings, const gauges::ScaleStates& scales,
-                 SelectorRole role = SelectorRole::Acknowledge);
+                 SelectorRole role = SelectorRole::Acknowledge, simlink::Link& link = simlink::defaultLink());
   InstrumentTick(const InstrumentTick&) = delete;
   InstrumentTick& operator=(const InstrumentTick&) = delete;
 
@@ -101,6 +102,7 @@ private:
   void settleEarlyTurns();
 
   panel::PanelNodes& m_nodes;
+  simlink::Link& m_link;
   const settings::Settings& m_settings;
   const gauges::ScaleStates& m_scales;
   SelectorRole m_role;

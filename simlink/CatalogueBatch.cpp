@@ -3,15 +3,15 @@
 
 namespace simlink {
 
-bool CatalogueBatch::fetch(SimLinkResult& result) {
+bool CatalogueBatch::fetch(Link& link, SimLinkResult& result) {
   for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
     const catalogue::Row& row = catalogue::kRows[i];
-    if (!SimLinkRead(row.offset, row.size(), m_incoming.data() + kSlots[i], result)) {
+    if (!link.read(row.offset, row.size(), m_incoming.data() + kSlots[i], result)) {
       return false;
     }
   }
-  if (!SimLinkRead(kFeedStateOffset, kFeedStateSize, m_incoming.data() + kSlots.back(), result) ||
-      !SimLinkProcess(result)) {
+  if (!link.read(kFeedStateOffset, kFeedStateSize, m_incoming.data() + kSlots.back(), result) ||
+      !link.process(result)) {
     return false;
   }
   m_raw = m_incoming;

@@ -14,9 +14,11 @@ namespace simlink {
 
 class CatalogueBatch {
 public:
-  // Queues every row and sends the batch. True only when every value is fresh; on false the values are the
-  // previous successful batch's (or zeros) and the result says why.
-  bool fetch(SimLinkResult& result);
+  // Queues every row on `link` and sends the batch. True only when every value is fresh; on false the values are
+  // the previous successful batch's (or zeros) and the result says why.
+  bool fetch(Link& link, SimLinkResult& result);
+  // The same on the process's default link.
+  bool fetch(SimLinkResult& result) { return fetch(defaultLink(), result); }
 
   long double value(std::size_t row) const {
     return catalogue::toPhysical(catalogue::kRows[row], m_raw.data() + kSlots[row]);

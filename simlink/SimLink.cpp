@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -23,7 +24,10 @@ struct Destination {
   bool filled = false;
 };
 
-struct Link {
+}  // namespace
+
+struct simlink::Link::State {
+  std::unique_ptr<simlink::LinkTransport> ownTransport;  // a link made without one has a transport of its own
   simlink::LinkTransport* transport = nullptr;
   simlink::LinkTransport::Handle window = 0;
   std::uint32_t messageId = 0;
@@ -41,8 +45,6 @@ struct Link {
   // The thread that opened the link holds it until it is closed: a batch queued from another thread meanwhile
   // would interleave with the holder's.
   base::OneThread holder{"the simulator link"};
-
-  ~Link() { close(); }
 
   void close() {
     if (window != 0) {
@@ -75,11 +77,7 @@ struct Link {
   }
 };
 
-Link& link() {
-  // The default transport is made first so that it outlives the link, which closes itself at exit.
-  static Link instance{&SimLinkDefaultTransport()};
-  return instance;
-}
+namespace {
 
 using wire::getU32;
 using wire::putU32;
@@ -87,11 +85,6 @@ using wire::putU32;
 bool fail(SimLinkResult& result, SimLinkResult code) {
   result = code;
   return false;
-}
-
-bool failAndClose(SimLinkResult& result, SimLinkResult code) {
-  SimLinkClose();
-  return fail(result, code);
 }
 
 }  // namespace
@@ -107,10 +100,30 @@ std::string_view SimLinkResultName(std::uint32_t code) {
   return code < kNames.size() ? kNames[code] : std::string_view("SimLinkUnknown");
 }
 
-namespace {
+namespace simlink {
 
-bool openLink(std::uint16_t requestedVersion, SimLinkResult& result) {
-  Link& l = link();
+// A transport of its own: a transport's tables (connections, blocks, atoms) are for one thread at a time, and
+// so is the link.
+Link::Link() : m_state(std::make_unique<State>()) {
+  m_state->ownTransport = std::make_unique<PosixLinkTransport>();
+  m_state->transport = m_state->ownTransport.get();
+}
+
+Link::Link(LinkTransport& transport) : m_state(std::make_unique<State>()) {
+  m_state->transport = &transport;
+}
+
+Link::~Link() {
+  m_state->close();
+}
+
+bool Link::failAndClose(SimLinkResult& result, SimLinkResult code) {
+  close();
+  return fail(result, code);
+}
+
+bool Link::openHeld(std::uint16_t requestedVersion, SimLinkResult& result) {
+  State& l = *m_state;
   if (l.view != nullptr) {
     return fail(result, SimLinkAlreadyOpen);
   }
@@ -165,11 +178,10 @@ bool openLink(std::uint16_t requestedVersion, SimLinkResult& result) {
   wire::putU16(l.clientVersion.data(), kClientVersion);
   for (int tries = 0; tries < kHandshakeTries && (l.serverVersion == 0 || l.simulatorVersion == 0);) {
     ++tries;
-    if (!SimLinkRead(kServerVersionOffset, 4, serverBytes.data(), result) ||
-        !SimLinkRead(kSimulatorVersionOffset, 4, simulatorBytes.data(), result) ||
-        (tries == 1 && !SimLinkWrite(kClientVersionOffset, 2, l.clientVersion.data(), result)) ||
-        !SimLinkProcess(result)) {
-      SimLinkClose();
+    if (!read(kServerVersionOffset, 4, serverBytes.data(), result) ||
+        !read(kSimulatorVersionOffset, 4, simulatorBytes.data(), result) ||
+        (tries == 1 && !write(kClientVersionOffset, 2, l.clientVersion.data(), result)) || !process(result)) {
+      close();
       return false;
     }
     l.serverVersion = getU32(serverBytes.data());
@@ -188,27 +200,25 @@ bool openLink(std::uint16_t requestedVersion, SimLinkResult& result) {
   return true;
 }
 
-}  // namespace
-
-bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
-  Link& l = link();
+bool Link::open(std::uint16_t requestedVersion, SimLinkResult& result) {
+  State& l = *m_state;
   l.holder.take();
-  const bool opened = openLink(requestedVersion, result);
+  const bool opened = openHeld(requestedVersion, result);
   if (l.view == nullptr) {
     l.holder.letGo();  // not open: any thread may try next
   }
   return opened;
 }
 
-void SimLinkClose() {
-  Link& l = link();
+void Link::close() {
+  State& l = *m_state;
   l.holder.take();
   l.close();
   l.holder.letGo();
 }
 
-bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
-  Link& l = link();
+bool Link::read(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
+  State& l = *m_state;
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
@@ -232,8 +242,8 @@ bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, Si
   return true;
 }
 
-bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimLinkResult& result) {
-  Link& l = link();
+bool Link::write(std::uint32_t offset, std::uint32_t size, const void* source, SimLinkResult& result) {
+  State& l = *m_state;
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
@@ -253,8 +263,8 @@ bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, 
   return true;
 }
 
-bool SimLinkProcess(SimLinkResult& result) {
-  Link& l = link();
+bool Link::process(SimLinkResult& result) {
+  State& l = *m_state;
   if (l.view == nullptr) {
     return fail(result, SimLinkNotOpen);
   }
@@ -310,17 +320,56 @@ bool SimLinkProcess(SimLinkResult& result) {
   return true;
 }
 
+bool Link::isOpen() const {
+  return m_state->view != nullptr;
+}
+std::uint32_t Link::serverVersion() const {
+  return m_state->serverVersion;
+}
+std::uint32_t Link::simulatorVersion() const {
+  return m_state->simulatorVersion;
+}
+std::string_view Link::blockName() const {
+  return m_state->blockName.data();
+}
+void Link::setTransport(LinkTransport& transport) {
+  m_state->transport = &transport;
+}
+
+Link& defaultLink() {
+  // The default transport is made first so that it outlives the link, which closes itself at exit.
+  static Link instance{SimLinkDefaultTransport()};
+  return instance;
+}
+
+}  // namespace simlink
+
+bool SimLinkOpen(std::uint16_t requestedVersion, SimLinkResult& result) {
+  return simlink::defaultLink().open(requestedVersion, result);
+}
+void SimLinkClose() {
+  simlink::defaultLink().close();
+}
+bool SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult& result) {
+  return simlink::defaultLink().read(offset, size, destination, result);
+}
+bool SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source, SimLinkResult& result) {
+  return simlink::defaultLink().write(offset, size, source, result);
+}
+bool SimLinkProcess(SimLinkResult& result) {
+  return simlink::defaultLink().process(result);
+}
 bool SimLinkIsOpen() {
-  return link().view != nullptr;
+  return simlink::defaultLink().isOpen();
 }
 std::uint32_t SimLinkServerVersion() {
-  return link().serverVersion;
+  return simlink::defaultLink().serverVersion();
 }
 std::uint32_t SimLinkSimulatorVersion() {
-  return link().simulatorVersion;
+  return simlink::defaultLink().simulatorVersion();
 }
 std::string_view SimLinkBlockName() {
-  return link().blockName.data();
+  return simlink::defaultLink().blockName();
 }
 
 std::string SimLinkBlockNameOf(std::uint32_t processId, std::uint32_t counter) {
@@ -330,7 +379,7 @@ std::string SimLinkBlockNameOf(std::uint32_t processId, std::uint32_t counter) {
 }
 
 void SimLinkSetTransport(simlink::LinkTransport& transport) {
-  link().transport = &transport;
+  simlink::defaultLink().setTransport(transport);
 }
 
 simlink::LinkTransport& SimLinkDefaultTransport() {

@@ -20,9 +20,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +136,54 @@ TEST_F(LinkTest, AnotherThreadMayUseTheLinkOnlyOnceItsOpenerHasClosedIt) {
   sim.stop();
   onAnotherThread([&] { EXPECT_EQ(open(), SimLinkNoServer); });
   EXPECT_EQ(open(), SimLinkNoServer);
+}
+
+// Links owned by their users: two links of one process, each opened and read by a thread of its own at the same
+// time, again and again. Each gets a block of its own (the next free name, taken with its lock so that the other
+// can never take it for a dead one's) and every batch whole; the process's default link is not touched.
+TEST_F(LinkTest, TwoLinksOfOneProcessReadOnTwoThreadsAtOnceEachThroughItsOwnBlock) {
+  SimProcess sim({"--feed", "none", "--poke", "0x2000:u32=77", "--poke", "0x3000:u32=99"});
+  ASSERT_TRUE(sim.running());
+  struct Reader {
+    std::uint32_t offset;
+    std::uint32_t expected;
+    simlink::Link link;
+    std::string blockName;
+    int batches = 0;  // answered with the expected value
+  };
+  std::array<Reader, 2> readers{{{0x2000, 77, {}, {}, 0}, {0x3000, 99, {}, {}, 0}}};
+  std::set<std::string> names;
+  for (int round = 0; round < 10; ++round) {
+    std::vector<std::thread> threads;
+    for (Reader& reader : readers) {
+      threads.emplace_back([&reader] {
+        SimLinkResult r{};
+        if (!reader.link.open(0, r)) {
+          return;
+        }
+        reader.blockName = reader.link.blockName();
+        for (int n = 0; n < 20; ++n) {
+          std::uint32_t value = 0;
+          if (reader.link.read(reader.offset, 4, &value, r) && reader.link.process(r) && value == reader.expected) {
+            ++reader.batches;
+          }
+        }
+        reader.link.close();
+      });
+    }
+    for (std::thread& t : threads) {
+      t.join();
+    }
+    EXPECT_NE(readers[0].blockName, readers[1].blockName) << "round " << round;
+    names.insert(readers[0].blockName);
+    names.insert(readers[1].blockName);
+  }
+  EXPECT_EQ(readers[0].batches, 200);
+  EXPECT_EQ(readers[1].batches, 200);
+  const std::string counters = SimLinkBlockNameOf(static_cast<std::uint32_t>(::getpid()), 1) + " " +
+                               SimLinkBlockNameOf(static_cast<std::uint32_t>(::getpid()), 2);
+  EXPECT_EQ(names.size(), 2u) << "the names of counters 1 and 2, each free again after its close: " << counters;
+  EXPECT_FALSE(SimLinkIsOpen());
 }
 
 TEST_F(LinkTest, NoServerAndCallsOnAClosedLink) {

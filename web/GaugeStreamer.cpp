@@ -11,9 +11,10 @@
 
 namespace web {
 
-GaugeStreamer::GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int jpegQuality)
+GaugeStreamer::GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing, simlink::Link& link,
+                             int jpegQuality)
     : m_settings(settings),
-      m_tick(m_panel.nodes(), m_settings, m_states, instruments::SelectorRole::Watch),
+      m_tick(m_panel.nodes(), m_settings, m_states, instruments::SelectorRole::Watch, link),
       m_buffer([] { return std::make_unique<engine::OffscreenContext>(400, 400); }),
       m_encoder(jpegQuality) {
   gauges::buildPanel(m_panel, m_settings, m_states);

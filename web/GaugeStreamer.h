@@ -41,8 +41,9 @@ using Watchers = std::vector<std::vector<Variant>>;
 class GaugeStreamer {
 public:
   // Builds the panel from `settings` (as loaded from config.ini) and makes the offscreen context; throws the
-  // engine's error when no context can be made.
-  GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing, int jpegQuality = 85);
+  // engine's error when no context can be made. The tick reads through `link`, which must outlive the streamer.
+  GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing antiAliasing,
+                simlink::Link& link = simlink::defaultLink(), int jpegQuality = 85);
   ~GaugeStreamer();
   GaugeStreamer(const GaugeStreamer&) = delete;
   GaugeStreamer& operator=(const GaugeStreamer&) = delete;

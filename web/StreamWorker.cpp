@@ -79,7 +79,7 @@ void StreamWorker::run(std::promise<Result<void>>& made) {
   std::unique_ptr<GaugeStreamer> streamer;
   try {
     // Made on this thread: the offscreen context is current here and nowhere else.
-    streamer = std::make_unique<GaugeStreamer>(m_settings, m_antiAliasing);
+    streamer = std::make_unique<GaugeStreamer>(m_settings, m_antiAliasing, m_link);
   } catch (const std::exception& e) {
     m_finished.set_value();
     made.set_value(Problem{e.what()});
@@ -88,7 +88,7 @@ void StreamWorker::run(std::promise<Result<void>>& made) {
   made.set_value({});
   loop(*streamer);
   streamer.reset();
-  SimLinkClose();
+  m_link.close();
   m_finished.set_value();
 }
 
@@ -99,11 +99,11 @@ void StreamWorker::loop(GaugeStreamer& streamer) {
     std::this_thread::sleep_until(nextTick);
     const Clock::time_point now = Clock::now();
     nextTick = std::max(nextTick + kTick, now);  // after a blocked tick: on from now, no burst to catch up
-    if (!SimLinkIsOpen() && now >= nextLinkTry) {
+    if (!m_link.isOpen() && now >= nextLinkTry) {
       SimLinkResult result = SimLinkOk;
-      if (SimLinkOpen(0, result)) {
+      if (m_link.open(0, result)) {
         const std::lock_guard lock(m_mutex);
-        m_blockName = SimLinkBlockName();
+        m_blockName = m_link.blockName();
       }
       nextLinkTry = now + kLinkRetry;
     }

@@ -63,6 +63,7 @@ private:
   std::vector<std::pair<std::size_t, int>> m_turns;  // under m_mutex: knob turns not yet handed to the tick
   std::uint32_t m_sequence = 0;  // the tick's number: a scene and the changes after it are ordered by it
   std::string m_blockName;       // under m_mutex: the link's block file while it is open
+  simlink::Link m_link;          // the thread's own: opened, read and closed there only
   std::atomic<bool> m_stop{false};
   std::promise<void> m_finished;  // set by the thread as its last act
   std::thread m_thread;
