@@ -186,8 +186,12 @@ bool takeOverIfStale(const std::string& path, time_t quietSeconds = 0) {
     return errno == ENOENT;  // gone meanwhile: the name is free
   }
   struct stat st {};
+  struct stat named {};
+  // Locked by us and still the file under the name: one unlinked by its owner after it was opened here is no
+  // longer the name's, and the name may already be another live block's.
   const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                     ::time(nullptr) - st.st_mtime >= quietSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                     ::time(nullptr) - st.st_mtime >= quietSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                     ::stat(path.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev;
   if (stale) {
     ::unlink(path.c_str());
   }
@@ -212,6 +216,28 @@ void removeStaleBlocks(const std::string& dir) {
   ::closedir(listing);
 }
 
+// A new block file at `path`, locked before the name exists: made under a name of its own, locked, then linked
+// to `path`, which fails when the name is taken. A block is thus never seen unlocked under its name, where
+// another link (of this process, or of a process with the same id) could take it for a dead one's. -1 with
+// errno on failure (EEXIST: the name is taken).
+int createLockedBlock(const std::string& dir, const std::string& path) {
+  // Under the blocks' prefix, so that one left by a crash between these steps is cleared as stale.
+  std::string made = dir + "/" + kLinkMessageName + ":new-XXXXXX";
+  const int fd = ::mkostemp(made.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return -1;
+  }
+  const bool named = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::link(made.c_str(), path.c_str()) == 0;
+  const int error = errno;
+  ::unlink(made.c_str());
+  if (!named) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::uint32_t size,
@@ -224,8 +250,7 @@ LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::u
     return 0;
   }
   removeStaleBlocks(dir);
-  constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = ::open(path.c_str(), kCreate, 0600);
+  int fd = createLockedBlock(dir, path);
   if (fd < 0 && errno == EEXIST) {
     // Unlike a Windows mapping, a block file outlives a crashed process. One whose lock nobody holds is left
     // from a dead process and is taken over; a held one belongs to a live process with the same id (another
@@ -234,15 +259,14 @@ LinkTransport::Handle PosixLinkTransport::createMapping(const char* name, std::u
       lastError = kErrorAlreadyExists;
       return 0;
     }
-    fd = ::open(path.c_str(), kCreate, 0600);
+    fd = createLockedBlock(dir, path);
   }
   if (fd < 0) {
     lastError = errno == EEXIST ? kErrorAlreadyExists : static_cast<std::uint32_t>(errno);
     return 0;
   }
-  // Held for as long as this process lives (the descriptor stays open with the mapping): the mark that the
-  // block is in use, which the system drops when the process dies, however it dies.
-  ::flock(fd, LOCK_EX | LOCK_NB);
+  // The lock is held for as long as the descriptor stays open with the mapping: the mark that the block is in
+  // use, which the system drops when the process dies, however it dies.
   if (::ftruncate(fd, size) != 0) {
     lastError = static_cast<std::uint32_t>(errno);
     ::close(fd);
@@ -287,8 +311,10 @@ void PosixLinkTransport::closeMapping(Handle handle) {
     if (reinterpret_cast<Handle>(m.get()) != handle) {
       return false;
     }
-    ::close(m->fd);
+    // The name goes first, while the lock is still held: a block seen unlocked under its name is taken for a
+    // dead one's, and the name for free.
     ::unlink(m->path.c_str());
+    ::close(m->fd);
     return true;
   });
 }

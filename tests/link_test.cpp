@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -184,6 +185,48 @@ TEST_F(LinkTest, TwoLinksOfOneProcessReadOnTwoThreadsAtOnceEachThroughItsOwnBloc
                                SimLinkBlockNameOf(static_cast<std::uint32_t>(::getpid()), 2);
   EXPECT_EQ(names.size(), 2u) << "the names of counters 1 and 2, each free again after its close: " << counters;
   EXPECT_FALSE(SimLinkIsOpen());
+}
+
+// Whoever finds a block file unlocked under its name takes it for a dead process's and the name for free. So a
+// block is never seen so: locked before its name exists, and its name gone before the lock is let go. A watcher
+// tries the lock whenever the name exists while the link opens and closes again and again.
+TEST_F(LinkTest, ABlockIsNeverSeenUnlockedUnderItsName) {
+  SimProcess sim({"--feed", "none"});
+  ASSERT_TRUE(sim.running());
+  simlink::Link link;
+  const std::string path = ourBlockPath();
+  std::atomic<bool> done{false};
+  std::atomic<int> seen{0};
+  std::atomic<int> unlocked{0};
+  std::thread watcher([&] {
+    while (!done) {
+      const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) {
+        continue;
+      }
+      ++seen;
+      struct stat opened {};
+      struct stat named {};
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Counts only while the name is still this file's: the owner may have removed it meanwhile.
+        if (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino) {
+          ++unlocked;
+        }
+        ::flock(fd, LOCK_UN);
+      }
+      ::close(fd);
+    }
+  });
+  for (int round = 0; round < 30; ++round) {  // an open takes 100 ms: the handshake's pause
+    SimLinkResult r{};
+    if (link.open(0, r)) {
+      link.close();
+    }
+  }
+  done = true;
+  watcher.join();
+  EXPECT_GT(seen, 0) << "the watcher never saw the block";
+  EXPECT_EQ(unlocked, 0) << "of " << seen << " sightings";
 }
 
 TEST_F(LinkTest, NoServerAndCallsOnAClosedLink) {
