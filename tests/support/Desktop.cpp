@@ -6,15 +6,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -70,54 +67,7 @@ std::string Desktop::start(bool withWindowManager) {
   return why;
 }
 
-namespace {
-
-// Test X servers start and stop one at a time, across the test processes of a run: an Xvfb that exits removes
-// its display's socket, and one starting on the same number at that moment loses its own (its clients then
-// cannot connect although it answered a moment before).
-class XServersLock {
-public:
-  XServersLock() {
-    const std::string path = std::filesystem::temp_directory_path().string() + "/skyvane-test-x-servers-" +
-                             std::to_string(::geteuid()) + ".lock";
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat st {};
-    if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || st.st_uid != ::geteuid())) {
-      ::close(m_fd);  // another user's file under our name: go without the lock
-      m_fd = -1;
-    }
-    if (m_fd >= 0) {
-      ::flock(m_fd, LOCK_EX);
-    }
-  }
-  ~XServersLock() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  XServersLock(const XServersLock&) = delete;
-  XServersLock& operator=(const XServersLock&) = delete;
-
-private:
-  int m_fd = -1;
-};
-
-}  // namespace
-
 std::string Desktop::startOnce(bool withWindowManager) {
-  if (std::string why = startXvfb(); !why.empty()) {
-    return why;
-  }
-  if (!withWindowManager) {
-    return {};
-  }
-  wm = spawnLogged({"openbox"}, log);
-  // Ready when openbox has named itself on the root window (slow on a loaded machine).
-  return awaitAnswer("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'", "openbox", 20);
-}
-
-std::string Desktop::startXvfb() {
-  const XServersLock lock;
   int fds[2];
   if (::pipe(fds) != 0) {
     return "no pipe";
@@ -157,7 +107,15 @@ std::string Desktop::startXvfb() {
   ::setenv("DISPLAY", display.c_str(), 1);
   // Xvfb names its display once it listens, but one that raced another for the number may stop right after, or
   // lose its socket to the other's exit: ready when it answers a request, which is at once when all is well.
-  return awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 5);
+  if (std::string why = awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 5); !why.empty()) {
+    return why;
+  }
+  if (!withWindowManager) {
+    return {};
+  }
+  wm = spawnLogged({"openbox"}, log);
+  // Ready when openbox has named itself on the root window (slow on a loaded machine).
+  return awaitAnswer("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'", "openbox", 20);
 }
 
 std::string Desktop::awaitAnswer(const char* check, const char* program, int seconds) {
@@ -177,7 +135,6 @@ std::string Desktop::awaitAnswer(const char* check, const char* program, int sec
 }
 
 void Desktop::stop() {
-  const XServersLock lock;
   for (pid_t* pid : {&wm, &xvfb}) {
     if (*pid > 0) {
       ::kill(*pid, SIGTERM);

@@ -26,8 +26,6 @@ struct Desktop {
 
 private:
   std::string startOnce(bool withWindowManager);
-  // Xvfb alone, started while no other test's X server starts or stops.
-  std::string startXvfb();
   // Empty once the shell command `check` succeeds; why not when Xvfb stops or `seconds` pass first.
   std::string awaitAnswer(const char* check, const char* program, int seconds);
   void stop();
