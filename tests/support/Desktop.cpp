@@ -4,20 +4,18 @@
 #include "TestServers.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed; it is sent
-// SIGTERM when the process that started it ends.
-pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd) {
+// Starts a program with its output in `log` (appended) and every other descriptor closed; it is sent SIGTERM
+// when the process that started it ends.
+pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // Gone with the test process, also when it is killed or aborts (a hung test reported by its watchdog).
@@ -31,9 +29,7 @@ pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, 
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
     for (int fd = 3; fd < 256; ++fd) {
-      if (fd != keepFd) {
-        ::close(fd);
-      }
+      ::close(fd);
     }
     ::execvp(args[0], args.data());
     ::_exit(127);
@@ -53,8 +49,7 @@ std::string Desktop::start(bool withWindowManager) {
   if (log.empty()) {
     log = newTestDirectory("desktop") + "/desktop.log";
   }
-  // An Xvfb that picked a display another server is just letting go of may stop at once, and an openbox on a
-  // loaded machine may not come up in time: start both again.
+  // An openbox on a loaded machine may not come up in time, nor an Xvfb answer: start both again.
   std::string why;
   for (int attempt = 0; attempt < 3; ++attempt) {
     why = startOnce(withWindowManager);
@@ -67,47 +62,44 @@ std::string Desktop::start(bool withWindowManager) {
   return why;
 }
 
+namespace {
+
+// The pid an X server wrote in the lock file of display `number`, or -1.
+long lockHolder(int number) {
+  std::ifstream in("/tmp/.X" + std::to_string(number) + "-lock");
+  long pid = -1;
+  in >> pid;
+  return in ? pid : -1;
+}
+
+}  // namespace
+
+// The display number is ours to choose, never Xvfb's -displayfd: a server looking for a free number creates and
+// drops the sockets of every number it tries, and so removes the socket of a live test server on a number
+// below (whose clients then cannot connect). A server given its number locks it before it touches a socket,
+// and stops at once when it is taken.
 std::string Desktop::startOnce(bool withWindowManager) {
-  int fds[2];
-  if (::pipe(fds) != 0) {
-    return "no pipe";
-  }
-  xvfb = spawnLogged({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"}, log,
-                     fds[1]);
-  ::close(fds[1]);
-  // Xvfb writes the number and then a newline in two writes, and dies of a broken pipe if the reading end is
-  // closed between them: read up to the newline.
-  std::string number;
-  char c = 0;
-  const auto readOne = [&] {
-    pollfd p{fds[0], POLLIN, 0};
-    for (;;) {
-      const int ready = ::poll(&p, 1, 20000);  // an Xvfb that hangs before it answers is given up on
-      if (ready < 0 && errno == EINTR) {
-        continue;
-      }
-      if (ready != 1) {
-        return false;
-      }
-      const ssize_t n = ::read(fds[0], &c, 1);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      return n == 1;
+  std::string why = "no free display number";
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int number = 300 + static_cast<int>((::getpid() * 7 + attempt * 13) % 3000);
+    if (lockHolder(number) != -1) {
+      continue;  // taken, or left by a dead server (Xvfb would clear it, but another number is as good)
     }
-  };
-  while (number.size() < 16 && readOne() && c != '\n') {
-    number += c;
+    display = ":" + std::to_string(number);
+    ::setenv("DISPLAY", display.c_str(), 1);
+    xvfb = spawnLogged({"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp"}, log);
+    // Ours once it answers and its lock names it: a server that lost the number to another started at the same
+    // moment stops, and the answer may have been the other's.
+    why = awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 10);
+    if (why.empty() && lockHolder(number) == xvfb) {
+      break;
+    }
+    stop();
+    if (why.empty()) {
+      why = "display " + display + " was taken by another server";
+    }
   }
-  ::close(fds[0]);
-  if (number.empty() || c != '\n') {
-    return "Xvfb did not start";  // stopped by the caller
-  }
-  display = ":" + number;
-  ::setenv("DISPLAY", display.c_str(), 1);
-  // Xvfb names its display once it listens, but one that raced another for the number may stop right after, or
-  // lose its socket to the other's exit: ready when it answers a request, which is at once when all is well.
-  if (std::string why = awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 5); !why.empty()) {
+  if (xvfb <= 0) {
     return why;
   }
   if (!withWindowManager) {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-// Starts a program with its output in `log` (appended), every other descriptor but `keepFd` closed; it is sent
-// SIGTERM when the process that started it ends.
-pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log, int keepFd = -1);
+// Starts a program with its output in `log` (appended) and every other descriptor closed; it is sent SIGTERM
+// when the process that started it ends.
+pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log);
 
 struct Desktop {
   pid_t xvfb = -1;
