@@ -1047,7 +1047,7 @@ TEST(PanelProcess, AnArrangementChangedBeforeTheDisplayGoesIsKept) {
       }
       ::usleep(100 * 1000);
     }
-    ASSERT_EQ(moved.status, 0) << moved.err;
+    ASSERT_EQ(moved.status, 0) << moved.err << display->report();
     ASSERT_TRUE(waitUntil([&] { return savedAirspeed().left() == 456 && savedAirspeed().top() == 345; }))
         << savedAirspeed().left() << "," << savedAirspeed().top();
     // Moved again a moment before the end: too soon for the save once settled (two looks a second apart), so
@@ -1157,7 +1157,8 @@ TEST(PanelProcess, TheWheelTurnsTheFiveKnobsAndTheDemoFlightKeepsWhatWasSet) {
       [] {
         return runProgram({"/usr/bin/xdotool", "search", "--name", "^ADF Receiver$"}).status == 0;
       },
-      10000));
+      10000))
+      << display->report();
   ::usleep(1000 * 1000);
   std::map<std::string, long double> expected;
   for (const Knob& k : knobs) {

@@ -144,6 +144,15 @@ void Desktop::stop() {
   }
 }
 
+std::string Desktop::report() const {
+  const bool alive = xvfb > 0 && ::kill(xvfb, 0) == 0;
+  const ProgramRun answer = runProgram({"/bin/sh", "-c", "xprop -root > /dev/null"});
+  std::ifstream in(log);
+  return "Xvfb on " + display + (alive ? " runs" : " is gone") +
+         (answer.status == 0 ? ", answers" : ", does not answer: " + answer.err) +
+         "; its log: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 Desktop::~Desktop() {
   stop();
   if (display.empty()) {

@@ -23,6 +23,8 @@ struct Desktop {
   // else what went wrong on the last of three tries, with what the programs said.
   std::string start(bool withWindowManager = true);
   ~Desktop();
+  // Whether Xvfb runs and answers, and what the programs wrote: for a test's failure message.
+  std::string report() const;
 
 private:
   std::string startOnce(bool withWindowManager);
