@@ -68,7 +68,8 @@ void addOptions(CLI::App& app, Options& o) {
          "--idle-limit", [&o](int seconds) { o.web.limits.idle = std::chrono::seconds(seconds); },
          "seconds a connection keeps its place giving nothing (default 10): a request must be whole within it, "
          "a WebSocket must subscribe within it, a browser that takes nothing for it while frames wait is "
-         "closed, and one that answers no ping for one and a half times it")
+         "closed, and one that answers no ping for one and a half times it (a page gives up a silent server after "
+         "the same)")
       ->type_name("S")
       ->check(CLI::Range(1, 3600).description(""));
   app.add_option("--fps", o.web.fps,
