@@ -87,7 +87,10 @@ std::string Desktop::startOnce(bool withWindowManager) {
     }
     display = ":" + std::to_string(number);
     ::setenv("DISPLAY", display.c_str(), 1);
-    xvfb = spawnLogged({"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp"}, log);
+    // -noreset: an X server whose last client leaves resets itself, and a client that connects meanwhile is
+    // turned away. Without a window manager the readiness check below is that last client, and the panel a
+    // test starts next connected into the reset ("could not connect", the server answering again later).
+    xvfb = spawnLogged({"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, log);
     // Ours once it answers and its lock names it: a server that lost the number to another started at the same
     // moment stops, and the answer may have been the other's.
     why = awaitAnswer("xprop -root > /dev/null 2>&1", "Xvfb", 10);
