@@ -791,7 +791,10 @@ TEST_F(WebStream, APingFloodNeverReadIsClosedAndTheServersMemoryStaysFlat) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_FALSE(open) << "still open after 20 s";
-  EXPECT_LT(highest - before, 50 * 1024) << before << " kB before, " << highest << " kB at most";
+  // Under AddressSanitizer freed memory stays resident in its quarantine: the size measures the sanitizer.
+  if (!kUnderAddressSanitizer) {
+    EXPECT_LT(highest - before, 50 * 1024) << before << " kB before, " << highest << " kB at most";
+  }
 }
 
 // One browser re-subscribing every gauge at a new size every 30 ms beside one that watches three moving
