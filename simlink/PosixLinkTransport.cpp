@@ -191,7 +191,7 @@ bool takeOverIfStale(const std::string& path, time_t quietSeconds = 0) {
   // longer the name's, and the name may already be another live block's.
   const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
                      ::time(nullptr) - st.st_mtime >= quietSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                     ::stat(path.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev;
+                     ::lstat(path.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev;
   if (stale) {
     ::unlink(path.c_str());
   }

@@ -104,8 +104,9 @@ bool SimLinkIsOpen();
 std::uint32_t SimLinkServerVersion();
 std::uint32_t SimLinkSimulatorVersion();
 std::string_view SimLinkBlockName();
-// The name a process's shared block has while its link is open (one block a process): counter 1, unless
-// another live process held that name (the same id in another PID namespace), then the next free one.
+// The name of a shared block while its link is open: the process id and counter 1, unless another live link
+// holds that name (another link of this process, or a process with the same id in another PID namespace), then
+// the next free counter.
 std::string SimLinkBlockNameOf(std::uint32_t processId, std::uint32_t counter = 1);
 
 // The platform calls the default link goes through; the POSIX one unless replaced. Replace only while the link

@@ -76,8 +76,8 @@ long lockHolder(int number) {
 
 // The display number is ours to choose, never Xvfb's -displayfd: a server looking for a free number creates and
 // drops the sockets of every number it tries, and so removes the socket of a live test server on a number
-// below (whose clients then cannot connect). A server given its number locks it before it touches a socket,
-// and stops at once when it is taken.
+// below (whose clients then cannot connect). A server given a number that another holds stops; the lock file
+// then names the other, which is how a server that answers is known to be ours.
 std::string Desktop::startOnce(bool withWindowManager) {
   std::string why = "no free display number";
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -124,9 +124,13 @@ std::string Desktop::awaitAnswer(const char* check, const char* program, int sec
     }
     ::usleep(50000);
   }
-  std::ifstream in(log);
   return std::string(program) + " did not answer on " + display + " within " + std::to_string(seconds) +
-         " s: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+         " s: " + logText();
+}
+
+std::string Desktop::logText() const {
+  std::ifstream in(log);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void Desktop::stop() {
@@ -149,11 +153,9 @@ void Desktop::stop() {
 
 std::string Desktop::report() const {
   const bool alive = xvfb > 0 && ::kill(xvfb, 0) == 0;
-  const ProgramRun answer = runProgram({"/bin/sh", "-c", "xprop -root > /dev/null"});
-  std::ifstream in(log);
+  const ProgramRun answer = runProgram({"/usr/bin/xprop", "-root", "_NET_SUPPORTING_WM_CHECK"});
   return "Xvfb on " + display + (alive ? " runs" : " is gone") +
-         (answer.status == 0 ? ", answers" : ", does not answer: " + answer.err) +
-         "; its log: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+         (answer.status == 0 ? ", answers" : ", does not answer: " + answer.err) + "; its log: " + logText();
 }
 
 Desktop::~Desktop() {

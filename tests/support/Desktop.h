@@ -30,6 +30,8 @@ private:
   std::string startOnce(bool withWindowManager);
   // Empty once the shell command `check` succeeds; why not when Xvfb stops or `seconds` pass first.
   std::string awaitAnswer(const char* check, const char* program, int seconds);
+  // What Xvfb and openbox wrote.
+  std::string logText() const;
   void stop();
 
   bool m_hadDisplay = false;

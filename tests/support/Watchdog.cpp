@@ -21,7 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Every thread's stack through `gdb -p`, written to stderr; gdb is given 60 s (attaching is slow under load).
+// Every thread's stack through `gdb -p`, written to stderr; gdb is given 12 s (attaching is slow under load),
+// within the 15 s or more the callers leave before ctest's limit.
 void printStacks() {
   const std::string pid = std::to_string(::getpid());
   const pid_t gdb = ::fork();
@@ -34,7 +35,7 @@ void printStacks() {
   if (gdb < 0) {
     return;
   }
-  for (int tenths = 0; tenths < 600; ++tenths) {
+  for (int tenths = 0; tenths < 120; ++tenths) {
     if (::waitpid(gdb, nullptr, WNOHANG) == gdb) {
       return;
     }
