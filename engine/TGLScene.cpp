@@ -65,7 +65,7 @@ void TGLScene::signalChange(const TGLBaseSceneObject* sender) {
   }
   ++m_changes;
   if (m_hook) {
-    m_hook();
+    m_hook(sender);
   }
   for (TGLSceneBuffer* buffer : m_buffers) {
     buffer->sceneChanged(sender);

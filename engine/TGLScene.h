@@ -54,8 +54,8 @@ public:
   void signalChange(const TGLBaseSceneObject* sender = nullptr);
   // How many changes were signalled through (a test's sentinel).
   long changesSignalled() const { return m_changes; }
-  // Called after every signalled change, before the buffers are told.
-  void setChangeHook(std::function<void()> hook) { m_hook = std::move(hook); }
+  // Called after every signalled change, with its sender, before the buffers are told.
+  void setChangeHook(std::function<void(const TGLBaseSceneObject* sender)> hook) { m_hook = std::move(hook); }
 
   // Never 0 and never the same twice in the process: a new scene takes a new value, and so does a scene a
   // node leaves. A buffer that remembers nodes by address forgets them all when it moves on, as an address
@@ -81,6 +81,6 @@ private:
   bool m_destroying = false;
   long m_changes = 0;
   std::uint64_t m_epoch;
-  std::function<void()> m_hook;
+  std::function<void(const TGLBaseSceneObject* sender)> m_hook;
   std::vector<TGLSceneBuffer*> m_buffers;
 };

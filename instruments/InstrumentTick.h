@@ -3,8 +3,9 @@
 // the user-interface thread, never overlapping itself.
 //
 // Order of work: queue the whole catalogue (the fuel statistics selector first) and send it; when that fails,
-// go straight to the acknowledgement. Otherwise: fuel statistics page selection; the flight instruments; the
-// engine needles up to fuel flow; the fuel statistics pages; the other engine and systems needles. Last, the
+// go straight to the acknowledgement. Otherwise: fuel statistics page selection, then each gauge's law
+// (GaugeLaws.h) by phase: the flight instruments; the engine needles up to fuel flow; the fuel statistics pages;
+// the other engine and systems needles. Last, the
 // acknowledgement: while the last selector read was a page code (10 .. 14), write 0 (16 bits) to the selector
 // and send it — also after a failed batch. Only the panel that answers page requests acknowledges them; a
 // watcher beside it (the browser panel, a one-off picture) writes nothing, or it would take requests meant for
@@ -90,11 +91,6 @@ public:
   std::optional<long double> pendingKnob(const KnobRow& knob) const;
 
 private:
-  void updateAirspeedAndAltimeter(const simlink::CatalogueBatch& b);
-  void updateAttitudeAndTurn(const simlink::CatalogueBatch& b);
-  void updateRadios(const simlink::CatalogueBatch& b);
-  void updateEngineNeedles(const simlink::CatalogueBatch& b, bool firstPart);
-  void updateFuelStatsPages(const simlink::CatalogueBatch& b);
   void acknowledgeSelector();
   // Queues the knobs' waiting settings as writes of the coming batch.
   void queueKnobWrites();

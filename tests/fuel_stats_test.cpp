@@ -174,6 +174,15 @@ TEST_F(FuelStatsTick, JustShortOfTwoHoursAndEmptyTanksReadWhatTheyAre) {
   EXPECT_EQ(text(), "0 NM");
 }
 
+// The distance to go is worked out from the airspeed read in the same tick, never the one before: at the very
+// first tick 360 lb at 144 lb/h last 2.5 h, 300 NM at 120 kt (no earlier airspeed exists to fall back on).
+TEST_F(FuelStatsTick, TheDistanceUsesTheAirspeedOfItsOwnTick) {
+  rig.set("eng1.fuelFlow", 144);
+  rig.set("airspeed", 120);
+  showPage(14);
+  EXPECT_EQ(text(), "300 NM");
+}
+
 TEST_F(FuelStatsTick, ZeroFlowShowsDashesNeverInfinity) {
   rig.set("eng1.fuelFlow", 0);
   showPage(13);

@@ -3,12 +3,15 @@
 // (nothing).
 #include "support/TickRig.h"
 
+#include "GaugeLaws.h"
+#include "GaugeTable.h"
 #include "SimLink.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
+#include <set>
 #include <vector>
 
 namespace {
@@ -320,6 +323,53 @@ TEST(TickRedraw, SteadyValuesSignalNothingAfterTheFirstTick) {
   rig.set("airspeed", 150);
   ASSERT_EQ(rig.tick(), instruments::TickOutcome::Updated);
   EXPECT_EQ(rig.panel.scene().changesSignalled(), before + 1) << "the airspeed needle alone";
+}
+
+bool under(const TGLBaseSceneObject* node, const TGLBaseSceneObject* root) {
+  for (; node != nullptr; node = node->parent()) {
+    if (node == root) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Every gauge window reaches its law from its row, and a law writes the nodes of its own gauge and of no other:
+// run alone on a batch in which every reading differs from the scene's rest pose, each law moves at least one
+// node, every one of them under the root of its row's gauge.
+TEST(GaugeLaws, EachRowsLawMovesItsOwnGaugeAndNoOther) {
+  ASSERT_EQ(instruments::kGaugeLaws.size(), gauges::kGauges.size());
+  TickRig rig([](settings::Settings& s) {
+    s.general.nbOfEngines = 2;
+    s.vor1Glide = s.vor2Glide = true;
+  });
+  for (std::size_t i = 0; i < catalogue::kRows.size(); ++i) {
+    rig.server.space().setPhysical(catalogue::kRows[i], 1 + static_cast<long double>(i % 7) / 3);
+  }
+  simlink::CatalogueBatch batch;
+  SimLinkResult result{};
+  ASSERT_TRUE(batch.fetch(result)) << SimLinkResultName(result);
+
+  for (std::size_t g = 0; g < gauges::kGauges.size(); ++g) {
+    const gauges::GaugeRow& row = gauges::kGauges[g];
+    const instruments::GaugeLaw* law = instruments::lawOf(row.windowClass);
+    ASSERT_EQ(law, &instruments::kGaugeLaws[g]) << row.windowClass << ": its law, in window order";
+    const TGLBaseSceneObject* root = rig.nodes().*row.root;
+    drawn(rig.nodes());  // a node whose pose waits to be drawn signals no further change
+    std::set<const TGLBaseSceneObject*> moved;
+    rig.panel.scene().setChangeHook([&](const TGLBaseSceneObject* sender) { moved.insert(sender); });
+    instruments::FuelStatsState fuel;
+    long double airspeed = 0;
+    instruments::LawContext context{batch, rig.nodes(), rig.settings, rig.states, fuel, airspeed};
+    law->write(context);
+    rig.panel.scene().setChangeHook({});
+    EXPECT_FALSE(moved.empty()) << row.windowClass << " (" << row.caption << "): its law moved nothing";
+    for (const TGLBaseSceneObject* node : moved) {
+      EXPECT_TRUE(under(node, root)) << row.windowClass << " (" << row.caption << ") moved "
+                                     << (node != nullptr ? node->name() : std::string("an unnamed change"))
+                                     << ", outside " << row.rootName;
+    }
+  }
 }
 
 TEST(TickFailure, NonFiniteReadingsLeaveTheNeedle) {

@@ -120,7 +120,7 @@ TEST(SceneGraph, CreatingAChildSignalsTheScene) {
   auto& gauge = scene.objectRoot().addChild<TGLDummyCube>();
   gauge.localMatrix();
   int hooks = 0;
-  scene.setChangeHook([&] { ++hooks; });
+  scene.setChangeHook([&](const TGLBaseSceneObject*) { ++hooks; });
   gauge.addChild<TGLDisk>();
   EXPECT_EQ(hooks, 1);
   scene.beginUpdate();
