@@ -1,5 +1,7 @@
-// The one font manager: glyphs (as data, and as display lists) shared by every text with the same face, style,
+// The font manager: glyphs (as data, and as display lists) shared by every text with the same face, style,
 // extrusion, deviation and character range, reference counted, re-made when their lists went with their contexts.
+// The process has one shared instance, which the desktop panel's scene uses; a scene drawn on another thread owns
+// a manager of its own (TGLScene::useOwnFontManager). A manager is used by one thread at a time.
 #pragma once
 
 #include "GlyphOutlines.h"
@@ -57,8 +59,12 @@ private:
 
 class TFontManager {
 public:
+  // The process's shared manager.
   static TFontManager& instance();
+  TFontManager() = default;
   ~TFontManager();
+  TFontManager(const TFontManager&) = delete;
+  TFontManager& operator=(const TFontManager&) = delete;
 
   // Finds or makes the entry and makes its lists when they do not exist (a context must be current).
   // Errors: "FontManager: no more display lists available", "FontManager: font creation failed" (the entry
@@ -72,7 +78,6 @@ public:
   std::size_t entryCount() const { return m_entries.size(); }
 
 private:
-  TFontManager() = default;
   bool referenced() const;
   std::vector<std::unique_ptr<engine::FontEntry>> m_entries;
   // The thread whose texts hold entries: one whose scene is gone hands the manager on to the next.

@@ -1,6 +1,7 @@
 // The scene: roots, change signalling, buffer registration and drawing.
 #include "TGLScene.h"
 
+#include "TFontManager.h"
 #include "TGLSceneBuffer.h"
 
 #include <algorithm>
@@ -29,6 +30,16 @@ TGLScene::~TGLScene() {
   }
   m_cameraRoot.reset();
   m_objectRoot.reset();
+}
+
+TFontManager& TGLScene::fontManager() {
+  return m_ownFonts ? *m_ownFonts : TFontManager::instance();
+}
+
+void TGLScene::useOwnFontManager() {
+  if (!m_ownFonts) {
+    m_ownFonts = std::make_unique<TFontManager>();
+  }
 }
 
 void TGLScene::setObjectsSorting(TGLObjectsSorting sorting) {

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
+class TFontManager;
 class TGLSceneBuffer;
 
 class TGLSceneRootObject final : public TGLBaseSceneObject {
@@ -68,10 +70,18 @@ public:
   void unregisterBuffer(TGLSceneBuffer& buffer);
   const std::vector<TGLSceneBuffer*>& buffers() const { return m_buffers; }
 
+  // The font manager whose glyphs this scene's texts draw: the process's shared one, unless the scene was given
+  // one of its own. A scene drawn on a thread other than the panel's takes its own, before its first frame, so
+  // that its glyph lists live in its own contexts and no two threads share a manager.
+  TFontManager& fontManager();
+  void useOwnFontManager();
+
   // Draws ObjectRoot for the buffer whose context is current.
   void renderScene(engine::FrameState& frame);
 
 private:
+  // Declared before the roots: the texts release their fonts to it as the roots go.
+  std::unique_ptr<TFontManager> m_ownFonts;
   std::unique_ptr<TGLSceneRootObject> m_objectRoot;
   std::unique_ptr<TGLSceneRootObject> m_cameraRoot;
   TGLObjectsSorting m_sorting = TGLObjectsSorting::osRenderBlendedLast;

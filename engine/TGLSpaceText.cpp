@@ -3,6 +3,7 @@
 
 #include "EngineError.h"
 #include "TFontManager.h"
+#include "TGLScene.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,7 +31,7 @@ Range rangeOf(TSpaceTextCharRange range) {
 
 TGLSpaceText::~TGLSpaceText() {
   if (m_entry != nullptr) {
-    TFontManager::instance().release(m_entry, this);
+    m_fonts->release(m_entry, this);
   }
 }
 
@@ -176,12 +177,13 @@ engine::BoundingBox TGLSpaceText::localBounds() const {
 
 void TGLSpaceText::prepareGeometry() {
   if (!m_text.empty() && (m_fontChanged || m_entry == nullptr || m_entry->listBase() == 0)) {
-    TFontManager& manager = TFontManager::instance();
     if (m_entry != nullptr) {
-      manager.release(m_entry, this);
+      m_fonts->release(m_entry, this);
     }
+    TFontManager& manager = scene() != nullptr ? scene()->fontManager() : TFontManager::instance();
     const Range r = rangeOf(m_range);
     m_entry = manager.acquire(m_font.name, m_font.style, this, r.last, r.first, m_allowedDeviation, m_extrusion);
+    m_fonts = &manager;
     m_fontChanged = false;
     invalidateBounds();
     // This text's list calls the glyph lists by number: made again when they moved.

@@ -10,6 +10,7 @@
 namespace engine {
 class FontEntry;
 }
+class TFontManager;
 
 enum class TGLTextHorzAdjust { haLeft, haCenter, haRight, haAligned, haCentrically, haFitIn };
 enum class TGLTextVertAdjust { vaTop, vaCenter, vaBottom, vaBaseLine };
@@ -88,6 +89,7 @@ private:
   float m_textHeight = 0;
   TGLTextAdjust m_adjust;
   engine::FontEntry* m_entry = nullptr;
-  GLuint m_compiledBase = 0;  // the glyph lists this text's own list calls
+  TFontManager* m_fonts = nullptr;  // the manager m_entry came from: released there, whatever scene holds us now
+  GLuint m_compiledBase = 0;        // the glyph lists this text's own list calls
   bool m_fontChanged = true;
 };

@@ -196,6 +196,36 @@ TEST_F(Text, ASecondThreadUsingTheFontManagerWhileTextsOfTheFirstHoldFontsEndsTh
   std::thread(acquireThere).join();  // nothing held: another thread may come (and fails for want of a context)
 }
 
+// A scene drawn on a thread of its own (the browser panel's) owns its font manager: its texts draw there while
+// the panel's texts hold the shared manager here, which it never touches, and its fonts go with it.
+TEST_F(Text, ASceneWithItsOwnFontManagerDrawsOnAnotherThreadWhileThisOneHoldsTheShared) {
+  auto& here = addText("A");
+  view.render();
+  ASSERT_NE(here.fontEntry(), nullptr);
+  const Ink before = inkOf(view);
+  const std::size_t shared = TFontManager::instance().entryCount();
+  Ink there;
+  std::size_t ownEntries = 0;
+  std::thread([&] {
+    OffscreenView other;
+    other.buffer().setBackgroundColor({0, 0, 0, 1});
+    other.scene().useOwnFontManager();
+    auto& t = other.scene().objectRoot().addChild<TGLSpaceText>();
+    t.setText("A");
+    t.material().frontProperties().emission().assign({1, 1, 1, 1});
+    other.render();
+    ownEntries = other.scene().fontManager().entryCount();
+    there = inkOf(other);
+  }).join();
+  EXPECT_EQ(ownEntries, 1u);
+  EXPECT_NEAR(there.left, before.left, 1e-9) << "the same glyph, drawn there";
+  EXPECT_NEAR(there.top, before.top, 1e-9);
+  EXPECT_EQ(TFontManager::instance().entryCount(), shared) << "the shared manager was not used there";
+  EXPECT_EQ(here.fontEntry()->references(), 1);
+  view.render();
+  EXPECT_NEAR(inkOf(view).right, before.right, 1e-9) << "this thread's text still draws";
+}
+
 TEST_F(Text, FailedAcquisitionsGiveTheFixedErrorsAndKeepNoReference) {
   // No context is current here: no display list can be made.
   engine::FontEntry* entry = nullptr;

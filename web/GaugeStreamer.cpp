@@ -17,6 +17,7 @@ GaugeStreamer::GaugeStreamer(const settings::Settings& settings, TGLAntiAliasing
       m_tick(m_panel.nodes(), m_settings, m_states, instruments::SelectorRole::Watch, link),
       m_buffer([] { return std::make_unique<engine::OffscreenContext>(400, 400); }),
       m_encoder(jpegQuality) {
+  m_panel.scene().useOwnFontManager();  // drawn on the serving thread, beside any panel of this process
   gauges::buildPanel(m_panel, m_settings, m_states);
   gauges::bindCameras(m_panel.nodes(), m_settings.general, [this](const gauges::GaugeRow& row, TGLCamera* camera) {
     m_cameras.at(static_cast<std::size_t>(&row - gauges::kGauges.data())) = camera;
