@@ -334,6 +334,11 @@ TEST_F(UnderAWindowManager, TheReloadMessageLeavesTheKeyboardFocusWhereItWas) {
   panel.start();
   ASSERT_TRUE(waitUntil([&] { return panel.control().isActiveWindow(); }));
   const auto activeWindow = [] { return runProgram({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"}).out; };
+  // Qt calls a window active at the focus event; the window manager says so on the root window a moment later.
+  char controlId[32];
+  std::snprintf(controlId, sizeof controlId, "0x%llx", static_cast<unsigned long long>(panel.control().winId()));
+  ASSERT_TRUE(waitUntil([&] { return activeWindow().find(controlId) != std::string::npos; }))
+      << activeWindow() << " where " << controlId << " was due";
   const std::string before = activeWindow();
   std::ofstream(home.dir + "/config.ini") << "[General]\nNbOfEngines=banana\n";
   panel.reloadSettings();
