@@ -7,7 +7,8 @@ SwiftShader WebGL opens skyvane-web's page of all 36 gauges against skyvane-sim'
   A turn is written in the panel's next tick and read back in the same batch, the way any simulator change is
   read, so the figure includes the wait for the tick (0 to 30 ms);
 - how often the moving tiles are drawn against the tick rate (33 a second);
-- the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile.
+- the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile;
+each first with every changed tile drawn whole, then drawn only where its gauge changed (the page's way).
 
 Usage: web_page_bench.py SKYVANE_SIM SKYVANE_WEB [TURNS]   (from the build: bin/skyvane-sim bin/skyvane-web)
 BENCH_FEED, when set, replaces skyvane-sim's options (default: the demo climb with the altitude held), e.g.
@@ -75,7 +76,31 @@ def frame_costs(page, seconds):
     tiles = after["frameCost"]["tiles"] - before["frameCost"]["tiles"]
     ms = after["frameCost"]["ms"] - before["frameCost"]["ms"]
     moving = {g: (after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0)) / seconds for g in ALL}
-    return frames, tiles, ms, moving
+    drawn = {k: after["pageCost"][k] - before["pageCost"][k] for k in ("pixels", "tilePixels")}
+    return frames, tiles, ms, moving, drawn["pixels"] / max(drawn["tilePixels"], 1)
+
+
+def measure_moving(page, size, how):
+    frames, tiles, ms, moving, share = frame_costs(page, 5)
+    rates = sorted(r for r in moving.values() if r >= 1)
+    if rates:
+        print(f"tiles of {size} px drawn {how}: {len(rates)} of 36 moving, drawn {rates[0]:.1f} to {rates[-1]:.1f} "
+              f"a second (median {percentile(rates, 50):.1f}; the tick gives 33.3); the page's cost "
+              f"{ms / max(frames, 1):.1f} ms a display frame ({tiles / max(frames, 1):.1f} tiles), "
+              f"{ms / max(tiles, 1):.2f} ms a tile; drafts so far {page.state().get('drafts', 0)}; {100 * share:.0f} % "
+              "of the pictures' pixels drawn")
+
+
+def measure_latency(page, code, turns, how):
+    page.driver.set_script_timeout(turns * 3 + 30)
+    latencies = page.driver.execute_async_script(TURN_AND_TIME, code, turns)
+    if isinstance(latencies, str):
+        print(f"latency not measured: {latencies}")
+        return False
+    print(f"drawn {how}: a change in the simulator to its picture drawn in the page ({len(latencies)} knob turns, "
+          f"{' '.join(FEED)}, 36 tiles): p50 {percentile(latencies, 50):.1f} ms, "
+          f"p99 {percentile(latencies, 99):.1f} ms, max {max(latencies):.1f} ms")
+    return True
 
 
 def draw_all(page):
@@ -101,30 +126,22 @@ def main():
             if not draw_all(page):
                 print(f"the page did not draw every gauge: {page.state()}")
                 return 1
-            time.sleep(2)
-            frames, tiles, ms, moving = frame_costs(page, 5)
-            rates = sorted(r for r in moving.values() if r >= 1)
             size = page.driver.execute_script("return document.querySelector('.tile canvas').width")
-            if rates:
-                print(f"tiles of {size} px: {len(rates)} of 36 moving, drawn {rates[0]:.1f} to {rates[-1]:.1f} "
-                      f"a second (median {percentile(rates, 50):.1f}; the tick gives 33.3); the page's cost "
-                      f"{ms / max(frames, 1):.1f} ms a display frame ({tiles / max(frames, 1):.1f} tiles), "
-                      f"{ms / max(tiles, 1):.2f} ms a tile; drafts so far {page.state().get('drafts', 0)}")
-            # A display frame in which every tile changed: all 36 drawn at once, five times.
+            # Each tile drawn whole at every change, then only where its gauge changed: the same run.
+            for partial in (False, True):
+                page.driver.execute_script("drawing.partial = arguments[0];", partial)
+                how = "in parts" if partial else "whole"
+                time.sleep(2)
+                measure_moving(page, size, how)
+                if side == 212 and not measure_latency(page, code, turns, how):
+                    return 1
+            # A display frame in which every tile changed: all 36 drawn whole at once, five times.
+            page.driver.execute_script("drawing.partial = false;")
             whole = page.driver.execute_script(
                 "const started = performance.now();"
                 "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
                 "return (performance.now() - started) / 5;")
             print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms")
-            if side == 212:
-                page.driver.set_script_timeout(turns * 3 + 30)
-                latencies = page.driver.execute_async_script(TURN_AND_TIME, code, turns)
-                if isinstance(latencies, str):
-                    print(f"latency not measured: {latencies}")
-                    return 1
-                print(f"a change in the simulator to its picture drawn in the page ({len(latencies)} knob turns, {' '.join(FEED)}, "
-                      f"36 tiles): p50 {percentile(latencies, 50):.1f} ms, "
-                      f"p99 {percentile(latencies, 99):.1f} ms, max {max(latencies):.1f} ms")
             page.quit()
             pages.remove(page)
         return 0

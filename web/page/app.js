@@ -130,8 +130,9 @@ function layoutGrid() {
     const size = tile.dataset.gauge === zoomed ? Math.max(64, Math.min(largest, Math.round(zoomSide * ratio))) : device;
     sizes[tile.dataset.gauge] = size;
     if (canvas.width !== size) {
-      canvas.width = size;
+      canvas.width = size;  // which clears it
       canvas.height = size;
+      if (drawing) drawing.forget(canvas);
     }
   }
   return sizes;

@@ -44,6 +44,34 @@ const SceneDrawing = (() => {
     return m;
   }
 
+  // A batch's box in its node's frame: [x0, y0, z0, x1, y1, z1], or null without vertices.
+  function boundsOf(batch) {
+    if (batch.bounds !== undefined) return batch.bounds;
+    const p = batch.positions;
+    let box = null;
+    for (let i = 0; i < p.length; i += 3) {
+      if (!box) box = [p[i], p[i + 1], p[i + 2], p[i], p[i + 1], p[i + 2]];
+      for (let c = 0; c < 3; c++) {
+        box[c] = Math.min(box[c], p[i + c]);
+        box[c + 3] = Math.max(box[c + 3], p[i + c]);
+      }
+    }
+    batch.bounds = box;
+    return box;
+  }
+
+  // Pixel rectangles [x0, y0, x1, y1] of the GL canvas (y up), end-exclusive; null is none.
+  function union(a, b) {
+    if (!a) return b;
+    if (!b) return a;
+    return [Math.min(a[0], b[0]), Math.min(a[1], b[1]), Math.max(a[2], b[2]), Math.max(a[3], b[3])];
+  }
+
+  function sameMatrix(a, b) {
+    for (let i = 0; i < 16; i++) if (a[i] !== b[i]) return false;
+    return true;
+  }
+
   // Reads the little-endian messages; a message that ends early throws (DataView's RangeError).
   class Reader {
     constructor(buffer, at) { this.view = new DataView(buffer); this.buffer = buffer; this.at = at; }
@@ -278,7 +306,13 @@ void main() {
       this.fonts = new Map();   // font key → its glyphs
       this.generation = 0;      // a lost and restored context needs its buffers made again
       this.lost = false;
-      this.cost = { frames: 0, ms: 0 };
+      this.cost = { frames: 0, ms: 0, partial: 0, pixels: 0, tilePixels: 0 };
+      // Each tile's canvas keeps its picture, so a change is drawn only where it shows: what each tile shows,
+      // by its canvas (see damage). False draws every tile whole (for comparing the two).
+      this.partial = true;
+      this.shownIn = new WeakMap();
+      this.watched = new WeakSet();  // tile canvases whose loss of their picture is listened for
+      this.fontsCame = 0;
       this.setUp();
       canvas.addEventListener('webglcontextlost', (e) => { e.preventDefault(); this.lost = true; });
       canvas.addEventListener('webglcontextrestored', () => { this.lost = false; this.setUp(); });
@@ -343,6 +377,7 @@ void main() {
       try {
         if (kind === FONT_KIND) {
           this.fonts.set(sequence, readFont(new Reader(buffer, 8), count));
+          this.fontsCame++;  // texts waiting for it appear without a change of theirs: tiles are drawn whole
           if (fromServer) keep(`font-${sequence}`, buffer);
           return -1;
         }
@@ -432,6 +467,7 @@ void main() {
         const op = r.u8();
         r.u8();
         if (!node) throw new RangeError('no such node');
+        node.version = (node.version || 0) + 1;  // what a tile drew of it is out of date
         if (op === 1) node.local = readMatrix(r);
         else if (op === 2) { node.visible = r.u8() !== 0; r.pad(); } else if (op === 3) node.material = readMaterial(r);
         else if (op === 4) { const n = r.u8(); r.pad(); node.batches = readShape(r, n); } else throw new RangeError('op');
@@ -476,12 +512,112 @@ void main() {
         this.canvas.width = Math.max(this.canvas.width, size);
         this.canvas.height = Math.max(this.canvas.height, size);
       }
+      const viewProjection = multiply(scene.camera.view, projection(scene.camera, size));
+      const pose = this.pose(scene);
+      const tile = { scene, size, turns, generation: this.generation, fonts: this.fontsCame, draft };
+      const rect = this.damage(target, tile, pose, viewProjection);
+      if (rect) {
+        this.drawRect(scene, pose, viewProjection, size, rect, draft);
+        this.copy(target, size, turns, rect);
+        this.cost.partial += rect[2] - rect[0] < size || rect[3] - rect[1] < size ? 1 : 0;
+        this.cost.pixels += (rect[2] - rect[0]) * (rect[3] - rect[1]);
+      }
+      this.cost.tilePixels += size * size;
+      this.cost.frames++;
+      this.cost.ms += performance.now() - started;
+      return true;
+    }
+
+    // Every node's world matrix and whether it is shown (its own flag and its ancestors').
+    pose(scene) {
+      const world = new Array(scene.nodes.length);
+      const shown = new Array(scene.nodes.length);
+      scene.nodes.forEach((node, i) => {
+        world[i] = node.parent < 0 ? node.local : multiply(node.local, world[node.parent]);
+        shown[i] = node.visible && (node.parent < 0 || shown[node.parent]);
+      });
+      return { world, shown };
+    }
+
+    // The pixels of a node's own shapes at its pose, widened by what rasterising adds around a shape (wide and
+    // smoothed lines, multisampled edges); the whole picture where a corner lies behind the eye.
+    nodeRect(node, world, viewProjection, size) {
+      let box = null;
+      let margin = 2;
+      for (const batch of node.batches.flatMap((b) => this.drawn(b))) {
+        const b = boundsOf(batch);
+        if (!b) continue;
+        box = box ? [0, 1, 2].map((c) => Math.min(box[c], b[c])).concat([3, 4, 5].map((c) => Math.max(box[c], b[c])))
+          : b;
+        if (batch.lines) margin = Math.max(margin, Math.ceil((batch.width > 0 ? batch.width : 1) / 2) + 2);
+      }
+      if (!box) return null;
+      const m = multiply(world, viewProjection);
+      let x0 = Infinity; let y0 = Infinity; let x1 = -Infinity; let y1 = -Infinity;
+      for (let k = 0; k < 8; k++) {
+        const x = box[k & 1 ? 3 : 0];
+        const y = box[k & 2 ? 4 : 1];
+        const z = box[k & 4 ? 5 : 2];
+        const w = x * m[3] + y * m[7] + z * m[11] + m[15];
+        if (!(w > 0)) return [0, 0, size, size];
+        const px = ((x * m[0] + y * m[4] + z * m[8] + m[12]) / w + 1) * size / 2;
+        const py = ((x * m[1] + y * m[5] + z * m[9] + m[13]) / w + 1) * size / 2;
+        x0 = Math.min(x0, px); x1 = Math.max(x1, px); y0 = Math.min(y0, py); y1 = Math.max(y1, py);
+      }
+      const clamp = (v) => Math.max(0, Math.min(size, v));
+      const r = [clamp(Math.floor(x0) - margin), clamp(Math.floor(y0) - margin), clamp(Math.ceil(x1) + margin),
+        clamp(Math.ceil(y1) + margin)];
+      return r[0] < r[2] && r[1] < r[3] ? r : null;
+    }
+
+    // What must be drawn again in `target` for the tile to show the scene at `pose`: null when nothing it
+    // shows changed, the whole picture when the tile is new to it (another gauge, size, turn, scene or context,
+    // a font come since, a final picture after a draft, or partial drawing off), otherwise the union of where
+    // each changed node was and where it is now. Inside that rectangle every node is drawn, so the pixels are
+    // those of a whole picture. Remembers what the tile now shows.
+    damage(target, tile, pose, viewProjection) {
+      const { scene, size } = tile;
+      const before = this.shownIn.get(target);
+      if (!this.watched.has(target)) {
+        this.watched.add(target);
+        target.addEventListener('contextrestored', () => this.forget(target));
+      }
+      const whole = !this.partial || !before || before.scene !== scene || before.size !== size ||
+        before.turns !== tile.turns || before.generation !== tile.generation || before.fonts !== tile.fonts ||
+        (before.draft && !tile.draft);
+      const nodes = scene.nodes.map((node, i) => {
+        const was = whole ? null : before.nodes[i];
+        const same = was && was.shown === pose.shown[i] && was.version === (node.version || 0) &&
+          sameMatrix(was.world, pose.world[i]);
+        return same ? was : { node, changed: true, was, shown: pose.shown[i], version: node.version || 0,
+          world: pose.world[i], rect: pose.shown[i] ? this.nodeRect(node, pose.world[i], viewProjection, size) : null };
+      });
+      let rect = whole ? [0, 0, size, size] : null;
+      for (const n of nodes) {
+        if (!n.changed) continue;
+        if (!whole) rect = union(union(rect, n.was && n.was.rect), n.rect);
+        n.changed = false;
+        n.was = null;
+      }
+      this.shownIn.set(target, { ...tile, nodes });
+      return rect;
+    }
+
+    // The tile's canvas was cleared (resized, or its context restored): its next picture is drawn whole.
+    forget(target) {
+      this.shownIn.delete(target);
+    }
+
+    // Draws the scene inside `rect` of the canvas (or of the multisampled target, resolved into the canvas).
+    drawRect(scene, pose, viewProjection, size, rect, draft) {
+      const gl = this.gl;
       const samples = this.drafts && !draft ? this.multisampled() : null;
       if (samples) gl.bindFramebuffer(gl.FRAMEBUFFER, samples.framebuffer);
       const bg = scene.camera.background;
+      const [x0, y0, x1, y1] = rect;
       gl.viewport(0, 0, size, size);
       gl.enable(gl.SCISSOR_TEST);
-      gl.scissor(0, 0, size, size);
+      gl.scissor(x0, y0, x1 - x0, y1 - y0);
       gl.clearColor(bg[0], bg[1], bg[2], 1);
       gl.depthMask(true);
       gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
@@ -489,39 +625,38 @@ void main() {
       gl.depthFunc(gl.LEQUAL);
       gl.frontFace(gl.CCW);
       gl.cullFace(gl.BACK);
-      const viewProjection = multiply(scene.camera.view, projection(scene.camera, size));
-      this.drawNodes(scene, viewProjection, size);
+      this.drawNodes(scene, pose, viewProjection, size);
       if (samples) {
         gl.bindFramebuffer(gl.READ_FRAMEBUFFER, samples.framebuffer);
         gl.bindFramebuffer(gl.DRAW_FRAMEBUFFER, null);
-        gl.blitFramebuffer(0, 0, size, size, 0, 0, size, size, gl.COLOR_BUFFER_BIT, gl.NEAREST);
+        gl.blitFramebuffer(x0, y0, x1, y1, x0, y0, x1, y1, gl.COLOR_BUFFER_BIT, gl.NEAREST);
         gl.bindFramebuffer(gl.FRAMEBUFFER, null);
       }
-      const ctx = target.getContext('2d');
-      ctx.save();
-      ctx.setTransform(1, 0, 0, 1, 0, 0);
-      ctx.translate(size / 2, size / 2);
-      ctx.rotate(turns * Math.PI / 2);
-      ctx.translate(-size / 2, -size / 2);
-      ctx.drawImage(this.canvas, 0, this.canvas.height - size, size, size, 0, 0, size, size);
-      ctx.restore();
-      this.cost.frames++;
-      this.cost.ms += performance.now() - started;
-      return true;
     }
 
-    drawNodes(scene, viewProjection, size) {
+    // Copies `rect` of the canvas's picture into the tile's canvas, turned clockwise by `turns` quarters.
+    copy(target, size, turns, rect) {
+      const [x0, y0, x1, y1] = rect;
+      const ctx = target.getContext('2d');
+      ctx.save();
+      // Exact quarter turns about the middle, and no smoothing: a part copied lands on the very pixels a whole
+      // copy would give it.
+      const turn = [[1, 0, 0, 1, 0, 0], [0, 1, -1, 0, size, 0], [-1, 0, 0, -1, size, size], [0, -1, 1, 0, 0, size]];
+      ctx.setTransform(...turn[((turns % 4) + 4) % 4]);
+      ctx.imageSmoothingEnabled = false;
+      // GL rows count up from the canvas's bottom, the tile's down from its top.
+      ctx.drawImage(this.canvas, x0, this.canvas.height - y1, x1 - x0, y1 - y0, x0, size - y1, x1 - x0, y1 - y0);
+      ctx.restore();
+    }
+
+    drawNodes(scene, pose, viewProjection, size) {
       const gl = this.gl;
-      const world = new Array(scene.nodes.length);
-      const shown = new Array(scene.nodes.length);
       const ambient = scene.camera.ambient;
       let culling = true;
       gl.enable(gl.CULL_FACE);
       scene.nodes.forEach((node, i) => {
-        world[i] = node.parent < 0 ? node.local : multiply(node.local, world[node.parent]);
-        shown[i] = node.visible && (node.parent < 0 || shown[node.parent]);
-        if (!shown[i] || node.batches.length === 0) return;
-        const mvp = new Float32Array(multiply(world[i], viewProjection));
+        if (!pose.shown[i] || node.batches.length === 0) return;
+        const mvp = new Float32Array(multiply(pose.world[i], viewProjection));
         let color = null;
         if (node.material) {
           const m = node.material;
