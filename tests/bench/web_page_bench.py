@@ -76,6 +76,14 @@ def frame_costs(page, seconds):
     tiles = after["frameCost"]["tiles"] - before["frameCost"]["tiles"]
     ms = after["frameCost"]["ms"] - before["frameCost"]["ms"]
     moving = {g: (after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0)) / seconds for g in ALL}
+    changes = sum(after["changesByGauge"].get(g, 0) - before["changesByGauge"].get(g, 0) for g in ALL)
+    drawn_after = sum(after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0) for g in ALL)
+    rates = sorted(r for r in ((after["changesByGauge"].get(g, 0) - before["changesByGauge"].get(g, 0)) / seconds
+                               for g in ALL) if r >= 1)
+    print(f"  changes came for {len(rates)} tiles, median {percentile(rates, 50) if rates else 0:.1f} a second; "
+          f"{changes / seconds:.0f} changes a second in all, {drawn_after / seconds:.0f} pictures a "
+          f"second drawn ({100 * drawn_after / max(changes, 1):.0f} %; a display frame draws a tile once, whatever "
+          "number of its changes came since)")
     drawn = {k: after["pageCost"][k] - before["pageCost"][k] for k in ("pixels", "tilePixels")}
     return frames, tiles, ms, moving, drawn["pixels"] / max(drawn["tilePixels"], 1)
 

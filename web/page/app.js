@@ -32,7 +32,7 @@ let brightness = 0;         // index into BRIGHTNESS
 let drawing = null;         // the gauges drawn here (SceneDrawing), or null: pictures drawn by the server
 const dirty = new Set();    // gauges whose scene changed since their tile was last drawn
 // For tests and curious users: what arrived, and who draws.
-window.skyvane = { frames: 0, framesByGauge: {}, drawnAt: {}, link: 'connecting', drawnBy: 'server' };
+window.skyvane = { frames: 0, framesByGauge: {}, changesByGauge: {}, drawnAt: {}, link: 'connecting', drawnBy: 'server' };
 
 function parseArrangement(text, cols) {
   const tiles = [];
@@ -486,7 +486,11 @@ function takeScene(data) {
   }
   window.skyvane[index < 0 ? 'ignored' : kind] = (window.skyvane[index < 0 ? 'ignored' : kind] || 0) + 1;
   if (index < 0) return;
-  dirty.add(`TForm${index + 2}`);
+  const gauge = `TForm${index + 2}`;
+  if (kindByte === SceneDrawing.DELTA_KIND) {
+    window.skyvane.changesByGauge[gauge] = (window.skyvane.changesByGauge[gauge] || 0) + 1;
+  }
+  dirty.add(gauge);
   drawSoon();
 }
 
