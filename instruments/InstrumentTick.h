@@ -27,19 +27,8 @@
 // first tick.
 #pragma once
 
-#include "CatalogueBatch.h"
-#include "FuelStats.h"
+#include "GaugeLaws.h"  // with the batch, the fuel statistics and the panel's names the laws work on
 #include "Knobs.h"
-
-namespace panel {
-struct PanelNodes;
-}
-namespace gauges {
-struct ScaleStates;
-}
-namespace settings {
-struct Settings;
-}
 
 namespace instruments {
 
