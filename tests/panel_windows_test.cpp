@@ -928,8 +928,7 @@ TEST_F(PanelWindows, AWindowShownAgainShowsItsLastFrameWithoutDrawingIt) {
   // A look at what the window shows counts once it is what the look before it showed: nothing came over it.
   const auto settledLook = [&] {
     QImage last;
-    return raisedLook(
-        ias, [&last](const QImage& look) { return std::exchange(last, look) == look; }, 6);
+    return raisedLook(ias, [&last](const QImage& look) { return std::exchange(last, look) == look; });
   };
   const QImage before = settledLook();
   const long drawn = ias.buffer().frameCount();
