@@ -124,6 +124,19 @@ std::vector<WId> stackingOf(const std::vector<WId>& ours) {
   return order;
 }
 
+// The window the window manager names active on the root window, as xprop prints it.
+std::string activeWindow() {
+  return runProgram({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"}).out;
+}
+
+// Until the window manager names `id` the active window. Qt calls a window active at its focus event; the
+// window manager activates (and may raise) it a moment later.
+bool waitUntilActive(WId id) {
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(id));
+  return waitUntil([&] { return activeWindow().find(hex) != std::string::npos; });
+}
+
 TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStackingAndFocusAndTheArrowKeysWork) {
   TempHome home;
   settings::WindowLayout layout;
@@ -155,6 +168,9 @@ TEST_F(UnderAWindowManager, TheLevelAppliedAfterStartKeepsEveryWindowItsIdStacki
     ids.push_back(panel.window(i).winId());
   }
   ids.push_back(panel.control().windowHandle()->winId());
+  // The stacking the activation leaves, once the window manager has done it.
+  ASSERT_TRUE(waitUntilActive(ids.back())) << activeWindow();
+  ASSERT_TRUE(waitSettled([&] { return stackingOf(ids); }));
   const std::vector<WId> stacking = stackingOf(ids);
   ASSERT_EQ(stacking.size(), 4u);
 
@@ -333,12 +349,7 @@ TEST_F(UnderAWindowManager, TheReloadMessageLeavesTheKeyboardFocusWhereItWas) {
   panel.setErrorSink([](const std::string& text) { ADD_FAILURE() << text; });
   panel.start();
   ASSERT_TRUE(waitUntil([&] { return panel.control().isActiveWindow(); }));
-  const auto activeWindow = [] { return runProgram({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"}).out; };
-  // Qt calls a window active at the focus event; the window manager says so on the root window a moment later.
-  char controlId[32];
-  std::snprintf(controlId, sizeof controlId, "0x%llx", static_cast<unsigned long long>(panel.control().winId()));
-  ASSERT_TRUE(waitUntil([&] { return activeWindow().find(controlId) != std::string::npos; }))
-      << activeWindow() << " where " << controlId << " was due";
+  ASSERT_TRUE(waitUntilActive(panel.control().winId())) << activeWindow();
   const std::string before = activeWindow();
   std::ofstream(home.dir + "/config.ini") << "[General]\nNbOfEngines=banana\n";
   panel.reloadSettings();
