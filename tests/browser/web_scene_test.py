@@ -182,7 +182,9 @@ def check_partial(page):
     switched off first: a draft drawn over part of a final picture is meant to differ from a whole draft until
     its tile is drawn whole again."""
     page.driver.execute_script("asDraft = () => false;")
-    time.sleep(1)
+    if not page.wait(lambda: not page.driver.execute_script("return document.querySelector('.tile[data-draft]')"),
+                     10):
+        fail("drafts were never drawn whole once drafting was off")
     found = page.driver.execute_script(PARTIAL_AGAINST_WHOLE)
     cost = found["cost"]
     if found["differing"]:

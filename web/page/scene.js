@@ -585,20 +585,18 @@ void main() {
       const whole = !this.partial || !before || before.scene !== scene || before.size !== size ||
         before.turns !== tile.turns || before.generation !== tile.generation || before.fonts !== tile.fonts ||
         (before.draft && !tile.draft);
+      let rect = whole ? [0, 0, size, size] : null;
       const nodes = scene.nodes.map((node, i) => {
         const was = whole ? null : before.nodes[i];
-        const same = was && was.shown === pose.shown[i] && was.version === (node.version || 0) &&
-          sameMatrix(was.world, pose.world[i]);
-        return same ? was : { node, changed: true, was, shown: pose.shown[i], version: node.version || 0,
-          world: pose.world[i], rect: pose.shown[i] ? this.nodeRect(node, pose.world[i], viewProjection, size) : null };
+        const version = node.version || 0;
+        if (was && was.shown === pose.shown[i] && was.version === version && sameMatrix(was.world, pose.world[i])) {
+          return was;
+        }
+        const now = { shown: pose.shown[i], version, world: pose.world[i],
+          rect: pose.shown[i] ? this.nodeRect(node, pose.world[i], viewProjection, size) : null };
+        if (!whole) rect = union(union(rect, was && was.rect), now.rect);
+        return now;
       });
-      let rect = whole ? [0, 0, size, size] : null;
-      for (const n of nodes) {
-        if (!n.changed) continue;
-        if (!whole) rect = union(union(rect, n.was && n.was.rect), n.rect);
-        n.changed = false;
-        n.was = null;
-      }
       this.shownIn.set(target, { ...tile, nodes });
       return rect;
     }
