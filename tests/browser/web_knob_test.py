@@ -35,7 +35,8 @@ def drag_quarter_turn(page, gauge):
     from selenium.webdriver.common.by import By
     canvas = page.driver.find_element(By.CSS_SELECTOR, f".tile[data-gauge={gauge}] canvas")
     r = min(canvas.size["width"], canvas.size["height"]) * 0.3
-    actions = ActionBuilder(page.driver)
+    # 20 ms a move: at Selenium's default of 250 ms the 19 moves took 5 s, and the page reads angles, not pace.
+    actions = ActionBuilder(page.driver, duration=20)
     pointer = actions.pointer_action
     pointer.move_to(canvas, int(r), 0).pointer_down()
     for step in range(1, 19):

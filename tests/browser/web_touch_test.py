@@ -50,7 +50,8 @@ class Phone(Page):
         from selenium.webdriver.common.actions.pointer_input import PointerInput
         from selenium.webdriver.common.by import By
         element = self.driver.find_element(By.CSS_SELECTOR, selector)
-        actions = ActionBuilder(self.driver, mouse=PointerInput(interaction.POINTER_TOUCH, "finger"))
+        actions = ActionBuilder(self.driver, mouse=PointerInput(interaction.POINTER_TOUCH, "finger"),
+                                duration=20)  # the finger reaches the element in 20 ms, not Selenium's 250
         actions.pointer_action.move_to(element).pointer_down().pause(0.05).pointer_up()
         actions.perform()
 
