@@ -196,6 +196,40 @@ def check_partial(page):
           f"picture, also after {found['moves']} shapes were moved far and back")
 
 
+def check_ratios_and_webgl1(url, checker, pages):
+    """Three gauges, one of them turned a quarter, at device pixel ratios 2 and 3; then four at ratio 2 in a
+    browser with WebGL 1 alone. One browser for all three: the ratio is changed through the DevTools protocol,
+    and the WebGL 1 script is added for the documents loaded after it."""
+    page = Page(url + "?gauges=TForm2,TForm3:1,TForm4&cols=3", ratio=2)
+    pages.append(page)
+    three = (("TForm2", 0), ("TForm3", 1), ("TForm4", 0))
+    for ratio in (2, 3):
+        if ratio != 2:
+            page.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": 0, "height": 0, "deviceScaleFactor": ratio, "mobile": False})
+            page.driver.refresh()
+        if page.driver.execute_script("return window.devicePixelRatio") != ratio:
+            fail(f"the browser did not take the device pixel ratio {ratio}")
+        if not drawn_all(page, [g for g, _ in three]):
+            fail(f"the page at ratio {ratio} did not draw: {page.state()}")
+        for gauge, turns in three:
+            checker.check(page, gauge, turns, f" (ratio {ratio})")
+    print(f"ratios 2 and 3 and a turned tile hold; the largest difference: {checker.worst[0]:.2f} levels")
+
+    # A browser with WebGL 1 alone, and without 32-bit indices: the same pictures.
+    page.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+    page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": WEBGL1_ONLY})
+    page.driver.get(url + "?gauges=TForm2,TForm3:1,TForm4,TForm6&cols=2")
+    four = three + (("TForm6", 0),)
+    if not drawn_all(page, [g for g, _ in four]) or page.state()["drawnBy"] != "webgl1":
+        fail(f"the page with WebGL 1 alone did not draw with it: {page.state()}")
+    for gauge, turns in four:
+        checker.check(page, gauge, turns, " (WebGL 1)")
+    print(f"WebGL 1 without 32-bit indices holds; the largest difference: {checker.worst[0]:.2f} levels")
+    page.quit()
+    pages.remove(page)
+
+
 def main():
     sim_path, web_path, render_path = sys.argv[1:4]
     if missing := missing_browser():
@@ -213,43 +247,19 @@ def main():
         pages.append(page)
         if not drawn_all(page, ALL):
             fail(f"the page did not draw every gauge with WebGL: {page.state()}")
+        first_load = page.state()  # the values stand still: the scenes, their fonts and how each gauge stands
         checker.reference_all(page.driver.execute_script("return document.querySelector('.tile canvas').width"))
         for gauge in ALL:
             checker.check(page, gauge)
         print(f"36 gauges drawn by the browser; the largest difference: {checker.worst[0]:.2f} levels "
               f"({checker.worst[1]})")
         check_draft(page, work)
-        page.quit()
-        pages.remove(page)
+        check_ratios_and_webgl1(url, checker, pages)
 
-        # Three gauges at device pixel ratios 2 and 3, one of them turned a quarter.
-        for ratio in (2, 3):
-            page = Page(url + "?gauges=TForm2,TForm3:1,TForm4&cols=3", ratio=ratio)
-            pages.append(page)
-            if not drawn_all(page, ["TForm2", "TForm3", "TForm4"]):
-                fail(f"the page at ratio {ratio} did not draw: {page.state()}")
-            for gauge, turns in (("TForm2", 0), ("TForm3", 1), ("TForm4", 0)):
-                checker.check(page, gauge, turns, f" (ratio {ratio})")
-            page.quit()
-            pages.remove(page)
-        print(f"ratios 2 and 3 and a turned tile hold; the largest difference: {checker.worst[0]:.2f} levels")
-
-        # A browser with WebGL 1 alone, and without 32-bit indices: the same pictures.
-        page = Page(url + "?gauges=TForm2,TForm3:1,TForm4,TForm6&cols=2", ratio=2, script=WEBGL1_ONLY)
-        pages.append(page)
-        if not drawn_all(page, ["TForm2", "TForm3", "TForm4", "TForm6"]) or page.state()["drawnBy"] != "webgl1":
-            fail(f"the page with WebGL 1 alone did not draw with it: {page.state()}")
-        for gauge, turns in (("TForm2", 0), ("TForm3", 1), ("TForm4", 0), ("TForm6", 0)):
-            checker.check(page, gauge, turns, " (WebGL 1)")
-        page.quit()
-        pages.remove(page)
-        print(f"WebGL 1 without 32-bit indices holds; the largest difference: {checker.worst[0]:.2f} levels")
-
-        # The demo flight climbing: every tile keeps moving on changes alone.
+        # The demo flight climbing, in the first browser again: every tile keeps moving on changes alone.
         stop(sim)
         sim, _ = start([sim_path, "--feed", "demo", "--start-at", "300"], "listening on", env)
-        page = Page(url + "?gauges=" + ",".join(ALL) + "&cols=6", window="1400,1500")
-        pages.append(page)
+        page.driver.get(url + "?gauges=" + ",".join(ALL) + "&cols=6")
         if not drawn_all(page, ALL) or not page.wait(lambda: page.state().get("link") == "up", 10):
             fail(f"the page did not draw the demo flight: {page.state()}")
         before = page.state()
@@ -262,10 +272,9 @@ def main():
             fail(f"tiles did not keep moving during the demo climb: only {moving}: {after}")
         check_partial(page)
         rate = (after["bytes"] - before["bytes"]) / 3
-        print(f"demo climb, 36 gauges: first load {before['bytes'] / 1e6:.2f} MB (and the changes until then; "
-              f"{before.get('fonts', 0)} fonts of {before.get('fontBytes', 0) / 1000:.0f} KB among them), "
-              f"then {rate / 1000:.1f} KB/s in changes; page cost "
-              f"{after['pageCost']['ms'] / max(1, after['pageCost']['frames']):.1f} ms a tile")
+        print(f"36 gauges: first load {first_load['bytes'] / 1e6:.2f} MB ({first_load.get('fonts', 0)} fonts of "
+              f"{first_load.get('fontBytes', 0) / 1000:.0f} KB among them); demo climb {rate / 1000:.1f} KB/s in "
+              f"changes; page cost {after['pageCost']['ms'] / max(1, after['pageCost']['frames']):.1f} ms a tile")
 
         # A reload: the scenes kept in the browser are named, and only how each gauge stands now comes.
         page.driver.refresh()
