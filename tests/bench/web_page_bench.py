@@ -8,7 +8,8 @@ SwiftShader WebGL opens skyvane-web's page of all 36 gauges against skyvane-sim'
   read, so the figure includes the wait for the tick (0 to 30 ms);
 - how often the moving tiles are drawn against the tick rate (33 a second);
 - the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile;
-each first with every changed tile drawn whole, then drawn only where its gauge changed (the page's way).
+each first with every changed tile drawn whole, then drawn only where its gauge changed, then that skipping the
+nodes whose pixels lie outside the part drawn again (the page's way).
 
 Usage: web_page_bench.py SKYVANE_SIM SKYVANE_WEB [TURNS]   (from the build: bin/skyvane-sim bin/skyvane-web)
 BENCH_FEED, when set, replaces skyvane-sim's options (default: the demo climb with the altitude held), e.g.
@@ -135,10 +136,12 @@ def main():
                 print(f"the page did not draw every gauge: {page.state()}")
                 return 1
             size = page.driver.execute_script("return document.querySelector('.tile canvas').width")
-            # Each tile drawn whole at every change, then only where its gauge changed: the same run.
-            for partial in (False, True):
-                page.driver.execute_script("drawing.partial = arguments[0];", partial)
-                how = "in parts" if partial else "whole"
+            # Each tile drawn whole at every change, then only where its gauge changed, drawing every node and
+            # then only those reaching the part drawn: the same run.
+            for partial, skip in ((False, False), (True, False), (True, True)):
+                page.driver.execute_script("drawing.partial = arguments[0]; drawing.skipOutside = arguments[1];",
+                                           partial, skip)
+                how = ("in parts, nodes outside skipped" if skip else "in parts") if partial else "whole"
                 time.sleep(2)
                 measure_moving(page, size, how)
                 if side == 212 and not measure_latency(page, code, turns, how):

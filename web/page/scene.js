@@ -67,6 +67,10 @@ const SceneDrawing = (() => {
     return [Math.min(a[0], b[0]), Math.min(a[1], b[1]), Math.max(a[2], b[2]), Math.max(a[3], b[3])];
   }
 
+  function overlaps(a, b) {
+    return !!a && !!b && a[0] < b[2] && b[0] < a[2] && a[1] < b[3] && b[1] < a[3];
+  }
+
   function sameMatrix(a, b) {
     for (let i = 0; i < 16; i++) if (a[i] !== b[i]) return false;
     return true;
@@ -310,6 +314,8 @@ void main() {
       // Each tile's canvas keeps its picture, so a change is drawn only where it shows: what each tile shows,
       // by its canvas (see damage). False draws every tile whole (for comparing the two).
       this.partial = true;
+      // A part drawn again skips the nodes whose pixels lie outside it (false draws them all, for comparing).
+      this.skipOutside = true;
       this.shownIn = new WeakMap();
       this.watched = new WeakSet();  // tile canvases whose loss of their picture is listened for
       this.fontsCame = 0;
@@ -517,7 +523,8 @@ void main() {
       const tile = { scene, size, turns, generation: this.generation, fonts: this.fontsCame, draft };
       const rect = this.damage(target, tile, pose, viewProjection);
       if (rect) {
-        this.drawRect(scene, pose, viewProjection, size, rect, draft);
+        const reach = this.shownIn.get(target).nodes.map((n) => n.rect);
+        this.drawRect(scene, pose, viewProjection, size, rect, draft, reach);
         this.copy(target, size, turns, rect);
         this.cost.partial += rect[2] - rect[0] < size || rect[3] - rect[1] < size ? 1 : 0;
         this.cost.pixels += (rect[2] - rect[0]) * (rect[3] - rect[1]);
@@ -607,7 +614,9 @@ void main() {
     }
 
     // Draws the scene inside `rect` of the canvas (or of the multisampled target, resolved into the canvas).
-    drawRect(scene, pose, viewProjection, size, rect, draft) {
+    // `reach` holds each node's pixels (damage's rectangles): a node whose pixels miss `rect` is not drawn, as
+    // the scissor would discard all it gave, and a software renderer still pays for its vertices.
+    drawRect(scene, pose, viewProjection, size, rect, draft, reach) {
       const gl = this.gl;
       const samples = this.drafts && !draft ? this.multisampled() : null;
       if (samples) gl.bindFramebuffer(gl.FRAMEBUFFER, samples.framebuffer);
@@ -623,7 +632,8 @@ void main() {
       gl.depthFunc(gl.LEQUAL);
       gl.frontFace(gl.CCW);
       gl.cullFace(gl.BACK);
-      this.drawNodes(scene, pose, viewProjection, size);
+      const inside = this.skipOutside ? (i) => overlaps(reach[i], rect) : () => true;
+      this.drawNodes(scene, pose, viewProjection, size, inside);
       if (samples) {
         gl.bindFramebuffer(gl.READ_FRAMEBUFFER, samples.framebuffer);
         gl.bindFramebuffer(gl.DRAW_FRAMEBUFFER, null);
@@ -647,24 +657,26 @@ void main() {
       ctx.restore();
     }
 
-    drawNodes(scene, pose, viewProjection, size) {
+    drawNodes(scene, pose, viewProjection, size, inside) {
       const gl = this.gl;
       const ambient = scene.camera.ambient;
       let culling = true;
       gl.enable(gl.CULL_FACE);
       scene.nodes.forEach((node, i) => {
         if (!pose.shown[i] || node.batches.length === 0) return;
-        const mvp = new Float32Array(multiply(pose.world[i], viewProjection));
         let color = null;
         if (node.material) {
           const m = node.material;
           color = [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])));
           color.push(m.diffuse[3]);
+          // A node's culling holds for the nodes after it: it is taken even where the node itself is not drawn.
           if (m.cull !== culling) {
             culling = m.cull;
             if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
           }
         }
+        if (!inside(i)) return;
+        const mvp = new Float32Array(multiply(pose.world[i], viewProjection));
         for (const batch of node.batches.flatMap((b) => this.drawn(b))) {
           gl.depthMask(batch.depthWrite);
           if (batch.lines) {
