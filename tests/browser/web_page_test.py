@@ -24,8 +24,12 @@ FIRST = ["airspeed=120", "altitude=4350"]
 SECOND = ["airspeed=150", "altitude=4350"]
 
 
+STARTED = time.time()
+
+
 def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
+    """Ends the test; says how far into it, so that a failure under load can be set beside what else ran."""
+    print(f"FAIL ({time.time() - STARTED:.1f} s in): " + message, file=sys.stderr)
     sys.exit(1)
 
 
