@@ -523,8 +523,7 @@ void main() {
       const tile = { scene, size, turns, generation: this.generation, fonts: this.fontsCame, draft };
       const rect = this.damage(target, tile, pose, viewProjection);
       if (rect) {
-        const reach = this.shownIn.get(target).nodes.map((n) => n.rect);
-        this.drawRect(scene, pose, viewProjection, size, rect, draft, reach);
+        this.drawRect(scene, pose, viewProjection, size, rect, draft, this.shownIn.get(target).nodes);
         this.copy(target, size, turns, rect);
         this.cost.partial += rect[2] - rect[0] < size || rect[3] - rect[1] < size ? 1 : 0;
         this.cost.pixels += (rect[2] - rect[0]) * (rect[3] - rect[1]);
@@ -614,9 +613,9 @@ void main() {
     }
 
     // Draws the scene inside `rect` of the canvas (or of the multisampled target, resolved into the canvas).
-    // `reach` holds each node's pixels (damage's rectangles): a node whose pixels miss `rect` is not drawn, as
-    // the scissor would discard all it gave, and a software renderer still pays for its vertices.
-    drawRect(scene, pose, viewProjection, size, rect, draft, reach) {
+    // `shown` is what damage recorded of each node, its pixels among it: a node whose pixels miss `rect` is not
+    // drawn, as the scissor would discard all it gave, and a software renderer still pays for its vertices.
+    drawRect(scene, pose, viewProjection, size, rect, draft, shown) {
       const gl = this.gl;
       const samples = this.drafts && !draft ? this.multisampled() : null;
       if (samples) gl.bindFramebuffer(gl.FRAMEBUFFER, samples.framebuffer);
@@ -632,7 +631,7 @@ void main() {
       gl.depthFunc(gl.LEQUAL);
       gl.frontFace(gl.CCW);
       gl.cullFace(gl.BACK);
-      const inside = this.skipOutside ? (i) => overlaps(reach[i], rect) : () => true;
+      const inside = this.skipOutside ? (i) => overlaps(shown[i].rect, rect) : () => true;
       this.drawNodes(scene, pose, viewProjection, size, inside);
       if (samples) {
         gl.bindFramebuffer(gl.READ_FRAMEBUFFER, samples.framebuffer);
@@ -664,18 +663,15 @@ void main() {
       gl.enable(gl.CULL_FACE);
       scene.nodes.forEach((node, i) => {
         if (!pose.shown[i] || node.batches.length === 0) return;
-        let color = null;
-        if (node.material) {
-          const m = node.material;
-          color = [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])));
-          color.push(m.diffuse[3]);
-          // A node's culling holds for the nodes after it: it is taken even where the node itself is not drawn.
-          if (m.cull !== culling) {
-            culling = m.cull;
-            if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
-          }
+        const m = node.material;
+        // A node's culling holds for the nodes after it: it is taken even where the node itself is not drawn.
+        if (m && m.cull !== culling) {
+          culling = m.cull;
+          if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
         }
         if (!inside(i)) return;
+        const color = m ? [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])))
+          .concat([m.diffuse[3]]) : null;
         const mvp = new Float32Array(multiply(pose.world[i], viewProjection));
         for (const batch of node.batches.flatMap((b) => this.drawn(b))) {
           gl.depthMask(batch.depthWrite);
