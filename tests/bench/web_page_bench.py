@@ -8,8 +8,9 @@ SwiftShader WebGL opens skyvane-web's page of all 36 gauges against skyvane-sim'
   read, so the figure includes the wait for the tick (0 to 30 ms);
 - how often the moving tiles are drawn against the tick rate (33 a second);
 - the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile;
-each first with every changed tile drawn whole, then drawn only where its gauge changed, then that skipping the
-nodes whose pixels lie outside the part drawn again (the page's way).
+each in four ways in one run: every changed tile drawn whole, a call a batch; whole, the batches of one state
+that follow one another drawn by one call; drawn only where its gauge changed, skipping the nodes whose pixels
+lie outside the part drawn again, a call a batch; and that with one call for such batches (the page's way).
 
 Usage: web_page_bench.py SKYVANE_SIM SKYVANE_WEB [TURNS]   (from the build: bin/skyvane-sim bin/skyvane-web)
 BENCH_FEED, when set, replaces skyvane-sim's options (default: the demo climb with the altitude held), e.g.
@@ -43,6 +44,14 @@ const now = () => performance.timeOrigin + performance.now();
   socket.send(JSON.stringify({ control: code }));
   for (let i = 0; i < 50 && !said.some((s) => s.includes('granted')); i++) await sleep(100);
   if (!said.some((s) => s.includes('granted'))) return done('no control granted: ' + said.join(' '));
+  // When the altimeter's changes came into the page (the tile's gauge index is 1; a change is kind 3).
+  const came = [];
+  const take = window.takeScene;
+  window.takeScene = (data) => {
+    const head = new DataView(data);
+    if (data.byteLength > 1 && head.getUint8(0) === 3 && head.getUint8(1) === 1) came.push(now());
+    take(data);
+  };
   const latencies = [];
   for (let i = 0; i < turns; i++) {
     await sleep(150 + Math.random() * 100);
@@ -54,11 +63,16 @@ const now = () => performance.timeOrigin + performance.now();
       await sleep(1);
       const times = window.skyvane.drawnAt.TForm3 || [];
       const next = times.find((t) => t > sent && t > last);
-      if (next) { latencies.push(next - sent); break; }
+      if (next) {
+        const arrived = came.find((t) => t > sent);
+        latencies.push([next - sent, arrived ? arrived - sent : next - sent]);
+        break;
+      }
       if (now() - sent > 2000) return done(`turn ${i} was never drawn: ${said.slice(-3)}`);
     }
   }
   socket.close();
+  window.takeScene = take;
   done(latencies);
 })();
 """
@@ -85,7 +99,8 @@ def frame_costs(page, seconds):
           f"{changes / seconds:.0f} changes a second in all, {drawn_after / seconds:.0f} pictures a "
           f"second drawn ({100 * drawn_after / max(changes, 1):.0f} %; a display frame draws a tile once, whatever "
           "number of its changes came since)")
-    drawn = {k: after["pageCost"][k] - before["pageCost"][k] for k in ("pixels", "tilePixels")}
+    drawn = {k: after["pageCost"][k] - before["pageCost"][k] for k in ("pixels", "tilePixels", "calls", "frames")}
+    print(f"  {drawn['calls'] / max(drawn['frames'], 1):.1f} draw calls a picture")
     return frames, tiles, ms, moving, drawn["pixels"] / max(drawn["tilePixels"], 1)
 
 
@@ -106,9 +121,12 @@ def measure_latency(page, code, turns, how):
     if isinstance(latencies, str):
         print(f"latency not measured: {latencies}")
         return False
+    drawn = [t[0] for t in latencies]
+    came = [t[1] for t in latencies]
     print(f"drawn {how}: a change in the simulator to its picture drawn in the page ({len(latencies)} knob turns, "
-          f"{' '.join(FEED)}, 36 tiles): p50 {percentile(latencies, 50):.1f} ms, "
-          f"p99 {percentile(latencies, 99):.1f} ms, max {max(latencies):.1f} ms")
+          f"{' '.join(FEED)}, 36 tiles): p50 {percentile(drawn, 50):.1f} ms, "
+          f"p99 {percentile(drawn, 99):.1f} ms, max {max(drawn):.1f} ms; of which the change's way into the page: "
+          f"p50 {percentile(came, 50):.1f} ms, p99 {percentile(came, 99):.1f} ms")
     return True
 
 
@@ -136,23 +154,27 @@ def main():
                 print(f"the page did not draw every gauge: {page.state()}")
                 return 1
             size = page.driver.execute_script("return document.querySelector('.tile canvas').width")
-            # Each tile drawn whole at every change, then only where its gauge changed, drawing every node and
-            # then only those reaching the part drawn: the same run.
-            for partial, skip in ((False, False), (True, False), (True, True)):
-                page.driver.execute_script("drawing.partial = arguments[0]; drawing.skipOutside = arguments[1];",
-                                           partial, skip)
-                how = ("in parts, nodes outside skipped" if skip else "in parts") if partial else "whole"
+            # Whole pictures, then parts skipping the nodes outside them; each a call a batch, then merged.
+            for partial, merge in ((False, False), (False, True), (True, False), (True, True)):
+                page.driver.execute_script("drawing.partial = drawing.skipOutside = arguments[0];"
+                                           "drawing.merge = arguments[1];", partial, merge)
+                how = ("in parts, nodes outside skipped" if partial else "whole") + \
+                    (", one call for batches of one state" if merge else ", a call a batch")
                 time.sleep(2)
                 measure_moving(page, size, how)
                 if side == 212 and not measure_latency(page, code, turns, how):
                     return 1
-            # A display frame in which every tile changed: all 36 drawn whole at once, five times.
-            page.driver.execute_script("drawing.partial = false;")
-            whole = page.driver.execute_script(
-                "const started = performance.now();"
-                "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
-                "return (performance.now() - started) / 5;")
-            print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms")
+            # A display frame in which every tile changed: all 36 drawn whole at once, five times, a call a batch
+            # and merged, twice over.
+            for merge in (False, True, False, True):
+                whole = page.driver.execute_script(
+                    "drawing.partial = false; drawing.merge = arguments[0];"
+                    "for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty();"  # the calls made
+                    "const started = performance.now();"
+                    "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
+                    "return (performance.now() - started) / 5;", merge)
+                print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms "
+                      + ("(merged)" if merge else "(a call a batch)"))
             page.quit()
             pages.remove(page)
         return 0

@@ -128,22 +128,35 @@ def check_draft(page, work):
 
 
 # Runs in the page: brings every tile up to date, then draws its gauge whole into a new canvas of its size (the
-# same turn) and counts the bytes of the two pictures that differ. Then the same after a move far larger than a
-# tick's: one of the gauge's shapes is turned a quarter about its own origin and shifted, and put back, the
-# tile drawn in parts after each step.
+# same turn) and counts the bytes of the two pictures that differ; and the same whole picture drawn a call a
+# batch against the page's, which draws consecutive batches of one state with one call. Then the same after a
+# move far larger than a tick's: one of the gauge's shapes is turned a quarter about its own origin and
+# shifted, and put back, the tile drawn in parts after each step.
 PARTIAL_AGAINST_WHOLE = """
 const differing = {};
 let moves = 0;
-const compare = (gauge, index, canvas, turns, label) => {
-  drawing.draw(index, canvas.width, turns, canvas);
+const pixels = (canvas) => canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+const drawnWhole = (index, size, turns) => {
   const whole = document.createElement('canvas');
-  whole.width = whole.height = canvas.width;
-  drawing.draw(index, canvas.width, turns, whole);
-  const a = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-  const b = whole.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+  whole.width = whole.height = size;
+  drawing.draw(index, size, turns, whole);
+  return pixels(whole);
+};
+const count = (a, b) => {
   let n = 0;
   for (let i = 0; i < a.length; i++) n += a[i] !== b[i] ? 1 : 0;
+  return n;
+};
+const compare = (gauge, index, canvas, turns, label) => {
+  drawing.draw(index, canvas.width, turns, canvas);
+  const whole = drawnWhole(index, canvas.width, turns);
+  drawing.merge = false;
+  const single = drawnWhole(index, canvas.width, turns);
+  drawing.merge = true;
+  const n = count(pixels(canvas), whole);
   if (n) differing[gauge + label] = n;
+  const m = count(single, whole);
+  if (m) differing[gauge + label + ' (a call a batch)'] = m;
 };
 // p' = p . M with rows: turned a quarter about z and shifted 0.4 along x in the node's own frame first.
 const moved = (m) => {
@@ -178,7 +191,8 @@ return { differing, moves, cost: drawing.cost };
 
 
 def check_partial(page):
-    """A tile redrawn only where its gauge changed shows the very picture a whole drawing gives. Drafts are
+    """A tile redrawn only where its gauge changed shows the very picture a whole drawing gives, and so does a
+    whole picture drawn a call a batch instead of one call for consecutive batches of one state. Drafts are
     switched off first: a draft drawn over part of a final picture is meant to differ from a whole draft until
     its tile is drawn whole again."""
     page.driver.execute_script("asDraft = () => false;")
@@ -192,8 +206,9 @@ def check_partial(page):
     if cost["partial"] < 36 or found["moves"] < 36:
         fail(f"the moving tiles were never drawn in parts: {found}")
     print(f"{cost['partial']} of {cost['frames']} pictures drawn in parts, "
-          f"{100 * cost['pixels'] / cost['tilePixels']:.0f} % of the tiles' pixels; each tile equals its whole "
-          f"picture, also after {found['moves']} shapes were moved far and back")
+          f"{100 * cost['pixels'] / cost['tilePixels']:.0f} % of the tiles' pixels, {cost['calls']} draw calls; "
+          f"each tile equals its whole picture, and that picture drawn a call a batch, also after "
+          f"{found['moves']} shapes were moved far and back")
 
 
 def check_ratios_and_webgl1(url, checker, pages):

@@ -158,7 +158,7 @@ const SceneDrawing = (() => {
     }
     return {
       lines, depthWrite: (flags & 1) !== 0, smooth: lines && (flags & 2) !== 0, pattern, width, positions,
-      colors, indices, gpu: null,
+      colors, indices,
     };
   }
 
@@ -208,35 +208,50 @@ const SceneDrawing = (() => {
       penY += glyph.advance[1];
     }
     return groups.map((g) => ({
-      ...g.batch, positions: Float32Array.from(g.positions), indices: Uint32Array.from(g.indices), gpu: null,
+      ...g.batch, positions: Float32Array.from(g.positions), indices: Uint32Array.from(g.indices),
     }));
   }
 
-  const SURFACE_VS = `
+  // Nodes that follow one another in the drawing order and draw with the same state are drawn by one call:
+  // their vertices in one buffer, each marked with its node's slot, and each slot's matrix (and a surface's
+  // colour) in a uniform array. Every vertex is multiplied by the very matrix it met when its node was drawn
+  // alone, and a call rasterises its triangles in order, so the picture is that of the calls one by one.
+  const surfaceVS = (slots) => `
+#define SLOTS ${slots}
 attribute vec3 a_position;
-uniform mat4 u_mvp;
-void main() { gl_Position = u_mvp * vec4(a_position, 1.0); }`;
+attribute float a_slot;
+uniform mat4 u_mvp[SLOTS];
+uniform vec4 u_color[SLOTS];
+varying vec4 v_color;
+void main() {
+  int slot = int(a_slot + 0.5);
+  gl_Position = u_mvp[slot] * vec4(a_position, 1.0);
+  v_color = u_color[slot];
+}`;
   const SURFACE_FS = `
 precision mediump float;
-uniform vec4 u_color;
-void main() { gl_FragColor = u_color; }`;
+varying vec4 v_color;
+void main() { gl_FragColor = v_color; }`;
   // A segment is widened on screen into a quad, as OpenGL widens a line: a smooth line is a rectangle
   // `width` pixels across, its edges fading over one pixel; an aliased one is widened along the screen's
   // minor axis of the segment.
-  const LINE_VS = `
+  const lineVS = (slots) => `
+#define SLOTS ${slots}
 attribute vec3 a_from;
 attribute vec3 a_to;
 attribute vec2 a_corner;
 attribute vec4 a_color;
-uniform mat4 u_mvp;
+attribute float a_slot;
+uniform mat4 u_mvp[SLOTS];
 uniform vec2 u_half;
 uniform float u_reach;
 uniform mediump float u_smooth;
 varying vec4 v_color;
 varying float v_across;
 void main() {
-  vec4 p0 = u_mvp * vec4(a_from, 1.0);
-  vec4 p1 = u_mvp * vec4(a_to, 1.0);
+  mat4 mvp = u_mvp[int(a_slot + 0.5)];
+  vec4 p0 = mvp * vec4(a_from, 1.0);
+  vec4 p1 = mvp * vec4(a_to, 1.0);
   vec2 s0 = p0.xy / p0.w * u_half;
   vec2 s1 = p1.xy / p1.w * u_half;
   vec2 d = s1 - s0;
@@ -273,32 +288,49 @@ void main() {
     const find = (kind, names) => Object.fromEntries(names.map((n) => [n, kind(program, n)]));
     return {
       program,
-      attrib: find(gl.getAttribLocation.bind(gl), ['a_position', 'a_from', 'a_to', 'a_corner', 'a_color']),
+      attrib: find(gl.getAttribLocation.bind(gl), ['a_position', 'a_slot', 'a_from', 'a_to', 'a_corner', 'a_color']),
       uniform: find(gl.getUniformLocation.bind(gl), ['u_mvp', 'u_color', 'u_half', 'u_reach', 'u_smooth', 'u_width']),
     };
   }
 
-  // Six corners per segment (two triangles), each with both ends, its corner and its end's colour.
-  function lineVertices(batch) {
+  // The colour a surface of material `m` shows under the light model's `ambient`, or null where the node has
+  // no material (its surfaces are not drawn).
+  function surfaceColor(m, ambient) {
+    if (!m) return null;
+    return [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])))
+      .concat([m.diffuse[3]]);
+  }
+
+  // What a batch needs set around its call; batches of one state may share a call.
+  function stateOf(batch, material) {
+    if (!batch.lines) return `s ${material.cull} ${batch.depthWrite}`;
+    const blend = batch.smooth || batch.pattern !== 0xFFFF;
+    return `l ${batch.width} ${batch.smooth} ${blend} ${batch.depthWrite}`;
+  }
+
+  const LINE_STRIDE = 40;  // bytes a line vertex: both ends, its corner, its colour and its node's slot
+
+  // Six corners per segment (two triangles), each with both ends, its corner, its end's colour and the slot,
+  // written into `data` from vertex `at` on.
+  function lineVertices(batch, slot, data, at) {
     const corners = [[0, -1], [1, -1], [1, 1], [0, -1], [1, 1], [0, 1]];
     const segments = batch.indices.length / 2;
-    const data = new ArrayBuffer(segments * 6 * 36);
     const f = new Float32Array(data);
     const b = new Uint8Array(data);
     for (let s = 0; s < segments; s++) {
       const a = batch.indices[s * 2];
       const c = batch.indices[s * 2 + 1];
       for (let k = 0; k < 6; k++) {
-        const o = (s * 6 + k) * 9;
+        const o = (at + s * 6 + k) * LINE_STRIDE / 4;
         f.set(batch.positions.subarray(a * 3, a * 3 + 3), o);
         f.set(batch.positions.subarray(c * 3, c * 3 + 3), o + 3);
         f[o + 6] = corners[k][0];
         f[o + 7] = corners[k][1];
         const end = corners[k][0] === 0 ? a : c;
         b.set(batch.colors.subarray(end * 4, end * 4 + 4), o * 4 + 32);
+        f[o + 9] = slot;
       }
     }
-    return data;
   }
 
   class Renderer {
@@ -310,12 +342,14 @@ void main() {
       this.fonts = new Map();   // font key → its glyphs
       this.generation = 0;      // a lost and restored context needs its buffers made again
       this.lost = false;
-      this.cost = { frames: 0, ms: 0, partial: 0, pixels: 0, tilePixels: 0 };
+      this.cost = { frames: 0, ms: 0, partial: 0, pixels: 0, tilePixels: 0, calls: 0 };
       // Each tile's canvas keeps its picture, so a change is drawn only where it shows: what each tile shows,
       // by its canvas (see damage). False draws every tile whole (for comparing the two).
       this.partial = true;
       // A part drawn again skips the nodes whose pixels lie outside it (false draws them all, for comparing).
       this.skipOutside = true;
+      // Nodes of one state that follow one another are drawn by one call (false: a call a batch, for comparing).
+      this.merge = true;
       this.shownIn = new WeakMap();
       this.watched = new WeakSet();  // tile canvases whose loss of their picture is listened for
       this.fontsCame = 0;
@@ -327,8 +361,12 @@ void main() {
     setUp() {
       const gl = this.gl;
       this.generation++;
-      this.surface = compile(gl, SURFACE_VS, SURFACE_FS);
-      this.line = compile(gl, LINE_VS, LINE_FS);
+      // Nodes a call: a slot takes a matrix and a colour (five of the vertex shader's uniform vectors), a few
+      // vectors are left for the rest.
+      const vectors = gl.getParameter(gl.MAX_VERTEX_UNIFORM_VECTORS);
+      this.slots = Math.max(1, Math.min(64, Math.floor((vectors - 8) / 5)));
+      this.surface = compile(gl, surfaceVS(this.slots), SURFACE_FS);
+      this.line = compile(gl, lineVS(this.slots), LINE_FS);
       this.uint32 = this.version === 2 || !!gl.getExtension('OES_element_index_uint');
       this.samples = null;  // the multisampled target, made at the first final picture
     }
@@ -474,36 +512,16 @@ void main() {
         r.u8();
         if (!node) throw new RangeError('no such node');
         node.version = (node.version || 0) + 1;  // what a tile drew of it is out of date
+        if ((op === 3 || op === 4) && !node.volatile) {
+          // A node whose shapes or material change (a read-out's text) is drawn by calls of its own, so that
+          // its changes do not rebuild the calls it shared.
+          node.volatile = true;
+          scene.layout = (scene.layout || 0) + 1;
+        }
         if (op === 1) node.local = readMatrix(r);
         else if (op === 2) { node.visible = r.u8() !== 0; r.pad(); } else if (op === 3) node.material = readMaterial(r);
         else if (op === 4) { const n = r.u8(); r.pad(); node.batches = readShape(r, n); } else throw new RangeError('op');
       }
-    }
-
-    upload(batch) {
-      const gl = this.gl;
-      if (batch.gpu && batch.gpu.generation === this.generation) return batch.gpu;
-      const gpu = { generation: this.generation, buffer: gl.createBuffer(), indices: null, count: 0, type: 0 };
-      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
-      if (batch.lines) {
-        gl.bufferData(gl.ARRAY_BUFFER, lineVertices(batch), gl.STATIC_DRAW);
-        gpu.count = batch.indices.length * 3;
-      } else if (batch.positions.length / 3 <= 65535 || this.uint32) {
-        gl.bufferData(gl.ARRAY_BUFFER, batch.positions, gl.STATIC_DRAW);
-        gpu.indices = gl.createBuffer();
-        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
-        const small = batch.positions.length / 3 <= 65535;
-        gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, small ? Uint16Array.from(batch.indices) : batch.indices, gl.STATIC_DRAW);
-        gpu.type = small ? gl.UNSIGNED_SHORT : gl.UNSIGNED_INT;
-        gpu.count = batch.indices.length;
-      } else {
-        const flat = new Float32Array(batch.indices.length * 3);
-        batch.indices.forEach((v, i) => flat.set(batch.positions.subarray(v * 3, v * 3 + 3), i * 3));
-        gl.bufferData(gl.ARRAY_BUFFER, flat, gl.STATIC_DRAW);
-        gpu.count = batch.indices.length;
-      }
-      batch.gpu = gpu;
-      return gpu;
     }
 
     // Draws the gauge at `size` device pixels into `target` (a 2D canvas of that size), turned clockwise by
@@ -657,61 +675,194 @@ void main() {
     }
 
     drawNodes(scene, pose, viewProjection, size, inside) {
-      const gl = this.gl;
       const ambient = scene.camera.ambient;
-      let culling = true;
-      gl.enable(gl.CULL_FACE);
-      scene.nodes.forEach((node, i) => {
-        if (!pose.shown[i] || node.batches.length === 0) return;
-        const m = node.material;
-        // A node's culling holds for the nodes after it: it is taken even where the node itself is not drawn.
-        if (m && m.cull !== culling) {
-          culling = m.cull;
-          if (culling) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
-        }
-        if (!inside(i)) return;
-        const color = m ? [0, 1, 2].map((c) => Math.min(1, Math.max(0, m.emission[c] + m.ambient[c] * ambient[c])))
-          .concat([m.diffuse[3]]) : null;
-        const mvp = new Float32Array(multiply(pose.world[i], viewProjection));
-        for (const batch of node.batches.flatMap((b) => this.drawn(b))) {
-          gl.depthMask(batch.depthWrite);
-          if (batch.lines) {
-            this.drawLines(batch, mvp, size);
-            if (culling) gl.enable(gl.CULL_FACE);  // the material's culling again for the next surface
-          } else if (color) {
-            this.drawSurface(batch, mvp, color);
-          }
-        }
-      });
-      gl.depthMask(true);
+      const matrices = new Array(scene.nodes.length);
+      const drawn = {
+        includes: (i) => pose.shown[i] && inside(i),
+        matrix: (i) => matrices[i] || (matrices[i] = new Float32Array(multiply(pose.world[i], viewProjection))),
+        color: (i) => surfaceColor(scene.nodes[i].material, ambient),
+      };
+      for (const step of this.plan(scene)) {
+        const groups = step.volatile === undefined ? [step] : this.ownGroups(scene.nodes[step.volatile], step.volatile);
+        for (const group of groups) this.drawGroup(group, drawn, size);
+      }
+      this.gl.depthMask(true);
     }
 
-    drawSurface(batch, mvp, color) {
+    // The scene's calls in drawing order: groups of batches, and in their place the nodes that change shape or
+    // material ({volatile: node}), whose calls are their own. Made again when the scene's nodes, the nodes
+    // that change, the fonts, the context or the merging change.
+    plan(scene) {
+      const p = scene.plan;
+      const fresh = { nodes: scene.nodes, layout: scene.layout, fonts: this.fontsCame, generation: this.generation,
+        merge: this.merge };
+      if (p && Object.keys(fresh).every((k) => p[k] === fresh[k])) return p.steps;
+      if (p) this.release(p.steps);
+      const steps = [];
+      let run = [];
+      scene.nodes.forEach((node, i) => {
+        if (!node.volatile) {
+          run.push(...this.entries(node, i));
+          return;
+        }
+        steps.push(...this.group(run), { volatile: i });
+        run = [];
+      });
+      steps.push(...this.group(run));
+      scene.plan = { ...fresh, steps };
+      return steps;
+    }
+
+    // The calls of a node that changes, made again when its shapes or material change.
+    ownGroups(node, i) {
+      const o = node.own;
+      const fresh = { batches: node.batches, material: node.material, fonts: this.fontsCame,
+        generation: this.generation, merge: this.merge };
+      if (o && Object.keys(fresh).every((k) => o[k] === fresh[k])) return o.groups;
+      if (o) this.release(o.groups);
+      node.own = { ...fresh, groups: this.group(this.entries(node, i)) };
+      return node.own.groups;
+    }
+
+    // What a node draws, in order: its line batches, and its surfaces where it has a material to colour them.
+    entries(node, i) {
+      return node.batches.flatMap((b) => this.drawn(b)).filter((batch) => batch.lines || node.material)
+        .map((batch) => ({ node: i, batch, cull: !batch.lines && node.material.cull, state: stateOf(batch, node.material) }));
+    }
+
+    // Consecutive entries of one state share a group, up to `slots` nodes and, for surfaces, 65535 vertices
+    // (16-bit indices); with merging off, every entry is a group.
+    group(entries) {
+      const groups = [];
+      let open = null;
+      for (const { node, batch, cull, state } of entries) {
+        const vertices = batch.lines ? batch.indices.length * 3 : batch.positions.length / 3;
+        const newSlot = !open || open.slots[open.slots.length - 1] !== node;
+        if (!open || !this.merge || open.state !== state || (newSlot && open.slots.length === this.slots) ||
+            (!batch.lines && open.vertices + vertices > 65535)) {
+          open = { state, cull, lines: batch.lines, first: batch, slots: [], items: [], vertices: 0, gpu: null };
+          groups.push(open);
+        }
+        if (newSlot) open.slots.push(node);
+        open.items.push({ node, slot: open.slots.length - 1, batch, first: 0, count: 0 });
+        open.vertices += vertices;
+      }
+      return groups;
+    }
+
+    release(groups) {
+      for (const g of groups) {
+        if (!g.gpu || g.gpu.generation !== this.generation) continue;
+        this.gl.deleteBuffer(g.gpu.buffer);
+        if (g.gpu.indices) this.gl.deleteBuffer(g.gpu.indices);
+      }
+    }
+
+    // The group's vertices (and indices) on the GPU, and where each item's elements lie among them.
+    upload(group) {
+      const gl = this.gl;
+      if (group.gpu && group.gpu.generation === this.generation) return group.gpu;
+      const gpu = { generation: this.generation, buffer: gl.createBuffer(), indices: null, type: 0 };
+      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
+      if (group.lines) {
+        const data = new ArrayBuffer(group.vertices * LINE_STRIDE);
+        let at = 0;
+        for (const item of group.items) {
+          lineVertices(item.batch, item.slot, data, at);
+          item.first = at;
+          item.count = item.batch.indices.length * 3;
+          at += item.count;
+        }
+        gl.bufferData(gl.ARRAY_BUFFER, data, gl.STATIC_DRAW);
+      } else {
+        // One batch beyond 16-bit indices, where the context has no 32-bit ones, is drawn unindexed.
+        const indexed = group.vertices <= 65535 || this.uint32;
+        const total = indexed ? group.vertices : group.items[0].batch.indices.length;
+        const data = new Float32Array(total * 4);
+        const indices = [];
+        let base = 0;
+        for (const item of group.items) {
+          const { positions, indices: own } = item.batch;
+          const put = (v, to) => {
+            data.set(positions.subarray(v * 3, v * 3 + 3), to * 4);
+            data[to * 4 + 3] = item.slot;
+          };
+          if (indexed) {
+            for (let v = 0; v < positions.length / 3; v++) put(v, base + v);
+            item.first = indices.length;
+            for (const v of own) indices.push(v + base);
+            base += positions.length / 3;
+          } else {
+            own.forEach((v, k) => put(v, k));
+            item.first = 0;
+          }
+          item.count = own.length;
+        }
+        gl.bufferData(gl.ARRAY_BUFFER, data, gl.STATIC_DRAW);
+        if (indexed) {
+          const small = group.vertices <= 65535;
+          gpu.indices = gl.createBuffer();
+          gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
+          gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, small ? Uint16Array.from(indices) : Uint32Array.from(indices),
+            gl.STATIC_DRAW);
+          gpu.type = small ? gl.UNSIGNED_SHORT : gl.UNSIGNED_INT;
+          gpu.bytes = small ? 2 : 4;
+        }
+      }
+      group.gpu = gpu;
+      return gpu;
+    }
+
+    // Draws the group's items whose nodes are drawn (`drawn.includes`), consecutive ones by one call.
+    drawGroup(group, drawn, size) {
+      if (!group.items.some((item) => drawn.includes(item.node))) return;
+      const gl = this.gl;
+      const gpu = this.upload(group);  // places the items
+      const ranges = [];
+      for (const item of group.items) {
+        if (!drawn.includes(item.node)) continue;
+        const last = ranges[ranges.length - 1];
+        if (last && last[1] === item.first) last[1] += item.count;
+        else ranges.push([item.first, item.first + item.count]);
+      }
+      const p = group.lines ? this.line : this.surface;
+      gl.useProgram(p.program);
+      const matrices = new Float32Array(group.slots.length * 16);
+      group.slots.forEach((node, s) => { if (drawn.includes(node)) matrices.set(drawn.matrix(node), s * 16); });
+      gl.uniformMatrix4fv(p.uniform.u_mvp, false, matrices);
+      gl.depthMask(group.first.depthWrite);
+      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
+      const attribs = group.lines ? this.lineState(group.first, size) : this.surfaceState(group, drawn);
+      for (const [loc, n, type, normalized, stride, offset] of attribs) {
+        gl.enableVertexAttribArray(loc);
+        gl.vertexAttribPointer(loc, n, type, normalized, stride, offset);
+      }
+      if (gpu.indices) gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
+      for (const [from, to] of ranges) {
+        if (gpu.indices) gl.drawElements(gl.TRIANGLES, to - from, gpu.type, from * gpu.bytes);
+        else gl.drawArrays(gl.TRIANGLES, from, to - from);
+        this.cost.calls++;
+      }
+      for (const [loc] of attribs) gl.disableVertexAttribArray(loc);
+    }
+
+    // A surface group's culling, colours and vertex layout.
+    surfaceState(group, drawn) {
       const gl = this.gl;
       const p = this.surface;
-      const gpu = this.upload(batch);
-      gl.useProgram(p.program);
+      if (group.cull) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
       gl.disable(gl.BLEND);
-      gl.uniformMatrix4fv(p.uniform.u_mvp, false, mvp);
-      gl.uniform4fv(p.uniform.u_color, color);
-      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
-      gl.enableVertexAttribArray(p.attrib.a_position);
-      gl.vertexAttribPointer(p.attrib.a_position, 3, gl.FLOAT, false, 0, 0);
-      if (gpu.indices) {
-        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.indices);
-        gl.drawElements(gl.TRIANGLES, gpu.count, gpu.type, 0);
-      } else {
-        gl.drawArrays(gl.TRIANGLES, 0, gpu.count);
-      }
-      gl.disableVertexAttribArray(p.attrib.a_position);
+      const colors = new Float32Array(group.slots.length * 4);
+      group.slots.forEach((node, s) => { if (drawn.includes(node)) colors.set(drawn.color(node), s * 4); });
+      gl.uniform4fv(p.uniform.u_color, colors);
+      return [[p.attrib.a_position, 3, gl.FLOAT, false, 16, 0], [p.attrib.a_slot, 1, gl.FLOAT, false, 16, 12]];
     }
 
-    drawLines(batch, mvp, size) {
+    // A line group's width, smoothing and blending, and its vertex layout.
+    lineState(batch, size) {
       const gl = this.gl;
       const p = this.line;
-      const gpu = this.upload(batch);
       const width = batch.width > 0 ? batch.width : 1;
-      gl.useProgram(p.program);
       gl.disable(gl.CULL_FACE);  // a widened segment's winding says nothing about its facing
       if (batch.smooth || batch.pattern !== 0xFFFF) {
         gl.enable(gl.BLEND);
@@ -719,21 +870,14 @@ void main() {
       } else {
         gl.disable(gl.BLEND);
       }
-      gl.uniformMatrix4fv(p.uniform.u_mvp, false, mvp);
       gl.uniform2f(p.uniform.u_half, size / 2, size / 2);
       gl.uniform1f(p.uniform.u_reach, batch.smooth ? width / 2 + 0.5 : width / 2);
       gl.uniform1f(p.uniform.u_width, width);
       gl.uniform1f(p.uniform.u_smooth, batch.smooth ? 1 : 0);
-      gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
       const a = p.attrib;
-      const attribs = [[a.a_from, 3, gl.FLOAT, false, 0], [a.a_to, 3, gl.FLOAT, false, 12],
-        [a.a_corner, 2, gl.FLOAT, false, 24], [a.a_color, 4, gl.UNSIGNED_BYTE, true, 32]];
-      for (const [loc, n, type, normalized, offset] of attribs) {
-        gl.enableVertexAttribArray(loc);
-        gl.vertexAttribPointer(loc, n, type, normalized, 36, offset);
-      }
-      gl.drawArrays(gl.TRIANGLES, 0, gpu.count);
-      for (const [loc] of attribs) gl.disableVertexAttribArray(loc);
+      return [[a.a_from, 3, gl.FLOAT, false, LINE_STRIDE, 0], [a.a_to, 3, gl.FLOAT, false, LINE_STRIDE, 12],
+        [a.a_corner, 2, gl.FLOAT, false, LINE_STRIDE, 24], [a.a_color, 4, gl.UNSIGNED_BYTE, true, LINE_STRIDE, 32],
+        [a.a_slot, 1, gl.FLOAT, false, LINE_STRIDE, 36]];
     }
   }
 
