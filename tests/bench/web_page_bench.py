@@ -10,7 +10,8 @@ SwiftShader WebGL opens skyvane-web's page of all 36 gauges against skyvane-sim'
 - the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile;
 each in four ways in one run: every changed tile drawn whole, a call a batch; whole, the batches of one state
 that follow one another drawn by one call; drawn only where its gauge changed, skipping the nodes whose pixels
-lie outside the part drawn again, a call a batch; and that with one call for such batches (the page's way).
+lie outside the part drawn again, a call a batch; and that with one call for such batches (the page's way). The
+ways take turns, BENCH_ROUNDS times (default 3), so that a load which comes and goes meets each of them.
 
 Usage: web_page_bench.py SKYVANE_SIM SKYVANE_WEB [TURNS]   (from the build: bin/skyvane-sim bin/skyvane-web)
 BENCH_FEED, when set, replaces skyvane-sim's options (default: the demo climb with the altitude held), e.g.
@@ -78,60 +79,113 @@ const now = () => performance.timeOrigin + performance.now();
 """
 
 
+# The ways of drawing compared: (drawn in parts skipping the nodes outside them, one call for consecutive
+# batches of one state, what it is called). The last is the page's own.
+WAYS = ((False, False, "whole, a call a batch"),
+        (False, True, "whole, one call for batches of one state"),
+        (True, False, "in parts, nodes outside skipped, a call a batch"),
+        (True, True, "in parts, nodes outside skipped, one call for batches of one state (the page's way)"))
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))  # the ways take turns this often: a load that comes and goes
+SECONDS = 4                                         # meets each of them
+
+
 def percentile(values, p):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(p / 100 * len(ordered)))]
 
 
-def frame_costs(page, seconds):
-    before = page.state()
-    time.sleep(seconds)
-    after = page.state()
-    frames = after["frameCost"]["frames"] - before["frameCost"]["frames"]
-    tiles = after["frameCost"]["tiles"] - before["frameCost"]["tiles"]
-    ms = after["frameCost"]["ms"] - before["frameCost"]["ms"]
-    moving = {g: (after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0)) / seconds for g in ALL}
-    changes = sum(after["changesByGauge"].get(g, 0) - before["changesByGauge"].get(g, 0) for g in ALL)
-    drawn_after = sum(after["framesByGauge"].get(g, 0) - before["framesByGauge"].get(g, 0) for g in ALL)
-    rates = sorted(r for r in ((after["changesByGauge"].get(g, 0) - before["changesByGauge"].get(g, 0)) / seconds
-                               for g in ALL) if r >= 1)
-    print(f"  changes came for {len(rates)} tiles, median {percentile(rates, 50) if rates else 0:.1f} a second; "
-          f"{changes / seconds:.0f} changes a second in all, {drawn_after / seconds:.0f} pictures a "
-          f"second drawn ({100 * drawn_after / max(changes, 1):.0f} %; a display frame draws a tile once, whatever "
-          "number of its changes came since)")
-    drawn = {k: after["pageCost"][k] - before["pageCost"][k] for k in ("pixels", "tilePixels", "calls", "frames")}
-    print(f"  {drawn['calls'] / max(drawn['frames'], 1):.1f} draw calls a picture")
-    return frames, tiles, ms, moving, drawn["pixels"] / max(drawn["tilePixels"], 1)
+def counters(page):
+    """The page's running totals the figures are made of, by name."""
+    state = page.state()
+    out = {f"frame {k}": state["frameCost"][k] for k in ("frames", "tiles", "ms")}
+    out.update({f"picture {k}": state["pageCost"][k] for k in ("frames", "pixels", "tilePixels", "calls")})
+    out.update({f"drawn {g}": state["framesByGauge"].get(g, 0) for g in ALL})
+    out.update({f"changed {g}": state["changesByGauge"].get(g, 0) for g in ALL})
+    return out
 
 
-def measure_moving(page, size, how):
-    frames, tiles, ms, moving, share = frame_costs(page, 5)
-    rates = sorted(r for r in moving.values() if r >= 1)
-    if rates:
-        print(f"tiles of {size} px drawn {how}: {len(rates)} of 36 moving, drawn {rates[0]:.1f} to {rates[-1]:.1f} "
-              f"a second (median {percentile(rates, 50):.1f}; the tick gives 33.3); the page's cost "
-              f"{ms / max(frames, 1):.1f} ms a display frame ({tiles / max(frames, 1):.1f} tiles), "
-              f"{ms / max(tiles, 1):.2f} ms a tile; drafts so far {page.state().get('drafts', 0)}; {100 * share:.0f} % "
-              "of the pictures' pixels drawn")
+def watch(page, totals):
+    """Adds what the page did in SECONDS of the flight to `totals`."""
+    before = counters(page)
+    time.sleep(SECONDS)
+    after = counters(page)
+    for k, v in after.items():
+        totals[k] = totals.get(k, 0) + v - before[k]
+    totals["seconds"] = totals.get("seconds", 0) + SECONDS
 
 
-def measure_latency(page, code, turns, how):
+def report_moving(size, how, t):
+    seconds = t["seconds"]
+    rates = sorted(r for r in (t[f"drawn {g}"] / seconds for g in ALL) if r >= 1)
+    changes = sum(t[f"changed {g}"] for g in ALL)
+    drawn = sum(t[f"drawn {g}"] for g in ALL)
+    frames = max(t["frame frames"], 1)
+    if not rates:
+        print(f"tiles of {size} px drawn {how}: none moving")
+        return
+    print(f"tiles of {size} px drawn {how}, {seconds} s: {len(rates)} of 36 moving, drawn {rates[0]:.1f} to "
+          f"{rates[-1]:.1f} a second (median {percentile(rates, 50):.1f}; the tick gives 33.3), "
+          f"{100 * drawn / max(changes, 1):.0f} % of the changes that came (a display frame draws a tile once, "
+          f"whatever number of its changes came since); the page's cost {t['frame ms'] / frames:.1f} ms a display "
+          f"frame ({t['frame tiles'] / frames:.1f} tiles), {t['frame ms'] / max(t['frame tiles'], 1):.2f} ms a tile; "
+          f"{t['picture calls'] / max(t['picture frames'], 1):.1f} draw calls a picture; "
+          f"{100 * t['picture pixels'] / max(t['picture tilePixels'], 1):.0f} % of the pictures' pixels drawn")
+
+
+def turn_and_time(page, code, turns):
+    """[time to the picture, time to the change's arrival] in ms for each of `turns` knob turns, or a reason."""
     page.driver.set_script_timeout(turns * 3 + 30)
-    latencies = page.driver.execute_async_script(TURN_AND_TIME, code, turns)
-    if isinstance(latencies, str):
-        print(f"latency not measured: {latencies}")
-        return False
+    return page.driver.execute_async_script(TURN_AND_TIME, code, turns)
+
+
+def report_latency(how, latencies):
     drawn = [t[0] for t in latencies]
     came = [t[1] for t in latencies]
     print(f"drawn {how}: a change in the simulator to its picture drawn in the page ({len(latencies)} knob turns, "
           f"{' '.join(FEED)}, 36 tiles): p50 {percentile(drawn, 50):.1f} ms, "
           f"p99 {percentile(drawn, 99):.1f} ms, max {max(drawn):.1f} ms; of which the change's way into the page: "
           f"p50 {percentile(came, 50):.1f} ms, p99 {percentile(came, 99):.1f} ms")
-    return True
 
 
 def draw_all(page):
     return page.wait(lambda: all(page.state().get("framesByGauge", {}).get(g) for g in ALL), 60)
+
+
+def compare_ways(page, size, code, turns):
+    """Each way in turn, ROUNDS times over; then the figures of each. False when a knob turn failed."""
+    moving = {how: {} for _, _, how in WAYS}
+    latencies = {how: [] for _, _, how in WAYS}
+    for _ in range(ROUNDS):
+        for partial, merge, how in WAYS:
+            page.driver.execute_script("drawing.partial = drawing.skipOutside = arguments[0];"
+                                       "drawing.merge = arguments[1];", partial, merge)
+            time.sleep(1)
+            watch(page, moving[how])
+            if code:
+                found = turn_and_time(page, code, max(1, turns // ROUNDS))
+                if isinstance(found, str):
+                    print(f"latency not measured: {found}")
+                    return False
+                latencies[how] += found
+    for _, _, how in WAYS:
+        report_moving(size, how, moving[how])
+        if code:
+            report_latency(how, latencies[how])
+    return True
+
+
+def whole_frames(page, size):
+    """A display frame in which every tile changed: all 36 drawn whole at once, five times, a call a batch and
+    merged, taking turns twice."""
+    for merge in (False, True, False, True):
+        whole = page.driver.execute_script(
+            "drawing.partial = false; drawing.merge = arguments[0];"
+            "for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty();"  # the calls made
+            "const started = performance.now();"
+            "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
+            "return (performance.now() - started) / 5;", merge)
+        print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms "
+              + ("(one call for batches of one state)" if merge else "(a call a batch)"))
 
 
 def main():
@@ -154,27 +208,9 @@ def main():
                 print(f"the page did not draw every gauge: {page.state()}")
                 return 1
             size = page.driver.execute_script("return document.querySelector('.tile canvas').width")
-            # Whole pictures, then parts skipping the nodes outside them; each a call a batch, then merged.
-            for partial, merge in ((False, False), (False, True), (True, False), (True, True)):
-                page.driver.execute_script("drawing.partial = drawing.skipOutside = arguments[0];"
-                                           "drawing.merge = arguments[1];", partial, merge)
-                how = ("in parts, nodes outside skipped" if partial else "whole") + \
-                    (", one call for batches of one state" if merge else ", a call a batch")
-                time.sleep(2)
-                measure_moving(page, size, how)
-                if side == 212 and not measure_latency(page, code, turns, how):
-                    return 1
-            # A display frame in which every tile changed: all 36 drawn whole at once, five times, a call a batch
-            # and merged, twice over.
-            for merge in (False, True, False, True):
-                whole = page.driver.execute_script(
-                    "drawing.partial = false; drawing.merge = arguments[0];"
-                    "for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty();"  # the calls made
-                    "const started = performance.now();"
-                    "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
-                    "return (performance.now() - started) / 5;", merge)
-                print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms "
-                      + ("(merged)" if merge else "(a call a batch)"))
+            if not compare_ways(page, size, code if side == 212 else None, turns):
+                return 1
+            whole_frames(page, size)
             page.quit()
             pages.remove(page)
         return 0
