@@ -8,10 +8,12 @@ SwiftShader WebGL opens skyvane-web's page of all 36 gauges against skyvane-sim'
   read, so the figure includes the wait for the tick (0 to 30 ms);
 - how often the moving tiles are drawn against the tick rate (33 a second);
 - the page's own cost per display frame with every tile it drew, at 212 and at 400 px a tile;
-each in four ways in one run: every changed tile drawn whole, a call a batch; whole, the batches of one state
-that follow one another drawn by one call; drawn only where its gauge changed, skipping the nodes whose pixels
-lie outside the part drawn again, a call a batch; and that with one call for such batches (the page's way). The
-ways take turns, BENCH_ROUNDS times (default 3), so that a load which comes and goes meets each of them.
+each in five ways in one run: every changed tile drawn whole, a call a batch, the WebGL canvas drawn into the
+tile's canvas; whole, the batches of one state that follow one another drawn by one call, the picture read back
+from the WebGL canvas; drawn only where its gauge changed, skipping the nodes whose pixels lie outside the part
+drawn again, a call a batch, the canvas drawn into the tile; that with one call for such batches; and that with
+the part read back (the page's way). The ways take turns, BENCH_ROUNDS times (default 3), so that a load which
+comes and goes meets each of them.
 
 Usage: web_page_bench.py SKYVANE_SIM SKYVANE_WEB [TURNS]   (from the build: bin/skyvane-sim bin/skyvane-web)
 BENCH_FEED, when set, replaces skyvane-sim's options (default: the demo climb with the altitude held), e.g.
@@ -81,10 +83,13 @@ const now = () => performance.timeOrigin + performance.now();
 
 # The ways of drawing compared: (drawn in parts skipping the nodes outside them, one call for consecutive
 # batches of one state, what it is called). The last is the page's own.
-WAYS = ((False, False, "whole, a call a batch"),
-        (False, True, "whole, one call for batches of one state"),
-        (True, False, "in parts, nodes outside skipped, a call a batch"),
-        (True, True, "in parts, nodes outside skipped, one call for batches of one state (the page's way)"))
+WAYS = ((False, False, False, "whole, a call a batch, the canvas drawn into the tile"),
+        (False, True, True, "whole, one call for batches of one state, read back"),
+        (True, False, False, "in parts, nodes outside skipped, a call a batch, the canvas drawn into the tile"),
+        (True, True, False, "in parts, nodes outside skipped, one call for batches of one state, the canvas drawn "
+                            "into the tile"),
+        (True, True, True, "in parts, nodes outside skipped, one call for batches of one state, read back (the "
+                           "page's way)"))
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))  # the ways take turns this often: a load that comes and goes
 SECONDS = 4                                         # meets each of them
 
@@ -153,12 +158,13 @@ def draw_all(page):
 
 def compare_ways(page, size, code, turns):
     """Each way in turn, ROUNDS times over; then the figures of each. False when a knob turn failed."""
-    moving = {how: {} for _, _, how in WAYS}
-    latencies = {how: [] for _, _, how in WAYS}
+    moving = {how: {} for *_, how in WAYS}
+    latencies = {how: [] for *_, how in WAYS}
     for _ in range(ROUNDS):
-        for partial, merge, how in WAYS:
+        for partial, merge, read, how in WAYS:
             page.driver.execute_script("drawing.partial = drawing.skipOutside = arguments[0];"
-                                       "drawing.merge = arguments[1];", partial, merge)
+                                       "drawing.merge = arguments[1]; drawing.readParts = arguments[2];",
+                                       partial, merge, read)
             time.sleep(1)
             watch(page, moving[how])
             if code:
@@ -167,7 +173,7 @@ def compare_ways(page, size, code, turns):
                     print(f"latency not measured: {found}")
                     return False
                 latencies[how] += found
-    for _, _, how in WAYS:
+    for *_, how in WAYS:
         report_moving(size, how, moving[how])
         if code:
             report_latency(how, latencies[how])
@@ -175,17 +181,17 @@ def compare_ways(page, size, code, turns):
 
 
 def whole_frames(page, size):
-    """A display frame in which every tile changed: all 36 drawn whole at once, five times, a call a batch and
-    merged, taking turns twice."""
+    """A display frame in which every tile changed: all 36 drawn whole at once, five times, the old way (a call a
+    batch, the canvas drawn into the tile) and the page's, taking turns twice."""
     for merge in (False, True, False, True):
         whole = page.driver.execute_script(
-            "drawing.partial = false; drawing.merge = arguments[0];"
+            "drawing.partial = false; drawing.merge = drawing.readParts = arguments[0];"
             "for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty();"  # the calls made
             "const started = performance.now();"
             "for (let i = 0; i < 5; i++) { for (const t of arrangement.tiles) dirty.add(t.gauge); drawDirty(); }"
             "return (performance.now() - started) / 5;", merge)
         print(f"tiles of {size} px: a display frame with all 36 tiles changed costs the page {whole:.0f} ms "
-              + ("(one call for batches of one state)" if merge else "(a call a batch)"))
+              + ("(the page's way)" if merge else "(a call a batch, the canvas drawn into the tile)"))
 
 
 def main():

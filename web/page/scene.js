@@ -350,6 +350,8 @@ void main() {
       this.skipOutside = true;
       // Nodes of one state that follow one another are drawn by one call (false: a call a batch, for comparing).
       this.merge = true;
+      // A part is read back from the canvas (false: the canvas drawn into the tile, for comparing).
+      this.readParts = true;
       this.shownIn = new WeakMap();
       this.watched = new WeakSet();  // tile canvases whose loss of their picture is listened for
       this.fontsCame = 0;
@@ -660,45 +662,58 @@ void main() {
     }
 
     // Copies `rect` of the canvas's picture into the tile's canvas, turned clockwise by `turns` quarters. The
-    // part is read back and put in place: drawing a WebGL canvas into a 2D one copies all its pixels first
-    // (some 3 ms at 412 px however small the part), reading back copies the part's alone.
+    // part is read back and put in place (readParts): drawing a WebGL canvas into a 2D one copies all its
+    // pixels first (some 3 ms at 412 px however small the part), reading back copies the part's alone.
     copy(target, size, turns, rect) {
+      const [x0, y0, x1, y1] = rect;
+      const width = x1 - x0;
+      const height = y1 - y0;
+      const quarter = ((turns % 4) + 4) % 4;
+      const ctx = target.getContext('2d');
+      let source = this.canvas;
+      let from = [x0, this.canvas.height - y1];  // GL rows count up from the canvas's bottom, the tile's down
+      if (this.readParts) {
+        const picture = this.readBack(rect);
+        if (quarter === 0) {
+          ctx.putImageData(picture, x0, size - y1, 0, 0, width, height);
+          return;
+        }
+        if (!this.turning || this.turning.width < width || this.turning.height < height) {
+          this.turning = document.createElement('canvas');
+          this.turning.width = this.canvas.width;
+          this.turning.height = this.canvas.height;
+        }
+        this.turning.getContext('2d').putImageData(picture, 0, 0, 0, 0, width, height);
+        source = this.turning;
+        from = [0, 0];
+      }
+      ctx.save();
+      // Exact quarter turns about the middle, and no smoothing: a part copied lands on the very pixels a whole
+      // copy would give it.
+      const turn = [[1, 0, 0, 1, 0, 0], [0, 1, -1, 0, size, 0], [-1, 0, 0, -1, size, size], [0, -1, 1, 0, 0, size]];
+      ctx.setTransform(...turn[quarter]);
+      ctx.imageSmoothingEnabled = false;
+      ctx.drawImage(source, from[0], from[1], width, height, x0, size - y1, width, height);
+      ctx.restore();
+    }
+
+    // The canvas's pixels in `rect`, top row first, in the top left corner of a kept ImageData.
+    readBack(rect) {
       const gl = this.gl;
       const [x0, y0, x1, y1] = rect;
       const width = x1 - x0;
       const height = y1 - y0;
       if (!this.picture || this.picture.width < width || this.picture.height < height) {
-        this.readBack = new Uint8Array(this.canvas.width * this.canvas.height * 4);
+        this.rows = new Uint8Array(this.canvas.width * this.canvas.height * 4);
         this.picture = new ImageData(this.canvas.width, this.canvas.height);
       }
-      const rows = this.readBack.subarray(0, width * height * 4);
+      const rows = this.rows.subarray(0, width * height * 4);
       gl.readPixels(x0, y0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, rows);
-      // GL rows count up from the canvas's bottom, the tile's down from its top.
-      const picture = this.picture;
-      const stride = picture.width * 4;
+      const stride = this.picture.width * 4;
       for (let r = 0; r < height; r++) {
-        picture.data.set(rows.subarray((height - 1 - r) * width * 4, (height - r) * width * 4), r * stride);
+        this.picture.data.set(rows.subarray((height - 1 - r) * width * 4, (height - r) * width * 4), r * stride);
       }
-      const quarter = ((turns % 4) + 4) % 4;
-      if (quarter === 0) {
-        target.getContext('2d').putImageData(picture, x0, size - y1, 0, 0, width, height);
-        return;
-      }
-      // Turned: put into a canvas of its own, then drawn by exact quarter turns about the tile's middle, without
-      // smoothing, so that a part lands on the very pixels a whole copy would give it.
-      if (!this.turning || this.turning.width < width || this.turning.height < height) {
-        this.turning = document.createElement('canvas');
-        this.turning.width = this.canvas.width;
-        this.turning.height = this.canvas.height;
-      }
-      this.turning.getContext('2d').putImageData(picture, 0, 0, 0, 0, width, height);
-      const ctx = target.getContext('2d');
-      ctx.save();
-      const turn = [[1, 0, 0, 1, 0, 0], [0, 1, -1, 0, size, 0], [-1, 0, 0, -1, size, size], [0, -1, 1, 0, 0, size]];
-      ctx.setTransform(...turn[quarter]);
-      ctx.imageSmoothingEnabled = false;
-      ctx.drawImage(this.turning, 0, 0, width, height, x0, size - y1, width, height);
-      ctx.restore();
+      return this.picture;
     }
 
     drawNodes(scene, pose, viewProjection, size, inside) {
