@@ -1,11 +1,13 @@
 // Gauges drawn by this device. skyvane-web sends each gauge's scene once (its nodes in drawing order, their
 // matrices, materials and shapes, made by the panel's own engine) and then, every tick, only what changed;
 // this file keeps those scenes and draws them with WebGL (2, or 1 where that is all there is) in one context
-// for every tile, copying each picture into its tile's canvas. WebGL 2 multisamples in a framebuffer of its
-// own, so that a page falling behind can draw its moving tiles as drafts without (app.js decides). The wire
-// format is described in web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light (a surface shows
-// its emission plus its ambient colour times the light model's ambient), depth test LEQUAL, back faces culled
-// where the material says, lines unlit, as wide as asked, smoothed where asked.
+// for every tile, reading each picture back into its tile's canvas. A tile is drawn again only where its
+// gauge changed, with the nodes that reach that part, and consecutive batches of one state by one call: in a
+// software renderer the calls and triangles cost, the pixels hardly. WebGL 2 multisamples in a framebuffer of
+// its own, so that a page falling behind can draw its moving tiles as drafts without (app.js decides). The wire
+// format is described in web/SceneStreamer.h. Drawing follows the engine's frame: lighting on without any light
+// (a surface shows its emission plus its ambient colour times the light model's ambient), depth test LEQUAL,
+// back faces culled where the material says, lines unlit, as wide as asked, smoothed where asked.
 'use strict';
 
 const SceneDrawing = (() => {
