@@ -24,7 +24,8 @@ from web_page_test import (SKIP, Page, close_all, fail, missing_browser, private
 VALUES = ["airspeed=120", "altitude=4350", "pitch=5", "bank=12", "ball=0.3", "ammeter=10"]
 ALL = [f"TForm{n}" for n in range(2, 38)]
 LIMIT = 3.0
-# What a browser with WebGL 1 alone offers: no WebGL 2 context, and no 32-bit indices.
+# What a browser with WebGL 1 alone offers: no WebGL 2 context, and no 32-bit indices; and few uniform vectors
+# (40, where WebGL 1 promises 128), so that the page's runs of batches of one state split at eight nodes a call.
 WEBGL1_ONLY = """
 const getContext = HTMLCanvasElement.prototype.getContext;
 HTMLCanvasElement.prototype.getContext = function (type, ...rest) {
@@ -33,6 +34,8 @@ HTMLCanvasElement.prototype.getContext = function (type, ...rest) {
   if (gl && type !== '2d') {
     const getExtension = gl.getExtension.bind(gl);
     gl.getExtension = (name) => (name === 'OES_element_index_uint' ? null : getExtension(name));
+    const getParameter = gl.getParameter.bind(gl);
+    gl.getParameter = (name) => (name === gl.MAX_VERTEX_UNIFORM_VECTORS ? 40 : getParameter(name));
   }
   return gl;
 };
@@ -136,6 +139,7 @@ def check_draft(page, work):
 PARTIAL_AGAINST_WHOLE = """
 const differing = {};
 let moves = 0;
+const calls = { merged: 0, single: 0 };
 const pixels = (canvas) => canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
 const drawnWhole = (index, size, turns) => {
   const whole = document.createElement('canvas');
@@ -148,16 +152,25 @@ const count = (a, b) => {
   for (let i = 0; i < a.length; i++) n += a[i] !== b[i] ? 1 : 0;
   return n;
 };
+// The whole picture at `turns` the page's way against the old way; the draw calls of each counted.
+const againstOldWay = (gauge, index, size, turns, label) => {
+  let before = drawing.cost.calls;
+  const whole = drawnWhole(index, size, turns);
+  calls.merged += drawing.cost.calls - before;
+  drawing.merge = drawing.readParts = false;
+  before = drawing.cost.calls;
+  const single = drawnWhole(index, size, turns);
+  calls.single += drawing.cost.calls - before;
+  drawing.merge = drawing.readParts = true;
+  const m = count(single, whole);
+  if (m) differing[`${gauge}${label} turned ${turns} (a call a batch, the canvas drawn into the tile)`] = m;
+  return whole;
+};
 const compare = (gauge, index, canvas, turns, label) => {
   drawing.draw(index, canvas.width, turns, canvas);
-  const whole = drawnWhole(index, canvas.width, turns);
-  drawing.merge = drawing.readParts = false;
-  const single = drawnWhole(index, canvas.width, turns);
-  drawing.merge = drawing.readParts = true;
-  const n = count(pixels(canvas), whole);
+  const n = count(pixels(canvas), againstOldWay(gauge, index, canvas.width, turns, label));
   if (n) differing[gauge + label] = n;
-  const m = count(single, whole);
-  if (m) differing[gauge + label + ' (a call a batch, the canvas drawn into the tile)'] = m;
+  againstOldWay(gauge, index, canvas.width, (turns + 1) % 4, label);
 };
 // p' = p . M with rows: turned a quarter about z and shifted 0.4 along x in the node's own frame first.
 const moved = (m) => {
@@ -187,16 +200,17 @@ for (const tile of grid.querySelectorAll('.tile')) {
   compare(gauge, index, canvas, turns, ' back');
   moves++;
 }
-return { differing, moves, cost: drawing.cost };
+return { differing, moves, calls, cost: drawing.cost, glError: drawing.gl.getError() };
 """
 
 
-def check_partial(page):
+def check_partial(page, tiles=36):
     """A tile redrawn only where its gauge changed shows the very picture a whole drawing gives, and so does a
-    whole picture drawn a call a batch and copied by drawing the WebGL canvas into the tile's (the page draws
-    consecutive batches of one state with one call and reads its pictures back). Drafts are
-    switched off first: a draft drawn over part of a final picture is meant to differ from a whole draft until
-    its tile is drawn whole again."""
+    whole picture drawn the old way, at the tile's turn and a quarter more: a call a batch, and copied by
+    drawing the WebGL canvas into the tile's (the page draws consecutive batches of one state with one call, in
+    well under two thirds of the calls, and reads its pictures back). Drafts are switched off first: a draft
+    drawn over part of a final picture is meant to differ from a whole draft until its tile is drawn whole
+    again."""
     page.driver.execute_script("asDraft = () => false;")
     if not page.wait(lambda: not page.driver.execute_script("return document.querySelector('.tile[data-draft]')"),
                      10):
@@ -205,12 +219,17 @@ def check_partial(page):
     cost = found["cost"]
     if found["differing"]:
         fail(f"tiles drawn in parts differ from their whole pictures: {found['differing']}")
-    if cost["partial"] < 36 or found["moves"] < 36:
+    if found["glError"]:
+        fail(f"drawing gave WebGL error {found['glError']:#x}")
+    if cost["partial"] < tiles or found["moves"] < tiles:
         fail(f"the moving tiles were never drawn in parts: {found}")
+    calls = found["calls"]
+    if not 0 < calls["merged"] < 0.65 * calls["single"]:
+        fail(f"merging batches of one state saved too few draw calls: {calls}")
     print(f"{cost['partial']} of {cost['frames']} pictures drawn in parts, "
-          f"{100 * cost['pixels'] / cost['tilePixels']:.0f} % of the tiles' pixels, {cost['calls']} draw calls; "
-          f"each tile equals its whole picture, and that picture drawn the old way, also after "
-          f"{found['moves']} shapes were moved far and back")
+          f"{100 * cost['pixels'] / cost['tilePixels']:.0f} % of the tiles' pixels; each tile equals its whole "
+          f"picture, and that picture drawn the old way ({calls['merged']} draw calls against "
+          f"{calls['single']}), also after {found['moves']} shapes were moved far and back")
 
 
 def check_ratios_and_webgl1(url, checker, pages):
@@ -243,6 +262,7 @@ def check_ratios_and_webgl1(url, checker, pages):
     for gauge, turns in four:
         checker.check(page, gauge, turns, " (WebGL 1)")
     print(f"WebGL 1 without 32-bit indices holds; the largest difference: {checker.worst[0]:.2f} levels")
+    check_partial(page, len(four))
     page.quit()
     pages.remove(page)
 

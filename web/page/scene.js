@@ -215,25 +215,19 @@ const SceneDrawing = (() => {
   }
 
   // Nodes that follow one another in the drawing order and draw with the same state are drawn by one call:
-  // their vertices in one buffer, each marked with its node's slot, and each slot's matrix (and a surface's
-  // colour) in a uniform array. Every vertex is multiplied by the very matrix it met when its node was drawn
-  // alone, and a call rasterises its triangles in order, so the picture is that of the calls one by one.
+  // their vertices in one buffer, each marked with its node's slot, and each slot's matrix in a uniform array.
+  // Every vertex is multiplied by the very matrix it met when its node was drawn alone, and a call rasterises
+  // its triangles in order, so the picture is that of the calls one by one.
   const surfaceVS = (slots) => `
 #define SLOTS ${slots}
 attribute vec3 a_position;
 attribute float a_slot;
 uniform mat4 u_mvp[SLOTS];
-uniform vec4 u_color[SLOTS];
-varying vec4 v_color;
-void main() {
-  int slot = int(a_slot + 0.5);
-  gl_Position = u_mvp[slot] * vec4(a_position, 1.0);
-  v_color = u_color[slot];
-}`;
+void main() { gl_Position = u_mvp[int(a_slot + 0.5)] * vec4(a_position, 1.0); }`;
   const SURFACE_FS = `
 precision mediump float;
-varying vec4 v_color;
-void main() { gl_FragColor = v_color; }`;
+uniform vec4 u_color;
+void main() { gl_FragColor = u_color; }`;
   // A segment is widened on screen into a quad, as OpenGL widens a line: a smooth line is a rectangle
   // `width` pixels across, its edges fading over one pixel; an aliased one is widened along the screen's
   // minor axis of the segment.
@@ -304,8 +298,10 @@ void main() {
   }
 
   // What a batch needs set around its call; batches of one state may share a call.
-  function stateOf(batch, material) {
-    if (!batch.lines) return `s ${material.cull} ${batch.depthWrite}`;
+  // A surface's colour is part of it: a uniform, exactly the colour given, where a varying might be
+  // interpolated a last bit away from it.
+  function stateOf(batch, material, color) {
+    if (!batch.lines) return `s ${material.cull} ${batch.depthWrite} ${color.join()}`;
     const blend = batch.smooth || batch.pattern !== 0xFFFF;
     return `l ${batch.width} ${batch.smooth} ${blend} ${batch.depthWrite}`;
   }
@@ -365,10 +361,10 @@ void main() {
     setUp() {
       const gl = this.gl;
       this.generation++;
-      // Nodes a call: a slot takes a matrix and a colour (five of the vertex shader's uniform vectors), a few
-      // vectors are left for the rest.
+      // Nodes a call: a slot takes a matrix (four of the vertex shader's uniform vectors), a few vectors are
+      // left for the rest.
       const vectors = gl.getParameter(gl.MAX_VERTEX_UNIFORM_VECTORS);
-      this.slots = Math.max(1, Math.min(64, Math.floor((vectors - 8) / 5)));
+      this.slots = Math.max(1, Math.min(64, Math.floor((vectors - 8) / 4)));
       this.surface = compile(gl, surfaceVS(this.slots), SURFACE_FS);
       this.line = compile(gl, lineVS(this.slots), LINE_FS);
       this.uint32 = this.version === 2 || !!gl.getExtension('OES_element_index_uint');
@@ -600,9 +596,10 @@ void main() {
 
     // What must be drawn again in `target` for the tile to show the scene at `pose`: null when nothing it
     // shows changed, the whole picture when the tile is new to it (another gauge, size, turn, scene or context,
-    // a font come since, a final picture after a draft, or partial drawing off), otherwise the union of where
-    // each changed node was and where it is now. Inside that rectangle every node is drawn, so the pixels are
-    // those of a whole picture. Remembers what the tile now shows.
+    // a font come since, or partial drawing off), otherwise the union of where each changed node was and where
+    // it is now, and, for a final picture after drafts, of all the drafts drew since the last final one. Inside
+    // that rectangle every node is drawn, so the pixels are those of a whole picture. Remembers what the tile
+    // now shows.
     damage(target, tile, pose, viewProjection) {
       const { scene, size } = tile;
       const before = this.shownIn.get(target);
@@ -611,9 +608,10 @@ void main() {
         target.addEventListener('contextrestored', () => this.forget(target));
       }
       const whole = !this.partial || !before || before.scene !== scene || before.size !== size ||
-        before.turns !== tile.turns || before.generation !== tile.generation || before.fonts !== tile.fonts ||
-        (before.draft && !tile.draft);
-      let rect = whole ? [0, 0, size, size] : null;
+        before.turns !== tile.turns || before.generation !== tile.generation || before.fonts !== tile.fonts;
+      // Where the tile shows drafts: all a final picture must draw again besides what changed.
+      const drafted = whole ? null : before.drafted;
+      let rect = whole ? [0, 0, size, size] : (tile.draft ? null : drafted);
       const nodes = scene.nodes.map((node, i) => {
         const was = whole ? null : before.nodes[i];
         const version = node.version || 0;
@@ -625,7 +623,7 @@ void main() {
         if (!whole) rect = union(union(rect, was && was.rect), now.rect);
         return now;
       });
-      this.shownIn.set(target, { ...tile, nodes });
+      this.shownIn.set(target, { ...tile, nodes, drafted: tile.draft ? union(drafted, rect) : null });
       return rect;
     }
 
@@ -667,6 +665,7 @@ void main() {
     // part is read back and put in place (readParts): drawing a WebGL canvas into a 2D one copies all its
     // pixels first (some 3 ms at 412 px however small the part), reading back copies the part's alone.
     copy(target, size, turns, rect) {
+      if (this.gl.isContextLost()) return;  // nothing to read: the tile keeps its picture until the restore
       const [x0, y0, x1, y1] = rect;
       const width = x1 - x0;
       const height = y1 - y0;
@@ -719,15 +718,14 @@ void main() {
     }
 
     drawNodes(scene, pose, viewProjection, size, inside) {
-      const ambient = scene.camera.ambient;
       const matrices = new Array(scene.nodes.length);
       const drawn = {
         includes: (i) => pose.shown[i] && inside(i),
         matrix: (i) => matrices[i] || (matrices[i] = new Float32Array(multiply(pose.world[i], viewProjection))),
-        color: (i) => surfaceColor(scene.nodes[i].material, ambient),
       };
       for (const step of this.plan(scene)) {
-        const groups = step.volatile === undefined ? [step] : this.ownGroups(scene.nodes[step.volatile], step.volatile);
+        const i = step.volatile;
+        const groups = i === undefined ? [step] : this.ownGroups(scene.nodes[i], i, scene.camera.ambient);
         for (const group of groups) this.drawGroup(group, drawn, size);
       }
       this.gl.depthMask(true);
@@ -742,11 +740,14 @@ void main() {
         merge: this.merge };
       if (p && Object.keys(fresh).every((k) => p[k] === fresh[k])) return p.steps;
       if (p) this.release(p.steps);
+      if (p && p.nodes !== scene.nodes) {
+        for (const node of p.nodes) if (node.own) this.release(node.own.groups);
+      }
       const steps = [];
       let run = [];
       scene.nodes.forEach((node, i) => {
         if (!node.volatile) {
-          run.push(...this.entries(node, i));
+          run.push(...this.entries(node, i, scene.camera.ambient));
           return;
         }
         steps.push(...this.group(run), { volatile: i });
@@ -758,20 +759,22 @@ void main() {
     }
 
     // The calls of a node that changes, made again when its shapes or material change.
-    ownGroups(node, i) {
+    ownGroups(node, i, ambient) {
       const o = node.own;
       const fresh = { batches: node.batches, material: node.material, fonts: this.fontsCame,
         generation: this.generation, merge: this.merge };
       if (o && Object.keys(fresh).every((k) => o[k] === fresh[k])) return o.groups;
       if (o) this.release(o.groups);
-      node.own = { ...fresh, groups: this.group(this.entries(node, i)) };
+      node.own = { ...fresh, groups: this.group(this.entries(node, i, ambient)) };
       return node.own.groups;
     }
 
     // What a node draws, in order: its line batches, and its surfaces where it has a material to colour them.
-    entries(node, i) {
-      return node.batches.flatMap((b) => this.drawn(b)).filter((batch) => batch.lines || node.material)
-        .map((batch) => ({ node: i, batch, cull: !batch.lines && node.material.cull, state: stateOf(batch, node.material) }));
+    entries(node, i, ambient) {
+      const color = surfaceColor(node.material, ambient);
+      return node.batches.flatMap((b) => this.drawn(b)).filter((batch) => batch.lines || color).map((batch) => ({
+        node: i, batch, cull: !batch.lines && node.material.cull, color, state: stateOf(batch, node.material, color),
+      }));
     }
 
     // Consecutive entries of one state share a group, up to `slots` nodes and, for surfaces, 65535 vertices
@@ -779,15 +782,16 @@ void main() {
     group(entries) {
       const groups = [];
       let open = null;
-      for (const { node, batch, cull, state } of entries) {
+      for (const { node, batch, cull, color, state } of entries) {
         const vertices = batch.lines ? batch.indices.length * 3 : batch.positions.length / 3;
-        const newSlot = !open || open.slots[open.slots.length - 1] !== node;
-        if (!open || !this.merge || open.state !== state || (newSlot && open.slots.length === this.slots) ||
-            (!batch.lines && open.vertices + vertices > 65535)) {
-          open = { state, cull, lines: batch.lines, first: batch, slots: [], items: [], vertices: 0, gpu: null };
+        const fits = open && this.merge && open.state === state &&
+          (open.slots[open.slots.length - 1] === node || open.slots.length < this.slots) &&
+          (batch.lines || open.vertices + vertices <= 65535);
+        if (!fits) {
+          open = { state, cull, color, lines: batch.lines, first: batch, slots: [], items: [], vertices: 0, gpu: null };
           groups.push(open);
         }
-        if (newSlot) open.slots.push(node);
+        if (open.slots[open.slots.length - 1] !== node) open.slots.push(node);
         open.items.push({ node, slot: open.slots.length - 1, batch, first: 0, count: 0 });
         open.vertices += vertices;
       }
@@ -876,7 +880,7 @@ void main() {
       gl.uniformMatrix4fv(p.uniform.u_mvp, false, matrices);
       gl.depthMask(group.first.depthWrite);
       gl.bindBuffer(gl.ARRAY_BUFFER, gpu.buffer);
-      const attribs = group.lines ? this.lineState(group.first, size) : this.surfaceState(group, drawn);
+      const attribs = group.lines ? this.lineState(group.first, size) : this.surfaceState(group);
       for (const [loc, n, type, normalized, stride, offset] of attribs) {
         gl.enableVertexAttribArray(loc);
         gl.vertexAttribPointer(loc, n, type, normalized, stride, offset);
@@ -890,15 +894,13 @@ void main() {
       for (const [loc] of attribs) gl.disableVertexAttribArray(loc);
     }
 
-    // A surface group's culling, colours and vertex layout.
-    surfaceState(group, drawn) {
+    // A surface group's culling, colour and vertex layout.
+    surfaceState(group) {
       const gl = this.gl;
       const p = this.surface;
       if (group.cull) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
       gl.disable(gl.BLEND);
-      const colors = new Float32Array(group.slots.length * 4);
-      group.slots.forEach((node, s) => { if (drawn.includes(node)) colors.set(drawn.color(node), s * 4); });
-      gl.uniform4fv(p.uniform.u_color, colors);
+      gl.uniform4fv(p.uniform.u_color, group.color);
       return [[p.attrib.a_position, 3, gl.FLOAT, false, 16, 0], [p.attrib.a_slot, 1, gl.FLOAT, false, 16, 12]];
     }
 
