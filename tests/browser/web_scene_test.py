@@ -131,9 +131,9 @@ def check_draft(page, work):
 
 
 # Runs in the page: brings every tile up to date, then draws its gauge whole into a new canvas of its size (the
-# same turn) and counts the bytes of the two pictures that differ; and the same whole picture drawn a call a
-# batch and copied by drawing the WebGL canvas into the tile's, against the page's, which draws consecutive
-# batches of one state with one call and reads the picture back. Then the same after a
+# same turn) and counts the bytes of the two pictures that differ; and the same whole picture, at that turn and
+# a quarter more, drawn the old way (a call a batch, copied by drawing the WebGL canvas into the tile's) against
+# the page's way (one call for consecutive batches of one state, the picture read back). Then the same after a
 # move far larger than a tick's: one of the gauge's shapes is turned a quarter about its own origin and
 # shifted, and put back, the tile drawn in parts after each step.
 PARTIAL_AGAINST_WHOLE = """

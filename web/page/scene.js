@@ -302,8 +302,17 @@ void main() {
   // interpolated a last bit away from it.
   function stateOf(batch, material, color) {
     if (!batch.lines) return `s ${material.cull} ${batch.depthWrite} ${color.join()}`;
-    const blend = batch.smooth || batch.pattern !== 0xFFFF;
-    return `l ${batch.width} ${batch.smooth} ${blend} ${batch.depthWrite}`;
+    return `l ${batch.width} ${batch.smooth} ${blends(batch)} ${batch.depthWrite}`;
+  }
+
+  // Whether a line batch is blended: smoothed edges fade, and a stippled line is drawn through the blend too.
+  function blends(batch) {
+    return batch.smooth || batch.pattern !== 0xFFFF;
+  }
+
+  // Whether what was made from `fresh`'s values (kept beside them in `kept`) still holds.
+  function holds(kept, fresh) {
+    return !!kept && Object.keys(fresh).every((k) => kept[k] === fresh[k]);
   }
 
   const LINE_STRIDE = 40;  // bytes a line vertex: both ends, its corner, its colour and its node's slot
@@ -738,7 +747,7 @@ void main() {
       const p = scene.plan;
       const fresh = { nodes: scene.nodes, layout: scene.layout, fonts: this.fontsCame, generation: this.generation,
         merge: this.merge };
-      if (p && Object.keys(fresh).every((k) => p[k] === fresh[k])) return p.steps;
+      if (holds(p, fresh)) return p.steps;
       if (p) this.release(p.steps);
       if (p && p.nodes !== scene.nodes) {
         for (const node of p.nodes) if (node.own) this.release(node.own.groups);
@@ -763,7 +772,7 @@ void main() {
       const o = node.own;
       const fresh = { batches: node.batches, material: node.material, fonts: this.fontsCame,
         generation: this.generation, merge: this.merge };
-      if (o && Object.keys(fresh).every((k) => o[k] === fresh[k])) return o.groups;
+      if (holds(o, fresh)) return o.groups;
       if (o) this.release(o.groups);
       node.own = { ...fresh, groups: this.group(this.entries(node, i, ambient)) };
       return node.own.groups;
@@ -910,7 +919,7 @@ void main() {
       const p = this.line;
       const width = batch.width > 0 ? batch.width : 1;
       gl.disable(gl.CULL_FACE);  // a widened segment's winding says nothing about its facing
-      if (batch.smooth || batch.pattern !== 0xFFFF) {
+      if (blends(batch)) {
         gl.enable(gl.BLEND);
         gl.blendFunc(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA);
       } else {
